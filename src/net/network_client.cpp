@@ -1,5 +1,6 @@
 #include "net/network_client.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QWebSocket>
 
@@ -16,9 +17,9 @@ QByteArray queryValue(const QString& value) {
 }
 
 // The text a failed connection is reported with: the socket's error when it has one, else what
-// the close handshake said.
-QString failureText(const QWebSocket& socket) {
-    if (socket.error() != QAbstractSocket::UnknownSocketError && !socket.errorString().isEmpty()) {
+// the close handshake said, else why the opening handshake failed.
+QString failureText(const QWebSocket& socket, bool wasOpen) {
+    if (socket.error() != QAbstractSocket::UnknownSocketError) {
         return socket.errorString();
     }
     if (!socket.closeReason().isEmpty()) {
@@ -26,6 +27,13 @@ QString failureText(const QWebSocket& socket) {
     }
     if (socket.closeCode() != QWebSocketProtocol::CloseCodeNormal) {
         return QStringLiteral("The connection was closed (code %1)").arg(int(socket.closeCode()));
+    }
+    if (!wasOpen) {
+        // Qt prefixes handshake errors with its internal function name.
+        static const QRegularExpression internalPrefix(QStringLiteral("^\\w+::\\w+: "));
+        QString text = socket.errorString();
+        text.remove(internalPrefix);
+        return text.isEmpty() ? QStringLiteral("The server refused the connection") : text;
     }
     return QStringLiteral("The server closed the connection");
 }
@@ -38,6 +46,7 @@ NetworkClient::NetworkClient(QUrl serverUrl, QObject* parent)
 NetworkClient::NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay, QObject* parent)
     : QObject(parent), serverUrl_(std::move(serverUrl)), reconnectDelay_(reconnectDelay) {
     reconnectTimer_.setSingleShot(true);
+    reconnectTimer_.setTimerType(Qt::PreciseTimer);
     reconnectTimer_.setInterval(reconnectDelay_);
     QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] {
         if (shouldReconnect_) {
@@ -119,6 +128,7 @@ void NetworkClient::openConnection() {
 
     socket_ = socket;
     socketFailed_ = false;
+    socketOpen_ = false;
     pending_.clear();
     pendingBytes_ = 0;
 
@@ -134,6 +144,7 @@ void NetworkClient::onConnected(QWebSocket* socket) {
     if (socket != socket_ || socketFailed_) {
         return;
     }
+    socketOpen_ = true;
     while (!pending_.empty() && socket == socket_ && !socketFailed_) {
         const QString text = std::move(pending_.front());
         pending_.pop_front();
@@ -159,7 +170,7 @@ void NetworkClient::onFailure(QWebSocket* socket) {
     socketFailed_ = true;
     pending_.clear();
     pendingBytes_ = 0;
-    const QString text = failureText(*socket);
+    const QString text = failureText(*socket, socketOpen_);
     // Dead from here on, also if Qt reported an error on a socket it keeps open.
     QObject::disconnect(socket, nullptr, this, nullptr);
     socket->abort();

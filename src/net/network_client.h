@@ -77,6 +77,7 @@ private:
     const std::chrono::milliseconds reconnectDelay_;
     QPointer<QWebSocket> socket_;
     bool socketFailed_ = false;
+    bool socketOpen_ = false;  // the handshake completed
     std::deque<QString> pending_;
     std::size_t pendingBytes_ = 0;
     bool shouldReconnect_ = false;
