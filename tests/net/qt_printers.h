@@ -1,6 +1,7 @@
 #pragma once
 // Readable GoogleTest output for Qt values.
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
@@ -12,4 +13,8 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 
 inline void PrintTo(const QUrl& url, std::ostream* os) {
     *os << url.toString(QUrl::FullyEncoded).toStdString();
+}
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+    *os << bytes.size() << " bytes 0x" << bytes.left(32).toHex().toStdString() << (bytes.size() > 32 ? "..." : "");
 }
