@@ -288,6 +288,34 @@ TEST(NetworkClientFaults, messagesSentDuringTheHandshakeArriveInOrderOnceItIsOpe
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.last().received.size() == 5; }, 5000));
 }
 
+TEST(NetworkClientFaults, messagesSentWhileTheConnectionIsDownAreLostNotReplayed) {
+    ScriptedServer server;
+    server.setOnConnection([&](QWebSocket& socket) {
+        if (server.connectionCount() == 1) {
+            socket.close();
+        } else {
+            socket.sendTextMessage(kCleared);
+        }
+    });
+    NetworkClient client(server.url(), kDelay);
+    EventRecorder recorder(client);
+
+    client.connect("solo:u1", "T", "#12AB9F");
+    ASSERT_TRUE(recorder.waitFor("closed"));
+    client.send(ClientMessage::cursor(0.1, 0.1));
+    ASSERT_TRUE(recorder.waitFor("canvasCleared"));
+    client.send(ClientMessage::cursor(0.2, 0.2));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.last().received.size() == 1; }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(server.peer(0).received.isEmpty());
+    ASSERT_EQ(server.last().received.size(), 1);
+    const QByteArray bytes = server.last().received.first().toUtf8();
+    EXPECT_EQ(decodeClientMessage(std::string_view(bytes.constData(), std::size_t(bytes.size()))),
+              ClientMessage::cursor(0.2, 0.2));
+}
+
 TEST(NetworkClientFaults, aSubscriberThatLeavesOnOpenedStopsTheConnection) {
     ScriptedServer server;
     NetworkClient client(server.url(), kDelay);
