@@ -287,10 +287,5 @@ TEST_F(SessionModelTest, pageChangedAdoptsThePageAndHandsTheWirePageToTheCanvas)
     }
 }
 
-TEST_F(SessionModelTest, publishedCanvasEventsReachSubscribers) {
-    model.publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
-    EXPECT_EQ(log.entries, Entries{"canvas:canvasCleared"});
-}
-
 }  // namespace
 }  // namespace vellumora

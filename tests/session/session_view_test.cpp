@@ -102,18 +102,6 @@ TEST(SessionView, panStaysWithinTheBoundOfTheZoom) {
     }
 }
 
-TEST(SessionView, panDeltasAccumulateUntilTheBound) {
-    SessionModel model(QUrl("http://127.0.0.1:1"));
-    model.setZoom(4);
-    for (int i = 0; i < 10; ++i) {
-        model.applyPanDelta(0.05, -0.01);
-    }
-    EXPECT_NEAR(model.pan().width(), 0.375, kEps);
-    EXPECT_NEAR(model.pan().height(), -0.1, kEps);
-    model.applyPanDelta(-0.075, 0);
-    EXPECT_NEAR(model.pan().width(), 0.3, kEps) << "a clamped pan moves back at once";
-}
-
 TEST(SessionView, clampPanAfterAZoomSetDirectly) {
     SessionModel model(QUrl("http://127.0.0.1:1"));
     model.setZoom(6);
