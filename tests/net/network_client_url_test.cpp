@@ -81,5 +81,15 @@ TEST(NetworkClient, anIdleClientDropsMessagesAndPublishesNothing) {
     EXPECT_FALSE(client.connectionArgs());
 }
 
+TEST(NetworkClient, aServerUrlThatCannotCarryTheRoomOpensNothing) {
+    NetworkClient client(QUrl("ws:///nohost"));
+    int published = 0;
+    QObject::connect(&client, &NetworkClient::events, &client, [&](const NetworkEvent&) { ++published; });
+    client.connect("solo:u1", "T", "#12AB9F");
+    EXPECT_EQ(published, 0);
+    EXPECT_FALSE(client.isReconnectPending());
+    EXPECT_EQ(client.connectionArgs(), (NetworkClient::ConnectionArgs{"solo:u1", "T", "#12AB9F"}));
+}
+
 }  // namespace
 }  // namespace vellumora
