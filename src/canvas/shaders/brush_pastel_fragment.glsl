@@ -1,4 +1,5 @@
-in vec2 vLocal;
+flat in vec2 vCenter;
+flat in float vExtent;
 flat in vec3 vColor;
 flat in float vOpacity;
 flat in float vSeed;
@@ -6,9 +7,10 @@ out vec4 fragColor;
 
 void main()
 {
-    float d = length(vLocal);
+    vec2 local = brushLocal(vCenter, vExtent);
+    float d = length(local);
     if (d > 1.0) discard;
     float body = sstep(1.0, 0.0, d) * 0.32;
-    float dust = brushHash(vLocal * 42.0, vSeed);
+    float dust = brushHash(local * 42.0, vSeed);
     fragColor = vec4(vColor, body * lerp(0.55, 1.0, dust) * vOpacity);
 }

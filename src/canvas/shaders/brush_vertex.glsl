@@ -3,7 +3,8 @@ layout(location = 0) in vec4 aCenterCanvasSize;  // centre (canvas px), canvas s
 layout(location = 1) in vec4 aColor;
 layout(location = 2) in vec4 aRadiusOpacitySeed;  // radius (canvas px), opacity, seed, 0
 
-out vec2 vLocal;
+flat out vec2 vCenter;
+flat out float vExtent;
 flat out vec3 vColor;
 flat out float vOpacity;
 flat out float vSeed;
@@ -13,11 +14,12 @@ const vec2 kCorners[6] = vec2[6](vec2(-1.0, -1.0), vec2(1.0, -1.0), vec2(-1.0, 1
 
 void main()
 {
-    vec2 local = kCorners[gl_VertexID];
-    vec2 canvasPx = aCenterCanvasSize.xy + local * (aRadiusOpacitySeed.x * 1.3);
+    float extent = aRadiusOpacitySeed.x * 1.3;
+    vec2 canvasPx = aCenterCanvasSize.xy + kCorners[gl_VertexID] * extent;
     // Row 0 of the canvas image is the canvas's top edge, so y needs no flip here.
     gl_Position = vec4(canvasPx / aCenterCanvasSize.zw * 2.0 - 1.0, 0.0, 1.0);
-    vLocal = local;
+    vCenter = aCenterCanvasSize.xy;
+    vExtent = extent;
     vColor = aColor.rgb;
     vOpacity = aRadiusOpacitySeed.y;
     vSeed = aRadiusOpacitySeed.z;

@@ -39,3 +39,11 @@ float valueNoise(vec2 p)
     vec2 u = f * f * (3.0 - 2.0 * f);
     return lerp(lerp(a, b, u.x), lerp(c, d, u.x), u.y);
 }
+
+// Where this pixel lies in a stamp's quad, ±1 at its edges. Taken from the pixel centre
+// rather than interpolated: the tips hash it at up to 90 cycles per unit, where the
+// interpolation's rounding alone would reshuffle the grain.
+vec2 brushLocal(vec2 center, float extent)
+{
+    return (gl_FragCoord.xy - center) / extent;
+}
