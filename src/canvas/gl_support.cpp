@@ -95,10 +95,10 @@ GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl)
     gl.glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &m_vertexArray);
     gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &m_arrayBuffer);
     gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &m_activeTexture);
-    gl.glActiveTexture(GL_TEXTURE0);
-    gl.glGetIntegerv(GL_TEXTURE_BINDING_2D, &m_texture0);
-    gl.glActiveTexture(GL_TEXTURE1);
-    gl.glGetIntegerv(GL_TEXTURE_BINDING_2D, &m_texture1);
+    for (GLenum unit = 0; unit < 3; ++unit) {
+        gl.glActiveTexture(GL_TEXTURE0 + unit);
+        gl.glGetIntegerv(GL_TEXTURE_BINDING_2D, &m_textures[unit]);
+    }
     gl.glGetIntegerv(GL_BLEND_SRC_RGB, &m_blendSrcRgb);
     gl.glGetIntegerv(GL_BLEND_DST_RGB, &m_blendDstRgb);
     gl.glGetIntegerv(GL_BLEND_SRC_ALPHA, &m_blendSrcAlpha);
@@ -126,10 +126,10 @@ GlStateGuard::~GlStateGuard()
     m_gl.glBlendFuncSeparate(static_cast<GLenum>(m_blendSrcRgb), static_cast<GLenum>(m_blendDstRgb),
                              static_cast<GLenum>(m_blendSrcAlpha), static_cast<GLenum>(m_blendDstAlpha));
     m_gl.glClearColor(m_clearColor[0], m_clearColor[1], m_clearColor[2], m_clearColor[3]);
-    m_gl.glActiveTexture(GL_TEXTURE1);
-    m_gl.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(m_texture1));
-    m_gl.glActiveTexture(GL_TEXTURE0);
-    m_gl.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(m_texture0));
+    for (GLenum unit = 0; unit < 3; ++unit) {
+        m_gl.glActiveTexture(GL_TEXTURE0 + unit);
+        m_gl.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(m_textures[unit]));
+    }
     m_gl.glActiveTexture(static_cast<GLenum>(m_activeTexture));
     m_gl.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(m_arrayBuffer));
     m_gl.glBindVertexArray(static_cast<GLuint>(m_vertexArray));

@@ -33,8 +33,7 @@ private:
     GLint m_vertexArray = 0;
     GLint m_arrayBuffer = 0;
     GLint m_activeTexture = 0;
-    GLint m_texture0 = 0;
-    GLint m_texture1 = 0;
+    GLint m_textures[3]{};  // units 0 to 2, the ones the renderer binds
     GLint m_blendSrcRgb = 0;
     GLint m_blendDstRgb = 0;
     GLint m_blendSrcAlpha = 0;

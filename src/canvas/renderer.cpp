@@ -17,6 +17,9 @@ namespace vellumora {
 namespace {
 
 constexpr GLsizei kCanvasPixels = 2048;
+// The paper has no detail finer than ~1/9 of the canvas, so 1024 texels per side carry it
+// within 1e-4 of the formula (16 bits per channel keep the quantisation below that too).
+constexpr GLsizei kPaperPixels = 1024;
 // Stamps uploaded per instance-buffer fill: bounds the buffer while a long backlog replays.
 constexpr std::size_t kMaxInstancesPerUpload = 1u << 16;
 constexpr float kFrameTime = 0.016666668f;
@@ -79,12 +82,16 @@ QString Renderer::initialize()
         releaseGL();
         return error;
     }
+    GlStateGuard guard(*this);
     if (QString error = createImages(); !error.isEmpty()) {
         releaseGL();
         return error;
     }
+    if (QString error = bakePaper(); !error.isEmpty()) {
+        releaseGL();
+        return error;
+    }
     m_initialized = true;
-    GlStateGuard guard(*this);
     clearCanvasTexture();
     m_clearPending = false;
     return {};
@@ -100,7 +107,7 @@ QString Renderer::buildPrograms()
     }
 
     auto composite = buildProgram(*this, "fullscreen_vertex", shaders::fullscreen_vertex, "composite_fragment",
-                                  {shaders::common, shaders::paper, shaders::composite_fragment});
+                                  {shaders::common, shaders::composite_fragment});
     if (auto* error = std::get_if<QString>(&composite)) return *error;
     m_compositeProgram = std::get<GLuint>(composite);
     m_compositeUniforms = {glGetUniformLocation(m_compositeProgram, "uSize"),
@@ -108,7 +115,8 @@ QString Renderer::buildPrograms()
                            glGetUniformLocation(m_compositeProgram, "uZoom"),
                            glGetUniformLocation(m_compositeProgram, "uPan"),
                            glGetUniformLocation(m_compositeProgram, "uCanvas"),
-                           glGetUniformLocation(m_compositeProgram, "uLineArt")};
+                           glGetUniformLocation(m_compositeProgram, "uLineArt"),
+                           glGetUniformLocation(m_compositeProgram, "uPaper")};
 
     auto cursor = buildProgram(*this, "cursor_vertex", shaders::cursor_vertex, "cursor_fragment",
                                {shaders::common, shaders::cursor_fragment});
@@ -137,23 +145,9 @@ QString Renderer::createImages()
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 
-    const auto makeTexture = [this](GLsizei size, const void* pixels) {
-        GLuint texture = 0;
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        return texture;
-    };
-
     while (glGetError() != GL_NO_ERROR) {
     }
-    m_canvasTexture = makeTexture(kCanvasPixels, nullptr);
+    m_canvasTexture = makeTexture(GL_RGBA8, kCanvasPixels, nullptr);
     glGenFramebuffers(1, &m_canvasFramebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_canvasTexture, 0);
@@ -162,8 +156,54 @@ QString Renderer::createImages()
     if (!canvasOk || glGetError() != GL_NO_ERROR) return QStringLiteral("Could not create canvas texture");
 
     const unsigned char transparent[4] = {0, 0, 0, 0};
-    m_transparentTexture = makeTexture(1, transparent);
+    m_transparentTexture = makeTexture(GL_RGBA8, 1, transparent);
     if (glGetError() != GL_NO_ERROR) return QStringLiteral("Could not create default transparent texture");
+    return {};
+}
+
+GLuint Renderer::makeTexture(GLenum format, GLsizei size, const void* pixels)
+{
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return texture;
+}
+
+QString Renderer::bakePaper()
+{
+    auto bake = buildProgram(*this, "fullscreen_vertex", shaders::fullscreen_vertex, "paper_fragment",
+                             {shaders::common, shaders::paper, shaders::paper_fragment});
+    if (auto* error = std::get_if<QString>(&bake)) return *error;
+    const GLuint program = std::get<GLuint>(bake);
+
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    m_paperTexture = makeTexture(GL_RGBA16, kPaperPixels, nullptr);
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_paperTexture, 0);
+    const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (complete) {
+        glViewport(0, 0, kPaperPixels, kPaperPixels);
+        glDisable(GL_BLEND);
+        glUseProgram(program);
+        glUniform2f(glGetUniformLocation(program, "uPaperSize"), float(kPaperPixels), float(kPaperPixels));
+        glBindVertexArray(m_emptyVertexArray);
+        glDrawArrays(GL_TRIANGLES, 0, 6);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteProgram(program);
+    if (!complete || glGetError() != GL_NO_ERROR) return QStringLiteral("Could not create paper texture");
     return {};
 }
 
@@ -180,11 +220,11 @@ void Renderer::releaseGL()
     glDeleteVertexArrays(1, &m_stampVertexArray);
     glDeleteBuffers(1, &m_instanceBuffer);
     glDeleteFramebuffers(1, &m_canvasFramebuffer);
-    const GLuint textures[3] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture};
-    glDeleteTextures(3, textures);
+    const GLuint textures[4] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture};
+    glDeleteTextures(4, textures);
     m_compositeProgram = m_cursorProgram = 0;
     m_emptyVertexArray = m_stampVertexArray = m_instanceBuffer = 0;
-    m_canvasFramebuffer = m_canvasTexture = m_transparentTexture = m_lineArtTexture = 0;
+    m_canvasFramebuffer = m_canvasTexture = m_transparentTexture = m_lineArtTexture = m_paperTexture = 0;
     m_instanceCapacity = 0;
     m_initialized = false;
 }
@@ -370,10 +410,13 @@ void Renderer::compositePass(GLuint targetFramebuffer)
     glUniform2f(m_compositeUniforms.pan, m_pan.x, m_pan.y);
     glUniform1i(m_compositeUniforms.canvas, 0);
     glUniform1i(m_compositeUniforms.lineArt, 1);
+    glUniform1i(m_compositeUniforms.paper, 2);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, m_canvasTexture);
     glActiveTexture(GL_TEXTURE1);
     glBindTexture(GL_TEXTURE_2D, m_lineArtTexture ? m_lineArtTexture : m_transparentTexture);
+    glActiveTexture(GL_TEXTURE2);
+    glBindTexture(GL_TEXTURE_2D, m_paperTexture);
     glBindVertexArray(m_emptyVertexArray);
     glDrawArrays(GL_TRIANGLES, 0, 6);
 

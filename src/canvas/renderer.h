@@ -73,7 +73,7 @@ public:
 
 private:
     struct CompositeUniforms {
-        GLint size = -1, time = -1, zoom = -1, pan = -1, canvas = -1, lineArt = -1;
+        GLint size = -1, time = -1, zoom = -1, pan = -1, canvas = -1, lineArt = -1, paper = -1;
     };
     struct CursorUniforms {
         GLint center = -1, viewSize = -1, color = -1, radius = -1, ringWidth = -1, filled = -1;
@@ -81,6 +81,8 @@ private:
 
     QString buildPrograms();
     QString createImages();
+    QString bakePaper();
+    GLuint makeTexture(GLenum format, GLsizei size, const void* pixels);
     void clearCanvasTexture();
     void uploadLineArt(const QImage& image);
     void stampPass();
@@ -119,6 +121,7 @@ private:
     GLuint m_canvasFramebuffer = 0;
     GLuint m_transparentTexture = 0;
     GLuint m_lineArtTexture = 0;  // 0: the transparent default is in use
+    GLuint m_paperTexture = 0;
 };
 
 }  // namespace vellumora

@@ -166,6 +166,17 @@ TEST_F(RendererGl, compositeLeavesOutsideTheCanvasTransparentWhenZoomedOut)
     expectFrameMatchesOracle(frame(50, 70), 1.0f);
 }
 
+// The paper is baked once into a texture; magnified, it must still be the formula's paper.
+TEST_F(RendererGl, bakedPaperMatchesTheFormulaAtEveryZoom)
+{
+    for (const auto& [zoom, pan] : {std::pair{1.0f, Vec2f{}}, std::pair{6.0f, Vec2f{-0.45f, -0.47f}},
+                                    std::pair{9.0f, Vec2f{0.2f, 0.1f}}, std::pair{0.8f, Vec2f{0.05f, -0.1f}}}) {
+        renderer->setZoom(zoom);
+        renderer->setPan(pan);
+        expectFrameMatchesOracle(frame(97, 61), 1.0f);
+    }
+}
+
 TEST_F(RendererGl, lineArtIsDrawnOverTheInk)
 {
     QImage lines(256, 256, QImage::Format_RGBA8888);

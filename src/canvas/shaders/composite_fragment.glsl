@@ -4,6 +4,9 @@ uniform float uZoom;
 uniform vec2 uPan;
 uniform sampler2D uCanvas;
 uniform sampler2D uLineArt;
+// The paper baked from paperColor(): it depends on the canvas coordinate only, and is smooth
+// enough that a bilinear sample stays within a fraction of an 8-bit level of the formula.
+uniform sampler2D uPaper;
 out vec4 fragColor;
 
 void main()
@@ -17,7 +20,7 @@ void main()
     }
     vec4 ink = texture(uCanvas, c);
     vec4 lines = texture(uLineArt, c);
-    vec3 rgb = mix(paperColor(c), ink.rgb, ink.a);
+    vec3 rgb = mix(texture(uPaper, c).rgb, ink.rgb, ink.a);
     rgb = mix(rgb, lines.rgb, lines.a);
     fragColor = vec4(rgb, 1.0);
 }
