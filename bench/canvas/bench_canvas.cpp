@@ -98,6 +98,19 @@ void BM_StampsPerSecond(benchmark::State& state)
 }
 BENCHMARK(BM_StampsPerSecond)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void queueBacklog(Renderer& renderer)
+{
+    for (int s = 0; s < 1000; ++s) {
+        const std::string id = "stroke-" + std::to_string(s);
+        const double x0 = 0.05 + 0.0009 * s;
+        const double y0 = 0.1 + 0.0007 * (s % 1000);
+        const auto tool = static_cast<Tool>(s % 5);
+        renderer.beginStroke(id, {x0, y0}, tool, {0.8f, 0.3f, 0.2f, 1}, 4.5f);
+        for (int p = 1; p < 100; ++p) renderer.appendPoint(id, {x0 + 0.0015 * p, y0 + 0.0008 * (p % 7)});
+        renderer.endStroke(id);
+    }
+}
+
 // A room's backlog of 100,000 points (1,000 strokes of 100 points, brush size 3, wiggling
 // across the page): queueing every stamp plus the first frame at 1100 × 720.
 void BM_ReplayBacklog(benchmark::State& state)
@@ -109,16 +122,7 @@ void BM_ReplayBacklog(benchmark::State& state)
     std::size_t stamps = 0;
     for (auto _ : state) {
         renderer->resetCanvas();
-        for (int s = 0; s < 1000; ++s) {
-            const std::string id = "stroke-" + std::to_string(s);
-            const double x0 = 0.05 + 0.0009 * s;
-            const double y0 = 0.1 + 0.0007 * (s % 1000);
-            const auto tool = static_cast<Tool>(s % 5);
-            renderer->beginStroke(id, {x0, y0}, tool, {0.8f, 0.3f, 0.2f, 1}, 4.5f);
-            for (int p = 1; p < 100; ++p)
-                renderer->appendPoint(id, {x0 + 0.0015 * p, y0 + 0.0008 * (p % 7)});
-            renderer->endStroke(id);
-        }
+        queueBacklog(*renderer);
         stamps = renderer->stamper().pendingStamps().size();
         renderer->render(target.framebuffer);
         gl->glFinish();
@@ -126,6 +130,18 @@ void BM_ReplayBacklog(benchmark::State& state)
     state.counters["stamps"] = double(stamps);
 }
 BENCHMARK(BM_ReplayBacklog)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The CPU share of the replay: queueing the same backlog without drawing it.
+void BM_QueueBacklog(benchmark::State& state)
+{
+    Renderer renderer;
+    for (auto _ : state) {
+        renderer.resetCanvas();
+        queueBacklog(renderer);
+        benchmark::DoNotOptimize(renderer.stamper().pendingStamps().data());
+    }
+}
+BENCHMARK(BM_QueueBacklog)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vellumora
