@@ -302,6 +302,21 @@ TEST_F(RendererGl, longBacklogPaintsEveryStampInOneFrame)
     EXPECT_GT(canvasRegion(int(last.x) - 5, int(last.y) - 5, 10).at(5, 5).a, 100);
 }
 
+TEST_F(RendererGl, hostilePeerInputRendersBoundedWork)
+{
+    renderer->beginStroke("far", {1e30, -1e30}, Tool::pastel, {1, 0, 0, 1}, 30.0f);
+    renderer->appendPoint("far", {-1e30, 1e30});
+    renderer->beginStroke("wide", {0.5, 0.5}, Tool::sketchpen, {0, 0, 1, 1}, 1e9f);
+    renderer->appendPoint("wide", {0.5, 1e300});
+    renderer->appendPoint("wide", {std::nan(""), 0.5});
+    EXPECT_EQ(renderer->stamper().pendingStamps().size(), 2 + kMaxStampsPerSegment);  // two starts, one capped segment
+    frame(8, 8);
+    // The huge brush is painted at the capped radius: ink 256 px from its centre, none at 400.
+    EXPECT_GT(canvasRegion(1024 + 250, 1020, 8).at(4, 4).a, 100);
+    EXPECT_EQ(canvasRegion(1024 + 400, 1020, 8).at(4, 4).a, 0);
+    EXPECT_EQ(canvasRegion(0, 0, 8).at(4, 4).a, 0);
+}
+
 TEST_F(RendererGl, frameClockAdvancesBySixtiethsOfASecond)
 {
     frame(4, 4);
