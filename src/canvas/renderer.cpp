@@ -66,7 +66,7 @@ Renderer::Renderer(StrokeStamper::SeedSource seeds)
 
 Renderer::~Renderer()
 {
-    if (m_initialized && m_context && QOpenGLContext::currentContext() == m_context) releaseGL();
+    releaseGL();
 }
 
 QString Renderer::initialize()
@@ -75,8 +75,10 @@ QString Renderer::initialize()
     if (!context) return QStringLiteral("Could not create OpenGL context");
     if (context->isOpenGLES() || context->format().version() < qMakePair(3, 3) || !initializeOpenGLFunctions())
         return QStringLiteral("OpenGL 3.3 is not available on this device");
-    if (m_initialized) releaseGL();
+    releaseGL();
     m_context = context;
+    // Images of an earlier context went with it; the line art is kept on this side.
+    if (!m_pendingLineArt && !m_lineArt.isNull()) m_pendingLineArt = m_lineArt;
 
     if (QString error = buildPrograms(); !error.isEmpty()) {
         releaseGL();
@@ -209,24 +211,25 @@ QString Renderer::bakePaper()
 
 void Renderer::releaseGL()
 {
-    if (!m_context) return;
-    for (GLuint& program : m_brushPrograms) {
-        glDeleteProgram(program);
-        program = 0;
+    // Names of another (or a destroyed) context must not be deleted here: they went with it.
+    if (m_context && QOpenGLContext::currentContext() == m_context) {
+        for (GLuint program : m_brushPrograms) glDeleteProgram(program);
+        glDeleteProgram(m_compositeProgram);
+        glDeleteProgram(m_cursorProgram);
+        glDeleteVertexArrays(1, &m_emptyVertexArray);
+        glDeleteVertexArrays(1, &m_stampVertexArray);
+        glDeleteBuffers(1, &m_instanceBuffer);
+        glDeleteFramebuffers(1, &m_canvasFramebuffer);
+        const GLuint textures[4] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture};
+        glDeleteTextures(4, textures);
     }
-    glDeleteProgram(m_compositeProgram);
-    glDeleteProgram(m_cursorProgram);
-    glDeleteVertexArrays(1, &m_emptyVertexArray);
-    glDeleteVertexArrays(1, &m_stampVertexArray);
-    glDeleteBuffers(1, &m_instanceBuffer);
-    glDeleteFramebuffers(1, &m_canvasFramebuffer);
-    const GLuint textures[4] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture};
-    glDeleteTextures(4, textures);
+    m_brushPrograms.fill(0);
     m_compositeProgram = m_cursorProgram = 0;
     m_emptyVertexArray = m_stampVertexArray = m_instanceBuffer = 0;
     m_canvasFramebuffer = m_canvasTexture = m_transparentTexture = m_lineArtTexture = m_paperTexture = 0;
     m_instanceCapacity = 0;
     m_initialized = false;
+    m_context = nullptr;
 }
 
 void Renderer::resize(int width, int height)
@@ -259,7 +262,8 @@ void Renderer::resetCanvas()
 void Renderer::setLineArt(const std::optional<QByteArray>& pngData)
 {
     if (!pngData) {
-        m_pendingLineArt = QImage();
+        m_lineArt = QImage();
+        m_pendingLineArt = m_lineArt;
         return;
     }
     QByteArray bytes = *pngData;
@@ -268,17 +272,18 @@ void Renderer::setLineArt(const std::optional<QByteArray>& pngData)
     QImage image = reader.read();
     if (image.isNull()) {
         qWarning().noquote() << QStringLiteral("Failed to decode line art PNG: ") + reader.errorString();
-        m_pendingLineArt = QImage();
+        m_lineArt = QImage();
+        m_pendingLineArt = m_lineArt;
         return;
     }
     // The stored 8-bit values are used as they are: straight alpha, no colour conversion.
-    m_pendingLineArt = image.convertToFormat(QImage::Format_RGBA8888);
+    m_lineArt = image.convertToFormat(QImage::Format_RGBA8888);
+    m_pendingLineArt = m_lineArt;
 }
 
 bool Renderer::hasLineArt() const
 {
-    if (m_pendingLineArt) return !m_pendingLineArt->isNull();
-    return m_lineArtTexture != 0;
+    return !m_lineArt.isNull();
 }
 
 void Renderer::render(GLuint targetFramebuffer)

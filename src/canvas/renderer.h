@@ -35,8 +35,9 @@ public:
     // With a current context: compiles the shading and creates the images. Returns the message
     // to stop the program with, or an empty text on success.
     QString initialize();
-    // With the renderer's context current: frees every GL object. Also done by the destructor
-    // when that context is current then; otherwise the objects go with the context.
+    // Frees every GL object when the renderer's context is current (call it from the widget's
+    // aboutToBeDestroyed); otherwise only forgets them, as they go with their context. The
+    // destructor calls it. The ink lives in the context: a new one starts with a clear canvas.
     void releaseGL();
     bool isInitialized() const { return m_initialized; }
 
@@ -68,7 +69,7 @@ public:
     // Inspection for tests: the queue and stroke table, and the ink image's framebuffer.
     const StrokeStamper& stamper() const { return m_stamper; }
     GLuint canvasFramebuffer() const { return m_canvasFramebuffer; }
-    // True while a line-art image (not the transparent default) is in place or on its way.
+    // True while a line-art image (not the transparent default) is set.
     bool hasLineArt() const;
 
 private:
@@ -103,7 +104,9 @@ private:
 
     // Work for the next frame, so callers need no current context.
     bool m_clearPending = false;
-    // A null image stands for "no line art".
+    // The decoded line art (null: none), kept so a new context can upload it again, and the
+    // image still to upload at the next frame.
+    QImage m_lineArt;
     std::optional<QImage> m_pendingLineArt;
 
     QPointer<QOpenGLContext> m_context;

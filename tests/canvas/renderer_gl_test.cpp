@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QOpenGLVersionFunctionsFactory>
 
 #include <cmath>
 #include <string>
@@ -315,6 +316,34 @@ TEST_F(RendererGl, hostilePeerInputRendersBoundedWork)
     EXPECT_GT(canvasRegion(1024 + 250, 1020, 8).at(4, 4).a, 100);
     EXPECT_EQ(canvasRegion(1024 + 400, 1020, 8).at(4, 4).a, 0);
     EXPECT_EQ(canvasRegion(0, 0, 8).at(4, 4).a, 0);
+}
+
+// The widget's context is recreated when it moves to another window.
+TEST_F(RendererGl, newContextGetsTheLineArtBackAndAClearCanvas)
+{
+    QImage black(8, 8, QImage::Format_RGBA8888);
+    black.fill(Qt::black);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(black.save(&buffer, "PNG"));
+    renderer->setLineArt(png);
+    renderer->beginStroke("s", {0.5, 0.5}, Tool::sketchpen, {1, 0, 0, 1}, 20.0f);
+    EXPECT_EQ(frame(9, 9).at(4, 4).r, 0);
+
+    QOpenGLContext second;
+    second.setFormat(context->format());
+    ASSERT_TRUE(second.create());
+    ASSERT_TRUE(second.makeCurrent(surface.get()));
+    gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(&second);
+    ASSERT_EQ(renderer->initialize(), QString());
+    EXPECT_EQ(frame(9, 9).at(4, 4).r, 0);
+    EXPECT_EQ(canvasRegion(1020, 1020, 8).at(4, 4).a, 0);
+    renderer->setLineArt(std::nullopt);
+    EXPECT_GT(frame(9, 9).at(4, 4).r, 200);  // paper, the ink did not survive
+
+    renderer->releaseGL();
+    ASSERT_TRUE(context->makeCurrent(surface.get()));
+    gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context.get());
 }
 
 TEST_F(RendererGl, frameClockAdvancesBySixtiethsOfASecond)
