@@ -1,3 +1,4 @@
+#include "canvas/gl_support.h"
 #include "canvas/renderer.h"
 #include "canvas/shading_oracle.h"
 #include "gl_test_support.h"
@@ -359,6 +360,23 @@ TEST_F(RendererGl, initializeWithoutContextReportsIt)
     Renderer unbound;
     EXPECT_EQ(unbound.initialize(), QStringLiteral("Could not create OpenGL context"));
     ASSERT_TRUE(context->makeCurrent(surface.get()));
+}
+
+TEST_F(RendererGl, startUpFailuresCarryTheirMessageAndTheDriverLog)
+{
+    constexpr std::string_view vertex = "void main() { gl_Position = vec4(0.0); }\n";
+    auto broken = buildProgram(*gl, "test_vertex", vertex, "broken_fragment", {"void main() { not glsl }\n"});
+    ASSERT_TRUE(std::holds_alternative<QString>(broken));
+    const QString compileError = std::get<QString>(broken);
+    EXPECT_TRUE(compileError.startsWith(QStringLiteral("OpenGL shader compile failed: broken_fragment: ")))
+        << compileError.toStdString();
+    EXPECT_GT(compileError.size(), 60);
+
+    auto unlinked = buildProgram(*gl, "mainless_vertex", "void helper() {}\n", "plain_fragment",
+                                 {"out vec4 c;\nvoid main() { c = vec4(1.0); }\n"});
+    ASSERT_TRUE(std::holds_alternative<QString>(unlinked));
+    EXPECT_TRUE(std::get<QString>(unlinked).startsWith(QStringLiteral("Pipeline build failed: ")))
+        << std::get<QString>(unlinked).toStdString();
 }
 
 // Line art decoding needs no GL, but shares the application object set up here.
