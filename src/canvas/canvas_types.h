@@ -1,10 +1,18 @@
 #pragma once
-// Small float vectors shared by the stamper, the shading oracle and the renderer.
+// Small value types shared by the gesture machine, the stamper, the shading oracle and the
+// renderer.
 
 namespace vellumora {
 
 // The canvas image is this many pixels on each side; canvas pixels = normalized × this.
 inline constexpr float kCanvasSize = 2048.0f;
+
+// A point in canvas-normalized (or touch) coordinates: origin top-left, y downwards.
+struct CanvasPoint {
+    double x = 0;
+    double y = 0;
+    bool operator==(const CanvasPoint&) const = default;
+};
 
 struct Vec2f {
     float x = 0;

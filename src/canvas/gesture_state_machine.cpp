@@ -1,6 +1,7 @@
 #include "canvas/gesture_state_machine.h"
 
 #include <algorithm>
+#include <map>
 
 namespace vellumora {
 

@@ -2,19 +2,13 @@
 // Turns the set of fingers on the trackpad into a relative canvas cursor and a pen that is
 // either on the paper or lifted. Plain logic: no window system, no strokes, no network.
 
+#include "canvas/canvas_types.h"
+
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <vector>
 
 namespace vellumora {
-
-// A point in canvas-normalized (or touch) coordinates: origin top-left, y downwards.
-struct CanvasPoint {
-    double x = 0;
-    double y = 0;
-    bool operator==(const CanvasPoint&) const = default;
-};
 
 enum class TouchKind { direct, indirect };
 

@@ -3,11 +3,11 @@
 // spaced along their paths, waiting for the next frame.
 
 #include "canvas/canvas_types.h"
-#include "canvas/gesture_state_machine.h"
 #include "model/drawing_types.h"
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
