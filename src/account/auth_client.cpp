@@ -122,7 +122,7 @@ void AuthClient::declineRequest(const QString& token, const QString& requesterId
 template <class T>
 void AuthClient::post(QStringView path, const StringMap& body, const std::optional<QString>& token,
                       Callback<T> done) {
-    send("POST", endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
+    send(endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
         if (!answer.ok()) {
             done(answer.failure());
             return;
@@ -133,7 +133,7 @@ void AuthClient::post(QStringView path, const StringMap& body, const std::option
 
 void AuthClient::postVoid(QStringView path, const StringMap& body,
                           const std::optional<QString>& token, Callback<Done> done) {
-    send("POST", endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
+    send(endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
         if (!answer.ok()) {
             done(answer.failure());
             return;
@@ -144,7 +144,7 @@ void AuthClient::postVoid(QStringView path, const StringMap& body,
 
 template <class T>
 void AuthClient::getURL(const QUrl& url, const std::optional<QString>& token, Callback<T> done) {
-    send("GET", url, std::nullopt, token, [done = std::move(done)](Answer answer) {
+    send(url, std::nullopt, token, [done = std::move(done)](Answer answer) {
         if (!answer.ok()) {
             done(answer.failure());
             return;
@@ -153,7 +153,7 @@ void AuthClient::getURL(const QUrl& url, const std::optional<QString>& token, Ca
     });
 }
 
-void AuthClient::send(const QByteArray& method, const QUrl& url, const std::optional<StringMap>& body,
+void AuthClient::send(const QUrl& url, const std::optional<StringMap>& body,
                       const std::optional<QString>& token, std::function<void(Answer)> done) {
     QByteArray encoded;
     if (body) {
@@ -183,9 +183,9 @@ void AuthClient::send(const QByteArray& method, const QUrl& url, const std::opti
     QNetworkReply* reply = nullptr;
     if (body) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        reply = m_network->sendCustomRequest(request, method, encoded);
+        reply = m_network->post(request, encoded);
     } else {
-        reply = m_network->sendCustomRequest(request, method);
+        reply = m_network->get(request);
     }
     watch(reply, std::move(done));
 }
@@ -211,18 +211,20 @@ void AuthClient::watch(QNetworkReply* reply, std::function<void(Answer)> done) {
             done(AuthFailure(CodingError{QStringLiteral("The server's answer is too large.")}));
             return;
         }
-        done(check(reply, reply->readAll()));
+        done(check(reply, reply->isOpen() ? reply->readAll() : QByteArray()));
     });
 }
 
 AuthClient::Answer AuthClient::check(QNetworkReply* reply, const QByteArray& body) {
+    // Qt fakes a status for some other schemes (file: answers 200), so the scheme decides too.
+    const QString scheme = reply->url().scheme();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const bool isHttp = status.isValid() && (scheme == u"http" || scheme == u"https");
     const auto error = reply->error();
-    if ((!status.isValid() && error != QNetworkReply::NoError) || isNetworkLayerError(error)) {
+    if ((!isHttp && error != QNetworkReply::NoError) || isNetworkLayerError(error)) {
         return AuthFailure(TransportError{static_cast<int>(error), reply->errorString()});
     }
-    const auto failure =
-        checkResponse(status.isValid() ? std::optional<int>(status.toInt()) : std::nullopt, body);
+    const auto failure = checkResponse(isHttp ? std::optional<int>(status.toInt()) : std::nullopt, body);
     if (failure) {
         return AuthFailure(*failure);
     }

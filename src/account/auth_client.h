@@ -67,7 +67,8 @@ private:
     template <class T>
     void getURL(const QUrl& url, const std::optional<QString>& token, Callback<T> done);
 
-    void send(const QByteArray& method, const QUrl& url, const std::optional<StringMap>& body,
+    // POST when there is a body, GET otherwise.
+    void send(const QUrl& url, const std::optional<StringMap>& body,
               const std::optional<QString>& token, std::function<void(Answer)> done);
     void failLater(std::function<void(Answer)> done, AuthFailure failure);
     void watch(QNetworkReply* reply, std::function<void(Answer)> done);

@@ -110,6 +110,9 @@ AuthResult<T> decodeWith(QByteArrayView body, Read read) {
     thread_local simdjson::dom::parser parser;
     try {
         element root;
+        if (body.isEmpty()) {
+            throw DecodeFailure{QStringLiteral("The server's answer is empty.")};
+        }
         if (parser.parse(body.data(), static_cast<std::size_t>(body.size())).get(root)) {
             throw DecodeFailure{QStringLiteral("The server's answer is not valid JSON.")};
         }

@@ -11,6 +11,11 @@ namespace vellumora::testing {
 // Created on first use, lives until the process ends.
 QCoreApplication& testApp();
 
+// Put first among a fixture's members, so the application exists before any QObject member.
+struct TestAppScope {
+    TestAppScope() { testApp(); }
+};
+
 // Runs the event loop until the predicate holds; false when the time ran out first.
 bool runUntil(const std::function<bool()>& predicate,
               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));

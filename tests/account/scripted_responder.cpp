@@ -143,6 +143,9 @@ void ScriptedResponder::answer(QTcpSocket* socket, const ScriptedAnswer& scripte
         }
         response += "Content-Length: " + QByteArray::number(scripted.body.size()) + "\r\n";
     }
+    for (const auto& [name, value] : scripted.headers) {
+        response += name + ": " + value + "\r\n";
+    }
     response += "Connection: keep-alive\r\n\r\n";
     if (!bodyless) {
         response += scripted.body;

@@ -32,8 +32,21 @@ struct ScriptedAnswer {
     QByteArray contentType = "application/json";
     std::chrono::milliseconds delay{0};
     bool silent = false;  // never answer, keep the connection open
+    QList<std::pair<QByteArray, QByteArray>> headers;
 
-    static ScriptedAnswer json(int status, QByteArray body) { return {status, std::move(body)}; }
+    static ScriptedAnswer json(int status, QByteArray body) { return raw(status, std::move(body), "application/json"); }
+    static ScriptedAnswer raw(int status, QByteArray body, QByteArray contentType) {
+        ScriptedAnswer answer;
+        answer.status = status;
+        answer.body = std::move(body);
+        answer.contentType = std::move(contentType);
+        return answer;
+    }
+    static ScriptedAnswer never() {
+        ScriptedAnswer answer;
+        answer.silent = true;
+        return answer;
+    }
 };
 
 class ScriptedResponder : public QObject {
