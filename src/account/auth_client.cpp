@@ -57,6 +57,8 @@ std::optional<APIError> checkResponse(std::optional<int> httpStatus, QByteArrayV
 AuthClient::AuthClient(const QUrl& base, QObject* parent)
     : QObject(parent), m_base(base), m_network(new QNetworkAccessManager(this)) {
     m_network->setTransferTimeout(static_cast<int>(kTransferTimeout.count()));
+    // The bearer token must never follow a redirect to another origin.
+    m_network->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
 }
 
 AuthClient::~AuthClient() {

@@ -247,6 +247,27 @@ TEST_F(AuthClientTest, keepsNoCookies) {
     }
 }
 
+TEST_F(AuthClientTest, followsRedirectsOnlyWithinTheSameOrigin) {
+    ScriptedResponder elsewhere;
+    elsewhere.script("GET", "/friends", {ScriptedAnswer::json(200, R"({"friends":[]})")});
+    ScriptedAnswer away = ScriptedAnswer::json(302, {});
+    away.headers = {{"Location", elsewhere.baseUrl().toEncoded() + "/friends"}};
+    server.script("GET", "/friends", {away});
+    const auto refused = finish<FriendsResponse>([&](auto d) { client.friends("secret", d); });
+    EXPECT_FALSE(refused.ok());
+    testing::runFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the token went to another origin";
+
+    ScriptedAnswer moved = ScriptedAnswer::json(307, {});
+    moved.headers = {{"Location", "/v2/friends"}};
+    server.script("GET", "/friends", {moved});
+    server.script("GET", "/v2/friends", {ScriptedAnswer::json(200, R"({"friends":[]})")});
+    EXPECT_TRUE(finish<FriendsResponse>([&](auto d) { client.friends("secret", d); }).ok());
+    ASSERT_EQ(server.requestsTo("GET", "/v2/friends").size(), 1);
+    EXPECT_EQ(server.requestsTo("GET", "/v2/friends").front().headerValues("authorization"),
+              QList<QByteArray>{"Bearer secret"});
+}
+
 TEST_F(AuthClientTest, aClientDestroyedMidCallNeverCallsBack) {
     server.script("GET", "/friends", {ScriptedAnswer::never()});
     auto doomed = std::make_unique<AuthClient>(server.baseUrl());
