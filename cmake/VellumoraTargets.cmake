@@ -1,7 +1,7 @@
 # vellumora_component(name): the library in src/<name> and, when present, its tests in tests/<name>.
 function(vellumora_component name)
   add_subdirectory(src/${name})
-  if(VELLUMORA_BUILD_TESTS AND EXISTS "${PROJECT_SOURCE_DIR}/tests/${name}/CMakeLists.txt")
+  if((VELLUMORA_BUILD_TESTS OR VELLUMORA_FUZZ) AND EXISTS "${PROJECT_SOURCE_DIR}/tests/${name}/CMakeLists.txt")
     add_subdirectory(tests/${name})
   endif()
 endfunction()
@@ -9,6 +9,9 @@ endfunction()
 # vellumora_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
 # One GoogleTest executable registered with CTest as a single test.
 function(vellumora_test name)
+  if(NOT VELLUMORA_BUILD_TESTS)
+    return()
+  endif()
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)

@@ -1,8 +1,8 @@
 #include "model/drawing_types.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 
 namespace vellumora {
 
@@ -22,7 +22,9 @@ constexpr std::array<ToolInfo, 5> kTools{{
     {Tool::pastel, "pastel", "Pastel", "paintbrush"},
 }};
 
-const ToolInfo& info(Tool tool) { return kTools[static_cast<std::size_t>(tool)]; }
+const ToolInfo& info(Tool tool) {
+    return kTools[static_cast<std::size_t>(tool)];
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -38,9 +40,15 @@ int toByte(double component) {
 }
 }  // namespace
 
-std::string_view rawValue(Tool tool) { return info(tool).raw; }
-std::string_view displayName(Tool tool) { return info(tool).display; }
-std::string_view symbolName(Tool tool) { return info(tool).symbol; }
+std::string_view rawValue(Tool tool) {
+    return info(tool).raw;
+}
+std::string_view displayName(Tool tool) {
+    return info(tool).display;
+}
+std::string_view symbolName(Tool tool) {
+    return info(tool).symbol;
+}
 
 std::optional<Tool> toolFromRawValue(std::string_view text) {
     for (const auto& entry : kTools) {
@@ -51,18 +59,30 @@ std::optional<Tool> toolFromRawValue(std::string_view text) {
 
 const std::vector<ArtColor>& ArtColor::palette() {
     static const std::vector<ArtColor> entries{
-        {"ink-black", "Ink Black", 0.08, 0.08, 0.10}, {"graphite", "Graphite", 0.30, 0.32, 0.36},
-        {"cherry-red", "Cherry Red", 0.86, 0.18, 0.18}, {"coral", "Coral", 0.98, 0.51, 0.45},
-        {"sunset", "Sunset", 0.96, 0.42, 0.30},       {"orange", "Orange", 0.98, 0.63, 0.12},
-        {"amber", "Amber", 0.98, 0.80, 0.20},         {"lemon", "Lemon", 0.99, 0.95, 0.28},
-        {"lime", "Lime", 0.68, 0.88, 0.28},           {"grass", "Grass Green", 0.30, 0.72, 0.28},
-        {"forest", "Forest", 0.08, 0.45, 0.28},       {"teal", "Teal", 0.12, 0.66, 0.66},
-        {"sky", "Sky", 0.42, 0.80, 0.98},             {"azure", "Azure", 0.18, 0.50, 0.96},
-        {"indigo", "Indigo", 0.30, 0.26, 0.74},       {"violet", "Violet", 0.56, 0.34, 0.86},
-        {"magenta", "Magenta", 0.92, 0.28, 0.72},     {"pink", "Pink", 0.98, 0.60, 0.82},
-        {"rose", "Rose", 0.94, 0.42, 0.58},           {"brown", "Brown", 0.52, 0.32, 0.18},
-        {"sand", "Sand", 0.90, 0.76, 0.52},           {"mint", "Mint", 0.62, 0.92, 0.78},
-        {"lavender", "Lavender", 0.76, 0.68, 0.96},   {"slate", "Slate", 0.46, 0.52, 0.62},
+        {"ink-black", "Ink Black", 0.08, 0.08, 0.10},
+        {"graphite", "Graphite", 0.30, 0.32, 0.36},
+        {"cherry-red", "Cherry Red", 0.86, 0.18, 0.18},
+        {"coral", "Coral", 0.98, 0.51, 0.45},
+        {"sunset", "Sunset", 0.96, 0.42, 0.30},
+        {"orange", "Orange", 0.98, 0.63, 0.12},
+        {"amber", "Amber", 0.98, 0.80, 0.20},
+        {"lemon", "Lemon", 0.99, 0.95, 0.28},
+        {"lime", "Lime", 0.68, 0.88, 0.28},
+        {"grass", "Grass Green", 0.30, 0.72, 0.28},
+        {"forest", "Forest", 0.08, 0.45, 0.28},
+        {"teal", "Teal", 0.12, 0.66, 0.66},
+        {"sky", "Sky", 0.42, 0.80, 0.98},
+        {"azure", "Azure", 0.18, 0.50, 0.96},
+        {"indigo", "Indigo", 0.30, 0.26, 0.74},
+        {"violet", "Violet", 0.56, 0.34, 0.86},
+        {"magenta", "Magenta", 0.92, 0.28, 0.72},
+        {"pink", "Pink", 0.98, 0.60, 0.82},
+        {"rose", "Rose", 0.94, 0.42, 0.58},
+        {"brown", "Brown", 0.52, 0.32, 0.18},
+        {"sand", "Sand", 0.90, 0.76, 0.52},
+        {"mint", "Mint", 0.62, 0.92, 0.78},
+        {"lavender", "Lavender", 0.76, 0.68, 0.96},
+        {"slate", "Slate", 0.46, 0.52, 0.62},
     };
     return entries;
 }

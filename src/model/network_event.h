@@ -67,8 +67,8 @@ struct NetworkEvent {
         bool operator==(const CanvasCleared&) const = default;
     };
 
-    using Value = std::variant<Closed, RoomState, PeerJoined, PeerLeft, StrokeStart, StrokePoint, StrokeEnd, Cursor,
-                               PageChanged, CanvasCleared, Opened>;
+    using Value = std::variant<Closed, RoomState, PeerJoined, PeerLeft, StrokeStart, StrokePoint, StrokeEnd,
+                               Cursor, PageChanged, CanvasCleared, Opened>;
     Value value;
 
     bool operator==(const NetworkEvent&) const = default;

@@ -1,0 +1,123 @@
+#include "http_session.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
+
+#include "json_text.h"
+#include "log.h"
+#include "room_registry.h"
+
+namespace vellumora::server {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+namespace {
+constexpr std::size_t kBodyLimit = 64 * 1024;
+constexpr std::size_t kHeaderLimit = 16 * 1024;
+constexpr auto kReadTimeout = std::chrono::seconds(30);
+}  // namespace
+
+HttpSession::HttpSession(boost::asio::ip::tcp::socket&& socket, ServerContext& context)
+    : stream_(std::move(socket)), context_(context) {
+    boost::system::error_code ec;
+    const auto endpoint = stream_.socket().remote_endpoint(ec);
+    remoteAddress_ = ec ? "unknown" : endpoint.address().to_string();
+}
+
+void HttpSession::run() {
+    boost::asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->readRequest(); });
+}
+
+void HttpSession::readRequest() {
+    parser_.emplace();
+    parser_->body_limit(kBodyLimit);
+    parser_->header_limit(kHeaderLimit);
+    stream_.expires_after(kReadTimeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+}
+
+void HttpSession::onRead(beast::error_code ec) {
+    if (ec == http::error::end_of_stream) return close();
+    if (ec == http::error::body_limit) return send(413, errorBody("Request body too large"), "application/json", false);
+    if (ec == http::error::header_limit) return send(431, errorBody("Request headers too large"), "application/json", false);
+    if (ec) {
+        // A malformed request gets an answer; a timed-out or vanished peer does not.
+        if (ec.category() == beast::error_code(http::error::bad_target).category())
+            return send(400, errorBody("Malformed request"), "application/json", false);
+        return close();
+    }
+    route(parser_->release());
+}
+
+void HttpSession::route(Request request) {
+    if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
+
+    context_.metrics.httpRequests.fetch_add(1, std::memory_order_relaxed);
+    const bool keepAlive = request.keep_alive();
+    std::string_view target = request.target();
+    const std::string path(target.substr(0, target.find('?')));
+
+    if (path == "/healthz" && request.method() == http::verb::get) return send(200, "ok", "text/plain", keepAlive);
+    if (path == "/metrics" && request.method() == http::verb::get)
+        return send(200, context_.metrics.render(), "text/plain; version=0.0.4", keepAlive);
+    if (!AccountApi::handles(path)) return send(404, errorBody("Not found"), "application/json", keepAlive);
+
+    ApiRequest api{std::string(request.method_string()), path, std::move(request.body()),
+                   std::string(request[http::field::authorization]), remoteAddress_};
+    context_.accounts.handle(std::move(api), [self = shared_from_this(), keepAlive](ApiResponse response) {
+        boost::asio::post(self->stream_.get_executor(), [self, keepAlive, response = std::move(response)]() mutable {
+            self->send(response.status, std::move(response.body), "application/json", keepAlive);
+        });
+    });
+}
+
+void HttpSession::upgrade(Request request) {
+    stream_.expires_never();
+    RoomRegistry::Admission admission = context_.rooms.admit(request, remoteAddress_);
+    if (!admission.ok()) {
+        return send(admission.status, errorBody(admission.message), "application/json", false);
+    }
+    context_.rooms.startSession(std::move(stream_), std::move(request), std::move(admission), context_);
+}
+
+void HttpSession::send(unsigned status, std::string body, std::string_view contentType, bool keepAlive) {
+    response_ = std::make_shared<Response>(static_cast<http::status>(status), 11);
+    response_->set(http::field::server, "vellumora-server");
+    response_->set(http::field::content_type, contentType);
+    response_->set(http::field::cache_control, "no-store");
+    response_->keep_alive(keepAlive);
+    response_->body() = std::move(body);
+    response_->prepare_payload();
+    stream_.expires_after(kReadTimeout);
+    http::async_write(stream_, *response_, [self = shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
+        self->onWritten(keepAlive, ec);
+    });
+}
+
+void HttpSession::onWritten(bool keepAlive, beast::error_code ec) {
+    response_.reset();
+    if (ec || !keepAlive) return close();
+    readRequest();
+}
+
+void HttpSession::close() {
+    beast::error_code ec;
+    stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+    if (ec) return;
+    // Read what the peer still sends (say, the rest of an oversized body) until it closes:
+    // closing with unread data would reset the connection and lose our answer.
+    stream_.expires_after(std::chrono::seconds(5));
+    drain();
+}
+
+void HttpSession::drain() {
+    buffer_.clear();
+    stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        if (!ec) self->drain();
+    });
+}
+
+}  // namespace vellumora::server

@@ -1,0 +1,78 @@
+#include "room_registry.h"
+
+#include "log.h"
+#include "room_admission.h"
+#include "websocket_session.h"
+
+namespace vellumora::server {
+
+RoomRegistry::RoomRegistry(const ServerConfig& config, Store& store, AccountApi& accounts, Metrics& metrics,
+                           RoomBus& bus, HistoryWriter& writer)
+    : config_(config), store_(store), accounts_(accounts), metrics_(metrics), bus_(bus), writer_(writer) {}
+
+RoomRegistry::Admission RoomRegistry::admit(const Request& request, const std::string& remoteAddress) {
+    Admission a;
+    auto refuse = [&](unsigned status, std::string message) {
+        metrics_.refusedConnections.fetch_add(1, std::memory_order_relaxed);
+        logLine("refused room connection from " + remoteAddress + ": " + message);
+        a.status = status;
+        a.message = std::move(message);
+        return a;
+    };
+    const std::string_view target = request.target();
+    const auto q = target.find('?');
+    const std::string_view query = q == std::string_view::npos ? std::string_view{} : target.substr(q + 1);
+
+    std::optional<UserRecord> user;
+    try {
+        if (auto token = queryValue(query, "token")) user = accounts_.userForToken(*token);
+    } catch (const StoreError& e) {
+        logLine(std::string("database error: ") + e.what());
+        return refuse(500, "Internal server error");
+    }
+    if (!user) return refuse(401, "Not signed in");
+
+    std::optional<std::string> roomText = queryValue(query, "room");
+    const std::optional<RoomId> room = roomText ? parseRoomId(*roomText) : std::nullopt;
+    if (!room) return refuse(400, "Malformed room id");
+    if (room->kind == RoomId::Kind::solo) {
+        if (room->first != user->id) return refuse(403, "Not your sketchbook");
+    } else {
+        const bool first = room->first == user->id;
+        if (!first && room->second != user->id) return refuse(403, "Not your room");
+        const std::string& other = first ? room->second : room->first;
+        bool friends = false;
+        try {
+            friends = store_.areFriends(user->id, other);
+        } catch (const StoreError& e) {
+            logLine(std::string("database error: ") + e.what());
+            return refuse(500, "Internal server error");
+        }
+        if (!friends) return refuse(403, "Only friends share a room");
+    }
+    a.user = std::move(*user);
+    a.roomId = std::move(*roomText);
+    a.color = peerColor(queryValue(query, "color").value_or(""));
+    return a;
+}
+
+void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
+                                ServerContext& context) {
+    auto session = std::make_shared<WebSocketSession>(std::move(stream), context, std::move(admission));
+    session->start(std::move(request));
+}
+
+std::shared_ptr<Room> RoomRegistry::acquire(const std::string& roomId) {
+    std::lock_guard lock(mutex_);
+    if (rooms_.size() > 1024) std::erase_if(rooms_, [](const auto& entry) { return entry.second.expired(); });
+    auto& slot = rooms_[roomId];
+    if (auto room = slot.lock()) return room;
+    // A room that was let go may still have changes on their way to disk.
+    writer_.flush();
+    auto room = std::make_shared<Room>(roomId, store_.loadRoom(roomId), bus_.channel(roomId), writer_, metrics_,
+                                       config_.maxRoomConnections);
+    slot = room;
+    return room;
+}
+
+}  // namespace vellumora::server

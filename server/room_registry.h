@@ -1,0 +1,55 @@
+#pragma once
+// The rooms of this process: admission of handshakes, loading a room from the store when
+// its first connection arrives, and letting it go when the last one leaves.
+
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "room.h"
+#include "server_context.h"
+
+namespace vellumora::server {
+
+class RoomRegistry {
+public:
+    using Request = boost::beast::http::request<boost::beast::http::string_body>;
+
+    struct Admission {
+        unsigned status = 200;
+        std::string message;  // why it was refused
+        UserRecord user;
+        std::string roomId;
+        std::string color;
+        bool ok() const { return status == 200; }
+    };
+
+    RoomRegistry(const ServerConfig& config, Store& store, AccountApi& accounts, Metrics& metrics, RoomBus& bus,
+                 HistoryWriter& writer);
+
+    // Decides a WebSocket handshake from its query: 401 bad token, 400 malformed room id,
+    // 403 a room the user may not enter.
+    Admission admit(const Request& request, const std::string& remoteAddress);
+    // Completes the upgrade of an admitted handshake; `context` outlives every session.
+    void startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission, ServerContext& context);
+
+    // The room, loaded from the store when it is not in memory.
+    std::shared_ptr<Room> acquire(const std::string& roomId);
+
+private:
+    const ServerConfig& config_;
+    Store& store_;
+    AccountApi& accounts_;
+    Metrics& metrics_;
+    RoomBus& bus_;
+    HistoryWriter& writer_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::weak_ptr<Room>> rooms_;
+};
+
+}  // namespace vellumora::server

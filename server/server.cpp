@@ -1,0 +1,81 @@
+#include "server.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <thread>
+#include <vector>
+
+#include "account_api.h"
+#include "history_writer.h"
+#include "listener.h"
+#include "local_room_bus.h"
+#include "log.h"
+#include "room_registry.h"
+#include "sqlite_store.h"
+
+namespace vellumora::server {
+
+namespace asio = boost::asio;
+
+// Declaration order is teardown order in reverse: the I/O context (and with it every
+// connection) goes first, the store last.
+struct Server::Parts {
+    explicit Parts(const ServerConfig& config)
+        : store(config.dbPath),
+          writer(store, metrics, config.commitInterval),
+          hashing(2),
+          accounts(store, presence, metrics, config, hashing),
+          rooms(config, store, accounts, metrics, bus, writer),
+          context{config, store, presence, metrics, accounts, rooms},
+          ioc(static_cast<int>(config.threads)) {}
+
+    Metrics metrics;
+    Presence presence;
+    SqliteStore store;
+    HistoryWriter writer;
+    LocalRoomBus bus;
+    asio::thread_pool hashing;
+    AccountApi accounts;
+    RoomRegistry rooms;
+    ServerContext context;
+    asio::io_context ioc;
+};
+
+Server::Server(ServerConfig config) : config_(std::move(config)), parts_(std::make_unique<Parts>(config_)) {}
+
+Server::~Server() = default;
+
+int Server::run() {
+    Parts& p = *parts_;
+    const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(config_.listenHost), config_.listenPort);
+    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context);
+    listener->run();
+
+    const auto bound = listener->localEndpoint();
+    std::string host = bound.address().to_string();
+    if (bound.address().is_v6()) host = "[" + host + "]";
+    logLine(std::string("listening on ") + (config_.tls() ? "https://" : "http://") + host + ":" +
+            std::to_string(bound.port()));
+
+    asio::signal_set signals(p.ioc, SIGINT, SIGTERM);
+    signals.async_wait([&](boost::system::error_code ec, int signal) {
+        if (ec) return;
+        logLine("stopping on signal " + std::to_string(signal));
+        listener->stop();
+        p.ioc.stop();
+    });
+
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < config_.threads; ++i) threads.emplace_back([&] { p.ioc.run(); });
+    p.ioc.run();
+    for (std::thread& t : threads) t.join();
+
+    p.hashing.join();
+    p.writer.stop();
+    logLine("stopped; everything received is stored");
+    return 0;
+}
+
+}  // namespace vellumora::server

@@ -1,0 +1,112 @@
+#pragma once
+// Everything the server keeps: accounts, tokens, friendships and room history. SQLite is the
+// one implementation today; the interface is what another database would have to provide.
+// Every method is safe to call from any thread. Failures of the database throw StoreError.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model/protocol.h"
+
+namespace vellumora::server {
+
+struct StoreError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct UserRecord {
+    std::string id;
+    std::string username;
+    std::string displayName;
+    bool operator==(const UserRecord&) const = default;
+};
+
+struct LoginRecord {
+    UserRecord user;
+    std::string passwordHash;
+};
+
+struct PendingRequestRecord {
+    UserRecord requester;
+    double createdAt = 0;  // seconds since 1970
+};
+
+enum class FriendRequestOutcome { pending, accepted };
+
+// A stroke of a room's history with its position in start order.
+struct StoredStroke {
+    std::int64_t seq = 0;
+    WireStroke stroke;
+};
+
+struct StoredRoom {
+    std::int64_t key = 0;  // the store's handle for the room in later HistoryOps
+    std::vector<StoredStroke> strokes;  // in start order
+    std::optional<WirePage> page;
+};
+
+// One change to a room's history, applied in the order the room made them.
+struct HistoryOp {
+    struct StartStroke {
+        std::int64_t seq;
+        StrokeHeader header;
+        StrokePoint first;
+    };
+    struct AppendPoint {
+        std::int64_t seq;
+        std::int64_t index;  // 0 is the start point
+        StrokePoint point;
+    };
+    struct EndStroke {
+        std::int64_t seq;
+    };
+    struct RemoveStroke {
+        std::int64_t seq;
+    };
+    struct Clear {};
+    struct SetPage {
+        std::shared_ptr<const WirePage> page;  // null removes the page
+    };
+
+    std::int64_t roomKey = 0;
+    std::variant<StartStroke, AppendPoint, EndStroke, RemoveStroke, Clear, SetPage> change;
+};
+
+// Usernames are unique without regard to case; this is the key they are compared by.
+std::string usernameKey(std::string_view username);
+
+class Store {
+public:
+    virtual ~Store() = default;
+
+    // None when the username is taken (compared without regard to case).
+    virtual std::optional<UserRecord> createUser(const UserRecord& user, const std::string& passwordHash) = 0;
+    virtual std::optional<LoginRecord> loginRecord(const std::string& username) = 0;
+    virtual std::optional<UserRecord> userById(const std::string& id) = 0;
+    virtual std::optional<UserRecord> userByUsername(const std::string& username) = 0;
+
+    virtual void addToken(const std::string& tokenHash, const std::string& userId) = 0;
+    virtual std::optional<UserRecord> userForToken(const std::string& tokenHash) = 0;
+    virtual void revokeToken(const std::string& tokenHash) = 0;
+
+    virtual std::vector<UserRecord> friendsOf(const std::string& userId) = 0;
+    virtual bool areFriends(const std::string& a, const std::string& b) = 0;
+    virtual std::vector<PendingRequestRecord> pendingRequestsFor(const std::string& userId) = 0;
+    // Accepted when `to` had already asked `from`, or they are friends; else a pending request.
+    virtual FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to) = 0;
+    // False when `requesterId` has no pending request to `userId`.
+    virtual bool acceptRequest(const std::string& userId, const std::string& requesterId) = 0;
+    virtual bool declineRequest(const std::string& userId, const std::string& requesterId) = 0;
+
+    // The room as last stored (created empty when new).
+    virtual StoredRoom loadRoom(const std::string& roomId) = 0;
+    // All in one transaction: either every change is stored or none.
+    virtual void applyHistory(const std::vector<HistoryOp>& ops) = 0;
+};
+
+}  // namespace vellumora::server

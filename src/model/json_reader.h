@@ -1,0 +1,44 @@
+#pragma once
+// Strict readers of the model's records from a parsed simdjson DOM: every listed member is
+// required and of the exact JSON type (an integer is accepted where a double belongs), tools
+// must be known, and members not listed are ignored. Internal to the model library.
+
+#include <simdjson.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/drawing_types.h"
+#include "model/protocol.h"
+
+namespace vellumora::json {
+
+using Element = simdjson::dom::element;
+using Object = simdjson::dom::object;
+
+bool readString(Object object, std::string_view key, std::string& out);
+bool readNumber(Object object, std::string_view key, double& out);
+bool readBool(Object object, std::string_view key, bool& out);
+bool readObject(Object object, std::string_view key, Object& out);
+
+bool read(Element element, Tool& out);
+bool read(Element element, StrokePoint& out);
+bool read(Element element, WireColor& out);
+bool read(Element element, StrokeHeader& out);
+bool read(Element element, ArtColor& out);
+bool read(Element element, StrokeStartPayload& out);
+bool read(Element element, WirePage& out);
+bool read(Element element, WirePeer& out);
+bool read(Element element, WireStroke& out);
+
+// An optional page member: absent or null is none; anything else must be a valid page.
+bool readOptionalPage(Object object, std::string_view key, std::optional<WirePage>& out);
+// A page member that must be present (set_page): null is none.
+bool readRequiredNullablePage(Object object, std::string_view key, std::optional<WirePage>& out);
+
+// Parses one message with a parser reused per thread; the element lives until the next
+// parse on the same thread. None when the bytes are not JSON.
+std::optional<Element> parseDocument(std::string_view bytes);
+
+}  // namespace vellumora::json

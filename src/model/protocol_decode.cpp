@@ -1,0 +1,171 @@
+#include <array>
+#include <utility>
+
+#include "model/json_reader.h"
+#include "model/protocol.h"
+
+namespace vellumora {
+
+namespace {
+using json::Object;
+using json::readNumber;
+using json::readString;
+
+template <typename T>
+bool readMember(Object object, std::string_view key, T& out) {
+    json::Element element;
+    if (object.at_key(key).get(element) != simdjson::SUCCESS) return false;
+    return json::read(element, out);
+}
+
+template <typename T>
+bool readArray(Object object, std::string_view key, std::vector<T>& out) {
+    simdjson::dom::array array;
+    if (object.at_key(key).get_array().get(array) != simdjson::SUCCESS) return false;
+    out.clear();
+    out.reserve(array.size());
+    for (const json::Element element : array) {
+        if (!json::read(element, out.emplace_back())) return false;
+    }
+    return true;
+}
+
+// ---- server records ----
+
+std::optional<ServerMessage> readRoomState(Object o) {
+    RoomStateMessage m;
+    Object you;
+    if (!readArray(o, "strokes", m.strokes) || !readArray(o, "peers", m.peers) ||
+        !json::readObject(o, "you", you) || !readString(you, "userId", m.you.userId) ||
+        !json::readOptionalPage(o, "page", m.page)) {
+        return std::nullopt;
+    }
+    return m;
+}
+std::optional<ServerMessage> readPeerJoined(Object o) {
+    PeerJoinedMessage m;
+    if (!readMember(o, "peer", m.peer)) return std::nullopt;
+    return m;
+}
+std::optional<ServerMessage> readPeerLeft(Object o) {
+    PeerLeftMessage m;
+    if (!readString(o, "userId", m.userId)) return std::nullopt;
+    return m;
+}
+std::optional<ServerMessage> readStrokeStart(Object o) {
+    StrokeStartMessage m;
+    if (!readString(o, "userId", m.userId) || !readMember(o, "stroke", m.stroke)) return std::nullopt;
+    return m;
+}
+std::optional<ServerMessage> readStrokePoint(Object o) {
+    StrokePointMessage m;
+    if (!readString(o, "userId", m.userId) || !readString(o, "strokeId", m.strokeId) ||
+        !readMember(o, "point", m.point)) {
+        return std::nullopt;
+    }
+    return m;
+}
+std::optional<ServerMessage> readStrokeEnd(Object o) {
+    StrokeEndMessage m;
+    if (!readString(o, "userId", m.userId) || !readString(o, "strokeId", m.strokeId)) return std::nullopt;
+    return m;
+}
+std::optional<ServerMessage> readCursor(Object o) {
+    CursorMessage m;
+    if (!readString(o, "userId", m.userId) || !readNumber(o, "x", m.x) || !readNumber(o, "y", m.y)) {
+        return std::nullopt;
+    }
+    return m;
+}
+std::optional<ServerMessage> readPageChanged(Object o) {
+    PageChangedMessage m;
+    if (!readString(o, "userId", m.userId) || !json::readOptionalPage(o, "page", m.page)) return std::nullopt;
+    return m;
+}
+std::optional<ServerMessage> readCanvasCleared(Object o) {
+    CanvasClearedMessage m;
+    if (!readString(o, "userId", m.userId)) return std::nullopt;
+    return m;
+}
+
+// ---- client messages ----
+
+std::optional<ClientMessage> readClientStrokeStart(Object o) {
+    ClientMessage::StrokeStart m;
+    if (!readMember(o, "stroke", m.stroke)) return std::nullopt;
+    return ClientMessage{std::move(m)};
+}
+std::optional<ClientMessage> readClientStrokePoint(Object o) {
+    ClientMessage::StrokePoint m;
+    if (!readString(o, "strokeId", m.strokeId) || !readMember(o, "point", m.point)) return std::nullopt;
+    return ClientMessage{std::move(m)};
+}
+std::optional<ClientMessage> readClientStrokeEnd(Object o) {
+    ClientMessage::StrokeEnd m;
+    if (!readString(o, "strokeId", m.strokeId)) return std::nullopt;
+    return ClientMessage{std::move(m)};
+}
+std::optional<ClientMessage> readClientCursor(Object o) {
+    ClientMessage::Cursor m;
+    if (!readNumber(o, "x", m.x) || !readNumber(o, "y", m.y)) return std::nullopt;
+    return ClientMessage{m};
+}
+std::optional<ClientMessage> readClientSetPage(Object o) {
+    ClientMessage::SetPage m;
+    if (!json::readRequiredNullablePage(o, "page", m.page)) return std::nullopt;
+    return ClientMessage{std::move(m)};
+}
+std::optional<ClientMessage> readClientClearCanvas(Object) {
+    return ClientMessage{ClientMessage::ClearCanvas{}};
+}
+
+template <typename Result>
+using Reader = std::optional<Result> (*)(Object);
+
+constexpr std::array<std::pair<std::string_view, Reader<ServerMessage>>, 9> kServerReaders{{
+    {"room_state", readRoomState},
+    {"peer_joined", readPeerJoined},
+    {"peer_left", readPeerLeft},
+    {"stroke_start", readStrokeStart},
+    {"stroke_point", readStrokePoint},
+    {"stroke_end", readStrokeEnd},
+    {"cursor", readCursor},
+    {"page_changed", readPageChanged},
+    {"canvas_cleared", readCanvasCleared},
+}};
+
+constexpr std::array<std::pair<std::string_view, Reader<ClientMessage>>, 6> kClientReaders{{
+    {"stroke_start", readClientStrokeStart},
+    {"stroke_point", readClientStrokePoint},
+    {"stroke_end", readClientStrokeEnd},
+    {"cursor", readClientCursor},
+    {"set_page", readClientSetPage},
+    {"clear_canvas", readClientClearCanvas},
+}};
+
+// Envelope first (an object with a string "type"), then the record that type names.
+template <typename Result, std::size_t N>
+std::optional<Result> decodeWith(std::string_view bytes,
+                                 const std::array<std::pair<std::string_view, Reader<Result>>, N>& readers) {
+    const auto root = json::parseDocument(bytes);
+    if (!root) return std::nullopt;
+    Object object;
+    if (root->get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
+    std::string_view type;
+    if (object.at_key("type").get_string().get(type) != simdjson::SUCCESS) return std::nullopt;
+    for (const auto& [name, reader] : readers) {
+        if (name == type) return reader(object);
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+std::optional<ServerMessage> decodeServerMessage(std::string_view bytes) {
+    return decodeWith(bytes, kServerReaders);
+}
+
+std::optional<ClientMessage> decodeClientMessage(std::string_view bytes) {
+    return decodeWith(bytes, kClientReaders);
+}
+
+}  // namespace vellumora

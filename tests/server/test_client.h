@@ -1,0 +1,85 @@
+#pragma once
+// Beast clients for driving a real vellumora-server over loopback in tests.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/protocol.h"
+
+namespace vellumora::testing {
+
+struct HttpAnswer {
+    unsigned status = 0;
+    std::string body;
+};
+
+// One request on a fresh connection. `token` adds "Authorization: Bearer <token>".
+HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path, std::string_view body = {},
+                       std::string_view token = {});
+
+// The string member `key` of a JSON object text; empty when absent.
+std::string jsonString(std::string_view json, std::string_view key);
+
+struct Account {
+    std::string token;
+    std::string id;
+    std::string username;
+};
+// Signs up (throws std::runtime_error when the server refuses).
+Account signUp(std::uint16_t port, const std::string& username, const std::string& password = "password123");
+// Makes two accounts friends through the REST API.
+void befriend(std::uint16_t port, const Account& a, const Account& b);
+std::string soloRoom(const Account& a);
+std::string dmRoom(const Account& a, const Account& b);
+
+class WsClient {
+public:
+    // Connects and performs the handshake; check handshakeStatus() (101 when admitted).
+    WsClient(std::uint16_t port, const std::string& room, const std::string& token, const std::string& color = "#FF0000");
+    ~WsClient();
+
+    unsigned handshakeStatus() const { return status_; }
+    std::string refusalBody() const { return refusalBody_; }
+    bool open() const { return status_ == 101 && !closed_; }
+
+    // False when the connection failed.
+    bool send(std::string_view text);
+    bool sendBinary(std::string_view bytes);
+    bool send(const ClientMessage& message);
+
+    // The next message, or none after `timeout` (or when the connection is closed).
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::optional<ServerMessage> receiveMessage(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Messages until none arrives for `quiet`.
+    std::vector<std::string> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    // Waits until the server closes the connection; true when it did within `timeout`.
+    bool waitClosed(std::chrono::milliseconds timeout);
+    void close();
+
+private:
+    void startRead();
+
+    boost::asio::io_context ioc_;
+    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
+    boost::beast::flat_buffer buffer_;
+    std::deque<std::string> inbox_;
+    unsigned status_ = 0;
+    std::string refusalBody_;
+    bool reading_ = false;
+    bool closed_ = false;
+};
+
+// Convenience builders of client messages.
+ClientMessage strokeStart(const std::string& id, double x = 0.5, double y = 0.5, Tool tool = Tool::pencil);
+ClientMessage strokePoint(const std::string& id, double x, double y, double t = 1.0);
+
+}  // namespace vellumora::testing

@@ -1,0 +1,118 @@
+#include "support/server_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace vellumora::testing {
+
+namespace {
+
+constexpr std::string_view kListening = "listening on http://127.0.0.1:";
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess() : ServerProcess(Options{}) {}
+
+ServerProcess::ServerProcess(Options options) : options_(std::move(options)) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellumora-server-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    tempDir_ = pattern;
+    dbPath_ = options_.dbPath.empty() ? tempDir_ + "/vellumora.db" : options_.dbPath;
+    logPath_ = tempDir_ + "/server.log";
+    port_ = options_.port;
+    try {
+        start();
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove_all(tempDir_, ec);
+        throw;
+    }
+}
+
+ServerProcess::~ServerProcess() {
+    if (pid_ > 0) stop(SIGTERM);
+    std::error_code ec;
+    std::filesystem::remove_all(tempDir_, ec);
+}
+
+std::string ServerProcess::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+std::string ServerProcess::log() const { return readFile(logPath_); }
+
+void ServerProcess::start() {
+    if (pid_ > 0) throw std::runtime_error("server already running");
+    std::vector<std::string> args{VELLUMORA_SERVER_BINARY, "--listen", "127.0.0.1:" + std::to_string(port_), "--db",
+                                  dbPath_};
+    // Argon2id at interactive cost takes seconds per hash under the sanitizers.
+    args.insert(args.end(), {"--password-cost", "minimal"});
+    args.insert(args.end(), options_.extraArgs.begin(), options_.extraArgs.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // Each start appends to the same log; remember where this run begins.
+    const auto logStart = static_cast<std::size_t>(std::filesystem::exists(logPath_)
+                                                       ? std::filesystem::file_size(logPath_)
+                                                       : 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        pid_ = -1;
+        throw std::runtime_error(std::string("cannot start vellumora-server: ") + std::strerror(rc));
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string text = readFile(logPath_).substr(std::min(logStart, readFile(logPath_).size()));
+        if (auto at = text.find(kListening); at != std::string::npos) {
+            port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + at + kListening.size()));
+            return;
+        }
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            exitStatus_ = status;
+            throw std::runtime_error("vellumora-server exited during start-up:\n" + text);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stop(SIGKILL);
+    throw std::runtime_error("vellumora-server did not start listening within 60 s");
+}
+
+void ServerProcess::stop(int signal) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    exitStatus_ = status;
+    pid_ = -1;
+}
+
+}  // namespace vellumora::testing

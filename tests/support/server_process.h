@@ -1,0 +1,53 @@
+#pragma once
+// Runs the real vellumora-server binary for a test: a free loopback port, a database in a
+// temporary directory the fixture owns, SIGTERM and clean-up on destruction.
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vellumora::testing {
+
+class ServerProcess {
+public:
+    struct Options {
+        std::vector<std::string> extraArgs{};  // e.g. {"--auth-rate-limit", "0"}
+        std::string dbPath{};                  // empty: a fresh database in a temp dir owned by the fixture
+        std::uint16_t port = 0;                // 0: any free port
+    };
+
+    // Starts the server and waits until it accepts requests; throws std::runtime_error on failure.
+    // (Two constructors rather than a default argument: GCC cannot use the nested struct's
+    // member initialisers before the enclosing class is complete.)
+    ServerProcess();
+    explicit ServerProcess(Options options);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    std::string baseUrl() const;  // "http://127.0.0.1:<port>"
+    std::string dbPath() const { return dbPath_; }
+
+    // Sends the signal and waits for the process to exit.
+    void stop(int signal = SIGTERM);
+    // The wait status of the last stop (as from waitpid); -1 before any.
+    int exitStatus() const { return exitStatus_; }
+    // (Re)starts with the same database and the same port.
+    void start();
+    // Everything the server wrote to stderr so far.
+    std::string log() const;
+
+private:
+    Options options_;
+    std::string tempDir_;
+    std::string dbPath_;
+    std::string logPath_;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    int exitStatus_ = -1;
+};
+
+}  // namespace vellumora::testing
