@@ -194,7 +194,7 @@ TEST_F(AuthIntegrationTest, pollingPicksUpAnotherClientsChangeWithinFiveSeconds)
     ASSERT_TRUE(ann.model->pendingRequests().isEmpty());
 
     send(bo, ann);
-    EXPECT_TRUE(testing::runUntil([&] { return ann.model->pendingRequests().size() == 1; }, 5500ms));
+    EXPECT_TRUE(testing::runUntil([&] { return ann.model->pendingRequests().size() == 1; }, 6s));
     EXPECT_EQ(ann.model->pendingRequests().front().requesterId, bo.id());
 }
 
