@@ -21,17 +21,23 @@ TokenStore::TokenStore(QObject* parent) : TokenStore(defaultService(), defaultKe
 TokenStore::TokenStore(QString service, QString key, QObject* parent)
     : QObject(parent), m_service(std::move(service)), m_key(std::move(key)) {}
 
-TokenStore::~TokenStore() {
-    for (QKeychain::Job* job : findChildren<QKeychain::Job*>()) {
-        job->disconnect(this);
-    }
+TokenStore::~TokenStore() = default;
+
+// Jobs own themselves (auto-delete once finished) rather than being our children: the keychain
+// backend still refers to a job while its call is under way, so a job must not die with us.
+// Their callbacks are bound to this store and simply stop when it is gone.
+template <class Job>
+Job* TokenStore::makeJob() const {
+    auto* job = new Job(m_service);
+    job->setAutoDelete(true);
+    job->setKey(m_key);
+    return job;
 }
 
 void TokenStore::saveToken(const QString& token, std::function<void()> done) {
     enqueue([this, token, done = std::move(done)](std::function<void()> finished) {
         removeItem([this, token, done, finished = std::move(finished)] {
-            auto* job = new QKeychain::WritePasswordJob(m_service, this);
-            job->setKey(m_key);
+            auto* job = makeJob<QKeychain::WritePasswordJob>();
             job->setTextData(token);
             connect(job, &QKeychain::Job::finished, this, [done, finished](QKeychain::Job*) {
                 if (done) {
@@ -46,8 +52,7 @@ void TokenStore::saveToken(const QString& token, std::function<void()> done) {
 
 void TokenStore::loadToken(std::function<void(std::optional<QString>)> done) {
     enqueue([this, done = std::move(done)](std::function<void()> finished) {
-        auto* job = new QKeychain::ReadPasswordJob(m_service, this);
-        job->setKey(m_key);
+        auto* job = makeJob<QKeychain::ReadPasswordJob>();
         connect(job, &QKeychain::Job::finished, this, [done, finished](QKeychain::Job* finishedJob) {
             auto* read = static_cast<QKeychain::ReadPasswordJob*>(finishedJob);
             std::optional<QString> token;
@@ -73,8 +78,7 @@ void TokenStore::deleteToken(std::function<void()> done) {
 }
 
 void TokenStore::removeItem(std::function<void()> then) {
-    auto* job = new QKeychain::DeletePasswordJob(m_service, this);
-    job->setKey(m_key);
+    auto* job = makeJob<QKeychain::DeletePasswordJob>();
     connect(job, &QKeychain::Job::finished, this, [then = std::move(then)](QKeychain::Job*) { then(); });
     job->start();
 }

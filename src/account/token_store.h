@@ -41,6 +41,8 @@ private:
     void enqueue(Operation operation);
     void runNext();
     void removeItem(std::function<void()> then);
+    template <class Job>
+    Job* makeJob() const;
 
     QString m_service;
     QString m_key;

@@ -140,6 +140,22 @@ TEST_F(TokenStoreTest, operationsTakeEffectInTheOrderTheyWereAsked) {
     EXPECT_EQ(afterDelete, std::nullopt);
 }
 
+TEST_F(TokenStoreTest, aStoreDestroyedMidOperationNeverCallsBack) {
+    bool called = false;
+    {
+        TokenStore doomed(service, TokenStore::defaultKey());
+        doomed.saveToken("abandoned", [&called] { called = true; });
+        doomed.loadToken([&called](std::optional<QString>) { called = true; });
+        // Let the keychain call get under way, then go away before it answers.
+        QCoreApplication::processEvents();
+    }
+    testing::runFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(called);
+    // The keychain is still usable afterwards.
+    save("after");
+    EXPECT_EQ(load(), "after");
+}
+
 TEST(DecodeUtf8Strict, acceptsOnlyWellFormedUtf8) {
     struct Case {
         QByteArray bytes;
