@@ -247,6 +247,16 @@ TEST_F(AuthClientTest, keepsNoCookies) {
     }
 }
 
+TEST_F(AuthClientTest, refusesAnAnswerTooLargeToHold) {
+    QByteArray huge = R"({"friends":[],"padding":")";
+    huge += QByteArray(AuthClient::kMaxAnswerBytes, 'x');
+    huge += R"("})";
+    server.script("GET", "/friends", {ScriptedAnswer::json(200, huge)});
+    const auto result = finish<FriendsResponse>([&](auto d) { client.friends("t", d); });
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(std::holds_alternative<CodingError>(result.failure()));
+}
+
 TEST_F(AuthClientTest, followsRedirectsOnlyWithinTheSameOrigin) {
     ScriptedResponder elsewhere;
     elsewhere.script("GET", "/friends", {ScriptedAnswer::json(200, R"({"friends":[]})")});
