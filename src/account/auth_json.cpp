@@ -2,6 +2,8 @@
 
 #include <simdjson.h>
 
+#include "model/json_writer.h"
+
 #include <string>
 #include <string_view>
 
@@ -134,33 +136,6 @@ QList<Item> readList(simdjson::dom::array array, const std::string& path, Read r
     return items;
 }
 
-void appendEscaped(QByteArray& out, const QByteArray& utf8) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out += hex[byte >> 4];
-                out += hex[byte & 0xF];
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-}
-
 bool hasLoneSurrogate(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -224,22 +199,20 @@ AuthResult<APIErrorEnvelope> decodeRecord<APIErrorEnvelope>(QByteArrayView body)
 }
 
 AuthResult<QByteArray> encodeStringMap(const StringMap& members) {
-    QByteArray out = "{";
-    bool first = true;
+    std::string out;
+    json::Writer writer(out);
+    writer.beginObject();
     for (const auto& [key, value] : members) {
         if (hasLoneSurrogate(key) || hasLoneSurrogate(value)) {
             return AuthFailure(CodingError{QStringLiteral("The text contains characters that cannot be sent.")});
         }
-        if (!first) {
-            out += ',';
-        }
-        first = false;
-        appendEscaped(out, key.toUtf8());
-        out += ':';
-        appendEscaped(out, value.toUtf8());
+        const QByteArray keyUtf8 = key.toUtf8();
+        const QByteArray valueUtf8 = value.toUtf8();
+        writer.key(std::string_view(keyUtf8.constData(), std::size_t(keyUtf8.size())));
+        writer.string(std::string_view(valueUtf8.constData(), std::size_t(valueUtf8.size())));
     }
-    out += '}';
-    return out;
+    writer.endObject();
+    return QByteArray(out.data(), qsizetype(out.size()));
 }
 
 }  // namespace vellumora
