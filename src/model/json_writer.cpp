@@ -1,5 +1,6 @@
 #include "model/json_writer.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -7,8 +8,29 @@ namespace vellumora::json {
 
 namespace {
 // Bytes that cannot stand for themselves inside a JSON string as we write it.
-constexpr bool needsEscape(unsigned char c) {
-    return c < 0x20 || c == '"' || c == '\\' || c == '/';
+constexpr std::array<bool, 256> kNeedsEscape = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c) table[c] = true;
+    table['"'] = table['\\'] = table['/'] = true;
+    return table;
+}();
+
+void appendEscape(std::string& out, unsigned char c) {
+    switch (c) {
+        case '"': out.append("\\\"", 2); break;
+        case '\\': out.append("\\\\", 2); break;
+        case '/': out.append("\\/", 2); break;
+        case '\b': out.append("\\b", 2); break;
+        case '\f': out.append("\\f", 2); break;
+        case '\n': out.append("\\n", 2); break;
+        case '\r': out.append("\\r", 2); break;
+        case '\t': out.append("\\t", 2); break;
+        default: {
+            static constexpr char kHex[] = "0123456789abcdef";
+            const char escaped[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+            out.append(escaped, 6);
+        }
+    }
 }
 }  // namespace
 
@@ -20,45 +42,15 @@ void Writer::string(std::string_view text) {
 
 void Writer::appendQuoted(std::string_view text) {
     out_.push_back('"');
-    std::size_t runStart = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (!needsEscape(c)) continue;
-        out_.append(text.data() + runStart, i - runStart);
-        runStart = i + 1;
-        switch (c) {
-            case '"':
-                out_.append("\\\"", 2);
-                break;
-            case '\\':
-                out_.append("\\\\", 2);
-                break;
-            case '/':
-                out_.append("\\/", 2);
-                break;
-            case '\b':
-                out_.append("\\b", 2);
-                break;
-            case '\f':
-                out_.append("\\f", 2);
-                break;
-            case '\n':
-                out_.append("\\n", 2);
-                break;
-            case '\r':
-                out_.append("\\r", 2);
-                break;
-            case '\t':
-                out_.append("\\t", 2);
-                break;
-            default: {
-                static constexpr char kHex[] = "0123456789abcdef";
-                const char escaped[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-                out_.append(escaped, 6);
-            }
-        }
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+        const char* run = p;
+        while (p != end && !kNeedsEscape[static_cast<unsigned char>(*p)]) ++p;
+        out_.append(run, static_cast<std::size_t>(p - run));
+        if (p == end) break;
+        appendEscape(out_, static_cast<unsigned char>(*p++));
     }
-    out_.append(text.data() + runStart, text.size() - runStart);
     out_.push_back('"');
 }
 
