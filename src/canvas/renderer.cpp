@@ -103,7 +103,7 @@ QString Renderer::buildPrograms()
 {
     for (std::size_t tool = 0; tool < kBrushStages.size(); ++tool) {
         auto program = buildProgram(*this, "brush_vertex", shaders::brush_vertex, kBrushStages[tool].name,
-                                    {shaders::common, kBrushStages[tool].source});
+                                    {shaders::common, shaders::brush_inputs, kBrushStages[tool].source});
         if (auto* error = std::get_if<QString>(&program)) return *error;
         m_brushPrograms[tool] = std::get<GLuint>(program);
     }

@@ -1,10 +1,3 @@
-flat in vec2 vCenter;
-flat in float vExtent;
-flat in vec3 vColor;
-flat in float vOpacity;
-flat in float vSeed;
-out vec4 fragColor;
-
 void main()
 {
     vec2 local = brushLocal(vCenter, vExtent);
