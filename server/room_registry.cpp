@@ -58,7 +58,13 @@ RoomRegistry::Admission RoomRegistry::admit(const Request& request, const std::s
 
 void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
                                 ServerContext& context) {
-    auto session = std::make_shared<WebSocketSession>(std::move(stream), context, std::move(admission));
+    auto session = std::make_shared<WebSocketSession<PlainStream>>(std::move(stream), context, std::move(admission));
+    session->start(std::move(request));
+}
+
+void RoomRegistry::startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request,
+                                Admission admission, ServerContext& context) {
+    auto session = std::make_shared<WebSocketSession<TlsStream>>(std::move(stream), context, std::move(admission));
     session->start(std::move(request));
 }
 

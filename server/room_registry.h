@@ -3,6 +3,7 @@
 // its first connection arrives, and letting it go when the last one leaves.
 
 #include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
@@ -37,6 +38,8 @@ public:
     Admission admit(const Request& request, const std::string& remoteAddress);
     // Completes the upgrade of an admitted handshake; `context` outlives every session.
     void startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission, ServerContext& context);
+    void startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request, Admission admission,
+                      ServerContext& context);
 
     // The room, loaded from the store when it is not in memory.
     std::shared_ptr<Room> acquire(const std::string& roomId);

@@ -2,8 +2,10 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -40,6 +42,7 @@ struct Server::Parts {
     AccountApi accounts;
     RoomRegistry rooms;
     ServerContext context;
+    std::optional<asio::ssl::context> tls;
     asio::io_context ioc;
 };
 
@@ -50,7 +53,16 @@ Server::~Server() = default;
 int Server::run() {
     Parts& p = *parts_;
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(config_.listenHost), config_.listenPort);
-    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context);
+    if (config_.tls()) {
+        // Throws (and the process reports "cannot start") when the files are unusable.
+        p.tls.emplace(asio::ssl::context::tls_server);
+        p.tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                           asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                           asio::ssl::context::no_tlsv1_1);
+        p.tls->use_certificate_chain_file(config_.tlsCert);
+        p.tls->use_private_key_file(config_.tlsKey, asio::ssl::context::pem);
+    }
+    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context, p.tls ? &*p.tls : nullptr);
     listener->run();
 
     const auto bound = listener->localEndpoint();

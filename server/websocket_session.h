@@ -5,12 +5,15 @@
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include <deque>
 #include <memory>
 #include <mutex>
 
+#include "http_session.h"
 #include "rate_limiter.h"
 #include "room.h"
 #include "room_registry.h"
@@ -18,9 +21,10 @@
 
 namespace vellumora::server {
 
-class WebSocketSession final : public RoomMember, public std::enable_shared_from_this<WebSocketSession> {
+template <class Stream>
+class WebSocketSession final : public RoomMember, public std::enable_shared_from_this<WebSocketSession<Stream>> {
 public:
-    WebSocketSession(boost::beast::tcp_stream&& stream, ServerContext& context, RoomRegistry::Admission admission);
+    WebSocketSession(Stream&& stream, ServerContext& context, RoomRegistry::Admission admission);
     ~WebSocketSession() override;
 
     void start(RoomRegistry::Request request);
@@ -38,7 +42,7 @@ private:
     void disconnect(std::string_view why);
     void leaveRoom();
 
-    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
+    boost::beast::websocket::stream<Stream> ws_;
     boost::beast::flat_buffer buffer_;
     ServerContext& context_;
     UserRecord user_;
@@ -54,5 +58,8 @@ private:
     bool writing_ = false;
     bool closed_ = false;
 };
+
+extern template class WebSocketSession<PlainStream>;
+extern template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server
