@@ -1,0 +1,226 @@
+#include "net/network_client.h"
+
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QWebSocket>
+
+#include <utility>
+
+namespace vellumora {
+
+namespace {
+
+// Query values are encoded strictly (only unreserved characters and ':' stay), so a '#' in the
+// colour, or a '+' or '&' anywhere, reaches the server as the character it is.
+QByteArray queryValue(const QString& value) {
+    return QUrl::toPercentEncoding(value, QByteArrayLiteral(":"));
+}
+
+// The text a failed connection is reported with: the socket's error when it has one, else what
+// the close handshake said, else why the opening handshake failed.
+QString failureText(const QWebSocket& socket, bool wasOpen) {
+    if (socket.error() != QAbstractSocket::UnknownSocketError) {
+        return socket.errorString();
+    }
+    if (!socket.closeReason().isEmpty()) {
+        return socket.closeReason();
+    }
+    if (socket.closeCode() != QWebSocketProtocol::CloseCodeNormal) {
+        return QStringLiteral("The connection was closed (code %1)").arg(int(socket.closeCode()));
+    }
+    if (!wasOpen) {
+        // Qt prefixes handshake errors with its internal function name.
+        static const QRegularExpression internalPrefix(QStringLiteral("^\\w+::\\w+: "));
+        QString text = socket.errorString();
+        text.remove(internalPrefix);
+        return text.isEmpty() ? QStringLiteral("The server refused the connection") : text;
+    }
+    return QStringLiteral("The server closed the connection");
+}
+
+}  // namespace
+
+NetworkClient::NetworkClient(QUrl serverUrl, QObject* parent)
+    : NetworkClient(std::move(serverUrl), kReconnectDelay, parent) {}
+
+NetworkClient::NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay, QObject* parent)
+    : QObject(parent), serverUrl_(std::move(serverUrl)), reconnectDelay_(reconnectDelay) {
+    reconnectTimer_.setSingleShot(true);
+    reconnectTimer_.setTimerType(Qt::PreciseTimer);
+    reconnectTimer_.setInterval(reconnectDelay_);
+    QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] {
+        if (shouldReconnect_) {
+            openConnection();
+        }
+    });
+}
+
+NetworkClient::~NetworkClient() {
+    // The sockets are children and die after this body; nothing they do then may reach us.
+    for (QWebSocket* socket : findChildren<QWebSocket*>(Qt::FindDirectChildrenOnly)) {
+        QObject::disconnect(socket, nullptr, this, nullptr);
+    }
+}
+
+QUrl NetworkClient::webSocketUrl(const QUrl& baseUrl) {
+    QUrl url = baseUrl;
+    if (url.scheme() == QLatin1String("https")) {
+        url.setScheme(QStringLiteral("wss"));
+    } else if (url.scheme() == QLatin1String("http")) {
+        url.setScheme(QStringLiteral("ws"));
+    }
+    return url.isValid() ? url : baseUrl;
+}
+
+std::optional<QUrl> NetworkClient::connectionUrl(const QUrl& serverUrl, const ConnectionArgs& args) {
+    QUrl url = serverUrl;
+    const QByteArray query = "room=" + queryValue(args.room) + "&token=" + queryValue(args.token) +
+                             "&color=" + queryValue(args.color);
+    url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+void NetworkClient::connect(const QString& room, const QString& token, const QString& color) {
+    disconnect();
+    shouldReconnect_ = true;
+    connectionArgs_ = ConnectionArgs{room, token, color};
+    openConnection();
+}
+
+void NetworkClient::disconnect() {
+    shouldReconnect_ = false;
+    reconnectTimer_.stop();
+    if (socket_) {
+        retire(socket_, true);
+    }
+    socket_ = nullptr;
+    socketFailed_ = false;
+}
+
+void NetworkClient::openConnection() {
+    if (!connectionArgs_) {
+        return;
+    }
+    const std::optional<QUrl> url = connectionUrl(serverUrl_, *connectionArgs_);
+    if (!url) {
+        return;
+    }
+    if (socket_) {
+        retire(socket_, false);
+    }
+
+    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+    QObject::connect(socket, &QWebSocket::connected, this, [this, socket] { onConnected(socket); });
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
+        const QByteArray bytes = text.toUtf8();
+        onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& bytes) {
+        onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+                     [this, socket] { onFailure(socket); });
+    QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] { onFailure(socket); });
+
+    socket_ = socket;
+    socketFailed_ = false;
+    socketOpen_ = false;
+    pending_.clear();
+    pendingBytes_ = 0;
+
+    // Published before the handshake, as soon as the connection is started.
+    emit events(NetworkEvent{NetworkEvent::Opened{}});
+    if (socket_ != socket) {
+        return;  // a subscriber moved on while `opened` was handled
+    }
+    socket->open(*url);
+}
+
+void NetworkClient::onConnected(QWebSocket* socket) {
+    if (socket != socket_ || socketFailed_) {
+        return;
+    }
+    socketOpen_ = true;
+    while (!pending_.empty() && socket == socket_ && !socketFailed_) {
+        const QString text = std::move(pending_.front());
+        pending_.pop_front();
+        socket->sendTextMessage(text);
+    }
+    pending_.clear();
+    pendingBytes_ = 0;
+}
+
+void NetworkClient::onMessage(QWebSocket* socket, std::string_view bytes) {
+    if (socket != socket_ || socketFailed_) {
+        return;
+    }
+    if (std::optional<NetworkEvent> event = decodeNetworkEvent(bytes)) {
+        emit events(*event);
+    }
+}
+
+void NetworkClient::onFailure(QWebSocket* socket) {
+    if (socket != socket_ || socketFailed_) {
+        return;
+    }
+    socketFailed_ = true;
+    pending_.clear();
+    pendingBytes_ = 0;
+    const QString text = failureText(*socket, socketOpen_);
+    // Dead from here on, also if Qt reported an error on a socket it keeps open.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+
+    emit events(NetworkEvent{NetworkEvent::Closed{text.toStdString()}});
+    if (shouldReconnect_ && socket == socket_) {
+        reconnectTimer_.start();
+    }
+}
+
+void NetworkClient::retire(QWebSocket* socket, bool closeNormally) {
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    pending_.clear();
+    pendingBytes_ = 0;
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    // Give a normal close a moment to reach the server before the socket goes.
+    QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(std::chrono::seconds(5), socket, &QObject::deleteLater);
+    if (closeNormally && socket->state() == QAbstractSocket::ConnectedState) {
+        socket->close(QWebSocketProtocol::CloseCodeNormal);
+    } else {
+        socket->abort();
+    }
+}
+
+void NetworkClient::send(const ClientMessage& message) {
+    if (!socket_ || socketFailed_) {
+        return;
+    }
+    const std::optional<std::string> json = encode(message);
+    if (!json) {
+        return;
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(json->data(), qsizetype(json->size())));
+    if (utf8.hasError()) {
+        return;
+    }
+    if (socket_->state() == QAbstractSocket::ConnectedState) {
+        socket_->sendTextMessage(text);
+        return;
+    }
+    if (pendingBytes_ + json->size() > kMaxPendingBytes) {
+        return;
+    }
+    pendingBytes_ += json->size();
+    pending_.push_back(std::move(text));
+}
+
+}  // namespace vellumora

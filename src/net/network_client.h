@@ -1,0 +1,88 @@
+#pragma once
+// The one WebSocket connection to the room the user is in: opens it, publishes every decoded
+// server message as a NetworkEvent, sends ClientMessages and reopens the connection after a
+// failure for as long as the user stays in the room.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string_view>
+
+#include "model/network_event.h"
+#include "model/protocol.h"
+
+class QWebSocket;
+
+namespace vellumora {
+
+class NetworkClient : public QObject {
+    Q_OBJECT
+
+public:
+    struct ConnectionArgs {
+        QString room;
+        QString token;
+        QString color;
+        bool operator==(const ConnectionArgs&) const = default;
+    };
+
+    static constexpr std::chrono::milliseconds kReconnectDelay{1500};
+    // Messages sent while the handshake is still running wait for it, up to this many bytes.
+    static constexpr std::size_t kMaxPendingBytes = 2 * kMaxMessageBytes;
+
+    // `serverUrl` is the ws/wss form of the service's base URL (see webSocketUrl).
+    explicit NetworkClient(QUrl serverUrl, QObject* parent = nullptr);
+    NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay, QObject* parent = nullptr);
+    ~NetworkClient() override;
+
+    // https -> wss, http -> ws; host, port and path kept. An unusable URL is returned unchanged.
+    static QUrl webSocketUrl(const QUrl& baseUrl);
+    // `serverUrl` with its query replaced by room, token and color; none when it is not valid.
+    static std::optional<QUrl> connectionUrl(const QUrl& serverUrl, const ConnectionArgs& args);
+
+    // Closes any current connection and opens one to `room`, reopened after every failure
+    // until disconnect(). (Hides QObject::connect inside this class; use QObject::connect.)
+    void connect(const QString& room, const QString& token, const QString& color);
+    // Closes the current connection normally and stops reconnecting. Nothing is published for it.
+    void disconnect();
+    // Sends one text frame on the current connection; dropped when there is none, when it has
+    // failed, or when the message cannot be encoded.
+    void send(const ClientMessage& message);
+
+    QUrl serverUrl() const { return serverUrl_; }
+    std::optional<ConnectionArgs> connectionArgs() const { return connectionArgs_; }
+    bool shouldReconnect() const { return shouldReconnect_; }
+    bool isReconnectPending() const { return reconnectTimer_.isActive(); }
+    std::chrono::milliseconds reconnectDelay() const { return reconnectDelay_; }
+
+signals:
+    // Every event of the current connection, in arrival order, on the thread that owns the client.
+    void events(const vellumora::NetworkEvent& event);
+
+private:
+    void openConnection();
+    void onConnected(QWebSocket* socket);
+    void onMessage(QWebSocket* socket, std::string_view bytes);
+    void onFailure(QWebSocket* socket);
+    void retire(QWebSocket* socket, bool closeNormally);
+
+    const QUrl serverUrl_;
+    const std::chrono::milliseconds reconnectDelay_;
+    QPointer<QWebSocket> socket_;
+    bool socketFailed_ = false;
+    bool socketOpen_ = false;  // the handshake completed
+    std::deque<QString> pending_;
+    std::size_t pendingBytes_ = 0;
+    bool shouldReconnect_ = false;
+    QTimer reconnectTimer_;
+    std::optional<ConnectionArgs> connectionArgs_;
+};
+
+}  // namespace vellumora
