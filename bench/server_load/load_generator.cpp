@@ -50,6 +50,7 @@ struct Row {
     double p50 = 0, p99 = 0;  // microseconds
     double cpuPerMessage = 0; // server CPU microseconds per relayed message
     double serverCpuShare = 0;
+    double generatorCpuShare = 0;  // near 100 %: the generator, not the server, is the limit
     double rssMiB = 0;
 };
 
@@ -78,6 +79,13 @@ User signUp(std::uint16_t port, const std::string& name) {
         return b.substr(start, b.find('"', start) - start);
     };
     return {field("\"id\":\""), field("\"token\":\"")};
+}
+
+double ownCpuMicros() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto micros = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); };
+    return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
 void pinSelf(int cpu) {
@@ -139,6 +147,8 @@ Row runLoad(const Options& o, int rooms) {
     double cpuStart = 0;
     double windowStart = 0;
     double cpuEnd = 0;
+    double ownStart = 0;
+    double ownEnd = 0;
     asio::steady_timer tick(ioc);
     std::function<void()> onTick = [&] {
         const double now = monotonicSeconds();
@@ -146,10 +156,12 @@ Row runLoad(const Options& o, int rooms) {
             stats.measuring = true;
             windowStart = now;
             cpuStart = server.cpuMicros();
+            ownStart = ownCpuMicros();
         }
         if (now >= end) {
             stats.measuring = false;
             cpuEnd = server.cpuMicros();
+            ownEnd = ownCpuMicros();
             return;
         }
         for (std::size_t i = 0; i < clients.size(); ++i) {
@@ -178,6 +190,7 @@ Row runLoad(const Options& o, int rooms) {
     row.p99 = percentile(stats.latencyMicros, 0.99);
     row.cpuPerMessage = stats.received ? (cpuEnd - cpuStart) / static_cast<double>(stats.received) : 0;
     row.serverCpuShare = (cpuEnd - cpuStart) / (window * 1e6);
+    row.generatorCpuShare = (ownEnd - ownStart) / (window * 1e6);
     row.rssMiB = static_cast<double>(rss) / (1024.0 * 1024.0);
     for (auto& c : clients) c->close();
     ioc.run_for(std::chrono::milliseconds(200));
@@ -242,15 +255,15 @@ int main(int argc, char** argv) {
 
     std::printf("server on cpu %d, generator on cpu %d, %.0f stroke_point/s per client, %.0f s window\n\n", o.serverCpu,
                 o.clientCpu, o.rate, o.seconds);
-    std::printf("| rooms | offered msg/s | relayed msg/s | delivered | p50 ms | p99 ms | server CPU us/msg | server CPU | RSS MiB |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| rooms | offered msg/s | relayed msg/s | delivered | p50 ms | p99 ms | server CPU us/msg | server CPU | generator CPU | RSS MiB |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<Row> rows;
     for (int rooms : o.rooms) {
         const Row r = runLoad(o, rooms);
         rows.push_back(r);
-        std::printf("| %d | %.0f | %.0f | %.2f %% | %.2f | %.2f | %.2f | %.0f %% | %.1f |\n", r.rooms, r.offered,
-                    r.relayedPerSec, r.delivered * 100, r.p50 / 1000, r.p99 / 1000, r.cpuPerMessage,
-                    r.serverCpuShare * 100, r.rssMiB);
+        std::printf("| %d | %.0f | %.0f | %.2f %% | %.2f | %.2f | %.2f | %.0f %% | %.0f %% | %.1f |\n", r.rooms,
+                    r.offered, r.relayedPerSec, r.delivered * 100, r.p50 / 1000, r.p99 / 1000, r.cpuPerMessage,
+                    r.serverCpuShare * 100, r.generatorCpuShare * 100, r.rssMiB);
         std::fflush(stdout);
     }
     double idle = 0;
