@@ -66,6 +66,38 @@ TEST_F(SqliteStoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     EXPECT_NE(store.loadRoom("solo:y").key, key);
 }
 
+TEST_F(SqliteStoreTest, shouldReplayCommitsThatWereNeverFoldedAfterACrash) {
+    std::int64_t key = 0;
+    {
+        SqliteStore store(path());
+        key = store.loadRoom("solo:z").key;
+        // Well under the fold threshold: these stay in the log when the store goes away.
+        store.applyHistory({{key, HistoryOp::StartStroke{1, {"A", "u", Tool::pencil, {}, 3}, {0.5, 0.5, 1, 1}}}});
+        store.applyHistory({{key, HistoryOp::AppendPoint{1, 1, {0.25, 0.5, 1, 2}}}});
+        store.applyHistory({{key, HistoryOp::Clear{}}});
+        store.applyHistory({{key, HistoryOp::StartStroke{2, {"B", "u", Tool::pencil, {}, 3}, {0.1, 0.1, 1, 1}}},
+                            {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
+    }
+    SqliteStore reopened(path());
+    const StoredRoom room = reopened.loadRoom("solo:z");
+    ASSERT_EQ(room.strokes.size(), 1u);
+    EXPECT_EQ(room.strokes[0].stroke.id, "B");
+    EXPECT_EQ(room.strokes[0].stroke.points.size(), 2u);
+}
+
+TEST_F(SqliteStoreTest, shouldFoldManyCommitsInOrder) {
+    SqliteStore store(path());
+    const std::int64_t key = store.loadRoom("solo:f").key;
+    store.applyHistory({{key, HistoryOp::StartStroke{1, {"L", "u", Tool::pencil, {}, 3}, {0, 0, 1, 0}}}});
+    for (int i = 1; i <= 1000; ++i) {
+        store.applyHistory({{key, HistoryOp::AppendPoint{1, i, {i / 1000.0, 0.5, 1, static_cast<double>(i)}}}});
+    }
+    const StoredRoom room = store.loadRoom("solo:f");
+    ASSERT_EQ(room.strokes.size(), 1u);
+    ASSERT_EQ(room.strokes[0].stroke.points.size(), 1001u);
+    for (int i = 0; i <= 1000; ++i) ASSERT_EQ(room.strokes[0].stroke.points[static_cast<std::size_t>(i)].t, i);
+}
+
 TEST_F(SqliteStoreTest, shouldKeepUsernamesUniqueWithoutRegardToCase) {
     SqliteStore store(path());
     ASSERT_TRUE(store.createUser({"1", "Alice", "Alice"}, "h"));
