@@ -63,6 +63,26 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
     EXPECT_EQ(after, before);
 }
 
+TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
+    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    WsClient a(server.port(), soloRoom(alice), alice.token);
+    a.receive();
+    WsClient b(server.port(), soloRoom(alice), alice.token);
+    b.receive();
+    a.send(strokeStart("LIVE"));
+    for (int i = 0; i < 100; ++i) a.send(strokePoint("LIVE", i / 100.0, 0.5, i));
+    b.drain();
+    server.stop(SIGTERM);
+    // Exit status 0 also means the sanitizers found nothing to report on the way out.
+    EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0) << server.log();
+    EXPECT_TRUE(b.waitClosed(std::chrono::seconds(5)));
+    server.start();
+    const RoomStateMessage state = roomStateOf(server.port(), soloRoom(alice), alice);
+    ASSERT_EQ(state.strokes.size(), 1u);
+    EXPECT_EQ(state.strokes[0].points.size(), 101u);
+}
+
 TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
     const Account alice = signUp(server.port(), "alice");

@@ -80,6 +80,9 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
          R"({"type":"stroke_point","strokeId":"NOPE","point":{"x":0.5,"y":0.5,"pressure":1,"t":2}})"},
         {"set_page without page", R"({"type":"set_page"})"},
         {"set_page with a number", R"({"type":"set_page","page":5})"},
+        {"page that fits a frame but not a room_state",
+         R"({"type":"set_page","page":{"pageId":"p","displayName":"x","mimeType":"image/png","imageBase64":")" +
+             std::string(kMaxMessageBytes - 2048, 'A') + "\"}}"},
         {"page with control characters",
          R"({"type":"set_page","page":{"pageId":"a\nb","displayName":"x","mimeType":"image/png","imageBase64":""}})"},
     };
