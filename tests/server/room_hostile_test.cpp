@@ -199,8 +199,9 @@ TEST(RoomLimits, shouldDropMessagesOverTheRateLimit) {
     b.drain();
     for (int i = 0; i < 200; ++i) a.send(ClientMessage::cursor(0.5, 0.5));
     const auto relayed = b.drain(std::chrono::milliseconds(500)).size();
+    // A burst of 20, then 20 per second for however long the sending took.
     EXPECT_GE(relayed, 20u);
-    EXPECT_LT(relayed, 60u);
+    EXPECT_LT(relayed, 120u);
     EXPECT_TRUE(a.open());
 }
 
