@@ -43,6 +43,8 @@ public:
 
     // The room, loaded from the store when it is not in memory.
     std::shared_ptr<Room> acquire(const std::string& roomId);
+    // Sends every open room connection a "going away" close.
+    void closeAll();
 
 private:
     const ServerConfig& config_;
@@ -53,6 +55,8 @@ private:
     HistoryWriter& writer_;
     std::mutex mutex_;
     std::unordered_map<std::string, std::weak_ptr<Room>> rooms_;
+    std::vector<std::weak_ptr<RoomMember>> sessions_;
+    void track(std::shared_ptr<RoomMember> session);
 };
 
 }  // namespace vellumora::server

@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/thread_pool.hpp>
 
@@ -72,11 +73,15 @@ int Server::run() {
             std::to_string(bound.port()));
 
     asio::signal_set signals(p.ioc, SIGINT, SIGTERM);
+    asio::steady_timer grace(p.ioc);
     signals.async_wait([&](boost::system::error_code ec, int signal) {
         if (ec) return;
         logLine("stopping on signal " + std::to_string(signal));
         listener->stop();
-        p.ioc.stop();
+        p.rooms.closeAll();
+        // A moment for the close frames; a peer that does not read gets none.
+        grace.expires_after(std::chrono::milliseconds(300));
+        grace.async_wait([&](boost::system::error_code) { p.ioc.stop(); });
     });
 
     std::vector<std::thread> threads;

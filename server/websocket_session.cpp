@@ -121,9 +121,13 @@ template <class Stream>
 void WebSocketSession<Stream>::writeNext() {
     Payload next;
     {
-        std::lock_guard lock(queueMutex_);
+        std::unique_lock lock(queueMutex_);
         if (closed_ || queue_.empty()) {
             writing_ = false;
+            if (std::exchange(closeWanted_, false)) {
+                lock.unlock();
+                sendClose();
+            }
             return;
         }
         next = queue_.front();
@@ -154,6 +158,29 @@ void WebSocketSession<Stream>::onWrite(beast::error_code ec, std::size_t bytes) 
     context_.metrics.messagesOut.fetch_add(1, std::memory_order_relaxed);
     context_.metrics.bytesOut.fetch_add(bytes, std::memory_order_relaxed);
     writeNext();
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::goAway() {
+    boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] {
+        bool idle = false;
+        {
+            std::lock_guard lock(self->queueMutex_);
+            if (self->closed_) return;
+            self->closed_ = true;
+            self->queue_.clear();
+            self->queuedBytes_ = 0;
+            idle = !self->writing_;
+            self->closeWanted_ = !idle;
+        }
+        if (idle) self->sendClose();
+    });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::sendClose() {
+    ws_.async_close({websocket::close_code::going_away, "Server stopping"},
+                    [self = this->shared_from_this()](beast::error_code) {});
 }
 
 template <class Stream>

@@ -32,6 +32,7 @@ public:
     void deliver(const Payload& payload) override;
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
+    void goAway() override;
 
 private:
     void onAccept(boost::beast::error_code ec);
@@ -41,6 +42,7 @@ private:
     void onWrite(boost::beast::error_code ec, std::size_t bytes);
     void disconnect(std::string_view why);
     void leaveRoom();
+    void sendClose();
 
     boost::beast::websocket::stream<Stream> ws_;
     boost::beast::flat_buffer buffer_;
@@ -57,6 +59,7 @@ private:
     std::size_t queuedBytes_ = 0;
     bool writing_ = false;
     bool closed_ = false;
+    bool closeWanted_ = false;  // a goodbye waits for the write in flight
 };
 
 extern template class WebSocketSession<PlainStream>;

@@ -77,6 +77,7 @@ TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
     // Exit status 0 also means the sanitizers found nothing to report on the way out.
     EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0) << server.log();
     EXPECT_TRUE(b.waitClosed(std::chrono::seconds(5)));
+    EXPECT_EQ(b.closeCode(), 1001u);  // going away
     server.start();
     const RoomStateMessage state = roomStateOf(server.port(), soloRoom(alice), alice);
     ASSERT_EQ(state.strokes.size(), 1u);

@@ -64,6 +64,8 @@ public:
     // Waits until the server closes the connection; true when it did within `timeout`.
     bool waitClosed(std::chrono::milliseconds timeout);
     void close();
+    // The code of the close frame the server sent (0 when none arrived).
+    unsigned closeCode() const { return ws_.reason().code; }
 
 private:
     void startRead();
