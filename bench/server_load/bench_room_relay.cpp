@@ -23,6 +23,7 @@ public:
     void deliver(const Payload& payload) override { bytes += payload->size(); }
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
+    void goAway() override {}
     std::size_t bytes = 0;
 
 private:
