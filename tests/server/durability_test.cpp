@@ -48,8 +48,8 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
         }
         a.send(ClientMessage::strokeEnd("A"));
         b.send(ClientMessage::setPage(WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
-        b.drain();
-        a.drain();
+        ASSERT_TRUE(b.waitFor("stroke_end"));
+        ASSERT_TRUE(a.waitFor("page_changed"));
     }
     const RoomStateMessage before = roomStateOf(server.port(), room, alice);
     ASSERT_EQ(before.strokes.size(), 2u);
@@ -72,7 +72,7 @@ TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
     b.receive();
     a.send(strokeStart("LIVE"));
     for (int i = 0; i < 100; ++i) a.send(strokePoint("LIVE", i / 100.0, 0.5, i));
-    b.drain();
+    ASSERT_TRUE(b.waitFor("stroke_point", 100));
     server.stop(SIGTERM);
     // Exit status 0 also means the sanitizers found nothing to report on the way out.
     EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0) << server.log();
@@ -89,9 +89,9 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     const Account alice = signUp(server.port(), "alice");
     const std::string room = soloRoom(alice);
     WsClient drawer(server.port(), room, alice.token);
+    ASSERT_TRUE(drawer.waitFor("room_state"));
     WsClient observer(server.port(), room, alice.token);
-    drawer.drain();
-    observer.drain();
+    ASSERT_TRUE(observer.waitFor("room_state"));
 
     // Points at ~1 kHz; the observer's count tells what the server had processed.
     drawer.send(strokeStart("K"));

@@ -114,11 +114,13 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
 
 TEST_F(HostileTraffic, shouldCloseTheSenderOfAFrameOver8MiBAndNobodyElse) {
     WsClient a(port(), room_, alice_.token);
+    ASSERT_TRUE(a.waitFor("room_state"));
     WsClient b(port(), room_, bob_.token);
+    ASSERT_TRUE(b.waitFor("room_state"));
     WsClient c(port(), room_, bob_.token);
-    a.drain();
-    b.drain();
-    c.drain();
+    ASSERT_TRUE(c.waitFor("room_state"));
+    ASSERT_TRUE(a.waitFor("peer_joined", 2));
+    ASSERT_TRUE(b.waitFor("peer_joined"));
     const std::string huge = R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(9 * 1024 * 1024, 'x') + "\"}";
     a.send(huge);
     EXPECT_TRUE(a.waitClosed(std::chrono::seconds(10)));
@@ -129,9 +131,10 @@ TEST_F(HostileTraffic, shouldCloseTheSenderOfAFrameOver8MiBAndNobodyElse) {
 
 TEST_F(HostileTraffic, shouldCloseTheSenderOfInvalidUtf8TextAndNobodyElse) {
     WsClient a(port(), room_, alice_.token);
+    ASSERT_TRUE(a.waitFor("room_state"));
     WsClient b(port(), room_, bob_.token);
-    a.drain();
-    b.drain();
+    ASSERT_TRUE(b.waitFor("room_state"));
+    ASSERT_TRUE(a.waitFor("peer_joined"));
     a.send("{\"type\":\"cursor\",\"x\":0.5,\"y\":0.5,\"z\":\"\xc3\x28\"}");
     EXPECT_TRUE(a.waitClosed(std::chrono::seconds(10)));
     EXPECT_TRUE(isRelayed(b.receive(), "peer_left"));
@@ -144,9 +147,10 @@ TEST_F(HostileTraffic, shouldCloseTheSenderOfInvalidUtf8TextAndNobodyElse) {
 
 TEST_F(HostileTraffic, shouldCloseASlowConsumerWhileTheOthersKeepReceiving) {
     WsClient sender(port(), room_, alice_.token);
+    ASSERT_TRUE(sender.waitFor("room_state"));
     WsClient reader(port(), room_, bob_.token);
-    sender.drain();
-    reader.drain();
+    ASSERT_TRUE(reader.waitFor("room_state"));
+    ASSERT_TRUE(sender.waitFor("peer_joined"));
     {
         WsClient stalled(port(), room_, bob_.token);  // never reads again
         ASSERT_EQ(stalled.handshakeStatus(), 101u);
@@ -194,9 +198,9 @@ TEST(RoomLimits, shouldDropMessagesOverTheRateLimit) {
     ServerProcess server({.extraArgs = {"--message-rate-limit", "20"}});
     const Account alice = signUp(server.port(), "alice");
     WsClient a(server.port(), soloRoom(alice), alice.token);
+    ASSERT_TRUE(a.waitFor("room_state"));
     WsClient b(server.port(), soloRoom(alice), alice.token);
-    a.drain();
-    b.drain();
+    ASSERT_TRUE(b.waitFor("room_state"));
     for (int i = 0; i < 200; ++i) a.send(ClientMessage::cursor(0.5, 0.5));
     const auto relayed = b.drain(std::chrono::milliseconds(500)).size();
     // A burst of 20, then 20 per second for however long the sending took.

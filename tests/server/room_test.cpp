@@ -226,12 +226,14 @@ TEST_F(Rooms, shouldEmptyHistoryOnClearAndKeepThePage) {
     {
         WsClient a(port(), room, bob_.token);
         expectMessage<RoomStateMessage>(a);
+        WsClient observer(port(), room, bob_.token);
+        expectMessage<RoomStateMessage>(observer);
         a.send(ClientMessage::setPage(WirePage{"x", "X", "image/png", "AAAA"}));
         a.send(strokeStart("C1"));
         a.send(ClientMessage::clearCanvas());
         a.send(strokePoint("C1", 0.2, 0.2));  // the clear removed it
         a.send(strokeStart("C2"));
-        a.drain();
+        ASSERT_TRUE(observer.waitFor("stroke_start", 2));
     }
     WsClient late(port(), room, bob_.token);
     const auto state = expectMessage<RoomStateMessage>(late);

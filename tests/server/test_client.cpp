@@ -174,6 +174,19 @@ std::vector<std::string> WsClient::drain(std::chrono::milliseconds quiet) {
     return out;
 }
 
+bool WsClient::waitFor(std::string_view type, int count, std::chrono::milliseconds timeout) {
+    const std::string needle = "\"type\":\"" + std::string(type) + "\"";
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (count > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        auto text = receive(left);
+        if (!text) return false;
+        if (text->find(needle) != std::string::npos) --count;
+    }
+    return true;
+}
+
 bool WsClient::waitClosed(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!closed_ && std::chrono::steady_clock::now() < deadline) {
