@@ -55,6 +55,21 @@ void BM_DecodeRoomState(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeRoomState)->Unit(benchmark::kMillisecond);
 
+// The same bytes with room after them, parsed in place as a receiver with its own buffer can.
+void BM_DecodeRoomStateInPlace(benchmark::State& state) {
+    std::string text = makeRoomState(8 * 1024 * 1024 - 64 * 1024);
+    const std::size_t size = text.size();
+    text.resize(size + kDecodePadding);
+    const std::string_view message(text.data(), size);
+    for (auto _ : state) {
+        auto event = decodeNetworkEvent(message, InputPadding::padded);
+        if (!event) state.SkipWithError("room_state did not decode");
+        benchmark::DoNotOptimize(event);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+BENCHMARK(BM_DecodeRoomStateInPlace)->Unit(benchmark::kMillisecond);
+
 void BM_DecodeStrokePoint(benchmark::State& state) {
     const std::string text =
         R"({"type":"stroke_point","userId":"3F2504E0-4F89-11D3-9A0C-0305E82C3301","strokeId":"9B2D7A3E-0C4B-4E0F-8A6D-1D2E3F405162",)"

@@ -166,10 +166,12 @@ bool readRequiredNullablePage(Object object, std::string_view key, std::optional
     return readPageValue(element, out);
 }
 
-std::optional<Element> parseDocument(std::string_view bytes) {
+static_assert(kDecodePadding >= simdjson::SIMDJSON_PADDING);
+
+std::optional<Element> parseDocument(std::string_view bytes, bool padded) {
     thread_local simdjson::dom::parser parser;
     Element root;
-    if (parser.parse(bytes.data(), bytes.size()).get(root) != simdjson::SUCCESS) return std::nullopt;
+    if (parser.parse(bytes.data(), bytes.size(), !padded).get(root) != simdjson::SUCCESS) return std::nullopt;
     return root;
 }
 

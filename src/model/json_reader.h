@@ -38,7 +38,8 @@ bool readOptionalPage(Object object, std::string_view key, std::optional<WirePag
 bool readRequiredNullablePage(Object object, std::string_view key, std::optional<WirePage>& out);
 
 // Parses one message with a parser reused per thread; the element lives until the next
-// parse on the same thread. None when the bytes are not JSON.
-std::optional<Element> parseDocument(std::string_view bytes);
+// parse on the same thread. None when the bytes are not JSON. With `padded`, the
+// kDecodePadding bytes after the text are readable and the text is parsed in place.
+std::optional<Element> parseDocument(std::string_view bytes, bool padded = false);
 
 }  // namespace vellumora::json

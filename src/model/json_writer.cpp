@@ -14,6 +14,11 @@ constexpr bool needsEscape(unsigned char c) {
 
 void Writer::string(std::string_view text) {
     separate();
+    appendQuoted(text);
+    needComma_ = true;
+}
+
+void Writer::appendQuoted(std::string_view text) {
     out_.push_back('"');
     std::size_t runStart = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -55,7 +60,6 @@ void Writer::string(std::string_view text) {
     }
     out_.append(text.data() + runStart, text.size() - runStart);
     out_.push_back('"');
-    needComma_ = true;
 }
 
 void Writer::number(double value) {

@@ -30,12 +30,11 @@ class Writer {
         out_.push_back(']');
         needComma_ = true;
     }
-    // A member name; the next call writes its value. `name` must need no escaping.
+    // A member name; the next call writes its value.
     void key(std::string_view name) {
         separate();
-        out_.push_back('"');
-        out_.append(name);
-        out_.append("\":", 2);
+        appendQuoted(name);
+        out_.push_back(':');
         needComma_ = false;
     }
     void string(std::string_view text);
@@ -55,6 +54,7 @@ class Writer {
     bool ok() const { return ok_; }
 
   private:
+    void appendQuoted(std::string_view text);
     void separate() {
         if (needComma_) out_.push_back(',');
     }

@@ -41,8 +41,8 @@ NetworkEvent toNetworkEvent(ServerMessage&& message) {
     return std::visit(ToEvent{}, std::move(message));
 }
 
-std::optional<NetworkEvent> decodeNetworkEvent(std::string_view bytes) {
-    auto message = decodeServerMessage(bytes);
+std::optional<NetworkEvent> decodeNetworkEvent(std::string_view bytes, InputPadding padding) {
+    auto message = decodeServerMessage(bytes, padding);
     if (!message) return std::nullopt;
     return toNetworkEvent(std::move(*message));
 }

@@ -194,6 +194,7 @@ bool encodeMessage(const Message& message, std::string& out) {
 template <typename Message>
 std::optional<std::string> encodeToString(const Message& message) {
     std::string out;
+    out.reserve(256);  // every per-point message fits; avoids regrowing on the hot path
     if (!encodeMessage(message, out)) return std::nullopt;
     return out;
 }

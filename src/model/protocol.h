@@ -186,9 +186,17 @@ ServerMessage relayedFrom(const ClientMessage& message, const std::string& sende
 
 // ---- decoding ---------------------------------------------------------------------------
 
+// Readable bytes a caller may leave after a message so that it is parsed in place, without a
+// copy (see InputPadding).
+inline constexpr std::size_t kDecodePadding = 64;
+enum class InputPadding {
+    none,    // the bytes end where the message ends
+    padded,  // at least kDecodePadding more bytes after the message may be read
+};
+
 // Bytes of one incoming message (text or binary frame) -> one server record, or none.
-std::optional<ServerMessage> decodeServerMessage(std::string_view bytes);
+std::optional<ServerMessage> decodeServerMessage(std::string_view bytes, InputPadding padding = InputPadding::none);
 // Bytes of one message a client sent -> one client message, or none.
-std::optional<ClientMessage> decodeClientMessage(std::string_view bytes);
+std::optional<ClientMessage> decodeClientMessage(std::string_view bytes, InputPadding padding = InputPadding::none);
 
 }  // namespace vellumora

@@ -145,9 +145,9 @@ constexpr std::array<std::pair<std::string_view, Reader<ClientMessage>>, 6> kCli
 
 // Envelope first (an object with a string "type"), then the record that type names.
 template <typename Result, std::size_t N>
-std::optional<Result> decodeWith(std::string_view bytes,
+std::optional<Result> decodeWith(std::string_view bytes, InputPadding padding,
                                  const std::array<std::pair<std::string_view, Reader<Result>>, N>& readers) {
-    const auto root = json::parseDocument(bytes);
+    const auto root = json::parseDocument(bytes, padding == InputPadding::padded);
     if (!root) return std::nullopt;
     Object object;
     if (root->get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
@@ -160,12 +160,12 @@ std::optional<Result> decodeWith(std::string_view bytes,
 }
 }  // namespace
 
-std::optional<ServerMessage> decodeServerMessage(std::string_view bytes) {
-    return decodeWith(bytes, kServerReaders);
+std::optional<ServerMessage> decodeServerMessage(std::string_view bytes, InputPadding padding) {
+    return decodeWith(bytes, padding, kServerReaders);
 }
 
-std::optional<ClientMessage> decodeClientMessage(std::string_view bytes) {
-    return decodeWith(bytes, kClientReaders);
+std::optional<ClientMessage> decodeClientMessage(std::string_view bytes, InputPadding padding) {
+    return decodeWith(bytes, padding, kClientReaders);
 }
 
 }  // namespace vellumora

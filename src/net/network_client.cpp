@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QWebSocket>
 
 #include <utility>
@@ -116,11 +117,15 @@ void NetworkClient::openConnection() {
     socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
     QObject::connect(socket, &QWebSocket::connected, this, [this, socket] { onConnected(socket); });
     QObject::connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
-        const QByteArray bytes = text.toUtf8();
-        onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+        // Encoded once into a buffer with room after it, so the decoder parses it in place.
+        QStringEncoder utf8(QStringEncoder::Utf8);
+        QByteArray buffer(utf8.requiredSpace(text.size()) + qsizetype(kDecodePadding), Qt::Uninitialized);
+        const char* end = utf8.appendToBuffer(buffer.data(), text);
+        onMessage(socket, std::string_view(buffer.constData(), std::size_t(end - buffer.constData())),
+                  InputPadding::padded);
     });
     QObject::connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& bytes) {
-        onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+        onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())), InputPadding::none);
     });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, socket] { onFailure(socket); });
@@ -154,11 +159,11 @@ void NetworkClient::onConnected(QWebSocket* socket) {
     pendingBytes_ = 0;
 }
 
-void NetworkClient::onMessage(QWebSocket* socket, std::string_view bytes) {
+void NetworkClient::onMessage(QWebSocket* socket, std::string_view bytes, InputPadding padding) {
     if (socket != socket_ || socketFailed_) {
         return;
     }
-    if (std::optional<NetworkEvent> event = decodeNetworkEvent(bytes)) {
+    if (std::optional<NetworkEvent> event = decodeNetworkEvent(bytes, padding)) {
         emit events(*event);
     }
 }

@@ -69,7 +69,7 @@ signals:
 private:
     void openConnection();
     void onConnected(QWebSocket* socket);
-    void onMessage(QWebSocket* socket, std::string_view bytes);
+    void onMessage(QWebSocket* socket, std::string_view bytes, InputPadding padding);
     void onFailure(QWebSocket* socket);
     void retire(QWebSocket* socket, bool closeNormally);
 

@@ -160,3 +160,13 @@ TEST(ClientDecoding, sameStrictnessOnTheServerSide) {
         EXPECT_FALSE(decodeClientMessage(text));
     }
 }
+
+TEST(ServerDecoding, paddedInputIsParsedInPlaceUpToItsEnd) {
+    const std::string message = R"({"type":"peer_left","userId":"u2"})";
+    // What follows the message in the caller's buffer must never be read as part of it.
+    std::string buffer = message + std::string(kDecodePadding, '}');
+    const std::string_view view(buffer.data(), message.size());
+    EXPECT_EQ(as<NetworkEvent::PeerLeft>(decodeNetworkEvent(view, InputPadding::padded)).userId, "u2");
+    buffer = R"({"type":"peer_left","userId":"u2")" + std::string(kDecodePadding, '}');
+    EXPECT_FALSE(decodeNetworkEvent(std::string_view(buffer.data(), message.size() - 1), InputPadding::padded));
+}

@@ -1,0 +1,265 @@
+#include "account/auth_model.h"
+
+#include <memory>
+
+#include "account/auth_client.h"
+#include "account/token_store.h"
+
+namespace vellumora {
+namespace {
+
+void call(const std::function<void()>& done) {
+    if (done) {
+        done();
+    }
+}
+
+}  // namespace
+
+AuthModel::AuthModel(const QUrl& base, QObject* parent) : AuthModel(AuthModelConfig{base, {}, {}}, parent) {}
+
+AuthModel::AuthModel(const AuthModelConfig& config, QObject* parent)
+    : QObject(parent),
+      m_client(new AuthClient(config.base, this)),
+      m_tokenStore(config.keychainService.isEmpty()
+                       ? new TokenStore(this)
+                       : new TokenStore(config.keychainService, config.keychainKey, this)),
+      m_pollInterval(config.pollInterval) {
+    m_pollTimer.setSingleShot(true);
+    connect(&m_pollTimer, &QTimer::timeout, this, [this] { pollPass(m_pollGeneration); });
+}
+
+AuthModel::~AuthModel() = default;
+
+void AuthModel::bootstrap(std::function<void()> done) {
+    if (!std::holds_alternative<Unauthenticated>(m_state) || m_restoring) {
+        later(std::move(done));
+        return;
+    }
+    m_restoring = true;
+    m_tokenStore->loadToken([this, done = std::move(done)](std::optional<QString> token) {
+        // A log-in may have finished while the keychain was read; it wins over the old token.
+        if (!token || !std::holds_alternative<Unauthenticated>(m_state)) {
+            m_restoring = false;
+            call(done);
+            return;
+        }
+        setState(Loading{});
+        m_client->me(*token, [this, token = *token, done](AuthResult<MeResponse> result) {
+            m_restoring = false;
+            // A log-out or log-in overtook the check; its outcome stands and its token stays.
+            if (!std::holds_alternative<Loading>(m_state)) {
+                call(done);
+                return;
+            }
+            if (result.ok()) {
+                setState(Authenticated{std::move(result).value().user, token});
+                startFriendsRefresh();
+                call(done);
+                return;
+            }
+            m_tokenStore->deleteToken([this, done] {
+                if (std::holds_alternative<Loading>(m_state)) {
+                    setState(Unauthenticated{});
+                }
+                call(done);
+            });
+        });
+    });
+}
+
+void AuthModel::login(const QString& username, const QString& password, std::function<void()> done) {
+    run([this, username, password](AuthClient::Callback<AuthResponse> answer) {
+        m_client->login(username, password, std::move(answer));
+    }, std::move(done));
+}
+
+void AuthModel::signup(const QString& username, const QString& password, std::function<void()> done) {
+    run([this, username, password](AuthClient::Callback<AuthResponse> answer) {
+        m_client->signup(username, password, std::move(answer));
+    }, std::move(done));
+}
+
+template <class Call>
+void AuthModel::run(Call call, std::function<void()> done) {
+    setBusy(true);
+    setErrorMessage(std::nullopt);
+    call([this, done = std::move(done)](AuthResult<AuthResponse> result) {
+        if (!result.ok()) {
+            setErrorMessage(userMessage(result.failure()));
+            setBusy(false);
+            vellumora::call(done);
+            return;
+        }
+        AuthResponse response = std::move(result).value();
+        const QString token = response.token;
+        m_tokenStore->saveToken(token, [this, response = std::move(response), done] {
+            setState(Authenticated{response.user, response.token});
+            startFriendsRefresh();
+            setBusy(false);
+            vellumora::call(done);
+        });
+    });
+}
+
+void AuthModel::logout(std::function<void()> done) {
+    auto signOutLocally = [this, done = std::move(done)] {
+        stopFriendsRefresh();
+        m_tokenStore->deleteToken([this, done] {
+            setFriends({});
+            setPendingRequests({});
+            setState(Unauthenticated{});
+            call(done);
+        });
+    };
+    if (const Authenticated* session = signedIn()) {
+        // The outcome does not matter: a failed log-out still signs out here.
+        m_client->logout(session->token, [signOutLocally](AuthResult<Done>) { signOutLocally(); });
+    } else {
+        signOutLocally();
+    }
+}
+
+void AuthModel::refreshFriends(std::function<void()> done) {
+    const Authenticated* session = signedIn();
+    if (!session) {
+        later(std::move(done));
+        return;
+    }
+    struct Pass {
+        bool friendsAnswered = false;
+        bool pendingAnswered = false;
+        std::optional<QList<PendingRequestDTO>> pending;
+        std::function<void()> done;
+    };
+    auto pass = std::make_shared<Pass>();
+    pass->done = std::move(done);
+    const QString token = session->token;
+
+    // Friends are applied as soon as they arrive, requests only after the friends.
+    auto finishWhenBoth = [this, pass, token] {
+        if (!pass->friendsAnswered || !pass->pendingAnswered) {
+            return;
+        }
+        if (pass->pending && stillSignedInWith(token)) {
+            setPendingRequests(std::move(*pass->pending));
+        }
+        call(pass->done);
+    };
+    m_client->friends(token, [this, pass, token, finishWhenBoth](AuthResult<FriendsResponse> result) {
+        pass->friendsAnswered = true;
+        if (result.ok() && stillSignedInWith(token)) {
+            setFriends(std::move(result).value().friends);
+        }
+        finishWhenBoth();
+    });
+    m_client->pendingRequests(token, [pass, finishWhenBoth](AuthResult<PendingResponse> result) {
+        pass->pendingAnswered = true;
+        if (result.ok()) {
+            pass->pending = std::move(result).value().requests;
+        }
+        finishWhenBoth();
+    });
+}
+
+void AuthModel::sendFriendRequest(const QString& username, std::function<void(QString)> done) {
+    const Authenticated* session = signedIn();
+    if (!session) {
+        later([done = std::move(done)] { done(QStringLiteral("Not signed in.")); });
+        return;
+    }
+    m_client->sendFriendRequest(
+        session->token, username, [this, done = std::move(done)](AuthResult<FriendRequestResult> result) {
+            if (!result.ok()) {
+                done(userMessage(result.failure()));
+                return;
+            }
+            refreshFriends([done, answer = std::move(result).value()] {
+                const QString& name = answer.target.displayName;
+                done(answer.status == QLatin1String("accepted")
+                         ? QStringLiteral("You're now friends with %1.").arg(name)
+                         : QStringLiteral("Request sent to %1.").arg(name));
+            });
+        });
+}
+
+void AuthModel::accept(const QString& requesterId, std::function<void()> done) {
+    const Authenticated* session = signedIn();
+    if (!session) {
+        later(std::move(done));
+        return;
+    }
+    m_client->acceptRequest(session->token, requesterId, [this, done = std::move(done)](AuthResult<Done>) {
+        refreshFriends(done);
+    });
+}
+
+void AuthModel::decline(const QString& requesterId, std::function<void()> done) {
+    const Authenticated* session = signedIn();
+    if (!session) {
+        later(std::move(done));
+        return;
+    }
+    m_client->declineRequest(session->token, requesterId, [this, done = std::move(done)](AuthResult<Done>) {
+        refreshFriends(done);
+    });
+}
+
+void AuthModel::startFriendsRefresh() {
+    stopFriendsRefresh();
+    m_polling = true;
+    pollPass(m_pollGeneration);
+}
+
+void AuthModel::stopFriendsRefresh() {
+    // A pass still in flight belongs to an older generation and schedules nothing more.
+    ++m_pollGeneration;
+    m_pollTimer.stop();
+    m_polling = false;
+}
+
+void AuthModel::pollPass(quint64 generation) {
+    refreshFriends([this, generation] {
+        if (generation == m_pollGeneration) {
+            m_pollTimer.start(m_pollInterval);
+        }
+    });
+}
+
+void AuthModel::later(std::function<void()> done) {
+    if (done) {
+        QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+    }
+}
+
+bool AuthModel::stillSignedInWith(const QString& token) const {
+    const Authenticated* session = signedIn();
+    return session && session->token == token;
+}
+
+void AuthModel::setState(State state) {
+    m_state = std::move(state);
+    emit stateChanged();
+}
+
+void AuthModel::setFriends(QList<FriendDTO> friends) {
+    m_friends = std::move(friends);
+    emit friendsChanged();
+}
+
+void AuthModel::setPendingRequests(QList<PendingRequestDTO> requests) {
+    m_pendingRequests = std::move(requests);
+    emit pendingRequestsChanged();
+}
+
+void AuthModel::setErrorMessage(std::optional<QString> message) {
+    m_errorMessage = std::move(message);
+    emit errorMessageChanged();
+}
+
+void AuthModel::setBusy(bool busy) {
+    m_busy = busy;
+    emit busyChanged();
+}
+
+}  // namespace vellumora

@@ -1,0 +1,15 @@
+# Writes every shaders/*.glsl of SHADER_DIR into OUT as string constants named after the file.
+# cmake -DSHADER_DIR=<dir> -DOUT=<header> -P embed_shaders.cmake
+file(GLOB sources "${SHADER_DIR}/*.glsl")
+list(SORT sources)
+set(content "#pragma once\n// Generated from src/canvas/shaders at build time; edit the .glsl files instead.\n\n")
+string(APPEND content "#include <string_view>\n\nnamespace vellumora::shaders {\n\n")
+foreach(source IN LISTS sources)
+  get_filename_component(name "${source}" NAME_WE)
+  file(READ "${source}" text)
+  string(APPEND content "inline constexpr std::string_view ${name} = R\"glsl(${text})glsl\";\n\n")
+endforeach()
+string(APPEND content "}  // namespace vellumora::shaders\n")
+file(WRITE "${OUT}.tmp" "${content}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")
