@@ -37,10 +37,10 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
         a.send(ClientMessage::clearCanvas());
         // Doubles that only survive when stored bit for bit.
         a.send(strokeStart("A", 0.1 + 0.2, 1.0 / 3.0, Tool::sketchpen));
-        // b starts after the clear has reached it, so the clear cannot erase b's stroke.
-        while (auto m = b.receive()) {
-            if (m->find("canvas_cleared") != std::string::npos) break;
-        }
+        // b starts once a's clear and start have reached it: the clear cannot erase b's stroke,
+        // and a's stroke is the first.
+        ASSERT_TRUE(b.waitFor("canvas_cleared"));
+        ASSERT_TRUE(b.waitFor("stroke_start"));
         b.send(strokeStart("B", std::nextafter(0.5, 1.0), 5e-324, Tool::pastel));
         for (int i = 0; i < 200; ++i) {
             a.send(strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5, 1733400000.0 + i / 120.0));
