@@ -1,5 +1,8 @@
 #include "history_writer.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "log.h"
 
 namespace vellumora::server {
@@ -10,7 +13,12 @@ HistoryWriter::HistoryWriter(Store& store, Metrics& metrics, std::chrono::millis
 HistoryWriter::~HistoryWriter() { stop(); }
 
 void HistoryWriter::push(HistoryOp op) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (queue_.size() >= kMaxQueued) {
+        flushWanted_ = true;
+        wake_.notify_one();
+        space_.wait(lock, [&] { return queue_.size() < kMaxQueued || stopped_; });
+    }
     queue_.push_back(std::move(op));
     ++pushed_;
 }
@@ -18,7 +26,7 @@ void HistoryWriter::push(HistoryOp op) {
 void HistoryWriter::flush() {
     std::unique_lock lock(mutex_);
     const std::uint64_t target = pushed_;
-    if (done_ >= target || !thread_.joinable()) return;
+    if (done_ >= target || stopped_) return;
     flushWanted_ = true;
     wake_.notify_one();
     stored_.wait(lock, [&] { return done_ >= target; });
@@ -27,7 +35,7 @@ void HistoryWriter::flush() {
 void HistoryWriter::stop() {
     {
         std::lock_guard lock(mutex_);
-        if (!thread_.joinable()) return;
+        if (stopping_) return;
         stopping_ = true;
     }
     wake_.notify_one();
@@ -35,12 +43,16 @@ void HistoryWriter::stop() {
 }
 
 void HistoryWriter::run() {
+    // Sharing a core with the I/O threads, storing must yield to relaying: a commit that is a
+    // few milliseconds late costs nothing, a relay that is late is visible.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 5);
     std::vector<HistoryOp> batch;
     std::unique_lock lock(mutex_);
     while (true) {
         wake_.wait_for(lock, interval_, [&] { return stopping_ || flushWanted_; });
         flushWanted_ = false;
         batch.swap(queue_);
+        space_.notify_all();
         const std::uint64_t upTo = pushed_;
         const bool last = stopping_;
         lock.unlock();
@@ -56,7 +68,11 @@ void HistoryWriter::run() {
         lock.lock();
         done_ = upTo;
         stored_.notify_all();
-        if (last && queue_.empty()) return;
+        if (last && queue_.empty()) {
+            stopped_ = true;
+            space_.notify_all();
+            return;
+        }
     }
 }
 

@@ -23,7 +23,10 @@ public:
     HistoryWriter(const HistoryWriter&) = delete;
     HistoryWriter& operator=(const HistoryWriter&) = delete;
 
+    // Waits while the disk is so far behind that kMaxQueued changes are waiting: the rooms
+    // then slow down (and TCP pushes back on the senders) instead of memory growing.
     void push(HistoryOp op);
+    static constexpr std::size_t kMaxQueued = 200'000;
     // Returns once everything pushed before the call is stored (or failed to store).
     void flush();
     // Stores what is queued and ends the thread.
@@ -38,11 +41,13 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable stored_;
+    std::condition_variable space_;
     std::vector<HistoryOp> queue_;
     std::uint64_t pushed_ = 0;
     std::uint64_t done_ = 0;
     bool flushWanted_ = false;
     bool stopping_ = false;
+    bool stopped_ = false;  // the thread has stored its last batch
     std::thread thread_;
 };
 

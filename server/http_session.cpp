@@ -19,27 +19,41 @@ constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr auto kReadTimeout = std::chrono::seconds(30);
 }  // namespace
 
-HttpSession::HttpSession(boost::asio::ip::tcp::socket&& socket, ServerContext& context)
-    : stream_(std::move(socket)), context_(context) {
+template <class Stream>
+HttpSession<Stream>::HttpSession(Stream&& stream, ServerContext& context)
+    : stream_(std::move(stream)), context_(context) {
     boost::system::error_code ec;
-    const auto endpoint = stream_.socket().remote_endpoint(ec);
+    const auto endpoint = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
     remoteAddress_ = ec ? "unknown" : endpoint.address().to_string();
 }
 
-void HttpSession::run() {
-    boost::asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->readRequest(); });
+template <class Stream>
+void HttpSession<Stream>::run() {
+    boost::asio::dispatch(stream_.get_executor(), [self = this->shared_from_this()] {
+        if constexpr (std::is_same_v<Stream, TlsStream>) {
+            beast::get_lowest_layer(self->stream_).expires_after(kReadTimeout);
+            self->stream_.async_handshake(boost::asio::ssl::stream_base::server,
+                                          [self](beast::error_code ec) {
+                                              if (!ec) self->readRequest();
+                                          });
+        } else {
+            self->readRequest();
+        }
+    });
 }
 
-void HttpSession::readRequest() {
+template <class Stream>
+void HttpSession<Stream>::readRequest() {
     parser_.emplace();
     parser_->body_limit(kBodyLimit);
     parser_->header_limit(kHeaderLimit);
-    stream_.expires_after(kReadTimeout);
+    beast::get_lowest_layer(stream_).expires_after(kReadTimeout);
     http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+                     [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
 }
 
-void HttpSession::onRead(beast::error_code ec) {
+template <class Stream>
+void HttpSession<Stream>::onRead(beast::error_code ec) {
     if (ec == http::error::end_of_stream) return close();
     if (ec == http::error::body_limit) return send(413, errorBody("Request body too large"), "application/json", false);
     if (ec == http::error::header_limit) return send(431, errorBody("Request headers too large"), "application/json", false);
@@ -52,7 +66,8 @@ void HttpSession::onRead(beast::error_code ec) {
     route(parser_->release());
 }
 
-void HttpSession::route(Request request) {
+template <class Stream>
+void HttpSession<Stream>::route(Request request) {
     if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
 
     context_.metrics.httpRequests.fetch_add(1, std::memory_order_relaxed);
@@ -67,15 +82,16 @@ void HttpSession::route(Request request) {
 
     ApiRequest api{std::string(request.method_string()), path, std::move(request.body()),
                    std::string(request[http::field::authorization]), remoteAddress_};
-    context_.accounts.handle(std::move(api), [self = shared_from_this(), keepAlive](ApiResponse response) {
+    context_.accounts.handle(std::move(api), [self = this->shared_from_this(), keepAlive](ApiResponse response) {
         boost::asio::post(self->stream_.get_executor(), [self, keepAlive, response = std::move(response)]() mutable {
             self->send(response.status, std::move(response.body), "application/json", keepAlive);
         });
     });
 }
 
-void HttpSession::upgrade(Request request) {
-    stream_.expires_never();
+template <class Stream>
+void HttpSession<Stream>::upgrade(Request request) {
+    beast::get_lowest_layer(stream_).expires_never();
     RoomRegistry::Admission admission = context_.rooms.admit(request, remoteAddress_);
     if (!admission.ok()) {
         return send(admission.status, errorBody(admission.message), "application/json", false);
@@ -83,7 +99,8 @@ void HttpSession::upgrade(Request request) {
     context_.rooms.startSession(std::move(stream_), std::move(request), std::move(admission), context_);
 }
 
-void HttpSession::send(unsigned status, std::string body, std::string_view contentType, bool keepAlive) {
+template <class Stream>
+void HttpSession<Stream>::send(unsigned status, std::string body, std::string_view contentType, bool keepAlive) {
     response_ = std::make_shared<Response>(static_cast<http::status>(status), 11);
     response_->set(http::field::server, "vellumora-server");
     response_->set(http::field::content_type, contentType);
@@ -91,33 +108,40 @@ void HttpSession::send(unsigned status, std::string body, std::string_view conte
     response_->keep_alive(keepAlive);
     response_->body() = std::move(body);
     response_->prepare_payload();
-    stream_.expires_after(kReadTimeout);
-    http::async_write(stream_, *response_, [self = shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
+    beast::get_lowest_layer(stream_).expires_after(kReadTimeout);
+    http::async_write(stream_, *response_, [self = this->shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
         self->onWritten(keepAlive, ec);
     });
 }
 
-void HttpSession::onWritten(bool keepAlive, beast::error_code ec) {
+template <class Stream>
+void HttpSession<Stream>::onWritten(bool keepAlive, beast::error_code ec) {
     response_.reset();
     if (ec || !keepAlive) return close();
     readRequest();
 }
 
-void HttpSession::close() {
+template <class Stream>
+void HttpSession<Stream>::close() {
     beast::error_code ec;
-    stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+    beast::get_lowest_layer(stream_).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
     if (ec) return;
     // Read what the peer still sends (say, the rest of an oversized body) until it closes:
     // closing with unread data would reset the connection and lose our answer.
-    stream_.expires_after(std::chrono::seconds(5));
+    beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(5));
     drain();
 }
 
-void HttpSession::drain() {
+template <class Stream>
+void HttpSession<Stream>::drain() {
     buffer_.clear();
-    stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-        if (!ec) self->drain();
-    });
+    beast::get_lowest_layer(stream_).async_read_some(
+        buffer_.prepare(4096), [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+            if (!ec) self->drain();
+        });
 }
+
+template class HttpSession<PlainStream>;
+template class HttpSession<TlsStream>;
 
 }  // namespace vellumora::server

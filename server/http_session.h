@@ -1,9 +1,10 @@
 #pragma once
-// One HTTP/1.1 connection: reads requests with size limits and a timeout, answers REST,
-// /healthz and /metrics, and hands WebSocket upgrades over to the room server.
+// One HTTP/1.1 connection, plain or TLS: reads requests with size limits and a timeout,
+// answers REST, /healthz and /metrics, and hands WebSocket upgrades over to the rooms.
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include <memory>
 #include <optional>
@@ -13,9 +14,14 @@
 
 namespace vellumora::server {
 
-class HttpSession : public std::enable_shared_from_this<HttpSession> {
+using PlainStream = boost::beast::tcp_stream;
+using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+
+template <class Stream>
+class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
-    HttpSession(boost::asio::ip::tcp::socket&& socket, ServerContext& context);
+    HttpSession(Stream&& stream, ServerContext& context);
+    // Starts with the TLS handshake when Stream is TlsStream.
     void run();
 
 private:
@@ -31,12 +37,15 @@ private:
     void close();
     void drain();
 
-    boost::beast::tcp_stream stream_;
+    Stream stream_;
     boost::beast::flat_buffer buffer_;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
     std::shared_ptr<Response> response_;
     ServerContext& context_;
     std::string remoteAddress_;
 };
+
+extern template class HttpSession<PlainStream>;
+extern template class HttpSession<TlsStream>;
 
 }  // namespace vellumora::server

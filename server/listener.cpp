@@ -11,8 +11,9 @@ namespace vellumora::server {
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
-Listener::Listener(asio::io_context& ioc, const tcp::endpoint& endpoint, ServerContext& context)
-    : ioc_(ioc), acceptor_(asio::make_strand(ioc)), context_(context) {
+Listener::Listener(asio::io_context& ioc, const tcp::endpoint& endpoint, ServerContext& context,
+                   asio::ssl::context* tls)
+    : ioc_(ioc), acceptor_(asio::make_strand(ioc)), context_(context), tls_(tls) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -42,7 +43,12 @@ void Listener::acceptNext() {
         } else {
             boost::system::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
-            std::make_shared<HttpSession>(std::move(socket), self->context_)->run();
+            if (self->tls_) {
+                std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *self->tls_), self->context_)
+                    ->run();
+            } else {
+                std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), self->context_)->run();
+            }
         }
         self->acceptNext();
     });

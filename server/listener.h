@@ -1,8 +1,10 @@
 #pragma once
-// Accepts TCP connections and gives each its own strand and HttpSession.
+// Accepts TCP connections and gives each its own strand and HttpSession (over TLS when
+// given a context).
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
 
 #include <memory>
 
@@ -13,7 +15,8 @@ namespace vellumora::server {
 class Listener : public std::enable_shared_from_this<Listener> {
 public:
     // Binds and listens; throws boost::system::system_error when the address is unusable.
-    Listener(boost::asio::io_context& ioc, const boost::asio::ip::tcp::endpoint& endpoint, ServerContext& context);
+    Listener(boost::asio::io_context& ioc, const boost::asio::ip::tcp::endpoint& endpoint, ServerContext& context,
+             boost::asio::ssl::context* tls);
 
     void run();
     void stop();
@@ -25,6 +28,7 @@ private:
     boost::asio::io_context& ioc_;
     boost::asio::ip::tcp::acceptor acceptor_;
     ServerContext& context_;
+    boost::asio::ssl::context* tls_;
 };
 
 }  // namespace vellumora::server

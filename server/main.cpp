@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -22,6 +24,12 @@ int main(int argc, char** argv) {
             return 2;
         case CommandLine::Action::run:
             break;
+    }
+    // Every connection is a descriptor; take all the system allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
     if (!initCredentials()) {
         logLine("cannot initialise libsodium");

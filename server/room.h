@@ -20,6 +20,8 @@ class RoomMember : public RoomSubscriber {
 public:
     virtual const UserRecord& user() const = 0;
     virtual const std::string& color() const = 0;
+    // The server is stopping: say goodbye with a close frame.
+    virtual void goAway() = 0;
 };
 
 class Room {

@@ -58,8 +58,34 @@ RoomRegistry::Admission RoomRegistry::admit(const Request& request, const std::s
 
 void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
                                 ServerContext& context) {
-    auto session = std::make_shared<WebSocketSession>(std::move(stream), context, std::move(admission));
+    auto session = std::make_shared<WebSocketSession<PlainStream>>(std::move(stream), context, std::move(admission));
+    track(session);
     session->start(std::move(request));
+}
+
+void RoomRegistry::startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request,
+                                Admission admission, ServerContext& context) {
+    auto session = std::make_shared<WebSocketSession<TlsStream>>(std::move(stream), context, std::move(admission));
+    track(session);
+    session->start(std::move(request));
+}
+
+void RoomRegistry::track(std::shared_ptr<RoomMember> session) {
+    std::lock_guard lock(mutex_);
+    if (sessions_.size() >= 64 && sessions_.size() % 64 == 0)
+        std::erase_if(sessions_, [](const auto& s) { return s.expired(); });
+    sessions_.push_back(std::move(session));
+}
+
+void RoomRegistry::closeAll() {
+    std::vector<std::shared_ptr<RoomMember>> open;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& weak : sessions_) {
+            if (auto s = weak.lock()) open.push_back(std::move(s));
+        }
+    }
+    for (const auto& s : open) s->goAway();
 }
 
 std::shared_ptr<Room> RoomRegistry::acquire(const std::string& roomId) {

@@ -3,6 +3,7 @@
 // its first connection arrives, and letting it go when the last one leaves.
 
 #include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
@@ -37,9 +38,13 @@ public:
     Admission admit(const Request& request, const std::string& remoteAddress);
     // Completes the upgrade of an admitted handshake; `context` outlives every session.
     void startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission, ServerContext& context);
+    void startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request, Admission admission,
+                      ServerContext& context);
 
     // The room, loaded from the store when it is not in memory.
     std::shared_ptr<Room> acquire(const std::string& roomId);
+    // Sends every open room connection a "going away" close.
+    void closeAll();
 
 private:
     const ServerConfig& config_;
@@ -50,6 +55,8 @@ private:
     HistoryWriter& writer_;
     std::mutex mutex_;
     std::unordered_map<std::string, std::weak_ptr<Room>> rooms_;
+    std::vector<std::weak_ptr<RoomMember>> sessions_;
+    void track(std::shared_ptr<RoomMember> session);
 };
 
 }  // namespace vellumora::server

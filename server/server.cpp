@@ -2,8 +2,11 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -40,6 +43,7 @@ struct Server::Parts {
     AccountApi accounts;
     RoomRegistry rooms;
     ServerContext context;
+    std::optional<asio::ssl::context> tls;
     asio::io_context ioc;
 };
 
@@ -50,7 +54,16 @@ Server::~Server() = default;
 int Server::run() {
     Parts& p = *parts_;
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(config_.listenHost), config_.listenPort);
-    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context);
+    if (config_.tls()) {
+        // Throws (and the process reports "cannot start") when the files are unusable.
+        p.tls.emplace(asio::ssl::context::tls_server);
+        p.tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                           asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                           asio::ssl::context::no_tlsv1_1);
+        p.tls->use_certificate_chain_file(config_.tlsCert);
+        p.tls->use_private_key_file(config_.tlsKey, asio::ssl::context::pem);
+    }
+    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context, p.tls ? &*p.tls : nullptr);
     listener->run();
 
     const auto bound = listener->localEndpoint();
@@ -60,11 +73,15 @@ int Server::run() {
             std::to_string(bound.port()));
 
     asio::signal_set signals(p.ioc, SIGINT, SIGTERM);
+    asio::steady_timer grace(p.ioc);
     signals.async_wait([&](boost::system::error_code ec, int signal) {
         if (ec) return;
         logLine("stopping on signal " + std::to_string(signal));
         listener->stop();
-        p.ioc.stop();
+        p.rooms.closeAll();
+        // A moment for the close frames; a peer that does not read gets none.
+        grace.expires_after(std::chrono::milliseconds(300));
+        grace.async_wait([&](boost::system::error_code) { p.ioc.stop(); });
     });
 
     std::vector<std::thread> threads;

@@ -70,6 +70,12 @@ std::string SqliteStatement::text(int column) const {
     return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
 }
 
+std::string SqliteStatement::blob(int column) const {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+    const int n = sqlite3_column_bytes(stmt_, column);
+    return p ? std::string(p, static_cast<std::size_t>(n)) : std::string();
+}
+
 double SqliteStatement::real(int column) const { return sqlite3_column_double(stmt_, column); }
 
 std::int64_t SqliteStatement::integer(int column) const { return sqlite3_column_int64(stmt_, column); }

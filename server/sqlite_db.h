@@ -32,6 +32,7 @@ public:
     void reset();
 
     std::string text(int column) const;
+    std::string blob(int column) const;
     double real(int column) const;
     std::int64_t integer(int column) const;
     bool isNull(int column) const;

@@ -50,6 +50,9 @@ CREATE TABLE IF NOT EXISTS points(
   idx INTEGER NOT NULL,
   x REAL NOT NULL, y REAL NOT NULL, pressure REAL NOT NULL, t REAL NOT NULL,
   PRIMARY KEY(room_key, seq, idx)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS history_log(
+  id INTEGER PRIMARY KEY,
+  ops BLOB NOT NULL);
 )sql";
 
 double nowSeconds() {
@@ -76,8 +79,11 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     // NORMAL in WAL mode survives a crash of the process; only a power cut can lose the last commits.
     db_.exec("PRAGMA synchronous=NORMAL");
     db_.exec("PRAGMA foreign_keys=ON");
+    db_.exec("PRAGMA cache_size=-16384");
     db_.exec(kSchema);
     s_ = std::make_unique<Statements>(db_.handle());
+    // Group commits of a previous run that were not folded yet (after a crash, say).
+    foldLogLocked();
 }
 
 SqliteStore::~SqliteStore() = default;

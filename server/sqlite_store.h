@@ -39,6 +39,12 @@ public:
 private:
     struct Statements;
     bool areFriendsLocked(const std::string& a, const std::string& b);
+    void foldLogLocked();
+    void applyOpsLocked(const std::vector<HistoryOp>& ops);
+    // A tenth of a second of drawing at the 5 ms default commit interval: enough points per
+    // room to share B-tree pages, small enough that a fold never stalls the I/O threads.
+    static constexpr int kFoldEvery = 20;
+    int logRows_ = 0;
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;

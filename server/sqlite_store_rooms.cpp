@@ -1,7 +1,13 @@
 // Room history in SQLite: one row per stroke, one row per point, keyed by the room's
 // integer key and the stroke's start-order sequence number.
+//
+// Group commits go to an append-only log first (one row per commit, a few pages), and are
+// folded into those tables in batches: written there directly, every commit would dirty a
+// B-tree leaf per drawing room. The log is folded before a room is read and at start-up,
+// so readers never see the difference.
 #include <unordered_map>
 
+#include "history_log_codec.h"
 #include "sqlite_store.h"
 #include "sqlite_store_statements.h"
 
@@ -18,6 +24,7 @@ Overloaded(F...) -> Overloaded<F...>;
 
 StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
     std::lock_guard lock(mutex_);
+    foldLogLocked();
     s_->insertRoom.bind(1, roomId).run();
     StoredRoom room;
     auto& r = s_->roomById;
@@ -62,7 +69,29 @@ StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
 void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
     if (ops.empty()) return;
     std::lock_guard lock(mutex_);
+    {
+        SqliteTransaction tx(db_);
+        s_->appendLog.bindBlob(1, encodeHistoryOps(ops)).run();
+        tx.commit();
+    }
+    if (++logRows_ >= kFoldEvery) foldLogLocked();
+}
+
+void SqliteStore::foldLogLocked() {
     SqliteTransaction tx(db_);
+    std::int64_t last = 0;
+    auto& read = s_->readLog;
+    while (read.step()) {
+        last = read.integer(0);
+        applyOpsLocked(decodeHistoryOps(read.blob(1)));
+    }
+    read.reset();
+    if (last != 0) s_->truncateLog.bind(1, last).run();
+    tx.commit();
+    logRows_ = 0;
+}
+
+void SqliteStore::applyOpsLocked(const std::vector<HistoryOp>& ops) {
     for (const HistoryOp& op : ops) {
         const std::int64_t room = op.roomKey;
         std::visit(Overloaded{
@@ -103,7 +132,6 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
                    },
                    op.change);
     }
-    tx.commit();
 }
 
 }  // namespace vellumora::server

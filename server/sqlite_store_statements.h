@@ -48,7 +48,10 @@ struct SqliteStore::Statements {
           clearPoints(db, "DELETE FROM points WHERE room_key = ?1"),
           setPage(db,
                   "UPDATE rooms SET page_id = ?2, page_name = ?3, page_mime = ?4, page_image = ?5 "
-                  "WHERE room_key = ?1") {}
+                  "WHERE room_key = ?1"),
+          appendLog(db, "INSERT INTO history_log(ops) VALUES(?1)"),
+          readLog(db, "SELECT id, ops FROM history_log ORDER BY id"),
+          truncateLog(db, "DELETE FROM history_log WHERE id <= ?1") {}
 
     SqliteStatement insertUser, loginByKey, userById;
     SqliteStatement insertToken, userByToken, deleteToken;
@@ -56,6 +59,7 @@ struct SqliteStore::Statements {
     SqliteStatement insertRoom, roomById, strokesOfRoom, pointsOfRoom;
     SqliteStatement insertStroke, insertPoint, endStroke, deleteStroke, deleteStrokePoints, clearStrokes, clearPoints;
     SqliteStatement setPage;
+    SqliteStatement appendLog, readLog, truncateLog;
 };
 
 }  // namespace vellumora::server

@@ -13,8 +13,8 @@ namespace {
 constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
 }
 
-WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, ServerContext& context,
-                                   RoomRegistry::Admission admission)
+template <class Stream>
+WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& context, RoomRegistry::Admission admission)
     : ws_(std::move(stream)),
       context_(context),
       user_(std::move(admission.user)),
@@ -22,7 +22,8 @@ WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, ServerContext& co
       color_(std::move(admission.color)),
       rate_(context.config.messageRateLimit) {}
 
-WebSocketSession::~WebSocketSession() {
+template <class Stream>
+WebSocketSession<Stream>::~WebSocketSession() {
     if (joined_) {
         // Only at shutdown, when pending handlers are destroyed without running.
         context_.presence.disconnected(user_.id);
@@ -30,7 +31,8 @@ WebSocketSession::~WebSocketSession() {
     }
 }
 
-void WebSocketSession::start(RoomRegistry::Request request) {
+template <class Stream>
+void WebSocketSession<Stream>::start(RoomRegistry::Request request) {
     websocket::stream_base::timeout timeout{};
     timeout.handshake_timeout = std::chrono::seconds(30);
     // Silence is fine (a watcher sends nothing); a peer that answers no ping is not.
@@ -41,22 +43,23 @@ void WebSocketSession::start(RoomRegistry::Request request) {
         [](websocket::response_type& response) { response.set(beast::http::field::server, "vellumora-server"); }));
     ws_.read_message_max(kMaxMessageBytes);
     ws_.auto_fragment(false);
-    ws_.async_accept(request, [self = shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
+    ws_.async_accept(request, [self = this->shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
 }
 
-void WebSocketSession::onAccept(beast::error_code ec) {
+template <class Stream>
+void WebSocketSession<Stream>::onAccept(beast::error_code ec) {
     if (ec) return;
     try {
         room_ = context_.rooms.acquire(roomId_);
     } catch (const StoreError& e) {
         logLine(std::string("database error: ") + e.what());
-        ws_.async_close({websocket::close_code::internal_error}, [self = shared_from_this()](beast::error_code) {});
+        ws_.async_close({websocket::close_code::internal_error}, [self = this->shared_from_this()](beast::error_code) {});
         return;
     }
-    if (!room_->join(shared_from_this())) {
+    if (!room_->join(this->shared_from_this())) {
         room_.reset();
         ws_.async_close({websocket::close_code::try_again_later, "Room is full"},
-                        [self = shared_from_this()](beast::error_code) {});
+                        [self = this->shared_from_this()](beast::error_code) {});
         return;
     }
     joined_ = true;
@@ -65,13 +68,15 @@ void WebSocketSession::onAccept(beast::error_code ec) {
     readNext();
 }
 
-void WebSocketSession::readNext() {
-    ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
+template <class Stream>
+void WebSocketSession<Stream>::readNext() {
+    ws_.async_read(buffer_, [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
         self->onRead(ec, bytes);
     });
 }
 
-void WebSocketSession::onRead(beast::error_code ec, std::size_t bytes) {
+template <class Stream>
+void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
     if (ec) {
         if (ec == websocket::error::message_too_big) logLine("closed a room connection for a message over 8 MiB");
         leaveRoom();
@@ -91,7 +96,8 @@ void WebSocketSession::onRead(beast::error_code ec, std::size_t bytes) {
     readNext();
 }
 
-void WebSocketSession::deliver(const Payload& payload) {
+template <class Stream>
+void WebSocketSession<Stream>::deliver(const Payload& payload) {
     std::lock_guard lock(queueMutex_);
     if (closed_) return;
     const ServerConfig& config = context_.config;
@@ -100,35 +106,41 @@ void WebSocketSession::deliver(const Payload& payload) {
         queue_.clear();
         queuedBytes_ = 0;
         context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
-        boost::asio::post(ws_.get_executor(), [self = shared_from_this()] { self->disconnect("fell too far behind"); });
+        boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
         return;
     }
     queue_.push_back(payload);
     queuedBytes_ += payload->size();
     if (!writing_) {
         writing_ = true;
-        boost::asio::post(ws_.get_executor(), [self = shared_from_this()] { self->writeNext(); });
+        boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
     }
 }
 
-void WebSocketSession::writeNext() {
+template <class Stream>
+void WebSocketSession<Stream>::writeNext() {
     Payload next;
     {
-        std::lock_guard lock(queueMutex_);
+        std::unique_lock lock(queueMutex_);
         if (closed_ || queue_.empty()) {
             writing_ = false;
+            if (std::exchange(closeWanted_, false)) {
+                lock.unlock();
+                sendClose();
+            }
             return;
         }
         next = queue_.front();
     }
     ws_.text(true);
-    ws_.async_write(boost::asio::buffer(*next), [self = shared_from_this(), next](beast::error_code ec,
+    ws_.async_write(boost::asio::buffer(*next), [self = this->shared_from_this(), next](beast::error_code ec,
                                                                                 std::size_t bytes) {
         self->onWrite(ec, bytes);
     });
 }
 
-void WebSocketSession::onWrite(beast::error_code ec, std::size_t bytes) {
+template <class Stream>
+void WebSocketSession<Stream>::onWrite(beast::error_code ec, std::size_t bytes) {
     {
         std::lock_guard lock(queueMutex_);
         if (ec) {
@@ -148,13 +160,38 @@ void WebSocketSession::onWrite(beast::error_code ec, std::size_t bytes) {
     writeNext();
 }
 
-void WebSocketSession::disconnect(std::string_view why) {
+template <class Stream>
+void WebSocketSession<Stream>::goAway() {
+    boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] {
+        bool idle = false;
+        {
+            std::lock_guard lock(self->queueMutex_);
+            if (self->closed_) return;
+            self->closed_ = true;
+            self->queue_.clear();
+            self->queuedBytes_ = 0;
+            idle = !self->writing_;
+            self->closeWanted_ = !idle;
+        }
+        if (idle) self->sendClose();
+    });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::sendClose() {
+    ws_.async_close({websocket::close_code::going_away, "Server stopping"},
+                    [self = this->shared_from_this()](beast::error_code) {});
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::disconnect(std::string_view why) {
     logLine("closing a room connection of " + user_.id + ": " + std::string(why));
     // No close handshake: a peer that does not read would never see it.
     beast::get_lowest_layer(ws_).close();
 }
 
-void WebSocketSession::leaveRoom() {
+template <class Stream>
+void WebSocketSession<Stream>::leaveRoom() {
     {
         std::lock_guard lock(queueMutex_);
         closed_ = true;
@@ -167,5 +204,8 @@ void WebSocketSession::leaveRoom() {
     context_.presence.disconnected(user_.id);
     context_.metrics.connections.fetch_sub(1, std::memory_order_relaxed);
 }
+
+template class WebSocketSession<PlainStream>;
+template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server

@@ -5,12 +5,15 @@
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include <deque>
 #include <memory>
 #include <mutex>
 
+#include "http_session.h"
 #include "rate_limiter.h"
 #include "room.h"
 #include "room_registry.h"
@@ -18,9 +21,10 @@
 
 namespace vellumora::server {
 
-class WebSocketSession final : public RoomMember, public std::enable_shared_from_this<WebSocketSession> {
+template <class Stream>
+class WebSocketSession final : public RoomMember, public std::enable_shared_from_this<WebSocketSession<Stream>> {
 public:
-    WebSocketSession(boost::beast::tcp_stream&& stream, ServerContext& context, RoomRegistry::Admission admission);
+    WebSocketSession(Stream&& stream, ServerContext& context, RoomRegistry::Admission admission);
     ~WebSocketSession() override;
 
     void start(RoomRegistry::Request request);
@@ -28,6 +32,7 @@ public:
     void deliver(const Payload& payload) override;
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
+    void goAway() override;
 
 private:
     void onAccept(boost::beast::error_code ec);
@@ -37,8 +42,9 @@ private:
     void onWrite(boost::beast::error_code ec, std::size_t bytes);
     void disconnect(std::string_view why);
     void leaveRoom();
+    void sendClose();
 
-    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
+    boost::beast::websocket::stream<Stream> ws_;
     boost::beast::flat_buffer buffer_;
     ServerContext& context_;
     UserRecord user_;
@@ -53,6 +59,10 @@ private:
     std::size_t queuedBytes_ = 0;
     bool writing_ = false;
     bool closed_ = false;
+    bool closeWanted_ = false;  // a goodbye waits for the write in flight
 };
+
+extern template class WebSocketSession<PlainStream>;
+extern template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server

@@ -95,7 +95,9 @@ WsClient::WsClient(std::uint16_t port, const std::string& room, const std::strin
     const std::string target = "/?room=" + urlEncode(room) + "&token=" + urlEncode(token) + "&color=" + urlEncode(color);
     websocket::response_type response;
     beast::error_code ec;
-    ws_.handshake(response, "127.0.0.1", target, ec);
+    // The asynchronous handshake hands back a refused answer too; the blocking one does not.
+    ws_.async_handshake(response, "127.0.0.1", target, [&](beast::error_code e) { ec = e; });
+    ioc_.run();
     status_ = response.result_int();
     if (ec) {
         refusalBody_ = response.body();
@@ -146,9 +148,12 @@ std::optional<std::string> WsClient::receive(std::chrono::milliseconds timeout) 
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (inbox_.empty() && !closed_) {
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) break;
         startRead();
         ioc_.restart();
+        if (now >= deadline) {
+            ioc_.poll();  // a zero timeout still takes what has already arrived
+            break;
+        }
         ioc_.run_one_for(deadline - now);
     }
     if (inbox_.empty()) return std::nullopt;
@@ -167,6 +172,19 @@ std::vector<std::string> WsClient::drain(std::chrono::milliseconds quiet) {
     std::vector<std::string> out;
     while (auto next = receive(quiet)) out.push_back(std::move(*next));
     return out;
+}
+
+bool WsClient::waitFor(std::string_view type, int count, std::chrono::milliseconds timeout) {
+    const std::string needle = "\"type\":\"" + std::string(type) + "\"";
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (count > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        auto text = receive(left);
+        if (!text) return false;
+        if (text->find(needle) != std::string::npos) --count;
+    }
+    return true;
 }
 
 bool WsClient::waitClosed(std::chrono::milliseconds timeout) {

@@ -61,9 +61,15 @@ public:
     std::optional<ServerMessage> receiveMessage(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Messages until none arrives for `quiet`.
     std::vector<std::string> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    // Reads until `count` messages of `type` have arrived (others are skipped); false on timeout.
+    // What the server relays from one sender it processed in order, so this is how a test knows
+    // the server has handled everything that sender sent before.
+    bool waitFor(std::string_view type, int count = 1, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Waits until the server closes the connection; true when it did within `timeout`.
     bool waitClosed(std::chrono::milliseconds timeout);
     void close();
+    // The code of the close frame the server sent (0 when none arrived).
+    unsigned closeCode() const { return ws_.reason().code; }
 
 private:
     void startRead();

@@ -21,7 +21,8 @@ namespace vellumora::testing {
 
 namespace {
 
-constexpr std::string_view kListening = "listening on http://127.0.0.1:";
+constexpr std::string_view kListening = "listening on ";
+constexpr std::string_view kHost = "://127.0.0.1:";
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -56,7 +57,7 @@ ServerProcess::~ServerProcess() {
     std::filesystem::remove_all(tempDir_, ec);
 }
 
-std::string ServerProcess::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string ServerProcess::baseUrl() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
 
 std::string ServerProcess::log() const { return readFile(logPath_); }
 
@@ -90,8 +91,12 @@ void ServerProcess::start() {
     while (std::chrono::steady_clock::now() < deadline) {
         const std::string text = readFile(logPath_).substr(std::min(logStart, readFile(logPath_).size()));
         if (auto at = text.find(kListening); at != std::string::npos) {
-            port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + at + kListening.size()));
-            return;
+            const auto host = text.find(kHost, at);
+            if (host != std::string::npos) {
+                scheme_ = text.substr(at + kListening.size(), host - at - kListening.size());
+                port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + host + kHost.size()));
+                return;
+            }
         }
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {

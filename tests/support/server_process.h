@@ -28,7 +28,7 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     std::uint16_t port() const { return port_; }
-    std::string baseUrl() const;  // "http://127.0.0.1:<port>"
+    std::string baseUrl() const;  // "http://127.0.0.1:<port>" ("https" when started with --tls-cert)
     std::string dbPath() const { return dbPath_; }
 
     // Sends the signal and waits for the process to exit.
@@ -46,6 +46,7 @@ private:
     std::string dbPath_;
     std::string logPath_;
     std::uint16_t port_ = 0;
+    std::string scheme_ = "http";
     pid_t pid_ = -1;
     int exitStatus_ = -1;
 };

@@ -1,0 +1,106 @@
+#include "server_under_test.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace vellumora::bench {
+
+namespace {
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+}  // namespace
+
+ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellumora-load-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    const std::string log = dir_ + "/server.log";
+    std::vector<std::string> args{binary,        "--listen",            "127.0.0.1:0",  "--db",
+                                  dir_ + "/db",  "--threads",           "1",            "--auth-rate-limit",
+                                  "0",           "--password-cost",     "minimal",      "--max-room-connections",
+                                  "64"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // Pin before exec by pinning ourselves around the spawn: the child inherits the mask.
+    cpu_set_t saved;
+    sched_getaffinity(0, sizeof saved, &saved);
+    if (cpu >= 0) {
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(cpu, &only);
+        sched_setaffinity(0, sizeof only, &only);
+    }
+    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    sched_setaffinity(0, sizeof saved, &saved);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + binary);
+
+    for (int i = 0; i < 1000; ++i) {
+        const std::string text = readAll(log);
+        const auto at = text.find("listening on http://127.0.0.1:");
+        if (at != std::string::npos) {
+            port_ = static_cast<std::uint16_t>(std::stoi(text.substr(at + 30)));
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    throw std::runtime_error("server did not start: " + readAll(log));
+}
+
+ServerUnderTest::~ServerUnderTest() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+double ServerUnderTest::cpuMicros() const {
+    const std::string stat = readAll("/proc/" + std::to_string(pid_) + "/stat");
+    // Fields after the parenthesised command name; utime and stime are the 14th and 15th.
+    std::istringstream in(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    double utime = 0;
+    double stime = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+        if (i == 14) utime = std::stod(field);
+        if (i == 15) stime = std::stod(field);
+    }
+    return (utime + stime) * 1e6 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::int64_t ServerUnderTest::rssBytes() const {
+    std::istringstream in(readAll("/proc/" + std::to_string(pid_) + "/status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
+}  // namespace vellumora::bench

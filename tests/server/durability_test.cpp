@@ -1,0 +1,134 @@
+// Room history survives the process: a clean stop loses nothing, a kill -9 at most the
+// last group-commit window.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "support/server_process.h"
+#include "test_client.h"
+
+namespace vellumora::testing {
+namespace {
+
+RoomStateMessage roomStateOf(std::uint16_t port, const std::string& room, const Account& who) {
+    WsClient client(port, room, who.token);
+    auto message = client.receiveMessage();
+    if (!message || !std::holds_alternative<RoomStateMessage>(*message)) {
+        ADD_FAILURE() << "no room_state";
+        return {};
+    }
+    return std::get<RoomStateMessage>(*message);
+}
+
+TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
+    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    const Account bob = signUp(server.port(), "bob");
+    befriend(server.port(), alice, bob);
+    const std::string room = dmRoom(alice, bob);
+    {
+        WsClient a(server.port(), room, alice.token);
+        a.receive();
+        WsClient b(server.port(), room, bob.token);
+        b.receive();
+        a.send(strokeStart("OLD", 0.5, 0.5));
+        a.send(ClientMessage::clearCanvas());
+        // Doubles that only survive when stored bit for bit.
+        a.send(strokeStart("A", 0.1 + 0.2, 1.0 / 3.0, Tool::sketchpen));
+        // b starts once a's clear and start have reached it: the clear cannot erase b's stroke,
+        // and a's stroke is the first.
+        ASSERT_TRUE(b.waitFor("canvas_cleared"));
+        ASSERT_TRUE(b.waitFor("stroke_start"));
+        b.send(strokeStart("B", std::nextafter(0.5, 1.0), 5e-324, Tool::pastel));
+        for (int i = 0; i < 200; ++i) {
+            a.send(strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5, 1733400000.0 + i / 120.0));
+            if (i % 3 == 0) b.send(strokePoint("B", i / 300.0, 0.25, i));
+        }
+        a.send(ClientMessage::strokeEnd("A"));
+        b.send(ClientMessage::setPage(WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
+        ASSERT_TRUE(b.waitFor("stroke_end"));
+        ASSERT_TRUE(a.waitFor("page_changed"));
+    }
+    const RoomStateMessage before = roomStateOf(server.port(), room, alice);
+    ASSERT_EQ(before.strokes.size(), 2u);
+    EXPECT_EQ(before.strokes[0].points.size(), 201u);
+    EXPECT_TRUE(before.page);
+
+    server.stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0);
+    server.start();
+    const RoomStateMessage after = roomStateOf(server.port(), room, alice);
+    EXPECT_EQ(after, before);
+}
+
+TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
+    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    WsClient a(server.port(), soloRoom(alice), alice.token);
+    a.receive();
+    WsClient b(server.port(), soloRoom(alice), alice.token);
+    b.receive();
+    a.send(strokeStart("LIVE"));
+    for (int i = 0; i < 100; ++i) a.send(strokePoint("LIVE", i / 100.0, 0.5, i));
+    ASSERT_TRUE(b.waitFor("stroke_point", 100));
+    server.stop(SIGTERM);
+    // Exit status 0 also means the sanitizers found nothing to report on the way out.
+    EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0) << server.log();
+    EXPECT_TRUE(b.waitClosed(std::chrono::seconds(5)));
+    EXPECT_EQ(b.closeCode(), 1001u);  // going away
+    server.start();
+    const RoomStateMessage state = roomStateOf(server.port(), soloRoom(alice), alice);
+    ASSERT_EQ(state.strokes.size(), 1u);
+    EXPECT_EQ(state.strokes[0].points.size(), 101u);
+}
+
+TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
+    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    const std::string room = soloRoom(alice);
+    WsClient drawer(server.port(), room, alice.token);
+    ASSERT_TRUE(drawer.waitFor("room_state"));
+    WsClient observer(server.port(), room, alice.token);
+    ASSERT_TRUE(observer.waitFor("room_state"));
+
+    // Points at ~1 kHz; the observer's count tells what the server had processed.
+    drawer.send(strokeStart("K"));
+    std::size_t seen = 0;
+    std::size_t seenLongBefore = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    int sent = 0;
+    auto sinceBegin = [&] { return std::chrono::steady_clock::now() - begin; };
+    bool marked = false;
+    while (sinceBegin() < std::chrono::milliseconds(1500)) {
+        drawer.send(strokePoint("K", (sent % 1000) / 1000.0, 0.5, sent));
+        ++sent;
+        while (auto m = observer.receive(std::chrono::milliseconds(0))) {
+            if (m->find("stroke_point") != std::string::npos) ++seen;
+        }
+        // Everything relayed 200 ms before the kill is far outside any commit window.
+        if (!marked && sinceBegin() >= std::chrono::milliseconds(1300)) {
+            seenLongBefore = seen;
+            marked = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    server.stop(SIGKILL);
+    server.start();
+
+    const RoomStateMessage state = roomStateOf(server.port(), room, alice);
+    ASSERT_EQ(state.strokes.size(), 1u);
+    const std::vector<StrokePoint>& points = state.strokes[0].points;
+    const std::size_t stored = points.size() - 1;  // the first point came with the start
+    EXPECT_GE(stored, seenLongBefore);
+    EXPECT_LE(stored, static_cast<std::size_t>(sent));
+    // What survived is exactly the beginning of what was sent, in order.
+    for (std::size_t i = 1; i < points.size(); ++i) ASSERT_EQ(points[i].t, static_cast<double>(i - 1));
+    const double rate = sent / 1.5;
+    std::printf("kill -9: sent %d points (%.0f/s), relayed %zu, stored %zu, lost %zu (~%.1f ms of drawing)\n", sent,
+                rate, seen, stored, sent - stored, (sent - stored) / rate * 1000.0);
+}
+
+}  // namespace
+}  // namespace vellumora::testing

@@ -1,0 +1,39 @@
+// Feeds arbitrary bytes through the path every room message takes: decode, sanity rules,
+// history rules and the relay encoding. Lines of the input are messages from two users in
+// turn. Checks that accepted messages always re-encode and the room_state keeps its budget.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "message_rules.h"
+#include "room_history.h"
+
+using namespace vellumora;
+using namespace vellumora::server;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // A small budget so eviction and refusal paths are reached with small inputs.
+    RoomHistory history(StoredRoom{}, kRoomStateReserve + 4096);
+    std::vector<RoomHistory::Change> changes;
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::string users[2] = {"user-a", "user-b"};
+    int turn = 0;
+    while (!input.empty()) {
+        const auto end = input.find('\n');
+        const std::string_view line = input.substr(0, end);
+        input = end == std::string_view::npos ? std::string_view{} : input.substr(end + 1);
+        const std::string& user = users[turn++ % 2];
+
+        std::optional<ClientMessage> message = decodeClientMessage(line);
+        if (!message || !saneMessage(*message)) continue;
+        if (!history.apply(*message, user, changes)) continue;
+        std::string relayed;
+        if (!encodeInto(relayedFrom(*message, user), relayed)) std::abort();  // sane numbers always encode
+        if (history.bytes() > history.budget()) std::abort();
+    }
+    RoomStateMessage state{history.strokes(), {}, {"user-a"}, history.page()};
+    const auto encoded = encode(ServerMessage{state});
+    if (!encoded || encoded->size() > kRoomStateReserve + 4096) std::abort();
+    return 0;
+}
