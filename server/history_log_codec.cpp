@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "model/overloaded.h"
+
 namespace vellumora::server {
 
 namespace {
@@ -10,7 +12,7 @@ namespace {
 enum class Kind : std::uint8_t { start, point, end, remove, clear, page };
 
 class Writer {
-public:
+  public:
     explicit Writer(std::string& out) : out_(out) {}
     template <class T>
     void raw(T value) {
@@ -29,12 +31,12 @@ public:
         raw(p.t);
     }
 
-private:
+  private:
     std::string& out_;
 };
 
 class Reader {
-public:
+  public:
     explicit Reader(std::string_view in) : in_(in) {}
     bool done() const { return in_.empty(); }
     template <class T>
@@ -61,16 +63,9 @@ public:
         return p;
     }
 
-private:
+  private:
     std::string_view in_;
 };
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 }  // namespace
 
@@ -165,9 +160,15 @@ std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes) {
                 op.change = c;
                 break;
             }
-            case Kind::end: op.change = HistoryOp::EndStroke{r.raw<std::int64_t>()}; break;
-            case Kind::remove: op.change = HistoryOp::RemoveStroke{r.raw<std::int64_t>()}; break;
-            case Kind::clear: op.change = HistoryOp::Clear{}; break;
+            case Kind::end:
+                op.change = HistoryOp::EndStroke{r.raw<std::int64_t>()};
+                break;
+            case Kind::remove:
+                op.change = HistoryOp::RemoveStroke{r.raw<std::int64_t>()};
+                break;
+            case Kind::clear:
+                op.change = HistoryOp::Clear{};
+                break;
             case Kind::page: {
                 HistoryOp::SetPage c;
                 if (r.raw<std::uint8_t>() != 0) {
@@ -181,7 +182,8 @@ std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes) {
                 op.change = std::move(c);
                 break;
             }
-            default: throw StoreError("unknown entry in history log");
+            default:
+                throw StoreError("unknown entry in history log");
         }
         ops.push_back(std::move(op));
     }

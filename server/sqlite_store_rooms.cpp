@@ -8,19 +8,11 @@
 #include <unordered_map>
 
 #include "history_log_codec.h"
+#include "model/overloaded.h"
 #include "sqlite_store.h"
 #include "sqlite_store_statements.h"
 
 namespace vellumora::server {
-
-namespace {
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
-}  // namespace
 
 StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
     std::lock_guard lock(mutex_);
@@ -94,43 +86,44 @@ void SqliteStore::foldLogLocked() {
 void SqliteStore::applyOpsLocked(const std::vector<HistoryOp>& ops) {
     for (const HistoryOp& op : ops) {
         const std::int64_t room = op.roomKey;
-        std::visit(Overloaded{
-                       [&](const HistoryOp::StartStroke& c) {
-                           const StrokeHeader& h = c.header;
-                           auto& s = s_->insertStroke;
-                           s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
-                           s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
-                           s.bind(10, h.brushSize).run();
-                           s_->insertPoint.bind(1, room).bind(2, c.seq).bind(3, std::int64_t{0}).bind(4, c.first.x);
-                           s_->insertPoint.bind(5, c.first.y).bind(6, c.first.pressure).bind(7, c.first.t).run();
-                       },
-                       [&](const HistoryOp::AppendPoint& c) {
-                           auto& s = s_->insertPoint;
-                           s.bind(1, room).bind(2, c.seq).bind(3, c.index).bind(4, c.point.x).bind(5, c.point.y);
-                           s.bind(6, c.point.pressure).bind(7, c.point.t).run();
-                       },
-                       [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
-                       [&](const HistoryOp::RemoveStroke& c) {
-                           s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
-                           s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
-                       },
-                       [&](const HistoryOp::Clear&) {
-                           s_->clearStrokes.bind(1, room).run();
-                           s_->clearPoints.bind(1, room).run();
-                       },
-                       [&](const HistoryOp::SetPage& c) {
-                           auto& s = s_->setPage;
-                           s.bind(1, room);
-                           if (c.page) {
-                               s.bind(2, c.page->pageId).bind(3, c.page->displayName).bind(4, c.page->mimeType);
-                               s.bind(5, c.page->imageBase64);
-                           } else {
-                               s.bindNull(2).bindNull(3).bindNull(4).bindNull(5);
-                           }
-                           s.run();
-                       },
-                   },
-                   op.change);
+        std::visit(
+            Overloaded{
+                [&](const HistoryOp::StartStroke& c) {
+                    const StrokeHeader& h = c.header;
+                    auto& s = s_->insertStroke;
+                    s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
+                    s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
+                    s.bind(10, h.brushSize).run();
+                    s_->insertPoint.bind(1, room).bind(2, c.seq).bind(3, std::int64_t{0}).bind(4, c.first.x);
+                    s_->insertPoint.bind(5, c.first.y).bind(6, c.first.pressure).bind(7, c.first.t).run();
+                },
+                [&](const HistoryOp::AppendPoint& c) {
+                    auto& s = s_->insertPoint;
+                    s.bind(1, room).bind(2, c.seq).bind(3, c.index).bind(4, c.point.x).bind(5, c.point.y);
+                    s.bind(6, c.point.pressure).bind(7, c.point.t).run();
+                },
+                [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
+                [&](const HistoryOp::RemoveStroke& c) {
+                    s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
+                    s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
+                },
+                [&](const HistoryOp::Clear&) {
+                    s_->clearStrokes.bind(1, room).run();
+                    s_->clearPoints.bind(1, room).run();
+                },
+                [&](const HistoryOp::SetPage& c) {
+                    auto& s = s_->setPage;
+                    s.bind(1, room);
+                    if (c.page) {
+                        s.bind(2, c.page->pageId).bind(3, c.page->displayName).bind(4, c.page->mimeType);
+                        s.bind(5, c.page->imageBase64);
+                    } else {
+                        s.bindNull(2).bindNull(3).bindNull(4).bindNull(5);
+                    }
+                    s.run();
+                },
+            },
+            op.change);
     }
 }
 

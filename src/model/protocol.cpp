@@ -1,16 +1,10 @@
 #include <type_traits>
 
 #include "model/json_forms.h"
+#include "model/overloaded.h"
 #include "model/protocol.h"
 
 namespace vellumora {
-
-template <typename... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-template <typename... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 Stroke WireStroke::toStroke() const& {
     return {id, userId, tool, color, brushSize, points, complete};
