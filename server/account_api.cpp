@@ -12,7 +12,9 @@ namespace vellumora::server {
 
 namespace {
 
-ApiResponse error(unsigned status, std::string_view message) { return {status, errorBody(message)}; }
+ApiResponse error(unsigned status, std::string_view message) {
+    return {status, errorBody(message)};
+}
 
 const ApiResponse& unauthorized() {
     static const ApiResponse response = error(401, "Not signed in");
@@ -50,7 +52,8 @@ void appendNumber(std::string& out, double value) {
 bool validUsername(std::string_view name) {
     if (name.size() < 3 || name.size() > 20) return false;
     for (char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        const bool ok =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
         if (!ok) return false;
     }
     return true;
@@ -117,7 +120,8 @@ void AccountApi::handle(ApiRequest request, std::function<void(ApiResponse)> don
     const bool post = request.method == "POST";
     const bool get = request.method == "GET";
     const bool expectsPost = path == "/auth/signup" || path == "/auth/login" || path == "/auth/logout" ||
-                             path == "/friends/request" || path == "/friends/accept" || path == "/friends/decline";
+                             path == "/friends/request" || path == "/friends/accept" ||
+                             path == "/friends/decline";
     if ((expectsPost && !post) || (!expectsPost && !get)) {
         done(error(405, "Method not allowed"));
         return;
@@ -136,7 +140,8 @@ void AccountApi::signup(ApiRequest request, std::function<void(ApiResponse)> don
     auto username = stringMember(request.body, "username");
     auto password = stringMember(request.body, "password");
     if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
-    if (!allowAttempt(request, *username)) return done(error(429, "Too many attempts, try again in a minute"));
+    if (!allowAttempt(request, *username))
+        return done(error(429, "Too many attempts, try again in a minute"));
     if (!validUsername(*username))
         return done(error(400, "Username must be 3 to 20 letters, digits or underscores"));
     if (!validPassword(*password)) return done(error(400, "Password must be 8 to 1024 characters"));
@@ -162,30 +167,33 @@ void AccountApi::login(ApiRequest request, std::function<void(ApiResponse)> done
     auto username = stringMember(request.body, "username");
     auto password = stringMember(request.body, "password");
     if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
-    if (!allowAttempt(request, *username)) return done(error(429, "Too many attempts, try again in a minute"));
+    if (!allowAttempt(request, *username))
+        return done(error(429, "Too many attempts, try again in a minute"));
 
-    boost::asio::post(hashing_, [this, username = std::move(*username), password = std::move(*password),
-                                 address = std::move(request.remoteAddress), done = std::move(done)]() mutable {
-        try {
-            std::optional<LoginRecord> record;
-            if (validUsername(username) && password.size() <= 1024) record = store_.loginRecord(username);
-            bool ok = false;
-            if (record) {
-                ok = verifyPassword(record->passwordHash, password);
-            } else {
-                verifyAgainstDummy(password, config_.passwordCost);
-            }
-            if (!ok) {
-                metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
-                logLine("refused log-in from " + address);
-                return done(error(401, "Wrong username or password"));
-            }
-            done({200, authResponse(issueToken(record->user), record->user)});
-        } catch (const StoreError& e) {
-            logLine(std::string("database error: ") + e.what());
-            done(error(500, "Internal server error"));
-        }
-    });
+    boost::asio::post(hashing_,
+                      [this, username = std::move(*username), password = std::move(*password),
+                       address = std::move(request.remoteAddress), done = std::move(done)]() mutable {
+                          try {
+                              std::optional<LoginRecord> record;
+                              if (validUsername(username) && password.size() <= 1024)
+                                  record = store_.loginRecord(username);
+                              bool ok = false;
+                              if (record) {
+                                  ok = verifyPassword(record->passwordHash, password);
+                              } else {
+                                  verifyAgainstDummy(password, config_.passwordCost);
+                              }
+                              if (!ok) {
+                                  metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
+                                  logLine("refused log-in from " + address);
+                                  return done(error(401, "Wrong username or password"));
+                              }
+                              done({200, authResponse(issueToken(record->user), record->user)});
+                          } catch (const StoreError& e) {
+                              logLine(std::string("database error: ") + e.what());
+                              done(error(500, "Internal server error"));
+                          }
+                      });
 }
 
 ApiResponse AccountApi::authenticated(const ApiRequest& request) {
@@ -256,7 +264,8 @@ ApiResponse AccountApi::answerRequest(const UserRecord& me, const std::string& b
     auto requesterId = stringMember(body, "requesterId");
     if (!requesterId) return error(400, "Expected a JSON object with requesterId");
     if (*requesterId == me.id) return error(400, "You cannot befriend yourself");
-    const bool found = accept ? store_.acceptRequest(me.id, *requesterId) : store_.declineRequest(me.id, *requesterId);
+    const bool found =
+        accept ? store_.acceptRequest(me.id, *requesterId) : store_.declineRequest(me.id, *requesterId);
     if (!found) return error(404, "No such friend request");
     return {200, "{}"};
 }

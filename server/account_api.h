@@ -31,7 +31,7 @@ struct ApiResponse {
 };
 
 class AccountApi {
-public:
+  public:
     AccountApi(Store& store, Presence& presence, Metrics& metrics, const ServerConfig& config,
                boost::asio::thread_pool& hashing);
 
@@ -43,7 +43,7 @@ public:
     // The user a bearer token belongs to.
     std::optional<UserRecord> userForToken(std::string_view token);
 
-private:
+  private:
     void signup(ApiRequest request, std::function<void(ApiResponse)> done);
     void login(ApiRequest request, std::function<void(ApiResponse)> done);
     ApiResponse authenticated(const ApiRequest& request);

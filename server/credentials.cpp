@@ -22,12 +22,15 @@ Limits limitsFor(PasswordCost cost) {
 
 }  // namespace
 
-bool initCredentials() { return sodium_init() >= 0; }
+bool initCredentials() {
+    return sodium_init() >= 0;
+}
 
 std::string hashPassword(std::string_view password, PasswordCost cost) {
     const Limits limits = limitsFor(cost);
     std::array<char, crypto_pwhash_STRBYTES> out{};
-    if (crypto_pwhash_str(out.data(), password.data(), password.size(), limits.ops, limits.mem) != 0) return {};
+    if (crypto_pwhash_str(out.data(), password.data(), password.size(), limits.ops, limits.mem) != 0)
+        return {};
     return std::string(out.data());
 }
 
@@ -57,8 +60,8 @@ std::string newToken() {
 
 std::string tokenHash(std::string_view token) {
     std::array<unsigned char, 32> hash{};
-    crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(token.data()), token.size(),
-                       nullptr, 0);
+    crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(token.data()),
+                       token.size(), nullptr, 0);
     return std::string(reinterpret_cast<const char*>(hash.data()), hash.size());
 }
 
@@ -68,8 +71,9 @@ std::string newUserId() {
     b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);
     b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);
     char text[37];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
-                  b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
     return std::string(text, 36);
 }
 

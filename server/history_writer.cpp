@@ -10,7 +10,9 @@ namespace vellumora::server {
 HistoryWriter::HistoryWriter(Store& store, Metrics& metrics, std::chrono::milliseconds interval)
     : store_(store), metrics_(metrics), interval_(interval), thread_([this] { run(); }) {}
 
-HistoryWriter::~HistoryWriter() { stop(); }
+HistoryWriter::~HistoryWriter() {
+    stop();
+}
 
 void HistoryWriter::push(HistoryOp op) {
     std::unique_lock lock(mutex_);

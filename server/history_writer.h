@@ -17,7 +17,7 @@
 namespace vellumora::server {
 
 class HistoryWriter {
-public:
+  public:
     HistoryWriter(Store& store, Metrics& metrics, std::chrono::milliseconds interval);
     ~HistoryWriter();
     HistoryWriter(const HistoryWriter&) = delete;
@@ -32,7 +32,7 @@ public:
     // Stores what is queued and ends the thread.
     void stop();
 
-private:
+  private:
     void run();
 
     Store& store_;

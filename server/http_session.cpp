@@ -48,15 +48,18 @@ void HttpSession<Stream>::readRequest() {
     parser_->body_limit(kBodyLimit);
     parser_->header_limit(kHeaderLimit);
     beast::get_lowest_layer(stream_).expires_after(kReadTimeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
 }
 
 template <class Stream>
 void HttpSession<Stream>::onRead(beast::error_code ec) {
     if (ec == http::error::end_of_stream) return close();
-    if (ec == http::error::body_limit) return send(413, errorBody("Request body too large"), "application/json", false);
-    if (ec == http::error::header_limit) return send(431, errorBody("Request headers too large"), "application/json", false);
+    if (ec == http::error::body_limit)
+        return send(413, errorBody("Request body too large"), "application/json", false);
+    if (ec == http::error::header_limit)
+        return send(431, errorBody("Request headers too large"), "application/json", false);
     if (ec) {
         // A malformed request gets an answer; a timed-out or vanished peer does not.
         if (ec.category() == beast::error_code(http::error::bad_target).category())
@@ -75,18 +78,21 @@ void HttpSession<Stream>::route(Request request) {
     std::string_view target = request.target();
     const std::string path(target.substr(0, target.find('?')));
 
-    if (path == "/healthz" && request.method() == http::verb::get) return send(200, "ok", "text/plain", keepAlive);
+    if (path == "/healthz" && request.method() == http::verb::get)
+        return send(200, "ok", "text/plain", keepAlive);
     if (path == "/metrics" && request.method() == http::verb::get)
         return send(200, context_.metrics.render(), "text/plain; version=0.0.4", keepAlive);
     if (!AccountApi::handles(path)) return send(404, errorBody("Not found"), "application/json", keepAlive);
 
     ApiRequest api{std::string(request.method_string()), path, std::move(request.body()),
                    std::string(request[http::field::authorization]), remoteAddress_};
-    context_.accounts.handle(std::move(api), [self = this->shared_from_this(), keepAlive](ApiResponse response) {
-        boost::asio::post(self->stream_.get_executor(), [self, keepAlive, response = std::move(response)]() mutable {
-            self->send(response.status, std::move(response.body), "application/json", keepAlive);
+    context_.accounts.handle(
+        std::move(api), [self = this->shared_from_this(), keepAlive](ApiResponse response) {
+            boost::asio::post(
+                self->stream_.get_executor(), [self, keepAlive, response = std::move(response)]() mutable {
+                    self->send(response.status, std::move(response.body), "application/json", keepAlive);
+                });
         });
-    });
 }
 
 template <class Stream>
@@ -100,7 +106,8 @@ void HttpSession<Stream>::upgrade(Request request) {
 }
 
 template <class Stream>
-void HttpSession<Stream>::send(unsigned status, std::string body, std::string_view contentType, bool keepAlive) {
+void HttpSession<Stream>::send(unsigned status, std::string body, std::string_view contentType,
+                               bool keepAlive) {
     response_ = std::make_shared<Response>(static_cast<http::status>(status), 11);
     response_->set(http::field::server, "vellumora-server");
     response_->set(http::field::content_type, contentType);
@@ -109,9 +116,10 @@ void HttpSession<Stream>::send(unsigned status, std::string body, std::string_vi
     response_->body() = std::move(body);
     response_->prepare_payload();
     beast::get_lowest_layer(stream_).expires_after(kReadTimeout);
-    http::async_write(stream_, *response_, [self = this->shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
-        self->onWritten(keepAlive, ec);
-    });
+    http::async_write(stream_, *response_,
+                      [self = this->shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
+                          self->onWritten(keepAlive, ec);
+                      });
 }
 
 template <class Stream>

@@ -19,12 +19,12 @@ using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 
 template <class Stream>
 class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
-public:
+  public:
     HttpSession(Stream&& stream, ServerContext& context);
     // Starts with the TLS handshake when Stream is TlsStream.
     void run();
 
-private:
+  private:
     using Request = boost::beast::http::request<boost::beast::http::string_body>;
     using Response = boost::beast::http::response<boost::beast::http::string_body>;
 

@@ -10,12 +10,24 @@ void appendJsonString(std::string& out, std::string_view text) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '"': out.append("\\\""); break;
-            case '\\': out.append("\\\\"); break;
-            case '/': out.append("\\/"); break;
-            case '\n': out.append("\\n"); break;
-            case '\r': out.append("\\r"); break;
-            case '\t': out.append("\\t"); break;
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '/':
+                out.append("\\/");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
             default:
                 if (c < 0x20) {
                     out.append("\\u00");
@@ -47,6 +59,8 @@ std::optional<std::string> stringMember(std::string_view body, std::string_view 
     return std::string(value);
 }
 
-std::string errorBody(std::string_view message) { return "{\"error\":" + jsonString(message) + "}"; }
+std::string errorBody(std::string_view message) {
+    return "{\"error\":" + jsonString(message) + "}";
+}
 
 }  // namespace vellumora::server

@@ -31,7 +31,9 @@ void Listener::stop() {
     });
 }
 
-tcp::endpoint Listener::localEndpoint() const { return acceptor_.local_endpoint(); }
+tcp::endpoint Listener::localEndpoint() const {
+    return acceptor_.local_endpoint();
+}
 
 void Listener::acceptNext() {
     acceptor_.async_accept(asio::make_strand(ioc_), [self = shared_from_this()](boost::system::error_code ec,
@@ -44,10 +46,12 @@ void Listener::acceptNext() {
             boost::system::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
             if (self->tls_) {
-                std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *self->tls_), self->context_)
+                std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *self->tls_),
+                                                         self->context_)
                     ->run();
             } else {
-                std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), self->context_)->run();
+                std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), self->context_)
+                    ->run();
             }
         }
         self->acceptNext();

@@ -13,16 +13,16 @@
 namespace vellumora::server {
 
 class Listener : public std::enable_shared_from_this<Listener> {
-public:
+  public:
     // Binds and listens; throws boost::system::system_error when the address is unusable.
-    Listener(boost::asio::io_context& ioc, const boost::asio::ip::tcp::endpoint& endpoint, ServerContext& context,
-             boost::asio::ssl::context* tls);
+    Listener(boost::asio::io_context& ioc, const boost::asio::ip::tcp::endpoint& endpoint,
+             ServerContext& context, boost::asio::ssl::context* tls);
 
     void run();
     void stop();
     boost::asio::ip::tcp::endpoint localEndpoint() const;
 
-private:
+  private:
     void acceptNext();
 
     boost::asio::io_context& ioc_;

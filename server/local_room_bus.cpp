@@ -7,7 +7,7 @@ namespace vellumora::server {
 namespace {
 
 class LocalChannel final : public RoomChannel {
-public:
+  public:
     void subscribe(std::weak_ptr<RoomSubscriber> subscriber) override {
         std::lock_guard lock(mutex_);
         subscribers_.push_back(std::move(subscriber));
@@ -28,7 +28,7 @@ public:
         }
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::weak_ptr<RoomSubscriber>> subscribers_;
 };
@@ -37,7 +37,8 @@ private:
 
 std::shared_ptr<RoomChannel> LocalRoomBus::channel(const std::string& roomId) {
     std::lock_guard lock(mutex_);
-    if (channels_.size() > 1024) std::erase_if(channels_, [](const auto& entry) { return entry.second.expired(); });
+    if (channels_.size() > 1024)
+        std::erase_if(channels_, [](const auto& entry) { return entry.second.expired(); });
     auto& slot = channels_[roomId];
     if (auto existing = slot.lock()) return existing;
     auto created = std::make_shared<LocalChannel>();

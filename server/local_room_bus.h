@@ -10,10 +10,10 @@
 namespace vellumora::server {
 
 class LocalRoomBus final : public RoomBus {
-public:
+  public:
     std::shared_ptr<RoomChannel> channel(const std::string& roomId) override;
 
-private:
+  private:
     std::mutex mutex_;
     std::unordered_map<std::string, std::weak_ptr<RoomChannel>> channels_;
 };

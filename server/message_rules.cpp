@@ -6,10 +6,14 @@ namespace vellumora::server {
 
 namespace {
 
-bool within(double value, double low, double high) { return std::isfinite(value) && value >= low && value <= high; }
+bool within(double value, double low, double high) {
+    return std::isfinite(value) && value >= low && value <= high;
+}
 
 // Positions are canvas-normalised; a little outside the page is a stroke leaving the paper.
-bool sanePosition(double x, double y) { return within(x, -1.0, 2.0) && within(y, -1.0, 2.0); }
+bool sanePosition(double x, double y) {
+    return within(x, -1.0, 2.0) && within(y, -1.0, 2.0);
+}
 
 bool saneColor(const WireColor& c) {
     return within(c.r, 0, 1) && within(c.g, 0, 1) && within(c.b, 0, 1) && within(c.a, 0, 1);
@@ -30,7 +34,9 @@ bool sanePage(const WirePage& page) {
 
 }  // namespace
 
-bool saneStrokeId(std::string_view id) { return !id.empty() && saneText(id, kMaxIdBytes); }
+bool saneStrokeId(std::string_view id) {
+    return !id.empty() && saneText(id, kMaxIdBytes);
+}
 
 bool sanePoint(const StrokePoint& p) {
     return sanePosition(p.x, p.y) && within(p.pressure, 0.0, 64.0) && within(p.t, -1e12, 1e12);

@@ -8,7 +8,7 @@
 namespace vellumora::server {
 
 class Presence {
-public:
+  public:
     void connected(const std::string& userId) {
         std::lock_guard lock(mutex_);
         ++open_[userId];
@@ -23,7 +23,7 @@ public:
         return open_.contains(userId);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::unordered_map<std::string, int> open_;
 };

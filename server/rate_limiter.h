@@ -11,7 +11,7 @@
 namespace vellumora::server {
 
 class RateLimiter {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     // 0 attempts per minute disables the limit.
@@ -22,7 +22,7 @@ public:
 
     std::size_t trackedKeys() const;
 
-private:
+  private:
     struct Bucket {
         double tokens;
         Clock::time_point last;
@@ -38,12 +38,12 @@ private:
 
 // Per connection, per second; owned by one connection so not locked.
 class MessageRate {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     explicit MessageRate(unsigned perSecond) : capacity_(perSecond), tokens_(perSecond) {}
     bool tryAcquire(Clock::time_point now = Clock::now());
 
-private:
+  private:
     double capacity_;
     double tokens_;
     Clock::time_point last_ = Clock::now();

@@ -12,7 +12,9 @@ Payload encodeShared(const ServerMessage& message) {
     return text ? std::make_shared<const std::string>(std::move(*text)) : nullptr;
 }
 
-WirePeer peerOf(const RoomMember& member) { return {member.user().id, member.user().displayName, member.color()}; }
+WirePeer peerOf(const RoomMember& member) {
+    return {member.user().id, member.user().displayName, member.color()};
+}
 }  // namespace
 
 Room::Room(std::string id, StoredRoom stored, std::shared_ptr<RoomChannel> channel, HistoryWriter& writer,
@@ -56,7 +58,8 @@ bool Room::join(const std::shared_ptr<RoomMember>& member) {
 
 void Room::leave(const RoomMember& member) {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(members_.begin(), members_.end(), [&](const Present& p) { return p.member == &member; });
+    auto it =
+        std::find_if(members_.begin(), members_.end(), [&](const Present& p) { return p.member == &member; });
     if (it == members_.end()) return;
     members_.erase(it);
     channel_->unsubscribe(&member);
@@ -77,8 +80,9 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
     for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
     const std::size_t bytesNow = history_.bytes();
     if (bytesNow != reportedBytes_) {
-        metrics_.historyBytes.fetch_add(static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
-                                        std::memory_order_relaxed);
+        metrics_.historyBytes.fetch_add(
+            static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
+            std::memory_order_relaxed);
         reportedBytes_ = bytesNow;
     }
     if (!accepted) {

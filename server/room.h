@@ -17,7 +17,7 @@
 namespace vellumora::server {
 
 class RoomMember : public RoomSubscriber {
-public:
+  public:
     virtual const UserRecord& user() const = 0;
     virtual const std::string& color() const = 0;
     // The server is stopping: say goodbye with a close frame.
@@ -25,7 +25,7 @@ public:
 };
 
 class Room {
-public:
+  public:
     Room(std::string id, StoredRoom stored, std::shared_ptr<RoomChannel> channel, HistoryWriter& writer,
          Metrics& metrics, std::size_t maxConnections);
     ~Room();
@@ -40,7 +40,7 @@ public:
     // One message the member sent: validated, recorded, relayed to the others; or dropped.
     void handle(const RoomMember& sender, std::string_view bytes);
 
-private:
+  private:
     std::string id_;
     std::int64_t key_;
     std::shared_ptr<RoomChannel> channel_;

@@ -9,8 +9,8 @@ constexpr std::size_t kMaxUserIdBytes = 64;
 bool validUserIdText(std::string_view id) {
     if (id.empty() || id.size() > kMaxUserIdBytes) return false;
     for (char c : id) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                        c == '_';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '-' || c == '_';
         if (!ok) return false;
     }
     return true;

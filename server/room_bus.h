@@ -11,14 +11,14 @@ namespace vellumora::server {
 using Payload = std::shared_ptr<const std::string>;
 
 class RoomSubscriber {
-public:
+  public:
     virtual ~RoomSubscriber() = default;
     // Queues `payload` for sending; must not block.
     virtual void deliver(const Payload& payload) = 0;
 };
 
 class RoomChannel {
-public:
+  public:
     virtual ~RoomChannel() = default;
     virtual void subscribe(std::weak_ptr<RoomSubscriber> subscriber) = 0;
     virtual void unsubscribe(const RoomSubscriber* subscriber) = 0;
@@ -27,7 +27,7 @@ public:
 };
 
 class RoomBus {
-public:
+  public:
     virtual ~RoomBus() = default;
     // The channel of a room; the same room id yields the same channel while someone holds it.
     virtual std::shared_ptr<RoomChannel> channel(const std::string& roomId) = 0;

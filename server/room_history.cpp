@@ -40,24 +40,25 @@ std::size_t encodedPointBytes(const StrokePoint& p) {
 }
 
 std::size_t encodedStrokeBaseBytes(const StrokeHeader& h) {
-    return literal(R"({"id":,"userId":,"tool":,"color":{"r":,"g":,"b":,"a":},"brushSize":,"points":[],"complete":false},)") +
+    return literal(
+               R"({"id":,"userId":,"tool":,"color":{"r":,"g":,"b":,"a":},"brushSize":,"points":[],"complete":false},)") +
            encodedStringBytes(h.id) + encodedStringBytes(h.userId) + encodedStringBytes(rawValue(h.tool)) +
            encodedNumberBytes(h.color.r) + encodedNumberBytes(h.color.g) + encodedNumberBytes(h.color.b) +
            encodedNumberBytes(h.color.a) + encodedNumberBytes(h.brushSize);
 }
 
 std::size_t encodedPageBytes(const WirePage& page) {
-    return literal(R"({"pageId":,"displayName":,"mimeType":,"imageBase64":})") + encodedStringBytes(page.pageId) +
-           encodedStringBytes(page.displayName) + encodedStringBytes(page.mimeType) +
-           encodedStringBytes(page.imageBase64);
+    return literal(R"({"pageId":,"displayName":,"mimeType":,"imageBase64":})") +
+           encodedStringBytes(page.pageId) + encodedStringBytes(page.displayName) +
+           encodedStringBytes(page.mimeType) + encodedStringBytes(page.imageBase64);
 }
 
 RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit) : messageLimit_(messageLimit) {
     page_ = std::move(stored.page);
     if (page_) pageBytes_ = encodedPageBytes(*page_);
     for (StoredStroke& s : stored.strokes) {
-        std::size_t bytes = encodedStrokeBaseBytes({s.stroke.id, s.stroke.userId, s.stroke.tool, s.stroke.color,
-                                                    s.stroke.brushSize});
+        std::size_t bytes = encodedStrokeBaseBytes(
+            {s.stroke.id, s.stroke.userId, s.stroke.tool, s.stroke.color, s.stroke.brushSize});
         for (const StrokePoint& p : s.stroke.points) bytes += encodedPointBytes(p);
         nextSeq_ = std::max(nextSeq_, s.seq + 1);
         strokes_.push_back({s.seq, bytes, std::move(s.stroke)});
@@ -73,9 +74,11 @@ std::vector<WireStroke> RoomHistory::strokes() const {
     return out;
 }
 
-bool RoomHistory::apply(const ClientMessage& message, const std::string& userId, std::vector<Change>& changes) {
+bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
+                        std::vector<Change>& changes) {
     using M = ClientMessage;
-    if (const auto* m = std::get_if<M::StrokeStart>(&message.value)) return startStroke(m->stroke, userId, changes);
+    if (const auto* m = std::get_if<M::StrokeStart>(&message.value))
+        return startStroke(m->stroke, userId, changes);
     if (const auto* m = std::get_if<M::StrokePoint>(&message.value)) {
         Entry* entry = ownOpenStroke(m->strokeId, userId);
         if (!entry) return false;
@@ -109,9 +112,10 @@ bool RoomHistory::startStroke(const StrokeStartPayload& start, const std::string
     const std::size_t bytes = encodedStrokeBaseBytes(header) + encodedPointBytes(start.point);
     if (!makeRoom(bytes, pageBytes_, nullptr, changes)) return false;
     const std::int64_t seq = nextSeq_++;
-    strokes_.push_back({seq, bytes,
-                        WireStroke{header.id, header.userId, header.tool, header.color, header.brushSize,
-                                   {start.point}, false}});
+    strokes_.push_back(
+        {seq, bytes,
+         WireStroke{
+             header.id, header.userId, header.tool, header.color, header.brushSize, {start.point}, false}});
     byId_[header.id] = &strokes_.back();
     strokeBytes_ += bytes;
     changes.push_back(HistoryOp::StartStroke{seq, std::move(header), start.point});
@@ -144,7 +148,8 @@ void RoomHistory::clear(std::vector<Change>& changes) {
     changes.push_back(HistoryOp::Clear{});
 }
 
-bool RoomHistory::makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep, std::vector<Change>& changes) {
+bool RoomHistory::makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep,
+                           std::vector<Change>& changes) {
     const std::size_t limit = budget();
     if (extra + pageBytes > limit) return false;
     // Evicting the stroke being extended would not help its own growth; stop before it.

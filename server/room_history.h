@@ -31,7 +31,7 @@ std::size_t encodedStrokeBaseBytes(const StrokeHeader& header);
 std::size_t encodedPageBytes(const WirePage& page);
 
 class RoomHistory {
-public:
+  public:
     using Change = decltype(HistoryOp::change);
 
     explicit RoomHistory(StoredRoom stored, std::size_t messageLimit = kMaxMessageBytes);
@@ -48,14 +48,15 @@ public:
     std::size_t bytes() const { return strokeBytes_ + pageBytes_; }
     std::size_t budget() const { return messageLimit_ - kRoomStateReserve; }
 
-private:
+  private:
     struct Entry {
         std::int64_t seq;
         std::size_t bytes;
         WireStroke stroke;
     };
 
-    bool startStroke(const StrokeStartPayload& start, const std::string& userId, std::vector<Change>& changes);
+    bool startStroke(const StrokeStartPayload& start, const std::string& userId,
+                     std::vector<Change>& changes);
     Entry* ownOpenStroke(const std::string& strokeId, const std::string& userId);
     bool setPage(const std::optional<WirePage>& page, std::vector<Change>& changes);
     void clear(std::vector<Change>& changes);

@@ -58,14 +58,16 @@ RoomRegistry::Admission RoomRegistry::admit(const Request& request, const std::s
 
 void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
                                 ServerContext& context) {
-    auto session = std::make_shared<WebSocketSession<PlainStream>>(std::move(stream), context, std::move(admission));
+    auto session =
+        std::make_shared<WebSocketSession<PlainStream>>(std::move(stream), context, std::move(admission));
     track(session);
     session->start(std::move(request));
 }
 
 void RoomRegistry::startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request,
                                 Admission admission, ServerContext& context) {
-    auto session = std::make_shared<WebSocketSession<TlsStream>>(std::move(stream), context, std::move(admission));
+    auto session =
+        std::make_shared<WebSocketSession<TlsStream>>(std::move(stream), context, std::move(admission));
     track(session);
     session->start(std::move(request));
 }
@@ -95,8 +97,8 @@ std::shared_ptr<Room> RoomRegistry::acquire(const std::string& roomId) {
     if (auto room = slot.lock()) return room;
     // A room that was let go may still have changes on their way to disk.
     writer_.flush();
-    auto room = std::make_shared<Room>(roomId, store_.loadRoom(roomId), bus_.channel(roomId), writer_, metrics_,
-                                       config_.maxRoomConnections);
+    auto room = std::make_shared<Room>(roomId, store_.loadRoom(roomId), bus_.channel(roomId), writer_,
+                                       metrics_, config_.maxRoomConnections);
     slot = room;
     return room;
 }

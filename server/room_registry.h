@@ -3,9 +3,9 @@
 // its first connection arrives, and letting it go when the last one leaves.
 
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 
 #include <memory>
 #include <mutex>
@@ -18,7 +18,7 @@
 namespace vellumora::server {
 
 class RoomRegistry {
-public:
+  public:
     using Request = boost::beast::http::request<boost::beast::http::string_body>;
 
     struct Admission {
@@ -30,23 +30,24 @@ public:
         bool ok() const { return status == 200; }
     };
 
-    RoomRegistry(const ServerConfig& config, Store& store, AccountApi& accounts, Metrics& metrics, RoomBus& bus,
-                 HistoryWriter& writer);
+    RoomRegistry(const ServerConfig& config, Store& store, AccountApi& accounts, Metrics& metrics,
+                 RoomBus& bus, HistoryWriter& writer);
 
     // Decides a WebSocket handshake from its query: 401 bad token, 400 malformed room id,
     // 403 a room the user may not enter.
     Admission admit(const Request& request, const std::string& remoteAddress);
     // Completes the upgrade of an admitted handshake; `context` outlives every session.
-    void startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission, ServerContext& context);
-    void startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request, Admission admission,
+    void startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
                       ServerContext& context);
+    void startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request,
+                      Admission admission, ServerContext& context);
 
     // The room, loaded from the store when it is not in memory.
     std::shared_ptr<Room> acquire(const std::string& roomId);
     // Sends every open room connection a "going away" close.
     void closeAll();
 
-private:
+  private:
     const ServerConfig& config_;
     Store& store_;
     AccountApi& accounts_;

@@ -9,7 +9,7 @@
 namespace vellumora::server {
 
 class Server {
-public:
+  public:
     explicit Server(ServerConfig config);
     ~Server();
     Server(const Server&) = delete;
@@ -18,7 +18,7 @@ public:
     // The process exit code.
     int run();
 
-private:
+  private:
     struct Parts;
     ServerConfig config_;
     std::unique_ptr<Parts> parts_;

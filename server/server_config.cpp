@@ -13,7 +13,8 @@ template <class T>
 std::optional<T> parseNumber(std::string_view text, T low, T high) {
     T value{};
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) return std::nullopt;
+    if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high)
+        return std::nullopt;
     return value;
 }
 
@@ -35,7 +36,9 @@ bool parseListen(std::string_view text, ServerConfig& config) {
 
 }  // namespace
 
-std::string_view versionText() { return "vellumora-server 0.1.0"; }
+std::string_view versionText() {
+    return "vellumora-server 0.1.0";
+}
 
 std::string usageText() {
     return "usage: vellumora-server [options]\n"
@@ -45,8 +48,10 @@ std::string usageText() {
            "  --threads N                 I/O threads (default: one per core)\n"
            "  --auth-rate-limit N         log-in and sign-up attempts per minute per address and per\n"
            "                              username (default 10; 0 disables)\n"
-           "  --message-rate-limit N      room messages per second per connection (default 1000; 0 disables)\n"
-           "  --idle-timeout S            close a room connection that answers no ping for S seconds (default 60)\n"
+           "  --message-rate-limit N      room messages per second per connection (default 1000; 0 "
+           "disables)\n"
+           "  --idle-timeout S            close a room connection that answers no ping for S seconds "
+           "(default 60)\n"
            "  --commit-interval-ms N      group-commit window of room history (default 5)\n"
            "  --max-room-connections N    connections per room (default 32)\n"
            "  --password-cost C           interactive (default) or minimal; minimal is for tests only\n"

@@ -19,7 +19,7 @@ struct ServerConfig {
     std::string dbPath = "vellumora.db";
     std::string tlsCert;
     std::string tlsKey;
-    unsigned threads = 0;  // 0: one per core
+    unsigned threads = 0;              // 0: one per core
     unsigned authRateLimit = 10;       // attempts per minute per address and per username; 0 = off
     unsigned messageRateLimit = 1000;  // room messages per second per connection; 0 = off
     PasswordCost passwordCost = PasswordCost::interactive;

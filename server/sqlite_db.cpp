@@ -11,21 +11,25 @@ namespace {
 }  // namespace
 
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
-    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt_,
+                           nullptr) != SQLITE_OK)
         fail(db, "prepare");
 }
 
-SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+SqliteStatement::~SqliteStatement() {
+    sqlite3_finalize(stmt_);
+}
 
 SqliteStatement& SqliteStatement::bind(int index, std::string_view text) {
-    if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
         fail(db_, "bind");
     return *this;
 }
 
 SqliteStatement& SqliteStatement::bindBlob(int index, std::string_view bytes) {
-    if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
         fail(db_, "bind");
     return *this;
 }
@@ -76,11 +80,17 @@ std::string SqliteStatement::blob(int column) const {
     return p ? std::string(p, static_cast<std::size_t>(n)) : std::string();
 }
 
-double SqliteStatement::real(int column) const { return sqlite3_column_double(stmt_, column); }
+double SqliteStatement::real(int column) const {
+    return sqlite3_column_double(stmt_, column);
+}
 
-std::int64_t SqliteStatement::integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::int64_t SqliteStatement::integer(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
 
-bool SqliteStatement::isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+bool SqliteStatement::isNull(int column) const {
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
 
 SqliteDatabase::SqliteDatabase(const std::string& path) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -92,7 +102,9 @@ SqliteDatabase::SqliteDatabase(const std::string& path) {
     sqlite3_busy_timeout(db_, 5000);
 }
 
-SqliteDatabase::~SqliteDatabase() { sqlite3_close_v2(db_); }
+SqliteDatabase::~SqliteDatabase() {
+    sqlite3_close_v2(db_);
+}
 
 void SqliteDatabase::exec(const char* sql) {
     char* error = nullptr;
@@ -103,9 +115,13 @@ void SqliteDatabase::exec(const char* sql) {
     }
 }
 
-std::int64_t SqliteDatabase::changes() const { return sqlite3_changes64(db_); }
+std::int64_t SqliteDatabase::changes() const {
+    return sqlite3_changes64(db_);
+}
 
-SqliteTransaction::SqliteTransaction(SqliteDatabase& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+SqliteTransaction::SqliteTransaction(SqliteDatabase& db) : db_(db) {
+    db_.exec("BEGIN IMMEDIATE");
+}
 
 SqliteTransaction::~SqliteTransaction() {
     if (!done_) {

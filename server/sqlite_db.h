@@ -12,7 +12,7 @@
 namespace vellumora::server {
 
 class SqliteStatement {
-public:
+  public:
     SqliteStatement(sqlite3* db, std::string_view sql);
     ~SqliteStatement();
     SqliteStatement(const SqliteStatement&) = delete;
@@ -37,13 +37,13 @@ public:
     std::int64_t integer(int column) const;
     bool isNull(int column) const;
 
-private:
+  private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
 };
 
 class SqliteDatabase {
-public:
+  public:
     explicit SqliteDatabase(const std::string& path);
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
@@ -53,18 +53,18 @@ public:
     sqlite3* handle() const { return db_; }
     std::int64_t changes() const;
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 
 // Rolls back unless committed.
 class SqliteTransaction {
-public:
+  public:
     explicit SqliteTransaction(SqliteDatabase& db);
     ~SqliteTransaction();
     void commit();
 
-private:
+  private:
     SqliteDatabase& db_;
     bool done_ = false;
 };

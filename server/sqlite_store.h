@@ -12,7 +12,7 @@
 namespace vellumora::server {
 
 class SqliteStore final : public Store {
-public:
+  public:
     // Opens (creating when needed) and migrates the database; throws StoreError.
     explicit SqliteStore(const std::string& path);
     ~SqliteStore() override;
@@ -36,7 +36,7 @@ public:
     StoredRoom loadRoom(const std::string& roomId) override;
     void applyHistory(const std::vector<HistoryOp>& ops) override;
 
-private:
+  private:
     struct Statements;
     bool areFriendsLocked(const std::string& a, const std::string& b);
     void foldLogLocked();

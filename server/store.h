@@ -45,7 +45,7 @@ struct StoredStroke {
 };
 
 struct StoredRoom {
-    std::int64_t key = 0;  // the store's handle for the room in later HistoryOps
+    std::int64_t key = 0;               // the store's handle for the room in later HistoryOps
     std::vector<StoredStroke> strokes;  // in start order
     std::optional<WirePage> page;
 };
@@ -81,7 +81,7 @@ struct HistoryOp {
 std::string usernameKey(std::string_view username);
 
 class Store {
-public:
+  public:
     virtual ~Store() = default;
 
     // None when the username is taken (compared without regard to case).

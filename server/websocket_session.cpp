@@ -14,7 +14,8 @@ constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
 }
 
 template <class Stream>
-WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& context, RoomRegistry::Admission admission)
+WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& context,
+                                           RoomRegistry::Admission admission)
     : ws_(std::move(stream)),
       context_(context),
       user_(std::move(admission.user)),
@@ -39,11 +40,13 @@ void WebSocketSession<Stream>::start(RoomRegistry::Request request) {
     timeout.idle_timeout = context_.config.idleTimeout;
     timeout.keep_alive_pings = true;
     ws_.set_option(timeout);
-    ws_.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { response.set(beast::http::field::server, "vellumora-server"); }));
+    ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+        response.set(beast::http::field::server, "vellumora-server");
+    }));
     ws_.read_message_max(kMaxMessageBytes);
     ws_.auto_fragment(false);
-    ws_.async_accept(request, [self = this->shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
+    ws_.async_accept(request,
+                     [self = this->shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
 }
 
 template <class Stream>
@@ -53,7 +56,8 @@ void WebSocketSession<Stream>::onAccept(beast::error_code ec) {
         room_ = context_.rooms.acquire(roomId_);
     } catch (const StoreError& e) {
         logLine(std::string("database error: ") + e.what());
-        ws_.async_close({websocket::close_code::internal_error}, [self = this->shared_from_this()](beast::error_code) {});
+        ws_.async_close({websocket::close_code::internal_error},
+                        [self = this->shared_from_this()](beast::error_code) {});
         return;
     }
     if (!room_->join(this->shared_from_this())) {
@@ -78,7 +82,8 @@ void WebSocketSession<Stream>::readNext() {
 template <class Stream>
 void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
     if (ec) {
-        if (ec == websocket::error::message_too_big) logLine("closed a room connection for a message over 8 MiB");
+        if (ec == websocket::error::message_too_big)
+            logLine("closed a room connection for a message over 8 MiB");
         leaveRoom();
         return;
     }
@@ -106,7 +111,8 @@ void WebSocketSession<Stream>::deliver(const Payload& payload) {
         queue_.clear();
         queuedBytes_ = 0;
         context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
-        boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
+        boost::asio::post(ws_.get_executor(),
+                          [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
         return;
     }
     queue_.push_back(payload);
@@ -133,10 +139,10 @@ void WebSocketSession<Stream>::writeNext() {
         next = queue_.front();
     }
     ws_.text(true);
-    ws_.async_write(boost::asio::buffer(*next), [self = this->shared_from_this(), next](beast::error_code ec,
-                                                                                std::size_t bytes) {
-        self->onWrite(ec, bytes);
-    });
+    ws_.async_write(boost::asio::buffer(*next),
+                    [self = this->shared_from_this(), next](beast::error_code ec, std::size_t bytes) {
+                        self->onWrite(ec, bytes);
+                    });
 }
 
 template <class Stream>

@@ -22,8 +22,9 @@
 namespace vellumora::server {
 
 template <class Stream>
-class WebSocketSession final : public RoomMember, public std::enable_shared_from_this<WebSocketSession<Stream>> {
-public:
+class WebSocketSession final : public RoomMember,
+                               public std::enable_shared_from_this<WebSocketSession<Stream>> {
+  public:
     WebSocketSession(Stream&& stream, ServerContext& context, RoomRegistry::Admission admission);
     ~WebSocketSession() override;
 
@@ -34,7 +35,7 @@ public:
     const std::string& color() const override { return color_; }
     void goAway() override;
 
-private:
+  private:
     void onAccept(boost::beast::error_code ec);
     void readNext();
     void onRead(boost::beast::error_code ec, std::size_t bytes);

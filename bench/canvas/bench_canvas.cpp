@@ -23,11 +23,8 @@ namespace {
 QOpenGLFunctions_3_3_Core* gl = nullptr;
 
 class Target {
-public:
-    Target(int width, int height)
-        : width(width)
-        , height(height)
-    {
+  public:
+    Target(int width, int height) : width(width), height(height) {
         gl->glGenTextures(1, &texture);
         gl->glBindTexture(GL_TEXTURE_2D, texture);
         gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -36,8 +33,7 @@ public:
         gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
         gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
     }
-    ~Target()
-    {
+    ~Target() {
         gl->glDeleteFramebuffers(1, &framebuffer);
         gl->glDeleteTextures(1, &texture);
     }
@@ -48,16 +44,14 @@ public:
 
 // CPU time of every thread of the process (llvmpipe rasterises on worker threads): a figure
 // that other load on the machine does not inflate, unlike wall time.
-double processCpuSeconds()
-{
+double processCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-std::unique_ptr<Renderer> makeRenderer(benchmark::State& state)
-{
+std::unique_ptr<Renderer> makeRenderer(benchmark::State& state) {
     auto renderer = std::make_unique<Renderer>();
     if (const QString error = renderer->initialize(); !error.isEmpty()) {
         state.SkipWithError(error.toStdString().c_str());
@@ -67,14 +61,14 @@ std::unique_ptr<Renderer> makeRenderer(benchmark::State& state)
 }
 
 // One full frame as the view shows it: composite plus own and peer cursors, no new ink.
-void BM_CompositeFrame(benchmark::State& state)
-{
+void BM_CompositeFrame(benchmark::State& state) {
     auto renderer = makeRenderer(state);
     if (!renderer) return;
     Target target(int(state.range(0)), int(state.range(1)));
     renderer->resize(target.width, target.height);
     renderer->setSelfCursor(CursorViz{{0.4f, 0.6f}, {1, 0, 0, 1}, true});
-    renderer->setPeerCursors({{"a", {{0.2f, 0.2f}, {0, 0, 1, 1}, false}}, {"b", {{0.8f, 0.3f}, {0, 1, 0, 1}, false}}});
+    renderer->setPeerCursors(
+        {{"a", {{0.2f, 0.2f}, {0, 0, 1, 1}, false}}, {"b", {{0.8f, 0.3f}, {0, 1, 0, 1}, false}}});
     renderer->render(target.framebuffer);
     gl->glFinish();
     const double cpuBefore = processCpuSeconds();
@@ -83,14 +77,18 @@ void BM_CompositeFrame(benchmark::State& state)
         gl->glFinish();
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["all_threads_cpu_ms"] = (processCpuSeconds() - cpuBefore) * 1e3 / double(state.iterations());
+    state.counters["all_threads_cpu_ms"] =
+        (processCpuSeconds() - cpuBefore) * 1e3 / double(state.iterations());
 }
-BENCHMARK(BM_CompositeFrame)->Args({1100, 720})->Args({2200, 1440})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CompositeFrame)
+    ->Args({1100, 720})
+    ->Args({2200, 1440})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Stamps painted per second: a pencil stroke (brush size 3) across the canvas per frame,
 // composited into a tiny target so the stamps dominate.
-void BM_StampsPerSecond(benchmark::State& state)
-{
+void BM_StampsPerSecond(benchmark::State& state) {
     auto renderer = makeRenderer(state);
     if (!renderer) return;
     Target target(16, 16);
@@ -112,8 +110,7 @@ void BM_StampsPerSecond(benchmark::State& state)
 }
 BENCHMARK(BM_StampsPerSecond)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void queueBacklog(Renderer& renderer)
-{
+void queueBacklog(Renderer& renderer) {
     for (int s = 0; s < 1000; ++s) {
         const std::string id = "stroke-" + std::to_string(s);
         const double x0 = 0.05 + 0.0009 * s;
@@ -127,8 +124,7 @@ void queueBacklog(Renderer& renderer)
 
 // A room's backlog of 100,000 points (1,000 strokes of 100 points, brush size 3, wiggling
 // across the page): queueing every stamp plus the first frame at 1100 × 720.
-void BM_ReplayBacklog(benchmark::State& state)
-{
+void BM_ReplayBacklog(benchmark::State& state) {
     auto renderer = makeRenderer(state);
     if (!renderer) return;
     Target target(1100, 720);
@@ -146,8 +142,7 @@ void BM_ReplayBacklog(benchmark::State& state)
 BENCHMARK(BM_ReplayBacklog)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // The CPU share of the replay: queueing the same backlog without drawing it.
-void BM_QueueBacklog(benchmark::State& state)
-{
+void BM_QueueBacklog(benchmark::State& state) {
     Renderer renderer;
     for (auto _ : state) {
         renderer.resetCanvas();
@@ -160,8 +155,7 @@ BENCHMARK(BM_QueueBacklog)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 }  // namespace vellumora
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QSurfaceFormat format;
     format.setVersion(3, 3);
@@ -169,7 +163,8 @@ int main(int argc, char** argv)
     QOpenGLContext context;
     context.setFormat(format);
     QOffscreenSurface surface;
-    if (!context.create() || (surface.setFormat(context.format()), surface.create(), !context.makeCurrent(&surface))) {
+    if (!context.create() ||
+        (surface.setFormat(context.format()), surface.create(), !context.makeCurrent(&surface))) {
         std::fprintf(stderr, "no OpenGL 3.3 context: run under scripts/bench\n");
         return 1;
     }

@@ -3,9 +3,9 @@
 // writer thread as in the server and is not part of the timed loop.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <filesystem>
-#include <unistd.h>
 
 #include "history_writer.h"
 #include "local_room_bus.h"
@@ -18,7 +18,7 @@ using namespace vellumora;
 using namespace vellumora::server;
 
 class CountingMember final : public RoomMember {
-public:
+  public:
     explicit CountingMember(std::string id) : user_{std::move(id), "name", "name"} {}
     void deliver(const Payload& payload) override { bytes += payload->size(); }
     const UserRecord& user() const override { return user_; }
@@ -26,16 +26,17 @@ public:
     void goAway() override {}
     std::size_t bytes = 0;
 
-private:
+  private:
     UserRecord user_;
     std::string color_ = "#336699";
 };
 
 std::string pointText(const std::string& stroke, int i) {
     char text[200];
-    const int n = std::snprintf(text, sizeof text,
-                                R"({"type":"stroke_point","strokeId":"%s","point":{"x":%.17g,"y":0.5,"pressure":1,"t":%.17g}})",
-                                stroke.c_str(), (i % 997) / 997.0, 1733400000.0 + i / 120.0);
+    const int n = std::snprintf(
+        text, sizeof text,
+        R"({"type":"stroke_point","strokeId":"%s","point":{"x":%.17g,"y":0.5,"pressure":1,"t":%.17g}})",
+        stroke.c_str(), (i % 997) / 997.0, 1733400000.0 + i / 120.0);
     return std::string(text, static_cast<std::size_t>(n));
 }
 
@@ -52,7 +53,8 @@ std::string startText(const std::string& stroke) {
 }
 
 void relayStrokePoint(benchmark::State& state) {
-    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-relay-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("vellumora-relay-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     {
         Metrics metrics;
@@ -90,7 +92,8 @@ BENCHMARK(relayStrokePoint)->Unit(benchmark::kMicrosecond);
 // The writer thread's share: one group commit of 120 points from 100 rooms (5 ms of 100
 // rooms x 2 clients at 120 points/s), folds included. Divide by 120 for a point.
 void storeGroupCommit(benchmark::State& state) {
-    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-store-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("vellumora-store-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     {
         SqliteStore store((dir / "db").string());
@@ -107,8 +110,9 @@ void storeGroupCommit(benchmark::State& state) {
             batch.clear();
             ++index;
             for (int k = 0; k < 120; ++k) {
-                batch.push_back({rooms[static_cast<std::size_t>(k % 100)],
-                                 HistoryOp::AppendPoint{1, index * 2 + k / 100, {k / 120.0, 0.5, 1, 1.0 * k}}});
+                batch.push_back(
+                    {rooms[static_cast<std::size_t>(k % 100)],
+                     HistoryOp::AppendPoint{1, index * 2 + k / 100, {k / 120.0, 0.5, 1, 1.0 * k}}});
             }
             store.applyHistory(batch);
         }

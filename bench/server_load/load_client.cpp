@@ -78,9 +78,10 @@ void LoadClient::sendPoint() {
                           R"("point":{"x":%.17g,"y":0.5,"pressure":1,"t":%.17g}}})",
                           strokeId_.c_str(), x, t);
     } else {
-        n = std::snprintf(text, sizeof text,
-                          R"({"type":"stroke_point","strokeId":"%s","point":{"x":%.17g,"y":0.5,"pressure":1,"t":%.17g}})",
-                          strokeId_.c_str(), x, t);
+        n = std::snprintf(
+            text, sizeof text,
+            R"({"type":"stroke_point","strokeId":"%s","point":{"x":%.17g,"y":0.5,"pressure":1,"t":%.17g}})",
+            strokeId_.c_str(), x, t);
         ++stats_.sentTotal;
         if (stats_.measuring) ++stats_.sent;
     }
@@ -100,15 +101,16 @@ void LoadClient::writeNext() {
     }
     writing_ = true;
     ws_.text(true);
-    ws_.async_write(asio::buffer(queue_.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-        if (ec) {
-            self->queue_.clear();
-            self->writing_ = false;
-            return;
-        }
-        self->queue_.pop_front();
-        self->writeNext();
-    });
+    ws_.async_write(asio::buffer(queue_.front()),
+                    [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                        if (ec) {
+                            self->queue_.clear();
+                            self->writing_ = false;
+                            return;
+                        }
+                        self->queue_.pop_front();
+                        self->writeNext();
+                    });
 }
 
 void LoadClient::close() {

@@ -28,7 +28,7 @@ struct LoadStats {
 double monotonicSeconds();
 
 class LoadClient : public std::enable_shared_from_this<LoadClient> {
-public:
+  public:
     LoadClient(boost::asio::io_context& ioc, LoadStats& stats, std::uint16_t port, std::string target,
                std::string strokeId);
 
@@ -39,7 +39,7 @@ public:
     void close();
     std::size_t queued() const { return queue_.size(); }
 
-private:
+  private:
     void readNext();
     void onMessage(std::string_view text);
     void enqueue(std::string text);

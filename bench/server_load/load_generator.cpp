@@ -44,11 +44,11 @@ struct Options {
 
 struct Row {
     int rooms = 0;
-    double offered = 0;       // points per second the generator meant to send
+    double offered = 0;  // points per second the generator meant to send
     double relayedPerSec = 0;
-    double delivered = 0;     // share of the window's points that arrived
-    double p50 = 0, p99 = 0;  // microseconds
-    double cpuPerMessage = 0; // server CPU microseconds per relayed message
+    double delivered = 0;      // share of the window's points that arrived
+    double p50 = 0, p99 = 0;   // microseconds
+    double cpuPerMessage = 0;  // server CPU microseconds per relayed message
     double serverCpuShare = 0;
     double generatorCpuShare = 0;  // near 100 %: the generator, not the server, is the limit
     double rssMiB = 0;
@@ -84,7 +84,9 @@ User signUp(std::uint16_t port, const std::string& name) {
 double ownCpuMicros() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto micros = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); };
+    auto micros = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec);
+    };
     return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
@@ -96,14 +98,16 @@ void pinSelf(int cpu) {
     sched_setaffinity(0, sizeof only, &only);
 }
 
-std::vector<std::shared_ptr<LoadClient>> connectAll(asio::io_context& ioc, LoadStats& stats, std::uint16_t port,
-                                                    const std::vector<User>& users, int perRoom) {
+std::vector<std::shared_ptr<LoadClient>> connectAll(asio::io_context& ioc, LoadStats& stats,
+                                                    std::uint16_t port, const std::vector<User>& users,
+                                                    int perRoom) {
     std::vector<std::shared_ptr<LoadClient>> clients;
     int pending = 0;
     int failed = 0;
     for (std::size_t r = 0; r < users.size(); ++r) {
         for (int k = 0; k < perRoom; ++k) {
-            const std::string target = "/?room=solo%3A" + users[r].id + "&token=" + users[r].token + "&color=%23336699";
+            const std::string target =
+                "/?room=solo%3A" + users[r].id + "&token=" + users[r].token + "&color=%23336699";
             auto c = std::make_shared<LoadClient>(ioc, stats, port, target,
                                                   "S" + std::to_string(r) + "-" + std::to_string(k));
             ++pending;
@@ -141,7 +145,8 @@ Row runLoad(const Options& o, int rooms) {
     const double period = 1.0 / o.rate;
     std::vector<double> next(clients.size());
     const double t0 = monotonicSeconds() + 0.05;
-    for (std::size_t i = 0; i < clients.size(); ++i) next[i] = t0 + period * static_cast<double>(i) / clients.size();
+    for (std::size_t i = 0; i < clients.size(); ++i)
+        next[i] = t0 + period * static_cast<double>(i) / clients.size();
     const double warmup = 2.0;
     const double end = t0 + warmup + o.seconds;
     double cpuStart = 0;
@@ -184,8 +189,8 @@ Row runLoad(const Options& o, int rooms) {
     row.rooms = rooms;
     row.offered = 2.0 * rooms * o.rate;
     row.relayedPerSec = static_cast<double>(stats.received) / window;
-    row.delivered = stats.sentTotal ? static_cast<double>(stats.receivedTotal) / static_cast<double>(stats.sentTotal)
-                                    : 0;
+    row.delivered =
+        stats.sentTotal ? static_cast<double>(stats.receivedTotal) / static_cast<double>(stats.sentTotal) : 0;
     row.p50 = percentile(stats.latencyMicros, 0.50);
     row.p99 = percentile(stats.latencyMicros, 0.99);
     row.cpuPerMessage = stats.received ? (cpuEnd - cpuStart) / static_cast<double>(stats.received) : 0;
@@ -233,15 +238,24 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
-        if (a == "--rooms") o.rooms = parseList(value());
-        else if (a == "--rate") o.rate = std::stod(value());
-        else if (a == "--seconds") o.seconds = std::stod(value());
-        else if (a == "--server-cpu") o.serverCpu = std::stoi(value());
-        else if (a == "--client-cpu") o.clientCpu = std::stoi(value());
-        else if (a == "--idle") o.idle = std::stoi(value());
-        else if (a == "--server") o.server = value();
-        else if (a.rfind("--benchmark_out=", 0) == 0) o.jsonOut = a.substr(16);
-        else if (a.rfind("--benchmark_", 0) == 0) continue;
+        if (a == "--rooms")
+            o.rooms = parseList(value());
+        else if (a == "--rate")
+            o.rate = std::stod(value());
+        else if (a == "--seconds")
+            o.seconds = std::stod(value());
+        else if (a == "--server-cpu")
+            o.serverCpu = std::stoi(value());
+        else if (a == "--client-cpu")
+            o.clientCpu = std::stoi(value());
+        else if (a == "--idle")
+            o.idle = std::stoi(value());
+        else if (a == "--server")
+            o.server = value();
+        else if (a.rfind("--benchmark_out=", 0) == 0)
+            o.jsonOut = a.substr(16);
+        else if (a.rfind("--benchmark_", 0) == 0)
+            continue;
         else {
             std::fprintf(stderr, "unknown option %s\n", a.c_str());
             return 2;
@@ -253,23 +267,26 @@ int main(int argc, char** argv) {
     setrlimit(RLIMIT_NOFILE, &files);
     pinSelf(o.clientCpu);
 
-    std::printf("server on cpu %d, generator on cpu %d, %.0f stroke_point/s per client, %.0f s window\n\n", o.serverCpu,
-                o.clientCpu, o.rate, o.seconds);
-    std::printf("| rooms | offered msg/s | relayed msg/s | delivered | p50 ms | p99 ms | server CPU us/msg | server CPU | generator CPU | RSS MiB |\n");
+    std::printf("server on cpu %d, generator on cpu %d, %.0f stroke_point/s per client, %.0f s window\n\n",
+                o.serverCpu, o.clientCpu, o.rate, o.seconds);
+    std::printf(
+        "| rooms | offered msg/s | relayed msg/s | delivered | p50 ms | p99 ms | server CPU us/msg | server "
+        "CPU | generator CPU | RSS MiB |\n");
     std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<Row> rows;
     for (int rooms : o.rooms) {
         const Row r = runLoad(o, rooms);
         rows.push_back(r);
-        std::printf("| %d | %.0f | %.0f | %.2f %% | %.2f | %.2f | %.2f | %.0f %% | %.0f %% | %.1f |\n", r.rooms,
-                    r.offered, r.relayedPerSec, r.delivered * 100, r.p50 / 1000, r.p99 / 1000, r.cpuPerMessage,
-                    r.serverCpuShare * 100, r.generatorCpuShare * 100, r.rssMiB);
+        std::printf("| %d | %.0f | %.0f | %.2f %% | %.2f | %.2f | %.2f | %.0f %% | %.0f %% | %.1f |\n",
+                    r.rooms, r.offered, r.relayedPerSec, r.delivered * 100, r.p50 / 1000, r.p99 / 1000,
+                    r.cpuPerMessage, r.serverCpuShare * 100, r.generatorCpuShare * 100, r.rssMiB);
         std::fflush(stdout);
     }
     double idle = 0;
     if (o.idle > 0) {
         idle = idleBytesPerConnection(o);
-        std::printf("\nidle connections: %d, server memory per idle connection: %.1f KiB\n", o.idle, idle / 1024);
+        std::printf("\nidle connections: %d, server memory per idle connection: %.1f KiB\n", o.idle,
+                    idle / 1024);
     }
     if (!o.jsonOut.empty()) {
         std::ofstream out(o.jsonOut);
@@ -278,8 +295,8 @@ int main(int argc, char** argv) {
             const Row& r = rows[i];
             out << (i ? "," : "") << "{\"rooms\":" << r.rooms << ",\"offered\":" << r.offered
                 << ",\"relayed_per_s\":" << r.relayedPerSec << ",\"delivered\":" << r.delivered
-                << ",\"p50_us\":" << r.p50 << ",\"p99_us\":" << r.p99 << ",\"server_cpu_us_per_msg\":"
-                << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB << "}";
+                << ",\"p50_us\":" << r.p50 << ",\"p99_us\":" << r.p99
+                << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB << "}";
         }
         out << "],\"idle_bytes_per_connection\":" << idle << "}\n";
     }

@@ -33,9 +33,9 @@ ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
     const std::string log = dir_ + "/server.log";
-    std::vector<std::string> args{binary,        "--listen",            "127.0.0.1:0",  "--db",
-                                  dir_ + "/db",  "--threads",           "1",            "--auth-rate-limit",
-                                  "0",           "--password-cost",     "minimal",      "--max-room-connections",
+    std::vector<std::string> args{binary,       "--listen",        "127.0.0.1:0", "--db",
+                                  dir_ + "/db", "--threads",       "1",           "--auth-rate-limit",
+                                  "0",          "--password-cost", "minimal",     "--max-room-connections",
                                   "64"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -43,7 +43,8 @@ ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     // Pin before exec by pinning ourselves around the spawn: the child inherits the mask.
     cpu_set_t saved;
     sched_getaffinity(0, sizeof saved, &saved);

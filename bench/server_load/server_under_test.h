@@ -10,7 +10,7 @@
 namespace vellumora::bench {
 
 class ServerUnderTest {
-public:
+  public:
     // cpu < 0: not pinned.
     ServerUnderTest(const std::string& binary, int cpu);
     ~ServerUnderTest();
@@ -23,7 +23,7 @@ public:
     // Resident set size in bytes.
     std::int64_t rssBytes() const;
 
-private:
+  private:
     std::string dir_;
     pid_t pid_ = -1;
     std::uint16_t port_ = 0;

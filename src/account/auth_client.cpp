@@ -73,15 +73,13 @@ void AuthClient::setTransferTimeout(std::chrono::milliseconds timeout) {
     m_network->setTransferTimeout(static_cast<int>(timeout.count()));
 }
 
-void AuthClient::signup(const QString& username, const QString& password,
-                        Callback<AuthResponse> done) {
+void AuthClient::signup(const QString& username, const QString& password, Callback<AuthResponse> done) {
     post<AuthResponse>(u"/auth/signup",
                        {{QStringLiteral("username"), username}, {QStringLiteral("password"), password}},
                        std::nullopt, std::move(done));
 }
 
-void AuthClient::login(const QString& username, const QString& password,
-                       Callback<AuthResponse> done) {
+void AuthClient::login(const QString& username, const QString& password, Callback<AuthResponse> done) {
     post<AuthResponse>(u"/auth/login",
                        {{QStringLiteral("username"), username}, {QStringLiteral("password"), password}},
                        std::nullopt, std::move(done));
@@ -109,16 +107,12 @@ void AuthClient::sendFriendRequest(const QString& token, const QString& username
                               std::move(done));
 }
 
-void AuthClient::acceptRequest(const QString& token, const QString& requesterId,
-                               Callback<Done> done) {
-    postVoid(u"/friends/accept", {{QStringLiteral("requesterId"), requesterId}}, token,
-             std::move(done));
+void AuthClient::acceptRequest(const QString& token, const QString& requesterId, Callback<Done> done) {
+    postVoid(u"/friends/accept", {{QStringLiteral("requesterId"), requesterId}}, token, std::move(done));
 }
 
-void AuthClient::declineRequest(const QString& token, const QString& requesterId,
-                                Callback<Done> done) {
-    postVoid(u"/friends/decline", {{QStringLiteral("requesterId"), requesterId}}, token,
-             std::move(done));
+void AuthClient::declineRequest(const QString& token, const QString& requesterId, Callback<Done> done) {
+    postVoid(u"/friends/decline", {{QStringLiteral("requesterId"), requesterId}}, token, std::move(done));
 }
 
 template <class T>
@@ -133,8 +127,8 @@ void AuthClient::post(QStringView path, const StringMap& body, const std::option
     });
 }
 
-void AuthClient::postVoid(QStringView path, const StringMap& body,
-                          const std::optional<QString>& token, Callback<Done> done) {
+void AuthClient::postVoid(QStringView path, const StringMap& body, const std::optional<QString>& token,
+                          Callback<Done> done) {
     send(endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
         if (!answer.ok()) {
             done(answer.failure());

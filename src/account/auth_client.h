@@ -29,7 +29,7 @@ std::optional<APIError> checkResponse(std::optional<int> httpStatus, QByteArrayV
 
 class AuthClient : public QObject {
     Q_OBJECT
-public:
+  public:
     template <class T>
     using Callback = std::function<void(AuthResult<T>)>;
 
@@ -50,26 +50,24 @@ public:
     void logout(const QString& token, Callback<Done> done);
     void friends(const QString& token, Callback<FriendsResponse> done);
     void pendingRequests(const QString& token, Callback<PendingResponse> done);
-    void sendFriendRequest(const QString& token, const QString& username,
-                           Callback<FriendRequestResult> done);
+    void sendFriendRequest(const QString& token, const QString& username, Callback<FriendRequestResult> done);
     void acceptRequest(const QString& token, const QString& requesterId, Callback<Done> done);
     void declineRequest(const QString& token, const QString& requesterId, Callback<Done> done);
 
-private:
+  private:
     // The checked body of an answer, or why there is none.
     using Answer = AuthResult<QByteArray>;
 
     template <class T>
-    void post(QStringView path, const StringMap& body, const std::optional<QString>& token,
-              Callback<T> done);
+    void post(QStringView path, const StringMap& body, const std::optional<QString>& token, Callback<T> done);
     void postVoid(QStringView path, const StringMap& body, const std::optional<QString>& token,
                   Callback<Done> done);
     template <class T>
     void getURL(const QUrl& url, const std::optional<QString>& token, Callback<T> done);
 
     // POST when there is a body, GET otherwise.
-    void send(const QUrl& url, const std::optional<StringMap>& body,
-              const std::optional<QString>& token, std::function<void(Answer)> done);
+    void send(const QUrl& url, const std::optional<StringMap>& body, const std::optional<QString>& token,
+              std::function<void(Answer)> done);
     void failLater(std::function<void(Answer)> done, AuthFailure failure);
     void watch(QNetworkReply* reply, std::function<void(Answer)> done);
     static Answer check(QNetworkReply* reply, const QByteArray& body);

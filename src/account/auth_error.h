@@ -39,7 +39,7 @@ struct Done {
 
 template <class T>
 class AuthResult {
-public:
+  public:
     AuthResult(T value) : m_value(std::in_place_index<0>, std::move(value)) {}
     AuthResult(AuthFailure failure) : m_value(std::in_place_index<1>, std::move(failure)) {}
 
@@ -50,7 +50,7 @@ public:
     // Null unless the failure is an APIError.
     const APIError* apiError() const { return ok() ? nullptr : std::get_if<APIError>(&failure()); }
 
-private:
+  private:
     std::variant<T, AuthFailure> m_value;
 };
 

@@ -164,9 +164,8 @@ AuthResult<AuthResponse> decodeRecord<AuthResponse>(QByteArrayView body) {
 
 template <>
 AuthResult<MeResponse> decodeRecord<MeResponse>(QByteArrayView body) {
-    return decodeWith<MeResponse>(body, [](object root) {
-        return MeResponse{readUser(objectAt(root, {}, "user"), "user")};
-    });
+    return decodeWith<MeResponse>(
+        body, [](object root) { return MeResponse{readUser(objectAt(root, {}, "user"), "user")}; });
 }
 
 template <>
@@ -204,7 +203,8 @@ AuthResult<QByteArray> encodeStringMap(const StringMap& members) {
     writer.beginObject();
     for (const auto& [key, value] : members) {
         if (hasLoneSurrogate(key) || hasLoneSurrogate(value)) {
-            return AuthFailure(CodingError{QStringLiteral("The text contains characters that cannot be sent.")});
+            return AuthFailure(
+                CodingError{QStringLiteral("The text contains characters that cannot be sent.")});
         }
         const QByteArray keyUtf8 = key.toUtf8();
         const QByteArray valueUtf8 = value.toUtf8();

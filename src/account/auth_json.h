@@ -19,13 +19,20 @@ using StringMap = QList<std::pair<QString, QString>>;
 template <class T>
 AuthResult<T> decodeRecord(QByteArrayView body);
 
-template <> AuthResult<AuthUser> decodeRecord<AuthUser>(QByteArrayView body);
-template <> AuthResult<AuthResponse> decodeRecord<AuthResponse>(QByteArrayView body);
-template <> AuthResult<MeResponse> decodeRecord<MeResponse>(QByteArrayView body);
-template <> AuthResult<FriendsResponse> decodeRecord<FriendsResponse>(QByteArrayView body);
-template <> AuthResult<PendingResponse> decodeRecord<PendingResponse>(QByteArrayView body);
-template <> AuthResult<FriendRequestResult> decodeRecord<FriendRequestResult>(QByteArrayView body);
-template <> AuthResult<APIErrorEnvelope> decodeRecord<APIErrorEnvelope>(QByteArrayView body);
+template <>
+AuthResult<AuthUser> decodeRecord<AuthUser>(QByteArrayView body);
+template <>
+AuthResult<AuthResponse> decodeRecord<AuthResponse>(QByteArrayView body);
+template <>
+AuthResult<MeResponse> decodeRecord<MeResponse>(QByteArrayView body);
+template <>
+AuthResult<FriendsResponse> decodeRecord<FriendsResponse>(QByteArrayView body);
+template <>
+AuthResult<PendingResponse> decodeRecord<PendingResponse>(QByteArrayView body);
+template <>
+AuthResult<FriendRequestResult> decodeRecord<FriendRequestResult>(QByteArrayView body);
+template <>
+AuthResult<APIErrorEnvelope> decodeRecord<APIErrorEnvelope>(QByteArrayView body);
 
 // A compact JSON object of string members, '/' written as "\/". Fails on text that is not
 // valid Unicode (a lone surrogate), which could not be sent as it was typed.

@@ -69,15 +69,19 @@ void AuthModel::bootstrap(std::function<void()> done) {
 }
 
 void AuthModel::login(const QString& username, const QString& password, std::function<void()> done) {
-    run([this, username, password](AuthClient::Callback<AuthResponse> answer) {
-        m_client->login(username, password, std::move(answer));
-    }, std::move(done));
+    run(
+        [this, username, password](AuthClient::Callback<AuthResponse> answer) {
+            m_client->login(username, password, std::move(answer));
+        },
+        std::move(done));
 }
 
 void AuthModel::signup(const QString& username, const QString& password, std::function<void()> done) {
-    run([this, username, password](AuthClient::Callback<AuthResponse> answer) {
-        m_client->signup(username, password, std::move(answer));
-    }, std::move(done));
+    run(
+        [this, username, password](AuthClient::Callback<AuthResponse> answer) {
+            m_client->signup(username, password, std::move(answer));
+        },
+        std::move(done));
 }
 
 template <class Call>
@@ -168,19 +172,19 @@ void AuthModel::sendFriendRequest(const QString& username, std::function<void(QS
         later([done = std::move(done)] { done(QStringLiteral("Not signed in.")); });
         return;
     }
-    m_client->sendFriendRequest(
-        session->token, username, [this, done = std::move(done)](AuthResult<FriendRequestResult> result) {
-            if (!result.ok()) {
-                done(userMessage(result.failure()));
-                return;
-            }
-            refreshFriends([done, answer = std::move(result).value()] {
-                const QString& name = answer.target.displayName;
-                done(answer.status == QLatin1String("accepted")
-                         ? QStringLiteral("You're now friends with %1.").arg(name)
-                         : QStringLiteral("Request sent to %1.").arg(name));
-            });
-        });
+    m_client->sendFriendRequest(session->token, username,
+                                [this, done = std::move(done)](AuthResult<FriendRequestResult> result) {
+                                    if (!result.ok()) {
+                                        done(userMessage(result.failure()));
+                                        return;
+                                    }
+                                    refreshFriends([done, answer = std::move(result).value()] {
+                                        const QString& name = answer.target.displayName;
+                                        done(answer.status == QLatin1String("accepted")
+                                                 ? QStringLiteral("You're now friends with %1.").arg(name)
+                                                 : QStringLiteral("Request sent to %1.").arg(name));
+                                    });
+                                });
 }
 
 void AuthModel::accept(const QString& requesterId, std::function<void()> done) {
@@ -189,9 +193,8 @@ void AuthModel::accept(const QString& requesterId, std::function<void()> done) {
         later(std::move(done));
         return;
     }
-    m_client->acceptRequest(session->token, requesterId, [this, done = std::move(done)](AuthResult<Done>) {
-        refreshFriends(done);
-    });
+    m_client->acceptRequest(session->token, requesterId,
+                            [this, done = std::move(done)](AuthResult<Done>) { refreshFriends(done); });
 }
 
 void AuthModel::decline(const QString& requesterId, std::function<void()> done) {
@@ -200,9 +203,8 @@ void AuthModel::decline(const QString& requesterId, std::function<void()> done) 
         later(std::move(done));
         return;
     }
-    m_client->declineRequest(session->token, requesterId, [this, done = std::move(done)](AuthResult<Done>) {
-        refreshFriends(done);
-    });
+    m_client->declineRequest(session->token, requesterId,
+                             [this, done = std::move(done)](AuthResult<Done>) { refreshFriends(done); });
 }
 
 void AuthModel::startFriendsRefresh() {

@@ -34,10 +34,12 @@ class AuthModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(vellumora::AuthModel::State state READ state NOTIFY stateChanged)
     Q_PROPERTY(QList<vellumora::FriendDTO> friends READ friends NOTIFY friendsChanged)
-    Q_PROPERTY(QList<vellumora::PendingRequestDTO> pendingRequests READ pendingRequests NOTIFY pendingRequestsChanged)
-    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QList<vellumora::PendingRequestDTO> pendingRequests READ pendingRequests NOTIFY
+                   pendingRequestsChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY
+                   errorMessageChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
-public:
+  public:
     struct Authenticated {
         AuthUser user;
         QString token;
@@ -80,14 +82,14 @@ public:
     void accept(const QString& requesterId, std::function<void()> done = {});
     void decline(const QString& requesterId, std::function<void()> done = {});
 
-signals:
+  signals:
     void stateChanged();
     void friendsChanged();
     void pendingRequestsChanged();
     void errorMessageChanged();
     void busyChanged();
 
-private:
+  private:
     template <class Call>
     void run(Call call, std::function<void()> done);
     void startFriendsRefresh();

@@ -1,7 +1,7 @@
 #include "account/token_store.h"
 
-#include <QStringDecoder>
 #include <qt6keychain/keychain.h>
+#include <QStringDecoder>
 
 namespace vellumora {
 

@@ -17,7 +17,7 @@ namespace vellumora {
 
 class TokenStore : public QObject {
     Q_OBJECT
-public:
+  public:
     static QString defaultService() { return QStringLiteral("com.vellumora.app"); }
     static QString defaultKey() { return QStringLiteral("session.token"); }
 
@@ -35,7 +35,7 @@ public:
     void loadToken(std::function<void(std::optional<QString>)> done);
     void deleteToken(std::function<void()> done = {});
 
-private:
+  private:
     using Operation = std::function<void(std::function<void()> finished)>;
 
     void enqueue(Operation operation);

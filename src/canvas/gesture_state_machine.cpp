@@ -7,15 +7,13 @@ namespace vellumora {
 
 namespace {
 // Keeps the cursor on the canvas even when the arithmetic produced NaN.
-double clampUnit(double value, double fallback)
-{
+double clampUnit(double value, double fallback) {
     if (value != value) return fallback;
     return std::clamp(value, 0.0, 1.0);
 }
 }  // namespace
 
-void GestureStateMachine::update(const std::vector<TouchSample>& touches)
-{
+void GestureStateMachine::update(const std::vector<TouchSample>& touches) {
     // Keyed and ordered, so the smallest key is the first entry; a later duplicate wins.
     std::map<std::int64_t, CanvasPoint> positions;
     for (const TouchSample& touch : touches) {
@@ -57,39 +55,36 @@ void GestureStateMachine::update(const std::vector<TouchSample>& touches)
     if (m_delegate) m_delegate->gestureDidUpdateCursor(m_cursor, m_state == State::drawing);
 }
 
-void GestureStateMachine::step(std::size_t fingers, State previous)
-{
+void GestureStateMachine::step(std::size_t fingers, State previous) {
     if (fingers == 0 || fingers >= 2) {
         m_state = fingers == 0 ? State::idle : State::hovering;
         if (previous == State::drawing && m_delegate) m_delegate->gestureDidEndStroke();
         return;
     }
     switch (previous) {
-    case State::idle:
-        m_state = State::pending;
-        break;
-    case State::pending:
-        if (m_didCursorMoveThisEvent) {
-            m_state = State::drawing;
-            if (m_delegate) m_delegate->gestureDidStartStroke(m_cursor);
-        }
-        break;
-    case State::drawing:
-        if (m_delegate) m_delegate->gestureDidAppendPoint(m_cursor);
-        break;
-    case State::hovering:
-        // Lifting all but one finger never puts the pen down: lift all and touch again.
-        break;
+        case State::idle:
+            m_state = State::pending;
+            break;
+        case State::pending:
+            if (m_didCursorMoveThisEvent) {
+                m_state = State::drawing;
+                if (m_delegate) m_delegate->gestureDidStartStroke(m_cursor);
+            }
+            break;
+        case State::drawing:
+            if (m_delegate) m_delegate->gestureDidAppendPoint(m_cursor);
+            break;
+        case State::hovering:
+            // Lifting all but one finger never puts the pen down: lift all and touch again.
+            break;
     }
 }
 
-void GestureStateMachine::endStrokeIfDrawing()
-{
+void GestureStateMachine::endStrokeIfDrawing() {
     if (m_state == State::drawing && m_delegate) m_delegate->gestureDidEndStroke();
 }
 
-void GestureStateMachine::setCursor(double x, double y)
-{
+void GestureStateMachine::setCursor(double x, double y) {
     endStrokeIfDrawing();
     m_cursor = {clampUnit(x, m_cursor.x), clampUnit(y, m_cursor.y)};
     m_lastPrimaryPos.reset();
@@ -98,8 +93,7 @@ void GestureStateMachine::setCursor(double x, double y)
     if (m_delegate) m_delegate->gestureDidUpdateCursor(m_cursor, false);
 }
 
-void GestureStateMachine::reset()
-{
+void GestureStateMachine::reset() {
     endStrokeIfDrawing();
     m_state = State::idle;
     m_primaryKey.reset();

@@ -22,7 +22,7 @@ struct TouchSample {
 };
 
 class GestureDelegate {
-public:
+  public:
     virtual ~GestureDelegate() = default;
     virtual void gestureDidStartStroke(CanvasPoint at) = 0;
     virtual void gestureDidAppendPoint(CanvasPoint point) = 0;
@@ -31,7 +31,7 @@ public:
 };
 
 class GestureStateMachine {
-public:
+  public:
     enum class State { idle, pending, drawing, hovering };
 
     // Factor applied to finger motion before it moves the cursor (1 / zoom).
@@ -56,7 +56,7 @@ public:
     std::optional<std::int64_t> primaryKey() const { return m_primaryKey; }
     std::optional<CanvasPoint> lastPrimaryPos() const { return m_lastPrimaryPos; }
 
-private:
+  private:
     void endStrokeIfDrawing();
     void step(std::size_t fingers, State previous);
 

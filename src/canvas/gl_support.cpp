@@ -8,8 +8,7 @@ namespace vellumora {
 
 namespace {
 
-QString shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader)
-{
+QString shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader) {
     GLint length = 0;
     gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
     std::string log(static_cast<std::size_t>(std::max(length, 1)), '\0');
@@ -17,8 +16,7 @@ QString shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader)
     return QString::fromUtf8(log.c_str()).trimmed();
 }
 
-QString programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program)
-{
+QString programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program) {
     GLint length = 0;
     gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
     std::string log(static_cast<std::size_t>(std::max(length, 1)), '\0');
@@ -29,8 +27,7 @@ QString programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program)
 constexpr std::string_view kVersion = "#version 330 core\n";
 
 std::variant<GLuint, QString> compile(QOpenGLFunctions_3_3_Core& gl, GLenum type, std::string_view name,
-                                      std::initializer_list<std::string_view> parts)
-{
+                                      std::initializer_list<std::string_view> parts) {
     std::array<const GLchar*, 8> texts{kVersion.data()};
     std::array<GLint, 8> lengths{static_cast<GLint>(kVersion.size())};
     GLsizei count = 1;
@@ -59,8 +56,7 @@ std::variant<GLuint, QString> compile(QOpenGLFunctions_3_3_Core& gl, GLenum type
 
 std::variant<GLuint, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std::string_view vertexName,
                                            std::string_view vertexBody, std::string_view fragmentName,
-                                           std::initializer_list<std::string_view> fragmentParts)
-{
+                                           std::initializer_list<std::string_view> fragmentParts) {
     auto vertex = compile(gl, GL_VERTEX_SHADER, vertexName, {vertexBody});
     if (auto* error = std::get_if<QString>(&vertex)) return *error;
     auto fragment = compile(gl, GL_FRAGMENT_SHADER, fragmentName, fragmentParts);
@@ -85,9 +81,7 @@ std::variant<GLuint, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std::s
     return program;
 }
 
-GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl)
-    : m_gl(gl)
-{
+GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl) : m_gl(gl) {
     gl.glGetIntegerv(GL_VIEWPORT, m_viewport);
     gl.glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &m_drawFramebuffer);
     gl.glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &m_readFramebuffer);
@@ -113,11 +107,12 @@ GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl)
     gl.glDisable(GL_CULL_FACE);
 }
 
-GlStateGuard::~GlStateGuard()
-{
+GlStateGuard::~GlStateGuard() {
     const auto setEnabled = [this](GLenum cap, GLboolean on) {
-        if (on) m_gl.glEnable(cap);
-        else m_gl.glDisable(cap);
+        if (on)
+            m_gl.glEnable(cap);
+        else
+            m_gl.glDisable(cap);
     };
     setEnabled(GL_BLEND, m_blend);
     setEnabled(GL_DEPTH_TEST, m_depthTest);

@@ -18,13 +18,13 @@ std::variant<GLuint, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std::s
                                            std::initializer_list<std::string_view> fragmentParts);
 
 class GlStateGuard {
-public:
+  public:
     explicit GlStateGuard(QOpenGLFunctions_3_3_Core& gl);
     ~GlStateGuard();
     GlStateGuard(const GlStateGuard&) = delete;
     GlStateGuard& operator=(const GlStateGuard&) = delete;
 
-private:
+  private:
     QOpenGLFunctions_3_3_Core& m_gl;
     GLint m_viewport[4]{};
     GLint m_drawFramebuffer = 0;

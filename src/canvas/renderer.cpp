@@ -50,8 +50,7 @@ constexpr std::array<BrushStage, 5> kBrushStages{{
     {"brush_pastel_fragment", shaders::brush_pastel_fragment},
 }};
 
-void useStampBlend(QOpenGLFunctions_3_3_Core& gl)
-{
+void useStampBlend(QOpenGLFunctions_3_3_Core& gl) {
     gl.glEnable(GL_BLEND);
     gl.glBlendEquation(GL_FUNC_ADD);
     gl.glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
@@ -59,21 +58,17 @@ void useStampBlend(QOpenGLFunctions_3_3_Core& gl)
 
 }  // namespace
 
-Renderer::Renderer(StrokeStamper::SeedSource seeds)
-    : m_stamper(std::move(seeds))
-{
-}
+Renderer::Renderer(StrokeStamper::SeedSource seeds) : m_stamper(std::move(seeds)) {}
 
-Renderer::~Renderer()
-{
+Renderer::~Renderer() {
     releaseGL();
 }
 
-QString Renderer::initialize()
-{
+QString Renderer::initialize() {
     QOpenGLContext* context = QOpenGLContext::currentContext();
     if (!context) return QStringLiteral("Could not create OpenGL context");
-    if (context->isOpenGLES() || context->format().version() < qMakePair(3, 3) || !initializeOpenGLFunctions())
+    if (context->isOpenGLES() || context->format().version() < qMakePair(3, 3) ||
+        !initializeOpenGLFunctions())
         return QStringLiteral("OpenGL 3.3 is not available on this device");
     releaseGL();
     m_context = context;
@@ -99,8 +94,7 @@ QString Renderer::initialize()
     return {};
 }
 
-QString Renderer::buildPrograms()
-{
+QString Renderer::buildPrograms() {
     for (std::size_t tool = 0; tool < kBrushStages.size(); ++tool) {
         auto program = buildProgram(*this, "brush_vertex", shaders::brush_vertex, kBrushStages[tool].name,
                                     {shaders::common, shaders::brush_inputs, kBrushStages[tool].source});
@@ -108,8 +102,8 @@ QString Renderer::buildPrograms()
         m_brushPrograms[tool] = std::get<GLuint>(program);
     }
 
-    auto composite = buildProgram(*this, "fullscreen_vertex", shaders::fullscreen_vertex, "composite_fragment",
-                                  {shaders::common, shaders::composite_fragment});
+    auto composite = buildProgram(*this, "fullscreen_vertex", shaders::fullscreen_vertex,
+                                  "composite_fragment", {shaders::common, shaders::composite_fragment});
     if (auto* error = std::get_if<QString>(&composite)) return *error;
     m_compositeProgram = std::get<GLuint>(composite);
     m_compositeUniforms = {glGetUniformLocation(m_compositeProgram, "uSize"),
@@ -133,8 +127,7 @@ QString Renderer::buildPrograms()
     return {};
 }
 
-QString Renderer::createImages()
-{
+QString Renderer::createImages() {
     glGenVertexArrays(1, &m_emptyVertexArray);
     glGenVertexArrays(1, &m_stampVertexArray);
     glGenBuffers(1, &m_instanceBuffer);
@@ -163,8 +156,7 @@ QString Renderer::createImages()
     return {};
 }
 
-GLuint Renderer::makeTexture(GLenum format, GLsizei size, const void* pixels)
-{
+GLuint Renderer::makeTexture(GLenum format, GLsizei size, const void* pixels) {
     GLuint texture = 0;
     glGenTextures(1, &texture);
     glActiveTexture(GL_TEXTURE0);
@@ -174,13 +166,13 @@ GLuint Renderer::makeTexture(GLenum format, GLsizei size, const void* pixels)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 pixels);
     glBindTexture(GL_TEXTURE_2D, 0);
     return texture;
 }
 
-QString Renderer::bakePaper()
-{
+QString Renderer::bakePaper() {
     auto bake = buildProgram(*this, "fullscreen_vertex", shaders::fullscreen_vertex, "paper_fragment",
                              {shaders::common, shaders::paper, shaders::paper_fragment});
     if (auto* error = std::get_if<QString>(&bake)) return *error;
@@ -209,8 +201,7 @@ QString Renderer::bakePaper()
     return {};
 }
 
-void Renderer::releaseGL()
-{
+void Renderer::releaseGL() {
     // Names of another (or a destroyed) context must not be deleted here: they went with it.
     if (m_context && QOpenGLContext::currentContext() == m_context) {
         for (GLuint program : m_brushPrograms) glDeleteProgram(program);
@@ -232,35 +223,29 @@ void Renderer::releaseGL()
     m_context = nullptr;
 }
 
-void Renderer::resize(int width, int height)
-{
+void Renderer::resize(int width, int height) {
     m_width = std::max(width, 0);
     m_height = std::max(height, 0);
 }
 
-void Renderer::beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius)
-{
+void Renderer::beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius) {
     m_stamper.beginStroke(id, at, tool, color, radius);
 }
 
-void Renderer::appendPoint(const std::string& id, CanvasPoint point)
-{
+void Renderer::appendPoint(const std::string& id, CanvasPoint point) {
     m_stamper.appendPoint(id, point);
 }
 
-void Renderer::endStroke(const std::string& id)
-{
+void Renderer::endStroke(const std::string& id) {
     m_stamper.endStroke(id);
 }
 
-void Renderer::resetCanvas()
-{
+void Renderer::resetCanvas() {
     m_stamper.reset();
     m_clearPending = true;
 }
 
-void Renderer::setLineArt(const std::optional<QByteArray>& pngData)
-{
+void Renderer::setLineArt(const std::optional<QByteArray>& pngData) {
     if (!pngData) {
         m_lineArt = QImage();
         m_pendingLineArt = m_lineArt;
@@ -281,13 +266,11 @@ void Renderer::setLineArt(const std::optional<QByteArray>& pngData)
     m_pendingLineArt = m_lineArt;
 }
 
-bool Renderer::hasLineArt() const
-{
+bool Renderer::hasLineArt() const {
     return !m_lineArt.isNull();
 }
 
-void Renderer::render(GLuint targetFramebuffer)
-{
+void Renderer::render(GLuint targetFramebuffer) {
     if (!m_initialized) return;
     GlStateGuard guard(*this);
     if (m_width == 0 || m_height == 0) {
@@ -311,16 +294,14 @@ void Renderer::render(GLuint targetFramebuffer)
     compositePass(targetFramebuffer);
 }
 
-void Renderer::clearCanvasTexture()
-{
+void Renderer::clearCanvasTexture() {
     glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
     glViewport(0, 0, kCanvasPixels, kCanvasPixels);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
-void Renderer::uploadLineArt(const QImage& image)
-{
+void Renderer::uploadLineArt(const QImage& image) {
     if (m_lineArtTexture) {
         glDeleteTextures(1, &m_lineArtTexture);
         m_lineArtTexture = 0;
@@ -332,8 +313,9 @@ void Renderer::uploadLineArt(const QImage& image)
     QImage fitted = image;
     if (image.width() > maxSize || image.height() > maxSize) {
         // It is stretched over the canvas anyway; only its detail is lost.
-        fitted = image.scaled(std::min(image.width(), maxSize), std::min(image.height(), maxSize),
-                              Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        fitted = image
+                     .scaled(std::min(image.width(), maxSize), std::min(image.height(), maxSize),
+                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                      .convertToFormat(QImage::Format_RGBA8888);
     }
 
@@ -353,8 +335,7 @@ void Renderer::uploadLineArt(const QImage& image)
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
-void Renderer::stampPass()
-{
+void Renderer::stampPass() {
     const std::vector<PendingStamp>& stamps = m_stamper.pendingStamps();
     glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
     glViewport(0, 0, kCanvasPixels, kCanvasPixels);
@@ -400,8 +381,7 @@ void Renderer::stampPass()
     }
 }
 
-void Renderer::compositePass(GLuint targetFramebuffer)
-{
+void Renderer::compositePass(GLuint targetFramebuffer) {
     glBindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
     glViewport(0, 0, m_width, m_height);
     glClearColor(0, 0, 0, 1);
@@ -428,8 +408,7 @@ void Renderer::compositePass(GLuint targetFramebuffer)
     drawCursors();
 }
 
-void Renderer::drawCursors()
-{
+void Renderer::drawCursors() {
     const Vec2f size{static_cast<float>(m_width), static_cast<float>(m_height)};
     planCursors(m_selfCursor, m_peerCursors, m_zoom, m_pan, size, m_cursorDraws);
     if (m_cursorDraws.empty()) return;

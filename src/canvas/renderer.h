@@ -26,7 +26,7 @@ class QOpenGLContext;
 namespace vellumora {
 
 class Renderer : protected QOpenGLFunctions_3_3_Core {
-public:
+  public:
     explicit Renderer(StrokeStamper::SeedSource seeds = {});
     ~Renderer();
     Renderer(const Renderer&) = delete;
@@ -72,7 +72,7 @@ public:
     // True while a line-art image (not the transparent default) is set.
     bool hasLineArt() const;
 
-private:
+  private:
     struct CompositeUniforms {
         GLint size = -1, time = -1, zoom = -1, pan = -1, canvas = -1, lineArt = -1, paper = -1;
     };

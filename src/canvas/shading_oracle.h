@@ -32,7 +32,6 @@ bool outsideCanvas(Vec2f c);
 Color4f composite(Vec2f c, Color4f ink, Color4f lines);
 
 // The cursor at `local` drawable pixels from its centre; nothing where it is discarded.
-std::optional<Color4f> cursorColor(Vec2f local, float radius, float ringWidth, Color4f color,
-                                   float filled);
+std::optional<Color4f> cursorColor(Vec2f local, float radius, float ringWidth, Color4f color, float filled);
 
 }  // namespace vellumora::shading

@@ -10,20 +10,17 @@ namespace vellumora {
 namespace {
 
 // Canvas pixels of a normalized point; nothing when either axis does not fit a float.
-std::optional<Vec2f> toCanvasPixels(CanvasPoint p)
-{
+std::optional<Vec2f> toCanvasPixels(CanvasPoint p) {
     const Vec2f q{static_cast<float>(p.x * kCanvasSize), static_cast<float>(p.y * kCanvasSize)};
     if (!std::isfinite(q.x) || !std::isfinite(q.y)) return std::nullopt;
     return q;
 }
 
-float clampUnit(float v)
-{
+float clampUnit(float v) {
     return std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
 }
 
-StrokeStamper::SeedSource systemSeeds()
-{
+StrokeStamper::SeedSource systemSeeds() {
     auto engine = std::make_shared<std::mt19937>(std::random_device{}());
     return [engine] {
         std::uniform_real_distribution<float> seed(0.0f, 1000.0f);
@@ -34,29 +31,24 @@ StrokeStamper::SeedSource systemSeeds()
 
 }  // namespace
 
-float spacingFactor(Tool tool)
-{
+float spacingFactor(Tool tool) {
     switch (tool) {
-    case Tool::sketchpen:
-    case Tool::pencil:
-        return 0.12f;
-    case Tool::crayon:
-        return 0.18f;
-    case Tool::watercolor:
-    case Tool::pastel:
-        return 0.22f;
+        case Tool::sketchpen:
+        case Tool::pencil:
+            return 0.12f;
+        case Tool::crayon:
+            return 0.18f;
+        case Tool::watercolor:
+        case Tool::pastel:
+            return 0.22f;
     }
     return 0.12f;
 }
 
-StrokeStamper::StrokeStamper(SeedSource seeds)
-    : m_seeds(seeds ? std::move(seeds) : systemSeeds())
-{
-}
+StrokeStamper::StrokeStamper(SeedSource seeds) : m_seeds(seeds ? std::move(seeds) : systemSeeds()) {}
 
 void StrokeStamper::beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color,
-                                float radius)
-{
+                                float radius) {
     const std::optional<Vec2f> c = toCanvasPixels(at);
     if (!c || !std::isfinite(radius)) return;
     ActiveStroke stroke{*c,
@@ -67,8 +59,7 @@ void StrokeStamper::beginStroke(const std::string& id, CanvasPoint at, Tool tool
     queueStamp(stroke, stroke.lastPoint);
 }
 
-void StrokeStamper::appendPoint(const std::string& id, CanvasPoint point)
-{
+void StrokeStamper::appendPoint(const std::string& id, CanvasPoint point) {
     const auto it = m_strokes.find(id);
     if (it == m_strokes.end()) return;
     const std::optional<Vec2f> q = toCanvasPixels(point);
@@ -94,19 +85,16 @@ void StrokeStamper::appendPoint(const std::string& id, CanvasPoint point)
     stroke.lastPoint = *q;
 }
 
-void StrokeStamper::endStroke(const std::string& id)
-{
+void StrokeStamper::endStroke(const std::string& id) {
     m_strokes.erase(id);
 }
 
-void StrokeStamper::reset()
-{
+void StrokeStamper::reset() {
     m_strokes.clear();
     m_pending.clear();
 }
 
-void StrokeStamper::queueStamp(const ActiveStroke& stroke, Vec2f center)
-{
+void StrokeStamper::queueStamp(const ActiveStroke& stroke, Vec2f center) {
     m_pending.push_back({stroke.tool, center, stroke.color, stroke.radius, 1.0f, m_seeds()});
 }
 

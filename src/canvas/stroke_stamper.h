@@ -42,7 +42,7 @@ inline constexpr float kMaxStampRadius = 256.0f;
 inline constexpr std::size_t kMaxStampsPerSegment = 5793;  // ⌈2048 × √2 / 0.5⌉
 
 class StrokeStamper {
-public:
+  public:
     // Returns a stamp seed, uniform in [0, 1000). Tests fix it to compare with the oracle.
     using SeedSource = std::function<float()>;
 
@@ -63,7 +63,7 @@ public:
     void clearPending() { m_pending.clear(); }
     const std::unordered_map<std::string, ActiveStroke>& activeStrokes() const { return m_strokes; }
 
-private:
+  private:
     void queueStamp(const ActiveStroke& stroke, Vec2f center);
 
     SeedSource m_seeds;

@@ -9,20 +9,17 @@ constexpr float kPeerRadius = 10.0f;
 constexpr float kPeerRingWidth = 2.0f;
 }  // namespace
 
-Vec2f viewToCanvas(Vec2f uv, float zoom, Vec2f pan)
-{
+Vec2f viewToCanvas(Vec2f uv, float zoom, Vec2f pan) {
     return {(uv.x - 0.5f) / zoom + 0.5f + pan.x, (uv.y - 0.5f) / zoom + 0.5f + pan.y};
 }
 
-Vec2f canvasToDrawable(Vec2f canvas, float zoom, Vec2f pan, Vec2f drawableSize)
-{
+Vec2f canvasToDrawable(Vec2f canvas, float zoom, Vec2f pan, Vec2f drawableSize) {
     return {((canvas.x - 0.5f - pan.x) * zoom + 0.5f) * drawableSize.x,
             ((canvas.y - 0.5f - pan.y) * zoom + 0.5f) * drawableSize.y};
 }
 
 void planCursors(const std::optional<CursorViz>& self, const std::map<std::string, CursorViz>& peers,
-                 float zoom, Vec2f pan, Vec2f drawableSize, std::vector<CursorDraw>& draws)
-{
+                 float zoom, Vec2f pan, Vec2f drawableSize, std::vector<CursorDraw>& draws) {
     draws.clear();
     if (self) {
         draws.push_back({canvasToDrawable(self->pos, zoom, pan, drawableSize), self->color, kSelfRadius,

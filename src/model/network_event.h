@@ -77,6 +77,7 @@ struct NetworkEvent {
 // The event a decoded server record becomes ("you" of a room state is dropped).
 NetworkEvent toNetworkEvent(ServerMessage&& message);
 // Decode one incoming message into its event; none for anything undecodable or unknown.
-std::optional<NetworkEvent> decodeNetworkEvent(std::string_view bytes, InputPadding padding = InputPadding::none);
+std::optional<NetworkEvent> decodeNetworkEvent(std::string_view bytes,
+                                               InputPadding padding = InputPadding::none);
 
 }  // namespace vellumora

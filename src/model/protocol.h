@@ -195,8 +195,10 @@ enum class InputPadding {
 };
 
 // Bytes of one incoming message (text or binary frame) -> one server record, or none.
-std::optional<ServerMessage> decodeServerMessage(std::string_view bytes, InputPadding padding = InputPadding::none);
+std::optional<ServerMessage> decodeServerMessage(std::string_view bytes,
+                                                 InputPadding padding = InputPadding::none);
 // Bytes of one message a client sent -> one client message, or none.
-std::optional<ClientMessage> decodeClientMessage(std::string_view bytes, InputPadding padding = InputPadding::none);
+std::optional<ClientMessage> decodeClientMessage(std::string_view bytes,
+                                                 InputPadding padding = InputPadding::none);
 
 }  // namespace vellumora

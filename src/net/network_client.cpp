@@ -124,9 +124,11 @@ void NetworkClient::openConnection() {
         onMessage(socket, std::string_view(buffer.constData(), std::size_t(end - buffer.constData())),
                   InputPadding::padded);
     });
-    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& bytes) {
-        onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())), InputPadding::none);
-    });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
+                     [this, socket](const QByteArray& bytes) {
+                         onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())),
+                                   InputPadding::none);
+                     });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, socket] { onFailure(socket); });
     QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] { onFailure(socket); });

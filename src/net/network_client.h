@@ -25,7 +25,7 @@ namespace vellumora {
 class NetworkClient : public QObject {
     Q_OBJECT
 
-public:
+  public:
     struct ConnectionArgs {
         QString room;
         QString token;
@@ -62,11 +62,11 @@ public:
     bool isReconnectPending() const { return reconnectTimer_.isActive(); }
     std::chrono::milliseconds reconnectDelay() const { return reconnectDelay_; }
 
-signals:
+  signals:
     // Every event of the current connection, in arrival order, on the thread that owns the client.
     void events(const vellumora::NetworkEvent& event);
 
-private:
+  private:
     void openConnection();
     void onConnected(QWebSocket* socket);
     void onMessage(QWebSocket* socket, std::string_view bytes, InputPadding padding);

@@ -42,7 +42,8 @@ struct CanvasEvent {
         bool operator==(const CanvasCleared&) const = default;
     };
 
-    using Value = std::variant<RoomState, PeerStrokeStart, PeerStrokePoint, PeerStrokeEnd, PageChanged, CanvasCleared>;
+    using Value =
+        std::variant<RoomState, PeerStrokeStart, PeerStrokePoint, PeerStrokeEnd, PageChanged, CanvasCleared>;
     Value value;
 
     bool operator==(const CanvasEvent&) const = default;

@@ -8,7 +8,7 @@
 namespace vellumora {
 
 class ConnectionState {
-public:
+  public:
     enum class Kind { failed, disconnected, connecting, connected };
 
     ConnectionState() = default;
@@ -25,7 +25,7 @@ public:
 
     bool operator==(const ConnectionState&) const = default;
 
-private:
+  private:
     ConnectionState(Kind kind, QString reason) : kind_(kind), reason_(std::move(reason)) {}
 
     Kind kind_ = Kind::disconnected;

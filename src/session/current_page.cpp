@@ -24,7 +24,8 @@ std::optional<QByteArray> decodeStrictBase64(QByteArrayView text) {
             return std::nullopt;
         }
     }
-    auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+    auto decoded =
+        QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded) {
         return std::nullopt;
     }
@@ -32,9 +33,11 @@ std::optional<QByteArray> decodeStrictBase64(QByteArrayView text) {
 }
 
 CurrentPage toCurrentPage(const WirePage& page) {
-    CurrentPage current{QString::fromStdString(page.pageId), QString::fromStdString(page.displayName), std::nullopt};
+    CurrentPage current{QString::fromStdString(page.pageId), QString::fromStdString(page.displayName),
+                        std::nullopt};
     if (!page.imageBase64.empty()) {
-        current.imageData = decodeStrictBase64(QByteArrayView(page.imageBase64.data(), qsizetype(page.imageBase64.size())));
+        current.imageData =
+            decodeStrictBase64(QByteArrayView(page.imageBase64.data(), qsizetype(page.imageBase64.size())));
     }
     return current;
 }

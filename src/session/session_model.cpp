@@ -134,7 +134,8 @@ void SessionModel::applyPinchFactor(double factor, QPointF anchorViewUV) {
     const double newZoom = std::min(std::max(oldZoom * factor, kMinZoom), kMaxZoom);
     if (newZoom != oldZoom) {
         const double d = 1.0 / oldZoom - 1.0 / newZoom;
-        setPan(QSizeF(pan_.width() + (anchorViewUV.x() - 0.5) * d, pan_.height() + (anchorViewUV.y() - 0.5) * d));
+        setPan(QSizeF(pan_.width() + (anchorViewUV.x() - 0.5) * d,
+                      pan_.height() + (anchorViewUV.y() - 0.5) * d));
     }
     setZoom(newZoom);
     clampPan();
@@ -177,7 +178,8 @@ void SessionModel::apply(const NetworkEvent::RoomState& event) {
 
 void SessionModel::apply(const NetworkEvent::PeerJoined& event) {
     setPeerCount(peerCount_ + 1);
-    peerColorById_.insert(QString::fromStdString(event.peer.userId), QString::fromStdString(event.peer.color));
+    peerColorById_.insert(QString::fromStdString(event.peer.userId),
+                          QString::fromStdString(event.peer.color));
     emit peerColorByIdChanged(peerColorById_);
 }
 
@@ -191,7 +193,8 @@ void SessionModel::apply(const NetworkEvent::PeerLeft& event) {
 }
 
 void SessionModel::apply(const NetworkEvent::StrokeStart& event) {
-    emit canvasEvents(CanvasEvent{CanvasEvent::PeerStrokeStart{event.userId, event.header, event.firstPoint}});
+    emit canvasEvents(
+        CanvasEvent{CanvasEvent::PeerStrokeStart{event.userId, event.header, event.firstPoint}});
 }
 
 void SessionModel::apply(const NetworkEvent::StrokePoint& event) {
@@ -204,8 +207,9 @@ void SessionModel::apply(const NetworkEvent::StrokeEnd& event) {
 
 void SessionModel::apply(const NetworkEvent::Cursor& event) {
     const QString userId = QString::fromStdString(event.userId);
-    peerCursors_.insert(userId, PeerCursor{userId, event.x, event.y,
-                                           peerColorById_.value(userId, QString::fromLatin1(kUnknownPeerColor))});
+    peerCursors_.insert(userId,
+                        PeerCursor{userId, event.x, event.y,
+                                   peerColorById_.value(userId, QString::fromLatin1(kUnknownPeerColor))});
     emit peerCursorsChanged(peerCursors_);
 }
 

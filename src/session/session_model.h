@@ -51,7 +51,7 @@ class SessionModel : public QObject {
     Q_PROPERTY(vellumora::OptionalString roomId READ roomId NOTIFY roomIdChanged)
     Q_PROPERTY(vellumora::OptionalString roomDisplayName READ roomDisplayName NOTIFY roomDisplayNameChanged)
 
-public:
+  public:
     static constexpr double kMinZoom = 0.25;
     static constexpr double kMaxZoom = 6.0;
     static constexpr double kDefaultBrushSize = 3.0;
@@ -116,7 +116,7 @@ public:
     // For producers outside the room connection (the page picker's clear).
     void publishCanvasEvent(const CanvasEvent& event) { emit canvasEvents(event); }
 
-signals:
+  signals:
     void toolChanged(vellumora::Tool tool);
     void colorChanged(const vellumora::ArtColor& color);
     void brushSizeChanged(double brushSize);
@@ -134,7 +134,7 @@ signals:
     // What the canvas must apply, in order; state changes of the same event come first.
     void canvasEvents(const vellumora::CanvasEvent& event);
 
-private:
+  private:
     void setConnectionState(const ConnectionState& state);
     void setPeerCount(int count);
     void setPeerCursors(const PeerCursorMap& cursors);

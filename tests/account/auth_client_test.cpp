@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QNetworkReply>
 #include <QTemporaryDir>
-#include <QFile>
-#include <QDir>
 #include <memory>
 #include <optional>
 
@@ -33,7 +33,7 @@ AuthResult<T> finish(const std::function<void(AuthClient::Callback<T>)>& start) 
 }
 
 class AuthClientTest : public ::testing::Test {
-protected:
+  protected:
     testing::TestAppScope app;
     ScriptedResponder server;
     AuthClient client{server.baseUrl()};
@@ -81,13 +81,25 @@ TEST_F(AuthClientTest, everyAuthenticatedCallSendsExactlyOneBearerHeader) {
     };
     const QString token = QStringLiteral("abc_DEF-123");
     const Call calls[] = {
-        {"GET", "/auth/me", {}, [&] { return finish<MeResponse>([&](auto d) { client.me(token, d); }).ok(); }},
-        {"POST", "/auth/logout", "{}", [&] { return finish<Done>([&](auto d) { client.logout(token, d); }).ok(); }},
-        {"GET", "/friends", {}, [&] { return finish<FriendsResponse>([&](auto d) { client.friends(token, d); }).ok(); }},
-        {"GET", "/friends/requests", {},
+        {"GET",
+         "/auth/me",
+         {},
+         [&] { return finish<MeResponse>([&](auto d) { client.me(token, d); }).ok(); }},
+        {"POST", "/auth/logout", "{}",
+         [&] { return finish<Done>([&](auto d) { client.logout(token, d); }).ok(); }},
+        {"GET",
+         "/friends",
+         {},
+         [&] { return finish<FriendsResponse>([&](auto d) { client.friends(token, d); }).ok(); }},
+        {"GET",
+         "/friends/requests",
+         {},
          [&] { return finish<PendingResponse>([&](auto d) { client.pendingRequests(token, d); }).ok(); }},
         {"POST", "/friends/request", R"({"username":"bo"})",
-         [&] { return finish<FriendRequestResult>([&](auto d) { client.sendFriendRequest(token, "bo", d); }).ok(); }},
+         [&] {
+             return finish<FriendRequestResult>([&](auto d) { client.sendFriendRequest(token, "bo", d); })
+                 .ok();
+         }},
         {"POST", "/friends/accept", R"({"requesterId":"r1"})",
          [&] { return finish<Done>([&](auto d) { client.acceptRequest(token, "r1", d); }).ok(); }},
         {"POST", "/friends/decline", R"({"requesterId":"r2"})",
@@ -142,7 +154,9 @@ TEST_F(AuthClientTest, unsuccessfulAnswersBecomeAPIErrors) {
         APIError expected;
     };
     const Case cases[] = {
-        {401, R"({"error":"Invalid username or password"})", "application/json",
+        {401,
+         R"({"error":"Invalid username or password"})",
+         "application/json",
          {"Invalid username or password", 401}},
         {500, "<html><body><h1>500 Internal Server Error</h1></body></html>", "text/html", {"HTTP 500", 500}},
         {502, "", "", {"HTTP 502", 502}},
@@ -154,7 +168,8 @@ TEST_F(AuthClientTest, unsuccessfulAnswersBecomeAPIErrors) {
         server.script("POST", "/auth/login", {ScriptedAnswer::raw(c.status, c.body, c.contentType)});
         const auto result = finish<AuthResponse>([&](auto d) { client.login("ann", "pw", d); });
         ASSERT_FALSE(result.ok()) << c.status;
-        ASSERT_NE(result.apiError(), nullptr) << c.status << " " << userMessage(result.failure()).toStdString();
+        ASSERT_NE(result.apiError(), nullptr)
+            << c.status << " " << userMessage(result.failure()).toStdString();
         EXPECT_EQ(*result.apiError(), c.expected);
         EXPECT_EQ(userMessage(result.failure()), c.expected.message);
     }
@@ -170,7 +185,8 @@ TEST_F(AuthClientTest, statusBoundariesOf2xx) {
         const auto result = finish<Done>([&](auto d) { client.acceptRequest("t", "r", d); });
         EXPECT_EQ(result.ok(), c.ok) << c.status;
         if (!c.ok && !result.ok()) {
-            EXPECT_NE(result.apiError(), nullptr) << c.status << " " << userMessage(result.failure()).toStdString();
+            EXPECT_NE(result.apiError(), nullptr)
+                << c.status << " " << userMessage(result.failure()).toStdString();
         }
     }
 }
@@ -185,9 +201,10 @@ TEST_F(AuthClientTest, aUserWithoutDisplayNameIsADecodingFailureNotAnAPIError) {
 }
 
 TEST_F(AuthClientTest, onlineAsAStringFailsTheWholeFriendsList) {
-    server.script("GET", "/friends",
-                  {ScriptedAnswer::json(200, R"({"friends":[{"id":"a","username":"a","displayName":"A","online":true},)"
-                                             R"({"id":"b","username":"b","displayName":"B","online":"true"}]})")});
+    server.script(
+        "GET", "/friends",
+        {ScriptedAnswer::json(200, R"({"friends":[{"id":"a","username":"a","displayName":"A","online":true},)"
+                                   R"({"id":"b","username":"b","displayName":"B","online":"true"}]})")});
     const auto result = finish<FriendsResponse>([&](auto d) { client.friends("t", d); });
     ASSERT_FALSE(result.ok());
     EXPECT_TRUE(std::holds_alternative<CodingError>(result.failure()));
@@ -227,8 +244,7 @@ TEST_F(AuthClientTest, anAnswerThatIsNotHttpIsABadServerResponse) {
 }
 
 TEST_F(AuthClientTest, aTokenThatWouldSplitTheHeaderIsNeverSent) {
-    const auto result = finish<FriendsResponse>(
-        [&](auto d) { client.friends("tok\r\nX-Injected: 1", d); });
+    const auto result = finish<FriendsResponse>([&](auto d) { client.friends("tok\r\nX-Injected: 1", d); });
     ASSERT_FALSE(result.ok());
     EXPECT_TRUE(std::holds_alternative<CodingError>(result.failure()));
     testing::runFor(std::chrono::milliseconds(50));

@@ -17,17 +17,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QString uniqueName() { return "u" + QUuid::createUuid().toString(QUuid::Id128).left(12); }
+QString uniqueName() {
+    return "u" + QUuid::createUuid().toString(QUuid::Id128).left(12);
+}
 
 // One person on one machine: a model with a keychain item of its own.
 struct Person {
     QString username = uniqueName();
     QString password = QStringLiteral("correct horse");
-    QString service = QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString service =
+        QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     std::unique_ptr<AuthModel> model;
 
     Person(const QUrl& base, std::chrono::milliseconds poll = 1h)
-        : model(std::make_unique<AuthModel>(AuthModelConfig{base, service, TokenStore::defaultKey(), poll})) {}
+        : model(std::make_unique<AuthModel>(AuthModelConfig{base, service, TokenStore::defaultKey(), poll})) {
+    }
     ~Person() {
         TokenStore store(service, TokenStore::defaultKey());
         testing::await([&](auto done) { store.deleteToken(done); });
@@ -38,7 +42,7 @@ struct Person {
 };
 
 class AuthIntegrationTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         server = std::make_unique<vellumora::testing::ServerProcess>(
             vellumora::testing::ServerProcess::Options{{"--auth-rate-limit", "0"}, {}, 0});
@@ -52,7 +56,8 @@ protected:
     }
     static void signUp(Person& person) {
         run([&](auto done) { person.model->signup(person.username, person.password, done); });
-        ASSERT_NE(person.model->signedIn(), nullptr) << person.model->errorMessage().value_or("").toStdString();
+        ASSERT_NE(person.model->signedIn(), nullptr)
+            << person.model->errorMessage().value_or("").toStdString();
     }
     static QString send(Person& from, const Person& to) { return send(from, to.username); }
     static QString send(Person& from, const QString& username) {
@@ -61,7 +66,9 @@ protected:
         EXPECT_TRUE(testing::runUntil([&] { return message.has_value(); }));
         return message.value_or(QString());
     }
-    static void refresh(Person& person) { run([&](auto done) { person.model->refreshFriends(done); }); }
+    static void refresh(Person& person) {
+        run([&](auto done) { person.model->refreshFriends(done); });
+    }
     static QStringList friendIds(const Person& person) {
         QStringList ids;
         for (const auto& f : person.model->friends()) {

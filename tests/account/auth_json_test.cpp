@@ -9,7 +9,9 @@
 namespace vellumora {
 namespace {
 
-bool isCodingError(const AuthFailure& failure) { return std::holds_alternative<CodingError>(failure); }
+bool isCodingError(const AuthFailure& failure) {
+    return std::holds_alternative<CodingError>(failure);
+}
 
 TEST(AuthJson, decodesEveryRecordAndIgnoresUnknownKeys) {
     const auto auth = decodeRecord<AuthResponse>(
@@ -26,8 +28,7 @@ TEST(AuthJson, decodesEveryRecordAndIgnoresUnknownKeys) {
         R"({"id":"a","username":"al","displayName":"Al","online":false}]})");
     ASSERT_TRUE(friends.ok());
     // The service's order is kept.
-    EXPECT_EQ(friends.value().friends,
-              (QList<FriendDTO>{{"b", "bo", "Bo", true}, {"a", "al", "Al", false}}));
+    EXPECT_EQ(friends.value().friends, (QList<FriendDTO>{{"b", "bo", "Bo", true}, {"a", "al", "Al", false}}));
 
     const auto pending = decodeRecord<PendingResponse>(
         R"({"requests":[{"requesterId":"r","username":"ri","displayName":"Ri","createdAt":1700000000},)"
@@ -57,10 +58,18 @@ TEST(AuthJson, rejectsMissingKeysWrongTypesAndMalformedBodies) {
         bool (*decodes)(const std::string&);
     };
     const auto auth = [](const std::string& b) { return decodeRecord<AuthResponse>(QByteArrayView(b)).ok(); };
-    const auto friends = [](const std::string& b) { return decodeRecord<FriendsResponse>(QByteArrayView(b)).ok(); };
-    const auto pending = [](const std::string& b) { return decodeRecord<PendingResponse>(QByteArrayView(b)).ok(); };
-    const auto sent = [](const std::string& b) { return decodeRecord<FriendRequestResult>(QByteArrayView(b)).ok(); };
-    const auto envelope = [](const std::string& b) { return decodeRecord<APIErrorEnvelope>(QByteArrayView(b)).ok(); };
+    const auto friends = [](const std::string& b) {
+        return decodeRecord<FriendsResponse>(QByteArrayView(b)).ok();
+    };
+    const auto pending = [](const std::string& b) {
+        return decodeRecord<PendingResponse>(QByteArrayView(b)).ok();
+    };
+    const auto sent = [](const std::string& b) {
+        return decodeRecord<FriendRequestResult>(QByteArrayView(b)).ok();
+    };
+    const auto envelope = [](const std::string& b) {
+        return decodeRecord<APIErrorEnvelope>(QByteArrayView(b)).ok();
+    };
     const Case cases[] = {
         {"user without displayName", R"({"token":"t","user":{"id":"u","username":"n"}})", auth},
         {"displayName null", R"({"token":"t","user":{"id":"u","username":"n","displayName":null}})", auth},
@@ -70,15 +79,18 @@ TEST(AuthJson, rejectsMissingKeysWrongTypesAndMalformedBodies) {
         {"html", "<html><body>oops</body></html>", auth},
         {"top-level array", R"([{"token":"t"}])", auth},
         {"truncated", R"({"token":"t","user":{"id":"u")", auth},
-        {"invalid utf-8", "{\"token\":\"\xff\",\"user\":{\"id\":\"u\",\"username\":\"n\",\"displayName\":\"N\"}}", auth},
-        {"online as string", R"({"friends":[{"id":"a","username":"a","displayName":"A","online":"true"}]})", friends},
+        {"invalid utf-8",
+         "{\"token\":\"\xff\",\"user\":{\"id\":\"u\",\"username\":\"n\",\"displayName\":\"N\"}}", auth},
+        {"online as string", R"({"friends":[{"id":"a","username":"a","displayName":"A","online":"true"}]})",
+         friends},
         {"online missing", R"({"friends":[{"id":"a","username":"a","displayName":"A"}]})", friends},
         {"one bad friend spoils the list",
          R"({"friends":[{"id":"a","username":"a","displayName":"A","online":true},{"id":1,"username":"b","displayName":"B","online":true}]})",
          friends},
         {"friends not an array", R"({"friends":{}})", friends},
         {"friend not an object", R"({"friends":["a"]})", friends},
-        {"createdAt as string", R"({"requests":[{"requesterId":"r","username":"r","displayName":"R","createdAt":"1"}]})", pending},
+        {"createdAt as string",
+         R"({"requests":[{"requesterId":"r","username":"r","displayName":"R","createdAt":"1"}]})", pending},
         {"requests missing", R"({})", pending},
         {"status missing", R"({"target":{"id":"t","username":"t","displayName":"T"}})", sent},
         {"error not a string", R"({"error":404})", envelope},
@@ -93,7 +105,8 @@ TEST(AuthJson, decodingFailuresAreCodingErrorsNamingTheField) {
     const auto result = decodeRecord<AuthResponse>(R"({"token":"t","user":{"id":"u","username":"n"}})");
     ASSERT_FALSE(result.ok());
     ASSERT_TRUE(isCodingError(result.failure()));
-    EXPECT_TRUE(userMessage(result.failure()).contains("user.displayName")) << userMessage(result.failure()).toStdString();
+    EXPECT_TRUE(userMessage(result.failure()).contains("user.displayName"))
+        << userMessage(result.failure()).toStdString();
 
     const auto list = decodeRecord<FriendsResponse>(
         R"({"friends":[{"id":"a","username":"a","displayName":"A","online":true},{"id":"b","username":"b","displayName":"B","online":"yes"}]})");

@@ -21,18 +21,21 @@ const QByteArray kAnnJson = R"({"id":"u1","username":"ann","displayName":"Ann"})
 const QByteArray kBoJson = R"({"id":"u2","username":"bo","displayName":"Bo"})";
 const AuthUser kAnn{"u1", "ann", "Ann"};
 
-QByteArray authJson(const QByteArray& token) { return R"({"token":")" + token + R"(","user":)" + kAnnJson + "}"; }
+QByteArray authJson(const QByteArray& token) {
+    return R"({"token":")" + token + R"(","user":)" + kAnnJson + "}";
+}
 QByteArray friendsJson(const QByteArray& id) {
     return R"({"friends":[{"id":")" + id + R"(","username":"f","displayName":"F","online":false}]})";
 }
 QByteArray pendingJson(const QByteArray& id) {
-    return R"({"requests":[{"requesterId":")" + id + R"(","username":"r","displayName":"R","createdAt":1.5}]})";
+    return R"({"requests":[{"requesterId":")" + id +
+           R"(","username":"r","displayName":"R","createdAt":1.5}]})";
 }
 
 enum class Seen { authenticated, unauthenticated, loading };
 
 class AuthModelTest : public ::testing::Test {
-protected:
+  protected:
     AuthModelTest() {
         server.script("GET", "/friends", {ScriptedAnswer::json(200, friendsJson("f1"))});
         server.script("GET", "/friends/requests", {ScriptedAnswer::json(200, pendingJson("p1"))});
@@ -41,13 +44,15 @@ protected:
         server.script("GET", "/auth/me", {ScriptedAnswer::json(200, R"({"user":)" + kAnnJson + "}")});
         server.script("POST", "/auth/logout", {ScriptedAnswer::json(204, {})});
     }
-    ~AuthModelTest() override { testing::await([this](auto done) { probe.deleteToken(done); }); }
+    ~AuthModelTest() override {
+        testing::await([this](auto done) { probe.deleteToken(done); });
+    }
 
     std::unique_ptr<AuthModel> makeModel(QUrl base, std::chrono::milliseconds poll = 1h) {
-        auto model = std::make_unique<AuthModel>(AuthModelConfig{std::move(base), service, TokenStore::defaultKey(), poll});
-        QObject::connect(model.get(), &AuthModel::stateChanged, [this, m = model.get()] {
-            seen.push_back(static_cast<Seen>(m->state().index()));
-        });
+        auto model = std::make_unique<AuthModel>(
+            AuthModelConfig{std::move(base), service, TokenStore::defaultKey(), poll});
+        QObject::connect(model.get(), &AuthModel::stateChanged,
+                         [this, m = model.get()] { seen.push_back(static_cast<Seen>(m->state().index())); });
         return model;
     }
     AuthModel& model() {
@@ -78,11 +83,12 @@ protected:
 
     testing::TestAppScope app;
     ScriptedResponder server;
-    const QString service = QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString service =
+        QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     TokenStore probe{service, TokenStore::defaultKey()};
     std::vector<Seen> seen;
 
-private:
+  private:
     std::unique_ptr<AuthModel> m_model;
 };
 
@@ -100,7 +106,8 @@ TEST_F(AuthModelTest, stateEqualityComparesCaseUserAndToken) {
     using S = AuthModel::State;
     EXPECT_EQ(S(AuthModel::Authenticated{kAnn, "t"}), S(AuthModel::Authenticated{kAnn, "t"}));
     EXPECT_NE(S(AuthModel::Authenticated{kAnn, "t"}), S(AuthModel::Authenticated{kAnn, "u"}));
-    EXPECT_NE(S(AuthModel::Authenticated{kAnn, "t"}), S(AuthModel::Authenticated{{"u1", "ann", "Annie"}, "t"}));
+    EXPECT_NE(S(AuthModel::Authenticated{kAnn, "t"}),
+              S(AuthModel::Authenticated{{"u1", "ann", "Annie"}, "t"}));
     EXPECT_NE(S(AuthModel::Loading{}), S(AuthModel::Unauthenticated{}));
 }
 
@@ -168,7 +175,8 @@ TEST_F(AuthModelTest, logInStoresTheTokenSignsInAndFillsTheListsAtOnce) {
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
     EXPECT_EQ(model().state(), AuthModel::State(AuthModel::Authenticated{kAnn, "tok-login"}));
     EXPECT_EQ(stored(), "tok-login");
-    ASSERT_TRUE(testing::runUntil([&] { return !model().friends().isEmpty() && !model().pendingRequests().isEmpty(); }));
+    ASSERT_TRUE(testing::runUntil(
+        [&] { return !model().friends().isEmpty() && !model().pendingRequests().isEmpty(); }));
     EXPECT_EQ(model().friends(), (QList<FriendDTO>{{"f1", "f", "F", false}}));
     EXPECT_EQ(model().pendingRequests(), (QList<PendingRequestDTO>{{"p1", "r", "R", 1.5}}));
 
@@ -181,7 +189,7 @@ TEST_F(AuthModelTest, failedLogInShowsTheReasonAndKeepsTheState) {
     struct Case {
         const char* name;
         std::optional<ScriptedAnswer> answer;  // none: the service is unreachable
-        QString expected;                       // empty: the network stack's description
+        QString expected;                      // empty: the network stack's description
     };
     const Case cases[] = {
         {"envelope", ScriptedAnswer::json(401, R"({"error":"Invalid username or password"})"),
@@ -214,8 +222,9 @@ TEST_F(AuthModelTest, failedLogInShowsTheReasonAndKeepsTheState) {
 TEST_F(AuthModelTest, aFailedListKeepsItsContentsWhileTheOtherIsReplaced) {
     server.script("GET", "/friends",
                   {ScriptedAnswer::json(200, friendsJson("f1")), ScriptedAnswer::json(500, {})});
-    server.script("GET", "/friends/requests",
-                  {ScriptedAnswer::json(200, pendingJson("p1")), ScriptedAnswer::json(200, pendingJson("p2"))});
+    server.script(
+        "GET", "/friends/requests",
+        {ScriptedAnswer::json(200, pendingJson("p1")), ScriptedAnswer::json(200, pendingJson("p2"))});
     signIn();
     ASSERT_TRUE(testing::runUntil([&] { return !model().pendingRequests().isEmpty(); }));
     run([&](auto done) { model().refreshFriends(done); });
@@ -271,8 +280,9 @@ TEST_F(AuthModelTest, sendingARequestRefreshesThenReportsTheOutcome) {
     signIn();
     ASSERT_TRUE(testing::runUntil([&] { return count("GET", "/friends/requests") == 1; }));
     for (const auto& c : cases) {
-        server.script("POST", "/friends/request",
-                      {ScriptedAnswer::json(200, R"({"status":")" + c.status + R"(","target":)" + kBoJson + "}")});
+        server.script(
+            "POST", "/friends/request",
+            {ScriptedAnswer::json(200, R"({"status":")" + c.status + R"(","target":)" + kBoJson + "}")});
         const qsizetype refreshes = count("GET", "/friends/requests");
         std::optional<QString> message;
         qsizetype refreshesAtMessage = 0;
@@ -375,7 +385,8 @@ TEST_F(AuthModelTest, aRestoreOvertakenByLogOutNeitherSignsInNorForgetsLater) {
     server.script("GET", "/auth/me", {slowMe});
     bool restored = false;
     model().bootstrap([&] { restored = true; });
-    ASSERT_TRUE(testing::runUntil([&] { return std::holds_alternative<AuthModel::Loading>(model().state()); }));
+    ASSERT_TRUE(
+        testing::runUntil([&] { return std::holds_alternative<AuthModel::Loading>(model().state()); }));
     run([&](auto done) { model().logout(done); });
     ASSERT_TRUE(testing::runUntil([&] { return restored; }));
     EXPECT_EQ(model().state(), AuthModel::State(AuthModel::Unauthenticated{}));

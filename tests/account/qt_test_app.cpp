@@ -34,8 +34,7 @@ void runFor(std::chrono::milliseconds duration) {
     runUntil([&deadline] { return deadline.hasExpired(); }, duration + std::chrono::seconds(1));
 }
 
-bool await(const std::function<void(std::function<void()> done)>& start,
-           std::chrono::milliseconds timeout) {
+bool await(const std::function<void(std::function<void()> done)>& start, std::chrono::milliseconds timeout) {
     testApp();
     auto finished = std::make_shared<bool>(false);
     start([finished] { *finished = true; });

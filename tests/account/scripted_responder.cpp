@@ -7,16 +7,24 @@
 namespace vellumora::testing {
 namespace {
 
-QByteArray routeKey(const QByteArray& method, const QByteArray& path) { return method + ' ' + path; }
+QByteArray routeKey(const QByteArray& method, const QByteArray& path) {
+    return method + ' ' + path;
+}
 
 QByteArray reasonPhrase(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 401:
+            return "Unauthorized";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -48,8 +56,7 @@ void ScriptedResponder::script(const QByteArray& method, const QByteArray& path,
     m_scripts[routeKey(method, path)] = std::deque<ScriptedAnswer>(answers.begin(), answers.end());
 }
 
-QList<RecordedRequest> ScriptedResponder::requestsTo(const QByteArray& method,
-                                                     const QByteArray& path) const {
+QList<RecordedRequest> ScriptedResponder::requestsTo(const QByteArray& method, const QByteArray& path) const {
     QList<RecordedRequest> matching;
     for (const auto& request : m_requests) {
         if (request.method == method && request.path == path) {
@@ -133,10 +140,10 @@ ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QBy
 }
 
 void ScriptedResponder::answer(QTcpSocket* socket, const ScriptedAnswer& scripted) {
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(scripted.status) + ' ' +
-                          reasonPhrase(scripted.status) + "\r\n";
-    const bool bodyless = scripted.status == 204 || scripted.status == 304 ||
-                          (scripted.status >= 100 && scripted.status < 200);
+    QByteArray response =
+        "HTTP/1.1 " + QByteArray::number(scripted.status) + ' ' + reasonPhrase(scripted.status) + "\r\n";
+    const bool bodyless =
+        scripted.status == 204 || scripted.status == 304 || (scripted.status >= 100 && scripted.status < 200);
     if (!bodyless) {
         if (!scripted.contentType.isEmpty()) {
             response += "Content-Type: " + scripted.contentType + "\r\n";

@@ -34,7 +34,9 @@ struct ScriptedAnswer {
     bool silent = false;  // never answer, keep the connection open
     QList<std::pair<QByteArray, QByteArray>> headers;
 
-    static ScriptedAnswer json(int status, QByteArray body) { return raw(status, std::move(body), "application/json"); }
+    static ScriptedAnswer json(int status, QByteArray body) {
+        return raw(status, std::move(body), "application/json");
+    }
     static ScriptedAnswer raw(int status, QByteArray body, QByteArray contentType) {
         ScriptedAnswer answer;
         answer.status = status;
@@ -51,7 +53,7 @@ struct ScriptedAnswer {
 
 class ScriptedResponder : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit ScriptedResponder(QObject* parent = nullptr);
 
     QUrl baseUrl() const;
@@ -59,10 +61,10 @@ public:
     const QList<RecordedRequest>& requests() const { return m_requests; }
     QList<RecordedRequest> requestsTo(const QByteArray& method, const QByteArray& path) const;
 
-signals:
+  signals:
     void requestReceived();
 
-private:
+  private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const ScriptedAnswer& answer);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <qt6keychain/keychain.h>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -7,7 +8,6 @@
 #include <QDBusObjectPath>
 #include <QUuid>
 #include <optional>
-#include <qt6keychain/keychain.h>
 
 #include "account/token_store.h"
 #include "qt_test_app.h"
@@ -41,7 +41,7 @@ int secretServiceItemsWith(const QString& value) {
 }
 
 class TokenStoreTest : public ::testing::Test {
-protected:
+  protected:
     std::optional<QString> load() {
         std::optional<std::optional<QString>> loaded;
         store.loadToken([&loaded](std::optional<QString> token) { loaded.emplace(std::move(token)); });
@@ -70,7 +70,8 @@ protected:
     void TearDown() override { remove(); }
 
     testing::TestAppScope app;
-    const QString service = QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString service =
+        QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     TokenStore store{service, TokenStore::defaultKey()};
 };
 
@@ -98,7 +99,8 @@ TEST_F(TokenStoreTest, savingTwiceLeavesOneItemWithTheSecondToken) {
 }
 
 TEST_F(TokenStoreTest, roundTripsTextExactly) {
-    for (const QString& token : {QString(""), QStringLiteral("plain_token-123"), u"\uFEFFzwnbsp ünï ☂ 😀"_qs}) {
+    for (const QString& token :
+         {QString(""), QStringLiteral("plain_token-123"), u"\uFEFFzwnbsp ünï ☂ 😀"_qs}) {
         save(token);
         const auto loaded = load();
         ASSERT_TRUE(loaded.has_value());
@@ -165,7 +167,9 @@ TEST(DecodeUtf8Strict, acceptsOnlyWellFormedUtf8) {
         {"", QString("")},
         {"abc", QStringLiteral("abc")},
         {"\xc3\xa9\xe2\x98\x82\xf0\x9f\x98\x80", u"é☂😀"_qs},
-        {"\xef\xbb\xbf" "bom", u"\uFEFFbom"_qs},
+        {"\xef\xbb\xbf"
+         "bom",
+         u"\uFEFFbom"_qs},
         {"\xff", std::nullopt},
         {"\x80", std::nullopt},
         {"\xc0\xaf", std::nullopt},

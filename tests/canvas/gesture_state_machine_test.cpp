@@ -16,20 +16,18 @@ using State = GestureStateMachine::State;
 
 // Records callbacks as short text, so a scenario's expectation reads like its story.
 class RecordingDelegate : public GestureDelegate {
-public:
+  public:
     std::vector<std::string> calls;
 
     void gestureDidStartStroke(CanvasPoint at) override { calls.push_back("start" + text(at)); }
     void gestureDidAppendPoint(CanvasPoint p) override { calls.push_back("append" + text(p)); }
     void gestureDidEndStroke() override { calls.push_back("end"); }
-    void gestureDidUpdateCursor(CanvasPoint p, bool isDrawing) override
-    {
+    void gestureDidUpdateCursor(CanvasPoint p, bool isDrawing) override {
         calls.push_back((isDrawing ? "CURSOR" : "cursor") + text(p));
     }
 
-private:
-    static std::string text(CanvasPoint p)
-    {
+  private:
+    static std::string text(CanvasPoint p) {
         std::ostringstream out;
         out << '(' << p.x << ',' << p.y << ')';
         return out.str();
@@ -65,8 +63,7 @@ struct Scenario {
     CanvasPoint finalCursor;
 };
 
-void apply(GestureStateMachine& machine, const Step& step)
-{
+void apply(GestureStateMachine& machine, const Step& step) {
     if (const auto* touches = std::get_if<Touches>(&step)) {
         std::vector<TouchSample> samples;
         for (const Finger& f : touches->fingers) samples.push_back({f.kind, f.key, {f.x, 1.0 - f.y}});
@@ -80,15 +77,22 @@ void apply(GestureStateMachine& machine, const Step& step)
     }
 }
 
-Touches none() { return {}; }
-Touches fingers(std::initializer_list<Finger> list) { return {list}; }
-Touches one(double x, double y, std::int64_t key = 1) { return {{{key, x, y}}}; }
-Touches two(double x1, double y1, double x2, double y2) { return {{{1, x1, y1}, {2, x2, y2}}}; }
+Touches none() {
+    return {};
+}
+Touches fingers(std::initializer_list<Finger> list) {
+    return {list};
+}
+Touches one(double x, double y, std::int64_t key = 1) {
+    return {{{key, x, y}}};
+}
+Touches two(double x1, double y1, double x2, double y2) {
+    return {{{1, x1, y1}, {2, x2, y2}}};
+}
 
 class GestureScenario : public ::testing::TestWithParam<Scenario> {};
 
-TEST_P(GestureScenario, producesExpectedCallbacksAndState)
-{
+TEST_P(GestureScenario, producesExpectedCallbacksAndState) {
     const Scenario& scenario = GetParam();
     GestureStateMachine machine;
     RecordingDelegate delegate;
@@ -159,7 +163,8 @@ const Scenario kScenarios[] = {
      State::hovering,
      {0.875, 0.5}},
     {"directTouchesCountAsNoFinger",
-     {one(0.25, 0.25), one(0.5, 0.25), fingers({{1, 0.5, 0.25, TouchKind::direct}, {2, 0.1, 0.1, TouchKind::direct}})},
+     {one(0.25, 0.25), one(0.5, 0.25),
+      fingers({{1, 0.5, 0.25, TouchKind::direct}, {2, 0.1, 0.1, TouchKind::direct}})},
      {"cursor(0.5,0.5)", "start(0.75,0.5)", "CURSOR(0.75,0.5)", "end", "cursor(0.75,0.5)"},
      State::idle,
      {0.75, 0.5}},
@@ -188,8 +193,7 @@ const Scenario kScenarios[] = {
 INSTANTIATE_TEST_SUITE_P(Table, GestureScenario, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return info.param.name; });
 
-TEST(GestureStateMachine, shouldHaveDefaultValuesOnCreation)
-{
+TEST(GestureStateMachine, shouldHaveDefaultValuesOnCreation) {
     GestureStateMachine machine;
     EXPECT_EQ(machine.state(), State::idle);
     EXPECT_EQ(machine.cursor(), (CanvasPoint{0.5, 0.5}));
@@ -198,8 +202,7 @@ TEST(GestureStateMachine, shouldHaveDefaultValuesOnCreation)
     EXPECT_FALSE(machine.lastPrimaryPos());
 }
 
-TEST(GestureStateMachine, flagsReportMovementAndClampingPerEvent)
-{
+TEST(GestureStateMachine, flagsReportMovementAndClampingPerEvent) {
     GestureStateMachine machine;
     machine.update({{TouchKind::indirect, 1, {0.0, 0.5}}});
     EXPECT_FALSE(machine.didCursorMoveThisEvent());
@@ -215,8 +218,7 @@ TEST(GestureStateMachine, flagsReportMovementAndClampingPerEvent)
     EXPECT_EQ(machine.cursor(), (CanvasPoint{1.0, 0.375}));
 }
 
-TEST(GestureStateMachine, worksWithoutDelegate)
-{
+TEST(GestureStateMachine, worksWithoutDelegate) {
     GestureStateMachine machine;
     machine.update({{TouchKind::indirect, 1, {0.25, 0.75}}});
     machine.update({{TouchKind::indirect, 1, {0.5, 0.75}}});
@@ -225,8 +227,7 @@ TEST(GestureStateMachine, worksWithoutDelegate)
     EXPECT_EQ(machine.state(), State::idle);
 }
 
-TEST(GestureStateMachine, nonFiniteInputNeverLeavesTheCanvas)
-{
+TEST(GestureStateMachine, nonFiniteInputNeverLeavesTheCanvas) {
     GestureStateMachine machine;
     machine.setCursor(std::nan(""), 0.25);
     EXPECT_EQ(machine.cursor(), (CanvasPoint{0.5, 0.25}));

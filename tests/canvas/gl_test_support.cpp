@@ -12,8 +12,7 @@ namespace vellumora::testing {
 
 namespace {
 
-void ensureApplication()
-{
+void ensureApplication() {
     static int argc = 1;
     static char name[] = "canvas_gl_test";
     static char* argv[] = {name, nullptr};
@@ -24,12 +23,12 @@ void ensureApplication()
 // Mesa unloads its driver when the last context goes, before LeakSanitizer scans at exit; the
 // driver's caches then look unreachable and are reported as leaks. Keeping the driver mapped
 // lets the scan see them, so the real leaks of the code under test still show.
-void pinGlDrivers()
-{
+void pinGlDrivers() {
     dl_iterate_phdr(
         [](dl_phdr_info* info, std::size_t, void*) {
             const std::string_view name = info->dlpi_name ? info->dlpi_name : "";
-            if (name.find("_dri.so") != std::string_view::npos || name.find("libgallium") != std::string_view::npos)
+            if (name.find("_dri.so") != std::string_view::npos ||
+                name.find("libgallium") != std::string_view::npos)
                 dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
             return 0;
         },
@@ -39,10 +38,7 @@ void pinGlDrivers()
 }  // namespace
 
 RenderTarget::RenderTarget(QOpenGLFunctions_3_3_Core& gl, int width, int height)
-    : m_gl(gl)
-    , m_width(width)
-    , m_height(height)
-{
+    : m_gl(gl), m_width(width), m_height(height) {
     gl.glGenTextures(1, &m_texture);
     gl.glBindTexture(GL_TEXTURE_2D, m_texture);
     gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -54,14 +50,12 @@ RenderTarget::RenderTarget(QOpenGLFunctions_3_3_Core& gl, int width, int height)
     gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-RenderTarget::~RenderTarget()
-{
+RenderTarget::~RenderTarget() {
     m_gl.glDeleteFramebuffers(1, &m_framebuffer);
     m_gl.glDeleteTextures(1, &m_texture);
 }
 
-void GlTest::SetUp()
-{
+void GlTest::SetUp() {
     ensureApplication();
     QSurfaceFormat format;
     format.setVersion(3, 3);
@@ -78,13 +72,11 @@ void GlTest::SetUp()
     ASSERT_NE(gl, nullptr) << "OpenGL 3.3 core is not available";
 }
 
-void GlTest::TearDown()
-{
+void GlTest::TearDown() {
     if (context) context->doneCurrent();
 }
 
-PixelImage GlTest::read(GLuint framebuffer, int x, int y, int width, int height)
-{
+PixelImage GlTest::read(GLuint framebuffer, int x, int y, int width, int height) {
     PixelImage image{width, height, std::vector<Rgba8>(static_cast<std::size_t>(width * height))};
     gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);

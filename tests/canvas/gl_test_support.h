@@ -23,15 +23,14 @@ struct PixelImage {
     int width = 0;
     int height = 0;
     std::vector<Rgba8> bottomUp;
-    Rgba8 at(int x, int yFromTop) const
-    {
+    Rgba8 at(int x, int yFromTop) const {
         return bottomUp[static_cast<std::size_t>((height - 1 - yFromTop) * width + x)];
     }
 };
 
 // An RGBA8 texture behind a framebuffer, standing in for the widget's framebuffer.
 class RenderTarget {
-public:
+  public:
     RenderTarget(QOpenGLFunctions_3_3_Core& gl, int width, int height);
     ~RenderTarget();
     RenderTarget(const RenderTarget&) = delete;
@@ -40,7 +39,7 @@ public:
     int width() const { return m_width; }
     int height() const { return m_height; }
 
-private:
+  private:
     QOpenGLFunctions_3_3_Core& m_gl;
     GLuint m_texture = 0;
     GLuint m_framebuffer = 0;
@@ -49,7 +48,7 @@ private:
 };
 
 class GlTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

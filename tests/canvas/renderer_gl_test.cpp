@@ -20,34 +20,29 @@ using testing::Rgba8;
 constexpr float kSeed = 123.25f;
 
 // Distance in 8-bit levels between a read-back channel and the formula's value.
-float levels(std::uint8_t actual, float expected)
-{
+float levels(std::uint8_t actual, float expected) {
     return std::abs(float(actual) - expected * 255.0f);
 }
 
-CanvasPoint canvasPixel(float x, float y)
-{
+CanvasPoint canvasPixel(float x, float y) {
     return {x / 2048.0, y / 2048.0};
 }
 
 class RendererGl : public testing::GlTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         GlTest::SetUp();
         if (HasFatalFailure()) return;
         renderer = std::make_unique<Renderer>([] { return kSeed; });
         ASSERT_EQ(renderer->initialize(), QString());
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         renderer.reset();  // with the context still current
         GlTest::TearDown();
     }
 
     // Renders one frame into a fresh target of the given size and reads all of it back.
-    PixelImage frame(int width, int height)
-    {
+    PixelImage frame(int width, int height) {
         RenderTarget target(*gl, width, height);
         renderer->resize(width, height);
         renderer->render(target.framebuffer());
@@ -55,22 +50,21 @@ protected:
     }
 
     // The canvas image around a point, in canvas pixels (row 0 is the canvas's top).
-    PixelImage canvasRegion(int x, int y, int size)
-    {
+    PixelImage canvasRegion(int x, int y, int size) {
         PixelImage image = read(renderer->canvasFramebuffer(), x, y, size, size);
         // Canvas rows already run top-down: undo the bottom-up addressing of PixelImage.
         std::vector<Rgba8> flipped(image.bottomUp.size());
         for (int row = 0; row < size; ++row)
             for (int col = 0; col < size; ++col)
-                flipped[std::size_t((size - 1 - row) * size + col)] = image.bottomUp[std::size_t(row * size + col)];
+                flipped[std::size_t((size - 1 - row) * size + col)] =
+                    image.bottomUp[std::size_t(row * size + col)];
         image.bottomUp = std::move(flipped);
         return image;
     }
 
     // Compares every pixel of a frame with the composite formula (no ink, no line art) with
     // the own cursor, if any, blended on top.
-    void expectFrameMatchesOracle(const PixelImage& image, float maxLevels)
-    {
+    void expectFrameMatchesOracle(const PixelImage& image, float maxLevels) {
         const float zoom = renderer->zoom();
         const Vec2f pan = renderer->pan();
         const auto& self = renderer->selfCursor();
@@ -82,8 +76,9 @@ protected:
                 Color4f want = shading::composite(viewToCanvas(uv, zoom, pan), {}, {});
                 if (self) {
                     const Vec2f centre = canvasToDrawable(self->pos, zoom, pan, size);
-                    const auto cursor = shading::cursorColor({float(x) + 0.5f - centre.x, float(y) + 0.5f - centre.y},
-                                                             14.0f, 2.5f, self->color, self->isDrawing ? 1.0f : 0.0f);
+                    const auto cursor =
+                        shading::cursorColor({float(x) + 0.5f - centre.x, float(y) + 0.5f - centre.y}, 14.0f,
+                                             2.5f, self->color, self->isDrawing ? 1.0f : 0.0f);
                     if (cursor) {
                         const float a = cursor->a;
                         want = {cursor->r * a + want.r * (1 - a), cursor->g * a + want.g * (1 - a),
@@ -91,8 +86,8 @@ protected:
                     }
                 }
                 const Rgba8 got = image.at(x, y);
-                const float error = std::max({levels(got.r, want.r), levels(got.g, want.g), levels(got.b, want.b),
-                                              levels(got.a, want.a)});
+                const float error = std::max({levels(got.r, want.r), levels(got.g, want.g),
+                                              levels(got.b, want.b), levels(got.a, want.a)});
                 worst = std::max(worst, error);
                 ASSERT_LE(error, maxLevels) << "pixel " << x << "," << y;
             }
@@ -105,8 +100,7 @@ protected:
 
 class StampAlpha : public RendererGl, public ::testing::WithParamInterface<Tool> {};
 
-TEST_P(StampAlpha, matchesTheTipFormula)
-{
+TEST_P(StampAlpha, matchesTheTipFormula) {
     const Tool tool = GetParam();
     const Vec2f centre{300.3f, 400.7f};
     const float radius = 20.0f;
@@ -125,8 +119,8 @@ TEST_P(StampAlpha, matchesTheTipFormula)
             const Rgba8 got = image.at(x, y);
             if (alpha > 0) ++covered;
             // Colour is stored weighted by alpha: (1, 0.5, 0.25) × A over transparent black.
-            const float error = std::max({levels(got.a, alpha), levels(got.r, alpha), levels(got.g, 0.5f * alpha),
-                                          levels(got.b, 0.25f * alpha)});
+            const float error = std::max({levels(got.a, alpha), levels(got.r, alpha),
+                                          levels(got.g, 0.5f * alpha), levels(got.b, 0.25f * alpha)});
             // A hash lands within a float rounding of a jump in a few pixels; those may differ.
             if (error > 1.5f) ++outliers;
         }
@@ -138,8 +132,7 @@ TEST_P(StampAlpha, matchesTheTipFormula)
 INSTANTIATE_TEST_SUITE_P(EveryTool, StampAlpha, ::testing::ValuesIn(toolAllCases),
                          [](const auto& info) { return std::string(rawValue(info.param)); });
 
-TEST_F(RendererGl, compositeShowsPaperAtTheCentre)
-{
+TEST_F(RendererGl, compositeShowsPaperAtTheCentre) {
     const PixelImage image = frame(65, 49);
     const shading::Rgb paper = shading::paperColor({0.5f, 0.5f});
     const Rgba8 centre = image.at(32, 24);
@@ -150,8 +143,7 @@ TEST_F(RendererGl, compositeShowsPaperAtTheCentre)
     expectFrameMatchesOracle(image, 1.0f);
 }
 
-TEST_F(RendererGl, compositeLeavesOutsideTheCanvasTransparentWhenZoomedOut)
-{
+TEST_F(RendererGl, compositeLeavesOutsideTheCanvasTransparentWhenZoomedOut) {
     renderer->setZoom(0.5f);
     const PixelImage image = frame(64, 48);
     for (int y = 0; y < 48; ++y) {
@@ -169,18 +161,17 @@ TEST_F(RendererGl, compositeLeavesOutsideTheCanvasTransparentWhenZoomedOut)
 }
 
 // The paper is baked once into a texture; magnified, it must still be the formula's paper.
-TEST_F(RendererGl, bakedPaperMatchesTheFormulaAtEveryZoom)
-{
-    for (const auto& [zoom, pan] : {std::pair{1.0f, Vec2f{}}, std::pair{6.0f, Vec2f{-0.45f, -0.47f}},
-                                    std::pair{9.0f, Vec2f{0.2f, 0.1f}}, std::pair{0.8f, Vec2f{0.05f, -0.1f}}}) {
+TEST_F(RendererGl, bakedPaperMatchesTheFormulaAtEveryZoom) {
+    for (const auto& [zoom, pan] :
+         {std::pair{1.0f, Vec2f{}}, std::pair{6.0f, Vec2f{-0.45f, -0.47f}},
+          std::pair{9.0f, Vec2f{0.2f, 0.1f}}, std::pair{0.8f, Vec2f{0.05f, -0.1f}}}) {
         renderer->setZoom(zoom);
         renderer->setPan(pan);
         expectFrameMatchesOracle(frame(97, 61), 1.0f);
     }
 }
 
-TEST_F(RendererGl, lineArtIsDrawnOverTheInk)
-{
+TEST_F(RendererGl, lineArtIsDrawnOverTheInk) {
     QImage lines(256, 256, QImage::Format_RGBA8888);
     lines.fill(Qt::transparent);
     for (int y = 0; y < 256; ++y)
@@ -205,8 +196,7 @@ TEST_F(RendererGl, lineArtIsDrawnOverTheInk)
     EXPECT_GT(uncovered.r, 200);
 }
 
-TEST_F(RendererGl, cursorRingAndHaloMatchTheFormula)
-{
+TEST_F(RendererGl, cursorRingAndHaloMatchTheFormula) {
     for (bool drawing : {false, true}) {
         renderer->setSelfCursor(CursorViz{{0.5f, 0.5f}, {0.1f, 0.3f, 0.9f, 1.0f}, drawing});
         const PixelImage image = frame(101, 81);
@@ -222,8 +212,7 @@ TEST_F(RendererGl, cursorRingAndHaloMatchTheFormula)
     }
 }
 
-TEST_F(RendererGl, peerCursorsAreDrawnAtTheirCanvasPoints)
-{
+TEST_F(RendererGl, peerCursorsAreDrawnAtTheirCanvasPoints) {
     renderer->setZoom(2.0f);
     renderer->setPan({0.25f, 0.0f});
     renderer->setPeerCursors({{"peer", CursorViz{{0.75f, 0.5f}, {1, 0, 0, 1}, false}}});
@@ -235,8 +224,7 @@ TEST_F(RendererGl, peerCursorsAreDrawnAtTheirCanvasPoints)
     EXPECT_GT(far.g, 150);  // paper, not ring
 }
 
-TEST_F(RendererGl, stampLandsWhereItsCanvasPointIsShown)
-{
+TEST_F(RendererGl, stampLandsWhereItsCanvasPointIsShown) {
     renderer->beginStroke("s", {0.25, 0.1}, Tool::sketchpen, {1, 0, 0, 1}, 60.0f);
     const PixelImage image = frame(64, 64);
     int bestX = -1, bestY = -1, best = -1;
@@ -259,8 +247,7 @@ TEST_F(RendererGl, stampLandsWhereItsCanvasPointIsShown)
     EXPECT_NEAR(bestY, 6, 2);
 }
 
-TEST_F(RendererGl, resetDropsQueuedStampsAndClearsTheInk)
-{
+TEST_F(RendererGl, resetDropsQueuedStampsAndClearsTheInk) {
     renderer->beginStroke("a", canvasPixel(100, 100), Tool::sketchpen, {1, 0, 0, 1}, 10.0f);
     frame(8, 8);
     EXPECT_GT(canvasRegion(90, 90, 20).at(10, 10).a, 200);
@@ -274,8 +261,7 @@ TEST_F(RendererGl, resetDropsQueuedStampsAndClearsTheInk)
     EXPECT_GT(canvasRegion(490, 90, 20).at(10, 10).a, 200);
 }
 
-TEST_F(RendererGl, stampsOfSeveralToolsPaintInQueueOrder)
-{
+TEST_F(RendererGl, stampsOfSeveralToolsPaintInQueueOrder) {
     renderer->beginStroke("red", canvasPixel(200, 200), Tool::sketchpen, {1, 0, 0, 1}, 12.0f);
     renderer->beginStroke("wash", canvasPixel(600, 200), Tool::watercolor, {0, 1, 0, 1}, 12.0f);
     renderer->beginStroke("blue", canvasPixel(200, 200), Tool::sketchpen, {0, 0, 1, 1}, 12.0f);
@@ -286,8 +272,7 @@ TEST_F(RendererGl, stampsOfSeveralToolsPaintInQueueOrder)
     EXPECT_GT(canvasRegion(590, 190, 20).at(10, 10).g, 5);
 }
 
-TEST_F(RendererGl, longBacklogPaintsEveryStampInOneFrame)
-{
+TEST_F(RendererGl, longBacklogPaintsEveryStampInOneFrame) {
     // More stamps than one instance upload holds: the first and last must both land.
     renderer->beginStroke("s", canvasPixel(10, 10), Tool::sketchpen, {0, 0, 0, 1}, 0.75f);
     for (int row = 0; row < 14; ++row) {
@@ -304,14 +289,14 @@ TEST_F(RendererGl, longBacklogPaintsEveryStampInOneFrame)
     EXPECT_GT(canvasRegion(int(last.x) - 5, int(last.y) - 5, 10).at(5, 5).a, 100);
 }
 
-TEST_F(RendererGl, hostilePeerInputRendersBoundedWork)
-{
+TEST_F(RendererGl, hostilePeerInputRendersBoundedWork) {
     renderer->beginStroke("far", {1e30, -1e30}, Tool::pastel, {1, 0, 0, 1}, 30.0f);
     renderer->appendPoint("far", {-1e30, 1e30});
     renderer->beginStroke("wide", {0.5, 0.5}, Tool::sketchpen, {0, 0, 1, 1}, 1e9f);
     renderer->appendPoint("wide", {0.5, 1e300});
     renderer->appendPoint("wide", {std::nan(""), 0.5});
-    EXPECT_EQ(renderer->stamper().pendingStamps().size(), 2 + kMaxStampsPerSegment);  // two starts, one capped segment
+    EXPECT_EQ(renderer->stamper().pendingStamps().size(),
+              2 + kMaxStampsPerSegment);  // two starts, one capped segment
     frame(8, 8);
     // The huge brush is painted at the capped radius: ink 256 px from its centre, none at 400.
     EXPECT_GT(canvasRegion(1024 + 250, 1020, 8).at(4, 4).a, 100);
@@ -320,8 +305,7 @@ TEST_F(RendererGl, hostilePeerInputRendersBoundedWork)
 }
 
 // The widget's context is recreated when it moves to another window.
-TEST_F(RendererGl, newContextGetsTheLineArtBackAndAClearCanvas)
-{
+TEST_F(RendererGl, newContextGetsTheLineArtBackAndAClearCanvas) {
     QImage black(8, 8, QImage::Format_RGBA8888);
     black.fill(Qt::black);
     QByteArray png;
@@ -347,23 +331,20 @@ TEST_F(RendererGl, newContextGetsTheLineArtBackAndAClearCanvas)
     gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context.get());
 }
 
-TEST_F(RendererGl, frameClockAdvancesBySixtiethsOfASecond)
-{
+TEST_F(RendererGl, frameClockAdvancesBySixtiethsOfASecond) {
     frame(4, 4);
     frame(4, 4);
     EXPECT_FLOAT_EQ(renderer->time(), 2 * 0.016666668f);
 }
 
-TEST_F(RendererGl, initializeWithoutContextReportsIt)
-{
+TEST_F(RendererGl, initializeWithoutContextReportsIt) {
     context->doneCurrent();
     Renderer unbound;
     EXPECT_EQ(unbound.initialize(), QStringLiteral("Could not create OpenGL context"));
     ASSERT_TRUE(context->makeCurrent(surface.get()));
 }
 
-TEST_F(RendererGl, startUpFailuresCarryTheirMessageAndTheDriverLog)
-{
+TEST_F(RendererGl, startUpFailuresCarryTheirMessageAndTheDriverLog) {
     constexpr std::string_view vertex = "void main() { gl_Position = vec4(0.0); }\n";
     auto broken = buildProgram(*gl, "test_vertex", vertex, "broken_fragment", {"void main() { not glsl }\n"});
     ASSERT_TRUE(std::holds_alternative<QString>(broken));
@@ -381,13 +362,11 @@ TEST_F(RendererGl, startUpFailuresCarryTheirMessageAndTheDriverLog)
 
 // Line art decoding needs no GL, but shares the application object set up here.
 QStringList capturedWarnings;
-void captureWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
+void captureWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtWarningMsg) capturedWarnings << message;
 }
 
-TEST_F(RendererGl, undecodableLineArtLogsOnceAndShowsNothing)
-{
+TEST_F(RendererGl, undecodableLineArtLogsOnceAndShowsNothing) {
     capturedWarnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(captureWarning);
     renderer->setLineArt(QByteArray("definitely not an image"));

@@ -10,8 +10,7 @@ namespace {
 
 using namespace shading;
 
-TEST(ShadingOracle, smoothStepAcceptsReversedEdges)
-{
+TEST(ShadingOracle, smoothStepAcceptsReversedEdges) {
     EXPECT_EQ(smoothStep(1.0f, 0.78f, 0.5f), 1.0f);
     EXPECT_EQ(smoothStep(1.0f, 0.78f, 0.78f), 1.0f);
     EXPECT_EQ(smoothStep(1.0f, 0.78f, 1.0f), 0.0f);
@@ -20,8 +19,7 @@ TEST(ShadingOracle, smoothStepAcceptsReversedEdges)
     EXPECT_NEAR(smoothStep(0.0f, 1.0f, 0.25f), 0.15625f, 1e-7f);
 }
 
-TEST(ShadingOracle, hashesAreInUnitRangeAndDifferOnlyBySeed)
-{
+TEST(ShadingOracle, hashesAreInUnitRangeAndDifferOnlyBySeed) {
     for (float x = -40.0f; x < 40.0f; x += 0.37f) {
         const Vec2f p{x, x * 0.61f - 3.0f};
         EXPECT_EQ(brushHash(p, 0.0f), hash12(p));
@@ -32,15 +30,13 @@ TEST(ShadingOracle, hashesAreInUnitRangeAndDifferOnlyBySeed)
     EXPECT_NE(brushHash({1.5f, 2.5f}, 1.0f), brushHash({1.5f, 2.5f}, 2.0f));
 }
 
-TEST(ShadingOracle, valueNoiseMeetsTheLatticeHashes)
-{
+TEST(ShadingOracle, valueNoiseMeetsTheLatticeHashes) {
     EXPECT_EQ(valueNoise({3.0f, 5.0f}), hash12({3.0f, 5.0f}));
     const float between = valueNoise({3.5f, 5.0f});
     EXPECT_NEAR(between, (hash12({3.0f, 5.0f}) + hash12({4.0f, 5.0f})) / 2, 1e-6f);
 }
 
-TEST(ShadingOracle, tipsStayInsideTheirDisc)
-{
+TEST(ShadingOracle, tipsStayInsideTheirDisc) {
     for (Tool tool : toolAllCases) {
         EXPECT_FALSE(brushAlpha(tool, {0.8f, 0.61f}, 3.0f)) << rawValue(tool);
         EXPECT_TRUE(brushAlpha(tool, {0.0f, 1.0f}, 3.0f)) << rawValue(tool);
@@ -53,8 +49,7 @@ TEST(ShadingOracle, tipsStayInsideTheirDisc)
     }
 }
 
-TEST(ShadingOracle, sketchPenCentreIsNearlyOpaqueWithJitter)
-{
+TEST(ShadingOracle, sketchPenCentreIsNearlyOpaqueWithJitter) {
     float lowest = 1, highest = 0;
     for (float seed = 0; seed < 1000; seed += 7.3f) {
         const float a = *brushAlpha(Tool::sketchpen, {0, 0}, seed);
@@ -66,8 +61,7 @@ TEST(ShadingOracle, sketchPenCentreIsNearlyOpaqueWithJitter)
     EXPECT_GT(highest - lowest, 0.05f);
 }
 
-TEST(ShadingOracle, crayonMissesWholeBlocks)
-{
+TEST(ShadingOracle, crayonMissesWholeBlocks) {
     // Inside one 1/6-wide block the miss hash is constant: either the whole block is bare or
     // no pixel of it is (the body is nonzero everywhere inside d < 0.85).
     int bareBlocks = 0;
@@ -78,8 +72,10 @@ TEST(ShadingOracle, crayonMissesWholeBlocks)
                 for (float fy = 0.05f; fy < 1.0f; fy += 0.3f) {
                     const Vec2f local{(float(bx) + fx) / 6.0f, (float(by) + fy) / 6.0f};
                     const float a = *brushAlpha(Tool::crayon, local, 42.0f);
-                    if (miss < 0.35f) ASSERT_EQ(a, 0.0f);
-                    else ASSERT_GT(a, 0.0f);
+                    if (miss < 0.35f)
+                        ASSERT_EQ(a, 0.0f);
+                    else
+                        ASSERT_GT(a, 0.0f);
                 }
             }
             bareBlocks += miss < 0.35f;
@@ -89,8 +85,7 @@ TEST(ShadingOracle, crayonMissesWholeBlocks)
     EXPECT_LT(bareBlocks, 16);
 }
 
-TEST(ShadingOracle, compositeLayersLinesOverInkOverPaper)
-{
+TEST(ShadingOracle, compositeLayersLinesOverInkOverPaper) {
     const Rgb paper = paperColor({0.5f, 0.5f});
     for (float channel : paper) EXPECT_TRUE(channel > 0.8f && channel < 1.0f);
     const Color4f plain = composite({0.5f, 0.5f}, {}, {});
@@ -106,8 +101,7 @@ TEST(ShadingOracle, compositeLayersLinesOverInkOverPaper)
     EXPECT_LT(paperColor({0.01f, 0.5f})[0], paperColor({0.3f, 0.5f})[0] - 0.1f);
 }
 
-TEST(ShadingOracle, openCursorReadsHaloRingHaloOutwards)
-{
+TEST(ShadingOracle, openCursorReadsHaloRingHaloOutwards) {
     const Color4f blue{0, 0, 1, 1};
     std::string bands;
     for (float d = 0.0f; d < 20.0f; d += 0.25f) {

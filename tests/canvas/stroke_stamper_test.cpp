@@ -1,5 +1,5 @@
-#include "canvas/stamp_runs.h"
 #include "canvas/stroke_stamper.h"
+#include "canvas/stamp_runs.h"
 #include "canvas/view_mapping.h"
 
 #include <gtest/gtest.h>
@@ -12,19 +12,16 @@ namespace {
 
 constexpr Color4f kRed{1, 0, 0, 1};
 
-StrokeStamper fixedSeeds()
-{
+StrokeStamper fixedSeeds() {
     return StrokeStamper([] { return 7.0f; });
 }
 
 // A normalized point `px` canvas pixels from the origin along x, at y = 100 px.
-CanvasPoint pixels(double px, double py = 100.0)
-{
+CanvasPoint pixels(double px, double py = 100.0) {
     return {px / 2048.0, py / 2048.0};
 }
 
-TEST(StrokeStamper, singlePointStrokePaintsOneStampAtThatPoint)
-{
+TEST(StrokeStamper, singlePointStrokePaintsOneStampAtThatPoint) {
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("s", pixels(300, 200), Tool::crayon, kRed, 6.0f);
     stamper.endStroke("s");
@@ -47,8 +44,7 @@ struct SpacingCase {
 
 class StampSpacing : public ::testing::TestWithParam<SpacingCase> {};
 
-TEST_P(StampSpacing, queuesCeilDistanceOverSpacingStampsEndingOnThePoint)
-{
+TEST_P(StampSpacing, queuesCeilDistanceOverSpacingStampsEndingOnThePoint) {
     const SpacingCase c = GetParam();
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("s", pixels(100), c.tool, kRed, c.radius);
@@ -65,15 +61,14 @@ TEST_P(StampSpacing, queuesCeilDistanceOverSpacingStampsEndingOnThePoint)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StampSpacing,
-    ::testing::Values(SpacingCase{Tool::pencil, 4.5f, 10.0, 19},     // spacing 0.54
-                      SpacingCase{Tool::sketchpen, 1.0f, 10.0, 20},  // 0.12 raised to the 0.5 minimum
+    ::testing::Values(SpacingCase{Tool::pencil, 4.5f, 10.0, 19},      // spacing 0.54
+                      SpacingCase{Tool::sketchpen, 1.0f, 10.0, 20},   // 0.12 raised to the 0.5 minimum
                       SpacingCase{Tool::watercolor, 10.0f, 11.0, 5},  // 2.2
                       SpacingCase{Tool::crayon, 10.0f, 9.0, 5},       // 1.8
                       SpacingCase{Tool::pastel, 10.0f, 2.2, 1},       // exactly one spacing
                       SpacingCase{Tool::pencil, 30.0f, 0.01, 1}));    // tiny moves still paint their end
 
-TEST(StrokeStamper, subThousandthMovePaintsNothingButMovesTheLastPoint)
-{
+TEST(StrokeStamper, subThousandthMovePaintsNothingButMovesTheLastPoint) {
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("s", pixels(100), Tool::pencil, kRed, 4.5f);
     stamper.appendPoint("s", pixels(100.0005));
@@ -81,8 +76,7 @@ TEST(StrokeStamper, subThousandthMovePaintsNothingButMovesTheLastPoint)
     EXPECT_EQ(stamper.activeStrokes().at("s").lastPoint.x, 100.0005f);
 }
 
-TEST(StrokeStamper, pointsAndEndsOfUnknownStrokesAreIgnored)
-{
+TEST(StrokeStamper, pointsAndEndsOfUnknownStrokesAreIgnored) {
     StrokeStamper stamper = fixedSeeds();
     stamper.appendPoint("nope", pixels(10));
     stamper.endStroke("nope");
@@ -92,8 +86,7 @@ TEST(StrokeStamper, pointsAndEndsOfUnknownStrokesAreIgnored)
     EXPECT_EQ(stamper.pendingStamps().size(), 1u);
 }
 
-TEST(StrokeStamper, beginReplacesAnOpenStrokeOfTheSameId)
-{
+TEST(StrokeStamper, beginReplacesAnOpenStrokeOfTheSameId) {
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("s", pixels(100), Tool::pencil, kRed, 4.5f);
     stamper.beginStroke("s", pixels(500), Tool::pastel, kRed, 9.0f);
@@ -102,8 +95,7 @@ TEST(StrokeStamper, beginReplacesAnOpenStrokeOfTheSameId)
     EXPECT_EQ(stamper.activeStrokes().at("s").lastPoint, (Vec2f{500, 100}));
 }
 
-TEST(StrokeStamper, resetDropsQueuedStampsAndOpenStrokes)
-{
+TEST(StrokeStamper, resetDropsQueuedStampsAndOpenStrokes) {
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("a", pixels(100), Tool::pencil, kRed, 4.5f);
     stamper.appendPoint("a", pixels(110));
@@ -116,8 +108,7 @@ TEST(StrokeStamper, resetDropsQueuedStampsAndOpenStrokes)
     EXPECT_EQ(stamper.pendingStamps().size(), 1u);
 }
 
-TEST(StrokeStamper, clearPendingKeepsStorage)
-{
+TEST(StrokeStamper, clearPendingKeepsStorage) {
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("a", pixels(100), Tool::pencil, kRed, 4.5f);
     stamper.appendPoint("a", pixels(300));
@@ -128,8 +119,7 @@ TEST(StrokeStamper, clearPendingKeepsStorage)
     EXPECT_EQ(stamper.activeStrokes().size(), 1u);
 }
 
-TEST(StrokeStamper, systemSeedsStayInRangeAndVary)
-{
+TEST(StrokeStamper, systemSeedsStayInRangeAndVary) {
     StrokeStamper stamper;
     stamper.beginStroke("a", pixels(0), Tool::sketchpen, kRed, 1.0f);
     stamper.appendPoint("a", pixels(500));
@@ -145,8 +135,7 @@ TEST(StrokeStamper, systemSeedsStayInRangeAndVary)
 }
 
 // What a peer may send and the protocol accepts must neither hang nor grow memory without bound.
-TEST(StrokeStamper, hostileInputStaysBounded)
-{
+TEST(StrokeStamper, hostileInputStaysBounded) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::nan("");
     StrokeStamper stamper = fixedSeeds();
@@ -185,8 +174,7 @@ TEST(StrokeStamper, hostileInputStaysBounded)
     EXPECT_LE(stamper.pendingStamps().size(), kMaxStampsPerSegment);
 }
 
-TEST(StrokeStamper, legitimateSegmentsNeverReachTheCap)
-{
+TEST(StrokeStamper, legitimateSegmentsNeverReachTheCap) {
     StrokeStamper stamper = fixedSeeds();
     stamper.beginStroke("s", {0, 0}, Tool::sketchpen, kRed, 0.75f);
     stamper.appendPoint("s", {1, 1});
@@ -194,26 +182,24 @@ TEST(StrokeStamper, legitimateSegmentsNeverReachTheCap)
     EXPECT_EQ(stamper.pendingStamps().back().center, (Vec2f{2048, 2048}));
 }
 
-std::vector<PendingStamp> ofTools(std::initializer_list<Tool> tools)
-{
+std::vector<PendingStamp> ofTools(std::initializer_list<Tool> tools) {
     std::vector<PendingStamp> stamps;
     for (Tool tool : tools) stamps.push_back({tool, {}, {}, 1, 1, 0});
     return stamps;
 }
 
-TEST(StampRuns, splitsTheQueueIntoRunsOfTheSameToolInOrder)
-{
+TEST(StampRuns, splitsTheQueueIntoRunsOfTheSameToolInOrder) {
     std::vector<StampRun> runs{{Tool::pastel, 9, 9}};
     planStampRuns(ofTools({Tool::pencil, Tool::pencil, Tool::crayon, Tool::pencil}), runs);
-    EXPECT_EQ(runs, (std::vector<StampRun>{{Tool::pencil, 0, 2}, {Tool::crayon, 2, 1}, {Tool::pencil, 3, 1}}));
+    EXPECT_EQ(runs,
+              (std::vector<StampRun>{{Tool::pencil, 0, 2}, {Tool::crayon, 2, 1}, {Tool::pencil, 3, 1}}));
     planStampRuns(ofTools({Tool::watercolor, Tool::watercolor}), runs);
     EXPECT_EQ(runs, (std::vector<StampRun>{{Tool::watercolor, 0, 2}}));
     planStampRuns({}, runs);
     EXPECT_TRUE(runs.empty());
 }
 
-TEST(ViewMapping, cursorSitsOnTheCanvasPointItNames)
-{
+TEST(ViewMapping, cursorSitsOnTheCanvasPointItNames) {
     const Vec2f size{800, 600};
     EXPECT_EQ(canvasToDrawable({0.75f, 0.5f}, 2.0f, {0.25f, 0.0f}, size), (Vec2f{400, 300}));
     EXPECT_EQ(canvasToDrawable({0.5f, 0.5f}, 1.0f, {}, size), (Vec2f{400, 300}));
@@ -227,8 +213,7 @@ TEST(ViewMapping, cursorSitsOnTheCanvasPointItNames)
     }
 }
 
-TEST(ViewMapping, ownCursorFirstThenPeersWithTheirSizes)
-{
+TEST(ViewMapping, ownCursorFirstThenPeersWithTheirSizes) {
     std::vector<CursorDraw> draws;
     const std::map<std::string, CursorViz> peers{{"p", {{0.25f, 0.25f}, {0, 0, 1, 1}, true}}};
     planCursors(CursorViz{{0.5f, 0.5f}, kRed, true}, peers, 1.0f, {}, {100, 100}, draws);

@@ -168,5 +168,6 @@ TEST(ServerDecoding, paddedInputIsParsedInPlaceUpToItsEnd) {
     const std::string_view view(buffer.data(), message.size());
     EXPECT_EQ(as<NetworkEvent::PeerLeft>(decodeNetworkEvent(view, InputPadding::padded)).userId, "u2");
     buffer = R"({"type":"peer_left","userId":"u2")" + std::string(kDecodePadding, '}');
-    EXPECT_FALSE(decodeNetworkEvent(std::string_view(buffer.data(), message.size() - 1), InputPadding::padded));
+    EXPECT_FALSE(
+        decodeNetworkEvent(std::string_view(buffer.data(), message.size() - 1), InputPadding::padded));
 }

@@ -15,15 +15,15 @@
 namespace vellumora::testing {
 
 inline std::string kindOf(const NetworkEvent& event) {
-    static constexpr std::array<const char*, 11> names{"closed",      "roomState",   "peerJoined", "peerLeft",
-                                                       "strokeStart", "strokePoint", "strokeEnd",  "cursor",
-                                                       "pageChanged", "canvasCleared", "opened"};
+    static constexpr std::array<const char*, 11> names{
+        "closed",    "roomState", "peerJoined",  "peerLeft",      "strokeStart", "strokePoint",
+        "strokeEnd", "cursor",    "pageChanged", "canvasCleared", "opened"};
     static_assert(std::variant_size_v<NetworkEvent::Value> == names.size());
     return names.at(event.value.index());
 }
 
 class EventRecorder {
-public:
+  public:
     explicit EventRecorder(NetworkClient& client) {
         clock_.start();
         QObject::connect(&client, &NetworkClient::events, &context_, [this](const NetworkEvent& event) {
@@ -49,14 +49,15 @@ public:
     }
 
     // Waits until `kind` has been published `n` times in all.
-    bool waitFor(const std::string& kind, int n = 1, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    bool waitFor(const std::string& kind, int n = 1,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return QTest::qWaitFor([&] { return count(kind) >= n; }, int(timeout.count()));
     }
 
     std::vector<NetworkEvent> events;
     std::vector<qint64> times;  // ms since the recorder was made
 
-private:
+  private:
     QObject context_;
     QElapsedTimer clock_;
 };

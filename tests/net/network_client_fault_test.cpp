@@ -28,7 +28,9 @@ constexpr std::chrono::milliseconds kDelay = 150ms;
 constexpr qint64 kTimerSlackMs = 2;
 
 QString cursorJson(double x, double y = 0.5) {
-    return QStringLiteral(R"({"type":"cursor","userId":"u2","x":%1,"y":%2})").arg(x, 0, 'g', 17).arg(y, 0, 'g', 17);
+    return QStringLiteral(R"({"type":"cursor","userId":"u2","x":%1,"y":%2})")
+        .arg(x, 0, 'g', 17)
+        .arg(y, 0, 'g', 17);
 }
 
 const QString kCleared = QStringLiteral(R"({"type":"canvas_cleared","userId":"u2"})");
@@ -43,7 +45,8 @@ void expectRetryRhythm(const EventRecorder& recorder, std::chrono::milliseconds 
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         EXPECT_EQ(kinds[i], i % 2 == 0 ? "opened" : "closed") << "event " << i;
         if (i % 2 == 0 && i > 0) {
-            EXPECT_GE(recorder.times[i] - recorder.times[i - 1], delay.count() - kTimerSlackMs) << "event " << i;
+            EXPECT_GE(recorder.times[i] - recorder.times[i - 1], delay.count() - kTimerSlackMs)
+                << "event " << i;
         }
     }
 }
@@ -257,7 +260,8 @@ TEST(NetworkClientFaults, switchingRoomsPublishesNothingForTheConnectionLeftBehi
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.peer(0).closed; }, 5000));
     QTest::qWait(int(kDelay.count()) * 3);
 
-    EXPECT_EQ(recorder.kinds(), (std::vector<std::string>{"opened", "canvasCleared", "opened", "canvasCleared"}));
+    EXPECT_EQ(recorder.kinds(),
+              (std::vector<std::string>{"opened", "canvasCleared", "opened", "canvasCleared"}));
     EXPECT_EQ(server.peer(0).closeCode, int(QWebSocketProtocol::CloseCodeNormal));
     EXPECT_EQ(server.connectionCount(), 2);
 }
@@ -275,13 +279,15 @@ TEST(NetworkClientFaults, messagesSentDuringTheHandshakeArriveInOrderOnceItIsOpe
     client.send(sent[2]);
     client.send(sent[3]);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server.connectionCount() == 1 && server.last().received.size() >= 4; },
-                                5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return server.connectionCount() == 1 && server.last().received.size() >= 4; }, 5000));
     QTest::qWait(50);
     ASSERT_EQ(server.last().received.size(), 4) << "the unencodable message is dropped";
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const QByteArray bytes = server.last().received.at(qsizetype(i)).toUtf8();
-        EXPECT_EQ(decodeClientMessage(std::string_view(bytes.constData(), std::size_t(bytes.size()))), sent[i]) << i;
+        EXPECT_EQ(decodeClientMessage(std::string_view(bytes.constData(), std::size_t(bytes.size()))),
+                  sent[i])
+            << i;
     }
 
     client.send(ClientMessage::cursor(0.9, 0.9));

@@ -35,14 +35,19 @@ TEST(NetworkClientUrl, replacesTheQueryWithRoomTokenAndColour) {
         Args args;
         const char* expected;
     } cases[] = {
-        {"wss://h.example/", {"solo:u1", "T", "#12AB9F"}, "wss://h.example/?room=solo:u1&token=T&color=%2312AB9F"},
-        {"ws://127.0.0.1:8787", {"dm:a:b", "abc-_", "#000000"},
+        {"wss://h.example/",
+         {"solo:u1", "T", "#12AB9F"},
+         "wss://h.example/?room=solo:u1&token=T&color=%2312AB9F"},
+        {"ws://127.0.0.1:8787",
+         {"dm:a:b", "abc-_", "#000000"},
          "ws://127.0.0.1:8787?room=dm:a:b&token=abc-_&color=%23000000"},
-        {"wss://h/base/path?old=1&room=x#frag", {"solo:u1", "T", "#12AB9F"},
+        {"wss://h/base/path?old=1&room=x#frag",
+         {"solo:u1", "T", "#12AB9F"},
          "wss://h/base/path?room=solo:u1&token=T&color=%2312AB9F#frag"},
     };
     for (const auto& c : cases) {
-        const std::optional<QUrl> url = NetworkClient::connectionUrl(QUrl(QString::fromLatin1(c.server)), c.args);
+        const std::optional<QUrl> url =
+            NetworkClient::connectionUrl(QUrl(QString::fromLatin1(c.server)), c.args);
         ASSERT_TRUE(url) << c.server;
         EXPECT_EQ(url->toString(QUrl::FullyEncoded), QString::fromLatin1(c.expected)) << c.server;
     }

@@ -16,5 +16,6 @@ inline void PrintTo(const QUrl& url, std::ostream* os) {
 }
 
 inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
-    *os << bytes.size() << " bytes 0x" << bytes.left(32).toHex().toStdString() << (bytes.size() > 32 ? "..." : "");
+    *os << bytes.size() << " bytes 0x" << bytes.left(32).toHex().toStdString()
+        << (bytes.size() > 32 ? "..." : "");
 }

@@ -53,7 +53,8 @@ RefusingServer::RefusingServer(QObject* parent) : QObject(parent) {
             QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                 if (socket->peek(socket->bytesAvailable()).contains("\r\n\r\n")) {
                     socket->readAll();
-                    socket->write("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->write(
+                        "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
                     socket->disconnectFromHost();
                 }
             });

@@ -20,7 +20,7 @@ namespace vellumora::testing {
 class ScriptedServer : public QObject {
     Q_OBJECT
 
-public:
+  public:
     struct Peer {
         QPointer<QWebSocket> socket;
         QUrl requestUrl;
@@ -40,7 +40,7 @@ public:
     Peer& peer(int index) { return *peers_.at(std::size_t(index)); }
     Peer& last() { return *peers_.back(); }
 
-private:
+  private:
     QWebSocketServer server_;
     std::vector<std::unique_ptr<Peer>> peers_;
     std::function<void(QWebSocket&)> onConnection_;
@@ -50,12 +50,12 @@ private:
 class RefusingServer : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit RefusingServer(QObject* parent = nullptr);
     QUrl url() const;
     int attempts() const { return attempts_; }
 
-private:
+  private:
     QTcpServer server_;
     int attempts_ = 0;
 };

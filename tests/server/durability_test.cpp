@@ -43,11 +43,13 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
         ASSERT_TRUE(b.waitFor("stroke_start"));
         b.send(strokeStart("B", std::nextafter(0.5, 1.0), 5e-324, Tool::pastel));
         for (int i = 0; i < 200; ++i) {
-            a.send(strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5, 1733400000.0 + i / 120.0));
+            a.send(strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5,
+                               1733400000.0 + i / 120.0));
             if (i % 3 == 0) b.send(strokePoint("B", i / 300.0, 0.25, i));
         }
         a.send(ClientMessage::strokeEnd("A"));
-        b.send(ClientMessage::setPage(WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
+        b.send(ClientMessage::setPage(
+            WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
         ASSERT_TRUE(b.waitFor("stroke_end"));
         ASSERT_TRUE(a.waitFor("page_changed"));
     }
@@ -126,8 +128,8 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     // What survived is exactly the beginning of what was sent, in order.
     for (std::size_t i = 1; i < points.size(); ++i) ASSERT_EQ(points[i].t, static_cast<double>(i - 1));
     const double rate = sent / 1.5;
-    std::printf("kill -9: sent %d points (%.0f/s), relayed %zu, stored %zu, lost %zu (~%.1f ms of drawing)\n", sent,
-                rate, seen, stored, sent - stored, (sent - stored) / rate * 1000.0);
+    std::printf("kill -9: sent %d points (%.0f/s), relayed %zu, stored %zu, lost %zu (~%.1f ms of drawing)\n",
+                sent, rate, seen, stored, sent - stored, (sent - stored) / rate * 1000.0);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace vellumora::testing {
 namespace {
 
 class RestApi : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { server_ = new ServerProcess({{"--auth-rate-limit", "0"}}); }
     static void TearDownTestSuite() {
         delete server_;
@@ -81,11 +81,14 @@ TEST_F(RestApi, shouldRefuseBadSignUps) {
         {"short password", R"({"username":"shortpw","password":"1234567"})", 400},
         {"huge password", R"({"username":"hugepw","password":")" + std::string(1025, 'x') + R"("})", 400},
         {"taken", R"({"username":")" + taken + R"(","password":"password1"})", 409},
-        {"taken other case", R"({"username":")" + [&] {
-             std::string upper = taken;
-             for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-             return upper;
-         }() + R"(","password":"password1"})",
+        {"taken other case",
+         R"({"username":")" +
+             [&] {
+                 std::string upper = taken;
+                 for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                 return upper;
+             }() +
+             R"(","password":"password1"})",
          409},
     };
     for (const Case& c : cases) {
@@ -93,9 +96,11 @@ TEST_F(RestApi, shouldRefuseBadSignUps) {
         expectError(httpRequest(port(), "POST", "/auth/signup", c.body), c.status);
     }
     // Eight characters, not eight bytes: four two-byte letters are too short.
-    expectError(httpRequest(port(), "POST", "/auth/signup", R"({"username":"utfpw","password":"ääää"})"), 400);
-    EXPECT_EQ(httpRequest(port(), "POST", "/auth/signup", R"({"username":"utfpw","password":"ääääääää"})").status,
-              200u);
+    expectError(httpRequest(port(), "POST", "/auth/signup", R"({"username":"utfpw","password":"ääää"})"),
+                400);
+    EXPECT_EQ(
+        httpRequest(port(), "POST", "/auth/signup", R"({"username":"utfpw","password":"ääääääää"})").status,
+        200u);
 }
 
 TEST_F(RestApi, shouldRefuseOversizedBodyWith413) {
@@ -109,13 +114,13 @@ TEST_F(RestApi, shouldLogInWithoutRegardToCaseAndGiveOneAnswerForEveryFailure) {
     signUp(port(), name, "s3cret-pass");
     std::string lower = name;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const HttpAnswer ok =
-        httpRequest(port(), "POST", "/auth/login", R"({"username":")" + lower + R"(","password":"s3cret-pass"})");
+    const HttpAnswer ok = httpRequest(port(), "POST", "/auth/login",
+                                      R"({"username":")" + lower + R"(","password":"s3cret-pass"})");
     ASSERT_EQ(ok.status, 200u) << ok.body;
     EXPECT_NE(ok.body.find("\"username\":\"" + name + "\""), std::string::npos);
 
-    const HttpAnswer wrongPassword =
-        httpRequest(port(), "POST", "/auth/login", R"({"username":")" + name + R"(","password":"wrong-pass"})");
+    const HttpAnswer wrongPassword = httpRequest(port(), "POST", "/auth/login",
+                                                 R"({"username":")" + name + R"(","password":"wrong-pass"})");
     const HttpAnswer noSuchUser =
         httpRequest(port(), "POST", "/auth/login", R"({"username":"nobody_here","password":"wrong-pass"})");
     expectError(wrongPassword, 401);
@@ -126,8 +131,8 @@ TEST_F(RestApi, shouldLogInWithoutRegardToCaseAndGiveOneAnswerForEveryFailure) {
 
 TEST_F(RestApi, shouldRefuseMissingOrBadTokensOnEveryAuthenticatedEndpoint) {
     const std::vector<std::pair<std::string, std::string>> endpoints{
-        {"GET", "/auth/me"},           {"POST", "/auth/logout"},    {"GET", "/friends"},
-        {"GET", "/friends/requests"},  {"POST", "/friends/request"}, {"POST", "/friends/accept"},
+        {"GET", "/auth/me"},          {"POST", "/auth/logout"},     {"GET", "/friends"},
+        {"GET", "/friends/requests"}, {"POST", "/friends/request"}, {"POST", "/friends/accept"},
         {"POST", "/friends/decline"},
     };
     for (const auto& [method, path] : endpoints) {
@@ -146,8 +151,8 @@ TEST_F(RestApi, shouldAnswerUnknownPathsAndWrongMethods) {
 TEST_F(RestApi, shouldRevokeOnlyThePresentedTokenAtLogout) {
     const std::string name = unique("Cy_");
     const Account first = signUp(port(), name);
-    const HttpAnswer second =
-        httpRequest(port(), "POST", "/auth/login", R"({"username":")" + name + R"(","password":"password123"})");
+    const HttpAnswer second = httpRequest(port(), "POST", "/auth/login",
+                                          R"({"username":")" + name + R"(","password":"password123"})");
     const std::string secondToken = jsonString(second.body, "token");
     ASSERT_FALSE(secondToken.empty());
 
@@ -164,7 +169,8 @@ TEST_F(RestApi, shouldRunTheFriendRequestLifecycle) {
     // a asks b (b's name in another case): pending, listed for b with a's details.
     std::string upperB = b.username;
     for (char& ch : upperB) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    HttpAnswer r = httpRequest(port(), "POST", "/friends/request", R"({"username":")" + upperB + R"("})", a.token);
+    HttpAnswer r =
+        httpRequest(port(), "POST", "/friends/request", R"({"username":")" + upperB + R"("})", a.token);
     ASSERT_EQ(r.status, 200u) << r.body;
     EXPECT_EQ(jsonString(r.body, "status"), "pending");
     EXPECT_NE(r.body.find("\"target\":{\"id\":\"" + b.id + "\""), std::string::npos) << r.body;
@@ -182,11 +188,13 @@ TEST_F(RestApi, shouldRunTheFriendRequestLifecycle) {
     EXPECT_GT(first["createdAt"].get_double().value(), 1.7e9);
 
     // Asking again stays pending; b accepting makes friends, listed both ways, offline.
-    EXPECT_EQ(jsonString(httpRequest(port(), "POST", "/friends/request", R"({"username":")" + b.username + R"("})",
-                                     a.token).body,
+    EXPECT_EQ(jsonString(httpRequest(port(), "POST", "/friends/request",
+                                     R"({"username":")" + b.username + R"("})", a.token)
+                             .body,
                          "status"),
               "pending");
-    EXPECT_EQ(httpRequest(port(), "POST", "/friends/accept", R"({"requesterId":")" + a.id + R"("})", b.token).status,
+    EXPECT_EQ(httpRequest(port(), "POST", "/friends/accept", R"({"requesterId":")" + a.id + R"("})", b.token)
+                  .status,
               200u);
     EXPECT_EQ(httpRequest(port(), "GET", "/friends/requests", {}, b.token).body, R"({"requests":[]})");
     for (const auto& [me, other] : {std::pair{a, b}, std::pair{b, a}}) {
@@ -195,8 +203,9 @@ TEST_F(RestApi, shouldRunTheFriendRequestLifecycle) {
                                     R"(","displayName":")" + other.username + R"(","online":false}]})");
     }
     // Already friends: "accepted".
-    EXPECT_EQ(jsonString(httpRequest(port(), "POST", "/friends/request", R"({"username":")" + a.username + R"("})",
-                                     b.token).body,
+    EXPECT_EQ(jsonString(httpRequest(port(), "POST", "/friends/request",
+                                     R"({"username":")" + a.username + R"("})", b.token)
+                             .body,
                          "status"),
               "accepted");
 
@@ -212,7 +221,8 @@ TEST_F(RestApi, shouldDeclineAndRefuseBadFriendRequests) {
     const Account a = signUp(port(), unique("Gus_"));
     const Account b = signUp(port(), unique("Hal_"));
     httpRequest(port(), "POST", "/friends/request", R"({"username":")" + b.username + R"("})", a.token);
-    EXPECT_EQ(httpRequest(port(), "POST", "/friends/decline", R"({"requesterId":")" + a.id + R"("})", b.token).status,
+    EXPECT_EQ(httpRequest(port(), "POST", "/friends/decline", R"({"requesterId":")" + a.id + R"("})", b.token)
+                  .status,
               200u);
     EXPECT_EQ(httpRequest(port(), "GET", "/friends/requests", {}, b.token).body, R"({"requests":[]})");
     EXPECT_EQ(httpRequest(port(), "GET", "/friends", {}, b.token).body, R"({"friends":[]})");
@@ -251,12 +261,14 @@ TEST_F(RestApi, shouldKeepAccountsAndTokensAcrossARestart) {
 TEST(RestRateLimit, shouldAnswer429PerAddressAndPerUsername) {
     ServerProcess server({{"--auth-rate-limit", "3"}});
     const std::string body = R"({"username":"nobody","password":"password1"})";
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(httpRequest(server.port(), "POST", "/auth/login", body).status, 401u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(httpRequest(server.port(), "POST", "/auth/login", body).status, 401u);
     const HttpAnswer limited = httpRequest(server.port(), "POST", "/auth/login", body);
     expectError(limited, 429);
     // Sign-up from the same address is limited too.
-    expectError(httpRequest(server.port(), "POST", "/auth/signup", R"({"username":"fresh","password":"password1"})"),
-                429);
+    expectError(
+        httpRequest(server.port(), "POST", "/auth/signup", R"({"username":"fresh","password":"password1"})"),
+        429);
     EXPECT_NE(httpRequest(server.port(), "GET", "/metrics").body.find("vellumora_refused_logins_total 5"),
               std::string::npos);
 }

@@ -21,7 +21,9 @@ ClientMessage start(const std::string& id, double x = 0.5) {
     s.point = {x, 0.5, 1.0, 10.0};
     return ClientMessage::strokeStart(s);
 }
-ClientMessage point(const std::string& id, double x = 0.25) { return ClientMessage::strokePoint(id, {x, 0.75, 0.5, 11.0}); }
+ClientMessage point(const std::string& id, double x = 0.25) {
+    return ClientMessage::strokePoint(id, {x, 0.75, 0.5, 11.0});
+}
 
 struct Step {
     const char* user;
@@ -33,20 +35,20 @@ TEST(RoomHistory, shouldApplyOwnershipRulesToStrokes) {
     RoomHistory h(StoredRoom{});
     const std::vector<Step> steps{
         {"u1", start("S"), true},
-        {"u2", point("S"), false},                           // someone else's stroke
+        {"u2", point("S"), false},  // someone else's stroke
         {"u2", ClientMessage::strokeEnd("S"), false},
-        {"u2", start("S"), false},                           // reused id, other author
-        {"u1", start("S"), false},                           // reused id, same author
+        {"u2", start("S"), false},  // reused id, other author
+        {"u1", start("S"), false},  // reused id, same author
         {"u1", point("S"), true},
         {"u1", point("UNKNOWN"), false},
         {"u1", ClientMessage::strokeEnd("S"), true},
-        {"u1", point("S"), false},                           // ended
+        {"u1", point("S"), false},  // ended
         {"u1", ClientMessage::strokeEnd("S"), false},
         {"u2", start("T"), true},
         {"u1", ClientMessage::cursor(0.5, 0.5), true},
         {"u1", ClientMessage::clearCanvas(), true},
-        {"u2", point("T"), false},                           // the clear removed it
-        {"u2", start("S"), true},                            // the id is free again
+        {"u2", point("T"), false},  // the clear removed it
+        {"u2", start("S"), true},   // the id is free again
     };
     Changes changes;
     for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -132,10 +134,12 @@ TEST(RoomHistory, shouldRefuseAPageThatCanNeverFitAndEvictStrokesForOneThatCan) 
     Changes c;
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(h.apply(start("S" + std::to_string(i)), "u", c));
     const std::size_t strokesBefore = h.strokeCount();
-    EXPECT_FALSE(h.apply(ClientMessage::setPage(WirePage{"big", "B", "image/png", std::string(3000, 'A')}), "u", c));
+    EXPECT_FALSE(
+        h.apply(ClientMessage::setPage(WirePage{"big", "B", "image/png", std::string(3000, 'A')}), "u", c));
     EXPECT_EQ(h.strokeCount(), strokesBefore);
     EXPECT_FALSE(h.page());
-    EXPECT_TRUE(h.apply(ClientMessage::setPage(WirePage{"ok", "O", "image/png", std::string(2000, 'A')}), "u", c));
+    EXPECT_TRUE(
+        h.apply(ClientMessage::setPage(WirePage{"ok", "O", "image/png", std::string(2000, 'A')}), "u", c));
     EXPECT_LT(h.strokeCount(), strokesBefore);
     EXPECT_LE(h.bytes(), h.budget());
     EXPECT_TRUE(h.apply(ClientMessage::setPage(std::nullopt), "u", c));
@@ -149,16 +153,21 @@ TEST(RoomHistory, shouldNeverUnderestimateTheEncodedRoomState) {
     Changes c;
     for (int s = 0; s < 50; ++s) {
         const std::string id = "ID/\"" + std::to_string(s);  // characters the encoder escapes
-        StrokeStartPayload p{id, "x", Tool::watercolor, {unit(rng), unit(rng), unit(rng), 1.0}, 0.5 + unit(rng) * 19,
+        StrokeStartPayload p{id,
+                             "x",
+                             Tool::watercolor,
+                             {unit(rng), unit(rng), unit(rng), 1.0},
+                             0.5 + unit(rng) * 19,
                              {unit(rng), unit(rng), unit(rng), 1733400000.0 + unit(rng)}};
         ASSERT_TRUE(h.apply(ClientMessage::strokeStart(p), "user-\u00e9", c));
         for (int i = 0; i < 40; ++i) {
-            h.apply(ClientMessage::strokePoint(id, {unit(rng), unit(rng), s % 2 ? 1.0 : unit(rng), i * 1e-3}), "user-\u00e9",
-                    c);
+            h.apply(ClientMessage::strokePoint(id, {unit(rng), unit(rng), s % 2 ? 1.0 : unit(rng), i * 1e-3}),
+                    "user-\u00e9", c);
         }
         if (s % 3) h.apply(ClientMessage::strokeEnd(id), "user-\u00e9", c);
     }
-    h.apply(ClientMessage::setPage(WirePage{"p/1", "Name \"x\"", "image/png", std::string(5000, 'Z')}), "u", c);
+    h.apply(ClientMessage::setPage(WirePage{"p/1", "Name \"x\"", "image/png", std::string(5000, 'Z')}), "u",
+            c);
     RoomStateMessage state{h.strokes(), {}, {"me"}, h.page()};
     const auto encoded = encode(ServerMessage{state});
     ASSERT_TRUE(encoded);
@@ -172,7 +181,8 @@ TEST(MessageRules, shouldAcceptWhatADrawingClientSendsAndRejectTheRest) {
         ClientMessage message;
         bool sane;
     };
-    StrokeStartPayload ok{"5B0C6A2E-0C52-4F8C-9C1B-1C0F4E7E2A11", "u", Tool::pastel, {1, 0.5, 0, 1}, 20, {0, 1, 1, 0}};
+    StrokeStartPayload ok{
+        "5B0C6A2E-0C52-4F8C-9C1B-1C0F4E7E2A11", "u", Tool::pastel, {1, 0.5, 0, 1}, 20, {0, 1, 1, 0}};
     auto with = [&](auto change) {
         StrokeStartPayload p = ok;
         change(p);
@@ -191,7 +201,8 @@ TEST(MessageRules, shouldAcceptWhatADrawingClientSendsAndRejectTheRest) {
         {"64-byte id", with([](auto& p) { p.id = std::string(64, 'a'); }), true},
         {"id with a newline", ClientMessage::strokeEnd("a\nb"), false},
         {"no page", ClientMessage::setPage(std::nullopt), true},
-        {"long page name", ClientMessage::setPage(WirePage{"p", std::string(300, 'n'), "image/png", ""}), false},
+        {"long page name", ClientMessage::setPage(WirePage{"p", std::string(300, 'n'), "image/png", ""}),
+         false},
         {"clear", ClientMessage::clearCanvas(), true},
     };
     for (const Case& c : cases) {

@@ -12,7 +12,7 @@ bool isRelayed(const std::optional<std::string>& text, std::string_view type) {
 }
 
 class HostileTraffic : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         alice_ = signUp(server_.port(), "alice");
         bob_ = signUp(server_.port(), "bob");
@@ -92,7 +92,8 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
         // The connection stays open and the next valid message is the very next one relayed.
         ASSERT_TRUE(a.send(ClientMessage::cursor(0.25, 0.75)));
         const auto next = b.receiveMessage();
-        ASSERT_TRUE(next && std::holds_alternative<CursorMessage>(*next)) << (next ? typeName(*next) : "nothing");
+        ASSERT_TRUE(next && std::holds_alternative<CursorMessage>(*next))
+            << (next ? typeName(*next) : "nothing");
     }
     // Invalid UTF-8 in a binary frame is not JSON either.
     ASSERT_TRUE(a.sendBinary("{\"type\":\"cursor\",\"x\":0.5,\"y\":0.5,\"z\":\"\xff\xfe\"}"));
@@ -121,7 +122,8 @@ TEST_F(HostileTraffic, shouldCloseTheSenderOfAFrameOver8MiBAndNobodyElse) {
     ASSERT_TRUE(c.waitFor("room_state"));
     ASSERT_TRUE(a.waitFor("peer_joined", 2));
     ASSERT_TRUE(b.waitFor("peer_joined"));
-    const std::string huge = R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(9 * 1024 * 1024, 'x') + "\"}";
+    const std::string huge =
+        R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(9 * 1024 * 1024, 'x') + "\"}";
     a.send(huge);
     EXPECT_TRUE(a.waitClosed(std::chrono::seconds(10)));
     EXPECT_TRUE(isRelayed(b.receive(), "peer_left"));
@@ -161,7 +163,8 @@ TEST_F(HostileTraffic, shouldCloseASlowConsumerWhileTheOthersKeepReceiving) {
         const std::string image(4 * 1024 * 1024, 'A');
         bool stalledLeft = false;
         for (int i = 0; i < 24 && !stalledLeft; ++i) {
-            ASSERT_TRUE(sender.send(ClientMessage::setPage(WirePage{"p" + std::to_string(i), "P", "image/png", image})));
+            ASSERT_TRUE(sender.send(
+                ClientMessage::setPage(WirePage{"p" + std::to_string(i), "P", "image/png", image})));
             auto got = reader.receive();
             while (isRelayed(got, "peer_left")) {
                 stalledLeft = true;

@@ -24,7 +24,7 @@ T expectMessage(WsClient& client) {
 }
 
 class Rooms : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { server_ = new ServerProcess({{"--auth-rate-limit", "0"}}); }
     static void TearDownTestSuite() {
         delete server_;
@@ -115,7 +115,8 @@ TEST_F(Rooms, shouldAnnouncePeersAndRelayToTheOtherConnectionOnly) {
     EXPECT_EQ(start.stroke.point, (StrokePoint{0.25, 0.5, 0.75, 1.0}));
 
     a.send(strokePoint("S1", 0.3, 0.6, 2.0));
-    EXPECT_EQ(expectMessage<StrokePointMessage>(b), (StrokePointMessage{alice_.id, "S1", {0.3, 0.6, 1.0, 2.0}}));
+    EXPECT_EQ(expectMessage<StrokePointMessage>(b),
+              (StrokePointMessage{alice_.id, "S1", {0.3, 0.6, 1.0, 2.0}}));
     a.send(ClientMessage::strokeEnd("S1"));
     EXPECT_EQ(expectMessage<StrokeEndMessage>(b), (StrokeEndMessage{alice_.id, "S1"}));
     b.send(ClientMessage::cursor(0.125, 0.875));

@@ -11,8 +11,8 @@ namespace vellumora::server {
 namespace {
 
 TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
-    const CommandLine ok = parseCommandLine({"--listen", "0.0.0.0:9000", "--db", "/tmp/x.db", "--threads", "3",
-                                             "--auth-rate-limit", "0", "--message-rate-limit", "600",
+    const CommandLine ok = parseCommandLine({"--listen", "0.0.0.0:9000", "--db", "/tmp/x.db", "--threads",
+                                             "3", "--auth-rate-limit", "0", "--message-rate-limit", "600",
                                              "--idle-timeout", "15", "--commit-interval-ms", "20"});
     ASSERT_EQ(ok.action, CommandLine::Action::run) << ok.message;
     EXPECT_EQ(ok.config.listenHost, "0.0.0.0");
@@ -29,9 +29,15 @@ TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
     EXPECT_EQ(parseCommandLine({"--version"}).action, CommandLine::Action::version);
 
     const std::vector<std::vector<std::string>> bad{
-        {"--listen", "nohost"},      {"--listen", "1.2.3.4:70000"}, {"--listen", "1.2.3.4:8x"},
-        {"--threads", "0"},          {"--threads"},                 {"--frobnicate", "1"},
-        {"--tls-cert", "a.pem"},     {"--password-cost", "cheap"},  {"--idle-timeout", "-1"},
+        {"--listen", "nohost"},
+        {"--listen", "1.2.3.4:70000"},
+        {"--listen", "1.2.3.4:8x"},
+        {"--threads", "0"},
+        {"--threads"},
+        {"--frobnicate", "1"},
+        {"--tls-cert", "a.pem"},
+        {"--password-cost", "cheap"},
+        {"--idle-timeout", "-1"},
         {"--message-rate-limit", ""},
     };
     for (const auto& args : bad) {
@@ -68,7 +74,8 @@ TEST(RoomAdmission, shouldDecodeQueriesAndColours) {
     EXPECT_EQ(queryValue("tokenx=1&token=2", "token"), "2");
 
     EXPECT_EQ(peerColor("#A1b2C3"), "#A1b2C3");
-    for (const char* bad : {"", "#", "A1B2C3", "#A1B2C", "#A1B2C3D", "#GGGGGG", "##A1B2C"}) EXPECT_EQ(peerColor(bad), "#888888");
+    for (const char* bad : {"", "#", "A1B2C3", "#A1B2C", "#A1B2C3D", "#GGGGGG", "##A1B2C"})
+        EXPECT_EQ(peerColor(bad), "#888888");
 }
 
 TEST(Accounts, shouldValidateUsernamesPasswordsAndBearerHeaders) {

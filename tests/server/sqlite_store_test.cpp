@@ -11,7 +11,7 @@ namespace vellumora::server {
 namespace {
 
 class SqliteStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("vellumora-store-" + std::to_string(::getpid()) + "-" +
@@ -35,9 +35,11 @@ TEST_F(SqliteStoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     {
         SqliteStore store(path());
         key = store.loadRoom("solo:x").key;
-        const auto page = std::make_shared<const WirePage>(WirePage{"id", "Name ü \"q\"", "image/png", "AAAA"});
+        const auto page =
+            std::make_shared<const WirePage>(WirePage{"id", "Name ü \"q\"", "image/png", "AAAA"});
         store.applyHistory({
-            {key, HistoryOp::StartStroke{1, {"S1", "u", Tool::watercolor, {0.5, 0.25, 1.0 / 3.0, 1}, 7.5}, odd}},
+            {key,
+             HistoryOp::StartStroke{1, {"S1", "u", Tool::watercolor, {0.5, 0.25, 1.0 / 3.0, 1}, 7.5}, odd}},
             {key, HistoryOp::AppendPoint{1, 1, {0.5, 0.5, 1, 2}}},
             {key, HistoryOp::StartStroke{2, {"S2", "v", Tool::pastel, {}, 1}, {0, 0, 0, 0}}},
             {key, HistoryOp::EndStroke{1}},
@@ -52,8 +54,10 @@ TEST_F(SqliteStoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     EXPECT_EQ(room.key, key);
     ASSERT_EQ(room.strokes.size(), 2u);
     EXPECT_EQ(room.strokes[0].seq, 1);
-    EXPECT_EQ(room.strokes[0].stroke,
-              (WireStroke{"S1", "u", Tool::watercolor, {0.5, 0.25, 1.0 / 3.0, 1}, 7.5, {odd, {0.5, 0.5, 1, 2}}, true}));
+    EXPECT_EQ(
+        room.strokes[0].stroke,
+        (WireStroke{
+            "S1", "u", Tool::watercolor, {0.5, 0.25, 1.0 / 3.0, 1}, 7.5, {odd, {0.5, 0.5, 1, 2}}, true}));
     EXPECT_EQ(room.strokes[1].stroke.id, "S3");
     EXPECT_FALSE(room.strokes[1].stroke.complete);
     EXPECT_EQ(room.strokes[1].stroke.points.size(), 2u);
@@ -72,11 +76,13 @@ TEST_F(SqliteStoreTest, shouldReplayCommitsThatWereNeverFoldedAfterACrash) {
         SqliteStore store(path());
         key = store.loadRoom("solo:z").key;
         // Well under the fold threshold: these stay in the log when the store goes away.
-        store.applyHistory({{key, HistoryOp::StartStroke{1, {"A", "u", Tool::pencil, {}, 3}, {0.5, 0.5, 1, 1}}}});
+        store.applyHistory(
+            {{key, HistoryOp::StartStroke{1, {"A", "u", Tool::pencil, {}, 3}, {0.5, 0.5, 1, 1}}}});
         store.applyHistory({{key, HistoryOp::AppendPoint{1, 1, {0.25, 0.5, 1, 2}}}});
         store.applyHistory({{key, HistoryOp::Clear{}}});
-        store.applyHistory({{key, HistoryOp::StartStroke{2, {"B", "u", Tool::pencil, {}, 3}, {0.1, 0.1, 1, 1}}},
-                            {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
+        store.applyHistory(
+            {{key, HistoryOp::StartStroke{2, {"B", "u", Tool::pencil, {}, 3}, {0.1, 0.1, 1, 1}}},
+             {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
     }
     SqliteStore reopened(path());
     const StoredRoom room = reopened.loadRoom("solo:z");
@@ -90,12 +96,14 @@ TEST_F(SqliteStoreTest, shouldFoldManyCommitsInOrder) {
     const std::int64_t key = store.loadRoom("solo:f").key;
     store.applyHistory({{key, HistoryOp::StartStroke{1, {"L", "u", Tool::pencil, {}, 3}, {0, 0, 1, 0}}}});
     for (int i = 1; i <= 1000; ++i) {
-        store.applyHistory({{key, HistoryOp::AppendPoint{1, i, {i / 1000.0, 0.5, 1, static_cast<double>(i)}}}});
+        store.applyHistory(
+            {{key, HistoryOp::AppendPoint{1, i, {i / 1000.0, 0.5, 1, static_cast<double>(i)}}}});
     }
     const StoredRoom room = store.loadRoom("solo:f");
     ASSERT_EQ(room.strokes.size(), 1u);
     ASSERT_EQ(room.strokes[0].stroke.points.size(), 1001u);
-    for (int i = 0; i <= 1000; ++i) ASSERT_EQ(room.strokes[0].stroke.points[static_cast<std::size_t>(i)].t, i);
+    for (int i = 0; i <= 1000; ++i)
+        ASSERT_EQ(room.strokes[0].stroke.points[static_cast<std::size_t>(i)].t, i);
 }
 
 TEST_F(SqliteStoreTest, shouldKeepUsernamesUniqueWithoutRegardToCase) {

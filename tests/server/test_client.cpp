@@ -1,9 +1,9 @@
 #include "test_client.h"
 
+#include <simdjson.h>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http.hpp>
-#include <simdjson.h>
 
 #include <stdexcept>
 
@@ -15,8 +15,8 @@ namespace http = beast::http;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path, std::string_view body,
-                       std::string_view token) {
+HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
+                       std::string_view body, std::string_view token) {
     asio::io_context ioc;
     beast::tcp_stream stream(ioc);
     stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
@@ -48,23 +48,27 @@ std::string jsonString(std::string_view json, std::string_view key) {
 }
 
 Account signUp(std::uint16_t port, const std::string& username, const std::string& password) {
-    const HttpAnswer a = httpRequest(port, "POST", "/auth/signup",
-                                     R"({"username":")" + username + R"(","password":")" + password + R"("})");
+    const HttpAnswer a =
+        httpRequest(port, "POST", "/auth/signup",
+                    R"({"username":")" + username + R"(","password":")" + password + R"("})");
     if (a.status != 200) throw std::runtime_error("sign-up of " + username + " failed: " + a.body);
     simdjson::dom::parser parser;
     simdjson::dom::element root = parser.parse(simdjson::padded_string(a.body));
-    return {std::string(root["token"].get_string().value()), std::string(root["user"]["id"].get_string().value()),
-            username};
+    return {std::string(root["token"].get_string().value()),
+            std::string(root["user"]["id"].get_string().value()), username};
 }
 
 void befriend(std::uint16_t port, const Account& a, const Account& b) {
-    auto r = httpRequest(port, "POST", "/friends/request", R"({"username":")" + b.username + R"("})", a.token);
+    auto r =
+        httpRequest(port, "POST", "/friends/request", R"({"username":")" + b.username + R"("})", a.token);
     if (r.status != 200) throw std::runtime_error("friend request failed: " + r.body);
     r = httpRequest(port, "POST", "/friends/accept", R"({"requesterId":")" + a.id + R"("})", b.token);
     if (r.status != 200) throw std::runtime_error("accept failed: " + r.body);
 }
 
-std::string soloRoom(const Account& a) { return "solo:" + a.id; }
+std::string soloRoom(const Account& a) {
+    return "solo:" + a.id;
+}
 
 std::string dmRoom(const Account& a, const Account& b) {
     return a.id < b.id ? "dm:" + a.id + ":" + b.id : "dm:" + b.id + ":" + a.id;
@@ -88,11 +92,13 @@ std::string urlEncode(std::string_view text) {
 }
 }  // namespace
 
-WsClient::WsClient(std::uint16_t port, const std::string& room, const std::string& token, const std::string& color)
+WsClient::WsClient(std::uint16_t port, const std::string& room, const std::string& token,
+                   const std::string& color)
     : ws_(ioc_) {
     beast::get_lowest_layer(ws_).connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
     ws_.read_message_max(64 * 1024 * 1024);
-    const std::string target = "/?room=" + urlEncode(room) + "&token=" + urlEncode(token) + "&color=" + urlEncode(color);
+    const std::string target =
+        "/?room=" + urlEncode(room) + "&token=" + urlEncode(token) + "&color=" + urlEncode(color);
     websocket::response_type response;
     beast::error_code ec;
     // The asynchronous handshake hands back a refused answer too; the blocking one does not.
@@ -178,7 +184,8 @@ bool WsClient::waitFor(std::string_view type, int count, std::chrono::millisecon
     const std::string needle = "\"type\":\"" + std::string(type) + "\"";
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (count > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         auto text = receive(left);
         if (!text) return false;
@@ -191,7 +198,8 @@ bool WsClient::waitClosed(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!closed_ && std::chrono::steady_clock::now() < deadline) {
         inbox_.clear();
-        receive(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+        receive(std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                      std::chrono::steady_clock::now()));
     }
     return closed_;
 }

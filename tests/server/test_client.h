@@ -23,8 +23,8 @@ struct HttpAnswer {
 };
 
 // One request on a fresh connection. `token` adds "Authorization: Bearer <token>".
-HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path, std::string_view body = {},
-                       std::string_view token = {});
+HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
+                       std::string_view body = {}, std::string_view token = {});
 
 // The string member `key` of a JSON object text; empty when absent.
 std::string jsonString(std::string_view json, std::string_view key);
@@ -42,9 +42,10 @@ std::string soloRoom(const Account& a);
 std::string dmRoom(const Account& a, const Account& b);
 
 class WsClient {
-public:
+  public:
     // Connects and performs the handshake; check handshakeStatus() (101 when admitted).
-    WsClient(std::uint16_t port, const std::string& room, const std::string& token, const std::string& color = "#FF0000");
+    WsClient(std::uint16_t port, const std::string& room, const std::string& token,
+             const std::string& color = "#FF0000");
     ~WsClient();
 
     unsigned handshakeStatus() const { return status_; }
@@ -64,14 +65,15 @@ public:
     // Reads until `count` messages of `type` have arrived (others are skipped); false on timeout.
     // What the server relays from one sender it processed in order, so this is how a test knows
     // the server has handled everything that sender sent before.
-    bool waitFor(std::string_view type, int count = 1, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool waitFor(std::string_view type, int count = 1,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Waits until the server closes the connection; true when it did within `timeout`.
     bool waitClosed(std::chrono::milliseconds timeout);
     void close();
     // The code of the close frame the server sent (0 when none arrived).
     unsigned closeCode() const { return ws_.reason().code; }
 
-private:
+  private:
     void startRead();
 
     boost::asio::io_context ioc_;

@@ -38,9 +38,9 @@ struct TlsClient {
 };
 
 class Tls : public ::testing::Test {
-protected:
-    ServerProcess server_{{.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key",
-                                         kDataDir + "/test_key.pem"}}};
+  protected:
+    ServerProcess server_{
+        {.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key", kDataDir + "/test_key.pem"}}};
 };
 
 TEST_F(Tls, shouldServeRestOverHttps) {

@@ -17,17 +17,17 @@ TEST(StrictBase64, acceptsOnlyPaddedTextFromTheStandardAlphabet) {
         {"aA==", QByteArray("h")},
         {"+/8=", QByteArray("\xfb\xff", 2)},
         {"", QByteArray()},
-        {"aGVsbG8", std::nullopt},     // padding missing
-        {"aA=", std::nullopt},         // padding short
-        {"aGVsbG8==", std::nullopt},   // too much padding
-        {"aG=sbG8=", std::nullopt},    // padding inside
+        {"aGVsbG8", std::nullopt},    // padding missing
+        {"aA=", std::nullopt},        // padding short
+        {"aGVsbG8==", std::nullopt},  // too much padding
+        {"aG=sbG8=", std::nullopt},   // padding inside
         {"====", std::nullopt},
         {"a===", std::nullopt},
         {"aGVs\nbG8=", std::nullopt},  // line break
         {"aGVsbG8=\n", std::nullopt},
-        {"aGVs bG8=", std::nullopt},   // space
-        {"aGVs*G8=", std::nullopt},    // outside the alphabet
-        {"-_8=", std::nullopt},        // URL-safe alphabet
+        {"aGVs bG8=", std::nullopt},  // space
+        {"aGVs*G8=", std::nullopt},   // outside the alphabet
+        {"-_8=", std::nullopt},       // URL-safe alphabet
     };
     for (const auto& c : cases) {
         EXPECT_EQ(decodeStrictBase64(QByteArrayView(c.text)), c.expected) << '"' << c.text << '"';
@@ -40,8 +40,8 @@ TEST(PageConversions, aWirePageBecomesACurrentPage) {
         std::optional<QByteArray> imageData;
     } cases[] = {
         {"iVBORw0KGgo=", QByteArray("\x89PNG\r\n\x1a\n", 8)},
-        {"", std::nullopt},              // a blank page
-        {"iVBORw0KGgo", std::nullopt},   // not strict Base64: the page stays, without image
+        {"", std::nullopt},             // a blank page
+        {"iVBORw0KGgo", std::nullopt},  // not strict Base64: the page stays, without image
         {"iVBO Rw0KGgo=", std::nullopt},
     };
     for (const auto& c : cases) {

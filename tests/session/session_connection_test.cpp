@@ -53,7 +53,8 @@ TEST(SessionConnection, switchingRoomsNeverShowsTheOldConnectionAsFailed) {
     EXPECT_EQ(model.connectionState(), ConnectionState::connected());
     EXPECT_EQ(model.peerCount(), 1);
     EXPECT_EQ(QUrlQuery(server.last().requestUrl).queryItemValue("room"), "dm:A:B");
-    EXPECT_EQ(QUrlQuery(server.last().requestUrl).queryItemValue("color", QUrl::FullyDecoded), model.userColorHex());
+    EXPECT_EQ(QUrlQuery(server.last().requestUrl).queryItemValue("color", QUrl::FullyDecoded),
+              model.userColorHex());
 }
 
 TEST(SessionConnection, clearAuthWhileAReconnectIsPendingStaysDisconnected) {

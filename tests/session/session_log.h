@@ -12,14 +12,14 @@
 namespace vellumora::testing {
 
 inline std::string kindOf(const CanvasEvent& event) {
-    static constexpr std::array<const char*, 6> names{"roomState", "peerStrokeStart", "peerStrokePoint",
-                                                      "peerStrokeEnd", "pageChanged", "canvasCleared"};
+    static constexpr std::array<const char*, 6> names{"roomState",     "peerStrokeStart", "peerStrokePoint",
+                                                      "peerStrokeEnd", "pageChanged",     "canvasCleared"};
     static_assert(std::variant_size_v<CanvasEvent::Value> == names.size());
     return names.at(event.value.index());
 }
 
 class SessionLog {
-public:
+  public:
     explicit SessionLog(SessionModel& model) {
         watch(model, &SessionModel::toolChanged, "tool");
         watch(model, &SessionModel::colorChanged, "color");
@@ -55,7 +55,7 @@ public:
     std::vector<ConnectionState> states;
     std::vector<CanvasEvent> canvas;
 
-private:
+  private:
     template <typename Signal>
     void watch(SessionModel& model, Signal signal, const char* name) {
         QObject::connect(&model, signal, &context_, [this, name] { entries.emplace_back(name); });

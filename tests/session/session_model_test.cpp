@@ -30,7 +30,7 @@ QUrl unreachableBaseUrl() {
 }
 
 class SessionModelTest : public ::testing::Test {
-protected:
+  protected:
     SessionModel model{unreachableBaseUrl()};
     SessionLog log{model};
 };
@@ -69,7 +69,8 @@ TEST_F(SessionModelTest, everyAssignmentNotifiesAlsoWhenTheValueIsUnchanged) {
         model.setPan(QSizeF(0, 0));
         model.setCurrentUser(std::nullopt);
     }
-    const Entries once{"tool", "color", "brushSize", "isInCanvasMode", "currentPage", "zoom", "pan", "currentUser"};
+    const Entries once{"tool",        "color", "brushSize", "isInCanvasMode",
+                       "currentPage", "zoom",  "pan",       "currentUser"};
     Entries twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(log.entries, twice);
@@ -94,9 +95,10 @@ TEST_F(SessionModelTest, switchRoomResetsTheRoomAndConnectsWithTheUsersColour) {
 
     model.switchRoom("dm:u1:u2", "Bob");
 
-    EXPECT_EQ(log.entries, (Entries{"roomId", "roomDisplayName", "peerCursors", "peerColorById", "currentPage",
-                                    "connectionState", "connectionState"}));
-    EXPECT_EQ(log.states, (std::vector<ConnectionState>{ConnectionState::connecting(), ConnectionState::connected()}));
+    EXPECT_EQ(log.entries, (Entries{"roomId", "roomDisplayName", "peerCursors", "peerColorById",
+                                    "currentPage", "connectionState", "connectionState"}));
+    EXPECT_EQ(log.states,
+              (std::vector<ConnectionState>{ConnectionState::connecting(), ConnectionState::connected()}));
     EXPECT_EQ(model.roomId(), QStringLiteral("dm:u1:u2"));
     EXPECT_EQ(model.roomDisplayName(), QStringLiteral("Bob"));
     EXPECT_TRUE(model.peerCursors().isEmpty());
@@ -123,7 +125,8 @@ TEST_F(SessionModelTest, clearAuthLeavesTheRoomButKeepsTheDrawingSettings) {
     model.applyPinchFactor(2, QPointF(1, 1));
     const QString colorHex = model.userColorHex();
     model.switchRoom("solo:u1", "Sketchbook");
-    model.handleNetworkEvent(ev(NetworkEvent::RoomState{{}, {kAnn, kBob}, WirePage{"p", "P", "image/png", ""}}));
+    model.handleNetworkEvent(
+        ev(NetworkEvent::RoomState{{}, {kAnn, kBob}, WirePage{"p", "P", "image/png", ""}}));
     model.handleNetworkEvent(ev(NetworkEvent::Cursor{"A", 0.5, 0.5}));
 
     model.clearAuth();
@@ -162,7 +165,8 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
     } rows[] = {
         {"opened", ev(NetworkEvent::Opened{}), {"connectionState"}},
         {"closed", ev(NetworkEvent::Closed{"gone"}), {"connectionState", "peerCursors", "peerCount"}},
-        {"roomState", ev(NetworkEvent::RoomState{{}, {kAnn}, std::nullopt}),
+        {"roomState",
+         ev(NetworkEvent::RoomState{{}, {kAnn}, std::nullopt}),
          {"peerCount", "peerColorById", "currentPage", "canvas:roomState"}},
         {"peerJoined", ev(NetworkEvent::PeerJoined{kBob}), {"peerCount", "peerColorById"}},
         {"peerLeft", ev(NetworkEvent::PeerLeft{"B"}), {"peerCount", "peerCursors", "peerColorById"}},
@@ -170,7 +174,9 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
         {"strokePoint", ev(NetworkEvent::StrokePoint{"A", "S-1", kPoint}), {"canvas:peerStrokePoint"}},
         {"strokeEnd", ev(NetworkEvent::StrokeEnd{"A", "S-1"}), {"canvas:peerStrokeEnd"}},
         {"cursor", ev(NetworkEvent::Cursor{"A", 0.1, 0.2}), {"peerCursors"}},
-        {"pageChanged", ev(NetworkEvent::PageChanged{"A", std::nullopt}), {"currentPage", "canvas:pageChanged"}},
+        {"pageChanged",
+         ev(NetworkEvent::PageChanged{"A", std::nullopt}),
+         {"currentPage", "canvas:pageChanged"}},
         {"canvasCleared", ev(NetworkEvent::CanvasCleared{"A"}), {"canvas:canvasCleared"}},
     };
     for (const auto& row : rows) {
@@ -181,7 +187,8 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
 }
 
 TEST_F(SessionModelTest, roomStateSetsPeersColoursAndPageBeforeTheCanvasReplaysTheStrokes) {
-    const Stroke stroke{"S-1", "A", Tool::watercolor, WireColor{0.1, 0.2, 0.3, 1.0}, 6.0, {kPoint, kPoint}, false};
+    const Stroke stroke{"S-1", "A", Tool::watercolor, WireColor{0.1, 0.2, 0.3, 1.0}, 6.0, {kPoint, kPoint},
+                        false};
     const WirePage page{"builtin-fox", "Fox", "image/png", "iVBORw0KGgo="};
     model.handleNetworkEvent(ev(NetworkEvent::PeerJoined{WirePeer{"Z", "Zed", "#333333"}}));
 
@@ -272,7 +279,8 @@ TEST_F(SessionModelTest, pageChangedAdoptsThePageAndHandsTheWirePageToTheCanvas)
         std::optional<WirePage> page;
         std::optional<CurrentPage> expected;
     } cases[] = {
-        {"png", WirePage{"capture-1", "Scan", "image/png", "aGk="}, CurrentPage{"capture-1", "Scan", QByteArray("hi")}},
+        {"png", WirePage{"capture-1", "Scan", "image/png", "aGk="},
+         CurrentPage{"capture-1", "Scan", QByteArray("hi")}},
         {"blank", WirePage{"blank", "Blank", "image/png", ""}, CurrentPage{"blank", "Blank", std::nullopt}},
         {"undecodable", WirePage{"x", "X", "image/png", "not base64!"}, CurrentPage{"x", "X", std::nullopt}},
         {"removed", std::nullopt, std::nullopt},

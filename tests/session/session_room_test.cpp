@@ -29,7 +29,7 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
 
 // Accounts and friendships over the server's REST API.
 class Rest {
-public:
+  public:
     explicit Rest(QUrl baseUrl) : baseUrl_(std::move(baseUrl)) {}
 
     struct Account {
@@ -38,7 +38,8 @@ public:
     };
 
     Account signUp(const QString& username) {
-        const QJsonObject answer = post("/auth/signup", {{"username", username}, {"password", "correct horse"}}, {});
+        const QJsonObject answer =
+            post("/auth/signup", {{"username", username}, {"password", "correct horse"}}, {});
         const QJsonObject user = answer.value("user").toObject();
         return {AuthUser{user.value("id").toString(), user.value("username").toString(),
                          user.value("displayName").toString()},
@@ -50,7 +51,7 @@ public:
         post("/friends/accept", {{"requesterId", from.user.id}}, to.token);
     }
 
-private:
+  private:
     QJsonObject post(const QString& path, const QJsonObject& body, const QString& token) {
         QUrl url = baseUrl_;
         url.setPath(path);
@@ -64,7 +65,8 @@ private:
         QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
         const QByteArray answer = reply->readAll();
-        EXPECT_EQ(reply->error(), QNetworkReply::NoError) << path.toStdString() << ": " << answer.toStdString();
+        EXPECT_EQ(reply->error(), QNetworkReply::NoError)
+            << path.toStdString() << ": " << answer.toStdString();
         return QJsonDocument::fromJson(answer).object();
     }
 
@@ -93,7 +95,7 @@ struct Participant {
 };
 
 class SessionRoomTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Rest rest(baseUrl);
         const Rest::Account ann = rest.signUp("ann_" + suffix());
@@ -101,7 +103,8 @@ protected:
         ASSERT_FALSE(ann.token.isEmpty());
         ASSERT_FALSE(bob.token.isEmpty());
         rest.befriend(ann, bob);
-        room = QStringLiteral("dm:%1:%2").arg(std::min(ann.user.id, bob.user.id), std::max(ann.user.id, bob.user.id));
+        room = QStringLiteral("dm:%1:%2")
+                   .arg(std::min(ann.user.id, bob.user.id), std::max(ann.user.id, bob.user.id));
         a = std::make_unique<Participant>(baseUrl, ann);
         b = std::make_unique<Participant>(baseUrl, bob);
     }
@@ -162,8 +165,10 @@ TEST_F(SessionRoomTest, participantsSeeEachOthersArrivalColoursStrokesCursorsPag
     ASSERT_TRUE(waitFor([&] {
         return b->model->peerCursors().contains(a->id()) && a->model->peerCursors().contains(b->id());
     }));
-    EXPECT_EQ(b->model->peerCursors().value(a->id()), (PeerCursor{a->id(), 0.3, 0.4, a->model->userColorHex()}));
-    EXPECT_EQ(a->model->peerCursors().value(b->id()), (PeerCursor{b->id(), 0.6, 0.7, b->model->userColorHex()}));
+    EXPECT_EQ(b->model->peerCursors().value(a->id()),
+              (PeerCursor{a->id(), 0.3, 0.4, a->model->userColorHex()}));
+    EXPECT_EQ(a->model->peerCursors().value(b->id()),
+              (PeerCursor{b->id(), 0.6, 0.7, b->model->userColorHex()}));
 
     // A page set by one is adopted by the other, image bytes and all.
     const CurrentPage page{"import-" + QUuid::createUuid().toString(QUuid::WithoutBraces), "Fox",
@@ -198,9 +203,8 @@ TEST_F(SessionRoomTest, aRestartedServerIsRejoinedWithAFreshRoomStateAndNothingD
     ASSERT_TRUE(waitFor([&] { return b->log.canvas.size() == 4; }));
 
     server.stop();
-    ASSERT_TRUE(waitFor([&] {
-        return a->model->connectionState().isFailed() && b->model->connectionState().isFailed();
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return a->model->connectionState().isFailed() && b->model->connectionState().isFailed(); }));
     EXPECT_FALSE(a->model->connectionState().reason().isEmpty());
     EXPECT_EQ(a->model->peerCount(), 0);
     EXPECT_TRUE(a->model->peerColorById().contains(b->id())) << "peer colours outlive the failure";

@@ -45,7 +45,11 @@ TEST(SessionView, pinchZoomsAboutTheAnchorWithinTheZoomLimits) {
         {"at the top limit nothing moves", {6, 0.1, -0.1}, 2, {1, 1}, {6, 0.1, -0.1}},
         {"at the bottom limit nothing moves", {0.25, 0, 0}, 0.5, {0, 0}, {0.25, 0, 0}},
         {"zooming out to 1 recentres", {2, 0.25, 0.25}, 0.5, {1, 1}, {1, 0, 0}},
-        {"zooming out is clamped to the smaller bound", {2, 0.25, -0.25}, 0.75, {0, 1}, {1.5, 1 / 6.0, -1 / 6.0}},
+        {"zooming out is clamped to the smaller bound",
+         {2, 0.25, -0.25},
+         0.75,
+         {0, 1},
+         {1.5, 1 / 6.0, -1 / 6.0}},
     };
     for (const auto& c : cases) {
         SessionModel model(QUrl("http://127.0.0.1:1"));

@@ -57,14 +57,18 @@ ServerProcess::~ServerProcess() {
     std::filesystem::remove_all(tempDir_, ec);
 }
 
-std::string ServerProcess::baseUrl() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
+std::string ServerProcess::baseUrl() const {
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_);
+}
 
-std::string ServerProcess::log() const { return readFile(logPath_); }
+std::string ServerProcess::log() const {
+    return readFile(logPath_);
+}
 
 void ServerProcess::start() {
     if (pid_ > 0) throw std::runtime_error("server already running");
-    std::vector<std::string> args{VELLUMORA_SERVER_BINARY, "--listen", "127.0.0.1:" + std::to_string(port_), "--db",
-                                  dbPath_};
+    std::vector<std::string> args{VELLUMORA_SERVER_BINARY, "--listen", "127.0.0.1:" + std::to_string(port_),
+                                  "--db", dbPath_};
     // Argon2id at interactive cost takes seconds per hash under the sanitizers.
     args.insert(args.end(), {"--password-cost", "minimal"});
     args.insert(args.end(), options_.extraArgs.begin(), options_.extraArgs.end());
@@ -73,12 +77,12 @@ void ServerProcess::start() {
     argv.push_back(nullptr);
 
     // Each start appends to the same log; remember where this run begins.
-    const auto logStart = static_cast<std::size_t>(std::filesystem::exists(logPath_)
-                                                       ? std::filesystem::file_size(logPath_)
-                                                       : 0);
+    const auto logStart = static_cast<std::size_t>(
+        std::filesystem::exists(logPath_) ? std::filesystem::file_size(logPath_) : 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

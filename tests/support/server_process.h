@@ -2,16 +2,16 @@
 // Runs the real vellumora-server binary for a test: a free loopback port, a database in a
 // temporary directory the fixture owns, SIGTERM and clean-up on destruction.
 
+#include <sys/types.h>
 #include <csignal>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace vellumora::testing {
 
 class ServerProcess {
-public:
+  public:
     struct Options {
         std::vector<std::string> extraArgs{};  // e.g. {"--auth-rate-limit", "0"}
         std::string dbPath{};                  // empty: a fresh database in a temp dir owned by the fixture
@@ -40,7 +40,7 @@ public:
     // Everything the server wrote to stderr so far.
     std::string log() const;
 
-private:
+  private:
     Options options_;
     std::string tempDir_;
     std::string dbPath_;
