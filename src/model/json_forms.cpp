@@ -10,27 +10,19 @@ void write(Writer& writer, Tool tool) {
 
 void write(Writer& writer, const StrokePoint& point) {
     writer.beginObject();
-    writer.key("x");
-    writer.number(point.x);
-    writer.key("y");
-    writer.number(point.y);
-    writer.key("pressure");
-    writer.number(point.pressure);
-    writer.key("t");
-    writer.number(point.t);
+    writer.member("x", point.x);
+    writer.member("y", point.y);
+    writer.member("pressure", point.pressure);
+    writer.member("t", point.t);
     writer.endObject();
 }
 
 void write(Writer& writer, const WireColor& color) {
     writer.beginObject();
-    writer.key("r");
-    writer.number(color.r);
-    writer.key("g");
-    writer.number(color.g);
-    writer.key("b");
-    writer.number(color.b);
-    writer.key("a");
-    writer.number(color.a);
+    writer.member("r", color.r);
+    writer.member("g", color.g);
+    writer.member("b", color.b);
+    writer.member("a", color.a);
     writer.endObject();
 }
 
@@ -38,16 +30,13 @@ namespace {
 // The five members a stroke header, a stroke start and a history stroke share.
 void writeHeaderMembers(Writer& writer, const std::string& id, const std::string& userId, Tool tool,
                         const WireColor& color, double brushSize) {
-    writer.key("id");
-    writer.string(id);
-    writer.key("userId");
-    writer.string(userId);
+    writer.member("id", id);
+    writer.member("userId", userId);
     writer.key("tool");
     write(writer, tool);
     writer.key("color");
     write(writer, color);
-    writer.key("brushSize");
-    writer.number(brushSize);
+    writer.member("brushSize", brushSize);
 }
 }  // namespace
 
@@ -59,16 +48,11 @@ void write(Writer& writer, const StrokeHeader& header) {
 
 void write(Writer& writer, const ArtColor& color) {
     writer.beginObject();
-    writer.key("id");
-    writer.string(color.id);
-    writer.key("name");
-    writer.string(color.name);
-    writer.key("r");
-    writer.number(color.r);
-    writer.key("g");
-    writer.number(color.g);
-    writer.key("b");
-    writer.number(color.b);
+    writer.member("id", color.id);
+    writer.member("name", color.name);
+    writer.member("r", color.r);
+    writer.member("g", color.g);
+    writer.member("b", color.b);
     writer.endObject();
 }
 
@@ -82,14 +66,10 @@ void write(Writer& writer, const StrokeStartPayload& stroke) {
 
 void write(Writer& writer, const WirePage& page) {
     writer.beginObject();
-    writer.key("pageId");
-    writer.string(page.pageId);
-    writer.key("displayName");
-    writer.string(page.displayName);
-    writer.key("mimeType");
-    writer.string(page.mimeType);
-    writer.key("imageBase64");
-    writer.string(page.imageBase64);
+    writer.member("pageId", page.pageId);
+    writer.member("displayName", page.displayName);
+    writer.member("mimeType", page.mimeType);
+    writer.member("imageBase64", page.imageBase64);
     writer.endObject();
 }
 
@@ -103,12 +83,9 @@ void write(Writer& writer, const std::optional<WirePage>& page) {
 
 void write(Writer& writer, const WirePeer& peer) {
     writer.beginObject();
-    writer.key("userId");
-    writer.string(peer.userId);
-    writer.key("name");
-    writer.string(peer.name);
-    writer.key("color");
-    writer.string(peer.color);
+    writer.member("userId", peer.userId);
+    writer.member("name", peer.name);
+    writer.member("color", peer.color);
     writer.endObject();
 }
 

@@ -38,6 +38,16 @@ class Writer {
         needComma_ = false;
     }
     void string(std::string_view text);
+    // A member name with its value.
+    void member(std::string_view name, std::string_view text) {
+        key(name);
+        string(text);
+    }
+    void member(std::string_view name, double value) {
+        key(name);
+        number(value);
+    }
+    void member(std::string_view name, bool value) = delete;  // would silently pick the double
     void number(double value);
     void boolean(bool value) {
         separate();

@@ -76,8 +76,7 @@ namespace {
 using json::Writer;
 
 void writeUserId(Writer& w, const std::string& userId) {
-    w.key("userId");
-    w.string(userId);
+    w.member("userId", userId);
 }
 
 void writeMembers(Writer& w, const ClientMessage::StrokeStart& m) {
@@ -85,20 +84,16 @@ void writeMembers(Writer& w, const ClientMessage::StrokeStart& m) {
     json::write(w, m.stroke);
 }
 void writeMembers(Writer& w, const ClientMessage::StrokePoint& m) {
-    w.key("strokeId");
-    w.string(m.strokeId);
+    w.member("strokeId", m.strokeId);
     w.key("point");
     json::write(w, m.point);
 }
 void writeMembers(Writer& w, const ClientMessage::StrokeEnd& m) {
-    w.key("strokeId");
-    w.string(m.strokeId);
+    w.member("strokeId", m.strokeId);
 }
 void writeMembers(Writer& w, const ClientMessage::Cursor& m) {
-    w.key("x");
-    w.number(m.x);
-    w.key("y");
-    w.number(m.y);
+    w.member("x", m.x);
+    w.member("y", m.y);
 }
 void writeMembers(Writer& w, const ClientMessage::SetPage& m) {
     w.key("page");
@@ -136,22 +131,18 @@ void writeMembers(Writer& w, const StrokeStartMessage& m) {
 }
 void writeMembers(Writer& w, const StrokePointMessage& m) {
     writeUserId(w, m.userId);
-    w.key("strokeId");
-    w.string(m.strokeId);
+    w.member("strokeId", m.strokeId);
     w.key("point");
     json::write(w, m.point);
 }
 void writeMembers(Writer& w, const StrokeEndMessage& m) {
     writeUserId(w, m.userId);
-    w.key("strokeId");
-    w.string(m.strokeId);
+    w.member("strokeId", m.strokeId);
 }
 void writeMembers(Writer& w, const CursorMessage& m) {
     writeUserId(w, m.userId);
-    w.key("x");
-    w.number(m.x);
-    w.key("y");
-    w.number(m.y);
+    w.member("x", m.x);
+    w.member("y", m.y);
 }
 void writeMembers(Writer& w, const PageChangedMessage& m) {
     writeUserId(w, m.userId);
@@ -167,8 +158,7 @@ bool encodeMessage(const Message& message, std::string& out) {
     const std::size_t start = out.size();
     Writer writer(out);
     writer.beginObject();
-    writer.key("type");
-    writer.string(typeName(message));
+    writer.member("type", typeName(message));
     std::visit([&](const auto& m) { writeMembers(writer, m); },
                [&]() -> const auto& {
                    if constexpr (std::is_same_v<Message, ClientMessage>) {
