@@ -83,6 +83,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     QString buildPrograms();
     QString createImages();
     QString bakePaper();
+    void setSamplingParameters();  // of the bound GL_TEXTURE_2D
     GLuint makeTexture(GLenum format, GLsizei size, const void* pixels);
     void clearCanvasTexture();
     void uploadLineArt(const QImage& image);

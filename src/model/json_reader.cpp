@@ -6,13 +6,6 @@ namespace {
 bool readDoubleElement(Element element, double& out) {
     return element.get_double().get(out) == simdjson::SUCCESS;
 }
-
-template <typename T>
-bool readMember(Object object, std::string_view key, T& out) {
-    Element element;
-    if (object.at_key(key).get(element) != simdjson::SUCCESS) return false;
-    return read(element, out);
-}
 }  // namespace
 
 bool readString(Object object, std::string_view key, std::string& out) {
@@ -81,12 +74,20 @@ bool read(Element element, WireColor& out) {
            readNumber(object, "b", out.b) && readNumber(object, "a", out.a);
 }
 
-bool read(Element element, StrokeHeader& out) {
-    Object object;
-    if (element.get_object().get(object) != simdjson::SUCCESS) return false;
+namespace {
+// The five members a stroke header, a stroke start and a history stroke share.
+template <typename Record>
+bool readHeaderMembers(Object object, Record& out) {
     return readString(object, "id", out.id) && readString(object, "userId", out.userId) &&
            readMember(object, "tool", out.tool) && readMember(object, "color", out.color) &&
            readNumber(object, "brushSize", out.brushSize);
+}
+}  // namespace
+
+bool read(Element element, StrokeHeader& out) {
+    Object object;
+    if (element.get_object().get(object) != simdjson::SUCCESS) return false;
+    return readHeaderMembers(object, out);
 }
 
 bool read(Element element, ArtColor& out) {
@@ -99,9 +100,7 @@ bool read(Element element, ArtColor& out) {
 bool read(Element element, StrokeStartPayload& out) {
     Object object;
     if (element.get_object().get(object) != simdjson::SUCCESS) return false;
-    return readString(object, "id", out.id) && readString(object, "userId", out.userId) &&
-           readMember(object, "tool", out.tool) && readMember(object, "color", out.color) &&
-           readNumber(object, "brushSize", out.brushSize) && readMember(object, "point", out.point);
+    return readHeaderMembers(object, out) && readMember(object, "point", out.point);
 }
 
 bool read(Element element, WirePage& out) {
@@ -121,19 +120,8 @@ bool read(Element element, WirePeer& out) {
 bool read(Element element, WireStroke& out) {
     Object object;
     if (element.get_object().get(object) != simdjson::SUCCESS) return false;
-    if (!(readString(object, "id", out.id) && readString(object, "userId", out.userId) &&
-          readMember(object, "tool", out.tool) && readMember(object, "color", out.color) &&
-          readNumber(object, "brushSize", out.brushSize) && readBool(object, "complete", out.complete))) {
-        return false;
-    }
-    simdjson::dom::array points;
-    if (object.at_key("points").get_array().get(points) != simdjson::SUCCESS) return false;
-    out.points.clear();
-    out.points.reserve(points.size());
-    for (const Element point : points) {
-        if (!read(point, out.points.emplace_back())) return false;
-    }
-    return true;
+    if (!readHeaderMembers(object, out) || !readBool(object, "complete", out.complete)) return false;
+    return readArray(object, "points", out.points);
 }
 
 namespace {

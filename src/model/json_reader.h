@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/drawing_types.h"
 #include "model/protocol.h"
@@ -31,6 +32,27 @@ bool read(Element element, StrokeStartPayload& out);
 bool read(Element element, WirePage& out);
 bool read(Element element, WirePeer& out);
 bool read(Element element, WireStroke& out);
+
+// A member holding one of the records above.
+template <typename T>
+bool readMember(Object object, std::string_view key, T& out) {
+    Element element;
+    if (object.at_key(key).get(element) != simdjson::SUCCESS) return false;
+    return read(element, out);
+}
+
+// A member holding an array of such records; one bad element fails the whole array.
+template <typename T>
+bool readArray(Object object, std::string_view key, std::vector<T>& out) {
+    simdjson::dom::array array;
+    if (object.at_key(key).get_array().get(array) != simdjson::SUCCESS) return false;
+    out.clear();
+    out.reserve(array.size());
+    for (const Element element : array) {
+        if (!read(element, out.emplace_back())) return false;
+    }
+    return true;
+}
 
 // An optional page member: absent or null is none; anything else must be a valid page.
 bool readOptionalPage(Object object, std::string_view key, std::optional<WirePage>& out);

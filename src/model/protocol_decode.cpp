@@ -8,27 +8,10 @@ namespace vellumora {
 
 namespace {
 using json::Object;
+using json::readArray;
+using json::readMember;
 using json::readNumber;
 using json::readString;
-
-template <typename T>
-bool readMember(Object object, std::string_view key, T& out) {
-    json::Element element;
-    if (object.at_key(key).get(element) != simdjson::SUCCESS) return false;
-    return json::read(element, out);
-}
-
-template <typename T>
-bool readArray(Object object, std::string_view key, std::vector<T>& out) {
-    simdjson::dom::array array;
-    if (object.at_key(key).get_array().get(array) != simdjson::SUCCESS) return false;
-    out.clear();
-    out.reserve(array.size());
-    for (const json::Element element : array) {
-        if (!json::read(element, out.emplace_back())) return false;
-    }
-    return true;
-}
 
 // ---- server records ----
 
