@@ -7,6 +7,7 @@
 #include "json_text.h"
 #include "log.h"
 #include "room_registry.h"
+#include "ws_handshake.h"
 
 namespace vellumora::server {
 
@@ -97,12 +98,18 @@ void HttpSession<Stream>::route(Request request) {
 
 template <class Stream>
 void HttpSession<Stream>::upgrade(Request request) {
+    const ws::Handshake handshake = ws::checkHandshake(request);
+    if (!handshake.ok()) return send(handshake.status, errorBody(handshake.error), "application/json", false);
     beast::get_lowest_layer(stream_).expires_never();
     RoomRegistry::Admission admission = context_.rooms.admit(request, remoteAddress_);
     if (!admission.ok()) {
         return send(admission.status, errorBody(admission.message), "application/json", false);
     }
-    context_.rooms.startSession(std::move(stream_), std::move(request), std::move(admission), context_);
+    // A client may send its first frames right behind the request.
+    const auto rest = buffer_.cdata();
+    std::string early(static_cast<const char*>(rest.data()), rest.size());
+    context_.rooms.startSession(std::move(stream_), ws::switchingProtocols(handshake.acceptKey),
+                                std::move(admission), std::move(early), context_);
 }
 
 template <class Stream>

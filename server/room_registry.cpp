@@ -56,20 +56,22 @@ RoomRegistry::Admission RoomRegistry::admit(const Request& request, const std::s
     return a;
 }
 
-void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
-                                ServerContext& context) {
-    auto session =
-        std::make_shared<WebSocketSession<PlainStream>>(std::move(stream), context, std::move(admission));
+void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, std::string response, Admission admission,
+                                std::string early, ServerContext& context) {
+    // Room traffic goes straight to the socket, without the HTTP stream's timeout machinery.
+    auto session = std::make_shared<WebSocketSession<RawSocket>>(stream.release_socket(), context,
+                                                                 std::move(admission), std::move(early));
     track(session);
-    session->start(std::move(request));
+    session->start(std::move(response));
 }
 
-void RoomRegistry::startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request,
-                                Admission admission, ServerContext& context) {
-    auto session =
-        std::make_shared<WebSocketSession<TlsStream>>(std::move(stream), context, std::move(admission));
+void RoomRegistry::startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream,
+                                std::string response, Admission admission, std::string early,
+                                ServerContext& context) {
+    auto session = std::make_shared<WebSocketSession<TlsStream>>(std::move(stream), context,
+                                                                 std::move(admission), std::move(early));
     track(session);
-    session->start(std::move(request));
+    session->start(std::move(response));
 }
 
 void RoomRegistry::track(std::shared_ptr<RoomMember> session) {

@@ -36,11 +36,12 @@ class RoomRegistry {
     // Decides a WebSocket handshake from its query: 401 bad token, 400 malformed room id,
     // 403 a room the user may not enter.
     Admission admit(const Request& request, const std::string& remoteAddress);
-    // Completes the upgrade of an admitted handshake; `context` outlives every session.
-    void startSession(boost::beast::tcp_stream&& stream, Request request, Admission admission,
-                      ServerContext& context);
-    void startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, Request request,
-                      Admission admission, ServerContext& context);
+    // Completes the upgrade of an admitted handshake with `response`; `early` holds what the
+    // client sent after its request. `context` outlives every session.
+    void startSession(boost::beast::tcp_stream&& stream, std::string response, Admission admission,
+                      std::string early, ServerContext& context);
+    void startSession(boost::beast::ssl_stream<boost::beast::tcp_stream>&& stream, std::string response,
+                      Admission admission, std::string early, ServerContext& context);
 
     // The room, loaded from the store when it is not in memory.
     std::shared_ptr<Room> acquire(const std::string& roomId);

@@ -1,27 +1,38 @@
 #include "websocket_session.h"
 
 #include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include <cstring>
 
 #include "log.h"
 
 namespace vellumora::server {
 
+namespace asio = boost::asio;
 namespace beast = boost::beast;
-namespace websocket = beast::websocket;
+using ws::FrameEvent;
+using ws::Opcode;
 
 namespace {
+constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
-}
+constexpr std::size_t kMaxFramesPerWrite = 64;
+}  // namespace
 
 template <class Stream>
 WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& context,
-                                           RoomRegistry::Admission admission)
-    : ws_(std::move(stream)),
+                                           RoomRegistry::Admission admission, std::string early)
+    : stream_(std::move(stream)),
       context_(context),
       user_(std::move(admission.user)),
       roomId_(std::move(admission.roomId)),
       color_(std::move(admission.color)),
-      rate_(context.config.messageRateLimit) {}
+      rate_(context.config.messageRateLimit),
+      timer_(stream_.get_executor()),
+      in_(early.begin(), early.end()),
+      inUsed_(early.size()),
+      reader_(kMaxMessageBytes) {}
 
 template <class Stream>
 WebSocketSession<Stream>::~WebSocketSession() {
@@ -33,72 +44,119 @@ WebSocketSession<Stream>::~WebSocketSession() {
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::start(RoomRegistry::Request request) {
-    websocket::stream_base::timeout timeout{};
-    timeout.handshake_timeout = std::chrono::seconds(30);
-    // Silence is fine (a watcher sends nothing); a peer that answers no ping is not.
-    timeout.idle_timeout = context_.config.idleTimeout;
-    timeout.keep_alive_pings = true;
-    ws_.set_option(timeout);
-    ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
-        response.set(beast::http::field::server, "vellumora-server");
-    }));
-    ws_.read_message_max(kMaxMessageBytes);
-    ws_.auto_fragment(false);
-    ws_.async_accept(request,
-                     [self = this->shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
+void WebSocketSession<Stream>::start(std::string response) {
+    {
+        std::lock_guard lock(queueMutex_);
+        queuedBytes_ += response.size();
+        ++queuedCount_;
+        queue_.push_back(
+            {Outgoing::Kind::raw, Opcode::text, std::make_shared<const std::string>(std::move(response))});
+        writing_ = true;
+    }
+    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    join();
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::onAccept(beast::error_code ec) {
-    if (ec) return;
+void WebSocketSession<Stream>::join() {
     try {
         room_ = context_.rooms.acquire(roomId_);
     } catch (const StoreError& e) {
         logLine(std::string("database error: ") + e.what());
-        ws_.async_close({websocket::close_code::internal_error},
-                        [self = this->shared_from_this()](beast::error_code) {});
-        return;
+        return closeWith(ws::close_code::internalError, "");
     }
     if (!room_->join(this->shared_from_this())) {
         room_.reset();
-        ws_.async_close({websocket::close_code::try_again_later, "Room is full"},
-                        [self = this->shared_from_this()](beast::error_code) {});
-        return;
+        return closeWith(ws::close_code::tryAgainLater, "Room is full");
     }
     joined_ = true;
     context_.presence.connected(user_.id);
     context_.metrics.connections.fetch_add(1, std::memory_order_relaxed);
+    keepAlive();
+    if (inUsed_ > 0 && !handleFrames()) return;
     readNext();
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::readNext() {
-    ws_.async_read(buffer_, [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
-        self->onRead(ec, bytes);
-    });
+    const std::size_t want = std::max(kReadChunk, inNeeded_ > inUsed_ ? inNeeded_ - inUsed_ : 0);
+    if (in_.size() < inUsed_ + want) in_.resize(inUsed_ + want);
+    reading_ = true;
+    stream_.async_read_some(asio::buffer(in_.data() + inUsed_, in_.size() - inUsed_),
+                            [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
+                                self->onRead(ec, bytes);
+                            });
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
+    reading_ = false;
     if (ec) {
-        if (ec == websocket::error::message_too_big)
-            logLine("closed a room connection for a message over 8 MiB");
         leaveRoom();
+        closeSocket();
         return;
     }
-    context_.metrics.messagesIn.fetch_add(1, std::memory_order_relaxed);
-    context_.metrics.bytesIn.fetch_add(bytes, std::memory_order_relaxed);
-    const auto data = buffer_.cdata();
-    if (rate_.tryAcquire()) {
-        room_->handle(*this, std::string_view(static_cast<const char*>(data.data()), data.size()));
-    } else {
-        context_.metrics.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+    heard_ = true;
+    inUsed_ += bytes;
+    if (handleFrames()) readNext();
+}
+
+template <class Stream>
+bool WebSocketSession<Stream>::handleFrames() {
+    std::size_t offset = 0;
+    bool keepReading = true;
+    while (keepReading) {
+        const auto step = reader_.next(std::span<char>(in_.data() + offset, inUsed_ - offset));
+        offset += step.consumed;
+        const FrameEvent& event = step.event;
+        if (event.kind == FrameEvent::Kind::none) {
+            if (step.consumed == 0) {
+                inNeeded_ = step.needed;
+                break;
+            }
+            continue;
+        }
+        switch (event.kind) {
+            case FrameEvent::Kind::message:
+                context_.metrics.messagesIn.fetch_add(1, std::memory_order_relaxed);
+                context_.metrics.bytesIn.fetch_add(event.payload.size(), std::memory_order_relaxed);
+                if (!joined_) break;
+                if (rate_.tryAcquire()) {
+                    room_->handle(*this, event.payload);
+                } else {
+                    context_.metrics.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+                }
+                break;
+            case FrameEvent::Kind::ping:
+                queueControl(Opcode::pong, std::string(event.payload));
+                break;
+            case FrameEvent::Kind::pong:
+            case FrameEvent::Kind::none:
+                break;
+            case FrameEvent::Kind::close:
+                closeReceived_ = true;
+                leaveRoom();
+                closeWith(event.code == ws::close_code::noStatus ? ws::close_code::normal : event.code, "");
+                keepReading = false;
+                break;
+            case FrameEvent::Kind::error:
+                if (event.code == ws::close_code::tooBig)
+                    logLine("closed a room connection for a message over 8 MiB");
+                leaveRoom();
+                closeWith(event.code, event.reason);
+                keepReading = false;
+                break;
+        }
     }
-    buffer_.consume(buffer_.size());
-    // One large page must not pin megabytes to an otherwise idle connection.
-    if (buffer_.capacity() > kKeepReadBufferBytes) buffer_.shrink_to_fit();
-    readNext();
+    inUsed_ -= offset;
+    if (offset > 0 && inUsed_ > 0) std::memmove(in_.data(), in_.data() + offset, inUsed_);
+    if (inNeeded_ <= inUsed_) inNeeded_ = 0;
+    // One large message must not pin megabytes to an otherwise idle connection.
+    if (in_.size() > kKeepReadBufferBytes && inUsed_ <= kReadChunk && inNeeded_ == 0) {
+        in_.resize(kReadChunk);
+        in_.shrink_to_fit();
+    }
+    return keepReading;
 }
 
 template <class Stream>
@@ -106,94 +164,191 @@ void WebSocketSession<Stream>::deliver(const Payload& payload) {
     std::lock_guard lock(queueMutex_);
     if (closed_) return;
     const ServerConfig& config = context_.config;
-    if (queue_.size() >= config.sendQueueMessages || queuedBytes_ + payload->size() > config.sendQueueBytes) {
+    if (queuedCount_ >= config.sendQueueMessages || queuedBytes_ + payload->size() > config.sendQueueBytes) {
         closed_ = true;
-        queue_.clear();
-        queuedBytes_ = 0;
+        dropQueuedLocked();
         context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
-        boost::asio::post(ws_.get_executor(),
-                          [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
+        asio::post(stream_.get_executor(),
+                   [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
         return;
     }
-    queue_.push_back(payload);
+    queue_.push_back({Outgoing::Kind::message, Opcode::text, payload});
     queuedBytes_ += payload->size();
-    if (!writing_) {
-        writing_ = true;
-        boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    ++queuedCount_;
+    if (!std::exchange(writing_, true))
+        asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::queueControl(Opcode opcode, std::string payload) {
+    bool start = false;
+    {
+        std::lock_guard lock(queueMutex_);
+        if (closeQueued_) return;
+        queuedBytes_ += payload.size();
+        ++queuedCount_;
+        queue_.push_back(
+            {Outgoing::Kind::control, opcode, std::make_shared<const std::string>(std::move(payload))});
+        start = !std::exchange(writing_, true);
     }
+    if (start) asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::closeWith(std::uint16_t code, std::string_view reason) {
+    bool start = false;
+    bool alreadyClosing = false;
+    {
+        std::lock_guard lock(queueMutex_);
+        closed_ = true;
+        if (closeQueued_) {
+            alreadyClosing = true;
+        } else {
+            closeQueued_ = true;
+            std::string payload = ws::closePayload(code, reason);
+            queuedBytes_ += payload.size();
+            ++queuedCount_;
+            queue_.push_back({Outgoing::Kind::control, Opcode::close,
+                              std::make_shared<const std::string>(std::move(payload))});
+            start = !std::exchange(writing_, true);
+        }
+    }
+    // Our close went first: the peer's answer ends the connection once ours is out.
+    if (alreadyClosing && closeSent_ && closeReceived_) closeSocket();
+    if (start) asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::dropQueuedLocked() {
+    for (const Outgoing& out : queue_) queuedBytes_ -= out.bytes->size();
+    queuedCount_ -= queue_.size();
+    queue_.clear();
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::writeNext() {
-    Payload next;
-    {
-        std::unique_lock lock(queueMutex_);
-        if (closed_ || queue_.empty()) {
-            writing_ = false;
-            if (std::exchange(closeWanted_, false)) {
-                lock.unlock();
-                sendClose();
-            }
-            return;
-        }
-        next = queue_.front();
-    }
-    ws_.text(true);
-    ws_.async_write(boost::asio::buffer(*next),
-                    [self = this->shared_from_this(), next](beast::error_code ec, std::size_t bytes) {
-                        self->onWrite(ec, bytes);
-                    });
-}
-
-template <class Stream>
-void WebSocketSession<Stream>::onWrite(beast::error_code ec, std::size_t bytes) {
     {
         std::lock_guard lock(queueMutex_);
-        if (ec) {
-            closed_ = true;
+        if (queue_.empty() || socketClosed_) {
             writing_ = false;
-            queue_.clear();
-            queuedBytes_ = 0;
             return;
         }
-        if (!queue_.empty()) {
-            queuedBytes_ -= queue_.front()->size();
+        while (!queue_.empty() && inflight_.size() < kMaxFramesPerWrite) {
+            inflight_.push_back(std::move(queue_.front()));
             queue_.pop_front();
         }
     }
-    context_.metrics.messagesOut.fetch_add(1, std::memory_order_relaxed);
-    context_.metrics.bytesOut.fetch_add(bytes, std::memory_order_relaxed);
+    headers_.resize(inflight_.size());
+    buffers_.clear();
+    for (std::size_t i = 0; i < inflight_.size(); ++i) {
+        const Outgoing& out = inflight_[i];
+        if (out.kind != Outgoing::Kind::raw)
+            buffers_.emplace_back(headers_[i].data(),
+                                  ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i]));
+        buffers_.emplace_back(out.bytes->data(), out.bytes->size());
+    }
+    asio::async_write(
+        stream_, buffers_,
+        [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onWrite(ec); });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::onWrite(beast::error_code ec) {
+    std::size_t bytes = 0;
+    std::size_t messages = 0;
+    std::size_t messageBytes = 0;
+    bool closeWritten = false;
+    for (const Outgoing& out : inflight_) {
+        bytes += out.bytes->size();
+        if (out.kind == Outgoing::Kind::message) {
+            ++messages;
+            messageBytes += out.bytes->size();
+        }
+        closeWritten |= out.kind == Outgoing::Kind::control && out.opcode == Opcode::close;
+    }
+    const std::size_t count = inflight_.size();
+    inflight_.clear();
+    {
+        std::lock_guard lock(queueMutex_);
+        queuedBytes_ -= bytes;
+        queuedCount_ -= count;
+        if (ec) {
+            closed_ = true;
+            writing_ = false;
+            dropQueuedLocked();
+        }
+    }
+    if (ec) {
+        leaveRoom();
+        closeSocket();
+        return;
+    }
+    context_.metrics.messagesOut.fetch_add(messages, std::memory_order_relaxed);
+    context_.metrics.bytesOut.fetch_add(messageBytes, std::memory_order_relaxed);
+    if (closeWritten) {
+        closeSent_ = true;
+        // Wait for the peer's close only while it is still being read.
+        if (closeReceived_ || !reading_) {
+            {
+                std::lock_guard lock(queueMutex_);
+                writing_ = false;
+            }
+            closeSocket();
+            return;
+        }
+    }
     writeNext();
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::goAway() {
-    boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] {
-        bool idle = false;
-        {
-            std::lock_guard lock(self->queueMutex_);
-            if (self->closed_) return;
-            self->closed_ = true;
-            self->queue_.clear();
-            self->queuedBytes_ = 0;
-            idle = !self->writing_;
-            self->closeWanted_ = !idle;
+void WebSocketSession<Stream>::keepAlive() {
+    if (context_.config.idleTimeout.count() <= 0) return;
+    // Silence is fine (a watcher sends nothing); a peer that answers no ping is not.
+    timer_.expires_after(std::chrono::duration_cast<std::chrono::milliseconds>(context_.config.idleTimeout) /
+                         2);
+    timer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+        if (ec || self->socketClosed_) return;
+        if (self->closeSent_) {
+            // The peer had a whole tick to answer our close.
+            if (std::exchange(self->closeTicked_, true)) return self->closeSocket();
+        } else if (self->heard_) {
+            self->heard_ = false;
+            self->pinged_ = false;
+        } else if (self->pinged_) {
+            return self->disconnect("answered no ping");
+        } else {
+            self->pinged_ = true;
+            self->queueControl(Opcode::ping, {});
         }
-        if (idle) self->sendClose();
+        self->keepAlive();
     });
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::sendClose() {
-    ws_.async_close({websocket::close_code::going_away, "Server stopping"},
-                    [self = this->shared_from_this()](beast::error_code) {});
+void WebSocketSession<Stream>::goAway() {
+    asio::post(stream_.get_executor(), [self = this->shared_from_this()] {
+        self->closeWith(ws::close_code::goingAway, "Server stopping");
+    });
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::disconnect(std::string_view why) {
     logLine("closing a room connection of " + user_.id + ": " + std::string(why));
     // No close handshake: a peer that does not read would never see it.
-    beast::get_lowest_layer(ws_).close();
+    leaveRoom();
+    closeSocket();
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::closeSocket() {
+    if (std::exchange(socketClosed_, true)) return;
+    timer_.cancel();
+    beast::error_code ec;
+    if constexpr (std::is_same_v<Stream, RawSocket>) {
+        stream_.close(ec);
+    } else {
+        beast::get_lowest_layer(stream_).socket().close(ec);
+    }
 }
 
 template <class Stream>
@@ -201,8 +356,6 @@ void WebSocketSession<Stream>::leaveRoom() {
     {
         std::lock_guard lock(queueMutex_);
         closed_ = true;
-        queue_.clear();
-        queuedBytes_ = 0;
     }
     if (!joined_) return;
     joined_ = false;
@@ -211,7 +364,7 @@ void WebSocketSession<Stream>::leaveRoom() {
     context_.metrics.connections.fetch_sub(1, std::memory_order_relaxed);
 }
 
-template class WebSocketSession<PlainStream>;
+template class WebSocketSession<RawSocket>;
 template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server
