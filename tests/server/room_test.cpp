@@ -135,6 +135,28 @@ TEST_F(Rooms, shouldAnnouncePeersAndRelayToTheOtherConnectionOnly) {
     EXPECT_TRUE(b.drain().empty());
 }
 
+TEST_F(Rooms, shouldKeepOrderInBurstsAndAnswerPingsAndCloses) {
+    const std::string room = soloRoom(alice_);
+    WsClient a(port(), room, alice_.token);
+    expectMessage<RoomStateMessage>(a);
+    WsClient b(port(), room, alice_.token);
+    expectMessage<RoomStateMessage>(b);
+    expectMessage<PeerJoinedMessage>(a);
+
+    EXPECT_TRUE(a.pingAnswered("are you there"));
+    // Frames queued while a write is in flight go out together; each must arrive whole and in
+    // order. (A burst within the per-connection rate limit of 1000.)
+    constexpr int kBurst = 900;
+    for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(a.send(ClientMessage::cursor(i / double(kBurst), 0.5)));
+    for (int i = 0; i < kBurst; ++i) {
+        const auto cursor = expectMessage<CursorMessage>(b);
+        ASSERT_EQ(cursor.x, i / double(kBurst)) << i;
+    }
+    a.close();
+    EXPECT_EQ(a.closeCode(), 1000u);  // the server answered the close
+    EXPECT_EQ(expectMessage<PeerLeftMessage>(b).userId, alice_.id);
+}
+
 TEST_F(Rooms, shouldRelayToEveryOtherOfThreeConnectionsAndAnnounceDepartures) {
     const std::string room = soloRoom(alice_);
     WsClient a(port(), room, alice_.token);

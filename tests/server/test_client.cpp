@@ -204,6 +204,23 @@ bool WsClient::waitClosed(std::chrono::milliseconds timeout) {
     return closed_;
 }
 
+bool WsClient::pingAnswered(std::string_view payload, std::chrono::milliseconds timeout) {
+    bool answered = false;
+    const std::string expected(payload);
+    ws_.control_callback([&](websocket::frame_type kind, std::string_view got) {
+        if (kind == websocket::frame_type::pong && got == expected) answered = true;
+    });
+    ws_.async_ping(websocket::ping_data(payload), [](beast::error_code) {});
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!answered && !closed_ && std::chrono::steady_clock::now() < deadline) {
+        startRead();
+        ioc_.restart();
+        ioc_.run_one_for(deadline - std::chrono::steady_clock::now());
+    }
+    ws_.control_callback();
+    return answered;
+}
+
 void WsClient::close() {
     if (closed_) return;
     ws_.async_close(websocket::close_code::normal, [this](beast::error_code) { closed_ = true; });

@@ -69,6 +69,8 @@ class WsClient {
                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Waits until the server closes the connection; true when it did within `timeout`.
     bool waitClosed(std::chrono::milliseconds timeout);
+    // Pings with `payload`; true when the matching pong came back within `timeout`.
+    bool pingAnswered(std::string_view payload, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     void close();
     // The code of the close frame the server sent (0 when none arrived).
     unsigned closeCode() const { return ws_.reason().code; }
