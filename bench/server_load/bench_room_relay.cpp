@@ -105,14 +105,12 @@ void storeGroupCommit(benchmark::State& state) {
                              HistoryOp::StartStroke{1, {"S", "u", Tool::pencil, {}, 3}, {0.5, 0.5, 1, 0}}});
         }
         store.applyHistory(batch);
-        std::int64_t index = 0;
+        std::vector<std::int64_t> next(rooms.size(), 1);  // each stroke's next point index
         for (auto _ : state) {
             batch.clear();
-            ++index;
             for (int k = 0; k < 120; ++k) {
-                batch.push_back(
-                    {rooms[static_cast<std::size_t>(k % 100)],
-                     HistoryOp::AppendPoint{1, index * 2 + k / 100, {k / 120.0, 0.5, 1, 1.0 * k}}});
+                const auto r = static_cast<std::size_t>(k % 100);
+                batch.push_back({rooms[r], HistoryOp::AppendPoint{1, next[r]++, {k / 120.0, 0.5, 1, 1.0 * k}}});
             }
             store.applyHistory(batch);
         }
