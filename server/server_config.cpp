@@ -1,11 +1,22 @@
 #include "server_config.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <charconv>
 #include <optional>
 #include <thread>
 
 namespace vellumora::server {
+
+unsigned usableCores() {
+    // The cores this process may run on: a server pinned to one core gains nothing from a second
+    // I/O thread but lock traffic and context switches.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 namespace {
 
@@ -126,7 +137,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         if (!ok) return fail("invalid value for " + flag + ": " + value);
     }
     if (c.tlsCert.empty() != c.tlsKey.empty()) return fail("--tls-cert and --tls-key go together");
-    if (c.threads == 0) c.threads = std::max(1u, std::thread::hardware_concurrency());
+    if (c.threads == 0) c.threads = usableCores();
     return result;
 }
 

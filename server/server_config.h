@@ -40,6 +40,8 @@ struct CommandLine {
 };
 
 CommandLine parseCommandLine(const std::vector<std::string>& args);
+// The cores this process may run on (its CPU affinity), at least 1.
+unsigned usableCores();
 std::string usageText();
 std::string_view versionText();
 

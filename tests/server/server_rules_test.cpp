@@ -1,4 +1,6 @@
 // Command line, admission rules, credentials and rate limits.
+#include <sched.h>
+
 #include <gtest/gtest.h>
 
 #include "account_api.h"
@@ -24,6 +26,22 @@ TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
     EXPECT_EQ(ok.config.idleTimeout, std::chrono::seconds(15));
     EXPECT_EQ(ok.config.commitInterval, std::chrono::milliseconds(20));
     EXPECT_GE(parseCommandLine({}).config.threads, 1u);
+    {
+        // By default one I/O thread per core the process may use, not per core the machine has.
+        cpu_set_t saved;
+        ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &saved)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_EQ(parseCommandLine({}).config.threads, 1u);
+        sched_setaffinity(0, sizeof saved, &saved);
+    }
     EXPECT_EQ(parseCommandLine({"--listen", "[::1]:0"}).config.listenHost, "::1");
     EXPECT_EQ(parseCommandLine({"--help"}).action, CommandLine::Action::help);
     EXPECT_EQ(parseCommandLine({"--version"}).action, CommandLine::Action::version);
