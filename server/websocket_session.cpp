@@ -161,22 +161,30 @@ bool WebSocketSession<Stream>::handleFrames() {
 
 template <class Stream>
 void WebSocketSession<Stream>::deliver(const Payload& payload) {
-    std::lock_guard lock(queueMutex_);
-    if (closed_) return;
-    const ServerConfig& config = context_.config;
-    if (queuedCount_ >= config.sendQueueMessages || queuedBytes_ + payload->size() > config.sendQueueBytes) {
-        closed_ = true;
-        dropQueuedLocked();
-        context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
-        asio::post(stream_.get_executor(),
-                   [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
-        return;
+    bool start = false;
+    {
+        std::lock_guard lock(queueMutex_);
+        if (closed_) return;
+        const ServerConfig& config = context_.config;
+        if (queuedCount_ >= config.sendQueueMessages ||
+            queuedBytes_ + payload->size() > config.sendQueueBytes) {
+            closed_ = true;
+            dropQueuedLocked();
+            context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
+            asio::post(stream_.get_executor(),
+                       [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
+            return;
+        }
+        queue_.push_back({Outgoing::Kind::message, Opcode::text, payload});
+        queuedBytes_ += payload->size();
+        ++queuedCount_;
+        start = !std::exchange(writing_, true);
     }
-    queue_.push_back({Outgoing::Kind::message, Opcode::text, payload});
-    queuedBytes_ += payload->size();
-    ++queuedCount_;
-    if (!std::exchange(writing_, true))
-        asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    if (!start) return;
+    // With one I/O thread every handler already runs one at a time, so the write can start
+    // right here instead of one trip through the scheduler later.
+    if (context_.config.threads == 1) return writeNext();
+    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
 }
 
 template <class Stream>

@@ -25,7 +25,10 @@ T expectMessage(WsClient& client) {
 
 class Rooms : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server_ = new ServerProcess({{"--auth-rate-limit", "0"}}); }
+    // One I/O thread here (relays start their writes directly), the default elsewhere.
+    static void SetUpTestSuite() {
+        server_ = new ServerProcess({{"--auth-rate-limit", "0", "--threads", "1"}});
+    }
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
