@@ -59,7 +59,15 @@ RoomRegistry::Admission RoomRegistry::admit(const Request& request, const std::s
 void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, std::string response, Admission admission,
                                 std::string early, ServerContext& context) {
     // Room traffic goes straight to the socket, without the HTTP stream's timeout machinery.
-    auto session = std::make_shared<WebSocketSession<RawSocket>>(stream.release_socket(), context,
+    auto plain = stream.release_socket();
+    const RoomStrand* strand = plain.get_executor().target<RoomStrand>();
+    if (!strand) throw std::logic_error("room connections must be accepted on a strand of the io_context");
+    boost::system::error_code ec;
+    const auto protocol = plain.local_endpoint(ec).protocol();
+    if (ec) return;  // already gone
+    RawSocket socket(*strand, protocol, plain.release(ec));
+    if (ec) return;
+    auto session = std::make_shared<WebSocketSession<RawSocket>>(std::move(socket), context,
                                                                  std::move(admission), std::move(early));
     track(session);
     session->start(std::move(response));

@@ -4,8 +4,10 @@
 // write was in flight goes out together in the next one. A reader that falls so far behind
 // that the queue overflows is disconnected rather than allowed to grow memory.
 
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/ssl.hpp>
 
@@ -24,7 +26,10 @@
 
 namespace vellumora::server {
 
-using RawSocket = boost::asio::ip::tcp::socket;
+// Room traffic runs on the connection's strand with its concrete type: the type-erased
+// executor of the HTTP stream costs a little on every operation.
+using RoomStrand = boost::asio::strand<boost::asio::io_context::executor_type>;
+using RawSocket = boost::asio::basic_stream_socket<boost::asio::ip::tcp, RoomStrand>;
 
 template <class Stream>
 class WebSocketSession final : public RoomMember,
