@@ -257,6 +257,8 @@ FloorRelay::~FloorRelay() {
 
 double FloorRelay::cpuMicros() const { return processCpuMicros(pid_); }
 
+double FloorRelay::runDelayMicros() const { return processRunDelayMicros(pid_); }
+
 std::int64_t FloorRelay::rssBytes() const { return processRssBytes(pid_); }
 
 }  // namespace vellumora::bench

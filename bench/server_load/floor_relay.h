@@ -21,6 +21,7 @@ class FloorRelay {
 
     std::uint16_t port() const { return port_; }
     double cpuMicros() const;
+    double runDelayMicros() const;
     std::int64_t rssBytes() const;
 
   private:

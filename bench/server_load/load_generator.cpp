@@ -58,6 +58,7 @@ class ServerTarget final : public LoadTarget {
     explicit ServerTarget(const Options& o) : server_(o.server, o.serverCpu) {}
     std::uint16_t port() const override { return server_.port(); }
     double cpuMicros() const override { return server_.cpuMicros(); }
+    double runDelayMicros() const override { return server_.runDelayMicros(); }
     std::int64_t rssBytes() const override { return server_.rssBytes(); }
     std::string roomTarget(const std::string& name) override {
         const User user = signUp(server_.port(), name);
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
             rows.push_back(runLoad(o, target, rooms));
             printRow(rows.back());
         }
+        printWaits(rows);
         double idle = 0;
         if (o.idle > 0) {
             ServerTarget target(o);

@@ -1,6 +1,7 @@
 #include "load_run.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -125,6 +126,8 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     double windowStart = 0;
     double cpuStart = 0;
     double ownStart = 0;
+    double waitStart = 0;
+    double ownWaitStart = 0;
     double nextTick = 0;
     for (;;) {
         const double now = monotonicSeconds();
@@ -134,6 +137,8 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
                 windowStart = now;
                 cpuStart = target.cpuMicros();
                 ownStart = ownCpuMicros();
+                waitStart = target.runDelayMicros();
+                ownWaitStart = processRunDelayMicros(getpid());
             }
             if (now >= end) break;
             while (t0 + period * static_cast<double>(sends) / static_cast<double>(n) <= now) {
@@ -147,6 +152,8 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     stats.measuring = false;
     const double cpuEnd = target.cpuMicros();
     const double ownEnd = ownCpuMicros();
+    const double waitEnd = target.runDelayMicros();
+    const double ownWaitEnd = processRunDelayMicros(getpid());
     const double window = monotonicSeconds() - windowStart;
     const std::int64_t rss = target.rssBytes();
     // Let in-flight relays land before counting deliveries.
@@ -164,6 +171,8 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     row.serverCpuShare = (cpuEnd - cpuStart) / (window * 1e6);
     row.generatorCpuShare = (ownEnd - ownStart) / (window * 1e6);
     row.rssMiB = static_cast<double>(rss) / (1024.0 * 1024.0);
+    row.serverWaitShare = (waitEnd - waitStart) / (window * 1e6);
+    row.generatorWaitShare = (ownWaitEnd - ownWaitStart) / (window * 1e6);
     clients.closeAll();
     loop.runFor(0.2);
     return row;
@@ -202,6 +211,13 @@ void printRow(const Row& r) {
                 r.offered, r.relayedPerSec, r.delivered * 100, r.p50 / 1000, r.p99 / 1000, r.cpuPerMessage,
                 r.serverCpuShare * 100, r.generatorCpuShare * 100, r.rssMiB);
     std::fflush(stdout);
+}
+
+void printWaits(const std::vector<Row>& rows) {
+    std::printf("\nwaiting for a CPU while runnable (taken by other processes), share of the window:\n");
+    for (const Row& r : rows)
+        std::printf("  %d rooms: server %.0f %%, generator %.0f %%\n", r.rooms, r.serverWaitShare * 100,
+                    r.generatorWaitShare * 100);
 }
 
 void writeJson(const std::string& path, const std::vector<Row>& rows, double idleBytes) {

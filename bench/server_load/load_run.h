@@ -33,6 +33,10 @@ struct Row {
     double serverCpuShare = 0;
     double generatorCpuShare = 0;  // near 100 %: the generator, not the target, is the limit
     double rssMiB = 0;
+    // Shares of the window each side was runnable but had to wait for its core: large values
+    // mean other processes on the machine, not the load, shaped the row.
+    double serverWaitShare = 0;
+    double generatorWaitShare = 0;
 };
 
 // The process the clients talk to, started for one row.
@@ -41,6 +45,7 @@ class LoadTarget {
     virtual ~LoadTarget() = default;
     virtual std::uint16_t port() const = 0;
     virtual double cpuMicros() const = 0;
+    virtual double runDelayMicros() const = 0;
     virtual std::int64_t rssBytes() const = 0;
     // The request target that puts a client into the room called `name` (two clients share one).
     virtual std::string roomTarget(const std::string& name) = 0;
@@ -77,6 +82,8 @@ double idleBytesPerConnection(const Options& o, LoadTarget& target);
 
 void printHeader(const Options& o, const char* targetName);
 void printRow(const Row& r);
+// The CPU each side lost to other processes, one line per row.
+void printWaits(const std::vector<Row>& rows);
 void writeJson(const std::string& path, const std::vector<Row>& rows, double idleBytes);
 
 }  // namespace vellumora::bench

@@ -21,6 +21,7 @@ class RelayTarget final : public LoadTarget {
     explicit RelayTarget(const Options& o) : relay_(o.serverCpu) {}
     std::uint16_t port() const override { return relay_.port(); }
     double cpuMicros() const override { return relay_.cpuMicros(); }
+    double runDelayMicros() const override { return relay_.runDelayMicros(); }
     std::int64_t rssBytes() const override { return relay_.rssBytes(); }
     std::string roomTarget(const std::string& name) override { return "/?room=" + name; }
     // The relay forwards the clients' frames untouched.
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
             rows.push_back(runLoad(o, target, rooms));
             printRow(rows.back());
         }
+        printWaits(rows);
         if (!o.jsonOut.empty()) writeJson(o.jsonOut, rows, 0);
         return 0;
     } catch (const std::exception& e) {

@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -30,6 +31,19 @@ double processCpuMicros(pid_t pid) {
         if (i == 15) stime = std::stod(field);
     }
     return (utime + stime) * 1e6 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double processRunDelayMicros(pid_t pid) {
+    // schedstat: time on the CPU, time waiting on a run queue (both ns), timeslices.
+    double waited = 0;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::istringstream in(readAll(task.path().string() + "/schedstat"));
+        double onCpu = 0;
+        double onQueue = 0;
+        if (in >> onCpu >> onQueue) waited += onQueue / 1000;
+    }
+    return waited;
 }
 
 std::int64_t processRssBytes(pid_t pid) {

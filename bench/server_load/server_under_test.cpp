@@ -80,6 +80,8 @@ ServerUnderTest::~ServerUnderTest() {
 
 double ServerUnderTest::cpuMicros() const { return processCpuMicros(pid_); }
 
+double ServerUnderTest::runDelayMicros() const { return processRunDelayMicros(pid_); }
+
 std::int64_t ServerUnderTest::rssBytes() const { return processRssBytes(pid_); }
 
 }  // namespace vellumora::bench
