@@ -214,9 +214,9 @@ void printRow(const Row& r) {
 }
 
 void printWaits(const std::vector<Row>& rows) {
-    std::printf("\nwaiting for a CPU while runnable (taken by other processes), share of the window:\n");
+    std::printf("\nwaiting for a CPU while runnable, share of the window (the server's threads summed; they share its core):\n");
     for (const Row& r : rows)
-        std::printf("  %d rooms: server (all threads) %.0f %%, generator %.0f %%\n", r.rooms, r.serverWaitShare * 100,
+        std::printf("  %d rooms: server %.0f %%, generator %.0f %%\n", r.rooms, r.serverWaitShare * 100,
                     r.generatorWaitShare * 100);
 }
 
