@@ -12,7 +12,9 @@
 namespace vellumora::bench {
 
 namespace {
-[[noreturn]] void throwErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void throwErrno(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
 
 void control(int epoll, int op, int fd, std::uint32_t events, EpollHandler* handler) {
     epoll_event ev{};
@@ -26,7 +28,9 @@ EventLoop::EventLoop() : fd_(epoll_create1(EPOLL_CLOEXEC)) {
     if (fd_ < 0) throwErrno("epoll_create1");
 }
 
-EventLoop::~EventLoop() { ::close(fd_); }
+EventLoop::~EventLoop() {
+    ::close(fd_);
+}
 
 void EventLoop::add(int fd, std::uint32_t events, EpollHandler& handler) {
     control(fd_, EPOLL_CTL_ADD, fd, events, &handler);
@@ -36,7 +40,9 @@ void EventLoop::modify(int fd, std::uint32_t events, EpollHandler& handler) {
     control(fd_, EPOLL_CTL_MOD, fd, events, &handler);
 }
 
-void EventLoop::remove(int fd) { epoll_ctl(fd_, EPOLL_CTL_DEL, fd, nullptr); }
+void EventLoop::remove(int fd) {
+    epoll_ctl(fd_, EPOLL_CTL_DEL, fd, nullptr);
+}
 
 void EventLoop::poll(double timeoutSeconds) {
     // Nanosecond timeouts: the send tick is 1 ms, and a millisecond-rounded wait would stretch it.
@@ -52,8 +58,8 @@ void EventLoop::poll(double timeoutSeconds) {
         throwErrno("epoll_pwait2");
     }
     for (int i = 0; i < n; ++i)
-        static_cast<EpollHandler*>(ready_[static_cast<std::size_t>(i)].data.ptr)->onEvents(
-            ready_[static_cast<std::size_t>(i)].events);
+        static_cast<EpollHandler*>(ready_[static_cast<std::size_t>(i)].data.ptr)
+            ->onEvents(ready_[static_cast<std::size_t>(i)].events);
 }
 
 void EventLoop::runFor(double seconds) {

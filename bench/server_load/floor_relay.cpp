@@ -27,13 +27,13 @@ constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
 struct Connection {
     int fd = -1;
-    int partner = -1;         // fd of the other connection of the room, once it has come
-    bool open = false;        // the upgrade has been answered
-    bool reading = true;      // EPOLLIN is in the interest set
-    bool writing = false;     // EPOLLOUT is in the interest set
-    std::string room;         // pairing key: the request target's `room` parameter
-    std::string head;         // request bytes before the answer, then bytes held until the partner comes
-    std::string out;          // bytes the socket would not take yet: out[outAt, end)
+    int partner = -1;      // fd of the other connection of the room, once it has come
+    bool open = false;     // the upgrade has been answered
+    bool reading = true;   // EPOLLIN is in the interest set
+    bool writing = false;  // EPOLLOUT is in the interest set
+    std::string room;      // pairing key: the request target's `room` parameter
+    std::string head;      // request bytes before the answer, then bytes held until the partner comes
+    std::string out;       // bytes the socket would not take yet: out[outAt, end)
     std::size_t outAt = 0;
     bool pending() const { return outAt < out.size(); }
 };
@@ -88,7 +88,8 @@ class Relay {
             if (fd < 0) return;
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (conns_.size() <= static_cast<std::size_t>(fd)) conns_.resize(static_cast<std::size_t>(fd) + 1);
+            if (conns_.size() <= static_cast<std::size_t>(fd))
+                conns_.resize(static_cast<std::size_t>(fd) + 1);
             conns_[static_cast<std::size_t>(fd)] = Connection{};
             conns_[static_cast<std::size_t>(fd)].fd = fd;
             watch(fd, EPOLLIN, EPOLL_CTL_ADD);
@@ -228,7 +229,8 @@ FloorRelay::FloorRelay(int cpu) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 4096) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        listen(listener, 4096) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const int error = errno;
         ::close(listener);
         throw std::system_error(error, std::generic_category(), "relay listener");
@@ -255,10 +257,16 @@ FloorRelay::~FloorRelay() {
     waitpid(pid_, &status, 0);
 }
 
-double FloorRelay::cpuMicros() const { return processCpuMicros(pid_); }
+double FloorRelay::cpuMicros() const {
+    return processCpuMicros(pid_);
+}
 
-double FloorRelay::runDelayMicros() const { return processRunDelayMicros(pid_); }
+double FloorRelay::runDelayMicros() const {
+    return processRunDelayMicros(pid_);
+}
 
-std::int64_t FloorRelay::rssBytes() const { return processRssBytes(pid_); }
+std::int64_t FloorRelay::rssBytes() const {
+    return processRssBytes(pid_);
+}
 
 }  // namespace vellumora::bench

@@ -50,7 +50,9 @@ class PayloadWriter {
     char* end_;
 };
 
-bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+bool wouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
 
 }  // namespace
 
@@ -100,9 +102,10 @@ void LoadClient::onConnected() {
     state_ = State::Handshaking;
     writable_ = false;
     loop_.modify(fd_, EPOLLIN, *this);
-    const std::string request = "GET " + target_ + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
-                                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " +
-                                websocketKey() + "\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string request =
+        "GET " + target_ + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + websocketKey() +
+        "\r\nSec-WebSocket-Version: 13\r\n\r\n";
     sendBytes(request.data(), request.size());
 }
 
@@ -156,7 +159,8 @@ bool LoadClient::readHandshake() {
     const std::string_view line = data.substr(0, data.find("\r\n"));
     const auto space = line.find(' ');
     const bool switching = line.rfind("HTTP/", 0) == 0 && space != std::string_view::npos &&
-                           line.substr(space + 1, 3) == "101" && (line.size() == space + 4 || line[space + 4] == ' ');
+                           line.substr(space + 1, 3) == "101" &&
+                           (line.size() == space + 4 || line[space + 4] == ' ');
     if (!switching) {
         close();
         return false;

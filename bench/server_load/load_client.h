@@ -87,7 +87,7 @@ class LoadClient final : public EpollHandler {
     std::size_t inBegin_ = 0;
     std::size_t inEnd_ = 0;
     std::size_t wantFrame_ = 0;  // size of the frame at inBegin_ once its header is in, else 0
-    std::string message_;  // a fragmented message being assembled
+    std::string message_;        // a fragmented message being assembled
     bool fragmented_ = false;
 
     // Bytes the kernel would not take yet are out_[outAt_, end); sent in order before any new frame.

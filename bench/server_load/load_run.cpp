@@ -53,8 +53,8 @@ ClientGroup::ClientGroup(EventLoop& loop, LoadStats& stats, LoadTarget& target,
         for (int k = 0; k < 2; ++k) {
             char strokeId[32];
             std::snprintf(strokeId, sizeof strokeId, "S%zu-%d", r, k);
-            clients_.push_back(std::make_unique<LoadClient>(loop, stats, tally_, target.port(), rooms[r], strokeId,
-                                                            target.peersMask()));
+            clients_.push_back(std::make_unique<LoadClient>(loop, stats, tally_, target.port(), rooms[r],
+                                                            strokeId, target.peersMask()));
             clients_.back()->connect();
             while (unsettled() > kMaxConnecting) loop.poll(0.1);
         }
@@ -198,8 +198,8 @@ double idleBytesPerConnection(const Options& o, LoadTarget& target) {
 }
 
 void printHeader(const Options& o, const char* targetName) {
-    std::printf("%s on cpu %d, generator on cpu %d, %.0f stroke_point/s per client, %.0f s window\n\n", targetName,
-                o.serverCpu, o.clientCpu, o.rate, o.seconds);
+    std::printf("%s on cpu %d, generator on cpu %d, %.0f stroke_point/s per client, %.0f s window\n\n",
+                targetName, o.serverCpu, o.clientCpu, o.rate, o.seconds);
     std::printf(
         "| rooms | offered msg/s | relayed msg/s | delivered | p50 ms | p99 ms | server CPU us/msg | server "
         "CPU | generator CPU | RSS MiB |\n");
@@ -214,7 +214,9 @@ void printRow(const Row& r) {
 }
 
 void printWaits(const std::vector<Row>& rows) {
-    std::printf("\nwaiting for a CPU while runnable, share of the window (the server's threads summed; they share its core):\n");
+    std::printf(
+        "\nwaiting for a CPU while runnable, share of the window (the server's threads summed; they share "
+        "its core):\n");
     for (const Row& r : rows)
         std::printf("  %d rooms: server %.0f %%, generator %.0f %%\n", r.rooms, r.serverWaitShare * 100,
                     r.generatorWaitShare * 100);
@@ -226,9 +228,9 @@ void writeJson(const std::string& path, const std::vector<Row>& rows, double idl
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
         out << (i ? "," : "") << "{\"rooms\":" << r.rooms << ",\"offered\":" << r.offered
-            << ",\"relayed_per_s\":" << r.relayedPerSec << ",\"delivered\":" << r.delivered << ",\"p50_us\":" << r.p50
-            << ",\"p99_us\":" << r.p99 << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage
-            << ",\"rss_mib\":" << r.rssMiB << "}";
+            << ",\"relayed_per_s\":" << r.relayedPerSec << ",\"delivered\":" << r.delivered
+            << ",\"p50_us\":" << r.p50 << ",\"p99_us\":" << r.p99
+            << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB << "}";
     }
     out << "],\"idle_bytes_per_connection\":" << idleBytes << "}\n";
 }

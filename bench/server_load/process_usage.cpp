@@ -37,7 +37,8 @@ double processRunDelayMicros(pid_t pid) {
     // schedstat: time on the CPU, time waiting on a run queue (both ns), timeslices.
     double waited = 0;
     std::error_code ec;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
         std::istringstream in(readAll(task.path().string() + "/schedstat"));
         double onCpu = 0;
         double onQueue = 0;

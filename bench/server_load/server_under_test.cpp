@@ -78,10 +78,16 @@ ServerUnderTest::~ServerUnderTest() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-double ServerUnderTest::cpuMicros() const { return processCpuMicros(pid_); }
+double ServerUnderTest::cpuMicros() const {
+    return processCpuMicros(pid_);
+}
 
-double ServerUnderTest::runDelayMicros() const { return processRunDelayMicros(pid_); }
+double ServerUnderTest::runDelayMicros() const {
+    return processRunDelayMicros(pid_);
+}
 
-std::int64_t ServerUnderTest::rssBytes() const { return processRssBytes(pid_); }
+std::int64_t ServerUnderTest::rssBytes() const {
+    return processRssBytes(pid_);
+}
 
 }  // namespace vellumora::bench

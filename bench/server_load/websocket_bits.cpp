@@ -44,6 +44,8 @@ std::string websocketKey() {
     return key;
 }
 
-std::uint32_t randomMaskKey() { return static_cast<std::uint32_t>(randomBits()()); }
+std::uint32_t randomMaskKey() {
+    return static_cast<std::uint32_t>(randomBits()());
+}
 
 }  // namespace vellumora::bench
