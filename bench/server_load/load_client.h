@@ -1,17 +1,16 @@
 #pragma once
-// One drawing participant of the load test: a WebSocket in the generator's single-threaded
-// io_context that sends stroke points on demand and times the points relayed to it.
+// One drawing participant of the load test: a WebSocket client on the generator's epoll loop
+// that sends stroke points on demand and times the points relayed to it. Lean on purpose:
+// the generator must stay far cheaper than the server it measures.
 
-#include <boost/asio/io_context.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
-
+#include <array>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "event_loop.h"
 
 namespace vellumora::bench {
 
@@ -24,38 +23,78 @@ struct LoadStats {
     std::vector<double> latencyMicros;  // of the points received in the window
 };
 
+// How many clients of a batch have settled either way.
+struct ConnectTally {
+    int ready = 0;
+    int failed = 0;
+};
+
 // Seconds on the monotonic clock; what the points carry as `t`.
 double monotonicSeconds();
 
-class LoadClient : public std::enable_shared_from_this<LoadClient> {
+class LoadClient final : public EpollHandler {
   public:
-    LoadClient(boost::asio::io_context& ioc, LoadStats& stats, std::uint16_t port, std::string target,
-               std::string strokeId);
+    // `peersMask`: the far end forwards other clients' frames as they were sent, masked.
+    LoadClient(EventLoop& loop, LoadStats& stats, ConnectTally& tally, std::uint16_t port, std::string target,
+               std::string strokeId, bool peersMask = false);
+    ~LoadClient();
+    LoadClient(const LoadClient&) = delete;
+    LoadClient& operator=(const LoadClient&) = delete;
 
-    // Connects and handshakes; `done(true)` once the room_state has arrived.
-    void connect(std::function<void(bool)> done);
-    // Queues the next point of this client's stroke (its start first).
+    // Connects and handshakes; counts in the tally once the room_state has arrived or it failed.
+    void connect();
+    // Sends the next point of this client's stroke (its start first).
     void sendPoint();
     void close();
-    std::size_t queued() const { return queue_.size(); }
+    bool isReady() const { return state_ == State::Ready; }
+    // Bytes accepted from sendPoint() that the kernel has not taken yet.
+    std::size_t queuedBytes() const { return out_.size() - outAt_; }
+
+    void onEvents(std::uint32_t events) override;
 
   private:
-    void readNext();
-    void onMessage(std::string_view text);
-    void enqueue(std::string text);
-    void writeNext();
+    enum class State { Idle, Connecting, Handshaking, Open, Ready, Closed };
 
-    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
-    boost::beast::flat_buffer buffer_;
+    void onConnected();
+    void onReadable();
+    bool readHandshake();
+    void readFrames(double now);
+    void onFrame(bool fin, unsigned opcode, char* payload, std::size_t size, double now);
+    void onMessage(std::string_view text, double now);
+    void sendFrame(unsigned opcode, const char* payload, std::size_t size);
+    void sendBuilt(unsigned opcode, std::size_t payloadSize);
+    void sendBytes(const char* data, std::size_t size);
+    void flush();
+    void watchWritable(bool on);
+    void makeRoom();
+
+    EventLoop& loop_;
     LoadStats& stats_;
+    ConnectTally& tally_;
     std::uint16_t port_;
     std::string target_;
     std::string strokeId_;
-    std::function<void(bool)> ready_;
-    std::deque<std::string> queue_;
-    bool writing_ = false;
-    bool started_ = false;
+    bool peersMask_;
+    State state_ = State::Idle;
+    int fd_ = -1;
+    bool writable_ = false;  // EPOLLOUT is in the interest set
+    std::uint32_t mask_ = 0;
     std::uint64_t points_ = 0;
+
+    // Received bytes not yet parsed are in_[inBegin_, inEnd_).
+    std::unique_ptr<char[]> in_;
+    std::size_t inSize_ = 0;
+    std::size_t inBegin_ = 0;
+    std::size_t inEnd_ = 0;
+    std::size_t wantFrame_ = 0;  // size of the frame at inBegin_ once its header is in, else 0
+    std::string message_;        // a fragmented message being assembled
+    bool fragmented_ = false;
+
+    // Bytes the kernel would not take yet are out_[outAt_, end); sent in order before any new frame.
+    std::string out_;
+    std::size_t outAt_ = 0;
+    // Outgoing frames are built here, never allocated per message.
+    std::array<char, 512> frame_{};
 };
 
 }  // namespace vellumora::bench

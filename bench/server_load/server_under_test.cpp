@@ -1,5 +1,7 @@
 #include "server_under_test.h"
 
+#include "process_usage.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -48,12 +50,7 @@ ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
     // Pin before exec by pinning ourselves around the spawn: the child inherits the mask.
     cpu_set_t saved;
     sched_getaffinity(0, sizeof saved, &saved);
-    if (cpu >= 0) {
-        cpu_set_t only;
-        CPU_ZERO(&only);
-        CPU_SET(cpu, &only);
-        sched_setaffinity(0, sizeof only, &only);
-    }
+    pinToCpu(cpu);
     const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     sched_setaffinity(0, sizeof saved, &saved);
     posix_spawn_file_actions_destroy(&actions);
@@ -82,26 +79,15 @@ ServerUnderTest::~ServerUnderTest() {
 }
 
 double ServerUnderTest::cpuMicros() const {
-    const std::string stat = readAll("/proc/" + std::to_string(pid_) + "/stat");
-    // Fields after the parenthesised command name; utime and stime are the 14th and 15th.
-    std::istringstream in(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    double utime = 0;
-    double stime = 0;
-    for (int i = 3; i <= 15 && in >> field; ++i) {
-        if (i == 14) utime = std::stod(field);
-        if (i == 15) stime = std::stod(field);
-    }
-    return (utime + stime) * 1e6 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return processCpuMicros(pid_);
+}
+
+double ServerUnderTest::runDelayMicros() const {
+    return processRunDelayMicros(pid_);
 }
 
 std::int64_t ServerUnderTest::rssBytes() const {
-    std::istringstream in(readAll("/proc/" + std::to_string(pid_) + "/status"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-    }
-    return 0;
+    return processRssBytes(pid_);
 }
 
 }  // namespace vellumora::bench

@@ -20,6 +20,8 @@ class ServerUnderTest {
     std::uint16_t port() const { return port_; }
     // User plus system CPU time the process has used, in microseconds.
     double cpuMicros() const;
+    // Time its threads waited for a CPU while runnable, in microseconds.
+    double runDelayMicros() const;
     // Resident set size in bytes.
     std::int64_t rssBytes() const;
 

@@ -1,0 +1,32 @@
+#pragma once
+// The cheapest relay this machine can run, as a yardstick for the server: a forked child on
+// one core that pairs the two connections of each room and copies whatever one socket has to
+// its partner. No WebSocket and no JSON: it answers the upgrade request with a canned 101 and
+// an empty room_state so the same clients can drive it, then forwards bytes as a stream, so
+// each client receives its partner's frames exactly as sent, masked.
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+namespace vellumora::bench {
+
+class FloorRelay {
+  public:
+    // cpu < 0: not pinned.
+    explicit FloorRelay(int cpu);
+    ~FloorRelay();
+    FloorRelay(const FloorRelay&) = delete;
+    FloorRelay& operator=(const FloorRelay&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    double cpuMicros() const;
+    double runDelayMicros() const;
+    std::int64_t rssBytes() const;
+
+  private:
+    pid_t pid_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+}  // namespace vellumora::bench

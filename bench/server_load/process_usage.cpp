@@ -1,0 +1,67 @@
+#include "process_usage.h"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace vellumora::bench {
+
+namespace {
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+}  // namespace
+
+double processCpuMicros(pid_t pid) {
+    const std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
+    // Fields after the parenthesised command name; utime and stime are the 14th and 15th.
+    std::istringstream in(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    double utime = 0;
+    double stime = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+        if (i == 14) utime = std::stod(field);
+        if (i == 15) stime = std::stod(field);
+    }
+    return (utime + stime) * 1e6 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double processRunDelayMicros(pid_t pid) {
+    // schedstat: time on the CPU, time waiting on a run queue (both ns), timeslices.
+    double waited = 0;
+    std::error_code ec;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::istringstream in(readAll(task.path().string() + "/schedstat"));
+        double onCpu = 0;
+        double onQueue = 0;
+        if (in >> onCpu >> onQueue) waited += onQueue / 1000;
+    }
+    return waited;
+}
+
+std::int64_t processRssBytes(pid_t pid) {
+    std::istringstream in(readAll("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
+void pinToCpu(int cpu) {
+    if (cpu < 0) return;
+    cpu_set_t only;
+    CPU_ZERO(&only);
+    CPU_SET(cpu, &only);
+    sched_setaffinity(0, sizeof only, &only);
+}
+
+}  // namespace vellumora::bench
