@@ -41,9 +41,10 @@ class SqliteStore final : public Store {
     bool areFriendsLocked(const std::string& a, const std::string& b);
     void foldLogLocked();
     void applyOpsLocked(const std::vector<HistoryOp>& ops);
-    // A tenth of a second of drawing at the 5 ms default commit interval: enough points per
-    // room to share B-tree pages, small enough that a fold never stalls the I/O threads.
-    static constexpr int kFoldEvery = 20;
+    // Half a second of drawing at the 5 ms default commit interval: each fold dirties a page or
+    // two per drawing room however few points it brings, so fewer, larger folds write less;
+    // larger still and a fold holds the store long enough to delay log-ins and room loads.
+    static constexpr int kFoldEvery = 100;
     int logRows_ = 0;
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
