@@ -1,5 +1,7 @@
 #include "room_registry.h"
 
+#include <unistd.h>
+
 #include "log.h"
 #include "room_admission.h"
 #include "websocket_session.h"
@@ -65,8 +67,15 @@ void RoomRegistry::startSession(boost::beast::tcp_stream&& stream, std::string r
     boost::system::error_code ec;
     const auto protocol = plain.local_endpoint(ec).protocol();
     if (ec) return;  // already gone
-    RawSocket socket(*strand, protocol, plain.release(ec));
+    const auto fd = plain.release(ec);
     if (ec) return;
+    // Not the throwing constructor: out of epoll watches, this connection fails, not the server.
+    RawSocket socket(*strand);
+    socket.assign(protocol, fd, ec);
+    if (ec) {
+        ::close(fd);
+        return;
+    }
     auto session = std::make_shared<WebSocketSession<RawSocket>>(std::move(socket), context,
                                                                  std::move(admission), std::move(early));
     track(session);
