@@ -110,7 +110,8 @@ void storeGroupCommit(benchmark::State& state) {
             batch.clear();
             for (int k = 0; k < 120; ++k) {
                 const auto r = static_cast<std::size_t>(k % 100);
-                batch.push_back({rooms[r], HistoryOp::AppendPoint{1, next[r]++, {k / 120.0, 0.5, 1, 1.0 * k}}});
+                batch.push_back(
+                    {rooms[r], HistoryOp::AppendPoint{1, next[r]++, {k / 120.0, 0.5, 1, 1.0 * k}}});
             }
             store.applyHistory(batch);
         }

@@ -78,13 +78,7 @@ int main(int argc, char** argv) {
         if (o.server.empty()) o.server = VELLUMORA_SERVER_BINARY;
         prepareGenerator(o);
         printHeader(o, "server");
-        std::vector<Row> rows;
-        for (int rooms : o.rooms) {
-            ServerTarget target(o);
-            rows.push_back(runLoad(o, target, rooms));
-            printRow(rows.back());
-        }
-        printWaits(rows);
+        const std::vector<Row> rows = runRows<ServerTarget>(o);
         double idle = 0;
         if (o.idle > 0) {
             ServerTarget target(o);

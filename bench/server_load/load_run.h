@@ -77,13 +77,27 @@ void prepareGenerator(const Options& o);
 
 Row runLoad(const Options& o, LoadTarget& target, int rooms);
 
+void printRow(const Row& r);
+// The CPU each side lost to other processes, one line per row.
+void printWaits(const std::vector<Row>& rows);
+
+// One row per room count, each against a fresh Target(o), printed as it completes.
+template <class Target>
+std::vector<Row> runRows(const Options& o) {
+    std::vector<Row> rows;
+    for (int rooms : o.rooms) {
+        Target target(o);
+        rows.push_back(runLoad(o, target, rooms));
+        printRow(rows.back());
+    }
+    printWaits(rows);
+    return rows;
+}
+
 // Server memory per connected idle client, with one warm room connected beforehand.
 double idleBytesPerConnection(const Options& o, LoadTarget& target);
 
 void printHeader(const Options& o, const char* targetName);
-void printRow(const Row& r);
-// The CPU each side lost to other processes, one line per row.
-void printWaits(const std::vector<Row>& rows);
 void writeJson(const std::string& path, const std::vector<Row>& rows, double idleBytes);
 
 }  // namespace vellumora::bench

@@ -38,13 +38,7 @@ int main(int argc, char** argv) {
         const Options o = parseOptions(argc, argv, false);
         prepareGenerator(o);
         printHeader(o, "bare relay");
-        std::vector<Row> rows;
-        for (int rooms : o.rooms) {
-            RelayTarget target(o);
-            rows.push_back(runLoad(o, target, rooms));
-            printRow(rows.back());
-        }
-        printWaits(rows);
+        const std::vector<Row> rows = runRows<RelayTarget>(o);
         if (!o.jsonOut.empty()) writeJson(o.jsonOut, rows, 0);
         return 0;
     } catch (const std::exception& e) {

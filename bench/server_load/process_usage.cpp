@@ -10,14 +10,12 @@
 
 namespace vellumora::bench {
 
-namespace {
 std::string readAll(const std::string& path) {
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
-}  // namespace
 
 double processCpuMicros(pid_t pid) {
     const std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 namespace vellumora::bench {
 
@@ -14,6 +15,8 @@ double processCpuMicros(pid_t pid);
 double processRunDelayMicros(pid_t pid);
 // Resident set size in bytes.
 std::int64_t processRssBytes(pid_t pid);
+// The whole text of a (small) file; empty when it cannot be read.
+std::string readAll(const std::string& path);
 // Pins the calling thread (and what it spawns from now on) to one core; cpu < 0 leaves it free.
 void pinToCpu(int cpu);
 

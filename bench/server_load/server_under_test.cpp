@@ -1,7 +1,5 @@
 #include "server_under_test.h"
 
-#include "process_usage.h"
-
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -17,18 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "process_usage.h"
+
 extern char** environ;
 
 namespace vellumora::bench {
-
-namespace {
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-}  // namespace
 
 ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
     std::string pattern = (std::filesystem::temp_directory_path() / "vellumora-load-XXXXXX").string();
