@@ -32,7 +32,12 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       timer_(stream_.get_executor()),
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
-      reader_(kMaxMessageBytes) {}
+      reader_(kMaxMessageBytes) {
+    if constexpr (std::is_same_v<Stream, RawSocket>) {
+        beast::error_code ec;
+        stream_.non_blocking(true, ec);  // for the direct sends; asynchronous operations are unaffected
+    }
+}
 
 template <class Stream>
 WebSocketSession<Stream>::~WebSocketSession() {
@@ -235,33 +240,56 @@ void WebSocketSession<Stream>::dropQueuedLocked() {
 
 template <class Stream>
 void WebSocketSession<Stream>::writeNext() {
-    {
-        std::lock_guard lock(queueMutex_);
-        if (queue_.empty() || socketClosed_) {
-            writing_ = false;
-            return;
+    while (true) {
+        {
+            std::lock_guard lock(queueMutex_);
+            if (queue_.empty() || socketClosed_) {
+                writing_ = false;
+                return;
+            }
+            while (!queue_.empty() && inflight_.size() < kMaxFramesPerWrite) {
+                inflight_.push_back(std::move(queue_.front()));
+                queue_.pop_front();
+            }
         }
-        while (!queue_.empty() && inflight_.size() < kMaxFramesPerWrite) {
-            inflight_.push_back(std::move(queue_.front()));
-            queue_.pop_front();
+        headers_.resize(inflight_.size());
+        buffers_.clear();
+        for (std::size_t i = 0; i < inflight_.size(); ++i) {
+            const Outgoing& out = inflight_[i];
+            if (out.kind != Outgoing::Kind::raw)
+                buffers_.emplace_back(headers_[i].data(),
+                                      ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i]));
+            buffers_.emplace_back(out.bytes->data(), out.bytes->size());
+        }
+        if constexpr (std::is_same_v<Stream, RawSocket>) {
+            // Most writes fit the socket buffer at once: send now, and leave only a remainder to
+            // an asynchronous write.
+            beast::error_code ec;
+            std::size_t sent = stream_.write_some(buffers_, ec);
+            if (ec == asio::error::would_block || ec == asio::error::try_again) {
+                ec = {};
+                sent = 0;
+            }
+            if (!ec && sent < asio::buffer_size(buffers_)) {
+                std::size_t done = 0;
+                while (sent >= buffers_[done].size()) sent -= buffers_[done++].size();
+                buffers_[done] += sent;
+                buffers_.erase(buffers_.begin(), buffers_.begin() + static_cast<std::ptrdiff_t>(done));
+                break;
+            }
+            if (!finishWrite(ec)) return;
+        } else {
+            break;
         }
     }
-    headers_.resize(inflight_.size());
-    buffers_.clear();
-    for (std::size_t i = 0; i < inflight_.size(); ++i) {
-        const Outgoing& out = inflight_[i];
-        if (out.kind != Outgoing::Kind::raw)
-            buffers_.emplace_back(headers_[i].data(),
-                                  ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i]));
-        buffers_.emplace_back(out.bytes->data(), out.bytes->size());
-    }
-    asio::async_write(
-        stream_, buffers_,
-        [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onWrite(ec); });
+    asio::async_write(stream_, buffers_,
+                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                          if (self->finishWrite(ec)) self->writeNext();
+                      });
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::onWrite(beast::error_code ec) {
+bool WebSocketSession<Stream>::finishWrite(beast::error_code ec) {
     std::size_t bytes = 0;
     std::size_t messages = 0;
     std::size_t messageBytes = 0;
@@ -289,7 +317,7 @@ void WebSocketSession<Stream>::onWrite(beast::error_code ec) {
     if (ec) {
         leaveRoom();
         closeSocket();
-        return;
+        return false;
     }
     context_.metrics.messagesOut.fetch_add(messages, std::memory_order_relaxed);
     context_.metrics.bytesOut.fetch_add(messageBytes, std::memory_order_relaxed);
@@ -302,10 +330,10 @@ void WebSocketSession<Stream>::onWrite(beast::error_code ec) {
                 writing_ = false;
             }
             closeSocket();
-            return;
+            return false;
         }
     }
-    writeNext();
+    return true;
 }
 
 template <class Stream>

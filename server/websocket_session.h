@@ -64,7 +64,8 @@ class WebSocketSession final : public RoomMember,
     void closeWith(std::uint16_t code, std::string_view reason);
     void dropQueuedLocked();
     void writeNext();
-    void onWrite(boost::beast::error_code ec);
+    // Settles the frames of a finished write; true when writing should go on.
+    bool finishWrite(boost::beast::error_code ec);
     void keepAlive();
     void disconnect(std::string_view why);
     void closeSocket();
