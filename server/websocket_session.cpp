@@ -277,6 +277,14 @@ void WebSocketSession<Stream>::writeNext() {
                 buffers_.erase(buffers_.begin(), buffers_.begin() + static_cast<std::ptrdiff_t>(done));
                 break;
             }
+            if (ec) {
+                // Settled from the executor: a relay may be sending from inside its room's lock,
+                // and leaving the room takes that lock.
+                asio::post(stream_.get_executor(), [self = this->shared_from_this(), ec] {
+                    if (self->finishWrite(ec)) self->writeNext();
+                });
+                return;
+            }
             if (!finishWrite(ec)) return;
         } else {
             break;

@@ -160,6 +160,30 @@ TEST_F(Rooms, shouldKeepOrderInBurstsAndAnswerPingsAndCloses) {
     EXPECT_EQ(expectMessage<PeerLeftMessage>(b).userId, alice_.id);
 }
 
+TEST_F(Rooms, shouldKeepRelayingWhenAPeerVanishesInTheMiddleOfAStream) {
+    const std::string room = soloRoom(alice_);
+    WsClient a(port(), room, alice_.token);
+    expectMessage<RoomStateMessage>(a);
+    WsClient c(port(), room, alice_.token);
+    expectMessage<RoomStateMessage>(c);
+    a.drain(std::chrono::milliseconds(50));
+    // Relays to the vanished peer fail while the server is still working through the burst.
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        WsClient b(port(), room, alice_.token);
+        expectMessage<RoomStateMessage>(b);
+        ASSERT_TRUE(c.waitFor("peer_joined"));
+        for (int i = 0; i < 100; ++i) ASSERT_TRUE(a.send(ClientMessage::cursor(0.5, i / 100.0)));
+        b.abort();
+        ASSERT_TRUE(c.waitFor("peer_left", 1, std::chrono::seconds(10)));
+        a.drain(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the rate limit refills
+    }
+    c.drain(std::chrono::milliseconds(100));
+    ASSERT_TRUE(a.send(ClientMessage::cursor(0.25, 0.25)));
+    EXPECT_EQ(expectMessage<CursorMessage>(c), (CursorMessage{alice_.id, 0.25, 0.25}));
+}
+
 TEST_F(Rooms, shouldRelayToEveryOtherOfThreeConnectionsAndAnnounceDepartures) {
     const std::string room = soloRoom(alice_);
     WsClient a(port(), room, alice_.token);

@@ -221,6 +221,14 @@ bool WsClient::pingAnswered(std::string_view payload, std::chrono::milliseconds 
     return answered;
 }
 
+void WsClient::abort() {
+    beast::error_code ec;
+    auto& socket = beast::get_lowest_layer(ws_).socket();
+    socket.set_option(asio::socket_base::linger(true, 0), ec);
+    socket.close(ec);
+    closed_ = true;
+}
+
 void WsClient::close() {
     if (closed_) return;
     ws_.async_close(websocket::close_code::normal, [this](beast::error_code) { closed_ = true; });

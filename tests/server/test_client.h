@@ -72,6 +72,8 @@ class WsClient {
     // Pings with `payload`; true when the matching pong came back within `timeout`.
     bool pingAnswered(std::string_view payload, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     void close();
+    // Resets the connection (TCP RST), as a crashed or unplugged client would leave it.
+    void abort();
     // The code of the close frame the server sent (0 when none arrived).
     unsigned closeCode() const { return ws_.reason().code; }
 
