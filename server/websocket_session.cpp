@@ -50,15 +50,13 @@ WebSocketSession<Stream>::~WebSocketSession() {
 
 template <class Stream>
 void WebSocketSession<Stream>::start(std::string response) {
+    bool start = false;
     {
         std::lock_guard lock(queueMutex_);
-        queuedBytes_ += response.size();
-        ++queuedCount_;
-        queue_.push_back(
-            {Outgoing::Kind::raw, Opcode::text, std::make_shared<const std::string>(std::move(response))});
-        writing_ = true;
+        start = pushLocked(Outgoing::Kind::raw, Opcode::text,
+                           std::make_shared<const std::string>(std::move(response)));
     }
-    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    if (start) postWrite();
     join();
 }
 
@@ -180,16 +178,13 @@ void WebSocketSession<Stream>::deliver(const Payload& payload) {
                        [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
             return;
         }
-        queue_.push_back({Outgoing::Kind::message, Opcode::text, payload});
-        queuedBytes_ += payload->size();
-        ++queuedCount_;
-        start = !std::exchange(writing_, true);
+        start = pushLocked(Outgoing::Kind::message, Opcode::text, payload);
     }
     if (!start) return;
     // With one I/O thread every handler already runs one at a time, so the write can start
     // right here instead of one trip through the scheduler later.
     if (context_.config.threads == 1) return writeNext();
-    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    postWrite();
 }
 
 template <class Stream>
@@ -198,13 +193,10 @@ void WebSocketSession<Stream>::queueControl(Opcode opcode, std::string payload) 
     {
         std::lock_guard lock(queueMutex_);
         if (closeQueued_) return;
-        queuedBytes_ += payload.size();
-        ++queuedCount_;
-        queue_.push_back(
-            {Outgoing::Kind::control, opcode, std::make_shared<const std::string>(std::move(payload))});
-        start = !std::exchange(writing_, true);
+        start = pushLocked(Outgoing::Kind::control, opcode,
+                           std::make_shared<const std::string>(std::move(payload)));
     }
-    if (start) asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    if (start) postWrite();
 }
 
 template <class Stream>
@@ -218,17 +210,26 @@ void WebSocketSession<Stream>::closeWith(std::uint16_t code, std::string_view re
             alreadyClosing = true;
         } else {
             closeQueued_ = true;
-            std::string payload = ws::closePayload(code, reason);
-            queuedBytes_ += payload.size();
-            ++queuedCount_;
-            queue_.push_back({Outgoing::Kind::control, Opcode::close,
-                              std::make_shared<const std::string>(std::move(payload))});
-            start = !std::exchange(writing_, true);
+            start = pushLocked(Outgoing::Kind::control, Opcode::close,
+                               std::make_shared<const std::string>(ws::closePayload(code, reason)));
         }
     }
     // Our close went first: the peer's answer ends the connection once ours is out.
     if (alreadyClosing && closeSent_ && closeReceived_) closeSocket();
-    if (start) asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
+    if (start) postWrite();
+}
+
+template <class Stream>
+bool WebSocketSession<Stream>::pushLocked(typename Outgoing::Kind kind, Opcode opcode, Payload bytes) {
+    queuedBytes_ += bytes->size();
+    ++queuedCount_;
+    queue_.push_back({kind, opcode, std::move(bytes)});
+    return !std::exchange(writing_, true);
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::postWrite() {
+    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
 }
 
 template <class Stream>

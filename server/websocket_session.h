@@ -63,6 +63,9 @@ class WebSocketSession final : public RoomMember,
     void queueControl(ws::Opcode opcode, std::string payload);
     void closeWith(std::uint16_t code, std::string_view reason);
     void dropQueuedLocked();
+    // Queues one outgoing frame; true when no write is under way and the caller must start one.
+    bool pushLocked(typename Outgoing::Kind kind, ws::Opcode opcode, Payload bytes);
+    void postWrite();
     void writeNext();
     // Settles the frames of a finished write; true when writing should go on.
     bool finishWrite(boost::beast::error_code ec);
