@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "account/auth_client.h"
-#include "qt_test_app.h"
-#include "scripted_responder.h"
+#include "support/qt_test_app.h"
+#include "support/scripted_responder.h"
 
 namespace vellumora {
 namespace {

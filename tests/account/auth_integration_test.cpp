@@ -9,7 +9,7 @@
 #include "account/auth_client.h"
 #include "account/auth_model.h"
 #include "account/token_store.h"
-#include "qt_test_app.h"
+#include "support/qt_test_app.h"
 #include "support/server_process.h"
 
 namespace vellumora {

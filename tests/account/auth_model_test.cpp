@@ -7,8 +7,8 @@
 
 #include "account/auth_model.h"
 #include "account/token_store.h"
-#include "qt_test_app.h"
-#include "scripted_responder.h"
+#include "support/qt_test_app.h"
+#include "support/scripted_responder.h"
 
 namespace vellumora {
 namespace {

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "account/token_store.h"
-#include "qt_test_app.h"
+#include "support/qt_test_app.h"
 
 namespace vellumora {
 namespace {

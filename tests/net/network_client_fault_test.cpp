@@ -11,8 +11,8 @@
 
 #include "event_recorder.h"
 #include "net/network_client.h"
-#include "qt_printers.h"
-#include "scripted_server.h"
+#include "support/qt_printers.h"
+#include "support/scripted_server.h"
 
 namespace vellumora {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "qt_printers.h"
+#include "support/qt_printers.h"
 #include "session/current_page.h"
 
 namespace vellumora {

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "qt_printers.h"
+#include "support/qt_printers.h"
 #include "session/pleasant_color.h"
 
 namespace vellumora {

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "qt_printers.h"
-#include "scripted_server.h"
+#include "support/qt_printers.h"
+#include "support/scripted_server.h"
 #include "session/session_model.h"
 #include "session_log.h"
 

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "qt_printers.h"
+#include "support/qt_printers.h"
 #include "session/session_model.h"
 #include "session_log.h"
 #include "support/server_process.h"

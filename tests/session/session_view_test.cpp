@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qt_printers.h"
+#include "support/qt_printers.h"
 #include "session/session_model.h"
 
 namespace vellumora {

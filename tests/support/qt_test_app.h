@@ -1,15 +1,15 @@
 #pragma once
-// A QCoreApplication for GoogleTest executables, and a way to let its event loop run until
-// something happens.
+// One QApplication for every GoogleTest executable that needs Qt, and ways to let its event loop
+// run until something happens.
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <chrono>
 #include <functional>
 
 namespace vellumora::testing {
 
-// Created on first use, lives until the process ends.
-QCoreApplication& testApp();
+// Created on first use, lives until the process ends. Without a display it runs offscreen.
+QApplication& testApp();
 
 // Put first among a fixture's members, so the application exists before any QObject member.
 struct TestAppScope {

@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

@@ -1,4 +1,4 @@
-#include "scripted_responder.h"
+#include "support/scripted_responder.h"
 
 #include <QPointer>
 #include <QTcpSocket>

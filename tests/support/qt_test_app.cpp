@@ -1,4 +1,4 @@
-#include "qt_test_app.h"
+#include "support/qt_test_app.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -7,12 +7,20 @@
 
 namespace vellumora::testing {
 
-QCoreApplication& testApp() {
+QApplication& testApp() {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        return *app;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // Never destroyed: a QApplication torn down by static destruction outlives Qt's own globals.
     static int argc = 1;
     static char name[] = "vellumora-tests";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {

@@ -1,0 +1,106 @@
+#include "ui/symbol_icons.h"
+
+#include <QHash>
+#include <QIconEngine>
+#include <QPainter>
+#include <QPixmap>
+
+#include <utility>
+
+namespace vellumora::ui {
+
+namespace {
+
+const QHash<QString, QString>& symbolTable() {
+    static const QHash<QString, QString> table{
+        {"paintpalette.fill", "applications-graphics-symbolic"},
+        {"person.crop.circle.fill", "avatar-default-symbolic"},
+        {"ellipsis.circle", "view-more-symbolic"},
+        {"pencil.tip.crop.circle.fill", "input-tablet-symbolic"},
+        {"cursorarrow", "input-mouse-symbolic"},
+        {"book.closed.fill", "accessories-dictionary-symbolic"},
+        {"plus.circle", "list-add-symbolic"},
+        {"person.crop.circle.badge.questionmark", "dialog-question-symbolic"},
+        {"checkmark", "object-select-symbolic"},
+        {"xmark", "window-close-symbolic"},
+        {"checkmark.circle.fill", "emblem-ok-symbolic"},
+        {"person.2.fill", "system-users-symbolic"},
+        {"doc.on.doc", "document-open-symbolic"},
+        {"camera.fill", "camera-photo-symbolic"},
+        {"trash", "user-trash-symbolic"},
+        {"video.slash", "camera-disabled-symbolic"},
+        {"highlighter", "document-edit-symbolic"},
+        {"pencil", "x-office-drawing-symbolic"},
+        {"paintbrush.pointed.fill", "preferences-desktop-appearance-symbolic"},
+        {"paintbrush", "color-select-symbolic"},
+    };
+    return table;
+}
+
+// Paints the wrapped icon, then fills its opaque pixels with the tint.
+class TintedIconEngine : public QIconEngine {
+  public:
+    TintedIconEngine(QIcon base, QColor tint) : m_base(std::move(base)), m_tint(tint) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap pix = tinted(rect.size() * ratio, mode, state);
+        pix.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, pix);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return tinted(size, mode, state);
+    }
+
+    QIconEngine* clone() const override { return new TintedIconEngine(m_base, m_tint); }
+    QString key() const override { return QStringLiteral("vellumora.tinted"); }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return m_base.actualSize(size, mode, state);
+    }
+    bool isNull() override { return m_base.isNull(); }
+
+  private:
+    QPixmap tinted(const QSize& size, QIcon::Mode mode, QIcon::State state) const {
+        QPixmap pix = m_base.pixmap(size, QIcon::Normal, state);
+        if (pix.isNull()) {
+            return pix;
+        }
+        QColor tint = m_tint;
+        if (mode == QIcon::Disabled) {
+            tint.setAlphaF(tint.alphaF() * 0.4f);
+        }
+        QPainter p(&pix);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(pix.rect(), tint);
+        return pix;
+    }
+
+    QIcon m_base;
+    QColor m_tint;
+};
+
+}  // namespace
+
+QString themeIconName(const QString& symbol) { return symbolTable().value(symbol); }
+
+QStringList knownSymbols() { return symbolTable().keys(); }
+
+QIcon symbolIcon(const QString& symbol) {
+    const QString name = themeIconName(symbol);
+    return name.isEmpty() ? QIcon() : QIcon::fromTheme(name);
+}
+
+QIcon symbolIcon(const QString& symbol, const QColor& tint) {
+    QIcon base = symbolIcon(symbol);
+    return base.isNull() ? base : QIcon(new TintedIconEngine(std::move(base), tint));
+}
+
+void installIconTheme() {
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor")) {
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
+}
+
+}  // namespace vellumora::ui

@@ -1,0 +1,45 @@
+#include <QImage>
+#include <QPixmap>
+
+#include <gtest/gtest.h>
+
+#include "ui/symbol_icons.h"
+
+namespace vellumora::ui {
+namespace {
+
+TEST(SymbolIcons, shouldResolveEverySymbolWithTheFallbackTheme) {
+    installIconTheme();
+    for (const QString& symbol : knownSymbols()) {
+        const QPixmap pix = symbolIcon(symbol).pixmap(24, 24);
+        ASSERT_FALSE(pix.isNull()) << symbol.toStdString() << " -> " << themeIconName(symbol).toStdString();
+        const QImage image = pix.toImage();
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                opaque += qAlpha(image.pixel(x, y)) > 0;
+            }
+        }
+        EXPECT_GT(opaque, 10) << symbol.toStdString() << " draws nothing";
+    }
+    EXPECT_TRUE(symbolIcon("no.such.symbol").isNull());
+}
+
+TEST(SymbolIcons, shouldPaintEveryInkedPixelInTheTint) {
+    installIconTheme();
+    const QImage image = symbolIcon("camera.fill", QColor(255, 0, 0)).pixmap(32, 32).toImage();
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb px = image.pixel(x, y);
+            if (qAlpha(px) == 255) {
+                ++inked;
+                EXPECT_EQ(qRgb(qRed(px), qGreen(px), qBlue(px)), qRgb(255, 0, 0));
+            }
+        }
+    }
+    EXPECT_GT(inked, 20);
+}
+
+}  // namespace
+}  // namespace vellumora::ui
