@@ -149,9 +149,9 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
         {ev(NetworkEvent::StrokeEnd{"A", "S"}), {"canvas"}, 2},
         {ev(NetworkEvent::PageChanged{"A", std::nullopt}), {"currentPage", "canvas"}, 2},
         {ev(NetworkEvent::CanvasCleared{"A"}), {"canvas"}, 2},
-        {ev(NetworkEvent::PeerLeft{"A"}), {"peerCount", "peerCursors", "peerColorById"}, 1},
+        {ev(NetworkEvent::PeerLeft{"B"}), {"peerCount", "peerCursors", "peerColorById"}, 1},
         {ev(NetworkEvent::Closed{"gone"}), {"connectionState", "peerCursors", "peerCount"}, 0},
-        {ev(NetworkEvent::Cursor{"B", 0.7, 0.8}), {"peerCursors"}, 0},
+        {ev(NetworkEvent::Cursor{"A", 0.7, 0.8}), {"peerCursors"}, 0},
         {ev(NetworkEvent::Cursor{"C", 0.5, 0.6}), {"peerCursors"}, 0},
     };
     for (const auto& row : rows) {
@@ -164,9 +164,9 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
     ASSERT_EQ(log.canvas.size(), 6U);
     EXPECT_EQ(log.canvas[3], (CanvasEvent{CanvasEvent::PeerStrokeEnd{"A", "S"}}));
     // Colours outlive a failed connection; a cursor of someone never announced is grey.
-    EXPECT_EQ(model.peerColorById(), (PeerColorMap{{"B", "#222222"}}));
+    EXPECT_EQ(model.peerColorById(), (PeerColorMap{{"A", "#111111"}}));
     EXPECT_EQ(model.peerCursors(),
-              (PeerCursorMap{{"B", {"B", 0.7, 0.8, "#222222"}}, {"C", {"C", 0.5, 0.6, "#888888"}}}));
+              (PeerCursorMap{{"A", {"A", 0.7, 0.8, "#111111"}}, {"C", {"C", 0.5, 0.6, "#888888"}}}));
 }
 
 TEST_F(SessionModelTest, switchingRoomsStartsAfreshAndLeavingKeepsTheDrawingSettings) {
