@@ -121,9 +121,10 @@ LoadResult decodeColoringPage(QByteArray bytes) {
     if (std::min(stored.width(), stored.height()) < kMinPageSide) {
         return failed(LoadFailure::tooSmall, shown);
     }
-    // A decoder that scales while decoding (JPEG) never holds the full picture.
+    // The JPEG decoder scales while decoding and never holds the full picture; others (PNG
+    // among them, although it takes a scaled size) decode everything first.
     const bool overBudget = decodedBytes(stored, reader.imageFormat()) > readerBudgetBytes();
-    if (overBudget && !reader.supportsOption(QImageIOHandler::ScaledSize)) {
+    if (overBudget && format != "jpeg") {
         return failed(LoadFailure::tooLarge, shown);
     }
     if (format == "jpeg" && !jpegIsComplete(bytes)) {

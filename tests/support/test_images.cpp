@@ -98,6 +98,14 @@ QImage paperWithBlock(QSize size) {
     return image;
 }
 
+QImage decodedPng(const std::optional<QByteArray>& png) {
+    return png ? QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_ARGB32) : QImage();
+}
+
+QRgb pixelAt(const QImage& image, QPointF fraction) {
+    return image.pixel(int(fraction.x() * image.width()), int(fraction.y() * image.height()));
+}
+
 QByteArray rawRows(const QImage& image, int colourType, int bitDepth) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
     QByteArray rows;

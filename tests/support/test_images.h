@@ -9,6 +9,8 @@
 #include <QPointF>
 #include <QString>
 
+#include <optional>
+
 namespace vellumora::testing {
 
 // White paper with a solid black block over the left half: ink at kInkAt, paper at kPaperAt
@@ -16,6 +18,11 @@ namespace vellumora::testing {
 QImage paperWithBlock(QSize size);
 inline constexpr QPointF kInkAt{0.25, 0.5};
 inline constexpr QPointF kPaperAt{0.75, 0.5};
+
+// PNG bytes decoded as 32-bit ARGB with straight alpha; null for none or bad bytes.
+QImage decodedPng(const std::optional<QByteArray>& png);
+// The pixel at a point given in fractions of the width and height.
+QRgb pixelAt(const QImage& image, QPointF fraction);
 
 // Bytes of `image` in a format Qt writes ("png", "jpeg").
 QByteArray encodeImage(const QImage& image, const char* format);
