@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThreadPool>
 
 #include <cmath>
 #include <numbers>
@@ -246,6 +247,10 @@ QList<CurrentPage> builtIn() {
         {QStringLiteral("cottage"), QStringLiteral("Cottage"), render(drawCottage)},
     };
     return pages;
+}
+
+void prepareInBackground() {
+    QThreadPool::globalInstance()->start([] { builtIn(); });
 }
 
 }  // namespace vellumora::PageLibrary

@@ -20,4 +20,8 @@ inline constexpr double kInkBlue = 0.12;
 // A drawing that cannot be rendered is listed without image data.
 QList<CurrentPage> builtIn();
 
+// Starts drawing the pages on the thread pool, so that the first builtIn() on the main thread
+// finds them ready (or waits only for the rest) instead of drawing for a tenth of a second.
+void prepareInBackground();
+
 }  // namespace vellumora::PageLibrary
