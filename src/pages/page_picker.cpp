@@ -1,5 +1,6 @@
 #include "pages/page_picker.h"
 
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -113,9 +114,12 @@ void PagePicker::buildLayout(const QList<CurrentPage>& pages) {
     QPalette secondary = currentName_->palette();
     secondary.setColor(QPalette::WindowText, ui::secondaryTextColor());
     currentName_->setPalette(secondary);
+    // A long imported name is elided rather than widening the side panel.
+    currentName_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    currentName_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    currentName_->installEventFilter(this);
     header->addWidget(title);
-    header->addStretch(1);
-    header->addWidget(currentName_);
+    header->addWidget(currentName_, 1);
     column->addLayout(header);
 
     auto* grid = new QGridLayout;
@@ -176,11 +180,24 @@ void PagePicker::showCurrentPage() {
         return;
     }
     const std::optional<CurrentPage>& current = session_->currentPage();
-    currentName_->setText(current ? current->displayName : QString());
+    currentName_->setToolTip(current ? current->displayName : QString());
     currentName_->setVisible(current.has_value());
+    elideCurrentName();
     for (PageThumbnail* thumbnail : thumbnails_) {
         thumbnail->setSelected(current && current->pageId == thumbnail->page().pageId);
     }
+}
+
+void PagePicker::elideCurrentName() {
+    currentName_->setText(currentName_->fontMetrics().elidedText(currentName_->toolTip(), Qt::ElideMiddle,
+                                                                 currentName_->width()));
+}
+
+bool PagePicker::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == currentName_ && event->type() == QEvent::Resize) {
+        elideCurrentName();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PagePicker::announce(const CurrentPage& page) {

@@ -48,9 +48,13 @@ class PagePicker : public QWidget {
     // Makes `page` the room's page here and sends it to the room.
     void announce(const CurrentPage& page);
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void buildLayout(const QList<CurrentPage>& pages);
     void showCurrentPage();
+    void elideCurrentName();
     void choose(const CurrentPage& page);
     void startImport();
     void importFile(const QString& path);

@@ -3,7 +3,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionFocusRect>
 
 #include "ui/styles.h"
 
@@ -101,11 +100,11 @@ void PageThumbnail::paintEvent(QPaintEvent*) {
     painter.setPen(QColor(0, 0, 0, 220));
     painter.drawText(label, Qt::AlignCenter, name);
 
-    if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = rect().adjusted(3, 3, -3, -3);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    // Keyboard focus: a dashed ring inside the border, shown once the keyboard is in use.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        painter.setPen(QPen(ui::accentColor(), 1.5, Qt::DashLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(tile.adjusted(3.5, 3.5, -3.5, -3.5), kCornerRadius - 3, kCornerRadius - 3);
     }
 }
 
