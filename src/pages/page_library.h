@@ -21,7 +21,7 @@ inline constexpr double kInkBlue = 0.12;
 QList<CurrentPage> builtIn();
 
 // Starts drawing the pages on the thread pool, so that the first builtIn() on the main thread
-// finds them ready (or waits only for the rest) instead of drawing for a tenth of a second.
+// finds them ready (or waits only for the rest) instead of drawing them while the window waits.
 void prepareInBackground();
 
 }  // namespace vellumora::PageLibrary
