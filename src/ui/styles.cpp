@@ -54,4 +54,6 @@ QColor secondaryTextColor() {
     return c;
 }
 
+QColor destructiveColor() { return QColor(0xD7, 0x26, 0x26); }
+
 }  // namespace vellumora::ui

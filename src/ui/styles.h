@@ -24,5 +24,7 @@ QColor accentColor();
 // Secondary text: the palette's text colour at reduced strength.
 QColor secondaryTextColor();
 QColor primaryTextColor();
+// Actions that destroy something, and error messages.
+QColor destructiveColor();
 
 }  // namespace vellumora::ui
