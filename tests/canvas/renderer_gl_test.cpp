@@ -1,14 +1,10 @@
 // The renderer on a real OpenGL 3.3 core context (Xvfb + Mesa llvmpipe under
 // scripts/test-session), its frames read back and compared with the shading formulas.
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <QBuffer>
 #include <QImage>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLVersionFunctionsFactory>
 
 #include <gtest/gtest.h>
@@ -19,23 +15,15 @@
 #include "canvas/renderer.h"
 #include "canvas/shading_oracle.h"
 #include "canvas/view_mapping.h"
+#include "support/gl_test.h"
 
 namespace vellumora {
 namespace {
 
+using testing::PixelImage;
+using testing::Rgba8;
+
 constexpr float kSeed = 123.25f;
-
-struct Rgba8 {
-    std::uint8_t r = 0, g = 0, b = 0, a = 0;
-};
-
-// Pixels read back, addressed with a top-left origin like the view and the canvas.
-struct PixelImage {
-    int width = 0, height = 0;
-    std::vector<Rgba8> rows;  // bottom-up, as GL reads them
-    bool topDown = false;     // the canvas framebuffer already runs top-down
-    Rgba8 at(int x, int y) const { return rows[std::size_t((topDown ? y : height - 1 - y) * width + x)]; }
-};
 
 // Distance in 8-bit levels between a read-back channel and the formula's value.
 float levels(std::uint8_t actual, float expected) {
@@ -53,66 +41,25 @@ QByteArray png(const QImage& image) {
     return bytes;
 }
 
-// Mesa unloads its driver when the last context goes, before LeakSanitizer scans at exit; the
-// driver's caches then look unreachable and are reported as leaks. Keeping the driver mapped
-// lets the scan see them, so the real leaks of the code under test still show.
-void pinGlDrivers() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-            const std::string_view name = info->dlpi_name ? info->dlpi_name : "";
-            if (name.find("_dri.so") != std::string_view::npos ||
-                name.find("libgallium") != std::string_view::npos)
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
-
-class RendererGl : public ::testing::Test {
+class RendererGl : public testing::GlTest {
   protected:
     void SetUp() override {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        context.setFormat(format);
-        ASSERT_TRUE(context.create()) << "no OpenGL context: run under scripts/test-session";
-        surface.setFormat(context.format());
-        surface.create();
-        ASSERT_TRUE(context.makeCurrent(&surface));
-        pinGlDrivers();
-        gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(&context);
-        ASSERT_NE(gl, nullptr) << "OpenGL 3.3 core is not available";
+        GlTest::SetUp();
+        if (HasFatalFailure()) return;
         renderer = std::make_unique<Renderer>([] { return kSeed; });
         ASSERT_EQ(renderer->initialize(), QString());
     }
     void TearDown() override {
         renderer.reset();  // with the context still current
-        context.doneCurrent();
+        GlTest::TearDown();
     }
 
-    PixelImage read(GLuint framebuffer, int x, int y, int width, int height) {
-        PixelImage image{width, height, std::vector<Rgba8>(std::size_t(width * height))};
-        gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-        gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        gl->glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.rows.data());
-        gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
-        return image;
-    }
     // Renders one frame into a fresh colour target of the given size and reads all of it back.
     PixelImage frame(int width, int height) {
-        GLuint texture = 0, framebuffer = 0;
-        gl->glGenTextures(1, &texture);
-        gl->glBindTexture(GL_TEXTURE_2D, texture);
-        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        gl->glGenFramebuffers(1, &framebuffer);
-        gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+        testing::RenderTarget target(*gl, width, height);
         renderer->resize(width, height);
-        renderer->render(framebuffer);
-        PixelImage image = read(framebuffer, 0, 0, width, height);
-        gl->glDeleteFramebuffers(1, &framebuffer);
-        gl->glDeleteTextures(1, &texture);
-        return image;
+        renderer->render(target.framebuffer());
+        return read(target.framebuffer(), 0, 0, width, height);
     }
     // The ink around a point, in canvas pixels.
     PixelImage ink(int x, int y, int size) {
@@ -150,9 +97,6 @@ class RendererGl : public ::testing::Test {
         }
     }
 
-    QOpenGLContext context;
-    QOffscreenSurface surface;
-    QOpenGLFunctions_3_3_Core* gl = nullptr;
     std::unique_ptr<Renderer> renderer;
 };
 

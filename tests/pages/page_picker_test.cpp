@@ -13,7 +13,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "../canvas/gl_test_support.h"
+#include "support/gl_test.h"
 #include "canvas/renderer.h"
 #include "pages/page_library.h"
 #include "pages/page_thumbnail.h"
