@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QIconEngine>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 
@@ -94,6 +95,14 @@ QIcon symbolIcon(const QString& symbol) {
 QIcon symbolIcon(const QString& symbol, const QColor& tint) {
     QIcon base = symbolIcon(symbol);
     return base.isNull() ? base : QIcon(new TintedIconEngine(std::move(base), tint));
+}
+
+void setSymbol(QLabel* label, const QString& symbol, const QColor& tint, int logicalSize) {
+    const qreal ratio = label->devicePixelRatioF();
+    QPixmap pix = symbolIcon(symbol, tint).pixmap(QSize(logicalSize, logicalSize) * ratio);
+    pix.setDevicePixelRatio(ratio);
+    label->setPixmap(pix);
+    label->setFixedSize(logicalSize, logicalSize);
 }
 
 void installIconTheme() {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+class QLabel;
+
 namespace vellumora::ui {
 
 // The theme name a symbol maps to; empty for a symbol the table does not know.
@@ -19,6 +21,9 @@ QStringList knownSymbols();
 // outlines; with a tint every opaque pixel takes the tint's colour, keeping its alpha.
 QIcon symbolIcon(const QString& symbol);
 QIcon symbolIcon(const QString& symbol, const QColor& tint);
+
+// Shows a symbol on a label, tinted, `logicalSize` pixels square at the label's pixel ratio.
+void setSymbol(QLabel* label, const QString& symbol, const QColor& tint, int logicalSize);
 
 // Sets Adwaita as the fallback theme; call once after the application object exists.
 void installIconTheme();
