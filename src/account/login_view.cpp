@@ -103,6 +103,9 @@ LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), m_auth
     hints->addWidget(centredLabel(QStringLiteral("Password: at least 8 characters."), ui::TextStyle::caption2,
                                   QFont::Normal, ui::secondaryTextColor()));
     m_hints->setLayout(hints);
+    for (QLabel* hint : m_hints->findChildren<QLabel*>()) {
+        hint->setWordWrap(false);
+    }
 
     auto* heading = column(ui::pt(4));
     heading->addWidget(title);

@@ -68,8 +68,10 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(content);
+    // The panel paints its own sheet behind everything; the scroll area must not cover it.
+    scroll->setAutoFillBackground(false);
     scroll->viewport()->setAutoFillBackground(false);
-    content->setAttribute(Qt::WA_TranslucentBackground);
+    content->setAutoFillBackground(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
