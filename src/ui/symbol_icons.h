@@ -1,6 +1,7 @@
 #pragma once
 // Icons by the symbol names the design uses ("camera.fill", "checkmark.circle.fill"), mapped in
-// one table onto freedesktop theme names, so a missing icon is a one-line fix. The Adwaita theme
+// one table onto freedesktop theme names or, where no theme has a fitting icon, onto our own
+// SVGs, so a missing icon is a one-line fix. The Adwaita theme
 // is the fallback wherever the desktop's own theme lacks a name.
 
 #include <QColor>
@@ -12,7 +13,7 @@ class QLabel;
 
 namespace vellumora::ui {
 
-// The theme name a symbol maps to; empty for a symbol the table does not know.
+// The theme name (or resource path) a symbol maps to; empty for a symbol the table does not know.
 QString themeIconName(const QString& symbol);
 // Every symbol the table knows, for checks that each one resolves.
 QStringList knownSymbols();
