@@ -1,6 +1,9 @@
 #include "account/add_friend_sheet.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -28,23 +31,25 @@ QLabel* secondaryCaption(const QString& text) {
 
 }  // namespace
 
-AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* parent)
-    : QDialog(parent), m_auth(auth), m_username(new QLineEdit), m_result(secondaryCaption({})) {
-    setWindowTitle(QStringLiteral("Add a friend"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(ui::pt(340));
+AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* window)
+    : QWidget(window),
+      m_auth(auth),
+      m_previousFocus(QApplication::focusWidget()),
+      m_card(new QWidget),
+      m_username(new QLineEdit),
+      m_result(secondaryCaption({})) {
+    setAccessibleName(QStringLiteral("Add a friend"));
+    m_card->setFixedWidth(ui::pt(340));
+    m_card->setAutoFillBackground(true);
 
     auto* title = new QLabel(QStringLiteral("Add a friend"));
     ui::setTextStyle(title, ui::TextStyle::headline);
     m_username->setPlaceholderText(QStringLiteral("Username"));
     m_username->setAccessibleName(QStringLiteral("Friend's username"));
-    m_result->setAccessibleName(QStringLiteral("Result"));
     m_result->hide();
 
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
-    cancel->setAutoDefault(false);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"));
     m_send = new QPushButton(QStringLiteral("Send request"));
-    m_send->setDefault(true);
     QPalette prominent = m_send->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive}) {
         prominent.setColor(group, QPalette::Button, ui::accentColor());
@@ -54,10 +59,10 @@ AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(cancel);
+    buttons->addWidget(m_cancel);
     buttons->addWidget(m_send);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(m_card);
     layout->setSpacing(ui::pt(14));
     layout->addWidget(title);
     layout->addWidget(secondaryCaption(QStringLiteral("Enter a username — they'll get a pending request to accept.")));
@@ -65,10 +70,30 @@ AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* parent)
     layout->addWidget(m_result);
     layout->addLayout(buttons);
 
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    // The card hangs from the top edge of the window, as a sheet does.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(m_card, 0, Qt::AlignHCenter | Qt::AlignTop);
+
+    connect(m_cancel, &QPushButton::clicked, this, &AddFriendSheet::dismiss);
     connect(m_send, &QPushButton::clicked, this, &AddFriendSheet::send);
+    connect(m_username, &QLineEdit::returnPressed, this, &AddFriendSheet::send);
     connect(m_username, &QLineEdit::textChanged, this, &AddFriendSheet::refresh);
     refresh();
+
+    setGeometry(window->rect());
+    window->installEventFilter(this);
+    show();
+    raise();
+    m_username->setFocus(Qt::OtherFocusReason);
+}
+
+void AddFriendSheet::dismiss() {
+    hide();
+    if (m_previousFocus) {
+        m_previousFocus->setFocus(Qt::OtherFocusReason);
+    }
+    deleteLater();
 }
 
 void AddFriendSheet::send() {
@@ -85,7 +110,7 @@ void AddFriendSheet::send() {
         self->m_resultMessage = std::move(text);
         self->m_busy = false;
         self->refresh();
-        QTimer::singleShot(kDismissDelay, self.data(), &QDialog::accept);
+        QTimer::singleShot(kDismissDelay, self.data(), &AddFriendSheet::dismiss);
     });
 }
 
@@ -93,6 +118,46 @@ void AddFriendSheet::refresh() {
     m_send->setEnabled(!m_busy && !m_username->text().isEmpty());
     m_result->setText(m_resultMessage.value_or(QString()));
     m_result->setVisible(m_resultMessage.has_value());
+}
+
+void AddFriendSheet::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, 90));
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF card = QRectF(m_card->geometry()).adjusted(-0.5, -0.5, 0.5, 0.5);
+    painter.setPen(QPen(QColor(255, 255, 255, 40), 1.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(card);
+}
+
+void AddFriendSheet::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        dismiss();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool AddFriendSheet::focusNextPrevChild(bool next) {
+    // Tab cycles within the sheet: what lies under it cannot be reached while it is open.
+    QList<QWidget*> chain;
+    for (QWidget* w : {static_cast<QWidget*>(m_username), static_cast<QWidget*>(m_cancel),
+                       static_cast<QWidget*>(m_send)}) {
+        if (w->isEnabled()) {
+            chain.append(w);
+        }
+    }
+    const qsizetype at = chain.indexOf(QApplication::focusWidget());
+    const qsizetype count = chain.size();
+    chain[((at < 0 ? 0 : at) + (next ? 1 : count - 1)) % count]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+bool AddFriendSheet::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parent() && event->type() == QEvent::Resize) {
+        setGeometry(parentWidget()->rect());
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace vellumora

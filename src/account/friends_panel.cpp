@@ -132,6 +132,13 @@ FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* pare
     refreshPending();
 }
 
+FriendsPanel::~FriendsPanel() {
+    // The sheet lies over the whole window, which outlives the panel (a log-out replaces it).
+    if (m_sheet) {
+        m_sheet->dismiss();
+    }
+}
+
 QWidget* FriendsPanel::buildHeader() {
     m_header = new QWidget;
     auto* row = new QHBoxLayout(m_header);
@@ -202,9 +209,7 @@ void FriendsPanel::showAddFriend() {
         return;
     }
     // A fresh sheet each time: every presentation starts empty.
-    m_sheet = new AddFriendSheet(m_auth, this);
-    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
-    m_sheet->open();
+    m_sheet = new AddFriendSheet(m_auth, window());
 }
 
 void FriendsPanel::refreshHeader() {

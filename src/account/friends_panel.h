@@ -27,6 +27,7 @@ class FriendsPanel : public QWidget {
     Q_OBJECT
   public:
     FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* parent = nullptr);
+    ~FriendsPanel() override;
 
     SketchbookRow* sketchbookRow() const { return m_sketchbook; }
     QList<FriendRow*> friendRows() const;

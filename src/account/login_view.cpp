@@ -75,7 +75,7 @@ LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), m_auth
 
     m_error = centredLabel({}, ui::TextStyle::caption, QFont::Normal, QColor(255, 69, 58));
     m_error->setFixedWidth(ui::pt(280));
-    m_error->setAccessibleName(QStringLiteral("Error"));
+    m_error->setObjectName(QStringLiteral("error"));
 
     m_submit = new QPushButton;
     m_submit->setMinimumWidth(ui::pt(200) + ui::pt(24));

@@ -1,5 +1,6 @@
 #include "app/root_view.h"
 
+#include <QStackedLayout>
 #include <QTimer>
 
 #include "account/login_view.h"
@@ -10,13 +11,13 @@
 namespace vellumora {
 
 RootView::RootView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent)
-    : QStackedWidget(parent), m_auth(auth), m_session(session), m_factories(std::move(factories)) {
+    : QWidget(parent), m_stack(new QStackedLayout(this)), m_auth(auth), m_session(session), m_factories(std::move(factories)) {
     connect(&m_auth, &AuthModel::stateChanged, this, &RootView::onStateChanged);
     onStateChanged();
 }
 
 void RootView::showEvent(QShowEvent* event) {
-    QStackedWidget::showEvent(event);
+    QWidget::showEvent(event);
     if (!m_bootstrapped) {
         m_bootstrapped = true;
         QTimer::singleShot(0, &m_auth, [auth = QPointer<AuthModel>(&m_auth)] {
@@ -61,13 +62,15 @@ void RootView::onStateChanged() {
     }
 }
 
+QWidget* RootView::currentWidget() const { return m_stack->currentWidget(); }
+
 void RootView::showPage(Page page, QWidget* view) {
     QWidget* old = currentWidget();
-    addWidget(view);
-    setCurrentWidget(view);
+    m_stack->addWidget(view);
+    m_stack->setCurrentWidget(view);
     m_page = page;
     if (old) {
-        removeWidget(old);
+        m_stack->removeWidget(old);
         old->deleteLater();
     }
     view->setFocus(Qt::OtherFocusReason);

@@ -4,19 +4,24 @@
 // the session and clears the session's sign-in when the account signs out.
 
 #include <QPointer>
-#include <QStackedWidget>
+#include <QWidget>
 
 #include "account/auth_model.h"
 #include "app/view_factories.h"
+
+class QStackedLayout;
 
 namespace vellumora {
 
 class SessionModel;
 
-class RootView : public QStackedWidget {
+class RootView : public QWidget {
     Q_OBJECT
   public:
     RootView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent = nullptr);
+
+    // The screen shown now.
+    QWidget* currentWidget() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -27,6 +32,7 @@ class RootView : public QStackedWidget {
     void onStateChanged();
     void showPage(Page page, QWidget* view);
 
+    QStackedLayout* m_stack;
     AuthModel& m_auth;
     SessionModel& m_session;
     ViewFactories m_factories;

@@ -39,7 +39,7 @@ class LoginViewTest : public ::testing::Test {
     QPushButton* modeSwitch() {
         return find<QPushButton>(view.isSignUp() ? "Already have an account? Log in" : "No account yet? Sign up");
     }
-    QLabel* error() { return find<QLabel>("Error"); }
+    QLabel* error() { return view.findChild<QLabel*>("error"); }
     bool showsText(const QString& text) {
         for (QLabel* label : view.findChildren<QLabel*>()) {
             if (label->text() == text && label->isVisible()) {
