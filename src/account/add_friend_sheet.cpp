@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QPainter>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -20,12 +20,8 @@ namespace vellumora {
 namespace {
 
 QLabel* secondaryCaption(const QString& text) {
-    auto* label = new QLabel(text);
-    ui::setTextStyle(label, ui::TextStyle::caption);
+    QLabel* label = ui::label(text, ui::TextStyle::caption, QFont::Normal, ui::secondaryTextColor());
     label->setWordWrap(true);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, ui::secondaryTextColor());
-    label->setPalette(p);
     return label;
 }
 
@@ -50,12 +46,7 @@ AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* window)
 
     m_cancel = new QPushButton(QStringLiteral("Cancel"));
     m_send = new QPushButton(QStringLiteral("Send request"));
-    QPalette prominent = m_send->palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        prominent.setColor(group, QPalette::Button, ui::accentColor());
-        prominent.setColor(group, QPalette::ButtonText, Qt::white);
-    }
-    m_send->setPalette(prominent);
+    ui::makeProminent(m_send);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -65,7 +56,8 @@ AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* window)
     auto* layout = new QVBoxLayout(m_card);
     layout->setSpacing(ui::pt(14));
     layout->addWidget(title);
-    layout->addWidget(secondaryCaption(QStringLiteral("Enter a username — they'll get a pending request to accept.")));
+    layout->addWidget(
+        secondaryCaption(QStringLiteral("Enter a username — they'll get a pending request to accept.")));
     layout->addWidget(m_username);
     layout->addWidget(m_result);
     layout->addLayout(buttons);
@@ -149,7 +141,8 @@ bool AddFriendSheet::focusNextPrevChild(bool next) {
     }
     const qsizetype at = chain.indexOf(QApplication::focusWidget());
     const qsizetype count = chain.size();
-    chain[((at < 0 ? 0 : at) + (next ? 1 : count - 1)) % count]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    chain[((at < 0 ? 0 : at) + (next ? 1 : count - 1)) % count]->setFocus(next ? Qt::TabFocusReason
+                                                                               : Qt::BacktabFocusReason);
     return true;
 }
 

@@ -18,12 +18,14 @@ void call(const std::function<void()>& done) {
 
 QString restoreFailureMessage(const AuthFailure& failure) {
     if (const auto* transport = std::get_if<TransportError>(&failure)) {
-        return QStringLiteral("Could not reach the server (%1). You stay signed in: relaunch to try "
-                              "again, or log in.")
+        return QStringLiteral(
+                   "Could not reach the server (%1). You stay signed in: relaunch to try "
+                   "again, or log in.")
             .arg(transport->description);
     }
-    return QStringLiteral("The server could not restore your session (%1). You stay signed in: "
-                          "relaunch to try again, or log in.")
+    return QStringLiteral(
+               "The server could not restore your session (%1). You stay signed in: "
+               "relaunch to try again, or log in.")
         .arg(userMessage(failure));
 }
 

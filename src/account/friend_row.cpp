@@ -41,8 +41,8 @@ class OnlineDot : public QWidget {
 }  // namespace
 
 FriendRow::FriendRow(AuthModel& auth, SessionModel& session, const FriendDTO& friendInfo, QWidget* parent)
-    : SelectableRow(new OnlineDot, ui::font(ui::TextStyle::subheadline), QMargins(ui::pt(6), ui::pt(3), ui::pt(6), ui::pt(3)), ui::ptF(5),
-              parent),
+    : SelectableRow(new OnlineDot, ui::font(ui::TextStyle::subheadline),
+                    QMargins(ui::pt(6), ui::pt(3), ui::pt(6), ui::pt(3)), ui::ptF(5), parent),
       m_auth(auth),
       m_session(session) {
     connect(this, &QAbstractButton::clicked, this, &FriendRow::openDM);
@@ -58,7 +58,9 @@ void FriendRow::setFriendInfo(const FriendDTO& friendInfo) {
     refreshSelection();
 }
 
-QString FriendRow::roomId() const { return dmRoomId(m_auth.state(), m_friend.id); }
+QString FriendRow::roomId() const {
+    return dmRoomId(m_auth.state(), m_friend.id);
+}
 
 void FriendRow::openDM() {
     if (m_auth.signedIn()) {

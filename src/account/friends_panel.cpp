@@ -24,14 +24,7 @@ namespace vellumora {
 namespace {
 
 QLabel* styledLabel(const QString& text, ui::TextStyle style, QFont::Weight weight, bool secondary) {
-    auto* label = new QLabel(text);
-    ui::setTextStyle(label, style, weight);
-    if (secondary) {
-        QPalette p = label->palette();
-        p.setColor(QPalette::WindowText, ui::secondaryTextColor());
-        label->setPalette(p);
-    }
-    return label;
+    return ui::label(text, style, weight, secondary ? ui::secondaryTextColor() : QColor());
 }
 
 QVBoxLayout* column(QWidget* owner, int spacing) {
@@ -41,10 +34,18 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
     return layout;
 }
 
-QString keyOf(const FriendDTO& f) { return f.id; }
-QString keyOf(const FriendRow* row) { return row->friendInfo().id; }
-QString keyOf(const PendingRequestDTO& r) { return r.requesterId; }
-QString keyOf(const PendingRequestRow* row) { return row->request().requesterId; }
+QString keyOf(const FriendDTO& f) {
+    return f.id;
+}
+QString keyOf(const FriendRow* row) {
+    return row->friendInfo().id;
+}
+QString keyOf(const PendingRequestDTO& r) {
+    return r.requesterId;
+}
+QString keyOf(const PendingRequestRow* row) {
+    return row->request().requesterId;
+}
 
 // Puts the rows for `items` into `layout` in list order, reusing the row of an item with the
 // same key so a poll does not take keyboard focus away from a row.
@@ -86,7 +87,8 @@ FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* pare
     m_pendingSection = new QWidget;
     auto* pending = column(m_pendingSection, ui::pt(4));
     pending->setContentsMargins(0, ui::pt(4), 0, 0);
-    pending->addWidget(styledLabel(QStringLiteral("Requests"), ui::TextStyle::caption, QFont::DemiBold, true));
+    pending->addWidget(
+        styledLabel(QStringLiteral("Requests"), ui::TextStyle::caption, QFont::DemiBold, true));
     m_pendingRows = new QVBoxLayout;
     m_pendingRows->setSpacing(ui::pt(4));
     pending->addLayout(m_pendingRows);
@@ -98,7 +100,8 @@ FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* pare
     roomsLayout->addWidget(m_sketchbook);
     auto* friendsHeading = new QHBoxLayout;
     friendsHeading->setContentsMargins(0, 0, 0, 0);
-    friendsHeading->addWidget(styledLabel(QStringLiteral("Friends"), ui::TextStyle::headline, QFont::DemiBold, false));
+    friendsHeading->addWidget(
+        styledLabel(QStringLiteral("Friends"), ui::TextStyle::headline, QFont::DemiBold, false));
     friendsHeading->addStretch(1);
     auto* add = new QToolButton;
     add->setAutoRaise(true);
@@ -111,8 +114,8 @@ FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* pare
     connect(add, &QToolButton::clicked, this, &FriendsPanel::showAddFriend);
     friendsHeading->addWidget(add);
     roomsLayout->addLayout(friendsHeading);
-    m_noFriends = styledLabel(QStringLiteral("No friends yet — click + to send a request."), ui::TextStyle::caption,
-                              QFont::Normal, true);
+    m_noFriends = styledLabel(QStringLiteral("No friends yet — click + to send a request."),
+                              ui::TextStyle::caption, QFont::Normal, true);
     m_noFriends->setWordWrap(true);
     roomsLayout->addWidget(m_noFriends);
     m_friendRows = new QVBoxLayout;
@@ -223,7 +226,8 @@ void FriendsPanel::refreshHeader() {
 
 void FriendsPanel::refreshMode() {
     const bool canvas = m_session.isInCanvasMode();
-    ui::setSymbol(m_modeIcon, canvas ? QStringLiteral("pencil.tip.crop.circle.fill") : QStringLiteral("cursorarrow"),
+    ui::setSymbol(m_modeIcon,
+                  canvas ? QStringLiteral("pencil.tip.crop.circle.fill") : QStringLiteral("cursorarrow"),
                   canvas ? ui::accentColor() : ui::secondaryTextColor(), ui::pt(14));
     m_modeText->setText(canvas ? QStringLiteral("Canvas mode") : QStringLiteral("Pointer mode"));
     m_zoom->setText(zoomPercentText(m_session.zoom()));
@@ -233,8 +237,7 @@ void FriendsPanel::refreshFriends() {
     const QList<FriendDTO>& friends = m_auth.friends();
     m_noFriends->setVisible(friends.isEmpty());
     syncRows<FriendRow>(
-        m_friendRows, friends,
-        [this](const FriendDTO& f) { return new FriendRow(m_auth, m_session, f); },
+        m_friendRows, friends, [this](const FriendDTO& f) { return new FriendRow(m_auth, m_session, f); },
         [](FriendRow* row, const FriendDTO& f) { row->setFriendInfo(f); });
 }
 

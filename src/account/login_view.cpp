@@ -21,13 +21,9 @@ namespace vellumora {
 namespace {
 
 QLabel* centredLabel(const QString& text, ui::TextStyle style, QFont::Weight weight, const QColor& colour) {
-    auto* label = new QLabel(text);
-    ui::setTextStyle(label, style, weight);
+    QLabel* label = ui::label(text, style, weight, colour);
     label->setAlignment(Qt::AlignHCenter);
     label->setWordWrap(true);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, colour);
-    label->setPalette(p);
     return label;
 }
 
@@ -81,20 +77,13 @@ LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), m_auth
     m_submit->setMinimumWidth(ui::pt(200) + ui::pt(24));
     m_submit->setIconSize(QSize(ui::pt(13), ui::pt(13)));
     m_submit->setDefault(true);
-    QPalette prominent = m_submit->palette();
-    prominent.setColor(QPalette::Active, QPalette::Button, ui::accentColor());
-    prominent.setColor(QPalette::Inactive, QPalette::Button, ui::accentColor());
-    prominent.setColor(QPalette::Active, QPalette::ButtonText, Qt::white);
-    prominent.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::white);
-    m_submit->setPalette(prominent);
+    ui::makeProminent(m_submit);
 
     m_modeSwitch = new QPushButton;
     m_modeSwitch->setFlat(true);
     m_modeSwitch->setCursor(Qt::PointingHandCursor);
     ui::setTextStyle(m_modeSwitch, ui::TextStyle::caption);
-    QPalette secondary = m_modeSwitch->palette();
-    secondary.setColor(QPalette::ButtonText, ui::secondaryTextColor());
-    m_modeSwitch->setPalette(secondary);
+    ui::setTextColor(m_modeSwitch, ui::secondaryTextColor());
 
     m_hints = new QWidget;
     auto* hints = column(ui::pt(2));
@@ -168,7 +157,8 @@ void LoginView::toggleMode() {
 }
 
 void LoginView::refresh() {
-    m_subtitle->setText(m_isSignUp ? QStringLiteral("Create an account") : QStringLiteral("Log in to color with friends"));
+    m_subtitle->setText(m_isSignUp ? QStringLiteral("Create an account")
+                                   : QStringLiteral("Log in to color with friends"));
     const QString action = m_isSignUp ? QStringLiteral("Create account") : QStringLiteral("Log in");
     m_submit->setText(action);
     m_submit->setAccessibleName(action);
@@ -214,10 +204,7 @@ void LoginView::refreshSpinner() {
 
 void LoginView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
-    gradient.setColorAt(0, QColor::fromRgbF(0.17f, 0.13f, 0.10f));
-    gradient.setColorAt(1, QColor::fromRgbF(0.12f, 0.09f, 0.07f));
-    painter.fillRect(rect(), gradient);
+    painter.fillRect(rect(), ui::deskGradient(rect()));
 }
 
 }  // namespace vellumora

@@ -35,12 +35,11 @@ PendingRequestRow::PendingRequestRow(AuthModel& auth, const PendingRequestDTO& r
       m_accept(iconButton(QStringLiteral("checkmark"), QColor(48, 209, 88), QStringLiteral("Accept"))),
       m_decline(iconButton(QStringLiteral("xmark"), QColor(255, 69, 58), QStringLiteral("Decline"))) {
     auto* mark = new QLabel;
-    ui::setSymbol(mark, QStringLiteral("person.crop.circle.badge.questionmark"), QColor(255, 159, 10), ui::pt(16));
+    ui::setSymbol(mark, QStringLiteral("person.crop.circle.badge.questionmark"), QColor(255, 159, 10),
+                  ui::pt(16));
     ui::setTextStyle(m_name, ui::TextStyle::caption, QFont::Medium);
     ui::setTextStyle(m_detail, ui::TextStyle::caption2);
-    QPalette secondary = m_detail->palette();
-    secondary.setColor(QPalette::WindowText, ui::secondaryTextColor());
-    m_detail->setPalette(secondary);
+    ui::setTextColor(m_detail, ui::secondaryTextColor());
 
     auto* lines = new QVBoxLayout;
     lines->setSpacing(0);

@@ -2,7 +2,9 @@
 
 namespace vellumora {
 
-QString soloRoomId(const QString& userId) { return QStringLiteral("solo:") + userId; }
+QString soloRoomId(const QString& userId) {
+    return QStringLiteral("solo:") + userId;
+}
 
 QString dmRoomId(const QString& userId, const QString& friendId) {
     // UTF-8 bytes sort in code-point order, as the server compares them; UTF-16 units do not.

@@ -22,8 +22,8 @@ QLabel* bookMark() {
 }  // namespace
 
 SketchbookRow::SketchbookRow(AuthModel& auth, SessionModel& session, QWidget* parent)
-    : SelectableRow(bookMark(), ui::font(ui::TextStyle::subheadline, QFont::Medium), QMargins(ui::pt(6), ui::pt(4), ui::pt(6), ui::pt(4)), ui::ptF(5),
-              parent),
+    : SelectableRow(bookMark(), ui::font(ui::TextStyle::subheadline, QFont::Medium),
+                    QMargins(ui::pt(6), ui::pt(4), ui::pt(6), ui::pt(4)), ui::ptF(5), parent),
       m_auth(auth),
       m_session(session) {
     setTexts(QStringLiteral("My sketchbook"), QStringLiteral("Private — just for you"));

@@ -17,7 +17,9 @@ QColor toQColor(const ArtColor& c) {
 }
 
 // Room around the swatch for its outline and shadow.
-int swatchInset() { return ui::pt(2); }
+int swatchInset() {
+    return ui::pt(2);
+}
 
 }  // namespace
 
@@ -35,9 +37,13 @@ void ColorSwatch::setSelected(bool selected) {
     update();
 }
 
-QSize ColorSwatch::sizeHint() const { return {ui::pt(28) + 2 * swatchInset(), ui::pt(28) + 2 * swatchInset()}; }
+QSize ColorSwatch::sizeHint() const {
+    return {ui::pt(28) + 2 * swatchInset(), ui::pt(28) + 2 * swatchInset()};
+}
 
-QSize ColorSwatch::minimumSizeHint() const { return {ui::pt(10) + 2 * swatchInset(), sizeHint().height()}; }
+QSize ColorSwatch::minimumSizeHint() const {
+    return {ui::pt(10) + 2 * swatchInset(), sizeHint().height()};
+}
 
 void ColorSwatch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -58,7 +64,8 @@ void ColorSwatch::paintEvent(QPaintEvent*) {
     painter.drawPath(shape);
     if (hasFocus()) {
         QPainterPath ring;
-        ring.addRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), radius + inset, radius + inset);
+        ring.addRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), radius + inset,
+                            radius + inset);
         painter.setPen(QPen(ui::accentColor(), 1.5));
         painter.drawPath(ring);
     }
@@ -73,7 +80,8 @@ ColorPalette::ColorPalette(SessionModel& session, QWidget* parent) : QWidget(par
     const std::vector<ArtColor>& palette = ArtColor::palette();
     for (std::size_t i = 0; i < palette.size(); ++i) {
         auto* swatch = new ColorSwatch(palette[i]);
-        connect(swatch, &QAbstractButton::clicked, this, [this, swatch] { m_session.setColor(swatch->color()); });
+        connect(swatch, &QAbstractButton::clicked, this,
+                [this, swatch] { m_session.setColor(swatch->color()); });
         grid->addWidget(swatch, static_cast<int>(i) / kColumns, static_cast<int>(i) % kColumns);
         m_swatches.push_back(swatch);
     }

@@ -12,6 +12,7 @@
 #include "app/side_panel.h"
 #include "session/session_model.h"
 #include "ui/appearance.h"
+#include "ui/styles.h"
 
 namespace vellumora {
 
@@ -22,12 +23,7 @@ ContentView::ContentView(AuthModel& auth, SessionModel& session, ViewFactories f
     m_placeholder = new NoRoomPlaceholder;
     m_stage->addWidget(m_placeholder);
 
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::VLine);
-    line->setFrameShadow(QFrame::Plain);
-    QPalette p = line->palette();
-    p.setColor(QPalette::WindowText, QColor(0, 0, 0, 140));
-    line->setPalette(p);
+    QFrame* line = ui::separator(Qt::Vertical, QColor(0, 0, 0, 140));
 
     m_side = new SidePanel(auth, session, m_factories.pagePicker);
     m_side->setFixedWidth(ui::pt(300));
@@ -45,7 +41,9 @@ ContentView::ContentView(AuthModel& auth, SessionModel& session, ViewFactories f
     refresh();
 }
 
-QWidget* ContentView::stageContent() const { return m_stage->currentWidget(); }
+QWidget* ContentView::stageContent() const {
+    return m_stage->currentWidget();
+}
 
 void ContentView::refresh() {
     if (!m_session.roomId()) {

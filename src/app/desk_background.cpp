@@ -5,6 +5,7 @@
 #include <QRadialGradient>
 
 #include "ui/appearance.h"
+#include "ui/styles.h"
 
 namespace vellumora {
 
@@ -14,10 +15,7 @@ DeskBackground::DeskBackground(QWidget* parent) : QWidget(parent) {
 
 void DeskBackground::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    QLinearGradient wood(rect().topLeft(), rect().bottomRight());
-    wood.setColorAt(0, QColor::fromRgbF(0.17f, 0.13f, 0.10f));
-    wood.setColorAt(1, QColor::fromRgbF(0.12f, 0.09f, 0.07f));
-    painter.fillRect(rect(), wood);
+    painter.fillRect(rect(), ui::deskGradient(rect()));
 
     const double inner = ui::ptF(60);
     const double outer = ui::ptF(520);

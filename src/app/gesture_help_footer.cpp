@@ -13,13 +13,12 @@ namespace vellumora {
 GestureHelpFooter::GestureHelpFooter(QWidget* parent) : QWidget(parent) {
     auto* title = new QLabel(QStringLiteral("How to color"));
     ui::setTextStyle(title, ui::TextStyle::caption, QFont::DemiBold);
-    auto* text = new QLabel(QStringLiteral("The trackpad is the paper. One finger presses the pen to paper and colors. "
-                                           "Two fingers lift the pen so you can move without inking."));
+    auto* text = new QLabel(
+        QStringLiteral("The trackpad is the paper. One finger presses the pen to paper and colors. "
+                       "Two fingers lift the pen so you can move without inking."));
     ui::setTextStyle(text, ui::TextStyle::caption);
     text->setWordWrap(true);
-    QPalette secondary = text->palette();
-    secondary.setColor(QPalette::WindowText, ui::secondaryTextColor());
-    text->setPalette(secondary);
+    ui::setTextColor(text, ui::secondaryTextColor());
 
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(ui::pt(6));
@@ -30,6 +29,8 @@ GestureHelpFooter::GestureHelpFooter(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-void GestureHelpFooter::paintEvent(QPaintEvent*) { QPainter(this).fillRect(rect(), QColor(0, 0, 0, 10)); }
+void GestureHelpFooter::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), QColor(0, 0, 0, 10));
+}
 
 }  // namespace vellumora

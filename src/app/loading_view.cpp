@@ -5,6 +5,7 @@
 
 #include "ui/appearance.h"
 #include "ui/busy_spinner.h"
+#include "ui/styles.h"
 
 namespace vellumora {
 
@@ -13,13 +14,13 @@ LoadingView::LoadingView(QWidget* parent) : QWidget(parent) {
     setAccessibleName(QStringLiteral("Loading"));
     auto* spinner = new ui::BusySpinner;
     spinner->setColor(Qt::white);
-    spinner->setDiameter(ui::pt(32));
+    spinner->setDiameter(ui::pt(40));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(spinner, 0, Qt::AlignCenter);
 }
 
 void LoadingView::paintEvent(QPaintEvent*) {
-    QPainter(this).fillRect(rect(), QColor::fromRgbF(0.12f, 0.09f, 0.07f));
+    QPainter(this).fillRect(rect(), ui::deskColor());
 }
 
 }  // namespace vellumora

@@ -12,13 +12,10 @@ namespace vellumora {
 namespace {
 
 QLabel* whiteText(const QString& text, ui::TextStyle style, double opacity) {
-    auto* label = new QLabel(text);
-    ui::setTextStyle(label, style);
+    QLabel* label =
+        ui::label(text, style, QFont::Normal, QColor(255, 255, 255, static_cast<int>(opacity * 255)));
     label->setAlignment(Qt::AlignHCenter);
     label->setWordWrap(true);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, QColor(255, 255, 255, static_cast<int>(opacity * 255)));
-    label->setPalette(p);
     return label;
 }
 
@@ -32,8 +29,10 @@ NoRoomPlaceholder::NoRoomPlaceholder(QWidget* parent) : QWidget(parent) {
     layout->setSpacing(ui::pt(14));
     layout->addStretch(1);
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
-    layout->addWidget(whiteText(QStringLiteral("Pick a friend from the panel to start drawing."), ui::TextStyle::title3, 0.75));
-    layout->addWidget(whiteText(QStringLiteral("Or add one with the + button."), ui::TextStyle::caption, 0.5));
+    layout->addWidget(whiteText(QStringLiteral("Pick a friend from the panel to start drawing."),
+                                ui::TextStyle::title3, 0.75));
+    layout->addWidget(
+        whiteText(QStringLiteral("Or add one with the + button."), ui::TextStyle::caption, 0.5));
     layout->addStretch(1);
 }
 

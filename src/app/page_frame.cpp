@@ -27,10 +27,12 @@ class PageEdge : public QWidget {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const double line = 0.5;
-        QPen pen(QColor::fromRgbF(1.0f, 0.96f, 0.88f, 0.35f), line, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+        QPen pen(QColor::fromRgbF(1.0f, 0.96f, 0.88f, 0.35f), line, Qt::SolidLine, Qt::FlatCap,
+                 Qt::MiterJoin);
         painter.setPen(pen);
         const double radius = ui::ptF(3);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(line / 2, line / 2, -line / 2, -line / 2), radius, radius);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(line / 2, line / 2, -line / 2, -line / 2), radius,
+                                radius);
     }
 };
 
@@ -40,7 +42,8 @@ std::vector<float> blurredSpan(int length, double lo, double hi, double sigma) {
     const double k = 1.0 / (sigma * std::sqrt(2.0));
     for (int i = 0; i < length; ++i) {
         const double c = i + 0.5;
-        out[static_cast<std::size_t>(i)] = static_cast<float>(0.5 * (std::erf((hi - c) * k) - std::erf((lo - c) * k)));
+        out[static_cast<std::size_t>(i)] =
+            static_cast<float>(0.5 * (std::erf((hi - c) * k) - std::erf((lo - c) * k)));
     }
     return out;
 }
@@ -75,7 +78,8 @@ QImage pageShadow(QSize size, QRect page, qreal devicePixelRatio) {
         for (int x = 0; x < pixels.width(); ++x) {
             double alpha = 0;
             for (std::size_t i = 0; i < std::size(shadows); ++i) {
-                const double a = shadows[i].opacity * xs[i][static_cast<std::size_t>(x)] * ys[i][static_cast<std::size_t>(y)];
+                const double a = shadows[i].opacity * xs[i][static_cast<std::size_t>(x)] *
+                                 ys[i][static_cast<std::size_t>(y)];
                 alpha = a + alpha * (1.0 - a);
             }
             line[x] = qRgba(0, 0, 0, static_cast<int>(std::lround(std::clamp(alpha, 0.0, 1.0) * 255)));

@@ -11,7 +11,11 @@
 namespace vellumora {
 
 RootView::RootView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent)
-    : QWidget(parent), m_stack(new QStackedLayout(this)), m_auth(auth), m_session(session), m_factories(std::move(factories)) {
+    : QWidget(parent),
+      m_stack(new QStackedLayout(this)),
+      m_auth(auth),
+      m_session(session),
+      m_factories(std::move(factories)) {
     connect(&m_auth, &AuthModel::stateChanged, this, &RootView::onStateChanged);
     onStateChanged();
 }
@@ -62,7 +66,9 @@ void RootView::onStateChanged() {
     }
 }
 
-QWidget* RootView::currentWidget() const { return m_stack->currentWidget(); }
+QWidget* RootView::currentWidget() const {
+    return m_stack->currentWidget();
+}
 
 void RootView::showPage(Page page, QWidget* view) {
     QWidget* old = currentWidget();

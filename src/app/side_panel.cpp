@@ -20,13 +20,7 @@ namespace vellumora {
 namespace {
 
 QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    QPalette p = line->palette();
-    p.setColor(QPalette::WindowText, QColor(255, 255, 255, 28));
-    line->setPalette(p);
-    return line;
+    return ui::separator(Qt::Horizontal, QColor(255, 255, 255, 28));
 }
 
 }  // namespace
@@ -83,7 +77,9 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     refresh();
 }
 
-void SidePanel::refresh() { m_roomControls->setVisible(m_session.roomId().has_value()); }
+void SidePanel::refresh() {
+    m_roomControls->setVisible(m_session.roomId().has_value());
+}
 
 void SidePanel::paintEvent(QPaintEvent*) {
     // A lighter, slightly translucent sheet over the window colour, like frosted glass.

@@ -15,7 +15,8 @@ class SessionModel;
 class SidePanel : public QWidget {
     Q_OBJECT
   public:
-    SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory& pagePicker, QWidget* parent = nullptr);
+    SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory& pagePicker,
+              QWidget* parent = nullptr);
 
     FriendsPanel* friendsPanel() const { return m_friends; }
     // The drawing controls, shown only while a room is open.

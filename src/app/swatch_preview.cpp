@@ -37,7 +37,11 @@ class ColorSquare : public QWidget {
 }  // namespace
 
 SwatchPreview::SwatchPreview(SessionModel& session, QWidget* parent)
-    : QWidget(parent), m_session(session), m_swatch(new ColorSquare), m_colorName(new QLabel), m_toolName(new QLabel) {
+    : QWidget(parent),
+      m_session(session),
+      m_swatch(new ColorSquare),
+      m_colorName(new QLabel),
+      m_toolName(new QLabel) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(ui::pt(6));
@@ -47,9 +51,7 @@ SwatchPreview::SwatchPreview(SessionModel& session, QWidget* parent)
 
     ui::setTextStyle(m_colorName, ui::TextStyle::subheadline, QFont::Medium);
     ui::setTextStyle(m_toolName, ui::TextStyle::caption);
-    QPalette secondary = m_toolName->palette();
-    secondary.setColor(QPalette::WindowText, ui::secondaryTextColor());
-    m_toolName->setPalette(secondary);
+    ui::setTextColor(m_toolName, ui::secondaryTextColor());
     auto* names = new QVBoxLayout;
     names->setSpacing(ui::pt(2));
     names->addWidget(m_colorName);
@@ -65,9 +67,13 @@ SwatchPreview::SwatchPreview(SessionModel& session, QWidget* parent)
     refresh();
 }
 
-QString SwatchPreview::colorName() const { return m_colorName->text(); }
+QString SwatchPreview::colorName() const {
+    return m_colorName->text();
+}
 
-QString SwatchPreview::toolName() const { return m_toolName->text(); }
+QString SwatchPreview::toolName() const {
+    return m_toolName->text();
+}
 
 void SwatchPreview::refresh() {
     const ArtColor& c = m_session.color();

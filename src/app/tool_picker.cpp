@@ -26,17 +26,24 @@ int sliderPosition(double size) {
     return static_cast<int>(std::lround((clamped - ToolPicker::kMinBrushSize) * kSliderScale));
 }
 
-QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
 double defaultBrushSize(Tool tool) {
     switch (tool) {
-    case Tool::sketchpen: return 3.0;
-    case Tool::pencil: return 1.5;
-    case Tool::watercolor: return 11.0;
-    case Tool::crayon: return 6.0;
-    case Tool::pastel: return 8.0;
+        case Tool::sketchpen:
+            return 3.0;
+        case Tool::pencil:
+            return 1.5;
+        case Tool::watercolor:
+            return 11.0;
+        case Tool::crayon:
+            return 6.0;
+        case Tool::pastel:
+            return 8.0;
     }
     return 3.0;
 }
@@ -72,9 +79,7 @@ ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent)
     ui::setTextStyle(caption, ui::TextStyle::caption);
     m_sizeLabel = new QLabel;
     ui::setTextStyle(m_sizeLabel, ui::TextStyle::caption);
-    QPalette secondary = m_sizeLabel->palette();
-    secondary.setColor(QPalette::WindowText, ui::secondaryTextColor());
-    m_sizeLabel->setPalette(secondary);
+    ui::setTextColor(m_sizeLabel, ui::secondaryTextColor());
     sizeRow->addWidget(caption);
     sizeRow->addStretch(1);
     sizeRow->addWidget(m_sizeLabel);
@@ -96,7 +101,9 @@ ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent)
     refreshSize();
 }
 
-ui::SelectableRow* ToolPicker::rowFor(Tool tool) const { return m_rows[static_cast<std::size_t>(tool)]; }
+ui::SelectableRow* ToolPicker::rowFor(Tool tool) const {
+    return m_rows[static_cast<std::size_t>(tool)];
+}
 
 void ToolPicker::choose(Tool tool) {
     m_session.setTool(tool);

@@ -48,13 +48,14 @@ void installAppearance(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::Highlight, button.lighter(130));
     app.setPalette(p);
     // Rounded, clearly bordered text fields; the dark Fusion frame nearly vanishes otherwise.
-    app.setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid rgba(255, 255, 255, 45); border-radius: %1px;"
-                                     " padding: %2px %3px; background: rgba(0, 0, 0, 70); }"
-                                     "QLineEdit:focus { border-color: %4; }")
-                          .arg(pt(5))
-                          .arg(pt(3))
-                          .arg(pt(6))
-                          .arg(accent.name()));
+    app.setStyleSheet(
+        QStringLiteral("QLineEdit { border: 1px solid rgba(255, 255, 255, 45); border-radius: %1px;"
+                       " padding: %2px %3px; background: rgba(0, 0, 0, 70); }"
+                       "QLineEdit:focus { border-color: %4; }")
+            .arg(pt(5))
+            .arg(pt(3))
+            .arg(pt(6))
+            .arg(accent.name()));
 
     installIconTheme();
 }
@@ -64,6 +65,8 @@ double ptF(double points) {
     return points * (bodyPixels > 0 ? bodyPixels : 13) / 13.0;
 }
 
-int pt(double points) { return static_cast<int>(std::lround(ptF(points))); }
+int pt(double points) {
+    return static_cast<int>(std::lround(ptF(points)));
+}
 
 }  // namespace vellumora::ui

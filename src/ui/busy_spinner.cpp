@@ -28,16 +28,18 @@ void BusySpinner::setDiameter(int diameter) {
     update();
 }
 
-QSize BusySpinner::sizeHint() const { return {m_diameter, m_diameter}; }
+QSize BusySpinner::sizeHint() const {
+    return {m_diameter, m_diameter};
+}
 
 void BusySpinner::paintFrame(QPainter& painter, const QRectF& rect, const QColor& color, double turn) {
-    const double width = std::max(1.5, rect.width() / 9.0);
+    const double width = std::max(1.5, rect.width() / 8.0);
     const QRectF ring = rect.adjusted(width / 2, width / 2, -width / 2, -width / 2);
     QConicalGradient sweep(ring.center(), -turn * 360.0);
     QColor clear = color;
     clear.setAlphaF(0);
     sweep.setColorAt(0.0, color);
-    sweep.setColorAt(0.8, clear);
+    sweep.setColorAt(0.85, clear);
     sweep.setColorAt(1.0, clear);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);

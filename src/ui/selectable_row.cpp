@@ -62,9 +62,13 @@ void SelectableRow::setTexts(const QString& title, const QString& subtitle) {
     setAccessibleDescription(subtitle);
 }
 
-QString SelectableRow::title() const { return m_title->text(); }
+QString SelectableRow::title() const {
+    return m_title->text();
+}
 
-QString SelectableRow::subtitle() const { return m_subtitle->text(); }
+QString SelectableRow::subtitle() const {
+    return m_subtitle->text();
+}
 
 void SelectableRow::setSelected(bool selected) {
     m_selected = selected;

@@ -93,9 +93,13 @@ class TintedIconEngine : public QIconEngine {
 
 }  // namespace
 
-QString themeIconName(const QString& symbol) { return symbolTable().value(symbol); }
+QString themeIconName(const QString& symbol) {
+    return symbolTable().value(symbol);
+}
 
-QStringList knownSymbols() { return symbolTable().keys(); }
+QStringList knownSymbols() {
+    return symbolTable().keys();
+}
 
 QIcon symbolIcon(const QString& symbol) {
     const QString name = themeIconName(symbol);

@@ -34,25 +34,21 @@ TEST(RoomIds, bothFriendsComputeTheSameRoomInCodePointOrder) {
 }
 
 TEST(ZoomPercent, truncatesTheProduct) {
-    const std::pair<double, const char*> cases[] = {{0.5, "50%"}, {3.0, "300%"}, {1.5, "150%"}, {0.29, "28%"}};
+    const std::pair<double, const char*> cases[] = {
+        {0.5, "50%"}, {3.0, "300%"}, {1.5, "150%"}, {0.29, "28%"}};
     for (const auto& [zoom, text] : cases) {
         EXPECT_EQ(zoomPercentText(zoom), text) << zoom;
     }
 }
 
-class FriendsPanelTest : public ::testing::Test {
+class FriendsPanelTest : public testing::SharedServerTest {
   protected:
-    static void SetUpTestSuite() { server = new testing::ServerProcess(testing::unlimitedSignUps()); }
-    static void TearDownTestSuite() { delete server; }
-
-    static QUrl base() { return testing::baseUrlOf(*server); }
     static bool shows(QWidget& root, const QString& text) {
         const auto labels = root.findChildren<QLabel*>();
         return std::any_of(labels.begin(), labels.end(),
                            [&](QLabel* l) { return l->text() == text && l->isVisibleTo(&root); });
     }
 
-    static inline testing::ServerProcess* server = nullptr;
     testing::TestAppScope app;
     TestAccount ann{base(), "ann"};
     SessionModel session{base()};
@@ -84,14 +80,16 @@ TEST_F(FriendsPanelTest, anAcceptedRequestBecomesARoomBothFriendsOpenAlike) {
     FriendsPanel boPanel(bo.auth(), boSession);
     session.setCurrentToken(ann.token());
     boSession.setCurrentToken(bo.token());
-    ASSERT_TRUE(testing::await([&](auto done) { bo.auth().sendFriendRequest(ann.username(), [done](QString) { done(); }); }));
+    ASSERT_TRUE(testing::await(
+        [&](auto done) { bo.auth().sendFriendRequest(ann.username(), [done](QString) { done(); }); }));
 
     ann.refresh();
     ASSERT_EQ(panel.pendingRows().size(), 1);
     EXPECT_TRUE(shows(panel, "@" + bo.username() + " wants to add you"));
     QTest::mouseClick(panel.pendingRows().front()->acceptButton(), Qt::LeftButton);
     // Friends are applied first, the requests once both lists are in.
-    ASSERT_TRUE(testing::runUntil([&] { return panel.friendRows().size() == 1 && panel.pendingRows().isEmpty(); }));
+    ASSERT_TRUE(
+        testing::runUntil([&] { return panel.friendRows().size() == 1 && panel.pendingRows().isEmpty(); }));
     bo.refresh();
     ASSERT_EQ(boPanel.friendRows().size(), 1);
 
@@ -130,15 +128,16 @@ TEST_F(FriendsPanelTest, theAddFriendSheetShowsTheOutcomeThenClosesByItself) {
     TestAccount bo(base(), "bo");
     panel.show();
     // The service's own refusal text, whatever it says, is shown like a success.
-    const std::pair<QString, QString> cases[] = {{bo.username(), "Request sent to " + bo.user().displayName + "."},
-                                                 {"   ", ""}};
+    const std::pair<QString, QString> cases[] = {
+        {bo.username(), "Request sent to " + bo.user().displayName + "."}, {"   ", ""}};
     for (const auto& [username, outcome] : cases) {
         panel.showAddFriend();
         QPointer<AddFriendSheet> sheet = panel.addFriendSheet();
         ASSERT_TRUE(sheet);
         auto* field = sheet->findChild<QLineEdit*>();
         auto buttons = sheet->findChildren<QPushButton*>();
-        QPushButton* send = *std::find_if(buttons.begin(), buttons.end(), [](auto* b) { return b->text() == "Send request"; });
+        QPushButton* send = *std::find_if(buttons.begin(), buttons.end(),
+                                          [](auto* b) { return b->text() == "Send request"; });
         EXPECT_FALSE(send->isEnabled());
         QTest::keyClicks(field, username);
         ASSERT_TRUE(send->isEnabled());
@@ -149,7 +148,9 @@ TEST_F(FriendsPanelTest, theAddFriendSheetShowsTheOutcomeThenClosesByItself) {
         ASSERT_TRUE(testing::runUntil([&] { return sheet && sheet->resultMessage().has_value(); }));
         // The answer stays readable for a moment before the sheet closes on its own.
         const QString shown = *sheet->resultMessage();
-        EXPECT_TRUE(outcome.isEmpty() ? !shown.isEmpty() && !shown.startsWith("Request sent") : shown == outcome) << shown.toStdString();
+        EXPECT_TRUE(outcome.isEmpty() ? !shown.isEmpty() && !shown.startsWith("Request sent")
+                                      : shown == outcome)
+            << shown.toStdString();
         EXPECT_TRUE(sheet->isVisible());
         EXPECT_TRUE(shows(*sheet, shown));
         ASSERT_TRUE(testing::runUntil([&] { return sheet.isNull(); }));

@@ -31,14 +31,16 @@ class LoginViewTest : public ::testing::Test {
     QPushButton* submit() { return named<QPushButton>(view.isSignUp() ? "Create account" : "Log in"); }
     void setMode(bool signUp) {
         if (view.isSignUp() != signUp) {
-            QTest::mouseClick(named<QPushButton>(signUp ? "No account yet? Sign up" : "Already have an account? Log in"),
-                              Qt::LeftButton);
+            QTest::mouseClick(
+                named<QPushButton>(signUp ? "No account yet? Sign up" : "Already have an account? Log in"),
+                Qt::LeftButton);
         }
         ASSERT_EQ(view.isSignUp(), signUp);
     }
     bool shows(const QString& text) {
         const auto labels = view.findChildren<QLabel*>();
-        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
+        return std::any_of(labels.begin(), labels.end(),
+                           [&](QLabel* l) { return l->text() == text && l->isVisible(); });
     }
     void type(const QString& user, const QString& pass) {
         field("Username")->setText(user);
@@ -53,7 +55,8 @@ class LoginViewTest : public ::testing::Test {
 
 TEST_F(LoginViewTest, submitNeedsThreeAndEightUserPerceivedCharactersInBothModes) {
     const QString palette = QString::fromUtf8("\xF0\x9F\x8E\xA8");
-    const QString family = QString::fromUtf8("\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7");
+    const QString family =
+        QString::fromUtf8("\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7");
     struct Case {
         const char* name;
         QString username, password;
@@ -64,7 +67,10 @@ TEST_F(LoginViewTest, submitNeedsThreeAndEightUserPerceivedCharactersInBothModes
         {"7-character password", "abc", "1234567", false},
         {"3 and 8", "abc", "12345678", true},
         {"three spaces", "   ", "12345678", true},
-        {"2 accented letters in 4 code units", QString::fromUtf8("e\xCC\x81" "e\xCC\x81"), "12345678", false},
+        {"2 accented letters in 4 code units",
+         QString::fromUtf8("e\xCC\x81"
+                           "e\xCC\x81"),
+         "12345678", false},
         {"a family emoji is one character", family + "ab", "12345678", true},
         {"7 emoji in 14 code units", "abc", palette.repeated(7), false},
         {"8 emoji", "abc", palette.repeated(8), true},

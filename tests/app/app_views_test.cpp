@@ -61,8 +61,9 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
         const char* name;
     };
     const Case cases[] = {
-        {Tool::watercolor, 11.0, "Watercolor"}, {Tool::watercolor, 11.0, "Watercolor"}, {Tool::pencil, 1.5, "Color Pencil"},
-        {Tool::crayon, 6.0, "Crayon"},          {Tool::pastel, 8.0, "Pastel"},           {Tool::sketchpen, 3.0, "Sketch Pen"},
+        {Tool::watercolor, 11.0, "Watercolor"}, {Tool::watercolor, 11.0, "Watercolor"},
+        {Tool::pencil, 1.5, "Color Pencil"},    {Tool::crayon, 6.0, "Crayon"},
+        {Tool::pastel, 8.0, "Pastel"},          {Tool::sketchpen, 3.0, "Sketch Pen"},
     };
     for (const auto& c : cases) {
         session.setBrushSize(2.0);
@@ -138,25 +139,17 @@ TEST_F(DrawingControlsTest, thePaletteIsSixColumnsOfNamedSwatchesWithOneSelected
     EXPECT_EQ(selected(), 0);
 }
 
-class LayoutTest : public ::testing::Test {
+class LayoutTest : public testing::SharedServerTest {
   protected:
-    static void SetUpTestSuite() { server = new testing::ServerProcess(testing::unlimitedSignUps()); }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
     LayoutTest() {
         session.setCurrentUser(ann.user());
         session.setCurrentToken(ann.token());
     }
 
-    static testing::ServerProcess* server;
     testing::TestAppScope app;
-    testing::TestAccount ann{testing::baseUrlOf(*server), "ann"};
-    SessionModel session{testing::baseUrlOf(*server)};
+    testing::TestAccount ann{base(), "ann"};
+    SessionModel session{base()};
 };
-
-testing::ServerProcess* LayoutTest::server = nullptr;
 
 TEST_F(LayoutTest, theCanvasIsMadeOnlyForAnOpenRoom) {
     int canvases = 0;

@@ -25,35 +25,27 @@ Shown shownBy(const RootView& root) {
     return Shown::other;
 }
 
-class RootViewTest : public ::testing::Test {
+class RootViewTest : public testing::SharedServerTest {
   protected:
-    static void SetUpTestSuite() { server = new testing::ServerProcess(testing::unlimitedSignUps()); }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
     ~RootViewTest() override {
         TokenStore store(config.keychainService, config.keychainKey);
         testing::await([&](auto done) { store.deleteToken(done); });
     }
 
-    QUrl base() const { return testing::baseUrlOf(*server); }
     void storeToken(const QString& token) {
         TokenStore store(config.keychainService, config.keychainKey);
         ASSERT_TRUE(testing::await([&](auto done) { store.saveToken(token, done); }));
     }
     // Records the page the root shows after each state change.
     void follow(AuthModel& auth, RootView& root) {
-        QObject::connect(&auth, &AuthModel::stateChanged, &root, [&root, this] { shown.push_back(shownBy(root)); });
+        QObject::connect(&auth, &AuthModel::stateChanged, &root,
+                         [&root, this] { shown.push_back(shownBy(root)); });
     }
 
-    static testing::ServerProcess* server;
     testing::TestAppScope app;
     AuthModelConfig config = testing::isolatedConfig(base());
     std::vector<Shown> shown;
 };
-
-testing::ServerProcess* RootViewTest::server = nullptr;
 
 TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndHandsOverTheUser) {
     AuthModel auth(config);
@@ -61,9 +53,8 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndHandsOverTheUser) {
     RootView root(auth, session, {});
     follow(auth, root);
     int signOuts = 0;
-    QObject::connect(&session, &SessionModel::currentUserChanged, [&](const OptionalAuthUser& user) {
-        signOuts += !user.has_value();
-    });
+    QObject::connect(&session, &SessionModel::currentUserChanged,
+                     [&](const OptionalAuthUser& user) { signOuts += !user.has_value(); });
     root.show();
     EXPECT_EQ(shownBy(root), Shown::login);
 

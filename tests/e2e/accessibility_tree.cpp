@@ -17,8 +17,8 @@ namespace {
 const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
 constexpr unsigned kStateShowing = 25;  // AT-SPI's ATSPI_STATE_SHOWING
 
-QDBusMessage call(QDBusConnection& bus, const AccessibleNode& node, const QString& interface, const QString& method,
-                  const QVariantList& args = {}) {
+QDBusMessage call(QDBusConnection& bus, const AccessibleNode& node, const QString& interface,
+                  const QString& method, const QVariantList& args = {}) {
     QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
     message.setArguments(args);
     return bus.call(message, QDBus::Block, 2000);
@@ -43,8 +43,8 @@ bool AccessibilityTree::connectAccessibilityBus() {
         return true;
     }
     QDBusConnection session(m_sessionName);
-    QDBusInterface bus(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus"),
-                       session);
+    QDBusInterface bus(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                       QStringLiteral("org.a11y.Bus"), session);
     const QDBusReply<QString> address = bus.call(QStringLiteral("GetAddress"));
     if (!address.isValid() || address.value().isEmpty()) {
         return false;

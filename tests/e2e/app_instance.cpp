@@ -80,12 +80,14 @@ void AppInstance::launch() {
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral("dbus-run-session"),
-                    {QStringLiteral("--"), QStringLiteral("bash"), QStringLiteral("-c"), QString::fromUtf8(kLauncher)});
+    m_process.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), QStringLiteral("bash"),
+                                                         QStringLiteral("-c"), QString::fromUtf8(kLauncher)});
     m_process.waitForStarted(10000);
 }
 
-bool AppInstance::running() const { return m_process.state() != QProcess::NotRunning; }
+bool AppInstance::running() const {
+    return m_process.state() != QProcess::NotRunning;
+}
 
 int AppInstance::waitForExit() {
     if (!runUntil([this] { return !running(); }, 30s)) {
@@ -110,7 +112,8 @@ bool AppInstance::waitShowing(const QString& name, int timeoutMs) {
 }
 
 bool AppInstance::waitShowingStart(const QString& start, int timeoutMs) {
-    return runUntil([&] { return running() && isShowing(start, true); }, std::chrono::milliseconds(timeoutMs));
+    return runUntil([&] { return running() && isShowing(start, true); },
+                    std::chrono::milliseconds(timeoutMs));
 }
 
 bool AppInstance::press(const QString& name, int timeoutMs) {
@@ -142,9 +145,13 @@ void AppInstance::focusWindow(const QString& title) {
     xdotool({"windowfocus", "--sync", window});
 }
 
-void AppInstance::type(const QString& text) { xdotool({"type", "--delay", "25", text}); }
+void AppInstance::type(const QString& text) {
+    xdotool({"type", "--delay", "25", text});
+}
 
-void AppInstance::key(const QString& keys) { xdotool({"key", "--clearmodifiers", keys}); }
+void AppInstance::key(const QString& keys) {
+    xdotool({"key", "--clearmodifiers", keys});
+}
 
 void AppInstance::moveWindow(int x, int y) {
     xdotool({"windowmove", "--sync", windowId(kMainWindow), QString::number(x), QString::number(y)});

@@ -22,17 +22,36 @@ inline ServerProcess::Options unlimitedSignUps() {
     return options;
 }
 
-inline QUrl baseUrlOf(const ServerProcess& server) { return QUrl(QString::fromStdString(server.baseUrl())); }
-
-inline AuthModelConfig isolatedConfig(const QUrl& base, std::chrono::milliseconds poll = std::chrono::hours(1)) {
-    return AuthModelConfig{base, QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces),
-                           TokenStore::defaultKey(), poll};
+inline QUrl baseUrlOf(const ServerProcess& server) {
+    return QUrl(QString::fromStdString(server.baseUrl()));
 }
+
+inline AuthModelConfig isolatedConfig(const QUrl& base,
+                                      std::chrono::milliseconds poll = std::chrono::hours(1)) {
+    return AuthModelConfig{
+        base, QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces),
+        TokenStore::defaultKey(), poll};
+}
+
+// A real server shared by the tests of a fixture, started before its first test.
+class SharedServerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server() = std::make_unique<ServerProcess>(unlimitedSignUps()); }
+    static void TearDownTestSuite() { server().reset(); }
+    static QUrl base() { return baseUrlOf(*server()); }
+
+  private:
+    static std::unique_ptr<ServerProcess>& server() {
+        static std::unique_ptr<ServerProcess> running;
+        return running;
+    }
+};
 
 class TestAccount {
   public:
     // Signs up `username` (made unique) with a fixed password.
-    TestAccount(const QUrl& base, const QString& username, std::chrono::milliseconds poll = std::chrono::hours(1))
+    TestAccount(const QUrl& base, const QString& username,
+                std::chrono::milliseconds poll = std::chrono::hours(1))
         : m_config(isolatedConfig(base, poll)), m_auth(std::make_unique<AuthModel>(m_config)) {
         m_username = username + QUuid::createUuid().toString(QUuid::Id128).left(8);
         EXPECT_TRUE(await([&](auto done) { m_auth->signup(m_username, QStringLiteral("password1"), done); }));
