@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "ui/appearance.h"
+#include "ui/styles.h"
 
 namespace vellumora {
 
 namespace {
 
-// The warm edge, painted above the content.
+// The warm edge, painted above the content, and the desk showing at the rounded corners.
+// (A mask would clip the content too, but masks cost a GL canvas its fast path.)
 class PageEdge : public QWidget {
   public:
     explicit PageEdge(QWidget* parent) : QWidget(parent) {
@@ -99,8 +101,8 @@ PageFrame::PageFrame(QWidget* content, QWidget* parent) : QWidget(parent), m_con
 }
 
 void PageFrame::paintEvent(QPaintEvent*) {
-    if (m_shadow.isNull() || m_shadow.size() != size() * devicePixelRatioF()) {
-        reshape();
+    if (m_content && m_shadow.size() != size() * devicePixelRatioF()) {
+        m_shadow = pageShadow(size(), m_content->geometry(), devicePixelRatioF());
     }
     QPainter(this).drawImage(0, 0, m_shadow);
 }
@@ -124,10 +126,6 @@ void PageFrame::reshape() {
     const QRect page = m_content->geometry();
     m_edge->setGeometry(page);
     m_edge->raise();
-    // Clip the page's corners to the same rounded rectangle the edge follows.
-    QPainterPath corners;
-    corners.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(page.size())), ui::ptF(3), ui::ptF(3));
-    m_content->setMask(QRegion(corners.toFillPolygon().toPolygon()));
     m_shadow = pageShadow(size(), page, devicePixelRatioF());
     update();
 }
