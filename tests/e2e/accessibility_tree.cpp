@@ -1,7 +1,6 @@
 #include "accessibility_tree.h"
 
 #include <QDBusArgument>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
@@ -43,9 +42,9 @@ bool AccessibilityTree::connectAccessibilityBus() {
         return true;
     }
     QDBusConnection session(m_sessionName);
-    QDBusInterface bus(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                       QStringLiteral("org.a11y.Bus"), session);
-    const QDBusReply<QString> address = bus.call(QStringLiteral("GetAddress"));
+    const QDBusReply<QString> address = session.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")));
     if (!address.isValid() || address.value().isEmpty()) {
         return false;
     }
