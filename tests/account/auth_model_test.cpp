@@ -82,15 +82,20 @@ class AuthModelTest : public ::testing::Test {
     std::unique_ptr<AuthModel> m_model;
 };
 
-TEST_F(AuthModelTest, bootstrapForgetsATokenTheServiceRejectsOrCannotCheck) {
+TEST_F(AuthModelTest, bootstrapForgetsOnlyATokenTheServiceRejects) {
     struct Case {
         const char* name;
         std::optional<ScriptedAnswer> answer;  // none: the service is unreachable
+        bool forgets;
+        const char* messageStart;  // the message shown instead; none when the token is rejected
     };
     const Case cases[] = {
-        {"401", ScriptedAnswer::json(401, R"({"error":"Invalid token"})")},
-        {"bad record", ScriptedAnswer::json(200, R"({"user":{"id":"u1"}})")},
-        {"unreachable", std::nullopt},
+        {"401", ScriptedAnswer::json(401, R"({"error":"Invalid token"})"), true, nullptr},
+        {"server error", ScriptedAnswer::json(500, R"({"error":"Database is down"})"), false,
+         "The server could not restore your session (Database is down)"},
+        {"bad record", ScriptedAnswer::json(200, R"({"user":{"id":"u1"}})"), false,
+         "The server could not restore your session"},
+        {"unreachable", std::nullopt, false, "Could not reach the server ("},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,8 +108,13 @@ TEST_F(AuthModelTest, bootstrapForgetsATokenTheServiceRejectsOrCannotCheck) {
         restoring->setErrorMessage(QStringLiteral("kept"));
         run([&](auto done) { restoring->bootstrap(done); });
         EXPECT_EQ(seen, (std::vector<Seen>{Seen::loading, Seen::unauthenticated}));
-        EXPECT_EQ(stored(), std::nullopt);
-        EXPECT_EQ(restoring->errorMessage(), "kept");
+        EXPECT_EQ(stored(), c.forgets ? std::nullopt : std::optional<QString>("tok-old"));
+        if (c.messageStart) {
+            EXPECT_TRUE(restoring->errorMessage().value_or("").startsWith(c.messageStart))
+                << restoring->errorMessage().value_or("(none)").toStdString();
+        } else {
+            EXPECT_EQ(restoring->errorMessage(), "kept");
+        }
         EXPECT_FALSE(restoring->isPolling());
     }
 }
