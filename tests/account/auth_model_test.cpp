@@ -179,6 +179,16 @@ TEST_F(AuthModelTest, friendRequestsReportTheirOutcomeAfterTheListsAreFresh) {
     EXPECT_EQ(server.requestsTo("POST", "/friends/request").back().body, R"({"username":" Ann"})");
 }
 
+TEST_F(AuthModelTest, pollsTheListsEveryIntervalUntilLogOut) {
+    auto m = makeModel(server.baseUrl(), 40ms);
+    run([&](auto done) { m->login("ann", "pw", done); });
+    ASSERT_TRUE(testing::runUntil([&] { return count("GET", "/friends") >= 4; }));
+    run([&](auto done) { m->logout(done); });
+    const qsizetype afterLogout = count("GET", "/friends");
+    testing::runFor(200ms);
+    EXPECT_EQ(count("GET", "/friends"), afterLogout);
+}
+
 TEST_F(AuthModelTest, logOutWaitsForTheServiceAndSignsOutEvenWhenItFails) {
     ScriptedAnswer slowFailure = ScriptedAnswer::json(500, R"({"error":"down"})");
     slowFailure.delay = 300ms;
