@@ -1,0 +1,17 @@
+#pragma once
+// QImage pixels as OpenCV matrices and back.
+
+#include <QImage>
+
+#include <opencv2/core.hpp>
+
+namespace vellumora::scan {
+
+// The image as an 8-bit BGRA matrix. Transparent parts are laid over white, as a page would
+// look. The matrix shares the pixels of `holder`, which must outlive it.
+cv::Mat bgraView(const QImage& image, QImage& holder);
+
+// A copy of an 8-bit BGRA matrix as a non-premultiplied ARGB image.
+QImage imageFromBgra(const cv::Mat& bgra);
+
+}  // namespace vellumora::scan
