@@ -208,9 +208,11 @@ Scene renderScene(const SceneParameters& p) {
     outline.convertTo(coverage, CV_32F, 1.0 / 255);
     cv::Mat coverage3;
     cv::merge(std::vector<cv::Mat>{coverage, coverage, coverage}, coverage3);
-    frame = frame.mul(cv::Scalar::all(1.0) - coverage3) + warped.mul(coverage3);
+    if (p.withPage) {
+        frame = frame.mul(cv::Scalar::all(1.0) - coverage3) + warped.mul(coverage3);
+    }
 
-    if (p.thumb) {
+    if (p.thumb && p.withPage) {
         const int side_index = int(rng() % 4);
         const cv::Point2d a = corners[side_index], b = corners[(side_index + 1) % 4];
         const cv::Point2d at = a + (b - a) * uniform(rng, 0.3, 0.7);

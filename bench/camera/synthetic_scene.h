@@ -17,6 +17,7 @@ enum class Background { wood, cloth, clutter, lightDesk, darkDesk };
 struct SceneParameters {
     cv::Size frame{1280, 720};
     Background background = Background::wood;
+    bool withPage = true;              // false: only the background, lit and noised the same way
     double pageAspect = 1.0 / 1.4142;  // width over height of the sheet before placement
     double pageHeight = 0.75;          // the sheet's height as a share of the frame's height
     cv::Point2d centre{0.5, 0.5};      // where the sheet sits, as shares of the frame

@@ -24,6 +24,34 @@ constexpr double kAlphaThreshold = 0.08;
 // Lines are thinner than this share of the page's shorter side; anything broader is paper,
 // shading or shadow.
 constexpr double kLineWidthLimit = 0.014;
+constexpr double kDenoiseRadius = 0.7;
+constexpr double kGrainDeviations = 3.0;
+constexpr double kBorderShare = 0.006;
+
+// Robust deviation of the darkness over the page: most of a sketch is paper, so the median
+// absolute deviation measures the paper's grain and noise, not the lines.
+double noiseDeviation(const cv::Mat& darkness) {
+    cv::Mat sample;
+    const int step = std::max(1, int(std::sqrt(double(darkness.total()) / 40000.0)));
+    for (int y = 0; y < darkness.rows; y += step) {
+        const float* row = darkness.ptr<float>(y);
+        for (int x = 0; x < darkness.cols; x += step) {
+            sample.push_back(row[x]);
+        }
+    }
+    if (sample.empty()) {
+        return 0.0;
+    }
+    auto median = [](cv::Mat values) {
+        float* begin = values.ptr<float>();
+        float* end = begin + values.total();
+        std::nth_element(begin, begin + values.total() / 2, end);
+        return double(begin[values.total() / 2]);
+    };
+    const double centre = median(sample.clone());
+    cv::Mat deviation = cv::abs(sample - centre);
+    return 1.4826 * median(deviation);
+}
 
 cv::Mat greyOf(const cv::Mat& image) {
     cv::Mat grey;
@@ -49,7 +77,9 @@ QImage lineOverlayPipeline(const cv::Mat& image) {
     if (image.empty()) {
         return {};
     }
-    const cv::Mat grey = greyOf(image);
+    cv::Mat grey = greyOf(image);
+    // Sensor noise, sharpened, would otherwise sprinkle the paper with specks.
+    cv::GaussianBlur(grey, grey, cv::Size(), kDenoiseRadius, kDenoiseRadius, cv::BORDER_REPLICATE);
     cv::Mat blurred;
     cv::GaussianBlur(grey, blurred, cv::Size(), kSharpenRadius, kSharpenRadius, cv::BORDER_REPLICATE);
     const cv::Mat sharpened = grey + kSharpenAmount * (grey - blurred);
@@ -68,8 +98,20 @@ QImage lineOverlayPipeline(const cv::Mat& image) {
     cv::Mat floor;
     cv::max(paper, 0.05, floor);
     cv::divide(darkness, floor, darkness);
+    // Paper grain and noise left over lift the threshold by a few of their own deviations;
+    // on a clean picture that is next to nothing.
+    const double grain = kGrainDeviations * noiseDeviation(darkness);
     cv::Mat alpha;
-    darkness.convertTo(alpha, CV_8U, 255.0 * kAlphaGain, -255.0 * kAlphaThreshold);
+    darkness.convertTo(alpha, CV_8U, 255.0 * kAlphaGain, -255.0 * (kAlphaThreshold + kAlphaGain * grain));
+
+    // The sheet's own border, and any sliver of desk the outline let in, are never lines.
+    const int border = std::max(1, int(std::lround(kBorderShare * std::min(image.cols, image.rows))));
+    if (alpha.cols > 2 * border && alpha.rows > 2 * border) {
+        cv::Mat inner =
+            alpha(cv::Rect(border, border, alpha.cols - 2 * border, alpha.rows - 2 * border)).clone();
+        alpha.setTo(0);
+        inner.copyTo(alpha(cv::Rect(border, border, inner.cols, inner.rows)));
+    }
 
     cv::Mat bgra(image.size(), CV_8UC4, cv::Scalar::all(0));
     const int fromTo[] = {0, 3};
