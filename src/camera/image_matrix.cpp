@@ -1,7 +1,11 @@
 #include "camera/image_matrix.h"
 
 #include <QPainter>
+
+#include <opencv2/imgproc.hpp>
+
 #include <QtEndian>
+#include <algorithm>
 
 #include <cstring>
 
@@ -27,6 +31,23 @@ cv::Mat bgraView(const QImage& image, QImage& holder) {
     }
     return cv::Mat(holder.height(), holder.width(), CV_8UC4, const_cast<uchar*>(holder.constBits()),
                    size_t(holder.bytesPerLine()));
+}
+
+cv::Mat shrinkByArea(const cv::Mat& image, cv::Size size) {
+    if (image.empty() || size.width <= 0 || size.height <= 0 || size == image.size()) {
+        return image;
+    }
+    const int whole = std::min(image.cols / size.width, image.rows / size.height);
+    cv::Mat step = image;
+    if (whole >= 2) {
+        cv::resize(image, step, cv::Size(), 1.0 / whole, 1.0 / whole, cv::INTER_AREA);
+    }
+    if (step.size() == size) {
+        return step;
+    }
+    cv::Mat out;
+    cv::resize(step, out, size, 0, 0, cv::INTER_AREA);
+    return out;
 }
 
 QImage imageFromBgra(const cv::Mat& bgra) {

@@ -22,11 +22,9 @@ cv::Mat shrunk(const cv::Mat& image, int longSide, double& factor) {
     if (factor >= 1.0) {
         return image;
     }
-    cv::Mat small;
-    cv::resize(image, small,
-               cv::Size(std::max(1, int(std::lround(image.cols * factor))),
-                        std::max(1, int(std::lround(image.rows * factor)))),
-               0, 0, cv::INTER_AREA);
+    const cv::Mat small =
+        scan::shrinkByArea(image, cv::Size(std::max(1, int(std::lround(image.cols * factor))),
+                                           std::max(1, int(std::lround(image.rows * factor)))));
     factor = double(small.cols) / image.cols;
     return small;
 }
@@ -78,10 +76,13 @@ cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide
                        std::max(1, int(std::lround(height * fit))));
 
     // Sampling a much larger source straight into the page would alias the paper's grain into
-    // noise; shrink it by area first to about the page's own scale.
-    double pre = 1.0;
-    const cv::Mat source =
-        fit < 0.6 ? shrunk(image, int(std::max(image.cols, image.rows) * fit * 1.25), pre) : image;
+    // noise; shrink it by area first, by the whole factor that keeps it at least the page's scale.
+    const int whole = int(std::floor(1.0 / fit));
+    cv::Mat source = image;
+    if (whole >= 2) {
+        cv::resize(image, source, cv::Size(), 1.0 / whole, 1.0 / whole, cv::INTER_AREA);
+    }
+    const double pre = double(source.cols) / image.cols;
 
     // OpenCV puts pixel centres on integers; quads use continuous coordinates.
     cv::Point2f from[4], to[4];

@@ -3,6 +3,8 @@
 
 #include "camera/sketch_scanner.h"
 
+#include "camera/image_matrix.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -30,11 +32,8 @@ std::optional<cv::Mat> isolateSubject(const cv::Mat& image) {
         bgr = image;
     }
     const double factor = std::min(1.0, double(kMaskSide) / std::max(bgr.cols, bgr.rows));
-    cv::Mat small;
-    cv::resize(bgr, small,
-               cv::Size(std::max(8, int(std::lround(bgr.cols * factor))),
-                        std::max(8, int(std::lround(bgr.rows * factor)))),
-               0, 0, cv::INTER_AREA);
+    const cv::Mat small = scan::shrinkByArea(bgr, cv::Size(std::max(8, int(std::lround(bgr.cols * factor))),
+                                                           std::max(8, int(std::lround(bgr.rows * factor)))));
 
     cv::Mat mask(small.size(), CV_8U, cv::Scalar(cv::GC_PR_FGD));
     const int band = std::max(2, int(0.04 * std::min(small.cols, small.rows)));
