@@ -40,19 +40,27 @@ QtCameraFrameSource::QtCameraFrameSource(QObject* parent) : FrameSource(parent) 
     m_startTimeout.setSingleShot(true);
     m_startTimeout.setInterval(kStartTimeoutMs);
     connect(&m_startTimeout, &QTimer::timeout, this, [this] {
-        if (m_camera) {
-            m_camera->stop();
-        }
+        release();
         finishStart(false);
     });
 }
 
 QtCameraFrameSource::~QtCameraFrameSource() {
+    release();
+}
+
+void QtCameraFrameSource::release() {
     if (m_camera) {
+        disconnect(m_camera.get(), nullptr, this, nullptr);
         m_camera->stop();
+    }
+    if (m_sink) {
+        disconnect(m_sink.get(), nullptr, this, nullptr);
     }
     // The session refers to camera and sink; it goes first.
     m_session.reset();
+    m_sink.reset();
+    m_camera.reset();
 }
 
 void QtCameraFrameSource::start(std::function<void(bool running)> done) {
@@ -95,8 +103,13 @@ void QtCameraFrameSource::start(std::function<void(bool running)> done) {
             }
         });
         connect(m_camera.get(), &QCamera::errorOccurred, this, [this] {
-            m_camera->stop();
-            finishStart(false);
+            // Not from within the camera's own signal: releasing deletes it.
+            QTimer::singleShot(0, this, [this] {
+                if (m_pending) {
+                    release();
+                    finishStart(false);
+                }
+            });
         });
     }
     m_startTimeout.start();
@@ -104,9 +117,9 @@ void QtCameraFrameSource::start(std::function<void(bool running)> done) {
 }
 
 void QtCameraFrameSource::stop() {
-    if (m_camera) {
-        m_camera->stop();
-    }
+    // Stopped means the device is closed and free for other programs, not merely paused.
+    release();
+    finishStart(false);
 }
 
 void QtCameraFrameSource::finishStart(bool running) {

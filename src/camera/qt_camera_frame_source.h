@@ -24,6 +24,7 @@ class QtCameraFrameSource : public FrameSource {
     void stop() override;
 
   private:
+    void release();
     void finishStart(bool running);
 
     std::unique_ptr<QMediaCaptureSession> m_session;
