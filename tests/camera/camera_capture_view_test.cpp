@@ -9,6 +9,7 @@
 
 #include <QPushButton>
 #include <QTest>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -161,7 +162,8 @@ TEST_F(CameraCaptureViewTest, anExtractionFinishingAfterTheSheetClosedIsDropped)
     button("Cancel")->click();
     EXPECT_FALSE(source->running) << "closing releases the camera";
     release.set_value();
-    testing::runFor(300ms);
+    QThreadPool::globalInstance()->waitForDone();  // the extraction has posted its result
+    QCoreApplication::processEvents();
     EXPECT_TRUE(captured.empty());
     EXPECT_FALSE(view->flow().reviewing());
     view.reset();  // and nothing touches the sheet once it is gone
