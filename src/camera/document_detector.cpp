@@ -86,9 +86,19 @@ std::optional<Detection> detectDocument(const WorkingImage& image) {
 
     const int k = std::max(3, (std::max(image.bgr.cols, image.bgr.rows) / 100) | 1);
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
-    std::optional<Candidate> best;
+    std::vector<Candidate> candidates;
+    auto consider = [&](const std::vector<std::vector<cv::Point>>& contours) {
+        for (const auto& contour : contours) {
+            if (cv::contourArea(contour) < 0.015 * p.total()) {
+                continue;
+            }
+            if (auto c = judge(image, contour)) {
+                candidates.push_back(*c);
+            }
+        }
+    };
     // Uneven light makes any single threshold cut off part of the paper or spill onto a bright
-    // desk; the outline that best fits a sheet among a few thresholds wins.
+    // desk; a few thresholds each offer their outlines.
     for (double offset : {0.0, -24.0, 24.0, 48.0}) {
         const double t = otsu + offset;
         if (t <= 0 || t >= 255) {
@@ -101,19 +111,32 @@ std::optional<Detection> detectDocument(const WorkingImage& image) {
         cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
         std::vector<std::vector<cv::Point>> contours;
         cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
-        for (const auto& contour : contours) {
-            if (cv::contourArea(contour) < 0.015 * p.total()) {
-                continue;
-            }
-            if (auto c = judge(image, contour); c && (!best || c->score > best->score)) {
-                best = c;
-            }
-        }
+        consider(contours);
     }
-    if (!best) {
+    // A shadow across the sheet can make its shaded part darker than a light desk, so no
+    // threshold holds the whole sheet; the closed outlines among the edges still do.
+    cv::Mat edges;
+    cv::Canny(image.lightness, edges, 30, 90);
+    cv::dilate(edges, edges, cv::Mat());
+    std::vector<std::vector<cv::Point>> loops;
+    cv::findContours(edges, loops, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    consider(loops);
+    if (candidates.empty()) {
         return std::nullopt;
     }
-    return Detection{best->corners, std::clamp(best->score, 0.0, 1.0)};
+
+    // Part of a sheet, cut off by a shadow's edge, can look as good as the whole; among the
+    // outlines nearly as good as the best, the largest is the sheet.
+    const auto best =
+        std::max_element(candidates.begin(), candidates.end(),
+                         [](const Candidate& a, const Candidate& b) { return a.score < b.score; });
+    const Candidate* chosen = &*best;
+    for (const Candidate& c : candidates) {
+        if (c.score >= 0.92 * best->score && area(c.corners) > 1.05 * area(chosen->corners)) {
+            chosen = &c;
+        }
+    }
+    return Detection{chosen->corners, std::clamp(chosen->score, 0.0, 1.0)};
 }
 
 }  // namespace vellumora::scan
