@@ -6,10 +6,28 @@
 #include "camera/qt_camera_frame_source.h"
 
 #include <QPointer>
+#include <QVideoFrameFormat>
 
 #include <mutex>
 
 namespace vellumora {
+
+namespace {
+
+// RGB frames are copied straight out; only other formats (YUV) take Qt's general conversion,
+// which may set up a GPU context on the calling thread.
+QImage imageOf(QVideoFrame frame) {
+    const QImage::Format format = QVideoFrameFormat::imageFormatFromPixelFormat(frame.pixelFormat());
+    if (format != QImage::Format_Invalid && frame.map(QVideoFrame::ReadOnly)) {
+        QImage copy =
+            QImage(frame.bits(0), frame.width(), frame.height(), frame.bytesPerLine(0), format).copy();
+        frame.unmap();
+        return copy;
+    }
+    return frame.toImage();
+}
+
+}  // namespace
 
 // What the frame callback shares with the controller; it may run on a capture thread while
 // the controller is being destroyed, so it holds this state, never the controller.
@@ -106,7 +124,7 @@ void CameraController::onFrame(const QVideoFrame& frame) {
 }
 
 void CameraController::analyse(const QVideoFrame& frame) {
-    const QImage image = frame.toImage();
+    const QImage image = imageOf(frame);
     std::optional<Quad> quad;
     try {
         quad = image.isNull() ? std::nullopt : m_detector(image);
@@ -149,7 +167,7 @@ void CameraController::captureFrame(std::function<void(std::optional<QImage>)> c
             const QVideoFrame frame = latestFrame();
             std::optional<QImage> image;
             if (frame.isValid()) {
-                if (QImage converted = frame.toImage(); !converted.isNull()) {
+                if (QImage converted = imageOf(frame); !converted.isNull()) {
                     image = std::move(converted);
                 }
             }

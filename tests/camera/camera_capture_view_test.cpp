@@ -71,8 +71,8 @@ struct CameraCaptureViewTest : ::testing::Test {
         const int before = analysed, scoresBefore = scores;
         do {
             source->push(image);
-        } while (!testing::runUntil([&] { return analysed > before; }, 200ms));
-        testing::runUntil([&] { return scores > scoresBefore; }, 500ms);
+        } while (!testing::runUntil([&] { return analysed > before; }, 60s));
+        testing::runUntil([&] { return scores > scoresBefore; }, 5s);
     }
 
     QPushButton* button(const QString& name) const {
