@@ -9,8 +9,24 @@
 #include "account/auth_model.h"
 #include "app/base_url.h"
 #include "app/root_view.h"
+#include "camera/camera_capture_view.h"
+#include "pages/page_library.h"
+#include "pages/page_picker.h"
 #include "session/session_model.h"
 #include "ui/appearance.h"
+
+namespace {
+
+// The capture sheet lies over the window while the user scans; it is the picker's child, so it
+// goes with the picker when the room closes.
+void openCaptureSheet(QWidget* parent, std::function<void(const QByteArray&)> onCaptured) {
+    auto* sheet = new vellumora::CameraCaptureView(
+        [onCaptured = std::move(onCaptured)](QByteArray png) { onCaptured(png); }, parent);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -30,7 +46,15 @@ int main(int argc, char** argv) {
     vellumora::AuthModel auth(base);
     vellumora::SessionModel session(base);
 
+    // The three drawn pages are ready before the first room opens.
+    vellumora::PageLibrary::prepareInBackground();
+
     vellumora::ViewFactories factories;
+    factories.pagePicker = [&session](QWidget* parent) {
+        auto* picker = new vellumora::PagePicker(session, parent);
+        picker->setCaptureSheetOpener(openCaptureSheet);
+        return picker;
+    };
     vellumora::RootView window(auth, session, factories);
     window.setWindowTitle(QStringLiteral("Vellumora"));
     window.setMinimumSize(1100, 720);
