@@ -66,6 +66,8 @@ CanvasInputView::CanvasInputView(QWidget* parent)
 
 CanvasInputView::~CanvasInputView() {
     releasePointer();
+    // The base class destroys the context after this object is gone.
+    if (context()) QObject::disconnect(context(), nullptr, this, nullptr);
     makeCurrent();
     m_renderer.reset();
     doneCurrent();
@@ -130,8 +132,7 @@ void CanvasInputView::initializeGL() {
                      Qt::UniqueConnection);
     const QString error = m_renderer->initialize();
     if (!error.isEmpty()) {
-        m_startupFailure = error;
-        emit startupFailed(error);
+        fail(error);
         return;
     }
     emit glInitialized();
@@ -369,7 +370,20 @@ void CanvasInputView::changeEvent(QEvent* event) {
 
 void CanvasInputView::showEvent(QShowEvent* event) {
     QOpenGLWidget::showEvent(event);
+    // Without any OpenGL the widget never initializes and would stay blank: find out first.
+    if (!m_contextProbed) {
+        m_contextProbed = true;
+        QOpenGLContext probe;
+        probe.setFormat(format());
+        if (!probe.create()) fail(QStringLiteral("OpenGL 3.3 is not available on this device"));
+    }
     capturePointerIfAllowed();
+}
+
+void CanvasInputView::fail(const QString& message) {
+    if (!m_startupFailure.isEmpty()) return;
+    m_startupFailure = message;
+    emit startupFailed(message);
 }
 
 void CanvasInputView::hideEvent(QHideEvent* event) {
@@ -388,6 +402,8 @@ void CanvasInputView::capturePointerIfAllowed() {
     setCursor(Qt::BlankCursor);
     grabMouse(Qt::BlankCursor);
     QCursor::setPos(mapToGlobal(captureCentre()));
+    // The fingers rest on the pad from now on, so the very first motion moves the cursor.
+    handleTouches(m_emulation.move(0, 0));
 }
 
 void CanvasInputView::releasePointer() {

@@ -104,6 +104,7 @@ class CanvasInputView : public QOpenGLWidget {
     void releasePointer();
     QPoint captureCentre() const;
     void releaseGL();
+    void fail(const QString& message);
     void onFrameSwapped();
     void drawOverlay();
 
@@ -117,6 +118,7 @@ class CanvasInputView : public QOpenGLWidget {
     bool m_pointerCaptured = false;
 
     QString m_startupFailure;
+    bool m_contextProbed = false;
     std::optional<double> m_replayProgress;
     QElapsedTimer m_frameStart;
     QTimer m_nextFrame;
