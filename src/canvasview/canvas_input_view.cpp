@@ -36,13 +36,26 @@ bool isResetZoom(const QKeyEvent* event) {
 
 }  // namespace
 
-CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()) {
+QSurfaceFormat CanvasInputView::surfaceFormat() {
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
-    setFormat(format);
+    return format;
+}
+
+bool CanvasInputView::isOpenGLAvailable() {
+    static const bool available = [] {
+        QOpenGLContext probe;
+        probe.setFormat(surfaceFormat());
+        return probe.create();
+    }();
+    return available;
+}
+
+CanvasInputView::CanvasInputView(QWidget* parent)
+    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()) {
+    setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_AcceptTouchEvents);
@@ -370,13 +383,6 @@ void CanvasInputView::changeEvent(QEvent* event) {
 
 void CanvasInputView::showEvent(QShowEvent* event) {
     QOpenGLWidget::showEvent(event);
-    // Without any OpenGL the widget never initializes and would stay blank: find out first.
-    if (!m_contextProbed) {
-        m_contextProbed = true;
-        QOpenGLContext probe;
-        probe.setFormat(format());
-        if (!probe.create()) fail(QStringLiteral("OpenGL 3.3 is not available on this device"));
-    }
     capturePointerIfAllowed();
 }
 

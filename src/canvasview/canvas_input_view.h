@@ -15,6 +15,7 @@
 #include <QOpenGLWidget>
 #include <QPointF>
 #include <QString>
+#include <QSurfaceFormat>
 #include <QTimer>
 
 #include <functional>
@@ -32,6 +33,11 @@ class CanvasInputView : public QOpenGLWidget {
   public:
     // Frames are drawn continuously at this rate, whether or not the display paces swaps.
     static constexpr double kFrameIntervalMs = 1000.0 / 60.0;
+
+    // Whether this process can create the OpenGL context the view needs at all. Without one,
+    // no CanvasInputView may be created: a window holding one fails to paint.
+    static bool isOpenGLAvailable();
+    static QSurfaceFormat surfaceFormat();
 
     explicit CanvasInputView(QWidget* parent = nullptr);
     ~CanvasInputView() override;
@@ -118,7 +124,6 @@ class CanvasInputView : public QOpenGLWidget {
     bool m_pointerCaptured = false;
 
     QString m_startupFailure;
-    bool m_contextProbed = false;
     std::optional<double> m_replayProgress;
     QElapsedTimer m_frameStart;
     QTimer m_nextFrame;

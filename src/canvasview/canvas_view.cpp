@@ -3,6 +3,7 @@
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QVBoxLayout>
 
@@ -32,29 +33,39 @@ void CanvasView::setStartupFailureHandler(StartupFailureHandler handler) {
     failureHandler() = std::move(handler);
 }
 
-CanvasView::CanvasView(SessionModel& session, QWidget* parent)
-    : QWidget(parent),
-      m_inputView(new CanvasInputView(this)),
-      m_coordinator(std::make_unique<CanvasCoordinator>()) {
+CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_inputView);
-    setFocusProxy(m_inputView);
     setFocusPolicy(Qt::StrongFocus);
 
-    // Out of initializeGL first: the message box runs its own event loop.
-    QObject::connect(
-        m_inputView, &CanvasInputView::startupFailed, this,
-        [](const QString& message) {
-            if (const StartupFailureHandler& handler = failureHandler()) {
-                handler(message);
-            } else {
-                showFailureAndExit(message);
-            }
-        },
-        Qt::QueuedConnection);
+    if (!CanvasInputView::isOpenGLAvailable()) {
+        const QString message = QStringLiteral("OpenGL 3.3 is not available on this device");
+        auto* label = new QLabel(message, this);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        label->setAccessibleName(message);
+        layout->addWidget(label);
+        QMetaObject::invokeMethod(
+            this, [this, message] { reportStartupFailure(message); }, Qt::QueuedConnection);
+        return;
+    }
 
+    m_inputView = new CanvasInputView(this);
+    layout->addWidget(m_inputView);
+    setFocusProxy(m_inputView);
+    // Out of initializeGL first: the message box runs its own event loop.
+    QObject::connect(m_inputView, &CanvasInputView::startupFailed, this, &CanvasView::reportStartupFailure,
+                     Qt::QueuedConnection);
+    m_coordinator = std::make_unique<CanvasCoordinator>();
     m_coordinator->bind(m_inputView, m_inputView->renderer(), session);
+}
+
+void CanvasView::reportStartupFailure(const QString& message) {
+    if (const StartupFailureHandler& handler = failureHandler()) {
+        handler(message);
+    } else {
+        showFailureAndExit(message);
+    }
 }
 
 CanvasView::~CanvasView() {
@@ -64,7 +75,7 @@ CanvasView::~CanvasView() {
 
 void CanvasView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    m_inputView->setFocus(Qt::OtherFocusReason);
+    if (m_inputView) m_inputView->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace vellumora

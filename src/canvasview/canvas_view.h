@@ -27,14 +27,17 @@ class CanvasView : public QWidget {
     explicit CanvasView(SessionModel& session, QWidget* parent = nullptr);
     ~CanvasView() override;
 
-    CanvasInputView& inputView() { return *m_inputView; }
-    CanvasCoordinator& coordinator() { return *m_coordinator; }
+    // Both are missing when this process has no OpenGL at all; the view then only shows why.
+    CanvasInputView* inputView() { return m_inputView; }
+    CanvasCoordinator* coordinator() { return m_coordinator.get(); }
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
-    CanvasInputView* m_inputView;
+    void reportStartupFailure(const QString& message);
+
+    CanvasInputView* m_inputView = nullptr;
     std::unique_ptr<CanvasCoordinator> m_coordinator;
 };
 

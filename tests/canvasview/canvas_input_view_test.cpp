@@ -27,7 +27,7 @@ class CanvasWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         session.setCurrentUser(AuthUser{"me", "me", "Me"});
-        QObject::connect(&canvas.view().coordinator(), &CanvasCoordinator::messageSent,
+        QObject::connect(&canvas.coordinator(), &CanvasCoordinator::messageSent,
                          [this](const ClientMessage& m) { sent.push_back(m); });
         ASSERT_TRUE(canvas.open());
     }
@@ -183,9 +183,9 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasModeAndPinchLiftsThePen) {
     // A pinch that begins while drawing ends the stroke; touches wait for its end.
     canvas.press();
     canvas.moveBy({10, 0}, Qt::LeftButton);
-    ASSERT_TRUE(canvas.view().coordinator().currentStrokeId());
+    ASSERT_TRUE(canvas.coordinator().currentStrokeId());
     pinch(Qt::ZoomNativeGesture, QPointF(size.width() / 2.0, size.height() / 2.0), 0.0);
-    EXPECT_FALSE(canvas.view().coordinator().currentStrokeId());
+    EXPECT_FALSE(canvas.coordinator().currentStrokeId());
     EXPECT_EQ(count<ClientMessage::StrokeEnd>(), 2u);
     canvas.moveBy({10, 0}, Qt::LeftButton);
     EXPECT_EQ(count<ClientMessage::StrokeStart>(), 2u);
@@ -215,7 +215,7 @@ TEST_F(CanvasWindowTest, aBacklogIsPaintedInSlicesWithLiveStrokesAfterIt) {
         "peer", {"LIVE", "peer", Tool::sketchpen, {0.1, 0.2, 0.9, 1}, 6.0}, {0.5, 0.2, 1, 0}}});
     session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "LIVE", {0.5, 0.5, 1, 0}}});
     session.publishCanvasEvent({CanvasEvent::PeerStrokeEnd{"peer", "LIVE"}});
-    const CanvasCoordinator& coordinator = canvas.view().coordinator();
+    const CanvasCoordinator& coordinator = canvas.coordinator();
     ASSERT_TRUE(coordinator.replayProgress()) << "too small a backlog to need slices";
     EXPECT_EQ(canvas.input().renderer().stamper().activeStrokes().count("LIVE"), 0u);
     EXPECT_LT(*coordinator.replayProgress(), 0.5);
@@ -257,7 +257,7 @@ TEST_F(CanvasWindowTest, inkSurvivesANewGlContext) {
     elsewhere.resize(480, 360);
     elsewhere.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
-    ASSERT_TRUE(runUntil([&] { return initialized > 0 && !canvas.view().coordinator().replayProgress(); }));
+    ASSERT_TRUE(runUntil([&] { return initialized > 0 && !canvas.coordinator().replayProgress(); }));
 
     const QImage frame = canvas.frame();
     CanvasWindow::screenshot(frame, "canvas-new-context");
@@ -266,6 +266,24 @@ TEST_F(CanvasWindowTest, inkSurvivesANewGlContext) {
     // The open stroke goes on in the new context.
     session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "LIVE", {0.7, 0.8, 1, 0}}});
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.6, 0.8})));
+}
+
+TEST(CanvasViewLifetime, aCanvasCanBeOpenedAndClosedAgainAndAgain) {
+    testing::TestAppScope app;
+    SessionModel session(QUrl("http://127.0.0.1:9"));
+    session.setCurrentUser(AuthUser{"me", "me", "Me"});
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        CanvasWindow canvas(session, "again");
+        ASSERT_TRUE(canvas.open());
+        session.setIsInCanvasMode(true);
+        ASSERT_TRUE(canvas.input().isPointerCaptured());
+        session.publishCanvasEvent({CanvasEvent::RoomState{{redStroke(round)}}});
+        EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.4, 0.3})));
+    }
+    // Closing the canvas in canvas mode gave the pointer back.
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    session.setIsInCanvasMode(false);
 }
 
 }  // namespace

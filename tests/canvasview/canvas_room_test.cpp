@@ -38,7 +38,7 @@ struct Stack {
         session.setCurrentToken(account.token);
         QObject::connect(&session, &SessionModel::canvasEvents,
                          [this](const CanvasEvent& e) { received.push_back(e); });
-        auto& coordinator = canvas.view().coordinator();
+        auto& coordinator = canvas.coordinator();
         coordinator.setClock([this] {
             using namespace std::chrono;
             lastClock = duration<double>(system_clock::now().time_since_epoch()).count();
@@ -65,7 +65,7 @@ struct Stack {
         return result;
     }
     bool replayed() {
-        return !got<CanvasEvent::RoomState>().empty() && !canvas.view().coordinator().replayProgress();
+        return !got<CanvasEvent::RoomState>().empty() && !canvas.coordinator().replayProgress();
     }
     QString id() const { return session.currentUserId(); }
 

@@ -2,6 +2,7 @@
 // A canvas in a window of its own, as a user meets it, plus the synthetic input and pixel
 // reads the window tests use. Screenshots go to $VELLUMORA_SCREENSHOTS when it is set.
 
+#include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
 #include "canvasview/canvas_view.h"
 #include "session/session_model.h"
@@ -25,7 +26,8 @@ class CanvasWindow {
 
     QWidget& window() { return *m_window; }
     CanvasView& view() { return *m_view; }
-    CanvasInputView& input() { return m_view->inputView(); }
+    CanvasInputView& input() { return *m_view->inputView(); }
+    CanvasCoordinator& coordinator() { return *m_view->coordinator(); }
 
     // One frame as drawn now, and the colour at a canvas-normalized point of it (zoom 1).
     QImage frame();
