@@ -253,10 +253,19 @@ void CanvasCoordinator::pumpInk() {
     if (m_journal.isBehind()) {
         const auto stop =
             m_journal.applyTo(*m_renderer, m_stampBudget, std::chrono::steady_clock::now() + kSliceTime);
-        // Out of stamps: the next frame paints them and asks for more. Out of time: soon, after
-        // whatever else waits in the event loop.
-        m_waitingForFrame = stop == InkJournal::Stop::stampBudget;
-        if (stop == InkJournal::Stop::timeBudget) m_pumpTimer.start();
+        m_waitingForFrame = false;
+        // A backlog paints its slices itself, each bounded by time, between frames and input.
+        const std::optional<double> paintMs =
+            stop == InkJournal::Stop::stampBudget && m_view ? m_view->paintInkNow() : std::nullopt;
+        if (paintMs) {
+            m_stampBudget = nextStampBudget(m_stampBudget, *paintMs);
+            m_pumpTimer.start();
+        } else if (stop == InkJournal::Stop::stampBudget) {
+            // No GL to paint with: the next frame paints them and asks for more.
+            m_waitingForFrame = true;
+        } else if (stop == InkJournal::Stop::timeBudget) {
+            m_pumpTimer.start();
+        }
     }
     const std::optional<double> progress = replayProgress();
     if (progress != m_reportedProgress) {
@@ -277,10 +286,10 @@ std::optional<double> CanvasCoordinator::replayProgress() const {
     return static_cast<double>(m_journal.appliedCount()) / static_cast<double>(m_journal.size());
 }
 
-std::size_t CanvasCoordinator::nextStampBudget(std::size_t budget, double frameMs) {
-    if (!(frameMs > 0)) return budget;
-    // Move towards the target frame time, at most doubling or quartering per frame.
-    const double factor = std::clamp(kTargetReplayFrameMs / frameMs, 0.25, 2.0);
+std::size_t CanvasCoordinator::nextStampBudget(std::size_t budget, double paintMs) {
+    if (!(paintMs > 0)) return budget;
+    // Move towards the target time, at most doubling or quartering per slice.
+    const double factor = std::clamp(kTargetSliceMs / paintMs, 0.25, 2.0);
     const double next = static_cast<double>(budget) * factor;
     return static_cast<std::size_t>(
         std::clamp(next, static_cast<double>(kMinStampBudget), static_cast<double>(kMaxStampBudget)));

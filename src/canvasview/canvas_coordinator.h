@@ -36,13 +36,13 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // A cursor message goes out only when more than this has passed since the last one.
     static constexpr double kCursorInterval = 0.016;
-    // Unpainted stamps a slice may leave for the next frame: the first guess, and the range the
-    // measured frame times move it in.
-    static constexpr std::size_t kInitialStampBudget = 20'000;
+    // Stamps one slice of a backlog paints: the first guess, and the range the measured paint
+    // times move it in.
+    static constexpr std::size_t kInitialStampBudget = 4'000;
     static constexpr std::size_t kMinStampBudget = 2'000;
     static constexpr std::size_t kMaxStampBudget = 400'000;
-    // A replaying frame should take about this long, so the event loop answers well within 50 ms.
-    static constexpr double kTargetReplayFrameMs = 20.0;
+    // Painting one slice should take about this long, so the event loop answers well within 50 ms.
+    static constexpr double kTargetSliceMs = 20.0;
     static constexpr std::chrono::milliseconds kSliceTime{6};
 
     explicit CanvasCoordinator(QObject* parent = nullptr);
@@ -61,8 +61,8 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // The renderer's canvas was emptied with its GL context: paint everything again.
     void restoreInk();
-    // After every presented frame: the next slice of a replay, and the stamp budget adjusted
-    // to how long that frame took (0 when unknown).
+    // After every presented frame: the next slice of a replay that waits for frames to paint
+    // its stamps (no GL of its own), with the budget adjusted to the frame's time (0: unknown).
     void frameDone(double frameMs);
 
     const std::optional<std::string>& currentStrokeId() const { return m_currentStrokeId; }
@@ -71,8 +71,8 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     std::optional<double> replayProgress() const;
     std::size_t stampBudget() const { return m_stampBudget; }
 
-    // The next budget after a frame of `frameMs` that painted a slice.
-    static std::size_t nextStampBudget(std::size_t budget, double frameMs);
+    // The next budget after a slice whose stamps took `paintMs` to paint.
+    static std::size_t nextStampBudget(std::size_t budget, double paintMs);
 
   signals:
     // Every message handed to the room connection, in order (for observers; it is sent anyway).

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSurfaceFormat>
@@ -100,6 +101,17 @@ void CanvasInputView::setIsInCanvasMode(bool on) {
         const CanvasPoint cursor = m_gestureMachine.cursor();
         warpOSCursor({cursor.x, cursor.y});
     }
+}
+
+std::optional<double> CanvasInputView::paintInkNow() {
+    if (!m_renderer->isInitialized() || !isValid()) return std::nullopt;
+    QElapsedTimer clock;
+    clock.start();
+    makeCurrent();
+    m_renderer->paintInk();
+    context()->functions()->glFinish();
+    doneCurrent();
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
 
 void CanvasInputView::setReplayProgress(std::optional<double> progress) {
@@ -208,7 +220,8 @@ void CanvasInputView::onFrameSwapped() {
     const double elapsedMs = static_cast<double>(m_frameStart.nsecsElapsed()) / 1e6;
     emit frameDone(elapsedMs);
     // Continuous frames at 60 per second, also where swaps do not wait for the display.
-    const double waitMs = std::max(0.0, kFrameIntervalMs - elapsedMs);
+    const double interval = m_replayProgress ? kReplayFrameIntervalMs : kFrameIntervalMs;
+    const double waitMs = std::max(0.0, interval - elapsedMs);
     m_nextFrame.start(static_cast<int>(std::floor(waitMs)));
 }
 

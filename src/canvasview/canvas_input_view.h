@@ -33,6 +33,8 @@ class CanvasInputView : public QOpenGLWidget {
   public:
     // Frames are drawn continuously at this rate, whether or not the display paces swaps.
     static constexpr double kFrameIntervalMs = 1000.0 / 60.0;
+    // While a backlog is painted, frames only show its progress: fewer leave it more time.
+    static constexpr double kReplayFrameIntervalMs = 200.0;
 
     // Whether this process can create the OpenGL context the view needs at all. Without one,
     // no CanvasInputView may be created: a window holding one fails to paint.
@@ -60,6 +62,10 @@ class CanvasInputView : public QOpenGLWidget {
     bool isPointerCaptured() const { return m_pointerCaptured; }
     // The renderer's start-up message, once it failed.
     const QString& startupFailure() const { return m_startupFailure; }
+
+    // Paints the renderer's queued ink now, outside a frame, and waits for the GPU; the
+    // milliseconds that took, or nothing while the renderer is not running.
+    std::optional<double> paintInkNow();
 
     // Shown over the canvas while a backlog is being painted.
     void setReplayProgress(std::optional<double> progress);
