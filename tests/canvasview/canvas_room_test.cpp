@@ -8,8 +8,8 @@
 #include "support/qt_test_app.h"
 #include "support/server_process.h"
 
+#include <QRegularExpression>
 #include <QTest>
-#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -25,14 +25,9 @@ using testing::CanvasWindow;
 using testing::runFor;
 using testing::runUntil;
 
-struct Account {
-    AuthUser user;
-    QString token;
-};
-
 // One person at one computer: signed in, with the canvas of the room on screen.
 struct Stack {
-    Stack(const QUrl& base, const Account& account, const QString& title)
+    Stack(const QUrl& base, const AuthResponse& account, const QString& title)
         : session(base), canvas(session, title) {
         session.setCurrentUser(account.user);
         session.setCurrentToken(account.token);
@@ -52,20 +47,7 @@ struct Stack {
 
     template <class T>
     std::vector<T> got() const {
-        std::vector<T> out;
-        for (const CanvasEvent& e : received)
-            if (const T* v = std::get_if<T>(&e.value)) out.push_back(*v);
-        return out;
-    }
-    template <class T>
-    std::vector<T> out() const {
-        std::vector<T> result;
-        for (const ClientMessage& m : sent)
-            if (const T* v = std::get_if<T>(&m.value)) result.push_back(*v);
-        return result;
-    }
-    bool replayed() {
-        return !got<CanvasEvent::RoomState>().empty() && !canvas.coordinator().replayProgress();
+        return testing::only<T>(received);
     }
     QString id() const { return session.currentUserId(); }
 
@@ -83,8 +65,7 @@ class CanvasRoomTest : public ::testing::Test {
         AuthClient client(base);
         ann = signUp(client, "ann");
         bob = signUp(client, "bob");
-        ASSERT_FALSE(ann.token.isEmpty());
-        ASSERT_FALSE(bob.token.isEmpty());
+        ASSERT_FALSE(ann.token.isEmpty() || bob.token.isEmpty());
         ASSERT_TRUE(testing::await([&](auto done) {
             client.sendFriendRequest(ann.token, bob.user.username, [done](auto) { done(); });
         }));
@@ -93,48 +74,33 @@ class CanvasRoomTest : public ::testing::Test {
         room = "dm:" + std::min(ann.user.id, bob.user.id) + ":" + std::max(ann.user.id, bob.user.id);
     }
 
-    Account signUp(AuthClient& client, const QString& name) {
-        Account account;
-        const QString username = name + "_" + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    static AuthResponse signUp(AuthClient& client, const QString& name) {
+        AuthResponse account;
         testing::await([&](auto done) {
-            client.signup(username, "correct horse battery", [&, done](AuthResult<AuthResponse> result) {
-                if (result.ok()) account = {result.value().user, result.value().token};
+            client.signup(name, "correct horse battery", [&, done](AuthResult<AuthResponse> result) {
+                if (result.ok()) account = result.value();
                 done();
             });
         });
         return account;
     }
 
-    std::unique_ptr<Stack> enter(const Account& account, const QString& title) {
+    std::unique_ptr<Stack> enter(const AuthResponse& account, const QString& title) {
         auto stack = std::make_unique<Stack>(base, account, title);
         EXPECT_TRUE(stack->canvas.open());
         stack->session.switchRoom(room, title);
-        EXPECT_TRUE(runUntil([&] { return stack->replayed(); }));
+        EXPECT_TRUE(runUntil(
+            [&] { return !stack->received.empty() && !stack->canvas.coordinator().replayProgress(); }));
         return stack;
     }
 
     testing::TestAppScope app;
     testing::ServerProcess server{{{"--auth-rate-limit", "0"}, {}, 0}};
     QUrl base{QString::fromStdString(server.baseUrl())};
-    Account ann;
-    Account bob;
+    AuthResponse ann;
+    AuthResponse bob;
     QString room;
 };
-
-// The colour nearest to `want` on a ring of `radius` drawable pixels around `centre`.
-int ringDistance(const QImage& frame, QPointF centre, double radius, const QColor& want) {
-    int best = 1 << 30;
-    for (int y = int(centre.y() - radius - 2); y <= int(centre.y() + radius + 2); ++y) {
-        for (int x = int(centre.x() - radius - 2); x <= int(centre.x() + radius + 2); ++x) {
-            const double d = std::hypot(x + 0.5 - centre.x(), y + 0.5 - centre.y());
-            if (std::abs(d - radius) > 0.5 || !frame.rect().contains(x, y)) continue;
-            const QColor c = frame.pixelColor(x, y);
-            best = std::min(best, std::abs(c.red() - want.red()) + std::abs(c.green() - want.green()) +
-                                      std::abs(c.blue() - want.blue()));
-        }
-    }
-    return best;
-}
 
 TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     auto a = enter(ann, "A");
@@ -145,7 +111,6 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     a->canvas.window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&a->canvas.window()));
     a->canvas.key(Qt::Key_Space);
-    ASSERT_TRUE(a->canvas.input().isPointerCaptured());
     const QSize size = a->canvas.input().size();
     a->canvas.moveBy({-size.width() / 4.0, -size.height() / 6.0});
     a->canvas.press();
@@ -157,58 +122,45 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     const CanvasPoint cursor = a->canvas.input().gestureMachine().cursor();
 
     // The messages that left A for the stroke, as the room relayed them to B.
-    const auto starts = a->out<ClientMessage::StrokeStart>();
-    const auto points = a->out<ClientMessage::StrokePoint>();
-    ASSERT_EQ(starts.size(), 1u);
-    ASSERT_EQ(points.size(), 29u);
-    ASSERT_EQ(a->out<ClientMessage::StrokeEnd>().size(), 1u);
+    const auto starts = testing::only<ClientMessage::StrokeStart>(a->sent);
+    const auto points = testing::only<ClientMessage::StrokePoint>(a->sent);
+    ASSERT_TRUE(!starts.empty() && points.size() > 20);
     ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PeerStrokeEnd>().empty(); }));
-    const auto bStarts = b->got<CanvasEvent::PeerStrokeStart>();
-    ASSERT_EQ(bStarts.size(), 1u);
-    EXPECT_EQ(bStarts[0].header, starts[0].stroke.header());
-    EXPECT_EQ(bStarts[0].userId, a->id().toStdString());
-    const auto bPoints = b->got<CanvasEvent::PeerStrokePoint>();
-    ASSERT_EQ(bPoints.size(), points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        EXPECT_EQ(bPoints[i].strokeId, starts[0].stroke.id);
-        EXPECT_EQ(bPoints[i].point, points[i].point) << i;
-    }
-    EXPECT_EQ(b->got<CanvasEvent::PeerStrokeEnd>().size(), 1u);
-    EXPECT_EQ(b->got<CanvasEvent::PeerStrokeEnd>()[0].strokeId, starts[0].stroke.id);
+    const std::string id = starts[0].stroke.id;
+    EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+                    .match(QString::fromStdString(id))
+                    .hasMatch());
+    const std::string author = a->id().toStdString();
+    std::vector<CanvasEvent> expected{
+        {CanvasEvent::PeerStrokeStart{author, starts[0].stroke.header(), starts[0].stroke.point}}};
+    for (const auto& p : points) expected.push_back({CanvasEvent::PeerStrokePoint{author, id, p.point}});
+    expected.push_back({CanvasEvent::PeerStrokeEnd{author, id}});
+    EXPECT_EQ(std::vector<CanvasEvent>(b->received.begin() + 1, b->received.end()), expected);
     ASSERT_GE(a->cursorTimes.size(), 2u);
     for (std::size_t i = 1; i < a->cursorTimes.size(); ++i)
         EXPECT_GT(a->cursorTimes[i] - a->cursorTimes[i - 1], 0.016);
 
     // B shows the ink along the stroke and A's cursor ring in A's colour.
-    ASSERT_TRUE(runUntil([&] { return b->session.peerCursors().contains(a->id()); }));
     ASSERT_TRUE(runUntil([&] {
         const PeerCursor c = b->session.peerCursors().value(a->id());
         return c.x == cursor.x && c.y == cursor.y;
     }));
-    EXPECT_EQ(b->session.peerCursors().value(a->id()).colorHex, a->session.userColorHex());
     const QImage bFrame = b->canvas.frame();
     CanvasWindow::screenshot(bFrame, "room-b-stroke-and-cursor");
-    const StrokePoint first = starts[0].stroke.point;
     const StrokePoint middle = points[14].point;
-    EXPECT_TRUE(testing::isInk(CanvasWindow::at(bFrame, {first.x, first.y})));
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(bFrame, {middle.x, middle.y})));
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(bFrame, {middle.x, middle.y + 0.15})));
+    // A pixel whose centre lies on the ring, 10 pixels right of the cursor's centre.
     const QColor own(QString(a->session.userColorHex()));
-    EXPECT_LT(ringDistance(bFrame, {cursor.x * bFrame.width(), cursor.y * bFrame.height()}, 10.0, own), 40);
+    const QColor ring =
+        bFrame.pixelColor(int(cursor.x * bFrame.width() + 10), int(cursor.y * bFrame.height()));
+    EXPECT_LT(std::abs(ring.red() - own.red()) + std::abs(ring.green() - own.green()) +
+                  std::abs(ring.blue() - own.blue()),
+              12);
 
     // Someone joining later sees the same drawing once the backlog is painted.
     auto c = enter(bob, "C");
-    const QImage cFrame = c->canvas.frame();
-    CanvasWindow::screenshot(cFrame, "room-c-late-joiner");
-    for (const auto& p : points) {
-        // B draws A's cursor ring over the end of the stroke.
-        if (std::hypot((p.point.x - cursor.x) * bFrame.width(), (p.point.y - cursor.y) * bFrame.height()) <
-            16)
-            continue;
-        EXPECT_EQ(testing::isInk(CanvasWindow::at(cFrame, {p.point.x, p.point.y})),
-                  testing::isInk(CanvasWindow::at(bFrame, {p.point.x, p.point.y})));
-    }
-    EXPECT_TRUE(testing::isInk(CanvasWindow::at(cFrame, {middle.x, middle.y})));
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(c->canvas.frame(), {middle.x, middle.y})));
 
     // A clear on A empties B; a page set on A shows its line art on B.
     a->session.publishCanvasEvent({CanvasEvent::CanvasCleared{}});

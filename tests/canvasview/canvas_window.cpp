@@ -11,13 +11,11 @@
 
 namespace vellumora::testing {
 
-CanvasWindow::CanvasWindow(SessionModel& session, const QString& title, QSize size)
+CanvasWindow::CanvasWindow(SessionModel& session, const QString& title)
     : m_window(std::make_unique<QWidget>()), m_view(new CanvasView(session, m_window.get())) {
-    auto* layout = new QVBoxLayout(m_window.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_view);
+    (new QVBoxLayout(m_window.get()))->addWidget(m_view);
     m_window->setWindowTitle(title);
-    m_window->resize(size);
+    m_window->resize(480, 360);
 }
 
 bool CanvasWindow::open() {
@@ -27,51 +25,20 @@ bool CanvasWindow::open() {
            runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
 }
 
-QImage CanvasWindow::frame() {
-    return input().grabFramebuffer();
-}
-
-QColor CanvasWindow::at(const QImage& frame, QPointF canvas) {
-    return frame.pixelColor(static_cast<int>(canvas.x() * frame.width()),
-                            static_cast<int>(canvas.y() * frame.height()));
-}
-
-void CanvasWindow::mouse(QEvent::Type type, QPointF local, Qt::MouseButton button, Qt::MouseButtons buttons) {
+void CanvasWindow::mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    const QPointF local = QPointF(input().rect().center()) + delta;
     QMouseEvent event(type, local, input().mapToGlobal(local), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(&input(), &event);
 }
 
-void CanvasWindow::moveBy(QPointF delta, Qt::MouseButtons buttons) {
-    mouse(QEvent::MouseMove, QPointF(input().rect().center()) + delta, Qt::NoButton, buttons);
-}
-
-void CanvasWindow::press() {
-    mouse(QEvent::MouseButtonPress, QPointF(input().rect().center()), Qt::LeftButton, Qt::LeftButton);
-}
-
-void CanvasWindow::release() {
-    mouse(QEvent::MouseButtonRelease, QPointF(input().rect().center()), Qt::LeftButton, Qt::NoButton);
-}
-
 void CanvasWindow::key(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
-    const QString text = key == Qt::Key_Space ? QStringLiteral(" ") : QString();
-    QKeyEvent press(QEvent::KeyPress, key, modifiers, text, autoRepeat);
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, key == Qt::Key_Space ? " " : "", autoRepeat);
     QApplication::sendEvent(&input(), &press);
 }
 
 void CanvasWindow::screenshot(const QImage& image, const QString& name) {
     const QString dir = qEnvironmentVariable("VELLUMORA_SCREENSHOTS");
-    if (dir.isEmpty()) return;
-    QDir().mkpath(dir);
-    image.save(dir + "/" + name + ".png");
-}
-
-bool isInk(const QColor& pixel) {
-    return pixel.saturation() > 100 || pixel.value() < 150;
-}
-
-bool isPaper(const QColor& pixel) {
-    return pixel.value() > 200 && pixel.saturation() < 60;
+    if (!dir.isEmpty() && QDir().mkpath(dir)) image.save(dir + "/" + name + ".png");
 }
 
 }  // namespace vellumora::testing

@@ -2,7 +2,6 @@
 // A small line-art page: a black cross on a transparent background, as PNG bytes.
 
 #include <QBuffer>
-#include <QByteArray>
 #include <QImage>
 #include <QPainter>
 
@@ -11,15 +10,10 @@ namespace vellumora::testing {
 inline QByteArray lineArtPng(int size) {
     QImage image(size, size, QImage::Format_RGBA8888);
     image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        const int thick = std::max(1, size / 16);
-        painter.fillRect(0, (size - thick) / 2, size, thick, Qt::black);
-        painter.fillRect((size - thick) / 2, 0, thick, size, Qt::black);
-    }
+    QPainter(&image).fillRect(0, size * 15 / 32, size, size / 16, Qt::black);
+    QPainter(&image).fillRect(size * 15 / 32, 0, size / 16, size, Qt::black);
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
 }
