@@ -60,7 +60,7 @@ void CanvasCoordinator::bind(CanvasInputView* view, Renderer& renderer, SessionM
         view->gestureMachine().setDelegate(this);
         installRequests();
         QObject::connect(view, &CanvasInputView::glInitialized, this, &CanvasCoordinator::restoreInk);
-        QObject::connect(view, &CanvasInputView::frameDone, this, &CanvasCoordinator::frameDone);
+        QObject::connect(view, &CanvasInputView::frameDone, this, [this] { frameDone(); });
     }
     subscribe();
     if (view) view->setIsInCanvasMode(session.isInCanvasMode());
@@ -275,8 +275,7 @@ void CanvasCoordinator::pumpInk() {
     }
 }
 
-void CanvasCoordinator::frameDone(double frameMs) {
-    if (m_waitingForFrame) m_stampBudget = nextStampBudget(m_stampBudget, frameMs);
+void CanvasCoordinator::frameDone() {
     m_waitingForFrame = false;
     if (m_journal.isBehind()) pumpInk();
 }

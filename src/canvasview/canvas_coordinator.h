@@ -61,9 +61,9 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // The renderer's canvas was emptied with its GL context: paint everything again.
     void restoreInk();
-    // After every presented frame: the next slice of a replay that waits for frames to paint
-    // its stamps (no GL of its own), with the budget adjusted to the frame's time (0: unknown).
-    void frameDone(double frameMs);
+    // After every presented frame: the next slice of a replay that had to leave its stamps to
+    // the frame (the view could not paint them itself).
+    void frameDone();
 
     const std::optional<std::string>& currentStrokeId() const { return m_currentStrokeId; }
     const InkJournal& journal() const { return m_journal; }

@@ -169,8 +169,6 @@ void CanvasInputView::releaseGL() {
     doneCurrent();
 }
 
-void CanvasInputView::resizeGL(int, int) {}
-
 void CanvasInputView::paintGL() {
     m_frameStart.start();
     const qreal ratio = devicePixelRatioF();

@@ -92,7 +92,6 @@ class CanvasInputView : public QOpenGLWidget {
 
   protected:
     void initializeGL() override;
-    void resizeGL(int width, int height) override;
     void paintGL() override;
 
     bool event(QEvent* event) override;
