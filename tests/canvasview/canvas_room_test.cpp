@@ -108,8 +108,8 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
 
     // A draws with the pointer in canvas mode.
     a->canvas.window().activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&a->canvas.window()));
     a->canvas.key(Qt::Key_Space);
+    ASSERT_TRUE(runUntil([&] { return a->canvas.input().isPointerCaptured(); }));
     const QSize size = a->canvas.input().size();
     a->canvas.moveBy({-size.width() / 4.0, -size.height() / 6.0});
     a->canvas.press();

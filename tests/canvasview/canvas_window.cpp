@@ -1,5 +1,6 @@
 #include "canvas_window.h"
 
+#include "support/gl_drivers.h"
 #include "support/qt_test_app.h"
 
 #include <QApplication>
@@ -21,8 +22,10 @@ CanvasWindow::CanvasWindow(SessionModel& session, const QString& title)
 bool CanvasWindow::open() {
     m_window->show();
     m_window->activateWindow();
-    return QTest::qWaitForWindowActive(m_window.get()) &&
-           runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
+    const bool ready = QTest::qWaitForWindowActive(m_window.get()) &&
+                       runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
+    keepGlDriversLoaded();
+    return ready;
 }
 
 void CanvasWindow::mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons) {
