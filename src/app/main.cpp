@@ -10,6 +10,7 @@
 #include "app/base_url.h"
 #include "app/root_view.h"
 #include "camera/camera_capture_view.h"
+#include "canvasview/canvas_view.h"
 #include "pages/page_library.h"
 #include "pages/page_picker.h"
 #include "session/session_model.h"
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     vellumora::PageLibrary::prepareInBackground();
 
     vellumora::ViewFactories factories;
+    factories.canvas = [&session](QWidget* parent) { return new vellumora::CanvasView(session, parent); };
     factories.pagePicker = [&session](QWidget* parent) {
         auto* picker = new vellumora::PagePicker(session, parent);
         picker->setCaptureSheetOpener(openCaptureSheet);

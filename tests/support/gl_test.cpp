@@ -1,32 +1,10 @@
 #include "support/gl_test.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <QOpenGLVersionFunctionsFactory>
 
-#include <string_view>
+#include "support/gl_drivers.h"
 
 namespace vellumora::testing {
-
-namespace {
-
-// Mesa unloads its driver when the last context goes, before LeakSanitizer scans at exit; the
-// driver's caches then look unreachable and are reported as leaks. Keeping the driver mapped
-// lets the scan see them, so the real leaks of the code under test still show.
-void pinGlDrivers() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-            const std::string_view name = info->dlpi_name ? info->dlpi_name : "";
-            if (name.find("_dri.so") != std::string_view::npos ||
-                name.find("libgallium") != std::string_view::npos)
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
-
-}  // namespace
 
 RenderTarget::RenderTarget(QOpenGLFunctions_3_3_Core& gl, int width, int height) : m_gl(gl) {
     gl.glGenTextures(1, &m_texture);
@@ -54,7 +32,7 @@ void GlTest::SetUp() {
     surface.setFormat(context.format());
     surface.create();
     ASSERT_TRUE(context.makeCurrent(&surface));
-    pinGlDrivers();
+    keepGlDriversLoaded();
     gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(&context);
     ASSERT_NE(gl, nullptr) << "OpenGL 3.3 core is not available";
 }
