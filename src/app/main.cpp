@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     QObject::connect(quit, &QAction::triggered, &window, &QWidget::close);
     window.addAction(quit);
 
+    vellumora::CanvasView::prepareWindow(window);
     window.show();
     return QApplication::exec();
 }

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QOpenGLWidget>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -31,6 +32,13 @@ CanvasView::StartupFailureHandler& failureHandler() {
 
 void CanvasView::setStartupFailureHandler(StartupFailureHandler handler) {
     failureHandler() = std::move(handler);
+}
+
+void CanvasView::prepareWindow(QWidget& window) {
+    if (!CanvasInputView::isOpenGLAvailable()) return;  // a GL widget there would not even paint
+    // Never shown, so it never makes a context; it only marks the window for OpenGL composition.
+    auto* marker = new QOpenGLWidget(&window);
+    marker->hide();
 }
 
 CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent) {

@@ -23,6 +23,10 @@ class CanvasView : public QWidget {
     // text, then the process exits with status 1. An empty function restores the default.
     using StartupFailureHandler = std::function<void(const QString& message)>;
     static void setStartupFailureHandler(StartupFailureHandler handler);
+    // Call before the top-level window that will hold canvases is first shown. A window that
+    // gains its first OpenGL widget while shown is recreated by the toolkit: it flickers and
+    // loses keyboard focus. Prepared, it composites through OpenGL from the start.
+    static void prepareWindow(QWidget& window);
 
     explicit CanvasView(SessionModel& session, QWidget* parent = nullptr);
     ~CanvasView() override;
