@@ -1,5 +1,6 @@
 #include "canvasview/canvas_input_view.h"
 
+#include "canvas/gl_drivers.h"
 #include "ui/styles.h"
 
 #include <QApplication>
@@ -49,7 +50,9 @@ bool CanvasInputView::isOpenGLAvailable() {
     static const bool available = [] {
         QOpenGLContext probe;
         probe.setFormat(surfaceFormat());
-        return probe.create();
+        if (!probe.create()) return false;
+        keepGlDriversLoaded();
+        return true;
     }();
     return available;
 }

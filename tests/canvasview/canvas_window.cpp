@@ -1,6 +1,6 @@
 #include "canvas_window.h"
 
-#include "support/gl_drivers.h"
+#include "canvas/gl_drivers.h"
 #include "support/qt_test_app.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include <QOpenGLVersionFunctionsFactory>
 
-#include "support/gl_drivers.h"
+#include "canvas/gl_drivers.h"
 
 namespace vellumora::testing {
 

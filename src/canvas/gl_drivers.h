@@ -1,7 +1,7 @@
 #pragma once
-// Mesa unloads its driver with the last GL context, before LeakSanitizer scans at exit, and
+// Mesa unloads its driver with the last GL context, before a leak checker scans at exit, and
 // the driver's caches would then look leaked. Call this once a context exists: the driver
-// stays mapped, so the scan sees those caches and only real leaks show.
+// stays mapped (it would be until exit anyway), so only real leaks show.
 
 #include <dlfcn.h>
 #include <link.h>
@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace vellumora::testing {
+namespace vellumora {
 
 inline void keepGlDriversLoaded() {
     dl_iterate_phdr(
@@ -23,4 +23,4 @@ inline void keepGlDriversLoaded() {
         nullptr);
 }
 
-}  // namespace vellumora::testing
+}  // namespace vellumora
