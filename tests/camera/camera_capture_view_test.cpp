@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 
 QImage stillPage() {
     synthetic::SceneParameters p;
-    p.frame = cv::Size(960, 540);
+    p.frame = cv::Size(640, 360);
     p.background = synthetic::Background::cloth;
     p.rotation = -8;
     p.seed = 11;
