@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace vellumora {
 namespace {
 
@@ -26,35 +28,38 @@ struct HoldStillTest : ::testing::Test {
     Time t0 = Time() + 1000s;
 };
 
-TEST_F(HoldStillTest, aPageHeldStillForOneAndAHalfSecondsIsCapturedOnce) {
-    EXPECT_EQ(feed(0.85, 0ms, 1400ms), 0);
-    EXPECT_NEAR(flow.holdProgress(), 1400.0 / 1500.0, 1e-9);
-    EXPECT_EQ(feed(0.85, 1500ms, 1500ms), 1);
-    EXPECT_EQ(flow.holdProgress(), 0.0);
-}
-
-TEST_F(HoldStillTest, aScoreBelowTheThresholdStartsTheHoldAgain) {
-    EXPECT_EQ(feed(0.85, 0ms, 1400ms), 0);
-    EXPECT_EQ(feed(0.7, 1500ms, 1500ms), 0);
-    EXPECT_EQ(flow.holdProgress(), 0.0);
-    EXPECT_EQ(feed(0.9, 1600ms, 3000ms), 0) << "the hold began again at 1.6 s";
-    EXPECT_EQ(feed(0.9, 3100ms, 3100ms), 1);
-}
-
-TEST_F(HoldStillTest, aScoreOfExactlyTheThresholdCountsAsStill) {
-    EXPECT_EQ(feed(0.8, 0ms, 1500ms), 1);
-}
-
-TEST_F(HoldStillTest, aLateScoreCapturesAtOnce) {
-    EXPECT_FALSE(flow.stabilityChanged(0.9, t0));
-    EXPECT_TRUE(flow.stabilityChanged(0.9, t0 + 1600ms));
-    EXPECT_EQ(flow.holdProgress(), 0.0);
-}
-
-TEST_F(HoldStillTest, nothingHoldsWithoutAPage) {
-    flow.quadLost();
-    EXPECT_EQ(feed(1.0, 0ms, 3000ms), 0);
-    EXPECT_EQ(flow.holdProgress(), 0.0);
+TEST_F(HoldStillTest, capturesOnceAfterOneAndAHalfSecondsAtOrAboveTheThreshold) {
+    struct Feed {
+        double score;
+        std::chrono::milliseconds from, to;
+        int captures;
+        double progress;  // after the feed
+    };
+    const struct {
+        const char* name;
+        bool lost;
+        std::vector<Feed> feeds;
+    } cases[] = {
+        {"held still", false, {{0.85, 0ms, 1400ms, 0, 14 / 15.0}, {0.85, 1500ms, 1500ms, 1, 0}}},
+        {"a dip starts the hold again",
+         false,
+         {{0.85, 0ms, 1400ms, 0, 14 / 15.0},
+          {0.7, 1500ms, 1500ms, 0, 0},
+          {0.9, 1600ms, 3000ms, 0, 14 / 15.0},
+          {0.9, 3100ms, 3100ms, 1, 0}}},
+        {"exactly the threshold counts as still", false, {{0.8, 0ms, 1500ms, 1, 0}}},
+        {"a late score captures at once", false, {{0.9, 0ms, 0ms, 0, 0}, {0.9, 1600ms, 1600ms, 1, 0}}},
+        {"nothing holds without a page", true, {{1.0, 0ms, 3000ms, 0, 0}}},
+    };
+    for (const auto& c : cases) {
+        flow = CaptureFlow();
+        flow.quadDetected(kQuad);
+        if (c.lost) flow.quadLost();
+        for (const Feed& f : c.feeds) {
+            EXPECT_EQ(feed(f.score, f.from, f.to), f.captures) << c.name << " until " << f.to.count();
+            EXPECT_NEAR(flow.holdProgress(), f.progress, 1e-9) << c.name << " until " << f.to.count();
+        }
+    }
 }
 
 TEST_F(HoldStillTest, nothingHoldsWhileProcessingOrInReview) {
@@ -80,59 +85,47 @@ TEST_F(HoldStillTest, afterAFailureNoAutoCaptureForThreeSecondsThenTheHoldStarts
     EXPECT_FALSE(flow.captureError().has_value()) << "the error stays until the next capture starts";
 }
 
+CaptureFlow flowAfter(const std::function<void(CaptureFlow&)>& steps) {
+    CaptureFlow flow;
+    steps(flow);
+    return flow;
+}
+
 TEST(CaptureFlowStatusTest, theFirstMatchingStateNamesTheStatus) {
     const Time t = Time() + 10s;
-    auto denied = [] {
-        CaptureFlow f;
-        f.quadDetected(kQuad);
+    const auto failed = [](CaptureFlow& f) {
         f.beginCapture();
         f.captureFailed(CaptureFlow::processingFailedText(), Time());
-        f.cameraUnavailable();
-        return f;
     };
-    auto failed = [] {
-        CaptureFlow f;
-        f.beginCapture();
-        f.captureFailed(CaptureFlow::processingFailedText(), Time());
-        return f;
-    };
-    auto reviewing = [] {
-        CaptureFlow f;
-        f.beginCapture();
-        f.captureSucceeded("png", QImage(2, 2, QImage::Format_ARGB32));
-        return f;
-    };
-    auto processing = [] {
-        CaptureFlow f;
-        f.beginCapture();
-        return f;
-    };
-    auto found = [] {
-        CaptureFlow f;
-        f.quadDetected(kQuad);
-        return f;
-    };
-    auto holding = [&] {
-        CaptureFlow f;
-        f.quadDetected(kQuad);
-        f.stabilityChanged(0.9, t);
-        f.stabilityChanged(0.9, t + 600ms);  // progress 0.4
-        return f;
-    };
+    const auto found = flowAfter([](CaptureFlow& f) { f.quadDetected(kQuad); });
     struct Case {
         CaptureFlow flow;
         bool running;
         QString text;
     };
     const std::vector<Case> cases = {
-        {denied(), true, "Camera disabled"},
-        {failed(), true, "Scan processing failed. Adjust the lighting or angle and try again."},
-        {reviewing(), false, "Looks good? Pick Use this page or Retake."},
-        {processing(), true, "Enhancing scan…"},
-        {found(), false, "Starting camera…"},
+        {flowAfter([&](CaptureFlow& f) {
+             f.quadDetected(kQuad);
+             failed(f);
+             f.cameraUnavailable();
+         }),
+         true, "Camera disabled"},
+        {flowAfter(failed), true, "Scan processing failed. Adjust the lighting or angle and try again."},
+        {flowAfter([](CaptureFlow& f) {
+             f.beginCapture();
+             f.captureSucceeded("png", QImage(2, 2, QImage::Format_ARGB32));
+         }),
+         false, "Looks good? Pick Use this page or Retake."},
+        {flowAfter([](CaptureFlow& f) { f.beginCapture(); }), true, "Enhancing scan…"},
+        {found, false, "Starting camera…"},
         {CaptureFlow(), true, "Hold up a drawing — detection will light up when it finds the page."},
-        {holding(), true, "Hold steady… capturing in 0.9s"},
-        {found(), true, "Page detected. Keep it still for auto-capture, or press ⏎."},
+        {flowAfter([&](CaptureFlow& f) {
+             f.quadDetected(kQuad);
+             f.stabilityChanged(0.9, t);
+             f.stabilityChanged(0.9, t + 600ms);  // progress 0.4
+         }),
+         true, "Hold steady… capturing in 0.9s"},
+        {found, true, "Page detected. Keep it still for auto-capture, or press ⏎."},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.flow.statusText(c.running), c.text);

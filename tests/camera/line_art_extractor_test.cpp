@@ -71,17 +71,22 @@ TEST_F(LoadColoringPage, aLargePhotoIsTurnedByItsExifOrientationAndCappedOnItsLo
 // Valid pictures in encodings unusual for a downloaded page import like any other.
 TEST_F(LoadColoringPage, unusualButValidEncodingsImportWithTheirPaperTransparentAndLinesBlack) {
     const QImage picture = testing::paperWithBlock({120, 80});
-    const auto png = [&](int colourType, int depth) {
-        return testing::rawPng(120, 80, colourType, depth, testing::rawRows(picture, colourType, depth));
+    const auto png = [&](QImage::Format format) {
+        return testing::encodeImage(picture.convertToFormat(format), "png");
     };
+    // Paper stored as transparent black: only the alpha channel tells it from ink.
+    QImage clearPaper = picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < clearPaper.height(); ++y)
+        for (int x = 0; x < clearPaper.width(); ++x)
+            if (qRed(clearPaper.pixel(x, y))) clearPaper.setPixel(x, y, 0);
     const struct {
         const char* name;
         QByteArray bytes;
     } cases[] = {
         {"jpeg-named.png", testing::encodeImage(picture, "jpeg")},
-        {"rgba16.png", png(6, 16)},
-        {"grey16.png", png(0, 16)},
-        {"grey-alpha.png", png(4, 8)},
+        {"rgba16.png", png(QImage::Format_RGBA64)},
+        {"grey16.png", png(QImage::Format_Grayscale16)},
+        {"clear-paper.png", testing::encodeImage(clearPaper, "png")},
         {"cmyk.jpg", testing::cmykJpeg(picture)},
     };
     for (const auto& c : cases) {

@@ -41,15 +41,15 @@ Stroke peerStroke(std::string id, std::vector<std::pair<double, double>> points,
 
 TEST_F(CoordinatorTest, cursorMessagesAreThrottledToMoreThanSixteenMilliseconds) {
     session.setIsInCanvasMode(true);
-    // Seconds after the previous update; the first update always goes.
-    const double gaps[] = {0.0, 0.010, 0.010, 0.015625, 0.0011};
-    const std::vector<bool> expected{true, false, true, false, true};
+    // Clock readings: 0.048 is exactly 16 ms after 0.032 in binary floating point too.
+    const double times[] = {0.032, 0.042, 0.048, 0.0485, 0.0585, 0.0646};
+    const std::vector<bool> expected{true, false, false, true, false, true};
     std::vector<bool> got;
-    for (double gap : gaps) {
-        clock += gap;
+    for (double t : times) {
+        clock = t;
         const std::size_t before = sent.size();
-        coordinator.gestureDidUpdateCursor({gap, 0.5}, false);
-        got.push_back(sent.size() > before && sent.back() == ClientMessage::cursor(gap, 0.5));
+        coordinator.gestureDidUpdateCursor({t, 0.5}, false);
+        got.push_back(sent.size() > before && sent.back() == ClientMessage::cursor(t, 0.5));
     }
     EXPECT_EQ(got, expected);
     // Outside canvas mode the own cursor is neither drawn nor sent.

@@ -6,86 +6,14 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include <jpeglib.h>
+#include <zlib.h>
 
 namespace vellumora::testing {
-
-namespace {
-
-std::uint32_t crc32(const QByteArray& bytes) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (const char byte : bytes) c = table[(c ^ std::uint8_t(byte)) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
-QByteArray bigEndian32(std::uint32_t value) {
-    QByteArray out(4, '\0');
-    qToBigEndian(value, out.data());
-    return out;
-}
-
-QByteArray chunk(const char* type, const QByteArray& data) {
-    const QByteArray typed = QByteArray(type) + data;
-    return bigEndian32(std::uint32_t(data.size())) + typed + bigEndian32(crc32(typed));
-}
-
-QByteArray png(int width, int height, int colourType, int bitDepth, const QByteArray& zlibStream) {
-    QByteArray header = bigEndian32(std::uint32_t(width)) + bigEndian32(std::uint32_t(height));
-    header += char(bitDepth);
-    header += char(colourType);
-    header += QByteArray(3, '\0');  // deflate, adaptive filtering, no interlace
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", zlibStream) +
-           chunk("IEND", {});
-}
-
-// Deflate output, least significant bit first.
-class BitWriter {
-  public:
-    explicit BitWriter(QByteArray& out) : out_(out) {}
-    void write(std::uint32_t bits, int count) {
-        acc_ |= std::uint64_t(bits) << filled_;
-        filled_ += count;
-        while (filled_ >= 8) {
-            out_.append(char(acc_ & 0xFF));
-            acc_ >>= 8;
-            filled_ -= 8;
-        }
-    }
-    void flush() {
-        if (filled_ > 0) out_.append(char(acc_ & 0xFF));
-        acc_ = 0;
-        filled_ = 0;
-    }
-
-  private:
-    QByteArray& out_;
-    std::uint64_t acc_ = 0;
-    int filled_ = 0;
-};
-
-// Huffman codes are sent most significant bit first.
-std::uint32_t reversed(std::uint32_t code, int length) {
-    std::uint32_t r = 0;
-    for (int i = 0; i < length; ++i) r |= ((code >> i) & 1u) << (length - 1 - i);
-    return r;
-}
-
-}  // namespace
 
 QImage paperWithBlock(QSize size) {
     QImage image(size, QImage::Format_RGB32);
@@ -104,38 +32,6 @@ QImage decodedPng(const std::optional<QByteArray>& png) {
 
 QRgb pixelAt(const QImage& image, QPointF fraction) {
     return image.pixel(int(fraction.x() * image.width()), int(fraction.y() * image.height()));
-}
-
-QByteArray rawRows(const QImage& image, int colourType, int bitDepth) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    QByteArray rows;
-    const auto sample = [&](int value) {
-        if (bitDepth == 16) {
-            rows += char(value);  // the same high and low byte: the full 16-bit range
-        }
-        rows += char(value);
-    };
-    for (int y = 0; y < rgb.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
-        for (int x = 0; x < rgb.width(); ++x) {
-            const int grey = qGray(line[x]);
-            switch (colourType) {
-                case 0:
-                    sample(grey);
-                    break;
-                case 4:
-                    sample(0), sample(255 - grey);
-                    break;
-                case 2:
-                    sample(qRed(line[x])), sample(qGreen(line[x])), sample(qBlue(line[x]));
-                    break;
-                default:
-                    sample(qRed(line[x])), sample(qGreen(line[x])), sample(qBlue(line[x])), sample(255);
-                    break;
-            }
-        }
-    }
-    return rows;
 }
 
 QByteArray encodeImage(const QImage& image, const char* format) {
@@ -160,32 +56,14 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     return jpeg.left(2) + segment + payload + jpeg.mid(2);
 }
 
-QByteArray rawPng(int width, int height, int colourType, int bitDepth, const QByteArray& rows) {
-    const qsizetype stride = rows.size() / height;
-    QByteArray filtered;
-    for (int y = 0; y < height; ++y) filtered += '\0' + rows.mid(y * stride, stride);
-    return png(width, height, colourType, bitDepth,
-               qCompress(filtered).mid(4));  // qCompress prefixes the size
-}
-
-QByteArray hugeTransparentPng(int width, int height) {
-    // Every filter byte and sample is zero: one literal zero, then copies of 258 bytes at distance 1,
-    // in one block with the fixed codes.
-    const qint64 total = qint64(height) * (1 + qint64(width) * 4);
-    QByteArray stream("\x78\x01", 2);
-    BitWriter bits(stream);
-    bits.write(1, 1);                                 // final block
-    bits.write(1, 2);                                 // fixed Huffman codes
-    bits.write(reversed(0x30, 8), 8);                 // literal 0
-    const std::uint32_t copy258 = reversed(0xC5, 8);  // length symbol 285; distance code 0 is five zero bits
-    qint64 left = total - 1;
-    for (; left >= 258; left -= 258) bits.write(copy258, 13);
-    for (; left > 0; --left) bits.write(reversed(0x30, 8), 8);
-    bits.write(0, 7);  // end of block
-    bits.flush();
-    const std::uint32_t adler = (std::uint32_t(total % 65521) << 16) | 1u;
-    stream += bigEndian32(adler);
-    return png(width, height, 6, 8, stream);
+QByteArray hugePng(int width, int height) {
+    QByteArray bytes = encodeImage(paperWithBlock({1, 1}), "png");
+    // IHDR starts the file after the 8-byte signature: length, type, width, height, ..., CRC.
+    qToBigEndian(std::uint32_t(width), bytes.data() + 16);
+    qToBigEndian(std::uint32_t(height), bytes.data() + 20);
+    qToBigEndian(std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 17)),
+                 bytes.data() + 29);
+    return bytes;
 }
 
 QByteArray cmykJpeg(const QImage& image) {

@@ -1,7 +1,6 @@
 #pragma once
 // Image files made by the tests themselves: ordinary PNG and JPEG bytes, and the unusual
-// encodings Qt cannot write (16-bit and grey-with-alpha PNG, CMYK JPEG, a huge PNG that is
-// small on disk).
+// encodings Qt cannot write (CMYK JPEG, a huge PNG that is small on disk).
 
 #include <QByteArray>
 #include <QImage>
@@ -31,17 +30,9 @@ QByteArray encodeImage(const QImage& image, const char* format);
 // clockwise to show).
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 
-// A PNG from raw pixel rows (without filter bytes): `colourType` and `bitDepth` as in IHDR
-// (0 grey, 2 RGB, 4 grey + alpha, 6 RGBA; 8 or 16 bits), 16-bit samples big-endian.
-QByteArray rawPng(int width, int height, int colourType, int bitDepth, const QByteArray& rows);
-
-// The rows of `image` as rawPng wants them for the colour type and bit depth; with grey + alpha
-// the paper is stored as transparent black, so only the alpha channel tells it from ink.
-QByteArray rawRows(const QImage& image, int colourType, int bitDepth);
-
-// A complete, valid RGBA PNG of the given size, every pixel transparent: a few bytes per
-// thousand pixels on disk, gigabytes once decoded.
-QByteArray hugeTransparentPng(int width, int height);
+// A PNG whose header claims the given size over the pixel data of a single pixel: only a
+// decoder would notice.
+QByteArray hugePng(int width, int height);
 
 // `image` as a CMYK JPEG stored the way print software writes it (inverted, Adobe marker).
 QByteArray cmykJpeg(const QImage& image);
