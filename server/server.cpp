@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "account_api.h"
-#include "history_writer.h"
-#include "listener.h"
-#include "local_room_bus.h"
-#include "log.h"
-#include "room_registry.h"
-#include "sqlite_store.h"
+#include "accounts/account_api.h"
+#include "store/history_writer.h"
+#include "http/listener.h"
+#include "rooms/local_room_bus.h"
+#include "common/log.h"
+#include "rooms/room_registry.h"
+#include "store/sqlite_store.h"
 
 namespace vellumora::server {
 

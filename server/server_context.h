@@ -2,11 +2,11 @@
 // The process-wide parts every connection reaches: configuration, storage, accounts,
 // rooms and counters. Owned by Server; connections hold a reference while it lives.
 
-#include "account_api.h"
-#include "metrics.h"
-#include "presence.h"
-#include "server_config.h"
-#include "store.h"
+#include "accounts/account_api.h"
+#include "common/metrics.h"
+#include "common/presence.h"
+#include "common/server_config.h"
+#include "store/store.h"
 
 namespace vellumora::server {
 

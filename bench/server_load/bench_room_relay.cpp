@@ -7,10 +7,10 @@
 #include <atomic>
 #include <filesystem>
 
-#include "history_writer.h"
-#include "local_room_bus.h"
-#include "room.h"
-#include "sqlite_store.h"
+#include "store/history_writer.h"
+#include "rooms/local_room_bus.h"
+#include "rooms/room.h"
+#include "store/sqlite_store.h"
 
 namespace {
 

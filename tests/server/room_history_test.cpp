@@ -3,8 +3,8 @@
 
 #include <random>
 
-#include "message_rules.h"
-#include "room_history.h"
+#include "rooms/message_rules.h"
+#include "rooms/room_history.h"
 
 namespace vellumora::server {
 namespace {

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "account_api.h"
-#include "credentials.h"
-#include "rate_limiter.h"
-#include "room_admission.h"
-#include "server_config.h"
+#include "accounts/account_api.h"
+#include "accounts/credentials.h"
+#include "accounts/rate_limiter.h"
+#include "rooms/room_admission.h"
+#include "common/server_config.h"
 
 namespace vellumora::server {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "sqlite_store.h"
+#include "store/sqlite_store.h"
 
 namespace vellumora::server {
 namespace {

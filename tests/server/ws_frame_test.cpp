@@ -1,10 +1,10 @@
-#include "ws_frame.h"
+#include "websocket/ws_frame.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/beast/http.hpp>
 
-#include "ws_handshake.h"
+#include "websocket/ws_handshake.h"
 
 namespace vellumora::server::ws {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "message_rules.h"
-#include "room_history.h"
+#include "rooms/message_rules.h"
+#include "rooms/room_history.h"
 
 using namespace vellumora;
 using namespace vellumora::server;
