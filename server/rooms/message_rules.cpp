@@ -32,6 +32,17 @@ bool sanePage(const WirePage& page) {
            saneText(page.mimeType, kMaxPageTextBytes);
 }
 
+void fold(double& value) {
+    if (value == 0) value = 0;
+}
+
+void fold(StrokePoint& p) {
+    fold(p.x);
+    fold(p.y);
+    fold(p.pressure);
+    fold(p.t);
+}
+
 }  // namespace
 
 bool saneStrokeId(std::string_view id) {
@@ -60,6 +71,28 @@ bool saneMessage(const ClientMessage& message) {
                 return !m.page || sanePage(*m.page);
             } else {
                 return true;
+            }
+        },
+        message.value);
+}
+
+void foldNegativeZero(ClientMessage& message) {
+    std::visit(
+        [](auto& m) {
+            using T = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<T, ClientMessage::StrokeStart>) {
+                StrokeStartPayload& s = m.stroke;
+                fold(s.color.r);
+                fold(s.color.g);
+                fold(s.color.b);
+                fold(s.color.a);
+                fold(s.brushSize);
+                fold(s.point);
+            } else if constexpr (std::is_same_v<T, ClientMessage::StrokePoint>) {
+                fold(m.point);
+            } else if constexpr (std::is_same_v<T, ClientMessage::Cursor>) {
+                fold(m.x);
+                fold(m.y);
             }
         },
         message.value);

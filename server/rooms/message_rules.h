@@ -11,6 +11,9 @@ inline constexpr std::size_t kMaxIdBytes = 64;
 inline constexpr std::size_t kMaxPageTextBytes = 256;
 
 bool saneMessage(const ClientMessage& message);
+// Writes every -0.0 as 0: the codec writes -0.0 as "-0.0" but storage keeps only 0, and what
+// is relayed, held and stored must be the same bytes.
+void foldNegativeZero(ClientMessage& message);
 bool saneStrokeId(std::string_view id);
 bool sanePoint(const StrokePoint& point);
 

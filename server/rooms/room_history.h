@@ -20,15 +20,9 @@
 
 namespace vellumora::server {
 
-// Room ids, peers, "you" and the envelope of a room_state always fit in this much.
+// Peers, "you" and the envelope of a room_state always fit in this much: at most 256
+// connections of about 130 bytes each.
 inline constexpr std::size_t kRoomStateReserve = 64 * 1024;
-
-// Upper bounds of the encoded sizes (the codec writes shortest round-trip numbers).
-std::size_t encodedStringBytes(std::string_view text);
-std::size_t encodedNumberBytes(double value);
-std::size_t encodedPointBytes(const StrokePoint& point);
-std::size_t encodedStrokeBaseBytes(const StrokeHeader& header);
-std::size_t encodedPageBytes(const WirePage& page);
 
 class RoomHistory {
   public:
@@ -44,8 +38,9 @@ class RoomHistory {
     std::vector<WireStroke> strokes() const;
     const std::optional<WirePage>& page() const { return page_; }
     std::size_t strokeCount() const { return strokes_.size(); }
-    // Encoded size of the strokes plus the page.
-    std::size_t bytes() const { return strokeBytes_ + pageBytes_; }
+    // The bytes the strokes and the page add to a room_state that has neither, counted by the
+    // codec's own writer.
+    std::size_t bytes() const;
     std::size_t budget() const { return messageLimit_ - kRoomStateReserve; }
 
   private:
@@ -60,6 +55,7 @@ class RoomHistory {
     Entry* ownOpenStroke(const std::string& strokeId, const std::string& userId);
     bool setPage(const std::optional<WirePage>& page, std::vector<Change>& changes);
     void clear(std::vector<Change>& changes);
+    std::size_t strokeArrayBytes() const;
     // Evicts the oldest strokes (never `keep`) until `extra` more bytes fit; false if they cannot.
     bool makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep, std::vector<Change>& changes);
 
@@ -67,8 +63,8 @@ class RoomHistory {
     std::deque<Entry> strokes_;  // references stay valid across push_back and pop_front
     std::unordered_map<std::string, Entry*> byId_;
     std::optional<WirePage> page_;
-    std::size_t strokeBytes_ = 0;
-    std::size_t pageBytes_ = 0;
+    std::size_t strokeBytes_ = 0;  // the strokes, without the commas between them
+    std::size_t pageBytes_ = 0;    // the page's object in place of null; 0 without a page
     std::int64_t nextSeq_ = 1;
 };
 
