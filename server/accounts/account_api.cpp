@@ -1,12 +1,9 @@
 #include "accounts/account_api.h"
 
-#include <boost/asio/post.hpp>
-
-#include <charconv>
-
 #include "accounts/credentials.h"
 #include "common/json_text.h"
 #include "common/log.h"
+#include "model/json_writer.h"
 
 namespace vellumora::server {
 
@@ -16,35 +13,37 @@ ApiResponse error(unsigned status, std::string_view message) {
     return {status, errorBody(message)};
 }
 
-const ApiResponse& unauthorized() {
-    static const ApiResponse response = error(401, "Not signed in");
-    return response;
+ApiResponse busy() {
+    return error(503, "Server is busy, try again");
 }
 
-void appendUser(std::string& out, const UserRecord& user) {
-    out += "{\"id\":";
-    appendJsonString(out, user.id);
-    out += ",\"username\":";
-    appendJsonString(out, user.username);
-    out += ",\"displayName\":";
-    appendJsonString(out, user.displayName);
-    out += '}';
+ApiResponse internalError(const StoreError& e) {
+    logLine(std::string("database error: ") + e.what());
+    return error(500, "Internal server error");
 }
 
-std::string userJson(const UserRecord& user) {
+void writeUserMembers(json::Writer& w, const UserRecord& user) {
+    w.member("id", user.id);
+    w.member("username", user.username);
+    w.member("displayName", user.displayName);
+}
+
+void writeUser(json::Writer& w, const UserRecord& user) {
+    w.beginObject();
+    writeUserMembers(w, user);
+    w.endObject();
+}
+
+// {"<key>": <user>} and, with a token, {"token": ..., "user": <user>}.
+std::string userBody(std::string_view key, const UserRecord& user, std::string_view token = {}) {
     std::string out;
-    appendUser(out, user);
+    json::Writer w(out);
+    w.beginObject();
+    if (!token.empty()) w.member("token", token);
+    w.key(key);
+    writeUser(w, user);
+    w.endObject();
     return out;
-}
-
-std::string authResponse(const std::string& token, const UserRecord& user) {
-    return "{\"token\":" + jsonString(token) + ",\"user\":" + userJson(user) + "}";
-}
-
-void appendNumber(std::string& out, double value) {
-    char buffer[32];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, ec == std::errc{} ? end : buffer);
 }
 
 }  // namespace
@@ -83,11 +82,12 @@ std::string_view bearerToken(std::string_view authorization) {
 }
 
 AccountApi::AccountApi(Store& store, Presence& presence, Metrics& metrics, const ServerConfig& config,
-                       boost::asio::thread_pool& hashing)
+                       WorkPool& disk, WorkPool& hashing)
     : store_(store),
       presence_(presence),
       metrics_(metrics),
       config_(config),
+      disk_(disk),
       hashing_(hashing),
       attempts_(config.authRateLimit) {}
 
@@ -115,28 +115,34 @@ std::string AccountApi::issueToken(const UserRecord& user) {
     return token;
 }
 
-void AccountApi::handle(ApiRequest request, std::function<void(ApiResponse)> done) {
+void AccountApi::offload(WorkPool& pool, std::function<void(Done)> work, Done done) {
+    auto answer = std::make_shared<Done>(std::move(done));
+    if (!pool.post([work = std::move(work), answer] { work(std::move(*answer)); })) (*answer)(busy());
+}
+
+void AccountApi::handle(ApiRequest request, Done done) {
     const std::string& path = request.path;
     const bool post = request.method == "POST";
     const bool get = request.method == "GET";
     const bool expectsPost = path == "/auth/signup" || path == "/auth/login" || path == "/auth/logout" ||
                              path == "/friends/request" || path == "/friends/accept" ||
                              path == "/friends/decline";
-    if ((expectsPost && !post) || (!expectsPost && !get)) {
-        done(error(405, "Method not allowed"));
-        return;
-    }
-    try {
-        if (path == "/auth/signup") return signup(std::move(request), std::move(done));
-        if (path == "/auth/login") return login(std::move(request), std::move(done));
-        done(authenticated(request));
-    } catch (const StoreError& e) {
-        logLine(std::string("database error: ") + e.what());
-        done(error(500, "Internal server error"));
-    }
+    if ((expectsPost && !post) || (!expectsPost && !get)) return done(error(405, "Method not allowed"));
+    if (path == "/auth/login") return login(std::move(request), std::move(done));
+    offload(
+        disk_,
+        [this, request = std::move(request)](Done answer) {
+            try {
+                if (request.path == "/auth/signup") return signup(request, std::move(answer));
+                answer(authenticated(request));
+            } catch (const StoreError& e) {
+                answer(internalError(e));
+            }
+        },
+        std::move(done));
 }
 
-void AccountApi::signup(ApiRequest request, std::function<void(ApiResponse)> done) {
+void AccountApi::signup(const ApiRequest& request, Done done) {
     auto username = stringMember(request.body, "username");
     auto password = stringMember(request.body, "password");
     if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
@@ -147,105 +153,99 @@ void AccountApi::signup(ApiRequest request, std::function<void(ApiResponse)> don
     if (!validPassword(*password)) return done(error(400, "Password must be 8 to 1024 characters"));
     if (store_.userByUsername(*username)) return done(error(409, "Username is already taken"));
 
-    boost::asio::post(hashing_, [this, username = std::move(*username), password = std::move(*password),
-                                 done = std::move(done)]() mutable {
-        try {
-            const std::string hash = hashPassword(password, config_.passwordCost);
-            if (hash.empty()) return done(error(503, "Server is busy, try again"));
-            UserRecord user{newUserId(), username, username};
-            if (!store_.createUser(user, hash)) return done(error(409, "Username is already taken"));
-            logLine("signed up " + user.username + " (" + user.id + ")");
-            done({200, authResponse(issueToken(user), user)});
-        } catch (const StoreError& e) {
-            logLine(std::string("database error: ") + e.what());
-            done(error(500, "Internal server error"));
-        }
-    });
+    offload(
+        hashing_,
+        [this, username = std::move(*username), password = std::move(*password)](Done answer) {
+            try {
+                const std::string hash = hashPassword(password, config_.passwordCost);
+                if (hash.empty()) return answer(busy());
+                UserRecord user{newUserId(), username, username};
+                if (!store_.createUser(user, hash)) return answer(error(409, "Username is already taken"));
+                logLine("signed up " + user.username + " (" + user.id + ")");
+                answer({200, userBody("user", user, issueToken(user))});
+            } catch (const StoreError& e) {
+                answer(internalError(e));
+            }
+        },
+        std::move(done));
 }
 
-void AccountApi::login(ApiRequest request, std::function<void(ApiResponse)> done) {
+void AccountApi::login(ApiRequest request, Done done) {
     auto username = stringMember(request.body, "username");
     auto password = stringMember(request.body, "password");
     if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
     if (!allowAttempt(request, *username))
         return done(error(429, "Too many attempts, try again in a minute"));
 
-    boost::asio::post(hashing_,
-                      [this, username = std::move(*username), password = std::move(*password),
-                       address = std::move(request.remoteAddress), done = std::move(done)]() mutable {
-                          try {
-                              std::optional<LoginRecord> record;
-                              if (validUsername(username) && password.size() <= 1024)
-                                  record = store_.loginRecord(username);
-                              bool ok = false;
-                              if (record) {
-                                  ok = verifyPassword(record->passwordHash, password);
-                              } else {
-                                  verifyAgainstDummy(password, config_.passwordCost);
-                              }
-                              if (!ok) {
-                                  metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
-                                  logLine("refused log-in from " + address);
-                                  return done(error(401, "Wrong username or password"));
-                              }
-                              done({200, authResponse(issueToken(record->user), record->user)});
-                          } catch (const StoreError& e) {
-                              logLine(std::string("database error: ") + e.what());
-                              done(error(500, "Internal server error"));
-                          }
-                      });
+    offload(
+        hashing_,
+        [this, username = std::move(*username), password = std::move(*password),
+         address = std::move(request.remoteAddress)](Done answer) {
+            try {
+                std::optional<LoginRecord> record;
+                if (validUsername(username) && password.size() <= 1024) record = store_.loginRecord(username);
+                bool ok = false;
+                if (record) {
+                    ok = verifyPassword(record->passwordHash, password);
+                } else {
+                    verifyAgainstDummy(password, config_.passwordCost);
+                }
+                if (!ok) {
+                    metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
+                    logLine("refused log-in from " + address);
+                    return answer(error(401, "Wrong username or password"));
+                }
+                answer({200, userBody("user", record->user, issueToken(record->user))});
+            } catch (const StoreError& e) {
+                answer(internalError(e));
+            }
+        },
+        std::move(done));
 }
 
 ApiResponse AccountApi::authenticated(const ApiRequest& request) {
     const std::string_view token = bearerToken(request.authorization);
     const std::optional<UserRecord> me = userForToken(token);
-    if (!me) return unauthorized();
+    if (!me) return error(401, "Not signed in");
     const std::string& path = request.path;
 
-    if (path == "/auth/me") return {200, "{\"user\":" + userJson(*me) + "}"};
+    if (path == "/auth/me") return {200, userBody("user", *me)};
     if (path == "/auth/logout") {
         store_.revokeToken(tokenHash(token));
         return {200, "{}"};
     }
-    if (path == "/friends") {
-        std::string out = "{\"friends\":[";
-        bool first = true;
-        for (const UserRecord& f : store_.friendsOf(me->id)) {
-            if (!first) out += ',';
-            first = false;
-            out += "{\"id\":";
-            appendJsonString(out, f.id);
-            out += ",\"username\":";
-            appendJsonString(out, f.username);
-            out += ",\"displayName\":";
-            appendJsonString(out, f.displayName);
-            out += presence_.online(f.id) ? ",\"online\":true}" : ",\"online\":false}";
-        }
-        out += "]}";
-        return {200, std::move(out)};
-    }
-    if (path == "/friends/requests") {
-        std::string out = "{\"requests\":[";
-        bool first = true;
-        for (const PendingRequestRecord& r : store_.pendingRequestsFor(me->id)) {
-            if (!first) out += ',';
-            first = false;
-            out += "{\"requesterId\":";
-            appendJsonString(out, r.requester.id);
-            out += ",\"username\":";
-            appendJsonString(out, r.requester.username);
-            out += ",\"displayName\":";
-            appendJsonString(out, r.requester.displayName);
-            out += ",\"createdAt\":";
-            appendNumber(out, r.createdAt);
-            out += '}';
-        }
-        out += "]}";
-        return {200, std::move(out)};
-    }
     if (path == "/friends/request") return friendRequest(*me, request.body);
     if (path == "/friends/accept") return answerRequest(*me, request.body, true);
-    return answerRequest(*me, request.body, false);
+    if (path == "/friends/decline") return answerRequest(*me, request.body, false);
+
+    std::string out;
+    json::Writer w(out);
+    w.beginObject();
+    if (path == "/friends") {
+        w.key("friends");
+        w.beginArray();
+        for (const UserRecord& f : store_.friendsOf(me->id)) {
+            w.beginObject();
+            writeUserMembers(w, f);
+            w.key("online");
+            w.boolean(presence_.online(f.id));
+            w.endObject();
+        }
+    } else {
+        w.key("requests");
+        w.beginArray();
+        for (const PendingRequestRecord& r : store_.pendingRequestsFor(me->id)) {
+            w.beginObject();
+            w.member("requesterId", r.requester.id);
+            w.member("username", r.requester.username);
+            w.member("displayName", r.requester.displayName);
+            w.member("createdAt", r.createdAt);
+            w.endObject();
+        }
+    }
+    w.endArray();
+    w.endObject();
+    return {200, std::move(out)};
 }
 
 ApiResponse AccountApi::friendRequest(const UserRecord& me, const std::string& body) {
@@ -256,8 +256,15 @@ ApiResponse AccountApi::friendRequest(const UserRecord& me, const std::string& b
     if (!target) return error(404, "No such user");
     if (target->id == me.id) return error(400, "You cannot befriend yourself");
     const FriendRequestOutcome outcome = store_.requestFriendship(me.id, target->id);
-    const char* status = outcome == FriendRequestOutcome::accepted ? "accepted" : "pending";
-    return {200, std::string("{\"status\":\"") + status + "\",\"target\":" + userJson(*target) + "}"};
+    std::string out;
+    json::Writer w(out);
+    w.beginObject();
+    const std::string_view status = outcome == FriendRequestOutcome::accepted ? "accepted" : "pending";
+    w.member("status", status);
+    w.key("target");
+    writeUser(w, *target);
+    w.endObject();
+    return {200, std::move(out)};
 }
 
 ApiResponse AccountApi::answerRequest(const UserRecord& me, const std::string& body, bool accept) {

@@ -1,18 +1,18 @@
 #pragma once
 // The REST endpoints of accounts and friends, free of any HTTP library: a request in, a
-// status and JSON body out. Password hashing runs on a separate small pool so a burst of
-// log-ins never stalls the rooms served by the I/O threads.
-
-#include <boost/asio/thread_pool.hpp>
+// status and JSON body out. Nothing here runs on the caller's thread beyond parsing and
+// rate limits: store calls go to the disk pool and password hashes to the hashing pool, each
+// answering 503 when its queue is full.
 
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "accounts/rate_limiter.h"
 #include "common/metrics.h"
 #include "common/presence.h"
-#include "accounts/rate_limiter.h"
 #include "common/server_config.h"
+#include "common/work_pool.h"
 #include "store/store.h"
 
 namespace vellumora::server {
@@ -32,31 +32,36 @@ struct ApiResponse {
 
 class AccountApi {
   public:
-    AccountApi(Store& store, Presence& presence, Metrics& metrics, const ServerConfig& config,
-               boost::asio::thread_pool& hashing);
+    using Done = std::function<void(ApiResponse)>;
+
+    AccountApi(Store& store, Presence& presence, Metrics& metrics, const ServerConfig& config, WorkPool& disk,
+               WorkPool& hashing);
 
     // True for the paths this class answers.
     static bool handles(std::string_view path);
-    // `done` runs exactly once, possibly on another thread.
-    void handle(ApiRequest request, std::function<void(ApiResponse)> done);
+    // `done` runs exactly once, usually on a pool thread.
+    void handle(ApiRequest request, Done done);
 
-    // The user a bearer token belongs to.
+    // The user a bearer token belongs to; touches the store.
     std::optional<UserRecord> userForToken(std::string_view token);
 
   private:
-    void signup(ApiRequest request, std::function<void(ApiResponse)> done);
-    void login(ApiRequest request, std::function<void(ApiResponse)> done);
+    void signup(const ApiRequest& request, Done done);
+    void login(ApiRequest request, Done done);
     ApiResponse authenticated(const ApiRequest& request);
     ApiResponse friendRequest(const UserRecord& me, const std::string& body);
     ApiResponse answerRequest(const UserRecord& me, const std::string& body, bool accept);
     bool allowAttempt(const ApiRequest& request, const std::string& username);
     std::string issueToken(const UserRecord& user);
+    // Runs `work(done)` on `pool`, or answers 503 when the pool is full.
+    void offload(WorkPool& pool, std::function<void(Done)> work, Done done);
 
     Store& store_;
     Presence& presence_;
     Metrics& metrics_;
     const ServerConfig& config_;
-    boost::asio::thread_pool& hashing_;
+    WorkPool& disk_;
+    WorkPool& hashing_;
     RateLimiter attempts_;
 };
 

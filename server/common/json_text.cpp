@@ -2,50 +2,9 @@
 
 #include <simdjson.h>
 
+#include "model/json_writer.h"
+
 namespace vellumora::server {
-
-void appendJsonString(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out.push_back('"');
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out.append("\\\"");
-                break;
-            case '\\':
-                out.append("\\\\");
-                break;
-            case '/':
-                out.append("\\/");
-                break;
-            case '\n':
-                out.append("\\n");
-                break;
-            case '\r':
-                out.append("\\r");
-                break;
-            case '\t':
-                out.append("\\t");
-                break;
-            default:
-                if (c < 0x20) {
-                    out.append("\\u00");
-                    out.push_back(hex[c >> 4]);
-                    out.push_back(hex[c & 0xF]);
-                } else {
-                    out.push_back(ch);
-                }
-        }
-    }
-    out.push_back('"');
-}
-
-std::string jsonString(std::string_view text) {
-    std::string out;
-    appendJsonString(out, text);
-    return out;
-}
 
 std::optional<std::string> stringMember(std::string_view body, std::string_view key) {
     thread_local simdjson::dom::parser parser;
@@ -60,7 +19,12 @@ std::optional<std::string> stringMember(std::string_view body, std::string_view 
 }
 
 std::string errorBody(std::string_view message) {
-    return "{\"error\":" + jsonString(message) + "}";
+    std::string out;
+    json::Writer writer(out);
+    writer.beginObject();
+    writer.member("error", message);
+    writer.endObject();
+    return out;
 }
 
 }  // namespace vellumora::server

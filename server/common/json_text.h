@@ -1,15 +1,12 @@
 #pragma once
-// The little JSON the REST side needs: writing strings, reading flat request objects.
+// The little JSON the REST side reads: one string member of a flat request object. Answers
+// are written with the codec's json::Writer, the one JSON escaper in the tree.
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vellumora::server {
-
-// Appends `text` as a JSON string literal (quotes included).
-void appendJsonString(std::string& out, std::string_view text);
-std::string jsonString(std::string_view text);
 
 // The string member `key` of the JSON object `body`. None when the body is not a valid
 // JSON object (or not UTF-8), or the member is missing or not a string.

@@ -28,11 +28,15 @@ std::string Metrics::render() const {
     add(out, "vellumora_rooms", "gauge", "Rooms held in memory.", rooms);
     add(out, "vellumora_history_bytes", "gauge", "Encoded size of the history of loaded rooms.",
         historyBytes);
+    add(out, "vellumora_unfinished_message_bytes", "gauge",
+        "Memory room connections hold for messages still arriving.", unfinishedBytes);
     add(out, "vellumora_messages_in_total", "counter", "Room messages received.", messagesIn);
     add(out, "vellumora_messages_out_total", "counter", "Room messages sent.", messagesOut);
     add(out, "vellumora_messages_dropped_total", "counter", "Invalid or refused room messages.",
         messagesDropped);
     add(out, "vellumora_bytes_in_total", "counter", "Room message bytes received.", bytesIn);
+    add(out, "vellumora_room_read_bytes_total", "counter", "Bytes read from room connections.",
+        roomBytesRead);
     add(out, "vellumora_bytes_out_total", "counter", "Room message bytes sent.", bytesOut);
     add(out, "vellumora_refused_logins_total", "counter", "Failed or rate-limited log-ins and sign-ups.",
         refusedLogins);

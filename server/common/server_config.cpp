@@ -64,7 +64,9 @@ std::string usageText() {
            "  --idle-timeout S            close a room connection that answers no ping for S seconds "
            "(default 60)\n"
            "  --commit-interval-ms N      group-commit window of room history (default 5)\n"
-           "  --max-room-connections N    connections per room (default 32)\n"
+           "  --max-room-connections N    connections per room (default 32, at most 256)\n"
+           "  --max-unfinished-mib N      memory all room connections together may hold for messages\n"
+           "                              still arriving (default 256); past it a connection is closed\n"
            "  --password-cost C           interactive (default) or minimal; minimal is for tests only\n"
            "  --help, --version\n";
 }
@@ -120,9 +122,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             ok = n.has_value();
             if (ok) c.commitInterval = std::chrono::milliseconds(*n);
         } else if (flag == "--max-room-connections") {
-            auto n = parseNumber<std::size_t>(value, 1, 1024);
+            auto n = parseNumber<std::size_t>(value, 1, 256);
             ok = n.has_value();
             if (ok) c.maxRoomConnections = *n;
+        } else if (flag == "--max-unfinished-mib") {
+            auto n = parseNumber<std::size_t>(value, 8, 1 << 20);
+            ok = n.has_value();
+            if (ok) c.unfinishedMessageBytes = *n << 20;
         } else if (flag == "--password-cost") {
             if (value == "interactive") {
                 c.passwordCost = PasswordCost::interactive;

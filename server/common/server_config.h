@@ -28,6 +28,8 @@ struct ServerConfig {
     std::size_t maxRoomConnections = 32;
     std::size_t sendQueueMessages = 8192;
     std::size_t sendQueueBytes = 24 * 1024 * 1024;
+    // What all room connections together may hold for messages still arriving.
+    std::size_t unfinishedMessageBytes = std::size_t{256} << 20;
 
     bool tls() const { return !tlsCert.empty(); }
 };

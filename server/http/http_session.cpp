@@ -6,7 +6,7 @@
 
 #include "common/json_text.h"
 #include "common/log.h"
-#include "rooms/room_registry.h"
+#include "http/room_upgrade.h"
 #include "websocket/ws_handshake.h"
 
 namespace vellumora::server {
@@ -101,15 +101,29 @@ void HttpSession<Stream>::upgrade(Request request) {
     const ws::Handshake handshake = ws::checkHandshake(request);
     if (!handshake.ok()) return send(handshake.status, errorBody(handshake.error), "application/json", false);
     beast::get_lowest_layer(stream_).expires_never();
-    RoomRegistry::Admission admission = context_.rooms.admit(request, remoteAddress_);
-    if (!admission.ok()) {
+    // Admission reads the store: decide it on the disk pool, go on here with the answer.
+    auto decide = [self = this->shared_from_this(), target = std::string(request.target()),
+                   acceptKey = handshake.acceptKey] {
+        ServerContext& c = self->context_;
+        Admission admission = admit(target, self->remoteAddress_, c.accounts, c.store, c.metrics);
+        boost::asio::post(self->stream_.get_executor(),
+                          [self, admission = std::move(admission), acceptKey]() mutable {
+                              self->admitted(std::move(admission), acceptKey);
+                          });
+    };
+    if (!context_.disk.post(std::move(decide)))
+        send(503, errorBody("Server is busy, try again"), "application/json", false);
+}
+
+template <class Stream>
+void HttpSession<Stream>::admitted(Admission admission, const std::string& acceptKey) {
+    if (!admission.ok())
         return send(admission.status, errorBody(admission.message), "application/json", false);
-    }
     // A client may send its first frames right behind the request.
     const auto rest = buffer_.cdata();
     std::string early(static_cast<const char*>(rest.data()), rest.size());
-    context_.rooms.startSession(std::move(stream_), ws::switchingProtocols(handshake.acceptKey),
-                                std::move(admission), std::move(early), context_);
+    startRoomSession(std::move(stream_), ws::switchingProtocols(acceptKey), std::move(admission),
+                     std::move(early), context_);
 }
 
 template <class Stream>

@@ -10,12 +10,13 @@
 #include <optional>
 
 #include "accounts/account_api.h"
+#include "rooms/room_admission.h"
 #include "server_context.h"
+#include "websocket/websocket_session.h"
 
 namespace vellumora::server {
 
 using PlainStream = boost::beast::tcp_stream;
-using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 
 template <class Stream>
 class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
@@ -32,6 +33,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     void onRead(boost::beast::error_code ec);
     void route(Request request);
     void upgrade(Request request);
+    void admitted(Admission admission, const std::string& acceptKey);
     void send(unsigned status, std::string body, std::string_view contentType, bool keepAlive);
     void onWritten(bool keepAlive, boost::beast::error_code ec);
     void close();

@@ -17,11 +17,10 @@ WirePeer peerOf(const RoomMember& member) {
 }
 }  // namespace
 
-Room::Room(std::string id, StoredRoom stored, std::shared_ptr<RoomChannel> channel, HistoryWriter& writer,
-           Metrics& metrics, std::size_t maxConnections)
+Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& metrics,
+           std::size_t maxConnections)
     : id_(std::move(id)),
       key_(stored.key),
-      channel_(std::move(channel)),
       writer_(writer),
       metrics_(metrics),
       maxConnections_(maxConnections),
@@ -36,34 +35,55 @@ Room::~Room() {
     metrics_.historyBytes.fetch_sub(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
 }
 
-bool Room::join(const std::shared_ptr<RoomMember>& member) {
-    std::lock_guard lock(mutex_);
-    if (members_.size() >= maxConnections_) return false;
-
-    RoomStateMessage state;
-    state.strokes = history_.strokes();
-    state.peers.reserve(members_.size());
+void Room::publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) {
     for (const Present& p : members_) {
-        if (auto m = p.alive.lock()) state.peers.push_back(peerOf(*m));
+        if (p.member == except) continue;
+        if (auto member = p.alive.lock(); member && member->enqueue(payload))
+            wake.push_back(std::move(member));
     }
-    state.you.userId = member->user().id;
-    state.page = history_.page();
-    if (Payload payload = encodeShared(state)) member->deliver(payload);
+}
 
-    if (Payload joined = encodeShared(PeerJoinedMessage{peerOf(*member)})) channel_->publish(joined, nullptr);
-    channel_->subscribe(member);
-    members_.push_back({member.get(), member});
+void Room::send(Wake& wake) {
+    for (const auto& member : wake) member->send();
+    wake.clear();
+}
+
+bool Room::join(const std::shared_ptr<RoomMember>& member) {
+    Wake wake;
+    {
+        std::lock_guard lock(mutex_);
+        if (members_.size() >= maxConnections_) return false;
+
+        RoomStateMessage state;
+        state.strokes = history_.strokes();
+        state.peers.reserve(members_.size());
+        for (const Present& p : members_) {
+            if (auto m = p.alive.lock()) state.peers.push_back(peerOf(*m));
+        }
+        state.you.userId = member->user().id;
+        state.page = history_.page();
+        if (Payload payload = encodeShared(state); payload && member->enqueue(payload))
+            wake.push_back(member);
+        if (Payload joined = encodeShared(PeerJoinedMessage{peerOf(*member)}))
+            publishLocked(joined, nullptr, wake);
+        members_.push_back({member.get(), member});
+    }
+    send(wake);
     return true;
 }
 
 void Room::leave(const RoomMember& member) {
-    std::lock_guard lock(mutex_);
-    auto it =
-        std::find_if(members_.begin(), members_.end(), [&](const Present& p) { return p.member == &member; });
-    if (it == members_.end()) return;
-    members_.erase(it);
-    channel_->unsubscribe(&member);
-    if (Payload left = encodeShared(PeerLeftMessage{member.user().id})) channel_->publish(left, nullptr);
+    Wake wake;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(members_.begin(), members_.end(),
+                               [&](const Present& p) { return p.member == &member; });
+        if (it == members_.end()) return;
+        members_.erase(it);
+        if (Payload left = encodeShared(PeerLeftMessage{member.user().id}))
+            publishLocked(left, nullptr, wake);
+    }
+    send(wake);
 }
 
 void Room::handle(const RoomMember& sender, std::string_view bytes) {
@@ -72,26 +92,32 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
         metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
+    foldNegativeZero(*message);
     const std::string& userId = sender.user().id;
 
-    std::lock_guard lock(mutex_);
-    changes_.clear();
-    const bool accepted = history_.apply(*message, userId, changes_);
-    for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
-    const std::size_t bytesNow = history_.bytes();
-    if (bytesNow != reportedBytes_) {
-        metrics_.historyBytes.fetch_add(
-            static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
-            std::memory_order_relaxed);
-        reportedBytes_ = bytesNow;
+    // Reused: a relay usually wakes one member, and no allocation is needed for that.
+    thread_local Wake wake;
+    {
+        std::lock_guard lock(mutex_);
+        changes_.clear();
+        const bool accepted = history_.apply(*message, userId, changes_);
+        for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
+        const std::size_t bytesNow = history_.bytes();
+        if (bytesNow != reportedBytes_) {
+            metrics_.historyBytes.fetch_add(
+                static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
+                std::memory_order_relaxed);
+            reportedBytes_ = bytesNow;
+        }
+        if (!accepted) {
+            metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        encoded_.clear();
+        if (!encodeInto(relayedFrom(*message, userId), encoded_)) return;
+        publishLocked(std::make_shared<const std::string>(encoded_), &sender, wake);
     }
-    if (!accepted) {
-        metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
-    encoded_.clear();
-    if (!encodeInto(relayedFrom(*message, userId), encoded_)) return;
-    channel_->publish(std::make_shared<const std::string>(encoded_), &sender);
+    send(wake);
 }
 
 }  // namespace vellumora::server

@@ -1,5 +1,7 @@
 #include "rooms/room_admission.h"
 
+#include "common/log.h"
+
 namespace vellumora::server {
 
 namespace {
@@ -84,6 +86,44 @@ std::optional<std::string> queryValue(std::string_view query, std::string_view k
         return percentDecode(eq == std::string_view::npos ? std::string_view{} : pair.substr(eq + 1));
     }
     return std::nullopt;
+}
+
+Admission admit(std::string_view target, const std::string& remoteAddress, AccountApi& accounts, Store& store,
+                Metrics& metrics) {
+    Admission a;
+    auto refuse = [&](unsigned status, std::string message) {
+        metrics.refusedConnections.fetch_add(1, std::memory_order_relaxed);
+        logLine("refused room connection from " + remoteAddress + ": " + message);
+        a.status = status;
+        a.message = std::move(message);
+        return a;
+    };
+    const auto q = target.find('?');
+    const std::string_view query = q == std::string_view::npos ? std::string_view{} : target.substr(q + 1);
+    try {
+        std::optional<UserRecord> user;
+        if (auto token = queryValue(query, "token")) user = accounts.userForToken(*token);
+        if (!user) return refuse(401, "Not signed in");
+
+        std::optional<std::string> roomText = queryValue(query, "room");
+        const std::optional<RoomId> room = roomText ? parseRoomId(*roomText) : std::nullopt;
+        if (!room) return refuse(400, "Malformed room id");
+        if (room->kind == RoomId::Kind::solo) {
+            if (room->first != user->id) return refuse(403, "Not your sketchbook");
+        } else {
+            const bool first = room->first == user->id;
+            if (!first && room->second != user->id) return refuse(403, "Not your room");
+            if (!store.areFriends(user->id, first ? room->second : room->first))
+                return refuse(403, "Only friends share a room");
+        }
+        a.user = std::move(*user);
+        a.roomId = std::move(*roomText);
+    } catch (const StoreError& e) {
+        logLine(std::string("database error: ") + e.what());
+        return refuse(500, "Internal server error");
+    }
+    a.color = peerColor(queryValue(query, "color").value_or(""));
+    return a;
 }
 
 }  // namespace vellumora::server

@@ -6,7 +6,24 @@
 #include <string>
 #include <string_view>
 
+#include "accounts/account_api.h"
+
 namespace vellumora::server {
+
+struct Admission {
+    unsigned status = 200;
+    std::string message;  // why it was refused
+    UserRecord user;
+    std::string roomId;
+    std::string color;
+    bool ok() const { return status == 200; }
+};
+
+// Decides a room handshake from its request target ("/?room=...&token=...&color=..."): 401
+// bad token, 400 malformed room id, 403 a room the user may not enter, 500 a database error.
+// Refusals are counted and logged. Reads the store: call it off the I/O threads.
+Admission admit(std::string_view target, const std::string& remoteAddress, AccountApi& accounts, Store& store,
+                Metrics& metrics);
 
 struct RoomId {
     enum class Kind { solo, dm };

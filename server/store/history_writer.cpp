@@ -15,14 +15,14 @@ HistoryWriter::~HistoryWriter() {
 }
 
 void HistoryWriter::push(HistoryOp op) {
-    std::unique_lock lock(mutex_);
-    if (queue_.size() >= kMaxQueued) {
-        flushWanted_ = true;
-        wake_.notify_one();
-        space_.wait(lock, [&] { return queue_.size() < kMaxQueued || stopped_; });
-    }
+    std::lock_guard lock(mutex_);
     queue_.push_back(std::move(op));
     ++pushed_;
+    if (pushed_ - done_ >= kMaxQueued && !backlogged_.load(std::memory_order_relaxed)) {
+        backlogged_.store(true, std::memory_order_relaxed);
+        flushWanted_ = true;
+        wake_.notify_one();
+    }
 }
 
 void HistoryWriter::flush() {
@@ -54,7 +54,6 @@ void HistoryWriter::run() {
         wake_.wait_for(lock, interval_, [&] { return stopping_ || flushWanted_; });
         flushWanted_ = false;
         batch.swap(queue_);
-        space_.notify_all();
         const std::uint64_t upTo = pushed_;
         const bool last = stopping_;
         lock.unlock();
@@ -69,10 +68,10 @@ void HistoryWriter::run() {
         }
         lock.lock();
         done_ = upTo;
+        backlogged_.store(pushed_ - done_ >= kMaxQueued, std::memory_order_relaxed);
         stored_.notify_all();
         if (last && queue_.empty()) {
             stopped_ = true;
-            space_.notify_all();
             return;
         }
     }

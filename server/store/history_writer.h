@@ -4,6 +4,7 @@
 // `interval`. A crash of the process loses at most the changes of the last window; stop()
 // stores everything before it returns.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -23,9 +24,11 @@ class HistoryWriter {
     HistoryWriter(const HistoryWriter&) = delete;
     HistoryWriter& operator=(const HistoryWriter&) = delete;
 
-    // Waits while the disk is so far behind that kMaxQueued changes are waiting: the rooms
-    // then slow down (and TCP pushes back on the senders) instead of memory growing.
+    // Never waits. Once kMaxQueued changes are pending the writer reports itself backlogged,
+    // and room connections stop reading until it has caught up: TCP then pushes back on the
+    // senders instead of memory growing, and nothing is dropped.
     void push(HistoryOp op);
+    bool backlogged() const { return backlogged_.load(std::memory_order_relaxed); }
     static constexpr std::size_t kMaxQueued = 200'000;
     // Returns once everything pushed before the call is stored (or failed to store).
     void flush();
@@ -41,13 +44,13 @@ class HistoryWriter {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable stored_;
-    std::condition_variable space_;
     std::vector<HistoryOp> queue_;
     std::uint64_t pushed_ = 0;
     std::uint64_t done_ = 0;
     bool flushWanted_ = false;
     bool stopping_ = false;
     bool stopped_ = false;  // the thread has stored its last batch
+    std::atomic<bool> backlogged_{false};
     std::thread thread_;
 };
 

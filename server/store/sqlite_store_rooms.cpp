@@ -7,8 +7,8 @@
 // so readers never see the difference.
 #include <unordered_map>
 
-#include "store/history_log_codec.h"
 #include "model/overloaded.h"
+#include "store/history_log_codec.h"
 #include "store/sqlite_store.h"
 #include "store/sqlite_store_statements.h"
 

@@ -3,6 +3,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/log.h"
@@ -18,11 +19,12 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxFramesPerWrite = 64;
+constexpr auto kWriterBackoff = std::chrono::milliseconds(5);
 }  // namespace
 
 template <class Stream>
-WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& context,
-                                           RoomRegistry::Admission admission, std::string early)
+WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& context, Admission admission,
+                                           std::string early)
     : stream_(std::move(stream)),
       context_(context),
       user_(std::move(admission.user)),
@@ -30,6 +32,7 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       color_(std::move(admission.color)),
       rate_(context.config.messageRateLimit),
       timer_(stream_.get_executor()),
+      resume_(stream_.get_executor()),
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
@@ -41,6 +44,7 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
 
 template <class Stream>
 WebSocketSession<Stream>::~WebSocketSession() {
+    releaseInput();
     if (joined_) {
         // Only at shutdown, when pending handlers are destroyed without running.
         context_.presence.disconnected(user_.id);
@@ -56,22 +60,20 @@ void WebSocketSession<Stream>::start(std::string response) {
         start = pushLocked(Outgoing::Kind::raw, Opcode::text,
                            std::make_shared<const std::string>(std::move(response)));
     }
-    if (start) postWrite();
-    join();
+    if (start) send();
+    context_.rooms.acquire(roomId_, [self = this->shared_from_this()](std::shared_ptr<Room> room) {
+        asio::post(self->stream_.get_executor(),
+                   [self, room = std::move(room)]() mutable { self->enter(std::move(room)); });
+    });
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::join() {
-    try {
-        room_ = context_.rooms.acquire(roomId_);
-    } catch (const StoreError& e) {
-        logLine(std::string("database error: ") + e.what());
-        return closeWith(ws::close_code::internalError, "");
-    }
-    if (!room_->join(this->shared_from_this())) {
-        room_.reset();
+void WebSocketSession<Stream>::enter(std::shared_ptr<Room> room) {
+    if (socketClosed_) return;
+    if (!room) return closeWith(ws::close_code::tryAgainLater, "Server busy");
+    if (!room->join(this->shared_from_this()))
         return closeWith(ws::close_code::tryAgainLater, "Room is full");
-    }
+    room_ = std::move(room);
     joined_ = true;
     context_.presence.connected(user_.id);
     context_.metrics.connections.fetch_add(1, std::memory_order_relaxed);
@@ -81,9 +83,41 @@ void WebSocketSession<Stream>::join() {
 }
 
 template <class Stream>
+bool WebSocketSession<Stream>::holdInput(std::size_t bufferBytes) {
+    const std::size_t want = (bufferBytes > kReadChunk ? bufferBytes - kReadChunk : 0) + reader_.heldBytes();
+    if (want > inputHeld_) {
+        if (!context_.input.take(want - inputHeld_)) return false;
+    } else {
+        context_.input.give(inputHeld_ - want);
+    }
+    inputHeld_ = want;
+    return true;
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::releaseInput() {
+    context_.input.give(std::exchange(inputHeld_, 0));
+}
+
+template <class Stream>
 void WebSocketSession<Stream>::readNext() {
-    const std::size_t want = std::max(kReadChunk, inNeeded_ > inUsed_ ? inNeeded_ - inUsed_ : 0);
-    if (in_.size() < inUsed_ + want) in_.resize(inUsed_ + want);
+    if (context_.writer.backlogged()) {
+        resume_.expires_after(kWriterBackoff);
+        resume_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+            if (!ec && !self->socketClosed_) self->readNext();
+        });
+        return;
+    }
+    // Grow with the bytes that arrive, not with what a header announces: at most double per read.
+    const std::size_t missing = inNeeded_ > inUsed_ ? inNeeded_ - inUsed_ : 0;
+    const std::size_t want = std::clamp(missing, kReadChunk, std::max(kReadChunk, inUsed_));
+    const std::size_t size = std::max(in_.size(), inUsed_ + want);
+    if (!holdInput(size)) {
+        logLine("closing a room connection of " + user_.id + ": unfinished messages over the server's limit");
+        leaveRoom();
+        return closeWith(ws::close_code::tryAgainLater, "Server busy");
+    }
+    in_.resize(size);
     reading_ = true;
     stream_.async_read_some(asio::buffer(in_.data() + inUsed_, in_.size() - inUsed_),
                             [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
@@ -101,6 +135,7 @@ void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
     }
     heard_ = true;
     inUsed_ += bytes;
+    context_.metrics.roomBytesRead.fetch_add(bytes, std::memory_order_relaxed);
     if (handleFrames()) readNext();
 }
 
@@ -159,32 +194,29 @@ bool WebSocketSession<Stream>::handleFrames() {
         in_.resize(kReadChunk);
         in_.shrink_to_fit();
     }
+    if (!keepReading) releaseInput();
     return keepReading;
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::deliver(const Payload& payload) {
-    bool start = false;
-    {
-        std::lock_guard lock(queueMutex_);
-        if (closed_) return;
-        const ServerConfig& config = context_.config;
-        if (queuedCount_ >= config.sendQueueMessages ||
-            queuedBytes_ + payload->size() > config.sendQueueBytes) {
-            closed_ = true;
-            dropQueuedLocked();
-            context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
-            asio::post(stream_.get_executor(),
-                       [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
-            return;
-        }
-        start = pushLocked(Outgoing::Kind::message, Opcode::text, payload);
+bool WebSocketSession<Stream>::enqueue(const Payload& payload) {
+    std::lock_guard lock(queueMutex_);
+    if (closed_) return false;
+    const ServerConfig& config = context_.config;
+    if (queuedCount_ >= config.sendQueueMessages || queuedBytes_ + payload->size() > config.sendQueueBytes) {
+        closed_ = true;
+        dropQueuedLocked();
+        context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
+        asio::post(stream_.get_executor(),
+                   [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
+        return false;
     }
-    if (!start) return;
-    // With one I/O thread every handler already runs one at a time, so the write can start
-    // right here instead of one trip through the scheduler later.
-    if (context_.config.threads == 1) return writeNext();
-    postWrite();
+    return pushLocked(Outgoing::Kind::message, Opcode::text, payload);
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::send() {
+    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
 }
 
 template <class Stream>
@@ -196,7 +228,7 @@ void WebSocketSession<Stream>::queueControl(Opcode opcode, std::string payload) 
         start = pushLocked(Outgoing::Kind::control, opcode,
                            std::make_shared<const std::string>(std::move(payload)));
     }
-    if (start) postWrite();
+    if (start) send();
 }
 
 template <class Stream>
@@ -216,7 +248,7 @@ void WebSocketSession<Stream>::closeWith(std::uint16_t code, std::string_view re
     }
     // Our close went first: the peer's answer ends the connection once ours is out.
     if (alreadyClosing && closeSent_ && closeReceived_) closeSocket();
-    if (start) postWrite();
+    if (start) send();
 }
 
 template <class Stream>
@@ -225,11 +257,6 @@ bool WebSocketSession<Stream>::pushLocked(typename Outgoing::Kind kind, Opcode o
     ++queuedCount_;
     queue_.push_back({kind, opcode, std::move(bytes)});
     return !std::exchange(writing_, true);
-}
-
-template <class Stream>
-void WebSocketSession<Stream>::postWrite() {
-    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
 }
 
 template <class Stream>
@@ -277,14 +304,6 @@ void WebSocketSession<Stream>::writeNext() {
                 buffers_[done] += sent;
                 buffers_.erase(buffers_.begin(), buffers_.begin() + static_cast<std::ptrdiff_t>(done));
                 break;
-            }
-            if (ec) {
-                // Settled from the executor: a relay may be sending from inside its room's lock,
-                // and leaving the room takes that lock.
-                asio::post(stream_.get_executor(), [self = this->shared_from_this(), ec] {
-                    if (self->finishWrite(ec)) self->writeNext();
-                });
-                return;
             }
             if (!finishWrite(ec)) return;
         } else {
@@ -388,6 +407,8 @@ template <class Stream>
 void WebSocketSession<Stream>::closeSocket() {
     if (std::exchange(socketClosed_, true)) return;
     timer_.cancel();
+    resume_.cancel();
+    releaseInput();
     beast::error_code ec;
     if constexpr (std::is_same_v<Stream, RawSocket>) {
         stream_.close(ec);

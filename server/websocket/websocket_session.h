@@ -3,6 +3,10 @@
 // Anything sent to it goes through a bounded queue, and whatever has queued up while a
 // write was in flight goes out together in the next one. A reader that falls so far behind
 // that the queue overflows is disconnected rather than allowed to grow memory.
+//
+// The read buffer grows with the bytes that arrive, never with the length a frame header
+// announces, and what it holds beyond its first chunk counts against the process-wide
+// InputBudget. While the history writer is backlogged the connection stops reading.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -17,10 +21,9 @@
 #include <mutex>
 #include <vector>
 
-#include "http/http_session.h"
 #include "accounts/rate_limiter.h"
 #include "rooms/room.h"
-#include "rooms/room_registry.h"
+#include "rooms/room_admission.h"
 #include "server_context.h"
 #include "websocket/ws_frame.h"
 
@@ -30,20 +33,21 @@ namespace vellumora::server {
 // executor of the HTTP stream costs a little on every operation.
 using RoomStrand = boost::asio::strand<boost::asio::io_context::executor_type>;
 using RawSocket = boost::asio::basic_stream_socket<boost::asio::ip::tcp, RoomStrand>;
+using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 
 template <class Stream>
 class WebSocketSession final : public RoomMember,
                                public std::enable_shared_from_this<WebSocketSession<Stream>> {
   public:
     // `early` holds bytes the client sent after its upgrade request.
-    WebSocketSession(Stream&& stream, ServerContext& context, RoomRegistry::Admission admission,
-                     std::string early);
+    WebSocketSession(Stream&& stream, ServerContext& context, Admission admission, std::string early);
     ~WebSocketSession() override;
 
-    // Answers the handshake with `response` and joins the room.
+    // Answers the handshake with `response` and joins the room once it is loaded.
     void start(std::string response);
 
-    void deliver(const Payload& payload) override;
+    bool enqueue(const Payload& payload) override;
+    void send() override;
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
     void goAway() override;
@@ -55,17 +59,19 @@ class WebSocketSession final : public RoomMember,
         Payload bytes;
     };
 
-    void join();
+    void enter(std::shared_ptr<Room> room);
     void readNext();
     void onRead(boost::beast::error_code ec, std::size_t bytes);
     // Handles every complete frame received; false once reading should stop.
     bool handleFrames();
+    // Accounts `bufferBytes` of read buffer plus the reader's fragments; false past the budget.
+    bool holdInput(std::size_t bufferBytes);
+    void releaseInput();
     void queueControl(ws::Opcode opcode, std::string payload);
     void closeWith(std::uint16_t code, std::string_view reason);
     void dropQueuedLocked();
     // Queues one outgoing frame; true when no write is under way and the caller must start one.
     bool pushLocked(typename Outgoing::Kind kind, ws::Opcode opcode, Payload bytes);
-    void postWrite();
     void writeNext();
     // Settles the frames of a finished write; true when writing should go on.
     bool finishWrite(boost::beast::error_code ec);
@@ -82,11 +88,13 @@ class WebSocketSession final : public RoomMember,
     std::shared_ptr<Room> room_;
     MessageRate rate_;
     boost::asio::steady_timer timer_;
+    boost::asio::steady_timer resume_;  // reading again after the history writer caught up
 
     // Strand only.
     std::vector<char> in_;
     std::size_t inUsed_ = 0;
     std::size_t inNeeded_ = 0;
+    std::size_t inputHeld_ = 0;  // taken from the InputBudget
     ws::FrameReader reader_;
     bool joined_ = false;
     bool reading_ = false;

@@ -54,6 +54,11 @@ class FrameReader {
     // Reads at most one frame from the front of `data`, unmasking it in place. After an error
     // event the reader stays failed.
     Step next(std::span<char> data);
+    // Memory held for a fragmented message being assembled.
+    std::size_t heldBytes() const {
+        const std::size_t capacity = fragments_.capacity();
+        return capacity > std::string().capacity() ? capacity : 0;
+    }
 
   private:
     Step fail(std::uint16_t code, std::string_view reason);
