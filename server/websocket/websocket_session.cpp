@@ -190,7 +190,7 @@ bool WebSocketSession<Stream>::handleFrames() {
     if (offset > 0 && inUsed_ > 0) std::memmove(in_.data(), in_.data() + offset, inUsed_);
     if (inNeeded_ <= inUsed_) inNeeded_ = 0;
     // One large message must not pin megabytes to an otherwise idle connection.
-    if (in_.size() > kKeepReadBufferBytes && inUsed_ <= kReadChunk && inNeeded_ == 0) {
+    if (in_.size() > kKeepReadBufferBytes && std::max(inUsed_, inNeeded_) <= kReadChunk) {
         in_.resize(kReadChunk);
         in_.shrink_to_fit();
     }

@@ -28,6 +28,7 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
     const Account bob = signUp(server.port(), "bob");
     befriend(server.port(), alice, bob);
     const std::string room = dmRoom(alice, bob);
+    RoomStateMessage live;  // from memory, while the room is open
     {
         WsClient a(server.port(), room, alice.token);
         a.receive();
@@ -35,7 +36,7 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
         b.receive();
         a.send(strokeStart("OLD", 0.5, 0.5));
         a.send(ClientMessage::clearCanvas());
-        // Doubles that only survive when stored bit for bit.
+        // Doubles that only survive when stored bit for bit, and -0.0, which is kept as 0.
         a.send(strokeStart("A", 0.1 + 0.2, 1.0 / 3.0, Tool::sketchpen));
         // b starts once a's clear and start have reached it: the clear cannot erase b's stroke,
         // and a's stroke is the first.
@@ -45,24 +46,29 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
         for (int i = 0; i < 200; ++i) {
             a.send(strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5,
                                1733400000.0 + i / 120.0));
-            if (i % 3 == 0) b.send(strokePoint("B", i / 300.0, 0.25, i));
+            if (i % 3 == 0) b.send(strokePoint("B", i % 2 ? -0.0 : i / 300.0, -0.0, -0.0));
         }
         a.send(ClientMessage::strokeEnd("A"));
         b.send(ClientMessage::setPage(
             WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
         ASSERT_TRUE(b.waitFor("stroke_end"));
         ASSERT_TRUE(a.waitFor("page_changed"));
+        live = roomStateOf(server.port(), room, alice);
     }
+    ASSERT_EQ(live.strokes.size(), 2u);
+    EXPECT_EQ(live.strokes[0].points.size(), 201u);
+    EXPECT_FALSE(std::signbit(live.strokes[1].points[1].y));
+    // The server learns of a closed connection when it reads the end of its stream; a room_state
+    // asked for before that still lists it. Compare rooms nobody is in, loaded from disk.
+    ASSERT_TRUE(eventually([&] { return metric(server.port(), "vellumora_connections") == 0; }));
     const RoomStateMessage before = roomStateOf(server.port(), room, alice);
-    ASSERT_EQ(before.strokes.size(), 2u);
-    EXPECT_EQ(before.strokes[0].points.size(), 201u);
-    EXPECT_TRUE(before.page);
+    EXPECT_EQ(before.strokes, live.strokes);
+    EXPECT_EQ(before.page, live.page);
 
     server.stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0);
     server.start();
-    const RoomStateMessage after = roomStateOf(server.port(), room, alice);
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(roomStateOf(server.port(), room, alice), before);  // alice's token outlived the restart too
 }
 
 TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
@@ -78,7 +84,7 @@ TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
     server.stop(SIGTERM);
     // Exit status 0 also means the sanitizers found nothing to report on the way out.
     EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0) << server.log();
-    EXPECT_TRUE(b.waitClosed(std::chrono::seconds(5)));
+    EXPECT_TRUE(b.waitClosed(5s));
     EXPECT_EQ(b.closeCode(), 1001u);  // going away
     server.start();
     const RoomStateMessage state = roomStateOf(server.port(), soloRoom(alice), alice);
@@ -99,22 +105,17 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     drawer.send(strokeStart("K"));
     std::size_t seen = 0;
     std::size_t seenLongBefore = 0;
-    const auto begin = std::chrono::steady_clock::now();
     int sent = 0;
-    auto sinceBegin = [&] { return std::chrono::steady_clock::now() - begin; };
-    bool marked = false;
-    while (sinceBegin() < std::chrono::milliseconds(1500)) {
+    const auto begin = std::chrono::steady_clock::now();
+    for (auto elapsed = 0ms; elapsed < 1500ms;
+         elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                         begin)) {
         drawer.send(strokePoint("K", (sent % 1000) / 1000.0, 0.5, sent));
         ++sent;
-        while (auto m = observer.receive(std::chrono::milliseconds(0))) {
-            if (m->find("stroke_point") != std::string::npos) ++seen;
-        }
+        while (auto m = observer.receive(0ms)) seen += m->find("stroke_point") != std::string::npos;
         // Everything relayed 200 ms before the kill is far outside any commit window.
-        if (!marked && sinceBegin() >= std::chrono::milliseconds(1300)) {
-            seenLongBefore = seen;
-            marked = true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (elapsed < 1300ms) seenLongBefore = seen;
+        std::this_thread::sleep_for(1ms);
     }
     server.stop(SIGKILL);
     server.start();
@@ -127,9 +128,8 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     EXPECT_LE(stored, static_cast<std::size_t>(sent));
     // What survived is exactly the beginning of what was sent, in order.
     for (std::size_t i = 1; i < points.size(); ++i) ASSERT_EQ(points[i].t, static_cast<double>(i - 1));
-    const double rate = sent / 1.5;
-    std::printf("kill -9: sent %d points (%.0f/s), relayed %zu, stored %zu, lost %zu (~%.1f ms of drawing)\n",
-                sent, rate, seen, stored, sent - stored, (sent - stored) / rate * 1000.0);
+    std::printf("kill -9: sent %d points, relayed %zu, stored %zu, lost %zu\n", sent, seen, stored,
+                sent - stored);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +16,8 @@
 #include "model/protocol.h"
 
 namespace vellumora::testing {
+
+using namespace std::chrono_literals;
 
 struct HttpAnswer {
     unsigned status = 0;
@@ -25,9 +27,12 @@ struct HttpAnswer {
 // One request on a fresh connection. `token` adds "Authorization: Bearer <token>".
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
                        std::string_view body = {}, std::string_view token = {});
-
 // The string member `key` of a JSON object text; empty when absent.
 std::string jsonString(std::string_view json, std::string_view key);
+// The value of one line of /metrics; -1 when it is missing.
+std::int64_t metric(std::uint16_t port, std::string_view name);
+// Polls `condition` every few milliseconds until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
 
 struct Account {
     std::string token;
@@ -40,6 +45,10 @@ Account signUp(std::uint16_t port, const std::string& username, const std::strin
 void befriend(std::uint16_t port, const Account& a, const Account& b);
 std::string soloRoom(const Account& a);
 std::string dmRoom(const Account& a, const Account& b);
+
+// A client text frame header for `length` bytes, masked with a zero key (the payload goes as is).
+std::string maskedFrameHeader(std::size_t length);
+std::string maskedTextFrame(std::string_view payload);
 
 class WsClient {
   public:
@@ -56,21 +65,20 @@ class WsClient {
     bool send(std::string_view text);
     bool sendBinary(std::string_view bytes);
     bool send(const ClientMessage& message);
+    // Bytes straight onto the socket, for frames no well-behaved client writes.
+    bool sendRaw(std::string_view bytes);
 
     // The next message, or none after `timeout` (or when the connection is closed).
-    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    std::optional<ServerMessage> receiveMessage(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = 10s);
+    std::optional<ServerMessage> receiveMessage(std::chrono::milliseconds timeout = 10s);
     // Messages until none arrives for `quiet`.
-    std::vector<std::string> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    std::vector<std::string> drain(std::chrono::milliseconds quiet = 300ms);
     // Reads until `count` messages of `type` have arrived (others are skipped); false on timeout.
     // What the server relays from one sender it processed in order, so this is how a test knows
     // the server has handled everything that sender sent before.
-    bool waitFor(std::string_view type, int count = 1,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Waits until the server closes the connection; true when it did within `timeout`.
+    bool waitFor(std::string_view type, int count = 1, std::chrono::milliseconds timeout = 20s);
+    // Waits until the connection is closed; true when it was within `timeout`.
     bool waitClosed(std::chrono::milliseconds timeout);
-    // Pings with `payload`; true when the matching pong came back within `timeout`.
-    bool pingAnswered(std::string_view payload, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     void close();
     // Resets the connection (TCP RST), as a crashed or unplugged client would leave it.
     void abort();
