@@ -16,27 +16,27 @@ std::uint64_t readBigEndian(const char* p, int bytes) {
     return v;
 }
 
-void unmask(char* data, std::size_t size, const char* key) {
-    std::uint64_t wide;
-    unsigned char k8[8];
-    for (int i = 0; i < 8; ++i) k8[i] = static_cast<unsigned char>(key[i % 4]);
-    std::memcpy(&wide, k8, 8);
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, data + i, 8);
-        chunk ^= wide;
-        std::memcpy(data + i, &chunk, 8);
-    }
-    for (; i < size; ++i) data[i] = static_cast<char>(data[i] ^ key[i % 4]);
-}
-
 bool sendableCloseCode(std::uint16_t code) {
     if (code >= 3000 && code <= 4999) return true;
     return code >= 1000 && code <= 1014 && code != 1004 && code != 1005 && code != 1006;
 }
 
 }  // namespace
+
+void applyMask(char* data, std::size_t size, const unsigned char* key) {
+    // Eight bytes at a time; byte j of `wide` meets byte j of each word whatever the endianness.
+    std::uint64_t wide = 0;
+    std::memcpy(&wide, key, 4);
+    std::memcpy(reinterpret_cast<char*>(&wide) + 4, key, 4);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        word ^= wide;
+        std::memcpy(data + i, &word, 8);
+    }
+    for (; i < size; ++i) data[i] = static_cast<char>(data[i] ^ static_cast<char>(key[i % 4]));
+}
 
 bool validUtf8(std::string_view text) {
     return simdjson::validate_utf8(text.data(), text.size());
@@ -109,7 +109,7 @@ FrameReader::Step FrameReader::next(std::span<char> data) {
         return step;
     }
     char* payload = data.data() + header;
-    unmask(payload, static_cast<std::size_t>(length), payload - 4);
+    applyMask(payload, static_cast<std::size_t>(length), reinterpret_cast<const unsigned char*>(payload - 4));
     const std::string_view body(payload, static_cast<std::size_t>(length));
     step.consumed = total;
     FrameEvent& event = step.event;

@@ -71,6 +71,8 @@ class FrameReader {
     bool failed_ = false;
 };
 
+// XORs `data` with the 4-byte masking `key` (wire order): masking and unmasking alike.
+void applyMask(char* data, std::size_t size, const unsigned char* key);
 // The header of an unmasked, final frame of `length` payload bytes; returns its size.
 std::size_t writeFrameHeader(Opcode opcode, std::size_t length, std::array<unsigned char, 10>& out);
 // A close frame's payload; the reason is cut to fit a control frame.
