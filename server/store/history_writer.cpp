@@ -25,6 +25,15 @@ void HistoryWriter::push(HistoryOp op) {
     }
 }
 
+void HistoryWriter::afterBacklog(std::function<void()> resume) {
+    {
+        std::lock_guard lock(mutex_);
+        if (backlogged_.load(std::memory_order_relaxed) && !stopped_)
+            return resumes_.push_back(std::move(resume));
+    }
+    resume();
+}
+
 void HistoryWriter::flush() {
     std::unique_lock lock(mutex_);
     const std::uint64_t target = pushed_;
@@ -45,9 +54,11 @@ void HistoryWriter::stop() {
 }
 
 void HistoryWriter::run() {
-    // Sharing a core with the I/O threads, storing must yield to relaying: a commit that is a
-    // few milliseconds late costs nothing, a relay that is late is visible.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 5);
+    // Storing must yield to relaying: a commit a few milliseconds late costs nothing, a relay
+    // that waits for it is visible. Niced, a woken I/O thread takes the core back at once, yet
+    // storing keeps a share when the rooms are busy (at the lowest priority it fell seconds
+    // behind on a shared machine, which a crash would lose).
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     std::vector<HistoryOp> batch;
     std::unique_lock lock(mutex_);
     while (true) {
@@ -70,10 +81,15 @@ void HistoryWriter::run() {
         done_ = upTo;
         backlogged_.store(pushed_ - done_ >= kMaxQueued, std::memory_order_relaxed);
         stored_.notify_all();
-        if (last && queue_.empty()) {
-            stopped_ = true;
-            return;
+        if (last && queue_.empty()) stopped_ = true;
+        if (!backlogged_.load(std::memory_order_relaxed) || stopped_) {
+            std::vector<std::function<void()>> resumes;
+            resumes.swap(resumes_);
+            lock.unlock();
+            for (auto& resume : resumes) resume();
+            lock.lock();
         }
+        if (stopped_) return;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,6 +30,9 @@ class HistoryWriter {
     // senders instead of memory growing, and nothing is dropped.
     void push(HistoryOp op);
     bool backlogged() const { return backlogged_.load(std::memory_order_relaxed); }
+    // Runs `resume` once the writer is no longer backlogged: at once when it is not, else on the
+    // writer's thread.
+    void afterBacklog(std::function<void()> resume);
     static constexpr std::size_t kMaxQueued = 200'000;
     // Returns once everything pushed before the call is stored (or failed to store).
     void flush();
@@ -51,6 +55,7 @@ class HistoryWriter {
     bool stopping_ = false;
     bool stopped_ = false;  // the thread has stored its last batch
     std::atomic<bool> backlogged_{false};
+    std::vector<std::function<void()>> resumes_;
     std::thread thread_;
 };
 

@@ -19,7 +19,6 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxFramesPerWrite = 64;
-constexpr auto kWriterBackoff = std::chrono::milliseconds(5);
 }  // namespace
 
 template <class Stream>
@@ -32,7 +31,6 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       color_(std::move(admission.color)),
       rate_(context.config.messageRateLimit),
       timer_(stream_.get_executor()),
-      resume_(stream_.get_executor()),
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
@@ -102,11 +100,11 @@ void WebSocketSession<Stream>::releaseInput() {
 template <class Stream>
 void WebSocketSession<Stream>::readNext() {
     if (context_.writer.backlogged()) {
-        resume_.expires_after(kWriterBackoff);
-        resume_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
-            if (!ec && !self->socketClosed_) self->readNext();
+        return context_.writer.afterBacklog([self = this->shared_from_this()] {
+            asio::post(self->stream_.get_executor(), [self] {
+                if (!self->socketClosed_) self->readNext();
+            });
         });
-        return;
     }
     // Grow with the bytes that arrive, not with what a header announces: at most double per read.
     const std::size_t missing = inNeeded_ > inUsed_ ? inNeeded_ - inUsed_ : 0;
@@ -407,7 +405,6 @@ template <class Stream>
 void WebSocketSession<Stream>::closeSocket() {
     if (std::exchange(socketClosed_, true)) return;
     timer_.cancel();
-    resume_.cancel();
     releaseInput();
     beast::error_code ec;
     if constexpr (std::is_same_v<Stream, RawSocket>) {

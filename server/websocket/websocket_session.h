@@ -88,7 +88,6 @@ class WebSocketSession final : public RoomMember,
     std::shared_ptr<Room> room_;
     MessageRate rate_;
     boost::asio::steady_timer timer_;
-    boost::asio::steady_timer resume_;  // reading again after the history writer caught up
 
     // Strand only.
     std::vector<char> in_;
