@@ -86,6 +86,7 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     db_.exec(kSchema);
     s_ = std::make_unique<Statements>(db_.handle());
     // Group commits of a previous run that were not folded yet (after a crash, say).
+    readLogLocked();
     foldLogLocked();
 }
 

@@ -39,6 +39,7 @@ class SqliteStore final : public Store {
   private:
     struct Statements;
     bool areFriendsLocked(const std::string& a, const std::string& b);
+    void readLogLocked();
     void foldLogLocked();
     void applyOpsLocked(const std::vector<HistoryOp>& ops);
     // Half a second of drawing at the 5 ms default commit interval: each fold dirties a page or
@@ -46,6 +47,9 @@ class SqliteStore final : public Store {
     // larger still and a fold holds the store long enough to delay log-ins and room loads.
     static constexpr int kFoldEvery = 100;
     int logRows_ = 0;
+    // What the log holds, in order: a previous run's rows once read back, then every batch
+    // this process logged. Folding from here spares reading and decoding the log again.
+    std::vector<HistoryOp> unfolded_;
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;

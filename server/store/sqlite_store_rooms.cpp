@@ -4,7 +4,9 @@
 // Group commits go to an append-only log first (one row per commit, a few pages), and are
 // folded into those tables in batches: written there directly, every commit would dirty a
 // B-tree leaf per drawing room. The log is folded before a room is read and at start-up,
-// so readers never see the difference.
+// so readers never see the difference. A fold applies the changes room by room (each room
+// in its own order), so that each room's rows are written together.
+#include <algorithm>
 #include <unordered_map>
 
 #include "model/overloaded.h"
@@ -66,20 +68,29 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
         s_->appendLog.bindBlob(1, encodeHistoryOps(ops)).run();
         tx.commit();
     }
+    unfolded_.insert(unfolded_.end(), ops.begin(), ops.end());
     if (++logRows_ >= kFoldEvery) foldLogLocked();
 }
 
-void SqliteStore::foldLogLocked() {
-    SqliteTransaction tx(db_);
-    std::int64_t last = 0;
+void SqliteStore::readLogLocked() {
     auto& read = s_->readLog;
     while (read.step()) {
-        last = read.integer(0);
-        applyOpsLocked(decodeHistoryOps(read.blob(1)));
+        std::vector<HistoryOp> ops = decodeHistoryOps(read.blob(1));
+        unfolded_.insert(unfolded_.end(), std::make_move_iterator(ops.begin()),
+                         std::make_move_iterator(ops.end()));
     }
     read.reset();
-    if (last != 0) s_->truncateLog.bind(1, last).run();
+}
+
+void SqliteStore::foldLogLocked() {
+    if (unfolded_.empty()) return;
+    std::stable_sort(unfolded_.begin(), unfolded_.end(),
+                     [](const HistoryOp& a, const HistoryOp& b) { return a.roomKey < b.roomKey; });
+    SqliteTransaction tx(db_);
+    applyOpsLocked(unfolded_);
+    s_->clearLog.run();
     tx.commit();
+    unfolded_.clear();
     logRows_ = 0;
 }
 

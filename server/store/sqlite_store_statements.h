@@ -60,7 +60,7 @@ struct SqliteStore::Statements {
                   "WHERE room_key = ?1"),
           appendLog(db, "INSERT INTO history_log(ops) VALUES(?1)"),
           readLog(db, "SELECT id, ops FROM history_log ORDER BY id"),
-          truncateLog(db, "DELETE FROM history_log WHERE id <= ?1") {}
+          clearLog(db, "DELETE FROM history_log") {}
 
     SqliteStatement insertUser, loginByKey, userById;
     SqliteStatement insertToken, userByToken, deleteToken;
@@ -70,7 +70,7 @@ struct SqliteStore::Statements {
     SqliteStatement insertStroke, insertPoint, endStroke, deleteStroke, deleteStrokePoints, clearStrokes,
         clearPoints;
     SqliteStatement setPage;
-    SqliteStatement appendLog, readLog, truncateLog;
+    SqliteStatement appendLog, readLog, clearLog;
 };
 
 }  // namespace vellumora::server

@@ -82,12 +82,21 @@ TEST_F(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
     ASSERT_EQ(room.strokes.size(), 1u);
     EXPECT_EQ(room.strokes[0].stroke.points.size(), 2u);
 
-    for (int i = 2; i <= 1000; ++i)
-        store.applyHistory({{key, HistoryOp::AppendPoint{2, i, {0.5, 0.5, 1, static_cast<double>(i)}}}});
-    room = store.loadRoom("solo:z");
-    ASSERT_EQ(room.strokes[0].stroke.points.size(), 1001u);
-    for (int i = 2; i <= 1000; ++i)
-        ASSERT_EQ(room.strokes[0].stroke.points[static_cast<std::size_t>(i)].t, i);
+    // Two rooms interleaved over many folds: each keeps its own order, a clear included.
+    const std::int64_t other = store.loadRoom("solo:w").key;
+    store.applyHistory({startOp(other, 1, "GONE"), {other, HistoryOp::Clear{}}, startOp(other, 2, "W")});
+    for (int i = 2; i <= 1000; ++i) {
+        const StrokePoint p{0.5, 0.5, 1, static_cast<double>(i)};
+        store.applyHistory(
+            {{key, HistoryOp::AppendPoint{2, i, p}}, {other, HistoryOp::AppendPoint{2, i - 1, p}}});
+    }
+    for (const auto& [id, atTwo] : {std::pair{"solo:z", 2}, std::pair{"solo:w", 1}}) {  // where t = 2 is
+        room = store.loadRoom(id);
+        ASSERT_EQ(room.strokes.size(), 1u) << id;
+        const auto& points = room.strokes[0].stroke.points;
+        ASSERT_EQ(points.size(), static_cast<std::size_t>(999 + atTwo)) << id;
+        for (int i = 2; i <= 1000; ++i) ASSERT_EQ(points[static_cast<std::size_t>(i - 2 + atTwo)].t, i) << id;
+    }
 }
 
 TEST_F(SqliteStoreTest, shouldFollowTheFriendRequestRules) {
