@@ -1,10 +1,14 @@
 #include "test_client.h"
 
 #include <simdjson.h>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
 
+#include <deque>
 #include <stdexcept>
 #include <thread>
 
@@ -111,50 +115,63 @@ std::string dmRoom(const Account& a, const Account& b) {
     return a.id < b.id ? "dm:" + a.id + ":" + b.id : "dm:" + b.id + ":" + a.id;
 }
 
+struct WsClient::Impl {
+    void startRead();
+
+    asio::io_context ioc_;
+    beast::websocket::stream<beast::tcp_stream> ws_{ioc_};
+    beast::flat_buffer buffer_;
+    std::deque<std::string> inbox_;
+    unsigned status_ = 0;
+    std::string refusalBody_;
+    bool reading_ = false;
+    bool closed_ = false;
+};
+
 WsClient::WsClient(std::uint16_t port, const std::string& room, const std::string& token,
                    const std::string& color)
-    : ws_(ioc_) {
-    beast::get_lowest_layer(ws_).connect(endpoint(port));
-    ws_.read_message_max(64 * 1024 * 1024);
+    : s_(std::make_unique<Impl>()) {
+    beast::get_lowest_layer(s_->ws_).connect(endpoint(port));
+    s_->ws_.read_message_max(64 * 1024 * 1024);
     beast::websocket::response_type response;
     beast::error_code ec;
     // The asynchronous handshake hands back a refused answer too; the blocking one does not.
-    ws_.async_handshake(
+    s_->ws_.async_handshake(
         response, "127.0.0.1",
         "/?room=" + urlEncode(room) + "&token=" + urlEncode(token) + "&color=" + urlEncode(color),
         [&](beast::error_code e) { ec = e; });
-    ioc_.run();
-    status_ = response.result_int();
+    s_->ioc_.run();
+    s_->status_ = response.result_int();
     if (ec) {
-        refusalBody_ = response.body();
-        if (status_ == 101) status_ = 0;
-        closed_ = true;
+        s_->refusalBody_ = response.body();
+        if (s_->status_ == 101) s_->status_ = 0;
+        s_->closed_ = true;
     }
 }
 
 WsClient::~WsClient() {
     beast::error_code ec;
-    beast::get_lowest_layer(ws_).socket().close(ec);
+    beast::get_lowest_layer(s_->ws_).socket().close(ec);
 }
 
 bool WsClient::send(std::string_view text) {
     beast::error_code ec;
-    ws_.text(true);
-    ws_.write(asio::buffer(text.data(), text.size()), ec);
+    s_->ws_.text(true);
+    s_->ws_.write(asio::buffer(text.data(), text.size()), ec);
     return !ec;
 }
 
 bool WsClient::sendBinary(std::string_view bytes) {
     beast::error_code ec;
-    ws_.binary(true);
-    ws_.write(asio::buffer(bytes.data(), bytes.size()), ec);
+    s_->ws_.binary(true);
+    s_->ws_.write(asio::buffer(bytes.data(), bytes.size()), ec);
     return !ec;
 }
 
 bool WsClient::sendRaw(std::string_view bytes) {
     beast::error_code ec;
-    asio::write(beast::get_lowest_layer(ws_).socket(), asio::buffer(bytes.data(), bytes.size()), ec);
-    if (ec) closed_ = true;
+    asio::write(beast::get_lowest_layer(s_->ws_).socket(), asio::buffer(bytes.data(), bytes.size()), ec);
+    if (ec) s_->closed_ = true;
     return !ec;
 }
 
@@ -163,7 +180,7 @@ bool WsClient::send(const ClientMessage& message) {
     return text && send(*text);
 }
 
-void WsClient::startRead() {
+void WsClient::Impl::startRead() {
     if (reading_ || closed_) return;
     reading_ = true;
     ws_.async_read(buffer_, [this](beast::error_code ec, std::size_t) {
@@ -179,19 +196,19 @@ void WsClient::startRead() {
 
 std::optional<std::string> WsClient::receive(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (inbox_.empty() && !closed_) {
-        startRead();
-        ioc_.restart();
+    while (s_->inbox_.empty() && !s_->closed_) {
+        s_->startRead();
+        s_->ioc_.restart();
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
-            ioc_.poll();  // a zero timeout still takes what has already arrived
+            s_->ioc_.poll();  // a zero timeout still takes what has already arrived
             break;
         }
-        ioc_.run_one_for(deadline - now);
+        s_->ioc_.run_one_for(deadline - now);
     }
-    if (inbox_.empty()) return std::nullopt;
-    std::string next = std::move(inbox_.front());
-    inbox_.pop_front();
+    if (s_->inbox_.empty()) return std::nullopt;
+    std::string next = std::move(s_->inbox_.front());
+    s_->inbox_.pop_front();
     return next;
 }
 
@@ -220,28 +237,45 @@ bool WsClient::waitFor(std::string_view type, int count, std::chrono::millisecon
 
 bool WsClient::waitClosed(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!closed_ && std::chrono::steady_clock::now() < deadline) {
-        inbox_.clear();
+    while (!s_->closed_ && std::chrono::steady_clock::now() < deadline) {
+        s_->inbox_.clear();
         receive(std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                       std::chrono::steady_clock::now()));
     }
-    return closed_;
+    return s_->closed_;
 }
 
 void WsClient::abort() {
     beast::error_code ec;
-    auto& socket = beast::get_lowest_layer(ws_).socket();
+    auto& socket = beast::get_lowest_layer(s_->ws_).socket();
     socket.set_option(asio::socket_base::linger(true, 0), ec);
     socket.close(ec);
-    closed_ = true;
+    s_->closed_ = true;
 }
 
 void WsClient::close() {
-    if (closed_) return;
-    ws_.async_close(beast::websocket::close_code::normal, [this](beast::error_code) { closed_ = true; });
-    ioc_.restart();
-    ioc_.run_for(std::chrono::seconds(2));
-    closed_ = true;
+    if (s_->closed_) return;
+    s_->ws_.async_close(beast::websocket::close_code::normal,
+                        [this](beast::error_code) { s_->closed_ = true; });
+    s_->ioc_.restart();
+    s_->ioc_.run_for(std::chrono::seconds(2));
+    s_->closed_ = true;
+}
+
+unsigned WsClient::handshakeStatus() const {
+    return s_->status_;
+}
+
+std::string WsClient::refusalBody() const {
+    return s_->refusalBody_;
+}
+
+bool WsClient::open() const {
+    return s_->status_ == 101 && !s_->closed_;
+}
+
+unsigned WsClient::closeCode() const {
+    return s_->ws_.reason().code;
 }
 
 ClientMessage strokeStart(const std::string& id, double x, double y, Tool tool) {

@@ -1,14 +1,11 @@
 #pragma once
-// Beast clients for driving a real vellumora-server over loopback in tests.
-
-#include <boost/asio/io_context.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
+// Clients for driving a real vellumora-server over loopback in tests. Beast stays inside
+// test_client.cpp: it is the slowest thing to compile here.
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,9 +54,9 @@ class WsClient {
              const std::string& color = "#FF0000");
     ~WsClient();
 
-    unsigned handshakeStatus() const { return status_; }
-    std::string refusalBody() const { return refusalBody_; }
-    bool open() const { return status_ == 101 && !closed_; }
+    unsigned handshakeStatus() const;
+    std::string refusalBody() const;
+    bool open() const;
 
     // False when the connection failed.
     bool send(std::string_view text);
@@ -83,19 +80,11 @@ class WsClient {
     // Resets the connection (TCP RST), as a crashed or unplugged client would leave it.
     void abort();
     // The code of the close frame the server sent (0 when none arrived).
-    unsigned closeCode() const { return ws_.reason().code; }
+    unsigned closeCode() const;
 
   private:
-    void startRead();
-
-    boost::asio::io_context ioc_;
-    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
-    boost::beast::flat_buffer buffer_;
-    std::deque<std::string> inbox_;
-    unsigned status_ = 0;
-    std::string refusalBody_;
-    bool reading_ = false;
-    bool closed_ = false;
+    struct Impl;
+    std::unique_ptr<Impl> s_;
 };
 
 // Convenience builders of client messages.
