@@ -16,6 +16,19 @@ void call(const std::function<void()>& done) {
 
 }  // namespace
 
+QString restoreFailureMessage(const AuthFailure& failure) {
+    if (const auto* transport = std::get_if<TransportError>(&failure)) {
+        return QStringLiteral(
+                   "Could not reach the server (%1). You stay signed in: relaunch to try "
+                   "again, or log in.")
+            .arg(transport->description);
+    }
+    return QStringLiteral(
+               "The server could not restore your session (%1). You stay signed in: "
+               "relaunch to try again, or log in.")
+        .arg(userMessage(failure));
+}
+
 AuthModel::AuthModel(const QUrl& base, QObject* parent) : AuthModel(AuthModelConfig{base, {}, {}}, parent) {}
 
 AuthModel::AuthModel(const AuthModelConfig& config, QObject* parent)
@@ -55,6 +68,15 @@ void AuthModel::bootstrap(std::function<void()> done) {
             if (result.ok()) {
                 setState(Authenticated{std::move(result).value().user, token});
                 startFriendsRefresh();
+                call(done);
+                return;
+            }
+            // Only the service saying no ends the stored sign-in; an outage must not log the
+            // user out for good, so the token stays for the next launch.
+            const APIError* refusal = result.apiError();
+            if (!refusal || refusal->statusCode != 401) {
+                setErrorMessage(restoreFailureMessage(result.failure()));
+                setState(Unauthenticated{});
                 call(done);
                 return;
             }

@@ -15,6 +15,7 @@
 #include <optional>
 #include <variant>
 
+#include "account/auth_error.h"
 #include "account/auth_records.h"
 #include "account/auth_user.h"
 
@@ -22,6 +23,9 @@ namespace vellumora {
 
 class AuthClient;
 class TokenStore;
+
+// What the login screen says when a stored sign-in could not be checked at launch.
+QString restoreFailureMessage(const AuthFailure& failure);
 
 struct AuthModelConfig {
     QUrl base;
@@ -70,7 +74,9 @@ class AuthModel : public QObject {
     AuthClient& client() { return *m_client; }
     bool isPolling() const { return m_polling; }
 
-    // Restores a stored sign-in; does nothing unless signed out and not already restoring.
+    // Restores a stored sign-in; does nothing unless signed out and not already restoring. The
+    // token is forgotten only when the service rejects it (401); any other failure keeps it
+    // for the next launch and sets errorMessage.
     void bootstrap(std::function<void()> done = {});
     void login(const QString& username, const QString& password, std::function<void()> done = {});
     void signup(const QString& username, const QString& password, std::function<void()> done = {});

@@ -286,17 +286,27 @@ void Renderer::render(GLuint targetFramebuffer) {
     }
     m_time += kFrameTime;
 
-    if (m_clearPending) {
-        clearCanvasTexture();
-        m_clearPending = false;
-    }
     if (m_pendingLineArt) {
         uploadLineArt(*m_pendingLineArt);
         m_pendingLineArt.reset();
     }
+    paintQueuedInk();
+    compositePass(targetFramebuffer);
+}
+
+void Renderer::paintInk() {
+    if (!m_initialized) return;
+    GlStateGuard guard(*this);
+    paintQueuedInk();
+}
+
+void Renderer::paintQueuedInk() {
+    if (m_clearPending) {
+        clearCanvasTexture();
+        m_clearPending = false;
+    }
     if (!m_stamper.pendingStamps().empty()) stampPass();
     m_stamper.clearPending();
-    compositePass(targetFramebuffer);
 }
 
 void Renderer::clearCanvasTexture() {

@@ -46,6 +46,9 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // One frame: queued canvas clear and line art, the stamp pass, then composite and cursors
     // into `targetFramebuffer` (the widget's defaultFramebufferObject()).
     void render(GLuint targetFramebuffer);
+    // With the context current: paints the queued clear and stamps into the ink image now
+    // instead of at the next frame (a long backlog in slices between frames).
+    void paintInk();
 
     void beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius);
     void appendPoint(const std::string& id, CanvasPoint point);
@@ -86,6 +89,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void setSamplingParameters();  // of the bound GL_TEXTURE_2D
     GLuint makeTexture(GLenum format, GLsizei size, const void* pixels);
     void clearCanvasTexture();
+    void paintQueuedInk();
     void uploadLineArt(const QImage& image);
     void stampPass();
     void compositePass(GLuint targetFramebuffer);

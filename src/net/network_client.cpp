@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTimer>
 #include <QWebSocket>
 
 #include <utility>
@@ -42,19 +43,14 @@ QString failureText(const QWebSocket& socket, bool wasOpen) {
 }  // namespace
 
 NetworkClient::NetworkClient(QUrl serverUrl, QObject* parent)
-    : NetworkClient(std::move(serverUrl), kReconnectDelay, parent) {}
+    : NetworkClient(std::move(serverUrl), kReconnectDelay, nullptr, parent) {}
 
-NetworkClient::NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay, QObject* parent)
-    : QObject(parent), serverUrl_(std::move(serverUrl)), reconnectDelay_(reconnectDelay) {
-    reconnectTimer_.setSingleShot(true);
-    reconnectTimer_.setTimerType(Qt::PreciseTimer);
-    reconnectTimer_.setInterval(reconnectDelay_);
-    QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] {
-        if (shouldReconnect_) {
-            openConnection();
-        }
-    });
-}
+NetworkClient::NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay,
+                             std::unique_ptr<PauseTimer> pause, QObject* parent)
+    : QObject(parent),
+      serverUrl_(std::move(serverUrl)),
+      reconnectDelay_(reconnectDelay),
+      pause_(pause ? std::move(pause) : PauseTimer::precise()) {}
 
 NetworkClient::~NetworkClient() {
     // The sockets are children and die after this body; nothing they do then may reach us.
@@ -93,7 +89,7 @@ void NetworkClient::connect(const QString& room, const QString& token, const QSt
 
 void NetworkClient::disconnect() {
     shouldReconnect_ = false;
-    reconnectTimer_.stop();
+    pause_->stop();
     if (socket_) {
         retire(socket_, true);
     }
@@ -184,7 +180,11 @@ void NetworkClient::onFailure(QWebSocket* socket) {
 
     emit events(NetworkEvent{NetworkEvent::Closed{text.toStdString()}});
     if (shouldReconnect_ && socket == socket_) {
-        reconnectTimer_.start();
+        pause_->start(reconnectDelay_, [this] {
+            if (shouldReconnect_) {
+                openConnection();
+            }
+        });
     }
 }
 

@@ -6,17 +6,18 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "model/network_event.h"
 #include "model/protocol.h"
+#include "net/pause_timer.h"
 
 class QWebSocket;
 
@@ -39,7 +40,9 @@ class NetworkClient : public QObject {
 
     // `serverUrl` is the ws/wss form of the service's base URL (see webSocketUrl).
     explicit NetworkClient(QUrl serverUrl, QObject* parent = nullptr);
-    NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay, QObject* parent = nullptr);
+    // `pause` times the wait before each reconnect; none: a precise QTimer.
+    NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay, std::unique_ptr<PauseTimer> pause,
+                  QObject* parent = nullptr);
     ~NetworkClient() override;
 
     // https -> wss, http -> ws; host, port and path kept. An unusable URL is returned unchanged.
@@ -59,7 +62,7 @@ class NetworkClient : public QObject {
     QUrl serverUrl() const { return serverUrl_; }
     std::optional<ConnectionArgs> connectionArgs() const { return connectionArgs_; }
     bool shouldReconnect() const { return shouldReconnect_; }
-    bool isReconnectPending() const { return reconnectTimer_.isActive(); }
+    bool isReconnectPending() const { return pause_->isActive(); }
     std::chrono::milliseconds reconnectDelay() const { return reconnectDelay_; }
 
   signals:
@@ -81,7 +84,7 @@ class NetworkClient : public QObject {
     std::deque<QString> pending_;
     std::size_t pendingBytes_ = 0;
     bool shouldReconnect_ = false;
-    QTimer reconnectTimer_;
+    const std::unique_ptr<PauseTimer> pause_;
     std::optional<ConnectionArgs> connectionArgs_;
 };
 

@@ -23,11 +23,14 @@ std::optional<CurrentPage> toOptionalCurrentPage(const std::optional<WirePage>& 
 
 }  // namespace
 
-SessionModel::SessionModel(const QUrl& baseUrl, QObject* parent)
+SessionModel::SessionModel(const QUrl& baseUrl, QObject* parent) : SessionModel(baseUrl, nullptr, parent) {}
+
+SessionModel::SessionModel(const QUrl& baseUrl, std::unique_ptr<PauseTimer> reconnectPause, QObject* parent)
     : QObject(parent),
       color_(defaultColor()),
       userColorHex_(randomPleasantColorHex()),
-      network_(new NetworkClient(NetworkClient::webSocketUrl(baseUrl), this)) {
+      network_(new NetworkClient(NetworkClient::webSocketUrl(baseUrl), NetworkClient::kReconnectDelay,
+                                 std::move(reconnectPause), this)) {
     // The client publishes on this thread; a direct call keeps the arrival order and means
     // nothing of a connection that was just closed can reach the model afterwards.
     QObject::connect(network_, &NetworkClient::events, this, &SessionModel::handleNetworkEvent);

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 #include "account/auth_user.h"
@@ -61,6 +62,8 @@ class SessionModel : public QObject {
     // `baseUrl` is the service's https/http origin; the room connection uses its wss/ws form.
     // Nothing is opened until switchRoom.
     explicit SessionModel(const QUrl& baseUrl, QObject* parent = nullptr);
+    // `reconnectPause` times the room connection's wait before each reconnect.
+    SessionModel(const QUrl& baseUrl, std::unique_ptr<PauseTimer> reconnectPause, QObject* parent = nullptr);
 
     Tool tool() const { return tool_; }
     void setTool(Tool tool);

@@ -2,10 +2,20 @@
 
 #include <QHash>
 #include <QIconEngine>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 
 #include <utility>
+
+// Resources of a static library are registered by hand, once, outside any namespace.
+static void initSymbolResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(symbol_icons);
+        return true;
+    }();
+    (void)registered;
+}
 
 namespace vellumora::ui {
 
@@ -16,7 +26,7 @@ const QHash<QString, QString>& symbolTable() {
         {"paintpalette.fill", "applications-graphics-symbolic"},
         {"person.crop.circle.fill", "avatar-default-symbolic"},
         {"ellipsis.circle", "view-more-symbolic"},
-        {"pencil.tip.crop.circle.fill", "input-tablet-symbolic"},
+        {"pencil.tip.crop.circle.fill", ":/vellumora/symbols/crayon.svg"},
         {"cursorarrow", "input-mouse-symbolic"},
         {"book.closed.fill", "accessories-dictionary-symbolic"},
         {"plus.circle", "list-add-symbolic"},
@@ -29,10 +39,11 @@ const QHash<QString, QString>& symbolTable() {
         {"camera.fill", "camera-photo-symbolic"},
         {"trash", "user-trash-symbolic"},
         {"video.slash", "camera-disabled-symbolic"},
-        {"highlighter", "document-edit-symbolic"},
-        {"pencil", "x-office-drawing-symbolic"},
-        {"paintbrush.pointed.fill", "preferences-desktop-appearance-symbolic"},
-        {"paintbrush", "color-select-symbolic"},
+        // The five brushes need five distinct icons; no theme has them, so they ship with us.
+        {"highlighter", ":/vellumora/symbols/sketch-pen.svg"},
+        {"pencil", ":/vellumora/symbols/color-pencil.svg"},
+        {"paintbrush.pointed.fill", ":/vellumora/symbols/watercolor.svg"},
+        {"paintbrush", ":/vellumora/symbols/pastel.svg"},
     };
     return table;
 }
@@ -82,18 +93,34 @@ class TintedIconEngine : public QIconEngine {
 
 }  // namespace
 
-QString themeIconName(const QString& symbol) { return symbolTable().value(symbol); }
+QString themeIconName(const QString& symbol) {
+    return symbolTable().value(symbol);
+}
 
-QStringList knownSymbols() { return symbolTable().keys(); }
+QStringList knownSymbols() {
+    return symbolTable().keys();
+}
 
 QIcon symbolIcon(const QString& symbol) {
     const QString name = themeIconName(symbol);
+    if (name.startsWith(QLatin1String(":/"))) {
+        initSymbolResources();
+        return QIcon(name);
+    }
     return name.isEmpty() ? QIcon() : QIcon::fromTheme(name);
 }
 
 QIcon symbolIcon(const QString& symbol, const QColor& tint) {
     QIcon base = symbolIcon(symbol);
     return base.isNull() ? base : QIcon(new TintedIconEngine(std::move(base), tint));
+}
+
+void setSymbol(QLabel* label, const QString& symbol, const QColor& tint, int logicalSize) {
+    const qreal ratio = label->devicePixelRatioF();
+    QPixmap pix = symbolIcon(symbol, tint).pixmap(QSize(logicalSize, logicalSize) * ratio);
+    pix.setDevicePixelRatio(ratio);
+    label->setPixmap(pix);
+    label->setFixedSize(logicalSize, logicalSize);
 }
 
 void installIconTheme() {

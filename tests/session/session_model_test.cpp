@@ -1,73 +1,125 @@
+// The session's own rules: its colour, pages, notifications, room events, room switches and
+// the view's zoom and pan.
+
 #include <QRegularExpression>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
-#include "support/qt_printers.h"
-#include "support/scripted_server.h"
+#include "session/pleasant_color.h"
 #include "session/session_model.h"
-#include "session_log.h"
+#include "support/manual_pause.h"
+#include "support/qt_printers.h"
+#include "support/qt_test_app.h"
+#include "support/scripted_server.h"
 
 namespace vellumora {
 namespace {
 
-using testing::SessionLog;
 using Entries = std::vector<std::string>;
+using testing::ManualPause;
 
 const WirePeer kAnn{"A", "Ann", "#111111"};
 const WirePeer kBob{"B", "Bob", "#222222"};
-const StrokeHeader kHeader{"S-1", "A", Tool::crayon, WireColor{0.9, 0.1, 0.2, 1.0}, 4.5};
 const StrokePoint kPoint{0.25, 0.75, 1.0, 1733400000.5};
+
+class SessionLog {
+  public:
+    explicit SessionLog(SessionModel& model) {
+        watch(model, &SessionModel::toolChanged, "tool");
+        watch(model, &SessionModel::colorChanged, "color");
+        watch(model, &SessionModel::brushSizeChanged, "brushSize");
+        watch(model, &SessionModel::isInCanvasModeChanged, "isInCanvasMode");
+        watch(model, &SessionModel::currentPageChanged, "currentPage");
+        watch(model, &SessionModel::zoomChanged, "zoom");
+        watch(model, &SessionModel::panChanged, "pan");
+        watch(model, &SessionModel::connectionStateChanged, "connectionState");
+        watch(model, &SessionModel::peerCountChanged, "peerCount");
+        watch(model, &SessionModel::peerCursorsChanged, "peerCursors");
+        watch(model, &SessionModel::peerColorByIdChanged, "peerColorById");
+        watch(model, &SessionModel::currentUserChanged, "currentUser");
+        watch(model, &SessionModel::roomIdChanged, "roomId");
+        watch(model, &SessionModel::roomDisplayNameChanged, "roomDisplayName");
+        QObject::connect(&model, &SessionModel::canvasEvents, &context_, [this](const CanvasEvent& event) {
+            entries.push_back("canvas");
+            canvas.push_back(event);
+        });
+    }
+
+    std::vector<std::string> entries;
+    std::vector<CanvasEvent> canvas;
+
+  private:
+    template <typename Signal>
+    void watch(SessionModel& model, Signal signal, const char* name) {
+        QObject::connect(&model, signal, &context_, [this, name] { entries.emplace_back(name); });
+    }
+
+    QObject context_;
+};
 
 NetworkEvent ev(NetworkEvent::Value value) {
     return NetworkEvent{std::move(value)};
 }
 
-QUrl unreachableBaseUrl() {
-    QUrl url = testing::closedPortUrl();
-    url.setScheme(QStringLiteral("http"));
-    return url;
+TEST(PleasantColor, isTheKnownHueAndStaysSaturatedAndMediumLight) {
+    EXPECT_EQ(pleasantColorHex(0.0), "#D64141");
+    EXPECT_EQ(pleasantColorHex(0.25), "#8CD641");
+    EXPECT_EQ(pleasantColorHex(0.75), "#8C41D6");
+    static const QRegularExpression form(QStringLiteral("^#([4-9A-D][0-9A-F]){3}$"));
+    for (int i = 0; i < 4096; ++i) {
+        const QString hex = i < 4000 ? pleasantColorHex(i / 4000.0) : randomPleasantColorHex();
+        ASSERT_TRUE(form.match(hex).hasMatch()) << hex.toStdString();
+        for (int c = 1; c < 7; c += 2) ASSERT_LE(hex.mid(c, 2).toInt(nullptr, 16), 0xD6) << hex.toStdString();
+    }
+}
+
+TEST(CurrentPage, takesOnlyStrictBase64AndTravelsAsPng) {
+    const struct {
+        const char* text;
+        std::optional<QByteArray> expected;
+    } cases[] = {
+        {"aGVsbG8=", QByteArray("hello")},
+        {"aA==", QByteArray("h")},
+        {"+/8=", QByteArray("\xfb\xff", 2)},
+        {"", QByteArray()},
+        {"aGVsbG8", {}},
+        {"aA=", {}},
+        {"aGVsbG8==", {}},
+        {"aG=sbG8=", {}},
+        {"a===", {}},
+        {"aGVs\nbG8=", {}},
+        {"aGVs*G8=", {}},
+        {"-_8=", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decodeStrictBase64(QByteArrayView(c.text)), c.expected) << '"' << c.text << '"';
+        const CurrentPage page = toCurrentPage(WirePage{"p", "P", "image/jpeg", c.text});
+        EXPECT_EQ(page.imageData, *c.text ? c.expected : std::optional<QByteArray>())
+            << "a page keeps going without its image";
+    }
+    const CurrentPage page{"import-1", QStringLiteral("Ünïcode"), QByteArray("\x89PNG\r\n\x1a\n\0\1", 10)};
+    EXPECT_EQ(toWirePage(page), (WirePage{"import-1", "Ünïcode", "image/png", "iVBORw0KGgoAAQ=="}));
+    EXPECT_EQ(toCurrentPage(toWirePage(page)), page);
+    EXPECT_EQ(toWirePage(CurrentPage{"blank", "Blank", std::nullopt}).imageBase64, "");
 }
 
 class SessionModelTest : public ::testing::Test {
   protected:
-    SessionModel model{unreachableBaseUrl()};
+    ManualPause* pause = new ManualPause;
+    SessionModel model{QUrl("http://127.0.0.1:1"), std::unique_ptr<PauseTimer>(pause)};
     SessionLog log{model};
 };
 
-TEST_F(SessionModelTest, shouldHaveDefaultValuesOnCreation) {
-    EXPECT_EQ(model.tool(), Tool::sketchpen);
-    EXPECT_EQ(model.color().id, "cherry-red");
-    EXPECT_EQ(model.color().name, "Cherry Red");
-    EXPECT_EQ(model.brushSize(), 3.0);
-    EXPECT_FALSE(model.isInCanvasMode());
-    EXPECT_EQ(model.zoom(), 1.0);
-    EXPECT_EQ(model.pan(), QSizeF(0, 0));
-    EXPECT_EQ(model.connectionState(), ConnectionState::disconnected());
-    EXPECT_EQ(model.peerCount(), 0);
-    EXPECT_TRUE(model.peerCursors().isEmpty());
-    EXPECT_TRUE(model.peerColorById().isEmpty());
-    EXPECT_FALSE(model.currentPage());
-    EXPECT_FALSE(model.currentUser());
-    EXPECT_EQ(model.currentUserId(), "");
-    EXPECT_FALSE(model.currentToken());
-    EXPECT_FALSE(model.roomId());
-    EXPECT_FALSE(model.roomDisplayName());
-    EXPECT_TRUE(QRegularExpression("^#[0-9A-F]{6}$").match(model.userColorHex()).hasMatch());
-    EXPECT_FALSE(model.network().connectionArgs());
-    EXPECT_EQ(model.network().serverUrl().scheme(), "ws");
-}
-
 TEST_F(SessionModelTest, everyAssignmentNotifiesAlsoWhenTheValueIsUnchanged) {
     for (int i = 0; i < 2; ++i) {
-        model.setTool(Tool::sketchpen);
+        model.setTool(model.tool());
         model.setColor(model.color());
-        model.setBrushSize(3.0);
-        model.setIsInCanvasMode(false);
-        model.setCurrentPage(std::nullopt);
-        model.setZoom(1.0);
-        model.setPan(QSizeF(0, 0));
-        model.setCurrentUser(std::nullopt);
+        model.setBrushSize(model.brushSize());
+        model.setIsInCanvasMode(model.isInCanvasMode());
+        model.setCurrentPage(model.currentPage());
+        model.setZoom(model.zoom());
+        model.setPan(model.pan());
+        model.setCurrentUser(model.currentUser());
     }
     const Entries once{"tool",        "color", "brushSize", "isInCanvasMode",
                        "currentPage", "zoom",  "pan",       "currentUser"};
@@ -76,222 +128,104 @@ TEST_F(SessionModelTest, everyAssignmentNotifiesAlsoWhenTheValueIsUnchanged) {
     EXPECT_EQ(log.entries, twice);
 }
 
-TEST_F(SessionModelTest, switchRoomWithoutATokenChangesNothingAndOpensNothing) {
-    model.setCurrentUser(AuthUser{"u1", "ann", "Ann"});
-    log.clear();
-    model.switchRoom("solo:u1", "My sketchbook");
-    EXPECT_TRUE(log.entries.empty());
-    EXPECT_FALSE(model.roomId());
-    EXPECT_EQ(model.connectionState(), ConnectionState::disconnected());
-    EXPECT_FALSE(model.network().connectionArgs());
-    EXPECT_FALSE(model.network().shouldReconnect());
+// In this order on one model: what each event notifies, state always before its canvas event.
+TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
+    const struct {
+        NetworkEvent event;
+        Entries notified;
+        int peers;
+    } rows[] = {
+        {ev(NetworkEvent::PeerLeft{"nobody"}), {"peerCount", "peerCursors", "peerColorById"}, 0},
+        {ev(NetworkEvent::Opened{}), {"connectionState"}, 0},
+        {ev(NetworkEvent::RoomState{{}, {kAnn}, WirePage{"p", "P", "image/png", "aGk="}}),
+         {"peerCount", "peerColorById", "currentPage", "canvas"},
+         1},
+        {ev(NetworkEvent::PeerJoined{kBob}), {"peerCount", "peerColorById"}, 2},
+        {ev(NetworkEvent::Cursor{"B", 0.1, 0.2}), {"peerCursors"}, 2},
+        {ev(NetworkEvent::StrokeStart{"A", {"S", "A", Tool::crayon, {0, 0, 0, 1}, 4}, kPoint}),
+         {"canvas"},
+         2},
+        {ev(NetworkEvent::StrokePoint{"A", "S", kPoint}), {"canvas"}, 2},
+        {ev(NetworkEvent::StrokeEnd{"A", "S"}), {"canvas"}, 2},
+        {ev(NetworkEvent::PageChanged{"A", std::nullopt}), {"currentPage", "canvas"}, 2},
+        {ev(NetworkEvent::CanvasCleared{"A"}), {"canvas"}, 2},
+        {ev(NetworkEvent::PeerLeft{"B"}), {"peerCount", "peerCursors", "peerColorById"}, 1},
+        {ev(NetworkEvent::Closed{"gone"}), {"connectionState", "peerCursors", "peerCount"}, 0},
+        {ev(NetworkEvent::Cursor{"A", 0.7, 0.8}), {"peerCursors"}, 0},
+        {ev(NetworkEvent::Cursor{"C", 0.5, 0.6}), {"peerCursors"}, 0},
+    };
+    for (const auto& row : rows) {
+        log.entries.clear();
+        model.handleNetworkEvent(row.event);
+        EXPECT_EQ(log.entries, row.notified) << row.event.value.index();
+        EXPECT_EQ(model.peerCount(), row.peers) << row.event.value.index();
+    }
+    EXPECT_EQ(model.connectionState(), ConnectionState::failed("gone"));
+    ASSERT_EQ(log.canvas.size(), 6U);
+    EXPECT_EQ(log.canvas[3], (CanvasEvent{CanvasEvent::PeerStrokeEnd{"A", "S"}}));
+    // Colours outlive a failed connection; a cursor of someone never announced is grey.
+    EXPECT_EQ(model.peerColorById(), (PeerColorMap{{"A", "#111111"}}));
+    EXPECT_EQ(model.peerCursors(),
+              (PeerCursorMap{{"A", {"A", 0.7, 0.8, "#111111"}}, {"C", {"C", 0.5, 0.6, "#888888"}}}));
 }
 
-TEST_F(SessionModelTest, switchRoomResetsTheRoomAndConnectsWithTheUsersColour) {
-    model.setCurrentToken(QStringLiteral("T"));
-    model.handleNetworkEvent(ev(NetworkEvent::RoomState{{}, {kAnn}, WirePage{"p", "P", "image/png", ""}}));
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"A", 0.5, 0.5}));
-    log.clear();
-
-    model.switchRoom("dm:u1:u2", "Bob");
-
-    EXPECT_EQ(log.entries, (Entries{"roomId", "roomDisplayName", "peerCursors", "peerColorById",
-                                    "currentPage", "connectionState", "connectionState"}));
-    EXPECT_EQ(log.states,
-              (std::vector<ConnectionState>{ConnectionState::connecting(), ConnectionState::connected()}));
-    EXPECT_EQ(model.roomId(), QStringLiteral("dm:u1:u2"));
-    EXPECT_EQ(model.roomDisplayName(), QStringLiteral("Bob"));
-    EXPECT_TRUE(model.peerCursors().isEmpty());
-    EXPECT_TRUE(model.peerColorById().isEmpty());
-    EXPECT_FALSE(model.currentPage());
-    EXPECT_EQ(model.peerCount(), 1) << "set by the next room_state, not here";
-    EXPECT_EQ(model.network().connectionArgs(),
-              (NetworkClient::ConnectionArgs{"dm:u1:u2", "T", model.userColorHex()}));
-
-    // Nobody listens: the failure shows with the transport's text and the room is kept.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.connectionState().isFailed(); }, 5000));
-    EXPECT_FALSE(model.connectionState().reason().isEmpty());
-    EXPECT_EQ(model.roomId(), QStringLiteral("dm:u1:u2"));
-    EXPECT_TRUE(model.network().isReconnectPending());
-}
-
-TEST_F(SessionModelTest, clearAuthLeavesTheRoomButKeepsTheDrawingSettings) {
+TEST_F(SessionModelTest, switchingRoomsStartsAfreshAndLeavingKeepsTheDrawingSettings) {
+    model.switchRoom("solo:u1", "Sketchbook");
+    EXPECT_TRUE(log.entries.empty()) << "nothing happens without a token";
     model.setCurrentUser(AuthUser{"u1", "ann", "Ann"});
     model.setCurrentToken(QStringLiteral("T"));
     model.setTool(Tool::pastel);
-    model.setColor(ArtColor::palette().at(12));
-    model.setBrushSize(7.5);
-    model.setIsInCanvasMode(true);
     model.applyPinchFactor(2, QPointF(1, 1));
-    const QString colorHex = model.userColorHex();
-    model.switchRoom("solo:u1", "Sketchbook");
-    model.handleNetworkEvent(
-        ev(NetworkEvent::RoomState{{}, {kAnn, kBob}, WirePage{"p", "P", "image/png", ""}}));
+    model.handleNetworkEvent(ev(NetworkEvent::RoomState{{}, {kAnn}, WirePage{"p", "P", "image/png", ""}}));
     model.handleNetworkEvent(ev(NetworkEvent::Cursor{"A", 0.5, 0.5}));
+    log.entries.clear();
+
+    model.switchRoom("dm:u1:u2", "Bob");
+    EXPECT_EQ(log.entries, (Entries{"roomId", "roomDisplayName", "peerCursors", "peerColorById",
+                                    "currentPage", "connectionState", "connectionState"}));
+    EXPECT_EQ(model.roomDisplayName(), "Bob");
+    EXPECT_TRUE(model.peerCursors().isEmpty() && model.peerColorById().isEmpty() && !model.currentPage());
+    EXPECT_EQ(model.network().connectionArgs(),
+              (NetworkClient::ConnectionArgs{"dm:u1:u2", "T", model.userColorHex()}));
+    ASSERT_TRUE(testing::runUntil([&] { return pause->isActive(); }));
+    EXPECT_FALSE(model.connectionState().reason().isEmpty());
 
     model.clearAuth();
-
-    EXPECT_FALSE(model.currentUser());
-    EXPECT_FALSE(model.currentToken());
-    EXPECT_FALSE(model.roomId());
-    EXPECT_FALSE(model.roomDisplayName());
+    EXPECT_FALSE(pause->isActive());
+    EXPECT_FALSE(model.currentUser() || model.currentToken() || model.roomId() || model.roomDisplayName());
     EXPECT_EQ(model.connectionState(), ConnectionState::disconnected());
-    EXPECT_EQ(model.peerCount(), 0);
-    EXPECT_TRUE(model.peerCursors().isEmpty());
-    EXPECT_TRUE(model.peerColorById().isEmpty());
-    EXPECT_FALSE(model.currentPage());
-    EXPECT_FALSE(model.network().shouldReconnect());
-
     EXPECT_EQ(model.tool(), Tool::pastel);
-    EXPECT_EQ(model.color(), ArtColor::palette().at(12));
-    EXPECT_EQ(model.brushSize(), 7.5);
-    EXPECT_TRUE(model.isInCanvasMode());
     EXPECT_EQ(model.zoom(), 2.0);
-    EXPECT_EQ(model.pan(), QSizeF(0.25, 0.25));
-    EXPECT_EQ(model.userColorHex(), colorHex);
-
-    // A later switch needs a new token.
-    log.clear();
-    model.switchRoom("solo:u1", "Sketchbook");
-    EXPECT_TRUE(log.entries.empty());
 }
 
-// Which notifications each event causes, in order; the canvas event always comes last.
-TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
+TEST(SessionView, pinchZoomsAboutTheAnchorWithinTheLimitsAndPanStaysInBounds) {
+    const double m6 = (1 - 1 / 6.0) * 0.5;
     const struct {
-        const char* name;
-        NetworkEvent event;
-        Entries expected;
-    } rows[] = {
-        {"opened", ev(NetworkEvent::Opened{}), {"connectionState"}},
-        {"closed", ev(NetworkEvent::Closed{"gone"}), {"connectionState", "peerCursors", "peerCount"}},
-        {"roomState",
-         ev(NetworkEvent::RoomState{{}, {kAnn}, std::nullopt}),
-         {"peerCount", "peerColorById", "currentPage", "canvas:roomState"}},
-        {"peerJoined", ev(NetworkEvent::PeerJoined{kBob}), {"peerCount", "peerColorById"}},
-        {"peerLeft", ev(NetworkEvent::PeerLeft{"B"}), {"peerCount", "peerCursors", "peerColorById"}},
-        {"strokeStart", ev(NetworkEvent::StrokeStart{"A", kHeader, kPoint}), {"canvas:peerStrokeStart"}},
-        {"strokePoint", ev(NetworkEvent::StrokePoint{"A", "S-1", kPoint}), {"canvas:peerStrokePoint"}},
-        {"strokeEnd", ev(NetworkEvent::StrokeEnd{"A", "S-1"}), {"canvas:peerStrokeEnd"}},
-        {"cursor", ev(NetworkEvent::Cursor{"A", 0.1, 0.2}), {"peerCursors"}},
-        {"pageChanged",
-         ev(NetworkEvent::PageChanged{"A", std::nullopt}),
-         {"currentPage", "canvas:pageChanged"}},
-        {"canvasCleared", ev(NetworkEvent::CanvasCleared{"A"}), {"canvas:canvasCleared"}},
-    };
-    for (const auto& row : rows) {
-        log.clear();
-        model.handleNetworkEvent(row.event);
-        EXPECT_EQ(log.entries, row.expected) << row.name;
-    }
-}
-
-TEST_F(SessionModelTest, roomStateSetsPeersColoursAndPageBeforeTheCanvasReplaysTheStrokes) {
-    const Stroke stroke{"S-1", "A", Tool::watercolor, WireColor{0.1, 0.2, 0.3, 1.0}, 6.0, {kPoint, kPoint},
-                        false};
-    const WirePage page{"builtin-fox", "Fox", "image/png", "iVBORw0KGgo="};
-    model.handleNetworkEvent(ev(NetworkEvent::PeerJoined{WirePeer{"Z", "Zed", "#333333"}}));
-
-    int peerCountSeen = -1;
-    std::optional<CurrentPage> pageSeen;
-    QObject context;
-    QObject::connect(&model, &SessionModel::canvasEvents, &context, [&](const CanvasEvent&) {
-        peerCountSeen = model.peerCount();
-        pageSeen = model.currentPage();
-    });
-    model.handleNetworkEvent(ev(NetworkEvent::RoomState{{stroke}, {kAnn, kBob}, page}));
-
-    EXPECT_EQ(peerCountSeen, 2);
-    ASSERT_TRUE(pageSeen);
-    EXPECT_EQ(pageSeen->imageData, QByteArray("\x89PNG\r\n\x1a\n", 8));
-    EXPECT_EQ(model.peerColorById(), (PeerColorMap{{"A", "#111111"}, {"B", "#222222"}, {"Z", "#333333"}}));
-    ASSERT_EQ(log.canvas.size(), 1U);
-    EXPECT_EQ(log.canvas[0], CanvasEvent{CanvasEvent::RoomState{{stroke}}});
-
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"A", 0.3, 0.4}));
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"C", 0.5, 0.6}));
-    EXPECT_EQ(model.peerCursors().value("A"), (PeerCursor{"A", 0.3, 0.4, "#111111"}));
-    EXPECT_EQ(model.peerCursors().value("C"), (PeerCursor{"C", 0.5, 0.6, "#888888"}));
-
-    model.handleNetworkEvent(ev(NetworkEvent::RoomState{{}, {}, std::nullopt}));
-    EXPECT_EQ(model.peerCount(), 0);
-    EXPECT_FALSE(model.currentPage());
-    EXPECT_EQ(model.peerColorById().size(), 3) << "colours of users not listed are kept";
-}
-
-TEST_F(SessionModelTest, peerCountFollowsJoinsAndLeavesButNeverGoesBelowZero) {
-    model.handleNetworkEvent(ev(NetworkEvent::PeerLeft{"nobody"}));
-    EXPECT_EQ(model.peerCount(), 0);
-    model.handleNetworkEvent(ev(NetworkEvent::PeerJoined{kAnn}));
-    model.handleNetworkEvent(ev(NetworkEvent::PeerJoined{kBob}));
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"A", 0.1, 0.1}));
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"B", 0.2, 0.2}));
-    EXPECT_EQ(model.peerCount(), 2);
-
-    model.handleNetworkEvent(ev(NetworkEvent::PeerLeft{"A"}));
-    EXPECT_EQ(model.peerCount(), 1);
-    EXPECT_FALSE(model.peerCursors().contains("A"));
-    EXPECT_FALSE(model.peerColorById().contains("A"));
-    EXPECT_TRUE(model.peerCursors().contains("B"));
-
-    for (int i = 0; i < 3; ++i) {
-        model.handleNetworkEvent(ev(NetworkEvent::PeerLeft{"B"}));
-    }
-    EXPECT_EQ(model.peerCount(), 0);
-}
-
-TEST_F(SessionModelTest, closedKeepsPeerColoursSoCursorsAfterAReconnectKeepThem) {
-    model.handleNetworkEvent(ev(NetworkEvent::Opened{}));
-    model.handleNetworkEvent(ev(NetworkEvent::RoomState{{}, {kAnn, kBob}, std::nullopt}));
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"A", 0.1, 0.1}));
-
-    model.handleNetworkEvent(ev(NetworkEvent::Closed{"Connection refused"}));
-    EXPECT_EQ(model.connectionState(), ConnectionState::failed("Connection refused"));
-    EXPECT_NE(model.connectionState(), ConnectionState::failed("something else"));
-    EXPECT_TRUE(model.peerCursors().isEmpty());
-    EXPECT_EQ(model.peerCount(), 0);
-    EXPECT_EQ(model.peerColorById().size(), 2);
-
-    model.handleNetworkEvent(ev(NetworkEvent::Opened{}));
-    model.handleNetworkEvent(ev(NetworkEvent::Cursor{"B", 0.7, 0.8}));
-    EXPECT_EQ(model.connectionState(), ConnectionState::connected());
-    EXPECT_EQ(model.peerCursors().value("B").colorHex, "#222222");
-}
-
-TEST_F(SessionModelTest, strokeEventsPassToTheCanvasUnchangedWhoeverSentThem) {
-    model.setCurrentUser(AuthUser{"A", "ann", "Ann"});
-    log.clear();
-    model.handleNetworkEvent(ev(NetworkEvent::StrokeStart{"A", kHeader, kPoint}));
-    model.handleNetworkEvent(ev(NetworkEvent::StrokePoint{"A", "S-1", StrokePoint{0.3, 0.3, 0.5, 2}}));
-    model.handleNetworkEvent(ev(NetworkEvent::StrokeEnd{"A", "S-1"}));
-    model.handleNetworkEvent(ev(NetworkEvent::CanvasCleared{"B"}));
-    EXPECT_EQ(log.canvas, (std::vector<CanvasEvent>{
-                              {CanvasEvent::PeerStrokeStart{"A", kHeader, kPoint}},
-                              {CanvasEvent::PeerStrokePoint{"A", "S-1", StrokePoint{0.3, 0.3, 0.5, 2}}},
-                              {CanvasEvent::PeerStrokeEnd{"A", "S-1"}},
-                              {CanvasEvent::CanvasCleared{}},
-                          }));
-}
-
-TEST_F(SessionModelTest, pageChangedAdoptsThePageAndHandsTheWirePageToTheCanvas) {
-    const struct {
-        const char* name;
-        std::optional<WirePage> page;
-        std::optional<CurrentPage> expected;
+        double zoom, panX, panY;          // before
+        double factor, anchorX, anchorY;  // a pinch, or a pan when the factor is 0
+        double zoomAfter, panXAfter, panYAfter;
     } cases[] = {
-        {"png", WirePage{"capture-1", "Scan", "image/png", "aGk="},
-         CurrentPage{"capture-1", "Scan", QByteArray("hi")}},
-        {"blank", WirePage{"blank", "Blank", "image/png", ""}, CurrentPage{"blank", "Blank", std::nullopt}},
-        {"undecodable", WirePage{"x", "X", "image/png", "not base64!"}, CurrentPage{"x", "X", std::nullopt}},
-        {"removed", std::nullopt, std::nullopt},
+        {1, 0, 0, 2, 0.5, 0.5, 2, 0, 0},
+        {1, 0, 0, 2, 1, 1, 2, 0.25, 0.25},
+        {2, -0.2, 0.1, 2, 0, 1, 4, -0.325, 0.225},
+        {1, 0, 0, 100, 0, 0.5, 6, -m6, 0},
+        {1, 0, 0, 0.01, 1, 1, 0.25, 0, 0},
+        {6, 0.1, -0.1, 2, 1, 1, 6, 0.1, -0.1},
+        {2, 0.25, -0.25, 0.75, 0, 1, 1.5, 1 / 6.0, -1 / 6.0},
+        {2, 0, 0, 0, 1, -1, 2, 0.25, -0.25},
+        {2, 0, 0, 0, 0.1, -0.2, 2, 0.1, -0.2},
+        {6, 0, 0, 0, -5, 5, 6, -m6, m6},
+        {1, 0, 0, 0, 0.3, -0.3, 1, 0, 0},
     };
     for (const auto& c : cases) {
-        log.clear();
-        model.setCurrentPage(CurrentPage{"old", "Old", QByteArray("old")});
-        model.handleNetworkEvent(ev(NetworkEvent::PageChanged{"B", c.page}));
-        EXPECT_EQ(model.currentPage(), c.expected) << c.name;
-        ASSERT_EQ(log.canvas.size(), 1U) << c.name;
-        EXPECT_EQ(log.canvas[0], CanvasEvent{CanvasEvent::PageChanged{c.page}}) << c.name;
+        SessionModel model(QUrl("http://127.0.0.1:1"));
+        model.setZoom(c.zoom);
+        model.setPan(QSizeF(c.panX, c.panY));
+        c.factor ? model.applyPinchFactor(c.factor, QPointF(c.anchorX, c.anchorY))
+                 : model.applyPanDelta(c.anchorX, c.anchorY);
+        EXPECT_NEAR(model.zoom(), c.zoomAfter, 1e-12) << c.zoom << " x" << c.factor;
+        EXPECT_NEAR(model.pan().width(), c.panXAfter, 1e-12) << c.zoom << " x" << c.factor;
+        EXPECT_NEAR(model.pan().height(), c.panYAfter, 1e-12) << c.zoom << " x" << c.factor;
     }
 }
 

@@ -19,3 +19,9 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
     *os << bytes.size() << " bytes 0x" << bytes.left(32).toHex().toStdString()
         << (bytes.size() > 32 ? "..." : "");
 }
+
+#include <QSize>
+
+inline void PrintTo(QSize size, std::ostream* os) {
+    *os << size.width() << " x " << size.height();
+}

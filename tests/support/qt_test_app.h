@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
 
 namespace vellumora::testing {
 
@@ -26,5 +29,16 @@ void runFor(std::chrono::milliseconds duration);
 // Calls start(done) and runs the event loop until done() has been called.
 bool await(const std::function<void(std::function<void()> done)>& start,
            std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+// Runs an asynchronous call to its end: start(report) must call report once with the result.
+// None when the time ran out first.
+template <class Result, class Start>
+std::optional<Result> resultOf(Start&& start,
+                               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
+    auto result = std::make_shared<std::optional<Result>>();
+    std::forward<Start>(start)([result](Result r) { result->emplace(std::move(r)); });
+    runUntil([&result] { return result->has_value(); }, timeout);
+    return *result;
+}
 
 }  // namespace vellumora::testing

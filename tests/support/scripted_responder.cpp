@@ -11,23 +11,6 @@ QByteArray routeKey(const QByteArray& method, const QByteArray& path) {
     return method + ' ' + path;
 }
 
-QByteArray reasonPhrase(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 204:
-            return "No Content";
-        case 401:
-            return "Unauthorized";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
-}
-
 }  // namespace
 
 QList<QByteArray> RecordedRequest::headerValues(const QByteArray& lowerCaseName) const {
@@ -140,8 +123,7 @@ ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QBy
 }
 
 void ScriptedResponder::answer(QTcpSocket* socket, const ScriptedAnswer& scripted) {
-    QByteArray response =
-        "HTTP/1.1 " + QByteArray::number(scripted.status) + ' ' + reasonPhrase(scripted.status) + "\r\n";
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(scripted.status) + " Scripted\r\n";
     const bool bodyless =
         scripted.status == 204 || scripted.status == 304 || (scripted.status >= 100 && scripted.status < 200);
     if (!bodyless) {
@@ -158,14 +140,6 @@ void ScriptedResponder::answer(QTcpSocket* socket, const ScriptedAnswer& scripte
         response += scripted.body;
     }
     socket->write(response);
-}
-
-QUrl unreachableUrl() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
 }
 
 }  // namespace vellumora::testing

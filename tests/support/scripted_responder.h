@@ -77,6 +77,6 @@ class ScriptedResponder : public QObject {
 };
 
 // A loopback URL on which nothing listens.
-QUrl unreachableUrl();
+QUrl unreachableUrl(const QString& scheme = QStringLiteral("http"));
 
 }  // namespace vellumora::testing

@@ -1,4 +1,5 @@
 #include "support/scripted_server.h"
+#include "support/scripted_responder.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -68,11 +69,13 @@ QUrl RefusingServer::url() const {
 }
 
 QUrl closedPortUrl() {
+    return unreachableUrl(QStringLiteral("ws"));
+}
+
+QUrl unreachableUrl(const QString& scheme) {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(port));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(probe.serverPort()));
 }
 
 }  // namespace vellumora::testing

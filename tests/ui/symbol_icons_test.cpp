@@ -25,6 +25,22 @@ TEST(SymbolIcons, shouldResolveEverySymbolWithTheFallbackTheme) {
     EXPECT_TRUE(symbolIcon("no.such.symbol").isNull());
 }
 
+TEST(SymbolIcons, shouldDrawEachBrushDifferently) {
+    installIconTheme();
+    const QString brushes[] = {"highlighter", "pencil", "paintbrush.pointed.fill",
+                               "pencil.tip.crop.circle.fill", "paintbrush"};
+    std::vector<QImage> images;
+    for (const QString& symbol : brushes) {
+        images.push_back(symbolIcon(symbol).pixmap(24, 24).toImage().convertToFormat(QImage::Format_ARGB32));
+    }
+    for (std::size_t a = 0; a < images.size(); ++a) {
+        for (std::size_t b = a + 1; b < images.size(); ++b) {
+            EXPECT_NE(images[a], images[b])
+                << brushes[a].toStdString() << " looks like " << brushes[b].toStdString();
+        }
+    }
+}
+
 TEST(SymbolIcons, shouldPaintEveryInkedPixelInTheTint) {
     installIconTheme();
     const QImage image = symbolIcon("camera.fill", QColor(255, 0, 0)).pixmap(32, 32).toImage();

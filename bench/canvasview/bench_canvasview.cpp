@@ -1,0 +1,239 @@
+// The canvas as a user meets it, on whatever OpenGL the display offers (llvmpipe under
+// scripts/bench): joining a full room (an 8 MiB room_state, decoded as the room connection
+// does, through the session model to the first complete frame) with the longest event-loop
+// stall on the way, and the CPU the app uses while a room sits open.
+
+#include "canvas/renderer.h"
+#include "canvasview/canvas_coordinator.h"
+#include "canvasview/canvas_input_view.h"
+#include "canvasview/canvas_view.h"
+#include "model/network_event.h"
+#include "session/session_model.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <random>
+#include <string>
+
+namespace vellumora {
+namespace {
+
+constexpr std::size_t kRoomBudget = 8 * 1024 * 1024 - 64 * 1024;
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A full room as the server hands it to a newcomer: strokes of 100 points wandering over the
+// page in steps of a few pixels, every tool, brush sizes 2 to 8, up to the history budget.
+struct FullRoom {
+    std::string text;
+    std::size_t points = 0;
+};
+
+const FullRoom& fullRoom() {
+    static const FullRoom room = [] {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        const auto& palette = ArtColor::palette();
+        RoomStateMessage message;
+        message.you.userId = "newcomer";
+        message.peers.push_back({"artist", "Artist", "#D64141"});
+        FullRoom result;
+        // Encoded sizes add up stroke by stroke (one comma between two).
+        const std::size_t empty = encode(ServerMessage{message}).value_or("").size();
+        std::size_t size = empty;
+        double t = 1733400000.0;
+        for (int s = 0;; ++s) {
+            WireStroke stroke{"STROKE-" + std::to_string(s),
+                              "artist",
+                              toolAllCases[s % 5],
+                              palette[std::size_t(s) % palette.size()].wireColor(),
+                              2.0 + 6.0 * unit(random),
+                              {},
+                              true};
+            double x = 0.1 + 0.8 * unit(random);
+            double y = 0.1 + 0.8 * unit(random);
+            double heading = 6.283 * unit(random);
+            for (int p = 0; p < 100; ++p) {
+                stroke.points.push_back({x, y, 1.0, t});
+                heading += 0.4 * (unit(random) - 0.5);
+                x = std::clamp(x + 0.004 * std::cos(heading), 0.0, 1.0);
+                y = std::clamp(y + 0.004 * std::sin(heading), 0.0, 1.0);
+                t += 1.0 / 60;
+            }
+            RoomStateMessage alone{{stroke}, {}, message.you, std::nullopt};
+            size += encode(ServerMessage{alone}).value_or("").size() - empty + 1;
+            if (size > kRoomBudget) break;
+            message.strokes.push_back(std::move(stroke));
+        }
+        result.text = encode(ServerMessage{message}).value_or("");
+        for (const WireStroke& s : message.strokes) result.points += s.points.size();
+        return result;
+    }();
+    return room;
+}
+
+// A signed-in session with the canvas on screen at a typical size.
+struct OpenCanvas {
+    OpenCanvas() {
+        session.setCurrentUser(AuthUser{"newcomer", "newcomer", "Newcomer"});
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new CanvasView(session, &window);
+        layout->addWidget(view);
+        window.resize(1024, 768);
+        window.show();
+        QElapsedTimer wait;
+        wait.start();
+        while (!view->inputView()->renderer().isInitialized() && wait.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    bool ready() { return view->inputView()->renderer().isInitialized(); }
+
+    SessionModel session{QUrl("http://127.0.0.1:9")};
+    QWidget window;
+    CanvasView* view = nullptr;
+};
+
+// The longest time the event loop went without serving a 1 ms timer.
+class StallMeter {
+  public:
+    StallMeter() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, double(m_since.nsecsElapsed()) / 1e6);
+            m_since.start();
+        });
+    }
+    void start() {
+        m_longest = 0;
+        m_since.start();
+        m_timer.start();
+    }
+    double stop() {
+        m_timer.stop();
+        return std::max(m_longest, double(m_since.nsecsElapsed()) / 1e6);
+    }
+
+  private:
+    QTimer m_timer;
+    QElapsedTimer m_since;
+    double m_longest = 0;
+};
+
+void BM_JoinFullRoom(benchmark::State& state) {
+    OpenCanvas canvas;
+    if (!canvas.ready()) {
+        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
+        return;
+    }
+    const FullRoom& room = fullRoom();
+    CanvasCoordinator& coordinator = *canvas.view->coordinator();
+    CanvasInputView& input = *canvas.view->inputView();
+    StallMeter stalls;
+    double worstStall = 0;
+    double decodeMs = 0;
+    double sessionMs = 0;
+    double longestFrame = 0;
+    int frames = 0;
+
+    for (auto _ : state) {
+        canvas.session.publishCanvasEvent({CanvasEvent::RoomState{}});
+        QApplication::processEvents(QEventLoop::AllEvents, 100);
+        bool caughtUp = false;
+        bool complete = false;
+        frames = 0;
+        const QMetaObject::Connection frameWatch =
+            QObject::connect(&input, &CanvasInputView::frameDone, [&](double ms) {
+                ++frames;
+                longestFrame = std::max(longestFrame, ms);
+                // The first frame after the last slice paints what that slice queued.
+                if (caughtUp) complete = true;
+                caughtUp = !coordinator.replayProgress();
+            });
+
+        stalls.start();
+        QElapsedTimer clock;
+        clock.start();
+        // As the room connection does on arrival: decode on this thread, then the session.
+        std::optional<NetworkEvent> event = decodeNetworkEvent(room.text);
+        decodeMs = double(clock.nsecsElapsed()) / 1e6;
+        if (!event) {
+            state.SkipWithError("the room state does not decode");
+            return;
+        }
+        const double beforeSession = double(clock.nsecsElapsed()) / 1e6;
+        canvas.session.handleNetworkEvent(*event);
+        sessionMs = double(clock.nsecsElapsed()) / 1e6 - beforeSession;
+        caughtUp = false;
+        while (!complete) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        worstStall = std::max(worstStall, stalls.stop());
+        QObject::disconnect(frameWatch);
+    }
+    state.counters["room_bytes"] = double(room.text.size());
+    state.counters["points"] = double(room.points);
+    state.counters["decode_ms"] = decodeMs;
+    state.counters["session_ms"] = sessionMs;
+    state.counters["longest_stall_ms"] = worstStall;
+    state.counters["frames"] = frames;
+    state.counters["longest_frame_ms"] = longestFrame;
+    state.counters["final_stamp_budget"] = double(coordinator.stampBudget());
+}
+BENCHMARK(BM_JoinFullRoom)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// CPU of the whole process (llvmpipe draws on worker threads) while a full room sits open
+// and nobody draws: the view keeps presenting 60 frames a second.
+void BM_IdleRoomCpu(benchmark::State& state) {
+    OpenCanvas canvas;
+    if (!canvas.ready()) {
+        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
+        return;
+    }
+    canvas.session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
+    while (canvas.view->coordinator()->replayProgress())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    int frames = 0;
+    QObject::connect(canvas.view->inputView(), &CanvasInputView::frameDone, [&] { ++frames; });
+    double cpu = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        frames = 0;
+        const double cpuBefore = processCpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        cpu = processCpuSeconds() - cpuBefore;
+        wall = double(clock.nsecsElapsed()) / 1e9;
+        state.SetIterationTime(wall);
+    }
+    state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / wall;
+    state.counters["fps"] = double(frames) / wall;
+}
+BENCHMARK(BM_IdleRoomCpu)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+}  // namespace
+}  // namespace vellumora
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,52 @@
+#include "account/sketchbook_row.h"
+
+#include <QLabel>
+
+#include "account/auth_model.h"
+#include "account/room_ids.h"
+#include "session/session_model.h"
+#include "ui/appearance.h"
+#include "ui/styles.h"
+#include "ui/symbol_icons.h"
+
+namespace vellumora {
+
+namespace {
+
+QLabel* bookMark() {
+    auto* label = new QLabel;
+    ui::setSymbol(label, QStringLiteral("book.closed.fill"), QColor(255, 159, 10), ui::pt(16));
+    return label;
+}
+
+}  // namespace
+
+SketchbookRow::SketchbookRow(AuthModel& auth, SessionModel& session, QWidget* parent)
+    : SelectableRow(bookMark(), ui::font(ui::TextStyle::subheadline, QFont::Medium),
+                    QMargins(ui::pt(6), ui::pt(4), ui::pt(6), ui::pt(4)), ui::ptF(5), parent),
+      m_auth(auth),
+      m_session(session) {
+    setTexts(QStringLiteral("My sketchbook"), QStringLiteral("Private — just for you"));
+    connect(this, &QAbstractButton::clicked, this, &SketchbookRow::open);
+    connect(&m_session, &SessionModel::roomIdChanged, this, &SketchbookRow::refreshSelection);
+    connect(&m_auth, &AuthModel::stateChanged, this, &SketchbookRow::refreshSelection);
+    refreshSelection();
+}
+
+QString SketchbookRow::roomId() const {
+    const AuthModel::Authenticated* signedIn = m_auth.signedIn();
+    return signedIn ? soloRoomId(signedIn->user.id) : QString();
+}
+
+void SketchbookRow::open() {
+    if (m_auth.signedIn()) {
+        m_session.switchRoom(roomId(), QStringLiteral("My sketchbook"));
+    }
+}
+
+void SketchbookRow::refreshSelection() {
+    const std::optional<QString>& current = m_session.roomId();
+    setSelected(m_auth.signedIn() && current && *current == roomId());
+}
+
+}  // namespace vellumora

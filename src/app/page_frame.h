@@ -1,0 +1,36 @@
+#pragma once
+// Lays its content on the desk like a sheet of paper: padded, with slightly rounded corners, a
+// faint warm edge and two soft shadows beneath.
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+namespace vellumora {
+
+class PageFrame : public QWidget {
+    Q_OBJECT
+  public:
+    // Takes ownership of `content`.
+    explicit PageFrame(QWidget* content, QWidget* parent = nullptr);
+
+    QWidget* content() const { return m_content; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void reshape();
+
+    QPointer<QWidget> m_content;
+    QWidget* m_edge;
+    QImage m_shadow;
+};
+
+// The two shadows of a page whose rectangle is `page`, drawn into an image of `size`: black
+// whose alpha is each Gaussian-blurred rectangle, the stronger blur laid over the weaker one.
+QImage pageShadow(QSize size, QRect page, qreal devicePixelRatio);
+
+}  // namespace vellumora

@@ -1,0 +1,44 @@
+#pragma once
+// The window's content: the login screen while signed out, a loading screen while a stored
+// sign-in is checked, the main layout while signed in. It hands the signed-in user and token to
+// the session and clears the session's sign-in when the account signs out.
+
+#include <QPointer>
+#include <QWidget>
+
+#include "account/auth_model.h"
+#include "app/view_factories.h"
+
+class QStackedLayout;
+
+namespace vellumora {
+
+class SessionModel;
+
+class RootView : public QWidget {
+    Q_OBJECT
+  public:
+    RootView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent = nullptr);
+
+    // The screen shown now.
+    QWidget* currentWidget() const;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    enum class Page { login, loading, content };
+
+    void onStateChanged();
+    void showPage(Page page, QWidget* view);
+
+    QStackedLayout* m_stack;
+    AuthModel& m_auth;
+    SessionModel& m_session;
+    ViewFactories m_factories;
+    std::optional<Page> m_page;
+    std::optional<AuthModel::Authenticated> m_signedIn;
+    bool m_bootstrapped = false;
+};
+
+}  // namespace vellumora

@@ -1,0 +1,91 @@
+#include "app/side_panel.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "account/friends_panel.h"
+#include "app/color_palette.h"
+#include "app/gesture_help_footer.h"
+#include "app/swatch_preview.h"
+#include "app/tool_picker.h"
+#include "session/session_model.h"
+#include "ui/appearance.h"
+#include "ui/styles.h"
+
+namespace vellumora {
+
+namespace {
+
+QFrame* divider() {
+    return ui::separator(Qt::Horizontal, QColor(255, 255, 255, 28));
+}
+
+}  // namespace
+
+SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory& pagePicker, QWidget* parent)
+    : QWidget(parent), m_session(session) {
+    auto* content = new QWidget;
+    content->setAutoFillBackground(false);
+    auto* items = new QVBoxLayout(content);
+    items->setSpacing(ui::pt(18));
+    m_friends = new FriendsPanel(auth, session);
+    items->addWidget(m_friends);
+
+    m_roomControls = new QWidget;
+    auto* controls = new QVBoxLayout(m_roomControls);
+    controls->setContentsMargins(0, 0, 0, 0);
+    controls->setSpacing(ui::pt(18));
+    controls->addWidget(divider());
+    controls->addWidget(new ToolPicker(session));
+    controls->addWidget(divider());
+    if (pagePicker) {
+        controls->addWidget(pagePicker(nullptr));
+        controls->addWidget(divider());
+    }
+    auto* palette = new QVBoxLayout;
+    palette->setSpacing(ui::pt(8));
+    auto* heading = new QLabel(QStringLiteral("Palette"));
+    ui::setTextStyle(heading, ui::TextStyle::headline);
+    palette->addWidget(heading);
+    palette->addWidget(new ColorPalette(session));
+    controls->addLayout(palette);
+    controls->addWidget(divider());
+    controls->addWidget(new SwatchPreview(session));
+    items->addWidget(m_roomControls);
+    items->addStretch(1);
+
+    auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    // The panel paints its own sheet behind everything; the scroll area must not cover it.
+    scroll->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(new GestureHelpFooter);
+
+    connect(&m_session, &SessionModel::roomIdChanged, this, &SidePanel::refresh);
+    refresh();
+}
+
+void SidePanel::refresh() {
+    m_roomControls->setVisible(m_session.roomId().has_value());
+}
+
+void SidePanel::paintEvent(QPaintEvent*) {
+    // A lighter, slightly translucent sheet over the window colour, like frosted glass.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.fillRect(rect(), QColor(255, 255, 255, 10));
+}
+
+}  // namespace vellumora

@@ -1,0 +1,36 @@
+#pragma once
+// The column beside the desk: the friends panel and, while a room is open, the tools, the page
+// picker, the palette and the current colour, all in a scrolling area above the help footer.
+
+#include <QWidget>
+
+#include "app/view_factories.h"
+
+namespace vellumora {
+
+class AuthModel;
+class FriendsPanel;
+class SessionModel;
+
+class SidePanel : public QWidget {
+    Q_OBJECT
+  public:
+    SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory& pagePicker,
+              QWidget* parent = nullptr);
+
+    FriendsPanel* friendsPanel() const { return m_friends; }
+    // The drawing controls, shown only while a room is open.
+    QWidget* roomControls() const { return m_roomControls; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void refresh();
+
+    SessionModel& m_session;
+    FriendsPanel* m_friends;
+    QWidget* m_roomControls;
+};
+
+}  // namespace vellumora

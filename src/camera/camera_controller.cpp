@@ -1,0 +1,202 @@
+#include "camera/camera_controller.h"
+
+#include "camera/image_matrix.h"
+#include "camera/page_detector.h"
+#include "camera/page_tracker.h"
+#include "camera/qt_camera_frame_source.h"
+
+#include <QPointer>
+#include <QVideoFrameFormat>
+
+#include <mutex>
+
+namespace vellumora {
+
+namespace {
+
+// RGB frames are copied straight out; only other formats (YUV) take Qt's general conversion,
+// which may set up a GPU context on the calling thread.
+QImage imageOf(QVideoFrame frame) {
+    const QImage::Format format = QVideoFrameFormat::imageFormatFromPixelFormat(frame.pixelFormat());
+    if (format != QImage::Format_Invalid && frame.map(QVideoFrame::ReadOnly)) {
+        QImage copy =
+            QImage(frame.bits(0), frame.width(), frame.height(), frame.bytesPerLine(0), format).copy();
+        frame.unmap();
+        return copy;
+    }
+    return frame.toImage();
+}
+
+}  // namespace
+
+// What the frame callback shares with the controller; it may run on a capture thread while
+// the controller is being destroyed, so it holds this state, never the controller.
+struct CameraController::Shared {
+    std::mutex mutex;
+    QVideoFrame latest;
+    bool analysing = false;    // a frame is with the worker
+    bool framePosted = false;  // a frame notification is on its way to the main thread
+    bool closed = false;       // the controller is going away: post nothing more
+};
+
+CameraController::CameraController(QObject* parent)
+    : CameraController(std::make_unique<QtCameraFrameSource>(), &CameraController::detectPageInFrame,
+                       parent) {}
+
+CameraController::CameraController(std::unique_ptr<FrameSource> source, Detector detector, QObject* parent)
+    : QObject(parent),
+      m_source(std::move(source)),
+      m_detector(std::move(detector)),
+      m_shared(std::make_shared<Shared>()),
+      m_tracker(std::make_unique<PageTracker>()),
+      m_workerContext(std::make_unique<QObject>()) {
+    m_worker.setObjectName(QStringLiteral("vellumora.camera"));
+    m_workerContext->moveToThread(&m_worker);
+    m_worker.start();
+    connect(
+        m_source.get(), &FrameSource::frameArrived, this, [this](const QVideoFrame& f) { onFrame(f); },
+        Qt::DirectConnection);
+}
+
+CameraController::~CameraController() {
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->closed = true;
+    }
+    disconnect(m_source.get(), nullptr, this, nullptr);
+    m_source->stop();
+    m_worker.quit();
+    m_worker.wait();
+    m_workerContext.reset();
+    m_source.reset();
+}
+
+void CameraController::start(std::function<void(bool running)> done) {
+    m_source->start([self = QPointer(this), done = std::move(done)](bool running) {
+        if (self) {
+            self->setIsRunning(running);
+        }
+        if (done) {
+            done(running);
+        }
+    });
+}
+
+void CameraController::stop() {
+    m_source->stop();
+}
+
+QVideoFrame CameraController::latestFrame() const {
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->latest;
+}
+
+void CameraController::onFrame(const QVideoFrame& frame) {
+    if (!frame.isValid()) {
+        return;
+    }
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->closed) {
+        return;
+    }
+    m_shared->latest = frame;
+    if (!m_shared->framePosted) {
+        m_shared->framePosted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                QSize size;
+                {
+                    std::lock_guard lock(m_shared->mutex);
+                    m_shared->framePosted = false;
+                    size = m_shared->latest.size();
+                }
+                setLastImageSize(size);
+                emit frameChanged();
+            },
+            Qt::QueuedConnection);
+    }
+    if (!m_shared->analysing) {
+        m_shared->analysing = true;
+        QMetaObject::invokeMethod(
+            m_workerContext.get(), [this, frame] { analyse(frame); }, Qt::QueuedConnection);
+    }
+}
+
+void CameraController::analyse(const QVideoFrame& frame) {
+    const QImage image = imageOf(frame);
+    std::optional<Quad> quad;
+    try {
+        quad = image.isNull() ? std::nullopt : m_detector(image);
+    } catch (const std::exception&) {
+        quad.reset();  // a detector that fails on a frame saw no page in it
+    }
+    std::optional<double> score;
+    bool lost = false;
+    if (quad) {
+        score = m_tracker->pageFound(*quad, image.size());
+    } else {
+        lost = m_tracker->pageMissing();
+    }
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->analysing = false;
+    if (!quad && !lost) {
+        return;  // a frame or five without the page change nothing yet
+    }
+    // The destructor waits for this thread before the controller goes, and its pending calls go
+    // with it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, quad, score] {
+            setStabilityScore(score.value_or(0.0));
+            if (quad) {
+                if (onQuadDetected) {
+                    onQuadDetected(*quad);
+                }
+            } else if (onQuadLost) {
+                onQuadLost();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CameraController::captureFrame(std::function<void(std::optional<QImage>)> completion) {
+    QMetaObject::invokeMethod(
+        m_workerContext.get(),
+        [this, completion = std::move(completion)]() mutable {
+            const QVideoFrame frame = latestFrame();
+            std::optional<QImage> image;
+            if (frame.isValid()) {
+                if (QImage converted = imageOf(frame); !converted.isNull()) {
+                    image = std::move(converted);
+                }
+            }
+            QMetaObject::invokeMethod(
+                this, [completion = std::move(completion), image = std::move(image)] { completion(image); },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+std::optional<Quad> CameraController::detectPageInFrame(const QImage& frame) {
+    QImage holder;
+    const cv::Mat pixels = scan::bgraView(frame, holder);
+    return scan::detectPage(pixels, scan::kPreviewWorkingSide);
+}
+
+void CameraController::setIsRunning(bool value) {
+    m_isRunning = value;
+    emit isRunningChanged(value);
+}
+
+void CameraController::setLastImageSize(QSize value) {
+    m_lastImageSize = value;
+    emit lastImageSizeChanged(value);
+}
+
+void CameraController::setStabilityScore(double value) {
+    m_stabilityScore = value;
+    emit stabilityScoreChanged(value);
+}
+
+}  // namespace vellumora

@@ -1,0 +1,116 @@
+#pragma once
+// The one object that knows both the canvas and the session: gestures become the local stroke
+// (drawn at once) and stroke and cursor messages; the session's state and canvas events become
+// drawing; the input view's requests (canvas mode, zoom, pan) go to the session.
+//
+// Ink reaches the renderer through an InkJournal, in slices bounded by time and by unpainted
+// stamps, so a large room backlog never holds the event loop for long and everything arriving
+// meanwhile lands after it, in order.
+
+#include "canvas/gesture_state_machine.h"
+#include "canvasview/ink_journal.h"
+#include "model/protocol.h"
+#include "session/session_model.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vellumora {
+
+class CanvasInputView;
+class Renderer;
+
+class CanvasCoordinator : public QObject, public GestureDelegate {
+    Q_OBJECT
+
+  public:
+    // Wall-clock seconds since 1970: the stroke points' `t` and the cursor throttle.
+    using Clock = std::function<double()>;
+
+    // A cursor message goes out only when more than this has passed since the last one.
+    static constexpr double kCursorInterval = 0.016;
+    // Stamps one slice of a backlog paints: the first guess, and the range the measured paint
+    // times move it in.
+    static constexpr std::size_t kInitialStampBudget = 4'000;
+    static constexpr std::size_t kMinStampBudget = 2'000;
+    static constexpr std::size_t kMaxStampBudget = 400'000;
+    // Painting one slice should take about this long, so the event loop answers well within 50 ms.
+    static constexpr double kTargetSliceMs = 20.0;
+    static constexpr std::chrono::milliseconds kSliceTime{6};
+
+    explicit CanvasCoordinator(QObject* parent = nullptr);
+    ~CanvasCoordinator() override;
+
+    void setClock(Clock clock);
+
+    // Wires everything; once. `view` may be null (no window: ink is then handed over by timer).
+    // The renderer must outlive this coordinator.
+    void bind(CanvasInputView* view, Renderer& renderer, SessionModel& session);
+
+    void gestureDidStartStroke(CanvasPoint at) override;
+    void gestureDidAppendPoint(CanvasPoint point) override;
+    void gestureDidEndStroke() override;
+    void gestureDidUpdateCursor(CanvasPoint point, bool isDrawing) override;
+
+    // The renderer's canvas was emptied with its GL context: paint everything again.
+    void restoreInk();
+    // After every presented frame: the next slice of a replay that had to leave its stamps to
+    // the frame (the view could not paint them itself).
+    void frameDone();
+
+    const std::optional<std::string>& currentStrokeId() const { return m_currentStrokeId; }
+    const InkJournal& journal() const { return m_journal; }
+    // Fraction of the ink handed to the renderer, while some is still waiting.
+    std::optional<double> replayProgress() const;
+    std::size_t stampBudget() const { return m_stampBudget; }
+
+    // The next budget after a slice whose stamps took `paintMs` to paint.
+    static std::size_t nextStampBudget(std::size_t budget, double paintMs);
+
+  signals:
+    // Every message handed to the room connection, in order (for observers; it is sent anyway).
+    void messageSent(const vellumora::ClientMessage& message);
+    // The replay progress changed (none: caught up).
+    void replayProgressChanged(std::optional<double> progress);
+
+  private:
+    void installRequests();
+    void subscribe();
+    void handleCanvasEvent(const CanvasEvent& event);
+    void syncPeerCursors(const PeerCursorMap& cursors);
+    void applyCanvasMode(bool on);
+    void applyZoom(double zoom);
+    void setLineArt(const std::optional<QByteArray>& pngData);
+    void send(const ClientMessage& message);
+    Color4f ownColor() const;
+    double now() const;
+
+    // Resets the renderer's canvas and the record: the room starts again from nothing.
+    void restartInk();
+    // Applies what the budget allows now and arranges for the rest.
+    void pumpInk();
+
+    QPointer<SessionModel> m_session;
+    QPointer<CanvasInputView> m_view;
+    Renderer* m_renderer = nullptr;
+    std::optional<std::string> m_currentStrokeId;
+    double m_lastCursorBroadcast = 0;
+    Clock m_clock;
+
+    InkJournal m_journal;
+    std::size_t m_stampBudget = kInitialStampBudget;
+    bool m_waitingForFrame = false;
+    std::optional<double> m_reportedProgress;
+    bool m_lineArtSet = false;
+    std::optional<QByteArray> m_lineArt;
+    QTimer m_pumpTimer;
+};
+
+}  // namespace vellumora

@@ -1,0 +1,440 @@
+#include "canvasview/canvas_input_view.h"
+
+#include "canvas/gl_drivers.h"
+#include "ui/styles.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFocusEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSurfaceFormat>
+#include <QTouchEvent>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vellumora {
+
+namespace {
+
+// One wheel notch (120 eighths of a degree) scrolls this many pixels per scroll line.
+constexpr double kPixelsPerLine = 20.0;
+// Trackpads report pixels: this many count as one wheel notch.
+constexpr double kPixelsPerNotch = 50.0;
+// One Ctrl + wheel notch zooms by this factor minus one.
+constexpr double kZoomPerNotch = 0.1;
+
+bool isResetZoom(const QKeyEvent* event) {
+    return event->key() == Qt::Key_0 && event->modifiers().testFlag(Qt::ControlModifier);
+}
+
+}  // namespace
+
+QSurfaceFormat CanvasInputView::surfaceFormat() {
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    return format;
+}
+
+bool CanvasInputView::isOpenGLAvailable() {
+    static const bool available = [] {
+        QOpenGLContext probe;
+        probe.setFormat(surfaceFormat());
+        if (!probe.create()) return false;
+        keepGlDriversLoaded();
+        return true;
+    }();
+    return available;
+}
+
+CanvasInputView::CanvasInputView(QWidget* parent)
+    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()) {
+    setFormat(surfaceFormat());
+    setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_AcceptTouchEvents);
+    setMouseTracking(true);
+    setAccessibleName(QStringLiteral("Canvas"));
+    setMinimumSize(64, 64);
+
+    m_nextFrame.setSingleShot(true);
+    m_nextFrame.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_nextFrame, &QTimer::timeout, this, [this] { update(); });
+    QObject::connect(this, &QOpenGLWidget::frameSwapped, this, &CanvasInputView::onFrameSwapped);
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, this,
+                     [this](Qt::ApplicationState state) {
+                         if (state == Qt::ApplicationActive) {
+                             capturePointerIfAllowed();
+                         } else {
+                             releasePointer();
+                         }
+                     });
+}
+
+CanvasInputView::~CanvasInputView() {
+    releasePointer();
+    // The base class destroys the context after this object is gone.
+    if (context()) QObject::disconnect(context(), nullptr, this, nullptr);
+    makeCurrent();
+    m_renderer.reset();
+    doneCurrent();
+}
+
+void CanvasInputView::setIsInCanvasMode(bool on) {
+    if (on == m_isInCanvasMode) return;
+    m_isInCanvasMode = on;
+    if (on) {
+        // The canvas cursor starts under the pointer.
+        if (const auto p = normalizedMousePositionIfOverCanvas()) m_gestureMachine.setCursor(p->x(), p->y());
+        capturePointerIfAllowed();
+    } else {
+        m_gestureMachine.reset();
+        releasePointer();
+        // The pointer shows up again where the canvas cursor was.
+        const CanvasPoint cursor = m_gestureMachine.cursor();
+        warpOSCursor({cursor.x, cursor.y});
+    }
+}
+
+std::optional<double> CanvasInputView::paintInkNow() {
+    if (!m_renderer->isInitialized() || !isValid()) return std::nullopt;
+    QElapsedTimer clock;
+    clock.start();
+    makeCurrent();
+    m_renderer->paintInk();
+    context()->functions()->glFinish();
+    doneCurrent();
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+void CanvasInputView::setReplayProgress(std::optional<double> progress) {
+    m_replayProgress = progress;
+}
+
+void CanvasInputView::handleTouches(const std::vector<TouchSample>& touches) {
+    if (m_isInCanvasMode && !m_isPinching) m_gestureMachine.update(touches);
+}
+
+void CanvasInputView::handleTouchesCancelled() {
+    if (m_isInCanvasMode) m_gestureMachine.update({});
+}
+
+std::vector<TouchSample> CanvasInputView::touchSamples(const QList<QEventPoint>& points, bool fromTouchPad) {
+    std::vector<TouchSample> samples;
+    samples.reserve(static_cast<std::size_t>(points.size()));
+    for (const QEventPoint& point : points) {
+        if (point.state() == QEventPoint::Released) continue;
+        const QPointF p = point.normalizedPosition();  // top-left origin
+        samples.push_back(
+            {fromTouchPad ? TouchKind::indirect : TouchKind::direct, point.id(), {p.x(), 1.0 - p.y()}});
+    }
+    return samples;
+}
+
+std::optional<QPointF> CanvasInputView::normalizedMousePositionIfOverCanvas() const {
+    if (!isVisible() || width() <= 0 || height() <= 0) return std::nullopt;
+    const QPointF local = mapFromGlobal(QCursor::pos());
+    if (!rect().contains(local.toPoint())) return std::nullopt;
+    return QPointF(local.x() / width(), local.y() / height());
+}
+
+void CanvasInputView::warpOSCursor(QPointF normalized) {
+    if (!isVisible()) return;
+    QCursor::setPos(mapToGlobal(QPointF(width() * normalized.x(), height() * normalized.y())).toPoint());
+}
+
+void CanvasInputView::initializeGL() {
+    // A renderer that could not start once will not start in the next context either.
+    if (!m_startupFailure.isEmpty()) return;
+    QObject::connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CanvasInputView::releaseGL,
+                     Qt::UniqueConnection);
+    const QString error = m_renderer->initialize();
+    if (!error.isEmpty()) {
+        fail(error);
+        return;
+    }
+    emit glInitialized();
+}
+
+void CanvasInputView::releaseGL() {
+    makeCurrent();
+    m_renderer->releaseGL();
+    doneCurrent();
+}
+
+void CanvasInputView::paintGL() {
+    m_frameStart.start();
+    const qreal ratio = devicePixelRatioF();
+    if (!m_renderer->isInitialized()) {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::black);
+        painter.setPen(Qt::white);
+        painter.setFont(ui::font(ui::TextStyle::body));
+        painter.drawText(rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
+                         m_startupFailure);
+        return;
+    }
+    m_renderer->resize(static_cast<int>(std::lround(width() * ratio)),
+                       static_cast<int>(std::lround(height() * ratio)));
+    m_renderer->render(defaultFramebufferObject());
+    if (m_replayProgress) drawOverlay();
+}
+
+void CanvasInputView::drawOverlay() {
+    const double progress = std::clamp(*m_replayProgress, 0.0, 1.0);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor accent = ui::accentColor();
+
+    // A thin bar along the top edge, filled as far as the drawing has been painted.
+    const int barHeight = 4;
+    painter.fillRect(QRect(0, 0, width(), barHeight), QColor(0, 0, 0, 60));
+    painter.fillRect(QRectF(0, 0, width() * progress, barHeight), accent);
+
+    const QString text = QStringLiteral("Loading drawing… %1 %").arg(static_cast<int>(progress * 100));
+    const QFont font = ui::font(ui::TextStyle::subheadline, QFont::DemiBold);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int padX = metrics.height();
+    const int padY = metrics.height() / 2;
+    const QSize textSize = metrics.size(Qt::TextSingleLine, text);
+    const QRect pill((width() - textSize.width()) / 2 - padX, barHeight + padY, textSize.width() + 2 * padX,
+                     textSize.height() + 2 * padY);
+    QPainterPath path;
+    path.addRoundedRect(pill, pill.height() / 2.0, pill.height() / 2.0);
+    painter.fillPath(path, QColor(20, 20, 24, 200));
+    painter.setPen(Qt::white);
+    painter.drawText(pill, Qt::AlignCenter, text);
+}
+
+void CanvasInputView::onFrameSwapped() {
+    const double elapsedMs = static_cast<double>(m_frameStart.nsecsElapsed()) / 1e6;
+    emit frameDone(elapsedMs);
+    // Continuous frames at 60 per second, also where swaps do not wait for the display.
+    const double interval = m_replayProgress ? kReplayFrameIntervalMs : kFrameIntervalMs;
+    const double waitMs = std::max(0.0, interval - elapsedMs);
+    m_nextFrame.start(static_cast<int>(std::floor(waitMs)));
+}
+
+bool CanvasInputView::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::ShortcutOverride: {
+            // The canvas keys win over any shortcut of the window while the canvas has focus.
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Space || isResetZoom(key) ||
+                (key->key() == Qt::Key_Escape && m_isInCanvasMode)) {
+                event->accept();
+                return true;
+            }
+            break;
+        }
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd: {
+            auto* touch = static_cast<QTouchEvent*>(event);
+            const bool pad = touch->device() && touch->device()->type() == QInputDevice::DeviceType::TouchPad;
+            handleTouches(touchSamples(touch->points(), pad));
+            event->accept();
+            return true;
+        }
+        case QEvent::TouchCancel:
+            handleTouchesCancelled();
+            event->accept();
+            return true;
+        case QEvent::NativeGesture: {
+            auto* gesture = static_cast<QNativeGestureEvent*>(event);
+            pinch(gesture->gestureType(), gesture->value(), gesture->position());
+            event->accept();
+            return true;
+        }
+        default:
+            break;
+    }
+    return QOpenGLWidget::event(event);
+}
+
+void CanvasInputView::pinch(Qt::NativeGestureType type, double value, QPointF position) {
+    switch (type) {
+        case Qt::ZoomNativeGesture:
+            // Begin events announce every kind of gesture; a pinch starts with its first step.
+            if (!m_isPinching) {
+                m_isPinching = true;
+                m_gestureMachine.reset();
+                m_pinchAnchorUV = anchorFor(position);
+            }
+            if (onPinchMagnification) onPinchMagnification(value, m_pinchAnchorUV);
+            break;
+        case Qt::EndNativeGesture:
+            m_isPinching = false;
+            break;
+        default:
+            break;
+    }
+}
+
+QPointF CanvasInputView::anchorFor(QPointF position) const {
+    const double w = std::max(width(), 1);
+    const double h = std::max(height(), 1);
+    return {std::clamp(position.x() / w, 0.0, 1.0), std::clamp(position.y() / h, 0.0, 1.0)};
+}
+
+void CanvasInputView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        // Held down, the key repeats: the mode toggles once.
+        if (!event->isAutoRepeat() && onToggleCanvasMode) onToggleCanvasMode();
+        event->accept();
+        return;
+    }
+    if (isResetZoom(event)) {
+        if (onResetZoom) onResetZoom();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && m_isInCanvasMode) {
+        // The way back to a free pointer works even with nobody listening.
+        if (onLeaveCanvasMode) onLeaveCanvasMode();
+        if (m_isInCanvasMode) setIsInCanvasMode(false);
+        event->accept();
+        return;
+    }
+    QOpenGLWidget::keyPressEvent(event);
+}
+
+void CanvasInputView::wheelEvent(QWheelEvent* event) {
+    if (event->modifiers().testFlag(Qt::ControlModifier)) {
+        // Ctrl + wheel is a pinch in steps, anchored under the pointer.
+        const double notches = event->pixelDelta().isNull() ? event->angleDelta().y() / 120.0
+                                                            : event->pixelDelta().y() / kPixelsPerNotch;
+        if (notches != 0) {
+            m_gestureMachine.reset();
+            if (onPinchMagnification)
+                onPinchMagnification(notches * kZoomPerNotch, anchorFor(event->position()));
+        }
+        event->accept();
+        return;
+    }
+    if (m_isInCanvasMode || width() <= 0 || height() <= 0) {
+        event->ignore();
+        return;
+    }
+    QPointF delta = event->pixelDelta();
+    if (delta.isNull()) {
+        delta = QPointF(event->angleDelta()) / 120.0 * QApplication::wheelScrollLines() * kPixelsPerLine;
+    }
+    const double dx = delta.x() / width();
+    const double dy = delta.y() / height();
+    if (dx != 0 || dy != 0) {
+        if (onScrollPan) onScrollPan(dx, dy);
+    }
+    event->accept();
+}
+
+void CanvasInputView::mousePressEvent(QMouseEvent* event) {
+    if (!m_pointerCaptured) {
+        QOpenGLWidget::mousePressEvent(event);
+        return;
+    }
+    if (event->button() == Qt::LeftButton) applyTouchSets(m_emulation.press());
+    event->accept();
+}
+
+void CanvasInputView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!m_pointerCaptured) {
+        QOpenGLWidget::mouseReleaseEvent(event);
+        return;
+    }
+    if (event->button() == Qt::LeftButton) applyTouchSets(m_emulation.release());
+    event->accept();
+}
+
+void CanvasInputView::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_pointerCaptured) {
+        QOpenGLWidget::mouseMoveEvent(event);
+        return;
+    }
+    event->accept();
+    const QPoint centre = captureCentre();
+    const QPointF delta = event->position() - QPointF(centre);
+    // The echo of putting the pointer back at the centre carries no motion.
+    if (delta.isNull() || width() <= 0 || height() <= 0) return;
+    applyTouchSets({m_emulation.move(delta.x() / width(), delta.y() / height())});
+    if (m_pointerCaptured) QCursor::setPos(mapToGlobal(centre));
+}
+
+void CanvasInputView::applyTouchSets(const std::vector<PointerEmulation::TouchSet>& sets) {
+    for (const PointerEmulation::TouchSet& set : sets) handleTouches(set);
+}
+
+void CanvasInputView::focusInEvent(QFocusEvent* event) {
+    QOpenGLWidget::focusInEvent(event);
+    capturePointerIfAllowed();
+}
+
+void CanvasInputView::focusOutEvent(QFocusEvent* event) {
+    QOpenGLWidget::focusOutEvent(event);
+    releasePointer();
+}
+
+void CanvasInputView::changeEvent(QEvent* event) {
+    QOpenGLWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange) return;
+    if (isActiveWindow()) {
+        capturePointerIfAllowed();
+    } else {
+        releasePointer();
+    }
+}
+
+void CanvasInputView::showEvent(QShowEvent* event) {
+    QOpenGLWidget::showEvent(event);
+    capturePointerIfAllowed();
+}
+
+void CanvasInputView::fail(const QString& message) {
+    if (!m_startupFailure.isEmpty()) return;
+    m_startupFailure = message;
+    emit startupFailed(message);
+}
+
+void CanvasInputView::hideEvent(QHideEvent* event) {
+    releasePointer();
+    QOpenGLWidget::hideEvent(event);
+}
+
+QPoint CanvasInputView::captureCentre() const {
+    return rect().center();
+}
+
+void CanvasInputView::capturePointerIfAllowed() {
+    if (!m_isInCanvasMode || m_pointerCaptured || !isVisible() || !hasFocus() || !isActiveWindow()) return;
+    m_pointerCaptured = true;
+    m_emulation.reset();
+    setCursor(Qt::BlankCursor);
+    grabMouse(Qt::BlankCursor);
+    QCursor::setPos(mapToGlobal(captureCentre()));
+    // The fingers rest on the pad from now on, so the very first motion moves the cursor.
+    handleTouches(m_emulation.move(0, 0));
+}
+
+void CanvasInputView::releasePointer() {
+    if (!m_pointerCaptured) return;
+    m_pointerCaptured = false;
+    releaseMouse();
+    unsetCursor();
+    // A pen that was down when the pointer left is lifted, as if the touches were cancelled.
+    const bool penWasDown = m_emulation.isButtonDown();
+    m_emulation.reset();
+    if (penWasDown) handleTouchesCancelled();
+}
+
+}  // namespace vellumora

@@ -1,0 +1,137 @@
+#pragma once
+// The GL widget that shows the canvas and receives everything meant for it: trackpad touch sets
+// or the pointer standing in for them, pinch, scroll and the canvas keys. It owns the gesture
+// machine and the renderer; requests it cannot serve itself go out through the on… callbacks.
+//
+// In canvas mode the pointer is captured: grabbed, hidden and put back at the view's centre
+// after every move, so its motion drives the canvas cursor. Every way out (mode off, Escape,
+// focus or activation lost, the widget hidden or destroyed) gives the pointer back.
+
+#include "canvas/gesture_state_machine.h"
+#include "canvas/renderer.h"
+#include "canvasview/pointer_emulation.h"
+
+#include <QElapsedTimer>
+#include <QOpenGLWidget>
+#include <QPointF>
+#include <QString>
+#include <QSurfaceFormat>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QEventPoint;
+
+namespace vellumora {
+
+class CanvasInputView : public QOpenGLWidget {
+    Q_OBJECT
+
+  public:
+    // Frames are drawn continuously at this rate, whether or not the display paces swaps.
+    static constexpr double kFrameIntervalMs = 1000.0 / 60.0;
+    // While a backlog is painted, frames only show its progress: fewer leave it more time.
+    static constexpr double kReplayFrameIntervalMs = 200.0;
+
+    // Whether this process can create the OpenGL context the view needs at all. Without one,
+    // no CanvasInputView may be created: a window holding one fails to paint.
+    static bool isOpenGLAvailable();
+    static QSurfaceFormat surfaceFormat();
+
+    explicit CanvasInputView(QWidget* parent = nullptr);
+    ~CanvasInputView() override;
+
+    GestureStateMachine& gestureMachine() { return m_gestureMachine; }
+    Renderer& renderer() { return *m_renderer; }
+
+    // Requests for the coordinator; any may be left empty.
+    std::function<void()> onToggleCanvasMode;
+    std::function<void(double magnification, QPointF anchorViewUV)> onPinchMagnification;
+    std::function<void(double dx, double dy)> onScrollPan;  // fractions of the view's size
+    std::function<void()> onResetZoom;
+    std::function<void()> onLeaveCanvasMode;
+
+    bool isInCanvasMode() const { return m_isInCanvasMode; }
+    // A different value switches the mode; the same value does nothing.
+    void setIsInCanvasMode(bool on);
+    bool isPinching() const { return m_isPinching; }
+    QPointF pinchAnchorUV() const { return m_pinchAnchorUV; }
+    bool isPointerCaptured() const { return m_pointerCaptured; }
+    // The renderer's start-up message, once it failed.
+    const QString& startupFailure() const { return m_startupFailure; }
+
+    // Paints the renderer's queued ink now, outside a frame, and waits for the GPU; the
+    // milliseconds that took, or nothing while the renderer is not running.
+    std::optional<double> paintInkNow();
+
+    // Shown over the canvas while a backlog is being painted.
+    void setReplayProgress(std::optional<double> progress);
+    std::optional<double> replayProgress() const { return m_replayProgress; }
+
+    // The fingers on a trackpad (phases began, moved, stationary) and their cancellation.
+    void handleTouches(const std::vector<TouchSample>& touches);
+    void handleTouchesCancelled();
+    // Trackpad points as touch samples; points of other devices are direct, released ones left out.
+    static std::vector<TouchSample> touchSamples(const QList<QEventPoint>& points, bool fromTouchPad);
+
+    // The pointer as a fraction of the view, when it is over it.
+    std::optional<QPointF> normalizedMousePositionIfOverCanvas() const;
+    // Moves the system pointer to a fraction of the view.
+    void warpOSCursor(QPointF normalized);
+
+  signals:
+    // The renderer is ready in a new GL context: its canvas is empty.
+    void glInitialized();
+    // The renderer could not start; the canvas cannot run.
+    void startupFailed(const QString& message);
+    // A frame was presented after `frameMs` of drawing and presenting.
+    void frameDone(double frameMs);
+
+  protected:
+    void initializeGL() override;
+    void paintGL() override;
+
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void pinch(Qt::NativeGestureType type, double value, QPointF position);
+    void applyTouchSets(const std::vector<PointerEmulation::TouchSet>& sets);
+    QPointF anchorFor(QPointF position) const;
+    // Grabs and hides the pointer when canvas mode is on and the window may have it.
+    void capturePointerIfAllowed();
+    void releasePointer();
+    QPoint captureCentre() const;
+    void releaseGL();
+    void fail(const QString& message);
+    void onFrameSwapped();
+    void drawOverlay();
+
+    GestureStateMachine m_gestureMachine;
+    std::unique_ptr<Renderer> m_renderer;
+    PointerEmulation m_emulation;
+
+    bool m_isInCanvasMode = true;
+    bool m_isPinching = false;
+    QPointF m_pinchAnchorUV{0.5, 0.5};
+    bool m_pointerCaptured = false;
+
+    QString m_startupFailure;
+    std::optional<double> m_replayProgress;
+    QElapsedTimer m_frameStart;
+    QTimer m_nextFrame;
+};
+
+}  // namespace vellumora

@@ -1,0 +1,89 @@
+#include "canvasview/canvas_view.h"
+
+#include "canvasview/canvas_coordinator.h"
+#include "canvasview/canvas_input_view.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QOpenGLWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace vellumora {
+
+namespace {
+
+void showFailureAndExit(const QString& message) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vellumora"), message, QMessageBox::Ok);
+    box.exec();
+    // The canvas cannot run; leave at once rather than unwind a half-started window.
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+CanvasView::StartupFailureHandler& failureHandler() {
+    static CanvasView::StartupFailureHandler handler;
+    return handler;
+}
+
+}  // namespace
+
+void CanvasView::setStartupFailureHandler(StartupFailureHandler handler) {
+    failureHandler() = std::move(handler);
+}
+
+void CanvasView::prepareWindow(QWidget& window) {
+    if (!CanvasInputView::isOpenGLAvailable()) return;  // a GL widget there would not even paint
+    // Never shown, so it never makes a context; it only marks the window for OpenGL composition.
+    auto* marker = new QOpenGLWidget(&window);
+    marker->hide();
+}
+
+CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    setFocusPolicy(Qt::StrongFocus);
+
+    if (!CanvasInputView::isOpenGLAvailable()) {
+        const QString message = QStringLiteral("OpenGL 3.3 is not available on this device");
+        auto* label = new QLabel(message, this);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        label->setAccessibleName(message);
+        layout->addWidget(label);
+        QMetaObject::invokeMethod(
+            this, [this, message] { reportStartupFailure(message); }, Qt::QueuedConnection);
+        return;
+    }
+
+    m_inputView = new CanvasInputView(this);
+    layout->addWidget(m_inputView);
+    setFocusProxy(m_inputView);
+    // Out of initializeGL first: the message box runs its own event loop.
+    QObject::connect(m_inputView, &CanvasInputView::startupFailed, this, &CanvasView::reportStartupFailure,
+                     Qt::QueuedConnection);
+    m_coordinator = std::make_unique<CanvasCoordinator>();
+    m_coordinator->bind(m_inputView, m_inputView->renderer(), session);
+}
+
+void CanvasView::reportStartupFailure(const QString& message) {
+    if (const StartupFailureHandler& handler = failureHandler()) {
+        handler(message);
+    } else {
+        showFailureAndExit(message);
+    }
+}
+
+CanvasView::~CanvasView() {
+    // The coordinator refers to the input view's renderer and gesture machine.
+    m_coordinator.reset();
+}
+
+void CanvasView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_inputView) m_inputView->setFocus(Qt::OtherFocusReason);
+}
+
+}  // namespace vellumora

@@ -1,0 +1,48 @@
+#pragma once
+// The canvas as the main layout places it: the input view that shows and receives it, its
+// renderer and the coordinator that joins them to the session. Created when a room opens and
+// destroyed when it closes.
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace vellumora {
+
+class CanvasCoordinator;
+class CanvasInputView;
+class SessionModel;
+
+class CanvasView : public QWidget {
+    Q_OBJECT
+
+  public:
+    // What happens when the renderer cannot start: by default a modal critical message with the
+    // text, then the process exits with status 1. An empty function restores the default.
+    using StartupFailureHandler = std::function<void(const QString& message)>;
+    static void setStartupFailureHandler(StartupFailureHandler handler);
+    // Call before the top-level window that will hold canvases is first shown. A window that
+    // gains its first OpenGL widget while shown is recreated by the toolkit: it flickers and
+    // loses keyboard focus. Prepared, it composites through OpenGL from the start.
+    static void prepareWindow(QWidget& window);
+
+    explicit CanvasView(SessionModel& session, QWidget* parent = nullptr);
+    ~CanvasView() override;
+
+    // Both are missing when this process has no OpenGL at all; the view then only shows why.
+    CanvasInputView* inputView() { return m_inputView; }
+    CanvasCoordinator* coordinator() { return m_coordinator.get(); }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void reportStartupFailure(const QString& message);
+
+    CanvasInputView* m_inputView = nullptr;
+    std::unique_ptr<CanvasCoordinator> m_coordinator;
+};
+
+}  // namespace vellumora

@@ -1,0 +1,187 @@
+#include "camera/camera_controller.h"
+
+#include "fake_frame_source.h"
+#include "scene_images.h"
+#include "support/qt_test_app.h"
+
+#include <QCameraDevice>
+#include <QMediaDevices>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+namespace vellumora {
+namespace {
+
+using testing::FakeFrameSource;
+using namespace std::chrono_literals;
+
+synthetic::SceneParameters clutteredScene() {
+    synthetic::SceneParameters p;
+    p.frame = cv::Size(960, 540);
+    p.background = synthetic::Background::clutter;
+    p.rotation = 12;
+    p.perspective = 0.05;
+    p.seed = 7;
+    return p;
+}
+
+struct CameraControllerTest : ::testing::Test {
+    testing::TestAppScope app;
+    FakeFrameSource* source = nullptr;
+    std::unique_ptr<CameraController> controller;
+    std::atomic<int> analysed{0};
+    std::vector<Quad> detected;
+    int lost = 0;
+    std::vector<double> scores;
+
+    void make(CameraController::Detector detector = &CameraController::detectPageInFrame,
+              bool starts = true) {
+        auto fake = std::make_unique<FakeFrameSource>(starts);
+        source = fake.get();
+        controller =
+            std::make_unique<CameraController>(std::move(fake), [this, detector](const QImage& frame) {
+                auto quad = detector(frame);
+                ++analysed;
+                return quad;
+            });
+        controller->onQuadDetected = [this](const Quad& q) { detected.push_back(q); };
+        controller->onQuadLost = [this] { ++lost; };
+        QObject::connect(controller.get(), &CameraController::stabilityScoreChanged,
+                         [this](double s) { scores.push_back(s); });
+    }
+
+    // Delivers the image and waits until the worker has analysed it. A frame that arrives in the
+    // instant the worker is still finishing the last one is skipped; then it goes again.
+    void analyse(const QImage& image) {
+        const int before = analysed;
+        do {
+            source->push(image);
+        } while (!testing::runUntil([&] { return analysed > before; }, 60s));
+        testing::runFor(5ms);  // lets the posted results arrive
+    }
+};
+
+TEST_F(CameraControllerTest, findsAPageOnAClutteredBackground) {
+    make();
+    const auto scene = synthetic::renderScene(clutteredScene());
+    analyse(testing::toImage(scene.image));
+    ASSERT_TRUE(testing::runUntil([&] { return detected.size() == 1; }));
+    EXPECT_GT(testing::iou(detected[0], scene.corners), 0.95);
+    EXPECT_EQ(controller->lastImageSize(), QSize(960, 540));
+}
+
+TEST_F(CameraControllerTest, theScoreRisesWhileThePageIsStillAndFallsWhenItMoves) {
+    make();
+    const QImage still = testing::sceneImage(clutteredScene());
+    auto movedParameters = clutteredScene();
+    movedParameters.centre.x += 0.05;
+    const QImage moved = testing::sceneImage(movedParameters);
+
+    for (int i = 0; i < 5; ++i) {
+        analyse(still);
+    }
+    ASSERT_TRUE(testing::runUntil([&] { return scores.size() == 5; }));
+    EXPECT_EQ(scores[2], 0.0) << "three outlines are too few to judge";
+    EXPECT_GT(scores[4], 0.8);
+    analyse(moved);
+    ASSERT_TRUE(testing::runUntil([&] { return scores.size() == 6; }));
+    EXPECT_LT(scores[5], 0.2);
+}
+
+TEST_F(CameraControllerTest, reportsThePageLostFromTheSixthFrameWithoutIt) {
+    make();
+    // A desk without the sheet: wood grain has no four-sided outline to mistake for one.
+    auto emptyParameters = clutteredScene();
+    emptyParameters.background = synthetic::Background::wood;
+    emptyParameters.withPage = false;
+    const QImage empty = testing::sceneImage(emptyParameters);
+    for (int i = 0; i < 4; ++i) {
+        analyse(testing::sceneImage(clutteredScene()));
+    }
+    ASSERT_TRUE(testing::runUntil([&] { return scores.size() == 4; }));
+    ASSERT_GT(controller->stabilityScore(), 0.8);
+
+    for (int i = 0; i < 5; ++i) {
+        analyse(empty);
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_GT(controller->stabilityScore(), 0.8) << "the score stays until the page is lost";
+    analyse(empty);
+    ASSERT_TRUE(testing::runUntil([&] { return lost == 1; }));
+    EXPECT_EQ(controller->stabilityScore(), 0.0);
+    analyse(empty);
+    ASSERT_TRUE(testing::runUntil([&] { return lost == 2; }));
+}
+
+TEST_F(CameraControllerTest, analysesOneFrameAtATimeOnItsOwnThread) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::string thread;
+    make([&](const QImage&) -> std::optional<Quad> {
+        thread = QThread::currentThread()->objectName().toStdString();
+        released.wait();
+        return std::nullopt;
+    });
+    const QImage frame = testing::sceneImage(clutteredScene());
+    source->push(frame);
+    ASSERT_TRUE(testing::runUntil([&] { return !thread.empty(); }));
+    for (int i = 0; i < 5; ++i) {
+        source->push(frame);  // arrives while the first is analysed: kept only as the latest
+    }
+    release.set_value();
+    ASSERT_TRUE(testing::runUntil([&] { return analysed == 1; }));
+    testing::runFor(20ms);
+    EXPECT_EQ(analysed, 1);
+    EXPECT_EQ(thread, "vellumora.camera");
+    analyse(frame);
+    EXPECT_EQ(analysed, 2);
+    controller.reset();  // the detector refers to this test's locals
+}
+
+TEST_F(CameraControllerTest, capturesTheLatestFrameOrNothingBeforeTheFirst) {
+    make();
+    std::optional<std::optional<QImage>> got;
+    controller->captureFrame([&](std::optional<QImage> image) { got = std::move(image); });
+    ASSERT_TRUE(testing::runUntil([&] { return got.has_value(); }));
+    EXPECT_FALSE(got->has_value());
+
+    QImage first(320, 200, QImage::Format_RGB32), second(320, 200, QImage::Format_RGB32);
+    first.fill(Qt::red);
+    second.fill(Qt::blue);
+    analyse(first);
+    analyse(second);
+    got.reset();
+    controller->captureFrame([&](std::optional<QImage> image) { got = std::move(image); });
+    ASSERT_TRUE(testing::runUntil([&] { return got.has_value(); }));
+    ASSERT_TRUE(got->has_value());
+    EXPECT_EQ((*got)->size(), QSize(320, 200));
+    EXPECT_EQ(QColor((*got)->pixel(10, 10)), QColor(Qt::blue));
+}
+
+TEST_F(CameraControllerTest, aCameraThatFailsToStartReportsItAndStaysStopped) {
+    make(&CameraController::detectPageInFrame, false);
+    std::optional<bool> result;
+    controller->start([&](bool running) { result = running; });
+    ASSERT_TRUE(testing::runUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(*result);
+    EXPECT_FALSE(controller->isRunning());
+}
+
+TEST(CameraControllerSystemTest, withoutACameraTheSystemSourceReportsNoCamera) {
+    testing::TestAppScope app;
+    if (!QMediaDevices::videoInputs().isEmpty()) {
+        GTEST_SKIP() << "this machine has a camera";
+    }
+    CameraController controller;
+    std::optional<bool> result;
+    controller.start([&](bool running) { result = running; });
+    ASSERT_TRUE(testing::runUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(*result);
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,127 @@
+#include "camera/line_art_extractor.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "support/qt_printers.h"
+#include "support/test_images.h"
+
+namespace vellumora {
+namespace {
+
+namespace lae = LineArtExtractor;
+using testing::kInkAt;
+using testing::kPaperAt;
+using testing::pixelAt;
+
+class LoadColoringPage : public ::testing::Test {
+  protected:
+    lae::LoadResult load(const QByteArray& bytes, const QString& name = "page.jpg") {
+        EXPECT_TRUE(testing::writeFile(dir.filePath(name), bytes));
+        return lae::loadColoringPage(dir.filePath(name));
+    }
+    QTemporaryDir dir;
+};
+
+TEST(WhiteToAlpha, everyPixelTurnsBlackWithTheOpacityOfItsDarkness) {
+    // Contrast 1.2 around mid grey first, then alpha = A × (1 − grey).
+    const struct {
+        const char* what;
+        QColor in;
+        int alpha;
+    } cases[] = {
+        {"white paper", QColor(255, 255, 255), 0},
+        {"paper a little off white", QColor(240, 240, 240), 0},
+        {"black line", QColor(0, 0, 0), 255},
+        {"line a little off black", QColor(15, 15, 15), 255},
+        {"mid grey", QColor(128, 128, 128), 127},
+        {"red, by its luma", QColor(255, 0, 0), 189},
+        {"transparent white", QColor(255, 255, 255, 0), 0},
+        {"transparent black", QColor(0, 0, 0, 0), 0},
+        {"half-transparent black", QColor(0, 0, 0, 128), 128},
+    };
+    QImage in(int(std::size(cases)), 1, QImage::Format_ARGB32);
+    for (int i = 0; i < in.width(); ++i) in.setPixelColor(i, 0, cases[i].in);
+    const QImage out = lae::whiteToAlpha(in).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(out.size(), in.size());
+    for (int i = 0; i < in.width(); ++i) {
+        EXPECT_NEAR(qAlpha(out.pixel(i, 0)), cases[i].alpha, 1) << cases[i].what;
+        EXPECT_EQ(out.pixel(i, 0) & 0xFFFFFF, 0U) << cases[i].what;
+    }
+}
+
+TEST_F(LoadColoringPage, aLargePhotoIsTurnedByItsExifOrientationAndCappedOnItsLongestSide) {
+    // Stored 3000 × 2000 with the ink in the top-left corner, to be shown turned a quarter clockwise.
+    QImage stored(3000, 2000, QImage::Format_RGB32);
+    stored.fill(Qt::white);
+    for (int y = 0; y < 500; ++y)
+        for (int x = 0; x < 500; ++x) stored.setPixel(x, y, qRgb(0, 0, 0));
+    const lae::LoadResult result =
+        load(testing::withExifOrientation(testing::encodeImage(stored, "jpeg"), 6));
+    const QImage page = testing::decodedPng(result.png);
+    EXPECT_EQ(result.imageSize, QSize(2000, 3000));
+    ASSERT_EQ(page.size(), QSize(933, 1400));
+    EXPECT_EQ(pixelAt(page, {0.95, 0.05}), qRgba(0, 0, 0, 255));  // the corner is now top-right
+    EXPECT_EQ(qAlpha(pixelAt(page, {0.05, 0.05})), 0);
+}
+
+// Valid pictures in encodings unusual for a downloaded page import like any other.
+TEST_F(LoadColoringPage, unusualButValidEncodingsImportWithTheirPaperTransparentAndLinesBlack) {
+    const QImage picture = testing::paperWithBlock({120, 80});
+    const auto png = [&](int colourType, int depth) {
+        return testing::rawPng(120, 80, colourType, depth, testing::rawRows(picture, colourType, depth));
+    };
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"jpeg-named.png", testing::encodeImage(picture, "jpeg")},
+        {"rgba16.png", png(6, 16)},
+        {"grey16.png", png(0, 16)},
+        {"grey-alpha.png", png(4, 8)},
+        {"cmyk.jpg", testing::cmykJpeg(picture)},
+    };
+    for (const auto& c : cases) {
+        const QImage page = testing::decodedPng(load(c.bytes, c.name).png);
+        ASSERT_EQ(page.size(), picture.size()) << c.name;
+        EXPECT_EQ(qAlpha(pixelAt(page, kPaperAt)), 0) << c.name;
+        EXPECT_EQ(pixelAt(page, kInkAt), qRgba(0, 0, 0, 255)) << c.name;
+    }
+}
+
+// A JPEG decoder fills a file that ends early with grey; such a page must be refused, while
+// data after the end of a complete picture (camera trailers, appended video) does no harm.
+TEST_F(LoadColoringPage, aJpegThatEndsEarlyIsRefusedButTrailingDataIsNot) {
+    const QImage picture = testing::paperWithBlock({400, 300});
+    const QByteArray baseline = testing::encodeImage(picture, "jpeg");
+    QByteArray progressive;
+    QBuffer buffer(&progressive);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    ASSERT_TRUE(writer.write(picture));
+    const QByteArray trailer = QByteArray(64, '\xFF') + QByteArray("\xFF\xDA\x00\x08 video \xFF\xC4", 14);
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool usable;
+    } cases[] = {
+        {"baseline", baseline, true},
+        {"progressive", progressive, true},
+        {"with a trailer", baseline + trailer, true},
+        {"cut in the last scan", baseline.left(baseline.size() - 40), false},
+        {"progressive cut halfway", progressive.left(progressive.size() / 2), false},
+        {"only the end marker missing", baseline.left(baseline.size() - 2), false},
+    };
+    for (const auto& c : cases) {
+        const lae::LoadResult result = load(c.bytes);
+        EXPECT_EQ(result.png.has_value(), c.usable) << c.what;
+        EXPECT_TRUE(c.usable || result.failure == lae::LoadFailure::damaged) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace vellumora

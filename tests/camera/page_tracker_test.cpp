@@ -1,0 +1,89 @@
+#include "camera/page_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vellumora {
+namespace {
+
+// A 1000 x 0 frame has a diagonal of 1000, so a 2 % jump is 20 pixels.
+const QSize kFrame(1000, 0);
+
+Quad square(double x, double y, double side) {
+    return {{x, y}, {x + side, y}, {x, y + side}, {x + side, y + side}};
+}
+
+TEST(PageTrackerTest, scoresMotionAndShapeOverTheWindow) {
+    struct Case {
+        const char* name;
+        std::vector<Quad> quads;
+        double score;
+    };
+    const double d90 = 90 / std::sqrt(2.0), d100 = 100 / std::sqrt(2.0);
+    const std::vector<Case> cases = {
+        {"three quads give no score yet", {square(0, 0, 50), square(0, 0, 50), square(0, 0, 50)}, 0.0},
+        {"four identical quads",
+         {square(0, 0, 50), square(0, 0, 50), square(0, 0, 50), square(0, 0, 50)},
+         1.0},
+        {"a jump of half the limit",
+         {square(0, 0, 50), square(0, 0, 50), square(10, 0, 50), square(10, 0, 50)},
+         0.5},
+        {"a jump of the whole limit",
+         {square(0, 0, 50), square(20, 0, 50), square(20, 0, 50), square(20, 0, 50)},
+         0.0},
+        {"a jump far beyond it",
+         {square(0, 0, 50), square(0, 0, 50), square(0, 0, 50), square(300, 0, 50)},
+         0.0},
+        // Same centre, diagonals from 90 to 100: the page moved towards the camera.
+        {"diagonals from 90 to 100",
+         {square(-d90 / 2, -d90 / 2, d90), square(-d100 / 2, -d100 / 2, d100),
+          square(-d90 / 2, -d90 / 2, d90), square(-d100 / 2, -d100 / 2, d100)},
+         0.9},
+    };
+    for (const Case& c : cases) {
+        PageTracker tracker;
+        double score = -1;
+        for (const Quad& q : c.quads) {
+            score = tracker.pageFound(q, kFrame);
+        }
+        EXPECT_NEAR(score, c.score, 1e-9) << c.name;
+    }
+}
+
+TEST(PageTrackerTest, keepsOnlyTheEightLatestQuads) {
+    PageTracker tracker;
+    // The first quad is far away: once it leaves the window the page counts as still.
+    tracker.pageFound(square(500, 0, 50), kFrame);
+    for (int i = 0; i < 7; ++i) {
+        tracker.pageFound(square(0, 0, 50), kFrame);
+    }
+    EXPECT_EQ(tracker.computeStability(), 0.0);
+    EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 1.0);
+    EXPECT_EQ(tracker.recentQuads().size(), 8u);
+}
+
+TEST(PageTrackerTest, losesThePageFromTheSixthFrameWithoutItAndOnEveryFrameAfter) {
+    PageTracker tracker;
+    for (int i = 0; i < 4; ++i) {
+        tracker.pageFound(square(0, 0, 50), kFrame);
+    }
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_FALSE(tracker.pageMissing()) << "frame " << i;
+    }
+    EXPECT_EQ(tracker.computeStability(), 1.0) << "five missing frames leave the window alone";
+    EXPECT_TRUE(tracker.pageMissing());
+    EXPECT_TRUE(tracker.recentQuads().empty());
+    EXPECT_TRUE(tracker.pageMissing()) << "the seventh reports it again";
+
+    // Found again: the count starts over, and the score needs four quads anew.
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 0.0);
+    }
+    EXPECT_EQ(tracker.framesWithoutQuad(), 0);
+    EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 1.0);
+    EXPECT_FALSE(tracker.pageMissing());
+}
+
+}  // namespace
+}  // namespace vellumora

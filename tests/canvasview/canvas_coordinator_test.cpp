@@ -1,0 +1,93 @@
+// The coordinator's rules without a window: a renderer with no GL context keeps its stroke
+// table and stamp queue, which is what these tests read.
+
+#include "canvasview/canvas_coordinator.h"
+#include "canvas/renderer.h"
+#include "canvas_window.h"
+#include "page_image.h"
+#include "support/qt_test_app.h"
+
+#include <gtest/gtest.h>
+
+namespace vellumora {
+namespace {
+
+class CoordinatorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        session.setCurrentUser(AuthUser{"user-1", "ann", "Ann"});
+        coordinator.setClock([this] { return clock; });
+        QObject::connect(&coordinator, &CanvasCoordinator::messageSent,
+                         [this](const ClientMessage& m) { sent.push_back(m); });
+        coordinator.bind(nullptr, renderer, session);
+    }
+    void publish(CanvasEvent::Value value) { session.publishCanvasEvent(CanvasEvent{std::move(value)}); }
+    const auto& strokes() const { return renderer.stamper().activeStrokes(); }
+    const auto& stamps() const { return renderer.stamper().pendingStamps(); }
+
+    testing::TestAppScope app;
+    SessionModel session{QUrl("http://127.0.0.1:9")};
+    Renderer renderer{[] { return 1.0f; }};
+    CanvasCoordinator coordinator;
+    double clock = 1733400000.0;
+    std::vector<ClientMessage> sent;
+};
+
+Stroke peerStroke(std::string id, std::vector<std::pair<double, double>> points, bool complete) {
+    Stroke s{std::move(id), "peer", Tool::crayon, {0.1, 0.2, 0.3, 0.5}, 2.0, {}, complete};
+    for (auto [x, y] : points) s.points.push_back({x, y, 1.0, 0.0});
+    return s;
+}
+
+TEST_F(CoordinatorTest, cursorMessagesAreThrottledToMoreThanSixteenMilliseconds) {
+    session.setIsInCanvasMode(true);
+    // Seconds after the previous update; the first update always goes.
+    const double gaps[] = {0.0, 0.010, 0.010, 0.015625, 0.0011};
+    const std::vector<bool> expected{true, false, true, false, true};
+    std::vector<bool> got;
+    for (double gap : gaps) {
+        clock += gap;
+        const std::size_t before = sent.size();
+        coordinator.gestureDidUpdateCursor({gap, 0.5}, false);
+        got.push_back(sent.size() > before && sent.back() == ClientMessage::cursor(gap, 0.5));
+    }
+    EXPECT_EQ(got, expected);
+    // Outside canvas mode the own cursor is neither drawn nor sent.
+    sent.clear();
+    session.setIsInCanvasMode(false);
+    coordinator.gestureDidUpdateCursor({0.4, 0.4}, false);
+    EXPECT_TRUE(sent.empty() && !renderer.selfCursor());
+}
+
+TEST_F(CoordinatorTest, roomStateReplaysStrokesAndLeavesIncompleteOnesOpen) {
+    publish(CanvasEvent::RoomState{{peerStroke("A", {{0.1, 0.1}, {0.12, 0.1}}, true),
+                                    peerStroke("EMPTY", {}, false),
+                                    peerStroke("C", {{0.5, 0.5}, {0.5, 0.51}}, false)}});
+    ASSERT_EQ(strokes().size(), 1u);
+    EXPECT_EQ(std::pair(strokes().at("C").radius, strokes().at("C").color),
+              std::pair(3.0f, Color4f{0.1f, 0.2f, 0.3f, 0.5f}));
+
+    // The open stroke goes on from its last point; the complete one takes no more points.
+    const std::size_t before = stamps().size();
+    publish(CanvasEvent::PeerStrokePoint{"peer", "A", {0.2, 0.2, 1, 0}});
+    EXPECT_EQ(stamps().size(), before);
+    publish(CanvasEvent::PeerStrokePoint{"peer", "C", {0.5, 0.52, 1, 0}});
+    ASSERT_GT(stamps().size(), before);
+    EXPECT_NEAR(stamps()[before].center.y, 0.51f * 2048 + 0.54f, 0.01f);
+    EXPECT_EQ(stamps().back().center.y, 0.52f * 2048);
+}
+
+TEST_F(CoordinatorTest, aClearRemovesTheInkAndLoadsThePagesLineArtAgain) {
+    session.setCurrentPage(CurrentPage{"p", "Page", testing::lineArtPng(16)});
+    publish(CanvasEvent::PageChanged{std::nullopt});
+    EXPECT_FALSE(renderer.hasLineArt());
+    publish(CanvasEvent::PeerStrokeStart{
+        "peer", {"P", "peer", Tool::pencil, {0, 0, 0, 1}, 3.0}, {0.3, 0.3, 1, 0}});
+    publish(CanvasEvent::CanvasCleared{});
+    EXPECT_TRUE(stamps().empty());
+    EXPECT_TRUE(strokes().empty());
+    EXPECT_TRUE(renderer.hasLineArt());
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,206 @@
+// The canvas in a real window on real OpenGL (Xvfb + llvmpipe): canvas mode and the pointer,
+// zoom and pan input, drawing with the pointer, backlog replay and a new GL context.
+
+#include "canvas_window.h"
+#include "canvasview/canvas_coordinator.h"
+#include "support/qt_test_app.h"
+
+#include <QCursor>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <tuple>
+
+namespace vellumora {
+namespace {
+
+using testing::CanvasWindow;
+using testing::runUntil;
+
+class CanvasWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        session.setCurrentUser(AuthUser{"me", "me", "Me"});
+        QObject::connect(&canvas.coordinator(), &CanvasCoordinator::messageSent,
+                         [this](const ClientMessage& m) { sent.push_back(m); });
+        ASSERT_TRUE(canvas.open());
+    }
+
+    // Captured: grabbed and hidden; free: neither.
+    bool pointerCaptured() { return pointer() == std::tuple(true, true, true); }
+    bool pointerFree() { return pointer() == std::tuple(false, false, false); }
+    std::tuple<bool, bool, bool> pointer() {
+        return {canvas.input().isPointerCaptured(), QWidget::mouseGrabber() == &canvas.input(),
+                canvas.input().cursor().shape() == Qt::BlankCursor};
+    }
+
+    void pinch(Qt::NativeGestureType type, QPointF local, double value) {
+        QNativeGestureEvent event(type, QPointingDevice::primaryPointingDevice(), 2, local, local,
+                                  canvas.input().mapToGlobal(local), value, {});
+        QApplication::sendEvent(&canvas.input(), &event);
+    }
+    void wheel(QPoint pixels) {
+        const QPointF local(canvas.input().rect().center());
+        QWheelEvent event(local, canvas.input().mapToGlobal(local), pixels, {}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&canvas.input(), &event);
+    }
+
+    testing::TestAppScope app;
+    SessionModel session{QUrl("http://127.0.0.1:9")};
+    CanvasWindow canvas{session, "canvas"};
+    std::vector<ClientMessage> sent;
+};
+
+TEST_F(CanvasWindowTest, canvasModeKeysAndWindowFocusDecideWhoHasThePointer) {
+    EXPECT_TRUE(pointerFree());
+    canvas.key(Qt::Key_Space);
+    EXPECT_TRUE(session.isInCanvasMode() && canvas.input().isInCanvasMode() && pointerCaptured());
+    canvas.key(Qt::Key_Space, Qt::NoModifier, /*autoRepeat=*/true);
+    EXPECT_TRUE(session.isInCanvasMode()) << "a held space bar toggles once";
+    canvas.key(Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_FALSE(session.isInCanvasMode()) << "modifiers play no part for space";
+    EXPECT_TRUE(pointerFree());
+    canvas.key(Qt::Key_Space);
+    canvas.key(Qt::Key_Escape);
+    EXPECT_TRUE(!session.isInCanvasMode() && pointerFree());
+
+    // Another window takes the pointer back without leaving the mode; returning takes it again.
+    canvas.key(Qt::Key_Space);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_TRUE(session.isInCanvasMode() && pointerFree());
+    canvas.window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&canvas.window()));
+    EXPECT_TRUE(runUntil([&] { return pointerCaptured(); }));
+}
+
+TEST_F(CanvasWindowTest, zoomAndPanInput) {
+    const QSize size = canvas.input().size();
+
+    // A pinch about the bottom-right corner keeps that canvas point in place.
+    pinch(Qt::ZoomNativeGesture, QPointF(size.width(), size.height()), 1.0);
+    pinch(Qt::EndNativeGesture, {}, 0);
+    EXPECT_EQ(session.zoom(), 2.0);
+    EXPECT_EQ(session.pan(), QSizeF(0.25, 0.25));
+    EXPECT_EQ(canvas.input().gestureMachine().sensitivity, 0.5);
+
+    // Scrolling pans outside canvas mode only: 40 px of a view w wide at zoom 2.
+    session.setPan({0, 0});
+    wheel({40, 0});
+    EXPECT_DOUBLE_EQ(session.pan().width(), -40.0 / size.width() / 2.0);
+    canvas.key(Qt::Key_Space);
+    wheel({0, 40});
+    EXPECT_DOUBLE_EQ(session.pan().height(), 0.0);
+
+    // Ctrl+0 resets.
+    canvas.key(Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(session.zoom(), 1.0);
+    EXPECT_EQ(session.pan(), QSizeF(0, 0));
+}
+
+TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
+    const QSize size = canvas.input().size();
+    // The canvas cursor starts under the pointer.
+    QCursor::setPos(canvas.input().mapToGlobal(QPoint(size.width() / 4, size.height() / 2)));
+    ASSERT_TRUE(runUntil([&] { return canvas.input().underMouse(); }));
+    canvas.key(Qt::Key_Space);
+    ASSERT_TRUE(pointerCaptured());
+    const CanvasPoint start = canvas.input().gestureMachine().cursor();
+    EXPECT_LT(std::hypot(start.x - 0.25, start.y - 0.5), 0.01);
+
+    // Hovering moves the cursor only.
+    canvas.moveBy({20, 0});
+    canvas.moveBy({20, 0});
+    const double hovered = canvas.input().gestureMachine().cursor().x;
+    EXPECT_NEAR(hovered, start.x + 40.0 / size.width(), 1e-9);
+
+    canvas.press();
+    for (int i = 0; i < 12; ++i) canvas.moveBy({10, 0}, Qt::LeftButton);
+    EXPECT_EQ(canvas.input().renderer().stamper().activeStrokes().begin()->second.radius, 4.5f);
+    canvas.release();
+    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(sent).size(), 11u);
+    const QImage drawn = canvas.frame();
+    CanvasWindow::screenshot(drawn, "canvas-stroke");
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.5})));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.7})));
+
+    // Nobody signed in: the pen draws and sends nothing.
+    session.setCurrentUser(std::nullopt);
+    canvas.press();
+    canvas.moveBy({10, 0}, Qt::LeftButton);
+    canvas.release();
+    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(sent).size(), 1u);
+    EXPECT_TRUE(canvas.input().renderer().stamper().activeStrokes().empty());
+}
+
+Stroke redStroke(int index) {
+    Stroke s{"R" + std::to_string(index), "peer", Tool::sketchpen, {0.9, 0.1, 0.1, 1.0}, 6.0, {}, true};
+    for (int i = 0; i <= 100; ++i) s.points.push_back({0.3 + 0.004 * i, 0.3 + 0.001 * (index % 100), 1, 0});
+    return s;
+}
+
+TEST_F(CanvasWindowTest, aBacklogIsPaintedInSlicesWithLiveStrokesAfterIt) {
+    std::vector<Stroke> backlog;
+    for (int i = 0; i < 300; ++i) backlog.push_back(redStroke(i));
+    session.publishCanvasEvent({CanvasEvent::RoomState{backlog}});
+    // A live stroke that crosses the backlog arrives while it is being painted.
+    session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
+        "peer", {"LIVE", "peer", Tool::sketchpen, {0.1, 0.2, 0.9, 1}, 6.0}, {0.5, 0.2, 1, 0}}});
+    session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "LIVE", {0.5, 0.5, 1, 0}}});
+    session.publishCanvasEvent({CanvasEvent::PeerStrokeEnd{"peer", "LIVE"}});
+    const CanvasCoordinator& coordinator = canvas.coordinator();
+    ASSERT_LT(coordinator.replayProgress().value_or(1), 0.5) << "too small a backlog to need slices";
+
+    // Progress shows over the canvas while it runs.
+    ASSERT_TRUE(
+        runUntil([&] { return coordinator.replayProgress() && *coordinator.replayProgress() > 0.3; }));
+    CanvasWindow::screenshot(canvas.frame(), "canvas-replay-progress");
+    ASSERT_TRUE(runUntil([&] { return !coordinator.replayProgress() && !canvas.input().replayProgress(); }));
+
+    const QImage done = canvas.frame();
+    const QColor crossing = CanvasWindow::at(done, {0.5, 0.35});
+    EXPECT_GT(crossing.blue(), crossing.red()) << "the live stroke lies on top of the backlog";
+    EXPECT_GT(CanvasWindow::at(done, {0.6, 0.35}).red(), 200);
+
+    // A new room state supersedes a replay under way.
+    session.publishCanvasEvent({CanvasEvent::RoomState{backlog}});
+    session.publishCanvasEvent({CanvasEvent::RoomState{}});
+    EXPECT_TRUE(!coordinator.replayProgress() &&
+                testing::isPaper(CanvasWindow::at(canvas.frame(), {0.6, 0.35})));
+}
+
+TEST_F(CanvasWindowTest, inkSurvivesANewGlContext) {
+    session.publishCanvasEvent({CanvasEvent::RoomState{{redStroke(0)}}});
+    session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
+        "peer", {"LIVE", "peer", Tool::crayon, {0.1, 0.2, 0.9, 1}, 8.0}, {0.5, 0.6, 1, 0}}});
+    session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "LIVE", {0.5, 0.8, 1, 0}}});
+    canvas.frame();
+
+    int initialized = 0;
+    QObject::connect(&canvas.input(), &CanvasInputView::glInitialized, [&] { ++initialized; });
+    QWidget elsewhere;
+    elsewhere.resize(480, 360);
+    (new QVBoxLayout(&elsewhere))->addWidget(&canvas.view());
+    elsewhere.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
+    ASSERT_TRUE(runUntil([&] { return initialized > 0 && !canvas.coordinator().replayProgress(); }));
+
+    const QImage frame = canvas.frame();
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(frame, {0.4, 0.3})) &&
+                testing::isInk(CanvasWindow::at(frame, {0.5, 0.7})));
+    // The open stroke goes on in the new context.
+    session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "LIVE", {0.7, 0.8, 1, 0}}});
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.6, 0.8})));
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,182 @@
+// Complete client stacks (session model, room connection, canvas view, coordinator) in one
+// room of the real vellumora-server over loopback, each in a window of its own.
+
+#include "account/auth_client.h"
+#include "canvas_window.h"
+#include "canvasview/canvas_coordinator.h"
+#include "page_image.h"
+#include "support/qt_test_app.h"
+#include "support/server_process.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <variant>
+
+namespace vellumora {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CanvasWindow;
+using testing::runFor;
+using testing::runUntil;
+
+// One person at one computer: signed in, with the canvas of the room on screen.
+struct Stack {
+    Stack(const QUrl& base, const AuthResponse& account, const QString& title)
+        : session(base), canvas(session, title) {
+        session.setCurrentUser(account.user);
+        session.setCurrentToken(account.token);
+        QObject::connect(&session, &SessionModel::canvasEvents,
+                         [this](const CanvasEvent& e) { received.push_back(e); });
+        auto& coordinator = canvas.coordinator();
+        coordinator.setClock([this] {
+            using namespace std::chrono;
+            lastClock = duration<double>(system_clock::now().time_since_epoch()).count();
+            return lastClock;
+        });
+        QObject::connect(&coordinator, &CanvasCoordinator::messageSent, [this](const ClientMessage& m) {
+            sent.push_back(m);
+            if (std::holds_alternative<ClientMessage::Cursor>(m.value)) cursorTimes.push_back(lastClock);
+        });
+    }
+
+    template <class T>
+    std::vector<T> got() const {
+        return testing::only<T>(received);
+    }
+    QString id() const { return session.currentUserId(); }
+
+    SessionModel session;
+    CanvasWindow canvas;
+    std::vector<CanvasEvent> received;
+    std::vector<ClientMessage> sent;
+    std::vector<double> cursorTimes;
+    double lastClock = 0;
+};
+
+class CanvasRoomTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        AuthClient client(base);
+        ann = signUp(client, "ann");
+        bob = signUp(client, "bob");
+        ASSERT_FALSE(ann.token.isEmpty() || bob.token.isEmpty());
+        ASSERT_TRUE(testing::await([&](auto done) {
+            client.sendFriendRequest(ann.token, bob.user.username, [done](auto) { done(); });
+        }));
+        ASSERT_TRUE(testing::await(
+            [&](auto done) { client.acceptRequest(bob.token, ann.user.id, [done](auto) { done(); }); }));
+        room = "dm:" + std::min(ann.user.id, bob.user.id) + ":" + std::max(ann.user.id, bob.user.id);
+    }
+
+    static AuthResponse signUp(AuthClient& client, const QString& name) {
+        AuthResponse account;
+        testing::await([&](auto done) {
+            client.signup(name, "correct horse battery", [&, done](AuthResult<AuthResponse> result) {
+                if (result.ok()) account = result.value();
+                done();
+            });
+        });
+        return account;
+    }
+
+    std::unique_ptr<Stack> enter(const AuthResponse& account, const QString& title) {
+        auto stack = std::make_unique<Stack>(base, account, title);
+        EXPECT_TRUE(stack->canvas.open());
+        stack->session.switchRoom(room, title);
+        EXPECT_TRUE(runUntil(
+            [&] { return !stack->received.empty() && !stack->canvas.coordinator().replayProgress(); }));
+        return stack;
+    }
+
+    testing::TestAppScope app;
+    testing::ServerProcess server{{{"--auth-rate-limit", "0"}, {}, 0}};
+    QUrl base{QString::fromStdString(server.baseUrl())};
+    AuthResponse ann;
+    AuthResponse bob;
+    QString room;
+};
+
+TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
+    auto a = enter(ann, "A");
+    auto b = enter(bob, "B");
+
+    // A draws with the pointer in canvas mode.
+    a->canvas.window().activateWindow();
+    a->canvas.key(Qt::Key_Space);
+    ASSERT_TRUE(runUntil([&] { return a->canvas.input().isPointerCaptured(); }));
+    const QSize size = a->canvas.input().size();
+    a->canvas.moveBy({-size.width() / 4.0, -size.height() / 6.0});
+    a->canvas.press();
+    for (int i = 0; i < 30; ++i) {
+        a->canvas.moveBy({8, 2}, Qt::LeftButton);
+        runFor(5ms);
+    }
+    a->canvas.release();
+    const CanvasPoint cursor = a->canvas.input().gestureMachine().cursor();
+
+    // The messages that left A for the stroke, as the room relayed them to B.
+    const auto starts = testing::only<ClientMessage::StrokeStart>(a->sent);
+    const auto points = testing::only<ClientMessage::StrokePoint>(a->sent);
+    ASSERT_TRUE(!starts.empty() && points.size() > 20);
+    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PeerStrokeEnd>().empty(); }));
+    const std::string id = starts[0].stroke.id;
+    EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+                    .match(QString::fromStdString(id))
+                    .hasMatch());
+    const std::string author = a->id().toStdString();
+    std::vector<CanvasEvent> expected{
+        {CanvasEvent::PeerStrokeStart{author, starts[0].stroke.header(), starts[0].stroke.point}}};
+    for (const auto& p : points) expected.push_back({CanvasEvent::PeerStrokePoint{author, id, p.point}});
+    expected.push_back({CanvasEvent::PeerStrokeEnd{author, id}});
+    EXPECT_EQ(std::vector<CanvasEvent>(b->received.begin() + 1, b->received.end()), expected);
+    ASSERT_GE(a->cursorTimes.size(), 2u);
+    for (std::size_t i = 1; i < a->cursorTimes.size(); ++i)
+        EXPECT_GT(a->cursorTimes[i] - a->cursorTimes[i - 1], 0.016);
+
+    // B shows the ink along the stroke and A's cursor ring in A's colour.
+    ASSERT_TRUE(runUntil([&] {
+        const PeerCursor c = b->session.peerCursors().value(a->id());
+        return c.x == cursor.x && c.y == cursor.y;
+    }));
+    const QImage bFrame = b->canvas.frame();
+    CanvasWindow::screenshot(bFrame, "room-b-stroke-and-cursor");
+    const StrokePoint middle = points[14].point;
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(bFrame, {middle.x, middle.y})));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(bFrame, {middle.x, middle.y + 0.15})));
+    // A pixel whose centre lies on the ring, 10 pixels right of the cursor's centre.
+    const QColor own(QString(a->session.userColorHex()));
+    const QColor ring =
+        bFrame.pixelColor(int(cursor.x * bFrame.width() + 10), int(cursor.y * bFrame.height()));
+    EXPECT_LT(std::abs(ring.red() - own.red()) + std::abs(ring.green() - own.green()) +
+                  std::abs(ring.blue() - own.blue()),
+              12);
+
+    // Someone joining later sees the same drawing once the backlog is painted.
+    auto c = enter(bob, "C");
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(c->canvas.frame(), {middle.x, middle.y})));
+
+    // A clear on A empties B; a page set on A shows its line art on B.
+    a->session.publishCanvasEvent({CanvasEvent::CanvasCleared{}});
+    a->session.network().send(ClientMessage::clearCanvas());
+    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::CanvasCleared>().empty(); }));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(b->canvas.frame(), {middle.x, middle.y})));
+
+    const CurrentPage page{"page-cross", "Cross", testing::lineArtPng(256)};
+    a->session.setCurrentPage(page);
+    a->session.network().send(ClientMessage::setPage(toWirePage(page)));
+    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PageChanged>().empty(); }));
+    EXPECT_EQ(b->session.currentPage(), page);
+    const QImage paged = b->canvas.frame();
+    CanvasWindow::screenshot(paged, "room-b-page");
+    EXPECT_LT(CanvasWindow::at(paged, {0.5, 0.25}).value(), 60);
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(paged, {0.25, 0.25})));
+}
+
+}  // namespace
+}  // namespace vellumora

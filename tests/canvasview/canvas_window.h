@@ -1,0 +1,72 @@
+#pragma once
+// A canvas in a window of its own, as a user meets it, plus the synthetic input and pixel
+// reads the window tests use. Screenshots go to $VELLUMORA_SCREENSHOTS when it is set.
+
+#include "canvasview/canvas_coordinator.h"
+#include "canvasview/canvas_input_view.h"
+#include "canvasview/canvas_view.h"
+#include "session/session_model.h"
+
+#include <QEvent>
+#include <QImage>
+#include <QWidget>
+
+#include <memory>
+#include <variant>
+#include <vector>
+
+namespace vellumora::testing {
+
+class CanvasWindow {
+  public:
+    CanvasWindow(SessionModel& session, const QString& title);
+
+    // Shows, activates and waits until the renderer runs; false if it did not.
+    bool open();
+
+    QWidget& window() { return *m_window; }
+    CanvasView& view() { return *m_view; }
+    CanvasInputView& input() { return *m_view->inputView(); }
+    CanvasCoordinator& coordinator() { return *m_view->coordinator(); }
+
+    // One frame as drawn now, and the colour at a canvas-normalized point of it (zoom 1).
+    QImage frame() { return input().grabFramebuffer(); }
+    static QColor at(const QImage& frame, QPointF canvas) {
+        return frame.pixelColor(int(canvas.x() * frame.width()), int(canvas.y() * frame.height()));
+    }
+
+    // Synthetic pointer input with the pointer captured: motion relative to the view's centre.
+    void moveBy(QPointF delta, Qt::MouseButtons buttons = Qt::NoButton) {
+        mouse(QEvent::MouseMove, delta, Qt::NoButton, buttons);
+    }
+    void press() { mouse(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton); }
+    void release() { mouse(QEvent::MouseButtonRelease, {}, Qt::LeftButton, Qt::NoButton); }
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
+
+    static void screenshot(const QImage& image, const QString& name);
+
+  private:
+    void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
+
+    std::unique_ptr<QWidget> m_window;
+    CanvasView* m_view;
+};
+
+// The entries of one kind from a list of messages or canvas events, in order.
+template <class T, class List>
+std::vector<T> only(const List& list) {
+    std::vector<T> out;
+    for (const auto& entry : list)
+        if (const T* value = std::get_if<T>(&entry.value)) out.push_back(*value);
+    return out;
+}
+
+// Ink clearly over the paper, which is near white; paper without ink or lines.
+inline bool isInk(const QColor& pixel) {
+    return pixel.saturation() > 100 || pixel.value() < 150;
+}
+inline bool isPaper(const QColor& pixel) {
+    return pixel.value() > 200 && pixel.saturation() < 60;
+}
+
+}  // namespace vellumora::testing

@@ -1,0 +1,154 @@
+// The room connection against scripted servers: failures and the reconnect pause, hostile
+// frames, the handshake queue and leaving.
+
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include "net/network_client.h"
+#include "support/manual_pause.h"
+#include "support/qt_printers.h"
+#include "support/qt_test_app.h"
+#include "support/scripted_server.h"
+
+namespace vellumora {
+namespace {
+
+using namespace testing;
+
+const QString kCleared = QStringLiteral(R"({"type":"canvas_cleared","userId":"u2"})");
+
+QString cursorJson(double x) {
+    return QStringLiteral(R"({"type":"cursor","userId":"u2","x":%1,"y":0.5})").arg(x, 0, 'g', 17);
+}
+
+// A client on a manual pause with every event it publishes.
+struct Client {
+    explicit Client(const QUrl& url)
+        : client(url, NetworkClient::kReconnectDelay, std::unique_ptr<PauseTimer>(pause)) {
+        QObject::connect(&client, &NetworkClient::events, &client,
+                         [this](const NetworkEvent& event) { events.push_back(event); });
+    }
+    // One letter per event: o(pened), c(losed), r(oom state), x (cursor), k (cleared).
+    std::string kinds() const {
+        std::string text;
+        for (const NetworkEvent& event : events) text += "crjlspexgko"[event.value.index()];
+        return text;
+    }
+    const NetworkEvent::Closed& closed(std::size_t i) const {
+        return std::get<NetworkEvent::Closed>(events.at(i).value);
+    }
+    double x(std::size_t i) const { return std::get<NetworkEvent::Cursor>(events.at(i).value).x; }
+
+    ManualPause* pause = new ManualPause;
+    NetworkClient client;
+    std::vector<NetworkEvent> events;
+};
+
+TEST(NetworkClient, carriesRoomTokenAndColourIntactInTheWebSocketUrl) {
+    EXPECT_EQ(NetworkClient::webSocketUrl(QUrl("https://h.example:9443/a?x=1")),
+              QUrl("wss://h.example:9443/a?x=1"));
+    EXPECT_EQ(NetworkClient::webSocketUrl(QUrl("http://127.0.0.1:8787")), QUrl("ws://127.0.0.1:8787"));
+    EXPECT_EQ(NetworkClient::webSocketUrl(QUrl("ftp://h/x")), QUrl("ftp://h/x"));
+    const NetworkClient::ConnectionArgs args{"dm:a&b=c", "to+ken/?#", "#12AB9F"};
+    const std::optional<QUrl> url = NetworkClient::connectionUrl(QUrl("wss://h/p?room=old#frag"), args);
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->toString(QUrl::FullyEncoded),
+              "wss://h/p?room=dm:a%26b%3Dc&token=to%2Bken%2F%3F%23&color=%2312AB9F#frag");
+    EXPECT_EQ(QUrlQuery(*url).queryItemValue("token", QUrl::FullyDecoded), args.token);
+    EXPECT_FALSE(NetworkClient::connectionUrl(QUrl("ws:///nohost"), args));
+}
+
+TEST(NetworkClient, everyFailureIsReportedAndTheSameRoomReopenedAfterExactlyThePause) {
+    RefusingServer refusing;
+    ScriptedServer closing;
+    closing.setOnConnection(
+        [](QWebSocket& socket) { socket.close(QWebSocketProtocol::CloseCodeGoingAway, "bye"); });
+    const struct {
+        const char* name;
+        QUrl url;
+        const char* text;
+    } cases[] = {{"nobody listens", closedPortUrl(), ""},
+                 {"refused", refusing.url(), "401"},
+                 {"closed", closing.url(), "bye"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client t(c.url);
+        t.client.connect("dm:a:b", "T", "#12AB9F");
+        EXPECT_EQ(t.kinds(), "o") << "published before the handshake";
+        ASSERT_TRUE(runUntil([&] { return t.pause->isActive(); }));
+        EXPECT_EQ(t.kinds(), "oc");
+        EXPECT_EQ(t.pause->requested, NetworkClient::kReconnectDelay);
+        EXPECT_NE(t.closed(1).text, "");
+        EXPECT_NE(t.closed(1).text.find(c.text), std::string::npos) << t.closed(1).text;
+        t.pause->elapse();
+        ASSERT_TRUE(runUntil([&] { return t.pause->isActive(); }));
+        EXPECT_EQ(t.kinds(), "ococ");
+        t.client.disconnect();
+        EXPECT_FALSE(t.pause->isActive());
+    }
+    ASSERT_EQ(closing.connectionCount(), 2);
+    EXPECT_EQ(closing.peer(1).requestUrl, closing.peer(0).requestUrl);
+}
+
+TEST(NetworkClient, dropsWhatItCannotReadKeepsTheOrderAndEndsAConnectionOverTheLimit) {
+    const auto padded = [](double x, std::size_t size) {
+        QByteArray json = cursorJson(x).toUtf8();
+        return json + QByteArray(qsizetype(size) - json.size(), ' ');
+    };
+    ScriptedServer server;
+    server.setOnConnection([&](QWebSocket& socket) {
+        for (const char* junk :
+             {"not json", "", "[]", R"({"type":"ping"})", R"({"type":"cursor","userId":"u2","x":"1","y":0})"})
+            socket.sendTextMessage(QString::fromUtf8(junk));
+        socket.sendBinaryMessage(QByteArray("\xff\xfe\x00garbage", 10));
+        for (int i = 0; i < 20; ++i) {
+            i % 2 ? socket.sendBinaryMessage(cursorJson(i / 20.0).toUtf8())
+                  : socket.sendTextMessage(cursorJson(i / 20.0));
+        }
+        socket.sendBinaryMessage(padded(0.75, kMaxMessageBytes));
+        socket.sendTextMessage(QString::fromUtf8(padded(0.5, kMaxMessageBytes + 1)));
+        socket.sendTextMessage(kCleared);
+    });
+    Client t(server.url());
+    t.client.connect("solo:u1", "T", "#12AB9F");
+    // Two messages of 8 MiB take a while under the sanitizers on a busy machine.
+    ASSERT_TRUE(runUntil([&] { return t.pause->isActive(); }, std::chrono::minutes(2)));
+    EXPECT_EQ(t.kinds(), "o" + std::string(21, 'x') + "c");
+    for (std::size_t i = 1; i <= 20; ++i) EXPECT_EQ(t.x(i), (i - 1) / 20.0) << i;
+    EXPECT_EQ(t.x(21), 0.75);
+}
+
+TEST(NetworkClient, sendsWhatWasQueuedDuringTheHandshakeInOrderAndClosesNormallyOnLeaving) {
+    ScriptedServer server;
+    Client t(server.url());
+    t.client.connect("solo:u1", "T", "#12AB9F");
+    const std::vector<ClientMessage> sent{ClientMessage::cursor(0.1, 0.2), ClientMessage::strokeEnd("S-1"),
+                                          ClientMessage::setPage(std::nullopt), ClientMessage::clearCanvas()};
+    t.client.send(sent[0]);
+    t.client.send(sent[1]);
+    t.client.send(ClientMessage::cursor(std::nan(""), 0));  // cannot be encoded: dropped
+    t.client.send(sent[2]);
+    t.client.send(sent[3]);
+    ASSERT_TRUE(
+        runUntil([&] { return server.connectionCount() == 1 && server.last().received.size() == 4; }));
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const QByteArray bytes = server.last().received.at(qsizetype(i)).toUtf8();
+        EXPECT_EQ(decodeClientMessage(std::string_view(bytes.constData(), std::size_t(bytes.size()))),
+                  sent[i])
+            << i;
+    }
+
+    // Switching rooms and leaving close normally; nothing of a closed connection is published.
+    t.client.connect("dm:u1:u2", "T", "#12AB9F");
+    ASSERT_TRUE(runUntil([&] { return server.connectionCount() == 2 && server.peer(0).closed; }));
+    t.client.disconnect();
+    ASSERT_TRUE(runUntil([&] { return server.peer(1).closed; }));
+    EXPECT_EQ(server.peer(0).closeCode, QWebSocketProtocol::CloseCodeNormal);
+    EXPECT_EQ(server.peer(1).closeCode, QWebSocketProtocol::CloseCodeNormal);
+    EXPECT_EQ(t.kinds(), "oo");
+    EXPECT_FALSE(t.pause->isActive());
+}
+
+}  // namespace
+}  // namespace vellumora
