@@ -40,19 +40,39 @@ std::string upper(std::string text) {
     return text;
 }
 
-TEST_F(RestApi, shouldAnswerHealthAndMetricsAndRefuseWhatItDoesNotServe) {
+TEST_F(RestApi, shouldAnswerEachRefusalWithItsStatusAndAnErrorBody) {
+    const Account a = signUp(port(), unique("Ann_"));
+    const struct {
+        const char* what;
+        std::string method, path, body;
+        unsigned status;
+    } cases[] = {
+        {"unknown path", "GET", "/nope", "", 404},
+        {"wrong method", "GET", "/auth/signup", "", 405},
+        {"body over 64 KiB", "POST", "/auth/signup",
+         R"({"username":"big","password":")" + std::string(70 * 1024, 'x') + "\"}", 413},
+        {"not json", "POST", "/auth/signup", "username=x", 400},
+        {"missing password", "POST", "/auth/signup", R"({"username":"someone"})", 400},
+        {"bad character", "POST", "/auth/signup", R"({"username":"bad-name","password":"password1"})", 400},
+        {"short password", "POST", "/auth/signup", R"({"username":"shortpw","password":"1234567"})", 400},
+        {"taken in another case", "POST", "/auth/signup",
+         R"({"username":")" + upper(a.username) + R"(","password":"password1"})", 409},
+        {"login without password", "POST", "/auth/login", R"({"username":"x"})", 400},
+        {"friend unknown", "POST", "/friends/request", R"({"username":"no_such_user"})", 404},
+        {"friend oneself", "POST", "/friends/request", R"({"username":")" + a.username + R"("})", 400},
+        {"friend malformed", "POST", "/friends/request", R"({"username":)", 400},
+        {"decline without id", "POST", "/friends/decline", R"({"requester":"x"})", 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectError(httpRequest(port(), c.method, c.path, c.body, a.token), c.status);
+    }
     const HttpAnswer health = httpRequest(port(), "GET", "/healthz");
     EXPECT_EQ(health.status, 200u);
     EXPECT_EQ(health.body, "ok");
-    EXPECT_GE(metric(port(), "vellumora_connections"), 0);
-    expectError(httpRequest(port(), "GET", "/nope"), 404);
-    expectError(httpRequest(port(), "GET", "/auth/signup"), 405);
-    expectError(
-        post("/auth/signup", R"({"username":"big","password":")" + std::string(70 * 1024, 'x') + "\"}"), 413);
-    EXPECT_EQ(httpRequest(port(), "GET", "/healthz").status, 200u);
 }
 
-TEST_F(RestApi, shouldSignUpAndRefuseBadSignUps) {
+TEST_F(RestApi, shouldSignUpWithATokenThatWorks) {
     const std::string name = unique("Ann_");
     const HttpAnswer a = post("/auth/signup", R"({"username":")" + name + R"(","password":"correct horse"})");
     ASSERT_EQ(a.status, 200u) << a.body;
@@ -64,22 +84,6 @@ TEST_F(RestApi, shouldSignUpAndRefuseBadSignUps) {
     const HttpAnswer me = httpRequest(port(), "GET", "/auth/me", {}, token);
     EXPECT_EQ(me.status, 200u);
     EXPECT_NE(me.body.find(std::string(root["user"]["id"].get_string().value())), std::string::npos);
-
-    const struct {
-        const char* what;
-        std::string body;
-        unsigned status;
-    } cases[] = {
-        {"not json", "username=x", 400},
-        {"missing password", R"({"username":"someone"})", 400},
-        {"bad character", R"({"username":"bad-name","password":"password1"})", 400},
-        {"short password", R"({"username":"shortpw","password":"1234567"})", 400},
-        {"taken in another case", R"({"username":")" + upper(name) + R"(","password":"password1"})", 409},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        expectError(post("/auth/signup", c.body), c.status);
-    }
 }
 
 TEST_F(RestApi, shouldLogInWithoutRegardToCaseAndGiveOneAnswerForEveryFailure) {
@@ -95,7 +99,6 @@ TEST_F(RestApi, shouldLogInWithoutRegardToCaseAndGiveOneAnswerForEveryFailure) {
         post("/auth/login", R"({"username":"nobody_here","password":"wrong-pass"})");
     expectError(wrongPassword, 401);
     EXPECT_EQ(wrongPassword.body, noSuchUser.body);
-    expectError(post("/auth/login", R"({"username":"x"})"), 400);
 }
 
 TEST_F(RestApi, shouldRefuseMissingOrBadTokensAndRevokeOnlyThePresentedOne) {
@@ -147,22 +150,7 @@ TEST_F(RestApi, shouldRunTheFriendRequestLifecycle) {
 
     post("/friends/request", R"({"username":")" + a.username + R"("})", c.token);
     EXPECT_EQ(post("/friends/decline", R"({"requesterId":")" + c.id + R"("})", a.token).status, 200u);
-    const struct {
-        const char* what;
-        std::string path;
-        std::string body;
-        unsigned status;
-    } refused[] = {
-        {"unknown user", "/friends/request", R"({"username":"no_such_user"})", 404},
-        {"to oneself", "/friends/request", R"({"username":")" + a.username + R"("})", 400},
-        {"malformed", "/friends/request", R"({"username":)", 400},
-        {"accept a declined request", "/friends/accept", R"({"requesterId":")" + c.id + R"("})", 404},
-        {"decline without id", "/friends/decline", R"({"requester":"x"})", 400},
-    };
-    for (const auto& x : refused) {
-        SCOPED_TRACE(x.what);
-        expectError(post(x.path, x.body, a.token), x.status);
-    }
+    expectError(post("/friends/accept", R"({"requesterId":")" + c.id + R"("})", a.token), 404);  // declined
 }
 
 TEST(RestRateLimit, shouldAnswer429PerAddressAndPerUsername) {

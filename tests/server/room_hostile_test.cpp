@@ -8,10 +8,6 @@
 namespace vellumora::testing {
 namespace {
 
-bool isA(const std::optional<std::string>& text, std::string_view type) {
-    return text && text->find("\"type\":\"" + std::string(type) + "\"") != std::string::npos;
-}
-
 class HostileTraffic : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -42,19 +38,12 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
     auto b = join(bob_, 1);
     b->send(strokeStart("BOB-STROKE"));
     ASSERT_TRUE(a->waitFor("stroke_start"));
-    a->send(strokeStart("ALICE-ENDED"));
-    a->send(ClientMessage::strokeEnd("ALICE-ENDED"));
-    ASSERT_TRUE(b->waitFor("stroke_end"));
 
     const std::string validStart =
         R"({"type":"stroke_start","stroke":{"id":"NEW","userId":"x","tool":"pencil","color":{"r":1,"g":0,"b":0,"a":1},"brushSize":3,"point":{"x":0.5,"y":0.5,"pressure":1,"t":1}}})";
     auto replace = [&](std::string_view from, std::string_view to) {
         std::string s = validStart;
         return s.replace(s.find(from), from.size(), to);
-    };
-    auto pointFor = [](std::string_view id) {
-        return R"({"type":"stroke_point","strokeId":")" + std::string(id) +
-               R"(","point":{"x":0.5,"y":0.5,"pressure":1,"t":2}})";
     };
     // One of each way to be wrong; the rules behind them are tested one by one with the history.
     const struct {
@@ -67,8 +56,8 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
         {"overflowing number", R"({"type":"cursor","x":1e999,"y":0.5})"},
         {"unknown tool", replace("\"pencil\"", "\"marker\"")},
         {"reused stroke id", replace("\"id\":\"NEW\"", "\"id\":\"BOB-STROKE\"")},
-        {"point for someone else's stroke", pointFor("BOB-STROKE")},
-        {"point for an ended stroke", pointFor("ALICE-ENDED")},
+        {"point for someone else's stroke",
+         R"({"type":"stroke_point","strokeId":"BOB-STROKE","point":{"x":0.5,"y":0.5,"pressure":1,"t":2}})"},
         {"page that fits a frame but not a room_state",
          R"({"type":"set_page","page":{"pageId":"p","displayName":"x","mimeType":"image/png","imageBase64":")" +
              std::string(kMaxMessageBytes - 2048, 'A') + "\"}}"},
@@ -90,8 +79,8 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
     const auto state = late.receiveMessage();
     ASSERT_TRUE(state && std::holds_alternative<RoomStateMessage>(*state));
     const auto& strokes = std::get<RoomStateMessage>(*state).strokes;
-    ASSERT_EQ(strokes.size(), 2u);
-    EXPECT_EQ(strokes[0].points.size() + strokes[1].points.size(), 2u);
+    ASSERT_EQ(strokes.size(), 1u);
+    EXPECT_EQ(strokes[0].points.size(), 1u);
     EXPECT_FALSE(std::get<RoomStateMessage>(*state).page);
 }
 

@@ -18,10 +18,6 @@
 namespace vellumora::testing {
 namespace {
 
-bool isA(const std::optional<std::string>& text, std::string_view type) {
-    return text && text->find("\"type\":\"" + std::string(type) + "\"") != std::string::npos;
-}
-
 std::int64_t residentBytes(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)

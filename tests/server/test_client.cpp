@@ -63,6 +63,10 @@ std::string jsonString(std::string_view json, std::string_view key) {
     return std::string(value);
 }
 
+bool isA(const std::optional<std::string>& text, std::string_view type) {
+    return text && text->find("\"type\":\"" + std::string(type) + "\"") != std::string::npos;
+}
+
 std::int64_t metric(std::uint16_t port, std::string_view name) {
     const std::string body = httpRequest(port, "GET", "/metrics").body;
     const std::string line = "\n" + std::string(name) + " ";

@@ -26,6 +26,8 @@ HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_
                        std::string_view body = {}, std::string_view token = {});
 // The string member `key` of a JSON object text; empty when absent.
 std::string jsonString(std::string_view json, std::string_view key);
+// Whether `text` is a message of `type`.
+bool isA(const std::optional<std::string>& text, std::string_view type);
 // The value of one line of /metrics; -1 when it is missing.
 std::int64_t metric(std::uint16_t port, std::string_view name);
 // Polls `condition` every few milliseconds until it holds or `timeout` passes.
