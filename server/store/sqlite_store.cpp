@@ -123,13 +123,10 @@ std::optional<UserRecord> SqliteStore::userById(const std::string& id) {
 }
 
 std::optional<UserRecord> SqliteStore::userByUsername(const std::string& username) {
-    std::lock_guard lock(mutex_);
-    auto& s = s_->loginByKey;
-    s.bind(1, usernameKey(username));
-    std::optional<UserRecord> found;
-    if (s.step()) found = userFrom(s, 0);
-    s.reset();
-    return found;
+    // The row a log-in reads; its hash goes no further.
+    std::optional<LoginRecord> login = loginRecord(username);
+    if (!login) return std::nullopt;
+    return std::move(login->user);
 }
 
 void SqliteStore::addToken(const std::string& tokenHash, const std::string& userId) {
