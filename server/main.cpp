@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "credentials.h"
-#include "log.h"
+#include "accounts/credentials.h"
+#include "common/log.h"
 #include "server.h"
 
 int main(int argc, char** argv) {

@@ -4,23 +4,34 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <optional>
 #include <thread>
 #include <vector>
 
-#include "account_api.h"
-#include "history_writer.h"
-#include "listener.h"
-#include "local_room_bus.h"
-#include "log.h"
-#include "room_registry.h"
-#include "sqlite_store.h"
+#include "accounts/account_api.h"
+#include "common/log.h"
+#include "common/work_pool.h"
+#include "http/listener.h"
+#include "rooms/room_registry.h"
+#include "store/history_writer.h"
+#include "store/sqlite_store.h"
+#include "websocket/input_budget.h"
 
 namespace vellumora::server {
 
 namespace asio = boost::asio;
+
+namespace {
+// SQLite takes one writer at a time; a second thread lets a quick read go on while a slow
+// call waits, and CPU work between calls overlap. 1024 waiting calls are some seconds of
+// disk; past them REST answers 503 and handshakes are refused the same way.
+constexpr unsigned kDiskThreads = 2;
+constexpr std::size_t kDiskQueue = 1024;
+// Argon2id at interactive cost holds 64 MiB per hash in progress.
+constexpr unsigned kHashingThreads = 2;
+constexpr std::size_t kHashingQueue = 256;
+}  // namespace
 
 // Declaration order is teardown order in reverse: the I/O context (and with it every
 // connection) goes first, the store last.
@@ -28,18 +39,21 @@ struct Server::Parts {
     explicit Parts(const ServerConfig& config)
         : store(config.dbPath),
           writer(store, metrics, config.commitInterval),
-          hashing(2),
-          accounts(store, presence, metrics, config, hashing),
-          rooms(config, store, accounts, metrics, bus, writer),
-          context{config, store, presence, metrics, accounts, rooms},
+          disk(kDiskThreads, kDiskQueue),
+          hashing(kHashingThreads, kHashingQueue),
+          input(config.unfinishedMessageBytes, metrics.unfinishedBytes),
+          accounts(store, presence, metrics, config, disk, hashing),
+          rooms(config, store, metrics, writer, disk),
+          context{config, store, presence, metrics, accounts, rooms, writer, disk, input},
           ioc(static_cast<int>(config.threads)) {}
 
     Metrics metrics;
     Presence presence;
     SqliteStore store;
     HistoryWriter writer;
-    LocalRoomBus bus;
-    asio::thread_pool hashing;
+    WorkPool disk;
+    WorkPool hashing;
+    InputBudget input;
     AccountApi accounts;
     RoomRegistry rooms;
     ServerContext context;
@@ -89,7 +103,10 @@ int Server::run() {
     p.ioc.run();
     for (std::thread& t : threads) t.join();
 
-    p.hashing.join();
+    // Room loads and REST calls already queued finish (their answers have nobody to go to),
+    // then the last history changes are stored.
+    p.disk.stop();
+    p.hashing.stop();
     p.writer.stop();
     logLine("stopped; everything received is stored");
     return 0;

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "server_config.h"
+#include "common/server_config.h"
 
 namespace vellumora::server {
 

@@ -1,16 +1,19 @@
 #pragma once
 // The process-wide parts every connection reaches: configuration, storage, accounts,
-// rooms and counters. Owned by Server; connections hold a reference while it lives.
+// rooms, the disk pool and counters. Owned by Server; connections hold a reference while it
+// lives.
 
-#include "account_api.h"
-#include "metrics.h"
-#include "presence.h"
-#include "server_config.h"
-#include "store.h"
+#include "accounts/account_api.h"
+#include "common/metrics.h"
+#include "common/presence.h"
+#include "common/server_config.h"
+#include "common/work_pool.h"
+#include "rooms/room_registry.h"
+#include "store/history_writer.h"
+#include "store/store.h"
+#include "websocket/input_budget.h"
 
 namespace vellumora::server {
-
-class RoomRegistry;
 
 struct ServerContext {
     const ServerConfig& config;
@@ -19,6 +22,9 @@ struct ServerContext {
     Metrics& metrics;
     AccountApi& accounts;
     RoomRegistry& rooms;
+    HistoryWriter& writer;
+    WorkPool& disk;
+    InputBudget& input;
 };
 
 }  // namespace vellumora::server

@@ -7,10 +7,9 @@
 #include <atomic>
 #include <filesystem>
 
-#include "history_writer.h"
-#include "local_room_bus.h"
-#include "room.h"
-#include "sqlite_store.h"
+#include "rooms/room.h"
+#include "store/history_writer.h"
+#include "store/sqlite_store.h"
 
 namespace {
 
@@ -20,7 +19,11 @@ using namespace vellumora::server;
 class CountingMember final : public RoomMember {
   public:
     explicit CountingMember(std::string id) : user_{std::move(id), "name", "name"} {}
-    void deliver(const Payload& payload) override { bytes += payload->size(); }
+    bool enqueue(const Payload& payload) override {
+        bytes += payload->size();
+        return false;
+    }
+    void send() override {}
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
     void goAway() override {}
@@ -60,8 +63,7 @@ void relayStrokePoint(benchmark::State& state) {
         Metrics metrics;
         SqliteStore store((dir / "db").string());
         HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
-        LocalRoomBus bus;
-        Room room("solo:bench", store.loadRoom("solo:bench"), bus.channel("solo:bench"), writer, metrics, 32);
+        Room room("solo:bench", store.loadRoom("solo:bench"), writer, metrics, 32);
         auto a = std::make_shared<CountingMember>("user-a");
         auto b = std::make_shared<CountingMember>("user-b");
         room.join(a);

@@ -13,21 +13,6 @@ std::mt19937_64& randomBits() {
 }
 }  // namespace
 
-void applyMask(char* data, std::size_t size, const unsigned char* key) {
-    // Eight bytes at a time; byte j of `wide` meets byte j of each word whatever the endianness.
-    std::uint64_t wide = 0;
-    std::memcpy(&wide, key, 4);
-    std::memcpy(reinterpret_cast<char*>(&wide) + 4, key, 4);
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        word ^= wide;
-        std::memcpy(data + i, &word, 8);
-    }
-    for (; i < size; ++i) data[i] = static_cast<char>(data[i] ^ static_cast<char>(key[i % 4]));
-}
-
 std::string websocketKey() {
     static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::array<unsigned char, 18> raw{};  // 16 random bytes, zero-padded to a multiple of 3

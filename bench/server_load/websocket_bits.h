@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "websocket/ws_frame.h"
+
 namespace vellumora::bench {
+
+using server::ws::applyMask;
 
 constexpr unsigned kContinuation = 0x0;
 constexpr unsigned kText = 0x1;
@@ -13,9 +17,6 @@ constexpr unsigned kBinary = 0x2;
 constexpr unsigned kClose = 0x8;
 constexpr unsigned kPing = 0x9;
 constexpr unsigned kPong = 0xA;
-
-// XORs `data` with the 4-byte masking `key` (wire order); masking and unmasking alike.
-void applyMask(char* data, std::size_t size, const unsigned char* key);
 
 // A fresh Sec-WebSocket-Key: 16 random bytes in base64.
 std::string websocketKey();

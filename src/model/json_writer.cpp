@@ -14,41 +14,41 @@ constexpr std::array<bool, 256> kNeedsEscape = [] {
     table['"'] = table['\\'] = table['/'] = true;
     return table;
 }();
+}  // namespace
 
-void appendEscape(std::string& out, unsigned char c) {
+void Writer::appendEscape(unsigned char c) {
     switch (c) {
         case '"':
-            out.append("\\\"", 2);
+            put("\\\"", 2);
             break;
         case '\\':
-            out.append("\\\\", 2);
+            put("\\\\", 2);
             break;
         case '/':
-            out.append("\\/", 2);
+            put("\\/", 2);
             break;
         case '\b':
-            out.append("\\b", 2);
+            put("\\b", 2);
             break;
         case '\f':
-            out.append("\\f", 2);
+            put("\\f", 2);
             break;
         case '\n':
-            out.append("\\n", 2);
+            put("\\n", 2);
             break;
         case '\r':
-            out.append("\\r", 2);
+            put("\\r", 2);
             break;
         case '\t':
-            out.append("\\t", 2);
+            put("\\t", 2);
             break;
         default: {
             static constexpr char kHex[] = "0123456789abcdef";
             const char escaped[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-            out.append(escaped, 6);
+            put(escaped, 6);
         }
     }
 }
-}  // namespace
 
 void Writer::string(std::string_view text) {
     separate();
@@ -57,17 +57,17 @@ void Writer::string(std::string_view text) {
 }
 
 void Writer::appendQuoted(std::string_view text) {
-    out_.push_back('"');
+    put('"');
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p != end) {
         const char* run = p;
         while (p != end && !kNeedsEscape[static_cast<unsigned char>(*p)]) ++p;
-        out_.append(run, static_cast<std::size_t>(p - run));
+        put(run, static_cast<std::size_t>(p - run));
         if (p == end) break;
-        appendEscape(out_, static_cast<unsigned char>(*p++));
+        appendEscape(static_cast<unsigned char>(*p++));
     }
-    out_.push_back('"');
+    put('"');
 }
 
 void Writer::number(double value) {
@@ -75,11 +75,11 @@ void Writer::number(double value) {
     needComma_ = true;
     if (!std::isfinite(value)) {
         ok_ = false;
-        out_.push_back('0');  // keeps the text well-formed; the caller discards it
+        put('0');  // keeps the text well-formed; the caller discards it
         return;
     }
     if (value == 0 && std::signbit(value)) {
-        out_.append("-0.0", 4);  // "-0" would read back as the integer 0 and lose its sign
+        put("-0.0", 4);  // "-0" would read back as the integer 0 and lose its sign
         return;
     }
     char buffer[32];
@@ -90,7 +90,7 @@ void Writer::number(double value) {
         // Integer digits beyond 64 bits are refused by strict readers; say it is a double.
         result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     }
-    out_.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    put(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 }  // namespace vellumora::json

@@ -3,38 +3,46 @@
 // "\/", doubles as the shortest text that reads back to the same value. A non-finite number
 // cannot be written; the writer remembers it and the caller drops what it was building.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace vellumora::json {
 
+// A sink that only counts: the byte length of what a Writer would write, so that every
+// encoded size is the writer's own and cannot drift from the text actually sent.
+struct ByteCount {
+    std::size_t bytes = 0;
+};
+
 class Writer {
   public:
-    explicit Writer(std::string& out) : out_(out) {}
+    explicit Writer(std::string& out) : out_(&out) {}
+    explicit Writer(ByteCount& count) : count_(&count) {}
 
     void beginObject() {
         separate();
-        out_.push_back('{');
+        put('{');
         needComma_ = false;
     }
     void endObject() {
-        out_.push_back('}');
+        put('}');
         needComma_ = true;
     }
     void beginArray() {
         separate();
-        out_.push_back('[');
+        put('[');
         needComma_ = false;
     }
     void endArray() {
-        out_.push_back(']');
+        put(']');
         needComma_ = true;
     }
     // A member name; the next call writes its value.
     void key(std::string_view name) {
         separate();
         appendQuoted(name);
-        out_.push_back(':');
+        put(':');
         needComma_ = false;
     }
     void string(std::string_view text);
@@ -51,12 +59,16 @@ class Writer {
     void number(double value);
     void boolean(bool value) {
         separate();
-        out_.append(value ? "true" : "false");
+        if (value) {
+            put("true", 4);
+        } else {
+            put("false", 5);
+        }
         needComma_ = true;
     }
     void null() {
         separate();
-        out_.append("null", 4);
+        put("null", 4);
         needComma_ = true;
     }
 
@@ -65,11 +77,27 @@ class Writer {
 
   private:
     void appendQuoted(std::string_view text);
+    void appendEscape(unsigned char c);
     void separate() {
-        if (needComma_) out_.push_back(',');
+        if (needComma_) put(',');
+    }
+    void put(char c) {
+        if (out_) {
+            out_->push_back(c);
+        } else {
+            ++count_->bytes;
+        }
+    }
+    void put(const char* text, std::size_t size) {
+        if (out_) {
+            out_->append(text, size);
+        } else {
+            count_->bytes += size;
+        }
     }
 
-    std::string& out_;
+    std::string* out_ = nullptr;
+    ByteCount* count_ = nullptr;
     bool needComma_ = false;
     bool ok_ = true;
 };

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 #include "support/server_process.h"
 #include "test_client.h"
@@ -22,68 +23,59 @@ RoomStateMessage roomStateOf(std::uint16_t port, const std::string& room, const 
     return std::get<RoomStateMessage>(*message);
 }
 
-TEST(Durability, shouldRestoreTheExactRoomAfterSigterm) {
+TEST(Durability, shouldStopCleanlyWithOpenConnectionsAndRestoreTheExactRoom) {
     ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
     const Account alice = signUp(server.port(), "alice");
     const Account bob = signUp(server.port(), "bob");
     befriend(server.port(), alice, bob);
     const std::string room = dmRoom(alice, bob);
-    {
-        WsClient a(server.port(), room, alice.token);
-        a.receive();
-        WsClient b(server.port(), room, bob.token);
-        b.receive();
-        a.send(strokeStart("OLD", 0.5, 0.5));
-        a.send(ClientMessage::clearCanvas());
-        // Doubles that only survive when stored bit for bit.
-        a.send(strokeStart("A", 0.1 + 0.2, 1.0 / 3.0, Tool::sketchpen));
-        // b starts once a's clear and start have reached it: the clear cannot erase b's stroke,
-        // and a's stroke is the first.
-        ASSERT_TRUE(b.waitFor("canvas_cleared"));
-        ASSERT_TRUE(b.waitFor("stroke_start"));
-        b.send(strokeStart("B", std::nextafter(0.5, 1.0), 5e-324, Tool::pastel));
-        for (int i = 0; i < 200; ++i) {
-            a.send(strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5,
-                               1733400000.0 + i / 120.0));
-            if (i % 3 == 0) b.send(strokePoint("B", i / 300.0, 0.25, i));
-        }
-        a.send(ClientMessage::strokeEnd("A"));
-        b.send(ClientMessage::setPage(
-            WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
-        ASSERT_TRUE(b.waitFor("stroke_end"));
-        ASSERT_TRUE(a.waitFor("page_changed"));
-    }
-    const RoomStateMessage before = roomStateOf(server.port(), room, alice);
-    ASSERT_EQ(before.strokes.size(), 2u);
-    EXPECT_EQ(before.strokes[0].points.size(), 201u);
-    EXPECT_TRUE(before.page);
-
-    server.stop(SIGTERM);
-    EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0);
-    server.start();
-    const RoomStateMessage after = roomStateOf(server.port(), room, alice);
-    EXPECT_EQ(after, before);
-}
-
-TEST(Durability, shouldStopCleanlyWhileConnectionsAreOpen) {
-    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
-    const Account alice = signUp(server.port(), "alice");
-    WsClient a(server.port(), soloRoom(alice), alice.token);
+    WsClient a(server.port(), room, alice.token);
     a.receive();
-    WsClient b(server.port(), soloRoom(alice), alice.token);
+    WsClient b(server.port(), room, bob.token);
     b.receive();
-    a.send(strokeStart("LIVE"));
-    for (int i = 0; i < 100; ++i) a.send(strokePoint("LIVE", i / 100.0, 0.5, i));
-    ASSERT_TRUE(b.waitFor("stroke_point", 100));
+    a.send(strokeStart("OLD", 0.5, 0.5));
+    a.send(ClientMessage::clearCanvas());
+    // Doubles that only survive when stored bit for bit, and -0.0, which is kept as 0.
+    a.send(strokeStart("A", 0.1 + 0.2, 1.0 / 3.0, Tool::sketchpen));
+    // b starts once a's clear and start have reached it: the clear cannot erase b's stroke,
+    // and a's stroke is the first.
+    ASSERT_TRUE(b.waitFor("canvas_cleared"));
+    ASSERT_TRUE(b.waitFor("stroke_start"));
+    b.send(strokeStart("B", std::nextafter(0.5, 1.0), 5e-324, Tool::pastel));
+    for (int i = 0; i < 200; ++i) {
+        a.send(
+            strokePoint("A", std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5, 1733400000.0 + i / 120.0));
+        if (i % 3 == 0) b.send(strokePoint("B", i % 2 ? -0.0 : i / 300.0, -0.0, -0.0));
+    }
+    b.send(ClientMessage::strokeEnd("B"));
+    b.send(
+        ClientMessage::setPage(WirePage{"capture-1", "Scan \"1\" / ü", "image/png", std::string(1000, 'Q')}));
+    a.send(strokePoint("A", 0.5, 0.5, 1733400009.0));  // the last, stored only by the stop
+    ASSERT_TRUE(a.waitFor("page_changed"));
+    ASSERT_TRUE(b.waitFor("stroke_point", 201));
+    // Live from memory. Peers are left out of the comparisons: a room_state lists every
+    // connection whose end the server has not read yet.
+    const RoomStateMessage live = roomStateOf(server.port(), room, alice);
+    ASSERT_EQ(live.strokes.size(), 2u);
+    const WireStroke& first = live.strokes[0];
+    EXPECT_EQ(std::tie(first.id, first.userId, first.tool, first.complete),
+              std::make_tuple(std::string("A"), alice.id, Tool::sketchpen, false));
+    EXPECT_EQ(first.points.size(), 202u);
+    EXPECT_EQ(live.strokes[1].userId, bob.id);
+    EXPECT_TRUE(live.strokes[1].complete);
+    EXPECT_FALSE(std::signbit(live.strokes[1].points[1].y));
+    ASSERT_EQ(live.peers.size(), 2u);
+    EXPECT_EQ(live.peers[0].userId + live.peers[1].userId, alice.id + bob.id);  // in order of arrival
+
     server.stop(SIGTERM);
     // Exit status 0 also means the sanitizers found nothing to report on the way out.
     EXPECT_TRUE(WIFEXITED(server.exitStatus()) && WEXITSTATUS(server.exitStatus()) == 0) << server.log();
-    EXPECT_TRUE(b.waitClosed(std::chrono::seconds(5)));
+    EXPECT_TRUE(b.waitClosed(5s));
     EXPECT_EQ(b.closeCode(), 1001u);  // going away
     server.start();
-    const RoomStateMessage state = roomStateOf(server.port(), soloRoom(alice), alice);
-    ASSERT_EQ(state.strokes.size(), 1u);
-    EXPECT_EQ(state.strokes[0].points.size(), 101u);
+    const RoomStateMessage after = roomStateOf(server.port(), room, alice);  // the token outlived it too
+    EXPECT_EQ(after.strokes, live.strokes);
+    EXPECT_EQ(after.page, live.page);
 }
 
 TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
@@ -99,22 +91,17 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     drawer.send(strokeStart("K"));
     std::size_t seen = 0;
     std::size_t seenLongBefore = 0;
-    const auto begin = std::chrono::steady_clock::now();
     int sent = 0;
-    auto sinceBegin = [&] { return std::chrono::steady_clock::now() - begin; };
-    bool marked = false;
-    while (sinceBegin() < std::chrono::milliseconds(1500)) {
+    const auto begin = std::chrono::steady_clock::now();
+    for (auto elapsed = 0ms; elapsed < 1500ms;
+         elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                         begin)) {
         drawer.send(strokePoint("K", (sent % 1000) / 1000.0, 0.5, sent));
         ++sent;
-        while (auto m = observer.receive(std::chrono::milliseconds(0))) {
-            if (m->find("stroke_point") != std::string::npos) ++seen;
-        }
+        while (auto m = observer.receive(0ms)) seen += m->find("stroke_point") != std::string::npos;
         // Everything relayed 200 ms before the kill is far outside any commit window.
-        if (!marked && sinceBegin() >= std::chrono::milliseconds(1300)) {
-            seenLongBefore = seen;
-            marked = true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (elapsed < 1300ms) seenLongBefore = seen;
+        std::this_thread::sleep_for(1ms);
     }
     server.stop(SIGKILL);
     server.start();
@@ -127,9 +114,8 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     EXPECT_LE(stored, static_cast<std::size_t>(sent));
     // What survived is exactly the beginning of what was sent, in order.
     for (std::size_t i = 1; i < points.size(); ++i) ASSERT_EQ(points[i].t, static_cast<double>(i - 1));
-    const double rate = sent / 1.5;
-    std::printf("kill -9: sent %d points (%.0f/s), relayed %zu, stored %zu, lost %zu (~%.1f ms of drawing)\n",
-                sent, rate, seen, stored, sent - stored, (sent - stored) / rate * 1000.0);
+    std::printf("kill -9: sent %d points, relayed %zu, stored %zu, lost %zu\n", sent, seen, stored,
+                sent - stored);
 }
 
 }  // namespace

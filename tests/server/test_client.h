@@ -1,13 +1,10 @@
 #pragma once
-// Beast clients for driving a real vellumora-server over loopback in tests.
-
-#include <boost/asio/io_context.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
+// Clients for driving a real vellumora-server over loopback in tests. Beast stays inside
+// test_client.cpp: it is the slowest thing to compile here.
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +14,8 @@
 
 namespace vellumora::testing {
 
+using namespace std::chrono_literals;
+
 struct HttpAnswer {
     unsigned status = 0;
     std::string body;
@@ -25,9 +24,14 @@ struct HttpAnswer {
 // One request on a fresh connection. `token` adds "Authorization: Bearer <token>".
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
                        std::string_view body = {}, std::string_view token = {});
-
 // The string member `key` of a JSON object text; empty when absent.
 std::string jsonString(std::string_view json, std::string_view key);
+// Whether `text` is a message of `type`.
+bool isA(const std::optional<std::string>& text, std::string_view type);
+// The value of one line of /metrics; -1 when it is missing.
+std::int64_t metric(std::uint16_t port, std::string_view name);
+// Polls `condition` every few milliseconds until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
 
 struct Account {
     std::string token;
@@ -41,6 +45,10 @@ void befriend(std::uint16_t port, const Account& a, const Account& b);
 std::string soloRoom(const Account& a);
 std::string dmRoom(const Account& a, const Account& b);
 
+// A client text frame header for `length` bytes, masked with a zero key (the payload goes as is).
+std::string maskedFrameHeader(std::size_t length);
+std::string maskedTextFrame(std::string_view payload);
+
 class WsClient {
   public:
     // Connects and performs the handshake; check handshakeStatus() (101 when admitted).
@@ -48,46 +56,37 @@ class WsClient {
              const std::string& color = "#FF0000");
     ~WsClient();
 
-    unsigned handshakeStatus() const { return status_; }
-    std::string refusalBody() const { return refusalBody_; }
-    bool open() const { return status_ == 101 && !closed_; }
+    unsigned handshakeStatus() const;
+    std::string refusalBody() const;
+    bool open() const;
 
     // False when the connection failed.
     bool send(std::string_view text);
     bool sendBinary(std::string_view bytes);
     bool send(const ClientMessage& message);
+    // Bytes straight onto the socket, for frames no well-behaved client writes.
+    bool sendRaw(std::string_view bytes);
 
     // The next message, or none after `timeout` (or when the connection is closed).
-    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    std::optional<ServerMessage> receiveMessage(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = 10s);
+    std::optional<ServerMessage> receiveMessage(std::chrono::milliseconds timeout = 10s);
     // Messages until none arrives for `quiet`.
-    std::vector<std::string> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    std::vector<std::string> drain(std::chrono::milliseconds quiet = 300ms);
     // Reads until `count` messages of `type` have arrived (others are skipped); false on timeout.
     // What the server relays from one sender it processed in order, so this is how a test knows
     // the server has handled everything that sender sent before.
-    bool waitFor(std::string_view type, int count = 1,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Waits until the server closes the connection; true when it did within `timeout`.
+    bool waitFor(std::string_view type, int count = 1, std::chrono::milliseconds timeout = 20s);
+    // Waits until the connection is closed; true when it was within `timeout`.
     bool waitClosed(std::chrono::milliseconds timeout);
-    // Pings with `payload`; true when the matching pong came back within `timeout`.
-    bool pingAnswered(std::string_view payload, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     void close();
     // Resets the connection (TCP RST), as a crashed or unplugged client would leave it.
     void abort();
     // The code of the close frame the server sent (0 when none arrived).
-    unsigned closeCode() const { return ws_.reason().code; }
+    unsigned closeCode() const;
 
   private:
-    void startRead();
-
-    boost::asio::io_context ioc_;
-    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
-    boost::beast::flat_buffer buffer_;
-    std::deque<std::string> inbox_;
-    unsigned status_ = 0;
-    std::string refusalBody_;
-    bool reading_ = false;
-    bool closed_ = false;
+    struct Impl;
+    std::unique_ptr<Impl> s_;
 };
 
 // Convenience builders of client messages.

@@ -1,13 +1,14 @@
 // Feeds arbitrary bytes through the path every room message takes: decode, sanity rules,
-// history rules and the relay encoding. Lines of the input are messages from two users in
-// turn. Checks that accepted messages always re-encode and the room_state keeps its budget.
+// -0.0 folding, history rules and the relay encoding. Lines of the input are messages from
+// two users in turn. Accepted messages always re-encode, and the history's byte count is
+// exactly what its strokes and page add to an encoded room_state.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-#include "message_rules.h"
-#include "room_history.h"
+#include "rooms/message_rules.h"
+#include "rooms/room_history.h"
 
 using namespace vellumora;
 using namespace vellumora::server;
@@ -27,13 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         std::optional<ClientMessage> message = decodeClientMessage(line);
         if (!message || !saneMessage(*message)) continue;
+        foldNegativeZero(*message);
         if (!history.apply(*message, user, changes)) continue;
         std::string relayed;
         if (!encodeInto(relayedFrom(*message, user), relayed)) std::abort();  // sane numbers always encode
         if (history.bytes() > history.budget()) std::abort();
     }
-    RoomStateMessage state{history.strokes(), {}, {"user-a"}, history.page()};
-    const auto encoded = encode(ServerMessage{state});
-    if (!encoded || encoded->size() > kRoomStateReserve + 4096) std::abort();
+    const auto empty = encode(ServerMessage{RoomStateMessage{{}, {}, {"user-a"}, std::nullopt}});
+    const auto full =
+        encode(ServerMessage{RoomStateMessage{history.strokes(), {}, {"user-a"}, history.page()}});
+    if (!empty || !full || full->size() != empty->size() + history.bytes()) std::abort();
     return 0;
 }

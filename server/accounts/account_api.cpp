@@ -1,0 +1,280 @@
+#include "accounts/account_api.h"
+
+#include "accounts/credentials.h"
+#include "common/json_text.h"
+#include "common/log.h"
+#include "model/json_writer.h"
+
+namespace vellumora::server {
+
+namespace {
+
+ApiResponse error(unsigned status, std::string_view message) {
+    return {status, errorBody(message)};
+}
+
+ApiResponse busy() {
+    return error(503, "Server is busy, try again");
+}
+
+ApiResponse internalError(const StoreError& e) {
+    logLine(std::string("database error: ") + e.what());
+    return error(500, "Internal server error");
+}
+
+void writeUserMembers(json::Writer& w, const UserRecord& user) {
+    w.member("id", user.id);
+    w.member("username", user.username);
+    w.member("displayName", user.displayName);
+}
+
+void writeUser(json::Writer& w, const UserRecord& user) {
+    w.beginObject();
+    writeUserMembers(w, user);
+    w.endObject();
+}
+
+// {"<key>": <user>} and, with a token, {"token": ..., "user": <user>}.
+std::string userBody(std::string_view key, const UserRecord& user, std::string_view token = {}) {
+    std::string out;
+    json::Writer w(out);
+    w.beginObject();
+    if (!token.empty()) w.member("token", token);
+    w.key(key);
+    writeUser(w, user);
+    w.endObject();
+    return out;
+}
+
+}  // namespace
+
+bool validUsername(std::string_view name) {
+    if (name.size() < 3 || name.size() > 20) return false;
+    for (char c : name) {
+        const bool ok =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool validPassword(std::string_view password) {
+    if (password.size() > 1024) return false;
+    std::size_t codePoints = 0;
+    for (char c : password) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++codePoints;
+    }
+    return codePoints >= 8;
+}
+
+std::string_view bearerToken(std::string_view authorization) {
+    constexpr std::string_view scheme = "bearer ";
+    if (authorization.size() <= scheme.size()) return {};
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        char c = authorization[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != scheme[i]) return {};
+    }
+    std::string_view token = authorization.substr(scheme.size());
+    while (!token.empty() && token.front() == ' ') token.remove_prefix(1);
+    while (!token.empty() && token.back() == ' ') token.remove_suffix(1);
+    return token;
+}
+
+AccountApi::AccountApi(Store& store, Presence& presence, Metrics& metrics, const ServerConfig& config,
+                       WorkPool& disk, WorkPool& hashing)
+    : store_(store),
+      presence_(presence),
+      metrics_(metrics),
+      config_(config),
+      disk_(disk),
+      hashing_(hashing),
+      attempts_(config.authRateLimit) {}
+
+bool AccountApi::handles(std::string_view path) {
+    return path == "/auth/signup" || path == "/auth/login" || path == "/auth/me" || path == "/auth/logout" ||
+           path == "/friends" || path == "/friends/requests" || path == "/friends/request" ||
+           path == "/friends/accept" || path == "/friends/decline";
+}
+
+std::optional<UserRecord> AccountApi::userForToken(std::string_view token) {
+    if (token.empty() || token.size() > 256) return std::nullopt;
+    return store_.userForToken(tokenHash(token));
+}
+
+bool AccountApi::allowAttempt(const ApiRequest& request, const std::string& username) {
+    if (attempts_.tryAcquire({"addr:" + request.remoteAddress, "user:" + usernameKey(username)})) return true;
+    metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
+    logLine("rate limited authentication attempt from " + request.remoteAddress);
+    return false;
+}
+
+std::string AccountApi::issueToken(const UserRecord& user) {
+    std::string token = newToken();
+    store_.addToken(tokenHash(token), user.id);
+    return token;
+}
+
+void AccountApi::offload(WorkPool& pool, std::function<void(Done)> work, Done done) {
+    auto answer = std::make_shared<Done>(std::move(done));
+    if (!pool.post([work = std::move(work), answer] { work(std::move(*answer)); })) (*answer)(busy());
+}
+
+void AccountApi::handle(ApiRequest request, Done done) {
+    const std::string& path = request.path;
+    const bool post = request.method == "POST";
+    const bool get = request.method == "GET";
+    const bool expectsPost = path == "/auth/signup" || path == "/auth/login" || path == "/auth/logout" ||
+                             path == "/friends/request" || path == "/friends/accept" ||
+                             path == "/friends/decline";
+    if ((expectsPost && !post) || (!expectsPost && !get)) return done(error(405, "Method not allowed"));
+    if (path == "/auth/login") return login(std::move(request), std::move(done));
+    offload(
+        disk_,
+        [this, request = std::move(request)](Done answer) {
+            try {
+                if (request.path == "/auth/signup") return signup(request, std::move(answer));
+                answer(authenticated(request));
+            } catch (const StoreError& e) {
+                answer(internalError(e));
+            }
+        },
+        std::move(done));
+}
+
+void AccountApi::signup(const ApiRequest& request, Done done) {
+    auto username = stringMember(request.body, "username");
+    auto password = stringMember(request.body, "password");
+    if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
+    if (!allowAttempt(request, *username))
+        return done(error(429, "Too many attempts, try again in a minute"));
+    if (!validUsername(*username))
+        return done(error(400, "Username must be 3 to 20 letters, digits or underscores"));
+    if (!validPassword(*password)) return done(error(400, "Password must be 8 to 1024 characters"));
+    if (store_.userByUsername(*username)) return done(error(409, "Username is already taken"));
+
+    offload(
+        hashing_,
+        [this, username = std::move(*username), password = std::move(*password)](Done answer) {
+            try {
+                const std::string hash = hashPassword(password, config_.passwordCost);
+                if (hash.empty()) return answer(busy());
+                UserRecord user{newUserId(), username, username};
+                if (!store_.createUser(user, hash)) return answer(error(409, "Username is already taken"));
+                logLine("signed up " + user.username + " (" + user.id + ")");
+                answer({200, userBody("user", user, issueToken(user))});
+            } catch (const StoreError& e) {
+                answer(internalError(e));
+            }
+        },
+        std::move(done));
+}
+
+void AccountApi::login(ApiRequest request, Done done) {
+    auto username = stringMember(request.body, "username");
+    auto password = stringMember(request.body, "password");
+    if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
+    if (!allowAttempt(request, *username))
+        return done(error(429, "Too many attempts, try again in a minute"));
+
+    offload(
+        hashing_,
+        [this, username = std::move(*username), password = std::move(*password),
+         address = std::move(request.remoteAddress)](Done answer) {
+            try {
+                std::optional<LoginRecord> record;
+                if (validUsername(username) && password.size() <= 1024) record = store_.loginRecord(username);
+                bool ok = false;
+                if (record) {
+                    ok = verifyPassword(record->passwordHash, password);
+                } else {
+                    verifyAgainstDummy(password, config_.passwordCost);
+                }
+                if (!ok) {
+                    metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
+                    logLine("refused log-in from " + address);
+                    return answer(error(401, "Wrong username or password"));
+                }
+                answer({200, userBody("user", record->user, issueToken(record->user))});
+            } catch (const StoreError& e) {
+                answer(internalError(e));
+            }
+        },
+        std::move(done));
+}
+
+ApiResponse AccountApi::authenticated(const ApiRequest& request) {
+    const std::string_view token = bearerToken(request.authorization);
+    const std::optional<UserRecord> me = userForToken(token);
+    if (!me) return error(401, "Not signed in");
+    const std::string& path = request.path;
+
+    if (path == "/auth/me") return {200, userBody("user", *me)};
+    if (path == "/auth/logout") {
+        store_.revokeToken(tokenHash(token));
+        return {200, "{}"};
+    }
+    if (path == "/friends/request") return friendRequest(*me, request.body);
+    if (path == "/friends/accept") return answerRequest(*me, request.body, true);
+    if (path == "/friends/decline") return answerRequest(*me, request.body, false);
+
+    std::string out;
+    json::Writer w(out);
+    w.beginObject();
+    if (path == "/friends") {
+        w.key("friends");
+        w.beginArray();
+        for (const UserRecord& f : store_.friendsOf(me->id)) {
+            w.beginObject();
+            writeUserMembers(w, f);
+            w.key("online");
+            w.boolean(presence_.online(f.id));
+            w.endObject();
+        }
+    } else {
+        w.key("requests");
+        w.beginArray();
+        for (const PendingRequestRecord& r : store_.pendingRequestsFor(me->id)) {
+            w.beginObject();
+            w.member("requesterId", r.requester.id);
+            w.member("username", r.requester.username);
+            w.member("displayName", r.requester.displayName);
+            w.member("createdAt", r.createdAt);
+            w.endObject();
+        }
+    }
+    w.endArray();
+    w.endObject();
+    return {200, std::move(out)};
+}
+
+ApiResponse AccountApi::friendRequest(const UserRecord& me, const std::string& body) {
+    auto username = stringMember(body, "username");
+    if (!username) return error(400, "Expected a JSON object with username");
+    if (!validUsername(*username)) return error(404, "No such user");
+    auto target = store_.userByUsername(*username);
+    if (!target) return error(404, "No such user");
+    if (target->id == me.id) return error(400, "You cannot befriend yourself");
+    const FriendRequestOutcome outcome = store_.requestFriendship(me.id, target->id);
+    std::string out;
+    json::Writer w(out);
+    w.beginObject();
+    const std::string_view status = outcome == FriendRequestOutcome::accepted ? "accepted" : "pending";
+    w.member("status", status);
+    w.key("target");
+    writeUser(w, *target);
+    w.endObject();
+    return {200, std::move(out)};
+}
+
+ApiResponse AccountApi::answerRequest(const UserRecord& me, const std::string& body, bool accept) {
+    auto requesterId = stringMember(body, "requesterId");
+    if (!requesterId) return error(400, "Expected a JSON object with requesterId");
+    if (*requesterId == me.id) return error(400, "You cannot befriend yourself");
+    const bool found =
+        accept ? store_.acceptRequest(me.id, *requesterId) : store_.declineRequest(me.id, *requesterId);
+    if (!found) return error(404, "No such friend request");
+    return {200, "{}"};
+}
+
+}  // namespace vellumora::server

@@ -1,0 +1,75 @@
+#pragma once
+// The REST endpoints of accounts and friends, free of any HTTP library: a request in, a
+// status and JSON body out. Nothing here runs on the caller's thread beyond parsing and
+// rate limits: store calls go to the disk pool and password hashes to the hashing pool, each
+// answering 503 when its queue is full.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "accounts/rate_limiter.h"
+#include "common/metrics.h"
+#include "common/presence.h"
+#include "common/server_config.h"
+#include "common/work_pool.h"
+#include "store/store.h"
+
+namespace vellumora::server {
+
+struct ApiRequest {
+    std::string method;  // "GET", "POST", ...
+    std::string path;    // without the query
+    std::string body;
+    std::string authorization;  // the Authorization header, may be empty
+    std::string remoteAddress;
+};
+
+struct ApiResponse {
+    unsigned status = 200;
+    std::string body;  // JSON
+};
+
+class AccountApi {
+  public:
+    using Done = std::function<void(ApiResponse)>;
+
+    AccountApi(Store& store, Presence& presence, Metrics& metrics, const ServerConfig& config, WorkPool& disk,
+               WorkPool& hashing);
+
+    // True for the paths this class answers.
+    static bool handles(std::string_view path);
+    // `done` runs exactly once, usually on a pool thread.
+    void handle(ApiRequest request, Done done);
+
+    // The user a bearer token belongs to; touches the store.
+    std::optional<UserRecord> userForToken(std::string_view token);
+
+  private:
+    void signup(const ApiRequest& request, Done done);
+    void login(ApiRequest request, Done done);
+    ApiResponse authenticated(const ApiRequest& request);
+    ApiResponse friendRequest(const UserRecord& me, const std::string& body);
+    ApiResponse answerRequest(const UserRecord& me, const std::string& body, bool accept);
+    bool allowAttempt(const ApiRequest& request, const std::string& username);
+    std::string issueToken(const UserRecord& user);
+    // Runs `work(done)` on `pool`, or answers 503 when the pool is full.
+    void offload(WorkPool& pool, std::function<void(Done)> work, Done done);
+
+    Store& store_;
+    Presence& presence_;
+    Metrics& metrics_;
+    const ServerConfig& config_;
+    WorkPool& disk_;
+    WorkPool& hashing_;
+    RateLimiter attempts_;
+};
+
+// 3 to 20 characters of [A-Za-z0-9_].
+bool validUsername(std::string_view name);
+// At least 8 characters (code points) and at most 1024 bytes.
+bool validPassword(std::string_view password);
+// The token of an "Authorization: Bearer ..." header; empty when there is none.
+std::string_view bearerToken(std::string_view authorization);
+
+}  // namespace vellumora::server

@@ -1,0 +1,50 @@
+#pragma once
+// Everything the command line decides about one server process.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vellumora::server {
+
+// Argon2id limits: `interactive` is libsodium's recommended minimum for logins; `minimal`
+// exists only so sanitizer-instrumented test runs are not dominated by password hashing.
+enum class PasswordCost { interactive, minimal };
+
+struct ServerConfig {
+    std::string listenHost = "127.0.0.1";
+    std::uint16_t listenPort = 8787;
+    std::string dbPath = "vellumora.db";
+    std::string tlsCert;
+    std::string tlsKey;
+    unsigned threads = 0;              // 0: one per core
+    unsigned authRateLimit = 10;       // attempts per minute per address and per username; 0 = off
+    unsigned messageRateLimit = 1000;  // room messages per second per connection; 0 = off
+    PasswordCost passwordCost = PasswordCost::interactive;
+    std::chrono::milliseconds commitInterval{5};
+    std::chrono::seconds idleTimeout{60};
+    std::size_t maxRoomConnections = 32;
+    std::size_t sendQueueMessages = 8192;
+    std::size_t sendQueueBytes = 24 * 1024 * 1024;
+    // What all room connections together may hold for messages still arriving.
+    std::size_t unfinishedMessageBytes = std::size_t{256} << 20;
+
+    bool tls() const { return !tlsCert.empty(); }
+};
+
+struct CommandLine {
+    enum class Action { run, help, version, error };
+    Action action = Action::run;
+    ServerConfig config;
+    std::string message;  // the error for `error`
+};
+
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+// The cores this process may run on (its CPU affinity), at least 1.
+unsigned usableCores();
+std::string usageText();
+std::string_view versionText();
+
+}  // namespace vellumora::server

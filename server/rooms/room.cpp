@@ -1,0 +1,123 @@
+#include "rooms/room.h"
+
+#include <algorithm>
+
+#include "rooms/message_rules.h"
+
+namespace vellumora::server {
+
+namespace {
+Payload encodeShared(const ServerMessage& message) {
+    auto text = encode(message);
+    return text ? std::make_shared<const std::string>(std::move(*text)) : nullptr;
+}
+
+WirePeer peerOf(const RoomMember& member) {
+    return {member.user().id, member.user().displayName, member.color()};
+}
+}  // namespace
+
+Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& metrics,
+           std::size_t maxConnections)
+    : id_(std::move(id)),
+      key_(stored.key),
+      writer_(writer),
+      metrics_(metrics),
+      maxConnections_(maxConnections),
+      history_(std::move(stored)) {
+    reportedBytes_ = history_.bytes();
+    metrics_.rooms.fetch_add(1, std::memory_order_relaxed);
+    metrics_.historyBytes.fetch_add(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
+}
+
+Room::~Room() {
+    metrics_.rooms.fetch_sub(1, std::memory_order_relaxed);
+    metrics_.historyBytes.fetch_sub(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
+}
+
+void Room::publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) {
+    for (const Present& p : members_) {
+        if (p.member == except) continue;
+        if (auto member = p.alive.lock(); member && member->enqueue(payload))
+            wake.push_back(std::move(member));
+    }
+}
+
+void Room::send(Wake& wake) {
+    for (const auto& member : wake) member->send();
+    wake.clear();
+}
+
+bool Room::join(const std::shared_ptr<RoomMember>& member) {
+    Wake wake;
+    {
+        std::lock_guard lock(mutex_);
+        if (members_.size() >= maxConnections_) return false;
+
+        RoomStateMessage state;
+        state.strokes = history_.strokes();
+        state.peers.reserve(members_.size());
+        for (const Present& p : members_) {
+            if (auto m = p.alive.lock()) state.peers.push_back(peerOf(*m));
+        }
+        state.you.userId = member->user().id;
+        state.page = history_.page();
+        if (Payload payload = encodeShared(state); payload && member->enqueue(payload))
+            wake.push_back(member);
+        if (Payload joined = encodeShared(PeerJoinedMessage{peerOf(*member)}))
+            publishLocked(joined, nullptr, wake);
+        members_.push_back({member.get(), member});
+    }
+    send(wake);
+    return true;
+}
+
+void Room::leave(const RoomMember& member) {
+    Wake wake;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(members_.begin(), members_.end(),
+                               [&](const Present& p) { return p.member == &member; });
+        if (it == members_.end()) return;
+        members_.erase(it);
+        if (Payload left = encodeShared(PeerLeftMessage{member.user().id}))
+            publishLocked(left, nullptr, wake);
+    }
+    send(wake);
+}
+
+void Room::handle(const RoomMember& sender, std::string_view bytes) {
+    std::optional<ClientMessage> message = decodeClientMessage(bytes);
+    if (!message || !saneMessage(*message)) {
+        metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    foldNegativeZero(*message);
+    const std::string& userId = sender.user().id;
+
+    // Reused: a relay usually wakes one member, and no allocation is needed for that.
+    thread_local Wake wake;
+    {
+        std::lock_guard lock(mutex_);
+        changes_.clear();
+        const bool accepted = history_.apply(*message, userId, changes_);
+        for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
+        const std::size_t bytesNow = history_.bytes();
+        if (bytesNow != reportedBytes_) {
+            metrics_.historyBytes.fetch_add(
+                static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
+                std::memory_order_relaxed);
+            reportedBytes_ = bytesNow;
+        }
+        if (!accepted) {
+            metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        encoded_.clear();
+        if (!encodeInto(relayedFrom(*message, userId), encoded_)) return;
+        publishLocked(std::make_shared<const std::string>(encoded_), &sender, wake);
+    }
+    send(wake);
+}
+
+}  // namespace vellumora::server

@@ -1,0 +1,77 @@
+#pragma once
+// One room in memory: its history, the connections present, and the one lock that orders
+// everything that happens in it. Under that lock a message is recorded and its relay queued
+// on every other member, so every connection sees the room's messages in the order the
+// history recorded them; the sending itself starts after the lock is released, on each
+// member's own strand.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/metrics.h"
+#include "rooms/room_history.h"
+#include "store/history_writer.h"
+#include "store/store.h"
+
+namespace vellumora::server {
+
+// One encoded message, shared by every recipient.
+using Payload = std::shared_ptr<const std::string>;
+
+class RoomMember {
+  public:
+    virtual ~RoomMember() = default;
+    virtual const UserRecord& user() const = 0;
+    virtual const std::string& color() const = 0;
+    // Queues `payload` behind everything queued before; never blocks and never writes. True
+    // when nothing is being sent yet: the caller then calls send() once it holds no lock.
+    virtual bool enqueue(const Payload& payload) = 0;
+    // Starts sending what is queued (on the member's own strand).
+    virtual void send() = 0;
+    // The server is stopping: say goodbye with a close frame.
+    virtual void goAway() = 0;
+};
+
+class Room {
+  public:
+    Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& metrics,
+         std::size_t maxConnections);
+    ~Room();
+    Room(const Room&) = delete;
+    Room& operator=(const Room&) = delete;
+
+    const std::string& id() const { return id_; }
+
+    // Sends the member its room_state and announces it to the others; false when full.
+    bool join(const std::shared_ptr<RoomMember>& member);
+    void leave(const RoomMember& member);
+    // One message the member sent: validated, recorded, relayed to the others; or dropped.
+    void handle(const RoomMember& sender, std::string_view bytes);
+
+  private:
+    using Wake = std::vector<std::shared_ptr<RoomMember>>;
+    // Queues `payload` on every member but `except`; collects those that need a send().
+    void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake);
+    static void send(Wake& wake);
+
+    std::string id_;
+    std::int64_t key_;
+    HistoryWriter& writer_;
+    Metrics& metrics_;
+    const std::size_t maxConnections_;
+
+    std::mutex mutex_;
+    RoomHistory history_;
+    struct Present {
+        const RoomMember* member;
+        std::weak_ptr<RoomMember> alive;  // a member torn down at shutdown never left
+    };
+    std::vector<Present> members_;
+    std::vector<RoomHistory::Change> changes_;  // reused per message
+    std::string encoded_;                       // reused per message
+    std::size_t reportedBytes_ = 0;
+};
+
+}  // namespace vellumora::server

@@ -1,0 +1,160 @@
+#include "rooms/room_history.h"
+
+#include "model/json_forms.h"
+
+namespace vellumora::server {
+
+namespace {
+
+template <class T>
+std::size_t encodedBytes(const T& value) {
+    json::ByteCount count;
+    json::Writer writer(count);
+    json::write(writer, value);
+    return count.bytes;
+}
+
+std::size_t numberBytes(double value) {
+    json::ByteCount count;
+    json::Writer writer(count);
+    writer.number(value);
+    return count.bytes;
+}
+
+// Every point has the same names and punctuation; only its numbers vary, and points are the
+// hot path.
+std::size_t pointBytes(const StrokePoint& p) {
+    static const std::size_t frame = encodedBytes(StrokePoint{0, 0, 0, 0}) - 4 * numberBytes(0);
+    return frame + numberBytes(p.x) + numberBytes(p.y) + numberBytes(p.pressure) + numberBytes(p.t);
+}
+
+constexpr std::size_t kNullBytes = 4;
+constexpr std::size_t kCommaBytes = 1;
+
+std::size_t pageBytesOf(const std::optional<WirePage>& page) {
+    return page ? encodedBytes(*page) - kNullBytes : 0;
+}
+
+}  // namespace
+
+RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit) : messageLimit_(messageLimit) {
+    page_ = std::move(stored.page);
+    pageBytes_ = pageBytesOf(page_);
+    for (StoredStroke& s : stored.strokes) {
+        const std::size_t bytes = encodedBytes(s.stroke);
+        nextSeq_ = std::max(nextSeq_, s.seq + 1);
+        strokes_.push_back({s.seq, bytes, std::move(s.stroke)});
+        byId_[strokes_.back().stroke.id] = &strokes_.back();
+        strokeBytes_ += bytes;
+    }
+}
+
+std::size_t RoomHistory::strokeArrayBytes() const {
+    const std::size_t commas = strokes_.empty() ? 0 : strokes_.size() - 1;
+    return strokeBytes_ + commas * kCommaBytes;
+}
+
+std::size_t RoomHistory::bytes() const {
+    return strokeArrayBytes() + pageBytes_;
+}
+
+std::vector<WireStroke> RoomHistory::strokes() const {
+    std::vector<WireStroke> out;
+    out.reserve(strokes_.size());
+    for (const Entry& e : strokes_) out.push_back(e.stroke);
+    return out;
+}
+
+bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
+                        std::vector<Change>& changes) {
+    using M = ClientMessage;
+    if (const auto* m = std::get_if<M::StrokeStart>(&message.value))
+        return startStroke(m->stroke, userId, changes);
+    if (const auto* m = std::get_if<M::StrokePoint>(&message.value)) {
+        Entry* entry = ownOpenStroke(m->strokeId, userId);
+        if (!entry) return false;
+        const std::size_t bytes = kCommaBytes + pointBytes(m->point);
+        if (!makeRoom(bytes, pageBytes_, entry, changes)) return false;
+        const auto index = static_cast<std::int64_t>(entry->stroke.points.size());
+        entry->stroke.points.push_back(m->point);
+        entry->bytes += bytes;
+        strokeBytes_ += bytes;
+        changes.push_back(HistoryOp::AppendPoint{entry->seq, index, m->point});
+        return true;
+    }
+    if (const auto* m = std::get_if<M::StrokeEnd>(&message.value)) {
+        Entry* entry = ownOpenStroke(m->strokeId, userId);
+        if (!entry) return false;
+        entry->stroke.complete = true;
+        constexpr std::size_t kTrueShorterThanFalse = 1;
+        entry->bytes -= kTrueShorterThanFalse;
+        strokeBytes_ -= kTrueShorterThanFalse;
+        changes.push_back(HistoryOp::EndStroke{entry->seq});
+        return true;
+    }
+    if (std::holds_alternative<M::Cursor>(message.value)) return true;
+    if (const auto* m = std::get_if<M::SetPage>(&message.value)) return setPage(m->page, changes);
+    clear(changes);
+    return true;
+}
+
+bool RoomHistory::startStroke(const StrokeStartPayload& start, const std::string& userId,
+                              std::vector<Change>& changes) {
+    if (byId_.contains(start.id)) return false;
+    StrokeHeader header{start.id, userId, start.tool, start.color, start.brushSize};
+    WireStroke stroke{header.id,        header.userId, header.tool, header.color,
+                      header.brushSize, {start.point}, false};
+    const std::size_t bytes = encodedBytes(stroke);
+    const std::size_t comma = strokes_.empty() ? 0 : kCommaBytes;
+    if (!makeRoom(bytes + comma, pageBytes_, nullptr, changes)) return false;
+    const std::int64_t seq = nextSeq_++;
+    strokes_.push_back({seq, bytes, std::move(stroke)});
+    byId_[header.id] = &strokes_.back();
+    strokeBytes_ += bytes;
+    changes.push_back(HistoryOp::StartStroke{seq, std::move(header), start.point});
+    return true;
+}
+
+RoomHistory::Entry* RoomHistory::ownOpenStroke(const std::string& strokeId, const std::string& userId) {
+    auto it = byId_.find(strokeId);
+    if (it == byId_.end()) return nullptr;
+    Entry* entry = it->second;
+    if (entry->stroke.userId != userId || entry->stroke.complete) return nullptr;
+    return entry;
+}
+
+bool RoomHistory::setPage(const std::optional<WirePage>& page, std::vector<Change>& changes) {
+    const std::size_t bytes = pageBytesOf(page);
+    // The page must fit both in its own page_changed and in a room_state with no strokes.
+    if (bytes > budget()) return false;
+    if (!makeRoom(0, bytes, nullptr, changes)) return false;
+    page_ = page;
+    pageBytes_ = bytes;
+    changes.push_back(HistoryOp::SetPage{page ? std::make_shared<const WirePage>(*page) : nullptr});
+    return true;
+}
+
+void RoomHistory::clear(std::vector<Change>& changes) {
+    strokes_.clear();
+    byId_.clear();
+    strokeBytes_ = 0;
+    changes.push_back(HistoryOp::Clear{});
+}
+
+bool RoomHistory::makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep,
+                           std::vector<Change>& changes) {
+    const std::size_t limit = budget();
+    if (extra + pageBytes > limit) return false;
+    // Evicting the stroke being extended would not help its own growth; stop before it.
+    while (strokeArrayBytes() + extra + pageBytes > limit) {
+        if (strokes_.empty() || &strokes_.front() == keep) return false;
+        Entry& oldest = strokes_.front();
+        strokeBytes_ -= oldest.bytes;
+        changes.push_back(HistoryOp::RemoveStroke{oldest.seq});
+        byId_.erase(oldest.stroke.id);
+        strokes_.pop_front();
+    }
+    return true;
+}
+
+}  // namespace vellumora::server

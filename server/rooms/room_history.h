@@ -1,0 +1,71 @@
+#pragma once
+// The drawing history of one room and the rules for changing it: who may extend which
+// stroke, what a clear or a page does, and the byte budget that keeps the room's
+// "room_state" under the client's 8 MiB message limit. Plain data, no locking: Room
+// guards it.
+//
+// Budget policy: strokes are kept in start order. When a new stroke or point would make
+// the room_state exceed the budget, the oldest strokes are evicted (from memory and, through
+// the returned changes, from disk) until it fits. Everybody present keeps seeing them; a
+// participant who joins later gets the newest drawing that fits. A stroke that is itself the
+// oldest one left stops growing at the budget (its further points are dropped).
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "store/store.h"
+
+namespace vellumora::server {
+
+// Peers, "you" and the envelope of a room_state always fit in this much: at most 256
+// connections of about 130 bytes each.
+inline constexpr std::size_t kRoomStateReserve = 64 * 1024;
+
+class RoomHistory {
+  public:
+    using Change = decltype(HistoryOp::change);
+
+    explicit RoomHistory(StoredRoom stored, std::size_t messageLimit = kMaxMessageBytes);
+
+    // Applies `message` from `userId`; false when it must be dropped. The changes to store are
+    // appended to `changes`; evictions may be there even when the message is then dropped.
+    // Cursor messages change nothing but are valid.
+    bool apply(const ClientMessage& message, const std::string& userId, std::vector<Change>& changes);
+
+    std::vector<WireStroke> strokes() const;
+    const std::optional<WirePage>& page() const { return page_; }
+    std::size_t strokeCount() const { return strokes_.size(); }
+    // The bytes the strokes and the page add to a room_state that has neither, counted by the
+    // codec's own writer.
+    std::size_t bytes() const;
+    std::size_t budget() const { return messageLimit_ - kRoomStateReserve; }
+
+  private:
+    struct Entry {
+        std::int64_t seq;
+        std::size_t bytes;
+        WireStroke stroke;
+    };
+
+    bool startStroke(const StrokeStartPayload& start, const std::string& userId,
+                     std::vector<Change>& changes);
+    Entry* ownOpenStroke(const std::string& strokeId, const std::string& userId);
+    bool setPage(const std::optional<WirePage>& page, std::vector<Change>& changes);
+    void clear(std::vector<Change>& changes);
+    std::size_t strokeArrayBytes() const;
+    // Evicts the oldest strokes (never `keep`) until `extra` more bytes fit; false if they cannot.
+    bool makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep, std::vector<Change>& changes);
+
+    std::size_t messageLimit_;
+    std::deque<Entry> strokes_;  // references stay valid across push_back and pop_front
+    std::unordered_map<std::string, Entry*> byId_;
+    std::optional<WirePage> page_;
+    std::size_t strokeBytes_ = 0;  // the strokes, without the commas between them
+    std::size_t pageBytes_ = 0;    // the page's object in place of null; 0 without a page
+    std::int64_t nextSeq_ = 1;
+};
+
+}  // namespace vellumora::server

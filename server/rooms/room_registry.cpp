@@ -1,0 +1,72 @@
+#include "rooms/room_registry.h"
+
+#include "common/log.h"
+
+namespace vellumora::server {
+
+RoomRegistry::RoomRegistry(const ServerConfig& config, Store& store, Metrics& metrics, HistoryWriter& writer,
+                           WorkPool& disk)
+    : config_(config), store_(store), metrics_(metrics), writer_(writer), disk_(disk) {}
+
+void RoomRegistry::acquire(const std::string& roomId, Acquired done) {
+    {
+        std::unique_lock lock(mutex_);
+        if (rooms_.size() > 1024) {
+            std::erase_if(rooms_, [](const auto& entry) {
+                return entry.second.waiting.empty() && entry.second.room.expired();
+            });
+        }
+        Slot& slot = rooms_[roomId];
+        if (auto room = slot.room.lock()) {
+            lock.unlock();
+            return done(std::move(room));
+        }
+        slot.waiting.push_back(std::move(done));
+        if (slot.waiting.size() > 1) return;  // its load is under way
+    }
+    if (!disk_.post([this, roomId] { load(roomId); })) loaded(roomId, nullptr);
+}
+
+void RoomRegistry::load(const std::string& roomId) {
+    std::shared_ptr<Room> room;
+    try {
+        // A room that was let go may still have changes on their way to disk.
+        writer_.flush();
+        room = std::make_shared<Room>(roomId, store_.loadRoom(roomId), writer_, metrics_,
+                                      config_.maxRoomConnections);
+    } catch (const StoreError& e) {
+        logLine(std::string("database error: ") + e.what());
+    }
+    loaded(roomId, room);
+}
+
+void RoomRegistry::loaded(const std::string& roomId, const std::shared_ptr<Room>& room) {
+    std::vector<Acquired> waiting;
+    {
+        std::lock_guard lock(mutex_);
+        Slot& slot = rooms_[roomId];
+        slot.room = room;
+        waiting.swap(slot.waiting);
+    }
+    for (Acquired& done : waiting) done(room);
+}
+
+void RoomRegistry::track(std::weak_ptr<RoomMember> member) {
+    std::lock_guard lock(mutex_);
+    if (members_.size() >= 64 && members_.size() % 64 == 0)
+        std::erase_if(members_, [](const auto& m) { return m.expired(); });
+    members_.push_back(std::move(member));
+}
+
+void RoomRegistry::closeAll() {
+    std::vector<std::shared_ptr<RoomMember>> open;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& weak : members_) {
+            if (auto m = weak.lock()) open.push_back(std::move(m));
+        }
+    }
+    for (const auto& m : open) m->goAway();
+}
+
+}  // namespace vellumora::server

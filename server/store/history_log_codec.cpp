@@ -1,0 +1,193 @@
+#include "store/history_log_codec.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "model/overloaded.h"
+
+namespace vellumora::server {
+
+namespace {
+
+enum class Kind : std::uint8_t { start, point, end, remove, clear, page };
+
+class Writer {
+  public:
+    explicit Writer(std::string& out) : out_(out) {}
+    template <class T>
+    void raw(T value) {
+        char bytes[sizeof(T)];
+        std::memcpy(bytes, &value, sizeof(T));
+        out_.append(bytes, sizeof(T));
+    }
+    void text(std::string_view s) {
+        raw(static_cast<std::uint32_t>(s.size()));
+        out_.append(s);
+    }
+    void point(const StrokePoint& p) {
+        raw(p.x);
+        raw(p.y);
+        raw(p.pressure);
+        raw(p.t);
+    }
+
+  private:
+    std::string& out_;
+};
+
+class Reader {
+  public:
+    explicit Reader(std::string_view in) : in_(in) {}
+    bool done() const { return in_.empty(); }
+    template <class T>
+    T raw() {
+        if (in_.size() < sizeof(T)) throw StoreError("truncated history log entry");
+        T value;
+        std::memcpy(&value, in_.data(), sizeof(T));
+        in_.remove_prefix(sizeof(T));
+        return value;
+    }
+    std::string text() {
+        const auto n = raw<std::uint32_t>();
+        if (in_.size() < n) throw StoreError("truncated history log entry");
+        std::string s(in_.substr(0, n));
+        in_.remove_prefix(n);
+        return s;
+    }
+    StrokePoint point() {
+        StrokePoint p;
+        p.x = raw<double>();
+        p.y = raw<double>();
+        p.pressure = raw<double>();
+        p.t = raw<double>();
+        return p;
+    }
+
+  private:
+    std::string_view in_;
+};
+
+}  // namespace
+
+std::string encodeHistoryOps(const std::vector<HistoryOp>& ops) {
+    std::string out;
+    out.reserve(ops.size() * 48);
+    Writer w(out);
+    for (const HistoryOp& op : ops) {
+        std::visit(Overloaded{
+                       [&](const HistoryOp::StartStroke& c) {
+                           w.raw(Kind::start);
+                           w.raw(op.roomKey);
+                           w.raw(c.seq);
+                           w.text(c.header.id);
+                           w.text(c.header.userId);
+                           w.raw(static_cast<std::uint8_t>(c.header.tool));
+                           w.raw(c.header.color.r);
+                           w.raw(c.header.color.g);
+                           w.raw(c.header.color.b);
+                           w.raw(c.header.color.a);
+                           w.raw(c.header.brushSize);
+                           w.point(c.first);
+                       },
+                       [&](const HistoryOp::AppendPoint& c) {
+                           w.raw(Kind::point);
+                           w.raw(op.roomKey);
+                           w.raw(c.seq);
+                           w.raw(c.index);
+                           w.point(c.point);
+                       },
+                       [&](const HistoryOp::EndStroke& c) {
+                           w.raw(Kind::end);
+                           w.raw(op.roomKey);
+                           w.raw(c.seq);
+                       },
+                       [&](const HistoryOp::RemoveStroke& c) {
+                           w.raw(Kind::remove);
+                           w.raw(op.roomKey);
+                           w.raw(c.seq);
+                       },
+                       [&](const HistoryOp::Clear&) {
+                           w.raw(Kind::clear);
+                           w.raw(op.roomKey);
+                       },
+                       [&](const HistoryOp::SetPage& c) {
+                           w.raw(Kind::page);
+                           w.raw(op.roomKey);
+                           w.raw(static_cast<std::uint8_t>(c.page ? 1 : 0));
+                           if (c.page) {
+                               w.text(c.page->pageId);
+                               w.text(c.page->displayName);
+                               w.text(c.page->mimeType);
+                               w.text(c.page->imageBase64);
+                           }
+                       },
+                   },
+                   op.change);
+    }
+    return out;
+}
+
+std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes) {
+    std::vector<HistoryOp> ops;
+    Reader r(bytes);
+    while (!r.done()) {
+        const auto kind = r.raw<Kind>();
+        HistoryOp op;
+        op.roomKey = r.raw<std::int64_t>();
+        switch (kind) {
+            case Kind::start: {
+                HistoryOp::StartStroke c;
+                c.seq = r.raw<std::int64_t>();
+                c.header.id = r.text();
+                c.header.userId = r.text();
+                const auto tool = r.raw<std::uint8_t>();
+                if (tool >= toolAllCases.size()) throw StoreError("bad tool in history log");
+                c.header.tool = toolAllCases[tool];
+                c.header.color.r = r.raw<double>();
+                c.header.color.g = r.raw<double>();
+                c.header.color.b = r.raw<double>();
+                c.header.color.a = r.raw<double>();
+                c.header.brushSize = r.raw<double>();
+                c.first = r.point();
+                op.change = std::move(c);
+                break;
+            }
+            case Kind::point: {
+                HistoryOp::AppendPoint c;
+                c.seq = r.raw<std::int64_t>();
+                c.index = r.raw<std::int64_t>();
+                c.point = r.point();
+                op.change = c;
+                break;
+            }
+            case Kind::end:
+                op.change = HistoryOp::EndStroke{r.raw<std::int64_t>()};
+                break;
+            case Kind::remove:
+                op.change = HistoryOp::RemoveStroke{r.raw<std::int64_t>()};
+                break;
+            case Kind::clear:
+                op.change = HistoryOp::Clear{};
+                break;
+            case Kind::page: {
+                HistoryOp::SetPage c;
+                if (r.raw<std::uint8_t>() != 0) {
+                    WirePage page;
+                    page.pageId = r.text();
+                    page.displayName = r.text();
+                    page.mimeType = r.text();
+                    page.imageBase64 = r.text();
+                    c.page = std::make_shared<const WirePage>(std::move(page));
+                }
+                op.change = std::move(c);
+                break;
+            }
+            default:
+                throw StoreError("unknown entry in history log");
+        }
+        ops.push_back(std::move(op));
+    }
+    return ops;
+}
+
+}  // namespace vellumora::server

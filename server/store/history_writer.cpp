@@ -1,0 +1,96 @@
+#include "store/history_writer.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "common/log.h"
+
+namespace vellumora::server {
+
+HistoryWriter::HistoryWriter(Store& store, Metrics& metrics, std::chrono::milliseconds interval)
+    : store_(store), metrics_(metrics), interval_(interval), thread_([this] { run(); }) {}
+
+HistoryWriter::~HistoryWriter() {
+    stop();
+}
+
+void HistoryWriter::push(HistoryOp op) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(op));
+    ++pushed_;
+    if (pushed_ - done_ >= kMaxQueued && !backlogged_.load(std::memory_order_relaxed)) {
+        backlogged_.store(true, std::memory_order_relaxed);
+        flushWanted_ = true;
+        wake_.notify_one();
+    }
+}
+
+void HistoryWriter::afterBacklog(std::function<void()> resume) {
+    {
+        std::lock_guard lock(mutex_);
+        if (backlogged_.load(std::memory_order_relaxed) && !stopped_)
+            return resumes_.push_back(std::move(resume));
+    }
+    resume();
+}
+
+void HistoryWriter::flush() {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t target = pushed_;
+    if (done_ >= target || stopped_) return;
+    flushWanted_ = true;
+    wake_.notify_one();
+    stored_.wait(lock, [&] { return done_ >= target; });
+}
+
+void HistoryWriter::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void HistoryWriter::run() {
+    // Storing must yield to relaying: a commit a few milliseconds late costs nothing, a relay
+    // that waits for it is visible. Niced, a woken I/O thread takes the core back at once, yet
+    // storing keeps a share when the rooms are busy (at the lowest priority it fell seconds
+    // behind on a shared machine, which a crash would lose).
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    std::vector<HistoryOp> batch;
+    std::unique_lock lock(mutex_);
+    while (true) {
+        wake_.wait_for(lock, interval_, [&] { return stopping_ || flushWanted_; });
+        flushWanted_ = false;
+        batch.swap(queue_);
+        const std::uint64_t upTo = pushed_;
+        const bool last = stopping_;
+        lock.unlock();
+        if (!batch.empty()) {
+            try {
+                store_.applyHistory(batch);
+                metrics_.historyCommits.fetch_add(1, std::memory_order_relaxed);
+            } catch (const StoreError& e) {
+                logLine("lost " + std::to_string(batch.size()) + " history changes: " + e.what());
+            }
+            batch.clear();
+        }
+        lock.lock();
+        done_ = upTo;
+        backlogged_.store(pushed_ - done_ >= kMaxQueued, std::memory_order_relaxed);
+        stored_.notify_all();
+        if (last && queue_.empty()) stopped_ = true;
+        if (!backlogged_.load(std::memory_order_relaxed) || stopped_) {
+            std::vector<std::function<void()>> resumes;
+            resumes.swap(resumes_);
+            lock.unlock();
+            for (auto& resume : resumes) resume();
+            lock.lock();
+        }
+        if (stopped_) return;
+    }
+}
+
+}  // namespace vellumora::server

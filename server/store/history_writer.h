@@ -1,0 +1,62 @@
+#pragma once
+// Writes room history to the store in group commits: changes queue up in memory and a
+// background thread stores everything queued, in order, in one transaction every
+// `interval`. A crash of the process loses at most the changes of the last window; stop()
+// stores everything before it returns.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/metrics.h"
+#include "store/store.h"
+
+namespace vellumora::server {
+
+class HistoryWriter {
+  public:
+    HistoryWriter(Store& store, Metrics& metrics, std::chrono::milliseconds interval);
+    ~HistoryWriter();
+    HistoryWriter(const HistoryWriter&) = delete;
+    HistoryWriter& operator=(const HistoryWriter&) = delete;
+
+    // Never waits. Once kMaxQueued changes are pending the writer reports itself backlogged,
+    // and room connections stop reading until it has caught up: TCP then pushes back on the
+    // senders instead of memory growing, and nothing is dropped.
+    void push(HistoryOp op);
+    bool backlogged() const { return backlogged_.load(std::memory_order_relaxed); }
+    // Runs `resume` once the writer is no longer backlogged: at once when it is not, else on the
+    // writer's thread.
+    void afterBacklog(std::function<void()> resume);
+    static constexpr std::size_t kMaxQueued = 200'000;
+    // Returns once everything pushed before the call is stored (or failed to store).
+    void flush();
+    // Stores what is queued and ends the thread.
+    void stop();
+
+  private:
+    void run();
+
+    Store& store_;
+    Metrics& metrics_;
+    const std::chrono::milliseconds interval_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable stored_;
+    std::vector<HistoryOp> queue_;
+    std::uint64_t pushed_ = 0;
+    std::uint64_t done_ = 0;
+    bool flushWanted_ = false;
+    bool stopping_ = false;
+    bool stopped_ = false;  // the thread has stored its last batch
+    std::atomic<bool> backlogged_{false};
+    std::vector<std::function<void()>> resumes_;
+    std::thread thread_;
+};
+
+}  // namespace vellumora::server

@@ -1,0 +1,141 @@
+#include "store/sqlite_db.h"
+
+#include "store/store.h"
+
+namespace vellumora::server {
+
+namespace {
+[[noreturn]] void fail(sqlite3* db, std::string_view what) {
+    throw StoreError(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+}  // namespace
+
+SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
+    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt_,
+                           nullptr) != SQLITE_OK)
+        fail(db, "prepare");
+}
+
+SqliteStatement::~SqliteStatement() {
+    sqlite3_finalize(stmt_);
+}
+
+SqliteStatement& SqliteStatement::bind(int index, std::string_view text) {
+    if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+        fail(db_, "bind");
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bindBlob(int index, std::string_view bytes) {
+    if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+        fail(db_, "bind");
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bind(int index, double value) {
+    if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) fail(db_, "bind");
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bind(int index, std::int64_t value) {
+    if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) fail(db_, "bind");
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bindNull(int index) {
+    if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) fail(db_, "bind");
+    return *this;
+}
+
+bool SqliteStatement::step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    sqlite3_reset(stmt_);
+    fail(db_, "step");
+}
+
+void SqliteStatement::run() {
+    while (step()) {
+    }
+    reset();
+}
+
+void SqliteStatement::reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+}
+
+std::string SqliteStatement::text(int column) const {
+    const auto* p = sqlite3_column_text(stmt_, column);
+    const int n = sqlite3_column_bytes(stmt_, column);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string SqliteStatement::blob(int column) const {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+    const int n = sqlite3_column_bytes(stmt_, column);
+    return p ? std::string(p, static_cast<std::size_t>(n)) : std::string();
+}
+
+double SqliteStatement::real(int column) const {
+    return sqlite3_column_double(stmt_, column);
+}
+
+std::int64_t SqliteStatement::integer(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
+
+bool SqliteStatement::isNull(int column) const {
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+SqliteDatabase::SqliteDatabase(const std::string& path) {
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw StoreError("cannot open " + path + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+}
+
+SqliteDatabase::~SqliteDatabase() {
+    sqlite3_close_v2(db_);
+}
+
+void SqliteDatabase::exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw StoreError(message);
+    }
+}
+
+std::int64_t SqliteDatabase::changes() const {
+    return sqlite3_changes64(db_);
+}
+
+SqliteTransaction::SqliteTransaction(SqliteDatabase& db) : db_(db) {
+    db_.exec("BEGIN IMMEDIATE");
+}
+
+SqliteTransaction::~SqliteTransaction() {
+    if (!done_) {
+        try {
+            db_.exec("ROLLBACK");
+        } catch (const StoreError&) {
+            // Nothing left to undo: SQLite already rolled back on the error that got us here.
+        }
+    }
+}
+
+void SqliteTransaction::commit() {
+    db_.exec("COMMIT");
+    done_ = true;
+}
+
+}  // namespace vellumora::server

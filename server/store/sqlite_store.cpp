@@ -1,0 +1,230 @@
+#include "store/sqlite_store.h"
+
+#include <chrono>
+
+#include "store/sqlite_store_statements.h"
+
+namespace vellumora::server {
+
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS users(
+  id TEXT PRIMARY KEY,
+  username TEXT NOT NULL,
+  username_key TEXT NOT NULL UNIQUE,
+  display_name TEXT NOT NULL,
+  password_hash TEXT NOT NULL,
+  created_at REAL NOT NULL);
+CREATE TABLE IF NOT EXISTS tokens(
+  hash BLOB PRIMARY KEY,
+  user_id TEXT NOT NULL REFERENCES users(id),
+  created_at REAL NOT NULL);
+CREATE TABLE IF NOT EXISTS friend_requests(
+  requester_id TEXT NOT NULL REFERENCES users(id),
+  target_id TEXT NOT NULL REFERENCES users(id),
+  created_at REAL NOT NULL,
+  PRIMARY KEY(target_id, requester_id));
+CREATE TABLE IF NOT EXISTS friendships(
+  user_id TEXT NOT NULL REFERENCES users(id),
+  friend_id TEXT NOT NULL REFERENCES users(id),
+  created_at REAL NOT NULL,
+  PRIMARY KEY(user_id, friend_id));
+CREATE TABLE IF NOT EXISTS rooms(
+  room_key INTEGER PRIMARY KEY,
+  id TEXT NOT NULL UNIQUE,
+  page_id TEXT, page_name TEXT, page_mime TEXT, page_image TEXT);
+CREATE TABLE IF NOT EXISTS strokes(
+  room_key INTEGER NOT NULL REFERENCES rooms(room_key),
+  seq INTEGER NOT NULL,
+  stroke_id TEXT NOT NULL,
+  user_id TEXT NOT NULL,
+  tool TEXT NOT NULL,
+  r REAL NOT NULL, g REAL NOT NULL, b REAL NOT NULL, a REAL NOT NULL,
+  brush_size REAL NOT NULL,
+  complete INTEGER NOT NULL,
+  PRIMARY KEY(room_key, seq)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS points(
+  room_key INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  idx INTEGER NOT NULL,
+  x REAL NOT NULL, y REAL NOT NULL, pressure REAL NOT NULL, t REAL NOT NULL,
+  PRIMARY KEY(room_key, seq, idx)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS history_log(
+  id INTEGER PRIMARY KEY,
+  ops BLOB NOT NULL);
+)sql";
+
+double nowSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+UserRecord userFrom(const SqliteStatement& s, int first) {
+    return {s.text(first), s.text(first + 1), s.text(first + 2)};
+}
+
+}  // namespace
+
+std::string usernameKey(std::string_view username) {
+    std::string key(username);
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return key;
+}
+
+SqliteStore::SqliteStore(const std::string& path) : db_(path) {
+    db_.exec("PRAGMA journal_mode=WAL");
+    // NORMAL in WAL mode survives a crash of the process; only a power cut can lose the last commits.
+    db_.exec("PRAGMA synchronous=NORMAL");
+    db_.exec("PRAGMA foreign_keys=ON");
+    db_.exec("PRAGMA cache_size=-16384");
+    // A longer WAL between checkpoints: the pages every drawing room dirties are copied back once, not per
+    // fold.
+    db_.exec("PRAGMA wal_autocheckpoint=8192");
+    db_.exec(kSchema);
+    s_ = std::make_unique<Statements>(db_.handle());
+    // Group commits of a previous run that were not folded yet (after a crash, say).
+    readLogLocked();
+    foldLogLocked();
+}
+
+SqliteStore::~SqliteStore() = default;
+
+std::optional<UserRecord> SqliteStore::createUser(const UserRecord& user, const std::string& passwordHash) {
+    std::lock_guard lock(mutex_);
+    auto& s = s_->insertUser;
+    s.bind(1, user.id).bind(2, user.username).bind(3, usernameKey(user.username)).bind(4, user.displayName);
+    s.bind(5, passwordHash).bind(6, nowSeconds());
+    s.run();
+    if (db_.changes() == 0) return std::nullopt;
+    return user;
+}
+
+std::optional<LoginRecord> SqliteStore::loginRecord(const std::string& username) {
+    std::lock_guard lock(mutex_);
+    auto& s = s_->loginByKey;
+    s.bind(1, usernameKey(username));
+    std::optional<LoginRecord> found;
+    if (s.step()) found = LoginRecord{userFrom(s, 0), s.text(3)};
+    s.reset();
+    return found;
+}
+
+std::optional<UserRecord> SqliteStore::userById(const std::string& id) {
+    std::lock_guard lock(mutex_);
+    auto& s = s_->userById;
+    s.bind(1, id);
+    std::optional<UserRecord> found;
+    if (s.step()) found = userFrom(s, 0);
+    s.reset();
+    return found;
+}
+
+std::optional<UserRecord> SqliteStore::userByUsername(const std::string& username) {
+    // The row a log-in reads; its hash goes no further.
+    std::optional<LoginRecord> login = loginRecord(username);
+    if (!login) return std::nullopt;
+    return std::move(login->user);
+}
+
+void SqliteStore::addToken(const std::string& tokenHash, const std::string& userId) {
+    std::lock_guard lock(mutex_);
+    s_->insertToken.bindBlob(1, tokenHash).bind(2, userId).bind(3, nowSeconds()).run();
+}
+
+std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash) {
+    std::lock_guard lock(mutex_);
+    auto& s = s_->userByToken;
+    s.bindBlob(1, tokenHash);
+    std::optional<UserRecord> found;
+    if (s.step()) found = userFrom(s, 0);
+    s.reset();
+    return found;
+}
+
+void SqliteStore::revokeToken(const std::string& tokenHash) {
+    std::lock_guard lock(mutex_);
+    s_->deleteToken.bindBlob(1, tokenHash).run();
+}
+
+std::vector<UserRecord> SqliteStore::friendsOf(const std::string& userId) {
+    std::lock_guard lock(mutex_);
+    auto& s = s_->friendsOf;
+    s.bind(1, userId);
+    std::vector<UserRecord> friends;
+    while (s.step()) friends.push_back(userFrom(s, 0));
+    s.reset();
+    return friends;
+}
+
+bool SqliteStore::areFriendsLocked(const std::string& a, const std::string& b) {
+    auto& s = s_->isFriend;
+    s.bind(1, a).bind(2, b);
+    const bool found = s.step();
+    s.reset();
+    return found;
+}
+
+bool SqliteStore::areFriends(const std::string& a, const std::string& b) {
+    std::lock_guard lock(mutex_);
+    return areFriendsLocked(a, b);
+}
+
+std::vector<PendingRequestRecord> SqliteStore::pendingRequestsFor(const std::string& userId) {
+    std::lock_guard lock(mutex_);
+    auto& s = s_->pendingFor;
+    s.bind(1, userId);
+    std::vector<PendingRequestRecord> requests;
+    while (s.step()) requests.push_back({userFrom(s, 0), s.real(3)});
+    s.reset();
+    return requests;
+}
+
+void SqliteStore::addFriendshipLocked(const std::string& a, const std::string& b) {
+    const double now = nowSeconds();
+    s_->insertFriendship.bind(1, a).bind(2, b).bind(3, now).run();
+    s_->insertFriendship.bind(1, b).bind(2, a).bind(3, now).run();
+    s_->deleteRequest.bind(1, a).bind(2, b).run();
+    s_->deleteRequest.bind(1, b).bind(2, a).run();
+}
+
+FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to) {
+    std::lock_guard lock(mutex_);
+    SqliteTransaction tx(db_);
+    if (areFriendsLocked(from, to)) return FriendRequestOutcome::accepted;
+    auto& pending = s_->requestExists;
+    pending.bind(1, to).bind(2, from);  // did `to` already ask `from`?
+    const bool theyAsked = pending.step();
+    pending.reset();
+    if (theyAsked) {
+        addFriendshipLocked(from, to);
+        tx.commit();
+        return FriendRequestOutcome::accepted;
+    }
+    s_->insertRequest.bind(1, from).bind(2, to).bind(3, nowSeconds()).run();
+    tx.commit();
+    return FriendRequestOutcome::pending;
+}
+
+bool SqliteStore::acceptRequest(const std::string& userId, const std::string& requesterId) {
+    std::lock_guard lock(mutex_);
+    SqliteTransaction tx(db_);
+    auto& pending = s_->requestExists;
+    pending.bind(1, requesterId).bind(2, userId);
+    const bool exists = pending.step();
+    pending.reset();
+    if (!exists) return false;
+    addFriendshipLocked(userId, requesterId);
+    tx.commit();
+    return true;
+}
+
+bool SqliteStore::declineRequest(const std::string& userId, const std::string& requesterId) {
+    std::lock_guard lock(mutex_);
+    s_->deleteRequest.bind(1, requesterId).bind(2, userId).run();
+    return db_.changes() > 0;
+}
+
+}  // namespace vellumora::server

@@ -1,0 +1,60 @@
+#pragma once
+// The Store on one SQLite file in WAL mode. One connection behind a mutex: REST calls are
+// short, and room history arrives in a few large group commits.
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "store/sqlite_db.h"
+#include "store/store.h"
+
+namespace vellumora::server {
+
+class SqliteStore final : public Store {
+  public:
+    // Opens (creating when needed) and migrates the database; throws StoreError.
+    explicit SqliteStore(const std::string& path);
+    ~SqliteStore() override;
+
+    std::optional<UserRecord> createUser(const UserRecord& user, const std::string& passwordHash) override;
+    std::optional<LoginRecord> loginRecord(const std::string& username) override;
+    std::optional<UserRecord> userById(const std::string& id) override;
+    std::optional<UserRecord> userByUsername(const std::string& username) override;
+
+    void addToken(const std::string& tokenHash, const std::string& userId) override;
+    std::optional<UserRecord> userForToken(const std::string& tokenHash) override;
+    void revokeToken(const std::string& tokenHash) override;
+
+    std::vector<UserRecord> friendsOf(const std::string& userId) override;
+    bool areFriends(const std::string& a, const std::string& b) override;
+    std::vector<PendingRequestRecord> pendingRequestsFor(const std::string& userId) override;
+    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to) override;
+    bool acceptRequest(const std::string& userId, const std::string& requesterId) override;
+    bool declineRequest(const std::string& userId, const std::string& requesterId) override;
+
+    StoredRoom loadRoom(const std::string& roomId) override;
+    void applyHistory(const std::vector<HistoryOp>& ops) override;
+
+  private:
+    struct Statements;
+    bool areFriendsLocked(const std::string& a, const std::string& b);
+    void readLogLocked();
+    void foldLogLocked();
+    void applyOpsLocked(const std::vector<HistoryOp>& ops);
+    // Half a second of drawing at the 5 ms default commit interval: each fold dirties a page or
+    // two per drawing room however few points it brings, so fewer, larger folds write less;
+    // larger still and a fold holds the store long enough to delay log-ins and room loads.
+    static constexpr int kFoldEvery = 100;
+    int logRows_ = 0;
+    // What the log holds, in order: a previous run's rows once read back, then every batch
+    // this process logged. Folding from here spares reading and decoding the log again.
+    std::vector<HistoryOp> unfolded_;
+    void addFriendshipLocked(const std::string& a, const std::string& b);
+
+    std::mutex mutex_;
+    SqliteDatabase db_;
+    std::unique_ptr<Statements> s_;
+};
+
+}  // namespace vellumora::server

@@ -1,0 +1,141 @@
+// Room history in SQLite: one row per stroke, one row per point, keyed by the room's
+// integer key and the stroke's start-order sequence number.
+//
+// Group commits go to an append-only log first (one row per commit, a few pages), and are
+// folded into those tables in batches: written there directly, every commit would dirty a
+// B-tree leaf per drawing room. The log is folded before a room is read and at start-up,
+// so readers never see the difference. A fold applies the changes room by room (each room
+// in its own order), so that each room's rows are written together.
+#include <algorithm>
+#include <unordered_map>
+
+#include "model/overloaded.h"
+#include "store/history_log_codec.h"
+#include "store/sqlite_store.h"
+#include "store/sqlite_store_statements.h"
+
+namespace vellumora::server {
+
+StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
+    std::lock_guard lock(mutex_);
+    foldLogLocked();
+    s_->insertRoom.bind(1, roomId).run();
+    StoredRoom room;
+    auto& r = s_->roomById;
+    r.bind(1, roomId);
+    if (!r.step()) {
+        r.reset();
+        throw StoreError("room vanished: " + roomId);
+    }
+    room.key = r.integer(0);
+    if (!r.isNull(1)) room.page = WirePage{r.text(1), r.text(2), r.text(3), r.text(4)};
+    r.reset();
+
+    std::unordered_map<std::int64_t, std::size_t> bySeq;
+    auto& s = s_->strokesOfRoom;
+    s.bind(1, room.key);
+    while (s.step()) {
+        StoredStroke stored;
+        stored.seq = s.integer(0);
+        WireStroke& w = stored.stroke;
+        w.id = s.text(1);
+        w.userId = s.text(2);
+        w.tool = toolFromRawValue(s.text(3)).value_or(Tool::sketchpen);
+        w.color = {s.real(4), s.real(5), s.real(6), s.real(7)};
+        w.brushSize = s.real(8);
+        w.complete = s.integer(9) != 0;
+        bySeq.emplace(stored.seq, room.strokes.size());
+        room.strokes.push_back(std::move(stored));
+    }
+    s.reset();
+
+    auto& p = s_->pointsOfRoom;
+    p.bind(1, room.key);
+    while (p.step()) {
+        auto it = bySeq.find(p.integer(0));
+        if (it == bySeq.end()) continue;
+        room.strokes[it->second].stroke.points.push_back({p.real(2), p.real(3), p.real(4), p.real(5)});
+    }
+    p.reset();
+    return room;
+}
+
+void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
+    if (ops.empty()) return;
+    std::lock_guard lock(mutex_);
+    {
+        SqliteTransaction tx(db_);
+        s_->appendLog.bindBlob(1, encodeHistoryOps(ops)).run();
+        tx.commit();
+    }
+    unfolded_.insert(unfolded_.end(), ops.begin(), ops.end());
+    if (++logRows_ >= kFoldEvery) foldLogLocked();
+}
+
+void SqliteStore::readLogLocked() {
+    auto& read = s_->readLog;
+    while (read.step()) {
+        std::vector<HistoryOp> ops = decodeHistoryOps(read.blob(1));
+        unfolded_.insert(unfolded_.end(), std::make_move_iterator(ops.begin()),
+                         std::make_move_iterator(ops.end()));
+    }
+    read.reset();
+}
+
+void SqliteStore::foldLogLocked() {
+    if (unfolded_.empty()) return;
+    std::stable_sort(unfolded_.begin(), unfolded_.end(),
+                     [](const HistoryOp& a, const HistoryOp& b) { return a.roomKey < b.roomKey; });
+    SqliteTransaction tx(db_);
+    applyOpsLocked(unfolded_);
+    s_->clearLog.run();
+    tx.commit();
+    unfolded_.clear();
+    logRows_ = 0;
+}
+
+void SqliteStore::applyOpsLocked(const std::vector<HistoryOp>& ops) {
+    for (const HistoryOp& op : ops) {
+        const std::int64_t room = op.roomKey;
+        std::visit(
+            Overloaded{
+                [&](const HistoryOp::StartStroke& c) {
+                    const StrokeHeader& h = c.header;
+                    auto& s = s_->insertStroke;
+                    s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
+                    s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
+                    s.bind(10, h.brushSize).run();
+                    s_->insertPoint.bind(1, room).bind(2, c.seq).bind(3, std::int64_t{0}).bind(4, c.first.x);
+                    s_->insertPoint.bind(5, c.first.y).bind(6, c.first.pressure).bind(7, c.first.t).run();
+                },
+                [&](const HistoryOp::AppendPoint& c) {
+                    auto& s = s_->insertPoint;
+                    s.bind(1, room).bind(2, c.seq).bind(3, c.index).bind(4, c.point.x).bind(5, c.point.y);
+                    s.bind(6, c.point.pressure).bind(7, c.point.t).run();
+                },
+                [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
+                [&](const HistoryOp::RemoveStroke& c) {
+                    s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
+                    s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
+                },
+                [&](const HistoryOp::Clear&) {
+                    s_->clearStrokes.bind(1, room).run();
+                    s_->clearPoints.bind(1, room).run();
+                },
+                [&](const HistoryOp::SetPage& c) {
+                    auto& s = s_->setPage;
+                    s.bind(1, room);
+                    if (c.page) {
+                        s.bind(2, c.page->pageId).bind(3, c.page->displayName).bind(4, c.page->mimeType);
+                        s.bind(5, c.page->imageBase64);
+                    } else {
+                        s.bindNull(2).bindNull(3).bindNull(4).bindNull(5);
+                    }
+                    s.run();
+                },
+            },
+            op.change);
+    }
+}
+
+}  // namespace vellumora::server

@@ -1,0 +1,153 @@
+// What the server does at its limits: silent peers, floods, full rooms, memory for messages
+// still arriving, and running out of descriptors.
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/server_process.h"
+#include "test_client.h"
+
+namespace vellumora::testing {
+namespace {
+
+std::int64_t residentBytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+    return -1;
+}
+
+std::size_t count(const std::string& text, std::string_view what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(ServerLimits, shouldCloseOnlyConnectionsThatAnswerNoPing) {
+    ServerProcess server({.extraArgs = {"--idle-timeout", "1"}});
+    const Account alice = signUp(server.port(), "alice");
+    WsClient watcher(server.port(), soloRoom(alice), alice.token);
+    watcher.receive();
+    {
+        WsClient silent(server.port(), soloRoom(alice), alice.token);  // never reads: never answers a ping
+        EXPECT_TRUE(isA(watcher.receive(), "peer_joined"));
+        EXPECT_TRUE(isA(watcher.receive(), "peer_left"));
+    }
+    // The watcher sends nothing, answers pings while it reads, and stays.
+    EXPECT_FALSE(watcher.receive(std::chrono::seconds(2)));
+    EXPECT_TRUE(watcher.open());
+}
+
+TEST(ServerLimits, shouldDropMessagesOverTheRateLimitAndRefuseAFullRoom) {
+    ServerProcess server({.extraArgs = {"--message-rate-limit", "20", "--max-room-connections", "2"}});
+    const Account alice = signUp(server.port(), "alice");
+    WsClient a(server.port(), soloRoom(alice), alice.token);
+    ASSERT_TRUE(a.waitFor("room_state"));
+    WsClient b(server.port(), soloRoom(alice), alice.token);
+    ASSERT_TRUE(b.waitFor("room_state"));
+    for (int i = 0; i < 200; ++i) a.send(ClientMessage::cursor(0.5, 0.5));
+    const auto relayed = b.drain(std::chrono::milliseconds(500)).size();
+    EXPECT_GE(relayed, 20u);  // a burst of 20, then 20 per second for however long the sending took
+    EXPECT_LT(relayed, 120u);
+    EXPECT_TRUE(a.open());
+
+    WsClient third(server.port(), soloRoom(alice), alice.token);
+    EXPECT_TRUE(third.waitClosed(std::chrono::seconds(5)));
+    EXPECT_EQ(third.closeCode(), 1013u);
+    EXPECT_EQ(a.drain(std::chrono::milliseconds(300)).size(), 1u);  // b's arrival only
+}
+
+TEST(ServerLimits, shouldHoldNoMemoryForPayloadsThatHaveNotArrived) {
+    ServerProcess server({.extraArgs = {"--max-room-connections", "64"}});
+    const Account alice = signUp(server.port(), "alice");
+    std::vector<std::unique_ptr<WsClient>> clients;
+    for (int i = 0; i < 40; ++i) {
+        clients.push_back(std::make_unique<WsClient>(server.port(), soloRoom(alice), alice.token));
+        ASSERT_TRUE(clients.back()->waitFor("room_state"));
+    }
+    const std::int64_t rss = residentBytes(server.pid());
+    const std::int64_t read = metric(server.port(), "vellumora_room_read_bytes_total");
+    for (auto& c : clients) ASSERT_TRUE(c->sendRaw(maskedFrameHeader(8'000'000)));  // 14 bytes
+    ASSERT_TRUE(eventually(
+        [&] { return metric(server.port(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
+    EXPECT_LT(residentBytes(server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
+    EXPECT_LE(metric(server.port(), "vellumora_unfinished_message_bytes"), 40 * 4096);
+}
+
+TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMessages) {
+    ServerProcess server({.extraArgs = {"--max-unfinished-mib", "20", "--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    WsClient watcher(server.port(), soloRoom(alice), alice.token);
+    ASSERT_TRUE(watcher.waitFor("room_state"));
+    const std::string frame =
+        maskedTextFrame(R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(7 << 20, 'x') + "\"}");
+    std::vector<std::unique_ptr<WsClient>> senders;
+    for (int i = 0; i < 3; ++i) {
+        senders.push_back(std::make_unique<WsClient>(server.port(), soloRoom(alice), alice.token));
+        ASSERT_TRUE(senders.back()->waitFor("room_state"));
+    }
+    // Two messages of 7 MiB fit under 20 MiB while they arrive; a third does not.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(senders[i]->sendRaw(frame.substr(0, frame.size() - 1)));
+        ASSERT_TRUE(eventually([&] {
+            return metric(server.port(), "vellumora_unfinished_message_bytes") >=
+                   (7 << 20) * (i + 1) - (1 << 20);
+        }));
+    }
+    senders[2]->sendRaw(frame);
+    EXPECT_TRUE(senders[2]->waitClosed(std::chrono::seconds(10)));
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(senders[i]->sendRaw(frame.substr(frame.size() - 1)));
+    EXPECT_TRUE(watcher.waitFor("cursor", 2));
+    EXPECT_TRUE(eventually([&] { return metric(server.port(), "vellumora_unfinished_message_bytes") == 0; }));
+}
+
+TEST(ServerLimits, shouldPauseAcceptingWhenOutOfDescriptorsAndKeepServing) {
+    ServerProcess server({.extraArgs = {"--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    WsClient a(server.port(), soloRoom(alice), alice.token);
+    ASSERT_TRUE(a.waitFor("room_state"));
+    WsClient b(server.port(), soloRoom(alice), alice.token);
+    ASSERT_TRUE(b.waitFor("room_state"));
+
+    // UBSan's first check of an object's type probes memory through a pipe, which needs
+    // descriptors: run the relay path once while there are some.
+    ASSERT_TRUE(a.send(ClientMessage::cursor(0.5, 0.5)));
+    ASSERT_TRUE(b.waitFor("cursor"));
+    // Three descriptors to spare, then ten connections: seven wait in the backlog.
+    const auto open =
+        std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(server.pid()) + "/fd"),
+                      std::filesystem::directory_iterator{});
+    const rlimit limit{static_cast<rlim_t>(open + 3), static_cast<rlim_t>(open + 3)};
+    ASSERT_EQ(prlimit(server.pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+    boost::asio::io_context ioc;
+    std::vector<boost::asio::ip::tcp::socket> extra;
+    for (int i = 0; i < 10; ++i) {
+        extra.emplace_back(ioc).connect({boost::asio::ip::make_address("127.0.0.1"), server.port()});
+    }
+    ASSERT_TRUE(eventually([&] { return server.log().find("accept failed") != std::string::npos; }));
+
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(a.send(ClientMessage::cursor(0.5, i / 500.0)));
+    EXPECT_TRUE(b.waitFor("cursor", 500)) << server.log();
+    EXPECT_LE(count(server.log(), "accept failed"), 2u);  // once per period, not once per retry
+
+    // Descriptors free again: the connections waiting in the backlog are served.
+    for (int i = 0; i < 3; ++i) extra[static_cast<std::size_t>(i)].close();
+    const std::string request = "GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    boost::asio::write(extra[3], boost::asio::buffer(request));
+    std::string answer(12, '\0');
+    boost::asio::async_read(extra[3], boost::asio::buffer(answer),
+                            [](boost::system::error_code, std::size_t) {});
+    ioc.run_for(std::chrono::seconds(10));
+    EXPECT_EQ(answer, "HTTP/1.1 200");
+}
+
+}  // namespace
+}  // namespace vellumora::testing
