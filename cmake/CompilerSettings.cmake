@@ -12,6 +12,10 @@ endif()
 if(VELLUMORA_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "VELLUMORA_FUZZ needs clang (CXX=clang++)")
 endif()
+if(VELLUMORA_FUZZ)
+  # The libraries under test need coverage instrumentation too, not only the fuzzer's own file.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # mold (or lld) links the many test executables several times faster than GNU ld.
 option(VELLUMORA_FAST_LINKER "Link with mold, or lld, when one is installed" ON)
