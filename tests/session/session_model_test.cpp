@@ -1,6 +1,8 @@
 // The session's own rules: its colour, pages, notifications, room events, room switches and
 // the view's zoom and pan.
 
+#include <QMetaMethod>
+#include <QMetaProperty>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
