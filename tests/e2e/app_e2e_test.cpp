@@ -53,8 +53,11 @@ class AppEndToEndTest : public ::testing::Test {
     // One stroke reaches the room's history, then the cursor moves on without ink.
     void drawAStroke(AppInstance& app) {
         const double history = metric("vellumora_history_bytes");
+        // The pointer starts over the canvas, so the motion that takes it there adds no stroke.
         app.focusWindow();
+        app.pointer("mousemove --window WINDOW 480 400");
         app.key("space");
+        EXPECT_TRUE(app.waitShowing("Canvas mode"));
         for (const char* step : {"mousemove_relative -- 5 5", "mousedown 1", "mousemove_relative -- 60 20",
                                  "mousemove_relative -- 60 40", "mousemove_relative -- 40 60", "mouseup 1",
                                  "mousemove_relative -- 30 -20"}) {

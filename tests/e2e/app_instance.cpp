@@ -202,8 +202,8 @@ void AppInstance::key(const QString& keys) {
     xdotool({"key", "--clearmodifiers", keys});
 }
 
-void AppInstance::pointer(const QString& command) {
-    xdotool(command.split(QLatin1Char(' ')));
+void AppInstance::pointer(QString command) {
+    xdotool(command.replace(QStringLiteral("WINDOW"), windowId()).split(QLatin1Char(' ')));
 }
 
 void AppInstance::screenshot(const QString& name) {

@@ -33,8 +33,9 @@ class AppInstance {
     void focusWindow();
     void type(const QString& text);
     void key(const QString& keys);
-    // Moves or clicks the pointer ("mousedown 1", "mousemove_relative -- 40 10").
-    void pointer(const QString& command);
+    // Moves or clicks the pointer ("mousedown 1", "mousemove --window WINDOW 40 10": WINDOW
+    // stands for the main window).
+    void pointer(QString command);
     // Saves the window as a PNG into $VELLUMORA_SCREENSHOT_DIR when that is set.
     void screenshot(const QString& name);
 
