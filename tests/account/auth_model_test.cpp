@@ -53,12 +53,6 @@ class AuthModelTest : public ::testing::Test {
                          [this, m = model.get()] { seen.push_back(static_cast<Seen>(m->state().index())); });
         return model;
     }
-    void run(const std::function<void(std::function<void()>)>& operation) {
-        ASSERT_TRUE(testing::await(operation));
-    }
-    qsizetype count(const QByteArray& method, const QByteArray& path) const {
-        return server.requestsTo(method, path).size();
-    }
 
     testing::TestAppScope app;
     ScriptedResponder server;
@@ -131,7 +125,7 @@ TEST_F(AuthModelTest, bootstrapForgetsOnlyATokenTheServiceRejects) {
         }
         auto restoring = makeModel(c.answer ? server.baseUrl() : testing::unreachableUrl());
         restoring->setErrorMessage(QStringLiteral("kept"));
-        run([&](auto done) { restoring->bootstrap(done); });
+        ASSERT_TRUE(testing::await([&](auto done) { restoring->bootstrap(done); }));
         EXPECT_EQ(seen, (std::vector<Seen>{Seen::loading, Seen::unauthenticated}));
         EXPECT_EQ(keychain.load(), c.forgets ? std::nullopt : std::optional<QString>("tok-old"));
         const QString shown = restoring->errorMessage().value_or("(none)");
@@ -174,11 +168,11 @@ TEST_F(AuthModelTest, logInShowsBusyThenTheUserAndTheListsOrTheReason) {
         server.script("POST", "/friends/request",
                       {ScriptedAnswer::json(
                           200, R"({"status":")" + QByteArray(status) + R"(","target":)" + kAnnJson + "}")});
-        const qsizetype before = count("GET", "/friends/requests");
+        const qsizetype before = server.requestsTo("GET", "/friends/requests").size();
         std::optional<QString> message;
         m->sendFriendRequest(" Ann", [&](QString text) {
             message = text;
-            EXPECT_EQ(count("GET", "/friends/requests"), before + 1);
+            EXPECT_EQ(server.requestsTo("GET", "/friends/requests").size(), before + 1);
         });
         ASSERT_TRUE(testing::runUntil([&] { return message.has_value(); }));
         EXPECT_EQ(*message, expected);
@@ -186,17 +180,11 @@ TEST_F(AuthModelTest, logInShowsBusyThenTheUserAndTheListsOrTheReason) {
     EXPECT_EQ(server.requestsTo("POST", "/friends/request").back().body, R"({"username":" Ann"})");
 }
 
-TEST_F(AuthModelTest, pollsTheListsEveryInterval) {
-    auto polling = makeModel(server.baseUrl(), 40ms);
-    run([&](auto done) { polling->login("ann", "pw", done); });
-    EXPECT_TRUE(testing::runUntil([&] { return count("GET", "/friends") >= 4; }));
-}
-
 TEST_F(AuthModelTest, logOutWaitsForTheServiceAndSignsOutEvenWhenItFails) {
     ScriptedAnswer slowFailure = ScriptedAnswer::json(500, R"({"error":"down"})");
     slowFailure.delay = 300ms;
     server.script("POST", "/auth/logout", {slowFailure});
-    run([&](auto done) { m->login("ann", "pw", done); });
+    ASSERT_TRUE(testing::await([&](auto done) { m->login("ann", "pw", done); }));
     ASSERT_TRUE(testing::runUntil([&] { return !m->pendingRequests().isEmpty(); }));
     ScriptedAnswer slowFriends = ScriptedAnswer::json(200, friendsJson("late"));
     slowFriends.delay = 500ms;
