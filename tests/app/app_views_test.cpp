@@ -1,21 +1,26 @@
-#include <QGridLayout>
+// The app's own views: the server address, the drawing controls, the layout and the root that
+// switches screens as the account signs in and out.
+
+#include <gtest/gtest.h>
+
 #include <QLabel>
 #include <QSlider>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 #include "account/friends_panel.h"
+#include "account/login_view.h"
 #include "app/base_url.h"
 #include "app/color_palette.h"
 #include "app/content_view.h"
 #include "app/no_room_placeholder.h"
 #include "app/page_frame.h"
+#include "app/root_view.h"
 #include "app/side_panel.h"
 #include "app/swatch_preview.h"
 #include "app/tool_picker.h"
 #include "session/session_model.h"
 #include "support/qt_test_app.h"
+#include "support/scripted_server.h"
 #include "support/test_accounts.h"
 #include "ui/selectable_row.h"
 
@@ -25,12 +30,11 @@ namespace {
 const QString kDefault = QStringLiteral("http://127.0.0.1:8787");
 
 TEST(BaseUrl, usesServerOnlyWhenItIsAWebOrigin) {
-    struct Case {
+    const struct {
         const char* name;
         std::optional<QString> server;
         QString expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"unset", std::nullopt, kDefault},
         {"https origin", "https://colour.example", "https://colour.example"},
         {"http with port and path", "http://10.0.0.2:9000/api", "http://10.0.0.2:9000/api"},
@@ -50,17 +54,17 @@ class DrawingControlsTest : public ::testing::Test {
   protected:
     testing::TestAppScope app;
     SessionModel session{QUrl(kDefault)};
+    ToolPicker picker{session};
+    ColorPalette palette{session};
+    SwatchPreview preview{session};
 };
 
 TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) {
-    ToolPicker picker(session);
-    SwatchPreview preview(session);
-    struct Case {
+    const struct {
         Tool tool;
         double size;
         const char* name;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {Tool::watercolor, 11.0, "Watercolor"}, {Tool::watercolor, 11.0, "Watercolor"},
         {Tool::pencil, 1.5, "Color Pencil"},    {Tool::crayon, 6.0, "Crayon"},
         {Tool::pastel, 8.0, "Pastel"},          {Tool::sketchpen, 3.0, "Sketch Pen"},
@@ -79,15 +83,13 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
 }
 
 TEST_F(DrawingControlsTest, theSizeSliderStaysWithinItsRangeAndShowsOneDecimal) {
-    ToolPicker picker(session);
     QSlider* slider = picker.sizeSlider();
-    struct Case {
+    const struct {
         const char* name;
         std::function<void()> act;
         double size;
         const char* label;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"Home key", [&] { QTest::keyClick(slider, Qt::Key_Home); }, 0.5, "0.5"},
         {"left at the minimum", [&] { QTest::keyClick(slider, Qt::Key_Left); }, 0.5, "0.5"},
         {"End key", [&] { QTest::keyClick(slider, Qt::Key_End); }, 20.0, "20.0"},
@@ -107,91 +109,70 @@ TEST_F(DrawingControlsTest, theSizeSliderStaysWithinItsRangeAndShowsOneDecimal) 
     EXPECT_EQ(session.brushSize(), 42.0);
 }
 
-TEST_F(DrawingControlsTest, thePaletteIsSixColumnsOfNamedSwatchesWithOneSelected) {
-    ColorPalette palette(session);
-    SwatchPreview preview(session);
+TEST_F(DrawingControlsTest, thePaletteOffersEveryNamedColourWithOnlyTheCurrentOneSelected) {
     const std::vector<ArtColor>& colors = ArtColor::palette();
     ASSERT_EQ(palette.swatches().size(), colors.size());
-    auto* grid = qobject_cast<QGridLayout*>(palette.layout());
-    ASSERT_NE(grid, nullptr);
-    EXPECT_EQ(grid->columnCount(), ColorPalette::kColumns);
     for (std::size_t i = 0; i < colors.size(); ++i) {
-        ColorSwatch* swatch = palette.swatches()[i];
-        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
-        grid->getItemPosition(grid->indexOf(swatch), &row, &column, &rowSpan, &columnSpan);
-        EXPECT_EQ(row * ColorPalette::kColumns + column, static_cast<int>(i));
-        EXPECT_EQ(swatch->toolTip().toStdString(), colors[i].name);
+        EXPECT_EQ(palette.swatches()[i]->toolTip().toStdString(), colors[i].name);
     }
-    auto selected = [&] {
-        return std::count_if(palette.swatches().begin(), palette.swatches().end(),
-                             [](ColorSwatch* s) { return s->isSelected(); });
+    const auto selected = [&](ColorSwatch* only) {
+        for (ColorSwatch* swatch : palette.swatches()) EXPECT_EQ(swatch->isSelected(), swatch == only);
     };
-    EXPECT_EQ(selected(), 1);
+    const auto current = std::find(colors.begin(), colors.end(), session.color());
+    ASSERT_NE(current, colors.end());
+    selected(palette.swatches()[std::size_t(current - colors.begin())]);
     QTest::mouseClick(palette.swatches()[7], Qt::LeftButton);
     EXPECT_EQ(session.color(), colors[7]);
     EXPECT_EQ(preview.colorName().toStdString(), colors[7].name);
-    EXPECT_EQ(selected(), 1);
-    EXPECT_TRUE(palette.swatches()[7]->isSelected());
-
+    selected(palette.swatches()[7]);
     ArtColor offPalette = colors[7];
     offPalette.g += 0.01;
     session.setColor(offPalette);
-    EXPECT_EQ(selected(), 0);
+    selected(nullptr);
 }
 
-class LayoutTest : public testing::SharedServerTest {
+class RootViewTest : public testing::SharedServerTest {
   protected:
-    LayoutTest() {
-        session.setCurrentUser(ann.user());
-        session.setCurrentToken(ann.token());
-    }
-
     testing::TestAppScope app;
-    testing::TestAccount ann{base(), "ann"};
-    SessionModel session{base()};
+    testing::TestKeychainItem keychain{testing::isolatedConfig(base())};
 };
 
-TEST_F(LayoutTest, theCanvasIsMadeOnlyForAnOpenRoom) {
+// Signing up hands the user to the session and shows the content, whose canvas is made only
+// for an open room and whose every control takes the keyboard; signing out clears it all.
+TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOpenRoom) {
+    AuthModel auth(keychain.config);
+    SessionModel session(base());
     int canvases = 0;
-    int pickers = 0;
-    ViewFactories factories{[&](QWidget* parent) {
-                                ++canvases;
-                                return new QWidget(parent);
-                            },
-                            [&](QWidget* parent) {
-                                ++pickers;
-                                return new QLabel(QStringLiteral("pages"), parent);
-                            }};
-    ContentView content(ann.auth(), session, factories);
-    content.show();
-    SidePanel* side = content.sidePanel();
+    const auto canvas = [&](QWidget* parent) {
+        ++canvases;
+        return new QWidget(parent);
+    };
+    RootView root(auth, session, {canvas, [](QWidget* parent) { return new QLabel("pages", parent); }});
+    int signOuts = 0;
+    QObject::connect(&session, &SessionModel::currentUserChanged,
+                     [&](const OptionalAuthUser& user) { signOuts += !user.has_value(); });
+    root.show();
+    EXPECT_TRUE(qobject_cast<LoginView*>(root.currentWidget()));
+    const QString name = "root" + QUuid::createUuid().toString(QUuid::Id128).left(10);
+    ASSERT_TRUE(testing::await([&](auto done) { auth.signup(name, "password1", done); }));
+    ASSERT_NE(auth.signedIn(), nullptr);
+    EXPECT_EQ(session.currentUser(), auth.signedIn()->user);
+    EXPECT_EQ(session.currentToken(), auth.signedIn()->token);
 
-    EXPECT_EQ(content.stageContent(), content.placeholder());
-    EXPECT_EQ(content.pageFrame(), nullptr);
-    EXPECT_EQ(canvases, 0);
-    EXPECT_EQ(pickers, 1);
+    auto* content = qobject_cast<ContentView*>(root.currentWidget());
+    ASSERT_NE(content, nullptr);
+    SidePanel* side = content->sidePanel();
+    EXPECT_EQ(content->stageContent(), content->placeholder());
+    EXPECT_EQ(content->pageFrame(), nullptr);
     EXPECT_FALSE(side->roomControls()->isVisible());
     EXPECT_TRUE(side->friendsPanel()->isVisible());
-
-    session.switchRoom("solo:" + ann.user().id, "My sketchbook");
-    ASSERT_NE(content.pageFrame(), nullptr);
-    EXPECT_EQ(content.stageContent(), content.pageFrame());
+    for (int i = 0; i < 2; ++i) session.switchRoom("solo:" + auth.signedIn()->user.id, "My sketchbook");
+    ASSERT_NE(content->pageFrame(), nullptr);
+    EXPECT_EQ(content->stageContent(), content->pageFrame());
     EXPECT_TRUE(side->roomControls()->isVisible());
-
-    session.switchRoom("solo:" + ann.user().id, "My sketchbook");
     EXPECT_EQ(canvases, 1);
-
-    session.clearAuth();
-    EXPECT_EQ(content.stageContent(), content.placeholder());
-    EXPECT_FALSE(side->roomControls()->isVisible());
-}
-
-TEST_F(LayoutTest, everySidePanelControlTakesKeyboardFocus) {
-    session.switchRoom("solo:" + ann.user().id, "My sketchbook");
-    SidePanel side(ann.auth(), session, {});
-    side.show();
     int focusable = 0;
-    for (QWidget* w : side.findChildren<QWidget*>()) {
+    for (QWidget* w : side->findChildren<QWidget*>()) {
         if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QSlider*>(w)) {
             EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << w->metaObject()->className();
             EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
@@ -200,6 +181,13 @@ TEST_F(LayoutTest, everySidePanelControlTakesKeyboardFocus) {
     }
     // Account menu, sketchbook, add friend, five tools, the slider and 24 swatches.
     EXPECT_EQ(focusable, 3 + 5 + 1 + 24);
+
+    ASSERT_TRUE(testing::await([&](auto done) { auth.logout(done); }));
+    EXPECT_TRUE(qobject_cast<LoginView*>(root.currentWidget()));
+    EXPECT_EQ(signOuts, 1);
+    EXPECT_EQ(session.roomId(), std::nullopt);
+    EXPECT_EQ(session.currentToken(), std::nullopt);
+    EXPECT_EQ(session.connectionState(), ConnectionState::disconnected());
 }
 
 }  // namespace

@@ -10,123 +10,117 @@
 
 #include "app_instance.h"
 #include "support/qt_test_app.h"
-#include "support/scripted_responder.h"
+#include "support/scripted_server.h"
 #include "support/server_process.h"
 
 namespace vellumora::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
-QString uniqueName(const char* base) {
-    return QString::fromLatin1(base) + QUuid::createUuid().toString(QUuid::Id128).left(8);
-}
-
 class AppEndToEndTest : public ::testing::Test {
   protected:
-    AppEndToEndTest() : server(unlimited()) {}
-    static ServerProcess::Options unlimited() {
-        ServerProcess::Options options;
-        options.extraArgs = {"--auth-rate-limit", "0"};
-        return options;
-    }
     QUrl base() const { return QUrl(QString::fromStdString(server.baseUrl())); }
 
     // Signs up through the window: switch to sign-up, type both fields, press Return.
-    void signUp(AppInstance& app, const QString& username) {
-        ASSERT_TRUE(app.waitShowing("Username")) << "no login screen";
+    QString signUp(AppInstance& app, const char* username) {
+        const QString name = username + QUuid::createUuid().toString(QUuid::Id128).left(8);
+        EXPECT_TRUE(app.waitShowing("Username")) << "no login screen";
         app.focusWindow();
-        ASSERT_TRUE(app.press("No account yet? Sign up"));
-        ASSERT_TRUE(app.waitShowing("Create account"));
-        app.type(username);
+        EXPECT_TRUE(app.press("No account yet? Sign up"));
+        EXPECT_TRUE(app.waitShowing("Create account"));
+        app.type(name);
         app.key("Tab");
         app.type("password1");
         app.key("Return");
-        const bool signedIn = app.waitShowing("My sketchbook");
-        if (!signedIn) {
-            app.screenshot("failed-sign-up-" + username);
-        }
-        ASSERT_TRUE(signedIn) << "sign-up did not reach the main layout";
+        EXPECT_TRUE(app.waitShowing("My sketchbook")) << "sign-up did not reach the main layout";
+        return name;
     }
 
-    // A gauge or counter of the server's metrics.
+    // A gauge or counter of the server's metrics; -1 when it is not there.
     double metric(const QString& name) {
         QNetworkAccessManager http;
-        QNetworkReply* reply = http.get(QNetworkRequest(base().resolved(QUrl("/metrics"))));
-        runUntil([reply] { return reply->isFinished(); });
+        std::unique_ptr<QNetworkReply> reply(http.get(QNetworkRequest(base().resolved(QUrl("/metrics")))));
+        runUntil([&] { return reply->isFinished(); });
         for (const QByteArray& line : reply->readAll().split('\n')) {
-            if (line.startsWith(name.toUtf8() + ' ')) {
-                reply->deleteLater();
-                return line.mid(name.size() + 1).toDouble();
-            }
+            if (line.startsWith(name.toUtf8() + ' ')) return line.mid(name.size() + 1).toDouble();
         }
-        reply->deleteLater();
         return -1;
+    }
+    bool metricReaches(const QString& name, double value) {
+        return runUntil([&] { return metric(name) == value; });
+    }
+
+    // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws.
+    // One stroke reaches the room's history, then the cursor moves on without ink.
+    void drawAStroke(AppInstance& app) {
+        const double history = metric("vellumora_history_bytes");
+        // The pointer starts over the canvas, so the motion that takes it there adds no stroke.
+        app.focusWindow();
+        app.pointer("mousemove --window WINDOW 480 400");
+        app.key("space");
+        EXPECT_TRUE(app.waitShowing("Canvas mode"));
+        for (const char* step : {"mousemove_relative -- 5 5", "mousedown 1", "mousemove_relative -- 60 20",
+                                 "mousemove_relative -- 60 40", "mousemove_relative -- 40 60", "mouseup 1",
+                                 "mousemove_relative -- 30 -20"}) {
+            app.pointer(QString::fromLatin1(step));
+        }
+        EXPECT_TRUE(runUntil([&] { return metric("vellumora_history_bytes") > history; }))
+            << "the stroke never reached the room";
     }
 
     TestAppScope app;
-    ServerProcess server;
+    ServerProcess server{{{"--auth-rate-limit", "0"}, {}, 0}};
 };
 
 TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageAndIsRestoredWithoutTyping) {
     QTemporaryDir home;
-    AppInstance vellumora(home.path(), base());
-    vellumora.launch();
+    AppInstance vellumora(home.path());
+    vellumora.launch(base());
     ASSERT_TRUE(vellumora.waitShowing("Username"));
     vellumora.screenshot("login");
-    signUp(vellumora, uniqueName("ann"));
+    signUp(vellumora, "ann");
+    ASSERT_FALSE(::testing::Test::HasFailure());
     vellumora.screenshot("placeholder");
 
     // The sketchbook row has the keyboard; Space opens it and the drawing controls appear.
     vellumora.key("space");
     ASSERT_TRUE(vellumora.waitShowing("Palette"));
-    ASSERT_TRUE(runUntil([&] { return metric("vellumora_connections") == 1; }));
-
-    vellumora.key("ctrl+q");
-    EXPECT_EQ(vellumora.waitForExit(), 0);
-    ASSERT_TRUE(runUntil([&] { return metric("vellumora_connections") == 0; }));
+    ASSERT_TRUE(metricReaches("vellumora_connections", 1));
+    drawAStroke(vellumora);
+    vellumora.screenshot("sketchbook-drawing");
+    vellumora.key("Escape");
+    EXPECT_TRUE(vellumora.quit());
+    ASSERT_TRUE(metricReaches("vellumora_connections", 0));
 
     // A server that does not answer: the check of the stored session waits on the loading screen.
     ScriptedResponder silent;
     silent.script("GET", "/auth/me", {ScriptedAnswer::never()});
-    vellumora.setServer(silent.baseUrl());
-    vellumora.launch();
+    vellumora.launch(silent.baseUrl());
     ASSERT_TRUE(vellumora.waitShowing("Loading"));
     vellumora.screenshot("loading");
-    vellumora.focusWindow();
-    vellumora.key("ctrl+q");
-    EXPECT_EQ(vellumora.waitForExit(), 0);
+    EXPECT_TRUE(vellumora.quit());
 
     // No server at all: the login screen says so, and the session stays stored.
-    vellumora.setServer(unreachableUrl());
-    vellumora.launch();
-    ASSERT_TRUE(vellumora.waitShowingStart("Could not reach the server"));
-    vellumora.focusWindow();
-    vellumora.key("ctrl+q");
-    EXPECT_EQ(vellumora.waitForExit(), 0);
+    vellumora.launch(unreachableUrl());
+    ASSERT_TRUE(vellumora.waitShowing("Could not reach the server", true));
+    EXPECT_TRUE(vellumora.quit());
 
-    vellumora.setServer(base());
-    vellumora.launch();
+    vellumora.launch(base());
     ASSERT_TRUE(vellumora.waitShowing("My sketchbook")) << "the stored session was not restored";
     EXPECT_FALSE(vellumora.isShowing("Username"));
-    vellumora.focusWindow();
-    vellumora.key("ctrl+q");
-    EXPECT_EQ(vellumora.waitForExit(), 0);
+    EXPECT_TRUE(vellumora.quit());
 }
 
 TEST_F(AppEndToEndTest, twoFriendsMeetInTheirSharedRoom) {
     QTemporaryDir homeA;
     QTemporaryDir homeB;
-    AppInstance ann(homeA.path(), base());
-    AppInstance bo(homeB.path(), base());
-    const QString annName = uniqueName("ann");
-    const QString boName = uniqueName("bo");
+    AppInstance ann(homeA.path());
+    AppInstance bo(homeB.path());
     // One after the other: a window that appears takes the keyboard from the other.
-    ann.launch();
-    signUp(ann, annName);
-    bo.launch();
-    signUp(bo, boName);
-    bo.moveWindow(640, 380);
+    ann.launch(base());
+    const QString annName = signUp(ann, "ann");
+    bo.launch(base());
+    const QString boName = signUp(bo, "bo");
+    ASSERT_FALSE(::testing::Test::HasFailure());
 
     ann.focusWindow();
     ASSERT_TRUE(ann.press("Add a friend"));
@@ -143,9 +137,10 @@ TEST_F(AppEndToEndTest, twoFriendsMeetInTheirSharedRoom) {
     ASSERT_TRUE(ann.waitShowing("Palette"));
 
     // Both connections are in one room: the one both computed from their two ids.
-    ASSERT_TRUE(runUntil([&] { return metric("vellumora_connections") == 2; }));
-    EXPECT_EQ(metric("vellumora_rooms"), 1);
-    ann.screenshot("shared-room");
+    ASSERT_TRUE(metricReaches("vellumora_connections", 2));
+    EXPECT_TRUE(metricReaches("vellumora_rooms", 1));
+    drawAStroke(ann);
+    bo.screenshot("shared-room");
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "app_instance.h"
 
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
-#include <QThread>
+#include <QUuid>
 
 #include <csignal>
+#include <deque>
 
 #include "support/qt_test_app.h"
 
@@ -17,9 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The app's own session bus, keyring and accessibility bus; it writes where to find them.
-const QString kMainWindow = QStringLiteral("^Vellumora$");
-
+// The app's own session bus and keyring; it writes where to find them and its pid.
 const char* kLauncher = R"(
 echo "$DBUS_SESSION_BUS_ADDRESS" > "$VELLUMORA_E2E_STATE/bus"
 echo -n vellumora | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1
@@ -27,12 +29,9 @@ echo $$ > "$VELLUMORA_E2E_STATE/pid"
 exec "$VELLUMORA_E2E_APP"
 )";
 
-QString readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-}
-
-}  // namespace
+const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
+const QString kRoot = QStringLiteral("/org/a11y/atspi/accessible/root");
+constexpr unsigned kStateShowing = 25;  // ATSPI_STATE_SHOWING
 
 QString xdotool(const QStringList& arguments) {
     QProcess process;
@@ -41,42 +40,50 @@ QString xdotool(const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-AppInstance::AppInstance(QString home, QUrl server) : m_home(std::move(home)), m_server(std::move(server)) {}
+}  // namespace
+
+AppInstance::AppInstance(QString home)
+    : m_home(std::move(home)),
+      m_busName(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
 
 AppInstance::~AppInstance() {
-    if (!running()) {
-        return;
-    }
+    m_a11y.reset();
+    QDBusConnection::disconnectFromBus(m_busName);
+    if (!running()) return;
     // End the app itself: dbus-run-session then takes its bus down with it, which a signal to
     // dbus-run-session would leave running.
-    const qint64 pid = readFile(m_state.filePath(QStringLiteral("pid"))).toLongLong();
-    if (pid > 0) {
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-    }
+    if (const qint64 pid = stateFile("pid").toLongLong(); pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
     if (!m_process.waitForFinished(10000)) {
         m_process.kill();
         m_process.waitForFinished(5000);
     }
 }
 
-void AppInstance::launch() {
+QString AppInstance::stateFile(const char* name) const {
+    QFile file(m_state.filePath(QString::fromLatin1(name)));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+void AppInstance::launch(const QUrl& server) {
     QFile::remove(m_state.filePath(QStringLiteral("bus")));
     QFile::remove(m_state.filePath(QStringLiteral("pid")));
-    m_tree.reset();
+    m_a11y.reset();
+    QDBusConnection::disconnectFromBus(m_busName);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString runtime = m_home + QStringLiteral("/run");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    env.insert(QStringLiteral("HOME"), m_home);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("SERVER"), m_server.toString());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-    env.insert(QStringLiteral("VELLUMORA_E2E_STATE"), m_state.path());
-    env.insert(QStringLiteral("VELLUMORA_E2E_APP"), QStringLiteral(VELLUMORA_APP_BINARY));
+    const std::pair<const char*, QString> variables[] = {{"HOME", m_home},
+                                                         {"XDG_RUNTIME_DIR", runtime},
+                                                         {"XDG_DATA_HOME", m_home + "/.local/share"},
+                                                         {"XDG_CONFIG_HOME", m_home + "/.config"},
+                                                         {"SERVER", server.toString()},
+                                                         {"QT_QPA_PLATFORM", "xcb"},
+                                                         {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                                         {"VELLUMORA_E2E_STATE", m_state.path()},
+                                                         {"VELLUMORA_E2E_APP", VELLUMORA_APP_BINARY}};
+    for (const auto& [name, value] : variables) env.insert(QString::fromLatin1(name), value);
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -85,52 +92,94 @@ void AppInstance::launch() {
     m_process.waitForStarted(10000);
 }
 
-bool AppInstance::running() const {
-    return m_process.state() != QProcess::NotRunning;
+bool AppInstance::quit() {
+    focusWindow();
+    key(QStringLiteral("ctrl+q"));
+    return runUntil([this] { return !running(); }, 30s) && m_process.exitStatus() == QProcess::NormalExit &&
+           m_process.exitCode() == 0;
 }
 
-int AppInstance::waitForExit() {
-    if (!runUntil([this] { return !running(); }, 30s)) {
-        return -1;
-    }
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-}
-
-bool AppInstance::isShowing(const QString& name, bool prefix) {
-    if (!m_tree) {
-        const QString bus = readFile(m_state.filePath(QStringLiteral("bus")));
-        if (bus.isEmpty()) {
-            return false;
-        }
-        m_tree = std::make_unique<AccessibilityTree>(bus);
-    }
-    return m_tree->findShowing(name, prefix).has_value();
-}
-
-bool AppInstance::waitShowing(const QString& name, int timeoutMs) {
-    return runUntil([&] { return running() && isShowing(name); }, std::chrono::milliseconds(timeoutMs));
-}
-
-bool AppInstance::waitShowingStart(const QString& start, int timeoutMs) {
-    return runUntil([&] { return running() && isShowing(start, true); },
-                    std::chrono::milliseconds(timeoutMs));
-}
-
-bool AppInstance::press(const QString& name, int timeoutMs) {
-    if (!waitShowing(name, timeoutMs)) {
+bool AppInstance::connectAccessibilityBus() {
+    if (m_a11y && m_a11y->isConnected()) return true;
+    const QString bus = stateFile("bus");
+    if (bus.isEmpty()) return false;
+    QDBusConnection session = QDBusConnection::connectToBus(bus, m_busName + QStringLiteral("-session"));
+    const QDBusMessage address = session.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")));
+    QDBusConnection::disconnectFromBus(m_busName + QStringLiteral("-session"));
+    if (address.type() != QDBusMessage::ReplyMessage || address.arguments().value(0).toString().isEmpty())
         return false;
+    QDBusConnection a11y = QDBusConnection::connectToBus(address.arguments().front().toString(), m_busName);
+    if (a11y.isConnected()) {
+        m_a11y = a11y;
+    } else {
+        QDBusConnection::disconnectFromBus(m_busName);
     }
-    const std::optional<AccessibleNode> node = m_tree->findShowing(name);
-    return node && m_tree->press(*node);
+    return m_a11y.has_value();
 }
 
-QString AppInstance::windowId(const QString& title) {
+// The first argument of the reply; invalid when the call failed.
+QVariant AppInstance::ask(const Node& node, const QString& interface, const QString& method,
+                          const QVariantList& args) {
+    QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
+    message.setArguments(args);
+    const QDBusMessage reply = m_a11y->call(message, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
+}
+
+std::optional<AppInstance::Node> AppInstance::findShowing(const QString& wanted, bool prefix) {
+    if (!connectAccessibilityBus()) return std::nullopt;
+    // Breadth first from the registry; hidden subtrees (other pages of a stack, closed menus)
+    // are skipped whole.
+    std::deque<Node> queue{{QStringLiteral("org.a11y.atspi.Registry"), kRoot}};
+    for (int visited = 0; !queue.empty() && visited < 5000; ++visited) {
+        const Node node = queue.front();
+        queue.pop_front();
+        if (node.path != kRoot) {
+            const auto states = qdbus_cast<QList<uint>>(ask(node, kAccessible, QStringLiteral("GetState")));
+            if (states.isEmpty() || !(states.front() & (1u << kStateShowing))) continue;
+            const QString name = ask(node, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                     QStringLiteral("Get"), {kAccessible, QStringLiteral("Name")})
+                                     .value<QDBusVariant>()
+                                     .variant()
+                                     .toString();
+            if (prefix ? name.startsWith(wanted) : name == wanted) return node;
+        }
+        const QVariant children = ask(node, kAccessible, QStringLiteral("GetChildren"));
+        if (!children.isValid()) continue;
+        const auto array = children.value<QDBusArgument>();
+        array.beginArray();
+        while (!array.atEnd()) {
+            Node child;
+            QDBusObjectPath path;
+            array.beginStructure();
+            array >> child.service >> path;
+            array.endStructure();
+            child.path = path.path();
+            queue.push_back(child);
+        }
+        array.endArray();
+    }
+    return std::nullopt;
+}
+
+bool AppInstance::waitShowing(const QString& name, bool prefix) {
+    return runUntil([&] { return running() && findShowing(name, prefix); }, 20s);
+}
+
+bool AppInstance::press(const QString& name) {
+    std::optional<Node> node;
+    return runUntil([&] { return running() && (node = findShowing(name, false)); }, 20s) &&
+           ask(*node, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"), {0}).isValid();
+}
+
+QString AppInstance::windowId() {
     QString found;
     runUntil(
         [&] {
-            const QString pid = readFile(m_state.filePath(QStringLiteral("pid")));
-            if (!pid.isEmpty()) {
-                found = xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", title})
+            if (const QString pid = stateFile("pid"); !pid.isEmpty()) {
+                found = xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", "^Vellumora$"})
                             .section(QLatin1Char('\n'), 0, 0);
             }
             return !found.isEmpty();
@@ -139,8 +188,8 @@ QString AppInstance::windowId(const QString& title) {
     return found;
 }
 
-void AppInstance::focusWindow(const QString& title) {
-    const QString window = windowId(title);
+void AppInstance::focusWindow() {
+    const QString window = windowId();
     xdotool({"windowraise", window});
     xdotool({"windowfocus", "--sync", window});
 }
@@ -153,20 +202,19 @@ void AppInstance::key(const QString& keys) {
     xdotool({"key", "--clearmodifiers", keys});
 }
 
-void AppInstance::moveWindow(int x, int y) {
-    xdotool({"windowmove", "--sync", windowId(kMainWindow), QString::number(x), QString::number(y)});
+void AppInstance::pointer(QString command) {
+    xdotool(command.replace(QStringLiteral("WINDOW"), windowId()).split(QLatin1Char(' ')));
 }
 
 void AppInstance::screenshot(const QString& name) {
     const QString dir = qEnvironmentVariable("VELLUMORA_SCREENSHOT_DIR");
-    if (dir.isEmpty()) {
-        return;
-    }
-    const QString window = windowId(kMainWindow);
+    if (dir.isEmpty()) return;
+    const QString window = windowId();
     xdotool({"windowraise", window});
     runFor(300ms);  // let the raised window repaint what was covered
-    QScreen* screen = QGuiApplication::primaryScreen();
-    screen->grabWindow(window.toULongLong()).save(QDir(dir).filePath(name + QStringLiteral(".png")));
+    QGuiApplication::primaryScreen()
+        ->grabWindow(window.toULongLong())
+        .save(QDir(dir).filePath(name + ".png"));
 }
 
 }  // namespace vellumora::testing

@@ -1,58 +1,62 @@
 #pragma once
 // One running vellumora process as a person at the desk would meet it: its own home directory,
 // its own D-Bus session with an unlocked keyring, the shared X display. It is driven from
-// outside: keys typed with xdotool, what is on screen read over AT-SPI.
+// outside: keys typed with xdotool, what is on screen read over AT-SPI as a screen reader does.
 
+#include <QDBusConnection>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <memory>
-
-#include "accessibility_tree.h"
+#include <optional>
 
 namespace vellumora::testing {
 
 class AppInstance {
   public:
     // `home` outlives launches, so the keyring (and the session in it) survives a restart.
-    AppInstance(QString home, QUrl server);
+    explicit AppInstance(QString home);
     ~AppInstance();
 
-    void launch();
-    // The SERVER of the next launch.
-    void setServer(const QUrl& server) { m_server = server; }
-    bool running() const;
-    // Waits for the process to end; its exit code, or -1 on a crash or time-out.
-    int waitForExit();
+    // Starts the app with SERVER set to `server`.
+    void launch(const QUrl& server);
+    // Gives the window the keyboard and presses Ctrl+Q; true when the app then ends normally.
+    bool quit();
 
-    // Waits until an element with this accessible name is on screen.
-    bool waitShowing(const QString& name, int timeoutMs = 20000);
-    bool waitShowingStart(const QString& start, int timeoutMs = 20000);
-    bool isShowing(const QString& name, bool prefix = false);
+    // Waits until an element with this accessible name (or one starting with it) is on screen.
+    bool waitShowing(const QString& name, bool prefix = false);
+    bool isShowing(const QString& name) { return findShowing(name, false).has_value(); }
     // Presses the button with this accessible name once it is on screen.
-    bool press(const QString& name, int timeoutMs = 20000);
+    bool press(const QString& name);
 
-    // Gives the app's window whose title matches the pattern the keyboard (the main window by
-    // default), then types or presses keys (xdotool key syntax).
-    void focusWindow(const QString& titlePattern = QStringLiteral("^Vellumora$"));
+    // Gives the main window the keyboard, then types or presses keys (xdotool key syntax).
+    void focusWindow();
     void type(const QString& text);
     void key(const QString& keys);
-    void moveWindow(int x, int y);
+    // Moves or clicks the pointer ("mousedown 1", "mousemove --window WINDOW 40 10": WINDOW
+    // stands for the main window).
+    void pointer(QString command);
     // Saves the window as a PNG into $VELLUMORA_SCREENSHOT_DIR when that is set.
     void screenshot(const QString& name);
 
   private:
-    QString windowId(const QString& title);
+    struct Node {
+        QString service;
+        QString path;
+    };
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    QString stateFile(const char* name) const;
+    QString windowId();
+    bool connectAccessibilityBus();
+    QVariant ask(const Node& node, const QString& interface, const QString& method,
+                 const QVariantList& args = {});
+    std::optional<Node> findShowing(const QString& name, bool prefix);
 
     QString m_home;
-    QUrl m_server;
     QTemporaryDir m_state;
     QProcess m_process;
-    std::unique_ptr<AccessibilityTree> m_tree;
+    QString m_busName;
+    std::optional<QDBusConnection> m_a11y;
 };
-
-// Runs xdotool with the arguments; its standard output, trimmed.
-QString xdotool(const QStringList& arguments);
 
 }  // namespace vellumora::testing

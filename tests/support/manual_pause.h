@@ -22,9 +22,7 @@ class ManualPause : public PauseTimer {
 
     // Ends the pause as if its time had come.
     void elapse() {
-        if (auto then = std::exchange(then_, nullptr)) {
-            then();
-        }
+        if (auto then = std::exchange(then_, nullptr)) then();
     }
 
     std::optional<std::chrono::milliseconds> requested;

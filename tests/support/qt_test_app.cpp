@@ -8,9 +8,7 @@
 namespace vellumora::testing {
 
 QApplication& testApp() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        return *app;
-    }
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -29,9 +27,7 @@ bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds 
     QTimer tick;  // wakes the wait below so the deadline is noticed
     tick.start(10);
     while (!predicate()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
+        if (deadline.hasExpired()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;

@@ -9,38 +9,11 @@ namespace vellumora::testing {
 
 namespace {
 
-std::optional<AuthResponse> signUp(AuthClient& client) {
-    std::optional<AuthResponse> account;
-    await([&](auto done) {
-        const QString name = "p" + QUuid::createUuid().toString(QUuid::Id128).left(12);
-        client.signup(name, QStringLiteral("correct horse"),
-                      [&account, done](AuthResult<AuthResponse> result) {
-                          if (result.ok()) account = result.value();
-                          done();
-                      });
-    });
-    return account;
-}
-
-bool befriend(AuthClient& client, const AuthResponse& from, const AuthResponse& to) {
-    bool ok = false;
-    await([&](auto done) {
-        client.sendFriendRequest(
-            from.token, to.user.username, [&, done](AuthResult<FriendRequestResult> sent) {
-                if (!sent.ok()) return done();
-                client.acceptRequest(to.token, from.user.id, [&ok, done](AuthResult<Done> accepted) {
-                    ok = accepted.ok();
-                    done();
-                });
-            });
-    });
-    return ok;
-}
-
-int roomStates(const std::vector<CanvasEvent>& events) {
-    int n = 0;
-    for (const CanvasEvent& e : events) n += std::holds_alternative<CanvasEvent::RoomState>(e.value) ? 1 : 0;
-    return n;
+// Whether the call answered in time and succeeded.
+template <class T>
+bool succeeded(const std::function<void(AuthClient::Callback<T>)>& call) {
+    const auto result = resultOf<AuthResult<T>>(call);
+    return result && result->ok();
 }
 
 }  // namespace
@@ -48,20 +21,29 @@ int roomStates(const std::vector<CanvasEvent>& events) {
 RoomPair::RoomPair(const QUrl& baseUrl)
     : ann_(std::make_unique<SessionModel>(baseUrl)), bob_(std::make_unique<SessionModel>(baseUrl)) {
     AuthClient client(baseUrl);
-    const std::optional<AuthResponse> ann = signUp(client);
-    const std::optional<AuthResponse> bob = signUp(client);
-    if (!ann || !bob || !befriend(client, *ann, *bob)) return;
+    std::optional<AuthResponse> ann, bob;
+    for (std::optional<AuthResponse>* account : {&ann, &bob}) {
+        const QString name = "p" + QUuid::createUuid().toString(QUuid::Id128).left(12);
+        const auto result = resultOf<AuthResult<AuthResponse>>(
+            [&](auto done) { client.signup(name, QStringLiteral("correct horse"), done); });
+        if (!result || !result->ok()) return;
+        *account = result->value();
+    }
+    if (!succeeded<FriendRequestResult>(
+            [&](auto done) { client.sendFriendRequest(ann->token, bob->user.username, done); }) ||
+        !succeeded<Done>([&](auto done) { client.acceptRequest(bob->token, ann->user.id, done); }))
+        return;
 
-    auto annEvents = std::make_shared<std::vector<CanvasEvent>>();
-    auto bobEvents = std::make_shared<std::vector<CanvasEvent>>();
+    auto annStates = std::make_shared<int>(0);
+    auto bobStates = std::make_shared<int>(0);
     QObject::connect(ann_.get(), &SessionModel::canvasEvents, ann_.get(),
-                     [this, annEvents](const CanvasEvent& e) {
-                         annEvents->push_back(e);
+                     [this, annStates](const CanvasEvent& e) {
+                         *annStates += std::holds_alternative<CanvasEvent::RoomState>(e.value) ? 1 : 0;
                          annClears += std::holds_alternative<CanvasEvent::CanvasCleared>(e.value) ? 1 : 0;
                      });
     QObject::connect(bob_.get(), &SessionModel::canvasEvents, bob_.get(),
-                     [this, bobEvents](const CanvasEvent& e) {
-                         bobEvents->push_back(e);
+                     [this, bobStates](const CanvasEvent& e) {
+                         *bobStates += std::holds_alternative<CanvasEvent::RoomState>(e.value) ? 1 : 0;
                          if (const auto* page = std::get_if<CanvasEvent::PageChanged>(&e.value))
                              bobPages.push_back(page->page);
                          bobClears += std::holds_alternative<CanvasEvent::CanvasCleared>(e.value) ? 1 : 0;
@@ -74,9 +56,9 @@ RoomPair::RoomPair(const QUrl& baseUrl)
     bob_->setCurrentUser(bob->user);
     bob_->setCurrentToken(bob->token);
     ann_->switchRoom(room, bob->user.displayName);
-    if (!runUntil([&] { return roomStates(*annEvents) == 1; })) return;
+    if (!runUntil([&] { return *annStates == 1; })) return;
     bob_->switchRoom(room, ann->user.displayName);
-    ready_ = runUntil([&] { return roomStates(*bobEvents) == 1 && ann_->peerCount() == 1; });
+    ready_ = runUntil([&] { return *bobStates == 1 && ann_->peerCount() == 1; });
 }
 
 RoomPair::~RoomPair() = default;

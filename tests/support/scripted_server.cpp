@@ -1,8 +1,8 @@
 #include "support/scripted_server.h"
-#include "support/scripted_responder.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -27,49 +27,126 @@ ScriptedServer::ScriptedServer(QObject* parent)
                 raw->closed = true;
                 raw->closeCode = int(socket->closeCode());
             });
-            if (onConnection_) {
-                onConnection_(*socket);
-            }
+            if (onConnection_) onConnection_(*socket);
         }
     });
 }
 
 ScriptedServer::~ScriptedServer() {
-    for (QObject* child : children()) {
-        QObject::disconnect(child, nullptr, this, nullptr);
-    }
+    for (QObject* child : children()) QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 QUrl ScriptedServer::url() const {
     return QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(server_.serverPort()));
 }
 
-RefusingServer::RefusingServer(QObject* parent) : QObject(parent) {
-    if (!server_.listen(QHostAddress::LocalHost, 0)) {
-        throw std::runtime_error("refusing server cannot listen");
+namespace {
+
+QByteArray routeKey(const QByteArray& method, const QByteArray& path) {
+    return method + ' ' + path;
+}
+
+}  // namespace
+
+QList<QByteArray> RecordedRequest::headerValues(const QByteArray& lowerCaseName) const {
+    QList<QByteArray> values;
+    for (const auto& [name, value] : headers)
+        if (name == lowerCaseName) values.push_back(value);
+    return values;
+}
+
+ScriptedResponder::ScriptedResponder(QObject* parent) : QObject(parent) {
+    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedResponder::onNewConnection);
+    if (!m_server.listen(QHostAddress::LocalHost, 0)) {
+        qFatal("scripted responder cannot listen: %s", qPrintable(m_server.errorString()));
     }
-    QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = server_.nextPendingConnection()) {
-            ++attempts_;
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                if (socket->peek(socket->bytesAvailable()).contains("\r\n\r\n")) {
-                    socket->readAll();
-                    socket->write(
-                        "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                    socket->disconnectFromHost();
-                }
-            });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+QUrl ScriptedResponder::baseUrl() const {
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
+}
+
+void ScriptedResponder::script(const QByteArray& method, const QByteArray& path,
+                               QList<ScriptedAnswer> answers) {
+    m_scripts[routeKey(method, path)] = std::deque<ScriptedAnswer>(answers.begin(), answers.end());
+}
+
+QList<RecordedRequest> ScriptedResponder::requestsTo(const QByteArray& method, const QByteArray& path) const {
+    QList<RecordedRequest> matching;
+    for (const auto& request : m_requests) {
+        if (request.method == method && request.path == path) matching.push_back(request);
+    }
+    return matching;
+}
+
+void ScriptedResponder::onNewConnection() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_buffers.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void ScriptedResponder::onReadyRead(QTcpSocket* socket) {
+    QByteArray& buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    for (;;) {
+        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0) return;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.front().trimmed().split(' ');
+        RecordedRequest request;
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        qsizetype contentLength = 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon < 0) continue;
+            const QByteArray name = lines[i].left(colon).trimmed().toLower();
+            const QByteArray value = lines[i].mid(colon + 1).trimmed();
+            request.headers.push_back({name, value});
+            if (name == "content-length") contentLength = value.toLongLong();
         }
-    });
+        const qsizetype total = headerEnd + 4 + contentLength;
+        if (buffer.size() < total) return;
+        request.body = buffer.mid(headerEnd + 4, contentLength);
+        buffer.remove(0, total);
+        const ScriptedAnswer scripted = nextAnswer(request.method, request.path);
+        m_requests.push_back(std::move(request));
+        if (!scripted.silent) {
+            QTimer::singleShot(scripted.delay, this, [this, socket = QPointer<QTcpSocket>(socket), scripted] {
+                if (socket) answer(socket, scripted);
+            });
+        }
+    }
 }
 
-QUrl RefusingServer::url() const {
-    return QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(server_.serverPort()));
+ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QByteArray& path) {
+    auto it = m_scripts.find(routeKey(method, path));
+    if (it == m_scripts.end() || it->empty()) {
+        return ScriptedAnswer::json(404, R"({"error":"no such route"})");
+    }
+    ScriptedAnswer next = it->front();
+    if (it->size() > 1) it->pop_front();
+    return next;
 }
 
-QUrl closedPortUrl() {
-    return unreachableUrl(QStringLiteral("ws"));
+void ScriptedResponder::answer(QTcpSocket* socket, const ScriptedAnswer& scripted) {
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(scripted.status) + " Scripted\r\n";
+    const bool bodyless =
+        scripted.status == 204 || scripted.status == 304 || (scripted.status >= 100 && scripted.status < 200);
+    if (!bodyless) {
+        response +=
+            "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(scripted.body.size()) +
+            "\r\n";
+    }
+    for (const auto& [name, value] : scripted.headers) response += name + ": " + value + "\r\n";
+    response += "Connection: keep-alive\r\n\r\n";
+    if (!bodyless) response += scripted.body;
+    socket->write(response);
 }
 
 QUrl unreachableUrl(const QString& scheme) {

@@ -1,7 +1,12 @@
 #pragma once
-// A WebSocket server on loopback whose behaviour each test scripts, for provoking the faults a
-// real room server would rarely show on demand.
+// Servers on loopback whose behaviour each test scripts, for provoking the faults a real server
+// would rarely show on demand: a WebSocket room server and an HTTP service.
+//
+// The HTTP responder answers per method and path; a route's answers are used in order and the
+// last one repeats. Unscripted routes get 404 with an error envelope. Every request is recorded.
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -11,9 +16,14 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
+
+class QTcpSocket;
 
 namespace vellumora::testing {
 
@@ -46,21 +56,51 @@ class ScriptedServer : public QObject {
     std::function<void(QWebSocket&)> onConnection_;
 };
 
-// Accepts TCP connections and answers every WebSocket handshake with "401 Unauthorized".
-class RefusingServer : public QObject {
-    Q_OBJECT
+struct RecordedRequest {
+    QByteArray method;
+    QByteArray path;
+    QList<std::pair<QByteArray, QByteArray>> headers;  // names in lower case, in order
+    QByteArray body;
 
+    QList<QByteArray> headerValues(const QByteArray& lowerCaseName) const;
+};
+
+struct ScriptedAnswer {
+    int status = 200;
+    QByteArray body;
+    std::chrono::milliseconds delay{0};
+    bool silent = false;  // never answer, keep the connection open
+    QList<std::pair<QByteArray, QByteArray>> headers;
+
+    static ScriptedAnswer json(int status, QByteArray body) {
+        return {status, std::move(body), {}, false, {}};
+    }
+    static ScriptedAnswer never() { return {200, {}, {}, true, {}}; }
+};
+
+class ScriptedResponder : public QObject {
+    Q_OBJECT
   public:
-    explicit RefusingServer(QObject* parent = nullptr);
-    QUrl url() const;
-    int attempts() const { return attempts_; }
+    explicit ScriptedResponder(QObject* parent = nullptr);
+
+    QUrl baseUrl() const;
+    void script(const QByteArray& method, const QByteArray& path, QList<ScriptedAnswer> answers);
+    const QList<RecordedRequest>& requests() const { return m_requests; }
+    QList<RecordedRequest> requestsTo(const QByteArray& method, const QByteArray& path) const;
 
   private:
-    QTcpServer server_;
-    int attempts_ = 0;
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const ScriptedAnswer& answer);
+    ScriptedAnswer nextAnswer(const QByteArray& method, const QByteArray& path);
+
+    QTcpServer m_server;
+    QHash<QByteArray, std::deque<ScriptedAnswer>> m_scripts;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    QList<RecordedRequest> m_requests;
 };
 
 // A loopback URL on which nothing listens.
-QUrl closedPortUrl();
+QUrl unreachableUrl(const QString& scheme = QStringLiteral("http"));
 
 }  // namespace vellumora::testing

@@ -1,6 +1,6 @@
 #pragma once
-// Accounts on a real vellumora-server for view tests: each signs up through its own AuthModel
-// with a keychain entry of its own, which is removed again when the account goes away.
+// Keychain items and accounts for tests: each test gets a keychain item of its own, removed
+// again when it goes away, and accounts signed up on a real vellumora-server.
 
 #include <QUuid>
 #include <chrono>
@@ -15,17 +15,6 @@
 
 namespace vellumora::testing {
 
-// A server that lets the tests sign up as often as they like.
-inline ServerProcess::Options unlimitedSignUps() {
-    ServerProcess::Options options;
-    options.extraArgs = {"--auth-rate-limit", "0"};
-    return options;
-}
-
-inline QUrl baseUrlOf(const ServerProcess& server) {
-    return QUrl(QString::fromStdString(server.baseUrl()));
-}
-
 inline AuthModelConfig isolatedConfig(const QUrl& base,
                                       std::chrono::milliseconds poll = std::chrono::hours(1)) {
     return AuthModelConfig{
@@ -33,12 +22,35 @@ inline AuthModelConfig isolatedConfig(const QUrl& base,
         TokenStore::defaultKey(), poll};
 }
 
-// A real server shared by the tests of a fixture, started before its first test.
+// The keychain item of `config`, emptied when the test ends.
+class TestKeychainItem {
+  public:
+    explicit TestKeychainItem(AuthModelConfig config) : config(std::move(config)) {}
+    ~TestKeychainItem() {
+        await([&](auto done) { store.deleteToken(done); });
+    }
+
+    // "no answer" when the keychain never answered.
+    std::optional<QString> load() {
+        return resultOf<std::optional<QString>>([&](auto done) { store.loadToken(done); })
+            .value_or(QStringLiteral("no answer"));
+    }
+    bool save(const QString& token) {
+        return await([&](auto done) { store.saveToken(token, done); });
+    }
+
+    const AuthModelConfig config;
+    TokenStore store{config.keychainService, config.keychainKey};
+};
+
+// A real server shared by the tests of a fixture, which may sign up as often as they like.
 class SharedServerTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server() = std::make_unique<ServerProcess>(unlimitedSignUps()); }
+    static void SetUpTestSuite() {
+        server() = std::make_unique<ServerProcess>(ServerProcess::Options{{"--auth-rate-limit", "0"}, {}, 0});
+    }
     static void TearDownTestSuite() { server().reset(); }
-    static QUrl base() { return baseUrlOf(*server()); }
+    static QUrl base() { return QUrl(QString::fromStdString(server()->baseUrl())); }
 
   private:
     static std::unique_ptr<ServerProcess>& server() {
@@ -50,17 +62,11 @@ class SharedServerTest : public ::testing::Test {
 class TestAccount {
   public:
     // Signs up `username` (made unique) with a fixed password.
-    TestAccount(const QUrl& base, const QString& username,
-                std::chrono::milliseconds poll = std::chrono::hours(1))
-        : m_config(isolatedConfig(base, poll)), m_auth(std::make_unique<AuthModel>(m_config)) {
+    TestAccount(const QUrl& base, const QString& username)
+        : m_item(isolatedConfig(base)), m_auth(std::make_unique<AuthModel>(m_item.config)) {
         m_username = username + QUuid::createUuid().toString(QUuid::Id128).left(8);
         EXPECT_TRUE(await([&](auto done) { m_auth->signup(m_username, QStringLiteral("password1"), done); }));
         EXPECT_NE(m_auth->signedIn(), nullptr) << m_auth->errorMessage().value_or("").toStdString();
-    }
-    ~TestAccount() {
-        m_auth.reset();
-        TokenStore store(m_config.keychainService, m_config.keychainKey);
-        await([&](auto done) { store.deleteToken(done); });
     }
 
     AuthModel& auth() { return *m_auth; }
@@ -73,7 +79,7 @@ class TestAccount {
     }
 
   private:
-    AuthModelConfig m_config;
+    TestKeychainItem m_item;  // outlives the model
     std::unique_ptr<AuthModel> m_auth;
     QString m_username;
 };
