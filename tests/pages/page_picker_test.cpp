@@ -70,10 +70,10 @@ class PagePickerTest : public ::testing::Test {
         child(kImport)->click();
         return testing::runUntil([&] { return child(kImport)->isEnabled(); });
     }
-    // A 2800 × 2100 photo of a page, twice the largest page side.
+    // A phone photo of a page: 4032 × 3024, as a 12-megapixel camera takes it.
     QString photo(const QString& name) {
         const QString path = dir.filePath(name);
-        testing::writeFile(path, testing::encodeImage(testing::paperWithBlock({2800, 2100}), "jpeg"));
+        testing::writeFile(path, testing::encodeImage(testing::paperWithBlock({4032, 3024}), "jpeg"));
         return path;
     }
     bool bobHasSeen(std::size_t pages) {
