@@ -8,13 +8,16 @@
 
 #include "camera/image_matrix.h"
 #include "camera/sketch_scanner.h"
+#include "model/json_writer.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QStringList>
 
+#include <cmath>
 #include <cstdio>
+#include <string>
 
 using namespace vellumora;
 
@@ -45,34 +48,28 @@ std::optional<QImage> readImage(const QString& path) {
     return image;
 }
 
-QString jsonString(const QString& text) {
-    QString out = QStringLiteral("\"");
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-            case '"':
-                out += QStringLiteral("\\\"");
-                break;
-            case '\\':
-                out += QStringLiteral("\\\\");
-                break;
-            case '\n':
-                out += QStringLiteral("\\n");
-                break;
-            case '\r':
-                out += QStringLiteral("\\r");
-                break;
-            case '\t':
-                out += QStringLiteral("\\t");
-                break;
-            default:
-                if (c.unicode() < 0x20) {
-                    out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-                } else {
-                    out += c;
-                }
+// One line of `detect`: corners in hundredths of a pixel, which is all a detection is worth.
+std::string detectionLine(const QString& path, const std::optional<Quad>& quad) {
+    const auto hundredths = [](double v) { return std::round(v * 100) / 100; };
+    std::string line;
+    json::Writer out(line);
+    out.beginObject();
+    out.member("image", path.toStdString());
+    out.key("corners");
+    if (quad) {
+        out.beginArray();
+        for (const QPointF& p : quad->clockwise()) {
+            out.beginArray();
+            out.number(hundredths(p.x()));
+            out.number(hundredths(p.y()));
+            out.endArray();
         }
+        out.endArray();
+    } else {
+        out.null();
     }
-    return out + QLatin1Char('"');
+    out.endObject();
+    return line;
 }
 
 int detect(const QStringList& paths) {
@@ -85,16 +82,7 @@ int detect(const QStringList& paths) {
         }
         QImage holder;
         const auto quad = LineArtExtractor::detectDocument(scan::bgraView(*image, holder));
-        QString corners = QStringLiteral("null");
-        if (quad) {
-            QStringList points;
-            for (const QPointF& p : quad->clockwise()) {
-                points << QStringLiteral("[%1, %2]").arg(p.x(), 0, 'f', 2).arg(p.y(), 0, 'f', 2);
-            }
-            corners = QLatin1Char('[') + points.join(QStringLiteral(", ")) + QLatin1Char(']');
-        }
-        std::printf("{\"image\": %s, \"corners\": %s}\n", qUtf8Printable(jsonString(path)),
-                    qUtf8Printable(corners));
+        std::printf("%s\n", detectionLine(path, quad).c_str());
         std::fflush(stdout);
     }
     return status;
