@@ -15,12 +15,7 @@ namespace {
 
 RoomStateMessage roomStateOf(std::uint16_t port, const std::string& room, const Account& who) {
     WsClient client(port, room, who.token);
-    auto message = client.receiveMessage();
-    if (!message || !std::holds_alternative<RoomStateMessage>(*message)) {
-        ADD_FAILURE() << "no room_state";
-        return {};
-    }
-    return std::get<RoomStateMessage>(*message);
+    return expectMessage<RoomStateMessage>(client);
 }
 
 TEST(Durability, shouldStopCleanlyWithOpenConnectionsAndRestoreTheExactRoom) {

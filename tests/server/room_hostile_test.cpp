@@ -70,18 +70,16 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
         ASSERT_TRUE(isA(b->receive(), "cursor"));
     }
     // Invalid UTF-8 in a binary frame is not JSON either; valid JSON in one is relayed.
-    ASSERT_TRUE(a->sendBinary("{\"type\":\"cursor\",\"x\":0.5,\"y\":0.5,\"z\":\"\xff\xfe\"}"));
-    ASSERT_TRUE(a->sendBinary(R"({"type":"cursor","x":0.5,"y":0.5})"));
+    ASSERT_TRUE(a->send("{\"type\":\"cursor\",\"x\":0.5,\"y\":0.5,\"z\":\"\xff\xfe\"}", true));
+    ASSERT_TRUE(a->send(R"({"type":"cursor","x":0.5,"y":0.5})", true));
     ASSERT_TRUE(isA(b->receive(), "cursor"));
 
     // Nothing invalid reached the history either.
     WsClient late(port(), room_, alice_.token);
-    const auto state = late.receiveMessage();
-    ASSERT_TRUE(state && std::holds_alternative<RoomStateMessage>(*state));
-    const auto& strokes = std::get<RoomStateMessage>(*state).strokes;
-    ASSERT_EQ(strokes.size(), 1u);
-    EXPECT_EQ(strokes[0].points.size(), 1u);
-    EXPECT_FALSE(std::get<RoomStateMessage>(*state).page);
+    const RoomStateMessage state = expectMessage<RoomStateMessage>(late);
+    ASSERT_EQ(state.strokes.size(), 1u);
+    EXPECT_EQ(state.strokes[0].points.size(), 1u);
+    EXPECT_FALSE(state.page);
 }
 
 TEST_F(HostileTraffic, shouldCloseTheSenderOfABrokenFrameAndNobodyElse) {

@@ -7,16 +7,6 @@
 namespace vellumora::testing {
 namespace {
 
-template <class T>
-T expectMessage(WsClient& client) {
-    std::optional<ServerMessage> message = client.receiveMessage();
-    if (!message || !std::holds_alternative<T>(*message)) {
-        ADD_FAILURE() << (message ? "unexpected " + std::string(typeName(*message)) : "no message");
-        return T{};
-    }
-    return std::get<T>(*message);
-}
-
 class Rooms : public ::testing::Test {
   protected:
     // One I/O thread here, the default elsewhere.

@@ -87,8 +87,9 @@ TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMess
     const Account alice = signUp(server.port(), "alice");
     WsClient watcher(server.port(), soloRoom(alice), alice.token);
     ASSERT_TRUE(watcher.waitFor("room_state"));
-    const std::string frame =
-        maskedTextFrame(R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(7 << 20, 'x') + "\"}");
+    const std::string message =
+        R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(7 << 20, 'x') + "\"}";
+    const std::string frame = maskedFrameHeader(message.size()) + message;
     std::vector<std::unique_ptr<WsClient>> senders;
     for (int i = 0; i < 3; ++i) {
         senders.push_back(std::make_unique<WsClient>(server.port(), soloRoom(alice), alice.token));

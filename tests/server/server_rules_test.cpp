@@ -26,9 +26,8 @@ CommandLine parse(const std::string& line) {
 
 TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
     const CommandLine ok = parse(
-        "--listen 0.0.0.0:9000 --threads 3 --message-rate-limit 600 --idle-timeout 15 --commit-interval-ms "
-        "20 "
-        "--max-unfinished-mib 64");
+        "--listen 0.0.0.0:9000 --threads 3 --message-rate-limit 600 --idle-timeout 15 "
+        "--commit-interval-ms 20 --max-unfinished-mib 64");
     ASSERT_EQ(ok.action, CommandLine::Action::run) << ok.message;
     EXPECT_EQ(ok.config.listenPort, 9000);
     EXPECT_EQ(ok.config.threads, 3u);

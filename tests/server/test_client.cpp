@@ -89,10 +89,6 @@ std::string maskedFrameHeader(std::size_t length) {
     return out.append(4, '\0');
 }
 
-std::string maskedTextFrame(std::string_view payload) {
-    return maskedFrameHeader(payload.size()).append(payload);
-}
-
 Account signUp(std::uint16_t port, const std::string& username, const std::string& password) {
     const HttpAnswer a =
         httpRequest(port, "POST", "/auth/signup",
@@ -158,17 +154,10 @@ WsClient::~WsClient() {
     beast::get_lowest_layer(s_->ws_).socket().close(ec);
 }
 
-bool WsClient::send(std::string_view text) {
+bool WsClient::send(std::string_view text, bool binary) {
     beast::error_code ec;
-    s_->ws_.text(true);
+    s_->ws_.binary(binary);
     s_->ws_.write(asio::buffer(text.data(), text.size()), ec);
-    return !ec;
-}
-
-bool WsClient::sendBinary(std::string_view bytes) {
-    beast::error_code ec;
-    s_->ws_.binary(true);
-    s_->ws_.write(asio::buffer(bytes.data(), bytes.size()), ec);
     return !ec;
 }
 
@@ -228,13 +217,12 @@ std::vector<std::string> WsClient::drain(std::chrono::milliseconds quiet) {
 }
 
 bool WsClient::waitFor(std::string_view type, int count, std::chrono::milliseconds timeout) {
-    const std::string needle = "\"type\":\"" + std::string(type) + "\"";
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (count > 0) {
         const auto text = receive(std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()));
         if (!text) return false;
-        count -= text->find(needle) != std::string::npos;
+        count -= isA(text, type);
     }
     return true;
 }

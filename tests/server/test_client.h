@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "model/protocol.h"
 
 namespace vellumora::testing {
@@ -47,7 +49,6 @@ std::string dmRoom(const Account& a, const Account& b);
 
 // A client text frame header for `length` bytes, masked with a zero key (the payload goes as is).
 std::string maskedFrameHeader(std::size_t length);
-std::string maskedTextFrame(std::string_view payload);
 
 class WsClient {
   public:
@@ -61,8 +62,7 @@ class WsClient {
     bool open() const;
 
     // False when the connection failed.
-    bool send(std::string_view text);
-    bool sendBinary(std::string_view bytes);
+    bool send(std::string_view text, bool binary = false);
     bool send(const ClientMessage& message);
     // Bytes straight onto the socket, for frames no well-behaved client writes.
     bool sendRaw(std::string_view bytes);
@@ -88,6 +88,17 @@ class WsClient {
     struct Impl;
     std::unique_ptr<Impl> s_;
 };
+
+// The next message, which must be a T (a failure and an empty T otherwise).
+template <class T>
+T expectMessage(WsClient& client) {
+    std::optional<ServerMessage> message = client.receiveMessage();
+    if (!message || !std::holds_alternative<T>(*message)) {
+        ADD_FAILURE() << (message ? "unexpected " + std::string(typeName(*message)) : "no message");
+        return T{};
+    }
+    return std::get<T>(*message);
+}
 
 // Convenience builders of client messages.
 ClientMessage strokeStart(const std::string& id, double x = 0.5, double y = 0.5, Tool tool = Tool::pencil);
