@@ -29,7 +29,6 @@ class ServerProcess {
 
     std::uint16_t port() const { return port_; }
     std::string baseUrl() const;  // "http://127.0.0.1:<port>" ("https" when started with --tls-cert)
-    std::string dbPath() const { return dbPath_; }
     // The running server's process id (-1 while stopped).
     pid_t pid() const { return pid_; }
 
