@@ -76,11 +76,8 @@ struct CameraCaptureViewTest : ::testing::Test {
     }
 
     QPushButton* button(const QString& name) const {
-        for (auto* b : view->findChildren<QPushButton*>()) {
-            if (b->accessibleName() == name) {
-                return b;
-            }
-        }
+        for (auto* b : view->findChildren<QPushButton*>())
+            if (b->accessibleName() == name) return b;
         return nullptr;
     }
 };

@@ -158,9 +158,7 @@ TEST_F(CameraControllerTest, aCameraThatFailsToStartReportsItAndStaysStopped) {
 
 TEST(CameraControllerSystemTest, withoutACameraTheSystemSourceReportsNoCamera) {
     testing::TestAppScope app;
-    if (!QMediaDevices::videoInputs().isEmpty()) {
-        GTEST_SKIP() << "this machine has a camera";
-    }
+    if (!QMediaDevices::videoInputs().isEmpty()) GTEST_SKIP() << "this machine has a camera";
     CameraController controller;
     std::optional<bool> result;
     controller.start([&](bool running) { result = running; });

@@ -70,9 +70,7 @@ TEST(PageDetectionTest, anEmptyDeskHasNoPage) {
 cv::Mat outline(std::vector<cv::Point2d> shares) {
     cv::Mat image(600, 800, CV_8UC3, cv::Scalar::all(200));
     std::vector<cv::Point> points;
-    for (const auto& s : shares) {
-        points.emplace_back(int(s.x * 800), int(s.y * 600));
-    }
+    for (const auto& s : shares) points.emplace_back(int(s.x * 800), int(s.y * 600));
     cv::polylines(image, points, true, cv::Scalar::all(40), 3, cv::LINE_AA);
     return image;
 }
