@@ -28,9 +28,8 @@ synthetic::Scene photographedSketch() {
 
 cv::Mat alphaOf(const QImage& image) {
     cv::Mat alpha(image.height(), image.width(), CV_8U);
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) alpha.at<uchar>(y, x) = uchar(qAlpha(image.pixel(x, y)));
-    }
     return alpha;
 }
 

@@ -50,10 +50,9 @@ TEST(PageDetectionTest, findsTheSheetOnDesksClothAndClutter) {
         EXPECT_GT(testing::iou(*quad, s.corners), 0.95) << c.name;
         // Clockwise from the top-left, each corner where the sheet's corner is.
         const auto corners = quad->clockwise();
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4; ++i)
             EXPECT_LT(cv::norm(cv::Point2d(corners[i].x(), corners[i].y()) - s.corners[i]), 2.0)
                 << c.name << " " << i;
-        }
     }
 }
 
