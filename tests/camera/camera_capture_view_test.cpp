@@ -76,11 +76,8 @@ struct CameraCaptureViewTest : ::testing::Test {
     }
 
     QPushButton* button(const QString& name) const {
-        for (auto* b : view->findChildren<QPushButton*>()) {
-            if (b->accessibleName() == name) {
-                return b;
-            }
-        }
+        for (auto* b : view->findChildren<QPushButton*>())
+            if (b->accessibleName() == name) return b;
         return nullptr;
     }
 };
@@ -99,9 +96,8 @@ TEST_F(CameraCaptureViewTest, capturesOnceAfterThePageWasHeldStillForOneAndAHalf
     frame(page);
     EXPECT_TRUE(view->flow().processing());
     EXPECT_EQ(view->statusText(), "Enhancing scan…");
-    for (int i = 0; i < 5; ++i) {
-        frame(page);  // still held up while the page is extracted
-    }
+    // The page is still held up while it is extracted.
+    for (int i = 0; i < 5; ++i) frame(page);
     ASSERT_TRUE(testing::runUntil([&] { return view->flow().reviewing(); }));
     EXPECT_EQ(extractions, 1);
     EXPECT_FALSE(source->running) << "the camera stops for review";
@@ -142,9 +138,8 @@ TEST_F(CameraCaptureViewTest, aFailedExtractionSaysSoAndPausesAutoCapture) {
     button("Capture now")->click();
     ASSERT_TRUE(testing::runUntil([&] { return !view->flow().processing(); }));
     EXPECT_EQ(view->statusText(), "Scan processing failed. Adjust the lighting or angle and try again.");
-    for (int i = 0; i < 9; ++i) {
-        frame(page, 300ms);  // 2.7 s of a still page inside the pause; enough to capture without it
-    }
+    // 2.7 s of a still page inside the pause: enough to capture without it.
+    for (int i = 0; i < 9; ++i) frame(page, 300ms);
     EXPECT_EQ(extractions, 1);
     EXPECT_EQ(view->flow().holdProgress(), 0.0);
 }

@@ -18,9 +18,7 @@ struct HoldStillTest : ::testing::Test {
     // Feeds one score per 100 ms from t0 + from to t0 + to (inclusive); counts captures.
     int feed(double score, std::chrono::milliseconds from, std::chrono::milliseconds to) {
         int captures = 0;
-        for (auto t = from; t <= to; t += 100ms) {
-            captures += flow.stabilityChanged(score, t0 + t) ? 1 : 0;
-        }
+        for (auto t = from; t <= to; t += 100ms) captures += flow.stabilityChanged(score, t0 + t) ? 1 : 0;
         return captures;
     }
 
@@ -127,9 +125,7 @@ TEST(CaptureFlowStatusTest, theFirstMatchingStateNamesTheStatus) {
          true, "Hold steady… capturing in 0.9s"},
         {found, true, "Page detected. Keep it still for auto-capture, or press ⏎."},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.flow.statusText(c.running), c.text);
-    }
+    for (const Case& c : cases) EXPECT_EQ(c.flow.statusText(c.running), c.text);
 }
 
 }  // namespace

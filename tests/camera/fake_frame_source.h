@@ -19,9 +19,7 @@ class FakeFrameSource : public FrameSource {
         ++starts;
         running = m_startsRunning;
         QTimer::singleShot(0, this, [this, done = std::move(done)] {
-            if (done) {
-                done(m_startsRunning);
-            }
+            if (done) done(m_startsRunning);
         });
     }
     void stop() override { running = false; }

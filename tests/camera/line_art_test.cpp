@@ -28,11 +28,8 @@ synthetic::Scene photographedSketch() {
 
 cv::Mat alphaOf(const QImage& image) {
     cv::Mat alpha(image.height(), image.width(), CV_8U);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            alpha.at<uchar>(y, x) = uchar(qAlpha(image.pixel(x, y)));
-        }
-    }
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) alpha.at<uchar>(y, x) = uchar(qAlpha(image.pixel(x, y)));
     return alpha;
 }
 
@@ -82,9 +79,7 @@ TEST(LineArtTest, aPhotographedPencilSketchKeepsEveryLineAndNothingElse) {
     cv::Point2f from[4],
         to[4] = {
             {0, 0}, {float(size.width), 0}, {float(size.width), float(size.height)}, {0, float(size.height)}};
-    for (int i = 0; i < 4; ++i) {
-        from[i] = cv::Point2f(scene.corners[i]);
-    }
+    for (int i = 0; i < 4; ++i) from[i] = cv::Point2f(scene.corners[i]);
     cv::Mat shadow;
     cv::warpPerspective(scene.shadowMask, shadow, cv::getPerspectiveTransform(from, to), size);
     cv::Mat wide, narrow;

@@ -50,10 +50,9 @@ TEST(PageDetectionTest, findsTheSheetOnDesksClothAndClutter) {
         EXPECT_GT(testing::iou(*quad, s.corners), 0.95) << c.name;
         // Clockwise from the top-left, each corner where the sheet's corner is.
         const auto corners = quad->clockwise();
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4; ++i)
             EXPECT_LT(cv::norm(cv::Point2d(corners[i].x(), corners[i].y()) - s.corners[i]), 2.0)
                 << c.name << " " << i;
-        }
     }
 }
 
@@ -70,9 +69,7 @@ TEST(PageDetectionTest, anEmptyDeskHasNoPage) {
 cv::Mat outline(std::vector<cv::Point2d> shares) {
     cv::Mat image(600, 800, CV_8UC3, cv::Scalar::all(200));
     std::vector<cv::Point> points;
-    for (const auto& s : shares) {
-        points.emplace_back(int(s.x * 800), int(s.y * 600));
-    }
+    for (const auto& s : shares) points.emplace_back(int(s.x * 800), int(s.y * 600));
     cv::polylines(image, points, true, cv::Scalar::all(40), 3, cv::LINE_AA);
     return image;
 }

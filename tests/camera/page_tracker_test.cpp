@@ -44,9 +44,7 @@ TEST(PageTrackerTest, scoresMotionAndShapeOverTheWindow) {
     for (const Case& c : cases) {
         PageTracker tracker;
         double score = -1;
-        for (const Quad& q : c.quads) {
-            score = tracker.pageFound(q, kFrame);
-        }
+        for (const Quad& q : c.quads) score = tracker.pageFound(q, kFrame);
         EXPECT_NEAR(score, c.score, 1e-9) << c.name;
     }
 }
@@ -55,9 +53,7 @@ TEST(PageTrackerTest, keepsOnlyTheEightLatestQuads) {
     PageTracker tracker;
     // The first quad is far away: once it leaves the window the page counts as still.
     tracker.pageFound(square(500, 0, 50), kFrame);
-    for (int i = 0; i < 7; ++i) {
-        tracker.pageFound(square(0, 0, 50), kFrame);
-    }
+    for (int i = 0; i < 7; ++i) tracker.pageFound(square(0, 0, 50), kFrame);
     EXPECT_EQ(tracker.computeStability(), 0.0);
     EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 1.0);
     EXPECT_EQ(tracker.recentQuads().size(), 8u);
@@ -65,21 +61,15 @@ TEST(PageTrackerTest, keepsOnlyTheEightLatestQuads) {
 
 TEST(PageTrackerTest, losesThePageFromTheSixthFrameWithoutItAndOnEveryFrameAfter) {
     PageTracker tracker;
-    for (int i = 0; i < 4; ++i) {
-        tracker.pageFound(square(0, 0, 50), kFrame);
-    }
-    for (int i = 1; i <= 5; ++i) {
-        EXPECT_FALSE(tracker.pageMissing()) << "frame " << i;
-    }
+    for (int i = 0; i < 4; ++i) tracker.pageFound(square(0, 0, 50), kFrame);
+    for (int i = 1; i <= 5; ++i) EXPECT_FALSE(tracker.pageMissing()) << "frame " << i;
     EXPECT_EQ(tracker.computeStability(), 1.0) << "five missing frames leave the window alone";
     EXPECT_TRUE(tracker.pageMissing());
     EXPECT_TRUE(tracker.recentQuads().empty());
     EXPECT_TRUE(tracker.pageMissing()) << "the seventh reports it again";
 
     // Found again: the count starts over, and the score needs four quads anew.
-    for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 0.0);
-    }
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 0.0);
     EXPECT_EQ(tracker.framesWithoutQuad(), 0);
     EXPECT_EQ(tracker.pageFound(square(0, 0, 50), kFrame), 1.0);
     EXPECT_FALSE(tracker.pageMissing());

@@ -129,7 +129,6 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.release();
     EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(sent).size(), 11u);
     const QImage drawn = canvas.frame();
-    CanvasWindow::screenshot(drawn, "canvas-stroke");
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.5})));
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.7})));
 
@@ -163,7 +162,6 @@ TEST_F(CanvasWindowTest, aBacklogIsPaintedInSlicesWithLiveStrokesAfterIt) {
     // Progress shows over the canvas while it runs.
     ASSERT_TRUE(
         runUntil([&] { return coordinator.replayProgress() && *coordinator.replayProgress() > 0.3; }));
-    CanvasWindow::screenshot(canvas.frame(), "canvas-replay-progress");
     using namespace std::chrono_literals;  // a hang guard: llvmpipe under a sanitizer is slow
     ASSERT_TRUE(
         runUntil([&] { return !coordinator.replayProgress() && !canvas.input().replayProgress(); }, 60s));

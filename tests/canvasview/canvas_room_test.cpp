@@ -131,7 +131,6 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
         return c.x == cursor.x && c.y == cursor.y;
     }));
     const QImage bFrame = b->canvas.frame();
-    CanvasWindow::screenshot(bFrame, "room-b-stroke-and-cursor");
     const StrokePoint middle = points[14].point;
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(bFrame, {middle.x, middle.y})));
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(bFrame, {middle.x, middle.y + 0.15})));
@@ -159,7 +158,6 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PageChanged>().empty(); }));
     EXPECT_EQ(b->session.currentPage(), page);
     const QImage paged = b->canvas.frame();
-    CanvasWindow::screenshot(paged, "room-b-page");
     EXPECT_LT(CanvasWindow::at(paged, {0.5, 0.25}).value(), 60);
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(paged, {0.25, 0.25})));
 }

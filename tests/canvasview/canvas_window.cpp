@@ -4,7 +4,6 @@
 #include "support/qt_test_app.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTest>
@@ -37,11 +36,6 @@ void CanvasWindow::mouse(QEvent::Type type, QPointF delta, Qt::MouseButton butto
 void CanvasWindow::key(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, key == Qt::Key_Space ? " " : "", autoRepeat);
     QApplication::sendEvent(&input(), &press);
-}
-
-void CanvasWindow::screenshot(const QImage& image, const QString& name) {
-    const QString dir = qEnvironmentVariable("VELLUMORA_SCREENSHOTS");
-    if (!dir.isEmpty() && QDir().mkpath(dir)) image.save(dir + "/" + name + ".png");
 }
 
 }  // namespace vellumora::testing

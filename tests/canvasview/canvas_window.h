@@ -1,6 +1,6 @@
 #pragma once
 // A canvas in a window of its own, as a user meets it, plus the synthetic input and pixel
-// reads the window tests use. Screenshots go to $VELLUMORA_SCREENSHOTS when it is set.
+// reads the window tests use.
 
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
@@ -42,8 +42,6 @@ class CanvasWindow {
     void press() { mouse(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton); }
     void release() { mouse(QEvent::MouseButtonRelease, {}, Qt::LeftButton, Qt::NoButton); }
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
-
-    static void screenshot(const QImage& image, const QString& name);
 
   private:
     void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
