@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <vector>
 
 #include "support/qt_printers.h"
 
@@ -18,6 +19,17 @@ constexpr int kSide = PageLibrary::kPageSide;
 QImage drawing(int index) {
     const std::optional<QByteArray>& png = PageLibrary::builtIn().at(index).imageData;
     return png ? QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_ARGB32) : QImage();
+}
+
+// Alpha (0…1) at the points of a straight line from `from` to `to`, in pixels, one per pixel.
+std::vector<double> alongLine(const QImage& image, QPointF from, QPointF to) {
+    std::vector<double> alphas;
+    const int steps = int(std::round(std::hypot(to.x() - from.x(), to.y() - from.y())));
+    for (int i = 0; i <= steps; ++i) {
+        const QPointF p = from + (to - from) * (double(i) / steps);
+        alphas.push_back(qAlpha(image.pixel(int(p.x()), int(p.y()))) / 255.0);
+    }
+    return alphas;
 }
 
 // Share of clearly inked pixels, from `minRadius` out, that the map sends where there is no ink.
@@ -79,6 +91,23 @@ TEST(PageLibrary, mandalaIsTwelveFoldSymmetric) {
     // The six inner circles repeat every 60°, everything else every 30°.
     EXPECT_LT(asymmetry(image, rotation(30), 0.1 * kSide), 0.005);
     EXPECT_LT(asymmetry(image, rotation(60)), 0.005);
+}
+
+TEST(PageLibrary, tulipStrokesHaveTheirLineWidths) {
+    const QImage image = drawing(2);
+    const auto width = [&](QPointF from, QPointF to) {
+        double sum = 0;
+        for (const double a : alongLine(image, from * kSide, to * kSide)) sum += a;
+        return sum / kSide;
+    };
+    // Ground waves are flat halfway between their joins; blades are upright; so is the sun's
+    // circle beside its centre.
+    for (int k = 0; k < 8; ++k)
+        EXPECT_NEAR(width({0.06 + 0.12 * k, 0.805}, {0.06 + 0.12 * k, 0.825}), 0.0055, 0.0003)
+            << "wave " << k;
+    for (const double x : {0.12, 0.24, 0.70, 0.82, 0.92})
+        EXPECT_NEAR(width({x - 0.004, 0.8078}, {x + 0.004, 0.8078}), 0.0035, 0.0003) << "blade at " << x;
+    EXPECT_NEAR(width({0.76, 0.14}, {0.78, 0.14}), 0.0045, 0.0003) << "sun";
 }
 
 TEST(PageLibrary, cottageWindowIsAGridOfFourPanesAndItsBushesHangBelowTheirCentres) {
