@@ -5,6 +5,7 @@
 #include <QStringEncoder>
 #include <QTimer>
 #include <QWebSocket>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
 
@@ -40,6 +41,15 @@ QString failureText(const QWebSocket& socket, bool wasOpen) {
     return QStringLiteral("The server closed the connection");
 }
 
+// Encoded once into a buffer with room after it, so the decoder parses it in place.
+std::optional<NetworkEvent> decodeText(const QString& text) {
+    QStringEncoder utf8(QStringEncoder::Utf8);
+    QByteArray buffer(utf8.requiredSpace(text.size()) + qsizetype(kDecodePadding), Qt::Uninitialized);
+    const char* end = utf8.appendToBuffer(buffer.data(), text);
+    return decodeNetworkEvent(std::string_view(buffer.constData(), std::size_t(end - buffer.constData())),
+                              InputPadding::padded);
+}
+
 }  // namespace
 
 NetworkClient::NetworkClient(QUrl serverUrl, QObject* parent)
@@ -50,7 +60,9 @@ NetworkClient::NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnect
     : QObject(parent),
       serverUrl_(std::move(serverUrl)),
       reconnectDelay_(reconnectDelay),
-      pause_(pause ? std::move(pause) : PauseTimer::precise()) {}
+      pause_(pause ? std::move(pause) : PauseTimer::precise()) {
+    QObject::connect(&inboundWatcher_, &QFutureWatcherBase::finished, this, &NetworkClient::deliverDecoded);
+}
 
 NetworkClient::~NetworkClient() {
     // The sockets are children and die after this body; nothing they do then may reach us.
@@ -90,6 +102,8 @@ void NetworkClient::connect(const QString& room, const QString& token, const QSt
 void NetworkClient::disconnect() {
     shouldReconnect_ = false;
     pause_->stop();
+    inbound_.clear();
+    inboundWatcher_.setFuture({});
     if (socket_) {
         retire(socket_, true);
     }
@@ -113,18 +127,15 @@ void NetworkClient::openConnection() {
     socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
     QObject::connect(socket, &QWebSocket::connected, this, [this, socket] { onConnected(socket); });
     QObject::connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
-        // Encoded once into a buffer with room after it, so the decoder parses it in place.
-        QStringEncoder utf8(QStringEncoder::Utf8);
-        QByteArray buffer(utf8.requiredSpace(text.size()) + qsizetype(kDecodePadding), Qt::Uninitialized);
-        const char* end = utf8.appendToBuffer(buffer.data(), text);
-        onMessage(socket, std::string_view(buffer.constData(), std::size_t(end - buffer.constData())),
-                  InputPadding::padded);
+        onMessage(socket, text.size(), [text] { return decodeText(text); });
     });
-    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
-                     [this, socket](const QByteArray& bytes) {
-                         onMessage(socket, std::string_view(bytes.constData(), std::size_t(bytes.size())),
-                                   InputPadding::none);
-                     });
+    QObject::connect(
+        socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& bytes) {
+            onMessage(socket, bytes.size(), [bytes] {
+                return decodeNetworkEvent(std::string_view(bytes.constData(), std::size_t(bytes.size())),
+                                          InputPadding::none);
+            });
+        });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, socket] { onFailure(socket); });
     QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] { onFailure(socket); });
@@ -136,7 +147,7 @@ void NetworkClient::openConnection() {
     pendingBytes_ = 0;
 
     // Published before the handshake, as soon as the connection is started.
-    emit events(NetworkEvent{NetworkEvent::Opened{}});
+    publish(NetworkEvent{NetworkEvent::Opened{}});
     if (socket_ != socket) {
         return;  // a subscriber moved on while `opened` was handled
     }
@@ -157,13 +168,41 @@ void NetworkClient::onConnected(QWebSocket* socket) {
     pendingBytes_ = 0;
 }
 
-void NetworkClient::onMessage(QWebSocket* socket, std::string_view bytes, InputPadding padding) {
+void NetworkClient::onMessage(QWebSocket* socket, qsizetype size,
+                              std::function<std::optional<NetworkEvent>()> decode) {
     if (socket != socket_ || socketFailed_) {
         return;
     }
-    if (std::optional<NetworkEvent> event = decodeNetworkEvent(bytes, padding)) {
-        emit events(*event);
+    if (size < kWorkerDecodeBytes) {
+        if (std::optional<NetworkEvent> event = decode()) {
+            publish(std::move(*event));
+        }
+        return;
     }
+    inbound_.push_back(QtConcurrent::run(std::move(decode)));
+    if (inbound_.size() == 1) {
+        inboundWatcher_.setFuture(inbound_.front());
+    }
+}
+
+void NetworkClient::publish(NetworkEvent event) {
+    if (inbound_.empty()) {
+        emit events(event);
+        return;
+    }
+    inbound_.push_back(QtFuture::makeReadyFuture(std::optional<NetworkEvent>(std::move(event))));
+}
+
+void NetworkClient::deliverDecoded() {
+    // A subscriber may leave or reconnect while an event is handled: that clears the queue.
+    while (!inbound_.empty() && inbound_.front().isFinished()) {
+        QFuture<std::optional<NetworkEvent>> next = std::move(inbound_.front());
+        inbound_.pop_front();
+        if (std::optional<NetworkEvent> event = next.takeResult()) {
+            emit events(*event);
+        }
+    }
+    inboundWatcher_.setFuture(inbound_.empty() ? QFuture<std::optional<NetworkEvent>>() : inbound_.front());
 }
 
 void NetworkClient::onFailure(QWebSocket* socket) {
@@ -178,7 +217,7 @@ void NetworkClient::onFailure(QWebSocket* socket) {
     QObject::disconnect(socket, nullptr, this, nullptr);
     socket->abort();
 
-    emit events(NetworkEvent{NetworkEvent::Closed{text.toStdString()}});
+    publish(NetworkEvent{NetworkEvent::Closed{text.toStdString()}});
     if (shouldReconnect_ && socket == socket_) {
         pause_->start(reconnectDelay_, [this] {
             if (shouldReconnect_) {

@@ -3,6 +3,8 @@
 // server message as a NetworkEvent, sends ClientMessages and reopens the connection after a
 // failure for as long as the user stays in the room.
 
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -35,6 +38,9 @@ class NetworkClient : public QObject {
     };
 
     static constexpr std::chrono::milliseconds kReconnectDelay{1500};
+    // Messages from this size on (characters of a text) are decoded on a worker thread: a full
+    // room would hold the event loop too long. Every later event waits for them, in order.
+    static constexpr qsizetype kWorkerDecodeBytes = 64 * 1024;
     // Messages sent while the handshake is still running wait for it, up to this many bytes.
     static constexpr std::size_t kMaxPendingBytes = 2 * kMaxMessageBytes;
 
@@ -72,7 +78,10 @@ class NetworkClient : public QObject {
   private:
     void openConnection();
     void onConnected(QWebSocket* socket);
-    void onMessage(QWebSocket* socket, std::string_view bytes, InputPadding padding);
+    void onMessage(QWebSocket* socket, qsizetype size, std::function<std::optional<NetworkEvent>()> decode);
+    // Emits `event` after everything still being decoded.
+    void publish(NetworkEvent event);
+    void deliverDecoded();
     void onFailure(QWebSocket* socket);
     void retire(QWebSocket* socket, bool closeNormally);
 
@@ -86,6 +95,9 @@ class NetworkClient : public QObject {
     bool shouldReconnect_ = false;
     const std::unique_ptr<PauseTimer> pause_;
     std::optional<ConnectionArgs> connectionArgs_;
+    // Events of the current connection not yet emitted, in arrival order.
+    std::deque<QFuture<std::optional<NetworkEvent>>> inbound_;
+    QFutureWatcher<std::optional<NetworkEvent>> inboundWatcher_;
 };
 
 }  // namespace vellumora
