@@ -36,7 +36,8 @@ std::optional<QByteArray> imageOf(const std::optional<CurrentPage>& page) {
 
 CanvasCoordinator::CanvasCoordinator(QObject* parent) : QObject(parent), m_clock(systemClock) {
     m_pumpTimer.setSingleShot(true);
-    m_pumpTimer.setInterval(0);
+    m_pumpTimer.setTimerType(Qt::PreciseTimer);
+    m_sinceFrame.start();
     QObject::connect(&m_pumpTimer, &QTimer::timeout, this, &CanvasCoordinator::pumpInk);
 }
 
@@ -147,7 +148,7 @@ void CanvasCoordinator::gestureDidStartStroke(CanvasPoint at) {
     const Tool tool = m_session->tool();
 
     m_journal.beginStroke(id, at, tool, ownColor(), strokeRadius(brushSize));
-    pumpInk();
+    inkAdded();
     send(ClientMessage::strokeStart(
         {id, userId.toStdString(), tool, color.wireColor(), brushSize, StrokePoint{at.x, at.y, 1.0, now()}}));
 }
@@ -155,14 +156,14 @@ void CanvasCoordinator::gestureDidStartStroke(CanvasPoint at) {
 void CanvasCoordinator::gestureDidAppendPoint(CanvasPoint point) {
     if (!m_renderer || !m_session || !m_currentStrokeId) return;
     m_journal.appendPoint(*m_currentStrokeId, point);
-    pumpInk();
+    inkAdded();
     send(ClientMessage::strokePoint(*m_currentStrokeId, StrokePoint{point.x, point.y, 1.0, now()}));
 }
 
 void CanvasCoordinator::gestureDidEndStroke() {
     if (!m_renderer || !m_session || !m_currentStrokeId) return;
     m_journal.endStroke(*m_currentStrokeId);
-    pumpInk();
+    inkAdded();
     send(ClientMessage::strokeEnd(*m_currentStrokeId));
     m_currentStrokeId.reset();
 }
@@ -185,6 +186,8 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
             if constexpr (std::is_same_v<E, CanvasEvent::RoomState>) {
                 restartInk();
                 m_journal.addStrokes(e.strokes);
+                // Not in this turn of the event loop, which has decoded the whole room.
+                if (m_journal.isBehind()) m_pumpTimer.start(std::chrono::milliseconds(0));
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokeStart>) {
                 m_journal.beginStroke(e.header.id, {e.firstPoint.x, e.firstPoint.y}, e.header.tool,
                                       toColor4f(e.header.color), strokeRadius(e.header.brushSize));
@@ -206,7 +209,7 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
             }
         },
         event.value);
-    pumpInk();
+    inkAdded();
 }
 
 void CanvasCoordinator::syncPeerCursors(const PeerCursorMap& cursors) {
@@ -237,6 +240,7 @@ void CanvasCoordinator::restartInk() {
     m_renderer->resetCanvas();
     m_journal.restart();
     m_waitingForFrame = false;
+    m_framePending = false;
     m_pumpTimer.stop();
 }
 
@@ -245,28 +249,60 @@ void CanvasCoordinator::restoreInk() {
     m_renderer->resetCanvas();
     m_journal.rewind();
     m_waitingForFrame = false;
-    pumpInk();
+    m_framePending = false;
+    m_pumpTimer.start(std::chrono::milliseconds(0));
+    reportProgress();
 }
 
 void CanvasCoordinator::pumpInk() {
     if (!m_renderer) return;
+    if (m_framePending) {
+        // A hidden view presents nothing: do not wait for its frame for ever.
+        if (m_frameWait.elapsed() < kFrameWait.count()) return;
+        m_framePending = false;
+        m_sinceFrame.start();
+    }
+    const bool replaying = m_reportedProgress.has_value();
+    if (m_journal.isBehind() && replaying && m_view && m_view->isVisible() && !m_waitingForFrame &&
+        m_sinceFrame.elapsed() >= kReplayFrameInterval.count()) {
+        // Progress is shown in a turn of the event loop of its own, never after a slice.
+        m_framePending = true;
+        m_frameWait.start();
+        m_view->requestReplayFrame();
+        m_pumpTimer.start(kFrameWait);
+        return;
+    }
     if (m_journal.isBehind()) {
         const auto stop =
             m_journal.applyTo(*m_renderer, m_stampBudget, std::chrono::steady_clock::now() + kSliceTime);
         m_waitingForFrame = false;
-        // A backlog paints its slices itself, each bounded by time, between frames and input.
+        // A backlog paints its slices itself, one per turn of the event loop, so no frame has to.
+        const bool paintNow = stop != InkJournal::Stop::caughtUp || replaying;
         const std::optional<double> paintMs =
-            stop == InkJournal::Stop::stampBudget && m_view ? m_view->paintInkNow() : std::nullopt;
-        if (paintMs) {
+            paintNow && m_view && !m_renderer->stamper().pendingStamps().empty() ? m_view->paintInkNow()
+                                                                                 : std::nullopt;
+        if (paintMs && stop == InkJournal::Stop::stampBudget)
             m_stampBudget = nextStampBudget(m_stampBudget, *paintMs);
-            m_pumpTimer.start();
-        } else if (stop == InkJournal::Stop::stampBudget) {
+        if (stop == InkJournal::Stop::stampBudget && !paintMs) {
             // No GL to paint with: the next frame paints them and asks for more.
             m_waitingForFrame = true;
-        } else if (stop == InkJournal::Stop::timeBudget) {
-            m_pumpTimer.start();
+        } else if (stop != InkJournal::Stop::caughtUp) {
+            m_pumpTimer.start(std::chrono::milliseconds(0));
         }
     }
+    reportProgress();
+}
+
+void CanvasCoordinator::inkAdded() {
+    // Live ink reaches the renderer at once; behind a backlog it waits for the backlog's slices.
+    if (m_reportedProgress || m_pumpTimer.isActive()) {
+        reportProgress();
+        return;
+    }
+    pumpInk();
+}
+
+void CanvasCoordinator::reportProgress() {
     const std::optional<double> progress = replayProgress();
     if (progress != m_reportedProgress) {
         m_reportedProgress = progress;
@@ -276,8 +312,12 @@ void CanvasCoordinator::pumpInk() {
 }
 
 void CanvasCoordinator::frameDone() {
+    m_sinceFrame.start();
+    const bool resume = m_framePending || m_waitingForFrame;
+    m_framePending = false;
     m_waitingForFrame = false;
-    if (m_journal.isBehind()) pumpInk();
+    // Not in this turn of the event loop: it has just presented a frame.
+    if (resume && m_journal.isBehind()) m_pumpTimer.start(kAfterFrame);
 }
 
 std::optional<double> CanvasCoordinator::replayProgress() const {

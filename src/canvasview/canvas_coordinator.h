@@ -12,6 +12,7 @@
 #include "model/protocol.h"
 #include "session/session_model.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -44,6 +45,12 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     // Painting one slice should take about this long, so the event loop answers well within 50 ms.
     static constexpr double kTargetSliceMs = 20.0;
     static constexpr std::chrono::milliseconds kSliceTime{6};
+    // While a backlog is painted, a frame shows its progress this often (frames cost as much as
+    // a slice on a software rasteriser), and the slices go on this long after it, so the two
+    // never share a turn of the event loop. A frame that does not come is waited for this long.
+    static constexpr std::chrono::milliseconds kReplayFrameInterval{200};
+    static constexpr std::chrono::milliseconds kAfterFrame{2};
+    static constexpr std::chrono::milliseconds kFrameWait{250};
 
     explicit CanvasCoordinator(QObject* parent = nullptr);
     ~CanvasCoordinator() override;
@@ -61,8 +68,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // The renderer's canvas was emptied with its GL context: paint everything again.
     void restoreInk();
-    // After every presented frame: the next slice of a replay that had to leave its stamps to
-    // the frame (the view could not paint them itself).
+    // After every presented frame: a replay that waited for it goes on.
     void frameDone();
 
     const std::optional<std::string>& currentStrokeId() const { return m_currentStrokeId; }
@@ -96,6 +102,8 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     void restartInk();
     // Applies what the budget allows now and arranges for the rest.
     void pumpInk();
+    void inkAdded();
+    void reportProgress();
 
     QPointer<SessionModel> m_session;
     QPointer<CanvasInputView> m_view;
@@ -106,7 +114,10 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     InkJournal m_journal;
     std::size_t m_stampBudget = kInitialStampBudget;
-    bool m_waitingForFrame = false;
+    bool m_waitingForFrame = false;  // stamps left to a frame: no GL to paint them with
+    bool m_framePending = false;     // a progress frame was asked for
+    QElapsedTimer m_frameWait;
+    QElapsedTimer m_sinceFrame;
     std::optional<double> m_reportedProgress;
     bool m_lineArtSet = false;
     std::optional<QByteArray> m_lineArt;

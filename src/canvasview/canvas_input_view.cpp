@@ -13,7 +13,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QPainter>
-#include <QPainterPath>
 #include <QSurfaceFormat>
 #include <QTouchEvent>
 #include <QWheelEvent>
@@ -58,7 +57,7 @@ bool CanvasInputView::isOpenGLAvailable() {
 }
 
 CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()) {
+    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()), m_overlay(new ReplayOverlay(this)) {
     setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
@@ -118,7 +117,22 @@ std::optional<double> CanvasInputView::paintInkNow() {
 }
 
 void CanvasInputView::setReplayProgress(std::optional<double> progress) {
+    const bool wasReplaying = m_replayProgress.has_value();
     m_replayProgress = progress;
+    if (progress && !wasReplaying) {
+        m_nextFrame.stop();
+        m_overlay->setProgress(progress);
+    }
+    if (!progress && wasReplaying) {
+        m_overlay->setProgress(std::nullopt);
+        update();
+    }
+}
+
+void CanvasInputView::requestReplayFrame() {
+    // The label changes with the frame, so both are presented together.
+    m_overlay->setProgress(m_replayProgress);
+    update();
 }
 
 void CanvasInputView::handleTouches(const std::vector<TouchSample>& touches) {
@@ -187,42 +201,19 @@ void CanvasInputView::paintGL() {
     m_renderer->resize(static_cast<int>(std::lround(width() * ratio)),
                        static_cast<int>(std::lround(height() * ratio)));
     m_renderer->render(defaultFramebufferObject());
-    if (m_replayProgress) drawOverlay();
 }
 
-void CanvasInputView::drawOverlay() {
-    const double progress = std::clamp(*m_replayProgress, 0.0, 1.0);
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = ui::accentColor();
-
-    // A thin bar along the top edge, filled as far as the drawing has been painted.
-    const int barHeight = 4;
-    painter.fillRect(QRect(0, 0, width(), barHeight), QColor(0, 0, 0, 60));
-    painter.fillRect(QRectF(0, 0, width() * progress, barHeight), accent);
-
-    const QString text = QStringLiteral("Loading drawing… %1 %").arg(static_cast<int>(progress * 100));
-    const QFont font = ui::font(ui::TextStyle::subheadline, QFont::DemiBold);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    const int padX = metrics.height();
-    const int padY = metrics.height() / 2;
-    const QSize textSize = metrics.size(Qt::TextSingleLine, text);
-    const QRect pill((width() - textSize.width()) / 2 - padX, barHeight + padY, textSize.width() + 2 * padX,
-                     textSize.height() + 2 * padY);
-    QPainterPath path;
-    path.addRoundedRect(pill, pill.height() / 2.0, pill.height() / 2.0);
-    painter.fillPath(path, QColor(20, 20, 24, 200));
-    painter.setPen(Qt::white);
-    painter.drawText(pill, Qt::AlignCenter, text);
+void CanvasInputView::resizeEvent(QResizeEvent* event) {
+    QOpenGLWidget::resizeEvent(event);
+    m_overlay->fitTo(size());
 }
 
 void CanvasInputView::onFrameSwapped() {
     const double elapsedMs = static_cast<double>(m_frameStart.nsecsElapsed()) / 1e6;
     emit frameDone(elapsedMs);
+    if (m_replayProgress) return;
     // Continuous frames at 60 per second, also where swaps do not wait for the display.
-    const double interval = m_replayProgress ? kReplayFrameIntervalMs : kFrameIntervalMs;
-    const double waitMs = std::max(0.0, interval - elapsedMs);
+    const double waitMs = std::max(0.0, kFrameIntervalMs - elapsedMs);
     m_nextFrame.start(static_cast<int>(std::floor(waitMs)));
 }
 

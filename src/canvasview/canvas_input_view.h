@@ -10,6 +10,7 @@
 #include "canvas/gesture_state_machine.h"
 #include "canvas/renderer.h"
 #include "canvasview/pointer_emulation.h"
+#include "canvasview/replay_overlay.h"
 
 #include <QElapsedTimer>
 #include <QOpenGLWidget>
@@ -32,9 +33,8 @@ class CanvasInputView : public QOpenGLWidget {
 
   public:
     // Frames are drawn continuously at this rate, whether or not the display paces swaps.
+    // While a backlog is painted, its painter asks for frames instead (see setReplayProgress).
     static constexpr double kFrameIntervalMs = 1000.0 / 60.0;
-    // While a backlog is painted, frames only show its progress: fewer leave it more time.
-    static constexpr double kReplayFrameIntervalMs = 200.0;
 
     // Whether this process can create the OpenGL context the view needs at all. Without one,
     // no CanvasInputView may be created: a window holding one fails to paint.
@@ -67,9 +67,13 @@ class CanvasInputView : public QOpenGLWidget {
     // milliseconds that took, or nothing while the renderer is not running.
     std::optional<double> paintInkNow();
 
-    // Shown over the canvas while a backlog is being painted.
+    // Shown over the canvas while a backlog is being painted. Meanwhile frames come only when
+    // asked for (requestReplayFrame), so none shares a turn of the event loop with a painting
+    // slice; continuous frames resume when it is cleared.
     void setReplayProgress(std::optional<double> progress);
     std::optional<double> replayProgress() const { return m_replayProgress; }
+    // A frame that shows the canvas and the progress as they are now.
+    void requestReplayFrame();
 
     // The fingers on a trackpad (phases began, moved, stationary) and their cancellation.
     void handleTouches(const std::vector<TouchSample>& touches);
@@ -105,6 +109,7 @@ class CanvasInputView : public QOpenGLWidget {
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void pinch(Qt::NativeGestureType type, double value, QPointF position);
@@ -117,7 +122,6 @@ class CanvasInputView : public QOpenGLWidget {
     void releaseGL();
     void fail(const QString& message);
     void onFrameSwapped();
-    void drawOverlay();
 
     GestureStateMachine m_gestureMachine;
     std::unique_ptr<Renderer> m_renderer;
@@ -132,6 +136,7 @@ class CanvasInputView : public QOpenGLWidget {
     std::optional<double> m_replayProgress;
     QElapsedTimer m_frameStart;
     QTimer m_nextFrame;
+    ReplayOverlay* m_overlay;
 };
 
 }  // namespace vellumora

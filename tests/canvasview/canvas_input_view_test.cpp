@@ -3,6 +3,7 @@
 
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
+#include "canvasview/replay_overlay.h"
 #include "support/qt_test_app.h"
 
 #include <QCursor>
@@ -160,11 +161,14 @@ TEST_F(CanvasWindowTest, aBacklogIsPaintedInSlicesWithLiveStrokesAfterIt) {
     ASSERT_LT(coordinator.replayProgress().value_or(1), 0.5) << "too small a backlog to need slices";
 
     // Progress shows over the canvas while it runs.
-    ASSERT_TRUE(
-        runUntil([&] { return coordinator.replayProgress() && *coordinator.replayProgress() > 0.3; }));
+    const auto* overlay = canvas.input().findChild<ReplayOverlay*>();
+    ASSERT_TRUE(overlay);
+    ASSERT_TRUE(runUntil([&] { return overlay->progress().value_or(0) > 0.3; }));
+    EXPECT_TRUE(overlay->isVisible());
     using namespace std::chrono_literals;  // a hang guard: llvmpipe under a sanitizer is slow
     ASSERT_TRUE(
         runUntil([&] { return !coordinator.replayProgress() && !canvas.input().replayProgress(); }, 60s));
+    EXPECT_FALSE(overlay->isVisible());
 
     const QImage done = canvas.frame();
     const QColor crossing = CanvasWindow::at(done, {0.5, 0.35});
