@@ -354,12 +354,16 @@ void CanvasInputView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
-    const QPoint centre = captureCentre();
-    const QPointF delta = event->position() - QPointF(centre);
-    // The echo of putting the pointer back at the centre carries no motion.
+    const QPointF centre(captureCentre());
+    const QPointF position = event->position();
+    // Motion is measured from the previous event: one the window system queued before it
+    // carried out the last warp still lies in the old frame. The warp's own echo at the centre
+    // starts the new frame and carries no motion.
+    const QPointF delta = position == centre ? QPointF() : position - m_lastPointer;
+    m_lastPointer = position;
     if (delta.isNull() || width() <= 0 || height() <= 0) return;
     applyTouchSets({m_emulation.move(delta.x() / width(), delta.y() / height())});
-    if (m_pointerCaptured) QCursor::setPos(mapToGlobal(centre));
+    if (m_pointerCaptured) QCursor::setPos(mapToGlobal(captureCentre()));
 }
 
 void CanvasInputView::applyTouchSets(const std::vector<PointerEmulation::TouchSet>& sets) {
@@ -412,6 +416,7 @@ void CanvasInputView::capturePointerIfAllowed() {
     m_emulation.reset();
     setCursor(Qt::BlankCursor);
     grabMouse(Qt::BlankCursor);
+    m_lastPointer = mapFromGlobal(QCursor::pos());
     QCursor::setPos(mapToGlobal(captureCentre()));
     // The fingers rest on the pad from now on, so the very first motion moves the cursor.
     handleTouches(m_emulation.move(0, 0));

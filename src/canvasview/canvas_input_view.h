@@ -131,6 +131,7 @@ class CanvasInputView : public QOpenGLWidget {
     bool m_isPinching = false;
     QPointF m_pinchAnchorUV{0.5, 0.5};
     bool m_pointerCaptured = false;
+    QPointF m_lastPointer;  // where the last pointer event put it, in this view
 
     QString m_startupFailure;
     std::optional<double> m_replayProgress;

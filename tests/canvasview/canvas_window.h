@@ -35,8 +35,10 @@ class CanvasWindow {
         return frame.pixelColor(int(canvas.x() * frame.width()), int(canvas.y() * frame.height()));
     }
 
-    // Synthetic pointer input with the pointer captured: motion relative to the view's centre.
+    // Synthetic pointer input with the pointer captured: motion relative to the view's centre,
+    // after the echo of the warp that put the pointer there.
     void moveBy(QPointF delta, Qt::MouseButtons buttons = Qt::NoButton) {
+        mouse(QEvent::MouseMove, {}, Qt::NoButton, buttons);
         mouse(QEvent::MouseMove, delta, Qt::NoButton, buttons);
     }
     void press() { mouse(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton); }
