@@ -218,7 +218,9 @@ void Renderer::releaseGL() {
         glDeleteFramebuffers(1, &m_canvasFramebuffer);
         const GLuint textures[4] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture};
         glDeleteTextures(4, textures);
+        for (GLsync fence : m_inkFences) glDeleteSync(fence);
     }
+    m_inkFences.clear();
     m_brushPrograms.fill(0);
     m_compositeProgram = m_cursorProgram = 0;
     m_emptyVertexArray = m_stampVertexArray = m_instanceBuffer = 0;
@@ -298,6 +300,16 @@ void Renderer::paintInk() {
     if (!m_initialized) return;
     GlStateGuard guard(*this);
     paintQueuedInk();
+    m_inkFences.push_back(glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0));
+    glFlush();
+}
+
+std::size_t Renderer::inkInFlight() {
+    while (!m_inkFences.empty() && glClientWaitSync(m_inkFences.front(), 0, 0) != GL_TIMEOUT_EXPIRED) {
+        glDeleteSync(m_inkFences.front());
+        m_inkFences.pop_front();
+    }
+    return m_inkFences.size();
 }
 
 void Renderer::paintQueuedInk() {

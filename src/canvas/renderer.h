@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <array>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -46,9 +47,11 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // One frame: queued canvas clear and line art, the stamp pass, then composite and cursors
     // into `targetFramebuffer` (the widget's defaultFramebufferObject()).
     void render(GLuint targetFramebuffer);
-    // With the context current: paints the queued clear and stamps into the ink image now
-    // instead of at the next frame (a long backlog in slices between frames).
+    // With the context current: starts painting the queued clear and stamps into the ink image
+    // now instead of at the next frame, without waiting for the GPU (a long backlog in slices).
     void paintInk();
+    // With the context current: how many paintInk() calls the GPU has not finished yet.
+    std::size_t inkInFlight();
 
     void beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius);
     void appendPoint(const std::string& id, CanvasPoint point);
@@ -130,6 +133,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     GLuint m_transparentTexture = 0;
     GLuint m_lineArtTexture = 0;  // 0: the transparent default is in use
     GLuint m_paperTexture = 0;
+    std::deque<GLsync> m_inkFences;  // one per paintInk() still being painted, oldest first
 };
 
 }  // namespace vellumora

@@ -241,6 +241,7 @@ void CanvasCoordinator::restartInk() {
     m_journal.restart();
     m_waitingForFrame = false;
     m_framePending = false;
+    m_slicesInFlight = 0;  // what they paint is cleared after them
     m_pumpTimer.stop();
 }
 
@@ -250,6 +251,7 @@ void CanvasCoordinator::restoreInk() {
     m_journal.rewind();
     m_waitingForFrame = false;
     m_framePending = false;
+    m_slicesInFlight = 0;  // they went with the old context
     m_pumpTimer.start(std::chrono::milliseconds(0));
     reportProgress();
 }
@@ -262,10 +264,18 @@ void CanvasCoordinator::pumpInk() {
         m_framePending = false;
         m_sinceFrame.start();
     }
+    if (m_slicesInFlight > 0 && m_view) m_slicesInFlight = m_view->inkInFlight();
     const bool replaying = m_reportedProgress.has_value();
-    if (m_journal.isBehind() && replaying && m_view && m_view->isVisible() && !m_waitingForFrame &&
-        m_sinceFrame.elapsed() >= kReplayFrameInterval.count()) {
-        // Progress is shown in a turn of the event loop of its own, never after a slice.
+    const bool frameDue = replaying && m_journal.isBehind() && m_view && m_view->isVisible() &&
+                          !m_waitingForFrame && m_sinceFrame.elapsed() >= kReplayFrameInterval.count();
+    // The GPU paints one slice while the next is prepared, no more; and a progress frame waits
+    // until it has caught up, so the frame itself never waits for the GPU.
+    if (m_slicesInFlight >= kSlicesInFlight || (frameDue && m_slicesInFlight > 0)) {
+        m_pumpTimer.start(kPollInterval);
+        return;
+    }
+    if (frameDue) {
+        // In a turn of the event loop of its own, never after a slice.
         m_framePending = true;
         m_frameWait.start();
         m_view->requestReplayFrame();
@@ -273,22 +283,31 @@ void CanvasCoordinator::pumpInk() {
         return;
     }
     if (m_journal.isBehind()) {
+        QElapsedTimer sliceClock;
+        sliceClock.start();
         const auto stop =
             m_journal.applyTo(*m_renderer, m_stampBudget, std::chrono::steady_clock::now() + kSliceTime);
         m_waitingForFrame = false;
         // A backlog paints its slices itself, one per turn of the event loop, so no frame has to.
         const bool paintNow = stop != InkJournal::Stop::caughtUp || replaying;
-        const std::optional<double> paintMs =
-            paintNow && m_view && !m_renderer->stamper().pendingStamps().empty() ? m_view->paintInkNow()
-                                                                                 : std::nullopt;
-        if (paintMs && stop == InkJournal::Stop::stampBudget)
-            m_stampBudget = nextStampBudget(m_stampBudget, *paintMs);
-        if (stop == InkJournal::Stop::stampBudget && !paintMs) {
+        const bool painted =
+            paintNow && m_view && !m_renderer->stamper().pendingStamps().empty() && m_view->paintInkNow();
+        if (painted) {
+            ++m_slicesInFlight;
+            if (stop == InkJournal::Stop::stampBudget)
+                m_stampBudget =
+                    nextStampBudget(m_stampBudget, static_cast<double>(sliceClock.nsecsElapsed()) / 1e6);
+        }
+        if (stop == InkJournal::Stop::stampBudget && !painted) {
             // No GL to paint with: the next frame paints them and asks for more.
             m_waitingForFrame = true;
-        } else if (stop != InkJournal::Stop::caughtUp) {
+        } else if (stop != InkJournal::Stop::caughtUp && m_slicesInFlight < kSlicesInFlight) {
             m_pumpTimer.start(std::chrono::milliseconds(0));
+        } else if (stop != InkJournal::Stop::caughtUp || m_slicesInFlight > 0) {
+            m_pumpTimer.start(kPollInterval);
         }
+    } else if (m_slicesInFlight > 0) {
+        m_pumpTimer.start(kPollInterval);
     }
     reportProgress();
 }
@@ -321,14 +340,14 @@ void CanvasCoordinator::frameDone() {
 }
 
 std::optional<double> CanvasCoordinator::replayProgress() const {
-    if (!m_journal.isBehind()) return std::nullopt;
+    if (!m_journal.isBehind() && m_slicesInFlight == 0) return std::nullopt;
     return static_cast<double>(m_journal.appliedCount()) / static_cast<double>(m_journal.size());
 }
 
-std::size_t CanvasCoordinator::nextStampBudget(std::size_t budget, double paintMs) {
-    if (!(paintMs > 0)) return budget;
+std::size_t CanvasCoordinator::nextStampBudget(std::size_t budget, double sliceMs) {
+    if (!(sliceMs > 0)) return budget;
     // Move towards the target time, at most doubling or quartering per slice.
-    const double factor = std::clamp(kTargetSliceMs / paintMs, 0.25, 2.0);
+    const double factor = std::clamp(kTargetSliceMs / sliceMs, 0.25, 2.0);
     const double next = static_cast<double>(budget) * factor;
     return static_cast<std::size_t>(
         std::clamp(next, static_cast<double>(kMinStampBudget), static_cast<double>(kMaxStampBudget)));

@@ -37,14 +37,17 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // A cursor message goes out only when more than this has passed since the last one.
     static constexpr double kCursorInterval = 0.016;
-    // Stamps one slice of a backlog paints: the first guess, and the range the measured paint
-    // times move it in.
+    // Stamps one slice of a backlog paints: the first guess, and the range the measured times
+    // move it in.
     static constexpr std::size_t kInitialStampBudget = 4'000;
     static constexpr std::size_t kMinStampBudget = 2'000;
     static constexpr std::size_t kMaxStampBudget = 400'000;
-    // Painting one slice should take about this long, so the event loop answers well within 50 ms.
-    static constexpr double kTargetSliceMs = 20.0;
+    // Preparing one slice and handing it to the GPU should take about this long; the GPU then
+    // paints it in about three times that while the event loop runs and the next is prepared.
+    static constexpr double kTargetSliceMs = 8.0;
     static constexpr std::chrono::milliseconds kSliceTime{6};
+    static constexpr std::size_t kSlicesInFlight = 2;
+    static constexpr std::chrono::milliseconds kPollInterval{1};
     // While a backlog is painted, a frame shows its progress this often (frames cost as much as
     // a slice on a software rasteriser), and the slices go on this long after it, so the two
     // never share a turn of the event loop. A frame that does not come is waited for this long.
@@ -77,8 +80,8 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     std::optional<double> replayProgress() const;
     std::size_t stampBudget() const { return m_stampBudget; }
 
-    // The next budget after a slice whose stamps took `paintMs` to paint.
-    static std::size_t nextStampBudget(std::size_t budget, double paintMs);
+    // The next budget after a slice that took `sliceMs` to prepare and hand over.
+    static std::size_t nextStampBudget(std::size_t budget, double sliceMs);
 
   signals:
     // Every message handed to the room connection, in order (for observers; it is sent anyway).
@@ -116,6 +119,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     std::size_t m_stampBudget = kInitialStampBudget;
     bool m_waitingForFrame = false;  // stamps left to a frame: no GL to paint them with
     bool m_framePending = false;     // a progress frame was asked for
+    std::size_t m_slicesInFlight = 0;
     QElapsedTimer m_frameWait;
     QElapsedTimer m_sinceFrame;
     std::optional<double> m_reportedProgress;

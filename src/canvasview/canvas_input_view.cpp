@@ -105,15 +105,20 @@ void CanvasInputView::setIsInCanvasMode(bool on) {
     }
 }
 
-std::optional<double> CanvasInputView::paintInkNow() {
-    if (!m_renderer->isInitialized() || !isValid()) return std::nullopt;
-    QElapsedTimer clock;
-    clock.start();
+bool CanvasInputView::paintInkNow() {
+    if (!m_renderer->isInitialized() || !isValid()) return false;
     makeCurrent();
     m_renderer->paintInk();
-    context()->functions()->glFinish();
     doneCurrent();
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    return true;
+}
+
+std::size_t CanvasInputView::inkInFlight() {
+    if (!m_renderer->isInitialized() || !isValid()) return 0;
+    makeCurrent();
+    const std::size_t count = m_renderer->inkInFlight();
+    doneCurrent();
+    return count;
 }
 
 void CanvasInputView::setReplayProgress(std::optional<double> progress) {

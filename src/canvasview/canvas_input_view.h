@@ -63,9 +63,11 @@ class CanvasInputView : public QOpenGLWidget {
     // The renderer's start-up message, once it failed.
     const QString& startupFailure() const { return m_startupFailure; }
 
-    // Paints the renderer's queued ink now, outside a frame, and waits for the GPU; the
-    // milliseconds that took, or nothing while the renderer is not running.
-    std::optional<double> paintInkNow();
+    // Starts painting the renderer's queued ink now, outside a frame, without waiting for the
+    // GPU; false while the renderer is not running.
+    bool paintInkNow();
+    // Painting started by paintInkNow() that the GPU has not finished (none without GL).
+    std::size_t inkInFlight();
 
     // Shown over the canvas while a backlog is being painted. Meanwhile frames come only when
     // asked for (requestReplayFrame), so none shares a turn of the event loop with a painting
