@@ -346,8 +346,9 @@ std::optional<double> CanvasCoordinator::replayProgress() const {
 
 std::size_t CanvasCoordinator::nextStampBudget(std::size_t budget, double sliceMs) {
     if (!(sliceMs > 0)) return budget;
-    // Move towards the target time, at most doubling or quartering per slice.
-    const double factor = std::clamp(kTargetSliceMs / sliceMs, 0.25, 2.0);
+    // Towards the target time: quickly down, slowly up (a slice prepared while the GPU is idle
+    // is quicker than one prepared beside a slice being painted).
+    const double factor = std::clamp(kTargetSliceMs / sliceMs, 0.25, 1.25);
     const double next = static_cast<double>(budget) * factor;
     return static_cast<std::size_t>(
         std::clamp(next, static_cast<double>(kMinStampBudget), static_cast<double>(kMaxStampBudget)));

@@ -124,10 +124,8 @@ std::size_t CanvasInputView::inkInFlight() {
 void CanvasInputView::setReplayProgress(std::optional<double> progress) {
     const bool wasReplaying = m_replayProgress.has_value();
     m_replayProgress = progress;
-    if (progress && !wasReplaying) {
-        m_nextFrame.stop();
-        m_overlay->setProgress(progress);
-    }
+    // The label first shows with the first progress frame: showing it is a frame of its own.
+    if (progress && !wasReplaying) m_nextFrame.stop();
     if (!progress && wasReplaying) {
         m_overlay->setProgress(std::nullopt);
         update();
