@@ -40,7 +40,6 @@ void expectCorners(const QJsonValue& json, const synthetic::Scene& scene) {
 }
 
 TEST(ScanTool, detectsPagesInImagesAsDisplayedAndExtractsThem) {
-    testing::TestAppScope app;
     QTemporaryDir dir;
     const auto path = [&](const char* name) { return dir.filePath(name); };
     synthetic::SceneParameters p;
