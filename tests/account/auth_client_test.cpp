@@ -84,7 +84,6 @@ AuthResult<T> finish(Start&& start) {
 
 class AuthClientTest : public ::testing::Test {
   protected:
-    testing::TestAppScope app;
     testing::ScriptedResponder server;
     AuthClient client{server.baseUrl()};
 };
