@@ -52,7 +52,6 @@ TEST(BaseUrl, usesServerOnlyWhenItIsAWebOrigin) {
 
 class DrawingControlsTest : public ::testing::Test {
   protected:
-    testing::TestAppScope app;
     SessionModel session{QUrl(kDefault)};
     ToolPicker picker{session};
     ColorPalette palette{session};
@@ -133,7 +132,6 @@ TEST_F(DrawingControlsTest, thePaletteOffersEveryNamedColourWithOnlyTheCurrentOn
 
 class RootViewTest : public testing::SharedServerTest {
   protected:
-    testing::TestAppScope app;
     testing::TestKeychainItem keychain{testing::isolatedConfig(base())};
 };
 
