@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <qt6keychain/keychain.h>
+#include <QDir>
+#include <QTemporaryDir>
 #include <memory>
 #include <optional>
 
+#include "account/auth_client.h"
 #include "account/auth_model.h"
 #include "account/token_store.h"
 #include "support/qt_test_app.h"
@@ -98,34 +101,47 @@ TEST_F(AuthModelTest, theKeychainKeepsTheLastTokenInTheOrderAskedRefusesBadUtf8A
     EXPECT_FALSE(called);
 }
 
+// Whatever goes wrong, the sign-in is restored or kept; only the service saying no forgets it.
+// The message tells an outage from an answer that cannot be used, and shows the service's text.
 TEST_F(AuthModelTest, bootstrapForgetsOnlyATokenTheServiceRejects) {
+    QTemporaryDir files;
+    ASSERT_TRUE(QDir(files.path()).mkpath("auth") &&
+                QFile(files.filePath("auth/me")).open(QIODevice::WriteOnly));
+    const QByteArray huge =
+        R"({"user":)" + kAnnJson + R"(,"padding":")" + QByteArray(AuthClient::kMaxAnswerBytes, 'x') + R"("})";
+    const QString failed = "The server could not restore your session (";
     const struct {
         const char* name;
-        std::optional<ScriptedAnswer> answer;  // none: the service is unreachable
+        QUrl base;
+        std::optional<ScriptedAnswer> answer;
         bool forgets;
-        const char* message;  // the start of the message shown instead; none: the one before stays
+        QString message;  // the start of the message shown instead; empty: the one before stays
     } cases[] = {
-        {"401", ScriptedAnswer::json(401, R"({"error":"Invalid token"})"), true, nullptr},
-        {"server error", ScriptedAnswer::json(500, R"({"error":"Database is down"})"), false,
-         "The server could not restore your session (Database is down)"},
-        {"bad record", ScriptedAnswer::json(200, R"({"user":{"id":"u1"}})"), false,
-         "The server could not restore your session"},
-        {"unreachable", std::nullopt, false, "Could not reach the server ("},
+        {"401", server.baseUrl(), ScriptedAnswer::json(401, R"({"error":"Invalid token"})"), true, ""},
+        {"server error", server.baseUrl(), ScriptedAnswer::json(500, R"({"error":"Database is down"})"),
+         false, failed + "Database is down)"},
+        {"bad record", server.baseUrl(), ScriptedAnswer::json(200, R"({"user":{"id":"u1"}})"), false,
+         failed + "The server's answer could not be read (user.username is missing)"},
+        {"too large", server.baseUrl(), ScriptedAnswer::json(200, huge), false,
+         failed + "The server's answer is too large.)"},
+        {"stalled", server.baseUrl(), ScriptedAnswer::never(), false, "Could not reach the server ("},
+        {"unreachable", testing::unreachableUrl(), std::nullopt, false, "Could not reach the server ("},
+        {"not http", QUrl::fromLocalFile(files.path()), std::nullopt, false, failed + "Bad server response)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         seen.clear();
         ASSERT_TRUE(keychain.save("tok-old"));
-        if (c.answer) {
-            server.script("GET", "/auth/me", {*c.answer});
-        }
-        auto restoring = makeModel(c.answer ? server.baseUrl() : testing::unreachableUrl());
+        if (c.answer) server.script("GET", "/auth/me", {*c.answer});
+        auto restoring = makeModel(c.base);
+        restoring->client().setTransferTimeout(c.answer && c.answer->silent ? 300ms : 10s);
         restoring->setErrorMessage(QStringLiteral("kept"));
         ASSERT_TRUE(testing::await([&](auto done) { restoring->bootstrap(done); }));
         EXPECT_EQ(seen, (std::vector<Seen>{Seen::loading, Seen::unauthenticated}));
         EXPECT_EQ(keychain.load(), c.forgets ? std::nullopt : std::optional<QString>("tok-old"));
         const QString shown = restoring->errorMessage().value_or("(none)");
-        EXPECT_TRUE(c.message ? shown.startsWith(c.message) : shown == "kept") << shown.toStdString();
+        EXPECT_TRUE(c.message.isEmpty() ? shown == "kept" : shown.startsWith(c.message))
+            << shown.toStdString();
         EXPECT_FALSE(restoring->isPolling());
     }
 }
