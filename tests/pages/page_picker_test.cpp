@@ -142,10 +142,7 @@ TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPee
 TEST_F(PagePickerTest, unusableFilesAreRefusedWithTheirReasonAndAGoodOneArrivesAsLineArtAtPageSize) {
     thumbnail("Tulip")->click();
     const QByteArray png = testing::encodeImage(testing::paperWithBlock({300, 200}), "png");
-    const QByteArray jpeg = testing::encodeImage(testing::paperWithBlock({300, 200}), "jpeg");
-    const auto size = [](const char* text) {
-        return QString(text).replace(' ', QChar(0xA0));
-    };  // never wrapped
+    const auto size = [](QString text) { return text.replace(' ', QChar(0xA0)); };  // never wrapped
     const struct {
         QString name;
         std::optional<QByteArray> bytes;  // none: the file is gone by the time it is read
@@ -153,7 +150,6 @@ TEST_F(PagePickerTest, unusableFilesAreRefusedWithTheirReasonAndAGoodOneArrivesA
     } cases[] = {
         {"notes.png", QByteArray("Shopping: paper, crayons, glue.\n"), "It is not a PNG or JPG image."},
         {"cut.png", png.left(png.size() / 2), "The image is damaged or incomplete."},
-        {"cut.jpg", jpeg.left(jpeg.size() * 2 / 3), "The image is damaged or incomplete."},
         {"dot.png", testing::encodeImage(QImage(1, 1, QImage::Format_RGB32), "png"),
          "At " + size("1 × 1 pixels") + " the image is too small to colour."},
         {"huge.png", testing::hugePng(30000, 30000),
