@@ -55,12 +55,7 @@ class FakeFrameSource : public FrameSource {
 };
 
 QImage stillPage() {
-    synthetic::SceneParameters p;
-    p.frame = cv::Size(640, 360);
-    p.background = synthetic::Background::cloth;
-    p.rotation = -8;
-    p.seed = 11;
-    return testing::sceneImage(p);
+    return testing::sceneImage(testing::scene(synthetic::Background::cloth, -8, 0, 11));
 }
 
 struct CameraCaptureViewTest : ::testing::Test {
@@ -161,13 +156,8 @@ TEST_F(CameraCaptureViewTest,
     EXPECT_EQ(view->controller()->stabilityScore(), 0.0);
 
     scripted.reset();
-    synthetic::SceneParameters p;
-    p.frame = cv::Size(960, 540);
-    p.background = synthetic::Background::clutter;
-    p.rotation = 12;
-    p.perspective = 0.05;
-    p.seed = 7;
-    const auto cluttered = synthetic::renderScene(p);
+    const auto cluttered = synthetic::renderScene(
+        testing::scene(synthetic::Background::clutter, 12, 0.05, 7, cv::Size(960, 540)));
     frame(testing::toImage(cluttered.image));
     ASSERT_TRUE(testing::runUntil([&] { return view->flow().latestQuad().has_value(); }));
     EXPECT_GT(testing::iou(*view->flow().latestQuad(), cluttered.corners), 0.95);

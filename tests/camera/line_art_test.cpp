@@ -13,16 +13,12 @@ namespace {
 
 // A pencil sketch photographed on a desk: uneven light, a soft shadow over part of the sheet.
 synthetic::Scene photographedSketch() {
-    synthetic::SceneParameters p;
-    p.frame = cv::Size(2016, 1512);
-    p.background = synthetic::Background::wood;
+    synthetic::SceneParameters p =
+        testing::scene(synthetic::Background::wood, 4, 0.03, 21, cv::Size(2016, 1512));
     p.pageHeight = 0.88;
-    p.rotation = 4;
-    p.perspective = 0.03;
     p.lightGradient = 0.35;
     p.shadow = true;
     p.noise = 4;
-    p.seed = 21;
     return synthetic::renderScene(p);
 }
 

@@ -10,17 +10,7 @@ namespace vellumora {
 namespace {
 
 using synthetic::Background;
-
-synthetic::SceneParameters scene(Background background, double rotation, double perspective,
-                                 std::uint32_t seed) {
-    synthetic::SceneParameters p;
-    p.frame = cv::Size(640, 360);  // detection works on a smaller copy anyway
-    p.background = background;
-    p.rotation = rotation;
-    p.perspective = perspective;
-    p.seed = seed;
-    return p;
-}
+using testing::scene;
 
 TEST(PageDetectionTest, findsTheSheetOnDesksClothAndClutter) {
     struct Case {
