@@ -25,9 +25,6 @@ using testing::ScriptedResponder;
 
 const QByteArray kAnnJson = R"({"id":"u1","username":"ann","displayName":"Ann"})";
 
-QByteArray authJson(const QByteArray& token) {
-    return R"({"token":")" + token + R"(","user":)" + kAnnJson + "}";
-}
 QByteArray friendsJson(const QByteArray& id) {
     return R"({"friends":[{"id":")" + id + R"(","username":"f","displayName":"F","online":false}]})";
 }
@@ -43,7 +40,8 @@ class AuthModelTest : public ::testing::Test {
     AuthModelTest() {
         server.script("GET", "/friends", {ScriptedAnswer::json(200, friendsJson("f1"))});
         server.script("GET", "/friends/requests", {ScriptedAnswer::json(200, pendingJson("p1"))});
-        server.script("POST", "/auth/login", {ScriptedAnswer::json(200, authJson("tok-login"))});
+        server.script("POST", "/auth/login",
+                      {ScriptedAnswer::json(200, R"({"token":"tok-login","user":)" + kAnnJson + "}")});
         server.script("POST", "/auth/logout", {ScriptedAnswer::json(204, {})});
     }
 
