@@ -102,8 +102,11 @@ struct CameraCaptureViewTest : ::testing::Test {
         do {
             source->push(image);
         } while (!testing::runUntil([&] { return analysed > before; }, 60s));
-        scored ? void(testing::runUntil([&] { return scores.size() > scoresBefore; }, 5s))
-               : testing::runFor(5ms);  // lets the posted results arrive
+        if (scored) {
+            testing::runUntil([&] { return scores.size() > scoresBefore; }, 5s);
+        } else {
+            testing::runFor(5ms);  // lets the posted results arrive
+        }
     }
 
     QPushButton* button(const QString& name) const {
@@ -114,7 +117,7 @@ struct CameraCaptureViewTest : ::testing::Test {
 };
 
 // Detection itself is tested on its own; here a scripted detector drives the score and the
-// loss, and one real frame shows the real detector is what runs by default.
+// loss, and one real frame shows the real detector finds the page in the frame it is handed.
 TEST_F(CameraCaptureViewTest,
        analysesFramesOneAtATimeOnItsThreadScoresThemAndLosesThePageFromTheSixthWithout) {
     std::promise<void> release;
