@@ -59,18 +59,17 @@ class LoginViewTest : public ::testing::Test {
         field("Password")->setText(pass);
     }
 
-    testing::TestAppScope app;
     testing::ScriptedResponder server;
-    AuthModel auth{testing::isolatedConfig(server.baseUrl())};
+    testing::TestKeychainItem keychain{testing::isolatedConfig(server.baseUrl())};
+    AuthModel auth{keychain.config};
     LoginView view{auth};
 };
 
 // Each mode has its texts; switching clears the error and keeps what was typed. In both, submit
 // needs three and eight user-perceived characters.
 TEST_F(LoginViewTest, eachModeShowsItsTextsSubmitNeedsThreeAndEightCharactersAndTabVisitsAll) {
-    const QString palette = QString::fromUtf8("\xF0\x9F\x8E\xA8");
-    const QString family =
-        QString::fromUtf8("\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7");
+    const QString palette = u"\U0001F3A8"_qs;
+    const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_qs;
     const struct {
         const char* name;
         QString username, password;
@@ -80,10 +79,7 @@ TEST_F(LoginViewTest, eachModeShowsItsTextsSubmitNeedsThreeAndEightCharactersAnd
         {"7-character password", "abc", "1234567", false},
         {"3 and 8", "abc", "12345678", true},
         {"three spaces", "   ", "12345678", true},
-        {"2 accented letters in 4 code units",
-         QString::fromUtf8("e\xCC\x81"
-                           "e\xCC\x81"),
-         "12345678", false},
+        {"2 accented letters in 4 code units", u"e\u0301e\u0301"_qs, "12345678", false},
         {"a family emoji is one character", family + "ab", "12345678", true},
         {"7 emoji in 14 code units", "abc", palette.repeated(7), false},
         {"8 emoji", "abc", palette.repeated(8), true},
@@ -116,16 +112,25 @@ TEST_F(LoginViewTest, eachModeShowsItsTextsSubmitNeedsThreeAndEightCharactersAnd
     }
 }
 
-TEST_F(LoginViewTest, sendsTheTextAsTypedOnceAndIsBusyUntilTheAnswer) {
-    auto slow = ScriptedAnswer::json(401, R"({"error":"Wrong password"})");
+// Log-in is refused, sign-up succeeds: both send what was typed once, are busy until the
+// service answers, and a sign-in brings the lists and starts polling.
+TEST_F(LoginViewTest, sendsTheTextAsTypedOnceIsBusyUntilTheAnswerThenShowsTheReasonOrSignsIn) {
+    auto slow = ScriptedAnswer::json(401, R"({"error":"Invalid username or password"})");
     slow.delay = 300ms;
     server.script("POST", "/auth/login", {slow});
     server.script("POST", "/auth/signup",
                   {ScriptedAnswer::json(
                       201, R"({"token":"t","user":{"id":"u1","username":"ann","displayName":"Ann"}})")});
+    server.script("GET", "/friends", {ScriptedAnswer::json(200, R"({"friends":[]})")});
+    server.script("GET", "/friends/requests", {ScriptedAnswer::json(200, R"({"requests":[]})")});
+    std::vector<std::string> order;
+    QObject::connect(&auth, &AuthModel::busyChanged, [&] { order.push_back(auth.busy() ? "busy" : "idle"); });
+    QObject::connect(&auth, &AuthModel::friendsChanged, [&] { order.push_back("friends"); });
+    QObject::connect(&auth, &AuthModel::pendingRequestsChanged, [&] { order.push_back("requests"); });
     const std::pair<bool, const char*> cases[] = {{false, "/auth/login"}, {true, "/auth/signup"}};
     for (const auto& [signUp, path] : cases) {
         SCOPED_TRACE(path);
+        order.clear();
         setMode(signUp);
         type(" Ann ", "1234567");
         QTest::keyClick(field("Password"), Qt::Key_Return);  // too short: not sent
@@ -135,7 +140,7 @@ TEST_F(LoginViewTest, sendsTheTextAsTypedOnceAndIsBusyUntilTheAnswer) {
         EXPECT_FALSE(submit()->isEnabled());
         EXPECT_FALSE(submit()->icon().isNull());
         QTest::keyClick(field("Password"), Qt::Key_Return);  // busy: not sent again
-        ASSERT_TRUE(testing::runUntil([&] { return !auth.busy(); }));
+        ASSERT_TRUE(testing::runUntil([&] { return !auth.busy() && (!signUp || order.size() == 4); }));
         const auto sent = server.requestsTo("POST", path);
         ASSERT_EQ(sent.size(), 1);
         EXPECT_TRUE(sent.front().body.contains(R"("username":" Ann ")") &&
@@ -143,8 +148,13 @@ TEST_F(LoginViewTest, sendsTheTextAsTypedOnceAndIsBusyUntilTheAnswer) {
             << sent.front().body.toStdString();
         EXPECT_TRUE(submit()->isEnabled());
         EXPECT_TRUE(submit()->icon().isNull());
-        EXPECT_EQ(shows(view, "Wrong password"), !signUp);
+        EXPECT_EQ(shows(view, "Invalid username or password"), !signUp);
         EXPECT_EQ(field("Password")->text(), "pass word ");
+        const std::vector<std::string> signedIn{"busy", "idle", "friends", "requests"};
+        EXPECT_EQ(order,
+                  signUp ? signedIn : std::vector<std::string>(signedIn.begin(), signedIn.begin() + 2));
+        EXPECT_EQ(keychain.load(), signUp ? std::optional<QString>("t") : std::nullopt);
+        EXPECT_EQ(auth.isPolling(), signUp);
     }
 }
 
@@ -170,13 +180,13 @@ TEST(ZoomPercent, truncatesTheProduct) {
 
 class FriendsPanelTest : public testing::SharedServerTest {
   protected:
-    testing::TestAppScope app;
     TestAccount ann{base(), "ann"};
     SessionModel session{base()};
     FriendsPanel panel{ann.auth(), session};
 };
 
-// A new user's panel, then a request accepted there, which both friends open as the same room.
+// A new user's panel; a request sent from the add-friend sheet, accepted on the other side,
+// becomes a room both friends open alike.
 TEST_F(FriendsPanelTest, aNewUserSeesTheSketchbookThenAnAcceptedRequestBecomesARoomBothOpen) {
     session.setCurrentToken(ann.token());
     panel.show();
@@ -197,20 +207,48 @@ TEST_F(FriendsPanelTest, aNewUserSeesTheSketchbookThenAnAcceptedRequestBecomesAR
     SessionModel boSession(base());
     FriendsPanel boPanel(bo.auth(), boSession);
     boSession.setCurrentToken(bo.token());
-    ASSERT_TRUE(testing::await(
-        [&](auto done) { bo.auth().sendFriendRequest(ann.username(), [done](QString) { done(); }); }));
-    ann.refresh();
-    ASSERT_EQ(panel.pendingRows().size(), 1);
-    // A row added to a shown panel appears once the event loop has run.
-    EXPECT_TRUE(testing::runUntil([&] { return shows(panel, "@" + bo.username() + " wants to add you"); }));
-    QTest::mouseClick(panel.pendingRows().front()->acceptButton(), Qt::LeftButton);
-    // Friends are applied first, the requests once both lists are in.
-    ASSERT_TRUE(
-        testing::runUntil([&] { return panel.friendRows().size() == 1 && panel.pendingRows().isEmpty(); }));
+    // The service's own refusal text, whatever it says, is shown like a success.
+    const std::pair<QString, QString> requests[] = {
+        {"   ", ""}, {bo.username(), "Request sent to " + bo.user().displayName + "."}};
+    for (const auto& [username, outcome] : requests) {
+        panel.showAddFriend();
+        QPointer<AddFriendSheet> sheet = panel.addFriendSheet();
+        ASSERT_TRUE(sheet);
+        auto* field = sheet->findChild<QLineEdit*>();
+        auto buttons = sheet->findChildren<QPushButton*>();
+        QPushButton* send = *std::find_if(buttons.begin(), buttons.end(),
+                                          [](auto* b) { return b->text() == "Send request"; });
+        EXPECT_FALSE(send->isEnabled());
+        QTest::keyClicks(field, username);
+        ASSERT_TRUE(send->isEnabled());
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_TRUE(sheet->busy());
+        EXPECT_FALSE(send->isEnabled());
+        ASSERT_TRUE(testing::runUntil([&] { return sheet && sheet->resultMessage().has_value(); }));
+        // The answer stays readable for a moment before the sheet closes on its own.
+        const QString shown = *sheet->resultMessage();
+        EXPECT_TRUE(outcome.isEmpty() ? !shown.isEmpty() && !shown.startsWith("Request sent")
+                                      : shown == outcome)
+            << shown.toStdString();
+        EXPECT_TRUE(sheet->isVisible());
+        EXPECT_TRUE(shows(*sheet, shown));
+        ASSERT_TRUE(testing::runUntil([&] { return sheet.isNull(); }));
+    }
+
     bo.refresh();
-    ASSERT_EQ(boPanel.friendRows().size(), 1);
-    QTest::mouseClick(panel.friendRows().front(), Qt::LeftButton);
+    ASSERT_EQ(boPanel.pendingRows().size(), 1);
+    boPanel.show();
+    // A row added to a shown panel appears once the event loop has run.
+    EXPECT_TRUE(
+        testing::runUntil([&] { return shows(boPanel, "@" + ann.username() + " wants to add you"); }));
+    QTest::mouseClick(boPanel.pendingRows().front()->acceptButton(), Qt::LeftButton);
+    // Friends are applied first, the requests once both lists are in.
+    ASSERT_TRUE(testing::runUntil(
+        [&] { return boPanel.friendRows().size() == 1 && boPanel.pendingRows().isEmpty(); }));
+    ann.refresh();
+    ASSERT_EQ(panel.friendRows().size(), 1);
     QTest::mouseClick(boPanel.friendRows().front(), Qt::LeftButton);
+    QTest::mouseClick(panel.friendRows().front(), Qt::LeftButton);
     EXPECT_EQ(session.roomId(), dmRoomId(ann.user().id, bo.user().id));
     EXPECT_EQ(boSession.roomId(), session.roomId());
     EXPECT_EQ(session.roomDisplayName(), bo.user().displayName);
@@ -225,39 +263,6 @@ TEST_F(FriendsPanelTest, aNewUserSeesTheSketchbookThenAnAcceptedRequestBecomesAR
     ann.refresh();
     EXPECT_EQ(panel.friendRows().front(), row);
     EXPECT_EQ(row->leading()->accessibleName(), "online");
-}
-
-TEST_F(FriendsPanelTest, theAddFriendSheetShowsTheOutcomeThenClosesByItself) {
-    TestAccount bo(base(), "bo");
-    panel.show();
-    // The service's own refusal text, whatever it says, is shown like a success.
-    const std::pair<QString, QString> cases[] = {
-        {bo.username(), "Request sent to " + bo.user().displayName + "."}, {"   ", ""}};
-    for (const auto& [username, outcome] : cases) {
-        panel.showAddFriend();
-        QPointer<AddFriendSheet> sheet = panel.addFriendSheet();
-        ASSERT_TRUE(sheet);
-        auto* field = sheet->findChild<QLineEdit*>();
-        auto buttons = sheet->findChildren<QPushButton*>();
-        QPushButton* send = *std::find_if(buttons.begin(), buttons.end(),
-                                          [](auto* b) { return b->text() == "Send request"; });
-        EXPECT_FALSE(send->isEnabled());
-        QTest::keyClicks(field, username);
-        ASSERT_TRUE(send->isEnabled());
-        QTest::keyClick(field, Qt::Key_Return);
-        EXPECT_TRUE(sheet->busy());
-        EXPECT_FALSE(send->isEnabled());
-
-        ASSERT_TRUE(testing::runUntil([&] { return sheet && sheet->resultMessage().has_value(); }));
-        // The answer stays readable for a moment before the sheet closes on its own.
-        const QString shown = *sheet->resultMessage();
-        EXPECT_TRUE(outcome.isEmpty() ? !shown.isEmpty() && !shown.startsWith("Request sent")
-                                      : shown == outcome)
-            << shown.toStdString();
-        EXPECT_TRUE(sheet->isVisible());
-        EXPECT_TRUE(shows(*sheet, shown));
-        ASSERT_TRUE(testing::runUntil([&] { return sheet.isNull(); }));
-    }
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QNetworkReply>
-#include <QTemporaryDir>
 
 #include "account/auth_client.h"
 #include "account/auth_json.h"
@@ -74,8 +72,6 @@ TEST(AuthJson, endpointsHangOffTheBasePathEscaped) {
               "https://example.org/api/a%20b%3Fc%23d");
 }
 
-const QByteArray kUser = R"({"id":"u1","username":"ann","displayName":"Ann"})";
-
 template <class T, class Start>
 AuthResult<T> finish(Start&& start) {
     return testing::resultOf<AuthResult<T>>(std::forward<Start>(start))
@@ -84,47 +80,9 @@ AuthResult<T> finish(Start&& start) {
 
 class AuthClientTest : public ::testing::Test {
   protected:
-    testing::TestAppScope app;
     testing::ScriptedResponder server;
     AuthClient client{server.baseUrl()};
 };
-
-TEST_F(AuthClientTest, answersThatCannotBeUsedFailWithTheirKind) {
-    QTemporaryDir files;
-    ASSERT_TRUE(QDir(files.path()).mkpath("auth") &&
-                QFile(files.filePath("auth/me")).open(QIODevice::WriteOnly));
-    QByteArray huge =
-        R"({"user":)" + kUser + R"(,"padding":")" + QByteArray(AuthClient::kMaxAnswerBytes, 'x') + R"("})";
-    ScriptedAnswer withCookie = ScriptedAnswer::json(401, R"({"error":"Invalid token"})");
-    withCookie.headers = {{"Set-Cookie", "session=secret; Path=/"}};
-    const struct {
-        const char* name;
-        QUrl base;
-        std::optional<ScriptedAnswer> answer;
-        AuthFailure expected;  // only the kind is compared, and an API error's text and status
-    } cases[] = {
-        {"service's error", server.baseUrl(), withCookie, APIError{"Invalid token", 401}},
-        {"unusable record", server.baseUrl(), ScriptedAnswer::json(200, R"({"user":{"id":"u"}})"),
-         CodingError{}},
-        {"too large", server.baseUrl(), ScriptedAnswer::json(200, huge), CodingError{}},
-        {"stalled", server.baseUrl(), ScriptedAnswer::never(), TransportError{}},
-        {"unreachable", testing::unreachableUrl(), std::nullopt, TransportError{}},
-        {"not http", QUrl::fromLocalFile(files.path()), std::nullopt, APIError{"Bad server response", -1}},
-    };
-    for (const auto& c : cases) {
-        if (c.answer) server.script("GET", "/auth/me", {*c.answer});
-        AuthClient other(c.base);
-        other.setTransferTimeout(c.answer && c.answer->silent ? 300ms : 10s);
-        const auto result = finish<MeResponse>([&](auto d) { other.me("t", d); });
-        ASSERT_FALSE(result.ok()) << c.name;
-        EXPECT_EQ(result.failure().index(), c.expected.index())
-            << c.name << ": " << userMessage(result.failure()).toStdString();
-        if (const auto* api = std::get_if<APIError>(&c.expected)) {
-            EXPECT_EQ(*result.apiError(), *api) << c.name;
-        }
-    }
-    EXPECT_TRUE(server.requestsTo("GET", "/auth/me").back().headerValues("cookie").isEmpty());
-}
 
 TEST_F(AuthClientTest, theTokenNeverLeavesInAnotherHeaderOrForAnotherOrigin) {
     EXPECT_FALSE(finish<FriendsResponse>([&](auto d) { client.friends("tok\rX-Injected: 1", d); }).ok());

@@ -20,32 +20,23 @@ TEST(PageTrackerTest, scoresMotionAndShapeOverTheWindow) {
         std::vector<Quad> quads;
         double score;
     };
+    // Same centre, diagonals of 90 and 100: the page moved towards the camera.
     const double d90 = 90 / std::sqrt(2.0), d100 = 100 / std::sqrt(2.0);
+    const Quad a = square(0, 0, 50), b = square(10, 0, 50), c = square(20, 0, 50), far = square(300, 0, 50);
+    const Quad small = square(-d90 / 2, -d90 / 2, d90), large = square(-d100 / 2, -d100 / 2, d100);
     const std::vector<Case> cases = {
-        {"three quads give no score yet", {square(0, 0, 50), square(0, 0, 50), square(0, 0, 50)}, 0.0},
-        {"four identical quads",
-         {square(0, 0, 50), square(0, 0, 50), square(0, 0, 50), square(0, 0, 50)},
-         1.0},
-        {"a jump of half the limit",
-         {square(0, 0, 50), square(0, 0, 50), square(10, 0, 50), square(10, 0, 50)},
-         0.5},
-        {"a jump of the whole limit",
-         {square(0, 0, 50), square(20, 0, 50), square(20, 0, 50), square(20, 0, 50)},
-         0.0},
-        {"a jump far beyond it",
-         {square(0, 0, 50), square(0, 0, 50), square(0, 0, 50), square(300, 0, 50)},
-         0.0},
-        // Same centre, diagonals from 90 to 100: the page moved towards the camera.
-        {"diagonals from 90 to 100",
-         {square(-d90 / 2, -d90 / 2, d90), square(-d100 / 2, -d100 / 2, d100),
-          square(-d90 / 2, -d90 / 2, d90), square(-d100 / 2, -d100 / 2, d100)},
-         0.9},
+        {"three quads give no score yet", {a, a, a}, 0.0},
+        {"four identical quads", {a, a, a, a}, 1.0},
+        {"a jump of half the limit", {a, a, b, b}, 0.5},
+        {"a jump of the whole limit", {a, c, c, c}, 0.0},
+        {"a jump far beyond it", {a, a, a, far}, 0.0},
+        {"diagonals from 90 to 100", {small, large, small, large}, 0.9},
     };
-    for (const Case& c : cases) {
+    for (const Case& row : cases) {
         PageTracker tracker;
         double score = -1;
-        for (const Quad& q : c.quads) score = tracker.pageFound(q, kFrame);
-        EXPECT_NEAR(score, c.score, 1e-9) << c.name;
+        for (const Quad& q : row.quads) score = tracker.pageFound(q, kFrame);
+        EXPECT_NEAR(score, row.score, 1e-9) << row.name;
     }
 }
 

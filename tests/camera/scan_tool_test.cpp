@@ -40,13 +40,9 @@ void expectCorners(const QJsonValue& json, const synthetic::Scene& scene) {
 }
 
 TEST(ScanTool, detectsPagesInImagesAsDisplayedAndExtractsThem) {
-    testing::TestAppScope app;
     QTemporaryDir dir;
     const auto path = [&](const char* name) { return dir.filePath(name); };
-    synthetic::SceneParameters p;
-    p.frame = cv::Size(960, 720);
-    p.rotation = -6;
-    p.seed = 12;
+    synthetic::SceneParameters p = testing::scene(synthetic::Background::wood, -6, 0, 12, cv::Size(960, 720));
     const auto scene = synthetic::renderScene(p);
     const QImage upright = testing::toImage(scene.image);
     ASSERT_TRUE(upright.save(path("page.png")));

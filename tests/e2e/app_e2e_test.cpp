@@ -67,61 +67,54 @@ class AppEndToEndTest : public ::testing::Test {
             << "the stroke never reached the room";
     }
 
-    TestAppScope app;
     ServerProcess server{{{"--auth-rate-limit", "0"}, {}, 0}};
 };
 
-TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageAndIsRestoredWithoutTyping) {
-    QTemporaryDir home;
-    AppInstance vellumora(home.path());
-    vellumora.launch(base());
-    ASSERT_TRUE(vellumora.waitShowing("Username"));
-    vellumora.screenshot("login");
-    signUp(vellumora, "ann");
+// Ann's sign-up survives quitting and an outage and is restored without typing; then Bo signs
+// up, and the two meet in their shared room.
+TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTheirSharedRoom) {
+    QTemporaryDir homeA;
+    QTemporaryDir homeB;
+    AppInstance ann(homeA.path());
+    AppInstance bo(homeB.path());
+    ann.launch(base());
+    ASSERT_TRUE(ann.waitShowing("Username"));
+    ann.screenshot("login");
+    const QString annName = signUp(ann, "ann");
     ASSERT_FALSE(::testing::Test::HasFailure());
-    vellumora.screenshot("placeholder");
+    ann.screenshot("placeholder");
 
     // The sketchbook row has the keyboard; Space opens it and the drawing controls appear.
-    vellumora.key("space");
-    ASSERT_TRUE(vellumora.waitShowing("Palette"));
+    ann.key("space");
+    ASSERT_TRUE(ann.waitShowing("Palette"));
     ASSERT_TRUE(metricReaches("vellumora_connections", 1));
-    drawAStroke(vellumora);
-    vellumora.screenshot("sketchbook-drawing");
-    vellumora.key("Escape");
-    EXPECT_TRUE(vellumora.quit());
+    drawAStroke(ann);
+    ann.screenshot("sketchbook-drawing");
+    ann.key("Escape");
+    EXPECT_TRUE(ann.quit());
     ASSERT_TRUE(metricReaches("vellumora_connections", 0));
 
     // A server that does not answer: the check of the stored session waits on the loading screen.
     ScriptedResponder silent;
     silent.script("GET", "/auth/me", {ScriptedAnswer::never()});
-    vellumora.launch(silent.baseUrl());
-    ASSERT_TRUE(vellumora.waitShowing("Loading"));
-    vellumora.screenshot("loading");
-    EXPECT_TRUE(vellumora.quit());
+    ann.launch(silent.baseUrl());
+    ASSERT_TRUE(ann.waitShowing("Loading"));
+    ann.screenshot("loading");
+    EXPECT_TRUE(ann.quit());
 
     // No server at all: the login screen says so, and the session stays stored.
-    vellumora.launch(unreachableUrl());
-    ASSERT_TRUE(vellumora.waitShowing("Could not reach the server", true));
-    EXPECT_TRUE(vellumora.quit());
+    ann.launch(unreachableUrl());
+    ASSERT_TRUE(ann.waitShowing("Could not reach the server", true));
+    EXPECT_TRUE(ann.quit());
 
-    vellumora.launch(base());
-    ASSERT_TRUE(vellumora.waitShowing("My sketchbook")) << "the stored session was not restored";
-    EXPECT_FALSE(vellumora.isShowing("Username"));
-    EXPECT_TRUE(vellumora.quit());
-}
-
-TEST_F(AppEndToEndTest, twoFriendsMeetInTheirSharedRoom) {
-    QTemporaryDir homeA;
-    QTemporaryDir homeB;
-    AppInstance ann(homeA.path());
-    AppInstance bo(homeB.path());
-    // One after the other: a window that appears takes the keyboard from the other.
     ann.launch(base());
-    const QString annName = signUp(ann, "ann");
+    ASSERT_TRUE(ann.waitShowing("My sketchbook")) << "the stored session was not restored";
+    EXPECT_FALSE(ann.isShowing("Username"));
+
+    // Ann's window is up before Bo's: a window that appears takes the keyboard from the other.
     bo.launch(base());
     const QString boName = signUp(bo, "bo");
     ASSERT_FALSE(::testing::Test::HasFailure());
-
     ann.focusWindow();
     ASSERT_TRUE(ann.press("Add a friend"));
     ASSERT_TRUE(ann.waitShowing("Friend's username"));

@@ -21,9 +21,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The app's own session bus and keyring; it writes where to find them and its pid.
+// The app's own session bus and keyring; it writes where to find the accessibility bus of that
+// session, and its pid.
 const char* kLauncher = R"(
-echo "$DBUS_SESSION_BUS_ADDRESS" > "$VELLUMORA_E2E_STATE/bus"
+dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+  > "$VELLUMORA_E2E_STATE/a11y"
 echo -n vellumora | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1
 echo $$ > "$VELLUMORA_E2E_STATE/pid"
 exec "$VELLUMORA_E2E_APP"
@@ -65,7 +67,7 @@ QString AppInstance::stateFile(const char* name) const {
 }
 
 void AppInstance::launch(const QUrl& server) {
-    QFile::remove(m_state.filePath(QStringLiteral("bus")));
+    QFile::remove(m_state.filePath(QStringLiteral("a11y")));
     QFile::remove(m_state.filePath(QStringLiteral("pid")));
     m_a11y.reset();
     QDBusConnection::disconnectFromBus(m_busName);
@@ -101,16 +103,9 @@ bool AppInstance::quit() {
 
 bool AppInstance::connectAccessibilityBus() {
     if (m_a11y && m_a11y->isConnected()) return true;
-    const QString bus = stateFile("bus");
-    if (bus.isEmpty()) return false;
-    QDBusConnection session = QDBusConnection::connectToBus(bus, m_busName + QStringLiteral("-session"));
-    const QDBusMessage address = session.call(
-        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                       QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")));
-    QDBusConnection::disconnectFromBus(m_busName + QStringLiteral("-session"));
-    if (address.type() != QDBusMessage::ReplyMessage || address.arguments().value(0).toString().isEmpty())
-        return false;
-    QDBusConnection a11y = QDBusConnection::connectToBus(address.arguments().front().toString(), m_busName);
+    const QString address = stateFile("a11y");
+    if (address.isEmpty()) return false;
+    QDBusConnection a11y = QDBusConnection::connectToBus(address, m_busName);
     if (a11y.isConnected()) {
         m_a11y = a11y;
     } else {

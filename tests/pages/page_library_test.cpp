@@ -7,7 +7,6 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
-#include <vector>
 
 #include "support/qt_printers.h"
 
@@ -19,17 +18,6 @@ constexpr int kSide = PageLibrary::kPageSide;
 QImage drawing(int index) {
     const std::optional<QByteArray>& png = PageLibrary::builtIn().at(index).imageData;
     return png ? QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_ARGB32) : QImage();
-}
-
-// Alpha (0…1) at the points of a straight line from `from` to `to`, in pixels, one per pixel.
-std::vector<double> alongLine(const QImage& image, QPointF from, QPointF to) {
-    std::vector<double> alphas;
-    const int steps = int(std::round(std::hypot(to.x() - from.x(), to.y() - from.y())));
-    for (int i = 0; i <= steps; ++i) {
-        const QPointF p = from + (to - from) * (double(i) / steps);
-        alphas.push_back(qAlpha(image.pixel(int(p.x()), int(p.y()))) / 255.0);
-    }
-    return alphas;
 }
 
 // Share of clearly inked pixels, from `minRadius` out, that the map sends where there is no ink.
@@ -95,9 +83,16 @@ TEST(PageLibrary, mandalaIsTwelveFoldSymmetric) {
 
 TEST(PageLibrary, tulipStrokesHaveTheirLineWidths) {
     const QImage image = drawing(2);
+    // The ink met along a line across a stroke, one sample per pixel, as a share of the side.
     const auto width = [&](QPointF from, QPointF to) {
+        from *= kSide;
+        to *= kSide;
+        const int steps = int(std::round(std::hypot(to.x() - from.x(), to.y() - from.y())));
         double sum = 0;
-        for (const double a : alongLine(image, from * kSide, to * kSide)) sum += a;
+        for (int i = 0; i <= steps; ++i) {
+            const QPointF p = from + (to - from) * (double(i) / steps);
+            sum += qAlpha(image.pixel(int(p.x()), int(p.y()))) / 255.0;
+        }
         return sum / kSide;
     };
     // Ground waves are flat halfway between their joins; blades are upright; so is the sun's

@@ -13,7 +13,7 @@ QApplication& testApp() {
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    // Never destroyed: a QApplication torn down by static destruction outlives Qt's own globals.
+    // The test main deletes it once the tests are done.
     static int argc = 1;
     static char name[] = "vellumora-tests";
     static char* argv[] = {name, nullptr};

@@ -11,7 +11,7 @@
 
 namespace vellumora::testing {
 
-// Created on first use, lives until the process ends. Without a display it runs offscreen.
+// Created on first use, by the test main before any test. Without a display it runs offscreen.
 QApplication& testApp();
 
 // Put first among a fixture's members, so the application exists before any QObject member.

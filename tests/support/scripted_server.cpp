@@ -1,6 +1,7 @@
 #include "support/scripted_server.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -17,7 +18,6 @@ ScriptedServer::ScriptedServer(QObject* parent)
         while (QWebSocket* socket = server_.nextPendingConnection()) {
             socket->setParent(this);
             auto peer = std::make_unique<Peer>();
-            peer->socket = socket;
             peer->requestUrl = socket->requestUrl();
             Peer* raw = peer.get();
             peers_.push_back(std::move(peer));

@@ -9,7 +9,6 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
@@ -32,7 +31,6 @@ class ScriptedServer : public QObject {
 
   public:
     struct Peer {
-        QPointer<QWebSocket> socket;
         QUrl requestUrl;
         QList<QString> received;
         bool closed = false;

@@ -7,10 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <vector>
 
-#include <jpeglib.h>
 #include <zlib.h>
 
 namespace vellumora::testing {
@@ -63,45 +60,6 @@ QByteArray hugePng(int width, int height) {
     qToBigEndian(std::uint32_t(height), bytes.data() + 20);
     qToBigEndian(std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 17)),
                  bytes.data() + 29);
-    return bytes;
-}
-
-QByteArray cmykJpeg(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = JDIMENSION(rgb.width());
-    info.image_height = JDIMENSION(rgb.height());
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<unsigned char> row(std::size_t(rgb.width()) * 4);
-    for (int y = 0; y < rgb.height(); ++y) {
-        const uchar* in = rgb.constScanLine(y);
-        for (int x = 0; x < rgb.width(); ++x) {
-            // Inverted CMYK: the stored values are 255 minus the ink.
-            const int r = in[3 * x], g = in[3 * x + 1], b = in[3 * x + 2];
-            const int k = std::max({r, g, b});
-            unsigned char* px = &row[std::size_t(x) * 4];
-            px[0] = k ? uchar(r * 255 / k) : 255;
-            px[1] = k ? uchar(g * 255 / k) : 255;
-            px[2] = k ? uchar(b * 255 / k) : 255;
-            px[3] = uchar(k);
-        }
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&info, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
-    std::free(out);
-    jpeg_destroy_compress(&info);
     return bytes;
 }
 

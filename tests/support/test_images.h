@@ -1,6 +1,6 @@
 #pragma once
-// Image files made by the tests themselves: ordinary PNG and JPEG bytes, and the unusual
-// encodings Qt cannot write (CMYK JPEG, a huge PNG that is small on disk).
+// Image files made by the tests themselves: ordinary PNG and JPEG bytes, and what Qt cannot
+// write (an EXIF orientation, a huge PNG that is small on disk).
 
 #include <QByteArray>
 #include <QImage>
@@ -33,9 +33,6 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // A PNG whose header claims the given size over the pixel data of a single pixel: only a
 // decoder would notice.
 QByteArray hugePng(int width, int height);
-
-// `image` as a CMYK JPEG stored the way print software writes it (inverted, Adobe marker).
-QByteArray cmykJpeg(const QImage& image);
 
 // Writes the bytes to `path`; false when that fails.
 bool writeFile(const QString& path, const QByteArray& bytes);
