@@ -51,7 +51,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     // While a backlog is painted, a frame shows its progress this often (frames cost as much as
     // a slice on a software rasteriser), and the slices go on this long after it, so the two
     // never share a turn of the event loop. A frame that does not come is waited for this long.
-    static constexpr std::chrono::milliseconds kReplayFrameInterval{200};
+    static constexpr std::chrono::milliseconds kReplayFrameInterval{250};
     static constexpr std::chrono::milliseconds kAfterFrame{2};
     static constexpr std::chrono::milliseconds kFrameWait{250};
 
