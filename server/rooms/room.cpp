@@ -21,6 +21,7 @@ Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& me
            std::size_t maxConnections)
     : id_(std::move(id)),
       key_(stored.key),
+      lease_(stored.lease),
       writer_(writer),
       metrics_(metrics),
       maxConnections_(maxConnections),
@@ -31,6 +32,7 @@ Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& me
 }
 
 Room::~Room() {
+    writer_.release(key_, lease_);
     metrics_.rooms.fetch_sub(1, std::memory_order_relaxed);
     metrics_.historyBytes.fetch_sub(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
 }

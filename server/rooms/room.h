@@ -43,6 +43,8 @@ class Room {
     Room& operator=(const Room&) = delete;
 
     const std::string& id() const { return id_; }
+    std::int64_t key() const { return key_; }
+    std::uint64_t lease() const { return lease_; }
 
     // Sends the member its room_state and announces it to the others; false when full.
     bool join(const std::shared_ptr<RoomMember>& member);
@@ -58,6 +60,7 @@ class Room {
 
     std::string id_;
     std::int64_t key_;
+    std::uint64_t lease_;
     HistoryWriter& writer_;
     Metrics& metrics_;
     const std::size_t maxConnections_;

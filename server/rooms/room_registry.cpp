@@ -19,6 +19,9 @@ void RoomRegistry::acquire(const std::string& roomId, Acquired done) {
         Slot& slot = rooms_[roomId];
         if (auto room = slot.room.lock()) {
             lock.unlock();
+            // Lost with the database session: its members are being closed, and until it is
+            // gone the lease cannot be taken again.
+            if (!store_.holdsRoom(room->key(), room->lease())) return done(nullptr);
             return done(std::move(room));
         }
         slot.waiting.push_back(std::move(done));
@@ -34,6 +37,8 @@ void RoomRegistry::load(const std::string& roomId) {
         writer_.flush();
         room = std::make_shared<Room>(roomId, store_.loadRoom(roomId), writer_, metrics_,
                                       config_.maxRoomConnections);
+    } catch (const RoomElsewhere& e) {
+        logLine(e.what());
     } catch (const StoreError& e) {
         logLine(std::string("database error: ") + e.what());
     }
