@@ -89,10 +89,9 @@ PostgresStore::PostgresStore(const std::string& url, const Presence& presence)
     migrate();
     {
         std::lock_guard lock(ownerMutex_);
-        instanceId_ = owner_.exec("SELECT nextval('instance_ids')").integer(0, 0);
         registerInstanceLocked();
     }
-    logLine("PostgreSQL store ready; this is instance " + std::to_string(instanceId_));
+    logLine("PostgreSQL store ready; this is instance " + std::to_string(instanceId_.load()));
     keeper_ = std::thread([this] { keep(); });
 }
 
@@ -106,7 +105,7 @@ PostgresStore::~PostgresStore() {
     std::lock_guard lock(ownerMutex_);
     try {
         // A clean stop says goodbye at once; the session's end would drop the rest anyway.
-        owner_.exec("DELETE FROM presence WHERE instance_id = $1", PgParams().add(instanceId_));
+        owner_.exec("DELETE FROM presence WHERE instance_id = $1", PgParams().add(instanceId_.load()));
     } catch (const StoreError&) {
     }
 }
@@ -132,7 +131,8 @@ void PostgresStore::migrate() {
 }
 
 void PostgresStore::registerInstanceLocked() {
-    owner_.exec("SELECT pg_advisory_lock($1, $2)", PgParams().add(kLockSpace).add(instanceId_));
+    instanceId_ = owner_.exec("SELECT nextval('instance_ids')").integer(0, 0);
+    owner_.exec("SELECT pg_advisory_lock($1, $2)", PgParams().add(kLockSpace).add(instanceId_.load()));
     // Rows of instances that are gone (their liveness lock with them) are dead weight.
     owner_.exec(
         "DELETE FROM presence p WHERE NOT EXISTS (SELECT 1 FROM pg_locks l WHERE l.locktype = 'advisory' "

@@ -83,7 +83,9 @@ class PostgresStore final : public Store {
 
     std::mutex ownerMutex_;
     PgConnection owner_;
-    std::int64_t instanceId_ = 0;
+    // Taken anew with every owner session: an old session PostgreSQL has not yet noticed is
+    // dead may still hold the previous one. Read without the lock by presence queries.
+    std::atomic<std::int64_t> instanceId_{0};
     // Of the owner session; leases of an earlier one are gone. Read without the lock, so that
     // I/O threads never wait for a commit.
     std::atomic<std::uint64_t> generation_{1};

@@ -285,7 +285,7 @@ std::vector<std::string> PostgresStore::onlineElsewhere(const std::vector<std::s
             "= 2 "
             "AND l.classid = $2::oid AND l.objid::bigint = p.instance_id "
             "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()))",
-            PgParams().add(ids.take()).add(kLockSpace).add(instanceId_));
+            PgParams().add(ids.take()).add(kLockSpace).add(instanceId_.load()));
         std::vector<std::string> online;
         for (int i = 0; i < r.rows(); ++i) online.emplace_back(r.text(i, 0));
         return online;
@@ -310,11 +310,11 @@ void PostgresStore::publishPresenceLocked(const std::vector<std::string>& users)
     PgArray ids;
     for (const std::string& id : users) ids.add(id);
     PgTransaction tx(owner_);
-    const PgParams me = PgParams().add(instanceId_);
+    const PgParams me = PgParams().add(instanceId_.load());
     owner_.exec("DELETE FROM presence WHERE instance_id = $1", me);
     owner_.exec(
         "INSERT INTO presence(instance_id, user_id) SELECT $1, unnest($2::text[]) ON CONFLICT DO NOTHING",
-        PgParams().add(instanceId_).add(ids.take()));
+        PgParams().add(instanceId_.load()).add(ids.take()));
     tx.commit();
 }
 
@@ -339,7 +339,8 @@ void PostgresStore::keep() {
                     owner_.reconnect();
                     registerInstanceLocked();
                     lost_ = false;
-                    logLine("database session of this instance re-established");
+                    logLine("database session re-established; this is instance " +
+                            std::to_string(instanceId_.load()));
                 }
                 if (!lost_ && presence_.version() != publishedPresence_) {
                     std::uint64_t version = 0;
