@@ -180,6 +180,23 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
         const std::string friends = httpRequest(proxyPort, "GET", "/friends", {}, alice.token).body;
         return !onlineIn(friends, dave) && onlineIn(friends, bob) && onlineIn(friends, carol);
     }));
+    // The survivor loses its database session, and its leases with it: it closes the room, and
+    // both people come back to it once it has a new session and takes the room again.
+    PostgresInstance::execute(
+        db,
+        "SELECT pg_terminate_backend(pid) FROM pg_locks WHERE locktype = 'advisory' AND "
+        "objsubid = 1 AND granted");
+    EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
+    auto alicesReturn = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
+    b = reconnect(proxyPort, room, bob);
+    a = alicesReturn.get();
+    ASSERT_TRUE(a && b);
+    a->send(strokeStart("U"));
+    EXPECT_TRUE(b->waitFor("stroke_start"));
+    const RoomStateMessage after =
+        expectMessage<RoomStateMessage>(*std::make_unique<WsClient>(other.port(), room, bob.token));
+    EXPECT_EQ(after.strokes.size(), 3u);
+
     std::printf("cluster: %d points sent, %zu stored, %zu lost; drawing again %lld ms after the kill\n", sent,
                 points.size() - 1, sent - (points.size() - 1), static_cast<long long>(back.count()));
 }

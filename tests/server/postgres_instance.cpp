@@ -124,12 +124,16 @@ PostgresInstance::~PostgresInstance() {
 std::string PostgresInstance::createDatabase() {
     const std::string base = "postgresql://vellumora@127.0.0.1:" + std::to_string(port_) + "/";
     const std::string name = "test" + std::to_string(++databases_);
-    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb((base + "postgres").c_str()), &PQfinish);
-    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), ("CREATE DATABASE " + name).c_str()),
-                                                    &PQclear);
-    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        throw std::runtime_error(std::string("CREATE DATABASE failed: ") + PQerrorMessage(c.get()));
+    execute(base + "postgres", "CREATE DATABASE " + name);
     return base + name;
+}
+
+void PostgresInstance::execute(const std::string& url, const std::string& sql) {
+    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(url.c_str()), &PQfinish);
+    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        throw std::runtime_error(sql + ": " + PQerrorMessage(c.get()));
 }
 
 PostgresInstance* PostgresInstance::shared() {

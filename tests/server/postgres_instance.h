@@ -21,6 +21,8 @@ class PostgresInstance {
     std::uint16_t port() const { return port_; }
     // A new, empty database; returns its postgresql:// URL.
     std::string createDatabase();
+    // Runs one statement on the database at `url` as a superuser; throws when it fails.
+    static void execute(const std::string& url, const std::string& sql);
 
     // The instance of this test process, started on first use when the environment asks
     // for the PostgreSQL store (VELLUMORA_TEST_STORE=postgresql); null otherwise.
