@@ -62,6 +62,12 @@ class Proxy {
         std::filesystem::remove_all(dir_);
     }
 
+    std::string log() const {
+        std::stringstream text;
+        text << std::ifstream(dir_ / "haproxy.log").rdbuf();
+        return text.str();
+    }
+
   private:
     std::filesystem::path dir_;
     pid_t pid_ = -1;
@@ -100,13 +106,16 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
     ServerProcess one({.extraArgs = flags, .dbPath = db});
     ServerProcess two({.extraArgs = flags, .dbPath = db});
     Proxy proxy(proxyPort, one.port(), two.port());
-    ASSERT_TRUE(eventually([&] {
-        try {
-            return httpRequest(proxyPort, "GET", "/healthz").status == 200;
-        } catch (const std::exception&) {
-            return false;
-        }
-    }));
+    ASSERT_TRUE(eventually(
+        [&] {
+            try {
+                return httpRequest(proxyPort, "GET", "/healthz").status == 200;
+            } catch (const std::exception&) {
+                return false;
+            }
+        },
+        30s))
+        << proxy.log();
 
     const Account alice = signUp(proxyPort, "alice");
     const Account bob = signUp(proxyPort, "bob");
