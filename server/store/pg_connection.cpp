@@ -172,6 +172,33 @@ PgResult PgConnection::checked(PGresult* raw) {
     throw StoreError("PostgreSQL: " + why);
 }
 
+std::string PgConnection::literal(std::string_view text) {
+    std::unique_ptr<char, decltype(&PQfreemem)> quoted(PQescapeLiteral(conn_.get(), text.data(), text.size()),
+                                                       &PQfreemem);
+    if (!quoted) throw StoreError("PostgreSQL: " + connectionError(conn_.get()));
+    return quoted.get();
+}
+
+void PgScript::add(std::string_view sql, const PgParams& params) {
+    for (std::size_t i = 0; i < sql.size(); ++i) {
+        if (sql[i] != '$' || i + 1 >= sql.size() || sql[i + 1] < '0' || sql[i + 1] > '9') {
+            text_.push_back(sql[i]);
+            continue;
+        }
+        int index = 0;
+        while (i + 1 < sql.size() && sql[i + 1] >= '0' && sql[i + 1] <= '9')
+            index = index * 10 + (sql[++i] - '0');
+        if (index < 1 || index > params.size()) throw StoreError("no parameter $" + std::to_string(index));
+        const auto& value = params.value(index - 1);
+        text_ += value ? connection_.literal(*value) : "NULL";
+    }
+    text_.push_back(';');
+}
+
+void PgScript::run() {
+    if (!text_.empty()) connection_.script(text_.c_str());
+}
+
 void PgConnection::reconnect() {
     PQreset(conn_.get());
     if (PQstatus(conn_.get()) != CONNECTION_OK)

@@ -41,6 +41,9 @@ class PgParams {
     PgParams& addBytes(std::string_view bytes);
 
     int size() const { return static_cast<int>(values_.size()); }
+    const std::optional<std::string>& value(int index) const {
+        return values_[static_cast<std::size_t>(index)];
+    }
     std::vector<const char*> pointers() const;
 
   private:
@@ -72,6 +75,8 @@ class PgConnection {
     PgResult exec(const char* sql, const PgParams& params = {});
     // Runs several statements without parameters.
     void script(const char* sql);
+    // `text` as a quoted SQL literal, escaped for this connection.
+    std::string literal(std::string_view text);
     // Whether the server end is still there (after a failed call it may not be).
     bool broken() const { return PQstatus(conn_.get()) != CONNECTION_OK; }
     // Reconnects with the same parameters; throws StoreError when it cannot.
@@ -92,6 +97,23 @@ class PgTransaction {
   private:
     PgConnection& connection_;
     bool done_ = false;
+};
+
+// Statements sent in one round trip and run in one transaction: the group commit of a busy
+// server should not wait for the database once per statement. Parameters ($1, $2, ...) are
+// written into the text as literals escaped by libpq.
+class PgScript {
+  public:
+    explicit PgScript(PgConnection& connection) : connection_(connection) {}
+    void add(std::string_view sql, const PgParams& params = {});
+    // Throws StoreError; nothing of the script is stored then.
+    void run();
+
+  private:
+    PgConnection& connection_;
+    // Without BEGIN and COMMIT: statements of one query message are one transaction, rolled
+    // back whole by the server when any of them fails.
+    std::string text_;
 };
 
 // Whether a --db value names a PostgreSQL database rather than a SQLite file.

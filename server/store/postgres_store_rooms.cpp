@@ -1,6 +1,7 @@
 // Rooms in PostgreSQL: their leases, their history, and the presence that goes with them.
 // History has the same rows as in SQLite (one per stroke, one per point); a group commit
-// writes them with a few array-valued statements instead of a statement per change.
+// writes them with a few array-valued statements instead of a statement per change, all
+// sent in one round trip.
 #include "common/log.h"
 #include "model/overloaded.h"
 #include "store/postgres_store.h"
@@ -52,9 +53,9 @@ class Bulk {
         ++removes_;
     }
 
-    void write(PgConnection& c) {
+    void write(PgScript& c) {
         if (strokes_ > 0) {
-            c.exec(
+            c.add(
                 "INSERT INTO strokes(room_key, seq, stroke_id, user_id, tool, r, g, b, a, brush_size, "
                 "complete) SELECT u.*, false FROM unnest($1::int8[], $2::int8[], $3::text[], $4::text[], "
                 "$5::text[], $6::float8[], $7::float8[], $8::float8[], $9::float8[], $10::float8[]) AS u "
@@ -72,7 +73,7 @@ class Bulk {
                     .add(size_.take()));
         }
         if (points_ > 0) {
-            c.exec(
+            c.add(
                 "INSERT INTO points(room_key, seq, idx, x, y, pressure, t) SELECT * FROM unnest($1::int8[], "
                 "$2::int8[], $3::int8[], $4::float8[], $5::float8[], $6::float8[], $7::float8[]) "
                 "ON CONFLICT (room_key, seq, idx) DO NOTHING",
@@ -86,7 +87,7 @@ class Bulk {
                     .add(t_.take()));
         }
         if (ends_ > 0) {
-            c.exec(
+            c.add(
                 "UPDATE strokes s SET complete = true FROM unnest($1::int8[], $2::int8[]) AS e(room_key, "
                 "seq) "
                 "WHERE s.room_key = e.room_key AND s.seq = e.seq",
@@ -95,11 +96,11 @@ class Bulk {
         if (removes_ > 0) {
             PgParams removed;
             removed.add(removeRoom_.take()).add(removeSeq_.take());
-            c.exec(
+            c.add(
                 "DELETE FROM points p USING unnest($1::int8[], $2::int8[]) AS e(room_key, seq) "
                 "WHERE p.room_key = e.room_key AND p.seq = e.seq",
                 removed);
-            c.exec(
+            c.add(
                 "DELETE FROM strokes s USING unnest($1::int8[], $2::int8[]) AS e(room_key, seq) "
                 "WHERE s.room_key = e.room_key AND s.seq = e.seq",
                 removed);
@@ -210,7 +211,7 @@ void PostgresStore::applyHistory(const std::vector<HistoryOp>& ops) {
 
 void PostgresStore::writeOps(const std::vector<HistoryOp>& ops) {
     std::size_t dropped = 0;
-    PgTransaction tx(owner_);
+    PgScript script(owner_);
     Bulk bulk;
     for (const HistoryOp& op : ops) {
         const std::int64_t room = op.roomKey;
@@ -225,10 +226,10 @@ void PostgresStore::writeOps(const std::vector<HistoryOp>& ops) {
                        [&](const HistoryOp::EndStroke& c) { bulk.end(room, c.seq); },
                        [&](const HistoryOp::RemoveStroke& c) { bulk.remove(room, c.seq); },
                        [&](const HistoryOp::Clear&) {
-                           bulk.write(owner_);
+                           bulk.write(script);
                            const PgParams key = PgParams().add(room);
-                           owner_.exec("DELETE FROM points WHERE room_key = $1", key);
-                           owner_.exec("DELETE FROM strokes WHERE room_key = $1", key);
+                           script.add("DELETE FROM points WHERE room_key = $1", key);
+                           script.add("DELETE FROM strokes WHERE room_key = $1", key);
                        },
                        [&](const HistoryOp::SetPage& c) {
                            PgParams page;
@@ -239,7 +240,7 @@ void PostgresStore::writeOps(const std::vector<HistoryOp>& ops) {
                            } else {
                                page.addNull().addNull().addNull().addNull();
                            }
-                           owner_.exec(
+                           script.add(
                                "UPDATE rooms SET page_id = $2, page_name = $3, page_mime = $4, "
                                "page_image = $5 WHERE room_key = $1",
                                page);
@@ -247,8 +248,8 @@ void PostgresStore::writeOps(const std::vector<HistoryOp>& ops) {
                    },
                    op.change);
     }
-    bulk.write(owner_);
-    tx.commit();
+    bulk.write(script);
+    script.run();
     if (dropped > 0)
         logLine("dropped " + std::to_string(dropped) + " history changes of rooms whose lease was lost");
 }

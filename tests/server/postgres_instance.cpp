@@ -1,5 +1,7 @@
 #include "postgres_instance.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <libpq-fe.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -35,8 +37,12 @@ pid_t spawnAsUnprivileged(const std::vector<std::string>& args, const std::strin
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        if (nobody && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)) ::_exit(126);
-        if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) ::_exit(126);
+        if (nobody &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
+            ::_exit(126);
+        // Only async-signal-safe calls between fork and exec.
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(out, STDERR_FILENO) < 0) ::_exit(126);
         ::setsid();  // a Ctrl+C meant for the test reaches PostgreSQL only through our stop
         ::execv(argv[0], argv.data());
         ::_exit(127);
