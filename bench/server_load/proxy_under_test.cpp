@@ -63,8 +63,8 @@ ProxyUnderTest::ProxyUnderTest(const std::string& config, std::uint16_t serverPo
     const std::regex bind(R"(^(\s*bind )\S+)");
     const std::regex server(R"(^(\s*server \S+ )\S+)");
     for (std::string line; std::getline(shipped, line);) {
-        line = std::regex_replace(line, bind, "$1127.0.0.1:" + std::to_string(port_));
-        line = std::regex_replace(line, server, "$1127.0.0.1:" + std::to_string(serverPort));
+        line = std::regex_replace(line, bind, "$01127.0.0.1:" + std::to_string(port_));
+        line = std::regex_replace(line, server, "$01127.0.0.1:" + std::to_string(serverPort));
         out << line << '\n';
     }
     out.close();
