@@ -20,13 +20,6 @@ std::string connectionError(PGconn* conn) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::string_view PgResult::text(int row, int column) const {
@@ -48,20 +41,6 @@ double PgResult::real(int row, int column) const {
     if (std::from_chars(t.data(), t.data() + t.size(), value).ec != std::errc{})
         throw StoreError("not a number: " + std::string(t));
     return value;
-}
-
-std::string PgResult::bytes(int row, int column) const {
-    const std::string_view t = text(row, column);
-    if (!t.starts_with("\\x") || t.size() % 2 != 0) throw StoreError("unexpected bytea text");
-    std::string out;
-    out.reserve(t.size() / 2 - 1);
-    for (std::size_t i = 2; i < t.size(); i += 2) {
-        const int hi = hexValue(t[i]);
-        const int lo = hexValue(t[i + 1]);
-        if (hi < 0 || lo < 0) throw StoreError("unexpected bytea text");
-        out.push_back(static_cast<char>(hi * 16 + lo));
-    }
-    return out;
 }
 
 PgParams& PgParams::add(std::string value) {

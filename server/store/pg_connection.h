@@ -23,8 +23,6 @@ class PgResult {
     std::int64_t integer(int row, int column) const;
     double real(int row, int column) const;
     bool boolean(int row, int column) const { return text(row, column) == "t"; }
-    // A bytea column (in PostgreSQL's hex output).
-    std::string bytes(int row, int column) const;
 
   private:
     std::unique_ptr<PGresult, decltype(&PQclear)> result_;
