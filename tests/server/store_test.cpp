@@ -49,14 +49,14 @@ class StoreTest : public ::testing::TestWithParam<Kind> {
     std::string location_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values(Kind::sqlite, Kind::postgresql),
-                         [](const auto& info) {
-                             return info.param == Kind::sqlite ? "sqlite" : "postgresql";
-                         });
+std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
+    return info.param == Kind::sqlite ? "sqlite" : "postgresql";
+}
+INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values(Kind::sqlite, Kind::postgresql), kindName);
 
 // SQLite's own: group commits go to a log that is folded into the tables in batches.
 using SqliteStoreTest = StoreTest;
-INSTANTIATE_TEST_SUITE_P(Stores, SqliteStoreTest, ::testing::Values(Kind::sqlite));
+INSTANTIATE_TEST_SUITE_P(Stores, SqliteStoreTest, ::testing::Values(Kind::sqlite), kindName);
 
 TEST_P(StoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     const StrokePoint odd{0.1 + 0.2, std::nextafter(1.0, 0.0), std::numeric_limits<double>::denorm_min(),
@@ -126,6 +126,17 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
         ASSERT_EQ(points.size(), static_cast<std::size_t>(999 + atTwo)) << id;
         for (int i = 2; i <= 1000; ++i) ASSERT_EQ(points[static_cast<std::size_t>(i - 2 + atTwo)].t, i) << id;
     }
+}
+
+// A server never writes into a schema a newer one has made.
+using PostgresStoreTest = StoreTest;
+INSTANTIATE_TEST_SUITE_P(Stores, PostgresStoreTest, ::testing::Values(Kind::postgresql), kindName);
+
+TEST_P(PostgresStoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
+    open().reset();
+    EXPECT_NO_THROW(open().reset());  // already migrated: nothing to do
+    testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
+    EXPECT_THROW(open(), StoreError);
 }
 
 TEST_P(StoreTest, shouldFollowTheFriendRequestRules) {
