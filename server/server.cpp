@@ -52,8 +52,10 @@ struct Server::Parts {
           context{config, *store, presence, metrics, accounts, rooms, writer, disk, input},
           ioc(static_cast<int>(config.threads)) {
         // Their clients come back through the proxy to whichever instance takes the room.
-        if (auto* shared = dynamic_cast<PostgresStore*>(store.get()))
+        if (auto* shared = dynamic_cast<PostgresStore*>(store.get())) {
             shared->onLeasesLost([this] { rooms.closeAll(); });
+            shared->onRoomsWanted([this](const std::vector<std::int64_t>& keys) { rooms.handOver(keys); });
+        }
     }
 
     Metrics metrics;

@@ -88,6 +88,17 @@ void Room::leave(const RoomMember& member) {
     send(wake);
 }
 
+void Room::sendAway(const char* reason) {
+    std::vector<std::shared_ptr<RoomMember>> present;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Present& p : members_) {
+            if (auto m = p.alive.lock()) present.push_back(std::move(m));
+        }
+    }
+    for (const auto& m : present) m->goAway(reason);
+}
+
 void Room::handle(const RoomMember& sender, std::string_view bytes) {
     std::optional<ClientMessage> message = decodeClientMessage(bytes);
     if (!message || !saneMessage(*message)) {

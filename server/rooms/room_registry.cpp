@@ -1,5 +1,7 @@
 #include "rooms/room_registry.h"
 
+#include <algorithm>
+
 #include "common/log.h"
 
 namespace vellumora::server {
@@ -63,6 +65,22 @@ void RoomRegistry::track(std::weak_ptr<RoomMember> member) {
     members_.push_back(std::move(member));
 }
 
+void RoomRegistry::handOver(const std::vector<std::int64_t>& roomKeys) {
+    std::vector<std::shared_ptr<Room>> leaving;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, slot] : rooms_) {
+            auto room = slot.room.lock();
+            if (room && std::ranges::find(roomKeys, room->key()) != roomKeys.end())
+                leaving.push_back(std::move(room));
+        }
+    }
+    for (const auto& room : leaving) {
+        logLine("handing room " + room->id() + " over to the instance the proxy sends it to");
+        room->sendAway("Room moves to another server");
+    }
+}
+
 void RoomRegistry::closeAll() {
     std::vector<std::shared_ptr<RoomMember>> open;
     {
@@ -71,7 +89,7 @@ void RoomRegistry::closeAll() {
             if (auto m = weak.lock()) open.push_back(std::move(m));
         }
     }
-    for (const auto& m : open) m->goAway();
+    for (const auto& m : open) m->goAway("Server stopping");
 }
 
 }  // namespace vellumora::server

@@ -64,6 +64,9 @@ CREATE TABLE presence(
   user_id TEXT NOT NULL,
   PRIMARY KEY(instance_id, user_id));
 CREATE INDEX presence_by_user ON presence(user_id);
+CREATE TABLE room_handovers(
+  room_key BIGINT PRIMARY KEY,
+  asked_at TIMESTAMPTZ NOT NULL);
 )sql",
 };
 

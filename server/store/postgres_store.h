@@ -58,7 +58,12 @@ class PostgresStore final : public Store {
     // the rooms in memory must close, their clients reconnect to whichever instance takes them.
     void onLeasesLost(std::function<void()> handler);
 
-    // How often presence changes are published, and how often the owner session is checked.
+    // Runs (on the store's own thread) with rooms this instance holds that another instance
+    // was asked for: the proxy now sends their people there, so they must move.
+    void onRoomsWanted(std::function<void(const std::vector<std::int64_t>&)> handler);
+
+    // How often presence changes are published, and how often the owner session is checked
+    // (and rooms wanted elsewhere are looked for).
     static constexpr auto kPresenceEvery = std::chrono::milliseconds(100);
     static constexpr auto kCheckEvery = std::chrono::seconds(1);
 
@@ -94,6 +99,7 @@ class PostgresStore final : public Store {
     bool lostReported_ = false;
     std::uint64_t publishedPresence_ = ~std::uint64_t{0};
     std::function<void()> leasesLost_;
+    std::function<void(const std::vector<std::int64_t>&)> roomsWanted_;
 
     std::mutex keeperMutex_;
     std::condition_variable keeperWake_;

@@ -144,8 +144,16 @@ StoredRoom PostgresStore::loadRoom(const std::string& roomId) {
         if (auto it = held_.find(room.key); it != held_.end()) {
             ++it->second;
         } else {
-            if (!owner_.exec("SELECT pg_try_advisory_lock($1::int8)", PgParams().add(room.key)).boolean(0, 0))
+            if (!owner_.exec("SELECT pg_try_advisory_lock($1::int8)", PgParams().add(room.key))
+                     .boolean(0, 0)) {
+                // The proxy sends this room here now (an instance came back, say): ask the
+                // holder to send its people over, or they would be split for good.
+                owner_.exec(
+                    "INSERT INTO room_handovers(room_key, asked_at) VALUES($1, now()) "
+                    "ON CONFLICT (room_key) DO UPDATE SET asked_at = now()",
+                    PgParams().add(room.key));
                 throw RoomElsewhere("room " + roomId + " is served by another instance");
+            }
             held_.emplace(room.key, 1);
         }
         return generation_.load();
@@ -298,6 +306,11 @@ void PostgresStore::onLeasesLost(std::function<void()> handler) {
     leasesLost_ = std::move(handler);
 }
 
+void PostgresStore::onRoomsWanted(std::function<void(const std::vector<std::int64_t>&)> handler) {
+    std::lock_guard lock(keeperMutex_);
+    roomsWanted_ = std::move(handler);
+}
+
 void PostgresStore::checkOwnerLocked() {
     if (lost_ || !owner_.broken()) return;
     logLine("lost the database session of this instance; closing its rooms");
@@ -328,12 +341,23 @@ void PostgresStore::keep() {
         keeperWake_.wait_for(keeper, kPresenceEvery);
         if (stopping_) return;
         bool report = false;
+        std::vector<std::int64_t> wanted;
         {
             std::lock_guard lock(ownerMutex_);
             try {
                 if (!lost_ && Clock::now() >= nextCheck) {
                     nextCheck = Clock::now() + kCheckEvery;
-                    owner_.exec("SELECT 1");
+                    // Also tells that the owner session still lives. Old wishes (the room
+                    // was let go since) go too.
+                    PgArray held;
+                    for (const auto& entry : held_) held.add(entry.first);
+                    const PgResult asked = owner_.exec(
+                        "DELETE FROM room_handovers WHERE room_key = ANY($1::int8[]) OR "
+                        "asked_at < now() - interval '1 minute' RETURNING room_key",
+                        PgParams().add(held.take()));
+                    for (int i = 0; i < asked.rows(); ++i) {
+                        if (held_.contains(asked.integer(i, 0))) wanted.push_back(asked.integer(i, 0));
+                    }
                 }
                 if (lost_ && Clock::now() >= nextReconnect) {
                     nextReconnect = Clock::now() + kCheckEvery;
@@ -356,9 +380,10 @@ void PostgresStore::keep() {
             if (lost_ && !lostReported_) report = lostReported_ = true;
             if (!lost_) lostReported_ = false;
         }
-        if (report && leasesLost_) {
+        if ((report && leasesLost_) || (!wanted.empty() && roomsWanted_)) {
             keeper.unlock();
-            leasesLost_();
+            if (report && leasesLost_) leasesLost_();
+            if (!wanted.empty() && roomsWanted_) roomsWanted_(wanted);
             keeper.lock();
         }
     }

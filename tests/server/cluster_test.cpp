@@ -206,6 +206,24 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
         expectMessage<RoomStateMessage>(*std::make_unique<WsClient>(other.port(), room, bob.token));
     EXPECT_EQ(after.strokes.size(), 3u);
 
+    // The killed instance comes back and the proxy sends the room to it again: the survivor
+    // hands the room over instead of keeping its people apart from newcomers.
+    holder.start();
+    EXPECT_TRUE(eventually(
+        [&] {
+            WsClient probe(proxyPort, room, alice.token);
+            return probe.waitClosed(3s) && probe.closeCode() == 1013u;
+        },
+        30s));
+    EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
+    auto alicesMove = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
+    b = reconnect(proxyPort, room, bob);
+    a = alicesMove.get();
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(metric(holder.port(), "vellumora_connections"), 2);
+    a->send(strokeStart("V"));
+    EXPECT_TRUE(b->waitFor("stroke_start"));
+
     std::printf("cluster: %d points sent, %zu stored, %zu lost; drawing again %lld ms after the kill\n", sent,
                 points.size() - 1, sent - (points.size() - 1), static_cast<long long>(back.count()));
 }
