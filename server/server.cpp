@@ -15,6 +15,7 @@
 #include "http/listener.h"
 #include "rooms/room_registry.h"
 #include "store/history_writer.h"
+#include "store/postgres_store.h"
 #include "store/sqlite_store.h"
 #include "websocket/input_budget.h"
 
@@ -31,25 +32,35 @@ constexpr std::size_t kDiskQueue = 1024;
 // Argon2id at interactive cost holds 64 MiB per hash in progress.
 constexpr unsigned kHashingThreads = 2;
 constexpr std::size_t kHashingQueue = 256;
+std::unique_ptr<Store> openStore(const ServerConfig& config, const Presence& presence) {
+    if (isPostgresUrl(config.dbPath)) return std::make_unique<PostgresStore>(config.dbPath, presence);
+    return std::make_unique<SqliteStore>(config.dbPath);
+}
 }  // namespace
 
 // Declaration order is teardown order in reverse: the I/O context (and with it every
 // connection) goes first, the store last.
 struct Server::Parts {
     explicit Parts(const ServerConfig& config)
-        : store(config.dbPath),
-          writer(store, metrics, config.commitInterval),
+        : store(openStore(config, presence)),
+          writer(*store, metrics, config.commitInterval),
           disk(kDiskThreads, kDiskQueue),
           hashing(kHashingThreads, kHashingQueue),
           input(config.unfinishedMessageBytes, metrics.unfinishedBytes),
-          accounts(store, presence, metrics, config, disk, hashing),
-          rooms(config, store, metrics, writer, disk),
-          context{config, store, presence, metrics, accounts, rooms, writer, disk, input},
-          ioc(static_cast<int>(config.threads)) {}
+          accounts(*store, presence, metrics, config, disk, hashing),
+          rooms(config, *store, metrics, writer, disk),
+          context{config, *store, presence, metrics, accounts, rooms, writer, disk, input},
+          ioc(static_cast<int>(config.threads)) {
+        // Their clients come back through the proxy to whichever instance takes the room.
+        if (auto* shared = dynamic_cast<PostgresStore*>(store.get())) {
+            shared->onLeasesLost([this] { rooms.closeAll(); });
+            shared->onRoomsWanted([this](const std::vector<std::int64_t>& keys) { rooms.handOver(keys); });
+        }
+    }
 
     Metrics metrics;
     Presence presence;
-    SqliteStore store;
+    std::unique_ptr<Store> store;
     HistoryWriter writer;
     WorkPool disk;
     WorkPool hashing;

@@ -2,7 +2,9 @@
 // real vellumora-server pinned to one core while this generator runs on another.
 //
 //   bench_server_load [--rooms 100,500,1000] [--rate 120] [--seconds 10] [--server-cpu 0]
-//                     [--client-cpu 1] [--idle 2000] [--server PATH]
+//                     [--client-cpu 1] [--idle 2000] [--server PATH] [--haproxy CFG]
+// With --haproxy (deploy/haproxy.cfg, say) the clients go through HAProxy on that
+// configuration, pinned to the server's core, and its CPU is counted with the server's.
 // Google Benchmark flags (as scripts/bench passes them) are accepted; --benchmark_out=F
 // receives the results as JSON. bench_loopback_floor runs the same load against a bare relay.
 #include <boost/asio/connect.hpp>
@@ -12,10 +14,12 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "load_run.h"
+#include "proxy_under_test.h"
 #include "server_under_test.h"
 
 namespace asio = boost::asio;
@@ -55,10 +59,15 @@ User signUp(std::uint16_t port, const std::string& name) {
 // A fresh server; each room is a user's solo room, so every name signs up a user.
 class ServerTarget final : public LoadTarget {
   public:
-    explicit ServerTarget(const Options& o) : server_(o.server, o.serverCpu) {}
-    std::uint16_t port() const override { return server_.port(); }
-    double cpuMicros() const override { return server_.cpuMicros(); }
-    double runDelayMicros() const override { return server_.runDelayMicros(); }
+    explicit ServerTarget(const Options& o) : server_(o.server, o.serverCpu) {
+        if (!o.haproxy.empty()) proxy_.emplace(o.haproxy, server_.port(), o.serverCpu);
+    }
+    std::uint16_t port() const override { return proxy_ ? proxy_->port() : server_.port(); }
+    // Through the proxy, its CPU counts as the server side's too.
+    double cpuMicros() const override { return server_.cpuMicros() + (proxy_ ? proxy_->cpuMicros() : 0); }
+    double runDelayMicros() const override {
+        return server_.runDelayMicros() + (proxy_ ? proxy_->runDelayMicros() : 0);
+    }
     std::int64_t rssBytes() const override { return server_.rssBytes(); }
     std::string roomTarget(const std::string& name) override {
         const User user = signUp(server_.port(), name);
@@ -68,6 +77,7 @@ class ServerTarget final : public LoadTarget {
 
   private:
     ServerUnderTest server_;
+    std::optional<ProxyUnderTest> proxy_;
 };
 
 }  // namespace
@@ -77,7 +87,7 @@ int main(int argc, char** argv) {
         Options o = parseOptions(argc, argv, true);
         if (o.server.empty()) o.server = VELLUMORA_SERVER_BINARY;
         prepareGenerator(o);
-        printHeader(o, "server");
+        printHeader(o, o.haproxy.empty() ? "server" : "server behind HAProxy (their CPU together)");
         const std::vector<Row> rows = runRows<ServerTarget>(o);
         double idle = 0;
         if (o.idle > 0) {

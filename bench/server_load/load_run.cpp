@@ -90,6 +90,8 @@ Options parseOptions(int argc, char** argv, bool serverOptions) {
             o.idle = std::stoi(value());
         else if (serverOptions && a == "--server")
             o.server = value();
+        else if (serverOptions && a == "--haproxy")
+            o.haproxy = value();
         else if (a.rfind("--benchmark_out=", 0) == 0)
             o.jsonOut = a.substr(16);
         else if (a.rfind("--benchmark_", 0) == 0)

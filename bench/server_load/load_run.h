@@ -20,6 +20,7 @@ struct Options {
     int clientCpu = 1;
     int idle = 2000;
     std::string server;
+    std::string haproxy;  // a configuration to put HAProxy in front of the server with
     std::string jsonOut;
 };
 

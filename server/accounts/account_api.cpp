@@ -1,5 +1,7 @@
 #include "accounts/account_api.h"
 
+#include <algorithm>
+
 #include "accounts/credentials.h"
 #include "common/json_text.h"
 #include "common/log.h"
@@ -224,11 +226,17 @@ ApiResponse AccountApi::authenticated(const ApiRequest& request) {
     if (path == "/friends") {
         w.key("friends");
         w.beginArray();
-        for (const UserRecord& f : store_.friendsOf(me->id)) {
+        const std::vector<UserRecord> friends = store_.friendsOf(me->id);
+        std::vector<std::string> notHere;
+        for (const UserRecord& f : friends) {
+            if (!presence_.online(f.id)) notHere.push_back(f.id);
+        }
+        const std::vector<std::string> elsewhere = store_.onlineElsewhere(notHere);
+        for (const UserRecord& f : friends) {
             w.beginObject();
             writeUserMembers(w, f);
             w.key("online");
-            w.boolean(presence_.online(f.id));
+            w.boolean(presence_.online(f.id) || std::ranges::find(elsewhere, f.id) != elsewhere.end());
             w.endObject();
         }
     } else {

@@ -54,7 +54,8 @@ std::string_view versionText() {
 std::string usageText() {
     return "usage: vellumora-server [options]\n"
            "  --listen HOST:PORT          address to serve on (default 127.0.0.1:8787; port 0 = any free)\n"
-           "  --db PATH                   SQLite database file (default vellumora.db)\n"
+           "  --db PATH|URL               SQLite database file (default vellumora.db), or a\n"
+           "                              postgresql://user@host/db URL shared by several instances\n"
            "  --tls-cert FILE --tls-key FILE  serve HTTPS/WSS with this PEM certificate and key\n"
            "  --threads N                 I/O threads (default: one per core)\n"
            "  --auth-rate-limit N         log-in and sign-up attempts per minute per address and per\n"

@@ -21,6 +21,7 @@ Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& me
            std::size_t maxConnections)
     : id_(std::move(id)),
       key_(stored.key),
+      lease_(stored.lease),
       writer_(writer),
       metrics_(metrics),
       maxConnections_(maxConnections),
@@ -31,6 +32,7 @@ Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& me
 }
 
 Room::~Room() {
+    writer_.release(key_, lease_);
     metrics_.rooms.fetch_sub(1, std::memory_order_relaxed);
     metrics_.historyBytes.fetch_sub(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
 }
@@ -84,6 +86,17 @@ void Room::leave(const RoomMember& member) {
             publishLocked(left, nullptr, wake);
     }
     send(wake);
+}
+
+void Room::sendAway(const char* reason) {
+    std::vector<std::shared_ptr<RoomMember>> present;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Present& p : members_) {
+            if (auto m = p.alive.lock()) present.push_back(std::move(m));
+        }
+    }
+    for (const auto& m : present) m->goAway(reason);
 }
 
 void Room::handle(const RoomMember& sender, std::string_view bytes) {

@@ -30,8 +30,8 @@ class RoomMember {
     virtual bool enqueue(const Payload& payload) = 0;
     // Starts sending what is queued (on the member's own strand).
     virtual void send() = 0;
-    // The server is stopping: say goodbye with a close frame.
-    virtual void goAway() = 0;
+    // Say goodbye with a "going away" close frame: the server stops, or the room moves.
+    virtual void goAway(const char* reason) = 0;
 };
 
 class Room {
@@ -43,10 +43,14 @@ class Room {
     Room& operator=(const Room&) = delete;
 
     const std::string& id() const { return id_; }
+    std::int64_t key() const { return key_; }
+    std::uint64_t lease() const { return lease_; }
 
     // Sends the member its room_state and announces it to the others; false when full.
     bool join(const std::shared_ptr<RoomMember>& member);
     void leave(const RoomMember& member);
+    // Closes every member's connection ("going away"); they come back to wherever the room is.
+    void sendAway(const char* reason);
     // One message the member sent: validated, recorded, relayed to the others; or dropped.
     void handle(const RoomMember& sender, std::string_view bytes);
 
@@ -58,6 +62,7 @@ class Room {
 
     std::string id_;
     std::int64_t key_;
+    std::uint64_t lease_;
     HistoryWriter& writer_;
     Metrics& metrics_;
     const std::size_t maxConnections_;

@@ -1,5 +1,7 @@
 #include "rooms/room_registry.h"
 
+#include <algorithm>
+
 #include "common/log.h"
 
 namespace vellumora::server {
@@ -19,6 +21,9 @@ void RoomRegistry::acquire(const std::string& roomId, Acquired done) {
         Slot& slot = rooms_[roomId];
         if (auto room = slot.room.lock()) {
             lock.unlock();
+            // Lost with the database session: its members are being closed, and until it is
+            // gone the lease cannot be taken again.
+            if (!store_.holdsRoom(room->key(), room->lease())) return done(nullptr);
             return done(std::move(room));
         }
         slot.waiting.push_back(std::move(done));
@@ -34,6 +39,8 @@ void RoomRegistry::load(const std::string& roomId) {
         writer_.flush();
         room = std::make_shared<Room>(roomId, store_.loadRoom(roomId), writer_, metrics_,
                                       config_.maxRoomConnections);
+    } catch (const RoomElsewhere& e) {
+        logLine(e.what());
     } catch (const StoreError& e) {
         logLine(std::string("database error: ") + e.what());
     }
@@ -58,6 +65,22 @@ void RoomRegistry::track(std::weak_ptr<RoomMember> member) {
     members_.push_back(std::move(member));
 }
 
+void RoomRegistry::handOver(const std::vector<std::int64_t>& roomKeys) {
+    std::vector<std::shared_ptr<Room>> leaving;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, slot] : rooms_) {
+            auto room = slot.room.lock();
+            if (room && std::ranges::find(roomKeys, room->key()) != roomKeys.end())
+                leaving.push_back(std::move(room));
+        }
+    }
+    for (const auto& room : leaving) {
+        logLine("handing room " + room->id() + " over to the instance the proxy sends it to");
+        room->sendAway("Room moves to another server");
+    }
+}
+
 void RoomRegistry::closeAll() {
     std::vector<std::shared_ptr<RoomMember>> open;
     {
@@ -66,7 +89,7 @@ void RoomRegistry::closeAll() {
             if (auto m = weak.lock()) open.push_back(std::move(m));
         }
     }
-    for (const auto& m : open) m->goAway();
+    for (const auto& m : open) m->goAway("Server stopping");
 }
 
 }  // namespace vellumora::server

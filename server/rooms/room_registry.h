@@ -32,6 +32,8 @@ class RoomRegistry {
     void track(std::weak_ptr<RoomMember> member);
     // Sends every open room connection a "going away" close.
     void closeAll();
+    // Sends the connections of these rooms (by store key) away: another instance wants them.
+    void handOver(const std::vector<std::int64_t>& roomKeys);
 
   private:
     struct Slot {

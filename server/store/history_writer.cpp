@@ -25,6 +25,12 @@ void HistoryWriter::push(HistoryOp op) {
     }
 }
 
+void HistoryWriter::release(std::int64_t roomKey, std::uint64_t lease) {
+    std::lock_guard lock(mutex_);
+    // After the last batch the store's session ends soon, and every lease with it.
+    if (!stopped_) releases_.emplace_back(roomKey, lease);
+}
+
 void HistoryWriter::afterBacklog(std::function<void()> resume) {
     {
         std::lock_guard lock(mutex_);
@@ -60,11 +66,13 @@ void HistoryWriter::run() {
     // behind on a shared machine, which a crash would lose).
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     std::vector<HistoryOp> batch;
+    std::vector<std::pair<std::int64_t, std::uint64_t>> releases;
     std::unique_lock lock(mutex_);
     while (true) {
         wake_.wait_for(lock, interval_, [&] { return stopping_ || flushWanted_; });
         flushWanted_ = false;
         batch.swap(queue_);
+        releases.swap(releases_);
         const std::uint64_t upTo = pushed_;
         const bool last = stopping_;
         lock.unlock();
@@ -77,6 +85,8 @@ void HistoryWriter::run() {
             }
             batch.clear();
         }
+        for (const auto& [room, lease] : releases) store_.releaseRoom(room, lease);
+        releases.clear();
         lock.lock();
         done_ = upTo;
         backlogged_.store(pushed_ - done_ >= kMaxQueued, std::memory_order_relaxed);

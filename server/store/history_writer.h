@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/metrics.h"
@@ -29,6 +30,8 @@ class HistoryWriter {
     // and room connections stop reading until it has caught up: TCP then pushes back on the
     // senders instead of memory growing, and nothing is dropped.
     void push(HistoryOp op);
+    // Gives the room's lease back to the store once everything pushed before is stored.
+    void release(std::int64_t roomKey, std::uint64_t lease);
     bool backlogged() const { return backlogged_.load(std::memory_order_relaxed); }
     // Runs `resume` once the writer is no longer backlogged: at once when it is not, else on the
     // writer's thread.
@@ -49,6 +52,7 @@ class HistoryWriter {
     std::condition_variable wake_;
     std::condition_variable stored_;
     std::vector<HistoryOp> queue_;
+    std::vector<std::pair<std::int64_t, std::uint64_t>> releases_;
     std::uint64_t pushed_ = 0;
     std::uint64_t done_ = 0;
     bool flushWanted_ = false;

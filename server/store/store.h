@@ -1,7 +1,7 @@
 #pragma once
-// Everything the server keeps: accounts, tokens, friendships and room history. SQLite is the
-// one implementation today; the interface is what another database would have to provide.
-// Every method is safe to call from any thread. Failures of the database throw StoreError.
+// Everything the server keeps: accounts, tokens, friendships and room history, in SQLite (one
+// instance) or PostgreSQL (several instances sharing it). Every method is safe to call from
+// any thread. Failures of the database throw StoreError.
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +17,11 @@ namespace vellumora::server {
 
 struct StoreError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// Another instance serves the room now; the caller may try again shortly.
+struct RoomElsewhere : StoreError {
+    using StoreError::StoreError;
 };
 
 struct UserRecord {
@@ -48,6 +53,7 @@ struct StoredRoom {
     std::int64_t key = 0;               // the store's handle for the room in later HistoryOps
     std::vector<StoredStroke> strokes;  // in start order
     std::optional<WirePage> page;
+    std::uint64_t lease = 0;  // which lease of a shared store this load holds
 };
 
 // One change to a room's history, applied in the order the room made them.
@@ -103,10 +109,22 @@ class Store {
     virtual bool acceptRequest(const std::string& userId, const std::string& requesterId) = 0;
     virtual bool declineRequest(const std::string& userId, const std::string& requesterId) = 0;
 
-    // The room as last stored (created empty when new).
+    // The room as last stored (created empty when new). A shared store also takes this
+    // instance's lease on the room, and throws RoomElsewhere while another instance holds it;
+    // every load is matched by one releaseRoom() once the room's last change is stored.
     virtual StoredRoom loadRoom(const std::string& roomId) = 0;
-    // All in one transaction: either every change is stored or none.
+    // All in one transaction: either every change is stored or none. A shared store drops the
+    // changes of rooms whose lease it no longer holds.
     virtual void applyHistory(const std::vector<HistoryOp>& ops) = 0;
+
+    virtual void releaseRoom(std::int64_t /*roomKey*/, std::uint64_t /*lease*/) {}
+    // False once the lease of that load is lost (the instance's database session ended).
+    // Never waits for the database: I/O threads ask.
+    virtual bool holdsRoom(std::int64_t /*roomKey*/, std::uint64_t /*lease*/) { return true; }
+    // Those of `userIds` with an open room connection on another instance.
+    virtual std::vector<std::string> onlineElsewhere(const std::vector<std::string>& /*userIds*/) {
+        return {};
+    }
 };
 
 }  // namespace vellumora::server

@@ -387,9 +387,9 @@ void WebSocketSession<Stream>::keepAlive() {
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::goAway() {
-    asio::post(stream_.get_executor(), [self = this->shared_from_this()] {
-        self->closeWith(ws::close_code::goingAway, "Server stopping");
+void WebSocketSession<Stream>::goAway(const char* reason) {
+    asio::post(stream_.get_executor(), [self = this->shared_from_this(), reason] {
+        self->closeWith(ws::close_code::goingAway, reason);
     });
 }
 

@@ -50,7 +50,7 @@ class WebSocketSession final : public RoomMember,
     void send() override;
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
-    void goAway() override;
+    void goAway(const char* reason) override;
 
   private:
     struct Outgoing {

@@ -12,12 +12,22 @@
 #include <stdexcept>
 #include <thread>
 
+#include "postgres_instance.h"
+#include "support/server_process.h"
+
 namespace vellumora::testing {
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
+
+// The same tests against the PostgreSQL store, when the environment asks for it.
+const bool kStoreChosen = [] {
+    if (PostgresInstance::shared())
+        ServerProcess::setDatabaseFactory([] { return PostgresInstance::shared()->createDatabase(); });
+    return true;
+}();
 
 namespace {
 const tcp::endpoint endpoint(std::uint16_t port) {

@@ -24,6 +24,11 @@ namespace {
 constexpr std::string_view kListening = "listening on ";
 constexpr std::string_view kHost = "://127.0.0.1:";
 
+std::function<std::string()>& databaseFactory() {
+    static std::function<std::string()> factory;
+    return factory;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -39,7 +44,9 @@ ServerProcess::ServerProcess(Options options) : options_(std::move(options)) {
     std::string pattern = (std::filesystem::temp_directory_path() / "vellumora-server-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     tempDir_ = pattern;
-    dbPath_ = options_.dbPath.empty() ? tempDir_ + "/vellumora.db" : options_.dbPath;
+    dbPath_ = !options_.dbPath.empty() ? options_.dbPath
+              : databaseFactory()      ? databaseFactory()()
+                                       : tempDir_ + "/vellumora.db";
     logPath_ = tempDir_ + "/server.log";
     port_ = options_.port;
     try {
@@ -55,6 +62,10 @@ ServerProcess::~ServerProcess() {
     if (pid_ > 0) stop(SIGTERM);
     std::error_code ec;
     std::filesystem::remove_all(tempDir_, ec);
+}
+
+void ServerProcess::setDatabaseFactory(std::function<std::string()> factory) {
+    databaseFactory() = std::move(factory);
 }
 
 std::string ServerProcess::baseUrl() const {

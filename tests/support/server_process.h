@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ class ServerProcess {
     void start();
     // Everything the server wrote to stderr so far.
     std::string log() const;
+
+    // What servers started without a dbPath get as --db: by default a new SQLite file in the
+    // fixture's directory; a test binary may hand out databases of another store instead.
+    static void setDatabaseFactory(std::function<std::string()> factory);
 
   private:
     Options options_;

@@ -1,43 +1,72 @@
-// The SQLite store: history round trips bit for bit, friendships follow their rules.
+// Both stores: history round trips bit for bit, friendships follow their rules. PostgreSQL
+// runs when the environment provides one (VELLUMORA_TEST_STORE=postgresql).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <limits>
 
+#include "postgres_instance.h"
+#include "store/postgres_store.h"
 #include "store/sqlite_store.h"
 
 namespace vellumora::server {
 namespace {
 
-class SqliteStoreTest : public ::testing::Test {
+enum class Kind { sqlite, postgresql };
+
+class StoreTest : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
+        if (GetParam() == Kind::postgresql) {
+            testing::PostgresInstance* pg = testing::PostgresInstance::shared();
+            if (!pg) GTEST_SKIP() << "no PostgreSQL (VELLUMORA_TEST_STORE=postgresql starts one)";
+            location_ = pg->createDatabase();
+            return;
+        }
         dir_ = std::filesystem::temp_directory_path() /
                ("vellumora-store-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
+        location_ = (dir_ / "test.db").string();
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string path() const { return (dir_ / "test.db").string(); }
+    void TearDown() override {
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    }
+    // The store at this test's location, as a server process would open it.
+    std::unique_ptr<Store> open() {
+        if (GetParam() == Kind::sqlite) return std::make_unique<SqliteStore>(location_);
+        return std::make_unique<PostgresStore>(location_, presence_);
+    }
     static HistoryOp startOp(std::int64_t room, std::int64_t seq, const std::string& id,
                              StrokePoint first = {}) {
         return {room, HistoryOp::StartStroke{seq, {id, "u", Tool::pencil, {}, 3}, first}};
     }
 
+    Presence presence_;
     std::filesystem::path dir_;
+    std::string location_;
 };
 
-TEST_F(SqliteStoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
+std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
+    return info.param == Kind::sqlite ? "sqlite" : "postgresql";
+}
+INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values(Kind::sqlite, Kind::postgresql), kindName);
+
+// SQLite's own: group commits go to a log that is folded into the tables in batches.
+using SqliteStoreTest = StoreTest;
+INSTANTIATE_TEST_SUITE_P(Stores, SqliteStoreTest, ::testing::Values(Kind::sqlite), kindName);
+
+TEST_P(StoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     const StrokePoint odd{0.1 + 0.2, std::nextafter(1.0, 0.0), std::numeric_limits<double>::denorm_min(),
                           1733400000.123456789};
     const WirePage page{"id", "Name ü \"q\"", "image/png", "AAAA"};
     std::int64_t key = 0;
     {
-        SqliteStore store(path());
-        key = store.loadRoom("solo:x").key;
-        store.applyHistory({
+        const auto store = open();
+        key = store->loadRoom("solo:x").key;
+        store->applyHistory({
             {key,
              HistoryOp::StartStroke{1, {"S1", "u", Tool::watercolor, {0.5, 0.25, 1.0 / 3.0, 1}, 7.5}, odd}},
             {key, HistoryOp::AppendPoint{1, 1, {0.5, 0.5, 1, 2}}},
@@ -48,8 +77,8 @@ TEST_F(SqliteStoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
             {key, HistoryOp::SetPage{std::make_shared<const WirePage>(page)}},
         });
     }
-    SqliteStore store(path());
-    const StoredRoom room = store.loadRoom("solo:x");
+    const auto store = open();
+    const StoredRoom room = store->loadRoom("solo:x");
     EXPECT_EQ(room.key, key);
     ASSERT_EQ(room.strokes.size(), 2u);
     EXPECT_EQ(
@@ -60,24 +89,24 @@ TEST_F(SqliteStoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     EXPECT_FALSE(room.strokes[1].stroke.complete);
     EXPECT_EQ(room.page, page);
 
-    store.applyHistory({{key, HistoryOp::Clear{}}, {key, HistoryOp::SetPage{nullptr}}});
-    const StoredRoom cleared = store.loadRoom("solo:x");
+    store->applyHistory({{key, HistoryOp::Clear{}}, {key, HistoryOp::SetPage{nullptr}}});
+    const StoredRoom cleared = store->loadRoom("solo:x");
     EXPECT_TRUE(cleared.strokes.empty());
     EXPECT_FALSE(cleared.page);
-    EXPECT_NE(store.loadRoom("solo:y").key, key);
+    EXPECT_NE(store->loadRoom("solo:y").key, key);
 }
 
-TEST_F(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder) {
+TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder) {
     std::int64_t key = 0;
     {
-        SqliteStore store(path());
+        SqliteStore store(location_);
         key = store.loadRoom("solo:z").key;
         // Well under the fold threshold: these stay in the log when the store goes away.
         store.applyHistory({startOp(key, 1, "A")});
         store.applyHistory({{key, HistoryOp::Clear{}}});
         store.applyHistory({startOp(key, 2, "B"), {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
     }
-    SqliteStore store(path());
+    SqliteStore store(location_);
     StoredRoom room = store.loadRoom("solo:z");
     ASSERT_EQ(room.strokes.size(), 1u);
     EXPECT_EQ(room.strokes[0].stroke.points.size(), 2u);
@@ -99,8 +128,20 @@ TEST_F(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
     }
 }
 
-TEST_F(SqliteStoreTest, shouldFollowTheFriendRequestRules) {
-    SqliteStore store(path());
+// A server never writes into a schema a newer one has made.
+using PostgresStoreTest = StoreTest;
+INSTANTIATE_TEST_SUITE_P(Stores, PostgresStoreTest, ::testing::Values(Kind::postgresql), kindName);
+
+TEST_P(PostgresStoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
+    open().reset();
+    EXPECT_NO_THROW(open().reset());  // already migrated: nothing to do
+    testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
+    EXPECT_THROW(open(), StoreError);
+}
+
+TEST_P(StoreTest, shouldFollowTheFriendRequestRules) {
+    const auto owned = open();
+    Store& store = *owned;
     std::vector<UserRecord> u;
     for (const char* name : {"a", "b", "c", "d"}) u.push_back(*store.createUser({name, name, name}, "hash"));
     const auto &a = u[0].id, &b = u[1].id, &c = u[2].id, &d = u[3].id;

@@ -1,0 +1,232 @@
+// Two instances on one PostgreSQL behind the shipped HAProxy configuration: a room meets on
+// one instance, moves to the other when that one is killed, and keeps what was drawn;
+// friends' online flags hold across instances.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "postgres_instance.h"
+#include "support/server_process.h"
+#include "test_client.h"
+
+extern char** environ;
+
+namespace vellumora::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// HAProxy on deploy/haproxy.cfg, with the addresses of this test's processes put in.
+class Proxy {
+  public:
+    Proxy(std::uint16_t port, std::uint16_t first, std::uint16_t second)
+        : dir_(std::filesystem::temp_directory_path() / ("vellumora-proxy-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(dir_);
+        std::stringstream shipped;
+        shipped << std::ifstream(VELLUMORA_DEPLOY_DIR "/haproxy.cfg").rdbuf();
+        std::string cfg = shipped.str();
+        const auto swap = [&](const std::string& from, std::uint16_t to) {
+            for (auto at = cfg.find(from); at != std::string::npos; at = cfg.find(from, at))
+                cfg.replace(at, from.size(), "127.0.0.1:" + std::to_string(to));
+        };
+        swap("127.0.0.1:8787", port);
+        swap("127.0.0.1:8701", first);
+        swap("127.0.0.1:8702", second);
+        std::ofstream(dir_ / "haproxy.cfg") << cfg;
+        std::string config = (dir_ / "haproxy.cfg").string();
+        std::vector<std::string> args{"/usr/sbin/haproxy", "-db", "-f", config};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ / "haproxy.log").c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start haproxy");
+    }
+    ~Proxy() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string log() const {
+        std::stringstream text;
+        text << std::ifstream(dir_ / "haproxy.log").rdbuf();
+        return text.str();
+    }
+
+  private:
+    std::filesystem::path dir_;
+    pid_t pid_ = -1;
+};
+
+std::uint16_t unusedPort() {
+    // A server on port 0 learns a free one; stopped, it leaves that port to the proxy.
+    ServerProcess probe;
+    return probe.port();
+}
+
+bool onlineIn(const std::string& friendsBody, const Account& who) {
+    const auto at = friendsBody.find("\"" + who.id + "\"");
+    return at != std::string::npos && friendsBody.find("\"online\":true", at) < friendsBody.find('}', at);
+}
+
+// As the app does: a new attempt 1.5 s after a failed or refused one, until admitted.
+std::unique_ptr<WsClient> reconnect(std::uint16_t port, const std::string& room, const Account& who) {
+    const auto deadline = Clock::now() + 30s;
+    while (Clock::now() < deadline) {
+        std::this_thread::sleep_for(1500ms);
+        try {
+            auto client = std::make_unique<WsClient>(port, room, who.token);
+            if (client->handshakeStatus() == 101 && client->waitFor("room_state", 1, 5s)) return client;
+        } catch (const std::exception&) {
+            // nobody listening yet
+        }
+    }
+    return nullptr;
+}
+
+TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
+    const std::string db = PostgresInstance::shared()->createDatabase();
+    const std::vector<std::string> flags{"--auth-rate-limit", "0", "--message-rate-limit", "0"};
+    const std::uint16_t proxyPort = unusedPort();
+    ServerProcess one({.extraArgs = flags, .dbPath = db});
+    ServerProcess two({.extraArgs = flags, .dbPath = db});
+    Proxy proxy(proxyPort, one.port(), two.port());
+    ASSERT_TRUE(eventually(
+        [&] {
+            try {
+                return httpRequest(proxyPort, "GET", "/healthz").status == 200;
+            } catch (const std::exception&) {
+                return false;
+            }
+        },
+        30s))
+        << proxy.log();
+
+    const Account alice = signUp(proxyPort, "alice");
+    const Account bob = signUp(proxyPort, "bob");
+    const Account carol = signUp(proxyPort, "carol");
+    const Account dave = signUp(proxyPort, "dave");
+    for (const Account* other : {&bob, &carol, &dave}) befriend(proxyPort, alice, *other);
+    const std::string room = dmRoom(alice, bob);
+
+    auto a = std::make_unique<WsClient>(proxyPort, room, alice.token);
+    auto b = std::make_unique<WsClient>(proxyPort, room, bob.token);
+    ASSERT_TRUE(a->waitFor("room_state") && b->waitFor("room_state"));
+    ASSERT_TRUE(eventually([&] {
+        return metric(one.port(), "vellumora_connections") + metric(two.port(), "vellumora_connections") == 2;
+    }));
+    const bool onOne = metric(one.port(), "vellumora_connections") == 2;
+    ASSERT_TRUE(onOne || metric(two.port(), "vellumora_connections") == 2) << "the room's people were split";
+    ServerProcess& holder = onOne ? one : two;
+    ServerProcess& other = onOne ? two : one;
+
+    // The other instance refuses the room while it is held, in a way the app retries.
+    WsClient intruder(other.port(), room, alice.token);
+    EXPECT_TRUE(intruder.waitClosed(10s));
+    EXPECT_EQ(intruder.closeCode(), 1013u);
+
+    // Carol on the other instance, Dave on the holder: each side sees the other's.
+    WsClient carolHere(other.port(), soloRoom(carol), carol.token);
+    WsClient daveThere(holder.port(), soloRoom(dave), dave.token);
+    ASSERT_TRUE(carolHere.waitFor("room_state") && daveThere.waitFor("room_state"));
+    EXPECT_TRUE(eventually([&] {
+        const std::string onHolder = httpRequest(holder.port(), "GET", "/friends", {}, alice.token).body;
+        const std::string onOther = httpRequest(other.port(), "GET", "/friends", {}, alice.token).body;
+        return onlineIn(onHolder, carol) && onlineIn(onOther, dave) && onlineIn(onOther, bob);
+    }));
+
+    // Points at ~1 kHz; what Bob saw half a second before the kill is outside any commit window.
+    a->send(strokeStart("S"));
+    int sent = 0;
+    std::size_t seen = 0;
+    std::size_t seenLongBefore = 0;
+    const auto begin = Clock::now();
+    for (auto elapsed = 0ms; elapsed < 1500ms;
+         elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin)) {
+        a->send(strokePoint("S", (sent % 1000) / 1000.0, 0.5, sent));
+        ++sent;
+        while (auto m = b->receive(0ms)) seen += m->find("stroke_point") != std::string::npos;
+        if (elapsed < 1000ms) seenLongBefore = seen;
+        std::this_thread::sleep_for(1ms);
+    }
+    holder.stop(SIGKILL);
+    const auto killed = Clock::now();
+
+    // Both come back through the proxy, on the survivor, to the room as it was stored.
+    auto alicesTurn = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
+    b = reconnect(proxyPort, room, bob);
+    a = alicesTurn.get();
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(metric(other.port(), "vellumora_connections"), 3);  // with Carol
+    const RoomStateMessage state =
+        expectMessage<RoomStateMessage>(*std::make_unique<WsClient>(other.port(), room, bob.token));
+    ASSERT_EQ(state.strokes.size(), 1u);
+    const std::vector<StrokePoint>& points = state.strokes[0].points;
+    EXPECT_GE(points.size() - 1, seenLongBefore);
+    EXPECT_LE(points.size() - 1, static_cast<std::size_t>(sent));
+    for (std::size_t i = 1; i < points.size(); ++i) ASSERT_EQ(points[i].t, static_cast<double>(i - 1));
+    a->send(strokeStart("T"));
+    ASSERT_TRUE(b->waitFor("stroke_start"));
+    const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed);
+
+    // Dave's only connection died with its instance; nobody announced it.
+    EXPECT_TRUE(eventually([&] {
+        const std::string friends = httpRequest(proxyPort, "GET", "/friends", {}, alice.token).body;
+        return !onlineIn(friends, dave) && onlineIn(friends, bob) && onlineIn(friends, carol);
+    }));
+    // The survivor loses its database session, and its leases with it: it closes the room, and
+    // both people come back to it once it has a new session and takes the room again.
+    PostgresInstance::execute(
+        db,
+        "SELECT pg_terminate_backend(pid) FROM pg_locks WHERE locktype = 'advisory' AND "
+        "objsubid = 1 AND granted");
+    EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
+    auto alicesReturn = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
+    b = reconnect(proxyPort, room, bob);
+    a = alicesReturn.get();
+    ASSERT_TRUE(a && b);
+    a->send(strokeStart("U"));
+    EXPECT_TRUE(b->waitFor("stroke_start"));
+    const RoomStateMessage after =
+        expectMessage<RoomStateMessage>(*std::make_unique<WsClient>(other.port(), room, bob.token));
+    EXPECT_EQ(after.strokes.size(), 3u);
+
+    // The killed instance comes back and the proxy sends the room to it again: the survivor
+    // hands the room over instead of keeping its people apart from newcomers.
+    holder.start();
+    EXPECT_TRUE(eventually(
+        [&] {
+            WsClient probe(proxyPort, room, alice.token);
+            return probe.waitClosed(3s) && probe.closeCode() == 1013u;
+        },
+        30s));
+    EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
+    auto alicesMove = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
+    b = reconnect(proxyPort, room, bob);
+    a = alicesMove.get();
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(metric(holder.port(), "vellumora_connections"), 2);
+    a->send(strokeStart("V"));
+    EXPECT_TRUE(b->waitFor("stroke_start"));
+
+    std::printf("cluster: %d points sent, %zu stored, %zu lost; drawing again %lld ms after the kill\n", sent,
+                points.size() - 1, sent - (points.size() - 1), static_cast<long long>(back.count()));
+}
+
+}  // namespace
+}  // namespace vellumora::testing
