@@ -73,17 +73,6 @@ class Proxy {
     pid_t pid_ = -1;
 };
 
-std::uint16_t unusedPort() {
-    // A server on port 0 learns a free one; stopped, it leaves that port to the proxy.
-    ServerProcess probe;
-    return probe.port();
-}
-
-bool onlineIn(const std::string& friendsBody, const Account& who) {
-    const auto at = friendsBody.find("\"" + who.id + "\"");
-    return at != std::string::npos && friendsBody.find("\"online\":true", at) < friendsBody.find('}', at);
-}
-
 // As the app does: a new attempt 1.5 s after a failed or refused one, until admitted.
 std::unique_ptr<WsClient> reconnect(std::uint16_t port, const std::string& room, const Account& who) {
     const auto deadline = Clock::now() + 30s;
@@ -102,7 +91,7 @@ std::unique_ptr<WsClient> reconnect(std::uint16_t port, const std::string& room,
 TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
     const std::string db = PostgresInstance::shared()->createDatabase();
     const std::vector<std::string> flags{"--auth-rate-limit", "0", "--message-rate-limit", "0"};
-    const std::uint16_t proxyPort = unusedPort();
+    const std::uint16_t proxyPort = ServerProcess().port();  // free once that server has stopped
     ServerProcess one({.extraArgs = flags, .dbPath = db});
     ServerProcess two({.extraArgs = flags, .dbPath = db});
     Proxy proxy(proxyPort, one.port(), two.port());
@@ -145,49 +134,36 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
     WsClient daveThere(holder.port(), soloRoom(dave), dave.token);
     ASSERT_TRUE(carolHere.waitFor("room_state") && daveThere.waitFor("room_state"));
     EXPECT_TRUE(eventually([&] {
-        const std::string onHolder = httpRequest(holder.port(), "GET", "/friends", {}, alice.token).body;
-        const std::string onOther = httpRequest(other.port(), "GET", "/friends", {}, alice.token).body;
-        return onlineIn(onHolder, carol) && onlineIn(onOther, dave) && onlineIn(onOther, bob);
+        return seesOnline(holder.port(), alice, carol) && seesOnline(other.port(), alice, dave) &&
+               seesOnline(other.port(), alice, bob);
     }));
 
-    // Points at ~1 kHz; what Bob saw half a second before the kill is outside any commit window.
-    a->send(strokeStart("S"));
-    int sent = 0;
-    std::size_t seen = 0;
-    std::size_t seenLongBefore = 0;
-    const auto begin = Clock::now();
-    for (auto elapsed = 0ms; elapsed < 1500ms;
-         elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin)) {
-        a->send(strokePoint("S", (sent % 1000) / 1000.0, 0.5, sent));
-        ++sent;
-        while (auto m = b->receive(0ms)) seen += m->find("stroke_point") != std::string::npos;
-        if (elapsed < 1000ms) seenLongBefore = seen;
-        std::this_thread::sleep_for(1ms);
-    }
+    // What Bob saw half a second before the kill is outside any commit window.
+    const Drawing drawn = drawSteadily(*a, *b, "S", 1500ms, 500ms);
     holder.stop(SIGKILL);
     const auto killed = Clock::now();
 
-    // Both come back through the proxy, on the survivor, to the room as it was stored.
-    auto alicesTurn = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
-    b = reconnect(proxyPort, room, bob);
-    a = alicesTurn.get();
-    ASSERT_TRUE(a && b);
+    // Both come back through the proxy (side by side, as their apps would), to the room as stored.
+    const auto bothBack = [&] {
+        auto alicesTurn = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
+        b = reconnect(proxyPort, room, bob);
+        a = alicesTurn.get();
+        return a && b;
+    };
+    ASSERT_TRUE(bothBack());
     EXPECT_EQ(metric(other.port(), "vellumora_connections"), 3);  // with Carol
     const RoomStateMessage state =
         expectMessage<RoomStateMessage>(*std::make_unique<WsClient>(other.port(), room, bob.token));
     ASSERT_EQ(state.strokes.size(), 1u);
-    const std::vector<StrokePoint>& points = state.strokes[0].points;
-    EXPECT_GE(points.size() - 1, seenLongBefore);
-    EXPECT_LE(points.size() - 1, static_cast<std::size_t>(sent));
-    for (std::size_t i = 1; i < points.size(); ++i) ASSERT_EQ(points[i].t, static_cast<double>(i - 1));
+    expectStoredPrefix(state.strokes[0], drawn);
     a->send(strokeStart("T"));
     ASSERT_TRUE(b->waitFor("stroke_start"));
     const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed);
 
     // Dave's only connection died with its instance; nobody announced it.
     EXPECT_TRUE(eventually([&] {
-        const std::string friends = httpRequest(proxyPort, "GET", "/friends", {}, alice.token).body;
-        return !onlineIn(friends, dave) && onlineIn(friends, bob) && onlineIn(friends, carol);
+        return !seesOnline(proxyPort, alice, dave) && seesOnline(proxyPort, alice, bob) &&
+               seesOnline(proxyPort, alice, carol);
     }));
     // The survivor loses its database session, and its leases with it: it closes the room, and
     // both people come back to it once it has a new session and takes the room again.
@@ -196,10 +172,7 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
         "SELECT pg_terminate_backend(pid) FROM pg_locks WHERE locktype = 'advisory' AND "
         "objsubid = 1 AND granted");
     EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
-    auto alicesReturn = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
-    b = reconnect(proxyPort, room, bob);
-    a = alicesReturn.get();
-    ASSERT_TRUE(a && b);
+    ASSERT_TRUE(bothBack());
     a->send(strokeStart("U"));
     EXPECT_TRUE(b->waitFor("stroke_start"));
     const RoomStateMessage after =
@@ -216,16 +189,13 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
         },
         30s));
     EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
-    auto alicesMove = std::async(std::launch::async, [&] { return reconnect(proxyPort, room, alice); });
-    b = reconnect(proxyPort, room, bob);
-    a = alicesMove.get();
-    ASSERT_TRUE(a && b);
+    ASSERT_TRUE(bothBack());
     EXPECT_EQ(metric(holder.port(), "vellumora_connections"), 2);
     a->send(strokeStart("V"));
     EXPECT_TRUE(b->waitFor("stroke_start"));
 
-    std::printf("cluster: %d points sent, %zu stored, %zu lost; drawing again %lld ms after the kill\n", sent,
-                points.size() - 1, sent - (points.size() - 1), static_cast<long long>(back.count()));
+    std::printf("cluster: %d points sent, %zu stored; drawing again %lld ms after the kill\n", drawn.sent,
+                state.strokes[0].points.size() - 1, static_cast<long long>(back.count()));
 }
 
 }  // namespace

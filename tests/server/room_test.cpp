@@ -59,8 +59,10 @@ TEST_F(Rooms, shouldRefuseHandshakesThatMayNotEnter) {
 
 TEST_F(Rooms, shouldAnnouncePeersAndRelayEveryMessageToTheOthersOnly) {
     const std::string room = dmRoom(alice_, bob_);
+    EXPECT_FALSE(seesOnline(port(), bob_, alice_));
     WsClient a(port(), room, alice_.token, "#12AB34");
     EXPECT_EQ(expectMessage<RoomStateMessage>(a), (RoomStateMessage{{}, {}, {alice_.id}, std::nullopt}));
+    EXPECT_TRUE(seesOnline(port(), bob_, alice_));  // friends are online while they have a room connection
     WsClient b(port(), room, bob_.token, "not a colour");
     const auto stateB = expectMessage<RoomStateMessage>(b);
     EXPECT_EQ(stateB.peers, (std::vector<WirePeer>{{alice_.id, alice_.username, "#12AB34"}}));
@@ -116,6 +118,8 @@ TEST_F(Rooms, shouldAnnouncePeersAndRelayEveryMessageToTheOthersOnly) {
     EXPECT_EQ(expectMessage<PeerLeftMessage>(b).userId, alice_.id);
     EXPECT_EQ(expectMessage<PeerLeftMessage>(a).userId, alice_.id);
     EXPECT_TRUE(a.drain().empty());  // nothing ever came back to its sender
+    a.close();
+    EXPECT_TRUE(eventually([&] { return !seesOnline(port(), bob_, alice_); }));  // noticed asynchronously
 }
 
 TEST_F(Rooms, shouldKeepRelayingWhenAPeerVanishesInTheMiddleOfAStream) {
@@ -136,20 +140,6 @@ TEST_F(Rooms, shouldKeepRelayingWhenAPeerVanishesInTheMiddleOfAStream) {
     c.drain(std::chrono::milliseconds(50));
     ASSERT_TRUE(a.send(ClientMessage::cursor(0.25, 0.25)));
     EXPECT_EQ(expectMessage<CursorMessage>(c), (CursorMessage{alice_.id, 0.25, 0.25}));
-}
-
-TEST_F(Rooms, shouldReportFriendsOnlineWhileTheyHaveARoomConnection) {
-    auto bobSeesAliceOnline = [&] {
-        return httpRequest(port(), "GET", "/friends", {}, bob_.token).body.find("\"online\":true") !=
-               std::string::npos;
-    };
-    EXPECT_FALSE(bobSeesAliceOnline());
-    {
-        WsClient a(port(), soloRoom(alice_), alice_.token);
-        expectMessage<RoomStateMessage>(a);
-        EXPECT_TRUE(bobSeesAliceOnline());
-    }
-    EXPECT_TRUE(eventually([&] { return !bobSeesAliceOnline(); }));  // departures are noticed asynchronously
 }
 
 }  // namespace

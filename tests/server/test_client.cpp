@@ -125,6 +125,12 @@ std::string dmRoom(const Account& a, const Account& b) {
     return a.id < b.id ? "dm:" + a.id + ":" + b.id : "dm:" + b.id + ":" + a.id;
 }
 
+bool seesOnline(std::uint16_t port, const Account& viewer, const Account& friendAccount) {
+    const std::string body = httpRequest(port, "GET", "/friends", {}, viewer.token).body;
+    const auto at = body.find("\"" + friendAccount.id + "\"");
+    return at != std::string::npos && body.find("\"online\":true", at) < body.find('}', at);
+}
+
 struct WsClient::Impl {
     void startRead();
 
@@ -278,6 +284,31 @@ bool WsClient::open() const {
 
 unsigned WsClient::closeCode() const {
     return s_->ws_.reason().code;
+}
+
+Drawing drawSteadily(WsClient& drawer, WsClient& observer, const std::string& id,
+                     std::chrono::milliseconds duration, std::chrono::milliseconds margin) {
+    Drawing d;
+    drawer.send(strokeStart(id));
+    const auto begin = std::chrono::steady_clock::now();
+    for (auto elapsed = 0ms; elapsed < duration;
+         elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                         begin)) {
+        drawer.send(strokePoint(id, (d.sent % 1000) / 1000.0, 0.5, d.sent));
+        ++d.sent;
+        while (auto m = observer.receive(0ms)) d.seen += m->find("stroke_point") != std::string::npos;
+        if (elapsed < duration - margin) d.seenEarly = d.seen;
+        std::this_thread::sleep_for(1ms);
+    }
+    return d;
+}
+
+void expectStoredPrefix(const WireStroke& stored, const Drawing& drawing) {
+    const std::size_t points = stored.points.size() - 1;  // the first came with the start
+    EXPECT_GE(points, drawing.seenEarly);
+    EXPECT_LE(points, static_cast<std::size_t>(drawing.sent));
+    for (std::size_t i = 1; i < stored.points.size(); ++i)
+        ASSERT_EQ(stored.points[i].t, static_cast<double>(i - 1));
 }
 
 ClientMessage strokeStart(const std::string& id, double x, double y, Tool tool) {

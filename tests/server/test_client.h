@@ -46,6 +46,8 @@ Account signUp(std::uint16_t port, const std::string& username, const std::strin
 void befriend(std::uint16_t port, const Account& a, const Account& b);
 std::string soloRoom(const Account& a);
 std::string dmRoom(const Account& a, const Account& b);
+// Whether `viewer`'s friend list on the server at `port` shows `friendAccount` online.
+bool seesOnline(std::uint16_t port, const Account& viewer, const Account& friendAccount);
 
 // A client text frame header for `length` bytes, masked with a zero key (the payload goes as is).
 std::string maskedFrameHeader(std::size_t length);
@@ -99,6 +101,17 @@ T expectMessage(WsClient& client) {
     }
     return std::get<T>(*message);
 }
+
+struct Drawing {
+    int sent = 0;
+    std::size_t seen = 0;       // points the observer received
+    std::size_t seenEarly = 0;  // of those, the ones received `margin` before the end
+};
+// Starts stroke `id` and sends its points at ~1 kHz for `duration`, with t = 0, 1, 2...
+Drawing drawSteadily(WsClient& drawer, WsClient& observer, const std::string& id,
+                     std::chrono::milliseconds duration, std::chrono::milliseconds margin);
+// A stroke stored from such a drawing holds exactly its beginning, and at least what was seen early.
+void expectStoredPrefix(const WireStroke& stored, const Drawing& drawing);
 
 // Convenience builders of client messages.
 ClientMessage strokeStart(const std::string& id, double x = 0.5, double y = 0.5, Tool tool = Tool::pencil);
