@@ -37,7 +37,6 @@ std::optional<QByteArray> imageOf(const std::optional<CurrentPage>& page) {
 CanvasCoordinator::CanvasCoordinator(QObject* parent) : QObject(parent), m_clock(systemClock) {
     m_pumpTimer.setSingleShot(true);
     m_pumpTimer.setTimerType(Qt::PreciseTimer);
-    m_sinceFrame.start();
     QObject::connect(&m_pumpTimer, &QTimer::timeout, this, &CanvasCoordinator::pumpInk);
 }
 
@@ -241,7 +240,8 @@ void CanvasCoordinator::restartInk() {
     m_journal.restart();
     m_waitingForFrame = false;
     m_framePending = false;
-    m_slicesInFlight = 0;  // what they paint is cleared after them
+    m_slicesInFlight = 0;       // what they paint is cleared after them
+    m_sinceFrame.invalidate();  // the progress shows from the start
     m_pumpTimer.stop();
 }
 
@@ -251,7 +251,8 @@ void CanvasCoordinator::restoreInk() {
     m_journal.rewind();
     m_waitingForFrame = false;
     m_framePending = false;
-    m_slicesInFlight = 0;  // they went with the old context
+    m_slicesInFlight = 0;       // they went with the old context
+    m_sinceFrame.invalidate();  // the progress shows from the start
     m_pumpTimer.start(std::chrono::milliseconds(0));
     reportProgress();
 }
@@ -259,15 +260,16 @@ void CanvasCoordinator::restoreInk() {
 void CanvasCoordinator::pumpInk() {
     if (!m_renderer) return;
     if (m_framePending) {
-        // A hidden view presents nothing: do not wait for its frame for ever.
-        if (m_frameWait.elapsed() < kFrameWait.count()) return;
+        // Only the wait for the frame runs out while one is pending: a hidden view presents
+        // nothing, so go on without it.
         m_framePending = false;
         m_sinceFrame.start();
     }
     if (m_slicesInFlight > 0 && m_view) m_slicesInFlight = m_view->inkInFlight();
     const bool replaying = m_reportedProgress.has_value();
     const bool frameDue = replaying && m_journal.isBehind() && m_view && m_view->isVisible() &&
-                          !m_waitingForFrame && m_sinceFrame.elapsed() >= kReplayFrameInterval.count();
+                          !m_waitingForFrame &&
+                          (!m_sinceFrame.isValid() || m_sinceFrame.elapsed() >= kReplayFrameInterval.count());
     // The GPU paints one slice while the next is prepared, no more; and a progress frame waits
     // until it has caught up, so the frame itself never waits for the GPU.
     if (m_slicesInFlight >= kSlicesInFlight || (frameDue && m_slicesInFlight > 0)) {
@@ -277,7 +279,6 @@ void CanvasCoordinator::pumpInk() {
     if (frameDue) {
         // In a turn of the event loop of its own, never after a slice.
         m_framePending = true;
-        m_frameWait.start();
         m_view->requestReplayFrame();
         m_pumpTimer.start(kFrameWait);
         return;
@@ -287,7 +288,6 @@ void CanvasCoordinator::pumpInk() {
         sliceClock.start();
         const auto stop =
             m_journal.applyTo(*m_renderer, m_stampBudget, std::chrono::steady_clock::now() + kSliceTime);
-        m_waitingForFrame = false;
         // A backlog paints its slices itself, one per turn of the event loop, so no frame has to.
         const bool paintNow = stop != InkJournal::Stop::caughtUp || replaying;
         const bool painted =
@@ -298,16 +298,12 @@ void CanvasCoordinator::pumpInk() {
                 m_stampBudget =
                     nextStampBudget(m_stampBudget, static_cast<double>(sliceClock.nsecsElapsed()) / 1e6);
         }
-        if (stop == InkJournal::Stop::stampBudget && !painted) {
-            // No GL to paint with: the next frame paints them and asks for more.
-            m_waitingForFrame = true;
-        } else if (stop != InkJournal::Stop::caughtUp && m_slicesInFlight < kSlicesInFlight) {
-            m_pumpTimer.start(std::chrono::milliseconds(0));
-        } else if (stop != InkJournal::Stop::caughtUp || m_slicesInFlight > 0) {
-            m_pumpTimer.start(kPollInterval);
-        }
-    } else if (m_slicesInFlight > 0) {
-        m_pumpTimer.start(kPollInterval);
+        // No GL to paint with: the next frame paints them and asks for more.
+        m_waitingForFrame = stop == InkJournal::Stop::stampBudget && !painted;
+    }
+    if (!m_waitingForFrame && (m_journal.isBehind() || m_slicesInFlight > 0)) {
+        const bool roomOnTheGpu = m_journal.isBehind() && m_slicesInFlight < kSlicesInFlight;
+        m_pumpTimer.start(roomOnTheGpu ? std::chrono::milliseconds(0) : kPollInterval);
     }
     reportProgress();
 }
@@ -331,7 +327,7 @@ void CanvasCoordinator::reportProgress() {
 }
 
 void CanvasCoordinator::frameDone() {
-    m_sinceFrame.start();
+    if (m_framePending) m_sinceFrame.start();
     const bool resume = m_framePending || m_waitingForFrame;
     m_framePending = false;
     m_waitingForFrame = false;

@@ -120,8 +120,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     bool m_waitingForFrame = false;  // stamps left to a frame: no GL to paint them with
     bool m_framePending = false;     // a progress frame was asked for
     std::size_t m_slicesInFlight = 0;
-    QElapsedTimer m_frameWait;
-    QElapsedTimer m_sinceFrame;
+    QElapsedTimer m_sinceFrame;  // since the last progress frame; invalid: none yet
     std::optional<double> m_reportedProgress;
     bool m_lineArtSet = false;
     std::optional<QByteArray> m_lineArt;

@@ -169,8 +169,8 @@ TEST_F(CanvasWindowTest, aBacklogIsPaintedInSlicesWithLiveStrokesAfterIt) {
     // Progress shows over the canvas while it runs.
     const auto* overlay = canvas.input().findChild<ReplayOverlay*>();
     ASSERT_TRUE(overlay);
-    ASSERT_TRUE(runUntil([&] { return overlay->progress().value_or(0) > 0.3; }));
-    EXPECT_TRUE(overlay->isVisible());
+    ASSERT_TRUE(runUntil([&] { return overlay->isVisible(); }));
+    EXPECT_LT(overlay->progress().value_or(1), 1.0);
     using namespace std::chrono_literals;  // a hang guard: llvmpipe under a sanitizer is slow
     ASSERT_TRUE(
         runUntil([&] { return !coordinator.replayProgress() && !canvas.input().replayProgress(); }, 60s));
