@@ -1,12 +1,19 @@
 #include "process_usage.h"
 
+#include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+
+extern char** environ;
 
 namespace vellumora::bench {
 
@@ -60,6 +67,32 @@ void pinToCpu(int cpu) {
     CPU_ZERO(&only);
     CPU_SET(cpu, &only);
     sched_setaffinity(0, sizeof only, &only);
+}
+
+pid_t spawnPinned(std::vector<std::string> args, const std::string& log, int cpu) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    // Pin before exec by pinning ourselves around the spawn: the child inherits the mask.
+    cpu_set_t saved;
+    sched_getaffinity(0, sizeof saved, &saved);
+    pinToCpu(cpu);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    sched_setaffinity(0, sizeof saved, &saved);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
+    return pid;
+}
+
+void stopChild(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
 }
 
 }  // namespace vellumora::bench

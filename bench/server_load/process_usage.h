@@ -1,10 +1,12 @@
 #pragma once
-// CPU time and memory of a child process, read from /proc.
+// Child processes for the benchmarks: started pinned, stopped, and their CPU time and memory
+// read from /proc.
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vellumora::bench {
 
@@ -19,5 +21,10 @@ std::int64_t processRssBytes(pid_t pid);
 std::string readAll(const std::string& path);
 // Pins the calling thread (and what it spawns from now on) to one core; cpu < 0 leaves it free.
 void pinToCpu(int cpu);
+// Starts args[0] with `args`, its stderr into `log`, pinned to `cpu` (< 0: free); throws if it
+// cannot be started.
+pid_t spawnPinned(std::vector<std::string> args, const std::string& log, int cpu);
+// Asks a child to stop (SIGTERM) and waits for it; nothing for pid <= 0.
+void stopChild(pid_t pid);
 
 }  // namespace vellumora::bench

@@ -1,12 +1,7 @@
 #include "proxy_under_test.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,11 +10,8 @@
 #include <regex>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 #include "process_usage.h"
-
-extern char** environ;
 
 namespace vellumora::bench {
 
@@ -69,32 +61,16 @@ ProxyUnderTest::ProxyUnderTest(const std::string& config, std::uint16_t serverPo
     }
     out.close();
 
-    std::vector<std::string> args{"/usr/sbin/haproxy", "-db", "-f", cfg};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     const std::string log = dir_ + "/haproxy.log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    cpu_set_t saved;
-    sched_getaffinity(0, sizeof saved, &saved);
-    pinToCpu(cpu);  // one core: HAProxy starts one thread per core it may use
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    sched_setaffinity(0, sizeof saved, &saved);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start haproxy");
+    // One core: HAProxy starts one thread per core it may use.
+    pid_ = spawnPinned({"/usr/sbin/haproxy", "-db", "-f", cfg}, log, cpu);
     for (int i = 0; i < 500 && !accepts(port_); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!accepts(port_)) throw std::runtime_error("haproxy did not start: " + readAll(log));
 }
 
 ProxyUnderTest::~ProxyUnderTest() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    stopChild(pid_);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
 }

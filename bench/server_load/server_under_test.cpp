@@ -1,10 +1,5 @@
 #include "server_under_test.h"
 
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,11 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 #include "process_usage.h"
-
-extern char** environ;
 
 namespace vellumora::bench {
 
@@ -30,22 +22,7 @@ ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
                                   dir_ + "/db", "--threads",       "1",           "--auth-rate-limit",
                                   "0",          "--password-cost", "minimal",     "--max-room-connections",
                                   "64"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    // Pin before exec by pinning ourselves around the spawn: the child inherits the mask.
-    cpu_set_t saved;
-    sched_getaffinity(0, sizeof saved, &saved);
-    pinToCpu(cpu);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    sched_setaffinity(0, sizeof saved, &saved);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + binary);
+    pid_ = spawnPinned(std::move(args), log, cpu);
 
     for (int i = 0; i < 1000; ++i) {
         const std::string text = readAll(log);
@@ -60,11 +37,7 @@ ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
 }
 
 ServerUnderTest::~ServerUnderTest() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
+    stopChild(pid_);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
 }
