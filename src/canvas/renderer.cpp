@@ -139,6 +139,9 @@ QString Renderer::createImages() {
     }
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    GLfloat pointSizes[2] = {1, 1};
+    glGetFloatv(GL_POINT_SIZE_RANGE, pointSizes);
+    m_maxPointSize = pointSizes[1];
 
     while (glGetError() != GL_NO_ERROR) {
     }
@@ -363,6 +366,7 @@ void Renderer::stampPass() {
     glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
     glViewport(0, 0, kCanvasPixels, kCanvasPixels);
     useStampBlend(*this);
+    glEnable(GL_PROGRAM_POINT_SIZE);
     glBindVertexArray(m_stampVertexArray);
     glBindBuffer(GL_ARRAY_BUFFER, m_instanceBuffer);
 
@@ -391,7 +395,7 @@ void Renderer::stampPass() {
         }
         glUnmapBuffer(GL_ARRAY_BUFFER);
 
-        planStampRuns(chunk, m_runs);
+        planStampRuns(chunk, m_maxPointSize, float(kCanvasPixels), m_runs);
         for (const StampRun& run : m_runs) {
             glUseProgram(m_brushPrograms[static_cast<std::size_t>(run.tool)]);
             const auto base = static_cast<std::uintptr_t>(run.first * sizeof(BrushInstance));
@@ -399,7 +403,10 @@ void Renderer::stampPass() {
                 glVertexAttribPointer(attribute, 4, GL_FLOAT, GL_FALSE, sizeof(BrushInstance),
                                       reinterpret_cast<const void*>(base + attribute * 4 * sizeof(float)));
             }
-            glDrawArraysInstanced(GL_TRIANGLES, 0, 6, static_cast<GLsizei>(run.count));
+            if (run.points)
+                glDrawArraysInstanced(GL_POINTS, 6, 1, static_cast<GLsizei>(run.count));
+            else
+                glDrawArraysInstanced(GL_TRIANGLES, 0, 6, static_cast<GLsizei>(run.count));
         }
     }
 }

@@ -128,6 +128,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     GLuint m_stampVertexArray = 0;
     GLuint m_instanceBuffer = 0;
     std::size_t m_instanceCapacity = 0;
+    float m_maxPointSize = 0;  // the driver's largest point sprite
     GLuint m_canvasTexture = 0;
     GLuint m_canvasFramebuffer = 0;
     GLuint m_transparentTexture = 0;

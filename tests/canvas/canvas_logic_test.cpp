@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <tuple>
 
 #include "canvas/gesture_state_machine.h"
 #include "canvas/shading_oracle.h"
@@ -172,11 +173,18 @@ TEST(CanvasMapping, cursorsSitOnTheCanvasPointsTheyNameAndStampsRunByTool) {
 
     std::vector<StampRun> runs;
     std::vector<PendingStamp> stamps;
-    for (Tool tool : {Tool::pencil, Tool::pencil, Tool::crayon, Tool::pencil})
-        stamps.push_back({tool, {}, {}, 1, 1, 0});
-    planStampRuns(stamps, runs);
+    // Points only where a point sprite draws the same square: small enough, centre on the canvas.
+    for (const auto& [tool, center, radius] : {std::tuple{Tool::pencil, Vec2f{0, 0}, 10.0f},
+                                               {Tool::pencil, Vec2f{100, 100}, 10.0f},
+                                               {Tool::crayon, Vec2f{100, 100}, 10.0f},
+                                               {Tool::crayon, Vec2f{100, 100}, 40.0f},
+                                               {Tool::crayon, Vec2f{100, 100.5f}, 10.0f},
+                                               {Tool::crayon, Vec2f{-0.1f, 100}, 10.0f}})
+        stamps.push_back({tool, center, {}, radius, 1, 0});
+    planStampRuns(stamps, 64.0f, 100.0f, runs);
     EXPECT_EQ(runs,
-              (std::vector<StampRun>{{Tool::pencil, 0, 2}, {Tool::crayon, 2, 1}, {Tool::pencil, 3, 1}}));
+              (std::vector<StampRun>{
+                  {Tool::pencil, 0, 2, true}, {Tool::crayon, 2, 1, true}, {Tool::crayon, 3, 3, false}}));
 }
 
 TEST(ShadingOracle, tipsStayInsideTheirDiscAndTheCursorReadsHaloRingHalo) {

@@ -9,13 +9,16 @@ flat out vec3 vColor;
 flat out float vOpacity;
 flat out float vSeed;
 
-const vec2 kCorners[6] = vec2[6](vec2(-1.0, -1.0), vec2(1.0, -1.0), vec2(-1.0, 1.0),
-                                 vec2(1.0, -1.0), vec2(1.0, 1.0), vec2(-1.0, 1.0));
+// Vertices 0-5 are the stamp's square as two triangles; vertex 6 is its centre, drawn as one
+// point sprite of the same square.
+const vec2 kCorners[7] = vec2[7](vec2(-1.0, -1.0), vec2(1.0, -1.0), vec2(-1.0, 1.0),
+                                 vec2(1.0, -1.0), vec2(1.0, 1.0), vec2(-1.0, 1.0), vec2(0.0, 0.0));
 
 void main()
 {
     float extent = aRadiusOpacitySeed.x * 1.3;
     vec2 canvasPx = aCenterCanvasSize.xy + kCorners[gl_VertexID] * extent;
+    gl_PointSize = 2.0 * extent;
     // Row 0 of the canvas image is the canvas's top edge, so y needs no flip here.
     gl_Position = vec4(canvasPx / aCenterCanvasSize.zw * 2.0 - 1.0, 0.0, 1.0);
     vCenter = aCenterCanvasSize.xy;
