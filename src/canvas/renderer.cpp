@@ -74,6 +74,7 @@ QString Renderer::initialize() {
     m_context = context;
     // Images of an earlier context went with it; the line art is kept on this side.
     if (!m_pendingLineArt && !m_lineArt.isNull()) m_pendingLineArt = m_lineArt;
+    m_overlayPending = !m_overlay.isNull();
 
     if (QString error = buildPrograms(); !error.isEmpty()) {
         releaseGL();
@@ -124,6 +125,14 @@ QString Renderer::buildPrograms() {
                         glGetUniformLocation(m_cursorProgram, "uRadius"),
                         glGetUniformLocation(m_cursorProgram, "uRingWidth"),
                         glGetUniformLocation(m_cursorProgram, "uFilled")};
+
+    auto overlay = buildProgram(*this, "overlay_vertex", shaders::overlay_vertex, "overlay_fragment",
+                                {shaders::overlay_fragment});
+    if (auto* error = std::get_if<QString>(&overlay)) return *error;
+    m_overlayProgram = std::get<GLuint>(overlay);
+    m_overlayUniforms = {glGetUniformLocation(m_overlayProgram, "uViewSize"),
+                         glGetUniformLocation(m_overlayProgram, "uImageSize"),
+                         glGetUniformLocation(m_overlayProgram, "uImage")};
     return {};
 }
 
@@ -215,19 +224,22 @@ void Renderer::releaseGL() {
         for (GLuint program : m_brushPrograms) glDeleteProgram(program);
         glDeleteProgram(m_compositeProgram);
         glDeleteProgram(m_cursorProgram);
+        glDeleteProgram(m_overlayProgram);
         glDeleteVertexArrays(1, &m_emptyVertexArray);
         glDeleteVertexArrays(1, &m_stampVertexArray);
         glDeleteBuffers(1, &m_instanceBuffer);
         glDeleteFramebuffers(1, &m_canvasFramebuffer);
-        const GLuint textures[4] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture};
-        glDeleteTextures(4, textures);
+        const GLuint textures[5] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture,
+                                    m_overlayTexture};
+        glDeleteTextures(5, textures);
         for (GLsync fence : m_inkFences) glDeleteSync(fence);
     }
     m_inkFences.clear();
     m_brushPrograms.fill(0);
-    m_compositeProgram = m_cursorProgram = 0;
+    m_compositeProgram = m_cursorProgram = m_overlayProgram = 0;
     m_emptyVertexArray = m_stampVertexArray = m_instanceBuffer = 0;
     m_canvasFramebuffer = m_canvasTexture = m_transparentTexture = m_lineArtTexture = m_paperTexture = 0;
+    m_overlayTexture = 0;
     m_instanceCapacity = 0;
     m_initialized = false;
     m_context = nullptr;
@@ -274,6 +286,11 @@ void Renderer::setLineArt(const std::optional<QByteArray>& pngData) {
     // The stored 8-bit values are used as they are: straight alpha, no colour conversion.
     m_lineArt = image.convertToFormat(QImage::Format_RGBA8888);
     m_pendingLineArt = m_lineArt;
+}
+
+void Renderer::setOverlay(const QImage& image) {
+    m_overlay = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    m_overlayPending = true;
 }
 
 bool Renderer::hasLineArt() const {
@@ -436,6 +453,7 @@ void Renderer::compositePass(GLuint targetFramebuffer) {
     glDrawArrays(GL_TRIANGLES, 0, 6);
 
     drawCursors();
+    drawOverlay();
 }
 
 void Renderer::drawCursors() {
@@ -453,6 +471,35 @@ void Renderer::drawCursors() {
         glUniform1f(m_cursorUniforms.filled, cursor.filled);
         glDrawArrays(GL_TRIANGLES, 0, 6);
     }
+}
+
+void Renderer::drawOverlay() {
+    if (m_overlayPending) {
+        m_overlayPending = false;
+        if (!m_overlay.isNull()) {
+            if (!m_overlayTexture) glGenTextures(1, &m_overlayTexture);
+            glActiveTexture(GL_TEXTURE0);
+            glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+            setSamplingParameters();
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(m_overlay.bytesPerLine() / 4));
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, m_overlay.width(), m_overlay.height(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, m_overlay.constBits());
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        }
+    }
+    if (m_overlay.isNull() || !m_overlayTexture) return;
+    glEnable(GL_BLEND);
+    glBlendEquation(GL_FUNC_ADD);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glUseProgram(m_overlayProgram);
+    glUniform2f(m_overlayUniforms.viewSize, static_cast<float>(m_width), static_cast<float>(m_height));
+    glUniform2f(m_overlayUniforms.imageSize, static_cast<float>(m_overlay.width()),
+                static_cast<float>(m_overlay.height()));
+    glUniform1i(m_overlayUniforms.image, 0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+    glDrawArrays(GL_TRIANGLES, 0, 6);
 }
 
 }  // namespace vellumora

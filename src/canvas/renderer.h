@@ -61,6 +61,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void resetCanvas();
     // PNG (or other image) bytes of the page's line art; no data removes it.
     void setLineArt(const std::optional<QByteArray>& pngData);
+    // Drawn over every frame at the drawable's top-left corner, one pixel per drawable pixel
+    // (a progress label); a null image removes it. Drawn here rather than by a widget over the
+    // view, which would cost each frame a composition of its own.
+    void setOverlay(const QImage& image);
 
     float zoom() const { return m_zoom; }
     void setZoom(float zoom) { m_zoom = zoom; }
@@ -85,6 +89,9 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     struct CursorUniforms {
         GLint center = -1, viewSize = -1, color = -1, radius = -1, ringWidth = -1, filled = -1;
     };
+    struct OverlayUniforms {
+        GLint viewSize = -1, imageSize = -1, image = -1;
+    };
 
     QString buildPrograms();
     QString createImages();
@@ -97,6 +104,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void stampPass();
     void compositePass(GLuint targetFramebuffer);
     void drawCursors();
+    void drawOverlay();
 
     StrokeStamper m_stamper;
     std::vector<StampRun> m_runs;
@@ -116,14 +124,18 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // image still to upload at the next frame.
     QImage m_lineArt;
     std::optional<QImage> m_pendingLineArt;
+    QImage m_overlay;  // premultiplied RGBA
+    bool m_overlayPending = false;
 
     QPointer<QOpenGLContext> m_context;
     bool m_initialized = false;
     std::array<GLuint, 5> m_brushPrograms{};
     GLuint m_compositeProgram = 0;
     GLuint m_cursorProgram = 0;
+    GLuint m_overlayProgram = 0;
     CompositeUniforms m_compositeUniforms;
     CursorUniforms m_cursorUniforms;
+    OverlayUniforms m_overlayUniforms;
     GLuint m_emptyVertexArray = 0;
     GLuint m_stampVertexArray = 0;
     GLuint m_instanceBuffer = 0;
@@ -133,6 +145,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     GLuint m_canvasFramebuffer = 0;
     GLuint m_transparentTexture = 0;
     GLuint m_lineArtTexture = 0;  // 0: the transparent default is in use
+    GLuint m_overlayTexture = 0;
     GLuint m_paperTexture = 0;
     std::deque<GLsync> m_inkFences;  // one per paintInk() still being painted, oldest first
 };

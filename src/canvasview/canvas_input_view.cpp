@@ -1,4 +1,5 @@
 #include "canvasview/canvas_input_view.h"
+#include "canvasview/replay_overlay.h"
 
 #include "canvas/gl_drivers.h"
 #include "ui/styles.h"
@@ -57,7 +58,7 @@ bool CanvasInputView::isOpenGLAvailable() {
 }
 
 CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()), m_overlay(new ReplayOverlay(this)) {
+    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()) {
     setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
@@ -127,15 +128,27 @@ void CanvasInputView::setReplayProgress(std::optional<double> progress) {
     // The label first shows with the first progress frame: showing it is a frame of its own.
     if (progress && !wasReplaying) m_nextFrame.stop();
     if (!progress && wasReplaying) {
-        m_overlay->setProgress(std::nullopt);
+        m_replayLabel.clear();
+        m_renderer->setOverlay({});
+        setAccessibleDescription({});
         update();
     }
 }
 
 void CanvasInputView::requestReplayFrame() {
     // The label changes with the frame, so both are presented together.
-    m_overlay->setProgress(m_replayProgress);
+    updateReplayLabel();
     update();
+}
+
+void CanvasInputView::updateReplayLabel(bool force) {
+    if (!m_replayProgress) return;
+    // Only whole percents show: painting the label for each slice would be wasted.
+    const QString label = replayProgressText(*m_replayProgress);
+    if (label == m_replayLabel && !force) return;
+    m_replayLabel = label;
+    m_renderer->setOverlay(paintReplayOverlay(*m_replayProgress, size(), devicePixelRatioF()));
+    setAccessibleDescription(label);
 }
 
 void CanvasInputView::handleTouches(const std::vector<TouchSample>& touches) {
@@ -208,7 +221,7 @@ void CanvasInputView::paintGL() {
 
 void CanvasInputView::resizeEvent(QResizeEvent* event) {
     QOpenGLWidget::resizeEvent(event);
-    m_overlay->fitTo(size());
+    updateReplayLabel(true);
 }
 
 void CanvasInputView::onFrameSwapped() {

@@ -10,7 +10,6 @@
 #include "canvas/gesture_state_machine.h"
 #include "canvas/renderer.h"
 #include "canvasview/pointer_emulation.h"
-#include "canvasview/replay_overlay.h"
 
 #include <QElapsedTimer>
 #include <QOpenGLWidget>
@@ -69,9 +68,9 @@ class CanvasInputView : public QOpenGLWidget {
     // Painting started by paintInkNow() that the GPU has not finished (none without GL).
     std::size_t inkInFlight();
 
-    // Shown over the canvas while a backlog is being painted. Meanwhile frames come only when
-    // asked for (requestReplayFrame), so none shares a turn of the event loop with a painting
-    // slice; continuous frames resume when it is cleared.
+    // Shown over the canvas (and as the view's accessible description) while a backlog is being
+    // painted. Meanwhile frames come only when asked for (requestReplayFrame), so none shares a
+    // turn of the event loop with a painting slice; continuous frames resume when it is cleared.
     void setReplayProgress(std::optional<double> progress);
     std::optional<double> replayProgress() const { return m_replayProgress; }
     // A frame that shows the canvas and the progress as they are now.
@@ -124,6 +123,8 @@ class CanvasInputView : public QOpenGLWidget {
     void releaseGL();
     void fail(const QString& message);
     void onFrameSwapped();
+    // Paints the progress label for the renderer when its text changes (or `force`).
+    void updateReplayLabel(bool force = false);
 
     GestureStateMachine m_gestureMachine;
     std::unique_ptr<Renderer> m_renderer;
@@ -139,7 +140,7 @@ class CanvasInputView : public QOpenGLWidget {
     std::optional<double> m_replayProgress;
     QElapsedTimer m_frameStart;
     QTimer m_nextFrame;
-    ReplayOverlay* m_overlay;
+    QString m_replayLabel;  // the label the renderer shows; empty: none
 };
 
 }  // namespace vellumora

@@ -1,34 +1,16 @@
 #pragma once
 // How far a room's backlog has been painted: a bar along the top edge of the canvas and a
-// label under it. A widget of its own over the GL view, so showing it costs the canvas frames
-// nothing (text in the GL frame would be painted by a second GL pipeline).
+// label under it, painted into an image that the renderer draws over each frame.
 
-#include <QWidget>
-
-#include <optional>
+#include <QImage>
+#include <QSize>
+#include <QString>
 
 namespace vellumora {
 
-class ReplayOverlay : public QWidget {
-    Q_OBJECT
-
-  public:
-    explicit ReplayOverlay(QWidget* parent = nullptr);
-
-    // Shown while there is a fraction (0…1), hidden without one.
-    void setProgress(std::optional<double> progress);
-    std::optional<double> progress() const { return m_progress; }
-    // The text the label shows now.
-    QString text() const;
-
-    // Follows the width of the view it lies over.
-    void fitTo(QSize viewSize);
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    std::optional<double> m_progress;
-};
+// The label for a fraction from 0 to 1.
+QString replayProgressText(double progress);
+// The bar and label over a view of `viewSize` (logical pixels) at `ratio` device pixels each.
+QImage paintReplayOverlay(double progress, QSize viewSize, qreal ratio);
 
 }  // namespace vellumora
