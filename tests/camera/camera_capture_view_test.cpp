@@ -118,8 +118,7 @@ struct CameraCaptureViewTest : ::testing::Test {
 
 // Detection itself is tested on its own; here a scripted detector drives the score and the
 // loss, and one real frame shows the real detector finds the page in the frame it is handed.
-TEST_F(CameraCaptureViewTest,
-       analysesFramesOneAtATimeOnItsThreadScoresThemAndLosesThePageFromTheSixthWithout) {
+TEST_F(CameraCaptureViewTest, analysesFramesOneAtATimeOnItsThreadAndPassesScoresAndLossOn) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::string thread;
@@ -140,21 +139,12 @@ TEST_F(CameraCaptureViewTest,
     testing::runFor(20ms);
     EXPECT_EQ(analysed, 1);
     EXPECT_EQ(thread, "vellumora.camera");
+    // The tracker's scores and its loss rule are tested on their own; here they reach the sheet.
     for (int i = 0; i < 3; ++i) frame(grey);
-    ASSERT_TRUE(testing::runUntil([&] { return scores.size() == 4; }));
-    EXPECT_EQ(scores[2], 0.0) << "three outlines are too few to judge";
-    EXPECT_GT(scores[3], 0.8);
-    scripted = Quad{{60, 10}, {160, 10}, {60, 150}, {160, 150}};
-    frame(grey);
-    ASSERT_TRUE(testing::runUntil([&] { return scores.size() == 5; }));
-    EXPECT_LT(scores[4], 0.2);
+    EXPECT_GT(view->controller()->stabilityScore(), 0.8);
     EXPECT_EQ(view->flow().latestQuad(), *scripted);
-
     scripted = std::optional<Quad>();
-    for (int i = 0; i < 5; ++i) frame(grey, 100ms, false);
-    EXPECT_TRUE(view->flow().latestQuad().has_value());
-    EXPECT_EQ(view->controller()->stabilityScore(), scores[4]) << "the score stays until the page is lost";
-    frame(grey, 100ms, false);
+    for (int i = 0; i < 6; ++i) frame(grey, 100ms, false);
     ASSERT_TRUE(testing::runUntil([&] { return !view->flow().latestQuad(); }));
     EXPECT_EQ(view->controller()->stabilityScore(), 0.0);
 
@@ -185,13 +175,11 @@ TEST_F(CameraCaptureViewTest, capturesAfterAStillHoldOrOnReturnRetakesAndCtrlRet
         << view->statusText().toStdString();
     frame(page);
     EXPECT_TRUE(view->flow().processing());
-    EXPECT_EQ(view->statusText(), "Enhancing scan…");
     // The page is still held up while it is extracted.
     for (int i = 0; i < 5; ++i) frame(page);
     ASSERT_TRUE(testing::runUntil([&] { return view->flow().reviewing(); }));
     EXPECT_EQ(extractions, 1);
     EXPECT_FALSE(source->running) << "the camera stops for review";
-    EXPECT_EQ(view->statusText(), "Looks good? Pick Use this page or Retake.");
 
     button("Retake")->click();
     ASSERT_TRUE(testing::runUntil([&] { return source->starts == 2; }));

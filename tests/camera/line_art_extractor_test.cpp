@@ -26,33 +26,6 @@ class LoadColoringPage : public ::testing::Test {
     QTemporaryDir dir;
 };
 
-TEST(WhiteToAlpha, everyPixelTurnsBlackWithTheOpacityOfItsDarkness) {
-    // Contrast 1.2 around mid grey first, then alpha = A × (1 − grey).
-    const struct {
-        const char* what;
-        QColor in;
-        int alpha;
-    } cases[] = {
-        {"white paper", QColor(255, 255, 255), 0},
-        {"paper a little off white", QColor(240, 240, 240), 0},
-        {"black line", QColor(0, 0, 0), 255},
-        {"line a little off black", QColor(15, 15, 15), 255},
-        {"mid grey", QColor(128, 128, 128), 127},
-        {"red, by its luma", QColor(255, 0, 0), 189},
-        {"transparent white", QColor(255, 255, 255, 0), 0},
-        {"transparent black", QColor(0, 0, 0, 0), 0},
-        {"half-transparent black", QColor(0, 0, 0, 128), 128},
-    };
-    QImage in(int(std::size(cases)), 1, QImage::Format_ARGB32);
-    for (int i = 0; i < in.width(); ++i) in.setPixelColor(i, 0, cases[i].in);
-    const QImage out = lae::whiteToAlpha(in).convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(out.size(), in.size());
-    for (int i = 0; i < in.width(); ++i) {
-        EXPECT_NEAR(qAlpha(out.pixel(i, 0)), cases[i].alpha, 1) << cases[i].what;
-        EXPECT_EQ(out.pixel(i, 0) & 0xFFFFFF, 0U) << cases[i].what;
-    }
-}
-
 TEST_F(LoadColoringPage, aLargePhotoIsTurnedByItsExifOrientationAndCappedOnItsLongestSide) {
     // Stored 3000 × 2000 with the ink in the top-left corner, to be shown turned a quarter clockwise.
     QImage stored(3000, 2000, QImage::Format_RGB32);

@@ -4,7 +4,6 @@
 #include "support/qt_test_app.h"
 #include "support/test_images.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,44 +38,33 @@ void expectCorners(const QJsonValue& json, const synthetic::Scene& scene) {
     }
 }
 
+// Detection and extraction are tested as a library; here what the tool adds: the orientation
+// a file asks for, one JSON line per readable image, and the exit status.
 TEST(ScanTool, detectsPagesInImagesAsDisplayedAndExtractsThem) {
     QTemporaryDir dir;
     const auto path = [&](const char* name) { return dir.filePath(name); };
-    synthetic::SceneParameters p = testing::scene(synthetic::Background::wood, -6, 0, 12, cv::Size(960, 720));
-    const auto scene = synthetic::renderScene(p);
+    const auto scene =
+        synthetic::renderScene(testing::scene(synthetic::Background::wood, -6, 0, 12, cv::Size(960, 720)));
     const QImage upright = testing::toImage(scene.image);
-    ASSERT_TRUE(upright.save(path("page.png")));
     // Stored on its side, as phones do, with an EXIF note to turn it a quarter clockwise.
     const QByteArray sideways = testing::encodeImage(upright.transformed(QTransform().rotate(-90)), "jpeg");
     ASSERT_TRUE(testing::writeFile(path("phone.jpg"), testing::withExifOrientation(sideways, 6)));
     ASSERT_TRUE(testing::writeFile(path("junk.png"), "not an image"));
-    p.withPage = false;
-    ASSERT_TRUE(testing::sceneImage(p).save(path("desk.png")));
 
-    const ScanRun run =
-        scan({"detect", path("page.png"), path("junk.png"), path("phone.jpg"), path("desk.png")});
+    const ScanRun run = scan({"detect", path("junk.png"), path("phone.jpg")});
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(run.err.contains("junk.png")) << run.err.toStdString();
     const QList<QByteArray> lines = run.out.trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+    ASSERT_EQ(lines.size(), 1) << run.out.toStdString();
     const QJsonObject page = QJsonDocument::fromJson(lines[0]).object();
-    EXPECT_EQ(page["image"].toString(), path("page.png"));
+    EXPECT_EQ(page["image"].toString(), path("phone.jpg"));
     expectCorners(page["corners"], scene);
-    expectCorners(QJsonDocument::fromJson(lines[1]).object()["corners"], scene);
-    const QJsonObject desk = QJsonDocument::fromJson(lines[2]).object();
-    EXPECT_EQ(desk["image"].toString(), path("desk.png"));
-    EXPECT_TRUE(desk["corners"].isNull());
 
-    const ScanRun ok = scan({"extract", path("page.png"), path("out.png")});
+    const ScanRun ok = scan({"extract", path("phone.jpg"), path("out.png")});
     ASSERT_EQ(ok.exitCode, 0) << ok.err.toStdString();
     const QImage extracted(path("out.png"));
     EXPECT_TRUE(extracted.hasAlphaChannel());
     EXPECT_LT(extracted.width(), extracted.height()) << "the portrait sheet, cut out of the landscape frame";
-    const ScanRun missing = scan({"extract", path("absent.png"), path("out2.png")});
-    EXPECT_NE(missing.exitCode, 0);
-    EXPECT_TRUE(missing.err.contains("absent.png"));
-    EXPECT_FALSE(QFile::exists(path("out2.png")));
-    EXPECT_NE(scan({"extract", path("page.png")}).exitCode, 0) << "usage error";
 }
 
 }  // namespace
