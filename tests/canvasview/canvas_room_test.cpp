@@ -1,10 +1,10 @@
 // Complete client stacks (session model, room connection, canvas view, coordinator) in one
 // room of the real vellumora-server over loopback, each in a window of its own.
 
-#include "account/auth_client.h"
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
 #include "page_image.h"
+#include "server/test_client.h"
 #include "support/qt_test_app.h"
 #include "support/server_process.h"
 
@@ -24,10 +24,11 @@ using testing::runUntil;
 
 // One person at one computer: signed in, with the canvas of the room on screen.
 struct Stack {
-    Stack(const QUrl& base, const AuthResponse& account, const QString& title)
+    Stack(const QUrl& base, const testing::Account& account, const QString& title)
         : session(base), canvas(session, title) {
-        session.setCurrentUser(account.user);
-        session.setCurrentToken(account.token);
+        const QString name = QString::fromStdString(account.username);
+        session.setCurrentUser(AuthUser{QString::fromStdString(account.id), name, name});
+        session.setCurrentToken(QString::fromStdString(account.token));
         QObject::connect(&session, &SessionModel::canvasEvents,
                          [this](const CanvasEvent& e) { received.push_back(e); });
         canvas.coordinator().setClock([this] { return clock; });
@@ -51,30 +52,13 @@ struct Stack {
 class CanvasRoomTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        AuthClient client(base);
-        ann = signUp(client, "ann");
-        bob = signUp(client, "bob");
-        ASSERT_FALSE(ann.token.isEmpty() || bob.token.isEmpty());
-        ASSERT_TRUE(testing::await([&](auto done) {
-            client.sendFriendRequest(ann.token, bob.user.username, [done](auto) { done(); });
-        }));
-        ASSERT_TRUE(testing::await(
-            [&](auto done) { client.acceptRequest(bob.token, ann.user.id, [done](auto) { done(); }); }));
-        room = "dm:" + std::min(ann.user.id, bob.user.id) + ":" + std::max(ann.user.id, bob.user.id);
+        ann = testing::signUp(server.port(), "ann");
+        bob = testing::signUp(server.port(), "bob");
+        testing::befriend(server.port(), ann, bob);
+        room = QString::fromStdString(testing::dmRoom(ann, bob));
     }
 
-    static AuthResponse signUp(AuthClient& client, const QString& name) {
-        AuthResponse account;
-        testing::await([&](auto done) {
-            client.signup(name, "correct horse battery", [&, done](AuthResult<AuthResponse> result) {
-                if (result.ok()) account = result.value();
-                done();
-            });
-        });
-        return account;
-    }
-
-    std::unique_ptr<Stack> enter(const AuthResponse& account, const QString& title) {
+    std::unique_ptr<Stack> enter(const testing::Account& account, const QString& title) {
         auto stack = std::make_unique<Stack>(base, account, title);
         EXPECT_TRUE(stack->canvas.open());
         stack->session.switchRoom(room, title);
@@ -84,10 +68,10 @@ class CanvasRoomTest : public ::testing::Test {
     }
 
     testing::TestAppScope app;
-    testing::ServerProcess server{{{"--auth-rate-limit", "0"}, {}, 0}};
+    testing::ServerProcess server{{{"--auth-rate-limit", "0"}}};
     QUrl base{QString::fromStdString(server.baseUrl())};
-    AuthResponse ann;
-    AuthResponse bob;
+    testing::Account ann;
+    testing::Account bob;
     QString room;
 };
 
@@ -146,12 +130,7 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     auto c = enter(bob, "C");
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(c->canvas.frame(), {middle.x, middle.y})));
 
-    // A clear on A empties B; a page set on A shows its line art on B.
-    a->session.publishCanvasEvent({CanvasEvent::CanvasCleared{}});
-    a->session.network().send(ClientMessage::clearCanvas());
-    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::CanvasCleared>().empty(); }));
-    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(b->canvas.frame(), {middle.x, middle.y})));
-
+    // A page set on A shows its line art on B.
     const CurrentPage page{"page-cross", "Cross", testing::lineArtPng(256)};
     a->session.setCurrentPage(page);
     a->session.network().send(ClientMessage::setPage(toWirePage(page)));

@@ -1,9 +1,10 @@
 #pragma once
 // A small line-art page: a black cross on a transparent background, as PNG bytes.
 
-#include <QBuffer>
 #include <QImage>
 #include <QPainter>
+
+#include "support/test_images.h"
 
 namespace vellumora::testing {
 
@@ -12,10 +13,7 @@ inline QByteArray lineArtPng(int size) {
     image.fill(Qt::transparent);
     QPainter(&image).fillRect(0, size * 15 / 32, size, size / 16, Qt::black);
     QPainter(&image).fillRect(size * 15 / 32, 0, size / 16, size, Qt::black);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return encodeImage(image, "png");
 }
 
 }  // namespace vellumora::testing
