@@ -170,14 +170,6 @@ TEST(RoomIds, bothFriendsComputeTheSameRoomInCodePointOrder) {
     EXPECT_EQ(soloRoomId("abc"), "solo:abc");
 }
 
-TEST(ZoomPercent, truncatesTheProduct) {
-    const std::pair<double, const char*> cases[] = {
-        {0.5, "50%"}, {3.0, "300%"}, {1.5, "150%"}, {0.29, "28%"}};
-    for (const auto& [zoom, text] : cases) {
-        EXPECT_EQ(zoomPercentText(zoom), text) << zoom;
-    }
-}
-
 class FriendsPanelTest : public testing::SharedServerTest {
   protected:
     TestAccount ann{base(), "ann"};
