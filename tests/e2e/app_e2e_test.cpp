@@ -1,14 +1,13 @@
 // The real vellumora binary against the real server, under the real keyring, driven from
 // outside like a person at the keyboard would drive it.
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
 #include "app_instance.h"
+#include "server/test_client.h"
 #include "support/qt_test_app.h"
 #include "support/scripted_server.h"
 #include "support/server_process.h"
@@ -35,24 +34,14 @@ class AppEndToEndTest : public ::testing::Test {
         return name;
     }
 
-    // A gauge or counter of the server's metrics; -1 when it is not there.
-    double metric(const QString& name) {
-        QNetworkAccessManager http;
-        std::unique_ptr<QNetworkReply> reply(http.get(QNetworkRequest(base().resolved(QUrl("/metrics")))));
-        runUntil([&] { return reply->isFinished(); });
-        for (const QByteArray& line : reply->readAll().split('\n')) {
-            if (line.startsWith(name.toUtf8() + ' ')) return line.mid(name.size() + 1).toDouble();
-        }
-        return -1;
-    }
-    bool metricReaches(const QString& name, double value) {
-        return runUntil([&] { return metric(name) == value; });
+    bool metricReaches(const char* name, std::int64_t value) {
+        return runUntil([&] { return metric(server.port(), name) == value; });
     }
 
     // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws.
     // One stroke reaches the room's history, then the cursor moves on without ink.
     void drawAStroke(AppInstance& app) {
-        const double history = metric("vellumora_history_bytes");
+        const std::int64_t history = metric(server.port(), "vellumora_history_bytes");
         // The pointer starts over the canvas, so the motion that takes it there adds no stroke.
         app.focusWindow();
         app.pointer("mousemove --window WINDOW 480 400");
@@ -63,11 +52,11 @@ class AppEndToEndTest : public ::testing::Test {
                                  "mousemove_relative -- 30 -20"}) {
             app.pointer(QString::fromLatin1(step));
         }
-        EXPECT_TRUE(runUntil([&] { return metric("vellumora_history_bytes") > history; }))
+        EXPECT_TRUE(runUntil([&] { return metric(server.port(), "vellumora_history_bytes") > history; }))
             << "the stroke never reached the room";
     }
 
-    ServerProcess server{{{"--auth-rate-limit", "0"}, {}, 0}};
+    ServerProcess server{{{"--auth-rate-limit", "0"}}};
 };
 
 // Ann's sign-up survives quitting and an outage and is restored without typing; then Bo signs

@@ -1,9 +1,7 @@
 // Two instances on one PostgreSQL behind the shipped HAProxy configuration: a room meets on
 // one instance, moves to the other when that one is killed, and keeps what was drawn;
 // friends' online flags hold across instances.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -12,14 +10,11 @@
 #include <fstream>
 #include <future>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "postgres_instance.h"
 #include "support/server_process.h"
 #include "test_client.h"
-
-extern char** environ;
 
 namespace vellumora::testing {
 namespace {
@@ -32,9 +27,7 @@ class Proxy {
     Proxy(std::uint16_t port, std::uint16_t first, std::uint16_t second)
         : dir_(std::filesystem::temp_directory_path() / ("vellumora-proxy-" + std::to_string(::getpid()))) {
         std::filesystem::create_directories(dir_);
-        std::stringstream shipped;
-        shipped << std::ifstream(VELLUMORA_DEPLOY_DIR "/haproxy.cfg").rdbuf();
-        std::string cfg = shipped.str();
+        std::string cfg = readFile(VELLUMORA_DEPLOY_DIR "/haproxy.cfg");
         const auto swap = [&](const std::string& from, std::uint16_t to) {
             for (auto at = cfg.find(from); at != std::string::npos; at = cfg.find(from, at))
                 cfg.replace(at, from.size(), "127.0.0.1:" + std::to_string(to));
@@ -43,18 +36,8 @@ class Proxy {
         swap("127.0.0.1:8701", first);
         swap("127.0.0.1:8702", second);
         std::ofstream(dir_ / "haproxy.cfg") << cfg;
-        std::string config = (dir_ / "haproxy.cfg").string();
-        std::vector<std::string> args{"/usr/sbin/haproxy", "-db", "-f", config};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ / "haproxy.log").c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
-        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start haproxy");
+        pid_ = spawnLogged({"/usr/sbin/haproxy", "-db", "-f", (dir_ / "haproxy.cfg").string()},
+                           (dir_ / "haproxy.log").string());
     }
     ~Proxy() {
         ::kill(pid_, SIGTERM);
@@ -62,11 +45,7 @@ class Proxy {
         std::filesystem::remove_all(dir_);
     }
 
-    std::string log() const {
-        std::stringstream text;
-        text << std::ifstream(dir_ / "haproxy.log").rdbuf();
-        return text.str();
-    }
+    std::string log() const { return readFile((dir_ / "haproxy.log").string()); }
 
   private:
     std::filesystem::path dir_;

@@ -12,9 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -48,13 +46,6 @@ pid_t spawnAsUnprivileged(const std::vector<std::string>& args, const std::strin
         ::_exit(127);
     }
     return pid;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::uint16_t freePort() {

@@ -29,6 +29,8 @@ std::function<std::string()>& databaseFactory() {
     return factory;
 }
 
+}  // namespace
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -36,7 +38,21 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-}  // namespace
+pid_t spawnLogged(std::vector<std::string> args, const std::string& logPath) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(rc));
+    return pid;
+}
 
 ServerProcess::ServerProcess() : ServerProcess(Options{}) {}
 
@@ -48,7 +64,6 @@ ServerProcess::ServerProcess(Options options) : options_(std::move(options)) {
               : databaseFactory()      ? databaseFactory()()
                                        : tempDir_ + "/vellumora.db";
     logPath_ = tempDir_ + "/server.log";
-    port_ = options_.port;
     try {
         start();
     } catch (...) {
@@ -83,24 +98,10 @@ void ServerProcess::start() {
     // Argon2id at interactive cost takes seconds per hash under the sanitizers.
     args.insert(args.end(), {"--password-cost", "minimal"});
     args.insert(args.end(), options_.extraArgs.begin(), options_.extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     // Each start appends to the same log; remember where this run begins.
     const auto logStart = static_cast<std::size_t>(
         std::filesystem::exists(logPath_) ? std::filesystem::file_size(logPath_) : 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        pid_ = -1;
-        throw std::runtime_error(std::string("cannot start vellumora-server: ") + std::strerror(rc));
-    }
+    pid_ = spawnLogged(std::move(args), logPath_);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {

@@ -11,15 +11,20 @@
 
 namespace vellumora::testing {
 
+// The whole file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+// Starts `args` with stderr appended to `logPath` and stdout discarded; throws when it cannot.
+pid_t spawnLogged(std::vector<std::string> args, const std::string& logPath);
+
 class ServerProcess {
   public:
     struct Options {
         std::vector<std::string> extraArgs{};  // e.g. {"--auth-rate-limit", "0"}
         std::string dbPath{};                  // empty: a fresh database in a temp dir owned by the fixture
-        std::uint16_t port = 0;                // 0: any free port
     };
 
-    // Starts the server and waits until it accepts requests; throws std::runtime_error on failure.
+    // Starts the server on a free port and waits until it accepts requests; throws
+    // std::runtime_error on failure.
     // (Two constructors rather than a default argument: GCC cannot use the nested struct's
     // member initialisers before the enclosing class is complete.)
     ServerProcess();

@@ -47,7 +47,7 @@ class TestKeychainItem {
 class SharedServerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        server() = std::make_unique<ServerProcess>(ServerProcess::Options{{"--auth-rate-limit", "0"}, {}, 0});
+        server() = std::make_unique<ServerProcess>(ServerProcess::Options{{"--auth-rate-limit", "0"}});
     }
     static void TearDownTestSuite() { server().reset(); }
     static QUrl base() { return QUrl(QString::fromStdString(server()->baseUrl())); }
