@@ -10,7 +10,6 @@
 #include "account/friends_panel.h"
 #include "account/login_view.h"
 #include "app/base_url.h"
-#include "app/color_palette.h"
 #include "app/content_view.h"
 #include "app/no_room_placeholder.h"
 #include "app/page_frame.h"
@@ -54,7 +53,6 @@ class DrawingControlsTest : public ::testing::Test {
   protected:
     SessionModel session{QUrl(kDefault)};
     ToolPicker picker{session};
-    ColorPalette palette{session};
     SwatchPreview preview{session};
 };
 
@@ -79,53 +77,6 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
             EXPECT_EQ(picker.rowFor(other)->isSelected(), other == c.tool) << c.name;
         }
     }
-}
-
-TEST_F(DrawingControlsTest, theSizeSliderStaysWithinItsRangeAndShowsOneDecimal) {
-    QSlider* slider = picker.sizeSlider();
-    const struct {
-        const char* name;
-        std::function<void()> act;
-        double size;
-        const char* label;
-    } cases[] = {
-        {"Home key", [&] { QTest::keyClick(slider, Qt::Key_Home); }, 0.5, "0.5"},
-        {"End key", [&] { QTest::keyClick(slider, Qt::Key_End); }, 20.0, "20.0"},
-        {"model set to 7", [&] { session.setBrushSize(7.0); }, 7.0, "7.0"},
-        {"one step up", [&] { QTest::keyClick(slider, Qt::Key_Right); }, 7.1, "7.1"},
-    };
-    for (const auto& c : cases) {
-        c.act();
-        EXPECT_NEAR(session.brushSize(), c.size, 1e-9) << c.name;
-        EXPECT_EQ(picker.sizeLabel()->text(), c.label) << c.name;
-    }
-    // A size the model holds outside the range is shown as it is; the slider only pins its knob.
-    session.setBrushSize(42.0);
-    EXPECT_EQ(picker.sizeLabel()->text(), "42.0");
-    EXPECT_EQ(slider->value(), slider->maximum());
-    EXPECT_EQ(session.brushSize(), 42.0);
-}
-
-TEST_F(DrawingControlsTest, thePaletteOffersEveryNamedColourWithOnlyTheCurrentOneSelected) {
-    const std::vector<ArtColor>& colors = ArtColor::palette();
-    ASSERT_EQ(palette.swatches().size(), colors.size());
-    for (std::size_t i = 0; i < colors.size(); ++i) {
-        EXPECT_EQ(palette.swatches()[i]->toolTip().toStdString(), colors[i].name);
-    }
-    const auto selected = [&](ColorSwatch* only) {
-        for (ColorSwatch* swatch : palette.swatches()) EXPECT_EQ(swatch->isSelected(), swatch == only);
-    };
-    const auto current = std::find(colors.begin(), colors.end(), session.color());
-    ASSERT_NE(current, colors.end());
-    selected(palette.swatches()[std::size_t(current - colors.begin())]);
-    QTest::mouseClick(palette.swatches()[7], Qt::LeftButton);
-    EXPECT_EQ(session.color(), colors[7]);
-    EXPECT_EQ(preview.colorName().toStdString(), colors[7].name);
-    selected(palette.swatches()[7]);
-    ArtColor offPalette = colors[7];
-    offPalette.g += 0.01;
-    session.setColor(offPalette);
-    selected(nullptr);
 }
 
 class RootViewTest : public testing::SharedServerTest {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace vellumora {
 namespace {
 
@@ -62,44 +60,6 @@ TEST(HoldStillTest, capturesOnceAfterOneAndAHalfSecondsAtOrAboveTheThreshold) {
     }
     EXPECT_TRUE(flow.beginCapture()) << "a manual capture is not held back";
     EXPECT_FALSE(flow.captureError().has_value()) << "the error stays until the next capture starts";
-}
-
-CaptureFlow flowAfter(const std::function<void(CaptureFlow&)>& steps) {
-    CaptureFlow flow;
-    steps(flow);
-    return flow;
-}
-
-TEST(CaptureFlowStatusTest, theFirstMatchingStateNamesTheStatus) {
-    const auto failed = [](CaptureFlow& f) {
-        f.beginCapture();
-        f.captureFailed(CaptureFlow::processingFailedText(), Time());
-    };
-    const auto found = flowAfter([](CaptureFlow& f) { f.quadDetected(kQuad); });
-    struct Case {
-        CaptureFlow flow;
-        bool running;
-        QString text;
-    };
-    const std::vector<Case> cases = {
-        {flowAfter([&](CaptureFlow& f) {
-             f.quadDetected(kQuad);
-             failed(f);
-             f.cameraUnavailable();
-         }),
-         true, "Camera disabled"},
-        {flowAfter(failed), true, "Scan processing failed. Adjust the lighting or angle and try again."},
-        {flowAfter([](CaptureFlow& f) {
-             f.beginCapture();
-             f.captureSucceeded("png", QImage(2, 2, QImage::Format_ARGB32));
-         }),
-         false, "Looks good? Pick Use this page or Retake."},
-        {flowAfter([](CaptureFlow& f) { f.beginCapture(); }), true, "Enhancing scan…"},
-        {found, false, "Starting camera…"},
-        {CaptureFlow(), true, "Hold up a drawing — detection will light up when it finds the page."},
-        {found, true, "Page detected. Keep it still for auto-capture, or press ⏎."},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.flow.statusText(c.running), c.text);
 }
 
 }  // namespace
