@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "store/sqlite_db.h"
 #include "store/store.h"
@@ -41,7 +42,7 @@ class SqliteStore final : public Store {
     bool areFriendsLocked(const std::string& a, const std::string& b);
     void readLogLocked();
     void foldLogLocked();
-    void applyOpsLocked(const std::vector<HistoryOp>& ops);
+    void applyOpLocked(const HistoryOp& op);
     // Half a second of drawing at the 5 ms default commit interval: each fold dirties a page or
     // two per drawing room however few points it brings, so fewer, larger folds write less;
     // larger still and a fold holds the store long enough to delay log-ins and room loads.
@@ -50,6 +51,7 @@ class SqliteStore final : public Store {
     // What the log holds, in order: a previous run's rows once read back, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.
     std::vector<HistoryOp> unfolded_;
+    std::vector<std::pair<std::int64_t, std::size_t>> foldOrder_;  // reused per fold
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;

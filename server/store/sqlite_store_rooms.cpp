@@ -84,58 +84,80 @@ void SqliteStore::readLogLocked() {
 
 void SqliteStore::foldLogLocked() {
     if (unfolded_.empty()) return;
-    std::stable_sort(unfolded_.begin(), unfolded_.end(),
-                     [](const HistoryOp& a, const HistoryOp& b) { return a.roomKey < b.roomKey; });
+    // Sorting (room, position) pairs keeps each room's order and moves far less than the changes.
+    foldOrder_.clear();
+    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_.emplace_back(unfolded_[i].roomKey, i);
+    std::sort(foldOrder_.begin(), foldOrder_.end());
     SqliteTransaction tx(db_);
-    applyOpsLocked(unfolded_);
+    const auto pointAt = [&](std::size_t k) {
+        return std::get_if<HistoryOp::AppendPoint>(&unfolded_[foldOrder_[k].second].change);
+    };
+    for (std::size_t k = 0; k < foldOrder_.size();) {
+        std::size_t run = 0;
+        while (run < kPointRun && k + run < foldOrder_.size() && pointAt(k + run)) ++run;
+        if (run < kPointRun) {
+            applyOpLocked(unfolded_[foldOrder_[k++].second]);
+            continue;
+        }
+        // The same rows in the same order as one statement each.
+        auto& s = s_->insertPointRun;
+        for (int j = 0; j < kPointRun; ++j, ++k) {
+            const HistoryOp::AppendPoint& c = *pointAt(k);
+            const int at = 7 * j;
+            s.bind(at + 1, foldOrder_[k].first).bind(at + 2, c.seq).bind(at + 3, c.index);
+            s.bind(at + 4, c.point.x)
+                .bind(at + 5, c.point.y)
+                .bind(at + 6, c.point.pressure)
+                .bind(at + 7, c.point.t);
+        }
+        s.run();
+    }
     s_->clearLog.run();
     tx.commit();
     unfolded_.clear();
     logRows_ = 0;
 }
 
-void SqliteStore::applyOpsLocked(const std::vector<HistoryOp>& ops) {
-    for (const HistoryOp& op : ops) {
-        const std::int64_t room = op.roomKey;
-        std::visit(
-            Overloaded{
-                [&](const HistoryOp::StartStroke& c) {
-                    const StrokeHeader& h = c.header;
-                    auto& s = s_->insertStroke;
-                    s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
-                    s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
-                    s.bind(10, h.brushSize).run();
-                    s_->insertPoint.bind(1, room).bind(2, c.seq).bind(3, std::int64_t{0}).bind(4, c.first.x);
-                    s_->insertPoint.bind(5, c.first.y).bind(6, c.first.pressure).bind(7, c.first.t).run();
-                },
-                [&](const HistoryOp::AppendPoint& c) {
-                    auto& s = s_->insertPoint;
-                    s.bind(1, room).bind(2, c.seq).bind(3, c.index).bind(4, c.point.x).bind(5, c.point.y);
-                    s.bind(6, c.point.pressure).bind(7, c.point.t).run();
-                },
-                [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
-                [&](const HistoryOp::RemoveStroke& c) {
-                    s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
-                    s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
-                },
-                [&](const HistoryOp::Clear&) {
-                    s_->clearStrokes.bind(1, room).run();
-                    s_->clearPoints.bind(1, room).run();
-                },
-                [&](const HistoryOp::SetPage& c) {
-                    auto& s = s_->setPage;
-                    s.bind(1, room);
-                    if (c.page) {
-                        s.bind(2, c.page->pageId).bind(3, c.page->displayName).bind(4, c.page->mimeType);
-                        s.bind(5, c.page->imageBase64);
-                    } else {
-                        s.bindNull(2).bindNull(3).bindNull(4).bindNull(5);
-                    }
-                    s.run();
-                },
+void SqliteStore::applyOpLocked(const HistoryOp& op) {
+    const std::int64_t room = op.roomKey;
+    std::visit(
+        Overloaded{
+            [&](const HistoryOp::StartStroke& c) {
+                const StrokeHeader& h = c.header;
+                auto& s = s_->insertStroke;
+                s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
+                s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
+                s.bind(10, h.brushSize).run();
+                s_->insertPoint.bind(1, room).bind(2, c.seq).bind(3, std::int64_t{0}).bind(4, c.first.x);
+                s_->insertPoint.bind(5, c.first.y).bind(6, c.first.pressure).bind(7, c.first.t).run();
             },
-            op.change);
-    }
+            [&](const HistoryOp::AppendPoint& c) {
+                auto& s = s_->insertPoint;
+                s.bind(1, room).bind(2, c.seq).bind(3, c.index).bind(4, c.point.x).bind(5, c.point.y);
+                s.bind(6, c.point.pressure).bind(7, c.point.t).run();
+            },
+            [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
+            [&](const HistoryOp::RemoveStroke& c) {
+                s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
+                s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
+            },
+            [&](const HistoryOp::Clear&) {
+                s_->clearStrokes.bind(1, room).run();
+                s_->clearPoints.bind(1, room).run();
+            },
+            [&](const HistoryOp::SetPage& c) {
+                auto& s = s_->setPage;
+                s.bind(1, room);
+                if (c.page) {
+                    s.bind(2, c.page->pageId).bind(3, c.page->displayName).bind(4, c.page->mimeType);
+                    s.bind(5, c.page->imageBase64);
+                } else {
+                    s.bindNull(2).bindNull(3).bindNull(4).bindNull(5);
+                }
+                s.run();
+            },
+        },
+        op.change);
 }
 
 }  // namespace vellumora::server

@@ -1,9 +1,21 @@
 #pragma once
 // The prepared statements of SqliteStore, made once per connection.
 
+#include <string>
+
 #include "store/sqlite_db.h"
 
 namespace vellumora::server {
+
+// Points are stored in runs of this many rows per statement: a statement's own overhead
+// (cursor, program start, reset) then weighs little against its rows.
+inline constexpr int kPointRun = 32;
+
+inline std::string insertPointRunSql() {
+    std::string sql = "INSERT OR REPLACE INTO points(room_key, seq, idx, x, y, pressure, t) VALUES";
+    for (int i = 0; i < kPointRun; ++i) sql += i ? ",(?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?)";
+    return sql;
+}
 
 struct SqliteStore::Statements {
     explicit Statements(sqlite3* db)
@@ -50,6 +62,7 @@ struct SqliteStore::Statements {
           insertPoint(db,
                       "INSERT OR REPLACE INTO points(room_key, seq, idx, x, y, pressure, t) "
                       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+          insertPointRun(db, insertPointRunSql()),
           endStroke(db, "UPDATE strokes SET complete = 1 WHERE room_key = ?1 AND seq = ?2"),
           deleteStroke(db, "DELETE FROM strokes WHERE room_key = ?1 AND seq = ?2"),
           deleteStrokePoints(db, "DELETE FROM points WHERE room_key = ?1 AND seq = ?2"),
@@ -67,8 +80,8 @@ struct SqliteStore::Statements {
     SqliteStatement friendsOf, isFriend, pendingFor, requestExists, insertRequest, deleteRequest,
         insertFriendship;
     SqliteStatement insertRoom, roomById, strokesOfRoom, pointsOfRoom;
-    SqliteStatement insertStroke, insertPoint, endStroke, deleteStroke, deleteStrokePoints, clearStrokes,
-        clearPoints;
+    SqliteStatement insertStroke, insertPoint, insertPointRun, endStroke, deleteStroke, deleteStrokePoints,
+        clearStrokes, clearPoints;
     SqliteStatement setPage;
     SqliteStatement appendLog, readLog, clearLog;
 };
