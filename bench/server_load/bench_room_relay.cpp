@@ -26,7 +26,7 @@ class CountingMember final : public RoomMember {
     void send() override {}
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
-    void goAway() override {}
+    void goAway(const char*) override {}
     std::size_t bytes = 0;
 
   private:
