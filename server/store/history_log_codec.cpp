@@ -71,6 +71,12 @@ class Reader {
 
 std::string encodeHistoryOps(const std::vector<HistoryOp>& ops) {
     std::string out;
+    encodeHistoryOpsInto(ops, out);
+    return out;
+}
+
+void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out) {
+    out.clear();
     out.reserve(ops.size() * 48);
     Writer w(out);
     for (const HistoryOp& op : ops) {
@@ -124,7 +130,6 @@ std::string encodeHistoryOps(const std::vector<HistoryOp>& ops) {
                    },
                    op.change);
     }
-    return out;
 }
 
 std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes) {

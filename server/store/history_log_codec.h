@@ -11,6 +11,8 @@
 namespace vellumora::server {
 
 std::string encodeHistoryOps(const std::vector<HistoryOp>& ops);
+// The same into `out`, replacing what it held and keeping its storage.
+void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out);
 // Throws StoreError on bytes that are not such a batch.
 std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes);
 

@@ -27,6 +27,13 @@ SqliteStatement& SqliteStatement::bind(int index, std::string_view text) {
     return *this;
 }
 
+SqliteStatement& SqliteStatement::bindBlobInPlace(int index, std::string_view bytes) {
+    if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC) !=
+        SQLITE_OK)
+        fail(db_, "bind");
+    return *this;
+}
+
 SqliteStatement& SqliteStatement::bindBlob(int index, std::string_view bytes) {
     if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) !=
         SQLITE_OK)

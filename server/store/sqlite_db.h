@@ -21,6 +21,8 @@ class SqliteStatement {
     // Binds by 1-based position; returns *this so calls chain.
     SqliteStatement& bind(int index, std::string_view text);
     SqliteStatement& bindBlob(int index, std::string_view bytes);
+    // Without a copy: `bytes` must stay as they are until the statement has run.
+    SqliteStatement& bindBlobInPlace(int index, std::string_view bytes);
     SqliteStatement& bind(int index, double value);
     SqliteStatement& bind(int index, std::int64_t value);
     SqliteStatement& bindNull(int index);

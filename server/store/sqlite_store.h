@@ -47,11 +47,15 @@ class SqliteStore final : public Store {
     // two per drawing room however few points it brings, so fewer, larger folds write less;
     // larger still and a fold holds the store long enough to delay log-ins and room loads.
     static constexpr int kFoldEvery = 100;
+    // A backlogged writer commits far larger batches: folding by count alone would then hold
+    // (and fold) hundreds of megabytes at once.
+    static constexpr std::size_t kFoldChanges = 50'000;
     int logRows_ = 0;
     // What the log holds, in order: a previous run's rows once read back, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.
     std::vector<HistoryOp> unfolded_;
     std::vector<std::pair<std::int64_t, std::size_t>> foldOrder_;  // reused per fold
+    std::string logBlob_;                                          // reused per commit
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;

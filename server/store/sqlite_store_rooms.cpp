@@ -65,11 +65,13 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
     std::lock_guard lock(mutex_);
     {
         SqliteTransaction tx(db_);
-        s_->appendLog.bindBlob(1, encodeHistoryOps(ops)).run();
+        // Reused: a backlogged writer's batches are megabytes, fresh memory each time otherwise.
+        encodeHistoryOpsInto(ops, logBlob_);
+        s_->appendLog.bindBlobInPlace(1, logBlob_).run();
         tx.commit();
     }
     unfolded_.insert(unfolded_.end(), ops.begin(), ops.end());
-    if (++logRows_ >= kFoldEvery) foldLogLocked();
+    if (++logRows_ >= kFoldEvery || unfolded_.size() >= kFoldChanges) foldLogLocked();
 }
 
 void SqliteStore::readLogLocked() {
