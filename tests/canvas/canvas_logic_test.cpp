@@ -187,22 +187,5 @@ TEST(CanvasMapping, cursorsSitOnTheCanvasPointsTheyNameAndStampsRunByTool) {
                   {Tool::pencil, 0, 2, true}, {Tool::crayon, 2, 1, true}, {Tool::crayon, 3, 3, false}}));
 }
 
-TEST(ShadingOracle, tipsStayInsideTheirDiscAndTheCursorReadsHaloRingHalo) {
-    for (Tool tool : toolAllCases) {
-        EXPECT_FALSE(shading::brushAlpha(tool, {0.8f, 0.61f}, 3.0f)) << rawValue(tool);
-        for (float x = -1.0f; x <= 1.0f; x += 0.05f) {
-            const float a = shading::brushAlpha(tool, {x, 0.3f}, 17.0f).value_or(0.0f);
-            ASSERT_TRUE(a >= 0.0f && a <= 1.0f) << rawValue(tool);
-        }
-    }
-    std::string bands;
-    for (float d = 0.0f; d < 20.0f; d += 0.25f) {
-        const auto c = shading::cursorColor({d, 0}, 14.0f, 2.5f, {0, 0, 1, 1}, 0.0f);
-        const char band = !c ? '.' : (c->b == 1.0f && c->r == 0.0f ? 'R' : 'H');
-        if (bands.empty() || bands.back() != band) bands += band;
-    }
-    EXPECT_EQ(bands, ".HRH.");
-}
-
 }  // namespace
 }  // namespace vellumora

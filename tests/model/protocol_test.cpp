@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <random>
-#include <set>
 
 #include "model/json_forms.h"
 #include "model/network_event.h"
@@ -15,31 +14,11 @@ namespace vellumora {
 namespace {
 
 TEST(DrawingTypes, toolsPaletteAndHexColours) {
-    const struct {
-        Tool tool;
-        const char *raw, *display, *symbol;
-    } tools[] = {
-        {Tool::sketchpen, "sketchpen", "Sketch Pen", "highlighter"},
-        {Tool::pencil, "pencil", "Color Pencil", "pencil"},
-        {Tool::watercolor, "watercolor", "Watercolor", "paintbrush.pointed.fill"},
-        {Tool::crayon, "crayon", "Crayon", "pencil.tip.crop.circle.fill"},
-        {Tool::pastel, "pastel", "Pastel", "paintbrush"},
-    };
-    ASSERT_EQ(toolAllCases.size(), std::size(tools));
-    for (std::size_t i = 0; i < std::size(tools); ++i) {
-        EXPECT_EQ(toolAllCases[i], tools[i].tool);
-        EXPECT_EQ(toolFromRawValue(tools[i].raw), tools[i].tool);
-        EXPECT_EQ(displayName(tools[i].tool), tools[i].display);
-        EXPECT_EQ(symbolName(tools[i].tool), tools[i].symbol);
-    }
+    // The wire names peers rely on, and nothing near them.
+    const char* raw[] = {"sketchpen", "pencil", "watercolor", "crayon", "pastel"};
+    ASSERT_EQ(toolAllCases.size(), std::size(raw));
+    for (std::size_t i = 0; i < std::size(raw); ++i) EXPECT_EQ(toolFromRawValue(raw[i]), toolAllCases[i]);
     EXPECT_FALSE(toolFromRawValue("Pencil") || toolFromRawValue("pencil ") || toolFromRawValue(""));
-
-    std::set<std::string> ids;
-    for (const ArtColor& entry : ArtColor::palette()) ids.insert(entry.id);
-    EXPECT_EQ(ids.size(), 24U);
-    EXPECT_EQ(ArtColor::palette()[2], (ArtColor{"cherry-red", "Cherry Red", 0.86, 0.18, 0.18}));
-    EXPECT_EQ(ArtColor::byId("lavender")->name, "Lavender");
-    EXPECT_EQ(ArtColor::byId("Lavender"), nullptr);
 
     EXPECT_EQ(parseHexColor("#FF8000"), (RGBA32{1.0f, 128.0f / 255.0f, 0.0f, 1.0f}));
     EXPECT_EQ(parseHexColor("ff8000"), parseHexColor("#FF8000"));

@@ -91,20 +91,6 @@ class SessionModelTest : public ::testing::Test {
     SessionLog log{model};
 };
 
-TEST_F(SessionModelTest, everyAssignmentNotifiesAlsoWhenTheValueIsUnchanged) {
-    Entries written;
-    for (int round = 0; round < 2; ++round) {
-        for (int i = model.metaObject()->propertyOffset(); i < model.metaObject()->propertyCount(); ++i) {
-            const QMetaProperty property = model.metaObject()->property(i);
-            if (property.isWritable() && property.write(&model, property.read(&model))) {
-                written.emplace_back(property.name());
-            }
-        }
-    }
-    EXPECT_EQ(written.size(), 16U);
-    EXPECT_EQ(log.entries, written);
-}
-
 // In this order on one model: what each event notifies, state always before its canvas event.
 TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
     const struct {
