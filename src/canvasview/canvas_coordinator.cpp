@@ -238,10 +238,7 @@ void CanvasCoordinator::applyCanvasMode(bool on) {
 void CanvasCoordinator::restartInk() {
     m_renderer->resetCanvas();
     m_journal.restart();
-    m_waitingForFrame = false;
-    m_framePending = false;
-    m_slicesInFlight = 0;       // what they paint is cleared after them
-    m_sinceFrame.invalidate();  // the progress shows from the start
+    forgetSlices();
     m_pumpTimer.stop();
 }
 
@@ -249,12 +246,18 @@ void CanvasCoordinator::restoreInk() {
     if (!m_renderer) return;
     m_renderer->resetCanvas();
     m_journal.rewind();
-    m_waitingForFrame = false;
-    m_framePending = false;
-    m_slicesInFlight = 0;       // they went with the old context
-    m_sinceFrame.invalidate();  // the progress shows from the start
+    forgetSlices();
     m_pumpTimer.start(std::chrono::milliseconds(0));
     reportProgress();
+}
+
+// Slices in flight and frames asked for belong to ink that is gone: cleared after it is
+// painted, or lost with the old context.
+void CanvasCoordinator::forgetSlices() {
+    m_waitingForFrame = false;
+    m_framePending = false;
+    m_slicesInFlight = 0;
+    m_sinceFrame.invalidate();  // the progress shows from the start
 }
 
 void CanvasCoordinator::pumpInk() {

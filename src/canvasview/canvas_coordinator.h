@@ -103,6 +103,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // Resets the renderer's canvas and the record: the room starts again from nothing.
     void restartInk();
+    void forgetSlices();
     // Applies what the budget allows now and arranges for the rest.
     void pumpInk();
     void inkAdded();

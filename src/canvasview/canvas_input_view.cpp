@@ -1,7 +1,7 @@
 #include "canvasview/canvas_input_view.h"
-#include "canvasview/replay_overlay.h"
 
 #include "canvas/gl_drivers.h"
+#include "canvasview/replay_overlay.h"
 #include "ui/styles.h"
 
 #include <QApplication>
