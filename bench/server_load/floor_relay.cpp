@@ -251,22 +251,4 @@ FloorRelay::FloorRelay(int cpu) {
     ::close(listener);
 }
 
-FloorRelay::~FloorRelay() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-}
-
-double FloorRelay::cpuMicros() const {
-    return processCpuMicros(pid_);
-}
-
-double FloorRelay::runDelayMicros() const {
-    return processRunDelayMicros(pid_);
-}
-
-std::int64_t FloorRelay::rssBytes() const {
-    return processRssBytes(pid_);
-}
-
 }  // namespace vellumora::bench

@@ -5,28 +5,14 @@
 // an empty room_state so the same clients can drive it, then forwards bytes as a stream, so
 // each client receives its partner's frames exactly as sent, masked.
 
-#include <sys/types.h>
-
-#include <cstdint>
+#include "process_usage.h"
 
 namespace vellumora::bench {
 
-class FloorRelay {
+class FloorRelay : public ChildProcess {
   public:
     // cpu < 0: not pinned.
     explicit FloorRelay(int cpu);
-    ~FloorRelay();
-    FloorRelay(const FloorRelay&) = delete;
-    FloorRelay& operator=(const FloorRelay&) = delete;
-
-    std::uint16_t port() const { return port_; }
-    double cpuMicros() const;
-    double runDelayMicros() const;
-    std::int64_t rssBytes() const;
-
-  private:
-    pid_t pid_ = -1;
-    std::uint16_t port_ = 0;
 };
 
 }  // namespace vellumora::bench

@@ -95,4 +95,10 @@ void stopChild(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
+ChildProcess::~ChildProcess() {
+    stopChild(pid_);
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+}
+
 }  // namespace vellumora::bench

@@ -27,4 +27,24 @@ pid_t spawnPinned(std::vector<std::string> args, const std::string& log, int cpu
 // Asks a child to stop (SIGTERM) and waits for it; nothing for pid <= 0.
 void stopChild(pid_t pid);
 
+// A child process the benchmark measures: stopped when this goes, together with its scratch
+// directory if it has one.
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    double cpuMicros() const { return processCpuMicros(pid_); }
+    double runDelayMicros() const { return processRunDelayMicros(pid_); }
+    std::int64_t rssBytes() const { return processRssBytes(pid_); }
+
+  protected:
+    std::string dir_;  // empty: none
+    pid_t pid_ = -1;
+    std::uint16_t port_ = 0;
+};
+
 }  // namespace vellumora::bench

@@ -69,18 +69,4 @@ ProxyUnderTest::ProxyUnderTest(const std::string& config, std::uint16_t serverPo
     if (!accepts(port_)) throw std::runtime_error("haproxy did not start: " + readAll(log));
 }
 
-ProxyUnderTest::~ProxyUnderTest() {
-    stopChild(pid_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-}
-
-double ProxyUnderTest::cpuMicros() const {
-    return processCpuMicros(pid_);
-}
-
-double ProxyUnderTest::runDelayMicros() const {
-    return processRunDelayMicros(pid_);
-}
-
 }  // namespace vellumora::bench

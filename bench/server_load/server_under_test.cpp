@@ -36,22 +36,4 @@ ServerUnderTest::ServerUnderTest(const std::string& binary, int cpu) {
     throw std::runtime_error("server did not start: " + readAll(log));
 }
 
-ServerUnderTest::~ServerUnderTest() {
-    stopChild(pid_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-}
-
-double ServerUnderTest::cpuMicros() const {
-    return processCpuMicros(pid_);
-}
-
-double ServerUnderTest::runDelayMicros() const {
-    return processRunDelayMicros(pid_);
-}
-
-std::int64_t ServerUnderTest::rssBytes() const {
-    return processRssBytes(pid_);
-}
-
 }  // namespace vellumora::bench
