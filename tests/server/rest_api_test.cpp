@@ -10,14 +10,8 @@
 namespace vellumora::testing {
 namespace {
 
-class RestApi : public ::testing::Test {
+class RestApi : public SharedServer {
   protected:
-    static void SetUpTestSuite() { server_ = new ServerProcess({{"--auth-rate-limit", "0"}}); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    static std::uint16_t port() { return server_->port(); }
     static std::string unique(const std::string& prefix) {
         static int n = 0;
         return prefix + std::to_string(++n) + std::to_string(::getpid() % 1000);
@@ -25,10 +19,7 @@ class RestApi : public ::testing::Test {
     static HttpAnswer post(std::string_view path, std::string_view body, std::string_view token = {}) {
         return httpRequest(port(), "POST", path, body, token);
     }
-
-    static ServerProcess* server_;
 };
-ServerProcess* RestApi::server_ = nullptr;
 
 void expectError(const HttpAnswer& answer, unsigned status) {
     EXPECT_EQ(answer.status, status) << answer.body;
