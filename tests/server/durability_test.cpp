@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 
 #include "support/server_process.h"
 #include "test_client.h"
@@ -77,8 +76,6 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigtermAndItsBeginningAfterKill9)
     const RoomStateMessage state = roomStateOf(server.port(), solo, alice);
     ASSERT_EQ(state.strokes.size(), 1u);
     expectStoredPrefix(state.strokes[0], drawn);
-    std::printf("kill -9: sent %d points, relayed %zu, stored %zu\n", drawn.sent, drawn.seen,
-                state.strokes[0].points.size() - 1);
 }
 
 }  // namespace

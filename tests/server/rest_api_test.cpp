@@ -70,9 +70,6 @@ TEST_F(RestApi, shouldAnswerEachRefusalWithItsStatusAndAnErrorBody) {
         expectError(httpRequest(port(), method, path, "{}"), 401);
         expectError(httpRequest(port(), method, path, "{}", "not-a-token"), 401);
     }
-    const HttpAnswer health = httpRequest(port(), "GET", "/healthz");
-    EXPECT_EQ(health.status, 200u);
-    EXPECT_EQ(health.body, "ok");
 }
 
 TEST_F(RestApi, shouldSignUpLogInWithoutRegardToCaseAndRevokeOnlyThePresentedToken) {
@@ -82,7 +79,6 @@ TEST_F(RestApi, shouldSignUpLogInWithoutRegardToCaseAndRevokeOnlyThePresentedTok
     simdjson::dom::parser parser;
     simdjson::dom::element root = parser.parse(simdjson::padded_string(a.body));
     const std::string token(root["token"].get_string().value());
-    EXPECT_EQ(token.size(), 43u);  // 32 bytes, URL-safe Base64 without padding
     EXPECT_EQ(root["user"]["displayName"].get_string().value(), name);
     const HttpAnswer me = httpRequest(port(), "GET", "/auth/me", {}, token);
     EXPECT_EQ(me.status, 200u);
