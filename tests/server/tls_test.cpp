@@ -23,7 +23,7 @@ const std::string kDataDir = VELLUMORA_SERVER_TEST_DATA;
 TEST(Tls, shouldServeRestAndRoomsOverTlsOnlyAndRefuseAnUnusableKey) {
     ServerProcess server(
         {.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key", kDataDir + "/test_key.pem"}});
-    EXPECT_ANY_THROW(httpRequest(server.port(), "GET", "/healthz"));  // plain HTTP gets nowhere
+    EXPECT_EQ(httpRequest(server.port(), "GET", "/healthz").status, 0u);  // plain HTTP gets nowhere
 
     asio::io_context ioc;
     asio::ssl::context ctx{asio::ssl::context::tls_client};
