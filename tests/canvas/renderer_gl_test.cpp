@@ -202,13 +202,6 @@ TEST_F(RendererGl, framesShowThePaperAndTheCursorAsTheFormulasSayAtEveryZoom) {
         renderer->setSelfCursor(view.cursor);
         expectFrameMatchesFormula(frame(97, 61), view.cursor ? 2.0f : 1.0f);
     }
-    renderer->setSelfCursor(std::nullopt);
-    renderer->setZoom(2.0f);
-    renderer->setPan({0.25f, 0.0f});
-    renderer->setPeerCursors({{"peer", CursorViz{{0.75f, 0.5f}, {1, 0, 0, 1}, false}}});
-    const PixelImage image = frame(101, 101);
-    EXPECT_GT(image.at(50 + 10, 50).r, 200) << "the peer's ring on its canvas point";
-    EXPECT_LT(image.at(50 + 10, 50).g, 60);
 }
 
 TEST_F(RendererGl, inkLandsWhereShownInQueueOrderUnderTheLineArtUntilReset) {

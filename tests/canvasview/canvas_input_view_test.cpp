@@ -28,8 +28,6 @@ class CanvasWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         session.setCurrentUser(AuthUser{"me", "me", "Me"});
-        QObject::connect(&canvas.coordinator(), &CanvasCoordinator::messageSent,
-                         [this](const ClientMessage& m) { sent.push_back(m); });
         ASSERT_TRUE(canvas.open());
     }
 
@@ -56,7 +54,6 @@ class CanvasWindowTest : public ::testing::Test {
     testing::TestAppScope app;
     SessionModel session{QUrl("http://127.0.0.1:9")};
     CanvasWindow canvas{session, "canvas"};
-    std::vector<ClientMessage> sent;
 };
 
 TEST_F(CanvasWindowTest, canvasModeKeysAndWindowFocusDecideWhoHasThePointer) {
@@ -134,7 +131,7 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     for (int i = 0; i < 12; ++i) canvas.moveBy({10, 0}, Qt::LeftButton);
     EXPECT_EQ(canvas.input().renderer().stamper().activeStrokes().begin()->second.radius, 4.5f);
     canvas.release();
-    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(sent).size(), 11u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(canvas.sent).size(), 11u);
     const QImage drawn = canvas.frame();
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.5})));
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.7})));
@@ -144,7 +141,7 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.press();
     canvas.moveBy({10, 0}, Qt::LeftButton);
     canvas.release();
-    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(sent).size(), 1u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent).size(), 1u);
     EXPECT_TRUE(canvas.input().renderer().stamper().activeStrokes().empty());
 }
 

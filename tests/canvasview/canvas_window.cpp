@@ -16,6 +16,9 @@ CanvasWindow::CanvasWindow(SessionModel& session, const QString& title)
     (new QVBoxLayout(m_window.get()))->addWidget(m_view);
     m_window->setWindowTitle(title);
     m_window->resize(480, 360);
+    if (m_view->coordinator())  // none without OpenGL
+        QObject::connect(m_view->coordinator(), &CanvasCoordinator::messageSent,
+                         [this](const ClientMessage& m) { sent.push_back(m); });
 }
 
 bool CanvasWindow::open() {

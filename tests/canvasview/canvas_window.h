@@ -45,6 +45,8 @@ class CanvasWindow {
     void release() { mouse(QEvent::MouseButtonRelease, {}, Qt::LeftButton, Qt::NoButton); }
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
 
+    std::vector<ClientMessage> sent;  // by the coordinator, in order
+
   private:
     void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <tuple>
 
 #include "support/server_process.h"
 #include "test_client.h"
@@ -47,19 +45,13 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigtermAndItsBeginningAfterKill9)
     a.send(strokePoint("A", 0.5, 0.5, 1733400009.0));  // the last, stored only by the stop
     ASSERT_TRUE(a.waitFor("page_changed"));
     ASSERT_TRUE(b.waitFor("stroke_point", 201));
-    // Live from memory. Peers are left out of the comparisons: a room_state lists every
-    // connection whose end the server has not read yet.
+    // Live from memory; the authors and peers are the room tests'. Peers are left out of the
+    // comparisons: a room_state lists every connection whose end the server has not read yet.
     const RoomStateMessage live = roomStateOf(server.port(), room, alice);
     ASSERT_EQ(live.strokes.size(), 2u);
-    const WireStroke& first = live.strokes[0];
-    EXPECT_EQ(std::tie(first.id, first.userId, first.tool, first.complete),
-              std::make_tuple(std::string("A"), alice.id, Tool::sketchpen, false));
-    EXPECT_EQ(first.points.size(), 202u);
-    EXPECT_EQ(live.strokes[1].userId, bob.id);
+    EXPECT_EQ(live.strokes[0].points.size(), 202u);
     EXPECT_TRUE(live.strokes[1].complete);
     EXPECT_FALSE(std::signbit(live.strokes[1].points[1].y));
-    ASSERT_EQ(live.peers.size(), 2u);
-    EXPECT_EQ(live.peers[0].userId + live.peers[1].userId, alice.id + bob.id);  // in order of arrival
 
     server.stop(SIGTERM);
     // Exit status 0 also means the sanitizers found nothing to report on the way out.
@@ -84,8 +76,6 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigtermAndItsBeginningAfterKill9)
     const RoomStateMessage state = roomStateOf(server.port(), solo, alice);
     ASSERT_EQ(state.strokes.size(), 1u);
     expectStoredPrefix(state.strokes[0], drawn);
-    std::printf("kill -9: sent %d points, relayed %zu, stored %zu\n", drawn.sent, drawn.seen,
-                state.strokes[0].points.size() - 1);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #pragma once
-// A throw-away PostgreSQL server for tests: initdb in a temporary directory, run on a free
-// loopback port, stopped and deleted on destruction. PostgreSQL refuses to run as root, so
+// A throw-away PostgreSQL server for tests: initdb in a temporary directory, reached through
+// a Unix socket there, stopped and deleted on destruction. PostgreSQL refuses to run as root, so
 // under root (as in CI) it runs as `nobody`, in a directory that user owns.
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <string>
 
 namespace vellumora::testing {
@@ -18,7 +17,6 @@ class PostgresInstance {
     PostgresInstance(const PostgresInstance&) = delete;
     PostgresInstance& operator=(const PostgresInstance&) = delete;
 
-    std::uint16_t port() const { return port_; }
     // A new, empty database; returns its postgresql:// URL.
     std::string createDatabase();
     // Runs one statement on the database at `url` as a superuser; throws when it fails.
@@ -30,7 +28,6 @@ class PostgresInstance {
 
   private:
     std::string dir_;
-    std::uint16_t port_ = 0;
     pid_t pid_ = -1;
     int databases_ = 0;
 };

@@ -10,14 +10,8 @@
 namespace vellumora::testing {
 namespace {
 
-class RestApi : public ::testing::Test {
+class RestApi : public SharedServer {
   protected:
-    static void SetUpTestSuite() { server_ = new ServerProcess({{"--auth-rate-limit", "0"}}); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    static std::uint16_t port() { return server_->port(); }
     static std::string unique(const std::string& prefix) {
         static int n = 0;
         return prefix + std::to_string(++n) + std::to_string(::getpid() % 1000);
@@ -25,10 +19,7 @@ class RestApi : public ::testing::Test {
     static HttpAnswer post(std::string_view path, std::string_view body, std::string_view token = {}) {
         return httpRequest(port(), "POST", path, body, token);
     }
-
-    static ServerProcess* server_;
 };
-ServerProcess* RestApi::server_ = nullptr;
 
 void expectError(const HttpAnswer& answer, unsigned status) {
     EXPECT_EQ(answer.status, status) << answer.body;
@@ -79,9 +70,6 @@ TEST_F(RestApi, shouldAnswerEachRefusalWithItsStatusAndAnErrorBody) {
         expectError(httpRequest(port(), method, path, "{}"), 401);
         expectError(httpRequest(port(), method, path, "{}", "not-a-token"), 401);
     }
-    const HttpAnswer health = httpRequest(port(), "GET", "/healthz");
-    EXPECT_EQ(health.status, 200u);
-    EXPECT_EQ(health.body, "ok");
 }
 
 TEST_F(RestApi, shouldSignUpLogInWithoutRegardToCaseAndRevokeOnlyThePresentedToken) {
@@ -91,7 +79,6 @@ TEST_F(RestApi, shouldSignUpLogInWithoutRegardToCaseAndRevokeOnlyThePresentedTok
     simdjson::dom::parser parser;
     simdjson::dom::element root = parser.parse(simdjson::padded_string(a.body));
     const std::string token(root["token"].get_string().value());
-    EXPECT_EQ(token.size(), 43u);  // 32 bytes, URL-safe Base64 without padding
     EXPECT_EQ(root["user"]["displayName"].get_string().value(), name);
     const HttpAnswer me = httpRequest(port(), "GET", "/auth/me", {}, token);
     EXPECT_EQ(me.status, 200u);

@@ -7,17 +7,8 @@
 namespace vellumora::testing {
 namespace {
 
-class Rooms : public ::testing::Test {
+class Rooms : public SharedServer {
   protected:
-    // One I/O thread here, the default elsewhere.
-    static void SetUpTestSuite() {
-        server_ =
-            new ServerProcess({{"--auth-rate-limit", "0", "--message-rate-limit", "0", "--threads", "1"}});
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
     void SetUp() override {
         static int n = 0;
         const std::string suffix = std::to_string(++n) + "_" + std::to_string(::getpid() % 10000);
@@ -26,12 +17,8 @@ class Rooms : public ::testing::Test {
         carol_ = signUp(port(), "carol" + suffix);
         befriend(port(), alice_, bob_);
     }
-    static std::uint16_t port() { return server_->port(); }
-
-    static ServerProcess* server_;
     Account alice_, bob_, carol_;
 };
-ServerProcess* Rooms::server_ = nullptr;
 
 TEST_F(Rooms, shouldRefuseHandshakesThatMayNotEnter) {
     const std::string dmAB = dmRoom(alice_, bob_);

@@ -31,97 +31,95 @@ std::size_t count(const std::string& text, std::string_view what) {
     return n;
 }
 
+// A server of its own with Alice signed up; join() opens one more connection to her sketchbook
+// and waits for its room_state.
+struct Alone {
+    explicit Alone(std::vector<std::string> flags) : server({.extraArgs = std::move(flags)}) {}
+    std::uint16_t port() const { return server.port(); }
+    std::unique_ptr<WsClient> join() const {
+        auto client = std::make_unique<WsClient>(port(), soloRoom(alice), alice.token);
+        EXPECT_TRUE(client->waitFor("room_state"));
+        return client;
+    }
+
+    ServerProcess server;
+    Account alice = signUp(server.port(), "alice");
+};
+
 TEST(ServerLimits, shouldCloseOnlyConnectionsThatAnswerNoPing) {
-    ServerProcess server({.extraArgs = {"--idle-timeout", "1"}});
-    const Account alice = signUp(server.port(), "alice");
-    WsClient watcher(server.port(), soloRoom(alice), alice.token);
-    watcher.receive();
+    const Alone s({"--idle-timeout", "1"});
+    const auto watcher = s.join();
     {
-        WsClient silent(server.port(), soloRoom(alice), alice.token);  // never reads: never answers a ping
-        EXPECT_TRUE(isA(watcher.receive(), "peer_joined"));
-        EXPECT_TRUE(isA(watcher.receive(), "peer_left"));
+        const auto silent = s.join();  // never reads again: never answers a ping
+        EXPECT_TRUE(isA(watcher->receive(), "peer_joined"));
+        EXPECT_TRUE(isA(watcher->receive(), "peer_left"));
     }
     // The watcher sends nothing, answers pings while it reads, and stays.
-    EXPECT_FALSE(watcher.receive(std::chrono::seconds(2)));
-    EXPECT_TRUE(watcher.open());
+    EXPECT_FALSE(watcher->receive(std::chrono::seconds(2)));
+    EXPECT_TRUE(watcher->open());
 }
 
 TEST(ServerLimits, shouldDropMessagesOverTheRateLimitAndRefuseAFullRoom) {
-    ServerProcess server({.extraArgs = {"--message-rate-limit", "20", "--max-room-connections", "2"}});
-    const Account alice = signUp(server.port(), "alice");
-    WsClient a(server.port(), soloRoom(alice), alice.token);
-    ASSERT_TRUE(a.waitFor("room_state"));
-    WsClient b(server.port(), soloRoom(alice), alice.token);
-    ASSERT_TRUE(b.waitFor("room_state"));
-    for (int i = 0; i < 200; ++i) a.send(ClientMessage::cursor(0.5, 0.5));
-    const auto relayed = b.drain(std::chrono::milliseconds(500)).size();
+    const Alone s({"--message-rate-limit", "20", "--max-room-connections", "2"});
+    const auto a = s.join();
+    const auto b = s.join();
+    for (int i = 0; i < 200; ++i) a->send(ClientMessage::cursor(0.5, 0.5));
+    const auto relayed = b->drain(std::chrono::milliseconds(500)).size();
     EXPECT_GE(relayed, 20u);  // a burst of 20, then 20 per second for however long the sending took
     EXPECT_LT(relayed, 120u);
-    EXPECT_TRUE(a.open());
+    EXPECT_TRUE(a->open());
 
-    WsClient third(server.port(), soloRoom(alice), alice.token);
+    WsClient third(s.port(), soloRoom(s.alice), s.alice.token);
     EXPECT_TRUE(third.waitClosed(std::chrono::seconds(5)));
     EXPECT_EQ(third.closeCode(), 1013u);
-    EXPECT_EQ(a.drain(std::chrono::milliseconds(300)).size(), 1u);  // b's arrival only
+    EXPECT_EQ(a->drain(std::chrono::milliseconds(300)).size(), 1u);  // b's arrival only
 }
 
 TEST(ServerLimits, shouldHoldNoMemoryForPayloadsThatHaveNotArrived) {
-    ServerProcess server({.extraArgs = {"--max-room-connections", "64"}});
-    const Account alice = signUp(server.port(), "alice");
+    const Alone s({"--max-room-connections", "64"});
     std::vector<std::unique_ptr<WsClient>> clients;
-    for (int i = 0; i < 40; ++i) {
-        clients.push_back(std::make_unique<WsClient>(server.port(), soloRoom(alice), alice.token));
-        ASSERT_TRUE(clients.back()->waitFor("room_state"));
-    }
-    const std::int64_t rss = residentBytes(server.pid());
-    const std::int64_t read = metric(server.port(), "vellumora_room_read_bytes_total");
+    for (int i = 0; i < 40; ++i) clients.push_back(s.join());
+    const std::int64_t rss = residentBytes(s.server.pid());
+    const std::int64_t read = metric(s.port(), "vellumora_room_read_bytes_total");
     for (auto& c : clients) ASSERT_TRUE(c->sendRaw(maskedFrameHeader(8'000'000)));  // 14 bytes
-    ASSERT_TRUE(eventually(
-        [&] { return metric(server.port(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
-    EXPECT_LT(residentBytes(server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
-    EXPECT_LE(metric(server.port(), "vellumora_unfinished_message_bytes"), 40 * 4096);
+    ASSERT_TRUE(
+        eventually([&] { return metric(s.port(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
+    EXPECT_LT(residentBytes(s.server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
+    EXPECT_LE(metric(s.port(), "vellumora_unfinished_message_bytes"), 40 * 4096);
 }
 
 TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMessages) {
-    ServerProcess server({.extraArgs = {"--max-unfinished-mib", "20", "--message-rate-limit", "0"}});
-    const Account alice = signUp(server.port(), "alice");
-    WsClient watcher(server.port(), soloRoom(alice), alice.token);
-    ASSERT_TRUE(watcher.waitFor("room_state"));
+    const Alone s({"--max-unfinished-mib", "20", "--message-rate-limit", "0"});
+    const auto watcher = s.join();
     const std::string message =
         R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(7 << 20, 'x') + "\"}";
     const std::string frame = maskedFrameHeader(message.size()) + message;
     std::vector<std::unique_ptr<WsClient>> senders;
-    for (int i = 0; i < 3; ++i) {
-        senders.push_back(std::make_unique<WsClient>(server.port(), soloRoom(alice), alice.token));
-        ASSERT_TRUE(senders.back()->waitFor("room_state"));
-    }
+    for (int i = 0; i < 3; ++i) senders.push_back(s.join());
     // Two messages of 7 MiB fit under 20 MiB while they arrive; a third does not.
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(senders[i]->sendRaw(frame.substr(0, frame.size() - 1)));
         ASSERT_TRUE(eventually([&] {
-            return metric(server.port(), "vellumora_unfinished_message_bytes") >=
-                   (7 << 20) * (i + 1) - (1 << 20);
+            return metric(s.port(), "vellumora_unfinished_message_bytes") >= (7 << 20) * (i + 1) - (1 << 20);
         }));
     }
     senders[2]->sendRaw(frame);
     EXPECT_TRUE(senders[2]->waitClosed(std::chrono::seconds(10)));
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(senders[i]->sendRaw(frame.substr(frame.size() - 1)));
-    EXPECT_TRUE(watcher.waitFor("cursor", 2));
-    EXPECT_TRUE(eventually([&] { return metric(server.port(), "vellumora_unfinished_message_bytes") == 0; }));
+    EXPECT_TRUE(watcher->waitFor("cursor", 2));
+    EXPECT_TRUE(eventually([&] { return metric(s.port(), "vellumora_unfinished_message_bytes") == 0; }));
 }
 
 TEST(ServerLimits, shouldPauseAcceptingWhenOutOfDescriptorsAndKeepServing) {
-    ServerProcess server({.extraArgs = {"--message-rate-limit", "0"}});
-    const Account alice = signUp(server.port(), "alice");
-    WsClient a(server.port(), soloRoom(alice), alice.token);
-    ASSERT_TRUE(a.waitFor("room_state"));
-    WsClient b(server.port(), soloRoom(alice), alice.token);
-    ASSERT_TRUE(b.waitFor("room_state"));
+    const Alone s({"--message-rate-limit", "0"});
+    const ServerProcess& server = s.server;
+    const auto a = s.join();
+    const auto b = s.join();
 
     // UBSan's first check of an object's type probes memory through a pipe, which needs
     // descriptors: run the relay path once while there are some.
-    ASSERT_TRUE(a.send(ClientMessage::cursor(0.5, 0.5)));
-    ASSERT_TRUE(b.waitFor("cursor"));
+    ASSERT_TRUE(a->send(ClientMessage::cursor(0.5, 0.5)));
+    ASSERT_TRUE(b->waitFor("cursor"));
     // Three descriptors to spare, then ten connections: seven wait in the backlog.
     const auto open =
         std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(server.pid()) + "/fd"),
@@ -135,8 +133,8 @@ TEST(ServerLimits, shouldPauseAcceptingWhenOutOfDescriptorsAndKeepServing) {
     }
     ASSERT_TRUE(eventually([&] { return server.log().find("accept failed") != std::string::npos; }));
 
-    for (int i = 0; i < 500; ++i) ASSERT_TRUE(a.send(ClientMessage::cursor(0.5, i / 500.0)));
-    EXPECT_TRUE(b.waitFor("cursor", 500)) << server.log();
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(a->send(ClientMessage::cursor(0.5, i / 500.0)));
+    EXPECT_TRUE(b->waitFor("cursor", 500)) << server.log();
     EXPECT_LE(count(server.log(), "accept failed"), 2u);  // once per period, not once per retry
 
     // Descriptors free again: the connections waiting in the backlog are served.

@@ -53,16 +53,18 @@ HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_
                        std::string_view body, std::string_view token) {
     asio::io_context ioc;
     beast::tcp_stream stream(ioc);
-    stream.connect(endpoint(port));
     http::request<http::string_body> req(http::string_to_verb(method), path, 11);
     req.set(http::field::host, "127.0.0.1");
     if (!token.empty()) req.set(http::field::authorization, "Bearer " + std::string(token));
     req.body() = std::string(body);
     req.prepare_payload();
-    http::write(stream, req);
     beast::flat_buffer buffer;
     http::response<http::string_body> response;
-    http::read(stream, buffer, response);
+    beast::error_code ec;
+    stream.connect(endpoint(port), ec);
+    if (!ec) http::write(stream, req, ec);
+    if (!ec) http::read(stream, buffer, response, ec);
+    if (ec) return {};
     return {response.result_int(), response.body()};
 }
 
@@ -147,10 +149,14 @@ struct WsClient::Impl {
 WsClient::WsClient(std::uint16_t port, const std::string& room, const std::string& token,
                    const std::string& color)
     : s_(std::make_unique<Impl>()) {
-    beast::get_lowest_layer(s_->ws_).connect(endpoint(port));
+    beast::error_code ec;
+    beast::get_lowest_layer(s_->ws_).connect(endpoint(port), ec);
+    if (ec) {
+        s_->closed_ = true;
+        return;
+    }
     s_->ws_.read_message_max(64 * 1024 * 1024);
     beast::websocket::response_type response;
-    beast::error_code ec;
     // The asynchronous handshake hands back a refused answer too; the blocking one does not.
     s_->ws_.async_handshake(
         response, "127.0.0.1",

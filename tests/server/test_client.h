@@ -23,7 +23,8 @@ struct HttpAnswer {
     std::string body;
 };
 
-// One request on a fresh connection. `token` adds "Authorization: Bearer <token>".
+// One request on a fresh connection. `token` adds "Authorization: Bearer <token>". Status 0
+// when no answer came (nobody listening, or the connection dropped).
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
                        std::string_view body = {}, std::string_view token = {});
 // The string member `key` of a JSON object text; empty when absent.
@@ -54,7 +55,8 @@ std::string maskedFrameHeader(std::size_t length);
 
 class WsClient {
   public:
-    // Connects and performs the handshake; check handshakeStatus() (101 when admitted).
+    // Connects and performs the handshake; check handshakeStatus() (101 when admitted, 0 when
+    // nobody listens).
     WsClient(std::uint16_t port, const std::string& room, const std::string& token,
              const std::string& color = "#FF0000");
     ~WsClient();

@@ -20,11 +20,10 @@ namespace http = beast::http;
 
 const std::string kDataDir = VELLUMORA_SERVER_TEST_DATA;
 
-TEST(Tls, shouldServeRestAndRoomsOverTlsOnly) {
+TEST(Tls, shouldServeRestAndRoomsOverTlsOnlyAndRefuseAnUnusableKey) {
     ServerProcess server(
         {.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key", kDataDir + "/test_key.pem"}});
-    EXPECT_EQ(server.baseUrl().rfind("https://", 0), 0u);
-    EXPECT_ANY_THROW(httpRequest(server.port(), "GET", "/healthz"));  // plain HTTP gets nowhere
+    EXPECT_EQ(httpRequest(server.port(), "GET", "/healthz").status, 0u);  // plain HTTP gets nowhere
 
     asio::io_context ioc;
     asio::ssl::context ctx{asio::ssl::context::tls_client};
@@ -56,9 +55,7 @@ TEST(Tls, shouldServeRestAndRoomsOverTlsOnly) {
     const auto state = decodeServerMessage(beast::buffers_to_string(frame.data()));
     ASSERT_TRUE(state && std::holds_alternative<RoomStateMessage>(*state));
     EXPECT_EQ(std::get<RoomStateMessage>(*state).you.userId, id);
-}
 
-TEST(Tls, shouldRefuseToStartWithAnUnusableKey) {
     EXPECT_THROW(ServerProcess({.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key",
                                               kDataDir + "/missing.pem"}}),
                  std::runtime_error);

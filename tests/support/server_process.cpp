@@ -7,10 +7,10 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -20,9 +20,6 @@ extern char** environ;
 namespace vellumora::testing {
 
 namespace {
-
-constexpr std::string_view kListening = "listening on ";
-constexpr std::string_view kHost = "://127.0.0.1:";
 
 std::function<std::string()>& databaseFactory() {
     static std::function<std::string()> factory;
@@ -103,16 +100,15 @@ void ServerProcess::start() {
         std::filesystem::exists(logPath_) ? std::filesystem::file_size(logPath_) : 0);
     pid_ = spawnLogged(std::move(args), logPath_);
 
+    static const std::regex listening("listening on (https?)://127\\.0\\.0\\.1:([0-9]+)");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
-        const std::string text = readFile(logPath_).substr(std::min(logStart, readFile(logPath_).size()));
-        if (auto at = text.find(kListening); at != std::string::npos) {
-            const auto host = text.find(kHost, at);
-            if (host != std::string::npos) {
-                scheme_ = text.substr(at + kListening.size(), host - at - kListening.size());
-                port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + host + kHost.size()));
-                return;
-            }
+        const std::string all = readFile(logPath_);
+        const std::string text = all.substr(std::min(logStart, all.size()));
+        if (std::smatch m; std::regex_search(text, m, listening)) {
+            scheme_ = m[1];
+            port_ = static_cast<std::uint16_t>(std::stoi(m[2]));
+            return;
         }
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {

@@ -6,8 +6,11 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace vellumora::testing {
 
@@ -60,6 +63,22 @@ class ServerProcess {
     std::string scheme_ = "http";
     pid_t pid_ = -1;
     int exitStatus_ = -1;
+};
+
+// A real server shared by the tests of a fixture, which may sign up as often as they like.
+// One I/O thread: the tests with a server of their own run the default.
+class SharedServer : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        server() = std::make_unique<ServerProcess>(ServerProcess::Options{
+            {"--auth-rate-limit", "0", "--message-rate-limit", "0", "--threads", "1"}});
+    }
+    static void TearDownTestSuite() { server().reset(); }
+    static std::uint16_t port() { return server()->port(); }
+    static std::unique_ptr<ServerProcess>& server() {
+        static std::unique_ptr<ServerProcess> running;
+        return running;
+    }
 };
 
 }  // namespace vellumora::testing

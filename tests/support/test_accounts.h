@@ -43,20 +43,10 @@ class TestKeychainItem {
     TokenStore store{config.keychainService, config.keychainKey};
 };
 
-// A real server shared by the tests of a fixture, which may sign up as often as they like.
-class SharedServerTest : public ::testing::Test {
+// The shared server, at the URL the app's models take.
+class SharedServerTest : public SharedServer {
   protected:
-    static void SetUpTestSuite() {
-        server() = std::make_unique<ServerProcess>(ServerProcess::Options{{"--auth-rate-limit", "0"}});
-    }
-    static void TearDownTestSuite() { server().reset(); }
     static QUrl base() { return QUrl(QString::fromStdString(server()->baseUrl())); }
-
-  private:
-    static std::unique_ptr<ServerProcess>& server() {
-        static std::unique_ptr<ServerProcess> running;
-        return running;
-    }
 };
 
 class TestAccount {
