@@ -3,6 +3,7 @@
 
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
+#include "page_image.h"
 #include "server/test_client.h"
 #include "support/qt_test_app.h"
 #include "support/server_process.h"
@@ -32,6 +33,10 @@ struct Stack {
         canvas.coordinator().setClock([this] { return clock; });
     }
 
+    template <class T>
+    std::vector<T> got() const {
+        return testing::only<T>(received);
+    }
     QString id() const { return session.currentUserId(); }
 
     SessionModel session;
@@ -84,14 +89,21 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     a->canvas.release();
     const CanvasPoint cursor = a->canvas.input().gestureMachine().cursor();
 
-    // The relay itself is the server's and the session's to test; here B paints what A drew.
+    // The messages that left A for the stroke, as the room relayed them to B.
     const auto starts = testing::only<ClientMessage::StrokeStart>(a->canvas.sent);
     const auto points = testing::only<ClientMessage::StrokePoint>(a->canvas.sent);
     ASSERT_TRUE(!starts.empty() && points.size() > 20);
-    ASSERT_TRUE(runUntil([&] { return !testing::only<CanvasEvent::PeerStrokeEnd>(b->received).empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PeerStrokeEnd>().empty(); }));
+    const std::string id = starts[0].stroke.id;
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
-                    .match(QString::fromStdString(starts[0].stroke.id))
+                    .match(QString::fromStdString(id))
                     .hasMatch());
+    const std::string author = a->id().toStdString();
+    std::vector<CanvasEvent> expected{
+        {CanvasEvent::PeerStrokeStart{author, starts[0].stroke.header(), starts[0].stroke.point}}};
+    for (const auto& p : points) expected.push_back({CanvasEvent::PeerStrokePoint{author, id, p.point}});
+    expected.push_back({CanvasEvent::PeerStrokeEnd{author, id}});
+    EXPECT_EQ(std::vector<CanvasEvent>(b->received.begin() + 1, b->received.end()), expected);
 
     // B shows the ink along the stroke and A's cursor ring in A's colour.
     ASSERT_TRUE(runUntil([&] {
@@ -113,6 +125,20 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     // Someone joining later sees the same drawing once the backlog is painted.
     auto c = enter(bob, "C");
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(c->canvas.frame(), {middle.x, middle.y})));
+
+    // A clear on A empties B; a page set on A shows its line art on B.
+    a->session.publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
+    a->session.network().send(ClientMessage::clearCanvas());
+    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::CanvasCleared>().empty(); }));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(b->canvas.frame(), {middle.x, middle.y})));
+    const CurrentPage page{"page-cross", "Cross", testing::lineArtPng(256)};
+    a->session.setCurrentPage(page);
+    a->session.network().send(ClientMessage::setPage(toWirePage(page)));
+    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PageChanged>().empty(); }));
+    EXPECT_EQ(b->session.currentPage(), page);
+    const QImage paged = b->canvas.frame();
+    EXPECT_LT(CanvasWindow::at(paged, {0.5, 0.25}).value(), 60);
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(paged, {0.25, 0.25})));
 }
 
 }  // namespace
