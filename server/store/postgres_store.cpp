@@ -8,10 +8,6 @@ namespace vellumora::server {
 
 namespace {
 
-// The first key of this server's two-key advisory locks (room leases use one bigint key).
-constexpr std::int64_t kLockSpace = 0x766c;      // instance ids; 0 serialises migrations
-constexpr std::int64_t kPairLockSpace = 0x766d;  // one friendship's rows
-
 // Each entry moves the schema one version on; never edit one that has shipped.
 constexpr const char* kMigrations[] = {
     R"sql(
@@ -69,11 +65,6 @@ CREATE TABLE room_handovers(
   asked_at TIMESTAMPTZ NOT NULL);
 )sql",
 };
-
-double nowSeconds() {
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
-}
 
 UserRecord userFrom(const PgResult& r, int row, int first) {
     return {std::string(r.text(row, first)), std::string(r.text(row, first + 1)),
@@ -241,6 +232,8 @@ std::vector<PendingRequestRecord> PostgresStore::pendingRequestsFor(const std::s
 }
 
 namespace {
+constexpr std::int64_t kPairLockSpace = 0x766d;  // the advisory locks' first key for friendships
+
 // Serialises the transactions of one pair of users across instances: two requests crossing
 // each other must end as one friendship, not as two pending requests.
 void lockPair(PgConnection& c, const std::string& a, const std::string& b) {

@@ -68,6 +68,10 @@ class PostgresStore final : public Store {
     static constexpr auto kCheckEvery = std::chrono::seconds(1);
 
   private:
+    // The first key of this server's two-key advisory locks on instance ids (0 serialises
+    // migrations); room leases use one bigint key.
+    static constexpr std::int64_t kLockSpace = 0x766c;
+
     template <class F>
     auto owned(F&& work);
 

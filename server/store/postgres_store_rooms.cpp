@@ -10,8 +10,6 @@ namespace vellumora::server {
 
 namespace {
 
-constexpr std::int64_t kLockSpace = 0x766c;
-
 // Runs of starts, points and ends between two clears, written in bulk. Within a run a
 // stroke is started before its points and ends, and nothing follows its removal, so writing
 // each kind at once in this order gives what writing them one by one would.

@@ -55,11 +55,6 @@ CREATE TABLE IF NOT EXISTS history_log(
   ops BLOB NOT NULL);
 )sql";
 
-double nowSeconds() {
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
 UserRecord userFrom(const SqliteStatement& s, int first) {
     return {s.text(first), s.text(first + 1), s.text(first + 2)};
 }

@@ -3,6 +3,7 @@
 // instance) or PostgreSQL (several instances sharing it). Every method is safe to call from
 // any thread. Failures of the database throw StoreError.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,6 +15,12 @@
 #include "model/protocol.h"
 
 namespace vellumora::server {
+
+// Wall-clock time as the stores keep it (tokens, requests, rooms' last use).
+inline double nowSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
 
 struct StoreError : std::runtime_error {
     using std::runtime_error::runtime_error;

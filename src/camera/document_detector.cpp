@@ -16,7 +16,7 @@ namespace {
 // How much more a unit of colour counts against paper than a unit of darkness.
 constexpr double kChromaWeight = 2.0;
 // A step of about 12 grey levels between neighbouring pixels (Sobel scales steps by 4).
-constexpr float kMinGradient = 48.0f;
+constexpr float kMinPageGradient = 48.0f;
 
 cv::Mat paperness(const WorkingImage& image) {
     cv::Mat p;
@@ -60,7 +60,7 @@ std::optional<Candidate> judge(const WorkingImage& image, const std::vector<cv::
     if (fill < 0.8) {
         return std::nullopt;
     }
-    EdgeSupport support = edgeSupport(image.gradX, image.gradY, *corners, kMinGradient, true);
+    EdgeSupport support = edgeSupport(image.gradX, image.gradY, *corners, kMinPageGradient, true);
     int borderSides = 0;
     for (int side = 0; side < 4; ++side) {
         if (alongBorder((*corners)[side], (*corners)[(side + 1) % 4], image.bgr.size())) {

@@ -13,7 +13,7 @@ namespace vellumora::scan {
 
 namespace {
 
-constexpr float kMinGradient = 40.0f;
+constexpr float kMinRectangleGradient = 40.0f;
 
 bool acceptable(const Corners& c, cv::Size imageSize, const RectangleParameters& p) {
     for (double angle : cornerAngles(c)) {
@@ -56,7 +56,8 @@ std::optional<Detection> detectRectangle(const WorkingImage& image, const Rectan
         if (!corners || !acceptable(*corners, image.bgr.size(), parameters)) {
             continue;
         }
-        const EdgeSupport support = edgeSupport(image.gradX, image.gradY, *corners, kMinGradient, false);
+        const EdgeSupport support =
+            edgeSupport(image.gradX, image.gradY, *corners, kMinRectangleGradient, false);
         const double confidence = 0.5 * support.mean() + 0.5 * support.weakest();
         if (confidence < parameters.minimumConfidence) {
             continue;
