@@ -31,7 +31,7 @@ TEST(FrameReader, shouldReadMessagesAtEveryLengthEncodingWholeOrInPieces) {
         for (std::size_t i = 0; i < n; ++i) payload[i] = static_cast<char>('a' + i % 26);
         for (std::size_t chunk : {SIZE_MAX, std::size_t{1}, std::size_t{7}}) {
             if (chunk == 1 && n > 1000) continue;
-            SCOPED_TRACE(testing::Message() << "length " << n << " chunk " << chunk);
+            SCOPED_TRACE(::testing::Message() << "length " << n << " chunk " << chunk);
             EXPECT_EQ(readInPieces(1 << 20, clientFrame(0x1, payload) + clientFrame(0x2, "bin"), chunk),
                       (std::vector<Seen>{{K::message, payload, 0}, {K::message, "bin", 0}}));
         }
