@@ -2,6 +2,7 @@
 
 #include "canvas/renderer.h"
 #include "canvasview/canvas_input_view.h"
+#include "net/network_client.h"
 
 #include <QUuid>
 
@@ -61,6 +62,8 @@ void CanvasCoordinator::bind(CanvasInputView* view, Renderer& renderer, SessionM
         installRequests();
         QObject::connect(view, &CanvasInputView::glInitialized, this, &CanvasCoordinator::restoreInk);
         QObject::connect(view, &CanvasInputView::frameDone, this, [this] { frameDone(); });
+        QObject::connect(&session.network(), &NetworkClient::largeMessagePending, view,
+                         &CanvasInputView::setBacklogArriving);
     }
     subscribe();
     if (view) view->setIsInCanvasMode(session.isInCanvasMode());

@@ -141,6 +141,14 @@ void CanvasInputView::requestReplayFrame() {
     update();
 }
 
+void CanvasInputView::setBacklogArriving(bool arriving) {
+    if (arriving == m_backlogArriving) return;
+    m_backlogArriving = arriving;
+    // The backlog's painter asks for its own frames.
+    if (m_replayProgress || !m_nextFrame.isActive()) return;
+    m_nextFrame.start(arriving ? static_cast<int>(kArrivingFrameIntervalMs) : 0);
+}
+
 void CanvasInputView::updateReplayLabel(bool force) {
     if (!m_replayProgress) return;
     // Only whole percents show: painting the label for each slice would be wasted.
@@ -229,7 +237,8 @@ void CanvasInputView::onFrameSwapped() {
     emit frameDone(elapsedMs);
     if (m_replayProgress) return;
     // Continuous frames at 60 per second, also where swaps do not wait for the display.
-    const double waitMs = std::max(0.0, kFrameIntervalMs - elapsedMs);
+    const double intervalMs = m_backlogArriving ? kArrivingFrameIntervalMs : kFrameIntervalMs;
+    const double waitMs = std::max(0.0, intervalMs - elapsedMs);
     m_nextFrame.start(static_cast<int>(std::floor(waitMs)));
 }
 

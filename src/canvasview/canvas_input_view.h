@@ -34,6 +34,8 @@ class CanvasInputView : public QOpenGLWidget {
     // Frames are drawn continuously at this rate, whether or not the display paces swaps.
     // While a backlog is painted, its painter asks for frames instead (see setReplayProgress).
     static constexpr double kFrameIntervalMs = 1000.0 / 60.0;
+    // Between frames while a large message is decoded (see setBacklogArriving).
+    static constexpr double kArrivingFrameIntervalMs = 250.0;
 
     // Whether this process can create the OpenGL context the view needs at all. Without one,
     // no CanvasInputView may be created: a window holding one fails to paint.
@@ -75,6 +77,10 @@ class CanvasInputView : public QOpenGLWidget {
     std::optional<double> replayProgress() const { return m_replayProgress; }
     // A frame that shows the canvas and the progress as they are now.
     void requestReplayFrame();
+    // While a room's backlog is decoded on a worker thread, frames slow to four a second: on a
+    // software rasteriser each one takes the cores the decoding needs, and nothing they would
+    // show is changing but the cursor.
+    void setBacklogArriving(bool arriving);
 
     // The fingers on a trackpad (phases began, moved, stationary) and their cancellation.
     void handleTouches(const std::vector<TouchSample>& touches);
@@ -138,6 +144,7 @@ class CanvasInputView : public QOpenGLWidget {
 
     QString m_startupFailure;
     std::optional<double> m_replayProgress;
+    bool m_backlogArriving = false;
     QElapsedTimer m_frameStart;
     QTimer m_nextFrame;
     QString m_replayLabel;  // the label the renderer shows; empty: none

@@ -102,8 +102,10 @@ void NetworkClient::connect(const QString& room, const QString& token, const QSt
 void NetworkClient::disconnect() {
     shouldReconnect_ = false;
     pause_->stop();
+    const bool wasPending = !inbound_.empty();
     inbound_.clear();
     inboundWatcher_.setFuture({});
+    if (wasPending) emit largeMessagePending(false);
     if (socket_) {
         retire(socket_, true);
     }
@@ -182,6 +184,7 @@ void NetworkClient::onMessage(QWebSocket* socket, qsizetype size,
     inbound_.push_back(QtConcurrent::run(std::move(decode)));
     if (inbound_.size() == 1) {
         inboundWatcher_.setFuture(inbound_.front());
+        emit largeMessagePending(true);
     }
 }
 
@@ -194,6 +197,9 @@ void NetworkClient::publish(NetworkEvent event) {
 }
 
 void NetworkClient::deliverDecoded() {
+    // The watcher reports a cleared future finished too: without this, clearing it here would
+    // call this again, turn after turn, and the event loop would never sleep.
+    if (inbound_.empty()) return;
     // A subscriber may leave or reconnect while an event is handled: that clears the queue.
     while (!inbound_.empty() && inbound_.front().isFinished()) {
         QFuture<std::optional<NetworkEvent>> next = std::move(inbound_.front());
@@ -202,7 +208,12 @@ void NetworkClient::deliverDecoded() {
             emit events(*event);
         }
     }
-    inboundWatcher_.setFuture(inbound_.empty() ? QFuture<std::optional<NetworkEvent>>() : inbound_.front());
+    if (inbound_.empty()) {
+        inboundWatcher_.setFuture({});
+        emit largeMessagePending(false);
+    } else {
+        inboundWatcher_.setFuture(inbound_.front());
+    }
 }
 
 void NetworkClient::onFailure(QWebSocket* socket) {

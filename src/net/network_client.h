@@ -74,6 +74,9 @@ class NetworkClient : public QObject {
   signals:
     // Every event of the current connection, in arrival order, on the thread that owns the client.
     void events(const vellumora::NetworkEvent& event);
+    // True once a large message is being decoded on a worker thread (a room's backlog, usually),
+    // false once everything that arrived with or behind it has been published, or dropped.
+    void largeMessagePending(bool pending);
 
   private:
     void openConnection();

@@ -103,12 +103,17 @@ TEST(NetworkClient, dropsWhatItCannotReadKeepsTheOrderAndEndsAConnectionOverTheL
         socket.sendTextMessage(R"({"type":"canvas_cleared","userId":"u2"})");
     });
     Client t(server.url());
+    std::vector<std::pair<bool, std::size_t>> pending;  // and how many events had come by then
+    QObject::connect(&t.client, &NetworkClient::largeMessagePending,
+                     [&](bool on) { pending.emplace_back(on, t.events.size()); });
     t.client.connect("solo:u1", "T", "#12AB9F");
     // Two messages of 8 MiB take a while under the sanitizers on a busy machine.
     ASSERT_TRUE(runUntil([&] { return t.kinds().back() == 'c'; }, std::chrono::minutes(2)));
     EXPECT_EQ(t.kinds(), "o" + std::string(22, 'x') + "c");
     for (std::size_t i = 1; i <= 20; ++i) EXPECT_EQ(t.x(i), (i - 1) / 20.0) << i;
     EXPECT_EQ(std::pair(t.x(21), t.x(22)), std::pair(0.75, 0.25));
+    // Pending from the large one's arrival until it and all queued behind it are out, once.
+    EXPECT_EQ(pending, (std::vector<std::pair<bool, std::size_t>>{{true, 21}, {false, 24}}));
 }
 
 TEST(NetworkClient, sendsWhatWasQueuedDuringTheHandshakeInOrderAndClosesNormallyOnLeaving) {
