@@ -112,8 +112,12 @@ TEST(NetworkClient, dropsWhatItCannotReadKeepsTheOrderAndEndsAConnectionOverTheL
     EXPECT_EQ(t.kinds(), "o" + std::string(22, 'x') + "c");
     for (std::size_t i = 1; i <= 20; ++i) EXPECT_EQ(t.x(i), (i - 1) / 20.0) << i;
     EXPECT_EQ(std::pair(t.x(21), t.x(22)), std::pair(0.75, 0.25));
-    // Pending from the large one's arrival until it and all queued behind it are out, once.
-    EXPECT_EQ(pending, (std::vector<std::pair<bool, std::size_t>>{{true, 21}, {false, 24}}));
+    // Pending from the large one's arrival until it and all queued behind it are out, once (the
+    // clear may come before or after the decode ends).
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0], std::pair(true, std::size_t{21}));
+    EXPECT_EQ(pending[1].first, false);
+    EXPECT_GE(pending[1].second, 23u);
 }
 
 TEST(NetworkClient, sendsWhatWasQueuedDuringTheHandshakeInOrderAndClosesNormallyOnLeaving) {
