@@ -16,6 +16,15 @@
 
 namespace vellumora::server {
 
+namespace {
+// One row of `points` into the seven parameters from `first` on.
+void bindPoint(SqliteStatement& s, int first, std::int64_t room, std::int64_t seq, std::int64_t index,
+               const StrokePoint& p) {
+    s.bind(first, room).bind(first + 1, seq).bind(first + 2, index);
+    s.bind(first + 3, p.x).bind(first + 4, p.y).bind(first + 5, p.pressure).bind(first + 6, p.t);
+}
+}  // namespace
+
 StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
     std::lock_guard lock(mutex_);
     foldLogLocked();
@@ -105,12 +114,7 @@ void SqliteStore::foldLogLocked() {
         auto& s = s_->insertPointRun;
         for (int j = 0; j < kPointRun; ++j, ++k) {
             const HistoryOp::AppendPoint& c = *pointAt(k);
-            const int at = 7 * j;
-            s.bind(at + 1, foldOrder_[k].first).bind(at + 2, c.seq).bind(at + 3, c.index);
-            s.bind(at + 4, c.point.x)
-                .bind(at + 5, c.point.y)
-                .bind(at + 6, c.point.pressure)
-                .bind(at + 7, c.point.t);
+            bindPoint(s, 7 * j + 1, foldOrder_[k].first, c.seq, c.index, c.point);
         }
         s.run();
     }
@@ -130,13 +134,12 @@ void SqliteStore::applyOpLocked(const HistoryOp& op) {
                 s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
                 s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
                 s.bind(10, h.brushSize).run();
-                s_->insertPoint.bind(1, room).bind(2, c.seq).bind(3, std::int64_t{0}).bind(4, c.first.x);
-                s_->insertPoint.bind(5, c.first.y).bind(6, c.first.pressure).bind(7, c.first.t).run();
+                bindPoint(s_->insertPoint, 1, room, c.seq, 0, c.first);
+                s_->insertPoint.run();
             },
             [&](const HistoryOp::AppendPoint& c) {
-                auto& s = s_->insertPoint;
-                s.bind(1, room).bind(2, c.seq).bind(3, c.index).bind(4, c.point.x).bind(5, c.point.y);
-                s.bind(6, c.point.pressure).bind(7, c.point.t).run();
+                bindPoint(s_->insertPoint, 1, room, c.seq, c.index, c.point);
+                s_->insertPoint.run();
             },
             [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
             [&](const HistoryOp::RemoveStroke& c) {

@@ -197,8 +197,7 @@ void NetworkClient::publish(NetworkEvent event) {
 }
 
 void NetworkClient::deliverDecoded() {
-    // The watcher reports a cleared future finished too: without this, clearing it here would
-    // call this again, turn after turn, and the event loop would never sleep.
+    // The watcher reports a cleared future (disconnect()) finished too; nothing waits then.
     if (inbound_.empty()) return;
     // A subscriber may leave or reconnect while an event is handled: that clears the queue.
     while (!inbound_.empty() && inbound_.front().isFinished()) {
@@ -208,8 +207,9 @@ void NetworkClient::deliverDecoded() {
             emit events(*event);
         }
     }
+    // Not cleared when empty: a cleared future counts as finished, and would call this again,
+    // turn after turn, with the event loop never sleeping.
     if (inbound_.empty()) {
-        inboundWatcher_.setFuture({});
         emit largeMessagePending(false);
     } else {
         inboundWatcher_.setFuture(inbound_.front());
