@@ -1,16 +1,22 @@
 #pragma once
-// Mesa unloads its driver with the last GL context, before a leak checker scans at exit, and
-// the driver's caches would then look leaked. Call this once a context exists: the driver
-// stays mapped (it would be until exit anyway), so only real leaks show.
+// What the canvas needs to know about Mesa's drivers.
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <string_view>
 
 namespace vellumora {
 
+// Mesa unloads its driver with the last GL context, before a leak checker scans at exit, and
+// the driver's caches would then look leaked. Call this once a context exists: the driver
+// stays mapped (it would be until exit anyway), so only real leaks show.
 inline void keepGlDriversLoaded() {
     dl_iterate_phdr(
         [](dl_phdr_info* info, std::size_t, void*) {
@@ -21,6 +27,24 @@ inline void keepGlDriversLoaded() {
             return 0;
         },
         nullptr);
+}
+
+// The software rasteriser paints on a thread per core. At the GUI thread's priority those
+// threads fill every core while a backlog paints, and a woken event loop then waits up to a
+// scheduler tick behind them, several times in a row (stalls of 20-30 ms on top of a frame).
+// A few nice levels lower they still get every cycle the GUI thread leaves. Call from the GUI
+// thread after a context is made; calling again is harmless. No such threads: nothing to do.
+inline void putRasterThreadsBehindCaller() {
+    constexpr int kBehind = 5;
+    const int caller = getpriority(PRIO_PROCESS, 0);  // Linux: the calling thread's
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || !name.starts_with("llvmpipe-")) continue;
+        const auto tid = static_cast<id_t>(std::stoul(task.path().filename().string()));
+        setpriority(PRIO_PROCESS, tid, std::min(caller + kBehind, 19));
+    }
 }
 
 }  // namespace vellumora

@@ -201,6 +201,7 @@ void CanvasInputView::initializeGL() {
         fail(error);
         return;
     }
+    putRasterThreadsBehindCaller();
     emit glInitialized();
 }
 

@@ -15,14 +15,34 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <tuple>
+#include <utility>
 
 namespace vellumora {
 namespace {
 
 using testing::CanvasWindow;
 using testing::runUntil;
+
+// The software rasteriser's threads, and those not at a lower priority than this (GUI) thread.
+std::pair<int, int> rasterThreadsNotBehindGui() {
+    const int gui = getpriority(PRIO_PROCESS, 0);
+    int threads = 0, notBehind = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || !name.starts_with("llvmpipe-")) continue;
+        ++threads;
+        notBehind += getpriority(PRIO_PROCESS, static_cast<id_t>(std::stoul(task.path().filename().string()))) <= gui;
+    }
+    return {threads, notBehind};
+}
 
 class CanvasWindowTest : public ::testing::Test {
   protected:
@@ -218,6 +238,11 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContext) {
     // The open stroke goes on in the new context.
     session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "LIVE", {0.9, 0.8, 1, 0}}});
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.8, 0.8})));
+
+    // The new contexts' rasteriser threads, too, give way to the GUI thread.
+    const auto [rasterThreads, notBehind] = rasterThreadsNotBehindGui();
+    EXPECT_GT(rasterThreads, 0);
+    EXPECT_EQ(notBehind, 0);
 }
 
 }  // namespace
