@@ -267,25 +267,21 @@ void Renderer::resetCanvas() {
     m_clearPending = true;
 }
 
-void Renderer::setLineArt(const std::optional<QByteArray>& pngData) {
-    if (!pngData) {
-        m_lineArt = QImage();
-        m_pendingLineArt = m_lineArt;
-        return;
-    }
-    QByteArray bytes = *pngData;
-    QBuffer buffer(&bytes);
+void Renderer::setLineArt(const QImage& image) {
+    m_lineArt = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888);
+    m_pendingLineArt = m_lineArt;
+}
+
+QImage decodeLineArt(const QByteArray& bytes) {
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
     QImageReader reader(&buffer);
-    QImage image = reader.read();
+    const QImage image = reader.read();
     if (image.isNull()) {
         qWarning().noquote() << QStringLiteral("Failed to decode line art PNG: ") + reader.errorString();
-        m_lineArt = QImage();
-        m_pendingLineArt = m_lineArt;
-        return;
+        return {};
     }
-    // The stored 8-bit values are used as they are: straight alpha, no colour conversion.
-    m_lineArt = image.convertToFormat(QImage::Format_RGBA8888);
-    m_pendingLineArt = m_lineArt;
+    return image.convertToFormat(QImage::Format_RGBA8888);
 }
 
 void Renderer::setOverlay(const QImage& image) {

@@ -59,8 +59,8 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // Drops every open stroke and every stamp not yet painted; the ink is cleared before the
     // stamps queued after this call are painted.
     void resetCanvas();
-    // PNG (or other image) bytes of the page's line art; no data removes it.
-    void setLineArt(const std::optional<QByteArray>& pngData);
+    // The page's line art as decodeLineArt gives it; a null image removes it.
+    void setLineArt(const QImage& image);
     // Drawn over every frame at the drawable's top-left corner, one pixel per drawable pixel
     // (a progress label); a null image removes it. Drawn here rather than by a widget over the
     // view, which would cost each frame a composition of its own.
@@ -149,5 +149,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     GLuint m_paperTexture = 0;
     std::deque<GLsync> m_inkFences;  // one per paintInk() still being painted, oldest first
 };
+
+// A page's line art from its PNG (or other image) bytes, for Renderer::setLineArt: the stored
+// 8-bit values as they are (straight alpha, no colour conversion). Any thread. Bytes that are
+// not an image give a null image and a warning.
+QImage decodeLineArt(const QByteArray& bytes);
 
 }  // namespace vellumora

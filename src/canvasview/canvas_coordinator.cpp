@@ -4,7 +4,9 @@
 #include "canvasview/canvas_input_view.h"
 #include "net/network_client.h"
 
+#include <QFuture>
 #include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <chrono>
@@ -124,7 +126,13 @@ void CanvasCoordinator::setLineArt(const std::optional<QByteArray>& pngData) {
     if (m_lineArtSet && m_lineArt == pngData) return;
     m_lineArtSet = true;
     m_lineArt = pngData;
-    m_renderer->setLineArt(pngData);
+    const std::uint64_t request = ++m_lineArtRequest;
+    if (!pngData) return m_renderer->setLineArt(QImage());
+    // Decoded off the GUI thread: a large page takes a good part of a second. A later page wins.
+    QtConcurrent::run([bytes = *pngData] { return decodeLineArt(bytes); })
+        .then(this, [this, request](const QImage& image) {
+            if (request == m_lineArtRequest) m_renderer->setLineArt(image);
+        });
 }
 
 Color4f CanvasCoordinator::ownColor() const {

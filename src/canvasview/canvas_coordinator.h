@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -125,6 +126,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     std::optional<double> m_reportedProgress;
     bool m_lineArtSet = false;
     std::optional<QByteArray> m_lineArt;
+    std::uint64_t m_lineArtRequest = 0;  // only the latest page's decoded line art is shown
     QTimer m_pumpTimer;
 };
 

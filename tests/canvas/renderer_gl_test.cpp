@@ -209,7 +209,7 @@ TEST_F(RendererGl, inkLandsWhereShownInQueueOrderUnderTheLineArtUntilReset) {
     lines.fill(Qt::transparent);
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 128; ++x) lines.setPixelColor(x, y, Qt::black);
-    renderer->setLineArt(testing::encodeImage(lines, "png"));
+    renderer->setLineArt(decodeLineArt(testing::encodeImage(lines, "png")));
     renderer->beginStroke("red", {0.5, 0.5}, Tool::sketchpen, {1, 0, 0, 1}, 200.0f);
     renderer->beginStroke("wash", canvasPixel(600, 200), Tool::watercolor, {0, 1, 0, 1}, 12.0f);
     renderer->beginStroke("blue", canvasPixel(200, 200), Tool::sketchpen, {0, 0, 1, 1}, 12.0f);
@@ -223,7 +223,7 @@ TEST_F(RendererGl, inkLandsWhereShownInQueueOrderUnderTheLineArtUntilReset) {
 
     renderer->beginStroke("queued", canvasPixel(300, 100), Tool::sketchpen, {1, 0, 0, 1}, 10.0f);
     renderer->resetCanvas();
-    renderer->setLineArt(std::nullopt);
+    renderer->setLineArt(QImage());
     renderer->beginStroke("after", canvasPixel(500, 100), Tool::sketchpen, {1, 0, 0, 1}, 10.0f);
     EXPECT_GT(frame(64, 64).at(28, 32).g, 200) << "paper again";
     EXPECT_EQ(ink(190, 190, 20).at(10, 10).a, 0);
@@ -266,8 +266,7 @@ TEST_F(RendererGl, failuresCarryTheirMessageAndTheDriverLog) {
                                        {"out vec4 c;\nvoid main() { c = vec4(1.0); }\n"});
     ASSERT_TRUE(std::holds_alternative<QString>(unlinked));
     EXPECT_TRUE(std::get<QString>(unlinked).startsWith("Pipeline build failed: "));
-    renderer->setLineArt(QByteArray("definitely not an image"));
-    EXPECT_FALSE(renderer->hasLineArt());
+    EXPECT_TRUE(decodeLineArt("definitely not an image").isNull());
 
     context.doneCurrent();
     EXPECT_EQ(Renderer().initialize(), "Could not create OpenGL context");

@@ -82,14 +82,15 @@ TEST_F(CoordinatorTest, roomStateReplaysStrokesAndLeavesIncompleteOnesOpen) {
 
 TEST_F(CoordinatorTest, aClearRemovesTheInkAndLoadsThePagesLineArtAgain) {
     session.setCurrentPage(CurrentPage{"p", "Page", testing::lineArtPng(16)});
-    publish(CanvasEvent::PageChanged{std::nullopt});
-    EXPECT_FALSE(renderer.hasLineArt());
+    publish(CanvasEvent::PageChanged{std::nullopt});  // before the first page is decoded
+    testing::runFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(renderer.hasLineArt()) << "the superseded page";
     publish(CanvasEvent::PeerStrokeStart{
         "peer", {"P", "peer", Tool::pencil, {0, 0, 0, 1}, 3.0}, {0.3, 0.3, 1, 0}});
     publish(CanvasEvent::CanvasCleared{});
     EXPECT_TRUE(stamps().empty());
     EXPECT_TRUE(strokes().empty());
-    EXPECT_TRUE(renderer.hasLineArt());
+    EXPECT_TRUE(testing::runUntil([&] { return renderer.hasLineArt(); })) << "decoded off the GUI thread";
 }
 
 }  // namespace
