@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/log.h"
+#include "websocket/socket_read_buffer.h"
 
 namespace vellumora::server {
 
@@ -117,7 +118,7 @@ void WebSocketSession<Stream>::readNext() {
     }
     in_.resize(size);
     reading_ = true;
-    stream_.async_read_some(asio::buffer(in_.data() + inUsed_, in_.size() - inUsed_),
+    stream_.async_read_some(ws::SocketReadBuffer{asio::buffer(in_.data() + inUsed_, in_.size() - inUsed_)},
                             [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
                                 self->onRead(ec, bytes);
                             });
