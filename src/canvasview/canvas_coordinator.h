@@ -39,10 +39,13 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     // A cursor message goes out only when more than this has passed since the last one.
     static constexpr double kCursorInterval = 0.016;
     // Stamps one slice of a backlog paints: the first guess, and the range the measured times
-    // move it in.
+    // move it in. The ceiling matters on a software rasteriser: a slice's draw calls wait there
+    // while the slice before it is painted, which the measured time cannot foresee, and slices
+    // of 30-40k stamps held the event loop for 25-40 ms. 16k keeps it to about 15 ms, and the
+    // join takes as long.
     static constexpr std::size_t kInitialStampBudget = 4'000;
     static constexpr std::size_t kMinStampBudget = 2'000;
-    static constexpr std::size_t kMaxStampBudget = 400'000;
+    static constexpr std::size_t kMaxStampBudget = 16'000;
     // Preparing one slice and handing it to the GPU should take about this long; the GPU then
     // paints it in about three times that while the event loop runs and the next is prepared.
     static constexpr double kTargetSliceMs = 8.0;
