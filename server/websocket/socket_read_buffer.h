@@ -4,7 +4,7 @@
 // Asio reads speculatively: when a read completes, the next one tries recv() at once, before it
 // waits for epoll. A room connection receives one small message at a time, so that second
 // recv() nearly always returns EAGAIN: one system call of three and a half per relayed message,
-// measured at 15 % of the server's CPU per message. A TCP recv() that returns fewer bytes than
+// about a tenth of the server's CPU per message. A TCP recv() that returns fewer bytes than
 // asked has emptied the socket, and the edge-triggered epoll registration reports the next
 // bytes, so after a short read the next read can wait without trying. Asio 1.74 (Boost 1.74,
 // the one this server builds with) only stops trying after a read of nothing; its read

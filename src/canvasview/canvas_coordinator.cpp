@@ -128,7 +128,7 @@ void CanvasCoordinator::setLineArt(const std::optional<QByteArray>& pngData) {
     m_lineArt = pngData;
     const std::uint64_t request = ++m_lineArtRequest;
     if (!pngData) return m_renderer->setLineArt(QImage());
-    // Decoded off the GUI thread: a large page takes a good part of a second. A later page wins.
+    // Decoded off the GUI thread: a large page takes hundreds of milliseconds. A later page wins.
     QtConcurrent::run([bytes = *pngData] { return decodeLineArt(bytes); })
         .then(this, [this, request](const QImage& image) {
             if (request == m_lineArtRequest) m_renderer->setLineArt(image);
