@@ -2,6 +2,7 @@
 // zoom and pan input, drawing with the pointer, backlog replay and a new GL context.
 
 #include "canvas_window.h"
+#include "canvas/gl_drivers.h"
 #include "canvasview/canvas_coordinator.h"
 #include "page_image.h"
 #include "support/qt_test_app.h"
@@ -17,12 +18,11 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 namespace vellumora {
 namespace {
@@ -31,17 +31,11 @@ using testing::CanvasWindow;
 using testing::runUntil;
 
 // The software rasteriser's threads, and those not at a lower priority than this (GUI) thread.
-std::pair<int, int> rasterThreadsNotBehindGui() {
+std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
     const int gui = getpriority(PRIO_PROCESS, 0);
-    int threads = 0, notBehind = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || !name.starts_with("llvmpipe-")) continue;
-        ++threads;
-        notBehind += getpriority(PRIO_PROCESS, static_cast<id_t>(std::stoul(task.path().filename().string()))) <= gui;
-    }
-    return {threads, notBehind};
+    const std::vector<id_t> threads = rasterThreads();
+    return {threads.size(),
+            std::count_if(threads.begin(), threads.end(), [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
 }
 
 class CanvasWindowTest : public ::testing::Test {
@@ -241,7 +235,7 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContext) {
 
     // The new contexts' rasteriser threads, too, give way to the GUI thread.
     const auto [rasterThreads, notBehind] = rasterThreadsNotBehindGui();
-    EXPECT_GT(rasterThreads, 0);
+    EXPECT_GT(rasterThreads, 0u);
     EXPECT_EQ(notBehind, 0);
 }
 
