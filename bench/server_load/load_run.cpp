@@ -131,9 +131,18 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     double waitStart = 0;
     double ownWaitStart = 0;
     double nextTick = 0;
+    double lastTick = 0;
+    int lateTicks = 0;
+    double longestTickGap = 0;
     for (;;) {
         const double now = monotonicSeconds();
         if (now >= nextTick) {
+            if (stats.measuring) {
+                const double gap = now - lastTick;
+                if (gap > 2 * kTick) ++lateTicks;
+                longestTickGap = std::max(longestTickGap, gap);
+            }
+            lastTick = now;
             if (windowStart == 0 && now >= t0 + kWarmup) {
                 stats.measuring = true;
                 windowStart = now;
@@ -175,6 +184,8 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     row.rssMiB = static_cast<double>(rss) / (1024.0 * 1024.0);
     row.serverWaitShare = (waitEnd - waitStart) / (window * 1e6);
     row.generatorWaitShare = (ownWaitEnd - ownWaitStart) / (window * 1e6);
+    row.lateTicks = lateTicks;
+    row.longestTickGapMs = longestTickGap * 1e3;
     clients.closeAll();
     loop.runFor(0.2);
     return row;
@@ -222,6 +233,10 @@ void printWaits(const std::vector<Row>& rows) {
     for (const Row& r : rows)
         std::printf("  %d rooms: server %.0f %%, generator %.0f %%\n", r.rooms, r.serverWaitShare * 100,
                     r.generatorWaitShare * 100);
+    std::printf("\ngenerator ticks over 1 ms late (each ends in a burst of the overdue points):\n");
+    for (const Row& r : rows)
+        std::printf("  %d rooms: %d, the longest gap between ticks %.1f ms\n", r.rooms, r.lateTicks,
+                    r.longestTickGapMs);
 }
 
 void writeJson(const std::string& path, const std::vector<Row>& rows, double idleBytes) {
@@ -232,7 +247,8 @@ void writeJson(const std::string& path, const std::vector<Row>& rows, double idl
         out << (i ? "," : "") << "{\"rooms\":" << r.rooms << ",\"offered\":" << r.offered
             << ",\"relayed_per_s\":" << r.relayedPerSec << ",\"delivered\":" << r.delivered
             << ",\"p50_us\":" << r.p50 << ",\"p99_us\":" << r.p99
-            << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB << "}";
+            << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB
+            << ",\"late_ticks\":" << r.lateTicks << "}";
     }
     out << "],\"idle_bytes_per_connection\":" << idleBytes << "}\n";
 }

@@ -38,6 +38,10 @@ struct Row {
     // mean other processes on the machine, not the load, shaped the row.
     double serverWaitShare = 0;
     double generatorWaitShare = 0;
+    // Ticks the generator reached over 1 ms late: it sent nothing meanwhile, then sent the
+    // overdue points at once, and the target drains that burst at its own speed.
+    int lateTicks = 0;
+    double longestTickGapMs = 0;
 };
 
 // The process the clients talk to, started for one row.
