@@ -11,6 +11,7 @@
 
 #include "accounts/account_api.h"
 #include "common/log.h"
+#include "common/thread_slice.h"
 #include "common/work_pool.h"
 #include "http/listener.h"
 #include "rooms/room_registry.h"
@@ -110,7 +111,12 @@ int Server::run() {
     });
 
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < config_.threads; ++i) threads.emplace_back([&] { p.ioc.run(); });
+    for (unsigned i = 1; i < config_.threads; ++i)
+        threads.emplace_back([&] {
+            useShortTimeSlices();
+            p.ioc.run();
+        });
+    useShortTimeSlices();
     p.ioc.run();
     for (std::thread& t : threads) t.join();
 

@@ -61,9 +61,10 @@ void HistoryWriter::stop() {
 
 void HistoryWriter::run() {
     // Storing must yield to relaying: a commit a few milliseconds late costs nothing, a relay
-    // that waits for it is visible. Niced, a woken I/O thread takes the core back at once, yet
-    // storing keeps a share when the rooms are busy (at the lowest priority it fell seconds
-    // behind on a shared machine, which a crash would lose).
+    // that waits for it is visible. Niced, and behind I/O threads with shorter time slices
+    // (common/thread_slice.h), it gives the core back as soon as one wakes, yet storing keeps
+    // a share when the rooms are busy (at the lowest priority it fell seconds behind on a
+    // shared machine, which a crash would lose).
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     std::vector<HistoryOp> batch;
     std::vector<std::pair<std::int64_t, std::uint64_t>> releases;
