@@ -1,5 +1,6 @@
 #include "thread_slice.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,12 +32,14 @@ constexpr std::uint64_t kShortestSliceNs = 100'000;
 
 void useShortTimeSlices() {
 #ifdef SYS_sched_setattr
+    // A policy someone chose for the process (batch, idle, real-time) is theirs to keep.
+    if (sched_getscheduler(0) != SCHED_OTHER) return;
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, 0);
     if (errno != 0) return;
     SchedAttr attr{};
     attr.size = sizeof attr;
-    attr.policy = 0;  // SCHED_OTHER, as before
+    attr.policy = SCHED_OTHER;
     attr.nice = nice;
     attr.runtime = kShortestSliceNs;
     syscall(SYS_sched_setattr, 0, &attr, 0);
