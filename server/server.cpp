@@ -110,14 +110,13 @@ int Server::run() {
         grace.async_wait([&](boost::system::error_code) { p.ioc.stop(); });
     });
 
+    const auto runIo = [&] {
+        useShortTimeSlices();
+        p.ioc.run();
+    };
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < config_.threads; ++i)
-        threads.emplace_back([&] {
-            useShortTimeSlices();
-            p.ioc.run();
-        });
-    useShortTimeSlices();
-    p.ioc.run();
+    for (unsigned i = 1; i < config_.threads; ++i) threads.emplace_back(runIo);
+    runIo();
     for (std::thread& t : threads) t.join();
 
     // Room loads and REST calls already queued finish (their answers have nobody to go to),
