@@ -120,27 +120,27 @@ struct OpenCanvas {
 class StallMeter {
   public:
     StallMeter() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, double(m_since.nsecsElapsed()) / 1e6);
-            m_since.start();
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            longest_ = std::max(longest_, double(since_.nsecsElapsed()) / 1e6);
+            since_.start();
         });
     }
     void start() {
-        m_longest = 0;
-        m_since.start();
-        m_timer.start();
+        longest_ = 0;
+        since_.start();
+        timer_.start();
     }
     double stop() {
-        m_timer.stop();
-        return std::max(m_longest, double(m_since.nsecsElapsed()) / 1e6);
+        timer_.stop();
+        return std::max(longest_, double(since_.nsecsElapsed()) / 1e6);
     }
 
   private:
-    QTimer m_timer;
-    QElapsedTimer m_since;
-    double m_longest = 0;
+    QTimer timer_;
+    QElapsedTimer since_;
+    double longest_ = 0;
 };
 
 void BM_JoinFullRoom(benchmark::State& state) {

@@ -29,94 +29,94 @@ QLabel* secondaryCaption(const QString& text) {
 
 AddFriendSheet::AddFriendSheet(AuthModel& auth, QWidget* window)
     : QWidget(window),
-      m_auth(auth),
-      m_previousFocus(QApplication::focusWidget()),
-      m_card(new QWidget),
-      m_username(new QLineEdit),
-      m_result(secondaryCaption({})) {
+      auth_(auth),
+      previousFocus_(QApplication::focusWidget()),
+      card_(new QWidget),
+      username_(new QLineEdit),
+      result_(secondaryCaption({})) {
     setAccessibleName(QStringLiteral("Add a friend"));
-    m_card->setFixedWidth(ui::pt(340));
-    m_card->setAutoFillBackground(true);
+    card_->setFixedWidth(ui::pt(340));
+    card_->setAutoFillBackground(true);
 
     auto* title = new QLabel(QStringLiteral("Add a friend"));
     ui::setTextStyle(title, ui::TextStyle::headline);
-    m_username->setPlaceholderText(QStringLiteral("Username"));
-    m_username->setAccessibleName(QStringLiteral("Friend's username"));
-    m_result->hide();
+    username_->setPlaceholderText(QStringLiteral("Username"));
+    username_->setAccessibleName(QStringLiteral("Friend's username"));
+    result_->hide();
 
-    m_cancel = new QPushButton(QStringLiteral("Cancel"));
-    m_send = new QPushButton(QStringLiteral("Send request"));
-    ui::makeProminent(m_send);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"));
+    send_ = new QPushButton(QStringLiteral("Send request"));
+    ui::makeProminent(send_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_send);
+    buttons->addWidget(cancel_);
+    buttons->addWidget(send_);
 
-    auto* layout = new QVBoxLayout(m_card);
+    auto* layout = new QVBoxLayout(card_);
     layout->setSpacing(ui::pt(14));
     layout->addWidget(title);
     layout->addWidget(
         secondaryCaption(QStringLiteral("Enter a username — they'll get a pending request to accept.")));
-    layout->addWidget(m_username);
-    layout->addWidget(m_result);
+    layout->addWidget(username_);
+    layout->addWidget(result_);
     layout->addLayout(buttons);
 
     // The card hangs from the top edge of the window, as a sheet does.
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(m_card, 0, Qt::AlignHCenter | Qt::AlignTop);
+    outer->addWidget(card_, 0, Qt::AlignHCenter | Qt::AlignTop);
 
-    connect(m_cancel, &QPushButton::clicked, this, &AddFriendSheet::dismiss);
-    connect(m_send, &QPushButton::clicked, this, &AddFriendSheet::send);
-    connect(m_username, &QLineEdit::returnPressed, this, &AddFriendSheet::send);
-    connect(m_username, &QLineEdit::textChanged, this, &AddFriendSheet::refresh);
+    connect(cancel_, &QPushButton::clicked, this, &AddFriendSheet::dismiss);
+    connect(send_, &QPushButton::clicked, this, &AddFriendSheet::send);
+    connect(username_, &QLineEdit::returnPressed, this, &AddFriendSheet::send);
+    connect(username_, &QLineEdit::textChanged, this, &AddFriendSheet::refresh);
     refresh();
 
     setGeometry(window->rect());
     window->installEventFilter(this);
     show();
     raise();
-    m_username->setFocus(Qt::OtherFocusReason);
+    username_->setFocus(Qt::OtherFocusReason);
 }
 
 void AddFriendSheet::dismiss() {
     hide();
-    if (m_previousFocus) {
-        m_previousFocus->setFocus(Qt::OtherFocusReason);
+    if (previousFocus_) {
+        previousFocus_->setFocus(Qt::OtherFocusReason);
     }
     deleteLater();
 }
 
 void AddFriendSheet::send() {
-    if (m_busy || m_username->text().isEmpty()) {
+    if (busy_ || username_->text().isEmpty()) {
         return;
     }
-    m_busy = true;
+    busy_ = true;
     refresh();
     QPointer<AddFriendSheet> self(this);
-    m_auth.sendFriendRequest(m_username->text(), [self](QString text) {
+    auth_.sendFriendRequest(username_->text(), [self](QString text) {
         if (!self) {
             return;
         }
-        self->m_resultMessage = std::move(text);
-        self->m_busy = false;
+        self->resultMessage_ = std::move(text);
+        self->busy_ = false;
         self->refresh();
         QTimer::singleShot(kDismissDelay, self.data(), &AddFriendSheet::dismiss);
     });
 }
 
 void AddFriendSheet::refresh() {
-    m_send->setEnabled(!m_busy && !m_username->text().isEmpty());
-    m_result->setText(m_resultMessage.value_or(QString()));
-    m_result->setVisible(m_resultMessage.has_value());
+    send_->setEnabled(!busy_ && !username_->text().isEmpty());
+    result_->setText(resultMessage_.value_or(QString()));
+    result_->setVisible(resultMessage_.has_value());
 }
 
 void AddFriendSheet::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(0, 0, 0, 90));
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF card = QRectF(m_card->geometry()).adjusted(-0.5, -0.5, 0.5, 0.5);
+    const QRectF card = QRectF(card_->geometry()).adjusted(-0.5, -0.5, 0.5, 0.5);
     painter.setPen(QPen(QColor(255, 255, 255, 40), 1.0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(card);
@@ -133,8 +133,8 @@ void AddFriendSheet::keyPressEvent(QKeyEvent* event) {
 bool AddFriendSheet::focusNextPrevChild(bool next) {
     // Tab cycles within the sheet: what lies under it cannot be reached while it is open.
     QList<QWidget*> chain;
-    for (QWidget* w : {static_cast<QWidget*>(m_username), static_cast<QWidget*>(m_cancel),
-                       static_cast<QWidget*>(m_send)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(username_), static_cast<QWidget*>(cancel_), static_cast<QWidget*>(send_)}) {
         if (w->isEnabled()) {
             chain.append(w);
         }

@@ -25,8 +25,8 @@ class AddFriendSheet : public QWidget {
     // Covers `window` and takes the keyboard until it closes.
     AddFriendSheet(AuthModel& auth, QWidget* window);
 
-    bool busy() const { return m_busy; }
-    const std::optional<QString>& resultMessage() const { return m_resultMessage; }
+    bool busy() const { return busy_; }
+    const std::optional<QString>& resultMessage() const { return resultMessage_; }
     // Closes the sheet and hands the keyboard back to where it was.
     void dismiss();
 
@@ -40,15 +40,15 @@ class AddFriendSheet : public QWidget {
     void send();
     void refresh();
 
-    AuthModel& m_auth;
-    QPointer<QWidget> m_previousFocus;
-    bool m_busy = false;
-    std::optional<QString> m_resultMessage;
-    QWidget* m_card;
-    QLineEdit* m_username;
-    QLabel* m_result;
-    QPushButton* m_cancel;
-    QPushButton* m_send;
+    AuthModel& auth_;
+    QPointer<QWidget> previousFocus_;
+    bool busy_ = false;
+    std::optional<QString> resultMessage_;
+    QWidget* card_;
+    QLineEdit* username_;
+    QLabel* result_;
+    QPushButton* cancel_;
+    QPushButton* send_;
 };
 
 }  // namespace vellumora

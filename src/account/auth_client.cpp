@@ -55,22 +55,22 @@ std::optional<APIError> checkResponse(std::optional<int> httpStatus, QByteArrayV
 }
 
 AuthClient::AuthClient(const QUrl& base, QObject* parent)
-    : QObject(parent), m_base(base), m_network(new QNetworkAccessManager(this)) {
-    m_network->setTransferTimeout(static_cast<int>(kTransferTimeout.count()));
+    : QObject(parent), base_(base), network_(new QNetworkAccessManager(this)) {
+    network_->setTransferTimeout(static_cast<int>(kTransferTimeout.count()));
     // The bearer token must never follow a redirect to another origin.
-    m_network->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    network_->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
 }
 
 AuthClient::~AuthClient() {
     // Replies die with the network manager; none of them may call back into a half-destroyed
     // owner on the way out.
-    for (QNetworkReply* reply : m_network->findChildren<QNetworkReply*>()) {
+    for (QNetworkReply* reply : network_->findChildren<QNetworkReply*>()) {
         reply->disconnect(this);
     }
 }
 
 void AuthClient::setTransferTimeout(std::chrono::milliseconds timeout) {
-    m_network->setTransferTimeout(static_cast<int>(timeout.count()));
+    network_->setTransferTimeout(static_cast<int>(timeout.count()));
 }
 
 void AuthClient::signup(const QString& username, const QString& password, Callback<AuthResponse> done) {
@@ -86,7 +86,7 @@ void AuthClient::login(const QString& username, const QString& password, Callbac
 }
 
 void AuthClient::me(const QString& token, Callback<MeResponse> done) {
-    getURL<MeResponse>(endpointUrl(m_base, u"/auth/me"), token, std::move(done));
+    getURL<MeResponse>(endpointUrl(base_, u"/auth/me"), token, std::move(done));
 }
 
 void AuthClient::logout(const QString& token, Callback<Done> done) {
@@ -94,11 +94,11 @@ void AuthClient::logout(const QString& token, Callback<Done> done) {
 }
 
 void AuthClient::friends(const QString& token, Callback<FriendsResponse> done) {
-    getURL<FriendsResponse>(endpointUrl(m_base, u"/friends"), token, std::move(done));
+    getURL<FriendsResponse>(endpointUrl(base_, u"/friends"), token, std::move(done));
 }
 
 void AuthClient::pendingRequests(const QString& token, Callback<PendingResponse> done) {
-    getURL<PendingResponse>(endpointUrl(m_base, u"/friends/requests"), token, std::move(done));
+    getURL<PendingResponse>(endpointUrl(base_, u"/friends/requests"), token, std::move(done));
 }
 
 void AuthClient::sendFriendRequest(const QString& token, const QString& username,
@@ -118,7 +118,7 @@ void AuthClient::declineRequest(const QString& token, const QString& requesterId
 template <class T>
 void AuthClient::post(QStringView path, const StringMap& body, const std::optional<QString>& token,
                       Callback<T> done) {
-    send(endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
+    send(endpointUrl(base_, path), body, token, [done = std::move(done)](Answer answer) {
         if (!answer.ok()) {
             done(answer.failure());
             return;
@@ -129,7 +129,7 @@ void AuthClient::post(QStringView path, const StringMap& body, const std::option
 
 void AuthClient::postVoid(QStringView path, const StringMap& body, const std::optional<QString>& token,
                           Callback<Done> done) {
-    send(endpointUrl(m_base, path), body, token, [done = std::move(done)](Answer answer) {
+    send(endpointUrl(base_, path), body, token, [done = std::move(done)](Answer answer) {
         if (!answer.ok()) {
             done(answer.failure());
             return;
@@ -179,9 +179,9 @@ void AuthClient::send(const QUrl& url, const std::optional<StringMap>& body,
     QNetworkReply* reply = nullptr;
     if (body) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        reply = m_network->post(request, encoded);
+        reply = network_->post(request, encoded);
     } else {
-        reply = m_network->get(request);
+        reply = network_->get(request);
     }
     watch(reply, std::move(done));
 }

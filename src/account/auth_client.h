@@ -41,7 +41,7 @@ class AuthClient : public QObject {
     explicit AuthClient(const QUrl& base, QObject* parent = nullptr);
     ~AuthClient() override;
 
-    QUrl base() const { return m_base; }
+    QUrl base() const { return base_; }
     void setTransferTimeout(std::chrono::milliseconds timeout);
 
     void signup(const QString& username, const QString& password, Callback<AuthResponse> done);
@@ -72,8 +72,8 @@ class AuthClient : public QObject {
     void watch(QNetworkReply* reply, std::function<void(Answer)> done);
     static Answer check(QNetworkReply* reply, const QByteArray& body);
 
-    QUrl m_base;
-    QNetworkAccessManager* m_network;
+    QUrl base_;
+    QNetworkAccessManager* network_;
 };
 
 }  // namespace vellumora

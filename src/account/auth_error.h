@@ -40,18 +40,18 @@ struct Done {
 template <class T>
 class AuthResult {
   public:
-    AuthResult(T value) : m_value(std::in_place_index<0>, std::move(value)) {}
-    AuthResult(AuthFailure failure) : m_value(std::in_place_index<1>, std::move(failure)) {}
+    AuthResult(T value) : value_(std::in_place_index<0>, std::move(value)) {}
+    AuthResult(AuthFailure failure) : value_(std::in_place_index<1>, std::move(failure)) {}
 
-    bool ok() const { return m_value.index() == 0; }
-    const T& value() const& { return std::get<0>(m_value); }
-    T&& value() && { return std::get<0>(std::move(m_value)); }
-    const AuthFailure& failure() const { return std::get<1>(m_value); }
+    bool ok() const { return value_.index() == 0; }
+    const T& value() const& { return std::get<0>(value_); }
+    T&& value() && { return std::get<0>(std::move(value_)); }
+    const AuthFailure& failure() const { return std::get<1>(value_); }
     // Null unless the failure is an APIError.
     const APIError* apiError() const { return ok() ? nullptr : std::get_if<APIError>(&failure()); }
 
   private:
-    std::variant<T, AuthFailure> m_value;
+    std::variant<T, AuthFailure> value_;
 };
 
 }  // namespace vellumora

@@ -33,35 +33,35 @@ AuthModel::AuthModel(const QUrl& base, QObject* parent) : AuthModel(AuthModelCon
 
 AuthModel::AuthModel(const AuthModelConfig& config, QObject* parent)
     : QObject(parent),
-      m_client(new AuthClient(config.base, this)),
-      m_tokenStore(config.keychainService.isEmpty()
-                       ? new TokenStore(this)
-                       : new TokenStore(config.keychainService, config.keychainKey, this)),
-      m_pollInterval(config.pollInterval) {
-    m_pollTimer.setSingleShot(true);
-    connect(&m_pollTimer, &QTimer::timeout, this, [this] { pollPass(m_pollGeneration); });
+      client_(new AuthClient(config.base, this)),
+      tokenStore_(config.keychainService.isEmpty()
+                      ? new TokenStore(this)
+                      : new TokenStore(config.keychainService, config.keychainKey, this)),
+      pollInterval_(config.pollInterval) {
+    pollTimer_.setSingleShot(true);
+    connect(&pollTimer_, &QTimer::timeout, this, [this] { pollPass(pollGeneration_); });
 }
 
 AuthModel::~AuthModel() = default;
 
 void AuthModel::bootstrap(std::function<void()> done) {
-    if (!std::holds_alternative<Unauthenticated>(m_state) || m_restoring) {
+    if (!std::holds_alternative<Unauthenticated>(state_) || restoring_) {
         later(std::move(done));
         return;
     }
-    m_restoring = true;
-    m_tokenStore->loadToken([this, done = std::move(done)](std::optional<QString> token) {
+    restoring_ = true;
+    tokenStore_->loadToken([this, done = std::move(done)](std::optional<QString> token) {
         // A log-in may have finished while the keychain was read; it wins over the old token.
-        if (!token || !std::holds_alternative<Unauthenticated>(m_state)) {
-            m_restoring = false;
+        if (!token || !std::holds_alternative<Unauthenticated>(state_)) {
+            restoring_ = false;
             call(done);
             return;
         }
         setState(Loading{});
-        m_client->me(*token, [this, token = *token, done](AuthResult<MeResponse> result) {
-            m_restoring = false;
+        client_->me(*token, [this, token = *token, done](AuthResult<MeResponse> result) {
+            restoring_ = false;
             // A log-out or log-in overtook the check; its outcome stands and its token stays.
-            if (!std::holds_alternative<Loading>(m_state)) {
+            if (!std::holds_alternative<Loading>(state_)) {
                 call(done);
                 return;
             }
@@ -80,8 +80,8 @@ void AuthModel::bootstrap(std::function<void()> done) {
                 call(done);
                 return;
             }
-            m_tokenStore->deleteToken([this, done] {
-                if (std::holds_alternative<Loading>(m_state)) {
+            tokenStore_->deleteToken([this, done] {
+                if (std::holds_alternative<Loading>(state_)) {
                     setState(Unauthenticated{});
                 }
                 call(done);
@@ -93,7 +93,7 @@ void AuthModel::bootstrap(std::function<void()> done) {
 void AuthModel::login(const QString& username, const QString& password, std::function<void()> done) {
     run(
         [this, username, password](AuthClient::Callback<AuthResponse> answer) {
-            m_client->login(username, password, std::move(answer));
+            client_->login(username, password, std::move(answer));
         },
         std::move(done));
 }
@@ -101,7 +101,7 @@ void AuthModel::login(const QString& username, const QString& password, std::fun
 void AuthModel::signup(const QString& username, const QString& password, std::function<void()> done) {
     run(
         [this, username, password](AuthClient::Callback<AuthResponse> answer) {
-            m_client->signup(username, password, std::move(answer));
+            client_->signup(username, password, std::move(answer));
         },
         std::move(done));
 }
@@ -119,7 +119,7 @@ void AuthModel::run(Call call, std::function<void()> done) {
         }
         AuthResponse response = std::move(result).value();
         const QString token = response.token;
-        m_tokenStore->saveToken(token, [this, response = std::move(response), done] {
+        tokenStore_->saveToken(token, [this, response = std::move(response), done] {
             setState(Authenticated{response.user, response.token});
             startFriendsRefresh();
             setBusy(false);
@@ -131,7 +131,7 @@ void AuthModel::run(Call call, std::function<void()> done) {
 void AuthModel::logout(std::function<void()> done) {
     auto signOutLocally = [this, done = std::move(done)] {
         stopFriendsRefresh();
-        m_tokenStore->deleteToken([this, done] {
+        tokenStore_->deleteToken([this, done] {
             setFriends({});
             setPendingRequests({});
             setState(Unauthenticated{});
@@ -140,7 +140,7 @@ void AuthModel::logout(std::function<void()> done) {
     };
     if (const Authenticated* session = signedIn()) {
         // The outcome does not matter: a failed log-out still signs out here.
-        m_client->logout(session->token, [signOutLocally](AuthResult<Done>) { signOutLocally(); });
+        client_->logout(session->token, [signOutLocally](AuthResult<Done>) { signOutLocally(); });
     } else {
         signOutLocally();
     }
@@ -172,14 +172,14 @@ void AuthModel::refreshFriends(std::function<void()> done) {
         }
         call(pass->done);
     };
-    m_client->friends(token, [this, pass, token, finishWhenBoth](AuthResult<FriendsResponse> result) {
+    client_->friends(token, [this, pass, token, finishWhenBoth](AuthResult<FriendsResponse> result) {
         pass->friendsAnswered = true;
         if (result.ok() && stillSignedInWith(token)) {
             setFriends(std::move(result).value().friends);
         }
         finishWhenBoth();
     });
-    m_client->pendingRequests(token, [pass, finishWhenBoth](AuthResult<PendingResponse> result) {
+    client_->pendingRequests(token, [pass, finishWhenBoth](AuthResult<PendingResponse> result) {
         pass->pendingAnswered = true;
         if (result.ok()) {
             pass->pending = std::move(result).value().requests;
@@ -194,19 +194,19 @@ void AuthModel::sendFriendRequest(const QString& username, std::function<void(QS
         later([done = std::move(done)] { done(QStringLiteral("Not signed in.")); });
         return;
     }
-    m_client->sendFriendRequest(session->token, username,
-                                [this, done = std::move(done)](AuthResult<FriendRequestResult> result) {
-                                    if (!result.ok()) {
-                                        done(userMessage(result.failure()));
-                                        return;
-                                    }
-                                    refreshFriends([done, answer = std::move(result).value()] {
-                                        const QString& name = answer.target.displayName;
-                                        done(answer.status == QLatin1String("accepted")
-                                                 ? QStringLiteral("You're now friends with %1.").arg(name)
-                                                 : QStringLiteral("Request sent to %1.").arg(name));
-                                    });
-                                });
+    client_->sendFriendRequest(session->token, username,
+                               [this, done = std::move(done)](AuthResult<FriendRequestResult> result) {
+                                   if (!result.ok()) {
+                                       done(userMessage(result.failure()));
+                                       return;
+                                   }
+                                   refreshFriends([done, answer = std::move(result).value()] {
+                                       const QString& name = answer.target.displayName;
+                                       done(answer.status == QLatin1String("accepted")
+                                                ? QStringLiteral("You're now friends with %1.").arg(name)
+                                                : QStringLiteral("Request sent to %1.").arg(name));
+                                   });
+                               });
 }
 
 void AuthModel::accept(const QString& requesterId, std::function<void()> done) {
@@ -215,8 +215,8 @@ void AuthModel::accept(const QString& requesterId, std::function<void()> done) {
         later(std::move(done));
         return;
     }
-    m_client->acceptRequest(session->token, requesterId,
-                            [this, done = std::move(done)](AuthResult<Done>) { refreshFriends(done); });
+    client_->acceptRequest(session->token, requesterId,
+                           [this, done = std::move(done)](AuthResult<Done>) { refreshFriends(done); });
 }
 
 void AuthModel::decline(const QString& requesterId, std::function<void()> done) {
@@ -225,27 +225,27 @@ void AuthModel::decline(const QString& requesterId, std::function<void()> done) 
         later(std::move(done));
         return;
     }
-    m_client->declineRequest(session->token, requesterId,
-                             [this, done = std::move(done)](AuthResult<Done>) { refreshFriends(done); });
+    client_->declineRequest(session->token, requesterId,
+                            [this, done = std::move(done)](AuthResult<Done>) { refreshFriends(done); });
 }
 
 void AuthModel::startFriendsRefresh() {
     stopFriendsRefresh();
-    m_polling = true;
-    pollPass(m_pollGeneration);
+    polling_ = true;
+    pollPass(pollGeneration_);
 }
 
 void AuthModel::stopFriendsRefresh() {
     // A pass still in flight belongs to an older generation and schedules nothing more.
-    ++m_pollGeneration;
-    m_pollTimer.stop();
-    m_polling = false;
+    ++pollGeneration_;
+    pollTimer_.stop();
+    polling_ = false;
 }
 
 void AuthModel::pollPass(quint64 generation) {
     refreshFriends([this, generation] {
-        if (generation == m_pollGeneration) {
-            m_pollTimer.start(m_pollInterval);
+        if (generation == pollGeneration_) {
+            pollTimer_.start(pollInterval_);
         }
     });
 }
@@ -262,27 +262,27 @@ bool AuthModel::stillSignedInWith(const QString& token) const {
 }
 
 void AuthModel::setState(State state) {
-    m_state = std::move(state);
+    state_ = std::move(state);
     emit stateChanged();
 }
 
 void AuthModel::setFriends(QList<FriendDTO> friends) {
-    m_friends = std::move(friends);
+    friends_ = std::move(friends);
     emit friendsChanged();
 }
 
 void AuthModel::setPendingRequests(QList<PendingRequestDTO> requests) {
-    m_pendingRequests = std::move(requests);
+    pendingRequests_ = std::move(requests);
     emit pendingRequestsChanged();
 }
 
 void AuthModel::setErrorMessage(std::optional<QString> message) {
-    m_errorMessage = std::move(message);
+    errorMessage_ = std::move(message);
     emit errorMessageChanged();
 }
 
 void AuthModel::setBusy(bool busy) {
-    m_busy = busy;
+    busy_ = busy;
     emit busyChanged();
 }
 

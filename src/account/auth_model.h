@@ -62,17 +62,17 @@ class AuthModel : public QObject {
     explicit AuthModel(const AuthModelConfig& config, QObject* parent = nullptr);
     ~AuthModel() override;
 
-    const State& state() const { return m_state; }
-    const Authenticated* signedIn() const { return std::get_if<Authenticated>(&m_state); }
-    const QList<FriendDTO>& friends() const { return m_friends; }
-    const QList<PendingRequestDTO>& pendingRequests() const { return m_pendingRequests; }
-    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
-    bool busy() const { return m_busy; }
+    const State& state() const { return state_; }
+    const Authenticated* signedIn() const { return std::get_if<Authenticated>(&state_); }
+    const QList<FriendDTO>& friends() const { return friends_; }
+    const QList<PendingRequestDTO>& pendingRequests() const { return pendingRequests_; }
+    const std::optional<QString>& errorMessage() const { return errorMessage_; }
+    bool busy() const { return busy_; }
     // The login screen clears the message when the user switches between log-in and sign-up.
     void setErrorMessage(std::optional<QString> message);
 
-    AuthClient& client() { return *m_client; }
-    bool isPolling() const { return m_polling; }
+    AuthClient& client() { return *client_; }
+    bool isPolling() const { return polling_; }
 
     // Restores a stored sign-in; does nothing unless signed out and not already restoring. The
     // token is forgotten only when the service rejects it (401); any other failure keeps it
@@ -110,19 +110,19 @@ class AuthModel : public QObject {
     void setBusy(bool busy);
     bool stillSignedInWith(const QString& token) const;
 
-    AuthClient* m_client;
-    TokenStore* m_tokenStore;
-    State m_state = Unauthenticated{};
-    QList<FriendDTO> m_friends;
-    QList<PendingRequestDTO> m_pendingRequests;
-    std::optional<QString> m_errorMessage;
-    bool m_busy = false;
-    bool m_restoring = false;
+    AuthClient* client_;
+    TokenStore* tokenStore_;
+    State state_ = Unauthenticated{};
+    QList<FriendDTO> friends_;
+    QList<PendingRequestDTO> pendingRequests_;
+    std::optional<QString> errorMessage_;
+    bool busy_ = false;
+    bool restoring_ = false;
 
-    std::chrono::milliseconds m_pollInterval;
-    QTimer m_pollTimer;
-    quint64 m_pollGeneration = 0;
-    bool m_polling = false;
+    std::chrono::milliseconds pollInterval_;
+    QTimer pollTimer_;
+    quint64 pollGeneration_ = 0;
+    bool polling_ = false;
 };
 
 }  // namespace vellumora

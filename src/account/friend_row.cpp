@@ -17,11 +17,11 @@ class OnlineDot : public QWidget {
   public:
     OnlineDot() { setFixedSize(ui::pt(8), ui::pt(8)); }
     void setOnline(bool online) {
-        m_online = online;
+        online_ = online;
         setAccessibleName(online ? QStringLiteral("online") : QStringLiteral("offline"));
         update();
     }
-    bool online() const { return m_online; }
+    bool online() const { return online_; }
 
   protected:
     void paintEvent(QPaintEvent*) override {
@@ -30,12 +30,12 @@ class OnlineDot : public QWidget {
         painter.setPen(Qt::NoPen);
         QColor gray(142, 142, 147);
         gray.setAlphaF(0.45f);
-        painter.setBrush(m_online ? QColor(48, 209, 88) : gray);
+        painter.setBrush(online_ ? QColor(48, 209, 88) : gray);
         painter.drawEllipse(QRectF(rect()));
     }
 
   private:
-    bool m_online = false;
+    bool online_ = false;
 };
 
 }  // namespace
@@ -43,34 +43,34 @@ class OnlineDot : public QWidget {
 FriendRow::FriendRow(AuthModel& auth, SessionModel& session, const FriendDTO& friendInfo, QWidget* parent)
     : SelectableRow(new OnlineDot, ui::font(ui::TextStyle::subheadline),
                     QMargins(ui::pt(6), ui::pt(3), ui::pt(6), ui::pt(3)), ui::ptF(5), parent),
-      m_auth(auth),
-      m_session(session) {
+      auth_(auth),
+      session_(session) {
     connect(this, &QAbstractButton::clicked, this, &FriendRow::openDM);
-    connect(&m_session, &SessionModel::roomIdChanged, this, &FriendRow::refreshSelection);
-    connect(&m_auth, &AuthModel::stateChanged, this, &FriendRow::refreshSelection);
+    connect(&session_, &SessionModel::roomIdChanged, this, &FriendRow::refreshSelection);
+    connect(&auth_, &AuthModel::stateChanged, this, &FriendRow::refreshSelection);
     setFriendInfo(friendInfo);
 }
 
 void FriendRow::setFriendInfo(const FriendDTO& friendInfo) {
-    m_friend = friendInfo;
-    setTexts(m_friend.displayName, QLatin1Char('@') + m_friend.username);
-    static_cast<OnlineDot*>(leading())->setOnline(m_friend.online);
+    friend_ = friendInfo;
+    setTexts(friend_.displayName, QLatin1Char('@') + friend_.username);
+    static_cast<OnlineDot*>(leading())->setOnline(friend_.online);
     refreshSelection();
 }
 
 QString FriendRow::roomId() const {
-    return dmRoomId(m_auth.state(), m_friend.id);
+    return dmRoomId(auth_.state(), friend_.id);
 }
 
 void FriendRow::openDM() {
-    if (m_auth.signedIn()) {
-        m_session.switchRoom(roomId(), m_friend.displayName);
+    if (auth_.signedIn()) {
+        session_.switchRoom(roomId(), friend_.displayName);
     }
 }
 
 void FriendRow::refreshSelection() {
-    const std::optional<QString>& current = m_session.roomId();
-    setSelected(m_auth.signedIn() && current && *current == roomId());
+    const std::optional<QString>& current = session_.roomId();
+    setSelected(auth_.signedIn() && current && *current == roomId());
 }
 
 }  // namespace vellumora

@@ -14,7 +14,7 @@ class FriendRow : public ui::SelectableRow {
   public:
     FriendRow(AuthModel& auth, SessionModel& session, const FriendDTO& friendInfo, QWidget* parent = nullptr);
 
-    const FriendDTO& friendInfo() const { return m_friend; }
+    const FriendDTO& friendInfo() const { return friend_; }
     // A poll may bring new names or presence for the same friend.
     void setFriendInfo(const FriendDTO& friendInfo);
     // The room shared with this friend; empty while signed out.
@@ -25,9 +25,9 @@ class FriendRow : public ui::SelectableRow {
   private:
     void refreshSelection();
 
-    AuthModel& m_auth;
-    SessionModel& m_session;
-    FriendDTO m_friend;
+    AuthModel& auth_;
+    SessionModel& session_;
+    FriendDTO friend_;
 };
 
 }  // namespace vellumora

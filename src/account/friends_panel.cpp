@@ -79,25 +79,25 @@ QString zoomPercentText(double zoom) {
 }
 
 FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* parent)
-    : QWidget(parent), m_auth(auth), m_session(session) {
+    : QWidget(parent), auth_(auth), session_(session) {
     auto* layout = column(this, ui::pt(12));
     layout->addWidget(buildHeader());
     layout->addWidget(buildModeRow());
 
-    m_pendingSection = new QWidget;
-    auto* pending = column(m_pendingSection, ui::pt(4));
+    pendingSection_ = new QWidget;
+    auto* pending = column(pendingSection_, ui::pt(4));
     pending->setContentsMargins(0, ui::pt(4), 0, 0);
     pending->addWidget(
         styledLabel(QStringLiteral("Requests"), ui::TextStyle::caption, QFont::DemiBold, true));
-    m_pendingRows = new QVBoxLayout;
-    m_pendingRows->setSpacing(ui::pt(4));
-    pending->addLayout(m_pendingRows);
-    layout->addWidget(m_pendingSection);
+    pendingRows_ = new QVBoxLayout;
+    pendingRows_->setSpacing(ui::pt(4));
+    pending->addLayout(pendingRows_);
+    layout->addWidget(pendingSection_);
 
     auto* rooms = new QWidget;
     auto* roomsLayout = column(rooms, ui::pt(6));
-    m_sketchbook = new SketchbookRow(m_auth, m_session);
-    roomsLayout->addWidget(m_sketchbook);
+    sketchbook_ = new SketchbookRow(auth_, session_);
+    roomsLayout->addWidget(sketchbook_);
     auto* friendsHeading = new QHBoxLayout;
     friendsHeading->setContentsMargins(0, 0, 0, 0);
     friendsHeading->addWidget(
@@ -114,21 +114,21 @@ FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* pare
     connect(add, &QToolButton::clicked, this, &FriendsPanel::showAddFriend);
     friendsHeading->addWidget(add);
     roomsLayout->addLayout(friendsHeading);
-    m_noFriends = styledLabel(QStringLiteral("No friends yet — click + to send a request."),
-                              ui::TextStyle::caption, QFont::Normal, true);
-    m_noFriends->setWordWrap(true);
-    roomsLayout->addWidget(m_noFriends);
-    m_friendRows = new QVBoxLayout;
-    m_friendRows->setSpacing(ui::pt(6));
-    roomsLayout->addLayout(m_friendRows);
+    noFriends_ = styledLabel(QStringLiteral("No friends yet — click + to send a request."),
+                             ui::TextStyle::caption, QFont::Normal, true);
+    noFriends_->setWordWrap(true);
+    roomsLayout->addWidget(noFriends_);
+    friendRows_ = new QVBoxLayout;
+    friendRows_->setSpacing(ui::pt(6));
+    roomsLayout->addLayout(friendRows_);
     layout->addWidget(rooms);
 
-    connect(&m_auth, &AuthModel::stateChanged, this, &FriendsPanel::refreshHeader);
-    connect(&m_auth, &AuthModel::stateChanged, this, &FriendsPanel::refreshFriends);
-    connect(&m_auth, &AuthModel::friendsChanged, this, &FriendsPanel::refreshFriends);
-    connect(&m_auth, &AuthModel::pendingRequestsChanged, this, &FriendsPanel::refreshPending);
-    connect(&m_session, &SessionModel::isInCanvasModeChanged, this, &FriendsPanel::refreshMode);
-    connect(&m_session, &SessionModel::zoomChanged, this, &FriendsPanel::refreshMode);
+    connect(&auth_, &AuthModel::stateChanged, this, &FriendsPanel::refreshHeader);
+    connect(&auth_, &AuthModel::stateChanged, this, &FriendsPanel::refreshFriends);
+    connect(&auth_, &AuthModel::friendsChanged, this, &FriendsPanel::refreshFriends);
+    connect(&auth_, &AuthModel::pendingRequestsChanged, this, &FriendsPanel::refreshPending);
+    connect(&session_, &SessionModel::isInCanvasModeChanged, this, &FriendsPanel::refreshMode);
+    connect(&session_, &SessionModel::zoomChanged, this, &FriendsPanel::refreshMode);
     refreshHeader();
     refreshMode();
     refreshFriends();
@@ -137,24 +137,24 @@ FriendsPanel::FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* pare
 
 FriendsPanel::~FriendsPanel() {
     // The sheet lies over the whole window, which outlives the panel (a log-out replaces it).
-    if (m_sheet) {
-        m_sheet->dismiss();
+    if (sheet_) {
+        sheet_->dismiss();
     }
 }
 
 QWidget* FriendsPanel::buildHeader() {
-    m_header = new QWidget;
-    auto* row = new QHBoxLayout(m_header);
+    header_ = new QWidget;
+    auto* row = new QHBoxLayout(header_);
     row->setContentsMargins(0, 0, 0, 0);
     auto* avatar = new QLabel;
     ui::setSymbol(avatar, QStringLiteral("person.crop.circle.fill"), ui::accentColor(), ui::pt(22));
     row->addWidget(avatar);
     auto* lines = new QVBoxLayout;
     lines->setSpacing(0);
-    m_userName = styledLabel({}, ui::TextStyle::subheadline, QFont::DemiBold, false);
-    m_userHandle = styledLabel({}, ui::TextStyle::caption2, QFont::Normal, true);
-    lines->addWidget(m_userName);
-    lines->addWidget(m_userHandle);
+    userName_ = styledLabel({}, ui::TextStyle::subheadline, QFont::DemiBold, false);
+    userHandle_ = styledLabel({}, ui::TextStyle::caption2, QFont::Normal, true);
+    lines->addWidget(userName_);
+    lines->addWidget(userHandle_);
     row->addLayout(lines, 1);
 
     auto* menuButton = new QToolButton;
@@ -168,10 +168,10 @@ QWidget* FriendsPanel::buildHeader() {
     menuButton->setFocusPolicy(Qt::StrongFocus);
     auto* menu = new QMenu(menuButton);
     QAction* logOut = menu->addAction(QStringLiteral("Log out"));
-    connect(logOut, &QAction::triggered, this, [this] { m_auth.logout(); });
+    connect(logOut, &QAction::triggered, this, [this] { auth_.logout(); });
     menuButton->setMenu(menu);
     row->addWidget(menuButton);
-    return m_header;
+    return header_;
 }
 
 QWidget* FriendsPanel::buildModeRow() {
@@ -179,74 +179,74 @@ QWidget* FriendsPanel::buildModeRow() {
     auto* row = new QHBoxLayout(modeRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(ui::pt(8));
-    m_modeIcon = new QLabel;
-    m_modeText = styledLabel({}, ui::TextStyle::caption, QFont::Medium, false);
-    m_zoom = styledLabel({}, ui::TextStyle::caption, QFont::Normal, true);
-    m_zoom->setAccessibleName(QStringLiteral("Zoom"));
-    row->addWidget(m_modeIcon);
-    row->addWidget(m_modeText);
+    modeIcon_ = new QLabel;
+    modeText_ = styledLabel({}, ui::TextStyle::caption, QFont::Medium, false);
+    zoom_ = styledLabel({}, ui::TextStyle::caption, QFont::Normal, true);
+    zoom_->setAccessibleName(QStringLiteral("Zoom"));
+    row->addWidget(modeIcon_);
+    row->addWidget(modeText_);
     row->addStretch(1);
-    row->addWidget(m_zoom);
+    row->addWidget(zoom_);
     return modeRow;
 }
 
 QList<FriendRow*> FriendsPanel::friendRows() const {
     QList<FriendRow*> rows;
-    for (int i = 0; i < m_friendRows->count(); ++i) {
-        rows.append(qobject_cast<FriendRow*>(m_friendRows->itemAt(i)->widget()));
+    for (int i = 0; i < friendRows_->count(); ++i) {
+        rows.append(qobject_cast<FriendRow*>(friendRows_->itemAt(i)->widget()));
     }
     return rows;
 }
 
 QList<PendingRequestRow*> FriendsPanel::pendingRows() const {
     QList<PendingRequestRow*> rows;
-    for (int i = 0; i < m_pendingRows->count(); ++i) {
-        rows.append(qobject_cast<PendingRequestRow*>(m_pendingRows->itemAt(i)->widget()));
+    for (int i = 0; i < pendingRows_->count(); ++i) {
+        rows.append(qobject_cast<PendingRequestRow*>(pendingRows_->itemAt(i)->widget()));
     }
     return rows;
 }
 
 void FriendsPanel::showAddFriend() {
-    if (m_sheet) {
-        m_sheet->raise();
+    if (sheet_) {
+        sheet_->raise();
         return;
     }
     // A fresh sheet each time: every presentation starts empty.
-    m_sheet = new AddFriendSheet(m_auth, window());
+    sheet_ = new AddFriendSheet(auth_, window());
 }
 
 void FriendsPanel::refreshHeader() {
-    const AuthModel::Authenticated* signedIn = m_auth.signedIn();
-    m_header->setVisible(signedIn != nullptr);
+    const AuthModel::Authenticated* signedIn = auth_.signedIn();
+    header_->setVisible(signedIn != nullptr);
     if (signedIn) {
-        m_userName->setText(signedIn->user.displayName);
-        m_userHandle->setText(QLatin1Char('@') + signedIn->user.username);
+        userName_->setText(signedIn->user.displayName);
+        userHandle_->setText(QLatin1Char('@') + signedIn->user.username);
     }
 }
 
 void FriendsPanel::refreshMode() {
-    const bool canvas = m_session.isInCanvasMode();
-    ui::setSymbol(m_modeIcon,
+    const bool canvas = session_.isInCanvasMode();
+    ui::setSymbol(modeIcon_,
                   canvas ? QStringLiteral("pencil.tip.crop.circle.fill") : QStringLiteral("cursorarrow"),
                   canvas ? ui::accentColor() : ui::secondaryTextColor(), ui::pt(14));
-    m_modeText->setText(canvas ? QStringLiteral("Canvas mode") : QStringLiteral("Pointer mode"));
-    m_zoom->setText(zoomPercentText(m_session.zoom()));
+    modeText_->setText(canvas ? QStringLiteral("Canvas mode") : QStringLiteral("Pointer mode"));
+    zoom_->setText(zoomPercentText(session_.zoom()));
 }
 
 void FriendsPanel::refreshFriends() {
-    const QList<FriendDTO>& friends = m_auth.friends();
-    m_noFriends->setVisible(friends.isEmpty());
+    const QList<FriendDTO>& friends = auth_.friends();
+    noFriends_->setVisible(friends.isEmpty());
     syncRows<FriendRow>(
-        m_friendRows, friends, [this](const FriendDTO& f) { return new FriendRow(m_auth, m_session, f); },
+        friendRows_, friends, [this](const FriendDTO& f) { return new FriendRow(auth_, session_, f); },
         [](FriendRow* row, const FriendDTO& f) { row->setFriendInfo(f); });
 }
 
 void FriendsPanel::refreshPending() {
-    const QList<PendingRequestDTO>& requests = m_auth.pendingRequests();
-    m_pendingSection->setVisible(!requests.isEmpty());
+    const QList<PendingRequestDTO>& requests = auth_.pendingRequests();
+    pendingSection_->setVisible(!requests.isEmpty());
     syncRows<PendingRequestRow>(
-        m_pendingRows, requests,
-        [this](const PendingRequestDTO& r) { return new PendingRequestRow(m_auth, r); },
+        pendingRows_, requests,
+        [this](const PendingRequestDTO& r) { return new PendingRequestRow(auth_, r); },
         [](PendingRequestRow* row, const PendingRequestDTO& r) { row->setRequest(r); });
 }
 

@@ -29,11 +29,11 @@ class FriendsPanel : public QWidget {
     FriendsPanel(AuthModel& auth, SessionModel& session, QWidget* parent = nullptr);
     ~FriendsPanel() override;
 
-    SketchbookRow* sketchbookRow() const { return m_sketchbook; }
+    SketchbookRow* sketchbookRow() const { return sketchbook_; }
     QList<FriendRow*> friendRows() const;
     QList<PendingRequestRow*> pendingRows() const;
     // The open add-friend sheet, if any.
-    AddFriendSheet* addFriendSheet() const { return m_sheet; }
+    AddFriendSheet* addFriendSheet() const { return sheet_; }
     void showAddFriend();
 
   private:
@@ -44,21 +44,21 @@ class FriendsPanel : public QWidget {
     void refreshFriends();
     void refreshPending();
 
-    AuthModel& m_auth;
-    SessionModel& m_session;
+    AuthModel& auth_;
+    SessionModel& session_;
 
-    QWidget* m_header;
-    QLabel* m_userName;
-    QLabel* m_userHandle;
-    QLabel* m_modeIcon;
-    QLabel* m_modeText;
-    QLabel* m_zoom;
-    QWidget* m_pendingSection;
-    QVBoxLayout* m_pendingRows;
-    SketchbookRow* m_sketchbook;
-    QLabel* m_noFriends;
-    QVBoxLayout* m_friendRows;
-    QPointer<AddFriendSheet> m_sheet;
+    QWidget* header_;
+    QLabel* userName_;
+    QLabel* userHandle_;
+    QLabel* modeIcon_;
+    QLabel* modeText_;
+    QLabel* zoom_;
+    QWidget* pendingSection_;
+    QVBoxLayout* pendingRows_;
+    SketchbookRow* sketchbook_;
+    QLabel* noFriends_;
+    QVBoxLayout* friendRows_;
+    QPointer<AddFriendSheet> sheet_;
 };
 
 }  // namespace vellumora

@@ -49,7 +49,7 @@ bool canSubmitLogin(bool busy, const QString& username, const QString& password)
     return !busy && graphemeCount(username) >= 3 && graphemeCount(password) >= 8;
 }
 
-LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), m_auth(auth) {
+LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), auth_(auth) {
     setAutoFillBackground(false);
 
     auto* symbol = new QLabel;
@@ -57,51 +57,51 @@ LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), m_auth
 
     auto* title = centredLabel(QStringLiteral("Vellumora"), ui::TextStyle::title, QFont::DemiBold,
                                ui::primaryTextColor());
-    m_subtitle = centredLabel({}, ui::TextStyle::subheadline, QFont::Normal, ui::secondaryTextColor());
+    subtitle_ = centredLabel({}, ui::TextStyle::subheadline, QFont::Normal, ui::secondaryTextColor());
 
-    m_username = new QLineEdit;
-    m_username->setPlaceholderText(QStringLiteral("Username"));
-    m_username->setAccessibleName(QStringLiteral("Username"));
-    m_username->setFixedWidth(ui::pt(280));
-    m_password = new QLineEdit;
-    m_password->setPlaceholderText(QStringLiteral("Password"));
-    m_password->setAccessibleName(QStringLiteral("Password"));
-    m_password->setEchoMode(QLineEdit::Password);
-    m_password->setFixedWidth(ui::pt(280));
+    username_ = new QLineEdit;
+    username_->setPlaceholderText(QStringLiteral("Username"));
+    username_->setAccessibleName(QStringLiteral("Username"));
+    username_->setFixedWidth(ui::pt(280));
+    password_ = new QLineEdit;
+    password_->setPlaceholderText(QStringLiteral("Password"));
+    password_->setAccessibleName(QStringLiteral("Password"));
+    password_->setEchoMode(QLineEdit::Password);
+    password_->setFixedWidth(ui::pt(280));
 
-    m_error = centredLabel({}, ui::TextStyle::caption, QFont::Normal, QColor(255, 69, 58));
-    m_error->setFixedWidth(ui::pt(280));
-    m_error->setObjectName(QStringLiteral("error"));
+    error_ = centredLabel({}, ui::TextStyle::caption, QFont::Normal, QColor(255, 69, 58));
+    error_->setFixedWidth(ui::pt(280));
+    error_->setObjectName(QStringLiteral("error"));
 
-    m_submit = new QPushButton;
-    m_submit->setMinimumWidth(ui::pt(200) + ui::pt(24));
-    m_submit->setIconSize(QSize(ui::pt(13), ui::pt(13)));
-    m_submit->setDefault(true);
-    ui::makeProminent(m_submit);
+    submit_ = new QPushButton;
+    submit_->setMinimumWidth(ui::pt(200) + ui::pt(24));
+    submit_->setIconSize(QSize(ui::pt(13), ui::pt(13)));
+    submit_->setDefault(true);
+    ui::makeProminent(submit_);
 
-    m_modeSwitch = new QPushButton;
-    m_modeSwitch->setFlat(true);
-    m_modeSwitch->setCursor(Qt::PointingHandCursor);
-    ui::setTextStyle(m_modeSwitch, ui::TextStyle::caption);
-    ui::setTextColor(m_modeSwitch, ui::secondaryTextColor());
+    modeSwitch_ = new QPushButton;
+    modeSwitch_->setFlat(true);
+    modeSwitch_->setCursor(Qt::PointingHandCursor);
+    ui::setTextStyle(modeSwitch_, ui::TextStyle::caption);
+    ui::setTextColor(modeSwitch_, ui::secondaryTextColor());
 
-    m_hints = new QWidget;
+    hints_ = new QWidget;
     auto* hints = column(ui::pt(2));
     hints->addWidget(centredLabel(QStringLiteral("Username: 3–20 characters (letters / numbers / _)."),
                                   ui::TextStyle::caption2, QFont::Normal, ui::secondaryTextColor()));
     hints->addWidget(centredLabel(QStringLiteral("Password: at least 8 characters."), ui::TextStyle::caption2,
                                   QFont::Normal, ui::secondaryTextColor()));
-    m_hints->setLayout(hints);
-    for (QLabel* hint : m_hints->findChildren<QLabel*>()) {
+    hints_->setLayout(hints);
+    for (QLabel* hint : hints_->findChildren<QLabel*>()) {
         hint->setWordWrap(false);
     }
 
     auto* heading = column(ui::pt(4));
     heading->addWidget(title);
-    heading->addWidget(m_subtitle);
+    heading->addWidget(subtitle_);
     auto* fields = column(ui::pt(10));
-    fields->addWidget(m_username);
-    fields->addWidget(m_password);
+    fields->addWidget(username_);
+    fields->addWidget(password_);
 
     auto* form = column(ui::pt(22));
     form->setContentsMargins(ui::pt(40), ui::pt(40), ui::pt(40), ui::pt(40));
@@ -110,96 +110,96 @@ LoginView::LoginView(AuthModel& auth, QWidget* parent) : QWidget(parent), m_auth
     form->addLayout(heading);
     form->addLayout(fields);
     form->setAlignment(fields, Qt::AlignHCenter);
-    form->addWidget(m_error, 0, Qt::AlignHCenter);
-    form->addWidget(m_submit, 0, Qt::AlignHCenter);
-    form->addWidget(m_modeSwitch, 0, Qt::AlignHCenter);
-    form->addWidget(m_hints, 0, Qt::AlignHCenter);
+    form->addWidget(error_, 0, Qt::AlignHCenter);
+    form->addWidget(submit_, 0, Qt::AlignHCenter);
+    form->addWidget(modeSwitch_, 0, Qt::AlignHCenter);
+    form->addWidget(hints_, 0, Qt::AlignHCenter);
     form->addStretch(1);
     setLayout(form);
 
-    setTabOrder(m_username, m_password);
-    setTabOrder(m_password, m_submit);
-    setTabOrder(m_submit, m_modeSwitch);
-    setFocusProxy(m_username);
+    setTabOrder(username_, password_);
+    setTabOrder(password_, submit_);
+    setTabOrder(submit_, modeSwitch_);
+    setFocusProxy(username_);
 
-    connect(m_username, &QLineEdit::textChanged, this, &LoginView::refresh);
-    connect(m_password, &QLineEdit::textChanged, this, &LoginView::refresh);
-    connect(m_username, &QLineEdit::returnPressed, this, &LoginView::submit);
-    connect(m_password, &QLineEdit::returnPressed, this, &LoginView::submit);
-    connect(m_submit, &QPushButton::clicked, this, &LoginView::submit);
-    connect(m_modeSwitch, &QPushButton::clicked, this, &LoginView::toggleMode);
-    connect(&m_auth, &AuthModel::busyChanged, this, &LoginView::refresh);
-    connect(&m_auth, &AuthModel::errorMessageChanged, this, &LoginView::refresh);
+    connect(username_, &QLineEdit::textChanged, this, &LoginView::refresh);
+    connect(password_, &QLineEdit::textChanged, this, &LoginView::refresh);
+    connect(username_, &QLineEdit::returnPressed, this, &LoginView::submit);
+    connect(password_, &QLineEdit::returnPressed, this, &LoginView::submit);
+    connect(submit_, &QPushButton::clicked, this, &LoginView::submit);
+    connect(modeSwitch_, &QPushButton::clicked, this, &LoginView::toggleMode);
+    connect(&auth_, &AuthModel::busyChanged, this, &LoginView::refresh);
+    connect(&auth_, &AuthModel::errorMessageChanged, this, &LoginView::refresh);
 
-    m_spinnerTimer.setInterval(16);
-    connect(&m_spinnerTimer, &QTimer::timeout, this, [this] {
-        m_spinnerTurn = std::fmod(m_spinnerTurn + 1.0 / 60.0, 1.0);
+    spinnerTimer_.setInterval(16);
+    connect(&spinnerTimer_, &QTimer::timeout, this, [this] {
+        spinnerTurn_ = std::fmod(spinnerTurn_ + 1.0 / 60.0, 1.0);
         refreshSpinner();
     });
     refresh();
 }
 
 void LoginView::submit() {
-    if (!canSubmitLogin(m_auth.busy(), m_username->text(), m_password->text())) {
+    if (!canSubmitLogin(auth_.busy(), username_->text(), password_->text())) {
         return;
     }
-    if (m_isSignUp) {
-        m_auth.signup(m_username->text(), m_password->text());
+    if (isSignUp_) {
+        auth_.signup(username_->text(), password_->text());
     } else {
-        m_auth.login(m_username->text(), m_password->text());
+        auth_.login(username_->text(), password_->text());
     }
 }
 
 void LoginView::toggleMode() {
-    m_isSignUp = !m_isSignUp;
-    m_auth.setErrorMessage(std::nullopt);
+    isSignUp_ = !isSignUp_;
+    auth_.setErrorMessage(std::nullopt);
     refresh();
 }
 
 void LoginView::refresh() {
-    m_subtitle->setText(m_isSignUp ? QStringLiteral("Create an account")
-                                   : QStringLiteral("Log in to color with friends"));
-    const QString action = m_isSignUp ? QStringLiteral("Create account") : QStringLiteral("Log in");
-    m_submit->setText(action);
-    m_submit->setAccessibleName(action);
-    m_submit->setEnabled(canSubmitLogin(m_auth.busy(), m_username->text(), m_password->text()));
-    const QString switchText = m_isSignUp ? QStringLiteral("Already have an account? Log in")
-                                          : QStringLiteral("No account yet? Sign up");
-    m_modeSwitch->setText(switchText);
-    m_modeSwitch->setAccessibleName(switchText);
-    m_hints->setVisible(m_isSignUp);
+    subtitle_->setText(isSignUp_ ? QStringLiteral("Create an account")
+                                 : QStringLiteral("Log in to color with friends"));
+    const QString action = isSignUp_ ? QStringLiteral("Create account") : QStringLiteral("Log in");
+    submit_->setText(action);
+    submit_->setAccessibleName(action);
+    submit_->setEnabled(canSubmitLogin(auth_.busy(), username_->text(), password_->text()));
+    const QString switchText = isSignUp_ ? QStringLiteral("Already have an account? Log in")
+                                         : QStringLiteral("No account yet? Sign up");
+    modeSwitch_->setText(switchText);
+    modeSwitch_->setAccessibleName(switchText);
+    hints_->setVisible(isSignUp_);
 
-    const std::optional<QString>& error = m_auth.errorMessage();
-    m_error->setText(error.value_or(QString()));
-    m_error->setVisible(error.has_value());
+    const std::optional<QString>& error = auth_.errorMessage();
+    error_->setText(error.value_or(QString()));
+    error_->setVisible(error.has_value());
 
-    if (m_auth.busy() != m_spinnerTimer.isActive()) {
-        if (m_auth.busy()) {
-            m_spinnerTimer.start();
+    if (auth_.busy() != spinnerTimer_.isActive()) {
+        if (auth_.busy()) {
+            spinnerTimer_.start();
         } else {
-            m_spinnerTimer.stop();
+            spinnerTimer_.stop();
         }
         refreshSpinner();
     }
 }
 
 void LoginView::refreshSpinner() {
-    if (!m_spinnerTimer.isActive()) {
-        m_submit->setIcon(QIcon());
+    if (!spinnerTimer_.isActive()) {
+        submit_->setIcon(QIcon());
         return;
     }
     const qreal ratio = devicePixelRatioF();
-    const QSize size = m_submit->iconSize() * ratio;
+    const QSize size = submit_->iconSize() * ratio;
     QPixmap frame(size);
     frame.fill(Qt::transparent);
     QPainter painter(&frame);
-    ui::BusySpinner::paintFrame(painter, QRectF(QPointF(0, 0), QSizeF(size)), Qt::white, m_spinnerTurn);
+    ui::BusySpinner::paintFrame(painter, QRectF(QPointF(0, 0), QSizeF(size)), Qt::white, spinnerTurn_);
     painter.end();
     frame.setDevicePixelRatio(ratio);
     QIcon icon;
     icon.addPixmap(frame, QIcon::Normal);
     icon.addPixmap(frame, QIcon::Disabled);
-    m_submit->setIcon(icon);
+    submit_->setIcon(icon);
 }
 
 void LoginView::paintEvent(QPaintEvent*) {

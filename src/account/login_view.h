@@ -24,7 +24,7 @@ class LoginView : public QWidget {
   public:
     explicit LoginView(AuthModel& auth, QWidget* parent = nullptr);
 
-    bool isSignUp() const { return m_isSignUp; }
+    bool isSignUp() const { return isSignUp_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -35,17 +35,17 @@ class LoginView : public QWidget {
     void refresh();
     void refreshSpinner();
 
-    AuthModel& m_auth;
-    bool m_isSignUp = false;
-    QLabel* m_subtitle;
-    QLineEdit* m_username;
-    QLineEdit* m_password;
-    QLabel* m_error;
-    QPushButton* m_submit;
-    QPushButton* m_modeSwitch;
-    QWidget* m_hints;
-    QTimer m_spinnerTimer;
-    double m_spinnerTurn = 0;
+    AuthModel& auth_;
+    bool isSignUp_ = false;
+    QLabel* subtitle_;
+    QLineEdit* username_;
+    QLineEdit* password_;
+    QLabel* error_;
+    QPushButton* submit_;
+    QPushButton* modeSwitch_;
+    QWidget* hints_;
+    QTimer spinnerTimer_;
+    double spinnerTurn_ = 0;
 };
 
 }  // namespace vellumora

@@ -29,44 +29,44 @@ QToolButton* iconButton(const QString& symbol, const QColor& tint, const QString
 
 PendingRequestRow::PendingRequestRow(AuthModel& auth, const PendingRequestDTO& request, QWidget* parent)
     : QWidget(parent),
-      m_auth(auth),
-      m_name(new QLabel),
-      m_detail(new QLabel),
-      m_accept(iconButton(QStringLiteral("checkmark"), QColor(48, 209, 88), QStringLiteral("Accept"))),
-      m_decline(iconButton(QStringLiteral("xmark"), QColor(255, 69, 58), QStringLiteral("Decline"))) {
+      auth_(auth),
+      name_(new QLabel),
+      detail_(new QLabel),
+      accept_(iconButton(QStringLiteral("checkmark"), QColor(48, 209, 88), QStringLiteral("Accept"))),
+      decline_(iconButton(QStringLiteral("xmark"), QColor(255, 69, 58), QStringLiteral("Decline"))) {
     auto* mark = new QLabel;
     ui::setSymbol(mark, QStringLiteral("person.crop.circle.badge.questionmark"), QColor(255, 159, 10),
                   ui::pt(16));
-    ui::setTextStyle(m_name, ui::TextStyle::caption, QFont::Medium);
-    ui::setTextStyle(m_detail, ui::TextStyle::caption2);
-    ui::setTextColor(m_detail, ui::secondaryTextColor());
+    ui::setTextStyle(name_, ui::TextStyle::caption, QFont::Medium);
+    ui::setTextStyle(detail_, ui::TextStyle::caption2);
+    ui::setTextColor(detail_, ui::secondaryTextColor());
 
     auto* lines = new QVBoxLayout;
     lines->setSpacing(0);
     lines->setContentsMargins(0, 0, 0, 0);
-    lines->addWidget(m_name);
-    lines->addWidget(m_detail);
+    lines->addWidget(name_);
+    lines->addWidget(detail_);
 
     auto* row = new QHBoxLayout(this);
     row->setSpacing(ui::pt(8));
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(mark, 0, Qt::AlignVCenter);
     row->addLayout(lines, 1);
-    row->addWidget(m_accept);
-    row->addWidget(m_decline);
+    row->addWidget(accept_);
+    row->addWidget(decline_);
 
     // Each press sends its own request; the refreshed lists show the outcome.
-    connect(m_accept, &QToolButton::clicked, this, [this] { m_auth.accept(m_request.requesterId); });
-    connect(m_decline, &QToolButton::clicked, this, [this] { m_auth.decline(m_request.requesterId); });
+    connect(accept_, &QToolButton::clicked, this, [this] { auth_.accept(request_.requesterId); });
+    connect(decline_, &QToolButton::clicked, this, [this] { auth_.decline(request_.requesterId); });
     setRequest(request);
 }
 
 void PendingRequestRow::setRequest(const PendingRequestDTO& request) {
-    m_request = request;
-    m_name->setText(request.displayName);
-    m_detail->setText(QLatin1Char('@') + request.username + QStringLiteral(" wants to add you"));
-    m_accept->setAccessibleName(QStringLiteral("Accept ") + request.displayName);
-    m_decline->setAccessibleName(QStringLiteral("Decline ") + request.displayName);
+    request_ = request;
+    name_->setText(request.displayName);
+    detail_->setText(QLatin1Char('@') + request.username + QStringLiteral(" wants to add you"));
+    accept_->setAccessibleName(QStringLiteral("Accept ") + request.displayName);
+    decline_->setAccessibleName(QStringLiteral("Decline ") + request.displayName);
 }
 
 }  // namespace vellumora

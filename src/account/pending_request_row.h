@@ -17,18 +17,18 @@ class PendingRequestRow : public QWidget {
   public:
     PendingRequestRow(AuthModel& auth, const PendingRequestDTO& request, QWidget* parent = nullptr);
 
-    const PendingRequestDTO& request() const { return m_request; }
+    const PendingRequestDTO& request() const { return request_; }
     void setRequest(const PendingRequestDTO& request);
-    QToolButton* acceptButton() const { return m_accept; }
-    QToolButton* declineButton() const { return m_decline; }
+    QToolButton* acceptButton() const { return accept_; }
+    QToolButton* declineButton() const { return decline_; }
 
   private:
-    AuthModel& m_auth;
-    PendingRequestDTO m_request;
-    QLabel* m_name;
-    QLabel* m_detail;
-    QToolButton* m_accept;
-    QToolButton* m_decline;
+    AuthModel& auth_;
+    PendingRequestDTO request_;
+    QLabel* name_;
+    QLabel* detail_;
+    QToolButton* accept_;
+    QToolButton* decline_;
 };
 
 }  // namespace vellumora

@@ -24,29 +24,29 @@ QLabel* bookMark() {
 SketchbookRow::SketchbookRow(AuthModel& auth, SessionModel& session, QWidget* parent)
     : SelectableRow(bookMark(), ui::font(ui::TextStyle::subheadline, QFont::Medium),
                     QMargins(ui::pt(6), ui::pt(4), ui::pt(6), ui::pt(4)), ui::ptF(5), parent),
-      m_auth(auth),
-      m_session(session) {
+      auth_(auth),
+      session_(session) {
     setTexts(QStringLiteral("My sketchbook"), QStringLiteral("Private — just for you"));
     connect(this, &QAbstractButton::clicked, this, &SketchbookRow::open);
-    connect(&m_session, &SessionModel::roomIdChanged, this, &SketchbookRow::refreshSelection);
-    connect(&m_auth, &AuthModel::stateChanged, this, &SketchbookRow::refreshSelection);
+    connect(&session_, &SessionModel::roomIdChanged, this, &SketchbookRow::refreshSelection);
+    connect(&auth_, &AuthModel::stateChanged, this, &SketchbookRow::refreshSelection);
     refreshSelection();
 }
 
 QString SketchbookRow::roomId() const {
-    const AuthModel::Authenticated* signedIn = m_auth.signedIn();
+    const AuthModel::Authenticated* signedIn = auth_.signedIn();
     return signedIn ? soloRoomId(signedIn->user.id) : QString();
 }
 
 void SketchbookRow::open() {
-    if (m_auth.signedIn()) {
-        m_session.switchRoom(roomId(), QStringLiteral("My sketchbook"));
+    if (auth_.signedIn()) {
+        session_.switchRoom(roomId(), QStringLiteral("My sketchbook"));
     }
 }
 
 void SketchbookRow::refreshSelection() {
-    const std::optional<QString>& current = m_session.roomId();
-    setSelected(m_auth.signedIn() && current && *current == roomId());
+    const std::optional<QString>& current = session_.roomId();
+    setSelected(auth_.signedIn() && current && *current == roomId());
 }
 
 }  // namespace vellumora

@@ -21,8 +21,8 @@ class SketchbookRow : public ui::SelectableRow {
   private:
     void refreshSelection();
 
-    AuthModel& m_auth;
-    SessionModel& m_session;
+    AuthModel& auth_;
+    SessionModel& session_;
 };
 
 }  // namespace vellumora

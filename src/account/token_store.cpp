@@ -19,7 +19,7 @@ std::optional<QString> decodeUtf8Strict(const QByteArray& bytes) {
 TokenStore::TokenStore(QObject* parent) : TokenStore(defaultService(), defaultKey(), parent) {}
 
 TokenStore::TokenStore(QString service, QString key, QObject* parent)
-    : QObject(parent), m_service(std::move(service)), m_key(std::move(key)) {}
+    : QObject(parent), service_(std::move(service)), key_(std::move(key)) {}
 
 TokenStore::~TokenStore() = default;
 
@@ -28,9 +28,9 @@ TokenStore::~TokenStore() = default;
 // Their callbacks are bound to this store and simply stop when it is gone.
 template <class Job>
 Job* TokenStore::makeJob() const {
-    auto* job = new Job(m_service);
+    auto* job = new Job(service_);
     job->setAutoDelete(true);
-    job->setKey(m_key);
+    job->setKey(key_);
     return job;
 }
 
@@ -84,20 +84,20 @@ void TokenStore::removeItem(std::function<void()> then) {
 }
 
 void TokenStore::enqueue(Operation operation) {
-    m_queue.push_back(std::move(operation));
-    if (!m_running) {
+    queue_.push_back(std::move(operation));
+    if (!running_) {
         runNext();
     }
 }
 
 void TokenStore::runNext() {
-    if (m_queue.empty()) {
-        m_running = false;
+    if (queue_.empty()) {
+        running_ = false;
         return;
     }
-    m_running = true;
-    Operation operation = std::move(m_queue.front());
-    m_queue.pop_front();
+    running_ = true;
+    Operation operation = std::move(queue_.front());
+    queue_.pop_front();
     operation([this] { runNext(); });
 }
 

@@ -25,8 +25,8 @@ class TokenStore : public QObject {
     TokenStore(QString service, QString key, QObject* parent = nullptr);
     ~TokenStore() override;
 
-    QString service() const { return m_service; }
-    QString key() const { return m_key; }
+    QString service() const { return service_; }
+    QString key() const { return key_; }
 
     // Replaces any stored token: the old item is deleted, then the new one written.
     void saveToken(const QString& token, std::function<void()> done = {});
@@ -44,10 +44,10 @@ class TokenStore : public QObject {
     template <class Job>
     Job* makeJob() const;
 
-    QString m_service;
-    QString m_key;
-    std::deque<Operation> m_queue;
-    bool m_running = false;
+    QString service_;
+    QString key_;
+    std::deque<Operation> queue_;
+    bool running_ = false;
 };
 
 // Strict UTF-8: nothing for invalid bytes, an empty string for no bytes.

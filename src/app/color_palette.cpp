@@ -23,7 +23,7 @@ int swatchInset() {
 
 }  // namespace
 
-ColorSwatch::ColorSwatch(const ArtColor& color, QWidget* parent) : QAbstractButton(parent), m_color(color) {
+ColorSwatch::ColorSwatch(const ArtColor& color, QWidget* parent) : QAbstractButton(parent), color_(color) {
     const QString name = QString::fromStdString(color.name);
     setToolTip(name);
     setAccessibleName(name);
@@ -33,7 +33,7 @@ ColorSwatch::ColorSwatch(const ArtColor& color, QWidget* parent) : QAbstractButt
 }
 
 void ColorSwatch::setSelected(bool selected) {
-    m_selected = selected;
+    selected_ = selected;
     update();
 }
 
@@ -53,14 +53,14 @@ void ColorSwatch::paintEvent(QPaintEvent*) {
     const double radius = ui::ptF(6);
     QPainterPath shape;
     shape.addRoundedRect(box, radius, radius);
-    if (m_selected) {
+    if (selected_) {
         QPainterPath shadow;
         shadow.addRoundedRect(box.translated(0, ui::ptF(1)), radius, radius);
         painter.fillPath(shadow, QColor(0, 0, 0, 64));
     }
-    painter.fillPath(shape, toQColor(m_color));
-    const double line = m_selected ? ui::ptF(2.5) : 1.0;
-    painter.setPen(QPen(m_selected ? ui::primaryTextColor() : QColor(0, 0, 0, 46), line));
+    painter.fillPath(shape, toQColor(color_));
+    const double line = selected_ ? ui::ptF(2.5) : 1.0;
+    painter.setPen(QPen(selected_ ? ui::primaryTextColor() : QColor(0, 0, 0, 46), line));
     painter.drawPath(shape);
     if (hasFocus()) {
         QPainterPath ring;
@@ -71,7 +71,7 @@ void ColorSwatch::paintEvent(QPaintEvent*) {
     }
 }
 
-ColorPalette::ColorPalette(SessionModel& session, QWidget* parent) : QWidget(parent), m_session(session) {
+ColorPalette::ColorPalette(SessionModel& session, QWidget* parent) : QWidget(parent), session_(session) {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     // The swatches carry their own inset, so the gaps come out at 6 points.
@@ -81,20 +81,20 @@ ColorPalette::ColorPalette(SessionModel& session, QWidget* parent) : QWidget(par
     for (std::size_t i = 0; i < palette.size(); ++i) {
         auto* swatch = new ColorSwatch(palette[i]);
         connect(swatch, &QAbstractButton::clicked, this,
-                [this, swatch] { m_session.setColor(swatch->color()); });
+                [this, swatch] { session_.setColor(swatch->color()); });
         grid->addWidget(swatch, static_cast<int>(i) / kColumns, static_cast<int>(i) % kColumns);
-        m_swatches.push_back(swatch);
+        swatches_.push_back(swatch);
     }
     for (int column = 0; column < kColumns; ++column) {
         grid->setColumnStretch(column, 1);
     }
-    connect(&m_session, &SessionModel::colorChanged, this, &ColorPalette::refresh);
+    connect(&session_, &SessionModel::colorChanged, this, &ColorPalette::refresh);
     refresh();
 }
 
 void ColorPalette::refresh() {
-    for (ColorSwatch* swatch : m_swatches) {
-        swatch->setSelected(swatch->color() == m_session.color());
+    for (ColorSwatch* swatch : swatches_) {
+        swatch->setSelected(swatch->color() == session_.color());
     }
 }
 

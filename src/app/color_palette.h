@@ -16,8 +16,8 @@ class ColorSwatch : public QAbstractButton {
   public:
     explicit ColorSwatch(const ArtColor& color, QWidget* parent = nullptr);
 
-    const ArtColor& color() const { return m_color; }
-    bool isSelected() const { return m_selected; }
+    const ArtColor& color() const { return color_; }
+    bool isSelected() const { return selected_; }
     void setSelected(bool selected);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -26,8 +26,8 @@ class ColorSwatch : public QAbstractButton {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    ArtColor m_color;
-    bool m_selected = false;
+    ArtColor color_;
+    bool selected_ = false;
 };
 
 class ColorPalette : public QWidget {
@@ -37,13 +37,13 @@ class ColorPalette : public QWidget {
 
     explicit ColorPalette(SessionModel& session, QWidget* parent = nullptr);
 
-    const std::vector<ColorSwatch*>& swatches() const { return m_swatches; }
+    const std::vector<ColorSwatch*>& swatches() const { return swatches_; }
 
   private:
     void refresh();
 
-    SessionModel& m_session;
-    std::vector<ColorSwatch*> m_swatches;
+    SessionModel& session_;
+    std::vector<ColorSwatch*> swatches_;
 };
 
 }  // namespace vellumora

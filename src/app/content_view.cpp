@@ -17,49 +17,49 @@
 namespace vellumora {
 
 ContentView::ContentView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent)
-    : QWidget(parent), m_session(session), m_factories(std::move(factories)) {
+    : QWidget(parent), session_(session), factories_(std::move(factories)) {
     auto* desk = new DeskBackground;
-    m_stage = new QStackedLayout(desk);
-    m_placeholder = new NoRoomPlaceholder;
-    m_stage->addWidget(m_placeholder);
+    stage_ = new QStackedLayout(desk);
+    placeholder_ = new NoRoomPlaceholder;
+    stage_->addWidget(placeholder_);
 
     QFrame* line = ui::separator(Qt::Vertical, QColor(0, 0, 0, 140));
 
-    m_side = new SidePanel(auth, session, m_factories.pagePicker);
-    m_side->setFixedWidth(ui::pt(300));
+    side_ = new SidePanel(auth, session, factories_.pagePicker);
+    side_->setFixedWidth(ui::pt(300));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(desk, 1);
     layout->addWidget(line);
-    layout->addWidget(m_side);
+    layout->addWidget(side_);
 
     // Keyboard users start on the first room they can open.
-    setFocusProxy(m_side->friendsPanel()->sketchbookRow());
-    connect(&m_session, &SessionModel::roomIdChanged, this, &ContentView::refresh);
+    setFocusProxy(side_->friendsPanel()->sketchbookRow());
+    connect(&session_, &SessionModel::roomIdChanged, this, &ContentView::refresh);
     refresh();
 }
 
 QWidget* ContentView::stageContent() const {
-    return m_stage->currentWidget();
+    return stage_->currentWidget();
 }
 
 void ContentView::refresh() {
-    if (!m_session.roomId()) {
-        m_stage->setCurrentWidget(m_placeholder);
+    if (!session_.roomId()) {
+        stage_->setCurrentWidget(placeholder_);
         return;
     }
-    const bool opening = m_stage->currentWidget() != m_frame || !m_frame;
-    if (!m_frame && m_factories.canvas) {
-        m_frame = new PageFrame(m_factories.canvas(nullptr));
-        m_stage->addWidget(m_frame);
+    const bool opening = stage_->currentWidget() != frame_ || !frame_;
+    if (!frame_ && factories_.canvas) {
+        frame_ = new PageFrame(factories_.canvas(nullptr));
+        stage_->addWidget(frame_);
     }
-    if (m_frame) {
-        m_stage->setCurrentWidget(m_frame);
+    if (frame_) {
+        stage_->setCurrentWidget(frame_);
         // The canvas takes the keyboard once a room opens, so Space starts colouring at once.
-        if (opening && m_frame->content()) {
-            m_frame->content()->setFocus(Qt::OtherFocusReason);
+        if (opening && frame_->content()) {
+            frame_->content()->setFocus(Qt::OtherFocusReason);
         }
     }
 }

@@ -22,22 +22,22 @@ class ContentView : public QWidget {
   public:
     ContentView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent = nullptr);
 
-    SidePanel* sidePanel() const { return m_side; }
-    NoRoomPlaceholder* placeholder() const { return m_placeholder; }
+    SidePanel* sidePanel() const { return side_; }
+    NoRoomPlaceholder* placeholder() const { return placeholder_; }
     // The framed canvas, made when a room is first opened; null before.
-    PageFrame* pageFrame() const { return m_frame; }
+    PageFrame* pageFrame() const { return frame_; }
     // What the stage shows now: the framed canvas or the placeholder.
     QWidget* stageContent() const;
 
   private:
     void refresh();
 
-    SessionModel& m_session;
-    ViewFactories m_factories;
-    QStackedLayout* m_stage;
-    NoRoomPlaceholder* m_placeholder;
-    PageFrame* m_frame = nullptr;
-    SidePanel* m_side;
+    SessionModel& session_;
+    ViewFactories factories_;
+    QStackedLayout* stage_;
+    NoRoomPlaceholder* placeholder_;
+    PageFrame* frame_ = nullptr;
+    SidePanel* side_;
 };
 
 }  // namespace vellumora

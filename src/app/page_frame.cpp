@@ -91,20 +91,20 @@ QImage pageShadow(QSize size, QRect page, qreal devicePixelRatio) {
     return image;
 }
 
-PageFrame::PageFrame(QWidget* content, QWidget* parent) : QWidget(parent), m_content(content) {
+PageFrame::PageFrame(QWidget* content, QWidget* parent) : QWidget(parent), content_(content) {
     auto* layout = new QVBoxLayout(this);
     const int padding = ui::pt(24);
     layout->setContentsMargins(padding, padding, padding, padding);
     layout->addWidget(content);
-    m_edge = new PageEdge(this);
+    edge_ = new PageEdge(this);
     content->installEventFilter(this);
 }
 
 void PageFrame::paintEvent(QPaintEvent*) {
-    if (m_content && m_shadow.size() != size() * devicePixelRatioF()) {
-        m_shadow = pageShadow(size(), m_content->geometry(), devicePixelRatioF());
+    if (content_ && shadow_.size() != size() * devicePixelRatioF()) {
+        shadow_ = pageShadow(size(), content_->geometry(), devicePixelRatioF());
     }
-    QPainter(this).drawImage(0, 0, m_shadow);
+    QPainter(this).drawImage(0, 0, shadow_);
 }
 
 void PageFrame::resizeEvent(QResizeEvent* event) {
@@ -113,20 +113,20 @@ void PageFrame::resizeEvent(QResizeEvent* event) {
 }
 
 bool PageFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_content && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+    if (watched == content_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
         reshape();
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void PageFrame::reshape() {
-    if (!m_content) {
+    if (!content_) {
         return;
     }
-    const QRect page = m_content->geometry();
-    m_edge->setGeometry(page);
-    m_edge->raise();
-    m_shadow = pageShadow(size(), page, devicePixelRatioF());
+    const QRect page = content_->geometry();
+    edge_->setGeometry(page);
+    edge_->raise();
+    shadow_ = pageShadow(size(), page, devicePixelRatioF());
     update();
 }
 

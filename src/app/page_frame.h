@@ -14,7 +14,7 @@ class PageFrame : public QWidget {
     // Takes ownership of `content`.
     explicit PageFrame(QWidget* content, QWidget* parent = nullptr);
 
-    QWidget* content() const { return m_content; }
+    QWidget* content() const { return content_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -24,9 +24,9 @@ class PageFrame : public QWidget {
   private:
     void reshape();
 
-    QPointer<QWidget> m_content;
-    QWidget* m_edge;
-    QImage m_shadow;
+    QPointer<QWidget> content_;
+    QWidget* edge_;
+    QImage shadow_;
 };
 
 // The two shadows of a page whose rectangle is `page`, drawn into an image of `size`: black

@@ -12,19 +12,19 @@ namespace vellumora {
 
 RootView::RootView(AuthModel& auth, SessionModel& session, ViewFactories factories, QWidget* parent)
     : QWidget(parent),
-      m_stack(new QStackedLayout(this)),
-      m_auth(auth),
-      m_session(session),
-      m_factories(std::move(factories)) {
-    connect(&m_auth, &AuthModel::stateChanged, this, &RootView::onStateChanged);
+      stack_(new QStackedLayout(this)),
+      auth_(auth),
+      session_(session),
+      factories_(std::move(factories)) {
+    connect(&auth_, &AuthModel::stateChanged, this, &RootView::onStateChanged);
     onStateChanged();
 }
 
 void RootView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!m_bootstrapped) {
-        m_bootstrapped = true;
-        QTimer::singleShot(0, &m_auth, [auth = QPointer<AuthModel>(&m_auth)] {
+    if (!bootstrapped_) {
+        bootstrapped_ = true;
+        QTimer::singleShot(0, &auth_, [auth = QPointer<AuthModel>(&auth_)] {
             if (auth) {
                 auth->bootstrap();
             }
@@ -33,50 +33,50 @@ void RootView::showEvent(QShowEvent* event) {
 }
 
 void RootView::onStateChanged() {
-    const AuthModel::State& state = m_auth.state();
-    const bool wasSignedIn = m_signedIn.has_value();
+    const AuthModel::State& state = auth_.state();
+    const bool wasSignedIn = signedIn_.has_value();
     if (const auto* signedIn = std::get_if<AuthModel::Authenticated>(&state)) {
-        if (m_page == Page::content && m_signedIn == *signedIn) {
+        if (page_ == Page::content && signedIn_ == *signedIn) {
             return;
         }
-        if (wasSignedIn && m_signedIn != *signedIn) {
+        if (wasSignedIn && signedIn_ != *signedIn) {
             // Someone else signed in without a sign-out between: leave the old user's room.
-            m_session.clearAuth();
+            session_.clearAuth();
         }
-        m_signedIn = *signedIn;
+        signedIn_ = *signedIn;
         // The session knows who draws before any room can be opened.
-        m_session.setCurrentUser(signedIn->user);
-        m_session.setCurrentToken(signedIn->token);
-        showPage(Page::content, new ContentView(m_auth, m_session, m_factories));
+        session_.setCurrentUser(signedIn->user);
+        session_.setCurrentToken(signedIn->token);
+        showPage(Page::content, new ContentView(auth_, session_, factories_));
         return;
     }
     if (std::holds_alternative<AuthModel::Loading>(state)) {
         // Loading never ends a sign-in; only signing out does.
-        if (m_page != Page::loading) {
+        if (page_ != Page::loading) {
             showPage(Page::loading, new LoadingView);
         }
         return;
     }
     if (wasSignedIn) {
-        m_signedIn.reset();
-        m_session.clearAuth();
+        signedIn_.reset();
+        session_.clearAuth();
     }
-    if (m_page != Page::login) {
-        showPage(Page::login, new LoginView(m_auth));
+    if (page_ != Page::login) {
+        showPage(Page::login, new LoginView(auth_));
     }
 }
 
 QWidget* RootView::currentWidget() const {
-    return m_stack->currentWidget();
+    return stack_->currentWidget();
 }
 
 void RootView::showPage(Page page, QWidget* view) {
     QWidget* old = currentWidget();
-    m_stack->addWidget(view);
-    m_stack->setCurrentWidget(view);
-    m_page = page;
+    stack_->addWidget(view);
+    stack_->setCurrentWidget(view);
+    page_ = page;
     if (old) {
-        m_stack->removeWidget(old);
+        stack_->removeWidget(old);
         old->deleteLater();
     }
     view->setFocus(Qt::OtherFocusReason);

@@ -32,13 +32,13 @@ class RootView : public QWidget {
     void onStateChanged();
     void showPage(Page page, QWidget* view);
 
-    QStackedLayout* m_stack;
-    AuthModel& m_auth;
-    SessionModel& m_session;
-    ViewFactories m_factories;
-    std::optional<Page> m_page;
-    std::optional<AuthModel::Authenticated> m_signedIn;
-    bool m_bootstrapped = false;
+    QStackedLayout* stack_;
+    AuthModel& auth_;
+    SessionModel& session_;
+    ViewFactories factories_;
+    std::optional<Page> page_;
+    std::optional<AuthModel::Authenticated> signedIn_;
+    bool bootstrapped_ = false;
 };
 
 }  // namespace vellumora

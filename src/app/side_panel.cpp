@@ -26,16 +26,16 @@ QFrame* divider() {
 }  // namespace
 
 SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory& pagePicker, QWidget* parent)
-    : QWidget(parent), m_session(session) {
+    : QWidget(parent), session_(session) {
     auto* content = new QWidget;
     content->setAutoFillBackground(false);
     auto* items = new QVBoxLayout(content);
     items->setSpacing(ui::pt(18));
-    m_friends = new FriendsPanel(auth, session);
-    items->addWidget(m_friends);
+    friends_ = new FriendsPanel(auth, session);
+    items->addWidget(friends_);
 
-    m_roomControls = new QWidget;
-    auto* controls = new QVBoxLayout(m_roomControls);
+    roomControls_ = new QWidget;
+    auto* controls = new QVBoxLayout(roomControls_);
     controls->setContentsMargins(0, 0, 0, 0);
     controls->setSpacing(ui::pt(18));
     controls->addWidget(divider());
@@ -54,7 +54,7 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     controls->addLayout(palette);
     controls->addWidget(divider());
     controls->addWidget(new SwatchPreview(session));
-    items->addWidget(m_roomControls);
+    items->addWidget(roomControls_);
     items->addStretch(1);
 
     auto* scroll = new QScrollArea;
@@ -73,12 +73,12 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     layout->addWidget(scroll, 1);
     layout->addWidget(new GestureHelpFooter);
 
-    connect(&m_session, &SessionModel::roomIdChanged, this, &SidePanel::refresh);
+    connect(&session_, &SessionModel::roomIdChanged, this, &SidePanel::refresh);
     refresh();
 }
 
 void SidePanel::refresh() {
-    m_roomControls->setVisible(m_session.roomId().has_value());
+    roomControls_->setVisible(session_.roomId().has_value());
 }
 
 void SidePanel::paintEvent(QPaintEvent*) {

@@ -18,9 +18,9 @@ class SidePanel : public QWidget {
     SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory& pagePicker,
               QWidget* parent = nullptr);
 
-    FriendsPanel* friendsPanel() const { return m_friends; }
+    FriendsPanel* friendsPanel() const { return friends_; }
     // The drawing controls, shown only while a room is open.
-    QWidget* roomControls() const { return m_roomControls; }
+    QWidget* roomControls() const { return roomControls_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -28,9 +28,9 @@ class SidePanel : public QWidget {
   private:
     void refresh();
 
-    SessionModel& m_session;
-    FriendsPanel* m_friends;
-    QWidget* m_roomControls;
+    SessionModel& session_;
+    FriendsPanel* friends_;
+    QWidget* roomControls_;
 };
 
 }  // namespace vellumora

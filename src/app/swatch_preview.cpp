@@ -17,7 +17,7 @@ class ColorSquare : public QWidget {
   public:
     ColorSquare() { setFixedSize(ui::pt(36), ui::pt(36)); }
     void setColor(const QColor& color) {
-        m_color = color;
+        color_ = color;
         update();
     }
 
@@ -25,23 +25,23 @@ class ColorSquare : public QWidget {
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(m_color);
+        painter.setBrush(color_);
         painter.setPen(QPen(QColor(0, 0, 0, 51), 1.0));
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), ui::ptF(6), ui::ptF(6));
     }
 
   private:
-    QColor m_color;
+    QColor color_;
 };
 
 }  // namespace
 
 SwatchPreview::SwatchPreview(SessionModel& session, QWidget* parent)
     : QWidget(parent),
-      m_session(session),
-      m_swatch(new ColorSquare),
-      m_colorName(new QLabel),
-      m_toolName(new QLabel) {
+      session_(session),
+      swatch_(new ColorSquare),
+      colorName_(new QLabel),
+      toolName_(new QLabel) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(ui::pt(6));
@@ -49,39 +49,39 @@ SwatchPreview::SwatchPreview(SessionModel& session, QWidget* parent)
     ui::setTextStyle(heading, ui::TextStyle::headline);
     layout->addWidget(heading);
 
-    ui::setTextStyle(m_colorName, ui::TextStyle::subheadline, QFont::Medium);
-    ui::setTextStyle(m_toolName, ui::TextStyle::caption);
-    ui::setTextColor(m_toolName, ui::secondaryTextColor());
+    ui::setTextStyle(colorName_, ui::TextStyle::subheadline, QFont::Medium);
+    ui::setTextStyle(toolName_, ui::TextStyle::caption);
+    ui::setTextColor(toolName_, ui::secondaryTextColor());
     auto* names = new QVBoxLayout;
     names->setSpacing(ui::pt(2));
-    names->addWidget(m_colorName);
-    names->addWidget(m_toolName);
+    names->addWidget(colorName_);
+    names->addWidget(toolName_);
     auto* row = new QHBoxLayout;
     row->setSpacing(ui::pt(8));
-    row->addWidget(m_swatch, 0, Qt::AlignVCenter);
+    row->addWidget(swatch_, 0, Qt::AlignVCenter);
     row->addLayout(names, 1);
     layout->addLayout(row);
 
-    connect(&m_session, &SessionModel::colorChanged, this, &SwatchPreview::refresh);
-    connect(&m_session, &SessionModel::toolChanged, this, &SwatchPreview::refresh);
+    connect(&session_, &SessionModel::colorChanged, this, &SwatchPreview::refresh);
+    connect(&session_, &SessionModel::toolChanged, this, &SwatchPreview::refresh);
     refresh();
 }
 
 QString SwatchPreview::colorName() const {
-    return m_colorName->text();
+    return colorName_->text();
 }
 
 QString SwatchPreview::toolName() const {
-    return m_toolName->text();
+    return toolName_->text();
 }
 
 void SwatchPreview::refresh() {
-    const ArtColor& c = m_session.color();
-    static_cast<ColorSquare*>(m_swatch)->setColor(
+    const ArtColor& c = session_.color();
+    static_cast<ColorSquare*>(swatch_)->setColor(
         QColor::fromRgbF(static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b)));
-    m_colorName->setText(QString::fromStdString(c.name));
-    const std::string_view tool = displayName(m_session.tool());
-    m_toolName->setText(QString::fromUtf8(tool.data(), static_cast<qsizetype>(tool.size())));
+    colorName_->setText(QString::fromStdString(c.name));
+    const std::string_view tool = displayName(session_.tool());
+    toolName_->setText(QString::fromUtf8(tool.data(), static_cast<qsizetype>(tool.size())));
 }
 
 }  // namespace vellumora

@@ -20,10 +20,10 @@ class SwatchPreview : public QWidget {
   private:
     void refresh();
 
-    SessionModel& m_session;
-    QWidget* m_swatch;
-    QLabel* m_colorName;
-    QLabel* m_toolName;
+    SessionModel& session_;
+    QWidget* swatch_;
+    QLabel* colorName_;
+    QLabel* toolName_;
 };
 
 }  // namespace vellumora

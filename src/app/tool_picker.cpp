@@ -48,7 +48,7 @@ double defaultBrushSize(Tool tool) {
     return 3.0;
 }
 
-ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent), m_session(session) {
+ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent), session_(session) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -69,7 +69,7 @@ ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent)
         row->setTexts(qs(displayName(tool)));
         connect(row, &QAbstractButton::clicked, this, [this, tool] { choose(tool); });
         layout->addWidget(row);
-        m_rows.push_back(row);
+        rows_.push_back(row);
     }
 
     auto* size = new QVBoxLayout;
@@ -77,50 +77,50 @@ ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent)
     auto* sizeRow = new QHBoxLayout;
     auto* caption = new QLabel(QStringLiteral("Size"));
     ui::setTextStyle(caption, ui::TextStyle::caption);
-    m_sizeLabel = new QLabel;
-    ui::setTextStyle(m_sizeLabel, ui::TextStyle::caption);
-    ui::setTextColor(m_sizeLabel, ui::secondaryTextColor());
+    sizeLabel_ = new QLabel;
+    ui::setTextStyle(sizeLabel_, ui::TextStyle::caption);
+    ui::setTextColor(sizeLabel_, ui::secondaryTextColor());
     sizeRow->addWidget(caption);
     sizeRow->addStretch(1);
-    sizeRow->addWidget(m_sizeLabel);
-    m_slider = new QSlider(Qt::Horizontal);
-    m_slider->setAccessibleName(QStringLiteral("Brush size"));
-    m_slider->setRange(0, sliderPosition(kMaxBrushSize));
-    m_slider->setSingleStep(static_cast<int>(kSliderScale / 10));  // 0.1 per arrow key
-    m_slider->setPageStep(static_cast<int>(kSliderScale));
-    connect(m_slider, &QSlider::valueChanged, this,
-            [this](int value) { m_session.setBrushSize(kMinBrushSize + value / kSliderScale); });
+    sizeRow->addWidget(sizeLabel_);
+    slider_ = new QSlider(Qt::Horizontal);
+    slider_->setAccessibleName(QStringLiteral("Brush size"));
+    slider_->setRange(0, sliderPosition(kMaxBrushSize));
+    slider_->setSingleStep(static_cast<int>(kSliderScale / 10));  // 0.1 per arrow key
+    slider_->setPageStep(static_cast<int>(kSliderScale));
+    connect(slider_, &QSlider::valueChanged, this,
+            [this](int value) { session_.setBrushSize(kMinBrushSize + value / kSliderScale); });
     size->addLayout(sizeRow);
-    size->addWidget(m_slider);
+    size->addWidget(slider_);
     outer->addSpacing(ui::pt(6));
     outer->addLayout(size);
 
-    connect(&m_session, &SessionModel::toolChanged, this, &ToolPicker::refreshTool);
-    connect(&m_session, &SessionModel::brushSizeChanged, this, &ToolPicker::refreshSize);
+    connect(&session_, &SessionModel::toolChanged, this, &ToolPicker::refreshTool);
+    connect(&session_, &SessionModel::brushSizeChanged, this, &ToolPicker::refreshSize);
     refreshTool();
     refreshSize();
 }
 
 ui::SelectableRow* ToolPicker::rowFor(Tool tool) const {
-    return m_rows[static_cast<std::size_t>(tool)];
+    return rows_[static_cast<std::size_t>(tool)];
 }
 
 void ToolPicker::choose(Tool tool) {
-    m_session.setTool(tool);
-    m_session.setBrushSize(defaultBrushSize(tool));
+    session_.setTool(tool);
+    session_.setBrushSize(defaultBrushSize(tool));
 }
 
 void ToolPicker::refreshTool() {
     for (const Tool tool : toolAllCases) {
-        rowFor(tool)->setSelected(tool == m_session.tool());
+        rowFor(tool)->setSelected(tool == session_.tool());
     }
 }
 
 void ToolPicker::refreshSize() {
-    const double size = m_session.brushSize();
-    m_sizeLabel->setText(QString::asprintf("%.1f", size));
-    const QSignalBlocker quiet(m_slider);
-    m_slider->setValue(sliderPosition(size));
+    const double size = session_.brushSize();
+    sizeLabel_->setText(QString::asprintf("%.1f", size));
+    const QSignalBlocker quiet(slider_);
+    slider_->setValue(sliderPosition(size));
 }
 
 }  // namespace vellumora

@@ -28,18 +28,18 @@ class ToolPicker : public QWidget {
     explicit ToolPicker(SessionModel& session, QWidget* parent = nullptr);
 
     ui::SelectableRow* rowFor(Tool tool) const;
-    QSlider* sizeSlider() const { return m_slider; }
-    QLabel* sizeLabel() const { return m_sizeLabel; }
+    QSlider* sizeSlider() const { return slider_; }
+    QLabel* sizeLabel() const { return sizeLabel_; }
 
   private:
     void choose(Tool tool);
     void refreshTool();
     void refreshSize();
 
-    SessionModel& m_session;
-    std::vector<ui::SelectableRow*> m_rows;
-    QLabel* m_sizeLabel;
-    QSlider* m_slider;
+    SessionModel& session_;
+    std::vector<ui::SelectableRow*> rows_;
+    QLabel* sizeLabel_;
+    QSlider* slider_;
 };
 
 }  // namespace vellumora

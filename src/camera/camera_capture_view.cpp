@@ -45,110 +45,110 @@ CameraCaptureView::CameraCaptureView(std::function<void(QByteArray png)> onCaptu
 CameraCaptureView::CameraCaptureView(std::function<void(QByteArray png)> onCaptured,
                                      Dependencies dependencies, QWidget* parent)
     : QDialog(parent),
-      m_onCaptured(std::move(onCaptured)),
-      m_clock(dependencies.clock ? std::move(dependencies.clock) : [] { return CaptureFlow::Clock::now(); }),
-      m_extractor(dependencies.extractor ? std::move(dependencies.extractor)
-                                         : &LineArtExtractor::extractHighQuality),
-      m_controller(std::make_unique<CameraController>(
+      onCaptured_(std::move(onCaptured)),
+      clock_(dependencies.clock ? std::move(dependencies.clock) : [] { return CaptureFlow::Clock::now(); }),
+      extractor_(dependencies.extractor ? std::move(dependencies.extractor)
+                                        : &LineArtExtractor::extractHighQuality),
+      controller_(std::make_unique<CameraController>(
           dependencies.frameSource ? std::move(dependencies.frameSource)
                                    : std::make_unique<QtCameraFrameSource>(),
           dependencies.detector ? std::move(dependencies.detector) : &CameraController::detectPageInFrame)) {
     setWindowTitle(QStringLiteral("Capture sketch from camera"));
     setModal(true);
 
-    m_panes = new QStackedWidget(this);
-    m_live = new CameraLivePane(m_controller.get(), m_panes);
-    m_review = new CaptureReviewPane(m_panes);
-    m_panes->addWidget(m_live);
-    m_panes->addWidget(m_review);
+    panes_ = new QStackedWidget(this);
+    live_ = new CameraLivePane(controller_.get(), panes_);
+    review_ = new CaptureReviewPane(panes_);
+    panes_->addWidget(live_);
+    panes_->addWidget(review_);
 
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
     divider->setForegroundRole(QPalette::Mid);
 
-    m_status = new QLabel(this);
-    m_status->setWordWrap(true);
-    ui::setTextStyle(m_status, ui::TextStyle::caption);
-    QPalette statusPalette = m_status->palette();
+    status_ = new QLabel(this);
+    status_->setWordWrap(true);
+    ui::setTextStyle(status_, ui::TextStyle::caption);
+    QPalette statusPalette = status_->palette();
     statusPalette.setColor(QPalette::WindowText, ui::secondaryTextColor());
-    m_status->setPalette(statusPalette);
-    m_status->setAccessibleName(QStringLiteral("Scan status"));
+    status_->setPalette(statusPalette);
+    status_->setAccessibleName(QStringLiteral("Scan status"));
 
-    m_cancel = footerButton(QStringLiteral("Cancel"), {}, this);
-    m_captureNow = footerButton(QStringLiteral("Capture now"), QStringLiteral("camera.fill"), this);
-    m_retake = footerButton(QStringLiteral("Retake"), {}, this);
-    m_usePage = footerButton(QStringLiteral("Use this page"), QStringLiteral("checkmark"), this);
-    QPalette prominent = m_usePage->palette();
+    cancel_ = footerButton(QStringLiteral("Cancel"), {}, this);
+    captureNow_ = footerButton(QStringLiteral("Capture now"), QStringLiteral("camera.fill"), this);
+    retake_ = footerButton(QStringLiteral("Retake"), {}, this);
+    usePage_ = footerButton(QStringLiteral("Use this page"), QStringLiteral("checkmark"), this);
+    QPalette prominent = usePage_->palette();
     prominent.setColor(QPalette::Button, ui::accentColor());
     prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
-    m_usePage->setPalette(prominent);
-    m_usePage->setIcon(
+    usePage_->setPalette(prominent);
+    usePage_->setIcon(
         ui::symbolIcon(QStringLiteral("checkmark"), prominent.color(QPalette::HighlightedText)));
-    m_usePage->setToolTip(QStringLiteral("Ctrl+Return"));
-    m_captureNow->setToolTip(QStringLiteral("Return"));
+    usePage_->setToolTip(QStringLiteral("Ctrl+Return"));
+    captureNow_->setToolTip(QStringLiteral("Return"));
 
     auto* footer = new QHBoxLayout;
     footer->setSpacing(12);
-    footer->addWidget(m_status, 1);
-    for (QPushButton* b : {m_cancel, m_captureNow, m_retake, m_usePage}) {
+    footer->addWidget(status_, 1);
+    for (QPushButton* b : {cancel_, captureNow_, retake_, usePage_}) {
         footer->addWidget(b);
     }
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(m_panes, 1);
+    layout->addWidget(panes_, 1);
     layout->addWidget(divider);
     auto* footerBox = new QWidget(this);
     footerBox->setLayout(footer);
     layout->addWidget(footerBox);
 
-    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_captureNow, &QPushButton::clicked, this, &CameraCaptureView::capture);
-    connect(m_retake, &QPushButton::clicked, this, &CameraCaptureView::retake);
-    connect(m_usePage, &QPushButton::clicked, this, &CameraCaptureView::usePage);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(captureNow_, &QPushButton::clicked, this, &CameraCaptureView::capture);
+    connect(retake_, &QPushButton::clicked, this, &CameraCaptureView::retake);
+    connect(usePage_, &QPushButton::clicked, this, &CameraCaptureView::usePage);
 
-    CameraController* controller = m_controller.get();
+    CameraController* controller = controller_.get();
     controller->onQuadDetected = [this](const Quad& quad) {
-        m_flow.quadDetected(quad);
+        flow_.quadDetected(quad);
         refresh();
     };
     controller->onQuadLost = [this] {
-        m_flow.quadLost();
+        flow_.quadLost();
         refresh();
     };
     connect(controller, &CameraController::stabilityScoreChanged, this, &CameraCaptureView::onStabilityScore);
     connect(controller, &CameraController::isRunningChanged, this, &CameraCaptureView::refresh);
     connect(controller, &CameraController::lastImageSizeChanged, this,
-            [this](QSize size) { m_live->quadOverlay()->setImageSize(size); });
+            [this](QSize size) { live_->quadOverlay()->setImageSize(size); });
     refresh();
 }
 
 CameraCaptureView::~CameraCaptureView() {
     // The controller's callbacks refer to this sheet; it goes, and with it the camera, first.
-    m_controller.reset();
+    controller_.reset();
 }
 
 void CameraCaptureView::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!m_cameraStarted) {
+    if (!cameraStarted_) {
         startCamera();
     }
 }
 
 void CameraCaptureView::done(int result) {
-    ++m_generation;  // an extraction still running is of no use to anybody now
-    m_cameraStarted = false;
-    m_controller->stop();
+    ++generation_;  // an extraction still running is of no use to anybody now
+    cameraStarted_ = false;
+    controller_->stop();
     QDialog::done(result);
 }
 
 void CameraCaptureView::startCamera() {
-    m_cameraStarted = true;
-    m_controller->start([self = QPointer(this)](bool running) {
+    cameraStarted_ = true;
+    controller_->start([self = QPointer(this)](bool running) {
         // A camera that cannot be started, first time or after Retake, leaves only Cancel.
-        if (self && !running && self->m_cameraStarted) {
-            self->m_flow.cameraUnavailable();
+        if (self && !running && self->cameraStarted_) {
+            self->flow_.cameraUnavailable();
             self->refresh();
         }
     });
@@ -157,13 +157,13 @@ void CameraCaptureView::startCamera() {
 void CameraCaptureView::keyPressEvent(QKeyEvent* event) {
     const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (isReturn && event->modifiers() == Qt::ControlModifier) {
-        if (m_flow.reviewing()) {
+        if (flow_.reviewing()) {
             usePage();
         }
         return;
     }
     if (isReturn && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        if (!m_flow.reviewing() && m_captureNow->isEnabled()) {
+        if (!flow_.reviewing() && captureNow_->isEnabled()) {
             capture();
         }
         return;
@@ -172,101 +172,101 @@ void CameraCaptureView::keyPressEvent(QKeyEvent* event) {
 }
 
 void CameraCaptureView::onStabilityScore(double score) {
-    if (m_flow.stabilityChanged(score, now())) {
+    if (flow_.stabilityChanged(score, now())) {
         capture();
     }
     refresh();
 }
 
 void CameraCaptureView::capture() {
-    if (!m_flow.beginCapture()) {
+    if (!flow_.beginCapture()) {
         return;
     }
     refresh();
-    const int generation = ++m_generation;
-    m_controller->captureFrame([this, generation](std::optional<QImage> frame) {
-        if (generation != m_generation) {
+    const int generation = ++generation_;
+    controller_->captureFrame([this, generation](std::optional<QImage> frame) {
+        if (generation != generation_) {
             return;
         }
         if (!frame) {
-            m_flow.captureFailed(CaptureFlow::frameUnavailableText(), now());
+            flow_.captureFailed(CaptureFlow::frameUnavailableText(), now());
             refresh();
             return;
         }
         // Decoding for review happens beside the extraction, so the sheet only swaps images.
-        QThreadPool::globalInstance()->start([self = QPointer(this), extractor = m_extractor,
-                                              still = std::move(*frame), generation]() mutable {
-            std::optional<QByteArray> png = extractor(still);
-            QImage decoded;
-            if (png) {
-                decoded.loadFromData(*png, "PNG");
-            }
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self = std::move(self), png = std::move(png), decoded = std::move(decoded), generation] {
-                    if (self) {
-                        self->finishCapture(generation, png, decoded);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+        QThreadPool::globalInstance()->start(
+            [self = QPointer(this), extractor = extractor_, still = std::move(*frame), generation]() mutable {
+                std::optional<QByteArray> png = extractor(still);
+                QImage decoded;
+                if (png) {
+                    decoded.loadFromData(*png, "PNG");
+                }
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [self = std::move(self), png = std::move(png), decoded = std::move(decoded), generation] {
+                        if (self) {
+                            self->finishCapture(generation, png, decoded);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
     });
 }
 
 void CameraCaptureView::finishCapture(int generation, const std::optional<QByteArray>& png,
                                       const QImage& decoded) {
-    if (generation != m_generation) {
+    if (generation != generation_) {
         return;  // the sheet closed or moved on while the page was being extracted
     }
     if (!png || decoded.isNull()) {
-        m_flow.captureFailed(CaptureFlow::processingFailedText(), now());
+        flow_.captureFailed(CaptureFlow::processingFailedText(), now());
     } else {
-        m_flow.captureSucceeded(*png, decoded);
-        m_controller->stop();
+        flow_.captureSucceeded(*png, decoded);
+        controller_->stop();
     }
     refresh();
 }
 
 void CameraCaptureView::retake() {
-    ++m_generation;
-    m_flow.retake();
+    ++generation_;
+    flow_.retake();
     refresh();
     QMetaObject::invokeMethod(
         this, [this] { startCamera(); }, Qt::QueuedConnection);
 }
 
 void CameraCaptureView::usePage() {
-    const auto png = m_flow.reviewPNG();
+    const auto png = flow_.reviewPNG();
     if (!png) {
         return;
     }
-    if (m_onCaptured) {
-        m_onCaptured(*png);
+    if (onCaptured_) {
+        onCaptured_(*png);
     }
     accept();
 }
 
 QString CameraCaptureView::statusText() const {
-    return m_flow.statusText(m_controller->isRunning());
+    return flow_.statusText(controller_->isRunning());
 }
 
 void CameraCaptureView::refresh() {
-    const bool reviewing = m_flow.reviewing();
-    m_panes->setCurrentWidget(reviewing ? static_cast<QWidget*>(m_review) : static_cast<QWidget*>(m_live));
-    m_review->setImage(m_flow.reviewImage());
+    const bool reviewing = flow_.reviewing();
+    panes_->setCurrentWidget(reviewing ? static_cast<QWidget*>(review_) : static_cast<QWidget*>(live_));
+    review_->setImage(flow_.reviewImage());
 
-    m_live->quadOverlay()->setQuad(m_flow.latestQuad());
-    m_live->quadOverlay()->setHighlighted(m_flow.holdProgress() > 0);
-    m_live->holdRing()->setProgress(m_flow.holdProgress());
-    m_live->processingVeil()->setVisible(m_flow.processing());
-    m_live->deniedOverlay()->setVisible(m_flow.permissionDenied());
+    live_->quadOverlay()->setQuad(flow_.latestQuad());
+    live_->quadOverlay()->setHighlighted(flow_.holdProgress() > 0);
+    live_->holdRing()->setProgress(flow_.holdProgress());
+    live_->processingVeil()->setVisible(flow_.processing());
+    live_->deniedOverlay()->setVisible(flow_.permissionDenied());
 
-    m_cancel->setVisible(!reviewing);
-    m_captureNow->setVisible(!reviewing);
-    m_captureNow->setEnabled(m_controller->isRunning() && !m_flow.processing() && !m_flow.permissionDenied());
-    m_retake->setVisible(reviewing);
-    m_usePage->setVisible(reviewing);
-    m_status->setText(statusText());
+    cancel_->setVisible(!reviewing);
+    captureNow_->setVisible(!reviewing);
+    captureNow_->setEnabled(controller_->isRunning() && !flow_.processing() && !flow_.permissionDenied());
+    retake_->setVisible(reviewing);
+    usePage_->setVisible(reviewing);
+    status_->setText(statusText());
 }
 
 }  // namespace vellumora

@@ -44,8 +44,8 @@ class CameraCaptureView : public QDialog {
     // Starts one capture unless one is under way.
     void capture();
 
-    const CaptureFlow& flow() const { return m_flow; }
-    CameraController* controller() const { return m_controller.get(); }
+    const CaptureFlow& flow() const { return flow_; }
+    CameraController* controller() const { return controller_.get(); }
     QString statusText() const;
 
     void done(int result) override;
@@ -61,24 +61,24 @@ class CameraCaptureView : public QDialog {
     void retake();
     void usePage();
     void refresh();
-    CaptureFlow::TimePoint now() const { return m_clock(); }
+    CaptureFlow::TimePoint now() const { return clock_(); }
 
-    std::function<void(QByteArray)> m_onCaptured;
-    std::function<CaptureFlow::TimePoint()> m_clock;
-    Extractor m_extractor;
-    std::unique_ptr<CameraController> m_controller;
-    CaptureFlow m_flow;
-    bool m_cameraStarted = false;
-    int m_generation = 0;  // bumped when a pending extraction must no longer count
+    std::function<void(QByteArray)> onCaptured_;
+    std::function<CaptureFlow::TimePoint()> clock_;
+    Extractor extractor_;
+    std::unique_ptr<CameraController> controller_;
+    CaptureFlow flow_;
+    bool cameraStarted_ = false;
+    int generation_ = 0;  // bumped when a pending extraction must no longer count
 
-    QStackedWidget* m_panes;
-    CameraLivePane* m_live;
-    CaptureReviewPane* m_review;
-    QLabel* m_status;
-    QPushButton* m_cancel;
-    QPushButton* m_captureNow;
-    QPushButton* m_retake;
-    QPushButton* m_usePage;
+    QStackedWidget* panes_;
+    CameraLivePane* live_;
+    CaptureReviewPane* review_;
+    QLabel* status_;
+    QPushButton* cancel_;
+    QPushButton* captureNow_;
+    QPushButton* retake_;
+    QPushButton* usePage_;
 };
 
 }  // namespace vellumora

@@ -45,34 +45,34 @@ CameraController::CameraController(QObject* parent)
 
 CameraController::CameraController(std::unique_ptr<FrameSource> source, Detector detector, QObject* parent)
     : QObject(parent),
-      m_source(std::move(source)),
-      m_detector(std::move(detector)),
-      m_shared(std::make_shared<Shared>()),
-      m_tracker(std::make_unique<PageTracker>()),
-      m_workerContext(std::make_unique<QObject>()) {
-    m_worker.setObjectName(QStringLiteral("vellumora.camera"));
-    m_workerContext->moveToThread(&m_worker);
-    m_worker.start();
+      source_(std::move(source)),
+      detector_(std::move(detector)),
+      shared_(std::make_shared<Shared>()),
+      tracker_(std::make_unique<PageTracker>()),
+      workerContext_(std::make_unique<QObject>()) {
+    worker_.setObjectName(QStringLiteral("vellumora.camera"));
+    workerContext_->moveToThread(&worker_);
+    worker_.start();
     connect(
-        m_source.get(), &FrameSource::frameArrived, this, [this](const QVideoFrame& f) { onFrame(f); },
+        source_.get(), &FrameSource::frameArrived, this, [this](const QVideoFrame& f) { onFrame(f); },
         Qt::DirectConnection);
 }
 
 CameraController::~CameraController() {
     {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->closed = true;
+        std::lock_guard lock(shared_->mutex);
+        shared_->closed = true;
     }
-    disconnect(m_source.get(), nullptr, this, nullptr);
-    m_source->stop();
-    m_worker.quit();
-    m_worker.wait();
-    m_workerContext.reset();
-    m_source.reset();
+    disconnect(source_.get(), nullptr, this, nullptr);
+    source_->stop();
+    worker_.quit();
+    worker_.wait();
+    workerContext_.reset();
+    source_.reset();
 }
 
 void CameraController::start(std::function<void(bool running)> done) {
-    m_source->start([self = QPointer(this), done = std::move(done)](bool running) {
+    source_->start([self = QPointer(this), done = std::move(done)](bool running) {
         if (self) {
             self->setIsRunning(running);
         }
@@ -83,43 +83,43 @@ void CameraController::start(std::function<void(bool running)> done) {
 }
 
 void CameraController::stop() {
-    m_source->stop();
+    source_->stop();
 }
 
 QVideoFrame CameraController::latestFrame() const {
-    std::lock_guard lock(m_shared->mutex);
-    return m_shared->latest;
+    std::lock_guard lock(shared_->mutex);
+    return shared_->latest;
 }
 
 void CameraController::onFrame(const QVideoFrame& frame) {
     if (!frame.isValid()) {
         return;
     }
-    std::lock_guard lock(m_shared->mutex);
-    if (m_shared->closed) {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->closed) {
         return;
     }
-    m_shared->latest = frame;
-    if (!m_shared->framePosted) {
-        m_shared->framePosted = true;
+    shared_->latest = frame;
+    if (!shared_->framePosted) {
+        shared_->framePosted = true;
         QMetaObject::invokeMethod(
             this,
             [this] {
                 QSize size;
                 {
-                    std::lock_guard lock(m_shared->mutex);
-                    m_shared->framePosted = false;
-                    size = m_shared->latest.size();
+                    std::lock_guard lock(shared_->mutex);
+                    shared_->framePosted = false;
+                    size = shared_->latest.size();
                 }
                 setLastImageSize(size);
                 emit frameChanged();
             },
             Qt::QueuedConnection);
     }
-    if (!m_shared->analysing) {
-        m_shared->analysing = true;
+    if (!shared_->analysing) {
+        shared_->analysing = true;
         QMetaObject::invokeMethod(
-            m_workerContext.get(), [this, frame] { analyse(frame); }, Qt::QueuedConnection);
+            workerContext_.get(), [this, frame] { analyse(frame); }, Qt::QueuedConnection);
     }
 }
 
@@ -127,19 +127,19 @@ void CameraController::analyse(const QVideoFrame& frame) {
     const QImage image = imageOf(frame);
     std::optional<Quad> quad;
     try {
-        quad = image.isNull() ? std::nullopt : m_detector(image);
+        quad = image.isNull() ? std::nullopt : detector_(image);
     } catch (const std::exception&) {
         quad.reset();  // a detector that fails on a frame saw no page in it
     }
     std::optional<double> score;
     bool lost = false;
     if (quad) {
-        score = m_tracker->pageFound(*quad, image.size());
+        score = tracker_->pageFound(*quad, image.size());
     } else {
-        lost = m_tracker->pageMissing();
+        lost = tracker_->pageMissing();
     }
-    std::lock_guard lock(m_shared->mutex);
-    m_shared->analysing = false;
+    std::lock_guard lock(shared_->mutex);
+    shared_->analysing = false;
     if (!quad && !lost) {
         return;  // a frame or five without the page change nothing yet
     }
@@ -162,7 +162,7 @@ void CameraController::analyse(const QVideoFrame& frame) {
 
 void CameraController::captureFrame(std::function<void(std::optional<QImage>)> completion) {
     QMetaObject::invokeMethod(
-        m_workerContext.get(),
+        workerContext_.get(),
         [this, completion = std::move(completion)]() mutable {
             const QVideoFrame frame = latestFrame();
             std::optional<QImage> image;
@@ -185,17 +185,17 @@ std::optional<Quad> CameraController::detectPageInFrame(const QImage& frame) {
 }
 
 void CameraController::setIsRunning(bool value) {
-    m_isRunning = value;
+    isRunning_ = value;
     emit isRunningChanged(value);
 }
 
 void CameraController::setLastImageSize(QSize value) {
-    m_lastImageSize = value;
+    lastImageSize_ = value;
     emit lastImageSizeChanged(value);
 }
 
 void CameraController::setStabilityScore(double value) {
-    m_stabilityScore = value;
+    stabilityScore_ = value;
     emit stabilityScoreChanged(value);
 }
 

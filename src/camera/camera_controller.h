@@ -44,9 +44,9 @@ class CameraController : public QObject {
     // main thread once the worker is free.
     void captureFrame(std::function<void(std::optional<QImage>)> completion);
 
-    bool isRunning() const { return m_isRunning; }
-    QSize lastImageSize() const { return m_lastImageSize; }  // invalid until a frame arrived
-    double stabilityScore() const { return m_stabilityScore; }
+    bool isRunning() const { return isRunning_; }
+    QSize lastImageSize() const { return lastImageSize_; }  // invalid until a frame arrived
+    double stabilityScore() const { return stabilityScore_; }
     // The most recent frame, for the preview. Any thread.
     QVideoFrame latestFrame() const;
 
@@ -74,16 +74,16 @@ class CameraController : public QObject {
     void setLastImageSize(QSize value);
     void setStabilityScore(double value);
 
-    std::unique_ptr<FrameSource> m_source;
-    Detector m_detector;
-    std::shared_ptr<Shared> m_shared;
-    std::unique_ptr<PageTracker> m_tracker;  // worker thread only
-    QThread m_worker;
-    std::unique_ptr<QObject> m_workerContext;
+    std::unique_ptr<FrameSource> source_;
+    Detector detector_;
+    std::shared_ptr<Shared> shared_;
+    std::unique_ptr<PageTracker> tracker_;  // worker thread only
+    QThread worker_;
+    std::unique_ptr<QObject> workerContext_;
 
-    bool m_isRunning = false;
-    QSize m_lastImageSize;
-    double m_stabilityScore = 0.0;
+    bool isRunning_ = false;
+    QSize lastImageSize_;
+    double stabilityScore_ = 0.0;
 };
 
 }  // namespace vellumora

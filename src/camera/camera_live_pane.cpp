@@ -10,24 +10,24 @@ namespace vellumora {
 
 CameraLivePane::CameraLivePane(CameraController* controller, QWidget* parent)
     : QWidget(parent),
-      m_preview(new CameraPreview(controller, this)),
-      m_quadOverlay(new QuadOverlay(this)),
-      m_holdRing(new HoldRing(this)),
-      m_veil(new ProcessingVeil(this)),
-      m_denied(new CameraDeniedOverlay(this)) {
+      preview_(new CameraPreview(controller, this)),
+      quadOverlay_(new QuadOverlay(this)),
+      holdRing_(new HoldRing(this)),
+      veil_(new ProcessingVeil(this)),
+      denied_(new CameraDeniedOverlay(this)) {
     setMinimumSize(640, 480);
-    m_veil->hide();
-    m_denied->hide();
+    veil_->hide();
+    denied_->hide();
 }
 
 void CameraLivePane::resizeEvent(QResizeEvent*) {
-    for (QWidget* layer : {static_cast<QWidget*>(m_preview), static_cast<QWidget*>(m_quadOverlay),
-                           static_cast<QWidget*>(m_veil), static_cast<QWidget*>(m_denied)}) {
+    for (QWidget* layer : {static_cast<QWidget*>(preview_), static_cast<QWidget*>(quadOverlay_),
+                           static_cast<QWidget*>(veil_), static_cast<QWidget*>(denied_)}) {
         layer->setGeometry(rect());
     }
-    QRect ring(QPoint(0, 0), m_holdRing->size());
+    QRect ring(QPoint(0, 0), holdRing_->size());
     ring.moveCenter(rect().center());
-    m_holdRing->setGeometry(ring);
+    holdRing_->setGeometry(ring);
 }
 
 }  // namespace vellumora

@@ -19,10 +19,10 @@ class CameraLivePane : public QWidget {
   public:
     explicit CameraLivePane(CameraController* controller, QWidget* parent = nullptr);
 
-    QuadOverlay* quadOverlay() const { return m_quadOverlay; }
-    HoldRing* holdRing() const { return m_holdRing; }
-    ProcessingVeil* processingVeil() const { return m_veil; }
-    CameraDeniedOverlay* deniedOverlay() const { return m_denied; }
+    QuadOverlay* quadOverlay() const { return quadOverlay_; }
+    HoldRing* holdRing() const { return holdRing_; }
+    ProcessingVeil* processingVeil() const { return veil_; }
+    CameraDeniedOverlay* deniedOverlay() const { return denied_; }
 
     QSize minimumSizeHint() const override { return {640, 480}; }
     QSize sizeHint() const override { return {800, 600}; }
@@ -31,11 +31,11 @@ class CameraLivePane : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    CameraPreview* m_preview;
-    QuadOverlay* m_quadOverlay;
-    HoldRing* m_holdRing;
-    ProcessingVeil* m_veil;
-    CameraDeniedOverlay* m_denied;
+    CameraPreview* preview_;
+    QuadOverlay* quadOverlay_;
+    HoldRing* holdRing_;
+    ProcessingVeil* veil_;
+    CameraDeniedOverlay* denied_;
 };
 
 }  // namespace vellumora

@@ -8,7 +8,7 @@
 namespace vellumora {
 
 CameraPreview::CameraPreview(CameraController* controller, QWidget* parent)
-    : QWidget(parent), m_controller(controller) {
+    : QWidget(parent), controller_(controller) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     connect(controller, &CameraController::frameChanged, this, qOverload<>(&QWidget::update));
 }
@@ -16,10 +16,10 @@ CameraPreview::CameraPreview(CameraController* controller, QWidget* parent)
 void CameraPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (!m_controller) {
+    if (!controller_) {
         return;
     }
-    QVideoFrame frame = m_controller->latestFrame();
+    QVideoFrame frame = controller_->latestFrame();
     if (!frame.isValid() || frame.width() <= 0 || frame.height() <= 0) {
         return;
     }

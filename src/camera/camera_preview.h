@@ -18,7 +18,7 @@ class CameraPreview : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    QPointer<CameraController> m_controller;
+    QPointer<CameraController> controller_;
 };
 
 }  // namespace vellumora

@@ -5,22 +5,22 @@
 namespace vellumora {
 
 bool CaptureFlow::stabilityChanged(double score, TimePoint now) {
-    if (reviewing() || m_processing) {
+    if (reviewing() || processing_) {
         return false;
     }
-    if (m_retryCooldownUntil && now < *m_retryCooldownUntil) {
+    if (retryCooldownUntil_ && now < *retryCooldownUntil_) {
         resetHold();
         return false;
     }
-    if (score < autoCaptureThreshold || !m_latestQuad) {
+    if (score < autoCaptureThreshold || !latestQuad_) {
         resetHold();
         return false;
     }
-    if (!m_holdingSince) {
-        m_holdingSince = now;
+    if (!holdingSince_) {
+        holdingSince_ = now;
     }
-    const double elapsed = std::chrono::duration<double>(now - *m_holdingSince).count();
-    m_holdProgress = std::min(elapsed / autoCaptureSeconds, 1.0);
+    const double elapsed = std::chrono::duration<double>(now - *holdingSince_).count();
+    holdProgress_ = std::min(elapsed / autoCaptureSeconds, 1.0);
     if (elapsed >= autoCaptureSeconds) {
         resetHold();
         return true;
@@ -29,59 +29,59 @@ bool CaptureFlow::stabilityChanged(double score, TimePoint now) {
 }
 
 void CaptureFlow::quadLost() {
-    m_latestQuad.reset();
+    latestQuad_.reset();
     resetHold();
 }
 
 bool CaptureFlow::beginCapture() {
-    if (m_processing) {
+    if (processing_) {
         return false;
     }
-    m_processing = true;
-    m_captureError.reset();
+    processing_ = true;
+    captureError_.reset();
     return true;
 }
 
 void CaptureFlow::captureFailed(const QString& message, TimePoint now) {
-    m_captureError = message;
-    m_retryCooldownUntil = now + retryCooldown;
-    m_processing = false;
+    captureError_ = message;
+    retryCooldownUntil_ = now + retryCooldown;
+    processing_ = false;
 }
 
 void CaptureFlow::captureSucceeded(const QByteArray& png, const QImage& image) {
-    m_reviewPNG = png;
-    m_reviewImage = image;
-    m_processing = false;
+    reviewPNG_ = png;
+    reviewImage_ = image;
+    processing_ = false;
 }
 
 void CaptureFlow::retake() {
-    m_reviewImage = QImage();
-    m_reviewPNG.reset();
-    m_latestQuad.reset();
+    reviewImage_ = QImage();
+    reviewPNG_.reset();
+    latestQuad_.reset();
 }
 
 QString CaptureFlow::statusText(bool cameraRunning) const {
-    if (m_permissionDenied) {
+    if (permissionDenied_) {
         return QStringLiteral("Camera disabled");
     }
-    if (m_captureError) {
-        return *m_captureError;
+    if (captureError_) {
+        return *captureError_;
     }
     if (reviewing()) {
         return QStringLiteral("Looks good? Pick Use this page or Retake.");
     }
-    if (m_processing) {
+    if (processing_) {
         return QStringLiteral("Enhancing scan…");
     }
     if (!cameraRunning) {
         return QStringLiteral("Starting camera…");
     }
-    if (!m_latestQuad) {
+    if (!latestQuad_) {
         return QStringLiteral("Hold up a drawing — detection will light up when it finds the page.");
     }
-    if (m_holdProgress > 0) {
+    if (holdProgress_ > 0) {
         return QStringLiteral("Hold steady… capturing in %1s")
-            .arg(autoCaptureSeconds * (1.0 - m_holdProgress), 0, 'f', 1);
+            .arg(autoCaptureSeconds * (1.0 - holdProgress_), 0, 'f', 1);
     }
     return QStringLiteral("Page detected. Keep it still for auto-capture, or press ⏎.");
 }
@@ -95,8 +95,8 @@ QString CaptureFlow::processingFailedText() {
 }
 
 void CaptureFlow::resetHold() {
-    m_holdingSince.reset();
-    m_holdProgress = 0.0;
+    holdingSince_.reset();
+    holdProgress_ = 0.0;
 }
 
 }  // namespace vellumora

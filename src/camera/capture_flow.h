@@ -26,9 +26,9 @@ class CaptureFlow {
     // A stability score was published (every analysed frame with the page, and every frame
     // reporting it lost). True when a capture should start now.
     bool stabilityChanged(double score, TimePoint now);
-    void quadDetected(const Quad& quad) { m_latestQuad = quad; }
+    void quadDetected(const Quad& quad) { latestQuad_ = quad; }
     void quadLost();
-    void cameraUnavailable() { m_permissionDenied = true; }
+    void cameraUnavailable() { permissionDenied_ = true; }
 
     // False when a capture is already under way.
     bool beginCapture();
@@ -39,14 +39,14 @@ class CaptureFlow {
 
     QString statusText(bool cameraRunning) const;
 
-    const std::optional<Quad>& latestQuad() const { return m_latestQuad; }
-    bool permissionDenied() const { return m_permissionDenied; }
-    double holdProgress() const { return m_holdProgress; }
-    bool processing() const { return m_processing; }
-    bool reviewing() const { return !m_reviewImage.isNull(); }
-    const QImage& reviewImage() const { return m_reviewImage; }
-    const std::optional<QByteArray>& reviewPNG() const { return m_reviewPNG; }
-    const std::optional<QString>& captureError() const { return m_captureError; }
+    const std::optional<Quad>& latestQuad() const { return latestQuad_; }
+    bool permissionDenied() const { return permissionDenied_; }
+    double holdProgress() const { return holdProgress_; }
+    bool processing() const { return processing_; }
+    bool reviewing() const { return !reviewImage_.isNull(); }
+    const QImage& reviewImage() const { return reviewImage_; }
+    const std::optional<QByteArray>& reviewPNG() const { return reviewPNG_; }
+    const std::optional<QString>& captureError() const { return captureError_; }
 
     static QString frameUnavailableText();
     static QString processingFailedText();
@@ -54,15 +54,15 @@ class CaptureFlow {
   private:
     void resetHold();
 
-    std::optional<Quad> m_latestQuad;
-    bool m_permissionDenied = false;
-    double m_holdProgress = 0.0;
-    std::optional<TimePoint> m_holdingSince;
-    std::optional<QByteArray> m_reviewPNG;
-    QImage m_reviewImage;
-    bool m_processing = false;
-    std::optional<TimePoint> m_retryCooldownUntil;
-    std::optional<QString> m_captureError;
+    std::optional<Quad> latestQuad_;
+    bool permissionDenied_ = false;
+    double holdProgress_ = 0.0;
+    std::optional<TimePoint> holdingSince_;
+    std::optional<QByteArray> reviewPNG_;
+    QImage reviewImage_;
+    bool processing_ = false;
+    std::optional<TimePoint> retryCooldownUntil_;
+    std::optional<QString> captureError_;
 };
 
 }  // namespace vellumora

@@ -16,21 +16,21 @@ CaptureReviewPane::CaptureReviewPane(QWidget* parent) : QWidget(parent) {
 }
 
 void CaptureReviewPane::setImage(const QImage& image) {
-    m_image = image;
+    image_ = image;
     update();
 }
 
 void CaptureReviewPane::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), kPaper);
-    if (m_image.isNull()) {
+    if (image_.isNull()) {
         return;
     }
     const QRectF area = QRectF(rect()).adjusted(kInset, kInset, -kInset, -kInset);
-    const QSizeF shown = QSizeF(m_image.size()).scaled(area.size(), Qt::KeepAspectRatio);
+    const QSizeF shown = QSizeF(image_.size()).scaled(area.size(), Qt::KeepAspectRatio);
     const QRectF target(area.center() - QPointF(shown.width() / 2, shown.height() / 2), shown);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, m_image);
+    painter.drawImage(target, image_);
 }
 
 }  // namespace vellumora

@@ -19,7 +19,7 @@ class CaptureReviewPane : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    QImage m_image;
+    QImage image_;
 };
 
 }  // namespace vellumora

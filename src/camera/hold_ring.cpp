@@ -12,17 +12,17 @@ namespace vellumora {
 HoldRing::HoldRing(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(kSide, kSide);
-    m_arc.setDuration(80);
-    connect(&m_arc, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        m_shown = v.toDouble();
+    arc_.setDuration(80);
+    connect(&arc_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+        shown_ = v.toDouble();
         update();
     });
-    m_fade.setDuration(150);
-    m_fade.setStartValue(0.0);
-    m_fade.setEndValue(1.0);
-    connect(&m_fade, &QVariantAnimation::valueChanged, this, [this] { update(); });
-    connect(&m_fade, &QVariantAnimation::finished, this, [this] {
-        if (m_target <= 0) {
+    fade_.setDuration(150);
+    fade_.setStartValue(0.0);
+    fade_.setEndValue(1.0);
+    connect(&fade_, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    connect(&fade_, &QVariantAnimation::finished, this, [this] {
+        if (target_ <= 0) {
             hide();
         }
     });
@@ -30,20 +30,20 @@ HoldRing::HoldRing(QWidget* parent) : QWidget(parent) {
 }
 
 void HoldRing::setProgress(double progress) {
-    const bool wasShowing = m_target > 0;
-    m_target = progress;
+    const bool wasShowing = target_ > 0;
+    target_ = progress;
     if (progress > 0) {
-        m_arc.stop();
-        m_arc.setStartValue(m_shown);
-        m_arc.setEndValue(progress);
-        m_arc.start();
+        arc_.stop();
+        arc_.setStartValue(shown_);
+        arc_.setEndValue(progress);
+        arc_.start();
     }
     if (wasShowing != (progress > 0)) {
-        m_fade.stop();
-        m_fade.setDirection(progress > 0 ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);
-        m_fade.start();
+        fade_.stop();
+        fade_.setDirection(progress > 0 ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);
+        fade_.start();
         if (progress > 0) {
-            m_shown = 0.0;
+            shown_ = 0.0;
             show();
             raise();
         }
@@ -53,8 +53,8 @@ void HoldRing::setProgress(double progress) {
 void HoldRing::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(m_fade.state() == QAbstractAnimation::Running ? m_fade.currentValue().toDouble()
-                                                                     : (m_target > 0 ? 1.0 : 0.0));
+    painter.setOpacity(fade_.state() == QAbstractAnimation::Running ? fade_.currentValue().toDouble()
+                                                                    : (target_ > 0 ? 1.0 : 0.0));
     const QRectF disc = QRectF(rect());
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor::fromRgbF(0, 0, 0, 0.4f));
@@ -69,7 +69,7 @@ void HoldRing::paintEvent(QPaintEvent*) {
     painter.setPen(QPen(QColor(52, 199, 89), 4, Qt::SolidLine, Qt::RoundCap));
     // Qt's angles run counter-clockwise from three o'clock in 1/16 degree: start at twelve,
     // grow clockwise.
-    painter.drawArc(arc, 90 * 16, -int(std::lround(std::clamp(m_shown, 0.0, 1.0) * 360 * 16)));
+    painter.drawArc(arc, 90 * 16, -int(std::lround(std::clamp(shown_, 0.0, 1.0) * 360 * 16)));
 
     const QIcon icon = ui::symbolIcon(QStringLiteral("camera.fill"), Qt::white);
     const QRect iconRect(QPoint(0, 0), QSize(22, 22));

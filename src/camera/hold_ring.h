@@ -17,7 +17,7 @@ class HoldRing : public QWidget {
 
     // 0 hides the ring (fading out); above 0 shows it with that share of the circle.
     void setProgress(double progress);
-    double progress() const { return m_target; }
+    double progress() const { return target_; }
 
     QSize sizeHint() const override { return {kSide, kSide}; }
 
@@ -25,10 +25,10 @@ class HoldRing : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    double m_target = 0.0;
-    double m_shown = 0.0;
-    QVariantAnimation m_arc;
-    QVariantAnimation m_fade;
+    double target_ = 0.0;
+    double shown_ = 0.0;
+    QVariantAnimation arc_;
+    QVariantAnimation fade_;
 };
 
 }  // namespace vellumora

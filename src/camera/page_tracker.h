@@ -27,13 +27,13 @@ class PageTracker {
     // How still and undistorted the page has been over the window: 0...1.
     double computeStability() const;
 
-    const std::deque<Quad>& recentQuads() const { return m_recentQuads; }
-    int framesWithoutQuad() const { return m_framesWithoutQuad; }
+    const std::deque<Quad>& recentQuads() const { return recentQuads_; }
+    int framesWithoutQuad() const { return framesWithoutQuad_; }
 
   private:
-    std::deque<Quad> m_recentQuads;
-    double m_lastDiag = 1.0;
-    int m_framesWithoutQuad = 0;
+    std::deque<Quad> recentQuads_;
+    double lastDiag_ = 1.0;
+    int framesWithoutQuad_ = 0;
 };
 
 }  // namespace vellumora

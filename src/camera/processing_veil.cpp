@@ -18,18 +18,18 @@ constexpr int kSpokes = 12;
 
 ProcessingVeil::ProcessingVeil(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_spin.setStartValue(0);
-    m_spin.setEndValue(kSpokes);
-    m_spin.setDuration(1000);
-    m_spin.setLoopCount(-1);
-    connect(&m_spin, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    spin_.setStartValue(0);
+    spin_.setEndValue(kSpokes);
+    spin_.setDuration(1000);
+    spin_.setLoopCount(-1);
+    connect(&spin_, &QVariantAnimation::valueChanged, this, [this] { update(); });
 }
 
 void ProcessingVeil::showEvent(QShowEvent*) {
-    m_spin.start();
+    spin_.start();
 }
 void ProcessingVeil::hideEvent(QHideEvent*) {
-    m_spin.stop();
+    spin_.stop();
 }
 
 void ProcessingVeil::paintEvent(QPaintEvent*) {
@@ -44,7 +44,7 @@ void ProcessingVeil::paintEvent(QPaintEvent*) {
     const QPointF centre(width() / 2.0, (height() - total) / 2.0 + kSpinnerSide / 2.0);
 
     // Spokes fading behind the leading one, like the platform's indeterminate indicator.
-    const int lead = m_spin.currentValue().toInt();
+    const int lead = spin_.currentValue().toInt();
     for (int i = 0; i < kSpokes; ++i) {
         const int age = (lead - i + kSpokes) % kSpokes;
         QColor colour = Qt::white;

@@ -19,7 +19,7 @@ class ProcessingVeil : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    QVariantAnimation m_spin;
+    QVariantAnimation spin_;
 };
 
 }  // namespace vellumora

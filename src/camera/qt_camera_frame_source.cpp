@@ -37,9 +37,9 @@ QCameraFormat preferredFormat(const QCameraDevice& device) {
 }  // namespace
 
 QtCameraFrameSource::QtCameraFrameSource(QObject* parent) : FrameSource(parent) {
-    m_startTimeout.setSingleShot(true);
-    m_startTimeout.setInterval(kStartTimeoutMs);
-    connect(&m_startTimeout, &QTimer::timeout, this, [this] {
+    startTimeout_.setSingleShot(true);
+    startTimeout_.setInterval(kStartTimeoutMs);
+    connect(&startTimeout_, &QTimer::timeout, this, [this] {
         release();
         finishStart(false);
     });
@@ -50,23 +50,23 @@ QtCameraFrameSource::~QtCameraFrameSource() {
 }
 
 void QtCameraFrameSource::release() {
-    if (m_camera) {
-        disconnect(m_camera.get(), nullptr, this, nullptr);
-        m_camera->stop();
+    if (camera_) {
+        disconnect(camera_.get(), nullptr, this, nullptr);
+        camera_->stop();
     }
-    if (m_sink) {
-        disconnect(m_sink.get(), nullptr, this, nullptr);
+    if (sink_) {
+        disconnect(sink_.get(), nullptr, this, nullptr);
     }
     // The session refers to camera and sink; it goes first.
-    m_session.reset();
-    m_sink.reset();
-    m_camera.reset();
+    session_.reset();
+    sink_.reset();
+    camera_.reset();
 }
 
 void QtCameraFrameSource::start(std::function<void(bool running)> done) {
-    if (m_pending) {
+    if (pending_) {
         // A start is under way; the later caller learns the same outcome.
-        m_pending = [first = std::move(m_pending), second = std::move(done)](bool running) {
+        pending_ = [first = std::move(pending_), second = std::move(done)](bool running) {
             first(running);
             if (second) {
                 second(running);
@@ -74,46 +74,46 @@ void QtCameraFrameSource::start(std::function<void(bool running)> done) {
         };
         return;
     }
-    m_pending = done ? std::move(done) : [](bool) {};
-    if (m_camera && m_camera->isActive()) {
+    pending_ = done ? std::move(done) : [](bool) {};
+    if (camera_ && camera_->isActive()) {
         QTimer::singleShot(0, this, [this] { finishStart(true); });
         return;
     }
-    if (!m_camera) {
+    if (!camera_) {
         const QCameraDevice device = QMediaDevices::defaultVideoInput();
         if (device.isNull()) {
             QTimer::singleShot(0, this, [this] { finishStart(false); });
             return;
         }
-        m_camera = std::make_unique<QCamera>(device);
+        camera_ = std::make_unique<QCamera>(device);
         if (const QCameraFormat format = preferredFormat(device); !format.isNull()) {
-            m_camera->setCameraFormat(format);
+            camera_->setCameraFormat(format);
         }
-        m_sink = std::make_unique<QVideoSink>();
-        m_session = std::make_unique<QMediaCaptureSession>();
-        m_session->setCamera(m_camera.get());
-        m_session->setVideoSink(m_sink.get());
+        sink_ = std::make_unique<QVideoSink>();
+        session_ = std::make_unique<QMediaCaptureSession>();
+        session_->setCamera(camera_.get());
+        session_->setVideoSink(sink_.get());
         // Frames arrive on the platform's capture thread and go straight on from there.
         connect(
-            m_sink.get(), &QVideoSink::videoFrameChanged, this,
+            sink_.get(), &QVideoSink::videoFrameChanged, this,
             [this](const QVideoFrame& frame) { emit frameArrived(frame); }, Qt::DirectConnection);
-        connect(m_camera.get(), &QCamera::activeChanged, this, [this](bool active) {
+        connect(camera_.get(), &QCamera::activeChanged, this, [this](bool active) {
             if (active) {
                 finishStart(true);
             }
         });
-        connect(m_camera.get(), &QCamera::errorOccurred, this, [this] {
+        connect(camera_.get(), &QCamera::errorOccurred, this, [this] {
             // Not from within the camera's own signal: releasing deletes it.
             QTimer::singleShot(0, this, [this] {
-                if (m_pending) {
+                if (pending_) {
                     release();
                     finishStart(false);
                 }
             });
         });
     }
-    m_startTimeout.start();
-    m_camera->start();
+    startTimeout_.start();
+    camera_->start();
 }
 
 void QtCameraFrameSource::stop() {
@@ -123,8 +123,8 @@ void QtCameraFrameSource::stop() {
 }
 
 void QtCameraFrameSource::finishStart(bool running) {
-    m_startTimeout.stop();
-    if (auto done = std::exchange(m_pending, nullptr)) {
+    startTimeout_.stop();
+    if (auto done = std::exchange(pending_, nullptr)) {
         done(running);
     }
 }

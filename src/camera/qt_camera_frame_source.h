@@ -27,11 +27,11 @@ class QtCameraFrameSource : public FrameSource {
     void release();
     void finishStart(bool running);
 
-    std::unique_ptr<QMediaCaptureSession> m_session;
-    std::unique_ptr<QVideoSink> m_sink;
-    std::unique_ptr<QCamera> m_camera;
-    std::function<void(bool)> m_pending;
-    QTimer m_startTimeout;
+    std::unique_ptr<QMediaCaptureSession> session_;
+    std::unique_ptr<QVideoSink> sink_;
+    std::unique_ptr<QCamera> camera_;
+    std::function<void(bool)> pending_;
+    QTimer startTimeout_;
 };
 
 }  // namespace vellumora

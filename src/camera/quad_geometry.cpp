@@ -72,12 +72,12 @@ bool closeTo(const Corners& a, const Corners& b, double limit) {
 // Bilinear luma of an 8-bit image with 1, 3 (BGR) or 4 (BGRA) channels; none outside it.
 class LumaSampler {
   public:
-    explicit LumaSampler(const cv::Mat& image) : m_image(image), m_channels(image.channels()) {}
+    explicit LumaSampler(const cv::Mat& image) : image_(image), channels_(image.channels()) {}
 
     std::optional<double> at(cv::Point2d p) const {
         const double x = p.x - 0.5, y = p.y - 0.5;  // pixel centres sit at half-integers
         const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
-        if (x0 < 0 || y0 < 0 || x0 + 1 >= m_image.cols || y0 + 1 >= m_image.rows) {
+        if (x0 < 0 || y0 < 0 || x0 + 1 >= image_.cols || y0 + 1 >= image_.rows) {
             return std::nullopt;
         }
         const double fx = x - x0, fy = y - y0;
@@ -87,15 +87,15 @@ class LumaSampler {
 
   private:
     double luma(int x, int y) const {
-        const uchar* px = m_image.ptr<uchar>(y) + x * m_channels;
-        if (m_channels == 1) {
+        const uchar* px = image_.ptr<uchar>(y) + x * channels_;
+        if (channels_ == 1) {
             return px[0];
         }
         return 0.114 * px[0] + 0.587 * px[1] + 0.299 * px[2];
     }
 
-    const cv::Mat& m_image;
-    int m_channels;
+    const cv::Mat& image_;
+    int channels_;
 };
 
 // Sub-pixel positions of the brightness step along one side, searched across it.

@@ -22,35 +22,35 @@ QColor mix(const QColor& a, const QColor& b, double t) {
 QuadOverlay::QuadOverlay(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
-    m_highlight.setDuration(150);
-    m_highlight.setEasingCurve(QEasingCurve::OutCubic);
-    m_highlight.setStartValue(0.0);
-    m_highlight.setEndValue(1.0);
-    connect(&m_highlight, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    highlight_.setDuration(150);
+    highlight_.setEasingCurve(QEasingCurve::OutCubic);
+    highlight_.setStartValue(0.0);
+    highlight_.setEndValue(1.0);
+    connect(&highlight_, &QVariantAnimation::valueChanged, this, [this] { update(); });
 }
 
 void QuadOverlay::setQuad(const std::optional<Quad>& quad) {
-    m_quad = quad;
+    quad_ = quad;
     update();
 }
 
 void QuadOverlay::setImageSize(QSize imageSize) {
-    m_imageSize = imageSize;
+    imageSize_ = imageSize;
     update();
 }
 
 void QuadOverlay::setHighlighted(bool highlighted) {
-    if (highlighted == m_highlighted) {
+    if (highlighted == highlighted_) {
         return;
     }
-    m_highlighted = highlighted;
-    const double from = m_highlight.state() == QAbstractAnimation::Running
-                            ? m_highlight.currentValue().toDouble()
+    highlighted_ = highlighted;
+    const double from = highlight_.state() == QAbstractAnimation::Running
+                            ? highlight_.currentValue().toDouble()
                             : (highlighted ? 0.0 : 1.0);
-    m_highlight.stop();
-    m_highlight.setStartValue(from);
-    m_highlight.setEndValue(highlighted ? 1.0 : 0.0);
-    m_highlight.start();
+    highlight_.stop();
+    highlight_.setStartValue(from);
+    highlight_.setEndValue(highlighted ? 1.0 : 0.0);
+    highlight_.start();
 }
 
 QPolygonF QuadOverlay::mapToView(const Quad& quad, QSizeF imageSize, QSizeF viewSize) {
@@ -77,16 +77,15 @@ QPolygonF QuadOverlay::mapToView(const Quad& quad, QSizeF imageSize, QSizeF view
 }
 
 void QuadOverlay::paintEvent(QPaintEvent*) {
-    if (!m_quad) {
+    if (!quad_) {
         return;
     }
-    const QPolygonF polygon = mapToView(*m_quad, QSizeF(m_imageSize), QSizeF(size()));
+    const QPolygonF polygon = mapToView(*quad_, QSizeF(imageSize_), QSizeF(size()));
     if (polygon.isEmpty()) {
         return;
     }
-    const double t = m_highlight.state() == QAbstractAnimation::Running
-                         ? m_highlight.currentValue().toDouble()
-                         : (m_highlighted ? 1.0 : 0.0);
+    const double t = highlight_.state() == QAbstractAnimation::Running ? highlight_.currentValue().toDouble()
+                                                                       : (highlighted_ ? 1.0 : 0.0);
     const double width = 2.0 + t;
     QPainterPath path;
     path.addPolygon(polygon);

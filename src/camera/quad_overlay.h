@@ -30,10 +30,10 @@ class QuadOverlay : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    std::optional<Quad> m_quad;
-    QSize m_imageSize;
-    bool m_highlighted = false;
-    QVariantAnimation m_highlight;  // 0 plain ... 1 highlighted
+    std::optional<Quad> quad_;
+    QSize imageSize_;
+    bool highlighted_ = false;
+    QVariantAnimation highlight_;  // 0 plain ... 1 highlighted
 };
 
 }  // namespace vellumora

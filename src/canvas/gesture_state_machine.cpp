@@ -21,58 +21,58 @@ void GestureStateMachine::update(const std::vector<TouchSample>& touches) {
         positions[touch.identity] = {touch.normalizedPosition.x, 1.0 - touch.normalizedPosition.y};
     }
 
-    if (m_primaryKey && !positions.contains(*m_primaryKey)) {
-        m_primaryKey.reset();
-        m_lastPrimaryPos.reset();
+    if (primaryKey_ && !positions.contains(*primaryKey_)) {
+        primaryKey_.reset();
+        lastPrimaryPos_.reset();
     }
-    if (!m_primaryKey && !positions.empty()) {
-        m_primaryKey = positions.begin()->first;
-        m_lastPrimaryPos.reset();
+    if (!primaryKey_ && !positions.empty()) {
+        primaryKey_ = positions.begin()->first;
+        lastPrimaryPos_.reset();
     }
 
-    m_didClampCursorThisEvent = false;
-    m_didCursorMoveThisEvent = false;
+    didClampCursorThisEvent_ = false;
+    didCursorMoveThisEvent_ = false;
 
-    const auto primary = m_primaryKey ? positions.find(*m_primaryKey) : positions.end();
+    const auto primary = primaryKey_ ? positions.find(*primaryKey_) : positions.end();
     if (primary != positions.end()) {
         const CanvasPoint p = primary->second;
-        if (m_lastPrimaryPos) {
-            const double dx = (p.x - m_lastPrimaryPos->x) * sensitivity;
-            const double dy = (p.y - m_lastPrimaryPos->y) * sensitivity;
-            if (dx != 0 || dy != 0) m_didCursorMoveThisEvent = true;
-            const double nx = m_cursor.x + dx;
-            const double ny = m_cursor.y + dy;
-            if (nx > 1 || nx < 0 || ny > 1 || ny < 0) m_didClampCursorThisEvent = true;
-            m_cursor = {clampUnit(nx, m_cursor.x), clampUnit(ny, m_cursor.y)};
+        if (lastPrimaryPos_) {
+            const double dx = (p.x - lastPrimaryPos_->x) * sensitivity;
+            const double dy = (p.y - lastPrimaryPos_->y) * sensitivity;
+            if (dx != 0 || dy != 0) didCursorMoveThisEvent_ = true;
+            const double nx = cursor_.x + dx;
+            const double ny = cursor_.y + dy;
+            if (nx > 1 || nx < 0 || ny > 1 || ny < 0) didClampCursorThisEvent_ = true;
+            cursor_ = {clampUnit(nx, cursor_.x), clampUnit(ny, cursor_.y)};
         }
         // A new primary finger only records where it is: the cursor never jumps.
-        m_lastPrimaryPos = p;
+        lastPrimaryPos_ = p;
     } else {
-        m_lastPrimaryPos.reset();
+        lastPrimaryPos_.reset();
     }
 
-    step(positions.size(), m_state);
-    if (m_delegate) m_delegate->gestureDidUpdateCursor(m_cursor, m_state == State::drawing);
+    step(positions.size(), state_);
+    if (delegate_) delegate_->gestureDidUpdateCursor(cursor_, state_ == State::drawing);
 }
 
 void GestureStateMachine::step(std::size_t fingers, State previous) {
     if (fingers == 0 || fingers >= 2) {
-        m_state = fingers == 0 ? State::idle : State::hovering;
-        if (previous == State::drawing && m_delegate) m_delegate->gestureDidEndStroke();
+        state_ = fingers == 0 ? State::idle : State::hovering;
+        if (previous == State::drawing && delegate_) delegate_->gestureDidEndStroke();
         return;
     }
     switch (previous) {
         case State::idle:
-            m_state = State::pending;
+            state_ = State::pending;
             break;
         case State::pending:
-            if (m_didCursorMoveThisEvent) {
-                m_state = State::drawing;
-                if (m_delegate) m_delegate->gestureDidStartStroke(m_cursor);
+            if (didCursorMoveThisEvent_) {
+                state_ = State::drawing;
+                if (delegate_) delegate_->gestureDidStartStroke(cursor_);
             }
             break;
         case State::drawing:
-            if (m_delegate) m_delegate->gestureDidAppendPoint(m_cursor);
+            if (delegate_) delegate_->gestureDidAppendPoint(cursor_);
             break;
         case State::hovering:
             // Lifting all but one finger never puts the pen down: lift all and touch again.
@@ -81,25 +81,25 @@ void GestureStateMachine::step(std::size_t fingers, State previous) {
 }
 
 void GestureStateMachine::endStrokeIfDrawing() {
-    if (m_state == State::drawing && m_delegate) m_delegate->gestureDidEndStroke();
+    if (state_ == State::drawing && delegate_) delegate_->gestureDidEndStroke();
 }
 
 void GestureStateMachine::setCursor(double x, double y) {
     endStrokeIfDrawing();
-    m_cursor = {clampUnit(x, m_cursor.x), clampUnit(y, m_cursor.y)};
-    m_lastPrimaryPos.reset();
-    m_primaryKey.reset();
-    m_state = State::idle;
-    if (m_delegate) m_delegate->gestureDidUpdateCursor(m_cursor, false);
+    cursor_ = {clampUnit(x, cursor_.x), clampUnit(y, cursor_.y)};
+    lastPrimaryPos_.reset();
+    primaryKey_.reset();
+    state_ = State::idle;
+    if (delegate_) delegate_->gestureDidUpdateCursor(cursor_, false);
 }
 
 void GestureStateMachine::reset() {
     endStrokeIfDrawing();
-    m_state = State::idle;
-    m_primaryKey.reset();
-    m_lastPrimaryPos.reset();
-    m_didClampCursorThisEvent = false;
-    m_didCursorMoveThisEvent = false;
+    state_ = State::idle;
+    primaryKey_.reset();
+    lastPrimaryPos_.reset();
+    didClampCursorThisEvent_ = false;
+    didCursorMoveThisEvent_ = false;
 }
 
 }  // namespace vellumora

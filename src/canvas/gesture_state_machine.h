@@ -39,8 +39,8 @@ class GestureStateMachine {
 
     // Not owned. The owner of both clears it before the delegate goes away; without a
     // delegate the machine still changes state but calls nobody.
-    void setDelegate(GestureDelegate* delegate) { m_delegate = delegate; }
-    GestureDelegate* delegate() const { return m_delegate; }
+    void setDelegate(GestureDelegate* delegate) { delegate_ = delegate; }
+    GestureDelegate* delegate() const { return delegate_; }
 
     // The fingers currently in contact, or the empty set when the platform cancels them.
     void update(const std::vector<TouchSample>& touches);
@@ -49,24 +49,24 @@ class GestureStateMachine {
     // Aborts the gesture under way; the cursor stays where it is.
     void reset();
 
-    State state() const { return m_state; }
-    CanvasPoint cursor() const { return m_cursor; }
-    bool didClampCursorThisEvent() const { return m_didClampCursorThisEvent; }
-    bool didCursorMoveThisEvent() const { return m_didCursorMoveThisEvent; }
-    std::optional<std::int64_t> primaryKey() const { return m_primaryKey; }
-    std::optional<CanvasPoint> lastPrimaryPos() const { return m_lastPrimaryPos; }
+    State state() const { return state_; }
+    CanvasPoint cursor() const { return cursor_; }
+    bool didClampCursorThisEvent() const { return didClampCursorThisEvent_; }
+    bool didCursorMoveThisEvent() const { return didCursorMoveThisEvent_; }
+    std::optional<std::int64_t> primaryKey() const { return primaryKey_; }
+    std::optional<CanvasPoint> lastPrimaryPos() const { return lastPrimaryPos_; }
 
   private:
     void endStrokeIfDrawing();
     void step(std::size_t fingers, State previous);
 
-    GestureDelegate* m_delegate = nullptr;
-    State m_state = State::idle;
-    CanvasPoint m_cursor{0.5, 0.5};
-    bool m_didClampCursorThisEvent = false;
-    bool m_didCursorMoveThisEvent = false;
-    std::optional<std::int64_t> m_primaryKey;
-    std::optional<CanvasPoint> m_lastPrimaryPos;
+    GestureDelegate* delegate_ = nullptr;
+    State state_ = State::idle;
+    CanvasPoint cursor_{0.5, 0.5};
+    bool didClampCursorThisEvent_ = false;
+    bool didCursorMoveThisEvent_ = false;
+    std::optional<std::int64_t> primaryKey_;
+    std::optional<CanvasPoint> lastPrimaryPos_;
 };
 
 }  // namespace vellumora

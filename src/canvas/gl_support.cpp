@@ -81,27 +81,27 @@ std::variant<GLuint, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std::s
     return program;
 }
 
-GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl) : m_gl(gl) {
-    gl.glGetIntegerv(GL_VIEWPORT, m_viewport);
-    gl.glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &m_drawFramebuffer);
-    gl.glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &m_readFramebuffer);
-    gl.glGetIntegerv(GL_CURRENT_PROGRAM, &m_program);
-    gl.glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &m_vertexArray);
-    gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &m_arrayBuffer);
-    gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &m_activeTexture);
+GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl) : gl_(gl) {
+    gl.glGetIntegerv(GL_VIEWPORT, viewport_);
+    gl.glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawFramebuffer_);
+    gl.glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &readFramebuffer_);
+    gl.glGetIntegerv(GL_CURRENT_PROGRAM, &program_);
+    gl.glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray_);
+    gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer_);
+    gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture_);
     for (GLenum unit = 0; unit < 3; ++unit) {
         gl.glActiveTexture(GL_TEXTURE0 + unit);
-        gl.glGetIntegerv(GL_TEXTURE_BINDING_2D, &m_textures[unit]);
+        gl.glGetIntegerv(GL_TEXTURE_BINDING_2D, &textures_[unit]);
     }
-    gl.glGetIntegerv(GL_BLEND_SRC_RGB, &m_blendSrcRgb);
-    gl.glGetIntegerv(GL_BLEND_DST_RGB, &m_blendDstRgb);
-    gl.glGetIntegerv(GL_BLEND_SRC_ALPHA, &m_blendSrcAlpha);
-    gl.glGetIntegerv(GL_BLEND_DST_ALPHA, &m_blendDstAlpha);
-    gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, m_clearColor);
-    m_blend = gl.glIsEnabled(GL_BLEND);
-    m_depthTest = gl.glIsEnabled(GL_DEPTH_TEST);
-    m_scissorTest = gl.glIsEnabled(GL_SCISSOR_TEST);
-    m_cullFace = gl.glIsEnabled(GL_CULL_FACE);
+    gl.glGetIntegerv(GL_BLEND_SRC_RGB, &blendSrcRgb_);
+    gl.glGetIntegerv(GL_BLEND_DST_RGB, &blendDstRgb_);
+    gl.glGetIntegerv(GL_BLEND_SRC_ALPHA, &blendSrcAlpha_);
+    gl.glGetIntegerv(GL_BLEND_DST_ALPHA, &blendDstAlpha_);
+    gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColor_);
+    blend_ = gl.glIsEnabled(GL_BLEND);
+    depthTest_ = gl.glIsEnabled(GL_DEPTH_TEST);
+    scissorTest_ = gl.glIsEnabled(GL_SCISSOR_TEST);
+    cullFace_ = gl.glIsEnabled(GL_CULL_FACE);
     gl.glDisable(GL_DEPTH_TEST);
     gl.glDisable(GL_SCISSOR_TEST);
     gl.glDisable(GL_CULL_FACE);
@@ -110,28 +110,28 @@ GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl) : m_gl(gl) {
 GlStateGuard::~GlStateGuard() {
     const auto setEnabled = [this](GLenum cap, GLboolean on) {
         if (on)
-            m_gl.glEnable(cap);
+            gl_.glEnable(cap);
         else
-            m_gl.glDisable(cap);
+            gl_.glDisable(cap);
     };
-    setEnabled(GL_BLEND, m_blend);
-    setEnabled(GL_DEPTH_TEST, m_depthTest);
-    setEnabled(GL_SCISSOR_TEST, m_scissorTest);
-    setEnabled(GL_CULL_FACE, m_cullFace);
-    m_gl.glBlendFuncSeparate(static_cast<GLenum>(m_blendSrcRgb), static_cast<GLenum>(m_blendDstRgb),
-                             static_cast<GLenum>(m_blendSrcAlpha), static_cast<GLenum>(m_blendDstAlpha));
-    m_gl.glClearColor(m_clearColor[0], m_clearColor[1], m_clearColor[2], m_clearColor[3]);
+    setEnabled(GL_BLEND, blend_);
+    setEnabled(GL_DEPTH_TEST, depthTest_);
+    setEnabled(GL_SCISSOR_TEST, scissorTest_);
+    setEnabled(GL_CULL_FACE, cullFace_);
+    gl_.glBlendFuncSeparate(static_cast<GLenum>(blendSrcRgb_), static_cast<GLenum>(blendDstRgb_),
+                            static_cast<GLenum>(blendSrcAlpha_), static_cast<GLenum>(blendDstAlpha_));
+    gl_.glClearColor(clearColor_[0], clearColor_[1], clearColor_[2], clearColor_[3]);
     for (GLenum unit = 0; unit < 3; ++unit) {
-        m_gl.glActiveTexture(GL_TEXTURE0 + unit);
-        m_gl.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(m_textures[unit]));
+        gl_.glActiveTexture(GL_TEXTURE0 + unit);
+        gl_.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(textures_[unit]));
     }
-    m_gl.glActiveTexture(static_cast<GLenum>(m_activeTexture));
-    m_gl.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(m_arrayBuffer));
-    m_gl.glBindVertexArray(static_cast<GLuint>(m_vertexArray));
-    m_gl.glUseProgram(static_cast<GLuint>(m_program));
-    m_gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(m_drawFramebuffer));
-    m_gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(m_readFramebuffer));
-    m_gl.glViewport(m_viewport[0], m_viewport[1], m_viewport[2], m_viewport[3]);
+    gl_.glActiveTexture(static_cast<GLenum>(activeTexture_));
+    gl_.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(arrayBuffer_));
+    gl_.glBindVertexArray(static_cast<GLuint>(vertexArray_));
+    gl_.glUseProgram(static_cast<GLuint>(program_));
+    gl_.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(drawFramebuffer_));
+    gl_.glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(readFramebuffer_));
+    gl_.glViewport(viewport_[0], viewport_[1], viewport_[2], viewport_[3]);
 }
 
 }  // namespace vellumora

@@ -25,24 +25,24 @@ class GlStateGuard {
     GlStateGuard& operator=(const GlStateGuard&) = delete;
 
   private:
-    QOpenGLFunctions_3_3_Core& m_gl;
-    GLint m_viewport[4]{};
-    GLint m_drawFramebuffer = 0;
-    GLint m_readFramebuffer = 0;
-    GLint m_program = 0;
-    GLint m_vertexArray = 0;
-    GLint m_arrayBuffer = 0;
-    GLint m_activeTexture = 0;
-    GLint m_textures[3]{};  // units 0 to 2, the ones the renderer binds
-    GLint m_blendSrcRgb = 0;
-    GLint m_blendDstRgb = 0;
-    GLint m_blendSrcAlpha = 0;
-    GLint m_blendDstAlpha = 0;
-    GLfloat m_clearColor[4]{};
-    GLboolean m_blend = GL_FALSE;
-    GLboolean m_depthTest = GL_FALSE;
-    GLboolean m_scissorTest = GL_FALSE;
-    GLboolean m_cullFace = GL_FALSE;
+    QOpenGLFunctions_3_3_Core& gl_;
+    GLint viewport_[4]{};
+    GLint drawFramebuffer_ = 0;
+    GLint readFramebuffer_ = 0;
+    GLint program_ = 0;
+    GLint vertexArray_ = 0;
+    GLint arrayBuffer_ = 0;
+    GLint activeTexture_ = 0;
+    GLint textures_[3]{};  // units 0 to 2, the ones the renderer binds
+    GLint blendSrcRgb_ = 0;
+    GLint blendDstRgb_ = 0;
+    GLint blendSrcAlpha_ = 0;
+    GLint blendDstAlpha_ = 0;
+    GLfloat clearColor_[4]{};
+    GLboolean blend_ = GL_FALSE;
+    GLboolean depthTest_ = GL_FALSE;
+    GLboolean scissorTest_ = GL_FALSE;
+    GLboolean cullFace_ = GL_FALSE;
 };
 
 }  // namespace vellumora

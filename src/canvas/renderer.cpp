@@ -58,7 +58,7 @@ void useStampBlend(QOpenGLFunctions_3_3_Core& gl) {
 
 }  // namespace
 
-Renderer::Renderer(StrokeStamper::SeedSource seeds) : m_stamper(std::move(seeds)) {}
+Renderer::Renderer(StrokeStamper::SeedSource seeds) : stamper_(std::move(seeds)) {}
 
 Renderer::~Renderer() {
     releaseGL();
@@ -71,10 +71,10 @@ QString Renderer::initialize() {
         !initializeOpenGLFunctions())
         return QStringLiteral("OpenGL 3.3 is not available on this device");
     releaseGL();
-    m_context = context;
+    context_ = context;
     // Images of an earlier context went with it; the line art is kept on this side.
-    if (!m_pendingLineArt && !m_lineArt.isNull()) m_pendingLineArt = m_lineArt;
-    m_overlayPending = !m_overlay.isNull();
+    if (!pendingLineArt_ && !lineArt_.isNull()) pendingLineArt_ = lineArt_;
+    overlayPending_ = !overlay_.isNull();
 
     if (QString error = buildPrograms(); !error.isEmpty()) {
         releaseGL();
@@ -89,9 +89,9 @@ QString Renderer::initialize() {
         releaseGL();
         return error;
     }
-    m_initialized = true;
+    initialized_ = true;
     clearCanvasTexture();
-    m_clearPending = false;
+    clearPending_ = false;
     return {};
 }
 
@@ -100,48 +100,46 @@ QString Renderer::buildPrograms() {
         auto program = buildProgram(*this, "brush_vertex", shaders::brush_vertex, kBrushStages[tool].name,
                                     {shaders::common, shaders::brush_inputs, kBrushStages[tool].source});
         if (auto* error = std::get_if<QString>(&program)) return *error;
-        m_brushPrograms[tool] = std::get<GLuint>(program);
+        brushPrograms_[tool] = std::get<GLuint>(program);
     }
 
     auto composite = buildProgram(*this, "fullscreen_vertex", shaders::fullscreen_vertex,
                                   "composite_fragment", {shaders::common, shaders::composite_fragment});
     if (auto* error = std::get_if<QString>(&composite)) return *error;
-    m_compositeProgram = std::get<GLuint>(composite);
-    m_compositeUniforms = {glGetUniformLocation(m_compositeProgram, "uSize"),
-                           glGetUniformLocation(m_compositeProgram, "uTime"),
-                           glGetUniformLocation(m_compositeProgram, "uZoom"),
-                           glGetUniformLocation(m_compositeProgram, "uPan"),
-                           glGetUniformLocation(m_compositeProgram, "uCanvas"),
-                           glGetUniformLocation(m_compositeProgram, "uLineArt"),
-                           glGetUniformLocation(m_compositeProgram, "uPaper")};
+    compositeProgram_ = std::get<GLuint>(composite);
+    compositeUniforms_ = {glGetUniformLocation(compositeProgram_, "uSize"),
+                          glGetUniformLocation(compositeProgram_, "uTime"),
+                          glGetUniformLocation(compositeProgram_, "uZoom"),
+                          glGetUniformLocation(compositeProgram_, "uPan"),
+                          glGetUniformLocation(compositeProgram_, "uCanvas"),
+                          glGetUniformLocation(compositeProgram_, "uLineArt"),
+                          glGetUniformLocation(compositeProgram_, "uPaper")};
 
     auto cursor = buildProgram(*this, "cursor_vertex", shaders::cursor_vertex, "cursor_fragment",
                                {shaders::common, shaders::cursor_fragment});
     if (auto* error = std::get_if<QString>(&cursor)) return *error;
-    m_cursorProgram = std::get<GLuint>(cursor);
-    m_cursorUniforms = {glGetUniformLocation(m_cursorProgram, "uCenter"),
-                        glGetUniformLocation(m_cursorProgram, "uViewSize"),
-                        glGetUniformLocation(m_cursorProgram, "uColor"),
-                        glGetUniformLocation(m_cursorProgram, "uRadius"),
-                        glGetUniformLocation(m_cursorProgram, "uRingWidth"),
-                        glGetUniformLocation(m_cursorProgram, "uFilled")};
+    cursorProgram_ = std::get<GLuint>(cursor);
+    cursorUniforms_ = {
+        glGetUniformLocation(cursorProgram_, "uCenter"),    glGetUniformLocation(cursorProgram_, "uViewSize"),
+        glGetUniformLocation(cursorProgram_, "uColor"),     glGetUniformLocation(cursorProgram_, "uRadius"),
+        glGetUniformLocation(cursorProgram_, "uRingWidth"), glGetUniformLocation(cursorProgram_, "uFilled")};
 
     auto overlay = buildProgram(*this, "overlay_vertex", shaders::overlay_vertex, "overlay_fragment",
                                 {shaders::overlay_fragment});
     if (auto* error = std::get_if<QString>(&overlay)) return *error;
-    m_overlayProgram = std::get<GLuint>(overlay);
-    m_overlayUniforms = {glGetUniformLocation(m_overlayProgram, "uViewSize"),
-                         glGetUniformLocation(m_overlayProgram, "uImageSize"),
-                         glGetUniformLocation(m_overlayProgram, "uImage")};
+    overlayProgram_ = std::get<GLuint>(overlay);
+    overlayUniforms_ = {glGetUniformLocation(overlayProgram_, "uViewSize"),
+                        glGetUniformLocation(overlayProgram_, "uImageSize"),
+                        glGetUniformLocation(overlayProgram_, "uImage")};
     return {};
 }
 
 QString Renderer::createImages() {
-    glGenVertexArrays(1, &m_emptyVertexArray);
-    glGenVertexArrays(1, &m_stampVertexArray);
-    glGenBuffers(1, &m_instanceBuffer);
-    glBindVertexArray(m_stampVertexArray);
-    glBindBuffer(GL_ARRAY_BUFFER, m_instanceBuffer);
+    glGenVertexArrays(1, &emptyVertexArray_);
+    glGenVertexArrays(1, &stampVertexArray_);
+    glGenBuffers(1, &instanceBuffer_);
+    glBindVertexArray(stampVertexArray_);
+    glBindBuffer(GL_ARRAY_BUFFER, instanceBuffer_);
     for (GLuint attribute = 0; attribute < 3; ++attribute) {
         glEnableVertexAttribArray(attribute);
         glVertexAttribDivisor(attribute, 1);
@@ -150,20 +148,20 @@ QString Renderer::createImages() {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     GLfloat pointSizes[2] = {1, 1};
     glGetFloatv(GL_POINT_SIZE_RANGE, pointSizes);
-    m_maxPointSize = pointSizes[1];
+    maxPointSize_ = pointSizes[1];
 
     while (glGetError() != GL_NO_ERROR) {
     }
-    m_canvasTexture = makeTexture(GL_RGBA8, kCanvasPixels, nullptr);
-    glGenFramebuffers(1, &m_canvasFramebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_canvasTexture, 0);
+    canvasTexture_ = makeTexture(GL_RGBA8, kCanvasPixels, nullptr);
+    glGenFramebuffers(1, &canvasFramebuffer_);
+    glBindFramebuffer(GL_FRAMEBUFFER, canvasFramebuffer_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, canvasTexture_, 0);
     const bool canvasOk = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     if (!canvasOk || glGetError() != GL_NO_ERROR) return QStringLiteral("Could not create canvas texture");
 
     const unsigned char transparent[4] = {0, 0, 0, 0};
-    m_transparentTexture = makeTexture(GL_RGBA8, 1, transparent);
+    transparentTexture_ = makeTexture(GL_RGBA8, 1, transparent);
     if (glGetError() != GL_NO_ERROR) return QStringLiteral("Could not create default transparent texture");
     return {};
 }
@@ -197,18 +195,18 @@ QString Renderer::bakePaper() {
 
     while (glGetError() != GL_NO_ERROR) {
     }
-    m_paperTexture = makeTexture(GL_RGBA16, kPaperPixels, nullptr);
+    paperTexture_ = makeTexture(GL_RGBA16, kPaperPixels, nullptr);
     GLuint framebuffer = 0;
     glGenFramebuffers(1, &framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_paperTexture, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, paperTexture_, 0);
     const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (complete) {
         glViewport(0, 0, kPaperPixels, kPaperPixels);
         glDisable(GL_BLEND);
         glUseProgram(program);
         glUniform2f(glGetUniformLocation(program, "uPaperSize"), float(kPaperPixels), float(kPaperPixels));
-        glBindVertexArray(m_emptyVertexArray);
+        glBindVertexArray(emptyVertexArray_);
         glDrawArrays(GL_TRIANGLES, 0, 6);
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -220,56 +218,56 @@ QString Renderer::bakePaper() {
 
 void Renderer::releaseGL() {
     // Names of another (or a destroyed) context must not be deleted here: they went with it.
-    if (m_context && QOpenGLContext::currentContext() == m_context) {
-        for (GLuint program : m_brushPrograms) glDeleteProgram(program);
-        glDeleteProgram(m_compositeProgram);
-        glDeleteProgram(m_cursorProgram);
-        glDeleteProgram(m_overlayProgram);
-        glDeleteVertexArrays(1, &m_emptyVertexArray);
-        glDeleteVertexArrays(1, &m_stampVertexArray);
-        glDeleteBuffers(1, &m_instanceBuffer);
-        glDeleteFramebuffers(1, &m_canvasFramebuffer);
-        const GLuint textures[5] = {m_canvasTexture, m_transparentTexture, m_lineArtTexture, m_paperTexture,
-                                    m_overlayTexture};
+    if (context_ && QOpenGLContext::currentContext() == context_) {
+        for (GLuint program : brushPrograms_) glDeleteProgram(program);
+        glDeleteProgram(compositeProgram_);
+        glDeleteProgram(cursorProgram_);
+        glDeleteProgram(overlayProgram_);
+        glDeleteVertexArrays(1, &emptyVertexArray_);
+        glDeleteVertexArrays(1, &stampVertexArray_);
+        glDeleteBuffers(1, &instanceBuffer_);
+        glDeleteFramebuffers(1, &canvasFramebuffer_);
+        const GLuint textures[5] = {canvasTexture_, transparentTexture_, lineArtTexture_, paperTexture_,
+                                    overlayTexture_};
         glDeleteTextures(5, textures);
-        for (GLsync fence : m_inkFences) glDeleteSync(fence);
+        for (GLsync fence : inkFences_) glDeleteSync(fence);
     }
-    m_inkFences.clear();
-    m_brushPrograms.fill(0);
-    m_compositeProgram = m_cursorProgram = m_overlayProgram = 0;
-    m_emptyVertexArray = m_stampVertexArray = m_instanceBuffer = 0;
-    m_canvasFramebuffer = m_canvasTexture = m_transparentTexture = m_lineArtTexture = m_paperTexture = 0;
-    m_overlayTexture = 0;
-    m_instanceCapacity = 0;
-    m_initialized = false;
-    m_context = nullptr;
+    inkFences_.clear();
+    brushPrograms_.fill(0);
+    compositeProgram_ = cursorProgram_ = overlayProgram_ = 0;
+    emptyVertexArray_ = stampVertexArray_ = instanceBuffer_ = 0;
+    canvasFramebuffer_ = canvasTexture_ = transparentTexture_ = lineArtTexture_ = paperTexture_ = 0;
+    overlayTexture_ = 0;
+    instanceCapacity_ = 0;
+    initialized_ = false;
+    context_ = nullptr;
 }
 
 void Renderer::resize(int width, int height) {
-    m_width = std::max(width, 0);
-    m_height = std::max(height, 0);
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
 }
 
 void Renderer::beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius) {
-    m_stamper.beginStroke(id, at, tool, color, radius);
+    stamper_.beginStroke(id, at, tool, color, radius);
 }
 
 void Renderer::appendPoint(const std::string& id, CanvasPoint point) {
-    m_stamper.appendPoint(id, point);
+    stamper_.appendPoint(id, point);
 }
 
 void Renderer::endStroke(const std::string& id) {
-    m_stamper.endStroke(id);
+    stamper_.endStroke(id);
 }
 
 void Renderer::resetCanvas() {
-    m_stamper.reset();
-    m_clearPending = true;
+    stamper_.reset();
+    clearPending_ = true;
 }
 
 void Renderer::setLineArt(const QImage& image) {
-    m_lineArt = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888);
-    m_pendingLineArt = m_lineArt;
+    lineArt_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888);
+    pendingLineArt_ = lineArt_;
 }
 
 QImage decodeLineArt(const QByteArray& bytes) {
@@ -285,69 +283,69 @@ QImage decodeLineArt(const QByteArray& bytes) {
 }
 
 void Renderer::setOverlay(const QImage& image) {
-    m_overlay = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-    m_overlayPending = true;
+    overlay_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    overlayPending_ = true;
 }
 
 bool Renderer::hasLineArt() const {
-    return !m_lineArt.isNull();
+    return !lineArt_.isNull();
 }
 
 void Renderer::render(GLuint targetFramebuffer) {
-    if (!m_initialized) return;
+    if (!initialized_) return;
     GlStateGuard guard(*this);
-    if (m_width == 0 || m_height == 0) {
+    if (width_ == 0 || height_ == 0) {
         GLint viewport[4] = {};
         glGetIntegerv(GL_VIEWPORT, viewport);
-        m_width = viewport[2];
-        m_height = viewport[3];
+        width_ = viewport[2];
+        height_ = viewport[3];
     }
-    m_time += kFrameTime;
+    time_ += kFrameTime;
 
-    if (m_pendingLineArt) {
-        uploadLineArt(*m_pendingLineArt);
-        m_pendingLineArt.reset();
+    if (pendingLineArt_) {
+        uploadLineArt(*pendingLineArt_);
+        pendingLineArt_.reset();
     }
     paintQueuedInk();
     compositePass(targetFramebuffer);
 }
 
 void Renderer::paintInk() {
-    if (!m_initialized) return;
+    if (!initialized_) return;
     GlStateGuard guard(*this);
     paintQueuedInk();
-    m_inkFences.push_back(glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0));
+    inkFences_.push_back(glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0));
     glFlush();
 }
 
 std::size_t Renderer::inkInFlight() {
-    while (!m_inkFences.empty() && glClientWaitSync(m_inkFences.front(), 0, 0) != GL_TIMEOUT_EXPIRED) {
-        glDeleteSync(m_inkFences.front());
-        m_inkFences.pop_front();
+    while (!inkFences_.empty() && glClientWaitSync(inkFences_.front(), 0, 0) != GL_TIMEOUT_EXPIRED) {
+        glDeleteSync(inkFences_.front());
+        inkFences_.pop_front();
     }
-    return m_inkFences.size();
+    return inkFences_.size();
 }
 
 void Renderer::paintQueuedInk() {
-    if (m_clearPending) {
+    if (clearPending_) {
         clearCanvasTexture();
-        m_clearPending = false;
+        clearPending_ = false;
     }
-    if (!m_stamper.pendingStamps().empty()) stampPass();
-    m_stamper.clearPending();
+    if (!stamper_.pendingStamps().empty()) stampPass();
+    stamper_.clearPending();
 }
 
 void Renderer::clearCanvasTexture() {
-    glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, canvasFramebuffer_);
     glViewport(0, 0, kCanvasPixels, kCanvasPixels);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
 void Renderer::uploadLineArt(const QImage& image) {
-    if (m_lineArtTexture) {
-        glDeleteTextures(1, &m_lineArtTexture);
-        m_lineArtTexture = 0;
+    if (lineArtTexture_) {
+        glDeleteTextures(1, &lineArtTexture_);
+        lineArtTexture_ = 0;
     }
     if (image.isNull()) return;
 
@@ -362,9 +360,9 @@ void Renderer::uploadLineArt(const QImage& image) {
                      .convertToFormat(QImage::Format_RGBA8888);
     }
 
-    glGenTextures(1, &m_lineArtTexture);
+    glGenTextures(1, &lineArtTexture_);
     glActiveTexture(GL_TEXTURE1);
-    glBindTexture(GL_TEXTURE_2D, m_lineArtTexture);
+    glBindTexture(GL_TEXTURE_2D, lineArtTexture_);
     setSamplingParameters();
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(fitted.bytesPerLine() / 4));
@@ -375,22 +373,22 @@ void Renderer::uploadLineArt(const QImage& image) {
 }
 
 void Renderer::stampPass() {
-    const std::vector<PendingStamp>& stamps = m_stamper.pendingStamps();
-    glBindFramebuffer(GL_FRAMEBUFFER, m_canvasFramebuffer);
+    const std::vector<PendingStamp>& stamps = stamper_.pendingStamps();
+    glBindFramebuffer(GL_FRAMEBUFFER, canvasFramebuffer_);
     glViewport(0, 0, kCanvasPixels, kCanvasPixels);
     useStampBlend(*this);
     glEnable(GL_PROGRAM_POINT_SIZE);
-    glBindVertexArray(m_stampVertexArray);
-    glBindBuffer(GL_ARRAY_BUFFER, m_instanceBuffer);
+    glBindVertexArray(stampVertexArray_);
+    glBindBuffer(GL_ARRAY_BUFFER, instanceBuffer_);
 
     for (std::size_t start = 0; start < stamps.size(); start += kMaxInstancesPerUpload) {
         const std::size_t count = std::min(kMaxInstancesPerUpload, stamps.size() - start);
         const std::span<const PendingStamp> chunk(stamps.data() + start, count);
-        if (count > m_instanceCapacity) {
-            m_instanceCapacity = std::min(std::max(count, m_instanceCapacity * 2), kMaxInstancesPerUpload);
+        if (count > instanceCapacity_) {
+            instanceCapacity_ = std::min(std::max(count, instanceCapacity_ * 2), kMaxInstancesPerUpload);
         }
         // Fresh storage of the same size every fill, so no draw in flight is waited for.
-        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(m_instanceCapacity * sizeof(BrushInstance)),
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(instanceCapacity_ * sizeof(BrushInstance)),
                      nullptr, GL_STREAM_DRAW);
         auto* instances = static_cast<BrushInstance*>(
             glMapBufferRange(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(count * sizeof(BrushInstance)),
@@ -408,9 +406,9 @@ void Renderer::stampPass() {
         }
         glUnmapBuffer(GL_ARRAY_BUFFER);
 
-        planStampRuns(chunk, m_maxPointSize, float(kCanvasPixels), m_runs);
-        for (const StampRun& run : m_runs) {
-            glUseProgram(m_brushPrograms[static_cast<std::size_t>(run.tool)]);
+        planStampRuns(chunk, maxPointSize_, float(kCanvasPixels), runs_);
+        for (const StampRun& run : runs_) {
+            glUseProgram(brushPrograms_[static_cast<std::size_t>(run.tool)]);
             const auto base = static_cast<std::uintptr_t>(run.first * sizeof(BrushInstance));
             for (GLuint attribute = 0; attribute < 3; ++attribute) {
                 glVertexAttribPointer(attribute, 4, GL_FLOAT, GL_FALSE, sizeof(BrushInstance),
@@ -426,26 +424,26 @@ void Renderer::stampPass() {
 
 void Renderer::compositePass(GLuint targetFramebuffer) {
     glBindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
-    glViewport(0, 0, m_width, m_height);
+    glViewport(0, 0, width_, height_);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
 
     glDisable(GL_BLEND);
-    glUseProgram(m_compositeProgram);
-    glUniform2f(m_compositeUniforms.size, static_cast<float>(m_width), static_cast<float>(m_height));
-    glUniform1f(m_compositeUniforms.time, m_time);
-    glUniform1f(m_compositeUniforms.zoom, m_zoom);
-    glUniform2f(m_compositeUniforms.pan, m_pan.x, m_pan.y);
-    glUniform1i(m_compositeUniforms.canvas, 0);
-    glUniform1i(m_compositeUniforms.lineArt, 1);
-    glUniform1i(m_compositeUniforms.paper, 2);
+    glUseProgram(compositeProgram_);
+    glUniform2f(compositeUniforms_.size, static_cast<float>(width_), static_cast<float>(height_));
+    glUniform1f(compositeUniforms_.time, time_);
+    glUniform1f(compositeUniforms_.zoom, zoom_);
+    glUniform2f(compositeUniforms_.pan, pan_.x, pan_.y);
+    glUniform1i(compositeUniforms_.canvas, 0);
+    glUniform1i(compositeUniforms_.lineArt, 1);
+    glUniform1i(compositeUniforms_.paper, 2);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, m_canvasTexture);
+    glBindTexture(GL_TEXTURE_2D, canvasTexture_);
     glActiveTexture(GL_TEXTURE1);
-    glBindTexture(GL_TEXTURE_2D, m_lineArtTexture ? m_lineArtTexture : m_transparentTexture);
+    glBindTexture(GL_TEXTURE_2D, lineArtTexture_ ? lineArtTexture_ : transparentTexture_);
     glActiveTexture(GL_TEXTURE2);
-    glBindTexture(GL_TEXTURE_2D, m_paperTexture);
-    glBindVertexArray(m_emptyVertexArray);
+    glBindTexture(GL_TEXTURE_2D, paperTexture_);
+    glBindVertexArray(emptyVertexArray_);
     glDrawArrays(GL_TRIANGLES, 0, 6);
 
     drawCursors();
@@ -453,48 +451,48 @@ void Renderer::compositePass(GLuint targetFramebuffer) {
 }
 
 void Renderer::drawCursors() {
-    const Vec2f size{static_cast<float>(m_width), static_cast<float>(m_height)};
-    planCursors(m_selfCursor, m_peerCursors, m_zoom, m_pan, size, m_cursorDraws);
-    if (m_cursorDraws.empty()) return;
+    const Vec2f size{static_cast<float>(width_), static_cast<float>(height_)};
+    planCursors(selfCursor_, peerCursors_, zoom_, pan_, size, cursorDraws_);
+    if (cursorDraws_.empty()) return;
     useStampBlend(*this);
-    glUseProgram(m_cursorProgram);
-    glUniform2f(m_cursorUniforms.viewSize, size.x, size.y);
-    for (const CursorDraw& cursor : m_cursorDraws) {
-        glUniform2f(m_cursorUniforms.center, cursor.center.x, cursor.center.y);
-        glUniform4f(m_cursorUniforms.color, cursor.color.r, cursor.color.g, cursor.color.b, cursor.color.a);
-        glUniform1f(m_cursorUniforms.radius, cursor.radius);
-        glUniform1f(m_cursorUniforms.ringWidth, cursor.ringWidth);
-        glUniform1f(m_cursorUniforms.filled, cursor.filled);
+    glUseProgram(cursorProgram_);
+    glUniform2f(cursorUniforms_.viewSize, size.x, size.y);
+    for (const CursorDraw& cursor : cursorDraws_) {
+        glUniform2f(cursorUniforms_.center, cursor.center.x, cursor.center.y);
+        glUniform4f(cursorUniforms_.color, cursor.color.r, cursor.color.g, cursor.color.b, cursor.color.a);
+        glUniform1f(cursorUniforms_.radius, cursor.radius);
+        glUniform1f(cursorUniforms_.ringWidth, cursor.ringWidth);
+        glUniform1f(cursorUniforms_.filled, cursor.filled);
         glDrawArrays(GL_TRIANGLES, 0, 6);
     }
 }
 
 void Renderer::drawOverlay() {
-    if (m_overlayPending) {
-        m_overlayPending = false;
-        if (!m_overlay.isNull()) {
-            if (!m_overlayTexture) glGenTextures(1, &m_overlayTexture);
+    if (overlayPending_) {
+        overlayPending_ = false;
+        if (!overlay_.isNull()) {
+            if (!overlayTexture_) glGenTextures(1, &overlayTexture_);
             glActiveTexture(GL_TEXTURE0);
-            glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+            glBindTexture(GL_TEXTURE_2D, overlayTexture_);
             setSamplingParameters();
             glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-            glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(m_overlay.bytesPerLine() / 4));
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, m_overlay.width(), m_overlay.height(), 0, GL_RGBA,
-                         GL_UNSIGNED_BYTE, m_overlay.constBits());
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(overlay_.bytesPerLine() / 4));
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, overlay_.width(), overlay_.height(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, overlay_.constBits());
             glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         }
     }
-    if (m_overlay.isNull() || !m_overlayTexture) return;
+    if (overlay_.isNull() || !overlayTexture_) return;
     glEnable(GL_BLEND);
     glBlendEquation(GL_FUNC_ADD);
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    glUseProgram(m_overlayProgram);
-    glUniform2f(m_overlayUniforms.viewSize, static_cast<float>(m_width), static_cast<float>(m_height));
-    glUniform2f(m_overlayUniforms.imageSize, static_cast<float>(m_overlay.width()),
-                static_cast<float>(m_overlay.height()));
-    glUniform1i(m_overlayUniforms.image, 0);
+    glUseProgram(overlayProgram_);
+    glUniform2f(overlayUniforms_.viewSize, static_cast<float>(width_), static_cast<float>(height_));
+    glUniform2f(overlayUniforms_.imageSize, static_cast<float>(overlay_.width()),
+                static_cast<float>(overlay_.height()));
+    glUniform1i(overlayUniforms_.image, 0);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+    glBindTexture(GL_TEXTURE_2D, overlayTexture_);
     glDrawArrays(GL_TRIANGLES, 0, 6);
 }
 

@@ -40,7 +40,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // aboutToBeDestroyed); otherwise only forgets them, as they go with their context. The
     // destructor calls it. The ink lives in the context: a new one starts with a clear canvas.
     void releaseGL();
-    bool isInitialized() const { return m_initialized; }
+    bool isInitialized() const { return initialized_; }
 
     // Drawable size in pixels.
     void resize(int width, int height);
@@ -66,19 +66,19 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // view, which would cost each frame a composition of its own.
     void setOverlay(const QImage& image);
 
-    float zoom() const { return m_zoom; }
-    void setZoom(float zoom) { m_zoom = zoom; }
-    Vec2f pan() const { return m_pan; }
-    void setPan(Vec2f pan) { m_pan = pan; }
-    const std::optional<CursorViz>& selfCursor() const { return m_selfCursor; }
-    void setSelfCursor(std::optional<CursorViz> cursor) { m_selfCursor = cursor; }
-    const std::map<std::string, CursorViz>& peerCursors() const { return m_peerCursors; }
-    void setPeerCursors(std::map<std::string, CursorViz> cursors) { m_peerCursors = std::move(cursors); }
-    float time() const { return m_time; }
+    float zoom() const { return zoom_; }
+    void setZoom(float zoom) { zoom_ = zoom; }
+    Vec2f pan() const { return pan_; }
+    void setPan(Vec2f pan) { pan_ = pan; }
+    const std::optional<CursorViz>& selfCursor() const { return selfCursor_; }
+    void setSelfCursor(std::optional<CursorViz> cursor) { selfCursor_ = cursor; }
+    const std::map<std::string, CursorViz>& peerCursors() const { return peerCursors_; }
+    void setPeerCursors(std::map<std::string, CursorViz> cursors) { peerCursors_ = std::move(cursors); }
+    float time() const { return time_; }
 
     // Inspection for tests: the queue and stroke table, and the ink image's framebuffer.
-    const StrokeStamper& stamper() const { return m_stamper; }
-    GLuint canvasFramebuffer() const { return m_canvasFramebuffer; }
+    const StrokeStamper& stamper() const { return stamper_; }
+    GLuint canvasFramebuffer() const { return canvasFramebuffer_; }
     // True while a line-art image (not the transparent default) is set.
     bool hasLineArt() const;
 
@@ -106,48 +106,48 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void drawCursors();
     void drawOverlay();
 
-    StrokeStamper m_stamper;
-    std::vector<StampRun> m_runs;
-    std::vector<CursorDraw> m_cursorDraws;
+    StrokeStamper stamper_;
+    std::vector<StampRun> runs_;
+    std::vector<CursorDraw> cursorDraws_;
 
-    float m_zoom = 1.0f;
-    Vec2f m_pan;
-    std::optional<CursorViz> m_selfCursor;
-    std::map<std::string, CursorViz> m_peerCursors;
-    int m_width = 0;
-    int m_height = 0;
-    float m_time = 0.0f;
+    float zoom_ = 1.0f;
+    Vec2f pan_;
+    std::optional<CursorViz> selfCursor_;
+    std::map<std::string, CursorViz> peerCursors_;
+    int width_ = 0;
+    int height_ = 0;
+    float time_ = 0.0f;
 
     // Work for the next frame, so callers need no current context.
-    bool m_clearPending = false;
+    bool clearPending_ = false;
     // The decoded line art (null: none), kept so a new context can upload it again, and the
     // image still to upload at the next frame.
-    QImage m_lineArt;
-    std::optional<QImage> m_pendingLineArt;
-    QImage m_overlay;  // premultiplied RGBA
-    bool m_overlayPending = false;
+    QImage lineArt_;
+    std::optional<QImage> pendingLineArt_;
+    QImage overlay_;  // premultiplied RGBA
+    bool overlayPending_ = false;
 
-    QPointer<QOpenGLContext> m_context;
-    bool m_initialized = false;
-    std::array<GLuint, 5> m_brushPrograms{};
-    GLuint m_compositeProgram = 0;
-    GLuint m_cursorProgram = 0;
-    GLuint m_overlayProgram = 0;
-    CompositeUniforms m_compositeUniforms;
-    CursorUniforms m_cursorUniforms;
-    OverlayUniforms m_overlayUniforms;
-    GLuint m_emptyVertexArray = 0;
-    GLuint m_stampVertexArray = 0;
-    GLuint m_instanceBuffer = 0;
-    std::size_t m_instanceCapacity = 0;
-    float m_maxPointSize = 0;  // the driver's largest point sprite
-    GLuint m_canvasTexture = 0;
-    GLuint m_canvasFramebuffer = 0;
-    GLuint m_transparentTexture = 0;
-    GLuint m_lineArtTexture = 0;  // 0: the transparent default is in use
-    GLuint m_overlayTexture = 0;
-    GLuint m_paperTexture = 0;
-    std::deque<GLsync> m_inkFences;  // one per paintInk() still being painted, oldest first
+    QPointer<QOpenGLContext> context_;
+    bool initialized_ = false;
+    std::array<GLuint, 5> brushPrograms_{};
+    GLuint compositeProgram_ = 0;
+    GLuint cursorProgram_ = 0;
+    GLuint overlayProgram_ = 0;
+    CompositeUniforms compositeUniforms_;
+    CursorUniforms cursorUniforms_;
+    OverlayUniforms overlayUniforms_;
+    GLuint emptyVertexArray_ = 0;
+    GLuint stampVertexArray_ = 0;
+    GLuint instanceBuffer_ = 0;
+    std::size_t instanceCapacity_ = 0;
+    float maxPointSize_ = 0;  // the driver's largest point sprite
+    GLuint canvasTexture_ = 0;
+    GLuint canvasFramebuffer_ = 0;
+    GLuint transparentTexture_ = 0;
+    GLuint lineArtTexture_ = 0;  // 0: the transparent default is in use
+    GLuint overlayTexture_ = 0;
+    GLuint paperTexture_ = 0;
+    std::deque<GLsync> inkFences_;  // one per paintInk() still being painted, oldest first
 };
 
 // A page's line art from its PNG (or other image) bytes, for Renderer::setLineArt: the stored

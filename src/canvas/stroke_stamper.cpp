@@ -45,7 +45,7 @@ float spacingFactor(Tool tool) {
     return 0.12f;
 }
 
-StrokeStamper::StrokeStamper(SeedSource seeds) : m_seeds(seeds ? std::move(seeds) : systemSeeds()) {}
+StrokeStamper::StrokeStamper(SeedSource seeds) : seeds_(seeds ? std::move(seeds) : systemSeeds()) {}
 
 void StrokeStamper::beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color,
                                 float radius) {
@@ -55,13 +55,13 @@ void StrokeStamper::beginStroke(const std::string& id, CanvasPoint at, Tool tool
                         {clampUnit(color.r), clampUnit(color.g), clampUnit(color.b), clampUnit(color.a)},
                         std::clamp(radius, 0.0f, kMaxStampRadius),
                         tool};
-    m_strokes.insert_or_assign(id, stroke);
+    strokes_.insert_or_assign(id, stroke);
     queueStamp(stroke, stroke.lastPoint);
 }
 
 void StrokeStamper::appendPoint(const std::string& id, CanvasPoint point) {
-    const auto it = m_strokes.find(id);
-    if (it == m_strokes.end()) return;
+    const auto it = strokes_.find(id);
+    if (it == strokes_.end()) return;
     const std::optional<Vec2f> q = toCanvasPixels(point);
     if (!q) return;
     ActiveStroke& stroke = it->second;
@@ -86,16 +86,16 @@ void StrokeStamper::appendPoint(const std::string& id, CanvasPoint point) {
 }
 
 void StrokeStamper::endStroke(const std::string& id) {
-    m_strokes.erase(id);
+    strokes_.erase(id);
 }
 
 void StrokeStamper::reset() {
-    m_strokes.clear();
-    m_pending.clear();
+    strokes_.clear();
+    pending_.clear();
 }
 
 void StrokeStamper::queueStamp(const ActiveStroke& stroke, Vec2f center) {
-    m_pending.push_back({stroke.tool, center, stroke.color, stroke.radius, 1.0f, m_seeds()});
+    pending_.push_back({stroke.tool, center, stroke.color, stroke.radius, 1.0f, seeds_()});
 }
 
 }  // namespace vellumora

@@ -58,17 +58,17 @@ class StrokeStamper {
     // Forgets every open stroke and every stamp not yet painted.
     void reset();
 
-    const std::vector<PendingStamp>& pendingStamps() const { return m_pending; }
+    const std::vector<PendingStamp>& pendingStamps() const { return pending_; }
     // Empties the queue and keeps its storage for the next frame.
-    void clearPending() { m_pending.clear(); }
-    const std::unordered_map<std::string, ActiveStroke>& activeStrokes() const { return m_strokes; }
+    void clearPending() { pending_.clear(); }
+    const std::unordered_map<std::string, ActiveStroke>& activeStrokes() const { return strokes_; }
 
   private:
     void queueStamp(const ActiveStroke& stroke, Vec2f center);
 
-    SeedSource m_seeds;
-    std::unordered_map<std::string, ActiveStroke> m_strokes;
-    std::vector<PendingStamp> m_pending;
+    SeedSource seeds_;
+    std::unordered_map<std::string, ActiveStroke> strokes_;
+    std::vector<PendingStamp> pending_;
 };
 
 }  // namespace vellumora

@@ -37,28 +37,28 @@ std::optional<QByteArray> imageOf(const std::optional<CurrentPage>& page) {
 
 }  // namespace
 
-CanvasCoordinator::CanvasCoordinator(QObject* parent) : QObject(parent), m_clock(systemClock) {
-    m_pumpTimer.setSingleShot(true);
-    m_pumpTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_pumpTimer, &QTimer::timeout, this, &CanvasCoordinator::pumpInk);
+CanvasCoordinator::CanvasCoordinator(QObject* parent) : QObject(parent), clock_(systemClock) {
+    pumpTimer_.setSingleShot(true);
+    pumpTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pumpTimer_, &QTimer::timeout, this, &CanvasCoordinator::pumpInk);
 }
 
 CanvasCoordinator::~CanvasCoordinator() {
-    if (m_view && m_view->gestureMachine().delegate() == this) m_view->gestureMachine().setDelegate(nullptr);
+    if (view_ && view_->gestureMachine().delegate() == this) view_->gestureMachine().setDelegate(nullptr);
 }
 
 void CanvasCoordinator::setClock(Clock clock) {
-    m_clock = clock ? std::move(clock) : Clock(systemClock);
+    clock_ = clock ? std::move(clock) : Clock(systemClock);
 }
 
 double CanvasCoordinator::now() const {
-    return m_clock();
+    return clock_();
 }
 
 void CanvasCoordinator::bind(CanvasInputView* view, Renderer& renderer, SessionModel& session) {
-    m_view = view;
-    m_renderer = &renderer;
-    m_session = &session;
+    view_ = view;
+    renderer_ = &renderer;
+    session_ = &session;
     if (view) {
         view->gestureMachine().setDelegate(this);
         installRequests();
@@ -73,22 +73,22 @@ void CanvasCoordinator::bind(CanvasInputView* view, Renderer& renderer, SessionM
 }
 
 void CanvasCoordinator::installRequests() {
-    const QPointer<SessionModel> session = m_session;
-    m_view->onToggleCanvasMode = [session] {
+    const QPointer<SessionModel> session = session_;
+    view_->onToggleCanvasMode = [session] {
         if (session) session->setIsInCanvasMode(!session->isInCanvasMode());
     };
-    m_view->onLeaveCanvasMode = [session] {
+    view_->onLeaveCanvasMode = [session] {
         if (session) session->setIsInCanvasMode(false);
     };
-    m_view->onPinchMagnification = [session](double magnification, QPointF anchor) {
+    view_->onPinchMagnification = [session](double magnification, QPointF anchor) {
         if (session) session->applyPinchFactor(1.0 + magnification, anchor);
     };
-    m_view->onResetZoom = [session] {
+    view_->onResetZoom = [session] {
         if (!session) return;
         session->setZoom(1.0);
         session->setPan({0, 0});
     };
-    m_view->onScrollPan = [session](double dx, double dy) {
+    view_->onScrollPan = [session](double dx, double dy) {
         if (!session) return;
         const double z = std::max(session->zoom(), 0.0001);
         session->applyPanDelta(-dx / z, -dy / z);
@@ -96,14 +96,14 @@ void CanvasCoordinator::installRequests() {
 }
 
 void CanvasCoordinator::subscribe() {
-    SessionModel& session = *m_session;
+    SessionModel& session = *session_;
     // Each delivers the current value first, then every later one.
     QObject::connect(&session, &SessionModel::zoomChanged, this, &CanvasCoordinator::applyZoom);
     applyZoom(session.zoom());
     QObject::connect(&session, &SessionModel::panChanged, this, [this](QSizeF pan) {
-        m_renderer->setPan({static_cast<float>(pan.width()), static_cast<float>(pan.height())});
+        renderer_->setPan({static_cast<float>(pan.width()), static_cast<float>(pan.height())});
     });
-    m_renderer->setPan(
+    renderer_->setPan(
         {static_cast<float>(session.pan().width()), static_cast<float>(session.pan().height())});
     QObject::connect(&session, &SessionModel::currentPageChanged, this,
                      [this](const OptionalCurrentPage& page) { setLineArt(imageOf(page)); });
@@ -117,94 +117,94 @@ void CanvasCoordinator::subscribe() {
 }
 
 void CanvasCoordinator::applyZoom(double zoom) {
-    m_renderer->setZoom(static_cast<float>(zoom));
-    if (m_view) m_view->gestureMachine().sensitivity = 1.0 / std::max(zoom, 0.0001);
+    renderer_->setZoom(static_cast<float>(zoom));
+    if (view_) view_->gestureMachine().sensitivity = 1.0 / std::max(zoom, 0.0001);
 }
 
 void CanvasCoordinator::setLineArt(const std::optional<QByteArray>& pngData) {
     // The page arrives twice (as state, then as its event); decoding it once is enough.
-    if (m_lineArtSet && m_lineArt == pngData) return;
-    m_lineArtSet = true;
-    m_lineArt = pngData;
-    const std::uint64_t request = ++m_lineArtRequest;
-    if (!pngData) return m_renderer->setLineArt(QImage());
+    if (lineArtSet_ && lineArt_ == pngData) return;
+    lineArtSet_ = true;
+    lineArt_ = pngData;
+    const std::uint64_t request = ++lineArtRequest_;
+    if (!pngData) return renderer_->setLineArt(QImage());
     // Decoded off the GUI thread: a large page takes hundreds of milliseconds. A later page wins.
     QtConcurrent::run([bytes = *pngData] { return decodeLineArt(bytes); })
         .then(this, [this, request](const QImage& image) {
-            if (request == m_lineArtRequest) m_renderer->setLineArt(image);
+            if (request == lineArtRequest_) renderer_->setLineArt(image);
         });
 }
 
 Color4f CanvasCoordinator::ownColor() const {
-    const ArtColor& c = m_session->color();
+    const ArtColor& c = session_->color();
     return {static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b), 1.0f};
 }
 
 void CanvasCoordinator::send(const ClientMessage& message) {
-    m_session->network().send(message);
+    session_->network().send(message);
     emit messageSent(message);
 }
 
 void CanvasCoordinator::gestureDidStartStroke(CanvasPoint at) {
-    if (!m_renderer || !m_session) return;
+    if (!renderer_ || !session_) return;
     // Nobody signed in: nothing is drawn or sent, and the rest of the gesture finds no stroke.
-    const QString userId = m_session->currentUserId();
+    const QString userId = session_->currentUserId();
     if (userId.isEmpty()) return;
 
     const std::string id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-    m_currentStrokeId = id;
-    const ArtColor& color = m_session->color();
-    const double brushSize = m_session->brushSize();
-    const Tool tool = m_session->tool();
+    currentStrokeId_ = id;
+    const ArtColor& color = session_->color();
+    const double brushSize = session_->brushSize();
+    const Tool tool = session_->tool();
 
-    m_journal.beginStroke(id, at, tool, ownColor(), strokeRadius(brushSize));
+    journal_.beginStroke(id, at, tool, ownColor(), strokeRadius(brushSize));
     inkAdded();
     send(ClientMessage::strokeStart(
         {id, userId.toStdString(), tool, color.wireColor(), brushSize, StrokePoint{at.x, at.y, 1.0, now()}}));
 }
 
 void CanvasCoordinator::gestureDidAppendPoint(CanvasPoint point) {
-    if (!m_renderer || !m_session || !m_currentStrokeId) return;
-    m_journal.appendPoint(*m_currentStrokeId, point);
+    if (!renderer_ || !session_ || !currentStrokeId_) return;
+    journal_.appendPoint(*currentStrokeId_, point);
     inkAdded();
-    send(ClientMessage::strokePoint(*m_currentStrokeId, StrokePoint{point.x, point.y, 1.0, now()}));
+    send(ClientMessage::strokePoint(*currentStrokeId_, StrokePoint{point.x, point.y, 1.0, now()}));
 }
 
 void CanvasCoordinator::gestureDidEndStroke() {
-    if (!m_renderer || !m_session || !m_currentStrokeId) return;
-    m_journal.endStroke(*m_currentStrokeId);
+    if (!renderer_ || !session_ || !currentStrokeId_) return;
+    journal_.endStroke(*currentStrokeId_);
     inkAdded();
-    send(ClientMessage::strokeEnd(*m_currentStrokeId));
-    m_currentStrokeId.reset();
+    send(ClientMessage::strokeEnd(*currentStrokeId_));
+    currentStrokeId_.reset();
 }
 
 void CanvasCoordinator::gestureDidUpdateCursor(CanvasPoint point, bool isDrawing) {
-    if (!m_renderer || !m_session || !m_session->isInCanvasMode()) return;
-    m_renderer->setSelfCursor(CursorViz{toVec2f(point), ownColor(), isDrawing});
+    if (!renderer_ || !session_ || !session_->isInCanvasMode()) return;
+    renderer_->setSelfCursor(CursorViz{toVec2f(point), ownColor(), isDrawing});
     const double t = now();
-    if (t - m_lastCursorBroadcast > kCursorInterval) {
-        m_lastCursorBroadcast = t;
+    if (t - lastCursorBroadcast_ > kCursorInterval) {
+        lastCursorBroadcast_ = t;
         send(ClientMessage::cursor(point.x, point.y));
     }
 }
 
 void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
-    if (!m_renderer) return;
+    if (!renderer_) return;
     std::visit(
         [this](const auto& e) {
             using E = std::decay_t<decltype(e)>;
             if constexpr (std::is_same_v<E, CanvasEvent::RoomState>) {
                 restartInk();
-                m_journal.addStrokes(e.strokes);
+                journal_.addStrokes(e.strokes);
                 // Not in this turn of the event loop, which has decoded the whole room.
-                if (m_journal.isBehind()) m_pumpTimer.start(std::chrono::milliseconds(0));
+                if (journal_.isBehind()) pumpTimer_.start(std::chrono::milliseconds(0));
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokeStart>) {
-                m_journal.beginStroke(e.header.id, {e.firstPoint.x, e.firstPoint.y}, e.header.tool,
+                journal_.beginStroke(e.header.id, {e.firstPoint.x, e.firstPoint.y}, e.header.tool,
                                       toColor4f(e.header.color), strokeRadius(e.header.brushSize));
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokePoint>) {
-                m_journal.appendPoint(e.strokeId, {e.point.x, e.point.y});
+                journal_.appendPoint(e.strokeId, {e.point.x, e.point.y});
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokeEnd>) {
-                m_journal.endStroke(e.strokeId);
+                journal_.endStroke(e.strokeId);
             } else if constexpr (std::is_same_v<E, CanvasEvent::PageChanged>) {
                 std::optional<QByteArray> bytes;
                 if (e.page && !e.page->imageBase64.empty()) {
@@ -214,7 +214,7 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
                 setLineArt(bytes);
             } else if constexpr (std::is_same_v<E, CanvasEvent::CanvasCleared>) {
                 restartInk();
-                if (const auto image = imageOf(m_session ? m_session->currentPage() : std::nullopt))
+                if (const auto image = imageOf(session_ ? session_->currentPage() : std::nullopt))
                     setLineArt(image);
             }
         },
@@ -223,7 +223,7 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
 }
 
 void CanvasCoordinator::syncPeerCursors(const PeerCursorMap& cursors) {
-    if (!m_renderer) return;
+    if (!renderer_) return;
     std::map<std::string, CursorViz> peers;
     for (auto it = cursors.cbegin(); it != cursors.cend(); ++it) {
         const RGBA32 c = parseHexColor(it->colorHex.toStdString());
@@ -231,100 +231,100 @@ void CanvasCoordinator::syncPeerCursors(const PeerCursorMap& cursors) {
             it.key().toStdString(),
             CursorViz{{static_cast<float>(it->x), static_cast<float>(it->y)}, {c.r, c.g, c.b, c.a}, false});
     }
-    m_renderer->setPeerCursors(std::move(peers));
+    renderer_->setPeerCursors(std::move(peers));
 }
 
 void CanvasCoordinator::applyCanvasMode(bool on) {
-    if (m_view) m_view->setIsInCanvasMode(on);
+    if (view_) view_->setIsInCanvasMode(on);
     if (on) {
-        if (m_view && m_session) {
-            m_renderer->setSelfCursor(
-                CursorViz{toVec2f(m_view->gestureMachine().cursor()), ownColor(), false});
+        if (view_ && session_) {
+            renderer_->setSelfCursor(
+                CursorViz{toVec2f(view_->gestureMachine().cursor()), ownColor(), false});
         }
     } else {
-        m_renderer->setSelfCursor(std::nullopt);
+        renderer_->setSelfCursor(std::nullopt);
     }
 }
 
 void CanvasCoordinator::restartInk() {
-    m_renderer->resetCanvas();
-    m_journal.restart();
+    renderer_->resetCanvas();
+    journal_.restart();
     forgetSlices();
-    m_pumpTimer.stop();
+    pumpTimer_.stop();
 }
 
 void CanvasCoordinator::restoreInk() {
-    if (!m_renderer) return;
-    m_renderer->resetCanvas();
-    m_journal.rewind();
+    if (!renderer_) return;
+    renderer_->resetCanvas();
+    journal_.rewind();
     forgetSlices();
-    m_pumpTimer.start(std::chrono::milliseconds(0));
+    pumpTimer_.start(std::chrono::milliseconds(0));
     reportProgress();
 }
 
 // Slices in flight and frames asked for belong to ink that is gone: cleared after it is
 // painted, or lost with the old context.
 void CanvasCoordinator::forgetSlices() {
-    m_waitingForFrame = false;
-    m_framePending = false;
-    m_slicesInFlight = 0;
-    m_sinceFrame.invalidate();  // the progress shows from the start
+    waitingForFrame_ = false;
+    framePending_ = false;
+    slicesInFlight_ = 0;
+    sinceFrame_.invalidate();  // the progress shows from the start
 }
 
 void CanvasCoordinator::pumpInk() {
-    if (!m_renderer) return;
-    if (m_framePending) {
+    if (!renderer_) return;
+    if (framePending_) {
         // Only the wait for the frame runs out while one is pending: a hidden view presents
         // nothing, so go on without it.
-        m_framePending = false;
-        m_sinceFrame.start();
+        framePending_ = false;
+        sinceFrame_.start();
     }
-    if (m_slicesInFlight > 0 && m_view) m_slicesInFlight = m_view->inkInFlight();
-    const bool replaying = m_reportedProgress.has_value();
-    const bool frameDue = replaying && m_journal.isBehind() && m_view && m_view->isVisible() &&
-                          !m_waitingForFrame &&
-                          (!m_sinceFrame.isValid() || m_sinceFrame.elapsed() >= kReplayFrameInterval.count());
+    if (slicesInFlight_ > 0 && view_) slicesInFlight_ = view_->inkInFlight();
+    const bool replaying = reportedProgress_.has_value();
+    const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isVisible() &&
+                          !waitingForFrame_ &&
+                          (!sinceFrame_.isValid() || sinceFrame_.elapsed() >= kReplayFrameInterval.count());
     // The GPU paints one slice while the next is prepared, no more; and a progress frame waits
     // until it has caught up, so the frame itself never waits for the GPU.
-    if (m_slicesInFlight >= kSlicesInFlight || (frameDue && m_slicesInFlight > 0)) {
-        m_pumpTimer.start(kPollInterval);
+    if (slicesInFlight_ >= kSlicesInFlight || (frameDue && slicesInFlight_ > 0)) {
+        pumpTimer_.start(kPollInterval);
         return;
     }
     if (frameDue) {
         // In a turn of the event loop of its own, never after a slice.
-        m_framePending = true;
-        m_view->requestReplayFrame();
-        m_pumpTimer.start(kFrameWait);
+        framePending_ = true;
+        view_->requestReplayFrame();
+        pumpTimer_.start(kFrameWait);
         return;
     }
-    if (m_journal.isBehind()) {
+    if (journal_.isBehind()) {
         QElapsedTimer sliceClock;
         sliceClock.start();
         const auto stop =
-            m_journal.applyTo(*m_renderer, m_stampBudget, std::chrono::steady_clock::now() + kSliceTime);
+            journal_.applyTo(*renderer_, stampBudget_, std::chrono::steady_clock::now() + kSliceTime);
         // A backlog paints its slices itself, one per turn of the event loop, so no frame has to.
         const bool paintNow = stop != InkJournal::Stop::caughtUp || replaying;
         const bool painted =
-            paintNow && m_view && !m_renderer->stamper().pendingStamps().empty() && m_view->paintInkNow();
+            paintNow && view_ && !renderer_->stamper().pendingStamps().empty() && view_->paintInkNow();
         if (painted) {
-            ++m_slicesInFlight;
+            ++slicesInFlight_;
             if (stop == InkJournal::Stop::stampBudget)
-                m_stampBudget =
-                    nextStampBudget(m_stampBudget, static_cast<double>(sliceClock.nsecsElapsed()) / 1e6);
+                stampBudget_ =
+                    nextStampBudget(stampBudget_, static_cast<double>(sliceClock.nsecsElapsed()) / 1e6);
         }
         // No GL to paint with: the next frame paints them and asks for more.
-        m_waitingForFrame = stop == InkJournal::Stop::stampBudget && !painted;
+        waitingForFrame_ = stop == InkJournal::Stop::stampBudget && !painted;
     }
-    if (!m_waitingForFrame && (m_journal.isBehind() || m_slicesInFlight > 0)) {
-        const bool roomOnTheGpu = m_journal.isBehind() && m_slicesInFlight < kSlicesInFlight;
-        m_pumpTimer.start(roomOnTheGpu ? std::chrono::milliseconds(0) : kPollInterval);
+    if (!waitingForFrame_ && (journal_.isBehind() || slicesInFlight_ > 0)) {
+        const bool roomOnTheGpu = journal_.isBehind() && slicesInFlight_ < kSlicesInFlight;
+        pumpTimer_.start(roomOnTheGpu ? std::chrono::milliseconds(0) : kPollInterval);
     }
     reportProgress();
 }
 
 void CanvasCoordinator::inkAdded() {
     // Live ink reaches the renderer at once; behind a backlog it waits for the backlog's slices.
-    if (m_reportedProgress || m_pumpTimer.isActive()) {
+    if (reportedProgress_ || pumpTimer_.isActive()) {
         reportProgress();
         return;
     }
@@ -333,25 +333,25 @@ void CanvasCoordinator::inkAdded() {
 
 void CanvasCoordinator::reportProgress() {
     const std::optional<double> progress = replayProgress();
-    if (progress != m_reportedProgress) {
-        m_reportedProgress = progress;
-        if (m_view) m_view->setReplayProgress(progress);
+    if (progress != reportedProgress_) {
+        reportedProgress_ = progress;
+        if (view_) view_->setReplayProgress(progress);
         emit replayProgressChanged(progress);
     }
 }
 
 void CanvasCoordinator::frameDone() {
-    if (m_framePending) m_sinceFrame.start();
-    const bool resume = m_framePending || m_waitingForFrame;
-    m_framePending = false;
-    m_waitingForFrame = false;
+    if (framePending_) sinceFrame_.start();
+    const bool resume = framePending_ || waitingForFrame_;
+    framePending_ = false;
+    waitingForFrame_ = false;
     // Not in this turn of the event loop: it has just presented a frame.
-    if (resume && m_journal.isBehind()) m_pumpTimer.start(kAfterFrame);
+    if (resume && journal_.isBehind()) pumpTimer_.start(kAfterFrame);
 }
 
 std::optional<double> CanvasCoordinator::replayProgress() const {
-    if (!m_journal.isBehind() && m_slicesInFlight == 0) return std::nullopt;
-    return static_cast<double>(m_journal.appliedCount()) / static_cast<double>(m_journal.size());
+    if (!journal_.isBehind() && slicesInFlight_ == 0) return std::nullopt;
+    return static_cast<double>(journal_.appliedCount()) / static_cast<double>(journal_.size());
 }
 
 std::size_t CanvasCoordinator::nextStampBudget(std::size_t budget, double sliceMs) {

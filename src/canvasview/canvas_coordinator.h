@@ -78,11 +78,11 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     // After every presented frame: a replay that waited for it goes on.
     void frameDone();
 
-    const std::optional<std::string>& currentStrokeId() const { return m_currentStrokeId; }
-    const InkJournal& journal() const { return m_journal; }
+    const std::optional<std::string>& currentStrokeId() const { return currentStrokeId_; }
+    const InkJournal& journal() const { return journal_; }
     // Fraction of the ink handed to the renderer, while some is still waiting.
     std::optional<double> replayProgress() const;
-    std::size_t stampBudget() const { return m_stampBudget; }
+    std::size_t stampBudget() const { return stampBudget_; }
 
     // The next budget after a slice that took `sliceMs` to prepare and hand over.
     static std::size_t nextStampBudget(std::size_t budget, double sliceMs);
@@ -113,24 +113,24 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     void inkAdded();
     void reportProgress();
 
-    QPointer<SessionModel> m_session;
-    QPointer<CanvasInputView> m_view;
-    Renderer* m_renderer = nullptr;
-    std::optional<std::string> m_currentStrokeId;
-    double m_lastCursorBroadcast = 0;
-    Clock m_clock;
+    QPointer<SessionModel> session_;
+    QPointer<CanvasInputView> view_;
+    Renderer* renderer_ = nullptr;
+    std::optional<std::string> currentStrokeId_;
+    double lastCursorBroadcast_ = 0;
+    Clock clock_;
 
-    InkJournal m_journal;
-    std::size_t m_stampBudget = kInitialStampBudget;
-    bool m_waitingForFrame = false;  // stamps left to a frame: no GL to paint them with
-    bool m_framePending = false;     // a progress frame was asked for
-    std::size_t m_slicesInFlight = 0;
-    QElapsedTimer m_sinceFrame;  // since the last progress frame; invalid: none yet
-    std::optional<double> m_reportedProgress;
-    bool m_lineArtSet = false;
-    std::optional<QByteArray> m_lineArt;
-    std::uint64_t m_lineArtRequest = 0;  // only the latest page's decoded line art is shown
-    QTimer m_pumpTimer;
+    InkJournal journal_;
+    std::size_t stampBudget_ = kInitialStampBudget;
+    bool waitingForFrame_ = false;  // stamps left to a frame: no GL to paint them with
+    bool framePending_ = false;     // a progress frame was asked for
+    std::size_t slicesInFlight_ = 0;
+    QElapsedTimer sinceFrame_;  // since the last progress frame; invalid: none yet
+    std::optional<double> reportedProgress_;
+    bool lineArtSet_ = false;
+    std::optional<QByteArray> lineArt_;
+    std::uint64_t lineArtRequest_ = 0;  // only the latest page's decoded line art is shown
+    QTimer pumpTimer_;
 };
 
 }  // namespace vellumora

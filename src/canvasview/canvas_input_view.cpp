@@ -58,7 +58,7 @@ bool CanvasInputView::isOpenGLAvailable() {
 }
 
 CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), m_renderer(std::make_unique<Renderer>()) {
+    : QOpenGLWidget(parent), renderer_(std::make_unique<Renderer>()) {
     setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
@@ -67,9 +67,9 @@ CanvasInputView::CanvasInputView(QWidget* parent)
     setAccessibleName(QStringLiteral("Canvas"));
     setMinimumSize(64, 64);
 
-    m_nextFrame.setSingleShot(true);
-    m_nextFrame.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_nextFrame, &QTimer::timeout, this, [this] { update(); });
+    nextFrame_.setSingleShot(true);
+    nextFrame_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&nextFrame_, &QTimer::timeout, this, [this] { update(); });
     QObject::connect(this, &QOpenGLWidget::frameSwapped, this, &CanvasInputView::onFrameSwapped);
     QObject::connect(qApp, &QGuiApplication::applicationStateChanged, this,
                      [this](Qt::ApplicationState state) {
@@ -86,50 +86,50 @@ CanvasInputView::~CanvasInputView() {
     // The base class destroys the context after this object is gone.
     if (context()) QObject::disconnect(context(), nullptr, this, nullptr);
     makeCurrent();
-    m_renderer.reset();
+    renderer_.reset();
     doneCurrent();
 }
 
 void CanvasInputView::setIsInCanvasMode(bool on) {
-    if (on == m_isInCanvasMode) return;
-    m_isInCanvasMode = on;
+    if (on == isInCanvasMode_) return;
+    isInCanvasMode_ = on;
     if (on) {
         // The canvas cursor starts under the pointer.
-        if (const auto p = normalizedMousePositionIfOverCanvas()) m_gestureMachine.setCursor(p->x(), p->y());
+        if (const auto p = normalizedMousePositionIfOverCanvas()) gestureMachine_.setCursor(p->x(), p->y());
         capturePointerIfAllowed();
     } else {
-        m_gestureMachine.reset();
+        gestureMachine_.reset();
         releasePointer();
         // The pointer shows up again where the canvas cursor was.
-        const CanvasPoint cursor = m_gestureMachine.cursor();
+        const CanvasPoint cursor = gestureMachine_.cursor();
         warpOSCursor({cursor.x, cursor.y});
     }
 }
 
 bool CanvasInputView::paintInkNow() {
-    if (!m_renderer->isInitialized() || !isValid()) return false;
+    if (!renderer_->isInitialized() || !isValid()) return false;
     makeCurrent();
-    m_renderer->paintInk();
+    renderer_->paintInk();
     doneCurrent();
     return true;
 }
 
 std::size_t CanvasInputView::inkInFlight() {
-    if (!m_renderer->isInitialized() || !isValid()) return 0;
+    if (!renderer_->isInitialized() || !isValid()) return 0;
     makeCurrent();
-    const std::size_t count = m_renderer->inkInFlight();
+    const std::size_t count = renderer_->inkInFlight();
     doneCurrent();
     return count;
 }
 
 void CanvasInputView::setReplayProgress(std::optional<double> progress) {
-    const bool wasReplaying = m_replayProgress.has_value();
-    m_replayProgress = progress;
+    const bool wasReplaying = replayProgress_.has_value();
+    replayProgress_ = progress;
     // The label first shows with the first progress frame: showing it is a frame of its own.
-    if (progress && !wasReplaying) m_nextFrame.stop();
+    if (progress && !wasReplaying) nextFrame_.stop();
     if (!progress && wasReplaying) {
-        m_replayLabel.clear();
-        m_renderer->setOverlay({});
+        replayLabel_.clear();
+        renderer_->setOverlay({});
         setAccessibleDescription({});
         update();
     }
@@ -142,29 +142,29 @@ void CanvasInputView::requestReplayFrame() {
 }
 
 void CanvasInputView::setBacklogArriving(bool arriving) {
-    if (arriving == m_backlogArriving) return;
-    m_backlogArriving = arriving;
+    if (arriving == backlogArriving_) return;
+    backlogArriving_ = arriving;
     // The backlog's painter asks for its own frames.
-    if (m_replayProgress || !m_nextFrame.isActive()) return;
-    m_nextFrame.start(arriving ? static_cast<int>(kArrivingFrameIntervalMs) : 0);
+    if (replayProgress_ || !nextFrame_.isActive()) return;
+    nextFrame_.start(arriving ? static_cast<int>(kArrivingFrameIntervalMs) : 0);
 }
 
 void CanvasInputView::updateReplayLabel(bool force) {
-    if (!m_replayProgress) return;
+    if (!replayProgress_) return;
     // Only whole percents show: painting the label for each slice would be wasted.
-    const QString label = replayProgressText(*m_replayProgress);
-    if (label == m_replayLabel && !force) return;
-    m_replayLabel = label;
-    m_renderer->setOverlay(paintReplayOverlay(*m_replayProgress, size(), devicePixelRatioF()));
+    const QString label = replayProgressText(*replayProgress_);
+    if (label == replayLabel_ && !force) return;
+    replayLabel_ = label;
+    renderer_->setOverlay(paintReplayOverlay(*replayProgress_, size(), devicePixelRatioF()));
     setAccessibleDescription(label);
 }
 
 void CanvasInputView::handleTouches(const std::vector<TouchSample>& touches) {
-    if (m_isInCanvasMode && !m_isPinching) m_gestureMachine.update(touches);
+    if (isInCanvasMode_ && !isPinching_) gestureMachine_.update(touches);
 }
 
 void CanvasInputView::handleTouchesCancelled() {
-    if (m_isInCanvasMode) m_gestureMachine.update({});
+    if (isInCanvasMode_) gestureMachine_.update({});
 }
 
 std::vector<TouchSample> CanvasInputView::touchSamples(const QList<QEventPoint>& points, bool fromTouchPad) {
@@ -193,10 +193,10 @@ void CanvasInputView::warpOSCursor(QPointF normalized) {
 
 void CanvasInputView::initializeGL() {
     // A renderer that could not start once will not start in the next context either.
-    if (!m_startupFailure.isEmpty()) return;
+    if (!startupFailure_.isEmpty()) return;
     QObject::connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CanvasInputView::releaseGL,
                      Qt::UniqueConnection);
-    const QString error = m_renderer->initialize();
+    const QString error = renderer_->initialize();
     if (!error.isEmpty()) {
         fail(error);
         return;
@@ -207,25 +207,25 @@ void CanvasInputView::initializeGL() {
 
 void CanvasInputView::releaseGL() {
     makeCurrent();
-    m_renderer->releaseGL();
+    renderer_->releaseGL();
     doneCurrent();
 }
 
 void CanvasInputView::paintGL() {
-    m_frameStart.start();
+    frameStart_.start();
     const qreal ratio = devicePixelRatioF();
-    if (!m_renderer->isInitialized()) {
+    if (!renderer_->isInitialized()) {
         QPainter painter(this);
         painter.fillRect(rect(), Qt::black);
         painter.setPen(Qt::white);
         painter.setFont(ui::font(ui::TextStyle::body));
         painter.drawText(rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                         m_startupFailure);
+                         startupFailure_);
         return;
     }
-    m_renderer->resize(static_cast<int>(std::lround(width() * ratio)),
-                       static_cast<int>(std::lround(height() * ratio)));
-    m_renderer->render(defaultFramebufferObject());
+    renderer_->resize(static_cast<int>(std::lround(width() * ratio)),
+                      static_cast<int>(std::lround(height() * ratio)));
+    renderer_->render(defaultFramebufferObject());
 }
 
 void CanvasInputView::resizeEvent(QResizeEvent* event) {
@@ -234,13 +234,13 @@ void CanvasInputView::resizeEvent(QResizeEvent* event) {
 }
 
 void CanvasInputView::onFrameSwapped() {
-    const double elapsedMs = static_cast<double>(m_frameStart.nsecsElapsed()) / 1e6;
+    const double elapsedMs = static_cast<double>(frameStart_.nsecsElapsed()) / 1e6;
     emit frameDone(elapsedMs);
-    if (m_replayProgress) return;
+    if (replayProgress_) return;
     // Continuous frames at 60 per second, also where swaps do not wait for the display.
-    const double intervalMs = m_backlogArriving ? kArrivingFrameIntervalMs : kFrameIntervalMs;
+    const double intervalMs = backlogArriving_ ? kArrivingFrameIntervalMs : kFrameIntervalMs;
     const double waitMs = std::max(0.0, intervalMs - elapsedMs);
-    m_nextFrame.start(static_cast<int>(std::floor(waitMs)));
+    nextFrame_.start(static_cast<int>(std::floor(waitMs)));
 }
 
 bool CanvasInputView::event(QEvent* event) {
@@ -249,7 +249,7 @@ bool CanvasInputView::event(QEvent* event) {
             // The canvas keys win over any shortcut of the window while the canvas has focus.
             auto* key = static_cast<QKeyEvent*>(event);
             if (key->key() == Qt::Key_Space || isResetZoom(key) ||
-                (key->key() == Qt::Key_Escape && m_isInCanvasMode)) {
+                (key->key() == Qt::Key_Escape && isInCanvasMode_)) {
                 event->accept();
                 return true;
             }
@@ -284,15 +284,15 @@ void CanvasInputView::pinch(Qt::NativeGestureType type, double value, QPointF po
     switch (type) {
         case Qt::ZoomNativeGesture:
             // Begin events announce every kind of gesture; a pinch starts with its first step.
-            if (!m_isPinching) {
-                m_isPinching = true;
-                m_gestureMachine.reset();
-                m_pinchAnchorUV = anchorFor(position);
+            if (!isPinching_) {
+                isPinching_ = true;
+                gestureMachine_.reset();
+                pinchAnchorUV_ = anchorFor(position);
             }
-            if (onPinchMagnification) onPinchMagnification(value, m_pinchAnchorUV);
+            if (onPinchMagnification) onPinchMagnification(value, pinchAnchorUV_);
             break;
         case Qt::EndNativeGesture:
-            m_isPinching = false;
+            isPinching_ = false;
             break;
         default:
             break;
@@ -317,10 +317,10 @@ void CanvasInputView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (event->key() == Qt::Key_Escape && m_isInCanvasMode) {
+    if (event->key() == Qt::Key_Escape && isInCanvasMode_) {
         // The way back to a free pointer works even with nobody listening.
         if (onLeaveCanvasMode) onLeaveCanvasMode();
-        if (m_isInCanvasMode) setIsInCanvasMode(false);
+        if (isInCanvasMode_) setIsInCanvasMode(false);
         event->accept();
         return;
     }
@@ -333,14 +333,14 @@ void CanvasInputView::wheelEvent(QWheelEvent* event) {
         const double notches = event->pixelDelta().isNull() ? event->angleDelta().y() / 120.0
                                                             : event->pixelDelta().y() / kPixelsPerNotch;
         if (notches != 0) {
-            m_gestureMachine.reset();
+            gestureMachine_.reset();
             if (onPinchMagnification)
                 onPinchMagnification(notches * kZoomPerNotch, anchorFor(event->position()));
         }
         event->accept();
         return;
     }
-    if (m_isInCanvasMode || width() <= 0 || height() <= 0) {
+    if (isInCanvasMode_ || width() <= 0 || height() <= 0) {
         event->ignore();
         return;
     }
@@ -357,25 +357,25 @@ void CanvasInputView::wheelEvent(QWheelEvent* event) {
 }
 
 void CanvasInputView::mousePressEvent(QMouseEvent* event) {
-    if (!m_pointerCaptured) {
+    if (!pointerCaptured_) {
         QOpenGLWidget::mousePressEvent(event);
         return;
     }
-    if (event->button() == Qt::LeftButton) applyTouchSets(m_emulation.press());
+    if (event->button() == Qt::LeftButton) applyTouchSets(emulation_.press());
     event->accept();
 }
 
 void CanvasInputView::mouseReleaseEvent(QMouseEvent* event) {
-    if (!m_pointerCaptured) {
+    if (!pointerCaptured_) {
         QOpenGLWidget::mouseReleaseEvent(event);
         return;
     }
-    if (event->button() == Qt::LeftButton) applyTouchSets(m_emulation.release());
+    if (event->button() == Qt::LeftButton) applyTouchSets(emulation_.release());
     event->accept();
 }
 
 void CanvasInputView::mouseMoveEvent(QMouseEvent* event) {
-    if (!m_pointerCaptured) {
+    if (!pointerCaptured_) {
         QOpenGLWidget::mouseMoveEvent(event);
         return;
     }
@@ -385,11 +385,11 @@ void CanvasInputView::mouseMoveEvent(QMouseEvent* event) {
     // Motion is measured from the previous event: one the window system queued before it
     // carried out the last warp still lies in the old frame. The warp's own echo at the centre
     // starts the new frame and carries no motion.
-    const QPointF delta = position == centre ? QPointF() : position - m_lastPointer;
-    m_lastPointer = position;
+    const QPointF delta = position == centre ? QPointF() : position - lastPointer_;
+    lastPointer_ = position;
     if (delta.isNull() || width() <= 0 || height() <= 0) return;
-    applyTouchSets({m_emulation.move(delta.x() / width(), delta.y() / height())});
-    if (m_pointerCaptured) QCursor::setPos(mapToGlobal(captureCentre()));
+    applyTouchSets({emulation_.move(delta.x() / width(), delta.y() / height())});
+    if (pointerCaptured_) QCursor::setPos(mapToGlobal(captureCentre()));
 }
 
 void CanvasInputView::applyTouchSets(const std::vector<PointerEmulation::TouchSet>& sets) {
@@ -422,8 +422,8 @@ void CanvasInputView::showEvent(QShowEvent* event) {
 }
 
 void CanvasInputView::fail(const QString& message) {
-    if (!m_startupFailure.isEmpty()) return;
-    m_startupFailure = message;
+    if (!startupFailure_.isEmpty()) return;
+    startupFailure_ = message;
     emit startupFailed(message);
 }
 
@@ -437,25 +437,25 @@ QPoint CanvasInputView::captureCentre() const {
 }
 
 void CanvasInputView::capturePointerIfAllowed() {
-    if (!m_isInCanvasMode || m_pointerCaptured || !isVisible() || !hasFocus() || !isActiveWindow()) return;
-    m_pointerCaptured = true;
-    m_emulation.reset();
+    if (!isInCanvasMode_ || pointerCaptured_ || !isVisible() || !hasFocus() || !isActiveWindow()) return;
+    pointerCaptured_ = true;
+    emulation_.reset();
     setCursor(Qt::BlankCursor);
     grabMouse(Qt::BlankCursor);
-    m_lastPointer = mapFromGlobal(QCursor::pos());
+    lastPointer_ = mapFromGlobal(QCursor::pos());
     QCursor::setPos(mapToGlobal(captureCentre()));
     // The fingers rest on the pad from now on, so the very first motion moves the cursor.
-    handleTouches(m_emulation.move(0, 0));
+    handleTouches(emulation_.move(0, 0));
 }
 
 void CanvasInputView::releasePointer() {
-    if (!m_pointerCaptured) return;
-    m_pointerCaptured = false;
+    if (!pointerCaptured_) return;
+    pointerCaptured_ = false;
     releaseMouse();
     unsetCursor();
     // A pen that was down when the pointer left is lifted, as if the touches were cancelled.
-    const bool penWasDown = m_emulation.isButtonDown();
-    m_emulation.reset();
+    const bool penWasDown = emulation_.isButtonDown();
+    emulation_.reset();
     if (penWasDown) handleTouchesCancelled();
 }
 

@@ -45,8 +45,8 @@ class CanvasInputView : public QOpenGLWidget {
     explicit CanvasInputView(QWidget* parent = nullptr);
     ~CanvasInputView() override;
 
-    GestureStateMachine& gestureMachine() { return m_gestureMachine; }
-    Renderer& renderer() { return *m_renderer; }
+    GestureStateMachine& gestureMachine() { return gestureMachine_; }
+    Renderer& renderer() { return *renderer_; }
 
     // Requests for the coordinator; any may be left empty.
     std::function<void()> onToggleCanvasMode;
@@ -55,14 +55,14 @@ class CanvasInputView : public QOpenGLWidget {
     std::function<void()> onResetZoom;
     std::function<void()> onLeaveCanvasMode;
 
-    bool isInCanvasMode() const { return m_isInCanvasMode; }
+    bool isInCanvasMode() const { return isInCanvasMode_; }
     // A different value switches the mode; the same value does nothing.
     void setIsInCanvasMode(bool on);
-    bool isPinching() const { return m_isPinching; }
-    QPointF pinchAnchorUV() const { return m_pinchAnchorUV; }
-    bool isPointerCaptured() const { return m_pointerCaptured; }
+    bool isPinching() const { return isPinching_; }
+    QPointF pinchAnchorUV() const { return pinchAnchorUV_; }
+    bool isPointerCaptured() const { return pointerCaptured_; }
     // The renderer's start-up message, once it failed.
-    const QString& startupFailure() const { return m_startupFailure; }
+    const QString& startupFailure() const { return startupFailure_; }
 
     // Starts painting the renderer's queued ink now, outside a frame, without waiting for the
     // GPU; false while the renderer is not running.
@@ -74,7 +74,7 @@ class CanvasInputView : public QOpenGLWidget {
     // painted. Meanwhile frames come only when asked for (requestReplayFrame), so none shares a
     // turn of the event loop with a painting slice; continuous frames resume when it is cleared.
     void setReplayProgress(std::optional<double> progress);
-    std::optional<double> replayProgress() const { return m_replayProgress; }
+    std::optional<double> replayProgress() const { return replayProgress_; }
     // A frame that shows the canvas and the progress as they are now.
     void requestReplayFrame();
     // While a room's backlog is decoded on a worker thread, frames slow to four a second: on a
@@ -132,22 +132,22 @@ class CanvasInputView : public QOpenGLWidget {
     // Paints the progress label for the renderer when its text changes (or `force`).
     void updateReplayLabel(bool force = false);
 
-    GestureStateMachine m_gestureMachine;
-    std::unique_ptr<Renderer> m_renderer;
-    PointerEmulation m_emulation;
+    GestureStateMachine gestureMachine_;
+    std::unique_ptr<Renderer> renderer_;
+    PointerEmulation emulation_;
 
-    bool m_isInCanvasMode = true;
-    bool m_isPinching = false;
-    QPointF m_pinchAnchorUV{0.5, 0.5};
-    bool m_pointerCaptured = false;
-    QPointF m_lastPointer;  // where the last pointer event put it, in this view
+    bool isInCanvasMode_ = true;
+    bool isPinching_ = false;
+    QPointF pinchAnchorUV_{0.5, 0.5};
+    bool pointerCaptured_ = false;
+    QPointF lastPointer_;  // where the last pointer event put it, in this view
 
-    QString m_startupFailure;
-    std::optional<double> m_replayProgress;
-    bool m_backlogArriving = false;
-    QElapsedTimer m_frameStart;
-    QTimer m_nextFrame;
-    QString m_replayLabel;  // the label the renderer shows; empty: none
+    QString startupFailure_;
+    std::optional<double> replayProgress_;
+    bool backlogArriving_ = false;
+    QElapsedTimer frameStart_;
+    QTimer nextFrame_;
+    QString replayLabel_;  // the label the renderer shows; empty: none
 };
 
 }  // namespace vellumora

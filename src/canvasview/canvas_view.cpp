@@ -58,14 +58,14 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
         return;
     }
 
-    m_inputView = new CanvasInputView(this);
-    layout->addWidget(m_inputView);
-    setFocusProxy(m_inputView);
+    inputView_ = new CanvasInputView(this);
+    layout->addWidget(inputView_);
+    setFocusProxy(inputView_);
     // Out of initializeGL first: the message box runs its own event loop.
-    QObject::connect(m_inputView, &CanvasInputView::startupFailed, this, &CanvasView::reportStartupFailure,
+    QObject::connect(inputView_, &CanvasInputView::startupFailed, this, &CanvasView::reportStartupFailure,
                      Qt::QueuedConnection);
-    m_coordinator = std::make_unique<CanvasCoordinator>();
-    m_coordinator->bind(m_inputView, m_inputView->renderer(), session);
+    coordinator_ = std::make_unique<CanvasCoordinator>();
+    coordinator_->bind(inputView_, inputView_->renderer(), session);
 }
 
 void CanvasView::reportStartupFailure(const QString& message) {
@@ -78,12 +78,12 @@ void CanvasView::reportStartupFailure(const QString& message) {
 
 CanvasView::~CanvasView() {
     // The coordinator refers to the input view's renderer and gesture machine.
-    m_coordinator.reset();
+    coordinator_.reset();
 }
 
 void CanvasView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (m_inputView) m_inputView->setFocus(Qt::OtherFocusReason);
+    if (inputView_) inputView_->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace vellumora

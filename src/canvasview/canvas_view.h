@@ -32,8 +32,8 @@ class CanvasView : public QWidget {
     ~CanvasView() override;
 
     // Both are missing when this process has no OpenGL at all; the view then only shows why.
-    CanvasInputView* inputView() { return m_inputView; }
-    CanvasCoordinator* coordinator() { return m_coordinator.get(); }
+    CanvasInputView* inputView() { return inputView_; }
+    CanvasCoordinator* coordinator() { return coordinator_.get(); }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -41,8 +41,8 @@ class CanvasView : public QWidget {
   private:
     void reportStartupFailure(const QString& message);
 
-    CanvasInputView* m_inputView = nullptr;
-    std::unique_ptr<CanvasCoordinator> m_coordinator;
+    CanvasInputView* inputView_ = nullptr;
+    std::unique_ptr<CanvasCoordinator> coordinator_;
 };
 
 }  // namespace vellumora

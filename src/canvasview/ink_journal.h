@@ -25,12 +25,12 @@ class InkJournal {
     // About 48 MiB of operations; beyond it the oldest applied part is forgotten.
     static constexpr std::size_t kDefaultMaxOps = 2'000'000;
 
-    explicit InkJournal(std::size_t maxOps = kDefaultMaxOps) : m_maxOps(maxOps) {}
+    explicit InkJournal(std::size_t maxOps = kDefaultMaxOps) : maxOps_(maxOps) {}
 
     // Forgets everything: the canvas starts empty (a room state or a clear).
     void restart();
     // Gives everything to the renderer again from the start (its canvas was emptied).
-    void rewind() { m_applied = 0; }
+    void rewind() { applied_ = 0; }
 
     void beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius);
     void appendPoint(const std::string& id, CanvasPoint point);
@@ -44,16 +44,16 @@ class InkJournal {
     Stop applyTo(Renderer& renderer, std::size_t maxPendingStamps,
                  std::chrono::steady_clock::time_point deadline);
 
-    bool isBehind() const { return m_applied < m_ops.size(); }
-    std::size_t appliedCount() const { return m_applied; }
-    std::size_t size() const { return m_ops.size(); }
+    bool isBehind() const { return applied_ < ops_.size(); }
+    std::size_t appliedCount() const { return applied_; }
+    std::size_t size() const { return ops_.size(); }
     // Operations forgotten to stay within the cap since the last restart.
-    std::size_t droppedCount() const { return m_dropped; }
+    std::size_t droppedCount() const { return dropped_; }
 
   private:
     enum class Kind : std::uint8_t { begin, append, end };
     struct Op {
-        std::uint32_t stroke = 0;  // index into m_strokes
+        std::uint32_t stroke = 0;  // index into strokes_
         Kind kind = Kind::append;
         CanvasPoint point;
     };
@@ -67,13 +67,13 @@ class InkJournal {
     void push(Op op);
     void dropAppliedPrefix();
 
-    std::size_t m_maxOps;
-    std::vector<StrokeInfo> m_strokes;
+    std::size_t maxOps_;
+    std::vector<StrokeInfo> strokes_;
     // Open strokes by id; points for any other id are not recorded.
-    std::unordered_map<std::string, std::uint32_t> m_open;
-    std::vector<Op> m_ops;
-    std::size_t m_applied = 0;
-    std::size_t m_dropped = 0;
+    std::unordered_map<std::string, std::uint32_t> open_;
+    std::vector<Op> ops_;
+    std::size_t applied_ = 0;
+    std::size_t dropped_ = 0;
 };
 
 // Radius in canvas pixels of a brush size.

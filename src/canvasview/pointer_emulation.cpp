@@ -15,26 +15,26 @@ TouchSample finger(std::int64_t key, double x, double y) {
 }  // namespace
 
 std::vector<PointerEmulation::TouchSet> PointerEmulation::press() {
-    if (m_buttonDown) return {};
-    m_buttonDown = true;
+    if (buttonDown_) return {};
+    buttonDown_ = true;
     return {TouchSet{}, current()};
 }
 
 std::vector<PointerEmulation::TouchSet> PointerEmulation::release() {
-    if (!m_buttonDown) return {};
-    m_buttonDown = false;
+    if (!buttonDown_) return {};
+    buttonDown_ = false;
     return {current()};
 }
 
 PointerEmulation::TouchSet PointerEmulation::move(double dx, double dy) {
-    m_x += dx;
-    m_y += dy;
+    x_ += dx;
+    y_ += dy;
     return current();
 }
 
 PointerEmulation::TouchSet PointerEmulation::current() const {
-    if (m_buttonDown) return {finger(kPenFinger, m_x, m_y)};
-    return {finger(kPenFinger, m_x, m_y), finger(kSecondFinger, m_x + kSecondFingerOffset, m_y)};
+    if (buttonDown_) return {finger(kPenFinger, x_, y_)};
+    return {finger(kPenFinger, x_, y_), finger(kSecondFinger, x_ + kSecondFingerOffset, y_)};
 }
 
 }  // namespace vellumora

@@ -21,17 +21,17 @@ class PointerEmulation {
     // Pointer motion as fractions of the view's width and height.
     TouchSet move(double dx, double dy);
     // Forgets the button; the fingers stay where they are.
-    void reset() { m_buttonDown = false; }
+    void reset() { buttonDown_ = false; }
 
-    bool isButtonDown() const { return m_buttonDown; }
+    bool isButtonDown() const { return buttonDown_; }
 
   private:
     TouchSet current() const;
 
-    bool m_buttonDown = false;
+    bool buttonDown_ = false;
     // The finger on the virtual pad, top-left origin; it may leave [0, 1]: only motion counts.
-    double m_x = 0.5;
-    double m_y = 0.5;
+    double x_ = 0.5;
+    double y_ = 0.5;
 };
 
 }  // namespace vellumora

@@ -10,26 +10,26 @@ namespace vellumora::ui {
 
 BusySpinner::BusySpinner(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_timer.setInterval(16);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        m_turn = std::fmod(m_turn + 1.0 / 60.0, 1.0);
+    timer_.setInterval(16);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        turn_ = std::fmod(turn_ + 1.0 / 60.0, 1.0);
         update();
     });
 }
 
 void BusySpinner::setColor(const QColor& color) {
-    m_color = color;
+    color_ = color;
     update();
 }
 
 void BusySpinner::setDiameter(int diameter) {
-    m_diameter = diameter;
+    diameter_ = diameter;
     updateGeometry();
     update();
 }
 
 QSize BusySpinner::sizeHint() const {
-    return {m_diameter, m_diameter};
+    return {diameter_, diameter_};
 }
 
 void BusySpinner::paintFrame(QPainter& painter, const QRectF& rect, const QColor& color, double turn) {
@@ -50,18 +50,18 @@ void BusySpinner::paintFrame(QPainter& painter, const QRectF& rect, const QColor
 
 void BusySpinner::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const int side = std::min({width(), height(), m_diameter});
+    const int side = std::min({width(), height(), diameter_});
     const QRectF square((width() - side) / 2.0, (height() - side) / 2.0, side, side);
-    paintFrame(painter, square, m_color, m_turn);
+    paintFrame(painter, square, color_, turn_);
 }
 
 void BusySpinner::showEvent(QShowEvent* event) {
-    m_timer.start();
+    timer_.start();
     QWidget::showEvent(event);
 }
 
 void BusySpinner::hideEvent(QHideEvent* event) {
-    m_timer.stop();
+    timer_.stop();
     QWidget::hideEvent(event);
 }
 

@@ -28,10 +28,10 @@ class BusySpinner : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    QColor m_color = Qt::white;
-    int m_diameter = 32;
-    double m_turn = 0;
-    QTimer m_timer;
+    QColor color_ = Qt::white;
+    int diameter_ = 32;
+    double turn_ = 0;
+    QTimer timer_;
 };
 
 }  // namespace vellumora::ui

@@ -16,63 +16,63 @@ namespace vellumora::ui {
 SelectableRow::SelectableRow(QWidget* leading, const QFont& titleFont, QMargins padding, double cornerRadius,
                              QWidget* parent)
     : QAbstractButton(parent),
-      m_leading(leading),
-      m_title(new QLabel),
-      m_subtitle(new QLabel),
-      m_check(new QLabel),
-      m_cornerRadius(cornerRadius) {
+      leading_(leading),
+      title_(new QLabel),
+      subtitle_(new QLabel),
+      check_(new QLabel),
+      cornerRadius_(cornerRadius) {
     setCheckable(false);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
-    m_title->setFont(titleFont);
-    setTextStyle(m_subtitle, TextStyle::caption2);
-    QPalette secondary = m_subtitle->palette();
+    title_->setFont(titleFont);
+    setTextStyle(subtitle_, TextStyle::caption2);
+    QPalette secondary = subtitle_->palette();
     secondary.setColor(QPalette::WindowText, secondaryTextColor());
-    m_subtitle->setPalette(secondary);
-    setSymbol(m_check, QStringLiteral("checkmark.circle.fill"), accentColor(), pt(14));
-    m_check->hide();
+    subtitle_->setPalette(secondary);
+    setSymbol(check_, QStringLiteral("checkmark.circle.fill"), accentColor(), pt(14));
+    check_->hide();
 
     auto* lines = new QVBoxLayout;
     lines->setSpacing(0);
     lines->setContentsMargins(0, 0, 0, 0);
-    lines->addWidget(m_title);
-    lines->addWidget(m_subtitle);
+    lines->addWidget(title_);
+    lines->addWidget(subtitle_);
 
     auto* row = new QHBoxLayout(this);
     row->setSpacing(pt(8));
     row->setContentsMargins(padding);
     row->addWidget(leading, 0, Qt::AlignVCenter);
     row->addLayout(lines, 1);
-    row->addWidget(m_check, 0, Qt::AlignVCenter);
+    row->addWidget(check_, 0, Qt::AlignVCenter);
 
-    for (QWidget* child : {leading, static_cast<QWidget*>(m_title), static_cast<QWidget*>(m_subtitle),
-                           static_cast<QWidget*>(m_check)}) {
+    for (QWidget* child : {leading, static_cast<QWidget*>(title_), static_cast<QWidget*>(subtitle_),
+                           static_cast<QWidget*>(check_)}) {
         child->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
 }
 
 void SelectableRow::setTexts(const QString& title, const QString& subtitle) {
-    m_title->setText(title);
-    m_subtitle->setText(subtitle);
-    m_subtitle->setVisible(!subtitle.isEmpty());
+    title_->setText(title);
+    subtitle_->setText(subtitle);
+    subtitle_->setVisible(!subtitle.isEmpty());
     setAccessibleName(title);
     setAccessibleDescription(subtitle);
 }
 
 QString SelectableRow::title() const {
-    return m_title->text();
+    return title_->text();
 }
 
 QString SelectableRow::subtitle() const {
-    return m_subtitle->text();
+    return subtitle_->text();
 }
 
 void SelectableRow::setSelected(bool selected) {
-    m_selected = selected;
-    m_check->setVisible(selected);
+    selected_ = selected;
+    check_->setVisible(selected);
     update();
 }
 
@@ -81,8 +81,8 @@ void SelectableRow::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath shape;
-    shape.addRoundedRect(box, m_cornerRadius, m_cornerRadius);
-    if (m_selected || isDown()) {
+    shape.addRoundedRect(box, cornerRadius_, cornerRadius_);
+    if (selected_ || isDown()) {
         QColor fill = accentColor();
         fill.setAlphaF(isDown() ? 0.2f : 0.12f);
         painter.fillPath(shape, fill);

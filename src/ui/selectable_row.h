@@ -20,20 +20,20 @@ class SelectableRow : public QAbstractButton {
     void setTexts(const QString& title, const QString& subtitle = {});
     QString title() const;
     QString subtitle() const;
-    QWidget* leading() const { return m_leading; }
-    bool isSelected() const { return m_selected; }
+    QWidget* leading() const { return leading_; }
+    bool isSelected() const { return selected_; }
     void setSelected(bool selected);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    QWidget* m_leading;
-    QLabel* m_title;
-    QLabel* m_subtitle;
-    QLabel* m_check;
-    double m_cornerRadius;
-    bool m_selected = false;
+    QWidget* leading_;
+    QLabel* title_;
+    QLabel* subtitle_;
+    QLabel* check_;
+    double cornerRadius_;
+    bool selected_ = false;
 };
 
 }  // namespace vellumora::ui

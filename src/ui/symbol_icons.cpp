@@ -51,7 +51,7 @@ const QHash<QString, QString>& symbolTable() {
 // Paints the wrapped icon, then fills its opaque pixels with the tint.
 class TintedIconEngine : public QIconEngine {
   public:
-    TintedIconEngine(QIcon base, QColor tint) : m_base(std::move(base)), m_tint(tint) {}
+    TintedIconEngine(QIcon base, QColor tint) : base_(std::move(base)), tint_(tint) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
@@ -64,20 +64,20 @@ class TintedIconEngine : public QIconEngine {
         return tinted(size, mode, state);
     }
 
-    QIconEngine* clone() const override { return new TintedIconEngine(m_base, m_tint); }
+    QIconEngine* clone() const override { return new TintedIconEngine(base_, tint_); }
     QString key() const override { return QStringLiteral("vellumora.tinted"); }
     QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return m_base.actualSize(size, mode, state);
+        return base_.actualSize(size, mode, state);
     }
-    bool isNull() override { return m_base.isNull(); }
+    bool isNull() override { return base_.isNull(); }
 
   private:
     QPixmap tinted(const QSize& size, QIcon::Mode mode, QIcon::State state) const {
-        QPixmap pix = m_base.pixmap(size, QIcon::Normal, state);
+        QPixmap pix = base_.pixmap(size, QIcon::Normal, state);
         if (pix.isNull()) {
             return pix;
         }
-        QColor tint = m_tint;
+        QColor tint = tint_;
         if (mode == QIcon::Disabled) {
             tint.setAlphaF(tint.alphaF() * 0.4f);
         }
@@ -87,8 +87,8 @@ class TintedIconEngine : public QIconEngine {
         return pix;
     }
 
-    QIcon m_base;
-    QColor m_tint;
+    QIcon base_;
+    QColor tint_;
 };
 
 }  // namespace

@@ -12,19 +12,19 @@
 namespace vellumora::testing {
 
 CanvasWindow::CanvasWindow(SessionModel& session, const QString& title)
-    : m_window(std::make_unique<QWidget>()), m_view(new CanvasView(session, m_window.get())) {
-    (new QVBoxLayout(m_window.get()))->addWidget(m_view);
-    m_window->setWindowTitle(title);
-    m_window->resize(480, 360);
-    if (m_view->coordinator())  // none without OpenGL
-        QObject::connect(m_view->coordinator(), &CanvasCoordinator::messageSent,
+    : window_(std::make_unique<QWidget>()), view_(new CanvasView(session, window_.get())) {
+    (new QVBoxLayout(window_.get()))->addWidget(view_);
+    window_->setWindowTitle(title);
+    window_->resize(480, 360);
+    if (view_->coordinator())  // none without OpenGL
+        QObject::connect(view_->coordinator(), &CanvasCoordinator::messageSent,
                          [this](const ClientMessage& m) { sent.push_back(m); });
 }
 
 bool CanvasWindow::open() {
-    m_window->show();
-    m_window->activateWindow();
-    const bool ready = QTest::qWaitForWindowActive(m_window.get()) &&
+    window_->show();
+    window_->activateWindow();
+    const bool ready = QTest::qWaitForWindowActive(window_.get()) &&
                        runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
     keepGlDriversLoaded();
     return ready;

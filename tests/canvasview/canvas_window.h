@@ -24,10 +24,10 @@ class CanvasWindow {
     // Shows, activates and waits until the renderer runs; false if it did not.
     bool open();
 
-    QWidget& window() { return *m_window; }
-    CanvasView& view() { return *m_view; }
-    CanvasInputView& input() { return *m_view->inputView(); }
-    CanvasCoordinator& coordinator() { return *m_view->coordinator(); }
+    QWidget& window() { return *window_; }
+    CanvasView& view() { return *view_; }
+    CanvasInputView& input() { return *view_->inputView(); }
+    CanvasCoordinator& coordinator() { return *view_->coordinator(); }
 
     // One frame as drawn now, and the colour at a canvas-normalized point of it (zoom 1).
     QImage frame() { return input().grabFramebuffer(); }
@@ -50,8 +50,8 @@ class CanvasWindow {
   private:
     void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
 
-    std::unique_ptr<QWidget> m_window;
-    CanvasView* m_view;
+    std::unique_ptr<QWidget> window_;
+    CanvasView* view_;
 };
 
 // The entries of one kind from a list of messages or canvas events, in order.

@@ -45,73 +45,72 @@ QString xdotool(const QStringList& arguments) {
 }  // namespace
 
 AppInstance::AppInstance(QString home)
-    : m_home(std::move(home)),
-      m_busName(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
+    : home_(std::move(home)), busName_(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
 
 AppInstance::~AppInstance() {
-    m_a11y.reset();
-    QDBusConnection::disconnectFromBus(m_busName);
+    a11y_.reset();
+    QDBusConnection::disconnectFromBus(busName_);
     if (!running()) return;
     // End the app itself: dbus-run-session then takes its bus down with it, which a signal to
     // dbus-run-session would leave running.
     if (const qint64 pid = stateFile("pid").toLongLong(); pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    if (!process_.waitForFinished(10000)) {
+        process_.kill();
+        process_.waitForFinished(5000);
     }
 }
 
 QString AppInstance::stateFile(const char* name) const {
-    QFile file(m_state.filePath(QString::fromLatin1(name)));
+    QFile file(state_.filePath(QString::fromLatin1(name)));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
 void AppInstance::launch(const QUrl& server) {
-    QFile::remove(m_state.filePath(QStringLiteral("a11y")));
-    QFile::remove(m_state.filePath(QStringLiteral("pid")));
-    m_a11y.reset();
-    QDBusConnection::disconnectFromBus(m_busName);
+    QFile::remove(state_.filePath(QStringLiteral("a11y")));
+    QFile::remove(state_.filePath(QStringLiteral("pid")));
+    a11y_.reset();
+    QDBusConnection::disconnectFromBus(busName_);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString runtime = m_home + QStringLiteral("/run");
+    const QString runtime = home_ + QStringLiteral("/run");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const std::pair<const char*, QString> variables[] = {{"HOME", m_home},
+    const std::pair<const char*, QString> variables[] = {{"HOME", home_},
                                                          {"XDG_RUNTIME_DIR", runtime},
-                                                         {"XDG_DATA_HOME", m_home + "/.local/share"},
-                                                         {"XDG_CONFIG_HOME", m_home + "/.config"},
+                                                         {"XDG_DATA_HOME", home_ + "/.local/share"},
+                                                         {"XDG_CONFIG_HOME", home_ + "/.config"},
                                                          {"SERVER", server.toString()},
                                                          {"QT_QPA_PLATFORM", "xcb"},
                                                          {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
-                                                         {"VELLUMORA_E2E_STATE", m_state.path()},
+                                                         {"VELLUMORA_E2E_STATE", state_.path()},
                                                          {"VELLUMORA_E2E_APP", VELLUMORA_APP_BINARY}};
     for (const auto& [name, value] : variables) env.insert(QString::fromLatin1(name), value);
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    m_process.setProcessEnvironment(env);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), QStringLiteral("bash"),
-                                                         QStringLiteral("-c"), QString::fromUtf8(kLauncher)});
-    m_process.waitForStarted(10000);
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), QStringLiteral("bash"),
+                                                        QStringLiteral("-c"), QString::fromUtf8(kLauncher)});
+    process_.waitForStarted(10000);
 }
 
 bool AppInstance::quit() {
     focusWindow();
     key(QStringLiteral("ctrl+q"));
-    return runUntil([this] { return !running(); }, 30s) && m_process.exitStatus() == QProcess::NormalExit &&
-           m_process.exitCode() == 0;
+    return runUntil([this] { return !running(); }, 30s) && process_.exitStatus() == QProcess::NormalExit &&
+           process_.exitCode() == 0;
 }
 
 bool AppInstance::connectAccessibilityBus() {
-    if (m_a11y && m_a11y->isConnected()) return true;
+    if (a11y_ && a11y_->isConnected()) return true;
     const QString address = stateFile("a11y");
     if (address.isEmpty()) return false;
-    QDBusConnection a11y = QDBusConnection::connectToBus(address, m_busName);
+    QDBusConnection a11y = QDBusConnection::connectToBus(address, busName_);
     if (a11y.isConnected()) {
-        m_a11y = a11y;
+        a11y_ = a11y;
     } else {
-        QDBusConnection::disconnectFromBus(m_busName);
+        QDBusConnection::disconnectFromBus(busName_);
     }
-    return m_a11y.has_value();
+    return a11y_.has_value();
 }
 
 // The first argument of the reply; invalid when the call failed.
@@ -119,7 +118,7 @@ QVariant AppInstance::ask(const Node& node, const QString& interface, const QStr
                           const QVariantList& args) {
     QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
     message.setArguments(args);
-    const QDBusMessage reply = m_a11y->call(message, QDBus::Block, 2000);
+    const QDBusMessage reply = a11y_->call(message, QDBus::Block, 2000);
     return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
 }
 

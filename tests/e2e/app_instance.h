@@ -44,7 +44,7 @@ class AppInstance {
         QString service;
         QString path;
     };
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    bool running() const { return process_.state() != QProcess::NotRunning; }
     QString stateFile(const char* name) const;
     QString windowId();
     bool connectAccessibilityBus();
@@ -52,11 +52,11 @@ class AppInstance {
                  const QVariantList& args = {});
     std::optional<Node> findShowing(const QString& name, bool prefix);
 
-    QString m_home;
-    QTemporaryDir m_state;
-    QProcess m_process;
-    QString m_busName;
-    std::optional<QDBusConnection> m_a11y;
+    QString home_;
+    QTemporaryDir state_;
+    QProcess process_;
+    QString busName_;
+    std::optional<QDBusConnection> a11y_;
 };
 
 }  // namespace vellumora::testing

@@ -56,42 +56,42 @@ QList<QByteArray> RecordedRequest::headerValues(const QByteArray& lowerCaseName)
 }
 
 ScriptedResponder::ScriptedResponder(QObject* parent) : QObject(parent) {
-    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedResponder::onNewConnection);
-    if (!m_server.listen(QHostAddress::LocalHost, 0)) {
-        qFatal("scripted responder cannot listen: %s", qPrintable(m_server.errorString()));
+    connect(&server_, &QTcpServer::newConnection, this, &ScriptedResponder::onNewConnection);
+    if (!server_.listen(QHostAddress::LocalHost, 0)) {
+        qFatal("scripted responder cannot listen: %s", qPrintable(server_.errorString()));
     }
 }
 
 QUrl ScriptedResponder::baseUrl() const {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()));
 }
 
 void ScriptedResponder::script(const QByteArray& method, const QByteArray& path,
                                QList<ScriptedAnswer> answers) {
-    m_scripts[routeKey(method, path)] = std::deque<ScriptedAnswer>(answers.begin(), answers.end());
+    scripts_[routeKey(method, path)] = std::deque<ScriptedAnswer>(answers.begin(), answers.end());
 }
 
 QList<RecordedRequest> ScriptedResponder::requestsTo(const QByteArray& method, const QByteArray& path) const {
     QList<RecordedRequest> matching;
-    for (const auto& request : m_requests) {
+    for (const auto& request : requests_) {
         if (request.method == method && request.path == path) matching.push_back(request);
     }
     return matching;
 }
 
 void ScriptedResponder::onNewConnection() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_buffers.remove(socket);
+            buffers_.remove(socket);
             socket->deleteLater();
         });
     }
 }
 
 void ScriptedResponder::onReadyRead(QTcpSocket* socket) {
-    QByteArray& buffer = m_buffers[socket];
+    QByteArray& buffer = buffers_[socket];
     buffer += socket->readAll();
     for (;;) {
         const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
@@ -115,7 +115,7 @@ void ScriptedResponder::onReadyRead(QTcpSocket* socket) {
         request.body = buffer.mid(headerEnd + 4, contentLength);
         buffer.remove(0, total);
         const ScriptedAnswer scripted = nextAnswer(request.method, request.path);
-        m_requests.push_back(std::move(request));
+        requests_.push_back(std::move(request));
         if (!scripted.silent) {
             QTimer::singleShot(scripted.delay, this, [this, socket = QPointer<QTcpSocket>(socket), scripted] {
                 if (socket) answer(socket, scripted);
@@ -125,8 +125,8 @@ void ScriptedResponder::onReadyRead(QTcpSocket* socket) {
 }
 
 ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QByteArray& path) {
-    auto it = m_scripts.find(routeKey(method, path));
-    if (it == m_scripts.end() || it->empty()) {
+    auto it = scripts_.find(routeKey(method, path));
+    if (it == scripts_.end() || it->empty()) {
         return ScriptedAnswer::json(404, R"({"error":"no such route"})");
     }
     ScriptedAnswer next = it->front();

@@ -83,7 +83,7 @@ class ScriptedResponder : public QObject {
 
     QUrl baseUrl() const;
     void script(const QByteArray& method, const QByteArray& path, QList<ScriptedAnswer> answers);
-    const QList<RecordedRequest>& requests() const { return m_requests; }
+    const QList<RecordedRequest>& requests() const { return requests_; }
     QList<RecordedRequest> requestsTo(const QByteArray& method, const QByteArray& path) const;
 
   private:
@@ -92,10 +92,10 @@ class ScriptedResponder : public QObject {
     void answer(QTcpSocket* socket, const ScriptedAnswer& answer);
     ScriptedAnswer nextAnswer(const QByteArray& method, const QByteArray& path);
 
-    QTcpServer m_server;
-    QHash<QByteArray, std::deque<ScriptedAnswer>> m_scripts;
-    QHash<QTcpSocket*, QByteArray> m_buffers;
-    QList<RecordedRequest> m_requests;
+    QTcpServer server_;
+    QHash<QByteArray, std::deque<ScriptedAnswer>> scripts_;
+    QHash<QTcpSocket*, QByteArray> buffers_;
+    QList<RecordedRequest> requests_;
 };
 
 // A loopback URL on which nothing listens.

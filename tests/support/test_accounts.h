@@ -53,25 +53,25 @@ class TestAccount {
   public:
     // Signs up `username` (made unique) with a fixed password.
     TestAccount(const QUrl& base, const QString& username)
-        : m_item(isolatedConfig(base)), m_auth(std::make_unique<AuthModel>(m_item.config)) {
-        m_username = username + QUuid::createUuid().toString(QUuid::Id128).left(8);
-        EXPECT_TRUE(await([&](auto done) { m_auth->signup(m_username, QStringLiteral("password1"), done); }));
-        EXPECT_NE(m_auth->signedIn(), nullptr) << m_auth->errorMessage().value_or("").toStdString();
+        : item_(isolatedConfig(base)), auth_(std::make_unique<AuthModel>(item_.config)) {
+        username_ = username + QUuid::createUuid().toString(QUuid::Id128).left(8);
+        EXPECT_TRUE(await([&](auto done) { auth_->signup(username_, QStringLiteral("password1"), done); }));
+        EXPECT_NE(auth_->signedIn(), nullptr) << auth_->errorMessage().value_or("").toStdString();
     }
 
-    AuthModel& auth() { return *m_auth; }
-    const QString& username() const { return m_username; }
-    AuthUser user() const { return m_auth->signedIn() ? m_auth->signedIn()->user : AuthUser{}; }
-    QString token() const { return m_auth->signedIn() ? m_auth->signedIn()->token : QString(); }
+    AuthModel& auth() { return *auth_; }
+    const QString& username() const { return username_; }
+    AuthUser user() const { return auth_->signedIn() ? auth_->signedIn()->user : AuthUser{}; }
+    QString token() const { return auth_->signedIn() ? auth_->signedIn()->token : QString(); }
     // Runs one refresh of the friends and request lists.
     void refresh() {
-        EXPECT_TRUE(await([&](auto done) { m_auth->refreshFriends(done); }));
+        EXPECT_TRUE(await([&](auto done) { auth_->refreshFriends(done); }));
     }
 
   private:
-    TestKeychainItem m_item;  // outlives the model
-    std::unique_ptr<AuthModel> m_auth;
-    QString m_username;
+    TestKeychainItem item_;  // outlives the model
+    std::unique_ptr<AuthModel> auth_;
+    QString username_;
 };
 
 }  // namespace vellumora::testing
