@@ -6,15 +6,21 @@ function(vellumora_component name)
   endif()
 endfunction()
 
-# vellumora_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [OWN_DISPLAY])
-# One GoogleTest executable registered with CTest as a single test.
+# vellumora_test(name SOURCES ... LIBS ... [QT_MAIN] [LABELS ...] [TIMEOUT s] [OWN_DISPLAY])
+# One GoogleTest executable registered with CTest as a single test. Its main() is GoogleTest's,
+# or with QT_MAIN the one that runs the tests inside a QApplication (sockets, timers, widgets).
 function(vellumora_test name)
   if(NOT VELLUMORA_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "OWN_DISPLAY" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "OWN_DISPLAY;QT_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(T_QT_MAIN)
+    set(main vellumora_qt_test_main)
+  else()
+    set(main GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${main} GTest::gtest GTest::gmock)
   set(run ${PROJECT_SOURCE_DIR}/scripts/run-test)
   if(T_OWN_DISPLAY)
     add_test(NAME ${name} COMMAND ${run} ${PROJECT_SOURCE_DIR}/scripts/own-display $<TARGET_FILE:${name}>)
@@ -45,4 +51,12 @@ function(vellumora_fuzzer name)
     target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
     add_test(NAME ${name}_replay COMMAND ${name}_replay ${F_CORPUS})
   endif()
+endfunction()
+
+# vellumora_layer_check(test folder layers_variable)
+# A test that fails when a file in one of the folder's layers includes a layer above its own.
+function(vellumora_layer_check name folder layers)
+  string(JOIN "," joined ${${layers}})
+  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR}/${folder} -DLAYERS=${joined}
+    -P ${PROJECT_SOURCE_DIR}/cmake/check_layers.cmake)
 endfunction()

@@ -3,10 +3,10 @@
 // 4032 x 3024 still to PNG, whole and by stage.
 
 #include "camera/camera_controller.h"
-#include "camera/image_matrix.h"
-#include "camera/line_art_extractor.h"
-#include "camera/sketch_scanner.h"
-#include "synthetic_scene.h"
+#include "lineart/line_art_extractor.h"
+#include "scan/image_matrix.h"
+#include "scan/sketch_scanner.h"
+#include "support/synthetic_scene.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -5,9 +5,9 @@
 // Usage: camera_detection_quality [COUNT] [--width W --height H] [--save DIR] [--verbose]
 // With --save every picture is written as DIR/scene-NNN.png beside DIR/truth.jsonl.
 
-#include "camera/page_detector.h"
-#include "camera/sketch_scanner.h"
-#include "synthetic_scene.h"
+#include "scan/page_detector.h"
+#include "scan/sketch_scanner.h"
+#include "support/synthetic_scene.h"
 
 #include <opencv2/imgproc.hpp>
 

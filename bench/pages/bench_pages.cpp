@@ -1,7 +1,7 @@
 // Pages: importing a phone photo of a colouring page, the largest page the pipeline can send,
 // and drawing the built-in pages.
 
-#include "camera/line_art_extractor.h"
+#include "lineart/line_art_extractor.h"
 #include "pages/page_library.h"
 
 #include <QBuffer>

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "accounts/account_api.h"
+#include "model/room_id.h"
 
 namespace vellumora::server {
 
@@ -24,16 +25,6 @@ struct Admission {
 // Refusals are counted and logged. Reads the store: call it off the I/O threads.
 Admission admit(std::string_view target, const std::string& remoteAddress, AccountApi& accounts, Store& store,
                 Metrics& metrics);
-
-struct RoomId {
-    enum class Kind { solo, dm };
-    Kind kind;
-    std::string first;   // solo: the owner; dm: the smaller id (byte order)
-    std::string second;  // dm only
-};
-
-// "solo:<id>" or "dm:<a>:<b>" with a < b; none for anything else.
-std::optional<RoomId> parseRoomId(std::string_view text);
 
 // The colour to announce: `text` when it is "#RRGGBB", else "#888888".
 std::string peerColor(std::string_view text);

@@ -17,7 +17,7 @@
 
 #include "account/auth_error.h"
 #include "account/auth_records.h"
-#include "account/auth_user.h"
+#include "session/auth_user.h"
 
 namespace vellumora {
 

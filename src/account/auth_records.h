@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include "account/auth_user.h"
+#include "session/auth_user.h"
 
 namespace vellumora {
 

@@ -4,8 +4,8 @@
 #include <QHBoxLayout>
 #include <QStackedLayout>
 
-#include "account/friends_panel.h"
-#include "account/sketchbook_row.h"
+#include "account/views/friends_panel.h"
+#include "account/views/sketchbook_row.h"
 #include "app/desk_background.h"
 #include "app/no_room_placeholder.h"
 #include "app/page_frame.h"

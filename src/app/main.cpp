@@ -9,10 +9,10 @@
 #include "account/auth_model.h"
 #include "app/base_url.h"
 #include "app/root_view.h"
-#include "camera/camera_capture_view.h"
+#include "camera/views/camera_capture_view.h"
 #include "canvasview/canvas_view.h"
 #include "pages/page_library.h"
-#include "pages/page_picker.h"
+#include "pages/views/page_picker.h"
 #include "session/session_model.h"
 #include "ui/appearance.h"
 

@@ -3,7 +3,7 @@
 #include <QStackedLayout>
 #include <QTimer>
 
-#include "account/login_view.h"
+#include "account/views/login_view.h"
 #include "app/content_view.h"
 #include "app/loading_view.h"
 #include "session/session_model.h"

@@ -6,7 +6,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "account/friends_panel.h"
+#include "account/views/friends_panel.h"
 #include "app/color_palette.h"
 #include "app/gesture_help_footer.h"
 #include "app/swatch_preview.h"

@@ -1,9 +1,9 @@
 #include "camera/camera_controller.h"
 
-#include "camera/image_matrix.h"
-#include "camera/page_detector.h"
 #include "camera/page_tracker.h"
 #include "camera/qt_camera_frame_source.h"
+#include "scan/image_matrix.h"
+#include "scan/page_detector.h"
 
 #include <QPointer>
 #include <QVideoFrameFormat>

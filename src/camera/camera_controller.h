@@ -5,7 +5,7 @@
 // held. Published values change on the main thread and notify on every assignment.
 
 #include "camera/frame_source.h"
-#include "camera/quad.h"
+#include "scan/quad.h"
 
 #include <QImage>
 #include <QObject>

@@ -3,7 +3,7 @@
 // a capture once the page has been still long enough, the pause after a failed capture, review,
 // and the one-line status. Times come from the caller, so tests need no clock.
 
-#include "camera/quad.h"
+#include "scan/quad.h"
 
 #include <QByteArray>
 #include <QImage>

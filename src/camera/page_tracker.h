@@ -2,7 +2,7 @@
 // Follows the page from one analysed frame to the next: the outlines of the recent frames for
 // the stability score, and the run of frames without a page that decides when it is lost.
 
-#include "camera/quad.h"
+#include "scan/quad.h"
 
 #include <QSize>
 

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "camera/line_art_extractor.h"
+#include "lineart/line_art_extractor.h"
 
 namespace vellumora::PageLibrary {
 

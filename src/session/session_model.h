@@ -16,10 +16,10 @@
 #include <memory>
 #include <optional>
 
-#include "account/auth_user.h"
 #include "model/drawing_types.h"
 #include "model/network_event.h"
 #include "net/network_client.h"
+#include "session/auth_user.h"
 #include "session/canvas_event.h"
 #include "session/connection_state.h"
 #include "session/current_page.h"

@@ -8,13 +8,13 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "account/add_friend_sheet.h"
-#include "account/friend_row.h"
-#include "account/friends_panel.h"
-#include "account/login_view.h"
-#include "account/pending_request_row.h"
-#include "account/room_ids.h"
-#include "account/sketchbook_row.h"
+#include "account/views/add_friend_sheet.h"
+#include "account/views/friend_row.h"
+#include "account/views/friends_panel.h"
+#include "account/views/login_view.h"
+#include "account/views/pending_request_row.h"
+#include "account/views/sketchbook_row.h"
+#include "model/room_id.h"
 #include "session/session_model.h"
 #include "support/qt_test_app.h"
 #include "support/scripted_server.h"
@@ -225,7 +225,8 @@ TEST_F(FriendsPanelTest, aNewUserSeesTheSketchbookThenAnAcceptedRequestBecomesAR
     ASSERT_EQ(panel.friendRows().size(), 1);
     QTest::mouseClick(boPanel.friendRows().front(), Qt::LeftButton);
     QTest::mouseClick(panel.friendRows().front(), Qt::LeftButton);
-    EXPECT_EQ(session.roomId(), dmRoomId(ann.user().id, bo.user().id));
+    EXPECT_EQ(session.roomId().value_or(QString()).toStdString(),
+              dmRoomId(ann.user().id.toStdString(), bo.user().id.toStdString()));
     EXPECT_EQ(boSession.roomId(), session.roomId());
     EXPECT_EQ(session.roomDisplayName(), bo.user().displayName);
     EXPECT_TRUE(panel.friendRows().front()->isSelected());

@@ -7,8 +7,8 @@
 #include <QSlider>
 #include <QTest>
 
-#include "account/friends_panel.h"
-#include "account/login_view.h"
+#include "account/views/friends_panel.h"
+#include "account/views/login_view.h"
 #include "app/base_url.h"
 #include "app/content_view.h"
 #include "app/no_room_placeholder.h"

@@ -1,12 +1,12 @@
 // The capture sheet and the camera controller it owns, fed by a frame source the test pushes
 // frames into; without a camera the system's own source is used.
 
-#include "camera/camera_capture_view.h"
+#include "camera/views/camera_capture_view.h"
 
-#include "camera/camera_denied_overlay.h"
-#include "camera/sketch_scanner.h"
-#include "scene_images.h"
+#include "camera/views/camera_denied_overlay.h"
+#include "scan/sketch_scanner.h"
 #include "support/qt_test_app.h"
+#include "support/scene_images.h"
 
 #include <QCameraDevice>
 #include <QMediaDevices>

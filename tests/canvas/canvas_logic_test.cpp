@@ -9,10 +9,10 @@
 #include <tuple>
 
 #include "canvas/gesture_state_machine.h"
-#include "canvas/shading_oracle.h"
 #include "canvas/stamp_runs.h"
 #include "canvas/stroke_stamper.h"
 #include "canvas/view_mapping.h"
+#include "support/shading_oracle.h"
 
 namespace vellumora {
 namespace {

@@ -17,8 +17,8 @@
 #include "canvas/gl_drivers.h"
 #include "canvas/gl_support.h"
 #include "canvas/renderer.h"
-#include "canvas/shading_oracle.h"
 #include "canvas/view_mapping.h"
+#include "support/shading_oracle.h"
 #include "support/test_images.h"
 
 namespace vellumora::testing {

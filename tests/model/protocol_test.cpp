@@ -9,9 +9,22 @@
 #include "model/json_forms.h"
 #include "model/network_event.h"
 #include "model/protocol.h"
+#include "model/room_id.h"
 
 namespace vellumora {
 namespace {
+
+TEST(RoomIds, bothFriendsBuildTheIdTheServerParses) {
+    EXPECT_EQ(dmRoomId("abe", "Zed"), "dm:Zed:abe") << "upper case sorts first in byte order";
+    EXPECT_EQ(dmRoomId("Zed", "abe"), dmRoomId("abe", "Zed"));
+    const auto dm = parseRoomId(dmRoomId("abe", "Zed"));
+    ASSERT_TRUE(dm);
+    EXPECT_EQ(dm->first + " " + dm->second, "Zed abe");
+    EXPECT_EQ(parseRoomId(soloRoomId("abc-1"))->first, "abc-1");
+    for (const char* bad : {"", "solo:", "solo:a:b", "dm:b2:a1", "dm:a1:a1", "dm:a1", "dm::a1", "dm:a1:b2:c3",
+                            "Solo:a", "solo:a b", "solo:\xc3\xa9"})
+        EXPECT_FALSE(parseRoomId(bad)) << bad;
+}
 
 TEST(DrawingTypes, toolsPaletteAndHexColours) {
     // The wire names peers rely on, and nothing near them.

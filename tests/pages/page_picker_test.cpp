@@ -1,7 +1,7 @@
 // The page picker in a room on a real vellumora-server; a second connection shows what reached
 // the room.
 
-#include "pages/page_picker.h"
+#include "pages/views/page_picker.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -16,7 +16,7 @@
 #include <stdexcept>
 
 #include "pages/page_library.h"
-#include "pages/page_thumbnail.h"
+#include "pages/views/page_thumbnail.h"
 #include "session/session_model.h"
 #include "support/qt_printers.h"
 #include "support/qt_test_app.h"

@@ -1,4 +1,5 @@
-// Helpers every fragment stage shares; the C++ twins live in shading_oracle.cpp.
+// Helpers every fragment stage shares; their C++ twins, which the tests compare pixels with,
+// live in tests/support/shading_oracle.cpp.
 
 // Smooth step that also accepts reversed edges (e0 > e1); GLSL's smoothstep does not.
 float sstep(float e0, float e1, float x)

@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (value && value->size() > query.size()) std::abort();
     }
     if (const auto room = queryValue(query, "room")) {
-        if (const auto id = parseRoomId(*room)) {
-            if (id->first.empty() || (id->kind == RoomId::Kind::dm && !(id->first < id->second)))
+        if (const auto id = vellumora::parseRoomId(*room)) {
+            if (id->first.empty() || (id->kind == vellumora::RoomId::Kind::dm && !(id->first < id->second)))
                 std::abort();
         }
     }

@@ -1,0 +1,368 @@
+#include "scan/quad_geometry.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace vellumora::scan {
+
+namespace {
+
+double cross(cv::Point2d a, cv::Point2d b) {
+    return a.x * b.y - a.y * b.x;
+}
+
+cv::Point2d unit(cv::Point2d v) {
+    const double n = std::hypot(v.x, v.y);
+    return n > 0 ? v / n : cv::Point2d(0, 0);
+}
+
+// A line through `point` along the unit vector `dir`.
+struct Line {
+    cv::Point2d point;
+    cv::Point2d dir;
+};
+
+std::optional<cv::Point2d> intersect(const Line& a, const Line& b) {
+    const double denom = cross(a.dir, b.dir);
+    if (std::abs(denom) < 1e-9) {
+        return std::nullopt;
+    }
+    const double t = cross(b.point - a.point, b.dir) / denom;
+    return a.point + a.dir * t;
+}
+
+Line sideLine(const Corners& c, int side) {
+    return {c[side], unit(c[(side + 1) % 4] - c[side])};
+}
+
+std::optional<Line> fitLine(const std::vector<cv::Point2f>& points) {
+    if (points.size() < 2) {
+        return std::nullopt;
+    }
+    cv::Vec4f l;
+    cv::fitLine(points, l, cv::DIST_HUBER, 0, 0.01, 0.01);
+    return Line{{l[2], l[3]}, {l[0], l[1]}};
+}
+
+// Corner i is where side i - 1 meets side i.
+std::optional<Corners> cornersFromLines(const std::array<Line, 4>& lines) {
+    std::vector<cv::Point2d> points;
+    for (int i = 0; i < 4; ++i) {
+        const auto p = intersect(lines[(i + 3) % 4], lines[i]);
+        if (!p) {
+            return std::nullopt;
+        }
+        points.push_back(*p);
+    }
+    return orderCorners(points);
+}
+
+bool closeTo(const Corners& a, const Corners& b, double limit) {
+    for (int i = 0; i < 4; ++i) {
+        if (cv::norm(a[i] - b[i]) > limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Bilinear luma of an 8-bit image with 1, 3 (BGR) or 4 (BGRA) channels; none outside it.
+class LumaSampler {
+  public:
+    explicit LumaSampler(const cv::Mat& image) : image_(image), channels_(image.channels()) {}
+
+    std::optional<double> at(cv::Point2d p) const {
+        const double x = p.x - 0.5, y = p.y - 0.5;  // pixel centres sit at half-integers
+        const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+        if (x0 < 0 || y0 < 0 || x0 + 1 >= image_.cols || y0 + 1 >= image_.rows) {
+            return std::nullopt;
+        }
+        const double fx = x - x0, fy = y - y0;
+        return (1 - fy) * ((1 - fx) * luma(x0, y0) + fx * luma(x0 + 1, y0)) +
+               fy * ((1 - fx) * luma(x0, y0 + 1) + fx * luma(x0 + 1, y0 + 1));
+    }
+
+  private:
+    double luma(int x, int y) const {
+        const uchar* px = image_.ptr<uchar>(y) + x * channels_;
+        if (channels_ == 1) {
+            return px[0];
+        }
+        return 0.114 * px[0] + 0.587 * px[1] + 0.299 * px[2];
+    }
+
+    const cv::Mat& image_;
+    int channels_;
+};
+
+// Sub-pixel positions of the brightness step along one side, searched across it.
+std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, int side, int radius) {
+    const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+    const cv::Point2d dir = unit(b - a);
+    const cv::Point2d outward(dir.y, -dir.x);
+    const int samples = std::clamp(int(cv::norm(b - a) / 4), 8, 48);
+
+    struct Profile {
+        cv::Point2d origin;
+        std::vector<double> derivative;  // index k is offset k - radius + 1
+    };
+    std::vector<Profile> profiles;
+    double positive = 0, negative = 0;
+    for (int i = 0; i < samples; ++i) {
+        const double t = 0.1 + 0.8 * (i + 0.5) / samples;
+        const cv::Point2d origin = a + (b - a) * t;
+        std::vector<double> intensity;
+        for (int s = -radius; s <= radius; ++s) {
+            double sum = 0;
+            int n = 0;
+            for (int tangent = -1; tangent <= 1; ++tangent) {
+                if (auto v = luma.at(origin + outward * s + dir * tangent)) {
+                    sum += *v;
+                    ++n;
+                }
+            }
+            intensity.push_back(n == 3 ? sum / 3 : std::nan(""));
+        }
+        Profile p{origin, {}};
+        double strongest = 0;
+        for (size_t k = 1; k + 1 < intensity.size(); ++k) {
+            const double d = intensity[k + 1] - intensity[k - 1];
+            p.derivative.push_back(std::isnan(d) ? 0.0 : d);
+            if (std::abs(d) > std::abs(strongest)) {
+                strongest = d;
+            }
+        }
+        (strongest > 0 ? positive : negative) += std::abs(strongest);
+        profiles.push_back(std::move(p));
+    }
+
+    // The side's step has one direction along its whole length; the other one is clutter.
+    const double sign = positive > negative ? 1.0 : -1.0;
+    constexpr double kMinStep = 8.0;
+    std::vector<cv::Point2f> points;
+    for (const Profile& p : profiles) {
+        const auto& d = p.derivative;
+        int best = -1;
+        double bestScore = 0;
+        for (size_t k = 0; k < d.size(); ++k) {
+            const double offset = double(k) - radius + 1;
+            const double score = sign * d[k] * (1.0 - 0.5 * (offset / radius) * (offset / radius));
+            if (sign * d[k] >= kMinStep && score > bestScore) {
+                bestScore = score;
+                best = int(k);
+            }
+        }
+        if (best < 0) {
+            continue;
+        }
+        double offset = best - radius + 1;
+        if (best > 0 && best + 1 < int(d.size())) {
+            const double l = d[best - 1], m = d[best], r = d[best + 1];
+            const double curvature = l - 2 * m + r;
+            if (sign * curvature < 0) {  // a true peak, not a shoulder
+                offset += std::clamp(0.5 * (l - r) / curvature, -0.5, 0.5);
+            }
+        }
+        const cv::Point2d q = p.origin + outward * offset;
+        points.emplace_back(float(q.x), float(q.y));
+    }
+    if (points.size() < std::max<size_t>(6, profiles.size() * 2 / 5)) {
+        return {};
+    }
+    return points;
+}
+
+// Fits a side to its step points, refitting once without the points far from the first fit.
+std::optional<Line> robustSide(std::vector<cv::Point2f> points) {
+    auto line = fitLine(points);
+    if (!line) {
+        return std::nullopt;
+    }
+    std::vector<cv::Point2f> inliers;
+    for (const auto& p : points) {
+        if (std::abs(cross(cv::Point2d(p) - line->point, line->dir)) <= 1.5) {
+            inliers.push_back(p);
+        }
+    }
+    if (inliers.size() >= points.size() / 2 && inliers.size() >= 4) {
+        line = fitLine(inliers);
+    }
+    return line;
+}
+
+}  // namespace
+
+Quad toQuad(const Corners& c) {
+    auto q = [](cv::Point2d p) { return QPointF(p.x, p.y); };
+    return {q(c[0]), q(c[1]), q(c[3]), q(c[2])};
+}
+
+Corners toCorners(const Quad& q) {
+    auto p = [](QPointF v) { return cv::Point2d(v.x(), v.y()); };
+    return {p(q.topLeft), p(q.topRight), p(q.bottomRight), p(q.bottomLeft)};
+}
+
+Corners scaled(const Corners& c, double factor) {
+    return {c[0] * factor, c[1] * factor, c[2] * factor, c[3] * factor};
+}
+
+std::optional<Corners> orderCorners(const std::vector<cv::Point2d>& points) {
+    if (points.size() != 4) {
+        return std::nullopt;
+    }
+    const cv::Point2d centre = (points[0] + points[1] + points[2] + points[3]) * 0.25;
+    Corners c{points[0], points[1], points[2], points[3]};
+    std::sort(c.begin(), c.end(), [&](cv::Point2d a, cv::Point2d b) {
+        return std::atan2(a.y - centre.y, a.x - centre.x) < std::atan2(b.y - centre.y, b.x - centre.x);
+    });
+    for (int i = 0; i < 4; ++i) {
+        // Ascending angles with y downwards run clockwise on screen: every turn is positive.
+        if (cross(c[(i + 1) % 4] - c[i], c[(i + 2) % 4] - c[(i + 1) % 4]) <= 1e-6) {
+            return std::nullopt;
+        }
+    }
+    const auto first = std::min_element(c.begin(), c.end(),
+                                        [](cv::Point2d a, cv::Point2d b) { return a.x + a.y < b.x + b.y; });
+    std::rotate(c.begin(), first, c.end());
+    return c;
+}
+
+double area(const Corners& c) {
+    double twice = 0;
+    for (int i = 0; i < 4; ++i) {
+        twice += cross(c[i], c[(i + 1) % 4]);
+    }
+    return std::abs(twice) / 2;
+}
+
+double sideLength(const Corners& c, int side) {
+    return cv::norm(c[(side + 1) % 4] - c[side]);
+}
+
+double perimeter(const Corners& c) {
+    return sideLength(c, 0) + sideLength(c, 1) + sideLength(c, 2) + sideLength(c, 3);
+}
+
+std::array<double, 4> cornerAngles(const Corners& c) {
+    std::array<double, 4> angles{};
+    for (int i = 0; i < 4; ++i) {
+        const cv::Point2d toPrev = unit(c[(i + 3) % 4] - c[i]);
+        const cv::Point2d toNext = unit(c[(i + 1) % 4] - c[i]);
+        angles[i] = std::acos(std::clamp(toPrev.dot(toNext), -1.0, 1.0)) * 180.0 / CV_PI;
+    }
+    return angles;
+}
+
+std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
+    if (contour.size() < 4) {
+        return std::nullopt;
+    }
+    std::vector<cv::Point> hull;
+    cv::convexHull(contour, hull);
+    const double length = cv::arcLength(hull, true);
+    double low = 0.002 * length, high = 0.2 * length;
+    std::vector<cv::Point> approx;
+    std::optional<std::vector<cv::Point>> four;
+    for (int i = 0; i < 24 && !four; ++i) {
+        const double epsilon = (low + high) / 2;
+        cv::approxPolyDP(hull, approx, epsilon, true);
+        if (approx.size() == 4) {
+            four = approx;
+        } else if (approx.size() > 4) {
+            low = epsilon;
+        } else {
+            high = epsilon;
+        }
+    }
+    if (!four) {
+        return std::nullopt;
+    }
+    // Pixel indices to continuous coordinates, where pixel centres sit at half-integers.
+    std::vector<cv::Point2d> points;
+    for (const cv::Point& p : *four) {
+        points.emplace_back(p.x + 0.5, p.y + 0.5);
+    }
+    const auto rough = orderCorners(points);
+    if (!rough) {
+        return std::nullopt;
+    }
+
+    // Simplification puts corners on outline points; straight runs of the outline say better
+    // where the sides are, which matters for corners rounded or clipped by the threshold.
+    std::array<Line, 4> lines;
+    for (int side = 0; side < 4; ++side) {
+        const Line rough_line = sideLine(*rough, side);
+        const double len = sideLength(*rough, side);
+        const double band = std::max(2.0, 0.02 * len);
+        std::vector<cv::Point2f> near;
+        for (const cv::Point& p : contour) {
+            const cv::Point2d centre(p.x + 0.5, p.y + 0.5);
+            const cv::Point2d v = centre - rough_line.point;
+            const double along = v.dot(rough_line.dir);
+            if (along > 0.1 * len && along < 0.9 * len && std::abs(cross(v, rough_line.dir)) <= band) {
+                near.emplace_back(float(centre.x), float(centre.y));
+            }
+        }
+        const auto fitted = near.size() >= 5 ? fitLine(near) : std::nullopt;
+        lines[side] = fitted ? *fitted : rough_line;
+    }
+    const auto fitted = cornersFromLines(lines);
+    if (fitted && closeTo(*fitted, *rough, 0.1 * perimeter(*rough))) {
+        return fitted;
+    }
+    return rough;
+}
+
+double EdgeSupport::weakest() const {
+    return *std::min_element(sides.begin(), sides.end());
+}
+
+EdgeSupport edgeSupport(const cv::Mat& gradX, const cv::Mat& gradY, const Corners& c, float minGradient,
+                        bool brighterInside) {
+    EdgeSupport support;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+        const cv::Point2d dir = unit(b - a);
+        const cv::Point2d outward(dir.y, -dir.x);
+        const int samples = std::clamp(int(cv::norm(b - a) / 2), 8, 64);
+        int supported = 0;
+        for (int i = 0; i < samples; ++i) {
+            const cv::Point2d p = a + (b - a) * (0.05 + 0.9 * (i + 0.5) / samples);
+            float strongest = 0;
+            for (int k = -2; k <= 2; ++k) {
+                const cv::Point2d q = p + outward * k;
+                const int x = int(q.x), y = int(q.y);
+                if (x < 0 || y < 0 || x >= gradX.cols || y >= gradX.rows) {
+                    continue;
+                }
+                const float along =
+                    float(gradX.at<float>(y, x) * outward.x + gradY.at<float>(y, x) * outward.y);
+                strongest = std::max(strongest, brighterInside ? -along : std::abs(along));
+            }
+            supported += strongest >= minGradient ? 1 : 0;
+        }
+        support.sides[side] = double(supported) / samples;
+    }
+    return support;
+}
+
+Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius) {
+    const LumaSampler luma(image);
+    const int radius = std::max(2, int(std::lround(searchRadius)));
+    std::array<Line, 4> lines;
+    for (int side = 0; side < 4; ++side) {
+        const auto points = stepPoints(luma, c, side, radius);
+        const auto fitted = points.empty() ? std::nullopt : robustSide(points);
+        lines[side] = fitted ? *fitted : sideLine(c, side);
+    }
+    const auto refined = cornersFromLines(lines);
+    if (!refined || !closeTo(*refined, c, 3.0 * radius)) {
+        return c;
+    }
+    return *refined;
+}
+
+}  // namespace vellumora::scan

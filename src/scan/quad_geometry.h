@@ -1,0 +1,53 @@
+#pragma once
+// Geometry shared by the page detectors: corner order, shape checks, how well an outline sits on
+// the image's edges, and sub-pixel refinement of an outline onto the edges it follows.
+
+#include "scan/quad.h"
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace vellumora::scan {
+
+// Clockwise from the top-left corner, image pixels (y downwards).
+using Corners = std::array<cv::Point2d, 4>;
+
+Quad toQuad(const Corners& c);
+Corners toCorners(const Quad& q);
+Corners scaled(const Corners& c, double factor);
+
+// Orders the four points of a convex quadrilateral clockwise from the corner nearest the
+// image's top-left; none when the points do not form a convex quadrilateral.
+std::optional<Corners> orderCorners(const std::vector<cv::Point2d>& points);
+
+double area(const Corners& c);
+double perimeter(const Corners& c);
+double sideLength(const Corners& c, int side);  // side i runs from corner i to corner i + 1
+// Interior angle at each corner, in degrees.
+std::array<double, 4> cornerAngles(const Corners& c);
+
+// A quadrilateral for a region's outline: its convex hull simplified to four vertices whose
+// sides are then fitted to the outline points along them. None when no simplification of the
+// hull has exactly four convex vertices.
+std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour);
+
+// Per side, the share of sample points where the image changes strongly across the side.
+// gradX/gradY are CV_32F derivatives of the same image. With brighterInside only changes
+// from a brighter inside to a darker outside count.
+struct EdgeSupport {
+    std::array<double, 4> sides{};
+    double mean() const { return (sides[0] + sides[1] + sides[2] + sides[3]) / 4.0; }
+    double weakest() const;
+};
+EdgeSupport edgeSupport(const cv::Mat& gradX, const cv::Mat& gradY, const Corners& c, float minGradient,
+                        bool brighterInside);
+
+// Moves every side onto the strongest matching brightness step within searchRadius pixels of
+// it, fitted to sub-pixel precision, in an 8-bit BGR, BGRA or grey image. Sides without a clear
+// step stay where they were.
+Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius);
+
+}  // namespace vellumora::scan

@@ -1,0 +1,35 @@
+#pragma once
+// Turns a camera still of a hand-drawn sketch into a colouring page: finds the sheet, straightens
+// it and keeps only its lines, black on transparent. Pure functions, callable from any thread.
+
+#include "scan/quad.h"
+
+#include <QByteArray>
+#include <QImage>
+
+#include <opencv2/core.hpp>
+
+#include <optional>
+
+namespace vellumora::LineArtExtractor {
+
+// PNG bytes of the sketch's line art (at most kMaxPageSide on the longest side); none when the
+// still is empty or the PNG cannot be written. A still without a detectable sheet is used whole.
+std::optional<QByteArray> extractHighQuality(const QImage& still);
+
+// The image with everything but the foreground objects made black, same size; none when no
+// foreground stands out from the border of the picture. 8-bit BGR or BGRA in, BGR out.
+std::optional<cv::Mat> isolateSubject(const cv::Mat& image);
+
+// The sheet of paper in a still: looked for in the foreground first, then in the whole picture.
+std::optional<Quad> detectDocument(const cv::Mat& still);
+
+// The quad's content mapped onto an upright rectangle whose sides are the quad's longer
+// opposite sides, shrunk to at most maxSide pixels on its longest side.
+cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide);
+
+// Black line art whose alpha is how much darker each pixel is than the paper around it; broad
+// shading and shadows stay transparent.
+QImage lineOverlayPipeline(const cv::Mat& image);
+
+}  // namespace vellumora::LineArtExtractor

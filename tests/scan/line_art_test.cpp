@@ -1,0 +1,103 @@
+#include "scan/sketch_scanner.h"
+
+#include "lineart/line_art_extractor.h"
+#include "scan/image_matrix.h"
+#include "support/scene_images.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <gtest/gtest.h>
+
+namespace vellumora {
+namespace {
+
+// A pencil sketch photographed on a desk: uneven light, a soft shadow over part of the sheet.
+synthetic::Scene photographedSketch() {
+    synthetic::SceneParameters p =
+        testing::scene(synthetic::Background::wood, 4, 0.03, 21, cv::Size(2016, 1512));
+    p.pageHeight = 0.88;
+    p.lightGradient = 0.35;
+    p.shadow = true;
+    p.noise = 4;
+    return synthetic::renderScene(p);
+}
+
+cv::Mat alphaOf(const QImage& image) {
+    cv::Mat alpha(image.height(), image.width(), CV_8U);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) alpha.at<uchar>(y, x) = uchar(qAlpha(image.pixel(x, y)));
+    return alpha;
+}
+
+// Share of the masked pixels that are not fully transparent.
+double visibleShare(const cv::Mat& alpha, const cv::Mat& mask) {
+    const int total = cv::countNonZero(mask);
+    return total ? double(cv::countNonZero((alpha > 0) & mask)) / total : 0.0;
+}
+
+TEST(LineArtTest, aPhotographedPencilSketchKeepsEveryLineAndNothingElse) {
+    const synthetic::Scene scene = photographedSketch();
+    const auto png = LineArtExtractor::extractHighQuality(testing::toImage(scene.image));
+    ASSERT_TRUE(png);
+    const QImage page = QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(page.isNull());
+    EXPECT_LE(std::max(page.width(), page.height()), LineArtExtractor::kMaxPageSide);
+    const cv::Mat alpha = alphaOf(page);
+    const cv::Size size = alpha.size();
+
+    // The sheet is straightened, so a stroke's own coordinates say where it must be.
+    cv::Mat near(size, CV_8U, cv::Scalar(0));
+    for (size_t s = 0; s < scene.strokes.size(); ++s) {
+        std::vector<cv::Point> points;
+        int kept = 0, samples = 0;
+        for (const auto& u : scene.strokes[s].points) {
+            const cv::Point p(int(u.x * size.width), int(u.y * size.height));
+            points.push_back(p);
+            const cv::Rect window =
+                cv::Rect(p - cv::Point(3, 3), cv::Size(7, 7)) & cv::Rect(cv::Point(), size);
+            double strongest = 0;
+            cv::minMaxLoc(alpha(window), nullptr, &strongest);
+            kept += strongest >= 128 ? 1 : 0;
+            ++samples;
+        }
+        EXPECT_GE(kept, samples * 95 / 100) << "stroke " << s;
+        cv::polylines(near, points, false, cv::Scalar(255), 24);
+    }
+
+    // Paper, lit or shadowed, away from the lines and the sheet's edge, is fully transparent.
+    cv::Mat paper(size, CV_8U, cv::Scalar(0));
+    const int margin = size.width / 30;
+    paper(cv::Rect(margin, margin, size.width - 2 * margin, size.height - 2 * margin)).setTo(255);
+    paper &= ~near;
+    EXPECT_LT(visibleShare(alpha, paper), 0.002);
+
+    // The shadow's border in particular does not turn into a line.
+    cv::Point2f from[4],
+        to[4] = {
+            {0, 0}, {float(size.width), 0}, {float(size.width), float(size.height)}, {0, float(size.height)}};
+    for (int i = 0; i < 4; ++i) from[i] = cv::Point2f(scene.corners[i]);
+    cv::Mat shadow;
+    cv::warpPerspective(scene.shadowMask, shadow, cv::getPerspectiveTransform(from, to), size);
+    cv::Mat wide, narrow;
+    cv::dilate(shadow, wide, cv::Mat(), cv::Point(-1, -1), 12);
+    cv::erode(shadow, narrow, cv::Mat(), cv::Point(-1, -1), 12);
+    const cv::Mat border = (wide & ~narrow) & paper;
+    ASSERT_GT(cv::countNonZero(border), 1000) << "the shadow falls on the sheet";
+    EXPECT_LT(visibleShare(alpha, border), 0.002);
+}
+
+TEST(LineArtTest, greyPaperIsClearAStillWithoutPaperIsUsedWholeAndNoStillGivesNothing) {
+    EXPECT_EQ(cv::countNonZero(alphaOf(
+                  LineArtExtractor::lineOverlayPipeline(cv::Mat(600, 800, CV_8UC3, cv::Scalar::all(150))))),
+              0);
+    synthetic::SceneParameters p;
+    p.frame = cv::Size(2016, 1512);
+    p.withPage = false;
+    const auto png = LineArtExtractor::extractHighQuality(testing::sceneImage(p));
+    ASSERT_TRUE(png);
+    EXPECT_EQ(QImage::fromData(*png, "PNG").size(), QSize(1400, 1050));
+    EXPECT_FALSE(LineArtExtractor::extractHighQuality(QImage()));
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,40 @@
+#pragma once
+// Synthetic scenes as the QImages a camera would deliver.
+
+#include "scan/quad_geometry.h"
+#include "support/synthetic_scene.h"
+
+#include <QImage>
+
+#include <opencv2/imgproc.hpp>
+
+namespace vellumora::testing {
+
+// A sheet on a background, placed and seeded; 640 x 360 unless said otherwise.
+inline synthetic::SceneParameters scene(synthetic::Background background, double rotation, double perspective,
+                                        std::uint32_t seed, cv::Size frame = cv::Size(640, 360)) {
+    synthetic::SceneParameters p;
+    p.frame = frame;
+    p.background = background;
+    p.rotation = rotation;
+    p.perspective = perspective;
+    p.seed = seed;
+    return p;
+}
+
+inline QImage toImage(const cv::Mat& bgr) {
+    cv::Mat rgb;
+    cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
+    return QImage(rgb.data, rgb.cols, rgb.rows, int(rgb.step), QImage::Format_RGB888).copy();
+}
+
+inline double iou(const Quad& quad, const std::array<cv::Point2d, 4>& truth) {
+    const scan::Corners c = scan::toCorners(quad);
+    return synthetic::polygonIoU({c[0], c[1], c[2], c[3]}, truth);
+}
+
+inline QImage sceneImage(const synthetic::SceneParameters& p) {
+    return toImage(synthetic::renderScene(p).image);
+}
+
+}  // namespace vellumora::testing
