@@ -177,7 +177,7 @@ void LoadClient::readFrames(double now) {
         if (available < 2) return;
         const auto* head = reinterpret_cast<const unsigned char*>(in_.get() + inBegin_);
         const bool fin = (head[0] & 0x80) != 0;
-        const unsigned opcode = head[0] & 0x0Fu;
+        const auto opcode = static_cast<Opcode>(head[0] & 0x0Fu);
         const bool masked = (head[1] & 0x80) != 0;
         if (head[0] & 0x70) return close();  // no extension was negotiated
         std::size_t header = 2;
@@ -210,20 +210,20 @@ void LoadClient::readFrames(double now) {
     }
 }
 
-void LoadClient::onFrame(bool fin, unsigned opcode, char* payload, std::size_t size, double now) {
-    if (opcode >= kClose) {
+void LoadClient::onFrame(bool fin, Opcode opcode, char* payload, std::size_t size, double now) {
+    if (opcode >= Opcode::close) {
         if (!fin || size > 125) return close();
-        if (opcode == kPing) {
-            sendFrame(kPong, payload, size);
-        } else if (opcode == kClose) {
-            sendFrame(kClose, payload, std::min<std::size_t>(size, 2));  // echo the status code
+        if (opcode == Opcode::ping) {
+            sendFrame(Opcode::pong, payload, size);
+        } else if (opcode == Opcode::close) {
+            sendFrame(Opcode::close, payload, std::min<std::size_t>(size, 2));  // echo the status code
             close();
-        } else if (opcode != kPong) {
+        } else if (opcode != Opcode::pong) {
             close();
         }
         return;
     }
-    if (opcode == kContinuation) {
+    if (opcode == Opcode::continuation) {
         if (!fragmented_ || message_.size() + size > kMaxMessage) return close();
         message_.append(payload, size);
         if (fin) {
@@ -231,7 +231,7 @@ void LoadClient::onFrame(bool fin, unsigned opcode, char* payload, std::size_t s
             onMessage(message_, now);
             message_.clear();
         }
-    } else if (opcode == kText || opcode == kBinary) {
+    } else if (opcode == Opcode::text || opcode == Opcode::binary) {
         if (fragmented_) return close();
         if (fin) {
             onMessage(std::string_view(payload, size), now);
@@ -277,16 +277,16 @@ void LoadClient::sendPoint() {
         if (stats_.measuring) ++stats_.sent;
     }
     ++points_;
-    sendBuilt(kText, w.size());
+    sendBuilt(Opcode::text, w.size());
 }
 
-void LoadClient::sendFrame(unsigned opcode, const char* payload, std::size_t size) {
+void LoadClient::sendFrame(Opcode opcode, const char* payload, std::size_t size) {
     if (size > frame_.size() - kHeaderRoom) throw std::length_error("control frame");
     if (size > 0) std::memcpy(frame_.data() + kHeaderRoom, payload, size);
     sendBuilt(opcode, size);
 }
 
-void LoadClient::sendBuilt(unsigned opcode, std::size_t payloadSize) {
+void LoadClient::sendBuilt(Opcode opcode, std::size_t payloadSize) {
     // The header goes right in front of the payload, which already sits at kHeaderRoom.
     auto* bytes = reinterpret_cast<unsigned char*>(frame_.data());
     std::size_t start = 2;
@@ -298,7 +298,7 @@ void LoadClient::sendBuilt(unsigned opcode, std::size_t payloadSize) {
         bytes[2] = static_cast<unsigned char>(payloadSize >> 8);
         bytes[3] = static_cast<unsigned char>(payloadSize & 0xFF);
     }
-    bytes[start] = static_cast<unsigned char>(0x80 | opcode);
+    bytes[start] = static_cast<unsigned char>(0x80 | static_cast<unsigned>(opcode));
     std::memcpy(bytes + 4, &mask_, 4);
     applyMask(frame_.data() + kHeaderRoom, payloadSize, bytes + 4);
     sendBytes(frame_.data() + start, kHeaderRoom - start + payloadSize);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "event_loop.h"
+#include "websocket_bits.h"
 
 namespace vellumora::bench {
 
@@ -59,10 +60,10 @@ class LoadClient final : public EpollHandler {
     void onReadable();
     bool readHandshake();
     void readFrames(double now);
-    void onFrame(bool fin, unsigned opcode, char* payload, std::size_t size, double now);
+    void onFrame(bool fin, Opcode opcode, char* payload, std::size_t size, double now);
     void onMessage(std::string_view text, double now);
-    void sendFrame(unsigned opcode, const char* payload, std::size_t size);
-    void sendBuilt(unsigned opcode, std::size_t payloadSize);
+    void sendFrame(Opcode opcode, const char* payload, std::size_t size);
+    void sendBuilt(Opcode opcode, std::size_t payloadSize);
     void sendBytes(const char* data, std::size_t size);
     void flush();
     void watchWritable(bool on);

@@ -1,5 +1,6 @@
 #pragma once
-// The few WebSocket pieces the load client needs: opcodes, masking and the handshake key.
+// The few WebSocket pieces the load client needs beyond the server's framing: the handshake
+// key and a masking key.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,13 +11,7 @@
 namespace vellumora::bench {
 
 using server::ws::applyMask;
-
-constexpr unsigned kContinuation = 0x0;
-constexpr unsigned kText = 0x1;
-constexpr unsigned kBinary = 0x2;
-constexpr unsigned kClose = 0x8;
-constexpr unsigned kPing = 0x9;
-constexpr unsigned kPong = 0xA;
+using server::ws::Opcode;
 
 // A fresh Sec-WebSocket-Key: 16 random bytes in base64.
 std::string websocketKey();
