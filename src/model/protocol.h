@@ -7,6 +7,7 @@
 // "\/" and writes doubles as the shortest text that reads back to the same value.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,10 @@ namespace vellumora {
 
 // Largest message either end accepts (WebSocket message size limit of the client).
 inline constexpr std::size_t kMaxMessageBytes = 8 * 1024 * 1024;
+
+// WebSocket close code of a room connection whose session ended (signed out, here or on another
+// device, or expired): the client signs out instead of reconnecting.
+inline constexpr std::uint16_t kSessionEndedCloseCode = 4001;
 
 struct StrokeStartPayload {
     std::string id;
