@@ -5,6 +5,8 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -20,7 +22,7 @@
 #if VELLUMORA_WITH_POSTGRES
 #include "store/postgres_store.h"
 #endif
-#include "websocket/input_budget.h"
+#include "websocket/byte_budget.h"
 
 namespace vellumora::server {
 
@@ -58,10 +60,15 @@ struct Server::Parts {
           disk(kDiskThreads, kDiskQueue),
           hashing(kHashingThreads, kHashingQueue),
           input(config.unfinishedMessageBytes, metrics.unfinishedBytes),
+          output(config.outgoingBytes, metrics.outgoingBytes),
           accounts(*store, presence, metrics, config, disk, hashing),
           rooms(config, *store, metrics, writer, disk),
-          context{config, *store, presence, metrics, accounts, rooms, writer, disk, input},
+          context{config, *store, presence, metrics, accounts, rooms, writer, disk, input, output, sessions},
           ioc(static_cast<int>(config.threads)) {
+        accounts.onSessionsEnded([this](const AccountApi::SessionsEnded& ended) {
+            if (!ended.tokenHash.empty()) sessions.endToken(ended.tokenHash, "Signed out");
+            if (!ended.userId.empty()) sessions.endUser(ended.userId, "Signed out");
+        });
 #if VELLUMORA_WITH_POSTGRES
         // Their clients come back through the proxy to whichever instance takes the room.
         if (auto* shared = dynamic_cast<PostgresStore*>(store.get())) {
@@ -77,7 +84,9 @@ struct Server::Parts {
     HistoryWriter writer;
     WorkPool disk;
     WorkPool hashing;
-    InputBudget input;
+    ByteBudget input;
+    ByteBudget output;
+    OpenSessions sessions;
     AccountApi accounts;
     RoomRegistry rooms;
     ServerContext context;
@@ -110,12 +119,37 @@ int Server::run() {
     logLine(std::string("listening on ") + (config_.tls() ? "https://" : "http://") + host + ":" +
             std::to_string(bound.port()));
 
+    // Sessions that expired, or ended through another instance, close their room connections.
+    asio::steady_timer sessionCheck(p.ioc);
+    std::atomic<bool> checking = false;
+    std::function<void()> checkSessions = [&] {
+        sessionCheck.expires_after(std::chrono::seconds(1));
+        sessionCheck.async_wait([&](boost::system::error_code ec) {
+            if (ec) return;
+            if (!checking.exchange(true)) {
+                const bool posted = p.disk.post([&] {
+                    try {
+                        const auto idle = static_cast<double>(config_.sessionIdleTimeout.count());
+                        p.sessions.checkWith(*p.store, nowSeconds() - idle);
+                    } catch (const StoreError& e) {
+                        logLine(std::string("database error: ") + e.what());
+                    }
+                    checking = false;
+                });
+                if (!posted) checking = false;
+            }
+            checkSessions();
+        });
+    };
+    checkSessions();
+
     asio::signal_set signals(p.ioc, SIGINT, SIGTERM);
     asio::steady_timer grace(p.ioc);
     signals.async_wait([&](boost::system::error_code ec, int signal) {
         if (ec) return;
         logLine("stopping on signal " + std::to_string(signal));
         listener->stop();
+        sessionCheck.cancel();
         p.rooms.closeAll();
         // A moment for the close frames; a peer that does not read gets none.
         grace.expires_after(std::chrono::milliseconds(300));

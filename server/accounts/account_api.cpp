@@ -95,7 +95,14 @@ AccountApi::AccountApi(Store& store, Presence& presence, Metrics& metrics, const
 
 std::optional<UserRecord> AccountApi::userForToken(std::string_view token) {
     if (token.empty() || token.size() > 256) return std::nullopt;
-    return store_.userForToken(tokenHash(token));
+    const double idle = static_cast<double>(config_.sessionIdleTimeout.count());
+    const double now = nowSeconds();
+    // A use is written down at most once per 1/16 of the idle time (and per hour).
+    return store_.userForToken(tokenHash(token), now - idle, now - std::min(idle / 16, 3600.0));
+}
+
+void AccountApi::onSessionsEnded(std::function<void(const SessionsEnded&)> handler) {
+    sessionsEnded_ = std::move(handler);
 }
 
 bool AccountApi::allowAttempt(const ApiRequest& request, const std::string& username) {
@@ -124,6 +131,7 @@ const std::vector<AccountApi::Route>& AccountApi::routes() {
         {"POST", "/auth/login", Pool::inline_, false, &AccountApi::login},
         {"GET", "/auth/me", Pool::disk, true, &AccountApi::me},
         {"POST", "/auth/logout", Pool::disk, true, &AccountApi::logout},
+        {"POST", "/auth/logout-all", Pool::disk, true, &AccountApi::logoutEverywhere},
         {"GET", "/friends", Pool::disk, true, &AccountApi::friends},
         {"GET", "/friends/requests", Pool::disk, true, &AccountApi::pendingRequests},
         {"POST", "/friends/request", Pool::disk, true, &AccountApi::friendRequest},
@@ -235,7 +243,16 @@ void AccountApi::me(Call& call) {
 }
 
 void AccountApi::logout(Call& call) {
-    store_.revokeToken(tokenHash(bearerToken(call.request.authorization)));
+    const std::string hash = tokenHash(bearerToken(call.request.authorization));
+    store_.revokeToken(hash);
+    if (sessionsEnded_) sessionsEnded_({hash, {}});
+    call.done({200, "{}"});
+}
+
+void AccountApi::logoutEverywhere(Call& call) {
+    store_.revokeTokensOf(call.me->id);
+    if (sessionsEnded_) sessionsEnded_({{}, call.me->id});
+    logLine("signed out every session of " + call.me->id);
     call.done({200, "{}"});
 }
 

@@ -27,10 +27,14 @@ struct ServerConfig {
     std::chrono::milliseconds commitInterval{5};
     std::chrono::seconds idleTimeout{60};
     std::size_t maxRoomConnections = 32;
+    std::size_t maxUserConnections = 16;  // room connections of one user, all rooms together
+    std::chrono::seconds sessionIdleTimeout{30 * 24 * 3600};
+    std::chrono::seconds writeTimeout{30};
     std::size_t sendQueueMessages = 8192;
     std::size_t sendQueueBytes = 24 * 1024 * 1024;
-    // What all room connections together may hold for messages still arriving.
+    // What all room connections together may hold for messages still arriving, and queued to send.
     std::size_t unfinishedMessageBytes = std::size_t{256} << 20;
+    std::size_t outgoingBytes = std::size_t{512} << 20;
 
     bool tls() const { return !tlsCert.empty(); }
 };

@@ -116,6 +116,20 @@ std::vector<OptionSpec> makeOptions() {
                          "Memory, in MiB, all room connections together may hold for messages still "
                          "arriving; the connection that would pass it is closed (1013).",
                          20));
+    all.push_back(number("--max-user-connections", "N", &ServerConfig::maxUserConnections, 1, 4096,
+                         "Room connections of one user on this instance, all rooms together; more are "
+                         "closed with `Too many connections` (1013)."));
+    all.push_back(number("--max-outgoing-mib", "N", &ServerConfig::outgoingBytes, 8, 1 << 20,
+                         "Memory, in MiB, all room connections together may hold queued for sending; past "
+                         "it a connection that has more than a little queued is closed as too slow.",
+                         20));
+    all.push_back(number("--write-timeout", "S", &ServerConfig::writeTimeout, 1, 3600,
+                         "A room connection whose socket takes nothing of what is written to it for S "
+                         "seconds is closed (checked every half --idle-timeout)."));
+    all.push_back(number("--session-idle-timeout", "S", &ServerConfig::sessionIdleTimeout, 1, 10 * 365 * 86'400,
+                         "A session (token) unused for S seconds ends: REST answers 401, its room "
+                         "connections are closed with 4001 `Session expired`. Each use slides it on; "
+                         "the default is 30 days."));
     {
         OptionSpec cost{"--password-cost", "C",
                         "Argon2id limits: `interactive`, or `minimal`, which is only for tests.", {}, {}, {}};

@@ -103,9 +103,10 @@ void HttpSession<Stream>::upgrade(Request request) {
     beast::get_lowest_layer(stream_).expires_never();
     // Admission reads the store: decide it on the disk pool, go on here with the answer.
     auto decide = [self = this->shared_from_this(), target = std::string(request.target()),
+                   authorization = std::string(request[http::field::authorization]),
                    acceptKey = handshake.acceptKey] {
         ServerContext& c = self->context_;
-        Admission admission = admit(target, self->remoteAddress_, c.accounts, c.store, c.metrics);
+        Admission admission = admit(target, authorization, self->remoteAddress_, c.accounts, c.store, c.metrics);
         boost::asio::post(self->stream_.get_executor(),
                           [self, admission = std::move(admission), acceptKey]() mutable {
                               self->admitted(std::move(admission), acceptKey);

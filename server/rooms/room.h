@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@
 
 namespace vellumora::server {
 
-// One encoded message, shared by every recipient.
+// One encoded message (or part of one), shared by every recipient.
 using Payload = std::shared_ptr<const std::string>;
 
 class RoomMember {
@@ -25,13 +26,17 @@ class RoomMember {
     virtual ~RoomMember() = default;
     virtual const UserRecord& user() const = 0;
     virtual const std::string& color() const = 0;
-    // Queues `payload` behind everything queued before; never blocks and never writes. True
-    // when nothing is being sent yet: the caller then calls send() once it holds no lock.
-    virtual bool enqueue(const Payload& payload) = 0;
+    // Queues one message, in parts that are sent one after the other, behind everything queued
+    // before; never blocks and never writes. True when nothing is being sent yet: the caller then
+    // calls send() once it holds no lock.
+    virtual bool enqueue(std::span<const Payload> parts) = 0;
     // Starts sending what is queued (on the member's own strand).
     virtual void send() = 0;
     // Say goodbye with a "going away" close frame: the server stops, or the room moves.
     virtual void goAway(const char* reason) = 0;
+    // The session the connection was opened with ended: leave the room and close with
+    // kSessionEndedCloseCode, which the app takes for "signed out".
+    virtual void endSession(const char* reason) = 0;
 };
 
 class Room {
@@ -77,6 +82,9 @@ class Room {
     std::vector<RoomHistory::Change> changes_;  // reused per message
     std::string encoded_;                       // reused per message
     std::size_t reportedBytes_ = 0;
+    // The history's part of a room_state, encoded once and shared by every join until it changes.
+    Payload strokesText_;
+    Payload pageText_;
 };
 
 }  // namespace vellumora::server

@@ -38,8 +38,11 @@ class PostgresStore final : public Store {
     std::optional<UserRecord> userByUsername(const std::string& username) override;
 
     void addToken(const std::string& tokenHash, const std::string& userId) override;
-    std::optional<UserRecord> userForToken(const std::string& tokenHash) override;
+    std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
+                                           double touchBefore) override;
     void revokeToken(const std::string& tokenHash) override;
+    void revokeTokensOf(const std::string& userId) override;
+    std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) override;
 
     std::vector<UserRecord> friendsOf(const std::string& userId) override;
     bool areFriends(const std::string& a, const std::string& b) override;

@@ -19,7 +19,8 @@ CREATE TABLE IF NOT EXISTS users(
 CREATE TABLE IF NOT EXISTS tokens(
   hash BLOB PRIMARY KEY,
   user_id TEXT NOT NULL REFERENCES users(id),
-  created_at REAL NOT NULL);
+  created_at REAL NOT NULL,
+  last_used REAL NOT NULL);
 CREATE TABLE IF NOT EXISTS friend_requests(
   requester_id TEXT NOT NULL REFERENCES users(id),
   target_id TEXT NOT NULL REFERENCES users(id),
@@ -79,6 +80,7 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     // fold.
     db_.exec("PRAGMA wal_autocheckpoint=8192");
     db_.exec(kSchema);
+    migrate();
     s_ = std::make_unique<Statements>(db_.handle());
     // Group commits of a previous run that were not folded yet (after a crash, say).
     readLogLocked();
@@ -86,6 +88,19 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
 }
 
 SqliteStore::~SqliteStore() = default;
+
+void SqliteStore::migrate() {
+    // Tokens of a database from before sessions expired count as used when they were made.
+    sqlite3_stmt* probe = nullptr;
+    const bool hasLastUsed =
+        sqlite3_prepare_v2(db_.handle(), "SELECT last_used FROM tokens", -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (!hasLastUsed) {
+        db_.exec("ALTER TABLE tokens ADD COLUMN last_used REAL NOT NULL DEFAULT 0");
+        db_.exec("UPDATE tokens SET last_used = created_at");
+    }
+    db_.exec("CREATE INDEX IF NOT EXISTS tokens_by_user ON tokens(user_id)");
+}
 
 std::optional<UserRecord> SqliteStore::createUser(const UserRecord& user, const std::string& passwordHash) {
     std::lock_guard lock(mutex_);
@@ -129,19 +144,43 @@ void SqliteStore::addToken(const std::string& tokenHash, const std::string& user
     s_->insertToken.bindBlob(1, tokenHash).bind(2, userId).bind(3, nowSeconds()).run();
 }
 
-std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash) {
+std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash, double usedSince,
+                                                     double touchBefore) {
     std::lock_guard lock(mutex_);
     auto& s = s_->userByToken;
     s.bindBlob(1, tokenHash);
     std::optional<UserRecord> found;
-    if (s.step()) found = userFrom(s, 0);
+    double lastUsed = 0;
+    if (s.step()) {
+        found = userFrom(s, 0);
+        lastUsed = s.real(3);
+    }
     s.reset();
+    if (!found || lastUsed < usedSince) return std::nullopt;
+    if (lastUsed < touchBefore) s_->touchToken.bindBlob(1, tokenHash).bind(2, nowSeconds()).run();
     return found;
 }
 
 void SqliteStore::revokeToken(const std::string& tokenHash) {
     std::lock_guard lock(mutex_);
     s_->deleteToken.bindBlob(1, tokenHash).run();
+}
+
+void SqliteStore::revokeTokensOf(const std::string& userId) {
+    std::lock_guard lock(mutex_);
+    s_->deleteTokensOf.bind(1, userId).run();
+}
+
+std::vector<std::pair<std::string, double>> SqliteStore::tokenUses(const std::vector<std::string>& tokenHashes) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::string, double>> uses;
+    auto& s = s_->tokenUse;
+    for (const std::string& hash : tokenHashes) {
+        s.bindBlob(1, hash);
+        if (s.step()) uses.emplace_back(hash, s.real(0));
+        s.reset();
+    }
+    return uses;
 }
 
 std::vector<UserRecord> SqliteStore::friendsOf(const std::string& userId) {

@@ -24,8 +24,11 @@ class SqliteStore final : public Store {
     std::optional<UserRecord> userByUsername(const std::string& username) override;
 
     void addToken(const std::string& tokenHash, const std::string& userId) override;
-    std::optional<UserRecord> userForToken(const std::string& tokenHash) override;
+    std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
+                                           double touchBefore) override;
     void revokeToken(const std::string& tokenHash) override;
+    void revokeTokensOf(const std::string& userId) override;
+    std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) override;
 
     std::vector<UserRecord> friendsOf(const std::string& userId) override;
     bool areFriends(const std::string& a, const std::string& b) override;
@@ -39,6 +42,7 @@ class SqliteStore final : public Store {
 
   private:
     struct Statements;
+    void migrate();
     bool areFriendsLocked(const std::string& a, const std::string& b);
     void readLogLocked();
     void foldLogLocked();

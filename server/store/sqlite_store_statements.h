@@ -26,12 +26,14 @@ struct SqliteStore::Statements {
           loginByKey(db,
                      "SELECT id, username, display_name, password_hash FROM users WHERE username_key = ?1"),
           userById(db, "SELECT id, username, display_name FROM users WHERE id = ?1"),
-          insertToken(db, "INSERT INTO tokens(hash, user_id, created_at) VALUES(?1, ?2, ?3)"),
-          userByToken(
-              db,
-              "SELECT u.id, u.username, u.display_name FROM tokens t JOIN users u ON u.id = t.user_id "
-              "WHERE t.hash = ?1"),
+          insertToken(db, "INSERT INTO tokens(hash, user_id, created_at, last_used) VALUES(?1, ?2, ?3, ?3)"),
+          userByToken(db,
+                      "SELECT u.id, u.username, u.display_name, t.last_used FROM tokens t "
+                      "JOIN users u ON u.id = t.user_id WHERE t.hash = ?1"),
+          touchToken(db, "UPDATE tokens SET last_used = ?2 WHERE hash = ?1"),
+          tokenUse(db, "SELECT last_used FROM tokens WHERE hash = ?1"),
           deleteToken(db, "DELETE FROM tokens WHERE hash = ?1"),
+          deleteTokensOf(db, "DELETE FROM tokens WHERE user_id = ?1"),
           friendsOf(
               db,
               "SELECT u.id, u.username, u.display_name FROM friendships f JOIN users u ON u.id = f.friend_id "
@@ -76,7 +78,7 @@ struct SqliteStore::Statements {
           clearLog(db, "DELETE FROM history_log") {}
 
     SqliteStatement insertUser, loginByKey, userById;
-    SqliteStatement insertToken, userByToken, deleteToken;
+    SqliteStatement insertToken, userByToken, touchToken, tokenUse, deleteToken, deleteTokensOf;
     SqliteStatement friendsOf, isFriend, pendingFor, requestExists, insertRequest, deleteRequest,
         insertFriendship;
     SqliteStatement insertRoom, roomById, strokesOfRoom, pointsOfRoom;

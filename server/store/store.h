@@ -109,8 +109,15 @@ class Store {
     virtual std::optional<UserRecord> userByUsername(const std::string& username) = 0;
 
     virtual void addToken(const std::string& tokenHash, const std::string& userId) = 0;
-    virtual std::optional<UserRecord> userForToken(const std::string& tokenHash) = 0;
+    // The user of a token used since `usedSince` (seconds since 1970). A token last used before
+    // `touchBefore` is marked used now: sessions slide on in coarse steps, so that a client
+    // polling every few seconds does not write every time.
+    virtual std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
+                                                   double touchBefore) = 0;
     virtual void revokeToken(const std::string& tokenHash) = 0;
+    virtual void revokeTokensOf(const std::string& userId) = 0;
+    // When each of these tokens was last used; tokens that no longer exist are left out.
+    virtual std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) = 0;
 
     virtual std::vector<UserRecord> friendsOf(const std::string& userId) = 0;
     virtual bool areFriends(const std::string& a, const std::string& b) = 0;

@@ -151,7 +151,7 @@ struct WsClient::Impl {
 };
 
 WsClient::WsClient(std::uint16_t port, const std::string& room, const std::string& token,
-                   const std::string& color)
+                   const std::string& color, TokenIn tokenIn)
     : s_(std::make_unique<Impl>()) {
     beast::error_code ec;
     beast::get_lowest_layer(s_->ws_).connect(endpoint(port), ec);
@@ -160,12 +160,18 @@ WsClient::WsClient(std::uint16_t port, const std::string& room, const std::strin
         return;
     }
     s_->ws_.read_message_max(64 * 1024 * 1024);
+    std::string target = "/?room=" + urlEncode(room);
+    if (tokenIn == TokenIn::bearer) {
+        s_->ws_.set_option(beast::websocket::stream_base::decorator([token](beast::websocket::request_type& r) {
+            r.set(http::field::authorization, "Bearer " + token);
+        }));
+    } else {
+        target += "&token=" + urlEncode(token);
+    }
     beast::websocket::response_type response;
     // The asynchronous handshake hands back a refused answer too; the blocking one does not.
-    s_->ws_.async_handshake(
-        response, "127.0.0.1",
-        "/?room=" + urlEncode(room) + "&token=" + urlEncode(token) + "&color=" + urlEncode(color),
-        [&](beast::error_code e) { ec = e; });
+    s_->ws_.async_handshake(response, "127.0.0.1", target + "&color=" + urlEncode(color),
+                            [&](beast::error_code e) { ec = e; });
     s_->ioc_.run();
     s_->status_ = response.result_int();
     if (ec) {
@@ -294,6 +300,10 @@ bool WsClient::open() const {
 
 unsigned WsClient::closeCode() const {
     return s_->ws_.reason().code;
+}
+
+std::string WsClient::closeReason() const {
+    return std::string(s_->ws_.reason().reason);
 }
 
 Drawing drawSteadily(WsClient& drawer, WsClient& observer, const std::string& id,

@@ -56,9 +56,11 @@ std::string maskedFrameHeader(std::size_t length);
 class WsClient {
   public:
     // Connects and performs the handshake; check handshakeStatus() (101 when admitted, 0 when
-    // nobody listens).
+    // nobody listens). The token goes in the query, as older apps send it, or with `bearer` in
+    // an Authorization header.
+    enum class TokenIn { query, bearer };
     WsClient(std::uint16_t port, const std::string& room, const std::string& token,
-             const std::string& color = "#FF0000");
+             const std::string& color = "#FF0000", TokenIn tokenIn = TokenIn::query);
     ~WsClient();
 
     unsigned handshakeStatus() const;
@@ -85,8 +87,9 @@ class WsClient {
     void close();
     // Resets the connection (TCP RST), as a crashed or unplugged client would leave it.
     void abort();
-    // The code of the close frame the server sent (0 when none arrived).
+    // The code and reason of the close frame the server sent (0 when none arrived).
     unsigned closeCode() const;
+    std::string closeReason() const;
 
   private:
     struct Impl;
