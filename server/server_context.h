@@ -26,6 +26,7 @@ struct ServerContext {
     HistoryWriter& writer;
     WorkPool& disk;
     ByteBudget& input;
+    UserShares& inputShares;
     ByteBudget& output;
     OpenSessions& sessions;
 };

@@ -86,6 +86,7 @@ class AccountApi {
     ApiResponse requestFriendship(const UserRecord& me, const std::string& body);
     ApiResponse answerRequest(const UserRecord& me, const std::string& body, bool accept);
     bool allowAttempt(const ApiRequest& request, const std::string& username);
+    static std::string failureKey(const std::string& username, const std::string& address);
     std::string issueToken(const UserRecord& user);
     // Runs `work(done)` on `pool`, or answers 503 when the pool is full.
     void offload(WorkPool& pool, std::function<void(Done)> work, Done done);
@@ -97,6 +98,7 @@ class AccountApi {
     WorkPool& disk_;
     WorkPool& hashing_;
     RateLimiter attempts_;
+    RateLimiter friendRequests_;
     std::function<void(const SessionsEnded&)> sessionsEnded_;
 };
 

@@ -69,7 +69,7 @@ void Room::send(Wake& wake) {
 bool Room::join(const std::shared_ptr<RoomMember>& member) {
     Wake wake;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         if (members_.size() >= maxConnections_) return false;
 
         RoomStateMessage state;
@@ -95,7 +95,7 @@ bool Room::join(const std::shared_ptr<RoomMember>& member) {
 void Room::leave(const RoomMember& member) {
     Wake wake;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         auto it = std::find_if(members_.begin(), members_.end(),
                                [&](const Present& p) { return p.member == &member; });
         if (it == members_.end()) return;
@@ -109,7 +109,7 @@ void Room::leave(const RoomMember& member) {
 void Room::sendAway(const char* reason) {
     std::vector<std::shared_ptr<RoomMember>> present;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         for (const Present& p : members_) {
             if (auto m = p.alive.lock()) present.push_back(std::move(m));
         }
@@ -129,7 +129,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
     // Reused: a relay usually wakes one member, and no allocation is needed for that.
     thread_local Wake wake;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         changes_.clear();
         const bool accepted = history_.apply(*message, userId, changes_);
         if (!changes_.empty()) strokesText_.reset();

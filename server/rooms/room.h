@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/metrics.h"
+#include "common/thread_annotations.h"
 #include "rooms/room_history.h"
 #include "store/history_writer.h"
 #include "store/store.h"
@@ -62,7 +63,7 @@ class Room {
   private:
     using Wake = std::vector<std::shared_ptr<RoomMember>>;
     // Queues `payload` on every member but `except`; collects those that need a send().
-    void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake);
+    void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) REQUIRES(mutex_);
     static void send(Wake& wake);
 
     std::string id_;
@@ -72,19 +73,19 @@ class Room {
     Metrics& metrics_;
     const std::size_t maxConnections_;
 
-    std::mutex mutex_;
-    RoomHistory history_;
+    Mutex mutex_;
+    RoomHistory history_ GUARDED_BY(mutex_);
     struct Present {
         const RoomMember* member;
         std::weak_ptr<RoomMember> alive;  // a member torn down at shutdown never left
     };
-    std::vector<Present> members_;
-    std::vector<RoomHistory::Change> changes_;  // reused per message
-    std::string encoded_;                       // reused per message
-    std::size_t reportedBytes_ = 0;
+    std::vector<Present> members_ GUARDED_BY(mutex_);
+    std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
+    std::string encoded_ GUARDED_BY(mutex_);                       // reused per message
+    std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
     // The history's part of a room_state, encoded once and shared by every join until it changes.
-    Payload strokesText_;
-    Payload pageText_;
+    Payload strokesText_ GUARDED_BY(mutex_);
+    Payload pageText_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vellumora::server

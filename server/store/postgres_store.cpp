@@ -182,6 +182,24 @@ std::optional<UserRecord> PostgresStore::userByUsername(const std::string& usern
     return std::move(login->user);
 }
 
+void PostgresStore::setPasswordHash(const std::string& userId, const std::string& passwordHash) {
+    pool_->run([&](PgConnection& c) {
+        return c.exec("UPDATE users SET password_hash = $2 WHERE id = $1", PgParams().add(userId).add(passwordHash));
+    });
+}
+
+bool PostgresStore::healthy() {
+    {
+        std::lock_guard lock(ownerMutex_);
+        if (lost_) return false;
+    }
+    try {
+        return pool_->run([](PgConnection& c) { return c.exec("SELECT 1").rows() == 1; });
+    } catch (const StoreError&) {
+        return false;
+    }
+}
+
 void PostgresStore::addToken(const std::string& tokenHash, const std::string& userId) {
     pool_->run([&](PgConnection& c) {
         return c.exec("INSERT INTO tokens(hash, user_id, created_at, last_used) VALUES($1, $2, $3, $3)",
@@ -284,7 +302,8 @@ void PostgresStore::addFriendshipOn(PgConnection& c, const std::string& a, const
         PgParams().add(a).add(b));
 }
 
-FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, const std::string& to) {
+FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, const std::string& to,
+                                                       std::size_t maxPending) {
     return pool_->run([&](PgConnection& c) {
         PgTransaction tx(c);
         lockPair(c, from, to);
@@ -298,6 +317,16 @@ FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, c
             tx.commit();
             return FriendRequestOutcome::accepted;
         }
+        if (c.exec("SELECT 1 FROM friend_requests WHERE requester_id = $1 AND target_id = $2",
+                   PgParams().add(from).add(to))
+                .rows() > 0)
+            return FriendRequestOutcome::pending;
+        const PgResult counts =
+            c.exec("SELECT (SELECT count(*) FROM friend_requests WHERE requester_id = $1), "
+                   "(SELECT count(*) FROM friend_requests WHERE target_id = $2)",
+                   PgParams().add(from).add(to));
+        const auto max = static_cast<std::int64_t>(maxPending);
+        if (counts.integer(0, 0) >= max || counts.integer(0, 1) >= max) return FriendRequestOutcome::tooMany;
         c.exec(
             "INSERT INTO friend_requests(requester_id, target_id, created_at) VALUES($1, $2, $3) "
             "ON CONFLICT DO NOTHING",

@@ -70,6 +70,27 @@ std::string usernameKey(std::string_view username) {
     return key;
 }
 
+namespace {
+// Accounts and friendships are few and precious: their commits reach the disk before they are
+// answered (history keeps NORMAL, whose commits a power cut may take back).
+class DurableWrite {
+  public:
+    explicit DurableWrite(SqliteDatabase& db) : db_(db) { db_.exec("PRAGMA synchronous=FULL"); }
+    ~DurableWrite() {
+        try {
+            db_.exec("PRAGMA synchronous=NORMAL");
+        } catch (const StoreError&) {
+            // Left at FULL: slower history commits, nothing lost.
+        }
+    }
+    DurableWrite(const DurableWrite&) = delete;
+    DurableWrite& operator=(const DurableWrite&) = delete;
+
+  private:
+    SqliteDatabase& db_;
+};
+}  // namespace
+
 SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     db_.exec("PRAGMA journal_mode=WAL");
     // NORMAL in WAL mode survives a crash of the process; only a power cut can lose the last commits.
@@ -104,6 +125,7 @@ void SqliteStore::migrate() {
 
 std::optional<UserRecord> SqliteStore::createUser(const UserRecord& user, const std::string& passwordHash) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     auto& s = s_->insertUser;
     s.bind(1, user.id).bind(2, user.username).bind(3, usernameKey(user.username)).bind(4, user.displayName);
     s.bind(5, passwordHash).bind(6, nowSeconds());
@@ -139,8 +161,29 @@ std::optional<UserRecord> SqliteStore::userByUsername(const std::string& usernam
     return std::move(login->user);
 }
 
+void SqliteStore::setPasswordHash(const std::string& userId, const std::string& passwordHash) {
+    std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
+    s_->setPasswordHash.bind(1, userId).bind(2, passwordHash).run();
+}
+
+bool SqliteStore::healthy() {
+    std::lock_guard lock(mutex_);
+    // A database file deleted or replaced under a running server would take every later write
+    // with it, unseen.
+    int moved = 0;
+    if (sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || moved)
+        return false;
+    auto& s = s_->userById;
+    s.bind(1, std::string_view{});
+    s.step();
+    s.reset();
+    return true;
+}
+
 void SqliteStore::addToken(const std::string& tokenHash, const std::string& userId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->insertToken.bindBlob(1, tokenHash).bind(2, userId).bind(3, nowSeconds()).run();
 }
 
@@ -163,11 +206,13 @@ std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash
 
 void SqliteStore::revokeToken(const std::string& tokenHash) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->deleteToken.bindBlob(1, tokenHash).run();
 }
 
 void SqliteStore::revokeTokensOf(const std::string& userId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->deleteTokensOf.bind(1, userId).run();
 }
 
@@ -224,8 +269,10 @@ void SqliteStore::addFriendshipLocked(const std::string& a, const std::string& b
     s_->deleteRequest.bind(1, b).bind(2, a).run();
 }
 
-FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to) {
+FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to,
+                                                     std::size_t maxPending) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     SqliteTransaction tx(db_);
     if (areFriendsLocked(from, to)) return FriendRequestOutcome::accepted;
     auto& pending = s_->requestExists;
@@ -237,6 +284,17 @@ FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, con
         tx.commit();
         return FriendRequestOutcome::accepted;
     }
+    pending.bind(1, from).bind(2, to);  // asked before?
+    const bool askedBefore = pending.step();
+    pending.reset();
+    if (askedBefore) return FriendRequestOutcome::pending;
+    auto& counts = s_->pendingCounts;
+    counts.bind(1, from).bind(2, to);
+    counts.step();
+    const auto max = static_cast<std::int64_t>(maxPending);
+    const bool full = counts.integer(0) >= max || counts.integer(1) >= max;
+    counts.reset();
+    if (full) return FriendRequestOutcome::tooMany;
     s_->insertRequest.bind(1, from).bind(2, to).bind(3, nowSeconds()).run();
     tx.commit();
     return FriendRequestOutcome::pending;
@@ -244,6 +302,7 @@ FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, con
 
 bool SqliteStore::acceptRequest(const std::string& userId, const std::string& requesterId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     SqliteTransaction tx(db_);
     auto& pending = s_->requestExists;
     pending.bind(1, requesterId).bind(2, userId);
@@ -257,6 +316,7 @@ bool SqliteStore::acceptRequest(const std::string& userId, const std::string& re
 
 bool SqliteStore::declineRequest(const std::string& userId, const std::string& requesterId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->deleteRequest.bind(1, requesterId).bind(2, userId).run();
     return db_.changes() > 0;
 }

@@ -22,6 +22,7 @@ class SqliteStore final : public Store {
     std::optional<LoginRecord> loginRecord(const std::string& username) override;
     std::optional<UserRecord> userById(const std::string& id) override;
     std::optional<UserRecord> userByUsername(const std::string& username) override;
+    void setPasswordHash(const std::string& userId, const std::string& passwordHash) override;
 
     void addToken(const std::string& tokenHash, const std::string& userId) override;
     std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
@@ -33,10 +34,12 @@ class SqliteStore final : public Store {
     std::vector<UserRecord> friendsOf(const std::string& userId) override;
     bool areFriends(const std::string& a, const std::string& b) override;
     std::vector<PendingRequestRecord> pendingRequestsFor(const std::string& userId) override;
-    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to) override;
+    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to,
+                                           std::size_t maxPending) override;
     bool acceptRequest(const std::string& userId, const std::string& requesterId) override;
     bool declineRequest(const std::string& userId, const std::string& requesterId) override;
 
+    bool healthy() override;
     StoredRoom loadRoom(const std::string& roomId) override;
     void applyHistory(const std::vector<HistoryOp>& ops) override;
 

@@ -9,6 +9,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 
 namespace vellumora::server {
 
@@ -36,6 +39,36 @@ class ByteBudget {
   private:
     const std::size_t limit_;
     std::atomic<std::int64_t>& held_;
+};
+
+// Each user's share of a budget: a few connections of one account trickling large messages
+// must leave room for everyone else's.
+class UserShares {
+  public:
+    explicit UserShares(std::size_t perUser) : perUser_(perUser) {}
+    bool take(const std::string& user, std::size_t bytes) {
+        std::lock_guard lock(mutex_);
+        std::size_t& held = held_[user];
+        if (bytes > perUser_ - held) {
+            if (held == 0) held_.erase(user);
+            return false;
+        }
+        held += bytes;
+        return true;
+    }
+    void give(const std::string& user, std::size_t bytes) {
+        if (bytes == 0) return;
+        std::lock_guard lock(mutex_);
+        auto it = held_.find(user);
+        if (it == held_.end()) return;
+        it->second -= std::min(bytes, it->second);
+        if (it->second == 0) held_.erase(it);
+    }
+
+  private:
+    const std::size_t perUser_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::size_t> held_;
 };
 
 }  // namespace vellumora::server

@@ -65,7 +65,8 @@ SendQueue::Push SendQueue::pushPong(Payload payload) {
     if (phase_ >= Phase::closeQueued) return Push::refused;
     const auto waiting = std::ranges::find_if(queue_, [](const Frame& f) { return f.opcode == ws::Opcode::pong; });
     if (waiting == queue_.end()) return pushLocked({Frame::Kind::control, ws::Opcode::pong, true, std::move(payload)});
-    // Control payloads are at most 125 bytes: the budget need not hear of the difference.
+    budget_.give(waiting->bytes->size());
+    budget_.force(payload->size());  // at most 125 bytes, in place of as many
     bytes_ = bytes_ - waiting->bytes->size() + payload->size();
     waiting->bytes = std::move(payload);
     return Push::queued;

@@ -94,9 +94,15 @@ template <class Stream>
 bool WebSocketSession<Stream>::holdInput(std::size_t bufferBytes) {
     const std::size_t want = (bufferBytes > kReadChunk ? bufferBytes - kReadChunk : 0) + reader_.heldBytes();
     if (want > inputHeld_) {
-        if (!context_.input.take(want - inputHeld_)) return false;
+        const std::size_t more = want - inputHeld_;
+        if (!context_.inputShares.take(user_.id, more)) return false;
+        if (!context_.input.take(more)) {
+            context_.inputShares.give(user_.id, more);
+            return false;
+        }
     } else {
         context_.input.give(inputHeld_ - want);
+        context_.inputShares.give(user_.id, inputHeld_ - want);
     }
     inputHeld_ = want;
     return true;
@@ -104,6 +110,7 @@ bool WebSocketSession<Stream>::holdInput(std::size_t bufferBytes) {
 
 template <class Stream>
 void WebSocketSession<Stream>::releaseInput() {
+    context_.inputShares.give(user_.id, inputHeld_);
     context_.input.give(std::exchange(inputHeld_, 0));
 }
 
@@ -211,6 +218,12 @@ bool WebSocketSession<Stream>::handleFrames() {
     }
     inUsed_ -= offset;
     if (offset > 0 && inUsed_ > 0) std::memmove(in_.data(), in_.data() + offset, inUsed_);
+    // Since when a message has been arriving, for its deadline.
+    if (inUsed_ == 0 && !reader_.inMessage()) {
+        unfinishedSince_.reset();
+    } else if (!unfinishedSince_) {
+        unfinishedSince_ = std::chrono::steady_clock::now();
+    }
     if (inNeeded_ <= inUsed_) inNeeded_ = 0;
     // One large message must not pin megabytes to an otherwise idle connection.
     if (in_.size() > kKeepReadBufferBytes && std::max(inUsed_, inNeeded_) <= kReadChunk) {
@@ -335,9 +348,16 @@ void WebSocketSession<Stream>::keepAlive() {
     timer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
         const Phase phase = self->queue_.phase();
         if (ec || phase == Phase::closed) return;
-        if (!self->inflight_.empty() &&
-            std::chrono::steady_clock::now() - self->writeProgress_ > self->context_.config.writeTimeout)
+        const auto now = std::chrono::steady_clock::now();
+        if (!self->inflight_.empty() && now - self->writeProgress_ > self->context_.config.writeTimeout)
             return self->disconnect("its socket took nothing we wrote");
+        if (self->unfinishedSince_ && now - *self->unfinishedSince_ > self->context_.config.messageDeadline &&
+            phase < Phase::closeQueued) {
+            logLine("closing a room connection of " + self->user_.id + ": a message took too long to arrive");
+            self->unfinishedSince_.reset();
+            self->leaveRoom();
+            self->closeWith(ws::close_code::policyViolation, "Message took too long");
+        }
         if (phase == Phase::closeSent) {
             // The peer had a whole tick to answer our close.
             if (std::exchange(self->closeTicked_, true)) return self->closeSocket();

@@ -19,6 +19,7 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <span>
 #include <memory>
 #include <vector>
@@ -108,6 +109,7 @@ class WebSocketSession final : public RoomMember,
     bool closeTicked_ = false;
     std::vector<Frame> inflight_;
     std::chrono::steady_clock::time_point writeProgress_{};  // the last time bytes left while writing
+    std::optional<std::chrono::steady_clock::time_point> unfinishedSince_;  // a message is arriving
     std::vector<std::array<unsigned char, 10>> headers_;
     std::vector<boost::asio::const_buffer> buffers_;
 };

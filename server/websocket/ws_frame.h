@@ -56,6 +56,8 @@ class FrameReader {
     // Reads at most one frame from the front of `data`, unmasking it in place. After an error
     // event the reader stays failed.
     Step next(std::span<char> data);
+    // Whether a fragmented message is being assembled.
+    bool inMessage() const { return inMessage_; }
     // Memory held for a fragmented message being assembled.
     std::size_t heldBytes() const {
         const std::size_t capacity = fragments_.capacity();

@@ -107,8 +107,8 @@ TEST(ServerLimits, shouldCloseAPeerThatFloodsPingsAndOneWhoseSocketTakesNothing)
         ASSERT_TRUE(reader->waitFor("page_changed"));
     }
     EXPECT_TRUE(reader->waitFor("peer_left", 1, std::chrono::seconds(6)));
-    EXPECT_EQ(metric(s.port(), "vellumora_slow_consumers_closed_total"), 0);
-    EXPECT_TRUE(eventually([&] { return metric(s.port(), "vellumora_outgoing_bytes") == 0; }));
+    EXPECT_EQ(metric(s.server.metricsPort(), "vellumora_slow_consumers_closed_total"), 0);
+    EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_outgoing_bytes") == 0; }));
 }
 
 TEST(ServerLimits, shouldShareOneCopyOfTheRoomAmongJoinsThatDoNotRead) {
@@ -129,12 +129,12 @@ TEST(ServerLimits, shouldHoldNoMemoryForPayloadsThatHaveNotArrived) {
     std::vector<std::unique_ptr<WsClient>> clients;
     for (int i = 0; i < 40; ++i) clients.push_back(s.join());
     const std::int64_t rss = residentBytes(s.server.pid());
-    const std::int64_t read = metric(s.port(), "vellumora_room_read_bytes_total");
+    const std::int64_t read = metric(s.server.metricsPort(), "vellumora_room_read_bytes_total");
     for (auto& c : clients) ASSERT_TRUE(c->sendRaw(maskedFrameHeader(8'000'000)));  // 14 bytes
     ASSERT_TRUE(
-        eventually([&] { return metric(s.port(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
+        eventually([&] { return metric(s.server.metricsPort(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
     EXPECT_LT(residentBytes(s.server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
-    EXPECT_LE(metric(s.port(), "vellumora_unfinished_message_bytes"), 40 * 4096);
+    EXPECT_LE(metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes"), 40 * 4096);
 }
 
 TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMessages) {
@@ -149,14 +149,41 @@ TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMess
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(senders[i]->sendRaw(frame.substr(0, frame.size() - 1)));
         ASSERT_TRUE(eventually([&] {
-            return metric(s.port(), "vellumora_unfinished_message_bytes") >= (7 << 20) * (i + 1) - (1 << 20);
+            return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") >= (7 << 20) * (i + 1) - (1 << 20);
         }));
     }
     senders[2]->sendRaw(frame);
     EXPECT_TRUE(senders[2]->waitClosed(std::chrono::seconds(10)));
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(senders[i]->sendRaw(frame.substr(frame.size() - 1)));
     EXPECT_TRUE(watcher->waitFor("cursor", 2));
-    EXPECT_TRUE(eventually([&] { return metric(s.port(), "vellumora_unfinished_message_bytes") == 0; }));
+    EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") == 0; }));
+}
+
+TEST(ServerLimits, shouldGiveEachUserAShareOfTheUnfinishedBudgetAndEachMessageADeadline) {
+    const Alone s({"--max-unfinished-mib", "64", "--max-unfinished-user-mib", "8", "--idle-timeout", "2",
+                   "--message-deadline", "2", "--message-rate-limit", "0"});
+    const Account bob = signUp(s.port(), "bob");
+    WsClient bobs(s.port(), soloRoom(bob), bob.token);
+    ASSERT_TRUE(bobs.waitFor("room_state"));
+    const auto watcher = s.join();
+    const std::string message =
+        R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(6 << 20, 'x') + "\"}";
+    const std::string frame = maskedFrameHeader(message.size()) + message;
+    // Short of more than the pongs the client answers the server's pings with could fill.
+    const std::string unfinished = frame.substr(0, frame.size() - 1000);
+    const auto first = s.join();
+    const auto second = s.join();
+    ASSERT_TRUE(first->sendRaw(unfinished));
+    ASSERT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") > (5 << 20); }));
+    second->sendRaw(unfinished);  // Alice's second 6 MiB passes her share
+    EXPECT_TRUE(second->waitClosed(std::chrono::seconds(10)));
+    ASSERT_TRUE(bobs.sendRaw(unfinished));  // Bob's own share is untouched
+    ASSERT_TRUE(bobs.sendRaw(frame.substr(frame.size() - 1000)));
+    EXPECT_TRUE(bobs.open());
+    // Alice's first never finishes: closed at its deadline.
+    EXPECT_TRUE(first->waitClosed(std::chrono::seconds(6)));
+    EXPECT_EQ(first->closeCode(), 1008u);
+    EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") == 0; }));
 }
 
 TEST(ServerLimits, shouldPauseAcceptingWhenOutOfDescriptorsAndKeepServing) {

@@ -8,6 +8,8 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <arpa/inet.h>
+
 #include <deque>
 #include <stdexcept>
 #include <thread>
@@ -53,8 +55,25 @@ std::string urlEncode(std::string_view text) {
 }
 }  // namespace
 
+std::string proxyHeader(const std::string& address) {
+    unsigned char ip[16] = {};
+    const bool v6 = address.find(':') != std::string::npos;
+    if (inet_pton(v6 ? AF_INET6 : AF_INET, address.c_str(), ip) != 1) throw std::runtime_error("bad address");
+    const std::size_t ipBytes = v6 ? 16 : 4;
+    std::string out("\r\n\r\n\0\r\nQUIT\n", 12);
+    out.push_back('\x21');
+    out.push_back(v6 ? '\x21' : '\x11');
+    const std::size_t rest = 2 * ipBytes + 4;
+    out.push_back(static_cast<char>(rest >> 8));
+    out.push_back(static_cast<char>(rest & 0xFF));
+    out.append(reinterpret_cast<const char*>(ip), ipBytes);  // source: the client
+    out.append(ipBytes, '\0');                               // destination
+    out.append("\xC0\x01\x22\x3D", 4);                       // ports
+    return out;
+}
+
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
-                       std::string_view body, std::string_view token) {
+                       std::string_view body, std::string_view token, std::string_view before) {
     asio::io_context ioc;
     beast::tcp_stream stream(ioc);
     http::request<http::string_body> req(http::string_to_verb(method), path, 11);
@@ -66,6 +85,7 @@ HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_
     http::response<http::string_body> response;
     beast::error_code ec;
     stream.connect(endpoint(port), ec);
+    if (!ec && !before.empty()) asio::write(stream, asio::buffer(before.data(), before.size()), ec);
     if (!ec) http::write(stream, req, ec);
     if (!ec) http::read(stream, buffer, response, ec);
     if (ec) return {};

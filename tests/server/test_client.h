@@ -26,7 +26,9 @@ struct HttpAnswer {
 // One request on a fresh connection. `token` adds "Authorization: Bearer <token>". Status 0
 // when no answer came (nobody listening, or the connection dropped).
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
-                       std::string_view body = {}, std::string_view token = {});
+                       std::string_view body = {}, std::string_view token = {}, std::string_view before = {});
+// The PROXY v2 header a proxy sends ahead of a client's connection from `address` (IPv4 or IPv6).
+std::string proxyHeader(const std::string& address);
 // The string member `key` of a JSON object text; empty when absent.
 std::string jsonString(std::string_view json, std::string_view key);
 // Whether `text` is a message of `type`.
