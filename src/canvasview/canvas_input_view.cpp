@@ -50,9 +50,7 @@ bool CanvasInputView::isOpenGLAvailable() {
     static const bool available = [] {
         QOpenGLContext probe;
         probe.setFormat(surfaceFormat());
-        if (!probe.create()) return false;
-        keepGlDriversLoaded();
-        return true;
+        return probe.create();
     }();
     return available;
 }

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "canvas/gl_drivers.h"
 #include "canvas/gl_support.h"
 #include "canvas/renderer.h"
 #include "canvas/view_mapping.h"
@@ -47,7 +46,6 @@ class GlTest : public ::testing::Test {
         surface.setFormat(context.format());
         surface.create();
         ASSERT_TRUE(context.makeCurrent(&surface));
-        keepGlDriversLoaded();
         gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(&context);
         ASSERT_NE(gl, nullptr) << "OpenGL 3.3 core is not available";
     }
