@@ -1,8 +1,6 @@
 #pragma once
-// What the canvas needs to know about Mesa's drivers.
+// What the canvas needs to know about Mesa's software rasteriser.
 
-#include <dlfcn.h>
-#include <link.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -14,21 +12,6 @@
 #include <vector>
 
 namespace vellumora {
-
-// Mesa unloads its driver with the last GL context, before a leak checker scans at exit, and
-// the driver's caches would then look leaked. Call this once a context exists: the driver
-// stays mapped (it would be until exit anyway), so only real leaks show.
-inline void keepGlDriversLoaded() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-            const std::string_view name = info->dlpi_name ? info->dlpi_name : "";
-            if (name.find("_dri.so") != std::string_view::npos ||
-                name.find("libgallium") != std::string_view::npos)
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
 
 // The software rasteriser's threads in this process (Linux; none elsewhere or on a GPU).
 inline std::vector<id_t> rasterThreads() {

@@ -26,59 +26,83 @@ QString programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program) {
 
 constexpr std::string_view kVersion = "#version 330 core\n";
 
-std::variant<GLuint, QString> compile(QOpenGLFunctions_3_3_Core& gl, GLenum type, std::string_view name,
-                                      std::initializer_list<std::string_view> parts) {
-    std::array<const GLchar*, 8> texts{kVersion.data()};
-    std::array<GLint, 8> lengths{static_cast<GLint>(kVersion.size())};
+QString nameText(std::string_view name) {
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+std::variant<GlShader, QString> compile(QOpenGLFunctions_3_3_Core& gl, GLenum type, std::string_view name,
+                                        std::initializer_list<std::string_view> parts) {
+    if (parts.size() > kMaxShaderParts) {
+        return QStringLiteral("OpenGL shader compile failed: %1: %2 source parts, at most %3")
+            .arg(nameText(name))
+            .arg(parts.size())
+            .arg(kMaxShaderParts);
+    }
+    std::array<const GLchar*, kMaxShaderParts + 1> texts{kVersion.data()};
+    std::array<GLint, kMaxShaderParts + 1> lengths{static_cast<GLint>(kVersion.size())};
     GLsizei count = 1;
     for (std::string_view part : parts) {
-        if (count == static_cast<GLsizei>(texts.size())) break;
         texts[static_cast<std::size_t>(count)] = part.data();
         lengths[static_cast<std::size_t>(count)] = static_cast<GLint>(part.size());
         ++count;
     }
-    const GLuint shader = gl.glCreateShader(type);
-    gl.glShaderSource(shader, count, texts.data(), lengths.data());
-    gl.glCompileShader(shader);
+    GlShader shader(gl, gl.glCreateShader(type));
+    gl.glShaderSource(shader.id(), count, texts.data(), lengths.data());
+    gl.glCompileShader(shader.id());
     GLint ok = GL_FALSE;
-    gl.glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    gl.glGetShaderiv(shader.id(), GL_COMPILE_STATUS, &ok);
     if (ok != GL_TRUE) {
-        const QString message = QStringLiteral("OpenGL shader compile failed: ") +
-                                QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
-                                QStringLiteral(": ") + shaderLog(gl, shader);
-        gl.glDeleteShader(shader);
-        return message;
+        return QStringLiteral("OpenGL shader compile failed: ") + nameText(name) + QStringLiteral(": ") +
+               shaderLog(gl, shader.id());
     }
     return shader;
 }
 
 }  // namespace
 
-std::variant<GLuint, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std::string_view vertexName,
-                                           std::string_view vertexBody, std::string_view fragmentName,
-                                           std::initializer_list<std::string_view> fragmentParts) {
+std::variant<GlProgram, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std::string_view vertexName,
+                                              std::string_view vertexBody, std::string_view fragmentName,
+                                              std::initializer_list<std::string_view> fragmentParts) {
     auto vertex = compile(gl, GL_VERTEX_SHADER, vertexName, {vertexBody});
     if (auto* error = std::get_if<QString>(&vertex)) return *error;
     auto fragment = compile(gl, GL_FRAGMENT_SHADER, fragmentName, fragmentParts);
-    if (auto* error = std::get_if<QString>(&fragment)) {
-        gl.glDeleteShader(std::get<GLuint>(vertex));
-        return *error;
-    }
+    if (auto* error = std::get_if<QString>(&fragment)) return *error;
 
-    const GLuint program = gl.glCreateProgram();
-    gl.glAttachShader(program, std::get<GLuint>(vertex));
-    gl.glAttachShader(program, std::get<GLuint>(fragment));
-    gl.glLinkProgram(program);
-    gl.glDeleteShader(std::get<GLuint>(vertex));
-    gl.glDeleteShader(std::get<GLuint>(fragment));
+    GlProgram program(gl, gl.glCreateProgram());
+    gl.glAttachShader(program.id(), std::get<GlShader>(vertex).id());
+    gl.glAttachShader(program.id(), std::get<GlShader>(fragment).id());
+    gl.glLinkProgram(program.id());
     GLint ok = GL_FALSE;
-    gl.glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (ok != GL_TRUE) {
-        const QString message = QStringLiteral("Pipeline build failed: ") + programLog(gl, program);
-        gl.glDeleteProgram(program);
-        return message;
-    }
+    gl.glGetProgramiv(program.id(), GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE) return QStringLiteral("Pipeline build failed: ") + programLog(gl, program.id());
     return program;
+}
+
+void setSamplingParameters(QOpenGLFunctions_3_3_Core& gl) {
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+}
+
+GlTexture makeTexture(QOpenGLFunctions_3_3_Core& gl, GLenum format, GLsizei size, const void* pixels) {
+    GlTexture texture = GlTexture::generate(gl);
+    gl.glActiveTexture(GL_TEXTURE0);
+    gl.glBindTexture(GL_TEXTURE_2D, texture.id());
+    setSamplingParameters(gl);
+    gl.glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                    pixels);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    return texture;
+}
+
+void uploadImage(QOpenGLFunctions_3_3_Core& gl, const QImage& image) {
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(image.bytesPerLine() / 4));
+    gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                    image.constBits());
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
 GlStateGuard::GlStateGuard(QOpenGLFunctions_3_3_Core& gl) : gl_(gl) {

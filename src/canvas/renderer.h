@@ -5,7 +5,9 @@
 // changes state for the next frame and needs no current context.
 
 #include "canvas/canvas_types.h"
-#include "canvas/stamp_runs.h"
+#include "canvas/frame_passes.h"
+#include "canvas/gl_object.h"
+#include "canvas/ink_layer.h"
 #include "canvas/stroke_stamper.h"
 #include "canvas/view_mapping.h"
 
@@ -15,9 +17,8 @@
 #include <QPointer>
 #include <QString>
 
-#include <array>
-#include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // aboutToBeDestroyed); otherwise only forgets them, as they go with their context. The
     // destructor calls it. The ink lives in the context: a new one starts with a clear canvas.
     void releaseGL();
-    bool isInitialized() const { return initialized_; }
+    bool isInitialized() const { return gl_ != nullptr; }
 
     // Drawable size in pixels.
     void resize(int width, int height);
@@ -78,36 +79,26 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
 
     // Inspection for tests: the queue and stroke table, and the ink image's framebuffer.
     const StrokeStamper& stamper() const { return stamper_; }
-    GLuint canvasFramebuffer() const { return canvasFramebuffer_; }
+    GLuint canvasFramebuffer() const { return gl_ ? gl_->ink.framebuffer() : 0; }
     // True while a line-art image (not the transparent default) is set.
     bool hasLineArt() const;
 
   private:
-    struct CompositeUniforms {
-        GLint size = -1, time = -1, zoom = -1, pan = -1, canvas = -1, lineArt = -1, paper = -1;
-    };
-    struct CursorUniforms {
-        GLint center = -1, viewSize = -1, color = -1, radius = -1, ringWidth = -1, filled = -1;
-    };
-    struct OverlayUniforms {
-        GLint viewSize = -1, imageSize = -1, image = -1;
+    // Everything that lives in the GL context, made by initialize() and gone with releaseGL().
+    struct Gl {
+        GlVertexArray emptyVertexArray;  // the passes' quads come from gl_VertexID
+        InkLayer ink;
+        CompositePass composite;
+        CursorPass cursors;
+        OverlayPass overlays;
+        GlTexture overlay;
     };
 
-    QString buildPrograms();
-    QString createImages();
-    QString bakePaper();
-    void setSamplingParameters();  // of the bound GL_TEXTURE_2D
-    GLuint makeTexture(GLenum format, GLsizei size, const void* pixels);
-    void clearCanvasTexture();
+    QString createGl();
     void paintQueuedInk();
-    void uploadLineArt(const QImage& image);
-    void stampPass();
-    void compositePass(GLuint targetFramebuffer);
-    void drawCursors();
     void drawOverlay();
 
     StrokeStamper stamper_;
-    std::vector<StampRun> runs_;
     std::vector<CursorDraw> cursorDraws_;
 
     float zoom_ = 1.0f;
@@ -128,26 +119,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     bool overlayPending_ = false;
 
     QPointer<QOpenGLContext> context_;
-    bool initialized_ = false;
-    std::array<GLuint, 5> brushPrograms_{};
-    GLuint compositeProgram_ = 0;
-    GLuint cursorProgram_ = 0;
-    GLuint overlayProgram_ = 0;
-    CompositeUniforms compositeUniforms_;
-    CursorUniforms cursorUniforms_;
-    OverlayUniforms overlayUniforms_;
-    GLuint emptyVertexArray_ = 0;
-    GLuint stampVertexArray_ = 0;
-    GLuint instanceBuffer_ = 0;
-    std::size_t instanceCapacity_ = 0;
-    float maxPointSize_ = 0;  // the driver's largest point sprite
-    GLuint canvasTexture_ = 0;
-    GLuint canvasFramebuffer_ = 0;
-    GLuint transparentTexture_ = 0;
-    GLuint lineArtTexture_ = 0;  // 0: the transparent default is in use
-    GLuint overlayTexture_ = 0;
-    GLuint paperTexture_ = 0;
-    std::deque<GLsync> inkFences_;  // one per paintInk() still being painted, oldest first
+    std::unique_ptr<Gl> gl_;
 };
 
 // A page's line art from its PNG (or other image) bytes, for Renderer::setLineArt: the stored

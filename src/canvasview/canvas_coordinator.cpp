@@ -73,26 +73,24 @@ void CanvasCoordinator::bind(CanvasInputView* view, Renderer& renderer, SessionM
 }
 
 void CanvasCoordinator::installRequests() {
-    const QPointer<SessionModel> session = session_;
-    view_->onToggleCanvasMode = [session] {
-        if (session) session->setIsInCanvasMode(!session->isInCanvasMode());
-    };
-    view_->onLeaveCanvasMode = [session] {
-        if (session) session->setIsInCanvasMode(false);
-    };
-    view_->onPinchMagnification = [session](double magnification, QPointF anchor) {
-        if (session) session->applyPinchFactor(1.0 + magnification, anchor);
-    };
-    view_->onResetZoom = [session] {
-        if (!session) return;
+    SessionModel* session = session_;
+    // The session is the context: the requests end with it.
+    QObject::connect(view_, &CanvasInputView::toggleCanvasModeRequested, session,
+                     [session] { session->setIsInCanvasMode(!session->isInCanvasMode()); });
+    QObject::connect(view_, &CanvasInputView::leaveCanvasModeRequested, session,
+                     [session] { session->setIsInCanvasMode(false); });
+    QObject::connect(view_, &CanvasInputView::pinchMagnificationRequested, session,
+                     [session](double magnification, QPointF anchor) {
+                         session->applyPinchFactor(1.0 + magnification, anchor);
+                     });
+    QObject::connect(view_, &CanvasInputView::resetZoomRequested, session, [session] {
         session->setZoom(1.0);
         session->setPan({0, 0});
-    };
-    view_->onScrollPan = [session](double dx, double dy) {
-        if (!session) return;
+    });
+    QObject::connect(view_, &CanvasInputView::scrollPanRequested, session, [session](double dx, double dy) {
         const double z = std::max(session->zoom(), 0.0001);
         session->applyPanDelta(-dx / z, -dy / z);
-    };
+    });
 }
 
 void CanvasCoordinator::subscribe() {
@@ -129,10 +127,11 @@ void CanvasCoordinator::setLineArt(const std::optional<QByteArray>& pngData) {
     const std::uint64_t request = ++lineArtRequest_;
     if (!pngData) return renderer_->setLineArt(QImage());
     // Decoded off the GUI thread: a large page takes hundreds of milliseconds. A later page wins.
-    QtConcurrent::run([bytes = *pngData] { return decodeLineArt(bytes); })
-        .then(this, [this, request](const QImage& image) {
-            if (request == lineArtRequest_) renderer_->setLineArt(image);
-        });
+    QtConcurrent::run([bytes = *pngData] {
+        return decodeLineArt(bytes);
+    }).then(this, [this, request](const QImage& image) {
+        if (request == lineArtRequest_) renderer_->setLineArt(image);
+    });
 }
 
 Color4f CanvasCoordinator::ownColor() const {
@@ -200,7 +199,7 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
                 if (journal_.isBehind()) pumpTimer_.start(std::chrono::milliseconds(0));
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokeStart>) {
                 journal_.beginStroke(e.header.id, {e.firstPoint.x, e.firstPoint.y}, e.header.tool,
-                                      toColor4f(e.header.color), strokeRadius(e.header.brushSize));
+                                     toColor4f(e.header.color), strokeRadius(e.header.brushSize));
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokePoint>) {
                 journal_.appendPoint(e.strokeId, {e.point.x, e.point.y});
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokeEnd>) {
@@ -238,8 +237,7 @@ void CanvasCoordinator::applyCanvasMode(bool on) {
     if (view_) view_->setIsInCanvasMode(on);
     if (on) {
         if (view_ && session_) {
-            renderer_->setSelfCursor(
-                CursorViz{toVec2f(view_->gestureMachine().cursor()), ownColor(), false});
+            renderer_->setSelfCursor(CursorViz{toVec2f(view_->gestureMachine().cursor()), ownColor(), false});
         }
     } else {
         renderer_->setSelfCursor(std::nullopt);

@@ -50,15 +50,13 @@ bool CanvasInputView::isOpenGLAvailable() {
     static const bool available = [] {
         QOpenGLContext probe;
         probe.setFormat(surfaceFormat());
-        if (!probe.create()) return false;
-        keepGlDriversLoaded();
-        return true;
+        return probe.create();
     }();
     return available;
 }
 
 CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), renderer_(std::make_unique<Renderer>()) {
+    : QOpenGLWidget(parent), renderer_(std::make_unique<Renderer>()), capture_(new PointerCapture(*this)) {
     setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
@@ -67,22 +65,23 @@ CanvasInputView::CanvasInputView(QWidget* parent)
     setAccessibleName(QStringLiteral("Canvas"));
     setMinimumSize(64, 64);
 
-    nextFrame_.setSingleShot(true);
-    nextFrame_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&nextFrame_, &QTimer::timeout, this, [this] { update(); });
+    QObject::connect(&pacer_, &FramePacer::frameDue, this, [this] { update(); });
     QObject::connect(this, &QOpenGLWidget::frameSwapped, this, &CanvasInputView::onFrameSwapped);
+    QObject::connect(capture_, &PointerCapture::touches, this, &CanvasInputView::handleTouches);
+    QObject::connect(capture_, &PointerCapture::touchesCancelled, this,
+                     &CanvasInputView::handleTouchesCancelled);
     QObject::connect(qApp, &QGuiApplication::applicationStateChanged, this,
                      [this](Qt::ApplicationState state) {
                          if (state == Qt::ApplicationActive) {
                              capturePointerIfAllowed();
                          } else {
-                             releasePointer();
+                             capture_->release();
                          }
                      });
 }
 
 CanvasInputView::~CanvasInputView() {
-    releasePointer();
+    capture_->release();
     // The base class destroys the context after this object is gone.
     if (context()) QObject::disconnect(context(), nullptr, this, nullptr);
     makeCurrent();
@@ -99,7 +98,7 @@ void CanvasInputView::setIsInCanvasMode(bool on) {
         capturePointerIfAllowed();
     } else {
         gestureMachine_.reset();
-        releasePointer();
+        capture_->release();
         // The pointer shows up again where the canvas cursor was.
         const CanvasPoint cursor = gestureMachine_.cursor();
         warpOSCursor({cursor.x, cursor.y});
@@ -125,28 +124,19 @@ std::size_t CanvasInputView::inkInFlight() {
 void CanvasInputView::setReplayProgress(std::optional<double> progress) {
     const bool wasReplaying = replayProgress_.has_value();
     replayProgress_ = progress;
-    // The label first shows with the first progress frame: showing it is a frame of its own.
-    if (progress && !wasReplaying) nextFrame_.stop();
     if (!progress && wasReplaying) {
         replayLabel_.clear();
         renderer_->setOverlay({});
         setAccessibleDescription({});
-        update();
     }
+    // The label first shows with the first progress frame: showing it is a frame of its own.
+    pacer_.setOnRequest(progress.has_value());
 }
 
 void CanvasInputView::requestReplayFrame() {
     // The label changes with the frame, so both are presented together.
     updateReplayLabel();
     update();
-}
-
-void CanvasInputView::setBacklogArriving(bool arriving) {
-    if (arriving == backlogArriving_) return;
-    backlogArriving_ = arriving;
-    // The backlog's painter asks for its own frames.
-    if (replayProgress_ || !nextFrame_.isActive()) return;
-    nextFrame_.start(arriving ? static_cast<int>(kArrivingFrameIntervalMs) : 0);
 }
 
 void CanvasInputView::updateReplayLabel(bool force) {
@@ -212,7 +202,7 @@ void CanvasInputView::releaseGL() {
 }
 
 void CanvasInputView::paintGL() {
-    frameStart_.start();
+    pacer_.frameStarted();
     const qreal ratio = devicePixelRatioF();
     if (!renderer_->isInitialized()) {
         QPainter painter(this);
@@ -234,13 +224,7 @@ void CanvasInputView::resizeEvent(QResizeEvent* event) {
 }
 
 void CanvasInputView::onFrameSwapped() {
-    const double elapsedMs = static_cast<double>(frameStart_.nsecsElapsed()) / 1e6;
-    emit frameDone(elapsedMs);
-    if (replayProgress_) return;
-    // Continuous frames at 60 per second, also where swaps do not wait for the display.
-    const double intervalMs = backlogArriving_ ? kArrivingFrameIntervalMs : kFrameIntervalMs;
-    const double waitMs = std::max(0.0, intervalMs - elapsedMs);
-    nextFrame_.start(static_cast<int>(std::floor(waitMs)));
+    emit frameDone(pacer_.framePresented());
 }
 
 bool CanvasInputView::event(QEvent* event) {
@@ -289,7 +273,7 @@ void CanvasInputView::pinch(Qt::NativeGestureType type, double value, QPointF po
                 gestureMachine_.reset();
                 pinchAnchorUV_ = anchorFor(position);
             }
-            if (onPinchMagnification) onPinchMagnification(value, pinchAnchorUV_);
+            emit pinchMagnificationRequested(value, pinchAnchorUV_);
             break;
         case Qt::EndNativeGesture:
             isPinching_ = false;
@@ -308,18 +292,18 @@ QPointF CanvasInputView::anchorFor(QPointF position) const {
 void CanvasInputView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space) {
         // Held down, the key repeats: the mode toggles once.
-        if (!event->isAutoRepeat() && onToggleCanvasMode) onToggleCanvasMode();
+        if (!event->isAutoRepeat()) emit toggleCanvasModeRequested();
         event->accept();
         return;
     }
     if (isResetZoom(event)) {
-        if (onResetZoom) onResetZoom();
+        emit resetZoomRequested();
         event->accept();
         return;
     }
     if (event->key() == Qt::Key_Escape && isInCanvasMode_) {
         // The way back to a free pointer works even with nobody listening.
-        if (onLeaveCanvasMode) onLeaveCanvasMode();
+        emit leaveCanvasModeRequested();
         if (isInCanvasMode_) setIsInCanvasMode(false);
         event->accept();
         return;
@@ -334,8 +318,7 @@ void CanvasInputView::wheelEvent(QWheelEvent* event) {
                                                             : event->pixelDelta().y() / kPixelsPerNotch;
         if (notches != 0) {
             gestureMachine_.reset();
-            if (onPinchMagnification)
-                onPinchMagnification(notches * kZoomPerNotch, anchorFor(event->position()));
+            emit pinchMagnificationRequested(notches * kZoomPerNotch, anchorFor(event->position()));
         }
         event->accept();
         return;
@@ -350,50 +333,32 @@ void CanvasInputView::wheelEvent(QWheelEvent* event) {
     }
     const double dx = delta.x() / width();
     const double dy = delta.y() / height();
-    if (dx != 0 || dy != 0) {
-        if (onScrollPan) onScrollPan(dx, dy);
-    }
+    if (dx != 0 || dy != 0) emit scrollPanRequested(dx, dy);
     event->accept();
 }
 
 void CanvasInputView::mousePressEvent(QMouseEvent* event) {
-    if (!pointerCaptured_) {
-        QOpenGLWidget::mousePressEvent(event);
+    if (capture_->mousePressed(*event)) {
+        event->accept();
         return;
     }
-    if (event->button() == Qt::LeftButton) applyTouchSets(emulation_.press());
-    event->accept();
+    QOpenGLWidget::mousePressEvent(event);
 }
 
 void CanvasInputView::mouseReleaseEvent(QMouseEvent* event) {
-    if (!pointerCaptured_) {
-        QOpenGLWidget::mouseReleaseEvent(event);
+    if (capture_->mouseReleased(*event)) {
+        event->accept();
         return;
     }
-    if (event->button() == Qt::LeftButton) applyTouchSets(emulation_.release());
-    event->accept();
+    QOpenGLWidget::mouseReleaseEvent(event);
 }
 
 void CanvasInputView::mouseMoveEvent(QMouseEvent* event) {
-    if (!pointerCaptured_) {
-        QOpenGLWidget::mouseMoveEvent(event);
+    if (capture_->mouseMoved(*event)) {
+        event->accept();
         return;
     }
-    event->accept();
-    const QPointF centre(captureCentre());
-    const QPointF position = event->position();
-    // Motion is measured from the previous event: one the window system queued before it
-    // carried out the last warp still lies in the old frame. The warp's own echo at the centre
-    // starts the new frame and carries no motion.
-    const QPointF delta = position == centre ? QPointF() : position - lastPointer_;
-    lastPointer_ = position;
-    if (delta.isNull() || width() <= 0 || height() <= 0) return;
-    applyTouchSets({emulation_.move(delta.x() / width(), delta.y() / height())});
-    if (pointerCaptured_) QCursor::setPos(mapToGlobal(captureCentre()));
-}
-
-void CanvasInputView::applyTouchSets(const std::vector<PointerEmulation::TouchSet>& sets) {
-    for (const PointerEmulation::TouchSet& set : sets) handleTouches(set);
+    QOpenGLWidget::mouseMoveEvent(event);
 }
 
 void CanvasInputView::focusInEvent(QFocusEvent* event) {
@@ -403,7 +368,7 @@ void CanvasInputView::focusInEvent(QFocusEvent* event) {
 
 void CanvasInputView::focusOutEvent(QFocusEvent* event) {
     QOpenGLWidget::focusOutEvent(event);
-    releasePointer();
+    capture_->release();
 }
 
 void CanvasInputView::changeEvent(QEvent* event) {
@@ -412,7 +377,7 @@ void CanvasInputView::changeEvent(QEvent* event) {
     if (isActiveWindow()) {
         capturePointerIfAllowed();
     } else {
-        releasePointer();
+        capture_->release();
     }
 }
 
@@ -428,35 +393,12 @@ void CanvasInputView::fail(const QString& message) {
 }
 
 void CanvasInputView::hideEvent(QHideEvent* event) {
-    releasePointer();
+    capture_->release();
     QOpenGLWidget::hideEvent(event);
 }
 
-QPoint CanvasInputView::captureCentre() const {
-    return rect().center();
-}
-
 void CanvasInputView::capturePointerIfAllowed() {
-    if (!isInCanvasMode_ || pointerCaptured_ || !isVisible() || !hasFocus() || !isActiveWindow()) return;
-    pointerCaptured_ = true;
-    emulation_.reset();
-    setCursor(Qt::BlankCursor);
-    grabMouse(Qt::BlankCursor);
-    lastPointer_ = mapFromGlobal(QCursor::pos());
-    QCursor::setPos(mapToGlobal(captureCentre()));
-    // The fingers rest on the pad from now on, so the very first motion moves the cursor.
-    handleTouches(emulation_.move(0, 0));
-}
-
-void CanvasInputView::releasePointer() {
-    if (!pointerCaptured_) return;
-    pointerCaptured_ = false;
-    releaseMouse();
-    unsetCursor();
-    // A pen that was down when the pointer left is lifted, as if the touches were cancelled.
-    const bool penWasDown = emulation_.isButtonDown();
-    emulation_.reset();
-    if (penWasDown) handleTouchesCancelled();
+    if (isInCanvasMode_) capture_->captureIfAllowed();
 }
 
 }  // namespace vellumora

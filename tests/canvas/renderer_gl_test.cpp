@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "canvas/gl_drivers.h"
 #include "canvas/gl_support.h"
 #include "canvas/renderer.h"
 #include "canvas/view_mapping.h"
@@ -47,7 +46,6 @@ class GlTest : public ::testing::Test {
         surface.setFormat(context.format());
         surface.create();
         ASSERT_TRUE(context.makeCurrent(&surface));
-        keepGlDriversLoaded();
         gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(&context);
         ASSERT_NE(gl, nullptr) << "OpenGL 3.3 core is not available";
     }
@@ -266,6 +264,11 @@ TEST_F(RendererGl, failuresCarryTheirMessageAndTheDriverLog) {
                                        {"out vec4 c;\nvoid main() { c = vec4(1.0); }\n"});
     ASSERT_TRUE(std::holds_alternative<QString>(unlinked));
     EXPECT_TRUE(std::get<QString>(unlinked).startsWith("Pipeline build failed: "));
+    const std::string_view part = "// a part\n";
+    const auto tooMany = buildProgram(*gl, "test_vertex", "void main() { gl_Position = vec4(0.0); }\n",
+                                      "long_fragment", {part, part, part, part, part, part, part, part});
+    ASSERT_TRUE(std::holds_alternative<QString>(tooMany)) << "a part past the seventh is not dropped";
+    EXPECT_TRUE(std::get<QString>(tooMany).startsWith("OpenGL shader compile failed: long_fragment: "));
     EXPECT_TRUE(decodeLineArt("definitely not an image").isNull());
 
     context.doneCurrent();

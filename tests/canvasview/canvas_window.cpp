@@ -1,6 +1,5 @@
 #include "canvas_window.h"
 
-#include "canvas/gl_drivers.h"
 #include "support/qt_test_app.h"
 
 #include <QApplication>
@@ -26,7 +25,6 @@ bool CanvasWindow::open() {
     window_->activateWindow();
     const bool ready = QTest::qWaitForWindowActive(window_.get()) &&
                        runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
-    keepGlDriversLoaded();
     return ready;
 }
 

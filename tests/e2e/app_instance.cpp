@@ -28,7 +28,7 @@ dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus org.
   > "$VELLUMORA_E2E_STATE/a11y"
 echo -n vellumora | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1
 echo $$ > "$VELLUMORA_E2E_STATE/pid"
-exec "$VELLUMORA_E2E_APP"
+LD_PRELOAD="$VELLUMORA_E2E_PRELOAD" exec "$VELLUMORA_E2E_APP"
 )";
 
 const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
@@ -83,7 +83,8 @@ void AppInstance::launch(const QUrl& server) {
                                                          {"QT_QPA_PLATFORM", "xcb"},
                                                          {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                                                          {"VELLUMORA_E2E_STATE", state_.path()},
-                                                         {"VELLUMORA_E2E_APP", VELLUMORA_APP_BINARY}};
+                                                         {"VELLUMORA_E2E_APP", VELLUMORA_APP_BINARY},
+                                                         {"VELLUMORA_E2E_PRELOAD", VELLUMORA_APP_PRELOAD}};
     for (const auto& [name, value] : variables) env.insert(QString::fromLatin1(name), value);
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     process_.setProcessEnvironment(env);

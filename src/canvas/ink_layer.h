@@ -1,0 +1,57 @@
+#pragma once
+// The ink: the 2048 × 2048 canvas image behind a framebuffer, the stamp pass that paints
+// queued stamps into it with the five brush programs, and fences for painting handed to the
+// GPU outside a frame. Lives in one GL context; every call needs it current.
+
+#include "canvas/gl_object.h"
+#include "canvas/stamp_runs.h"
+#include "canvas/stroke_stamper.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <deque>
+#include <span>
+#include <vector>
+
+namespace vellumora {
+
+class InkLayer {
+  public:
+    static constexpr GLsizei kPixels = 2048;
+
+    // Builds the brush programs and the image, cleared; the start-up message on failure.
+    QString create(QOpenGLFunctions_3_3_Core& gl);
+
+    GLuint texture() const { return texture_.id(); }
+    GLuint framebuffer() const { return framebuffer_.id(); }
+
+    // Clears the image to transparent, before any stamp painted later.
+    void clear();
+    // Paints the stamps in queue order, all in one pass.
+    void paint(std::span<const PendingStamp> stamps);
+    // Marks everything handed to the GPU so far, for inFlight().
+    void fence();
+    // Fenced painting the GPU has not finished yet.
+    std::size_t inFlight();
+
+  private:
+    QOpenGLFunctions_3_3_Core* gl_ = nullptr;
+    std::array<GlProgram, 5> brushPrograms_;  // indexed by Tool
+    GlVertexArray vertexArray_;
+    GlBuffer instanceBuffer_;
+    std::size_t instanceCapacity_ = 0;
+    float maxPointSize_ = 0;  // the driver's largest point sprite
+    GlTexture texture_;
+    GlFramebuffer framebuffer_;
+    std::deque<GlFence> fences_;  // oldest first
+    std::vector<StampRun> runs_;
+};
+
+// How stamps and cursors are laid over what is already there: colour by source alpha, alpha
+// accumulated.
+void useStampBlend(QOpenGLFunctions_3_3_Core& gl);
+
+}  // namespace vellumora
