@@ -106,7 +106,6 @@ class PostgresStore final : public Store {
     std::atomic<std::uint64_t> generation_{1};
     std::unordered_map<std::int64_t, int> held_;  // room key -> loads holding its lease
     bool lost_ = false;                           // the owner session needs reconnecting
-    bool lostReported_ = false;
     std::uint64_t publishedPresence_ = ~std::uint64_t{0};
     std::function<void()> leasesLost_;
     std::function<void(const std::vector<std::int64_t>&)> roomsWanted_;
