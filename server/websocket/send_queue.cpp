@@ -42,6 +42,8 @@ SendQueue::Push SendQueue::push(std::span<const Payload> parts) {
     if (result == Push::overflow) {
         dropLocked();
         phase_ = Phase::leaving;
+        // A first part took the writer's turn, but nobody was told to write: the next push must.
+        if (start) writing_ = false;
         return Push::overflow;
     }
     return start ? Push::startWrite : Push::queued;

@@ -92,6 +92,11 @@ TEST(SendQueue, shouldOverflowPastItsLimitsDropWhatWasQueuedAndStillSendItsClose
     // A queue holding next to nothing is not the one blamed when the budget is spent.
     Queue q({100, 1 << 20, 1 << 20}, 100);
     EXPECT_NE(q.push(1000), Push::overflow);
+    // A message whose second part overflows leaves no write pending: the close starts one.
+    Queue parts({100, 1 << 20, 1 << 20}, 400 << 10);
+    const Payload message[] = {bytes(300 << 10), bytes(200 << 10)};
+    EXPECT_EQ(parts.queue.push(message), Push::overflow);
+    EXPECT_EQ(parts.queue.pushClose(bytes(2)), Push::startWrite);
 }
 
 TEST(SendQueue, shouldGoThroughTheClosePhasesInOrder) {
