@@ -31,6 +31,12 @@ std::size_t count(const std::string& text, std::string_view what) {
     return n;
 }
 
+// One masked frame of a valid message `pad` bytes long or a little more.
+std::string paddedFrame(std::size_t pad) {
+    const std::string message = R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(pad, 'x') + "\"}";
+    return maskedFrameHeader(message.size()) + message;
+}
+
 // A server of its own with Alice signed up; join() opens one more connection to her sketchbook
 // and waits for its room_state.
 struct Alone {
@@ -115,8 +121,12 @@ TEST(ServerLimits, shouldCloseAPeerThatFloodsPingsAndOneWhoseSocketTakesNothing)
 TEST(ServerLimits, shouldShareOneCopyOfTheRoomAmongJoinsThatDoNotRead) {
     const Alone s({"--max-room-connections", "64", "--max-user-connections", "64"});
     const auto owner = s.join();
+    const std::int64_t commits = metric(s.server.metricsPort(), "vellumora_history_commits_total");
     ASSERT_TRUE(owner->send(ClientMessage::setPage(WirePage{"p", "P", "image/png", std::string(6 << 20, 'A')})));
-    s.join();  // the page is stored once it has been relayed
+    // Measured from once the page is stored: storing takes copies of it that are not the joins'.
+    ASSERT_TRUE(eventually(
+        [&] { return metric(s.server.metricsPort(), "vellumora_history_commits_total") > commits; }));
+    s.join();
     const std::int64_t rss = residentBytes(s.server.pid());
     std::vector<std::unique_ptr<WsClient>> idle;
     for (int i = 0; i < 30; ++i) idle.push_back(std::make_unique<WsClient>(s.port(), soloRoom(s.alice), s.alice.token));
@@ -141,9 +151,7 @@ TEST(ServerLimits, shouldHoldNoMemoryForPayloadsThatHaveNotArrived) {
 TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMessages) {
     const Alone s({"--max-unfinished-mib", "20", "--message-rate-limit", "0"});
     const auto watcher = s.join();
-    const std::string message =
-        R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(7 << 20, 'x') + "\"}";
-    const std::string frame = maskedFrameHeader(message.size()) + message;
+    const std::string frame = paddedFrame(7 << 20);
     std::vector<std::unique_ptr<WsClient>> senders;
     for (int i = 0; i < 3; ++i) senders.push_back(s.join());
     // Two messages of 7 MiB fit under 20 MiB while they arrive; a third does not.
@@ -168,9 +176,7 @@ TEST(ServerLimits, shouldGiveEachUserAShareOfTheUnfinishedBudgetAndEachMessageAD
     WsClient bobs(s.port(), soloRoom(bob), bob.token);
     ASSERT_TRUE(bobs.waitFor("room_state"));
     const auto watcher = s.join();
-    const std::string message =
-        R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(6 << 20, 'x') + "\"}";
-    const std::string frame = maskedFrameHeader(message.size()) + message;
+    const std::string frame = paddedFrame(6 << 20);
     // Short of more than the pongs the client answers the server's pings with could fill.
     const std::string unfinished = frame.substr(0, frame.size() - 1000);
     const auto first = s.join();
