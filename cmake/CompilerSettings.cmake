@@ -1,7 +1,7 @@
 # Warnings and sanitizers for every target of the project (not for imported ones).
 add_compile_options(-Wall -Wextra -Wpedantic)
 # Which mutex guards what (server/common/thread_annotations.h) is checked where clang builds:
-#   CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DVELLUMORA_WERROR=ON
+#   cmake --preset thread-safety && cmake --build --preset thread-safety
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_compile_options(-Wthread-safety)
 endif()
