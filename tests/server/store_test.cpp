@@ -136,6 +136,7 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
     }
 }
 
+#if VELLUMORA_WITH_POSTGRES
 // A server never writes into a schema a newer one has made.
 using PostgresStoreTest = StoreTest;
 INSTANTIATE_TEST_SUITE_P(Stores, PostgresStoreTest, ::testing::Values(Kind::postgresql), kindName);
@@ -146,6 +147,7 @@ TEST_P(PostgresStoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
     testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
     EXPECT_THROW(open(), StoreError);
 }
+#endif
 
 TEST_P(StoreTest, shouldFollowTheFriendRequestRules) {
     const auto owned = open();
