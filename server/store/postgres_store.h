@@ -36,18 +36,24 @@ class PostgresStore final : public Store {
     std::optional<LoginRecord> loginRecord(const std::string& username) override;
     std::optional<UserRecord> userById(const std::string& id) override;
     std::optional<UserRecord> userByUsername(const std::string& username) override;
+    void setPasswordHash(const std::string& userId, const std::string& passwordHash) override;
 
     void addToken(const std::string& tokenHash, const std::string& userId) override;
-    std::optional<UserRecord> userForToken(const std::string& tokenHash) override;
+    std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
+                                           double touchBefore) override;
     void revokeToken(const std::string& tokenHash) override;
+    void revokeTokensOf(const std::string& userId) override;
+    std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) override;
 
     std::vector<UserRecord> friendsOf(const std::string& userId) override;
     bool areFriends(const std::string& a, const std::string& b) override;
     std::vector<PendingRequestRecord> pendingRequestsFor(const std::string& userId) override;
-    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to) override;
+    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to,
+                                           std::size_t maxPending) override;
     bool acceptRequest(const std::string& userId, const std::string& requesterId) override;
     bool declineRequest(const std::string& userId, const std::string& requesterId) override;
 
+    bool healthy() override;
     StoredRoom loadRoom(const std::string& roomId) override;
     void applyHistory(const std::vector<HistoryOp>& ops) override;
     void releaseRoom(std::int64_t roomKey, std::uint64_t lease) override;
@@ -100,7 +106,6 @@ class PostgresStore final : public Store {
     std::atomic<std::uint64_t> generation_{1};
     std::unordered_map<std::int64_t, int> held_;  // room key -> loads holding its lease
     bool lost_ = false;                           // the owner session needs reconnecting
-    bool lostReported_ = false;
     std::uint64_t publishedPresence_ = ~std::uint64_t{0};
     std::function<void()> leasesLost_;
     std::function<void(const std::vector<std::int64_t>&)> roomsWanted_;

@@ -334,6 +334,9 @@ void PostgresStore::keep() {
     using Clock = std::chrono::steady_clock;
     auto nextCheck = Clock::now() + kCheckEvery;
     auto nextReconnect = Clock::now();
+    // Whichever thread met the lost session first (a history write, a release, this check),
+    // its rooms close here, before a new session may take any room again.
+    std::uint64_t reported = generation_.load();
     std::unique_lock keeper(keeperMutex_);
     while (!stopping_) {
         keeperWake_.wait_for(keeper, kPresenceEvery);
@@ -357,7 +360,7 @@ void PostgresStore::keep() {
                         if (held_.contains(asked.integer(i, 0))) wanted.push_back(asked.integer(i, 0));
                     }
                 }
-                if (lost_ && Clock::now() >= nextReconnect) {
+                if (lost_ && reported == generation_.load() && Clock::now() >= nextReconnect) {
                     nextReconnect = Clock::now() + kCheckEvery;
                     owner_.reconnect();
                     registerInstanceLocked();
@@ -375,8 +378,10 @@ void PostgresStore::keep() {
                 logLine(std::string("database error: ") + e.what());
                 checkOwnerLocked();
             }
-            if (lost_ && !lostReported_) report = lostReported_ = true;
-            if (!lost_) lostReported_ = false;
+            if (reported != generation_.load()) {
+                report = true;
+                reported = generation_.load();
+            }
         }
         if ((report && leasesLost_) || (!wanted.empty() && roomsWanted_)) {
             keeper.unlock();

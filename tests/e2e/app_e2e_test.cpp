@@ -35,13 +35,13 @@ class AppEndToEndTest : public ::testing::Test {
     }
 
     bool metricReaches(const char* name, std::int64_t value) {
-        return runUntil([&] { return metric(server.port(), name) == value; });
+        return runUntil([&] { return metric(server.metricsPort(), name) == value; });
     }
 
     // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws.
     // One stroke reaches the room's history, then the cursor moves on without ink.
     void drawAStroke(AppInstance& app) {
-        const std::int64_t history = metric(server.port(), "vellumora_history_bytes");
+        const std::int64_t history = metric(server.metricsPort(), "vellumora_history_bytes");
         // The pointer starts over the canvas, so the motion that takes it there adds no stroke.
         app.focusWindow();
         app.pointer("mousemove --window WINDOW 480 400");
@@ -52,7 +52,7 @@ class AppEndToEndTest : public ::testing::Test {
                                  "mousemove_relative -- 30 -20"}) {
             app.pointer(QString::fromLatin1(step));
         }
-        EXPECT_TRUE(runUntil([&] { return metric(server.port(), "vellumora_history_bytes") > history; }))
+        EXPECT_TRUE(runUntil([&] { return metric(server.metricsPort(), "vellumora_history_bytes") > history; }))
             << "the stroke never reached the room";
     }
 
