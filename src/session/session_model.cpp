@@ -29,8 +29,7 @@ SessionModel::SessionModel(const QUrl& baseUrl, std::unique_ptr<PauseTimer> reco
     : QObject(parent),
       color_(defaultColor()),
       userColorHex_(randomPleasantColorHex()),
-      network_(new NetworkClient(NetworkClient::webSocketUrl(baseUrl), NetworkClient::kReconnectDelay,
-                                 std::move(reconnectPause), this)) {
+      network_(new NetworkClient(NetworkClient::webSocketUrl(baseUrl), std::move(reconnectPause), this)) {
     // The client publishes on this thread; a direct call keeps the arrival order and means
     // nothing of a connection that was just closed can reach the model afterwards.
     QObject::connect(network_, &NetworkClient::events, this, &SessionModel::handleNetworkEvent);
