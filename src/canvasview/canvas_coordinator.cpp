@@ -140,7 +140,7 @@ Color4f CanvasCoordinator::ownColor() const {
 }
 
 void CanvasCoordinator::send(const ClientMessage& message) {
-    session_->network().send(message);
+    session_->send(message);
     emit messageSent(message);
 }
 

@@ -113,7 +113,7 @@ TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPee
     EXPECT_EQ(child<QLabel>("Current page")->text(), "Mandala");
 
     second.setCurrentPage(builtIn(3));
-    second.network().send(ClientMessage::setPage(toWirePage(builtIn(3))));
+    second.send(ClientMessage::setPage(toWirePage(builtIn(3))));
     ASSERT_TRUE(testing::runUntil([&] { return annSession.currentPage() == builtIn(3); }));
     EXPECT_TRUE(thumbnail("Cottage")->isSelected());
     EXPECT_FALSE(thumbnail("Mandala")->isSelected());

@@ -205,7 +205,7 @@ void PagePicker::announce(const CurrentPage& page) {
         return;
     }
     session_->setCurrentPage(page);
-    session_->network().send(ClientMessage::setPage(toWirePage(page)));
+    session_->send(ClientMessage::setPage(toWirePage(page)));
 }
 
 void PagePicker::choose(const CurrentPage& page) {
@@ -284,7 +284,7 @@ void PagePicker::clearCanvas() {
         return;
     }
     session_->publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
-    session_->network().send(ClientMessage::clearCanvas());
+    session_->send(ClientMessage::clearCanvas());
 }
 
 void PagePicker::showMessage(const QString& text, bool isError) {
