@@ -89,10 +89,18 @@ void Renderer::setLineArt(const QImage& image) {
     pendingLineArt_ = lineArt_;
 }
 
-QImage decodeLineArt(const QByteArray& bytes) {
+QImage decodeLineArt(const QByteArray& bytes, const QString& mimeType) {
+    const QByteArray format = mimeType == u"image/png" ? "png" : mimeType == u"image/jpeg" ? "jpeg" : "";
+    if (format.isEmpty()) {
+        qWarning().noquote() << QStringLiteral("Failed to decode line art PNG: not PNG or JPEG but ") +
+                                    mimeType;
+        return {};
+    }
     QByteArray data = bytes;
     QBuffer buffer(&data);
-    QImageReader reader(&buffer);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    reader.setDecideFormatFromContent(false);
     const QImage image = reader.read();
     if (image.isNull()) {
         qWarning().noquote() << QStringLiteral("Failed to decode line art PNG: ") + reader.errorString();

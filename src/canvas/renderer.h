@@ -122,9 +122,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     std::unique_ptr<Gl> gl_;
 };
 
-// A page's line art from its PNG (or other image) bytes, for Renderer::setLineArt: the stored
-// 8-bit values as they are (straight alpha, no colour conversion). Any thread. Bytes that are
-// not an image give a null image and a warning.
-QImage decodeLineArt(const QByteArray& bytes);
+// A page's line art from its image bytes, for Renderer::setLineArt: the stored 8-bit values as
+// they are (straight alpha, no colour conversion). Any thread. Only the declared type is tried,
+// and only PNG ("image/png") or JPEG ("image/jpeg"): bytes from a peer never reach the decoders
+// of other formats. Anything else gives a null image and a warning.
+QImage decodeLineArt(const QByteArray& bytes, const QString& mimeType);
 
 }  // namespace vellumora

@@ -23,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vellumora {
 
@@ -128,7 +129,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     QElapsedTimer sinceFrame_;  // since the last progress frame; invalid: none yet
     std::optional<double> reportedProgress_;
     bool lineArtSet_ = false;
-    std::optional<QByteArray> lineArt_;
+    std::optional<std::pair<QByteArray, QString>> lineArt_;
     std::uint64_t lineArtRequest_ = 0;  // only the latest page's decoded line art is shown
     QTimer pumpTimer_;
 };
