@@ -75,6 +75,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void setSelfCursor(std::optional<CursorViz> cursor) { selfCursor_ = cursor; }
     const std::map<std::string, CursorViz>& peerCursors() const { return peerCursors_; }
     void setPeerCursors(std::map<std::string, CursorViz> cursors) { peerCursors_ = std::move(cursors); }
+    // Images drawn beside the peers' cursors, one texel per drawable pixel (their names), by the
+    // same keys as the cursors.
+    void setPeerLabels(std::map<std::string, QImage> labels);
+    const std::map<std::string, QImage>& peerLabels() const { return peerLabels_; }
     float time() const { return time_; }
 
     // Inspection for tests: the queue and stroke table, and the ink image's framebuffer.
@@ -92,11 +96,13 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
         CursorPass cursors;
         OverlayPass overlays;
         GlTexture overlay;
+        std::map<std::string, GlTexture> labels;
     };
 
     QString createGl();
     void paintQueuedInk();
     void drawOverlay();
+    void drawPeerLabels(Vec2f drawableSize);
 
     StrokeStamper stamper_;
     std::vector<CursorDraw> cursorDraws_;
@@ -117,6 +123,8 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     std::optional<QImage> pendingLineArt_;
     QImage overlay_;  // premultiplied RGBA
     bool overlayPending_ = false;
+    std::map<std::string, QImage> peerLabels_;  // premultiplied RGBA
+    bool labelsPending_ = false;
 
     QPointer<QOpenGLContext> context_;
     std::unique_ptr<Gl> gl_;

@@ -2,6 +2,7 @@
 
 #include "canvas/renderer.h"
 #include "canvasview/canvas_input_view.h"
+#include "canvasview/peer_label.h"
 #include "net/network_client.h"
 
 #include <QFuture>
@@ -110,6 +111,9 @@ void CanvasCoordinator::subscribe() {
     QObject::connect(&session, &SessionModel::canvasEvents, this, &CanvasCoordinator::handleCanvasEvent);
     QObject::connect(&session, &SessionModel::peerCursorsChanged, this, &CanvasCoordinator::syncPeerCursors);
     syncPeerCursors(session.peerCursors());
+    QObject::connect(&session, &SessionModel::peerNameByIdChanged, this, &CanvasCoordinator::syncPeerLabels);
+    QObject::connect(&session, &SessionModel::peerColorByIdChanged, this, &CanvasCoordinator::syncPeerLabels);
+    syncPeerLabels();
     QObject::connect(&session, &SessionModel::isInCanvasModeChanged, this,
                      &CanvasCoordinator::applyCanvasMode);
     applyCanvasMode(session.isInCanvasMode());
@@ -227,6 +231,19 @@ void CanvasCoordinator::syncPeerCursors(const PeerCursorMap& cursors) {
             CursorViz{{static_cast<float>(it->x), static_cast<float>(it->y)}, {c.r, c.g, c.b, c.a}, false});
     }
     renderer_->setPeerCursors(std::move(peers));
+}
+
+void CanvasCoordinator::syncPeerLabels() {
+    if (!renderer_ || !session_) return;
+    const qreal ratio = view_ ? view_->devicePixelRatioF() : 1.0;
+    std::map<std::string, QImage> labels;
+    const PeerNameMap& names = session_->peerNameById();
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        const QColor color(
+            session_->peerColorById().value(it.key(), QString::fromLatin1(SessionModel::kUnknownPeerColor)));
+        labels.emplace(it.key().toStdString(), paintPeerLabel(it.value(), color, ratio));
+    }
+    renderer_->setPeerLabels(std::move(labels));
 }
 
 void CanvasCoordinator::applyCanvasMode(bool on) {

@@ -99,9 +99,11 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     void subscribe();
     void handleCanvasEvent(const CanvasEvent& event);
     void syncPeerCursors(const PeerCursorMap& cursors);
+    // The peers' names beside their cursors.
+    void syncPeerLabels();
     void applyCanvasMode(bool on);
     void applyZoom(double zoom);
-    void setLineArt(const std::optional<QByteArray>& pngData);
+    void setLineArt(const std::optional<std::pair<QByteArray, QString>>& image);
     void send(const ClientMessage& message);
     Color4f ownColor() const;
     double now() const;
