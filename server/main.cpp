@@ -7,6 +7,7 @@
 
 #include "accounts/credentials.h"
 #include "common/log.h"
+#include "common/server_options.h"
 #include "server.h"
 
 int main(int argc, char** argv) {

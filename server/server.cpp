@@ -16,8 +16,10 @@
 #include "http/listener.h"
 #include "rooms/room_registry.h"
 #include "store/history_writer.h"
-#include "store/postgres_store.h"
 #include "store/sqlite_store.h"
+#if VELLUMORA_WITH_POSTGRES
+#include "store/postgres_store.h"
+#endif
 #include "websocket/input_budget.h"
 
 namespace vellumora::server {
@@ -34,7 +36,15 @@ constexpr std::size_t kDiskQueue = 1024;
 constexpr unsigned kHashingThreads = 2;
 constexpr std::size_t kHashingQueue = 256;
 std::unique_ptr<Store> openStore(const ServerConfig& config, const Presence& presence) {
-    if (isPostgresUrl(config.dbPath)) return std::make_unique<PostgresStore>(config.dbPath, presence);
+    if (isPostgresUrl(config.dbPath)) {
+#if VELLUMORA_WITH_POSTGRES
+        return std::make_unique<PostgresStore>(config.dbPath, presence);
+#else
+        (void)presence;
+        throw StoreError("this vellumora-server was built without PostgreSQL (VELLUMORA_WITH_POSTGRES=OFF); "
+                         "give --db a SQLite file");
+#endif
+    }
     return std::make_unique<SqliteStore>(config.dbPath);
 }
 }  // namespace
@@ -52,11 +62,13 @@ struct Server::Parts {
           rooms(config, *store, metrics, writer, disk),
           context{config, *store, presence, metrics, accounts, rooms, writer, disk, input},
           ioc(static_cast<int>(config.threads)) {
+#if VELLUMORA_WITH_POSTGRES
         // Their clients come back through the proxy to whichever instance takes the room.
         if (auto* shared = dynamic_cast<PostgresStore*>(store.get())) {
             shared->onLeasesLost([this] { rooms.closeAll(); });
             shared->onRoomsWanted([this](const std::vector<std::int64_t>& keys) { rooms.handOver(keys); });
         }
+#endif
     }
 
     Metrics metrics;

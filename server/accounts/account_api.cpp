@@ -93,12 +93,6 @@ AccountApi::AccountApi(Store& store, Presence& presence, Metrics& metrics, const
       hashing_(hashing),
       attempts_(config.authRateLimit) {}
 
-bool AccountApi::handles(std::string_view path) {
-    return path == "/auth/signup" || path == "/auth/login" || path == "/auth/me" || path == "/auth/logout" ||
-           path == "/friends" || path == "/friends/requests" || path == "/friends/request" ||
-           path == "/friends/accept" || path == "/friends/decline";
-}
-
 std::optional<UserRecord> AccountApi::userForToken(std::string_view token) {
     if (token.empty() || token.size() > 256) return std::nullopt;
     return store_.userForToken(tokenHash(token));
@@ -122,29 +116,58 @@ void AccountApi::offload(WorkPool& pool, std::function<void(Done)> work, Done do
     if (!pool.post([work = std::move(work), answer] { work(std::move(*answer)); })) (*answer)(busy());
 }
 
-void AccountApi::handle(ApiRequest request, Done done) {
-    const std::string& path = request.path;
-    const bool post = request.method == "POST";
-    const bool get = request.method == "GET";
-    const bool expectsPost = path == "/auth/signup" || path == "/auth/login" || path == "/auth/logout" ||
-                             path == "/friends/request" || path == "/friends/accept" ||
-                             path == "/friends/decline";
-    if ((expectsPost && !post) || (!expectsPost && !get)) return done(error(405, "Method not allowed"));
-    if (path == "/auth/login") return login(std::move(request), std::move(done));
-    offload(
-        disk_,
-        [this, request = std::move(request)](Done answer) {
-            try {
-                if (request.path == "/auth/signup") return signup(request, std::move(answer));
-                answer(authenticated(request));
-            } catch (const StoreError& e) {
-                answer(internalError(e));
-            }
-        },
-        std::move(done));
+// Every endpoint once. Routes on the disk pool run there whole (with the token checked first
+// when they need one); `inline` routes run on the caller's thread and offload themselves.
+const std::vector<AccountApi::Route>& AccountApi::routes() {
+    static const std::vector<Route> all{
+        {"POST", "/auth/signup", Pool::disk, false, &AccountApi::signup},
+        {"POST", "/auth/login", Pool::inline_, false, &AccountApi::login},
+        {"GET", "/auth/me", Pool::disk, true, &AccountApi::me},
+        {"POST", "/auth/logout", Pool::disk, true, &AccountApi::logout},
+        {"GET", "/friends", Pool::disk, true, &AccountApi::friends},
+        {"GET", "/friends/requests", Pool::disk, true, &AccountApi::pendingRequests},
+        {"POST", "/friends/request", Pool::disk, true, &AccountApi::friendRequest},
+        {"POST", "/friends/accept", Pool::disk, true, &AccountApi::acceptRequest},
+        {"POST", "/friends/decline", Pool::disk, true, &AccountApi::declineRequest},
+    };
+    return all;
 }
 
-void AccountApi::signup(const ApiRequest& request, Done done) {
+const AccountApi::Route* AccountApi::routeFor(std::string_view path) {
+    for (const Route& r : routes())
+        if (r.path == path) return &r;
+    return nullptr;
+}
+
+bool AccountApi::handles(std::string_view path) {
+    return routeFor(path) != nullptr;
+}
+
+void AccountApi::handle(ApiRequest request, Done done) {
+    const Route* route = routeFor(request.path);
+    if (!route) return done(error(404, "Not found"));
+    if (request.method != route->method) return done(error(405, "Method not allowed"));
+    Call call{std::move(request), {}, std::move(done)};
+    if (route->pool == Pool::inline_) return (this->*route->handler)(call);
+    auto shared = std::make_shared<Call>(std::move(call));
+    if (!disk_.post([this, route, shared] {
+            Call& c = *shared;
+            try {
+                if (route->needsAuth) {
+                    c.me = userForToken(bearerToken(c.request.authorization));
+                    if (!c.me) return c.done(error(401, "Not signed in"));
+                }
+                (this->*route->handler)(c);
+            } catch (const StoreError& e) {
+                c.done(internalError(e));
+            }
+        }))
+        shared->done(busy());
+}
+
+void AccountApi::signup(Call& call) {
+    const ApiRequest& request = call.request;
+    Done& done = call.done;
     auto username = stringMember(request.body, "username");
     auto password = stringMember(request.body, "password");
     if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
@@ -172,7 +195,9 @@ void AccountApi::signup(const ApiRequest& request, Done done) {
         std::move(done));
 }
 
-void AccountApi::login(ApiRequest request, Done done) {
+void AccountApi::login(Call& call) {
+    ApiRequest& request = call.request;
+    Done& done = call.done;
     auto username = stringMember(request.body, "username");
     auto password = stringMember(request.body, "password");
     if (!username || !password) return done(error(400, "Expected a JSON object with username and password"));
@@ -205,58 +230,71 @@ void AccountApi::login(ApiRequest request, Done done) {
         std::move(done));
 }
 
-ApiResponse AccountApi::authenticated(const ApiRequest& request) {
-    const std::string_view token = bearerToken(request.authorization);
-    const std::optional<UserRecord> me = userForToken(token);
-    if (!me) return error(401, "Not signed in");
-    const std::string& path = request.path;
+void AccountApi::me(Call& call) {
+    call.done({200, userBody("user", *call.me)});
+}
 
-    if (path == "/auth/me") return {200, userBody("user", *me)};
-    if (path == "/auth/logout") {
-        store_.revokeToken(tokenHash(token));
-        return {200, "{}"};
+void AccountApi::logout(Call& call) {
+    store_.revokeToken(tokenHash(bearerToken(call.request.authorization)));
+    call.done({200, "{}"});
+}
+
+void AccountApi::friends(Call& call) {
+    const std::vector<UserRecord> friends = store_.friendsOf(call.me->id);
+    std::vector<std::string> notHere;
+    for (const UserRecord& f : friends) {
+        if (!presence_.online(f.id)) notHere.push_back(f.id);
     }
-    if (path == "/friends/request") return friendRequest(*me, request.body);
-    if (path == "/friends/accept") return answerRequest(*me, request.body, true);
-    if (path == "/friends/decline") return answerRequest(*me, request.body, false);
-
+    const std::vector<std::string> elsewhere = store_.onlineElsewhere(notHere);
     std::string out;
     json::Writer w(out);
     w.beginObject();
-    if (path == "/friends") {
-        w.key("friends");
-        w.beginArray();
-        const std::vector<UserRecord> friends = store_.friendsOf(me->id);
-        std::vector<std::string> notHere;
-        for (const UserRecord& f : friends) {
-            if (!presence_.online(f.id)) notHere.push_back(f.id);
-        }
-        const std::vector<std::string> elsewhere = store_.onlineElsewhere(notHere);
-        for (const UserRecord& f : friends) {
-            w.beginObject();
-            writeUserMembers(w, f);
-            w.key("online");
-            w.boolean(presence_.online(f.id) || std::ranges::find(elsewhere, f.id) != elsewhere.end());
-            w.endObject();
-        }
-    } else {
-        w.key("requests");
-        w.beginArray();
-        for (const PendingRequestRecord& r : store_.pendingRequestsFor(me->id)) {
-            w.beginObject();
-            w.member("requesterId", r.requester.id);
-            w.member("username", r.requester.username);
-            w.member("displayName", r.requester.displayName);
-            w.member("createdAt", r.createdAt);
-            w.endObject();
-        }
+    w.key("friends");
+    w.beginArray();
+    for (const UserRecord& f : friends) {
+        w.beginObject();
+        writeUserMembers(w, f);
+        w.key("online");
+        w.boolean(presence_.online(f.id) || std::ranges::find(elsewhere, f.id) != elsewhere.end());
+        w.endObject();
     }
     w.endArray();
     w.endObject();
-    return {200, std::move(out)};
+    call.done({200, std::move(out)});
 }
 
-ApiResponse AccountApi::friendRequest(const UserRecord& me, const std::string& body) {
+void AccountApi::pendingRequests(Call& call) {
+    std::string out;
+    json::Writer w(out);
+    w.beginObject();
+    w.key("requests");
+    w.beginArray();
+    for (const PendingRequestRecord& r : store_.pendingRequestsFor(call.me->id)) {
+        w.beginObject();
+        w.member("requesterId", r.requester.id);
+        w.member("username", r.requester.username);
+        w.member("displayName", r.requester.displayName);
+        w.member("createdAt", r.createdAt);
+        w.endObject();
+    }
+    w.endArray();
+    w.endObject();
+    call.done({200, std::move(out)});
+}
+
+void AccountApi::friendRequest(Call& call) {
+    call.done(requestFriendship(*call.me, call.request.body));
+}
+
+void AccountApi::acceptRequest(Call& call) {
+    call.done(answerRequest(*call.me, call.request.body, true));
+}
+
+void AccountApi::declineRequest(Call& call) {
+    call.done(answerRequest(*call.me, call.request.body, false));
+}
+
+ApiResponse AccountApi::requestFriendship(const UserRecord& me, const std::string& body) {
     auto username = stringMember(body, "username");
     if (!username) return error(400, "Expected a JSON object with username");
     if (!validUsername(*username)) return error(404, "No such user");

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "accounts/rate_limiter.h"
 #include "common/metrics.h"
@@ -46,10 +48,33 @@ class AccountApi {
     std::optional<UserRecord> userForToken(std::string_view token);
 
   private:
-    void signup(const ApiRequest& request, Done done);
-    void login(ApiRequest request, Done done);
-    ApiResponse authenticated(const ApiRequest& request);
-    ApiResponse friendRequest(const UserRecord& me, const std::string& body);
+    // One request on its way: `me` is set before a route that needs a token runs.
+    struct Call {
+        ApiRequest request;
+        std::optional<UserRecord> me;
+        Done done;
+    };
+    enum class Pool { inline_, disk };
+    struct Route {
+        std::string_view method;
+        std::string_view path;
+        Pool pool;
+        bool needsAuth;
+        void (AccountApi::*handler)(Call& call);
+    };
+    static const std::vector<Route>& routes();
+    static const Route* routeFor(std::string_view path);
+
+    void signup(Call& call);
+    void login(Call& call);
+    void me(Call& call);
+    void logout(Call& call);
+    void friends(Call& call);
+    void pendingRequests(Call& call);
+    void friendRequest(Call& call);
+    void acceptRequest(Call& call);
+    void declineRequest(Call& call);
+    ApiResponse requestFriendship(const UserRecord& me, const std::string& body);
     ApiResponse answerRequest(const UserRecord& me, const std::string& body, bool accept);
     bool allowAttempt(const ApiRequest& request, const std::string& username);
     std::string issueToken(const UserRecord& user);

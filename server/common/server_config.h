@@ -1,5 +1,6 @@
 #pragma once
-// Everything the command line decides about one server process.
+// Everything the command line decides about one server process. The defaults here are the
+// ones --help and the documentation show (common/server_options.h).
 
 #include <chrono>
 #include <cstddef>
@@ -44,7 +45,7 @@ struct CommandLine {
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 // The cores this process may run on (its CPU affinity), at least 1.
 unsigned usableCores();
-std::string usageText();
+// "vellumora-server" and the project's version.
 std::string_view versionText();
 
 }  // namespace vellumora::server

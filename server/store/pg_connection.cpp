@@ -203,8 +203,4 @@ void PgTransaction::commit() {
     done_ = true;
 }
 
-bool isPostgresUrl(std::string_view db) {
-    return db.starts_with("postgresql://") || db.starts_with("postgres://");
-}
-
 }  // namespace vellumora::server

@@ -114,7 +114,4 @@ class PgScript {
     std::string text_;
 };
 
-// Whether a --db value names a PostgreSQL database rather than a SQLite file.
-bool isPostgresUrl(std::string_view db);
-
 }  // namespace vellumora::server

@@ -90,6 +90,11 @@ struct HistoryOp {
     std::variant<StartStroke, AppendPoint, EndStroke, RemoveStroke, Clear, SetPage> change;
 };
 
+// Whether a --db value names a PostgreSQL database rather than a SQLite file.
+inline bool isPostgresUrl(std::string_view db) {
+    return db.starts_with("postgresql://") || db.starts_with("postgres://");
+}
+
 // Usernames are unique without regard to case; this is the key they are compared by.
 std::string usernameKey(std::string_view username);
 

@@ -59,87 +59,92 @@ FrameReader::Step FrameReader::next(std::span<char> data) {
         // One large message must not pin its size to an otherwise idle connection.
         if (fragments_.capacity() > 64 * 1024) fragments_.shrink_to_fit();
     }
-    Step step;
-    if (data.size() < 2) {
-        step.needed = 2;
-        return step;
-    }
-    const auto b0 = static_cast<unsigned char>(data[0]);
-    const auto b1 = static_cast<unsigned char>(data[1]);
-    const bool fin = (b0 & 0x80) != 0;
-    const unsigned opcodeBits = b0 & 0x0F;
-    const bool masked = (b1 & 0x80) != 0;
-    const unsigned length7 = b1 & 0x7F;
-    std::size_t header = 2 + (length7 == 126 ? 2 : length7 == 127 ? 8 : 0) + (masked ? 4 : 0);
-    if (data.size() < header) {
-        step.needed = header;
-        return step;
-    }
-    if ((b0 & 0x70) != 0) return fail(close_code::protocolError, "Reserved bits set");
-    if (!masked) return fail(close_code::protocolError, "Unmasked client frame");
-    std::uint64_t length = length7;
-    if (length7 == 126) {
-        length = readBigEndian(data.data() + 2, 2);
-        if (length < 126) return fail(close_code::protocolError, "Length not minimally encoded");
-    } else if (length7 == 127) {
-        length = readBigEndian(data.data() + 2, 8);
-        if (length >> 63) return fail(close_code::protocolError, "Invalid length");
-        if (length <= 0xFFFF) return fail(close_code::protocolError, "Length not minimally encoded");
-    }
-
-    const bool control = (opcodeBits & 0x8) != 0;
-    if (control) {
-        if (opcodeBits != 0x8 && opcodeBits != 0x9 && opcodeBits != 0xA)
-            return fail(close_code::protocolError, "Unknown opcode");
-        if (!fin) return fail(close_code::protocolError, "Fragmented control frame");
-        if (length > kMaxControlPayload) return fail(close_code::protocolError, "Control frame too long");
-    } else {
-        if (opcodeBits > 0x2) return fail(close_code::protocolError, "Unknown opcode");
-        if (opcodeBits == 0x0 && !inMessage_)
-            return fail(close_code::protocolError, "Unexpected continuation");
-        if (opcodeBits != 0x0 && inMessage_)
-            return fail(close_code::protocolError, "Expected a continuation");
-        // Refused at the header, before any of the payload has to be held.
-        const std::size_t before = inMessage_ ? fragments_.size() : 0;
-        if (length > maxMessageBytes_ - before) return fail(close_code::tooBig, "Message too big");
-    }
-    const std::size_t total = header + static_cast<std::size_t>(length);
+    Header h;
+    if (std::optional<Step> stop = readHeader(data, h)) return *stop;
+    const std::size_t total = h.size + static_cast<std::size_t>(h.length);
     if (data.size() < total) {
+        Step step;
         step.needed = total;
         return step;
     }
-    char* payload = data.data() + header;
-    applyMask(payload, static_cast<std::size_t>(length), reinterpret_cast<const unsigned char*>(payload - 4));
-    const std::string_view body(payload, static_cast<std::size_t>(length));
-    step.consumed = total;
-    FrameEvent& event = step.event;
+    char* payload = data.data() + h.size;
+    applyMask(payload, static_cast<std::size_t>(h.length), reinterpret_cast<const unsigned char*>(payload - 4));
+    const std::string_view body(payload, static_cast<std::size_t>(h.length));
+    Step step = h.control() ? controlFrame(h, body) : dataFrame(h, body);
+    if (step.event.kind != FrameEvent::Kind::error) step.consumed = total;
+    return step;
+}
 
-    if (control) {
-        const auto opcode = static_cast<Opcode>(opcodeBits);
-        if (opcode == Opcode::ping) {
-            event.kind = FrameEvent::Kind::ping;
-            event.payload = body;
-        } else if (opcode == Opcode::pong) {
-            event.kind = FrameEvent::Kind::pong;
-            event.payload = body;
-        } else {
-            if (body.size() == 1) return fail(close_code::protocolError, "Truncated close code");
-            event.kind = FrameEvent::Kind::close;
-            event.code = close_code::noStatus;
-            if (body.size() >= 2) {
-                event.code = static_cast<std::uint16_t>(readBigEndian(body.data(), 2));
-                if (!sendableCloseCode(event.code))
-                    return fail(close_code::protocolError, "Invalid close code");
-                event.reason = body.substr(2);
-                if (!validUtf8(event.reason))
-                    return fail(close_code::badPayload, "Invalid UTF-8 in close reason");
-            }
-        }
+std::optional<FrameReader::Step> FrameReader::readHeader(std::span<const char> data, Header& h) {
+    Step wait;
+    if (data.size() < 2) {
+        wait.needed = 2;
+        return wait;
+    }
+    const auto b0 = static_cast<unsigned char>(data[0]);
+    const auto b1 = static_cast<unsigned char>(data[1]);
+    h.fin = (b0 & 0x80) != 0;
+    h.opcode = b0 & 0x0F;
+    const bool masked = (b1 & 0x80) != 0;
+    const unsigned length7 = b1 & 0x7F;
+    h.size = 2 + (length7 == 126 ? 2 : length7 == 127 ? 8 : 0) + (masked ? 4 : 0);
+    if (data.size() < h.size) {
+        wait.needed = h.size;
+        return wait;
+    }
+    if ((b0 & 0x70) != 0) return fail(close_code::protocolError, "Reserved bits set");
+    if (!masked) return fail(close_code::protocolError, "Unmasked client frame");
+    h.length = length7;
+    if (length7 == 126) {
+        h.length = readBigEndian(data.data() + 2, 2);
+        if (h.length < 126) return fail(close_code::protocolError, "Length not minimally encoded");
+    } else if (length7 == 127) {
+        h.length = readBigEndian(data.data() + 2, 8);
+        if (h.length >> 63) return fail(close_code::protocolError, "Invalid length");
+        if (h.length <= 0xFFFF) return fail(close_code::protocolError, "Length not minimally encoded");
+    }
+    if (h.control()) {
+        if (h.opcode != 0x8 && h.opcode != 0x9 && h.opcode != 0xA)
+            return fail(close_code::protocolError, "Unknown opcode");
+        if (!h.fin) return fail(close_code::protocolError, "Fragmented control frame");
+        if (h.length > kMaxControlPayload) return fail(close_code::protocolError, "Control frame too long");
+        return std::nullopt;
+    }
+    if (h.opcode > 0x2) return fail(close_code::protocolError, "Unknown opcode");
+    if (h.opcode == 0x0 && !inMessage_) return fail(close_code::protocolError, "Unexpected continuation");
+    if (h.opcode != 0x0 && inMessage_) return fail(close_code::protocolError, "Expected a continuation");
+    // Refused at the header, before any of the payload has to be held.
+    const std::size_t before = inMessage_ ? fragments_.size() : 0;
+    if (h.length > maxMessageBytes_ - before) return fail(close_code::tooBig, "Message too big");
+    return std::nullopt;
+}
+
+FrameReader::Step FrameReader::controlFrame(const Header& h, std::string_view body) {
+    Step step;
+    FrameEvent& event = step.event;
+    const auto opcode = static_cast<Opcode>(h.opcode);
+    if (opcode == Opcode::ping || opcode == Opcode::pong) {
+        event.kind = opcode == Opcode::ping ? FrameEvent::Kind::ping : FrameEvent::Kind::pong;
+        event.payload = body;
         return step;
     }
+    if (body.size() == 1) return fail(close_code::protocolError, "Truncated close code");
+    event.kind = FrameEvent::Kind::close;
+    event.code = close_code::noStatus;
+    if (body.size() >= 2) {
+        event.code = static_cast<std::uint16_t>(readBigEndian(body.data(), 2));
+        if (!sendableCloseCode(event.code)) return fail(close_code::protocolError, "Invalid close code");
+        event.reason = body.substr(2);
+        if (!validUtf8(event.reason)) return fail(close_code::badPayload, "Invalid UTF-8 in close reason");
+    }
+    return step;
+}
 
-    if (!inMessage_ && fin) {
-        const auto opcode = static_cast<Opcode>(opcodeBits);
+FrameReader::Step FrameReader::dataFrame(const Header& h, std::string_view body) {
+    Step step;
+    FrameEvent& event = step.event;
+    if (!inMessage_ && h.fin) {
+        const auto opcode = static_cast<Opcode>(h.opcode);
         if (opcode == Opcode::text && !validUtf8(body)) return fail(close_code::badPayload, "Invalid UTF-8");
         event.kind = FrameEvent::Kind::message;
         event.opcode = opcode;
@@ -148,10 +153,10 @@ FrameReader::Step FrameReader::next(std::span<char> data) {
     }
     if (!inMessage_) {
         inMessage_ = true;
-        messageOpcode_ = static_cast<Opcode>(opcodeBits);
+        messageOpcode_ = static_cast<Opcode>(h.opcode);
     }
     fragments_.append(body);
-    if (!fin) return step;
+    if (!h.fin) return step;
     inMessage_ = false;
     releaseFragments_ = true;
     if (messageOpcode_ == Opcode::text && !validUtf8(fragments_))

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,6 +62,18 @@ class FrameReader {
     }
 
   private:
+    struct Header {
+        bool fin = false;
+        unsigned opcode = 0;
+        std::size_t size = 0;  // of the header, mask included
+        std::uint64_t length = 0;
+        bool control() const { return (opcode & 0x8) != 0; }
+    };
+    // Reads and checks the header at the front of `data`; a step to return instead when it is
+    // incomplete or breaks the rules.
+    std::optional<Step> readHeader(std::span<const char> data, Header& header);
+    Step controlFrame(const Header& header, std::string_view body);
+    Step dataFrame(const Header& header, std::string_view body);
     Step fail(std::uint16_t code, std::string_view reason);
 
     const std::size_t maxMessageBytes_;

@@ -18,7 +18,7 @@
 namespace vellumora::testing {
 
 namespace {
-constexpr const char* kBin = "/usr/lib/postgresql/15/bin/";
+constexpr const char* kBin = VELLUMORA_PG_BINDIR "/";
 }  // namespace
 
 PostgresInstance::PostgresInstance() {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <sstream>
 
@@ -11,6 +12,7 @@
 #include "accounts/credentials.h"
 #include "accounts/rate_limiter.h"
 #include "common/server_config.h"
+#include "common/server_options.h"
 #include "common/work_pool.h"
 #include "rooms/room_admission.h"
 
@@ -50,6 +52,17 @@ TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
         EXPECT_EQ(c.action, CommandLine::Action::error) << bad;
         EXPECT_FALSE(c.message.empty());
     }
+}
+
+TEST(CommandLine, shouldDocumentTheOptionsInTheReadmeExactlyAsTheTableRendersThem) {
+    std::ifstream in(VELLUMORA_README);
+    const std::string readme{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto begin = readme.find("-->\n", readme.find("<!-- options:"));
+    const auto end = readme.find("<!-- end of options -->");
+    ASSERT_NE(begin, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(readme.substr(begin + 4, end - begin - 4), optionsMarkdown())
+        << "README.md: put the output of `vellumora-server-doc markdown` between the markers";
 }
 
 TEST(RoomAdmission, shouldParseQueriesAndColours) {

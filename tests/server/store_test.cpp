@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <limits>
 
+#include "store/sqlite_store.h"
+#if VELLUMORA_WITH_POSTGRES
 #include "postgres_instance.h"
 #include "store/postgres_store.h"
-#include "store/sqlite_store.h"
+#endif
 
 namespace vellumora::server {
 namespace {
@@ -19,10 +21,14 @@ class StoreTest : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
         if (GetParam() == Kind::postgresql) {
+#if VELLUMORA_WITH_POSTGRES
             testing::PostgresInstance* pg = testing::PostgresInstance::shared();
             if (!pg) GTEST_SKIP() << "no PostgreSQL (VELLUMORA_TEST_STORE=postgresql starts one)";
             location_ = pg->createDatabase();
             return;
+#else
+            GTEST_SKIP() << "built without PostgreSQL";
+#endif
         }
         dir_ = std::filesystem::temp_directory_path() /
                ("vellumora-store-" + std::to_string(::getpid()) + "-" +
@@ -36,8 +42,10 @@ class StoreTest : public ::testing::TestWithParam<Kind> {
     }
     // The store at this test's location, as a server process would open it.
     std::unique_ptr<Store> open() {
-        if (GetParam() == Kind::sqlite) return std::make_unique<SqliteStore>(location_);
-        return std::make_unique<PostgresStore>(location_, presence_);
+#if VELLUMORA_WITH_POSTGRES
+        if (GetParam() == Kind::postgresql) return std::make_unique<PostgresStore>(location_, presence_);
+#endif
+        return std::make_unique<SqliteStore>(location_);
     }
     static HistoryOp startOp(std::int64_t room, std::int64_t seq, const std::string& id,
                              StrokePoint first = {}) {

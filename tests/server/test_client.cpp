@@ -12,8 +12,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "postgres_instance.h"
 #include "support/server_process.h"
+#if VELLUMORA_WITH_POSTGRES
+#include "postgres_instance.h"
+#endif
 
 namespace vellumora::testing {
 
@@ -22,12 +24,14 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
+#if VELLUMORA_WITH_POSTGRES
 // The same tests against the PostgreSQL store, when the environment asks for it.
 const bool kStoreChosen = [] {
     if (PostgresInstance::shared())
         ServerProcess::setDatabaseFactory([] { return PostgresInstance::shared()->createDatabase(); });
     return true;
 }();
+#endif
 
 namespace {
 const tcp::endpoint endpoint(std::uint16_t port) {
