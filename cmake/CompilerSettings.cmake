@@ -1,5 +1,10 @@
 # Warnings and sanitizers for every target of the project (not for imported ones).
 add_compile_options(-Wall -Wextra -Wpedantic)
+# Which mutex guards what (server/common/thread_annotations.h) is checked where clang builds:
+#   CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DVELLUMORA_WERROR=ON
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options(-Wthread-safety)
+endif()
 if(VELLUMORA_WERROR)
   add_compile_options(-Werror)
 endif()

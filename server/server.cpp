@@ -5,7 +5,10 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <atomic>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -20,7 +23,7 @@
 #if VELLUMORA_WITH_POSTGRES
 #include "store/postgres_store.h"
 #endif
-#include "websocket/input_budget.h"
+#include "websocket/byte_budget.h"
 
 namespace vellumora::server {
 
@@ -35,6 +38,31 @@ constexpr std::size_t kDiskQueue = 1024;
 // Argon2id at interactive cost holds 64 MiB per hash in progress.
 constexpr unsigned kHashingThreads = 2;
 constexpr std::size_t kHashingQueue = 256;
+std::string addressText(const asio::ip::tcp::endpoint& endpoint) {
+    const std::string host = endpoint.address().to_string();
+    return (endpoint.address().is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(endpoint.port());
+}
+
+// TLS 1.3 where the client has it; TLS 1.2 only with ephemeral key exchange and AEAD ciphers,
+// so that a key stolen later opens no recorded session.
+std::shared_ptr<asio::ssl::context> tlsContext(const ServerConfig& config) {
+    auto tls = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
+    tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1 |
+                     asio::ssl::context::single_dh_use);
+    SSL_CTX_set_options(tls->native_handle(), SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+    if (SSL_CTX_set_cipher_list(tls->native_handle(),
+                                "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+                                "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+                                "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305") != 1)
+        throw std::runtime_error("no usable TLS 1.2 cipher suite");
+    tls->use_certificate_chain_file(config.tlsCert);
+    tls->use_private_key_file(config.tlsKey, asio::ssl::context::pem);
+    if (SSL_CTX_check_private_key(tls->native_handle()) != 1)
+        throw std::runtime_error("the key does not belong to the certificate");
+    return tls;
+}
+
 std::unique_ptr<Store> openStore(const ServerConfig& config, const Presence& presence) {
     if (isPostgresUrl(config.dbPath)) {
 #if VELLUMORA_WITH_POSTGRES
@@ -58,15 +86,25 @@ struct Server::Parts {
           disk(kDiskThreads, kDiskQueue),
           hashing(kHashingThreads, kHashingQueue),
           input(config.unfinishedMessageBytes, metrics.unfinishedBytes),
+          inputShares(config.unfinishedUserBytes),
+          output(config.outgoingBytes, metrics.outgoingBytes),
           accounts(*store, presence, metrics, config, disk, hashing),
           rooms(config, *store, metrics, writer, disk),
-          context{config, *store, presence, metrics, accounts, rooms, writer, disk, input},
+          context{config, *store, presence, metrics, accounts, rooms, writer, disk, input, inputShares, output,
+                  sessions},
           ioc(static_cast<int>(config.threads)) {
+        writer.onLost([this](const std::vector<std::int64_t>& keys) { rooms.sendAway(keys, "Storage failed"); });
+        accounts.onSessionsEnded([this](const AccountApi::SessionsEnded& ended) {
+            if (!ended.tokenHash.empty()) sessions.endToken(ended.tokenHash, "Signed out");
+            if (!ended.userId.empty()) sessions.endUser(ended.userId, "Signed out");
+        });
 #if VELLUMORA_WITH_POSTGRES
         // Their clients come back through the proxy to whichever instance takes the room.
         if (auto* shared = dynamic_cast<PostgresStore*>(store.get())) {
             shared->onLeasesLost([this] { rooms.closeAll(); });
-            shared->onRoomsWanted([this](const std::vector<std::int64_t>& keys) { rooms.handOver(keys); });
+            shared->onRoomsWanted([this](const std::vector<std::int64_t>& keys) {
+                rooms.sendAway(keys, "Room moves to another server");
+            });
         }
 #endif
     }
@@ -77,11 +115,15 @@ struct Server::Parts {
     HistoryWriter writer;
     WorkPool disk;
     WorkPool hashing;
-    InputBudget input;
+    ByteBudget input;
+    UserShares inputShares;
+    ByteBudget output;
+    OpenSessions sessions;
     AccountApi accounts;
     RoomRegistry rooms;
     ServerContext context;
-    std::optional<asio::ssl::context> tls;
+    // Every context ever loaded: a connection's TLS state refers to the one it was accepted with.
+    std::vector<std::shared_ptr<asio::ssl::context>> tls;
     asio::io_context ioc;
 };
 
@@ -92,23 +134,62 @@ Server::~Server() = default;
 int Server::run() {
     Parts& p = *parts_;
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(config_.listenHost), config_.listenPort);
-    if (config_.tls()) {
-        // Throws (and the process reports "cannot start") when the files are unusable.
-        p.tls.emplace(asio::ssl::context::tls_server);
-        p.tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                           asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                           asio::ssl::context::no_tlsv1_1);
-        p.tls->use_certificate_chain_file(config_.tlsCert);
-        p.tls->use_private_key_file(config_.tlsKey, asio::ssl::context::pem);
-    }
-    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context, p.tls ? &*p.tls : nullptr);
+    // Throws (and the process reports "cannot start") when the files are unusable.
+    if (config_.tls()) p.tls.push_back(tlsContext(config_));
+    auto listener = std::make_shared<Listener>(p.ioc, endpoint, p.context, config_.tls() ? p.tls.back() : nullptr);
     listener->run();
+    logLine(std::string("listening on ") + (config_.tls() ? "https://" : "http://") +
+            addressText(listener->localEndpoint()));
+    const asio::ip::tcp::endpoint metricsEndpoint(asio::ip::make_address(config_.metricsHost), config_.metricsPort);
+    auto metrics = std::make_shared<Listener>(p.ioc, metricsEndpoint, p.context, nullptr, ListenerRole::metrics);
+    metrics->run();
+    logLine("metrics on http://" + addressText(metrics->localEndpoint()));
 
-    const auto bound = listener->localEndpoint();
-    std::string host = bound.address().to_string();
-    if (bound.address().is_v6()) host = "[" + host + "]";
-    logLine(std::string("listening on ") + (config_.tls() ? "https://" : "http://") + host + ":" +
-            std::to_string(bound.port()));
+    // A renewed certificate is taken without dropping anyone: connections accepted from now on
+    // use it, those open keep theirs.
+    asio::signal_set hangup(p.ioc, SIGHUP);
+    std::function<void()> awaitHangup = [&] {
+        hangup.async_wait([&](boost::system::error_code ec, int) {
+            if (ec) return;
+            if (!config_.tls()) {
+                logLine("SIGHUP: no certificate to reload");
+            } else {
+                try {
+                    p.tls.push_back(tlsContext(config_));
+                    listener->setTls(p.tls.back());
+                    logLine("SIGHUP: reloaded the certificate and key");
+                } catch (const std::exception& e) {
+                    logLine(std::string("SIGHUP: kept the certificate in use: ") + e.what());
+                }
+            }
+            awaitHangup();
+        });
+    };
+    awaitHangup();
+
+    // Sessions that expired, or ended through another instance, close their room connections.
+    asio::steady_timer sessionCheck(p.ioc);
+    std::atomic<bool> checking = false;
+    std::function<void()> checkSessions = [&] {
+        sessionCheck.expires_after(std::chrono::seconds(1));
+        sessionCheck.async_wait([&](boost::system::error_code ec) {
+            if (ec) return;
+            if (!checking.exchange(true)) {
+                const bool posted = p.disk.post([&] {
+                    try {
+                        const auto idle = static_cast<double>(config_.sessionIdleTimeout.count());
+                        p.sessions.checkWith(*p.store, nowSeconds() - idle);
+                    } catch (const StoreError& e) {
+                        logLine(std::string("database error: ") + e.what());
+                    }
+                    checking = false;
+                });
+                if (!posted) checking = false;
+            }
+            checkSessions();
+        });
+    };
+    checkSessions();
 
     asio::signal_set signals(p.ioc, SIGINT, SIGTERM);
     asio::steady_timer grace(p.ioc);
@@ -116,6 +197,9 @@ int Server::run() {
         if (ec) return;
         logLine("stopping on signal " + std::to_string(signal));
         listener->stop();
+        metrics->stop();
+        hangup.cancel();
+        sessionCheck.cancel();
         p.rooms.closeAll();
         // A moment for the close frames; a peer that does not read gets none.
         grace.expires_after(std::chrono::milliseconds(300));

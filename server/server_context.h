@@ -8,10 +8,11 @@
 #include "common/presence.h"
 #include "common/server_config.h"
 #include "common/work_pool.h"
+#include "rooms/open_sessions.h"
 #include "rooms/room_registry.h"
 #include "store/history_writer.h"
 #include "store/store.h"
-#include "websocket/input_budget.h"
+#include "websocket/byte_budget.h"
 
 namespace vellumora::server {
 
@@ -24,7 +25,10 @@ struct ServerContext {
     RoomRegistry& rooms;
     HistoryWriter& writer;
     WorkPool& disk;
-    InputBudget& input;
+    ByteBudget& input;
+    UserShares& inputShares;
+    ByteBudget& output;
+    OpenSessions& sessions;
 };
 
 }  // namespace vellumora::server

@@ -19,14 +19,15 @@ using namespace vellumora::server;
 class CountingMember final : public RoomMember {
   public:
     explicit CountingMember(std::string id) : user_{std::move(id), "name", "name"} {}
-    bool enqueue(const Payload& payload) override {
-        bytes += payload->size();
+    bool enqueue(std::span<const Payload> parts) override {
+        for (const Payload& part : parts) bytes += part->size();
         return false;
     }
     void send() override {}
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
     void goAway(const char*) override {}
+    void endSession(const char*) override {}
     std::size_t bytes = 0;
 
   private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "accounts/credentials.h"
+#include "common/address.h"
 #include "common/json_text.h"
 #include "common/log.h"
 #include "model/json_writer.h"
@@ -21,6 +22,7 @@ ApiResponse busy() {
 
 ApiResponse internalError(const StoreError& e) {
     logLine(std::string("database error: ") + e.what());
+    if (dynamic_cast<const StoreBusy*>(&e)) return busy();
     return error(500, "Internal server error");
 }
 
@@ -91,15 +93,31 @@ AccountApi::AccountApi(Store& store, Presence& presence, Metrics& metrics, const
       config_(config),
       disk_(disk),
       hashing_(hashing),
-      attempts_(config.authRateLimit) {}
+      attempts_(config.authRateLimit),
+      friendRequests_(config.friendRequestRateLimit, std::chrono::hours(1)) {}
 
 std::optional<UserRecord> AccountApi::userForToken(std::string_view token) {
     if (token.empty() || token.size() > 256) return std::nullopt;
-    return store_.userForToken(tokenHash(token));
+    const double idle = static_cast<double>(config_.sessionIdleTimeout.count());
+    const double now = nowSeconds();
+    // A use is written down at most once per 1/16 of the idle time (and per hour).
+    return store_.userForToken(tokenHash(token), now - idle, now - std::min(idle / 16, 3600.0));
+}
+
+void AccountApi::onSessionsEnded(std::function<void(const SessionsEnded&)> handler) {
+    sessionsEnded_ = std::move(handler);
+}
+
+std::string AccountApi::failureKey(const std::string& username, const std::string& address) {
+    return "failed:" + usernameKey(username) + "@" + rateKey(address);
 }
 
 bool AccountApi::allowAttempt(const ApiRequest& request, const std::string& username) {
-    if (attempts_.tryAcquire({"addr:" + request.remoteAddress, "user:" + usernameKey(username)})) return true;
+    // Every attempt counts for the address; for a username only the failures from the same
+    // address do, so that nobody can lock another person out of their account.
+    if (attempts_.available(failureKey(username, request.remoteAddress)) &&
+        attempts_.tryAcquire({"addr:" + rateKey(request.remoteAddress)}))
+        return true;
     metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
     logLine("rate limited authentication attempt from " + request.remoteAddress);
     return false;
@@ -124,6 +142,7 @@ const std::vector<AccountApi::Route>& AccountApi::routes() {
         {"POST", "/auth/login", Pool::inline_, false, &AccountApi::login},
         {"GET", "/auth/me", Pool::disk, true, &AccountApi::me},
         {"POST", "/auth/logout", Pool::disk, true, &AccountApi::logout},
+        {"POST", "/auth/logout-all", Pool::disk, true, &AccountApi::logoutEverywhere},
         {"GET", "/friends", Pool::disk, true, &AccountApi::friends},
         {"GET", "/friends/requests", Pool::disk, true, &AccountApi::pendingRequests},
         {"POST", "/friends/request", Pool::disk, true, &AccountApi::friendRequest},
@@ -218,9 +237,15 @@ void AccountApi::login(Call& call) {
                     verifyAgainstDummy(password, config_.passwordCost);
                 }
                 if (!ok) {
+                    attempts_.spend(failureKey(username, address));
                     metrics_.refusedLogins.fetch_add(1, std::memory_order_relaxed);
                     logLine("refused log-in from " + address);
                     return answer(error(401, "Wrong username or password"));
+                }
+                // Hashes made with weaker limits than today's are made again while the password is here.
+                if (weakerThan(record->passwordHash, config_.passwordCost)) {
+                    if (const std::string stronger = hashPassword(password, config_.passwordCost); !stronger.empty())
+                        store_.setPasswordHash(record->user.id, stronger);
                 }
                 answer({200, userBody("user", record->user, issueToken(record->user))});
             } catch (const StoreError& e) {
@@ -235,7 +260,16 @@ void AccountApi::me(Call& call) {
 }
 
 void AccountApi::logout(Call& call) {
-    store_.revokeToken(tokenHash(bearerToken(call.request.authorization)));
+    const std::string hash = tokenHash(bearerToken(call.request.authorization));
+    store_.revokeToken(hash);
+    if (sessionsEnded_) sessionsEnded_({hash, {}});
+    call.done({200, "{}"});
+}
+
+void AccountApi::logoutEverywhere(Call& call) {
+    store_.revokeTokensOf(call.me->id);
+    if (sessionsEnded_) sessionsEnded_({{}, call.me->id});
+    logLine("signed out every session of " + call.me->id);
     call.done({200, "{}"});
 }
 
@@ -301,7 +335,9 @@ ApiResponse AccountApi::requestFriendship(const UserRecord& me, const std::strin
     auto target = store_.userByUsername(*username);
     if (!target) return error(404, "No such user");
     if (target->id == me.id) return error(400, "You cannot befriend yourself");
-    const FriendRequestOutcome outcome = store_.requestFriendship(me.id, target->id);
+    if (!friendRequests_.tryAcquire({me.id})) return error(429, "Too many friend requests, try again later");
+    const FriendRequestOutcome outcome = store_.requestFriendship(me.id, target->id, config_.maxPendingRequests);
+    if (outcome == FriendRequestOutcome::tooMany) return error(429, "Too many friend requests are waiting");
     std::string out;
     json::Writer w(out);
     w.beginObject();

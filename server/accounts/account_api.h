@@ -44,8 +44,16 @@ class AccountApi {
     // `done` runs exactly once, usually on a pool thread.
     void handle(ApiRequest request, Done done);
 
-    // The user a bearer token belongs to; touches the store.
+    // The user a bearer token belongs to while its session lasts; touches the store.
     std::optional<UserRecord> userForToken(std::string_view token);
+
+    // Sessions ended by log-out: one token (`tokenHash`), or every token of `userId`.
+    struct SessionsEnded {
+        std::string tokenHash;
+        std::string userId;
+    };
+    // Runs on the thread that ended them, once the store has forgotten them. Set before serving.
+    void onSessionsEnded(std::function<void(const SessionsEnded&)> handler);
 
   private:
     // One request on its way: `me` is set before a route that needs a token runs.
@@ -69,6 +77,7 @@ class AccountApi {
     void login(Call& call);
     void me(Call& call);
     void logout(Call& call);
+    void logoutEverywhere(Call& call);
     void friends(Call& call);
     void pendingRequests(Call& call);
     void friendRequest(Call& call);
@@ -77,6 +86,7 @@ class AccountApi {
     ApiResponse requestFriendship(const UserRecord& me, const std::string& body);
     ApiResponse answerRequest(const UserRecord& me, const std::string& body, bool accept);
     bool allowAttempt(const ApiRequest& request, const std::string& username);
+    static std::string failureKey(const std::string& username, const std::string& address);
     std::string issueToken(const UserRecord& user);
     // Runs `work(done)` on `pool`, or answers 503 when the pool is full.
     void offload(WorkPool& pool, std::function<void(Done)> work, Done done);
@@ -88,6 +98,8 @@ class AccountApi {
     WorkPool& disk_;
     WorkPool& hashing_;
     RateLimiter attempts_;
+    RateLimiter friendRequests_;
+    std::function<void(const SessionsEnded&)> sessionsEnded_;
 };
 
 // 3 to 20 characters of [A-Za-z0-9_].

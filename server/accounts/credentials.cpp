@@ -38,6 +38,15 @@ bool verifyPassword(const std::string& hash, std::string_view password) {
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
+bool weakerThan(const std::string& hash, PasswordCost cost) {
+    // "$argon2id$v=19$m=65536,t=2,p=1$salt$hash"
+    unsigned long long memoryKiB = 0;
+    unsigned long long passes = 0;
+    if (std::sscanf(hash.c_str(), "$argon2id$v=%*u$m=%llu,t=%llu,", &memoryKiB, &passes) != 2) return true;
+    const Limits limits = limitsFor(cost);
+    return memoryKiB * 1024 < limits.mem || passes < limits.ops;
+}
+
 void verifyAgainstDummy(std::string_view password, PasswordCost cost) {
     static std::once_flag once;
     static std::string dummy[2];

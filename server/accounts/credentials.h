@@ -14,6 +14,9 @@ bool initCredentials();
 // Argon2id hash in its self-describing text form; empty when out of memory.
 std::string hashPassword(std::string_view password, PasswordCost cost);
 bool verifyPassword(const std::string& hash, std::string_view password);
+// Whether `hash` was made with less memory or fewer passes than `cost` asks for now (or is not
+// one we can read): it is then made again at the next log-in. A stronger one is kept.
+bool weakerThan(const std::string& hash, PasswordCost cost);
 // Burns the same time as a real verification, so an unknown username is not revealed by timing.
 void verifyAgainstDummy(std::string_view password, PasswordCost cost);
 

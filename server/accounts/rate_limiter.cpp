@@ -4,11 +4,12 @@
 
 namespace vellumora::server {
 
-RateLimiter::RateLimiter(unsigned perMinute) : capacity_(perMinute) {}
+RateLimiter::RateLimiter(unsigned perPeriod, std::chrono::seconds period)
+    : capacity_(perPeriod), periodSeconds_(static_cast<double>(period.count())) {}
 
 double RateLimiter::refill(Bucket& bucket, Clock::time_point now) const {
-    const double minutes = std::chrono::duration<double, std::ratio<60>>(now - bucket.last).count();
-    bucket.tokens = std::min(capacity_, bucket.tokens + minutes * capacity_);
+    const double periods = std::chrono::duration<double>(now - bucket.last).count() / periodSeconds_;
+    bucket.tokens = std::min(capacity_, bucket.tokens + periods * capacity_);
     bucket.last = now;
     return bucket.tokens;
 }
@@ -35,6 +36,22 @@ bool RateLimiter::tryAcquire(std::initializer_list<std::string> keys, Clock::tim
         it->second.tokens -= 1.0;
     }
     return true;
+}
+
+bool RateLimiter::available(const std::string& key, Clock::time_point now) {
+    if (capacity_ == 0) return true;
+    std::lock_guard lock(mutex_);
+    auto it = buckets_.find(key);
+    return it == buckets_.end() || refill(it->second, now) >= 1.0;
+}
+
+void RateLimiter::spend(const std::string& key, Clock::time_point now) {
+    if (capacity_ == 0) return;
+    std::lock_guard lock(mutex_);
+    prune(now);
+    auto [it, inserted] = buckets_.try_emplace(key, Bucket{capacity_, now});
+    if (!inserted) refill(it->second, now);
+    it->second.tokens = std::max(0.0, it->second.tokens - 1.0);
 }
 
 std::size_t RateLimiter::trackedKeys() const {

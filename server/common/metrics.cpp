@@ -30,6 +30,7 @@ std::string Metrics::render() const {
         historyBytes);
     add(out, "vellumora_unfinished_message_bytes", "gauge",
         "Memory room connections hold for messages still arriving.", unfinishedBytes);
+    add(out, "vellumora_outgoing_bytes", "gauge", "Bytes queued for room connections to send.", outgoingBytes);
     add(out, "vellumora_messages_in_total", "counter", "Room messages received.", messagesIn);
     add(out, "vellumora_messages_out_total", "counter", "Room messages sent.", messagesOut);
     add(out, "vellumora_messages_dropped_total", "counter", "Invalid or refused room messages.",

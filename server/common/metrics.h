@@ -13,6 +13,7 @@ struct Metrics {
     std::atomic<std::int64_t> rooms{0};            // rooms held in memory
     std::atomic<std::int64_t> historyBytes{0};     // encoded size of every loaded room's history
     std::atomic<std::int64_t> unfinishedBytes{0};  // held for room messages still arriving
+    std::atomic<std::int64_t> outgoingBytes{0};    // queued for room connections to send
     std::atomic<std::uint64_t> messagesIn{0};
     std::atomic<std::uint64_t> messagesOut{0};
     std::atomic<std::uint64_t> messagesDropped{0};

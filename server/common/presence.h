@@ -16,6 +16,14 @@ class Presence {
         std::lock_guard lock(mutex_);
         if (++open_[userId] == 1) ++version_;
     }
+    // Counts a connection unless the user has `max` already.
+    bool tryConnect(const std::string& userId, std::size_t max) {
+        std::lock_guard lock(mutex_);
+        int& open = open_[userId];
+        if (static_cast<std::size_t>(open) >= max) return false;
+        if (++open == 1) ++version_;
+        return true;
+    }
     void disconnected(const std::string& userId) {
         std::lock_guard lock(mutex_);
         auto it = open_.find(userId);

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "common/server_options.h"
@@ -30,6 +31,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         result.message = std::move(message);
         return result;
     };
+    // The unit's environment file sets it: a database password never shows on a command line.
+    if (const char* db = std::getenv("VELLUMORA_DB"); db && *db) c.dbPath = db;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& flag = args[i];
         if (flag == "--help" || flag == "-h") {

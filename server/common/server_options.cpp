@@ -80,6 +80,28 @@ std::string showListen(const ServerConfig& c) {
     return (v6 ? "[" + c.listenHost + "]" : c.listenHost) + ":" + std::to_string(c.listenPort);
 }
 
+// Repeatable, and each value a comma-separated list.
+OptionSpec networks(std::string_view flag, std::string_view value, std::vector<Network> ServerConfig::*field,
+                    std::string_view help) {
+    OptionSpec o{flag, value, help, {}, {}, {}};
+    o.parse = [=](std::string_view text, ServerConfig& c) {
+        while (!text.empty()) {
+            const auto comma = text.find(',');
+            const auto network = Network::parse(text.substr(0, comma));
+            if (!network) return false;
+            (c.*field).push_back(*network);
+            text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+        }
+        return true;
+    };
+    o.show = [=](const ServerConfig& c) {
+        std::string out;
+        for (const Network& n : c.*field) out += (out.empty() ? "" : ",") + n.base.text() + "/" + std::to_string(n.prefix);
+        return out.empty() ? std::string("none") : out;
+    };
+    return o;
+}
+
 std::vector<OptionSpec> makeOptions() {
     std::vector<OptionSpec> all;
     all.push_back({"--listen", "HOST:PORT",
@@ -88,7 +110,30 @@ std::vector<OptionSpec> makeOptions() {
                    {}, parseListen, showListen});
     all.push_back(text("--db", "PATH|URL", &ServerConfig::dbPath,
                        "The SQLite database (WAL mode; `PATH-wal` and `PATH-shm` sit beside it), or a "
-                       "`postgresql://` URL shared by several instances."));
+                       "`postgresql://` URL shared by several instances. Without this option the "
+                       "environment variable `VELLUMORA_DB` is used when set."));
+    all.push_back({"--metrics-listen", "HOST:PORT",
+                   "Address of `/metrics` (Prometheus text), apart from the service so that no proxy in front "
+                   "exposes it; port 0 picks a free one (the log line `metrics on http://HOST:PORT` tells "
+                   "which).",
+                   {},
+                   [](std::string_view t, ServerConfig& c) {
+                       ServerConfig parsed;
+                       if (!parseListen(t, parsed)) return false;
+                       c.metricsHost = parsed.listenHost;
+                       c.metricsPort = parsed.listenPort;
+                       return true;
+                   },
+                   [](const ServerConfig& c) {
+                       ServerConfig shown;
+                       shown.listenHost = c.metricsHost;
+                       shown.listenPort = c.metricsPort;
+                       return showListen(shown);
+                   }});
+    all.push_back(networks("--trusted-proxy", "CIDR[,CIDR...]", &ServerConfig::trustedProxies,
+                           "Connections from these addresses (a proxy such as HAProxy with `send-proxy-v2`) "
+                           "must begin with a PROXY v2 header, whose client address then counts for rate "
+                           "limits and logs. May be given more than once."));
     all.push_back(text("--tls-cert", "FILE", &ServerConfig::tlsCert,
                        "Serve HTTPS and WSS with this PEM certificate chain; needs `--tls-key`."));
     all.push_back(text("--tls-key", "FILE", &ServerConfig::tlsKey, "The PEM private key of `--tls-cert`."));
@@ -103,6 +148,11 @@ std::vector<OptionSpec> makeOptions() {
     }
     all.push_back(number("--auth-rate-limit", "N", &ServerConfig::authRateLimit, 0, 1'000'000,
                          "Log-in and sign-up attempts per minute, per address and per username (0: off)."));
+    all.push_back(number("--friend-request-rate-limit", "N", &ServerConfig::friendRequestRateLimit, 0, 100'000,
+                         "Friend requests per hour per user; more are answered 429 (0: off)."));
+    all.push_back(number("--max-pending-requests", "N", &ServerConfig::maxPendingRequests, 1, 100'000,
+                         "Friend requests a user may have waiting, sent or to answer; past it a request is "
+                         "answered 429."));
     all.push_back(number("--message-rate-limit", "N", &ServerConfig::messageRateLimit, 0, 1'000'000,
                          "Room messages per second per connection; more are dropped (0: off)."));
     all.push_back(number("--idle-timeout", "S", &ServerConfig::idleTimeout, 1, 86'400,
@@ -116,6 +166,27 @@ std::vector<OptionSpec> makeOptions() {
                          "Memory, in MiB, all room connections together may hold for messages still "
                          "arriving; the connection that would pass it is closed (1013).",
                          20));
+    all.push_back(number("--max-unfinished-user-mib", "N", &ServerConfig::unfinishedUserBytes, 8, 1 << 20,
+                         "One user's share, in MiB, of `--max-unfinished-mib`; the user's connection that "
+                         "would pass it is closed (1013).",
+                         20));
+    all.push_back(number("--message-deadline", "S", &ServerConfig::messageDeadline, 1, 3600,
+                         "A room message must arrive whole within S seconds of its first byte (checked every "
+                         "half --idle-timeout); a connection that trickles one for longer is closed (1008)."));
+    all.push_back(number("--max-user-connections", "N", &ServerConfig::maxUserConnections, 1, 4096,
+                         "Room connections of one user on this instance, all rooms together; more are "
+                         "closed with `Too many connections` (1013)."));
+    all.push_back(number("--max-outgoing-mib", "N", &ServerConfig::outgoingBytes, 8, 1 << 20,
+                         "Memory, in MiB, all room connections together may hold queued for sending; past "
+                         "it a connection that has more than a little queued is closed as too slow.",
+                         20));
+    all.push_back(number("--write-timeout", "S", &ServerConfig::writeTimeout, 1, 3600,
+                         "A room connection whose socket takes nothing of what is written to it for S "
+                         "seconds is closed (checked every half --idle-timeout)."));
+    all.push_back(number("--session-idle-timeout", "S", &ServerConfig::sessionIdleTimeout, 1, 10 * 365 * 86'400,
+                         "A session (token) unused for S seconds ends: REST answers 401, its room "
+                         "connections are closed with 4001 `Session expired`. Each use slides it on; "
+                         "the default is 30 days."));
     {
         OptionSpec cost{"--password-cost", "C",
                         "Argon2id limits: `interactive`, or `minimal`, which is only for tests.", {}, {}, {}};
@@ -254,11 +325,16 @@ std::string manPage() {
     }
     out += ".TP\n.B \\-\\-help\nPrint the options and exit.\n";
     out += ".TP\n.B \\-\\-version\nPrint the version and exit.\n";
+    out += ".SH ENVIRONMENT\n.TP\n.B VELLUMORA_DB\n"
+           "The database when \\fB\\-\\-db\\fR is not given: a SQLite path or a postgresql:// URL, kept off "
+           "the command line where other users could read a password in it.\n";
     out += ".SH FILES\n.TP\n.I PATH, PATH\\-wal, PATH\\-shm\n"
            "The SQLite database given by \\fB\\-\\-db\\fR, created readable by its owner only.\n";
     out += ".SH SIGNALS\n.TP\n.B SIGINT, SIGTERM\n"
            "Stop accepting, close every room connection with \"going away\", store every change "
-           "received, and exit.\n";
+           "received, and exit.\n"
+           ".TP\n.B SIGHUP\nLoad the certificate and key of \\fB\\-\\-tls\\-cert\\fR and \\fB\\-\\-tls\\-key\\fR "
+           "again: connections accepted from then on use them, open ones are kept.\n";
     out += ".SH SEE ALSO\n.BR haproxy (1),\n.BR systemd.exec (5)\n";
     // Literal text in bold, marked above so that the escaping could not touch the font changes.
     std::string marked;

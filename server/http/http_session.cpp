@@ -2,10 +2,13 @@
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
 #include "common/json_text.h"
 #include "common/log.h"
+#include "common/address.h"
+#include "http/proxy_header.h"
 #include "http/room_upgrade.h"
 #include "websocket/ws_handshake.h"
 
@@ -21,8 +24,8 @@ constexpr auto kReadTimeout = std::chrono::seconds(30);
 }  // namespace
 
 template <class Stream>
-HttpSession<Stream>::HttpSession(Stream&& stream, ServerContext& context)
-    : stream_(std::move(stream)), context_(context) {
+HttpSession<Stream>::HttpSession(Stream&& stream, ServerContext& context, ListenerRole role)
+    : stream_(std::move(stream)), context_(context), role_(role) {
     boost::system::error_code ec;
     const auto endpoint = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
     remoteAddress_ = ec ? "unknown" : endpoint.address().to_string();
@@ -31,16 +34,54 @@ HttpSession<Stream>::HttpSession(Stream&& stream, ServerContext& context)
 template <class Stream>
 void HttpSession<Stream>::run() {
     boost::asio::dispatch(stream_.get_executor(), [self = this->shared_from_this()] {
-        if constexpr (std::is_same_v<Stream, TlsStream>) {
-            beast::get_lowest_layer(self->stream_).expires_after(kReadTimeout);
-            self->stream_.async_handshake(boost::asio::ssl::stream_base::server,
-                                          [self](beast::error_code ec) {
-                                              if (!ec) self->readRequest();
-                                          });
-        } else {
-            self->readRequest();
-        }
+        const auto peer = IpAddress::parse(self->remoteAddress_);
+        const auto& trusted = self->context_.config.trustedProxies;
+        const bool proxied =
+            peer && std::ranges::any_of(trusted, [&](const Network& n) { return n.contains(*peer); });
+        if (proxied && self->role_ == ListenerRole::service) return self->readProxyHeader();
+        self->begin();
     });
+}
+
+template <class Stream>
+void HttpSession<Stream>::readProxyHeader() {
+    // Exactly the header's bytes, so that whatever follows (a request, a TLS handshake) stays in
+    // the socket for the reader after us.
+    const std::size_t have = proxyBytes_.size();
+    const std::size_t want = proxy::parse(proxyBytes_).needed;
+    proxyBytes_.resize(want);
+    auto& lowest = beast::get_lowest_layer(stream_);
+    lowest.expires_after(kReadTimeout);
+    boost::asio::async_read(lowest, boost::asio::buffer(proxyBytes_.data() + have, want - have),
+                            [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                                if (ec) return;
+                                const proxy::Header header = proxy::parse(self->proxyBytes_);
+                                using S = proxy::Header::Status;
+                                if (header.status == S::incomplete) return self->readProxyHeader();
+                                if (header.status == S::invalid) {
+                                    logLine("refused a connection from the trusted proxy " + self->remoteAddress_ +
+                                            ": no valid PROXY v2 header");
+                                    beast::error_code ignored;
+                                    beast::get_lowest_layer(self->stream_).socket().close(ignored);
+                                    return;
+                                }
+                                if (header.status == S::proxied) self->remoteAddress_ = header.address;
+                                self->proxyBytes_ = {};
+                                self->begin();
+                            });
+}
+
+template <class Stream>
+void HttpSession<Stream>::begin() {
+    if constexpr (std::is_same_v<Stream, TlsStream>) {
+        beast::get_lowest_layer(stream_).expires_after(kReadTimeout);
+        stream_.async_handshake(boost::asio::ssl::stream_base::server,
+                                [self = this->shared_from_this()](beast::error_code ec) {
+                                    if (!ec) self->readRequest();
+                                });
+    } else {
+        readRequest();
+    }
 }
 
 template <class Stream>
@@ -72,17 +113,20 @@ void HttpSession<Stream>::onRead(beast::error_code ec) {
 
 template <class Stream>
 void HttpSession<Stream>::route(Request request) {
-    if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
+    if (role_ == ListenerRole::service && beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
 
     context_.metrics.httpRequests.fetch_add(1, std::memory_order_relaxed);
     const bool keepAlive = request.keep_alive();
     std::string_view target = request.target();
     const std::string path(target.substr(0, target.find('?')));
 
-    if (path == "/healthz" && request.method() == http::verb::get)
-        return send(200, "ok", "text/plain", keepAlive);
-    if (path == "/metrics" && request.method() == http::verb::get)
-        return send(200, context_.metrics.render(), "text/plain; version=0.0.4", keepAlive);
+    const bool get = request.method() == http::verb::get;
+    if (path == "/healthz" && get) return health(keepAlive);
+    if (role_ == ListenerRole::metrics) {
+        if (path == "/metrics" && get)
+            return send(200, context_.metrics.render(), "text/plain; version=0.0.4", keepAlive);
+        return send(404, errorBody("Not found"), "application/json", keepAlive);
+    }
     if (!AccountApi::handles(path)) return send(404, errorBody("Not found"), "application/json", keepAlive);
 
     ApiRequest api{std::string(request.method_string()), path, std::move(request.body()),
@@ -97,15 +141,26 @@ void HttpSession<Stream>::route(Request request) {
 }
 
 template <class Stream>
+void HttpSession<Stream>::health(bool keepAlive) {
+    auto answer = [self = this->shared_from_this(), keepAlive](bool ok) {
+        boost::asio::post(self->stream_.get_executor(), [self, keepAlive, ok] {
+            self->send(ok ? 200 : 503, ok ? "ok" : "store unavailable", "text/plain", keepAlive);
+        });
+    };
+    if (!context_.disk.post([this, answer] { answer(context_.store.healthy()); })) answer(false);
+}
+
+template <class Stream>
 void HttpSession<Stream>::upgrade(Request request) {
     const ws::Handshake handshake = ws::checkHandshake(request);
     if (!handshake.ok()) return send(handshake.status, errorBody(handshake.error), "application/json", false);
     beast::get_lowest_layer(stream_).expires_never();
     // Admission reads the store: decide it on the disk pool, go on here with the answer.
     auto decide = [self = this->shared_from_this(), target = std::string(request.target()),
+                   authorization = std::string(request[http::field::authorization]),
                    acceptKey = handshake.acceptKey] {
         ServerContext& c = self->context_;
-        Admission admission = admit(target, self->remoteAddress_, c.accounts, c.store, c.metrics);
+        Admission admission = admit(target, authorization, self->remoteAddress_, c.accounts, c.store, c.metrics);
         boost::asio::post(self->stream_.get_executor(),
                           [self, admission = std::move(admission), acceptKey]() mutable {
                               self->admitted(std::move(admission), acceptKey);

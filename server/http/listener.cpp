@@ -17,12 +17,13 @@ constexpr auto kLongestPause = std::chrono::milliseconds(1000);
 }  // namespace
 
 Listener::Listener(asio::io_context& ioc, const tcp::endpoint& endpoint, ServerContext& context,
-                   asio::ssl::context* tls)
+                   std::shared_ptr<asio::ssl::context> tls, ListenerRole role)
     : ioc_(ioc),
       acceptor_(asio::make_strand(ioc)),
       retry_(acceptor_.get_executor()),
       context_(context),
-      tls_(tls) {
+      tls_(std::move(tls)),
+      role_(role) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -41,6 +42,12 @@ void Listener::stop() {
     });
 }
 
+void Listener::setTls(std::shared_ptr<asio::ssl::context> tls) {
+    asio::dispatch(acceptor_.get_executor(), [self = shared_from_this(), tls = std::move(tls)]() mutable {
+        self->tls_ = std::move(tls);
+    });
+}
+
 tcp::endpoint Listener::localEndpoint() const {
     return acceptor_.local_endpoint();
 }
@@ -55,10 +62,12 @@ void Listener::acceptNext() {
         socket.set_option(tcp::no_delay(true), ignored);
         if (self->tls_) {
             std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *self->tls_),
-                                                     self->context_)
+                                                     self->context_, self->role_)
                 ->run();
         } else {
-            std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), self->context_)->run();
+            std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), self->context_,
+                                                       self->role_)
+                ->run();
         }
         self->acceptNext();
     });

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 
+#include "http/http_session.h"
 #include "server_context.h"
 
 namespace vellumora::server {
@@ -21,10 +22,13 @@ class Listener : public std::enable_shared_from_this<Listener> {
   public:
     // Binds and listens; throws boost::system::system_error when the address is unusable.
     Listener(boost::asio::io_context& ioc, const boost::asio::ip::tcp::endpoint& endpoint,
-             ServerContext& context, boost::asio::ssl::context* tls);
+             ServerContext& context, std::shared_ptr<boost::asio::ssl::context> tls,
+             ListenerRole role = ListenerRole::service);
 
     void run();
     void stop();
+    // Connections accepted from now on use `tls`; those open keep theirs.
+    void setTls(std::shared_ptr<boost::asio::ssl::context> tls);
     boost::asio::ip::tcp::endpoint localEndpoint() const;
 
     static constexpr auto kLogPeriod = std::chrono::seconds(10);
@@ -37,7 +41,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer retry_;
     ServerContext& context_;
-    boost::asio::ssl::context* tls_;
+    std::shared_ptr<boost::asio::ssl::context> tls_;  // on the acceptor's strand
+    ListenerRole role_;
     std::chrono::milliseconds pause_{0};
     std::chrono::steady_clock::time_point nextLog_{};
     unsigned unreported_ = 0;  // failures since the last log line

@@ -27,9 +27,23 @@ bool saneText(std::string_view text, std::size_t maxBytes) {
     return true;
 }
 
+// Standard Base64 with padding: what the app decodes, and nothing a database could cut short
+// (a NUL, say) or that would read differently once stored.
+bool saneBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return false;
+    const std::size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+    for (std::size_t i = 0; i + padding < text.size(); ++i) {
+        const char c = text[i];
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+                        c == '/';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 bool sanePage(const WirePage& page) {
     return saneText(page.pageId, kMaxPageTextBytes) && saneText(page.displayName, kMaxPageTextBytes) &&
-           saneText(page.mimeType, kMaxPageTextBytes);
+           saneText(page.mimeType, kMaxPageTextBytes) && saneBase64(page.imageBase64);
 }
 
 void fold(double& value) {

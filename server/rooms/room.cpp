@@ -1,6 +1,7 @@
 #include "rooms/room.h"
 
 #include <algorithm>
+#include <array>
 
 #include "rooms/message_rules.h"
 
@@ -14,6 +15,21 @@ Payload encodeShared(const ServerMessage& message) {
 
 WirePeer peerOf(const RoomMember& member) {
     return {member.user().id, member.user().displayName, member.color()};
+}
+
+Payload shared(std::string text) {
+    return std::make_shared<const std::string>(std::move(text));
+}
+
+// A room_state without strokes and page, cut where they go: what comes before the strokes,
+// between them and the page, and after it.
+std::array<Payload, 3> roomStateFrame(const RoomStateMessage& state) {
+    const std::string text = encode(ServerMessage{state}).value_or("");
+    const auto strokes = text.find("[]");
+    const auto page = text.rfind("null");
+    static const Payload head = shared(text.substr(0, strokes));
+    static const Payload tail = shared(text.substr(page + 4));
+    return {head, shared(text.substr(strokes + 2, page - strokes - 2)), tail};
 }
 }  // namespace
 
@@ -40,7 +56,7 @@ Room::~Room() {
 void Room::publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) {
     for (const Present& p : members_) {
         if (p.member == except) continue;
-        if (auto member = p.alive.lock(); member && member->enqueue(payload))
+        if (auto member = p.alive.lock(); member && member->enqueue({&payload, 1}))
             wake.push_back(std::move(member));
     }
 }
@@ -53,19 +69,21 @@ void Room::send(Wake& wake) {
 bool Room::join(const std::shared_ptr<RoomMember>& member) {
     Wake wake;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         if (members_.size() >= maxConnections_) return false;
 
         RoomStateMessage state;
-        state.strokes = history_.strokes();
         state.peers.reserve(members_.size());
         for (const Present& p : members_) {
             if (auto m = p.alive.lock()) state.peers.push_back(peerOf(*m));
         }
         state.you.userId = member->user().id;
-        state.page = history_.page();
-        if (Payload payload = encodeShared(state); payload && member->enqueue(payload))
-            wake.push_back(member);
+        // Joins share the history's text: a crowd of them costs one copy of the page, not one each.
+        if (!strokesText_) strokesText_ = shared(history_.strokesJson());
+        if (!pageText_) pageText_ = shared(history_.pageJson());
+        const auto [head, middle, tail] = roomStateFrame(state);
+        const Payload parts[] = {head, strokesText_, middle, pageText_, tail};
+        if (member->enqueue(parts)) wake.push_back(member);
         if (Payload joined = encodeShared(PeerJoinedMessage{peerOf(*member)}))
             publishLocked(joined, nullptr, wake);
         members_.push_back({member.get(), member});
@@ -77,7 +95,7 @@ bool Room::join(const std::shared_ptr<RoomMember>& member) {
 void Room::leave(const RoomMember& member) {
     Wake wake;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         auto it = std::find_if(members_.begin(), members_.end(),
                                [&](const Present& p) { return p.member == &member; });
         if (it == members_.end()) return;
@@ -91,7 +109,7 @@ void Room::leave(const RoomMember& member) {
 void Room::sendAway(const char* reason) {
     std::vector<std::shared_ptr<RoomMember>> present;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         for (const Present& p : members_) {
             if (auto m = p.alive.lock()) present.push_back(std::move(m));
         }
@@ -111,9 +129,11 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
     // Reused: a relay usually wakes one member, and no allocation is needed for that.
     thread_local Wake wake;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         changes_.clear();
         const bool accepted = history_.apply(*message, userId, changes_);
+        if (!changes_.empty()) strokesText_.reset();
+        if (accepted && std::holds_alternative<ClientMessage::SetPage>(message->value)) pageText_.reset();
         for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
         const std::size_t bytesNow = history_.bytes();
         if (bytesNow != reportedBytes_) {

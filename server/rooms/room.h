@@ -7,17 +7,19 @@
 
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/metrics.h"
+#include "common/thread_annotations.h"
 #include "rooms/room_history.h"
 #include "store/history_writer.h"
 #include "store/store.h"
 
 namespace vellumora::server {
 
-// One encoded message, shared by every recipient.
+// One encoded message (or part of one), shared by every recipient.
 using Payload = std::shared_ptr<const std::string>;
 
 class RoomMember {
@@ -25,13 +27,17 @@ class RoomMember {
     virtual ~RoomMember() = default;
     virtual const UserRecord& user() const = 0;
     virtual const std::string& color() const = 0;
-    // Queues `payload` behind everything queued before; never blocks and never writes. True
-    // when nothing is being sent yet: the caller then calls send() once it holds no lock.
-    virtual bool enqueue(const Payload& payload) = 0;
+    // Queues one message, in parts that are sent one after the other, behind everything queued
+    // before; never blocks and never writes. True when nothing is being sent yet: the caller then
+    // calls send() once it holds no lock.
+    virtual bool enqueue(std::span<const Payload> parts) = 0;
     // Starts sending what is queued (on the member's own strand).
     virtual void send() = 0;
     // Say goodbye with a "going away" close frame: the server stops, or the room moves.
     virtual void goAway(const char* reason) = 0;
+    // The session the connection was opened with ended: leave the room and close with
+    // kSessionEndedCloseCode, which the app takes for "signed out".
+    virtual void endSession(const char* reason) = 0;
 };
 
 class Room {
@@ -57,7 +63,7 @@ class Room {
   private:
     using Wake = std::vector<std::shared_ptr<RoomMember>>;
     // Queues `payload` on every member but `except`; collects those that need a send().
-    void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake);
+    void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) REQUIRES(mutex_);
     static void send(Wake& wake);
 
     std::string id_;
@@ -67,16 +73,19 @@ class Room {
     Metrics& metrics_;
     const std::size_t maxConnections_;
 
-    std::mutex mutex_;
-    RoomHistory history_;
+    Mutex mutex_;
+    RoomHistory history_ GUARDED_BY(mutex_);
     struct Present {
         const RoomMember* member;
         std::weak_ptr<RoomMember> alive;  // a member torn down at shutdown never left
     };
-    std::vector<Present> members_;
-    std::vector<RoomHistory::Change> changes_;  // reused per message
-    std::string encoded_;                       // reused per message
-    std::size_t reportedBytes_ = 0;
+    std::vector<Present> members_ GUARDED_BY(mutex_);
+    std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
+    std::string encoded_ GUARDED_BY(mutex_);                       // reused per message
+    std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
+    // The history's part of a room_state, encoded once and shared by every join until it changes.
+    Payload strokesText_ GUARDED_BY(mutex_);
+    Payload pageText_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vellumora::server

@@ -1,5 +1,6 @@
 #include "rooms/room_admission.h"
 
+#include "accounts/credentials.h"
 #include "common/log.h"
 
 namespace vellumora::server {
@@ -58,8 +59,8 @@ std::optional<std::string> queryValue(std::string_view query, std::string_view k
     return std::nullopt;
 }
 
-Admission admit(std::string_view target, const std::string& remoteAddress, AccountApi& accounts, Store& store,
-                Metrics& metrics) {
+Admission admit(std::string_view target, std::string_view authorization, const std::string& remoteAddress,
+                AccountApi& accounts, Store& store, Metrics& metrics) {
     Admission a;
     auto refuse = [&](unsigned status, std::string message) {
         metrics.refusedConnections.fetch_add(1, std::memory_order_relaxed);
@@ -71,9 +72,12 @@ Admission admit(std::string_view target, const std::string& remoteAddress, Accou
     const auto q = target.find('?');
     const std::string_view query = q == std::string_view::npos ? std::string_view{} : target.substr(q + 1);
     try {
-        std::optional<UserRecord> user;
-        if (auto token = queryValue(query, "token")) user = accounts.userForToken(*token);
+        // The header keeps tokens out of URLs and proxy logs; older clients send the query.
+        std::string token(bearerToken(authorization));
+        if (token.empty()) token = queryValue(query, "token").value_or("");
+        std::optional<UserRecord> user = accounts.userForToken(token);
         if (!user) return refuse(401, "Not signed in");
+        a.tokenHash = tokenHash(token);
 
         std::optional<std::string> roomText = queryValue(query, "room");
         const std::optional<RoomId> room = roomText ? parseRoomId(*roomText) : std::nullopt;

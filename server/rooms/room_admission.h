@@ -15,16 +15,18 @@ struct Admission {
     unsigned status = 200;
     std::string message;  // why it was refused
     UserRecord user;
+    std::string tokenHash;  // of the session the connection belongs to
     std::string roomId;
     std::string color;
     bool ok() const { return status == 200; }
 };
 
-// Decides a room handshake from its request target ("/?room=...&token=...&color=..."): 401
-// bad token, 400 malformed room id, 403 a room the user may not enter, 500 a database error.
-// Refusals are counted and logged. Reads the store: call it off the I/O threads.
-Admission admit(std::string_view target, const std::string& remoteAddress, AccountApi& accounts, Store& store,
-                Metrics& metrics);
+// Decides a room handshake from its request target ("/?room=...&token=...&color=...") and its
+// Authorization header, whose bearer token is taken before the query's: 401 no valid session,
+// 400 malformed room id, 403 a room the user may not enter, 500 a database error. Refusals are
+// counted and logged. Reads the store: call it off the I/O threads.
+Admission admit(std::string_view target, std::string_view authorization, const std::string& remoteAddress,
+                AccountApi& accounts, Store& store, Metrics& metrics);
 
 // The colour to announce: `text` when it is "#RRGGBB", else "#888888".
 std::string peerColor(std::string_view text);

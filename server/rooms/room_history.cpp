@@ -65,6 +65,23 @@ std::vector<WireStroke> RoomHistory::strokes() const {
     return out;
 }
 
+std::string RoomHistory::strokesJson() const {
+    std::string out;
+    out.reserve(strokeArrayBytes());
+    json::Writer writer(out);
+    writer.beginArray();
+    for (const Entry& e : strokes_) json::write(writer, e.stroke);
+    writer.endArray();
+    return out;
+}
+
+std::string RoomHistory::pageJson() const {
+    std::string out;
+    json::Writer writer(out);
+    json::write(writer, page_);
+    return out;
+}
+
 bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
                         std::vector<Change>& changes) {
     using M = ClientMessage;

@@ -36,6 +36,9 @@ class RoomHistory {
     bool apply(const ClientMessage& message, const std::string& userId, std::vector<Change>& changes);
 
     std::vector<WireStroke> strokes() const;
+    // The strokes as the JSON array of a room_state, and the page (or null) as its member's value.
+    std::string strokesJson() const;
+    std::string pageJson() const;
     const std::optional<WirePage>& page() const { return page_; }
     std::size_t strokeCount() const { return strokes_.size(); }
     // The bytes the strokes and the page add to a room_state that has neither, counted by the

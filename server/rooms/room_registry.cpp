@@ -65,7 +65,7 @@ void RoomRegistry::track(std::weak_ptr<RoomMember> member) {
     members_.push_back(std::move(member));
 }
 
-void RoomRegistry::handOver(const std::vector<std::int64_t>& roomKeys) {
+void RoomRegistry::sendAway(const std::vector<std::int64_t>& roomKeys, const char* reason) {
     std::vector<std::shared_ptr<Room>> leaving;
     {
         std::lock_guard lock(mutex_);
@@ -76,8 +76,8 @@ void RoomRegistry::handOver(const std::vector<std::int64_t>& roomKeys) {
         }
     }
     for (const auto& room : leaving) {
-        logLine("handing room " + room->id() + " over to the instance the proxy sends it to");
-        room->sendAway("Room moves to another server");
+        logLine("closing room " + room->id() + ": " + reason);
+        room->sendAway(reason);
     }
 }
 

@@ -32,8 +32,10 @@ class RoomRegistry {
     void track(std::weak_ptr<RoomMember> member);
     // Sends every open room connection a "going away" close.
     void closeAll();
-    // Sends the connections of these rooms (by store key) away: another instance wants them.
-    void handOver(const std::vector<std::int64_t>& roomKeys);
+    // Sends the connections of these rooms (by store key) away ("going away", `reason`): another
+    // instance wants them, or their changes could not be stored. Their people come back to the
+    // room as the store has it.
+    void sendAway(const std::vector<std::int64_t>& roomKeys, const char* reason);
 
   private:
     struct Slot {

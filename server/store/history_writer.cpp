@@ -3,6 +3,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "common/log.h"
 
 namespace vellumora::server {
@@ -49,6 +52,18 @@ void HistoryWriter::flush() {
     stored_.wait(lock, [&] { return done_ >= target; });
 }
 
+void HistoryWriter::onLost(std::function<void(const std::vector<std::int64_t>&)> handler) {
+    std::lock_guard lock(mutex_);
+    lost_ = std::move(handler);
+}
+
+std::vector<std::int64_t> HistoryWriter::roomsOf(const std::vector<HistoryOp>& ops) {
+    std::vector<std::int64_t> rooms;
+    for (const HistoryOp& op : ops)
+        if (std::ranges::find(rooms, op.roomKey) == rooms.end()) rooms.push_back(op.roomKey);
+    return rooms;
+}
+
 void HistoryWriter::stop() {
     {
         std::lock_guard lock(mutex_);
@@ -68,23 +83,45 @@ void HistoryWriter::run() {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     std::vector<HistoryOp> batch;
     std::vector<std::pair<std::int64_t, std::uint64_t>> releases;
+    unsigned failures = 0;
     std::unique_lock lock(mutex_);
     while (true) {
-        wake_.wait_for(lock, interval_, [&] { return stopping_ || flushWanted_; });
+        // After a failure the batch is kept and tried again, later each time.
+        const auto wait = failures == 0 ? interval_ : std::min(kRetryFirst * (1 << (failures - 1)), kRetryLongest);
+        wake_.wait_for(lock, wait, [&] { return (stopping_ && failures == 0) || flushWanted_; });
         flushWanted_ = false;
-        batch.swap(queue_);
-        releases.swap(releases_);
+        std::ranges::move(queue_, std::back_inserter(batch));
+        queue_.clear();
+        releases.insert(releases.end(), releases_.begin(), releases_.end());
+        releases_.clear();
         const std::uint64_t upTo = pushed_;
         const bool last = stopping_;
         lock.unlock();
+        bool stored = true;
         if (!batch.empty()) {
             try {
                 store_.applyHistory(batch);
                 metrics_.historyCommits.fetch_add(1, std::memory_order_relaxed);
+                failures = 0;
             } catch (const StoreError& e) {
-                logLine("lost " + std::to_string(batch.size()) + " history changes: " + e.what());
+                stored = false;
+                if (++failures < kAttempts && !last) {
+                    logLine("storing " + std::to_string(batch.size()) + " history changes failed, trying again: " +
+                            e.what());
+                } else {
+                    // Served from memory, these rooms would show what no restart brings back.
+                    logLine("lost " + std::to_string(batch.size()) + " history changes: " + e.what() +
+                            "; closing their rooms");
+                    failures = 0;
+                    stored = true;
+                    if (lost_) lost_(roomsOf(batch));
+                }
             }
-            batch.clear();
+            if (stored) batch.clear();
+        }
+        if (!stored) {
+            lock.lock();
+            continue;
         }
         for (const auto& [room, lease] : releases) store_.releaseRoom(room, lease);
         releases.clear();

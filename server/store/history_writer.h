@@ -39,11 +39,18 @@ class HistoryWriter {
     static constexpr std::size_t kMaxQueued = 200'000;
     // Returns once everything pushed before the call is stored (or failed to store).
     void flush();
+    // Runs (on the writer's thread) with the rooms whose changes could not be stored after
+    // kAttempts tries, a few seconds apart: they must not go on being served from memory.
+    void onLost(std::function<void(const std::vector<std::int64_t>&)> handler);
+    static constexpr unsigned kAttempts = 6;
+    static constexpr std::chrono::milliseconds kRetryFirst{50};
+    static constexpr std::chrono::milliseconds kRetryLongest{1000};
     // Stores what is queued and ends the thread.
     void stop();
 
   private:
     void run();
+    static std::vector<std::int64_t> roomsOf(const std::vector<HistoryOp>& ops);
 
     Store& store_;
     Metrics& metrics_;
@@ -60,6 +67,7 @@ class HistoryWriter {
     bool stopped_ = false;  // the thread has stored its last batch
     std::atomic<bool> backlogged_{false};
     std::vector<std::function<void()>> resumes_;
+    std::function<void(const std::vector<std::int64_t>&)> lost_;
     std::thread thread_;
 };
 

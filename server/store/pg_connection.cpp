@@ -61,7 +61,7 @@ PgParams& PgParams::addNull() {
     return *this;
 }
 
-PgParams& PgParams::addBytes(std::string_view bytes) {
+std::string PgParams::byteaText(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string text = "\\x";
     text.reserve(2 + bytes.size() * 2);
@@ -69,7 +69,19 @@ PgParams& PgParams::addBytes(std::string_view bytes) {
         text.push_back(kHex[c >> 4]);
         text.push_back(kHex[c & 15]);
     }
-    return add(std::move(text));
+    return text;
+}
+
+PgParams& PgParams::addBytes(std::string_view bytes) {
+    return add(byteaText(bytes));
+}
+
+std::string PgResult::bytes(std::string_view hexText) {
+    const auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    for (std::size_t i = 2; i + 1 < hexText.size(); i += 2)
+        out.push_back(static_cast<char>(nibble(hexText[i]) << 4 | nibble(hexText[i + 1])));
+    return out;
 }
 
 std::vector<const char*> PgParams::pointers() const {

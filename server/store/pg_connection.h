@@ -23,6 +23,8 @@ class PgResult {
     std::int64_t integer(int row, int column) const;
     double real(int row, int column) const;
     bool boolean(int row, int column) const { return text(row, column) == "t"; }
+    // The bytes of a bytea value in PostgreSQL's hex output ("\\x0a1b...").
+    static std::string bytes(std::string_view hexText);
 
   private:
     std::unique_ptr<PGresult, decltype(&PQclear)> result_;
@@ -37,6 +39,8 @@ class PgParams {
     PgParams& addNull();
     // A bytea parameter.
     PgParams& addBytes(std::string_view bytes);
+    // `bytes` as bytea input text.
+    static std::string byteaText(std::string_view bytes);
 
     int size() const { return static_cast<int>(values_.size()); }
     const std::optional<std::string>& value(int index) const {

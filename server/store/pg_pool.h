@@ -1,6 +1,7 @@
 #pragma once
 // A few PostgreSQL connections shared by the threads that call a store.
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "store/pg_connection.h"
+#include "store/store.h"
 
 namespace vellumora::server {
 
@@ -21,12 +23,15 @@ inline PgConnection::Settings pgSettings(bool owner) {
                              {"keepalives_interval", "1"},
                              {"keepalives_count", "3"},
                              {"tcp_user_timeout", "6000"}};
-    // The server side of the owner session: PostgreSQL ends it, and drops its leases, within
-    // about six seconds of this instance's host going silent.
+    // No statement waits for ever: a stuck lock or a slow query fails the call (and a REST
+    // request gets its 500) instead of holding a thread. The server side of the owner session:
+    // PostgreSQL ends it, and drops its leases, within about six seconds of this instance's host
+    // going silent.
+    std::string options = "-c statement_timeout=10000 -c lock_timeout=5000";
     if (owner)
-        s.emplace_back("options",
-                       "-c tcp_keepalives_idle=3 -c tcp_keepalives_interval=1 -c tcp_keepalives_count=3 "
-                       "-c tcp_user_timeout=6000");
+        options += " -c tcp_keepalives_idle=3 -c tcp_keepalives_interval=1 -c tcp_keepalives_count=3 "
+                   "-c tcp_user_timeout=6000";
+    s.emplace_back("options", std::move(options));
     return s;
 }
 
@@ -40,7 +45,9 @@ class PgPool {
 
     std::unique_ptr<PgConnection> take() {
         std::unique_lock lock(mutex_);
-        freed_.wait(lock, [&] { return !idle_.empty() || open_ < kSize; });
+        if (!freed_.wait_for(lock, kMaxWait, [&] { return !idle_.empty() || open_ < kSize; }))
+            throw StoreBusy("no database connection became free within " + std::to_string(kMaxWait.count()) +
+                            " ms");
         if (!idle_.empty()) {
             auto c = std::move(idle_.back());
             idle_.pop_back();
@@ -73,6 +80,7 @@ class PgPool {
     // As many as the threads that call the store at once: the disk pool, the history writer,
     // room loads and the presence queries of REST calls.
     static constexpr std::size_t kSize = 4;
+    static constexpr std::chrono::milliseconds kMaxWait{2000};
     const std::string url_;
     std::mutex mutex_;
     std::condition_variable freed_;

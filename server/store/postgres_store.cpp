@@ -64,6 +64,13 @@ CREATE TABLE room_handovers(
   room_key BIGINT PRIMARY KEY,
   asked_at TIMESTAMPTZ NOT NULL);
 )sql",
+    // Sessions expire after a time unused; tokens from before count as used when they were made.
+    R"sql(
+ALTER TABLE tokens ADD COLUMN last_used DOUBLE PRECISION;
+UPDATE tokens SET last_used = created_at;
+ALTER TABLE tokens ALTER COLUMN last_used SET NOT NULL;
+CREATE INDEX tokens_by_user ON tokens(user_id);
+)sql",
 };
 
 UserRecord userFrom(const PgResult& r, int row, int first) {
@@ -175,25 +182,66 @@ std::optional<UserRecord> PostgresStore::userByUsername(const std::string& usern
     return std::move(login->user);
 }
 
+void PostgresStore::setPasswordHash(const std::string& userId, const std::string& passwordHash) {
+    pool_->run([&](PgConnection& c) {
+        return c.exec("UPDATE users SET password_hash = $2 WHERE id = $1", PgParams().add(userId).add(passwordHash));
+    });
+}
+
+bool PostgresStore::healthy() {
+    {
+        std::lock_guard lock(ownerMutex_);
+        if (lost_) return false;
+    }
+    try {
+        return pool_->run([](PgConnection& c) { return c.exec("SELECT 1").rows() == 1; });
+    } catch (const StoreError&) {
+        return false;
+    }
+}
+
 void PostgresStore::addToken(const std::string& tokenHash, const std::string& userId) {
     pool_->run([&](PgConnection& c) {
-        return c.exec("INSERT INTO tokens(hash, user_id, created_at) VALUES($1, $2, $3)",
+        return c.exec("INSERT INTO tokens(hash, user_id, created_at, last_used) VALUES($1, $2, $3, $3)",
                       PgParams().addBytes(tokenHash).add(userId).add(nowSeconds()));
     });
 }
 
-std::optional<UserRecord> PostgresStore::userForToken(const std::string& tokenHash) {
-    return pool_->run([&](PgConnection& c) {
-        return firstUser(
-            c.exec("SELECT u.id, u.username, u.display_name FROM tokens t JOIN users u ON u.id = t.user_id "
-                   "WHERE t.hash = $1",
-                   PgParams().addBytes(tokenHash)));
+std::optional<UserRecord> PostgresStore::userForToken(const std::string& tokenHash, double usedSince,
+                                                      double touchBefore) {
+    return pool_->run([&](PgConnection& c) -> std::optional<UserRecord> {
+        const PgResult r =
+            c.exec("SELECT u.id, u.username, u.display_name, t.last_used FROM tokens t "
+                   "JOIN users u ON u.id = t.user_id WHERE t.hash = $1",
+                   PgParams().addBytes(tokenHash));
+        if (r.rows() == 0 || r.real(0, 3) < usedSince) return std::nullopt;
+        if (r.real(0, 3) < touchBefore)
+            c.exec("UPDATE tokens SET last_used = $2 WHERE hash = $1",
+                   PgParams().addBytes(tokenHash).add(nowSeconds()));
+        return userFrom(r, 0, 0);
     });
 }
 
 void PostgresStore::revokeToken(const std::string& tokenHash) {
     pool_->run([&](PgConnection& c) {
         return c.exec("DELETE FROM tokens WHERE hash = $1", PgParams().addBytes(tokenHash));
+    });
+}
+
+void PostgresStore::revokeTokensOf(const std::string& userId) {
+    pool_->run([&](PgConnection& c) { return c.exec("DELETE FROM tokens WHERE user_id = $1", PgParams().add(userId)); });
+}
+
+std::vector<std::pair<std::string, double>> PostgresStore::tokenUses(const std::vector<std::string>& tokenHashes) {
+    if (tokenHashes.empty()) return {};
+    PgArray hashes;
+    for (const std::string& hash : tokenHashes) hashes.add(PgParams::byteaText(hash));
+    return pool_->run([&](PgConnection& c) {
+        const PgResult r = c.exec("SELECT hash, last_used FROM tokens WHERE hash = ANY($1::bytea[])",
+                                  PgParams().add(hashes.take()));
+        std::vector<std::pair<std::string, double>> uses;
+        for (int i = 0; i < r.rows(); ++i) uses.emplace_back(PgResult::bytes(r.text(i, 0)), r.real(i, 1));
+        return uses;
     });
 }
 
@@ -254,7 +302,8 @@ void PostgresStore::addFriendshipOn(PgConnection& c, const std::string& a, const
         PgParams().add(a).add(b));
 }
 
-FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, const std::string& to) {
+FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, const std::string& to,
+                                                       std::size_t maxPending) {
     return pool_->run([&](PgConnection& c) {
         PgTransaction tx(c);
         lockPair(c, from, to);
@@ -268,6 +317,16 @@ FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, c
             tx.commit();
             return FriendRequestOutcome::accepted;
         }
+        if (c.exec("SELECT 1 FROM friend_requests WHERE requester_id = $1 AND target_id = $2",
+                   PgParams().add(from).add(to))
+                .rows() > 0)
+            return FriendRequestOutcome::pending;
+        const PgResult counts =
+            c.exec("SELECT (SELECT count(*) FROM friend_requests WHERE requester_id = $1), "
+                   "(SELECT count(*) FROM friend_requests WHERE target_id = $2)",
+                   PgParams().add(from).add(to));
+        const auto max = static_cast<std::int64_t>(maxPending);
+        if (counts.integer(0, 0) >= max || counts.integer(0, 1) >= max) return FriendRequestOutcome::tooMany;
         c.exec(
             "INSERT INTO friend_requests(requester_id, target_id, created_at) VALUES($1, $2, $3) "
             "ON CONFLICT DO NOTHING",

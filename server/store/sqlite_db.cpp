@@ -1,5 +1,10 @@
 #include "store/sqlite_db.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/log.h"
 #include "store/store.h"
 
 namespace vellumora::server {
@@ -100,6 +105,14 @@ bool SqliteStatement::isNull(int column) const {
 }
 
 SqliteDatabase::SqliteDatabase(const std::string& path) {
+    // It holds password hashes: readable by the server's own user alone. SQLite gives the
+    // -wal and -shm files it makes the mode of the database file.
+    if (const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0)
+            logLine("warning: " + path + " is readable by other users than the server's");
+        ::close(fd);
+    }
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";

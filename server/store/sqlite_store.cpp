@@ -19,7 +19,8 @@ CREATE TABLE IF NOT EXISTS users(
 CREATE TABLE IF NOT EXISTS tokens(
   hash BLOB PRIMARY KEY,
   user_id TEXT NOT NULL REFERENCES users(id),
-  created_at REAL NOT NULL);
+  created_at REAL NOT NULL,
+  last_used REAL NOT NULL);
 CREATE TABLE IF NOT EXISTS friend_requests(
   requester_id TEXT NOT NULL REFERENCES users(id),
   target_id TEXT NOT NULL REFERENCES users(id),
@@ -69,6 +70,27 @@ std::string usernameKey(std::string_view username) {
     return key;
 }
 
+namespace {
+// Accounts and friendships are few and precious: their commits reach the disk before they are
+// answered (history keeps NORMAL, whose commits a power cut may take back).
+class DurableWrite {
+  public:
+    explicit DurableWrite(SqliteDatabase& db) : db_(db) { db_.exec("PRAGMA synchronous=FULL"); }
+    ~DurableWrite() {
+        try {
+            db_.exec("PRAGMA synchronous=NORMAL");
+        } catch (const StoreError&) {
+            // Left at FULL: slower history commits, nothing lost.
+        }
+    }
+    DurableWrite(const DurableWrite&) = delete;
+    DurableWrite& operator=(const DurableWrite&) = delete;
+
+  private:
+    SqliteDatabase& db_;
+};
+}  // namespace
+
 SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     db_.exec("PRAGMA journal_mode=WAL");
     // NORMAL in WAL mode survives a crash of the process; only a power cut can lose the last commits.
@@ -79,6 +101,7 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     // fold.
     db_.exec("PRAGMA wal_autocheckpoint=8192");
     db_.exec(kSchema);
+    migrate();
     s_ = std::make_unique<Statements>(db_.handle());
     // Group commits of a previous run that were not folded yet (after a crash, say).
     readLogLocked();
@@ -87,8 +110,22 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
 
 SqliteStore::~SqliteStore() = default;
 
+void SqliteStore::migrate() {
+    // Tokens of a database from before sessions expired count as used when they were made.
+    sqlite3_stmt* probe = nullptr;
+    const bool hasLastUsed =
+        sqlite3_prepare_v2(db_.handle(), "SELECT last_used FROM tokens", -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (!hasLastUsed) {
+        db_.exec("ALTER TABLE tokens ADD COLUMN last_used REAL NOT NULL DEFAULT 0");
+        db_.exec("UPDATE tokens SET last_used = created_at");
+    }
+    db_.exec("CREATE INDEX IF NOT EXISTS tokens_by_user ON tokens(user_id)");
+}
+
 std::optional<UserRecord> SqliteStore::createUser(const UserRecord& user, const std::string& passwordHash) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     auto& s = s_->insertUser;
     s.bind(1, user.id).bind(2, user.username).bind(3, usernameKey(user.username)).bind(4, user.displayName);
     s.bind(5, passwordHash).bind(6, nowSeconds());
@@ -124,24 +161,71 @@ std::optional<UserRecord> SqliteStore::userByUsername(const std::string& usernam
     return std::move(login->user);
 }
 
+void SqliteStore::setPasswordHash(const std::string& userId, const std::string& passwordHash) {
+    std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
+    s_->setPasswordHash.bind(1, userId).bind(2, passwordHash).run();
+}
+
+bool SqliteStore::healthy() {
+    std::lock_guard lock(mutex_);
+    // A database file deleted or replaced under a running server would take every later write
+    // with it, unseen.
+    int moved = 0;
+    if (sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || moved)
+        return false;
+    auto& s = s_->userById;
+    s.bind(1, std::string_view{});
+    s.step();
+    s.reset();
+    return true;
+}
+
 void SqliteStore::addToken(const std::string& tokenHash, const std::string& userId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->insertToken.bindBlob(1, tokenHash).bind(2, userId).bind(3, nowSeconds()).run();
 }
 
-std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash) {
+std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash, double usedSince,
+                                                     double touchBefore) {
     std::lock_guard lock(mutex_);
     auto& s = s_->userByToken;
     s.bindBlob(1, tokenHash);
     std::optional<UserRecord> found;
-    if (s.step()) found = userFrom(s, 0);
+    double lastUsed = 0;
+    if (s.step()) {
+        found = userFrom(s, 0);
+        lastUsed = s.real(3);
+    }
     s.reset();
+    if (!found || lastUsed < usedSince) return std::nullopt;
+    if (lastUsed < touchBefore) s_->touchToken.bindBlob(1, tokenHash).bind(2, nowSeconds()).run();
     return found;
 }
 
 void SqliteStore::revokeToken(const std::string& tokenHash) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->deleteToken.bindBlob(1, tokenHash).run();
+}
+
+void SqliteStore::revokeTokensOf(const std::string& userId) {
+    std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
+    s_->deleteTokensOf.bind(1, userId).run();
+}
+
+std::vector<std::pair<std::string, double>> SqliteStore::tokenUses(const std::vector<std::string>& tokenHashes) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::string, double>> uses;
+    auto& s = s_->tokenUse;
+    for (const std::string& hash : tokenHashes) {
+        s.bindBlob(1, hash);
+        if (s.step()) uses.emplace_back(hash, s.real(0));
+        s.reset();
+    }
+    return uses;
 }
 
 std::vector<UserRecord> SqliteStore::friendsOf(const std::string& userId) {
@@ -185,8 +269,10 @@ void SqliteStore::addFriendshipLocked(const std::string& a, const std::string& b
     s_->deleteRequest.bind(1, b).bind(2, a).run();
 }
 
-FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to) {
+FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to,
+                                                     std::size_t maxPending) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     SqliteTransaction tx(db_);
     if (areFriendsLocked(from, to)) return FriendRequestOutcome::accepted;
     auto& pending = s_->requestExists;
@@ -198,6 +284,17 @@ FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, con
         tx.commit();
         return FriendRequestOutcome::accepted;
     }
+    pending.bind(1, from).bind(2, to);  // asked before?
+    const bool askedBefore = pending.step();
+    pending.reset();
+    if (askedBefore) return FriendRequestOutcome::pending;
+    auto& counts = s_->pendingCounts;
+    counts.bind(1, from).bind(2, to);
+    counts.step();
+    const auto max = static_cast<std::int64_t>(maxPending);
+    const bool full = counts.integer(0) >= max || counts.integer(1) >= max;
+    counts.reset();
+    if (full) return FriendRequestOutcome::tooMany;
     s_->insertRequest.bind(1, from).bind(2, to).bind(3, nowSeconds()).run();
     tx.commit();
     return FriendRequestOutcome::pending;
@@ -205,6 +302,7 @@ FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, con
 
 bool SqliteStore::acceptRequest(const std::string& userId, const std::string& requesterId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     SqliteTransaction tx(db_);
     auto& pending = s_->requestExists;
     pending.bind(1, requesterId).bind(2, userId);
@@ -218,6 +316,7 @@ bool SqliteStore::acceptRequest(const std::string& userId, const std::string& re
 
 bool SqliteStore::declineRequest(const std::string& userId, const std::string& requesterId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     s_->deleteRequest.bind(1, requesterId).bind(2, userId).run();
     return db_.changes() > 0;
 }

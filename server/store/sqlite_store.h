@@ -22,23 +22,30 @@ class SqliteStore final : public Store {
     std::optional<LoginRecord> loginRecord(const std::string& username) override;
     std::optional<UserRecord> userById(const std::string& id) override;
     std::optional<UserRecord> userByUsername(const std::string& username) override;
+    void setPasswordHash(const std::string& userId, const std::string& passwordHash) override;
 
     void addToken(const std::string& tokenHash, const std::string& userId) override;
-    std::optional<UserRecord> userForToken(const std::string& tokenHash) override;
+    std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
+                                           double touchBefore) override;
     void revokeToken(const std::string& tokenHash) override;
+    void revokeTokensOf(const std::string& userId) override;
+    std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) override;
 
     std::vector<UserRecord> friendsOf(const std::string& userId) override;
     bool areFriends(const std::string& a, const std::string& b) override;
     std::vector<PendingRequestRecord> pendingRequestsFor(const std::string& userId) override;
-    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to) override;
+    FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to,
+                                           std::size_t maxPending) override;
     bool acceptRequest(const std::string& userId, const std::string& requesterId) override;
     bool declineRequest(const std::string& userId, const std::string& requesterId) override;
 
+    bool healthy() override;
     StoredRoom loadRoom(const std::string& roomId) override;
     void applyHistory(const std::vector<HistoryOp>& ops) override;
 
   private:
     struct Statements;
+    void migrate();
     bool areFriendsLocked(const std::string& a, const std::string& b);
     void readLogLocked();
     void foldLogLocked();

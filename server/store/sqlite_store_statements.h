@@ -26,12 +26,18 @@ struct SqliteStore::Statements {
           loginByKey(db,
                      "SELECT id, username, display_name, password_hash FROM users WHERE username_key = ?1"),
           userById(db, "SELECT id, username, display_name FROM users WHERE id = ?1"),
-          insertToken(db, "INSERT INTO tokens(hash, user_id, created_at) VALUES(?1, ?2, ?3)"),
-          userByToken(
-              db,
-              "SELECT u.id, u.username, u.display_name FROM tokens t JOIN users u ON u.id = t.user_id "
-              "WHERE t.hash = ?1"),
+          setPasswordHash(db, "UPDATE users SET password_hash = ?2 WHERE id = ?1"),
+          pendingCounts(db,
+                        "SELECT (SELECT count(*) FROM friend_requests WHERE requester_id = ?1), "
+                        "(SELECT count(*) FROM friend_requests WHERE target_id = ?2)"),
+          insertToken(db, "INSERT INTO tokens(hash, user_id, created_at, last_used) VALUES(?1, ?2, ?3, ?3)"),
+          userByToken(db,
+                      "SELECT u.id, u.username, u.display_name, t.last_used FROM tokens t "
+                      "JOIN users u ON u.id = t.user_id WHERE t.hash = ?1"),
+          touchToken(db, "UPDATE tokens SET last_used = ?2 WHERE hash = ?1"),
+          tokenUse(db, "SELECT last_used FROM tokens WHERE hash = ?1"),
           deleteToken(db, "DELETE FROM tokens WHERE hash = ?1"),
+          deleteTokensOf(db, "DELETE FROM tokens WHERE user_id = ?1"),
           friendsOf(
               db,
               "SELECT u.id, u.username, u.display_name FROM friendships f JOIN users u ON u.id = f.friend_id "
@@ -75,8 +81,8 @@ struct SqliteStore::Statements {
           readLog(db, "SELECT id, ops FROM history_log ORDER BY id"),
           clearLog(db, "DELETE FROM history_log") {}
 
-    SqliteStatement insertUser, loginByKey, userById;
-    SqliteStatement insertToken, userByToken, deleteToken;
+    SqliteStatement insertUser, loginByKey, userById, setPasswordHash, pendingCounts;
+    SqliteStatement insertToken, userByToken, touchToken, tokenUse, deleteToken, deleteTokensOf;
     SqliteStatement friendsOf, isFriend, pendingFor, requestExists, insertRequest, deleteRequest,
         insertFriendship;
     SqliteStatement insertRoom, roomById, strokesOfRoom, pointsOfRoom;

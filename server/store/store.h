@@ -26,6 +26,11 @@ struct StoreError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// No database connection became free in time; the caller may answer "busy".
+struct StoreBusy : StoreError {
+    using StoreError::StoreError;
+};
+
 // Another instance serves the room now; the caller may try again shortly.
 struct RoomElsewhere : StoreError {
     using StoreError::StoreError;
@@ -48,7 +53,7 @@ struct PendingRequestRecord {
     double createdAt = 0;  // seconds since 1970
 };
 
-enum class FriendRequestOutcome { pending, accepted };
+enum class FriendRequestOutcome { pending, accepted, tooMany };
 
 // A stroke of a room's history with its position in start order.
 struct StoredStroke {
@@ -107,16 +112,26 @@ class Store {
     virtual std::optional<LoginRecord> loginRecord(const std::string& username) = 0;
     virtual std::optional<UserRecord> userById(const std::string& id) = 0;
     virtual std::optional<UserRecord> userByUsername(const std::string& username) = 0;
+    virtual void setPasswordHash(const std::string& userId, const std::string& passwordHash) = 0;
 
     virtual void addToken(const std::string& tokenHash, const std::string& userId) = 0;
-    virtual std::optional<UserRecord> userForToken(const std::string& tokenHash) = 0;
+    // The user of a token used since `usedSince` (seconds since 1970). A token last used before
+    // `touchBefore` is marked used now: sessions slide on in coarse steps, so that a client
+    // polling every few seconds does not write every time.
+    virtual std::optional<UserRecord> userForToken(const std::string& tokenHash, double usedSince,
+                                                   double touchBefore) = 0;
     virtual void revokeToken(const std::string& tokenHash) = 0;
+    virtual void revokeTokensOf(const std::string& userId) = 0;
+    // When each of these tokens was last used; tokens that no longer exist are left out.
+    virtual std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) = 0;
 
     virtual std::vector<UserRecord> friendsOf(const std::string& userId) = 0;
     virtual bool areFriends(const std::string& a, const std::string& b) = 0;
     virtual std::vector<PendingRequestRecord> pendingRequestsFor(const std::string& userId) = 0;
-    // Accepted when `to` had already asked `from`, or they are friends; else a pending request.
-    virtual FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to) = 0;
+    // Accepted when `to` had already asked `from`, or they are friends; else a pending request,
+    // unless `from` has `maxPending` requests waiting already, or `to` has that many to answer.
+    virtual FriendRequestOutcome requestFriendship(const std::string& from, const std::string& to,
+                                                   std::size_t maxPending) = 0;
     // False when `requesterId` has no pending request to `userId`.
     virtual bool acceptRequest(const std::string& userId, const std::string& requesterId) = 0;
     virtual bool declineRequest(const std::string& userId, const std::string& requesterId) = 0;
@@ -128,6 +143,9 @@ class Store {
     // All in one transaction: either every change is stored or none. A shared store drops the
     // changes of rooms whose lease it no longer holds.
     virtual void applyHistory(const std::vector<HistoryOp>& ops) = 0;
+
+    // Whether the store answers a small query now (and, when shared, still holds its session).
+    virtual bool healthy() = 0;
 
     virtual void releaseRoom(std::int64_t /*roomKey*/, std::uint64_t /*lease*/) {}
     // False once the lease of that load is lost (the instance's database session ended).

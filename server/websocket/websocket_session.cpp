@@ -20,6 +20,11 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxFramesPerWrite = 64;
+// Past this much queued for a peer, what it sends waits in its socket until it reads.
+constexpr std::size_t kPauseReadingBytes = 1 << 20;
+// Pings and pongs a peer may send per second (and in a burst); a client sends none of its own.
+constexpr unsigned kControlFramesPerSecond = 20;
+using Phase = SendQueue::Phase;
 }  // namespace
 
 template <class Stream>
@@ -30,8 +35,12 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       user_(std::move(admission.user)),
       roomId_(std::move(admission.roomId)),
       color_(std::move(admission.color)),
+      tokenHash_(std::move(admission.tokenHash)),
       rate_(context.config.messageRateLimit),
+      controlRate_(kControlFramesPerSecond),
       timer_(stream_.get_executor()),
+      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
+             context.output),
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
@@ -53,13 +62,7 @@ WebSocketSession<Stream>::~WebSocketSession() {
 
 template <class Stream>
 void WebSocketSession<Stream>::start(std::string response) {
-    bool start = false;
-    {
-        std::lock_guard lock(queueMutex_);
-        start = pushLocked(Outgoing::Kind::raw, Opcode::text,
-                           std::make_shared<const std::string>(std::move(response)));
-    }
-    if (start) send();
+    pushed(queue_.pushRaw(std::make_shared<const std::string>(std::move(response))));
     context_.rooms.acquire(roomId_, [self = this->shared_from_this()](std::shared_ptr<Room> room) {
         asio::post(self->stream_.get_executor(),
                    [self, room = std::move(room)]() mutable { self->enter(std::move(room)); });
@@ -68,14 +71,20 @@ void WebSocketSession<Stream>::start(std::string response) {
 
 template <class Stream>
 void WebSocketSession<Stream>::enter(std::shared_ptr<Room> room) {
-    if (socketClosed_) return;
+    if (queue_.phase() == Phase::closed) return;
     if (!room) return closeWith(ws::close_code::tryAgainLater, "Server busy");
-    if (!room->join(this->shared_from_this()))
+    if (!context_.presence.tryConnect(user_.id, context_.config.maxUserConnections)) {
+        logLine("refused a room connection of " + user_.id + ": too many connections of that user");
+        return closeWith(ws::close_code::tryAgainLater, "Too many connections");
+    }
+    if (!room->join(this->shared_from_this())) {
+        context_.presence.disconnected(user_.id);
         return closeWith(ws::close_code::tryAgainLater, "Room is full");
+    }
     room_ = std::move(room);
     joined_ = true;
-    context_.presence.connected(user_.id);
     context_.metrics.connections.fetch_add(1, std::memory_order_relaxed);
+    context_.sessions.add(tokenHash_, user_.id, this->shared_from_this());
     keepAlive();
     if (inUsed_ > 0 && !handleFrames()) return;
     readNext();
@@ -85,9 +94,15 @@ template <class Stream>
 bool WebSocketSession<Stream>::holdInput(std::size_t bufferBytes) {
     const std::size_t want = (bufferBytes > kReadChunk ? bufferBytes - kReadChunk : 0) + reader_.heldBytes();
     if (want > inputHeld_) {
-        if (!context_.input.take(want - inputHeld_)) return false;
+        const std::size_t more = want - inputHeld_;
+        if (!context_.inputShares.take(user_.id, more)) return false;
+        if (!context_.input.take(more)) {
+            context_.inputShares.give(user_.id, more);
+            return false;
+        }
     } else {
         context_.input.give(inputHeld_ - want);
+        context_.inputShares.give(user_.id, inputHeld_ - want);
     }
     inputHeld_ = want;
     return true;
@@ -95,6 +110,7 @@ bool WebSocketSession<Stream>::holdInput(std::size_t bufferBytes) {
 
 template <class Stream>
 void WebSocketSession<Stream>::releaseInput() {
+    context_.inputShares.give(user_.id, inputHeld_);
     context_.input.give(std::exchange(inputHeld_, 0));
 }
 
@@ -103,9 +119,14 @@ void WebSocketSession<Stream>::readNext() {
     if (context_.writer.backlogged()) {
         return context_.writer.afterBacklog([self = this->shared_from_this()] {
             asio::post(self->stream_.get_executor(), [self] {
-                if (!self->socketClosed_) self->readNext();
+                if (self->queue_.phase() != Phase::closed) self->readNext();
             });
         });
+    }
+    // Nothing more is read while our answers pile up; the write that drains them reads on.
+    if (queue_.readingPaused()) {
+        readPaused_ = true;
+        return;
     }
     // Grow with the bytes that arrive, not with what a header announces: at most double per read.
     const std::size_t missing = inNeeded_ > inUsed_ ? inNeeded_ - inUsed_ : 0;
@@ -132,7 +153,6 @@ void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
         closeSocket();
         return;
     }
-    heard_ = true;
     inUsed_ += bytes;
     context_.metrics.roomBytesRead.fetch_add(bytes, std::memory_order_relaxed);
     if (handleFrames()) readNext();
@@ -153,8 +173,17 @@ bool WebSocketSession<Stream>::handleFrames() {
             }
             continue;
         }
+        const bool control = event.kind == FrameEvent::Kind::ping || event.kind == FrameEvent::Kind::pong;
+        if (control && !controlRate_.tryAcquire()) {
+            logLine("closing a room connection of " + user_.id + ": too many control frames");
+            leaveRoom();
+            closeWith(ws::close_code::policyViolation, "Too many control frames");
+            keepReading = false;
+            break;
+        }
         switch (event.kind) {
             case FrameEvent::Kind::message:
+                heard_ = true;
                 context_.metrics.messagesIn.fetch_add(1, std::memory_order_relaxed);
                 context_.metrics.bytesIn.fetch_add(event.payload.size(), std::memory_order_relaxed);
                 if (!joined_) break;
@@ -165,9 +194,11 @@ bool WebSocketSession<Stream>::handleFrames() {
                 }
                 break;
             case FrameEvent::Kind::ping:
-                queueControl(Opcode::pong, std::string(event.payload));
+                pushed(queue_.pushPong(std::make_shared<const std::string>(event.payload)));
                 break;
             case FrameEvent::Kind::pong:
+                heard_ = true;
+                break;
             case FrameEvent::Kind::none:
                 break;
             case FrameEvent::Kind::close:
@@ -187,6 +218,12 @@ bool WebSocketSession<Stream>::handleFrames() {
     }
     inUsed_ -= offset;
     if (offset > 0 && inUsed_ > 0) std::memmove(in_.data(), in_.data() + offset, inUsed_);
+    // Since when a message has been arriving, for its deadline.
+    if (inUsed_ == 0 && !reader_.inMessage()) {
+        unfinishedSince_.reset();
+    } else if (!unfinishedSince_) {
+        unfinishedSince_ = std::chrono::steady_clock::now();
+    }
     if (inNeeded_ <= inUsed_) inNeeded_ = 0;
     // One large message must not pin megabytes to an otherwise idle connection.
     if (in_.size() > kKeepReadBufferBytes && std::max(inUsed_, inNeeded_) <= kReadChunk) {
@@ -198,19 +235,19 @@ bool WebSocketSession<Stream>::handleFrames() {
 }
 
 template <class Stream>
-bool WebSocketSession<Stream>::enqueue(const Payload& payload) {
-    std::lock_guard lock(queueMutex_);
-    if (closed_) return false;
-    const ServerConfig& config = context_.config;
-    if (queuedCount_ >= config.sendQueueMessages || queuedBytes_ + payload->size() > config.sendQueueBytes) {
-        closed_ = true;
-        dropQueuedLocked();
-        context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
-        asio::post(stream_.get_executor(),
-                   [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
-        return false;
-    }
-    return pushLocked(Outgoing::Kind::message, Opcode::text, payload);
+bool WebSocketSession<Stream>::enqueue(std::span<const Payload> parts) {
+    const SendQueue::Push result = queue_.push(parts);
+    if (result != SendQueue::Push::overflow) return result == SendQueue::Push::startWrite;
+    pushed(result);
+    return false;
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::pushed(SendQueue::Push result) {
+    if (result == SendQueue::Push::startWrite) return send();
+    if (result != SendQueue::Push::overflow) return;
+    context_.metrics.slowConsumersClosed.fetch_add(1, std::memory_order_relaxed);
+    asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->disconnect("fell too far behind"); });
 }
 
 template <class Stream>
@@ -219,146 +256,84 @@ void WebSocketSession<Stream>::send() {
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::queueControl(Opcode opcode, std::string payload) {
-    bool start = false;
-    {
-        std::lock_guard lock(queueMutex_);
-        if (closeQueued_) return;
-        start = pushLocked(Outgoing::Kind::control, opcode,
-                           std::make_shared<const std::string>(std::move(payload)));
-    }
-    if (start) send();
-}
-
-template <class Stream>
 void WebSocketSession<Stream>::closeWith(std::uint16_t code, std::string_view reason) {
-    bool start = false;
-    bool alreadyClosing = false;
-    {
-        std::lock_guard lock(queueMutex_);
-        closed_ = true;
-        if (closeQueued_) {
-            alreadyClosing = true;
-        } else {
-            closeQueued_ = true;
-            start = pushLocked(Outgoing::Kind::control, Opcode::close,
-                               std::make_shared<const std::string>(ws::closePayload(code, reason)));
-        }
-    }
+    const SendQueue::Push result = queue_.pushClose(std::make_shared<const std::string>(ws::closePayload(code, reason)));
     // Our close went first: the peer's answer ends the connection once ours is out.
-    if (alreadyClosing && closeSent_ && closeReceived_) closeSocket();
-    if (start) send();
-}
-
-template <class Stream>
-bool WebSocketSession<Stream>::pushLocked(typename Outgoing::Kind kind, Opcode opcode, Payload bytes) {
-    queuedBytes_ += bytes->size();
-    ++queuedCount_;
-    queue_.push_back({kind, opcode, std::move(bytes)});
-    return !std::exchange(writing_, true);
-}
-
-template <class Stream>
-void WebSocketSession<Stream>::dropQueuedLocked() {
-    for (const Outgoing& out : queue_) queuedBytes_ -= out.bytes->size();
-    queuedCount_ -= queue_.size();
-    queue_.clear();
+    if (result == SendQueue::Push::refused && queue_.phase() == Phase::closeSent && closeReceived_) closeSocket();
+    pushed(result);
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::writeNext() {
-    while (true) {
-        {
-            std::lock_guard lock(queueMutex_);
-            if (queue_.empty() || socketClosed_) {
-                writing_ = false;
-                return;
-            }
-            while (!queue_.empty() && inflight_.size() < kMaxFramesPerWrite) {
-                inflight_.push_back(std::move(queue_.front()));
-                queue_.pop_front();
-            }
-        }
-        headers_.resize(inflight_.size());
-        buffers_.clear();
-        for (std::size_t i = 0; i < inflight_.size(); ++i) {
-            const Outgoing& out = inflight_[i];
-            if (out.kind != Outgoing::Kind::raw)
-                buffers_.emplace_back(headers_[i].data(),
-                                      ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i]));
-            buffers_.emplace_back(out.bytes->data(), out.bytes->size());
-        }
-        if constexpr (std::is_same_v<Stream, RawSocket>) {
-            // Most writes fit the socket buffer at once: send now, and leave only a remainder to
-            // an asynchronous write.
-            beast::error_code ec;
-            std::size_t sent = stream_.write_some(buffers_, ec);
-            if (ec == asio::error::would_block || ec == asio::error::try_again) {
-                ec = {};
-                sent = 0;
-            }
-            if (!ec && sent < asio::buffer_size(buffers_)) {
-                std::size_t done = 0;
-                while (sent >= buffers_[done].size()) sent -= buffers_[done++].size();
-                buffers_[done] += sent;
-                buffers_.erase(buffers_.begin(), buffers_.begin() + static_cast<std::ptrdiff_t>(done));
-                break;
-            }
-            if (!finishWrite(ec)) return;
-        } else {
-            break;
-        }
+    if (!queue_.take(inflight_, kMaxFramesPerWrite)) return;
+    headers_.resize(inflight_.size());
+    buffers_.clear();
+    for (std::size_t i = 0; i < inflight_.size(); ++i) {
+        const Frame& out = inflight_[i];
+        if (out.kind != Frame::Kind::raw)
+            buffers_.emplace_back(headers_[i].data(),
+                                  ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i], out.fin));
+        buffers_.emplace_back(out.bytes->data(), out.bytes->size());
     }
-    asio::async_write(stream_, buffers_,
-                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                          if (self->finishWrite(ec)) self->writeNext();
-                      });
+    writeProgress_ = std::chrono::steady_clock::now();
+    if constexpr (std::is_same_v<Stream, RawSocket>) {
+        // Most writes fit the socket buffer at once: send now, and leave only a remainder to
+        // an asynchronous write.
+        beast::error_code ec;
+        std::size_t sent = stream_.write_some(buffers_, ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            ec = {};
+            sent = 0;
+        }
+        if (ec || sent == asio::buffer_size(buffers_)) {
+            if (finishWrite(ec)) writeNext();
+            return;
+        }
+        consumeBuffers(sent);
+    }
+    writeRest();
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::consumeBuffers(std::size_t sent) {
+    std::size_t done = 0;
+    while (done < buffers_.size() && sent >= buffers_[done].size()) sent -= buffers_[done++].size();
+    if (done < buffers_.size()) buffers_[done] += sent;
+    buffers_.erase(buffers_.begin(), buffers_.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::writeRest() {
+    // Piece by piece, so that the keep-alive tick sees whether the peer takes anything at all.
+    stream_.async_write_some(buffers_, [self = this->shared_from_this()](beast::error_code ec, std::size_t sent) {
+        if (!ec) {
+            self->writeProgress_ = std::chrono::steady_clock::now();
+            self->consumeBuffers(sent);
+            if (!self->buffers_.empty()) return self->writeRest();
+        }
+        if (self->finishWrite(ec)) self->writeNext();
+    });
 }
 
 template <class Stream>
 bool WebSocketSession<Stream>::finishWrite(beast::error_code ec) {
-    std::size_t bytes = 0;
-    std::size_t messages = 0;
-    std::size_t messageBytes = 0;
-    bool closeWritten = false;
-    for (const Outgoing& out : inflight_) {
-        bytes += out.bytes->size();
-        if (out.kind == Outgoing::Kind::message) {
-            ++messages;
-            messageBytes += out.bytes->size();
-        }
-        closeWritten |= out.kind == Outgoing::Kind::control && out.opcode == Opcode::close;
-    }
-    const std::size_t count = inflight_.size();
-    inflight_.clear();
-    {
-        std::lock_guard lock(queueMutex_);
-        queuedBytes_ -= bytes;
-        queuedCount_ -= count;
-        if (ec) {
-            closed_ = true;
-            writing_ = false;
-            dropQueuedLocked();
-        }
-    }
+    const SendQueue::Settled settled = queue_.settle(inflight_, !ec);
     if (ec) {
         leaveRoom();
         closeSocket();
         return false;
     }
-    context_.metrics.messagesOut.fetch_add(messages, std::memory_order_relaxed);
-    context_.metrics.bytesOut.fetch_add(messageBytes, std::memory_order_relaxed);
-    if (closeWritten) {
-        closeSent_ = true;
-        // Wait for the peer's close only while it is still being read.
-        if (closeReceived_ || !reading_) {
-            {
-                std::lock_guard lock(queueMutex_);
-                writing_ = false;
-            }
-            closeSocket();
-            return false;
-        }
+    context_.metrics.messagesOut.fetch_add(settled.messages, std::memory_order_relaxed);
+    context_.metrics.bytesOut.fetch_add(settled.messageBytes, std::memory_order_relaxed);
+    // Wait for the peer's close only while it is still being read.
+    if (settled.closeWritten && (closeReceived_ || !reading_)) {
+        queue_.idle();
+        closeSocket();
+        return false;
+    }
+    if (readPaused_ && !queue_.readingPaused()) {
+        readPaused_ = false;
+        readNext();
     }
     return true;
 }
@@ -366,12 +341,24 @@ bool WebSocketSession<Stream>::finishWrite(beast::error_code ec) {
 template <class Stream>
 void WebSocketSession<Stream>::keepAlive() {
     if (context_.config.idleTimeout.count() <= 0) return;
-    // Silence is fine (a watcher sends nothing); a peer that answers no ping is not.
+    // Silence is fine (a watcher sends nothing); a peer that answers no ping is not, nor one whose
+    // socket takes nothing we write.
     timer_.expires_after(std::chrono::duration_cast<std::chrono::milliseconds>(context_.config.idleTimeout) /
                          2);
     timer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
-        if (ec || self->socketClosed_) return;
-        if (self->closeSent_) {
+        const Phase phase = self->queue_.phase();
+        if (ec || phase == Phase::closed) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (!self->inflight_.empty() && now - self->writeProgress_ > self->context_.config.writeTimeout)
+            return self->disconnect("its socket took nothing we wrote");
+        if (self->unfinishedSince_ && now - *self->unfinishedSince_ > self->context_.config.messageDeadline &&
+            phase < Phase::closeQueued) {
+            logLine("closing a room connection of " + self->user_.id + ": a message took too long to arrive");
+            self->unfinishedSince_.reset();
+            self->leaveRoom();
+            self->closeWith(ws::close_code::policyViolation, "Message took too long");
+        }
+        if (phase == Phase::closeSent) {
             // The peer had a whole tick to answer our close.
             if (std::exchange(self->closeTicked_, true)) return self->closeSocket();
         } else if (self->heard_) {
@@ -381,7 +368,7 @@ void WebSocketSession<Stream>::keepAlive() {
             return self->disconnect("answered no ping");
         } else {
             self->pinged_ = true;
-            self->queueControl(Opcode::ping, {});
+            self->pushed(self->queue_.pushPing());
         }
         self->keepAlive();
     });
@@ -395,6 +382,14 @@ void WebSocketSession<Stream>::goAway(const char* reason) {
 }
 
 template <class Stream>
+void WebSocketSession<Stream>::endSession(const char* reason) {
+    asio::post(stream_.get_executor(), [self = this->shared_from_this(), reason] {
+        self->leaveRoom();
+        self->closeWith(kSessionEndedCloseCode, reason);
+    });
+}
+
+template <class Stream>
 void WebSocketSession<Stream>::disconnect(std::string_view why) {
     logLine("closing a room connection of " + user_.id + ": " + std::string(why));
     // No close handshake: a peer that does not read would never see it.
@@ -404,7 +399,7 @@ void WebSocketSession<Stream>::disconnect(std::string_view why) {
 
 template <class Stream>
 void WebSocketSession<Stream>::closeSocket() {
-    if (std::exchange(socketClosed_, true)) return;
+    if (queue_.markClosed() == Phase::closed) return;
     timer_.cancel();
     releaseInput();
     beast::error_code ec;
@@ -417,13 +412,11 @@ void WebSocketSession<Stream>::closeSocket() {
 
 template <class Stream>
 void WebSocketSession<Stream>::leaveRoom() {
-    {
-        std::lock_guard lock(queueMutex_);
-        closed_ = true;
-    }
+    queue_.leave();
     if (!joined_) return;
     joined_ = false;
     room_->leave(*this);
+    context_.sessions.remove(tokenHash_, *this);
     context_.presence.disconnected(user_.id);
     context_.metrics.connections.fetch_sub(1, std::memory_order_relaxed);
 }

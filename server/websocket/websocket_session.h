@@ -1,12 +1,14 @@
 #pragma once
 // One room connection. Reads, frame handling and writes run on the connection's strand.
-// Anything sent to it goes through a bounded queue, and whatever has queued up while a
-// write was in flight goes out together in the next one. A reader that falls so far behind
-// that the queue overflows is disconnected rather than allowed to grow memory.
+// Anything sent to it goes through its SendQueue, and whatever has queued up while a write was
+// in flight goes out together in the next one. A reader that falls so far behind that the
+// queue overflows, or whose socket takes nothing for --write-timeout, is disconnected rather
+// than allowed to grow memory; while much is queued the connection stops reading, so a peer
+// that sends without reading answers only to TCP.
 //
 // The read buffer grows with the bytes that arrive, never with the length a frame header
 // announces, and what it holds beyond its first chunk counts against the process-wide
-// InputBudget. While the history writer is backlogged the connection stops reading.
+// input ByteBudget. While the history writer is backlogged the connection stops reading.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -16,15 +18,17 @@
 #include <boost/beast/ssl.hpp>
 
 #include <array>
-#include <deque>
+#include <chrono>
+#include <optional>
+#include <span>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "accounts/rate_limiter.h"
 #include "rooms/room.h"
 #include "rooms/room_admission.h"
 #include "server_context.h"
+#include "websocket/send_queue.h"
 #include "websocket/ws_frame.h"
 
 namespace vellumora::server {
@@ -46,18 +50,15 @@ class WebSocketSession final : public RoomMember,
     // Answers the handshake with `response` and joins the room once it is loaded.
     void start(std::string response);
 
-    bool enqueue(const Payload& payload) override;
+    bool enqueue(std::span<const Payload> parts) override;
     void send() override;
     const UserRecord& user() const override { return user_; }
     const std::string& color() const override { return color_; }
     void goAway(const char* reason) override;
+    void endSession(const char* reason) override;
 
   private:
-    struct Outgoing {
-        enum class Kind { message, control, raw } kind;
-        ws::Opcode opcode;
-        Payload bytes;
-    };
+    using Frame = SendQueue::Frame;
 
     void enter(std::shared_ptr<Room> room);
     void readNext();
@@ -67,12 +68,13 @@ class WebSocketSession final : public RoomMember,
     // Accounts `bufferBytes` of read buffer plus the reader's fragments; false past the budget.
     bool holdInput(std::size_t bufferBytes);
     void releaseInput();
-    void queueControl(ws::Opcode opcode, std::string payload);
+    // Acts on what a push answered: starts writing, or drops a connection that fell behind.
+    void pushed(SendQueue::Push result);
     void closeWith(std::uint16_t code, std::string_view reason);
-    void dropQueuedLocked();
-    // Queues one outgoing frame; true when no write is under way and the caller must start one.
-    bool pushLocked(typename Outgoing::Kind kind, ws::Opcode opcode, Payload bytes);
     void writeNext();
+    // The rest of a write the socket did not take at once.
+    void writeRest();
+    void consumeBuffers(std::size_t sent);
     // Settles the frames of a finished write; true when writing should go on.
     bool finishWrite(boost::beast::error_code ec);
     void keepAlive();
@@ -85,35 +87,31 @@ class WebSocketSession final : public RoomMember,
     UserRecord user_;
     std::string roomId_;
     std::string color_;
+    std::string tokenHash_;
     std::shared_ptr<Room> room_;
     MessageRate rate_;
+    MessageRate controlRate_;
     boost::asio::steady_timer timer_;
+    SendQueue queue_;
 
     // Strand only.
     std::vector<char> in_;
     std::size_t inUsed_ = 0;
     std::size_t inNeeded_ = 0;
-    std::size_t inputHeld_ = 0;  // taken from the InputBudget
+    std::size_t inputHeld_ = 0;  // taken from the input ByteBudget
     ws::FrameReader reader_;
     bool joined_ = false;
     bool reading_ = false;
-    bool heard_ = true;  // something arrived since the last keep-alive tick
+    bool readPaused_ = false;  // stopped reading while much is queued
+    bool heard_ = true;        // a pong or a message arrived since the last keep-alive tick
     bool pinged_ = false;
     bool closeReceived_ = false;
-    bool closeSent_ = false;
     bool closeTicked_ = false;
-    bool socketClosed_ = false;
-    std::vector<Outgoing> inflight_;
+    std::vector<Frame> inflight_;
+    std::chrono::steady_clock::time_point writeProgress_{};  // the last time bytes left while writing
+    std::optional<std::chrono::steady_clock::time_point> unfinishedSince_;  // a message is arriving
     std::vector<std::array<unsigned char, 10>> headers_;
     std::vector<boost::asio::const_buffer> buffers_;
-
-    std::mutex queueMutex_;
-    std::deque<Outgoing> queue_;
-    std::size_t queuedBytes_ = 0;  // queued and in flight
-    std::size_t queuedCount_ = 0;
-    bool writing_ = false;
-    bool closed_ = false;  // nothing more is accepted for sending
-    bool closeQueued_ = false;
 };
 
 extern template class WebSocketSession<RawSocket>;

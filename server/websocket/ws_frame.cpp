@@ -167,8 +167,8 @@ FrameReader::Step FrameReader::dataFrame(const Header& h, std::string_view body)
     return step;
 }
 
-std::size_t writeFrameHeader(Opcode opcode, std::size_t length, std::array<unsigned char, 10>& out) {
-    out[0] = static_cast<unsigned char>(0x80 | static_cast<unsigned>(opcode));
+std::size_t writeFrameHeader(Opcode opcode, std::size_t length, std::array<unsigned char, 10>& out, bool fin) {
+    out[0] = static_cast<unsigned char>((fin ? 0x80 : 0) | static_cast<unsigned>(opcode));
     if (length < 126) {
         out[1] = static_cast<unsigned char>(length);
         return 2;

@@ -28,6 +28,7 @@ inline constexpr std::uint16_t goingAway = 1001;
 inline constexpr std::uint16_t protocolError = 1002;
 inline constexpr std::uint16_t noStatus = 1005;  // a close frame without a code
 inline constexpr std::uint16_t badPayload = 1007;
+inline constexpr std::uint16_t policyViolation = 1008;
 inline constexpr std::uint16_t tooBig = 1009;
 inline constexpr std::uint16_t internalError = 1011;
 inline constexpr std::uint16_t tryAgainLater = 1013;
@@ -55,6 +56,8 @@ class FrameReader {
     // Reads at most one frame from the front of `data`, unmasking it in place. After an error
     // event the reader stays failed.
     Step next(std::span<char> data);
+    // Whether a fragmented message is being assembled.
+    bool inMessage() const { return inMessage_; }
     // Memory held for a fragmented message being assembled.
     std::size_t heldBytes() const {
         const std::size_t capacity = fragments_.capacity();
@@ -86,8 +89,10 @@ class FrameReader {
 
 // XORs `data` with the 4-byte masking `key` (wire order): masking and unmasking alike.
 void applyMask(char* data, std::size_t size, const unsigned char* key);
-// The header of an unmasked, final frame of `length` payload bytes; returns its size.
-std::size_t writeFrameHeader(Opcode opcode, std::size_t length, std::array<unsigned char, 10>& out);
+// The header of an unmasked frame of `length` payload bytes (the last of its message when
+// `fin`); returns its size.
+std::size_t writeFrameHeader(Opcode opcode, std::size_t length, std::array<unsigned char, 10>& out,
+                             bool fin = true);
 // A close frame's payload; the reason is cut to fit a control frame.
 std::string closePayload(std::uint16_t code, std::string_view reason);
 bool validUtf8(std::string_view text);

@@ -20,6 +20,7 @@ namespace vellumora::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr const char* kProxySource = "127.0.0.2";
 
 // HAProxy on deploy/haproxy.cfg, with the addresses of this test's processes put in.
 class Proxy {
@@ -35,6 +36,9 @@ class Proxy {
         swap("127.0.0.1:8787", port);
         swap("127.0.0.1:8701", first);
         swap("127.0.0.1:8702", second);
+        // The instances trust the proxy's own address alone, so the test may reach them directly.
+        const std::string proxied = "send-proxy-v2";
+        cfg.replace(cfg.find(proxied), proxied.size(), proxied + " source " + kProxySource);
         std::ofstream(dir_ / "haproxy.cfg") << cfg;
         pid_ = spawnLogged({"/usr/sbin/haproxy", "-db", "-f", (dir_ / "haproxy.cfg").string()},
                            (dir_ / "haproxy.log").string());
@@ -65,7 +69,8 @@ std::unique_ptr<WsClient> reconnect(std::uint16_t port, const std::string& room,
 
 TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
     const std::string db = PostgresInstance::shared()->createDatabase();
-    const std::vector<std::string> flags{"--auth-rate-limit", "0", "--message-rate-limit", "0"};
+    const std::vector<std::string> flags{"--auth-rate-limit", "0", "--message-rate-limit", "0", "--trusted-proxy",
+                                         kProxySource};
     const std::uint16_t proxyPort = ServerProcess().port();  // free once that server has stopped
     ServerProcess one({.extraArgs = flags, .dbPath = db});
     ServerProcess two({.extraArgs = flags, .dbPath = db});
@@ -84,10 +89,10 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
     auto b = std::make_unique<WsClient>(proxyPort, room, bob.token);
     ASSERT_TRUE(a->waitFor("room_state") && b->waitFor("room_state"));
     ASSERT_TRUE(eventually([&] {
-        return metric(one.port(), "vellumora_connections") + metric(two.port(), "vellumora_connections") == 2;
+        return metric(one.metricsPort(), "vellumora_connections") + metric(two.metricsPort(), "vellumora_connections") == 2;
     }));
-    const bool onOne = metric(one.port(), "vellumora_connections") == 2;
-    ASSERT_TRUE(onOne || metric(two.port(), "vellumora_connections") == 2) << "the room's people were split";
+    const bool onOne = metric(one.metricsPort(), "vellumora_connections") == 2;
+    ASSERT_TRUE(onOne || metric(two.metricsPort(), "vellumora_connections") == 2) << "the room's people were split";
     ServerProcess& holder = onOne ? one : two;
     ServerProcess& other = onOne ? two : one;
 
@@ -118,7 +123,7 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
         return a && b;
     };
     ASSERT_TRUE(bothBack());
-    EXPECT_EQ(metric(other.port(), "vellumora_connections"), 3);  // with Carol
+    EXPECT_EQ(metric(other.metricsPort(), "vellumora_connections"), 3);  // with Carol
     const RoomStateMessage state =
         expectMessage<RoomStateMessage>(*std::make_unique<WsClient>(other.port(), room, bob.token));
     ASSERT_EQ(state.strokes.size(), 1u);
@@ -157,7 +162,7 @@ TEST(Cluster, shouldMoveARoomToTheOtherInstanceWhenItsInstanceIsKilled) {
         30s));
     EXPECT_TRUE(a->waitClosed(10s) && b->waitClosed(10s));
     ASSERT_TRUE(bothBack());
-    EXPECT_EQ(metric(holder.port(), "vellumora_connections"), 2);
+    EXPECT_EQ(metric(holder.metricsPort(), "vellumora_connections"), 2);
     a->send(strokeStart("V"));
     EXPECT_TRUE(b->waitFor("stroke_start"));
 

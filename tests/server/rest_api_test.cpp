@@ -129,6 +129,29 @@ TEST_F(RestApi, shouldRunTheFriendRequestLifecycle) {
     expectError(post("/friends/accept", R"({"requesterId":")" + c.id + R"("})", a.token), 404);  // declined
 }
 
+TEST(RestRateLimit, shouldCountClientAddressesAProxyNamesAndLockNobodyOutForOthersFailures) {
+    ServerProcess server({{"--auth-rate-limit", "3", "--trusted-proxy", "127.0.0.1"}});
+    const auto logIn = [&](const std::string& from, const std::string& password) {
+        return httpRequest(server.port(), "POST", "/auth/login",
+                           R"({"username":"target","password":")" + password + R"("})", {}, proxyHeader(from))
+            .status;
+    };
+    ASSERT_EQ(httpRequest(server.port(), "POST", "/auth/signup", R"({"username":"target","password":"password1"})",
+                          {}, proxyHeader("192.0.2.1"))
+                  .status,
+              200u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(logIn("203.0.113.7", "guess" + std::to_string(i)), 401u);
+    EXPECT_EQ(logIn("203.0.113.7", "password1"), 429u);  // that address is spent
+    EXPECT_EQ(logIn("198.51.100.9", "password1"), 200u);  // the owner, elsewhere, is not locked out
+    // IPv6 addresses count by their /64.
+    for (int i = 0; i < 3; ++i) logIn("2001:db8::" + std::to_string(i + 1), "wrong");
+    EXPECT_EQ(logIn("2001:db8::ff", "password1"), 429u);
+    EXPECT_EQ(logIn("2001:db8:0:1::1", "password1"), 200u);
+    // From a trusted proxy, a connection without the header is not served.
+    EXPECT_EQ(httpRequest(server.port(), "GET", "/healthz").status, 0u);
+    EXPECT_EQ(httpRequest(server.port(), "GET", "/healthz", {}, {}, proxyHeader("192.0.2.1")).status, 200u);
+}
+
 TEST(RestRateLimit, shouldAnswer429PerAddressAndPerUsername) {
     ServerProcess server({{"--auth-rate-limit", "3"}});
     const std::string body = R"({"username":"nobody","password":"password1"})";
@@ -138,7 +161,7 @@ TEST(RestRateLimit, shouldAnswer429PerAddressAndPerUsername) {
     expectError(
         httpRequest(server.port(), "POST", "/auth/signup", R"({"username":"fresh","password":"password1"})"),
         429);
-    EXPECT_EQ(metric(server.port(), "vellumora_refused_logins_total"), 5);
+    EXPECT_EQ(metric(server.metricsPort(), "vellumora_refused_logins_total"), 5);
 }
 
 }  // namespace

@@ -58,6 +58,10 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
         {"reused stroke id", replace("\"id\":\"NEW\"", "\"id\":\"BOB-STROKE\"")},
         {"point for someone else's stroke",
          R"({"type":"stroke_point","strokeId":"BOB-STROKE","point":{"x":0.5,"y":0.5,"pressure":1,"t":2}})"},
+        {"page image with a NUL",
+         R"({"type":"set_page","page":{"pageId":"p","displayName":"x","mimeType":"image/png","imageBase64":"AA\u0000A"}})"},
+        {"page image not in Base64",
+         R"({"type":"set_page","page":{"pageId":"p","displayName":"x","mimeType":"image/png","imageBase64":"AB*D"}})"},
         {"page that fits a frame but not a room_state",
          R"({"type":"set_page","page":{"pageId":"p","displayName":"x","mimeType":"image/png","imageBase64":")" +
              std::string(kMaxMessageBytes - 2048, 'A') + "\"}}"},
@@ -127,7 +131,7 @@ TEST_F(HostileTraffic, shouldCloseASlowConsumerWhileTheOthersKeepReceiving) {
     EXPECT_TRUE(stalledLeft);
     sender->send(ClientMessage::cursor(0.5, 0.5));
     EXPECT_TRUE(isA(reader->receive(), "cursor"));
-    EXPECT_EQ(metric(port(), "vellumora_slow_consumers_closed_total"), 1);
+    EXPECT_EQ(metric(server_.metricsPort(), "vellumora_slow_consumers_closed_total"), 1);
 }
 
 }  // namespace

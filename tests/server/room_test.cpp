@@ -90,8 +90,9 @@ TEST_F(Rooms, shouldAnnouncePeersAndRelayEveryMessageToTheOthersOnly) {
     }
     for (const std::size_t size : {65535u, 65536u, 65537u}) {
         WirePage sized{"p", "P", "image/png", ""};
-        sized.imageBase64.assign(size - encode(ServerMessage{PageChangedMessage{alice_.id, sized}})->size(),
-                                 'A');
+        const std::size_t fill = size - encode(ServerMessage{PageChangedMessage{alice_.id, sized}})->size();
+        sized.imageBase64.assign(fill - fill % 4, 'A');  // Base64 comes in fours
+        sized.displayName.append(fill % 4, 'P');
         ASSERT_TRUE(a.send(ClientMessage::setPage(sized)));
         EXPECT_EQ(b.receiveMessage(), (ServerMessage{PageChangedMessage{alice_.id, sized}})) << size;
     }

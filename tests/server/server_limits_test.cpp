@@ -60,7 +60,7 @@ TEST(ServerLimits, shouldCloseOnlyConnectionsThatAnswerNoPing) {
 }
 
 TEST(ServerLimits, shouldDropMessagesOverTheRateLimitAndRefuseAFullRoom) {
-    const Alone s({"--message-rate-limit", "20", "--max-room-connections", "2"});
+    const Alone s({"--message-rate-limit", "20", "--max-room-connections", "2", "--max-user-connections", "3"});
     const auto a = s.join();
     const auto b = s.join();
     for (int i = 0; i < 200; ++i) a->send(ClientMessage::cursor(0.5, 0.5));
@@ -73,19 +73,69 @@ TEST(ServerLimits, shouldDropMessagesOverTheRateLimitAndRefuseAFullRoom) {
     EXPECT_TRUE(third.waitClosed(std::chrono::seconds(5)));
     EXPECT_EQ(third.closeCode(), 1013u);
     EXPECT_EQ(a->drain(std::chrono::milliseconds(300)).size(), 1u);  // b's arrival only
+
+    // Three connections of one user in all rooms together: a fourth anywhere is refused.
+    const Account bob = signUp(s.port(), "bob");
+    befriend(s.port(), s.alice, bob);
+    WsClient withBob(s.port(), dmRoom(s.alice, bob), s.alice.token);
+    ASSERT_TRUE(withBob.waitFor("room_state"));
+    WsClient fourth(s.port(), dmRoom(s.alice, bob), s.alice.token);
+    EXPECT_TRUE(fourth.waitClosed(std::chrono::seconds(5)));
+    EXPECT_EQ(fourth.closeReason(), "Too many connections");
+}
+
+TEST(ServerLimits, shouldCloseAPeerThatFloodsPingsAndOneWhoseSocketTakesNothing) {
+    // Pinged every 5 s: the test's clients read only now and then.
+    const Alone s({"--idle-timeout", "10", "--write-timeout", "1", "--message-rate-limit", "0"});
+    const auto reader = s.join();
+    {
+        const auto flooder = s.join();
+        ASSERT_TRUE(reader->waitFor("peer_joined"));
+        std::string pings;
+        for (int i = 0; i < 200; ++i) pings += std::string("\x89\x80\0\0\0\0", 6);  // masked, empty
+        ASSERT_TRUE(flooder->sendRaw(pings));
+        EXPECT_TRUE(flooder->waitClosed(std::chrono::seconds(5)));
+        EXPECT_EQ(flooder->closeCode(), 1008u);
+        EXPECT_TRUE(reader->waitFor("peer_left"));
+    }
+    // Twelve MiB fits its queue, not its socket: it is closed for taking nothing, not for its queue.
+    const auto stalled = s.join();
+    const auto sender = s.join();
+    ASSERT_TRUE(reader->waitFor("peer_joined", 2));
+    const std::string image(4 << 20, 'A');
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(sender->send(ClientMessage::setPage(WirePage{"p", "P", "image/png", image})));
+        ASSERT_TRUE(reader->waitFor("page_changed"));
+    }
+    EXPECT_TRUE(reader->waitFor("peer_left", 1, std::chrono::seconds(20)));
+    EXPECT_EQ(metric(s.server.metricsPort(), "vellumora_slow_consumers_closed_total"), 0);
+    EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_outgoing_bytes") == 0; }));
+}
+
+TEST(ServerLimits, shouldShareOneCopyOfTheRoomAmongJoinsThatDoNotRead) {
+    const Alone s({"--max-room-connections", "64", "--max-user-connections", "64"});
+    const auto owner = s.join();
+    ASSERT_TRUE(owner->send(ClientMessage::setPage(WirePage{"p", "P", "image/png", std::string(6 << 20, 'A')})));
+    s.join();  // the page is stored once it has been relayed
+    const std::int64_t rss = residentBytes(s.server.pid());
+    std::vector<std::unique_ptr<WsClient>> idle;
+    for (int i = 0; i < 30; ++i) idle.push_back(std::make_unique<WsClient>(s.port(), soloRoom(s.alice), s.alice.token));
+    ASSERT_TRUE(owner->waitFor("peer_joined", 31));
+    // 30 x 6 MiB and more without sharing; the sanitizers' own bookkeeping takes some of the rest.
+    EXPECT_LT(residentBytes(s.server.pid()) - rss, 96 << 20);
 }
 
 TEST(ServerLimits, shouldHoldNoMemoryForPayloadsThatHaveNotArrived) {
-    const Alone s({"--max-room-connections", "64"});
+    const Alone s({"--max-room-connections", "64", "--max-user-connections", "64"});
     std::vector<std::unique_ptr<WsClient>> clients;
     for (int i = 0; i < 40; ++i) clients.push_back(s.join());
     const std::int64_t rss = residentBytes(s.server.pid());
-    const std::int64_t read = metric(s.port(), "vellumora_room_read_bytes_total");
+    const std::int64_t read = metric(s.server.metricsPort(), "vellumora_room_read_bytes_total");
     for (auto& c : clients) ASSERT_TRUE(c->sendRaw(maskedFrameHeader(8'000'000)));  // 14 bytes
     ASSERT_TRUE(
-        eventually([&] { return metric(s.port(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
+        eventually([&] { return metric(s.server.metricsPort(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
     EXPECT_LT(residentBytes(s.server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
-    EXPECT_LE(metric(s.port(), "vellumora_unfinished_message_bytes"), 40 * 4096);
+    EXPECT_LE(metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes"), 40 * 4096);
 }
 
 TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMessages) {
@@ -100,14 +150,42 @@ TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMess
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(senders[i]->sendRaw(frame.substr(0, frame.size() - 1)));
         ASSERT_TRUE(eventually([&] {
-            return metric(s.port(), "vellumora_unfinished_message_bytes") >= (7 << 20) * (i + 1) - (1 << 20);
+            return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") >= (7 << 20) * (i + 1) - (1 << 20);
         }));
     }
     senders[2]->sendRaw(frame);
     EXPECT_TRUE(senders[2]->waitClosed(std::chrono::seconds(10)));
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(senders[i]->sendRaw(frame.substr(frame.size() - 1)));
     EXPECT_TRUE(watcher->waitFor("cursor", 2));
-    EXPECT_TRUE(eventually([&] { return metric(s.port(), "vellumora_unfinished_message_bytes") == 0; }));
+    EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") == 0; }));
+}
+
+TEST(ServerLimits, shouldGiveEachUserAShareOfTheUnfinishedBudgetAndEachMessageADeadline) {
+    // The deadline comes before the keep-alive would drop these non-reading clients.
+    const Alone s({"--max-unfinished-mib", "64", "--max-unfinished-user-mib", "8", "--idle-timeout", "4",
+                   "--message-deadline", "1", "--message-rate-limit", "0"});
+    const Account bob = signUp(s.port(), "bob");
+    WsClient bobs(s.port(), soloRoom(bob), bob.token);
+    ASSERT_TRUE(bobs.waitFor("room_state"));
+    const auto watcher = s.join();
+    const std::string message =
+        R"({"type":"cursor","x":0.5,"y":0.5,"pad":")" + std::string(6 << 20, 'x') + "\"}";
+    const std::string frame = maskedFrameHeader(message.size()) + message;
+    // Short of more than the pongs the client answers the server's pings with could fill.
+    const std::string unfinished = frame.substr(0, frame.size() - 1000);
+    const auto first = s.join();
+    const auto second = s.join();
+    ASSERT_TRUE(first->sendRaw(unfinished));
+    ASSERT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") > (5 << 20); }));
+    second->sendRaw(unfinished);  // Alice's second 6 MiB passes her share
+    EXPECT_TRUE(second->waitClosed(std::chrono::seconds(10)));
+    ASSERT_TRUE(bobs.sendRaw(unfinished));  // Bob's own share is untouched
+    ASSERT_TRUE(bobs.sendRaw(frame.substr(frame.size() - 1000)));
+    EXPECT_TRUE(bobs.open());
+    // Alice's first never finishes: closed at its deadline.
+    EXPECT_TRUE(first->waitClosed(std::chrono::seconds(6)));
+    EXPECT_EQ(first->closeCode(), 1008u);
+    EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes") == 0; }));
 }
 
 TEST(ServerLimits, shouldPauseAcceptingWhenOutOfDescriptorsAndKeepServing) {

@@ -11,6 +11,7 @@
 #include "accounts/account_api.h"
 #include "accounts/credentials.h"
 #include "accounts/rate_limiter.h"
+#include "common/address.h"
 #include "common/server_config.h"
 #include "common/server_options.h"
 #include "common/work_pool.h"
@@ -86,6 +87,27 @@ TEST(Accounts, shouldCountPasswordCharactersReadBearerHeadersAndVerifyHashes) {
     const std::string hash = hashPassword("correct horse", PasswordCost::minimal);
     EXPECT_TRUE(verifyPassword(hash, "correct horse"));
     EXPECT_FALSE(verifyPassword(hash, "correct horsf"));
+    // Made again at the next log-in only when weaker than asked for now.
+    EXPECT_TRUE(weakerThan(hash, PasswordCost::interactive));
+    EXPECT_FALSE(weakerThan(hash, PasswordCost::minimal));
+    EXPECT_TRUE(weakerThan("$2y$10$not-argon2", PasswordCost::minimal));
+}
+
+TEST(Addresses, shouldMatchNetworksAndKeyIpv6ByItsSlash64) {
+    const auto in = [](const char* network, const char* address) {
+        return Network::parse(network)->contains(*IpAddress::parse(address));
+    };
+    EXPECT_TRUE(in("10.0.0.0/8", "10.200.1.1"));
+    EXPECT_FALSE(in("10.0.0.0/8", "11.0.0.1"));
+    EXPECT_TRUE(in("127.0.0.1", "::ffff:127.0.0.1"));  // IPv4 seen through an IPv6 socket
+    EXPECT_TRUE(in("fd00::/8", "fd12::1"));
+    EXPECT_FALSE(in("fd00::/8", "10.0.0.1"));
+    EXPECT_TRUE(in("0.0.0.0/0", "192.0.2.1"));
+    for (const char* bad : {"10.0.0.0/33", "fd00::/129", "10.0.0.0/", "host", "10.0.0.0/8x"})
+        EXPECT_FALSE(Network::parse(bad)) << bad;
+    EXPECT_EQ(rateKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+    EXPECT_EQ(rateKey("::ffff:192.0.2.7"), "192.0.2.7");
+    EXPECT_EQ(rateKey("192.0.2.7"), "192.0.2.7");
 }
 
 TEST(RateLimits, shouldRefillPerMinuteAndLimitEveryKey) {

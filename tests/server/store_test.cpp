@@ -153,22 +153,27 @@ TEST_P(StoreTest, shouldFollowTheFriendRequestRules) {
     std::vector<UserRecord> u;
     for (const char* name : {"a", "b", "c", "d"}) u.push_back(*store.createUser({name, name, name}, "hash"));
     const auto &a = u[0].id, &b = u[1].id, &c = u[2].id, &d = u[3].id;
-    EXPECT_EQ(store.requestFriendship(a, b), FriendRequestOutcome::pending);
-    EXPECT_EQ(store.requestFriendship(a, b), FriendRequestOutcome::pending);
+    EXPECT_EQ(store.requestFriendship(a, b, 2), FriendRequestOutcome::pending);
+    EXPECT_EQ(store.requestFriendship(a, b, 2), FriendRequestOutcome::pending);
     EXPECT_EQ(store.pendingRequestsFor(b).size(), 1u);
     EXPECT_TRUE(store.pendingRequestsFor(a).empty());
     EXPECT_FALSE(store.acceptRequest(a, b));  // only the target accepts
     EXPECT_TRUE(store.acceptRequest(b, a));
     EXPECT_TRUE(store.areFriends(a, b) && store.areFriends(b, a));
     EXPECT_FALSE(store.acceptRequest(b, a));  // nothing left to accept
-    EXPECT_EQ(store.requestFriendship(b, a), FriendRequestOutcome::accepted);
+    EXPECT_EQ(store.requestFriendship(b, a, 2), FriendRequestOutcome::accepted);
 
-    EXPECT_EQ(store.requestFriendship(c, a), FriendRequestOutcome::pending);
-    EXPECT_EQ(store.requestFriendship(a, c), FriendRequestOutcome::accepted);  // crossing requests
+    EXPECT_EQ(store.requestFriendship(c, a, 2), FriendRequestOutcome::pending);
+    EXPECT_EQ(store.requestFriendship(a, c, 2), FriendRequestOutcome::accepted);  // crossing requests
     EXPECT_TRUE(store.pendingRequestsFor(a).empty());
     EXPECT_EQ(store.friendsOf(a), (std::vector<UserRecord>{u[1], u[2]}));
 
-    store.requestFriendship(d, a);
+    // Two waiting requests at most, sent or to answer; asking again is no new request.
+    EXPECT_EQ(store.requestFriendship(d, a, 2), FriendRequestOutcome::pending);
+    EXPECT_EQ(store.requestFriendship(d, b, 2), FriendRequestOutcome::pending);
+    EXPECT_EQ(store.requestFriendship(d, b, 2), FriendRequestOutcome::pending);
+    EXPECT_EQ(store.requestFriendship(d, c, 2), FriendRequestOutcome::tooMany);
+    EXPECT_EQ(store.requestFriendship(c, b, 1), FriendRequestOutcome::tooMany);  // b has one to answer
     EXPECT_TRUE(store.declineRequest(a, d));
     EXPECT_FALSE(store.declineRequest(a, d));
     EXPECT_FALSE(store.areFriends(a, d));

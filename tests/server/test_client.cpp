@@ -8,6 +8,8 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <arpa/inet.h>
+
 #include <deque>
 #include <stdexcept>
 #include <thread>
@@ -53,8 +55,25 @@ std::string urlEncode(std::string_view text) {
 }
 }  // namespace
 
+std::string proxyHeader(const std::string& address) {
+    unsigned char ip[16] = {};
+    const bool v6 = address.find(':') != std::string::npos;
+    if (inet_pton(v6 ? AF_INET6 : AF_INET, address.c_str(), ip) != 1) throw std::runtime_error("bad address");
+    const std::size_t ipBytes = v6 ? 16 : 4;
+    std::string out("\r\n\r\n\0\r\nQUIT\n", 12);
+    out.push_back('\x21');
+    out.push_back(v6 ? '\x21' : '\x11');
+    const std::size_t rest = 2 * ipBytes + 4;
+    out.push_back(static_cast<char>(rest >> 8));
+    out.push_back(static_cast<char>(rest & 0xFF));
+    out.append(reinterpret_cast<const char*>(ip), ipBytes);  // source: the client
+    out.append(ipBytes, '\0');                               // destination
+    out.append("\xC0\x01\x22\x3D", 4);                       // ports
+    return out;
+}
+
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
-                       std::string_view body, std::string_view token) {
+                       std::string_view body, std::string_view token, std::string_view before) {
     asio::io_context ioc;
     beast::tcp_stream stream(ioc);
     http::request<http::string_body> req(http::string_to_verb(method), path, 11);
@@ -66,6 +85,7 @@ HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_
     http::response<http::string_body> response;
     beast::error_code ec;
     stream.connect(endpoint(port), ec);
+    if (!ec && !before.empty()) asio::write(stream, asio::buffer(before.data(), before.size()), ec);
     if (!ec) http::write(stream, req, ec);
     if (!ec) http::read(stream, buffer, response, ec);
     if (ec) return {};
@@ -151,7 +171,7 @@ struct WsClient::Impl {
 };
 
 WsClient::WsClient(std::uint16_t port, const std::string& room, const std::string& token,
-                   const std::string& color)
+                   const std::string& color, TokenIn tokenIn)
     : s_(std::make_unique<Impl>()) {
     beast::error_code ec;
     beast::get_lowest_layer(s_->ws_).connect(endpoint(port), ec);
@@ -160,12 +180,18 @@ WsClient::WsClient(std::uint16_t port, const std::string& room, const std::strin
         return;
     }
     s_->ws_.read_message_max(64 * 1024 * 1024);
+    std::string target = "/?room=" + urlEncode(room);
+    if (tokenIn == TokenIn::bearer) {
+        s_->ws_.set_option(beast::websocket::stream_base::decorator([token](beast::websocket::request_type& r) {
+            r.set(http::field::authorization, "Bearer " + token);
+        }));
+    } else {
+        target += "&token=" + urlEncode(token);
+    }
     beast::websocket::response_type response;
     // The asynchronous handshake hands back a refused answer too; the blocking one does not.
-    s_->ws_.async_handshake(
-        response, "127.0.0.1",
-        "/?room=" + urlEncode(room) + "&token=" + urlEncode(token) + "&color=" + urlEncode(color),
-        [&](beast::error_code e) { ec = e; });
+    s_->ws_.async_handshake(response, "127.0.0.1", target + "&color=" + urlEncode(color),
+                            [&](beast::error_code e) { ec = e; });
     s_->ioc_.run();
     s_->status_ = response.result_int();
     if (ec) {
@@ -294,6 +320,10 @@ bool WsClient::open() const {
 
 unsigned WsClient::closeCode() const {
     return s_->ws_.reason().code;
+}
+
+std::string WsClient::closeReason() const {
+    return std::string(s_->ws_.reason().reason);
 }
 
 Drawing drawSteadily(WsClient& drawer, WsClient& observer, const std::string& id,

@@ -26,7 +26,9 @@ struct HttpAnswer {
 // One request on a fresh connection. `token` adds "Authorization: Bearer <token>". Status 0
 // when no answer came (nobody listening, or the connection dropped).
 HttpAnswer httpRequest(std::uint16_t port, std::string_view method, std::string_view path,
-                       std::string_view body = {}, std::string_view token = {});
+                       std::string_view body = {}, std::string_view token = {}, std::string_view before = {});
+// The PROXY v2 header a proxy sends ahead of a client's connection from `address` (IPv4 or IPv6).
+std::string proxyHeader(const std::string& address);
 // The string member `key` of a JSON object text; empty when absent.
 std::string jsonString(std::string_view json, std::string_view key);
 // Whether `text` is a message of `type`.
@@ -56,9 +58,11 @@ std::string maskedFrameHeader(std::size_t length);
 class WsClient {
   public:
     // Connects and performs the handshake; check handshakeStatus() (101 when admitted, 0 when
-    // nobody listens).
+    // nobody listens). The token goes in the query, as older apps send it, or with `bearer` in
+    // an Authorization header.
+    enum class TokenIn { query, bearer };
     WsClient(std::uint16_t port, const std::string& room, const std::string& token,
-             const std::string& color = "#FF0000");
+             const std::string& color = "#FF0000", TokenIn tokenIn = TokenIn::query);
     ~WsClient();
 
     unsigned handshakeStatus() const;
@@ -85,8 +89,9 @@ class WsClient {
     void close();
     // Resets the connection (TCP RST), as a crashed or unplugged client would leave it.
     void abort();
-    // The code of the close frame the server sent (0 when none arrived).
+    // The code and reason of the close frame the server sent (0 when none arrived).
     unsigned closeCode() const;
+    std::string closeReason() const;
 
   private:
     struct Impl;

@@ -1,6 +1,9 @@
 // The same service over TLS when given a certificate: HTTPS answers and a WSS room.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -59,6 +62,64 @@ TEST(Tls, shouldServeRestAndRoomsOverTlsOnlyAndRefuseAnUnusableKey) {
     EXPECT_THROW(ServerProcess({.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key",
                                               kDataDir + "/missing.pem"}}),
                  std::runtime_error);
+}
+
+// A TLS client trusting `cert` alone; limited to TLS 1.2 and `ciphers` when given.
+struct TlsClient {
+    TlsClient(std::uint16_t port, const std::string& cert, const char* ciphers = nullptr)
+        : ctx(asio::ssl::context::tls_client), stream(ioc, ctx) {
+        ctx.load_verify_file(cert);
+        if (ciphers) {
+            SSL_set_max_proto_version(stream.native_handle(), TLS1_2_VERSION);
+            SSL_set_cipher_list(stream.native_handle(), ciphers);
+        }
+        stream.set_verify_mode(asio::ssl::verify_peer);
+        beast::get_lowest_layer(stream).connect({asio::ip::make_address("127.0.0.1"), port});
+        stream.handshake(asio::ssl::stream_base::client, ec);
+    }
+    std::string version() { return ec ? "" : SSL_get_version(stream.native_handle()); }
+    unsigned healthz() {
+        http::request<http::string_body> req(http::verb::get, "/healthz", 11);
+        req.set(http::field::host, "127.0.0.1");
+        req.keep_alive(true);
+        http::write(stream, req, ec);
+        beast::flat_buffer buffer;
+        http::response<http::string_body> res;
+        if (!ec) http::read(stream, buffer, res, ec);
+        return ec ? 0 : res.result_int();
+    }
+
+    asio::io_context ioc;
+    asio::ssl::context ctx;
+    beast::ssl_stream<beast::tcp_stream> stream;
+    beast::error_code ec;
+};
+
+TEST(Tls, shouldPreferTls13KeepTls12ToEphemeralAeadSuitesAndTakeARenewedCertificateOnSighup) {
+    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-tls-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto install = [&](const std::string& name) {
+        for (const char* part : {"cert", "key"})
+            std::filesystem::copy_file(kDataDir + "/" + name + "_" + part + ".pem", dir / (std::string(part) + ".pem"),
+                                       std::filesystem::copy_options::overwrite_existing);
+    };
+    install("test");
+    ServerProcess server({.extraArgs = {"--tls-cert", (dir / "cert.pem").string(), "--tls-key",
+                                        (dir / "key.pem").string()}});
+    const std::string original = kDataDir + "/test_cert.pem";
+    EXPECT_EQ(TlsClient(server.port(), original).version(), "TLSv1.3");
+    EXPECT_EQ(TlsClient(server.port(), original, "ECDHE-ECDSA-AES128-GCM-SHA256").version(), "TLSv1.2");
+    EXPECT_EQ(TlsClient(server.port(), original, "ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA").version(), "");
+
+    TlsClient kept(server.port(), original);
+    ASSERT_EQ(kept.healthz(), 200u);
+    install("renewed");
+    ::kill(server.pid(), SIGHUP);
+    ASSERT_TRUE(eventually([&] { return server.log().find("reloaded the certificate") != std::string::npos; }));
+    EXPECT_EQ(TlsClient(server.port(), kDataDir + "/renewed_cert.pem").version(), "TLSv1.3");
+    EXPECT_EQ(TlsClient(server.port(), original).version(), "");
+    EXPECT_EQ(kept.healthz(), 200u);  // nobody was dropped
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

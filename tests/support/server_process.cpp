@@ -101,13 +101,16 @@ void ServerProcess::start() {
     pid_ = spawnLogged(std::move(args), logPath_);
 
     static const std::regex listening("listening on (https?)://127\\.0\\.0\\.1:([0-9]+)");
+    static const std::regex metrics("metrics on http://127\\.0\\.0\\.1:([0-9]+)");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
         const std::string all = readFile(logPath_);
         const std::string text = all.substr(std::min(logStart, all.size()));
-        if (std::smatch m; std::regex_search(text, m, listening)) {
+        std::smatch m, mm;
+        if (std::regex_search(text, m, listening) && std::regex_search(text, mm, metrics)) {
             scheme_ = m[1];
             port_ = static_cast<std::uint16_t>(std::stoi(m[2]));
+            metricsPort_ = static_cast<std::uint16_t>(std::stoi(mm[1]));
             return;
         }
         int status = 0;

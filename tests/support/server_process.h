@@ -37,6 +37,8 @@ class ServerProcess {
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     std::uint16_t port() const { return port_; }
+    // Where /metrics is served.
+    std::uint16_t metricsPort() const { return metricsPort_; }
     std::string baseUrl() const;  // "http://127.0.0.1:<port>" ("https" when started with --tls-cert)
     // The running server's process id (-1 while stopped).
     pid_t pid() const { return pid_; }
@@ -60,6 +62,7 @@ class ServerProcess {
     std::string dbPath_;
     std::string logPath_;
     std::uint16_t port_ = 0;
+    std::uint16_t metricsPort_ = 0;
     std::string scheme_ = "http";
     pid_t pid_ = -1;
     int exitStatus_ = -1;
