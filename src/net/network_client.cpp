@@ -110,8 +110,8 @@ QUrl NetworkClient::webSocketUrl(const QUrl& baseUrl) {
 std::optional<QNetworkRequest> NetworkClient::connectionRequest(const QUrl& serverUrl,
                                                                 const ConnectionArgs& args) {
     QUrl url = serverUrl;
-    const QByteArray query = "room=" + queryValue(args.room) + "&token=" + queryValue(args.token) +
-                             "&color=" + queryValue(args.color);
+    // The token travels only in the header: a URL ends up in proxies' and servers' logs.
+    const QByteArray query = "room=" + queryValue(args.room) + "&color=" + queryValue(args.color);
     url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty() || !isSendableToken(args.token)) {
         return std::nullopt;
