@@ -46,7 +46,7 @@ class AppEndToEndTest : public ::testing::Test {
     }
 
     bool metricReaches(const char* name, std::int64_t value) {
-        return runUntil([&] { return metric(server.port(), name) == value; });
+        return runUntil([&] { return metric(server.metricsPort(), name) == value; });
     }
 
     // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws
@@ -69,9 +69,9 @@ class AppEndToEndTest : public ::testing::Test {
     }
     // One stroke that reaches the room's history.
     void drawAStroke(AppInstance& app) {
-        const std::int64_t history = metric(server.port(), "vellumora_history_bytes");
+        const std::int64_t history = metric(server.metricsPort(), "vellumora_history_bytes");
         strokeWithThePointer(app);
-        EXPECT_TRUE(runUntil([&] { return metric(server.port(), "vellumora_history_bytes") > history; }))
+        EXPECT_TRUE(runUntil([&] { return metric(server.metricsPort(), "vellumora_history_bytes") > history; }))
             << "the stroke never reached the room";
     }
 
@@ -267,6 +267,23 @@ TEST_F(AppEndToEndTest, drawingWhileTheServerIsAwayReachesTheRoomWhenItIsBackAls
     EXPECT_TRUE(bo.quit());
     ASSERT_TRUE(ann.waitGone("In this room: " + boName));
     EXPECT_LT(changedPixels(annBefore, canvasOf(ann)), 10) << "Bo's cursor stayed";
+
+    // Ann signs out everywhere from the session she signed up with (another device): the server
+    // closes her room connection, and the window is at once back at the login screen saying why;
+    // the next launch restores nothing.
+    ASSERT_EQ(httpRequest(server.port(), "POST", "/auth/logout-all", "{}", annAccount.token).status, 200u);
+    QElapsedTimer sinceClose;
+    sinceClose.start();
+    ASSERT_TRUE(ann.waitShowing("You were signed out", true));
+    const qint64 signedOutAfter = sinceClose.elapsed();
+    RecordProperty("signed_out_after_ms", std::to_string(signedOutAfter));
+    EXPECT_LT(signedOutAfter, 2000) << "no sooner than a reconnect would have found out";
+    EXPECT_TRUE(ann.isShowing("Username"));
+    ann.screenshot("signed-out");
+    EXPECT_TRUE(ann.quit());
+    ann.launch(base());
+    EXPECT_TRUE(ann.waitShowing("Username")) << "the ended session was restored";
+    EXPECT_TRUE(ann.quit());
 }
 
 }  // namespace
