@@ -35,7 +35,7 @@ AuthModel::AuthModel(const AuthModelConfig& config, QObject* parent)
     : QObject(parent),
       client_(new AuthClient(config.base, this)),
       tokenStore_(config.keychainService.isEmpty()
-                      ? new TokenStore(this)
+                      ? new TokenStore(TokenStore::defaultService(), TokenStore::keyFor(config.base), this)
                       : new TokenStore(config.keychainService, config.keychainKey, this)),
       pollInterval_(config.pollInterval) {
     pollTimer_.setSingleShot(true);
@@ -144,6 +144,21 @@ void AuthModel::logout(std::function<void()> done) {
     } else {
         signOutLocally();
     }
+}
+
+void AuthModel::endSession(const QString& message, std::function<void()> done) {
+    if (!signedIn()) {
+        later(std::move(done));
+        return;
+    }
+    stopFriendsRefresh();
+    tokenStore_->deleteToken([this, message, done = std::move(done)] {
+        setFriends({});
+        setPendingRequests({});
+        setErrorMessage(message);
+        setState(Unauthenticated{});
+        call(done);
+    });
 }
 
 void AuthModel::refreshFriends(std::function<void()> done) {

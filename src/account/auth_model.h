@@ -29,7 +29,8 @@ QString restoreFailureMessage(const AuthFailure& failure);
 
 struct AuthModelConfig {
     QUrl base;
-    QString keychainService;  // empty: the application's own keychain service and key
+    // Empty: the application's own keychain service, and the key of `base`'s origin.
+    QString keychainService;
     QString keychainKey;
     std::chrono::milliseconds pollInterval{5000};
 };
@@ -82,6 +83,9 @@ class AuthModel : public QObject {
     void signup(const QString& username, const QString& password, std::function<void()> done = {});
     // Signs out locally once the service has answered (or failed to).
     void logout(std::function<void()> done = {});
+    // The service ended the session (the room connection said so): signs out here with
+    // `message` for the login screen, and forgets the token.
+    void endSession(const QString& message, std::function<void()> done = {});
     void refreshFriends(std::function<void()> done = {});
     // Delivers the text to show for the outcome.
     void sendFriendRequest(const QString& username, std::function<void(QString)> done);

@@ -16,6 +16,14 @@ std::optional<QString> decodeUtf8Strict(const QByteArray& bytes) {
     return text;
 }
 
+QString TokenStore::keyFor(const QUrl& base) {
+    const QUrl origin =
+        base.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+    QUrl withPort = origin;
+    withPort.setPort(origin.port(origin.scheme() == u"https" ? 443 : 80));
+    return defaultKey() + u'@' + withPort.toString();
+}
+
 TokenStore::TokenStore(QObject* parent) : TokenStore(defaultService(), defaultKey(), parent) {}
 
 TokenStore::TokenStore(QString service, QString key, QObject* parent)

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -20,6 +21,9 @@ class TokenStore : public QObject {
   public:
     static QString defaultService() { return QStringLiteral("com.vellumora.app"); }
     static QString defaultKey() { return QStringLiteral("session.token"); }
+    // The key of the token issued by the service at `base`: one per origin, so a launch against
+    // another server never finds, let alone sends, a token that is not its own.
+    static QString keyFor(const QUrl& base);
 
     explicit TokenStore(QObject* parent = nullptr);
     TokenStore(QString service, QString key, QObject* parent = nullptr);

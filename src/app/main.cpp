@@ -37,7 +37,6 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vellumora"));
     QApplication::setDesktopFileName(QStringLiteral("vellumora"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vellumora/vellumora.svg")));
     vellumora::ui::installAppearance(app);
@@ -63,7 +62,6 @@ int main(int argc, char** argv) {
         return picker;
     };
     vellumora::RootView window(auth, session, factories);
-    window.setWindowTitle(QStringLiteral("Vellumora"));
     window.setMinimumSize(1100, 720);
     window.resize(1280, 820);
 

@@ -17,7 +17,16 @@ RootView::RootView(AuthModel& auth, SessionModel& session, ViewFactories factori
       session_(session),
       factories_(std::move(factories)) {
     connect(&auth_, &AuthModel::stateChanged, this, &RootView::onStateChanged);
+    connect(&session_, &SessionModel::sessionEnded, &auth_,
+            [auth = &auth_](const QString& message) { auth->endSession(message); });
+    connect(&session_, &SessionModel::roomDisplayNameChanged, this, &RootView::updateTitle);
+    updateTitle();
     onStateChanged();
+}
+
+void RootView::updateTitle() {
+    const std::optional<QString>& room = session_.roomDisplayName();
+    setWindowTitle(room ? QStringLiteral("Vellumora — ") + *room : QStringLiteral("Vellumora"));
 }
 
 void RootView::showEvent(QShowEvent* event) {
@@ -48,6 +57,10 @@ void RootView::onStateChanged() {
         session_.setCurrentUser(signedIn->user);
         session_.setCurrentToken(signedIn->token);
         showPage(Page::content, new ContentView(auth_, session_, factories_));
+        // Drawing that waits since an earlier run (quit or crashed while offline) is delivered
+        // by opening its room.
+        if (const auto pending = session_.pendingRoom())
+            session_.switchRoom(pending->id, pending->displayName);
         return;
     }
     if (std::holds_alternative<AuthModel::Loading>(state)) {

@@ -1,7 +1,9 @@
 #pragma once
 // The window's content: the login screen while signed out, a loading screen while a stored
 // sign-in is checked, the main layout while signed in. It hands the signed-in user and token to
-// the session and clears the session's sign-in when the account signs out.
+// the session (reopening a room where work from an earlier run waits), clears the session's
+// sign-in when the account signs out, and signs the account out when the server ends the
+// session. The window's title names the open room.
 
 #include <QPointer>
 #include <QWidget>
@@ -30,6 +32,7 @@ class RootView : public QWidget {
     enum class Page { login, loading, content };
 
     void onStateChanged();
+    void updateTitle();
     void showPage(Page page, QWidget* view);
 
     QStackedLayout* stack_;

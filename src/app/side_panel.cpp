@@ -9,6 +9,7 @@
 #include "account/views/friends_panel.h"
 #include "app/color_palette.h"
 #include "app/gesture_help_footer.h"
+#include "app/presence_list.h"
 #include "app/swatch_preview.h"
 #include "app/tool_picker.h"
 #include "session/session_model.h"
@@ -38,6 +39,8 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     auto* controls = new QVBoxLayout(roomControls_);
     controls->setContentsMargins(0, 0, 0, 0);
     controls->setSpacing(ui::pt(18));
+    controls->addWidget(divider());
+    controls->addWidget(new PresenceList(session));
     controls->addWidget(divider());
     controls->addWidget(new ToolPicker(session));
     controls->addWidget(divider());

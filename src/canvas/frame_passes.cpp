@@ -18,10 +18,10 @@ constexpr GLsizei kPaperPixels = 1024;
 
 QString CompositePass::create(QOpenGLFunctions_3_3_Core& gl, GLuint vertexArray) {
     gl_ = &gl;
-    auto program = buildProgram(gl, "fullscreen_vertex", shaders::fullscreen_vertex, "composite_fragment",
-                                {shaders::common, shaders::composite_fragment});
-    if (auto* error = std::get_if<QString>(&program)) return *error;
-    program_ = std::move(std::get<GlProgram>(program));
+    if (QString error = buildProgram(program_, gl, "fullscreen_vertex", shaders::fullscreen_vertex,
+                                     "composite_fragment", {shaders::common, shaders::composite_fragment});
+        !error.isEmpty())
+        return error;
     const GLuint p = program_.id();
     uniforms_ = {gl.glGetUniformLocation(p, "uSize"),   gl.glGetUniformLocation(p, "uTime"),
                  gl.glGetUniformLocation(p, "uZoom"),   gl.glGetUniformLocation(p, "uPan"),
@@ -109,10 +109,10 @@ void CompositePass::draw(const Inputs& inputs) {
 
 QString CursorPass::create(QOpenGLFunctions_3_3_Core& gl) {
     gl_ = &gl;
-    auto program = buildProgram(gl, "cursor_vertex", shaders::cursor_vertex, "cursor_fragment",
-                                {shaders::common, shaders::cursor_fragment});
-    if (auto* error = std::get_if<QString>(&program)) return *error;
-    program_ = std::move(std::get<GlProgram>(program));
+    if (QString error = buildProgram(program_, gl, "cursor_vertex", shaders::cursor_vertex, "cursor_fragment",
+                                     {shaders::common, shaders::cursor_fragment});
+        !error.isEmpty())
+        return error;
     const GLuint p = program_.id();
     uniforms_ = {gl.glGetUniformLocation(p, "uCenter"),    gl.glGetUniformLocation(p, "uViewSize"),
                  gl.glGetUniformLocation(p, "uColor"),     gl.glGetUniformLocation(p, "uRadius"),
@@ -138,10 +138,10 @@ void CursorPass::draw(const std::vector<CursorDraw>& cursors, Vec2f drawableSize
 
 QString OverlayPass::create(QOpenGLFunctions_3_3_Core& gl) {
     gl_ = &gl;
-    auto program = buildProgram(gl, "overlay_vertex", shaders::overlay_vertex, "overlay_fragment",
-                                {shaders::overlay_fragment});
-    if (auto* error = std::get_if<QString>(&program)) return *error;
-    program_ = std::move(std::get<GlProgram>(program));
+    if (QString error = buildProgram(program_, gl, "overlay_vertex", shaders::overlay_vertex,
+                                     "overlay_fragment", {shaders::overlay_fragment});
+        !error.isEmpty())
+        return error;
     const GLuint p = program_.id();
     uniforms_ = {gl.glGetUniformLocation(p, "uViewSize"), gl.glGetUniformLocation(p, "uImageSize"),
                  gl.glGetUniformLocation(p, "uOrigin"), gl.glGetUniformLocation(p, "uImage")};

@@ -78,6 +78,15 @@ std::variant<GlProgram, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std
     return program;
 }
 
+QString buildProgram(GlProgram& program, QOpenGLFunctions_3_3_Core& gl, std::string_view vertexName,
+                     std::string_view vertexBody, std::string_view fragmentName,
+                     std::initializer_list<std::string_view> fragmentParts) {
+    auto built = buildProgram(gl, vertexName, vertexBody, fragmentName, fragmentParts);
+    if (auto* error = std::get_if<QString>(&built)) return *error;
+    program = std::move(std::get<GlProgram>(built));
+    return {};
+}
+
 void setSamplingParameters(QOpenGLFunctions_3_3_Core& gl) {
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

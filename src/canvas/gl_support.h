@@ -24,6 +24,11 @@ std::variant<GlProgram, QString> buildProgram(QOpenGLFunctions_3_3_Core& gl, std
                                               std::string_view vertexBody, std::string_view fragmentName,
                                               std::initializer_list<std::string_view> fragmentParts);
 
+// The same, built into `program`: the failure's message, or an empty text.
+QString buildProgram(GlProgram& program, QOpenGLFunctions_3_3_Core& gl, std::string_view vertexName,
+                     std::string_view vertexBody, std::string_view fragmentName,
+                     std::initializer_list<std::string_view> fragmentParts);
+
 // Bilinear, clamped at the edges, no mip levels: how every texture of the canvas is sampled.
 // Applies to the texture bound to GL_TEXTURE_2D.
 void setSamplingParameters(QOpenGLFunctions_3_3_Core& gl);

@@ -51,10 +51,11 @@ void useStampBlend(QOpenGLFunctions_3_3_Core& gl) {
 QString InkLayer::create(QOpenGLFunctions_3_3_Core& gl) {
     gl_ = &gl;
     for (std::size_t tool = 0; tool < kBrushStages.size(); ++tool) {
-        auto program = buildProgram(gl, "brush_vertex", shaders::brush_vertex, kBrushStages[tool].name,
-                                    {shaders::common, shaders::brush_inputs, kBrushStages[tool].source});
-        if (auto* error = std::get_if<QString>(&program)) return *error;
-        brushPrograms_[tool] = std::move(std::get<GlProgram>(program));
+        if (QString error = buildProgram(brushPrograms_[tool], gl, "brush_vertex", shaders::brush_vertex,
+                                         kBrushStages[tool].name,
+                                         {shaders::common, shaders::brush_inputs, kBrushStages[tool].source});
+            !error.isEmpty())
+            return error;
     }
 
     vertexArray_ = GlVertexArray::generate(gl);

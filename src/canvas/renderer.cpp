@@ -8,6 +8,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 namespace vellumora {
@@ -15,6 +16,9 @@ namespace vellumora {
 namespace {
 
 constexpr float kFrameTime = 0.016666668f;
+// From a peer's cursor centre to its label, in drawable pixels like the ring: past the ring
+// (radius 10, width 2) and its halo.
+constexpr float kPeerLabelOffset = 16.0f;
 
 }  // namespace
 
@@ -35,6 +39,7 @@ QString Renderer::initialize() {
     // Images of an earlier context went with it; the line art is kept on this side.
     if (!pendingLineArt_ && !lineArt_.isNull()) pendingLineArt_ = lineArt_;
     overlayPending_ = !overlay_.isNull();
+    labelsPending_ = !peerLabels_.empty();
 
     GlStateGuard guard(*this);
     if (QString error = createGl(); !error.isEmpty()) {
@@ -89,10 +94,18 @@ void Renderer::setLineArt(const QImage& image) {
     pendingLineArt_ = lineArt_;
 }
 
-QImage decodeLineArt(const QByteArray& bytes) {
+QImage decodeLineArt(const QByteArray& bytes, const QString& mimeType) {
+    const QByteArray format = mimeType == u"image/png" ? "png" : mimeType == u"image/jpeg" ? "jpeg" : "";
+    if (format.isEmpty()) {
+        qWarning().noquote() << QStringLiteral("Failed to decode line art PNG: not PNG or JPEG but ") +
+                                    mimeType;
+        return {};
+    }
     QByteArray data = bytes;
     QBuffer buffer(&data);
-    QImageReader reader(&buffer);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    reader.setDecideFormatFromContent(false);
     const QImage image = reader.read();
     if (image.isNull()) {
         qWarning().noquote() << QStringLiteral("Failed to decode line art PNG: ") + reader.errorString();
@@ -104,6 +117,12 @@ QImage decodeLineArt(const QByteArray& bytes) {
 void Renderer::setOverlay(const QImage& image) {
     overlay_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     overlayPending_ = true;
+}
+
+void Renderer::setPeerLabels(std::map<std::string, QImage> labels) {
+    for (auto& [id, image] : labels) image = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    peerLabels_ = std::move(labels);
+    labelsPending_ = true;
 }
 
 bool Renderer::hasLineArt() const {
@@ -136,7 +155,27 @@ void Renderer::render(GLuint targetFramebuffer) {
     gl_->composite.draw({size, time_, zoom_, pan_, gl_->ink.texture()});
     planCursors(selfCursor_, peerCursors_, zoom_, pan_, size, cursorDraws_);
     gl_->cursors.draw(cursorDraws_, size);
+    drawPeerLabels(size);
     drawOverlay();
+}
+
+void Renderer::drawPeerLabels(Vec2f drawableSize) {
+    if (labelsPending_) {
+        labelsPending_ = false;
+        gl_->labels.clear();
+        for (const auto& [id, image] : peerLabels_) gl_->labels.emplace(id, gl_->overlays.upload(image));
+    }
+    for (const auto& [id, cursor] : peerCursors_) {
+        const auto label = peerLabels_.find(id);
+        const auto texture = gl_->labels.find(id);
+        if (label == peerLabels_.end() || texture == gl_->labels.end()) continue;
+        // Right of the ring, centred on it vertically.
+        const Vec2f centre = canvasToDrawable(cursor.pos, zoom_, pan_, drawableSize);
+        const QSize size = label->second.size();
+        const Vec2f origin{std::round(centre.x + kPeerLabelOffset),
+                           std::round(centre.y - static_cast<float>(size.height()) / 2)};
+        gl_->overlays.draw(texture->second.id(), size, origin, drawableSize);
+    }
 }
 
 void Renderer::paintInk() {

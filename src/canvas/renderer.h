@@ -75,6 +75,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void setSelfCursor(std::optional<CursorViz> cursor) { selfCursor_ = cursor; }
     const std::map<std::string, CursorViz>& peerCursors() const { return peerCursors_; }
     void setPeerCursors(std::map<std::string, CursorViz> cursors) { peerCursors_ = std::move(cursors); }
+    // Images drawn beside the peers' cursors, one texel per drawable pixel (their names), by the
+    // same keys as the cursors.
+    void setPeerLabels(std::map<std::string, QImage> labels);
+    const std::map<std::string, QImage>& peerLabels() const { return peerLabels_; }
     float time() const { return time_; }
 
     // Inspection for tests: the queue and stroke table, and the ink image's framebuffer.
@@ -92,11 +96,13 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
         CursorPass cursors;
         OverlayPass overlays;
         GlTexture overlay;
+        std::map<std::string, GlTexture> labels;
     };
 
     QString createGl();
     void paintQueuedInk();
     void drawOverlay();
+    void drawPeerLabels(Vec2f drawableSize);
 
     StrokeStamper stamper_;
     std::vector<CursorDraw> cursorDraws_;
@@ -117,14 +123,17 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     std::optional<QImage> pendingLineArt_;
     QImage overlay_;  // premultiplied RGBA
     bool overlayPending_ = false;
+    std::map<std::string, QImage> peerLabels_;  // premultiplied RGBA
+    bool labelsPending_ = false;
 
     QPointer<QOpenGLContext> context_;
     std::unique_ptr<Gl> gl_;
 };
 
-// A page's line art from its PNG (or other image) bytes, for Renderer::setLineArt: the stored
-// 8-bit values as they are (straight alpha, no colour conversion). Any thread. Bytes that are
-// not an image give a null image and a warning.
-QImage decodeLineArt(const QByteArray& bytes);
+// A page's line art from its image bytes, for Renderer::setLineArt: the stored 8-bit values as
+// they are (straight alpha, no colour conversion). Any thread. Only the declared type is tried,
+// and only PNG ("image/png") or JPEG ("image/jpeg"): bytes from a peer never reach the decoders
+// of other formats. Anything else gives a null image and a warning.
+QImage decodeLineArt(const QByteArray& bytes, const QString& mimeType);
 
 }  // namespace vellumora

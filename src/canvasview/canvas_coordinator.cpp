@@ -2,6 +2,7 @@
 
 #include "canvas/renderer.h"
 #include "canvasview/canvas_input_view.h"
+#include "canvasview/peer_label.h"
 #include "net/network_client.h"
 
 #include <QFuture>
@@ -30,9 +31,10 @@ Vec2f toVec2f(CanvasPoint p) {
     return {static_cast<float>(p.x), static_cast<float>(p.y)};
 }
 
-std::optional<QByteArray> imageOf(const std::optional<CurrentPage>& page) {
+// The page's image and its declared type; none without one.
+std::optional<std::pair<QByteArray, QString>> imageOf(const std::optional<CurrentPage>& page) {
     if (!page || !page->imageData) return std::nullopt;
-    return page->imageData;
+    return std::pair(*page->imageData, page->mimeType);
 }
 
 }  // namespace
@@ -109,6 +111,9 @@ void CanvasCoordinator::subscribe() {
     QObject::connect(&session, &SessionModel::canvasEvents, this, &CanvasCoordinator::handleCanvasEvent);
     QObject::connect(&session, &SessionModel::peerCursorsChanged, this, &CanvasCoordinator::syncPeerCursors);
     syncPeerCursors(session.peerCursors());
+    QObject::connect(&session, &SessionModel::peerNameByIdChanged, this, &CanvasCoordinator::syncPeerLabels);
+    QObject::connect(&session, &SessionModel::peerColorByIdChanged, this, &CanvasCoordinator::syncPeerLabels);
+    syncPeerLabels();
     QObject::connect(&session, &SessionModel::isInCanvasModeChanged, this,
                      &CanvasCoordinator::applyCanvasMode);
     applyCanvasMode(session.isInCanvasMode());
@@ -119,16 +124,16 @@ void CanvasCoordinator::applyZoom(double zoom) {
     if (view_) view_->gestureMachine().sensitivity = 1.0 / std::max(zoom, 0.0001);
 }
 
-void CanvasCoordinator::setLineArt(const std::optional<QByteArray>& pngData) {
+void CanvasCoordinator::setLineArt(const std::optional<std::pair<QByteArray, QString>>& image) {
     // The page arrives twice (as state, then as its event); decoding it once is enough.
-    if (lineArtSet_ && lineArt_ == pngData) return;
+    if (lineArtSet_ && lineArt_ == image) return;
     lineArtSet_ = true;
-    lineArt_ = pngData;
+    lineArt_ = image;
     const std::uint64_t request = ++lineArtRequest_;
-    if (!pngData) return renderer_->setLineArt(QImage());
+    if (!image) return renderer_->setLineArt(QImage());
     // Decoded off the GUI thread: a large page takes hundreds of milliseconds. A later page wins.
-    QtConcurrent::run([bytes = *pngData] {
-        return decodeLineArt(bytes);
+    QtConcurrent::run([image = *image] {
+        return decodeLineArt(image.first, image.second);
     }).then(this, [this, request](const QImage& image) {
         if (request == lineArtRequest_) renderer_->setLineArt(image);
     });
@@ -140,7 +145,7 @@ Color4f CanvasCoordinator::ownColor() const {
 }
 
 void CanvasCoordinator::send(const ClientMessage& message) {
-    session_->network().send(message);
+    session_->send(message);
     emit messageSent(message);
 }
 
@@ -205,12 +210,7 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
             } else if constexpr (std::is_same_v<E, CanvasEvent::PeerStrokeEnd>) {
                 journal_.endStroke(e.strokeId);
             } else if constexpr (std::is_same_v<E, CanvasEvent::PageChanged>) {
-                std::optional<QByteArray> bytes;
-                if (e.page && !e.page->imageBase64.empty()) {
-                    bytes = decodeStrictBase64(QByteArrayView(
-                        e.page->imageBase64.data(), static_cast<qsizetype>(e.page->imageBase64.size())));
-                }
-                setLineArt(bytes);
+                setLineArt(imageOf(e.page ? std::optional(toCurrentPage(*e.page)) : std::nullopt));
             } else if constexpr (std::is_same_v<E, CanvasEvent::CanvasCleared>) {
                 restartInk();
                 if (const auto image = imageOf(session_ ? session_->currentPage() : std::nullopt))
@@ -231,6 +231,19 @@ void CanvasCoordinator::syncPeerCursors(const PeerCursorMap& cursors) {
             CursorViz{{static_cast<float>(it->x), static_cast<float>(it->y)}, {c.r, c.g, c.b, c.a}, false});
     }
     renderer_->setPeerCursors(std::move(peers));
+}
+
+void CanvasCoordinator::syncPeerLabels() {
+    if (!renderer_ || !session_) return;
+    const qreal ratio = view_ ? view_->devicePixelRatioF() : 1.0;
+    std::map<std::string, QImage> labels;
+    const PeerNameMap& names = session_->peerNameById();
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        const QColor color(
+            session_->peerColorById().value(it.key(), QString::fromLatin1(SessionModel::kUnknownPeerColor)));
+        labels.emplace(it.key().toStdString(), paintPeerLabel(it.value(), color, ratio));
+    }
+    renderer_->setPeerLabels(std::move(labels));
 }
 
 void CanvasCoordinator::applyCanvasMode(bool on) {

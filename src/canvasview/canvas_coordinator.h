@@ -23,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vellumora {
 
@@ -98,9 +99,11 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     void subscribe();
     void handleCanvasEvent(const CanvasEvent& event);
     void syncPeerCursors(const PeerCursorMap& cursors);
+    // The peers' names beside their cursors.
+    void syncPeerLabels();
     void applyCanvasMode(bool on);
     void applyZoom(double zoom);
-    void setLineArt(const std::optional<QByteArray>& pngData);
+    void setLineArt(const std::optional<std::pair<QByteArray, QString>>& image);
     void send(const ClientMessage& message);
     Color4f ownColor() const;
     double now() const;
@@ -128,7 +131,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     QElapsedTimer sinceFrame_;  // since the last progress frame; invalid: none yet
     std::optional<double> reportedProgress_;
     bool lineArtSet_ = false;
-    std::optional<QByteArray> lineArt_;
+    std::optional<std::pair<QByteArray, QString>> lineArt_;
     std::uint64_t lineArtRequest_ = 0;  // only the latest page's decoded line art is shown
     QTimer pumpTimer_;
 };

@@ -2,7 +2,10 @@
 
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
+#include "canvasview/room_status_view.h"
+#include "ui/appearance.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QOpenGLWidget>
@@ -42,7 +45,7 @@ void CanvasView::prepareWindow(QWidget& window) {
 }
 
 CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent) {
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     setFocusPolicy(Qt::StrongFocus);
 
@@ -52,14 +55,23 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
         label->setAccessibleName(message);
-        layout->addWidget(label);
+        layout->addWidget(label, 0, 0);
         QMetaObject::invokeMethod(
             this, [this, message] { reportStartupFailure(message); }, Qt::QueuedConnection);
         return;
     }
 
     inputView_ = new CanvasInputView(this);
-    layout->addWidget(inputView_);
+    layout->addWidget(inputView_, 0, 0);
+    // Over the canvas's corner; shown only while there is something to say.
+    auto* status = new RoomStatusView(session, this);
+    auto* corner = new QVBoxLayout;
+    const int margin = ui::pt(12);
+    corner->setContentsMargins(margin, margin, margin, margin);
+    corner->addStretch(1);
+    corner->addWidget(status, 0, Qt::AlignLeft);
+    layout->addLayout(corner, 0, 0);
+    status->raise();
     setFocusProxy(inputView_);
     // Out of initializeGL first: the message box runs its own event loop.
     QObject::connect(inputView_, &CanvasInputView::startupFailed, this, &CanvasView::reportStartupFailure,

@@ -14,7 +14,11 @@ namespace vellumora {
 
 struct NetworkEvent {
     struct Closed {
+        // What follows: another attempt, or none because the server ended the session (the
+        // token is no longer valid) or refused this user the room.
+        enum class Outcome { retrying, sessionEnded, refused };
         std::string text;
+        Outcome outcome = Outcome::retrying;
         bool operator==(const Closed&) const = default;
     };
     struct Opened {

@@ -7,6 +7,8 @@
 #include <QWebSocket>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace vellumora {
@@ -41,6 +43,31 @@ QString failureText(const QWebSocket& socket, bool wasOpen) {
     return QStringLiteral("The server closed the connection");
 }
 
+// The HTTP status a refused handshake was answered with; Qt gives it only inside the error text
+// ("...Unhandled http status code: 401 (Unauthorized).").
+std::optional<int> handshakeStatus(const QWebSocket& socket) {
+    static const QRegularExpression status(QStringLiteral("status code: (\\d{3})\\b"));
+    const QRegularExpressionMatch match = status.match(socket.errorString());
+    if (!match.hasMatch()) return std::nullopt;
+    return match.captured(1).toInt();
+}
+
+NetworkEvent::Closed::Outcome outcomeOf(const QWebSocket& socket, bool wasOpen) {
+    using Outcome = NetworkEvent::Closed::Outcome;
+    if (wasOpen)
+        return socket.closeCode() == kSessionEndedCloseCode ? Outcome::sessionEnded : Outcome::retrying;
+    const std::optional<int> status = handshakeStatus(socket);
+    if (status == 401) return Outcome::sessionEnded;
+    if (status == 403) return Outcome::refused;
+    return Outcome::retrying;
+}
+
+// A header value must not carry control characters: CR or LF would start a new header.
+bool isSendableToken(const QString& token) {
+    return std::none_of(token.begin(), token.end(),
+                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
+
 // Encoded once into a buffer with room after it, so the decoder parses it in place.
 std::optional<NetworkEvent> decodeText(const QString& text) {
     QStringEncoder utf8(QStringEncoder::Utf8);
@@ -53,13 +80,12 @@ std::optional<NetworkEvent> decodeText(const QString& text) {
 }  // namespace
 
 NetworkClient::NetworkClient(QUrl serverUrl, QObject* parent)
-    : NetworkClient(std::move(serverUrl), kReconnectDelay, nullptr, parent) {}
+    : NetworkClient(std::move(serverUrl), nullptr, parent) {}
 
-NetworkClient::NetworkClient(QUrl serverUrl, std::chrono::milliseconds reconnectDelay,
-                             std::unique_ptr<PauseTimer> pause, QObject* parent)
+NetworkClient::NetworkClient(QUrl serverUrl, std::unique_ptr<PauseTimer> pause, QObject* parent)
     : QObject(parent),
       serverUrl_(std::move(serverUrl)),
-      reconnectDelay_(reconnectDelay),
+      random_(std::random_device{}()),
       pause_(pause ? std::move(pause) : PauseTimer::precise()) {
     QObject::connect(&inboundWatcher_, &QFutureWatcherBase::finished, this, &NetworkClient::deliverDecoded);
 }
@@ -81,15 +107,25 @@ QUrl NetworkClient::webSocketUrl(const QUrl& baseUrl) {
     return url.isValid() ? url : baseUrl;
 }
 
-std::optional<QUrl> NetworkClient::connectionUrl(const QUrl& serverUrl, const ConnectionArgs& args) {
+std::optional<QNetworkRequest> NetworkClient::connectionRequest(const QUrl& serverUrl,
+                                                                const ConnectionArgs& args) {
     QUrl url = serverUrl;
-    const QByteArray query = "room=" + queryValue(args.room) + "&token=" + queryValue(args.token) +
-                             "&color=" + queryValue(args.color);
+    // The token travels only in the header: a URL ends up in proxies' and servers' logs.
+    const QByteArray query = "room=" + queryValue(args.room) + "&color=" + queryValue(args.color);
     url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()) {
+    if (!url.isValid() || url.host().isEmpty() || !isSendableToken(args.token)) {
         return std::nullopt;
     }
-    return url;
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + args.token.toUtf8());
+    return request;
+}
+
+std::chrono::milliseconds NetworkClient::nextReconnectDelay() {
+    const double base = static_cast<double>(kReconnectDelay.count());
+    std::uniform_real_distribution<double> spread(base * (1 - kReconnectJitter),
+                                                  base * (1 + kReconnectJitter));
+    return std::chrono::milliseconds(std::llround(spread(random_)));
 }
 
 void NetworkClient::connect(const QString& room, const QString& token, const QString& color) {
@@ -117,8 +153,8 @@ void NetworkClient::openConnection() {
     if (!connectionArgs_) {
         return;
     }
-    const std::optional<QUrl> url = connectionUrl(serverUrl_, *connectionArgs_);
-    if (!url) {
+    const std::optional<QNetworkRequest> request = connectionRequest(serverUrl_, *connectionArgs_);
+    if (!request) {
         return;
     }
     if (socket_) {
@@ -141,6 +177,11 @@ void NetworkClient::openConnection() {
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, socket] { onFailure(socket); });
     QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] { onFailure(socket); });
+    QObject::connect(socket, &QWebSocket::pong, this, [this, socket](quint64, const QByteArray& payload) {
+        bool ok = false;
+        const quint64 id = payload.toULongLong(&ok);
+        if (ok && socket == socket_ && !socketFailed_) emit receipt(id);
+    });
 
     socket_ = socket;
     socketFailed_ = false;
@@ -153,7 +194,7 @@ void NetworkClient::openConnection() {
     if (socket_ != socket) {
         return;  // a subscriber moved on while `opened` was handled
     }
-    socket->open(*url);
+    socket->open(*request);
 }
 
 void NetworkClient::onConnected(QWebSocket* socket) {
@@ -168,6 +209,7 @@ void NetworkClient::onConnected(QWebSocket* socket) {
     }
     pending_.clear();
     pendingBytes_ = 0;
+    if (socket == socket_ && !socketFailed_) emit handshakeCompleted();
 }
 
 void NetworkClient::onMessage(QWebSocket* socket, qsizetype size,
@@ -224,13 +266,17 @@ void NetworkClient::onFailure(QWebSocket* socket) {
     pending_.clear();
     pendingBytes_ = 0;
     const QString text = failureText(*socket, socketOpen_);
+    const NetworkEvent::Closed::Outcome outcome = outcomeOf(*socket, socketOpen_);
     // Dead from here on, also if Qt reported an error on a socket it keeps open.
     QObject::disconnect(socket, nullptr, this, nullptr);
     socket->abort();
 
-    publish(NetworkEvent{NetworkEvent::Closed{text.toStdString()}});
+    // Trying again with a token the server no longer takes, or for a room it refuses this
+    // user, would fail the same way for ever.
+    if (outcome != NetworkEvent::Closed::Outcome::retrying) shouldReconnect_ = false;
+    publish(NetworkEvent{NetworkEvent::Closed{text.toStdString(), outcome}});
     if (shouldReconnect_ && socket == socket_) {
-        pause_->start(reconnectDelay_, [this] {
+        pause_->start(nextReconnectDelay(), [this] {
             if (shouldReconnect_) {
                 openConnection();
             }
@@ -254,6 +300,14 @@ void NetworkClient::retire(QWebSocket* socket, bool closeNormally) {
     } else {
         socket->abort();
     }
+}
+
+bool NetworkClient::isOpen() const {
+    return socket_ && socketOpen_ && !socketFailed_;
+}
+
+void NetworkClient::requestReceipt(quint64 id) {
+    if (isOpen()) socket_->ping(QByteArray::number(id));
 }
 
 void NetworkClient::send(const ClientMessage& message) {

@@ -9,7 +9,7 @@ namespace vellumora {
 
 class ConnectionState {
   public:
-    enum class Kind { failed, disconnected, connecting, connected };
+    enum class Kind { failed, disconnected, connecting, connected, refused };
 
     ConnectionState() = default;
     // The connection ended; `reason` is the transport's own description.
@@ -17,10 +17,12 @@ class ConnectionState {
     static ConnectionState disconnected() { return {Kind::disconnected, {}}; }
     static ConnectionState connecting() { return {Kind::connecting, {}}; }
     static ConnectionState connected() { return {Kind::connected, {}}; }
+    // The server refused this user the room; nothing is tried again.
+    static ConnectionState refused(QString reason) { return {Kind::refused, std::move(reason)}; }
 
     Kind kind() const { return kind_; }
     bool isFailed() const { return kind_ == Kind::failed; }
-    // Empty unless failed.
+    // Empty unless failed or refused.
     const QString& reason() const { return reason_; }
 
     bool operator==(const ConnectionState&) const = default;

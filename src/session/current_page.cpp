@@ -34,7 +34,7 @@ std::optional<QByteArray> decodeStrictBase64(QByteArrayView text) {
 
 CurrentPage toCurrentPage(const WirePage& page) {
     CurrentPage current{QString::fromStdString(page.pageId), QString::fromStdString(page.displayName),
-                        std::nullopt};
+                        std::nullopt, QString::fromStdString(page.mimeType)};
     if (!page.imageBase64.empty()) {
         current.imageData =
             decodeStrictBase64(QByteArrayView(page.imageBase64.data(), qsizetype(page.imageBase64.size())));
@@ -43,7 +43,7 @@ CurrentPage toCurrentPage(const WirePage& page) {
 }
 
 WirePage toWirePage(const CurrentPage& page) {
-    WirePage wire{page.pageId.toStdString(), page.displayName.toStdString(), "image/png", {}};
+    WirePage wire{page.pageId.toStdString(), page.displayName.toStdString(), page.mimeType.toStdString(), {}};
     if (page.imageData) {
         const QByteArray base64 = page.imageData->toBase64();
         wire.imageBase64.assign(base64.constData(), std::size_t(base64.size()));

@@ -14,8 +14,10 @@ namespace vellumora {
 struct CurrentPage {
     QString pageId;
     QString displayName;
-    // The page's image file as it was loaded or received (PNG on the wire); none for a blank page.
+    // The page's image file as it was loaded or received; none for a blank page.
     std::optional<QByteArray> imageData;
+    // Its type as declared: own pages are PNG, a peer's says what it is.
+    QString mimeType = QStringLiteral("image/png");
     bool operator==(const CurrentPage&) const = default;
 };
 
@@ -24,9 +26,9 @@ struct CurrentPage {
 std::optional<QByteArray> decodeStrictBase64(QByteArrayView text);
 
 // The image is none for an empty imageBase64 and for one that is not strict Base64; the
-// mime type is not looked at.
+// declared mime type goes with it.
 CurrentPage toCurrentPage(const WirePage& page);
-// Always "image/png"; the empty text when there are no image bytes.
+// The empty text when there are no image bytes.
 WirePage toWirePage(const CurrentPage& page);
 
 }  // namespace vellumora

@@ -1,5 +1,8 @@
 #include "session/session_model.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <variant>
 
@@ -29,11 +32,15 @@ SessionModel::SessionModel(const QUrl& baseUrl, std::unique_ptr<PauseTimer> reco
     : QObject(parent),
       color_(defaultColor()),
       userColorHex_(randomPleasantColorHex()),
-      network_(new NetworkClient(NetworkClient::webSocketUrl(baseUrl), NetworkClient::kReconnectDelay,
-                                 std::move(reconnectPause), this)) {
+      baseUrl_(baseUrl),
+      network_(new NetworkClient(NetworkClient::webSocketUrl(baseUrl), std::move(reconnectPause), this)),
+      outbox_(new RoomOutbox(*network_, this)),
+      journalDirectory_(PendingWorkJournal::defaultDirectory()) {
     // The client publishes on this thread; a direct call keeps the arrival order and means
     // nothing of a connection that was just closed can reach the model afterwards.
     QObject::connect(network_, &NetworkClient::events, this, &SessionModel::handleNetworkEvent);
+    QObject::connect(network_, &NetworkClient::handshakeCompleted, this,
+                     [this] { setConnectionState(ConnectionState::connected()); });
 }
 
 void SessionModel::setTool(Tool tool) {
@@ -91,6 +98,11 @@ void SessionModel::setPeerColorById(const PeerColorMap& colors) {
     emit peerColorByIdChanged(peerColorById_);
 }
 
+void SessionModel::setPeerNameById(const PeerNameMap& names) {
+    peerNameById_ = names;
+    emit peerNameByIdChanged(peerNameById_);
+}
+
 void SessionModel::setCurrentUser(const std::optional<AuthUser>& user) {
     currentUser_ = user;
     emit currentUserChanged(currentUser_);
@@ -114,13 +126,41 @@ void SessionModel::switchRoom(const QString& id, const QString& displayName) {
     setRoomDisplayName(displayName);
     setPeerCursors({});
     setPeerColorById({});
+    setPeerNameById({});
     setCurrentPage(std::nullopt);
+    std::unique_ptr<PendingWorkJournal> journal;
+    if (currentUser_) {
+        journal = std::make_unique<PendingWorkJournal>(
+            PendingWorkJournal::pathFor(journalDirectory_, baseUrl_, currentUser_->id, id));
+        journal->setRoomName(displayName);
+    }
+    outbox_->open(std::move(journal));
     setConnectionState(ConnectionState::connecting());
     network_->connect(id, *currentToken_, userColorHex_);
 }
 
+void SessionModel::send(const ClientMessage& message) {
+    if (std::holds_alternative<ClientMessage::Cursor>(message.value)) {
+        if (outbox_->isLive()) network_->send(message);
+        return;
+    }
+    outbox_->send(message);
+}
+
+std::optional<SessionModel::PendingRoom> SessionModel::pendingRoom() const {
+    if (!currentUser_) return std::nullopt;
+    const QDir rooms(PendingWorkJournal::userDirectory(journalDirectory_, baseUrl_, currentUser_->id));
+    for (const QFileInfo& file :
+         rooms.entryInfoList({QStringLiteral("*.journal")}, QDir::Files, QDir::Time)) {
+        if (const std::optional<QString> name = pendingRoomName(file.filePath()))
+            return PendingRoom{QUrl::fromPercentEncoding(file.completeBaseName().toLatin1()), *name};
+    }
+    return std::nullopt;
+}
+
 void SessionModel::clearAuth() {
     network_->disconnect();
+    outbox_->close();
     setCurrentUser(std::nullopt);
     currentToken_.reset();
     setRoomId(std::nullopt);
@@ -129,6 +169,7 @@ void SessionModel::clearAuth() {
     setPeerCount(0);
     setPeerCursors({});
     setPeerColorById({});
+    setPeerNameById({});
     setCurrentPage(std::nullopt);
 }
 
@@ -159,40 +200,76 @@ void SessionModel::handleNetworkEvent(const NetworkEvent& event) {
     std::visit([this](const auto& payload) { apply(payload); }, event.value);
 }
 
+// Connected only once the server admits the connection: `opened` comes before the handshake.
 void SessionModel::apply(const NetworkEvent::Opened&) {
-    setConnectionState(ConnectionState::connected());
+    setConnectionState(ConnectionState::connecting());
 }
 
 void SessionModel::apply(const NetworkEvent::Closed& event) {
-    setConnectionState(ConnectionState::failed(QString::fromStdString(event.text)));
+    using Outcome = NetworkEvent::Closed::Outcome;
+    outbox_->connectionLost();
+    const QString reason = QString::fromStdString(event.text);
+    setConnectionState(event.outcome == Outcome::refused ? ConnectionState::refused(reason)
+                                                         : ConnectionState::failed(reason));
     setPeerCursors({});
     setPeerCount(0);
+    setPeerNameById({});
+    connectionsOf_.clear();
+    if (event.outcome == Outcome::sessionEnded) {
+        emit sessionEnded(QStringLiteral(
+            "You were signed out: your session ended on another device or expired. Log in again to go "
+            "on drawing; what you drew is kept."));
+    }
 }
 
 void SessionModel::apply(const NetworkEvent::RoomState& event) {
     setPeerCount(int(event.peers.size()));
+    PeerNameMap names;
+    connectionsOf_.clear();
     for (const WirePeer& peer : event.peers) {
+        ++connectionsOf_[QString::fromStdString(peer.userId)];
         peerColorById_.insert(QString::fromStdString(peer.userId), QString::fromStdString(peer.color));
+        names.insert(QString::fromStdString(peer.userId), QString::fromStdString(peer.name));
     }
     emit peerColorByIdChanged(peerColorById_);
-    setCurrentPage(toOptionalCurrentPage(event.page));
-    emit canvasEvents(CanvasEvent{CanvasEvent::RoomState{event.strokes}});
+    setPeerNameById(names);
+    // What the user made that the server does not hold yet goes out now, and shows on top of
+    // what everybody else drew meanwhile.
+    const std::vector<Outgoing> own = outbox_->roomStateArrived(event.strokes, event.page);
+    if (own.empty()) {
+        setCurrentPage(toOptionalCurrentPage(event.page));
+        emit canvasEvents(CanvasEvent{CanvasEvent::RoomState{event.strokes}});
+        return;
+    }
+    std::vector<Stroke> strokes = event.strokes;
+    std::optional<WirePage> page = event.page;
+    applyOwnMessages(own, currentUserId().toStdString(), strokes, page);
+    setCurrentPage(toOptionalCurrentPage(page));
+    emit canvasEvents(CanvasEvent{CanvasEvent::RoomState{std::move(strokes)}});
 }
 
 void SessionModel::apply(const NetworkEvent::PeerJoined& event) {
     setPeerCount(peerCount_ + 1);
-    peerColorById_.insert(QString::fromStdString(event.peer.userId),
-                          QString::fromStdString(event.peer.color));
+    const QString userId = QString::fromStdString(event.peer.userId);
+    ++connectionsOf_[userId];
+    peerColorById_.insert(userId, QString::fromStdString(event.peer.color));
     emit peerColorByIdChanged(peerColorById_);
+    peerNameById_.insert(userId, QString::fromStdString(event.peer.name));
+    emit peerNameByIdChanged(peerNameById_);
 }
 
 void SessionModel::apply(const NetworkEvent::PeerLeft& event) {
     setPeerCount(std::max(peerCount_ - 1, 0));
     const QString userId = QString::fromStdString(event.userId);
+    // Someone present on two devices is still here when one of them leaves.
+    if (const auto it = connectionsOf_.find(userId); it != connectionsOf_.end() && --it.value() > 0) return;
+    connectionsOf_.remove(userId);
     peerCursors_.remove(userId);
     emit peerCursorsChanged(peerCursors_);
     peerColorById_.remove(userId);
     emit peerColorByIdChanged(peerColorById_);
+    peerNameById_.remove(userId);
+    emit peerNameByIdChanged(peerNameById_);
 }
 
 void SessionModel::apply(const NetworkEvent::StrokeStart& event) {

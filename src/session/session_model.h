@@ -1,11 +1,13 @@
 #pragma once
 // The observable state of one user's drawing session: local drawing settings, the signed-in
 // user, the room and its connection, the peers, the page, and the stream of canvas events.
-// It owns the room connection and turns its events into state and canvas events.
+// It owns the room connection and turns its events into state and canvas events, and the room's
+// outbox, through which everything the user makes reaches the room without loss.
 //
 // Every published field notifies on every assignment, also when the value is unchanged.
 // Everything runs on the main thread.
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QPointF>
@@ -24,11 +26,13 @@
 #include "session/connection_state.h"
 #include "session/current_page.h"
 #include "session/peer_cursor.h"
+#include "session/room_outbox.h"
 
 namespace vellumora {
 
 using PeerCursorMap = QMap<QString, PeerCursor>;
 using PeerColorMap = QMap<QString, QString>;
+using PeerNameMap = QMap<QString, QString>;
 using OptionalAuthUser = std::optional<AuthUser>;
 using OptionalCurrentPage = std::optional<CurrentPage>;
 using OptionalString = std::optional<QString>;
@@ -47,6 +51,7 @@ class SessionModel : public QObject {
     Q_PROPERTY(int peerCount READ peerCount NOTIFY peerCountChanged)
     Q_PROPERTY(vellumora::PeerCursorMap peerCursors READ peerCursors NOTIFY peerCursorsChanged)
     Q_PROPERTY(vellumora::PeerColorMap peerColorById READ peerColorById NOTIFY peerColorByIdChanged)
+    Q_PROPERTY(vellumora::PeerNameMap peerNameById READ peerNameById NOTIFY peerNameByIdChanged)
     Q_PROPERTY(vellumora::OptionalAuthUser currentUser READ currentUser WRITE setCurrentUser NOTIFY
                    currentUserChanged)
     Q_PROPERTY(vellumora::OptionalString roomId READ roomId NOTIFY roomIdChanged)
@@ -85,6 +90,8 @@ class SessionModel : public QObject {
     int peerCount() const { return peerCount_; }
     const PeerCursorMap& peerCursors() const { return peerCursors_; }
     const PeerColorMap& peerColorById() const { return peerColorById_; }
+    // The names of the peers in the room now, as the server announced them.
+    const PeerNameMap& peerNameById() const { return peerNameById_; }
 
     const std::optional<AuthUser>& currentUser() const { return currentUser_; }
     void setCurrentUser(const std::optional<AuthUser>& user);
@@ -98,10 +105,24 @@ class SessionModel : public QObject {
     const std::optional<QString>& roomId() const { return roomId_; }
     const std::optional<QString>& roomDisplayName() const { return roomDisplayName_; }
 
-    // How strokes, cursors, pages and clears are sent to the room.
+    // Sends to the room: strokes, pages and clears through the outbox (kept until the server
+    // has them), cursors only while the room is live.
+    void send(const ClientMessage& message);
     NetworkClient& network() { return *network_; }
+    RoomOutbox& outbox() { return *outbox_; }
 
-    // Enters a room (reconnecting also when it is the current one); ignored without a token.
+    // Where the rooms' journals are kept; by default PendingWorkJournal::defaultDirectory().
+    void setJournalDirectory(const QString& directory) { journalDirectory_ = directory; }
+    struct PendingRoom {
+        QString id;
+        QString displayName;
+        bool operator==(const PendingRoom&) const = default;
+    };
+    // The room of the signed-in user where work waits since an earlier run (the latest such).
+    std::optional<PendingRoom> pendingRoom() const;
+
+    // Enters a room (reconnecting also when it is the current one) with what waits in its
+    // journal; ignored without a token.
     void switchRoom(const QString& id, const QString& displayName);
     // Leaves the room and forgets the user; drawing settings, zoom and pan stay.
     void clearAuth();
@@ -131,17 +152,21 @@ class SessionModel : public QObject {
     void peerCountChanged(int peerCount);
     void peerCursorsChanged(const vellumora::PeerCursorMap& cursors);
     void peerColorByIdChanged(const vellumora::PeerColorMap& colors);
+    void peerNameByIdChanged(const vellumora::PeerNameMap& names);
     void currentUserChanged(const vellumora::OptionalAuthUser& user);
     void roomIdChanged(const vellumora::OptionalString& roomId);
     void roomDisplayNameChanged(const vellumora::OptionalString& displayName);
     // What the canvas must apply, in order; state changes of the same event come first.
     void canvasEvents(const vellumora::CanvasEvent& event);
+    // The server ended the session (signed out elsewhere, expired): `message` says so to the user.
+    void sessionEnded(const QString& message);
 
   private:
     void setConnectionState(const ConnectionState& state);
     void setPeerCount(int count);
     void setPeerCursors(const PeerCursorMap& cursors);
     void setPeerColorById(const PeerColorMap& colors);
+    void setPeerNameById(const PeerNameMap& names);
     void setRoomId(const std::optional<QString>& roomId);
     void setRoomDisplayName(const std::optional<QString>& displayName);
 
@@ -168,12 +193,17 @@ class SessionModel : public QObject {
     int peerCount_ = 0;
     PeerCursorMap peerCursors_;
     PeerColorMap peerColorById_;
+    PeerNameMap peerNameById_;
+    QHash<QString, int> connectionsOf_;  // each peer's connections to the room
     std::optional<AuthUser> currentUser_;
     std::optional<QString> currentToken_;
     const QString userColorHex_;
     std::optional<QString> roomId_;
     std::optional<QString> roomDisplayName_;
+    const QUrl baseUrl_;
     NetworkClient* const network_;
+    RoomOutbox* const outbox_;
+    QString journalDirectory_;
 };
 
 }  // namespace vellumora

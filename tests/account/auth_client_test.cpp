@@ -84,7 +84,7 @@ class AuthClientTest : public ::testing::Test {
     AuthClient client{server.baseUrl()};
 };
 
-TEST_F(AuthClientTest, theTokenNeverLeavesInAnotherHeaderOrForAnotherOrigin) {
+TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndNeverWithASignUpOrLogIn) {
     EXPECT_FALSE(finish<FriendsResponse>([&](auto d) { client.friends("tok\rX-Injected: 1", d); }).ok());
     testing::ScriptedResponder elsewhere;
     ScriptedAnswer away = ScriptedAnswer::json(302, {});
@@ -100,6 +100,13 @@ TEST_F(AuthClientTest, theTokenNeverLeavesInAnotherHeaderOrForAnotherOrigin) {
     for (const testing::RecordedRequest& sent : server.requests()) {
         EXPECT_EQ(sent.headerValues("authorization"), QList<QByteArray>{"Bearer secret"})
             << sent.path.constData();
+    }
+    // Signing up and logging in carry no Authorization header at all, not even an empty one.
+    finish<AuthResponse>([&](auto d) { client.signup("ann", "password1", d); });
+    finish<AuthResponse>([&](auto d) { client.login("ann", "password1", d); });
+    for (const char* path : {"/auth/signup", "/auth/login"}) {
+        ASSERT_EQ(server.requestsTo("POST", path).size(), 1) << path;
+        EXPECT_TRUE(server.requestsTo("POST", path)[0].headerValues("authorization").isEmpty()) << path;
     }
 }
 

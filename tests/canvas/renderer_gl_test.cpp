@@ -207,7 +207,7 @@ TEST_F(RendererGl, inkLandsWhereShownInQueueOrderUnderTheLineArtUntilReset) {
     lines.fill(Qt::transparent);
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 128; ++x) lines.setPixelColor(x, y, Qt::black);
-    renderer->setLineArt(decodeLineArt(testing::encodeImage(lines, "png")));
+    renderer->setLineArt(decodeLineArt(testing::encodeImage(lines, "png"), "image/png"));
     renderer->beginStroke("red", {0.5, 0.5}, Tool::sketchpen, {1, 0, 0, 1}, 200.0f);
     renderer->beginStroke("wash", canvasPixel(600, 200), Tool::watercolor, {0, 1, 0, 1}, 12.0f);
     renderer->beginStroke("blue", canvasPixel(200, 200), Tool::sketchpen, {0, 0, 1, 1}, 12.0f);
@@ -269,7 +269,15 @@ TEST_F(RendererGl, failuresCarryTheirMessageAndTheDriverLog) {
                                       "long_fragment", {part, part, part, part, part, part, part, part});
     ASSERT_TRUE(std::holds_alternative<QString>(tooMany)) << "a part past the seventh is not dropped";
     EXPECT_TRUE(std::get<QString>(tooMany).startsWith("OpenGL shader compile failed: long_fragment: "));
-    EXPECT_TRUE(decodeLineArt("definitely not an image").isNull());
+    // A page is decoded as the type it declares, PNG or JPEG, by that decoder alone.
+    QImage dot(16, 16, QImage::Format_RGBA8888);
+    dot.fill(Qt::black);
+    EXPECT_FALSE(decodeLineArt(testing::encodeImage(dot, "png"), "image/png").isNull());
+    EXPECT_FALSE(decodeLineArt(testing::encodeImage(dot, "jpeg"), "image/jpeg").isNull());
+    EXPECT_TRUE(decodeLineArt(testing::encodeImage(dot, "png"), "image/jpeg").isNull());
+    EXPECT_TRUE(decodeLineArt(testing::encodeImage(dot, "bmp"), "image/png").isNull());
+    EXPECT_TRUE(decodeLineArt(testing::encodeImage(dot, "bmp"), "image/bmp").isNull());
+    EXPECT_TRUE(decodeLineArt("definitely not an image", "image/png").isNull());
 
     context.doneCurrent();
     EXPECT_EQ(Renderer().initialize(), "Could not create OpenGL context");

@@ -128,12 +128,12 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
 
     // A clear on A empties B; a page set on A shows its line art on B.
     a->session.publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
-    a->session.network().send(ClientMessage::clearCanvas());
+    a->session.send(ClientMessage::clearCanvas());
     ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::CanvasCleared>().empty(); }));
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(b->canvas.frame(), {middle.x, middle.y})));
     const CurrentPage page{"page-cross", "Cross", testing::lineArtPng(256)};
     a->session.setCurrentPage(page);
-    a->session.network().send(ClientMessage::setPage(toWirePage(page)));
+    a->session.send(ClientMessage::setPage(toWirePage(page)));
     ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PageChanged>().empty(); }));
     EXPECT_EQ(b->session.currentPage(), page);
     QImage paged;

@@ -1,10 +1,13 @@
 // The real vellumora binary against the real server, under the real keyring, driven from
 // outside like a person at the keyboard would drive it.
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include "app_instance.h"
 #include "server/test_client.h"
@@ -19,41 +22,86 @@ class AppEndToEndTest : public ::testing::Test {
   protected:
     QUrl base() const { return QUrl(QString::fromStdString(server.baseUrl())); }
 
-    // Signs up through the window: switch to sign-up, type both fields, press Return.
+    // Signs up (a new, unique name) or logs in through the window: both fields, then Return.
     QString signUp(AppInstance& app, const char* username) {
         const QString name = username + QUuid::createUuid().toString(QUuid::Id128).left(8);
+        enter(app, name, "password1", true);
+        return name;
+    }
+    void logIn(AppInstance& app, const Account& account) {
+        enter(app, QString::fromStdString(account.username), "password123", false);
+    }
+    void enter(AppInstance& app, const QString& name, const char* password, bool signingUp) {
         EXPECT_TRUE(app.waitShowing("Username")) << "no login screen";
         app.focusWindow();
-        EXPECT_TRUE(app.press("No account yet? Sign up"));
-        EXPECT_TRUE(app.waitShowing("Create account"));
+        if (signingUp) {
+            EXPECT_TRUE(app.press("No account yet? Sign up"));
+            EXPECT_TRUE(app.waitShowing("Create account"));
+        }
         app.type(name);
         app.key("Tab");
-        app.type("password1");
+        app.type(QString::fromLatin1(password));
         app.key("Return");
-        EXPECT_TRUE(app.waitShowing("My sketchbook")) << "sign-up did not reach the main layout";
-        return name;
+        EXPECT_TRUE(app.waitShowing("My sketchbook")) << "did not reach the main layout";
     }
 
     bool metricReaches(const char* name, std::int64_t value) {
         return runUntil([&] { return metric(server.metricsPort(), name) == value; });
     }
 
-    // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws.
-    // One stroke reaches the room's history, then the cursor moves on without ink.
-    void drawAStroke(AppInstance& app) {
-        const std::int64_t history = metric(server.metricsPort(), "vellumora_history_bytes");
+    // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws
+    // one stroke, then the cursor moves on without ink. `at` is where it starts in the window.
+    void strokeWithThePointer(AppInstance& app, QPoint at = {480, 400}) {
         // The pointer starts over the canvas, so the motion that takes it there adds no stroke.
         app.focusWindow();
-        app.pointer("mousemove --window WINDOW 480 400");
+        app.pointer(QStringLiteral("mousemove --window WINDOW %1 %2").arg(at.x()).arg(at.y()));
         app.key("space");
         EXPECT_TRUE(app.waitShowing("Canvas mode"));
         for (const char* step : {"mousemove_relative -- 5 5", "mousedown 1", "mousemove_relative -- 60 20",
                                  "mousemove_relative -- 60 40", "mousemove_relative -- 40 60", "mouseup 1",
                                  "mousemove_relative -- 30 -20"}) {
             app.pointer(QString::fromLatin1(step));
+            // The app puts the pointer back after each move; and a busy app gets one motion for
+            // several, which would leave a dot where a line was drawn.
+            runFor(std::chrono::milliseconds(100));
         }
+        app.key("Escape");
+    }
+    // One stroke that reaches the room's history.
+    void drawAStroke(AppInstance& app) {
+        const std::int64_t history = metric(server.metricsPort(), "vellumora_history_bytes");
+        strokeWithThePointer(app);
         EXPECT_TRUE(runUntil([&] { return metric(server.metricsPort(), "vellumora_history_bytes") > history; }))
             << "the stroke never reached the room";
+    }
+
+    // The canvas as the window shows it now, the status corner left out.
+    QImage canvasOf(AppInstance& app) {
+        const std::optional<QRect> canvas = app.extents("Canvas");
+        if (!canvas) return {};
+        return app.grab().copy(canvas->adjusted(0, 0, 0, -canvas->height() / 3));
+    }
+    // Pixels that differ clearly between two pictures of the same canvas.
+    static int changedPixels(const QImage& before, const QImage& after) {
+        if (before.size() != after.size() || before.isNull()) return -1;
+        int changed = 0;
+        for (int y = 0; y < before.height(); ++y)
+            for (int x = 0; x < before.width(); ++x) {
+                const QColor a = before.pixelColor(x, y), b = after.pixelColor(x, y);
+                changed += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                               std::abs(a.blue() - b.blue()) >
+                           60;
+            }
+        return changed;
+    }
+    // The strokes of `author` a newcomer to `room` is given.
+    std::vector<WireStroke> strokesSeenByANewcomer(const Account& viewer, const std::string& room,
+                                                   const Account& author) {
+        WsClient newcomer(server.port(), room, viewer.token);
+        std::vector<WireStroke> strokes;
+        for (WireStroke& stroke : expectMessage<RoomStateMessage>(newcomer).strokes)
+            if (stroke.userId == author.id) strokes.push_back(std::move(stroke));
+        return strokes;
     }
 
     ServerProcess server{{{"--auth-rate-limit", "0"}}};
@@ -79,22 +127,44 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     ASSERT_TRUE(metricReaches("vellumora_connections", 1));
     drawAStroke(ann);
     ann.screenshot("sketchbook-drawing");
-    ann.key("Escape");
     EXPECT_TRUE(ann.quit());
     ASSERT_TRUE(metricReaches("vellumora_connections", 0));
 
-    // A server that does not answer: the check of the stored session waits on the loading screen.
-    ScriptedResponder silent;
-    silent.script("GET", "/auth/me", {ScriptedAnswer::never()});
-    ann.launch(silent.baseUrl());
+    // Another server knows nothing of Ann's session and is sent nothing of it; signing up there
+    // sends no Authorization header.
+    ScriptedResponder other;
+    other.script("POST", "/auth/signup",
+                 {ScriptedAnswer::json(
+                     200, R"({"token":"theirs","user":{"id":"x1","username":"ann","displayName":"Ann"}})")});
+    other.script("GET", "/friends", {ScriptedAnswer::json(200, R"({"friends":[]})")});
+    other.script("GET", "/friends/requests", {ScriptedAnswer::json(200, R"({"requests":[]})")});
+    ann.launch(other.baseUrl());
+    ASSERT_TRUE(ann.waitShowing("Username")) << "a session of another server was restored";
+    signUp(ann, "ann");
+    ASSERT_FALSE(other.requests().isEmpty());
+    for (const RecordedRequest& request : other.requests()) {
+        const bool signingUp = request.path == "/auth/signup";
+        EXPECT_EQ(request.headerValues("authorization"),
+                  signingUp ? QList<QByteArray>{} : QList<QByteArray>{"Bearer theirs"})
+            << request.path.constData();
+    }
+    EXPECT_TRUE(ann.quit());
+
+    // A server that takes connections but does not answer: the check of the stored session
+    // waits on the loading screen.
+    ::kill(server.pid(), SIGSTOP);
+    ann.launch(base());
     ASSERT_TRUE(ann.waitShowing("Loading"));
     ann.screenshot("loading");
     EXPECT_TRUE(ann.quit());
+    ::kill(server.pid(), SIGCONT);
 
     // No server at all: the login screen says so, and the session stays stored.
-    ann.launch(unreachableUrl());
+    server.stop();
+    ann.launch(base());
     ASSERT_TRUE(ann.waitShowing("Could not reach the server", true));
     EXPECT_TRUE(ann.quit());
+    server.start();
 
     ann.launch(base());
     ASSERT_TRUE(ann.waitShowing("My sketchbook")) << "the stored session was not restored";
@@ -123,6 +193,97 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     EXPECT_TRUE(metricReaches("vellumora_rooms", 1));
     drawAStroke(ann);
     bo.screenshot("shared-room");
+}
+
+// Nothing drawn is lost: strokes made while the server is away reach the room when it is back,
+// even when the app was quit meanwhile; the canvas says where one stands and the side panel who
+// is there; a peer who leaves goes from both at once.
+TEST_F(AppEndToEndTest, drawingWhileTheServerIsAwayReachesTheRoomWhenItIsBackAlsoAcrossQuitting) {
+    const std::string tag = QUuid::createUuid().toString(QUuid::Id128).left(8).toStdString();
+    const Account annAccount = testing::signUp(server.port(), "ann" + tag);
+    const Account boAccount = testing::signUp(server.port(), "bo" + tag);
+    befriend(server.port(), annAccount, boAccount);
+    const std::string room = dmRoom(annAccount, boAccount);
+    const QString annName = QString::fromStdString(annAccount.username);
+    const QString boName = QString::fromStdString(boAccount.username);
+
+    QTemporaryDir homeA;
+    QTemporaryDir homeB;
+    AppInstance ann(homeA.path());
+    AppInstance bo(homeB.path());
+    ann.launch(base());
+    logIn(ann, annAccount);
+    bo.launch(base());
+    logIn(bo, boAccount);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    ASSERT_TRUE(ann.press(boName));
+    ASSERT_TRUE(bo.press(annName));
+    // The window names the room; each sees the other in it.
+    ASSERT_TRUE(ann.waitShowing("In this room: " + boName));
+    ASSERT_TRUE(bo.waitShowing("In this room: " + annName));
+    EXPECT_EQ(ann.title(), "Vellumora — " + boName);
+    ann.screenshot("presence");
+    const QImage boBefore = canvasOf(bo);
+    ASSERT_FALSE(boBefore.isNull());
+
+    // The server goes away: a second later the canvas says so, and what Ann draws is kept.
+    server.stop();
+    ASSERT_TRUE(ann.waitShowing("Reconnecting…", true));
+    strokeWithThePointer(ann);
+    ASSERT_TRUE(ann.waitShowing("Offline: your drawing is kept and will be sent"));
+    ann.screenshot("offline");
+    server.start();
+    // Back: the stroke reaches the room, and Bo's canvas; the status goes.
+    ASSERT_TRUE(ann.waitGone("Offline: your drawing is kept and will be sent"));
+    EXPECT_TRUE(runUntil([&] { return strokesSeenByANewcomer(boAccount, room, annAccount).size() == 1; }));
+    int boChanged = 0;
+    EXPECT_TRUE(runUntil([&] { return (boChanged = changedPixels(boBefore, canvasOf(bo))) > 12; }))
+        << "Bo never saw it: " << boChanged;
+    EXPECT_FALSE(ann.isShowing("Reconnecting…"));
+
+    // Away again, Ann draws and quits; relaunched with the server back, her stroke arrives.
+    server.stop();
+    ASSERT_TRUE(ann.waitShowing("Reconnecting…", true));
+    strokeWithThePointer(ann, {300, 250});
+    ASSERT_TRUE(ann.waitShowing("Offline: your drawing is kept and will be sent"));
+    EXPECT_TRUE(ann.quit());
+    server.start();
+    ann.launch(base());
+    ASSERT_TRUE(ann.waitShowing("In this room: " + boName))
+        << "the room with the waiting stroke was not reopened";
+    const auto strokes = [&] { return strokesSeenByANewcomer(boAccount, room, annAccount); };
+    EXPECT_TRUE(runUntil([&] { return strokes().size() == 2; }));
+    for (const WireStroke& stroke : strokes()) EXPECT_TRUE(stroke.complete);
+
+    // Bo's cursor shows on Ann's canvas; when he leaves, it goes with his name in the list.
+    const QImage annBefore = canvasOf(ann);
+    bo.focusWindow();
+    bo.pointer("mousemove --window WINDOW 700 300");
+    bo.key("space");
+    bo.pointer("mousemove_relative -- 10 10");
+    ASSERT_TRUE(runUntil([&] { return changedPixels(annBefore, canvasOf(ann)) > 40; })) << "no cursor of Bo";
+    ann.screenshot("peer-cursor");
+    bo.key("Escape");
+    EXPECT_TRUE(bo.quit());
+    ASSERT_TRUE(ann.waitGone("In this room: " + boName));
+    EXPECT_LT(changedPixels(annBefore, canvasOf(ann)), 10) << "Bo's cursor stayed";
+
+    // Ann signs out everywhere from the session she signed up with (another device): the server
+    // closes her room connection, and the window is at once back at the login screen saying why;
+    // the next launch restores nothing.
+    ASSERT_EQ(httpRequest(server.port(), "POST", "/auth/logout-all", "{}", annAccount.token).status, 200u);
+    QElapsedTimer sinceClose;
+    sinceClose.start();
+    ASSERT_TRUE(ann.waitShowing("You were signed out", true));
+    const qint64 signedOutAfter = sinceClose.elapsed();
+    RecordProperty("signed_out_after_ms", std::to_string(signedOutAfter));
+    EXPECT_LT(signedOutAfter, 2000) << "no sooner than a reconnect would have found out";
+    EXPECT_TRUE(ann.isShowing("Username"));
+    ann.screenshot("signed-out");
+    EXPECT_TRUE(ann.quit());
+    ann.launch(base());
+    EXPECT_TRUE(ann.waitShowing("Username")) << "the ended session was restored";
+    EXPECT_TRUE(ann.quit());
 }
 
 }  // namespace

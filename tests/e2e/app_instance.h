@@ -4,7 +4,10 @@
 // outside: keys typed with xdotool, what is on screen read over AT-SPI as a screen reader does.
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
+#include <QImage>
 #include <QProcess>
+#include <QRect>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -26,6 +29,10 @@ class AppInstance {
     // Waits until an element with this accessible name (or one starting with it) is on screen.
     bool waitShowing(const QString& name, bool prefix = false);
     bool isShowing(const QString& name) { return findShowing(name, false).has_value(); }
+    // Waits until no element with this accessible name is on screen.
+    bool waitGone(const QString& name);
+    // Where an element with this accessible name is, in the window.
+    std::optional<QRect> extents(const QString& name);
     // Presses the button with this accessible name once it is on screen.
     bool press(const QString& name);
 
@@ -38,6 +45,9 @@ class AppInstance {
     void pointer(QString command);
     // Saves the window as a PNG into $VELLUMORA_SCREENSHOT_DIR when that is set.
     void screenshot(const QString& name);
+    // The window as it is on screen now, raised first.
+    QImage grab();
+    QString title();
 
   private:
     struct Node {
@@ -50,11 +60,14 @@ class AppInstance {
     bool connectAccessibilityBus();
     QVariant ask(const Node& node, const QString& interface, const QString& method,
                  const QVariantList& args = {});
+    QDBusPendingCall askLater(const Node& node, const QString& interface, const QString& method,
+                              const QVariantList& args = {});
     std::optional<Node> findShowing(const QString& name, bool prefix);
 
     QString home_;
     QTemporaryDir state_;
     QProcess process_;
+    QByteArray errors_;  // what the app wrote to its error output since it was launched
     QString busName_;
     std::optional<QDBusConnection> a11y_;
 };

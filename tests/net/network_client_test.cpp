@@ -20,8 +20,7 @@ QString cursorJson(double x) {
 
 // A client on a manual pause with every event it publishes.
 struct Client {
-    explicit Client(const QUrl& url)
-        : client(url, NetworkClient::kReconnectDelay, std::unique_ptr<PauseTimer>(pause)) {
+    explicit Client(const QUrl& url) : client(url, std::unique_ptr<PauseTimer>(pause)) {
         QObject::connect(&client, &NetworkClient::events, &client,
                          [this](const NetworkEvent& event) { events.push_back(event); });
     }
@@ -38,39 +37,77 @@ struct Client {
     std::vector<NetworkEvent> events;
 };
 
-TEST(NetworkClient, carriesRoomTokenAndColourIntactInTheWebSocketUrl) {
+TEST(NetworkClient, carriesRoomAndColourIntactInTheUrlAndTheTokenAsBearer) {
     EXPECT_EQ(NetworkClient::webSocketUrl(QUrl("https://h.example:9443/a?x=1")),
               QUrl("wss://h.example:9443/a?x=1"));
     EXPECT_EQ(NetworkClient::webSocketUrl(QUrl("http://127.0.0.1:8787")), QUrl("ws://127.0.0.1:8787"));
     const NetworkClient::ConnectionArgs args{"dm:a&b=c", "to+ken/?#", "#12AB9F"};
-    const std::optional<QUrl> url = NetworkClient::connectionUrl(QUrl("wss://h/p?room=old#frag"), args);
-    ASSERT_TRUE(url);
-    EXPECT_EQ(url->toString(QUrl::FullyEncoded),
-              "wss://h/p?room=dm:a%26b%3Dc&token=to%2Bken%2F%3F%23&color=%2312AB9F#frag");
-    EXPECT_FALSE(NetworkClient::connectionUrl(QUrl("ws:///nohost"), args));
+    const auto request = NetworkClient::connectionRequest(QUrl("wss://h/p?room=old#frag"), args);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->url().toString(QUrl::FullyEncoded),
+              "wss://h/p?room=dm:a%26b%3Dc&color=%2312AB9F#frag");
+    EXPECT_EQ(request->rawHeader("Authorization"), "Bearer to+ken/?#");
+    EXPECT_FALSE(NetworkClient::connectionRequest(QUrl("ws:///nohost"), args));
+    EXPECT_FALSE(NetworkClient::connectionRequest(QUrl("wss://h/"), {"r", "T\r\nX-Other: 1", "#12AB9F"}))
+        << "a token that would end its header";
 }
 
-TEST(NetworkClient, everyFailureIsReportedAndTheSameRoomReopenedAfterExactlyThePause) {
-    ScriptedResponder refusing;  // answers the handshake with an HTTP error
-    ScriptedServer closing;
+// Spread, so that the clients of a server that went away do not all come back at one instant.
+TEST(NetworkClient, waitsTheShippedOneAndAHalfSecondsGiveOrTakeAFifthBeforeAReconnect) {
+    NetworkClient client(QUrl("ws://127.0.0.1:9"));
+    std::chrono::milliseconds shortest = std::chrono::hours(1), longest{0};
+    for (int i = 0; i < 500; ++i) {
+        const std::chrono::milliseconds wait = client.nextReconnectDelay();
+        shortest = std::min(shortest, wait);
+        longest = std::max(longest, wait);
+    }
+    EXPECT_GE(shortest.count(), 1200);
+    EXPECT_LE(longest.count(), 1800);
+    EXPECT_LT(shortest.count(), 1250) << "spread over the whole range";
+    EXPECT_GT(longest.count(), 1750);
+}
+
+TEST(NetworkClient, failuresAreReportedAndRetriedUnlessTheServerEndedTheSessionOrRefusedTheRoom) {
+    using Outcome = NetworkEvent::Closed::Outcome;
+    ScriptedResponder notFound, unauthorized, forbidden;  // answer the handshake with an HTTP error
+    unauthorized.script("GET", "/", {ScriptedAnswer::json(401, R"({"error":"Not signed in"})")});
+    forbidden.script("GET", "/", {ScriptedAnswer::json(403, R"({"error":"Only friends share a room"})")});
+    ScriptedServer closing, signingOut;
     closing.setOnConnection(
         [](QWebSocket& socket) { socket.close(QWebSocketProtocol::CloseCodeGoingAway, "bye"); });
+    signingOut.setOnConnection([](QWebSocket& socket) {
+        socket.close(QWebSocketProtocol::CloseCode(kSessionEndedCloseCode), "Signed out");
+    });
+    const auto root = [](const ScriptedResponder& r) {
+        return NetworkClient::webSocketUrl(r.baseUrl()).resolved(QUrl("/"));
+    };
     const struct {
         const char *name, *text;  // text: in the reason reported
         QUrl url;
-    } cases[] = {{"nobody listens", "", unreachableUrl("ws")},
-                 {"refused", "404", NetworkClient::webSocketUrl(refusing.baseUrl())},
-                 {"closed", "bye", closing.url()}};
+        Outcome outcome;
+    } cases[] = {{"nobody listens", "", unreachableUrl("ws"), Outcome::retrying},
+                 {"refused", "404", NetworkClient::webSocketUrl(notFound.baseUrl()), Outcome::retrying},
+                 {"closed", "bye", closing.url(), Outcome::retrying},
+                 {"token refused", "401", root(unauthorized), Outcome::sessionEnded},
+                 {"room refused", "403", root(forbidden), Outcome::refused},
+                 {"signed out", "Signed out", signingOut.url(), Outcome::sessionEnded}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Client t(c.url);
         t.client.connect("dm:a:b", "T", "#12AB9F");
         EXPECT_EQ(t.kinds(), "o") << "published before the handshake";
-        ASSERT_TRUE(runUntil([&] { return t.pause->isActive(); }));
-        EXPECT_EQ(t.kinds(), "oc");
-        EXPECT_EQ(t.pause->requested, NetworkClient::kReconnectDelay);
-        const std::string& reason = std::get<NetworkEvent::Closed>(t.events.at(1).value).text;
-        EXPECT_TRUE(!reason.empty() && reason.find(c.text) != std::string::npos) << reason;
+        ASSERT_TRUE(runUntil([&] { return t.kinds() == "oc"; }));
+        const auto& closed = std::get<NetworkEvent::Closed>(t.events.at(1).value);
+        EXPECT_TRUE(!closed.text.empty() && closed.text.find(c.text) != std::string::npos) << closed.text;
+        EXPECT_EQ(closed.outcome, c.outcome);
+        if (c.outcome != Outcome::retrying) {
+            runFor(std::chrono::milliseconds(50));
+            EXPECT_FALSE(t.pause->isActive() || t.client.shouldReconnect()) << "it would fail the same way";
+            continue;
+        }
+        ASSERT_TRUE(t.pause->isActive());
+        EXPECT_TRUE(*t.pause->requested >= std::chrono::milliseconds(1200) &&
+                    *t.pause->requested <= std::chrono::milliseconds(1800));
         t.pause->elapse();
         ASSERT_TRUE(runUntil([&] { return t.pause->isActive(); }));
         EXPECT_EQ(t.kinds(), "ococ");
@@ -79,6 +116,7 @@ TEST(NetworkClient, everyFailureIsReportedAndTheSameRoomReopenedAfterExactlyTheP
     }
     ASSERT_EQ(closing.connectionCount(), 2);
     EXPECT_EQ(closing.peer(1).requestUrl, closing.peer(0).requestUrl);
+    EXPECT_EQ(closing.peer(0).authorization, "Bearer T");
 }
 
 TEST(NetworkClient, dropsWhatItCannotReadKeepsTheOrderAndEndsAConnectionOverTheLimit) {
@@ -120,7 +158,7 @@ TEST(NetworkClient, dropsWhatItCannotReadKeepsTheOrderAndEndsAConnectionOverTheL
     EXPECT_GE(pending[1].second, 23u);
 }
 
-TEST(NetworkClient, sendsWhatWasQueuedDuringTheHandshakeInOrderAndClosesNormallyOnLeaving) {
+TEST(NetworkClient, sendsWhatWasQueuedDuringTheHandshakeInOrderConfirmsAndClosesNormallyOnLeaving) {
     ScriptedServer server;
     Client t(server.url());
     t.client.connect("solo:u1", "T", "#12AB9F");
@@ -137,6 +175,11 @@ TEST(NetworkClient, sendsWhatWasQueuedDuringTheHandshakeInOrderAndClosesNormally
                   sent[i])
             << i;
     }
+    // The server confirms it has read everything sent before the request.
+    std::vector<quint64> receipts;
+    QObject::connect(&t.client, &NetworkClient::receipt, [&](quint64 id) { receipts.push_back(id); });
+    t.client.requestReceipt(7);
+    EXPECT_TRUE(runUntil([&] { return receipts == std::vector<quint64>{7}; }));
 
     // Switching rooms and leaving close normally; nothing of a closed connection is published.
     t.client.connect("dm:u1:u2", "T", "#12AB9F");

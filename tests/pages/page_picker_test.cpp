@@ -4,6 +4,7 @@
 #include "pages/views/page_picker.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -103,7 +104,7 @@ class PagePickerTest : public testing::SharedServerTest {
     QTemporaryDir dir;
 };
 
-TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPeerAndClearReachesTheRoom) {
+TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPeerAndAClearOfOthersWorkAsksFirst) {
     thumbnail("Blank Paper")->click();
     thumbnail("Mandala")->click();
     ASSERT_TRUE(secondHasSeen(2));
@@ -113,7 +114,7 @@ TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPee
     EXPECT_EQ(child<QLabel>("Current page")->text(), "Mandala");
 
     second.setCurrentPage(builtIn(3));
-    second.network().send(ClientMessage::setPage(toWirePage(builtIn(3))));
+    second.send(ClientMessage::setPage(toWirePage(builtIn(3))));
     ASSERT_TRUE(testing::runUntil([&] { return annSession.currentPage() == builtIn(3); }));
     EXPECT_TRUE(thumbnail("Cottage")->isSelected());
     EXPECT_FALSE(thumbnail("Mandala")->isSelected());
@@ -133,6 +134,21 @@ TEST_F(PagePickerTest, pagesAreChosenByPointerOrKeyboardMarkedSentAndMovedByAPee
     child(kClear)->click();
     EXPECT_EQ(clears, 1);
     ASSERT_TRUE(testing::runUntil([&] { return clears == 2; }));
+
+    // With someone else in the room it erases their work too: it asks first, naming them.
+    annSession.handleNetworkEvent(NetworkEvent{NetworkEvent::PeerJoined{{"u2", "Bo", "#222222"}}});
+    for (const QMessageBox::ButtonRole answer : {QMessageBox::RejectRole, QMessageBox::DestructiveRole}) {
+        child(kClear)->click();
+        QMessageBox* box = nullptr;
+        ASSERT_TRUE(testing::runUntil([&] { return (box = picker->findChild<QMessageBox*>()); }));
+        EXPECT_EQ(box->text(), "Clear the canvas for you and Bo?");
+        EXPECT_EQ(clears, 2) << "cleared before the answer";
+        const auto buttons = box->buttons();
+        (*std::find_if(buttons.begin(), buttons.end(),
+                       [&](QAbstractButton* b) { return box->buttonRole(b) == answer; }))->click();
+        EXPECT_EQ(clears, answer == QMessageBox::DestructiveRole ? 3 : 2);
+        ASSERT_TRUE(testing::runUntil([&] { return !picker->findChild<QMessageBox*>(); }));
+    }
 }
 
 TEST_F(PagePickerTest, unusableFilesAreRefusedWithTheirReasonAndAGoodOneArrivesAsLineArtAtPageSize) {

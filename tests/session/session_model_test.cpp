@@ -4,6 +4,7 @@
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,9 @@ TEST(CurrentPage, takesOnlyStrictBase64AndTravelsAsPng) {
 
 class SessionModelTest : public ::testing::Test {
   protected:
+    void SetUp() override { model.setJournalDirectory(journals.path()); }
+
+    QTemporaryDir journals;
     ManualPause* pause = new ManualPause;
     SessionModel model{QUrl("http://127.0.0.1:1"), std::unique_ptr<PauseTimer>(pause)};
     SessionLog log{model};
@@ -98,12 +102,17 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
         Entries notified;
         int peers;
     } rows[] = {
-        {ev(NetworkEvent::PeerLeft{"nobody"}), {"peerCount", "peerCursors", "peerColorById"}, 0},
+        {ev(NetworkEvent::PeerLeft{"nobody"}),
+         {"peerCount", "peerCursors", "peerColorById", "peerNameById"},
+         0},
         {ev(NetworkEvent::Opened{}), {"connectionState"}, 0},
         {ev(NetworkEvent::RoomState{{}, {kAnn}, WirePage{"p", "P", "image/png", "aGk="}}),
-         {"peerCount", "peerColorById", "currentPage", "canvas"},
+         {"peerCount", "peerColorById", "peerNameById", "currentPage", "canvas"},
          1},
-        {ev(NetworkEvent::PeerJoined{kBob}), {"peerCount", "peerColorById"}, 2},
+        {ev(NetworkEvent::PeerJoined{kBob}), {"peerCount", "peerColorById", "peerNameById"}, 2},
+        // Ann on a second device, who leaves again: Ann is still here.
+        {ev(NetworkEvent::PeerJoined{kAnn}), {"peerCount", "peerColorById", "peerNameById"}, 3},
+        {ev(NetworkEvent::PeerLeft{"A"}), {"peerCount"}, 2},
         {ev(NetworkEvent::Cursor{"B", 0.1, 0.2}), {"peerCursors"}, 2},
         {ev(NetworkEvent::StrokeStart{"A", {"S", "A", Tool::crayon, {0, 0, 0, 1}, 4}, kPoint}),
          {"canvas"},
@@ -112,8 +121,10 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
         {ev(NetworkEvent::StrokeEnd{"A", "S"}), {"canvas"}, 2},
         {ev(NetworkEvent::PageChanged{"A", std::nullopt}), {"currentPage", "canvas"}, 2},
         {ev(NetworkEvent::CanvasCleared{"A"}), {"canvas"}, 2},
-        {ev(NetworkEvent::PeerLeft{"B"}), {"peerCount", "peerCursors", "peerColorById"}, 1},
-        {ev(NetworkEvent::Closed{"gone"}), {"connectionState", "peerCursors", "peerCount"}, 0},
+        {ev(NetworkEvent::PeerLeft{"B"}), {"peerCount", "peerCursors", "peerColorById", "peerNameById"}, 1},
+        {ev(NetworkEvent::Closed{"gone"}),
+         {"connectionState", "peerCursors", "peerCount", "peerNameById"},
+         0},
         {ev(NetworkEvent::Cursor{"A", 0.7, 0.8}), {"peerCursors"}, 0},
         {ev(NetworkEvent::Cursor{"C", 0.5, 0.6}), {"peerCursors"}, 0},
     };
@@ -122,6 +133,12 @@ TEST_F(SessionModelTest, eachEventChangesStateBeforeItsCanvasEvent) {
         model.handleNetworkEvent(row.event);
         EXPECT_EQ(log.entries, row.notified) << row.event.value.index();
         EXPECT_EQ(model.peerCount(), row.peers) << row.event.value.index();
+        if (std::holds_alternative<NetworkEvent::Opened>(row.event.value)) {
+            EXPECT_EQ(model.connectionState(), ConnectionState::connecting()) << "not before the handshake";
+        }
+        if (row.event == ev(NetworkEvent::PeerLeft{"B"})) {
+            EXPECT_EQ(model.peerNameById(), (PeerNameMap{{"A", "Ann"}})) << "who left is no longer listed";
+        }
     }
     EXPECT_EQ(model.connectionState(), ConnectionState::failed("gone"));
     ASSERT_EQ(log.canvas.size(), 6U);
@@ -145,7 +162,7 @@ TEST_F(SessionModelTest, switchingRoomsStartsAfreshAndLeavingKeepsTheDrawingSett
 
     model.switchRoom("dm:u1:u2", "Bob");
     EXPECT_EQ(log.entries, (Entries{"roomId", "roomDisplayName", "peerCursors", "peerColorById",
-                                    "currentPage", "connectionState", "connectionState"}));
+                                    "peerNameById", "currentPage", "connectionState", "connectionState"}));
     EXPECT_EQ(model.roomDisplayName(), "Bob");
     EXPECT_TRUE(model.peerCursors().isEmpty() && model.peerColorById().isEmpty() && !model.currentPage());
     EXPECT_EQ(model.network().connectionArgs(),

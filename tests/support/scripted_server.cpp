@@ -19,6 +19,7 @@ ScriptedServer::ScriptedServer(QObject* parent)
             socket->setParent(this);
             auto peer = std::make_unique<Peer>();
             peer->requestUrl = socket->requestUrl();
+            peer->authorization = socket->request().rawHeader("Authorization");
             Peer* raw = peer.get();
             peers_.push_back(std::move(peer));
             QObject::connect(socket, &QWebSocket::textMessageReceived, this,
@@ -125,7 +126,9 @@ void ScriptedResponder::onReadyRead(QTcpSocket* socket) {
 }
 
 ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QByteArray& path) {
-    auto it = scripts_.find(routeKey(method, path));
+    // Routes are scripted without the query.
+    const qsizetype query = path.indexOf('?');
+    auto it = scripts_.find(routeKey(method, query < 0 ? path : path.left(query)));
     if (it == scripts_.end() || it->empty()) {
         return ScriptedAnswer::json(404, R"({"error":"no such route"})");
     }

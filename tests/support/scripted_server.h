@@ -2,8 +2,9 @@
 // Servers on loopback whose behaviour each test scripts, for provoking the faults a real server
 // would rarely show on demand: a WebSocket room server and an HTTP service.
 //
-// The HTTP responder answers per method and path; a route's answers are used in order and the
-// last one repeats. Unscripted routes get 404 with an error envelope. Every request is recorded.
+// The HTTP responder answers per method and path (without the query); a route's answers are
+// used in order and the last one repeats. Unscripted routes get 404 with an error envelope. Every request is
+// recorded.
 
 #include <QByteArray>
 #include <QHash>
@@ -32,6 +33,7 @@ class ScriptedServer : public QObject {
   public:
     struct Peer {
         QUrl requestUrl;
+        QByteArray authorization;  // the handshake's header
         QList<QString> received;
         bool closed = false;
         int closeCode = -1;

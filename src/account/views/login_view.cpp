@@ -171,6 +171,9 @@ void LoginView::refresh() {
 
     const std::optional<QString>& error = auth_.errorMessage();
     error_->setText(error.value_or(QString()));
+    // Centred in the form, the label gets its size hint, which wraps for another width: a
+    // longer reason would lose its last lines.
+    if (const int height = error_->heightForWidth(error_->width()); height > 0) error_->setFixedHeight(height);
     error_->setVisible(error.has_value());
 
     if (auth_.busy() != spinnerTimer_.isActive()) {

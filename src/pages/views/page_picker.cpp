@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -205,7 +206,7 @@ void PagePicker::announce(const CurrentPage& page) {
         return;
     }
     session_->setCurrentPage(page);
-    session_->network().send(ClientMessage::setPage(toWirePage(page)));
+    session_->send(ClientMessage::setPage(toWirePage(page)));
 }
 
 void PagePicker::choose(const CurrentPage& page) {
@@ -283,8 +284,40 @@ void PagePicker::clearCanvas() {
     if (!session_) {
         return;
     }
+    // It erases everybody's drawing: with others in the room, ask first, naming them.
+    QStringList others;
+    const PeerNameMap& names = session_->peerNameById();
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        if (it.key() != session_->currentUserId()) others << it.value();
+    }
+    if (others.isEmpty()) {
+        clearForEveryone();
+        return;
+    }
+    others.sort(Qt::CaseInsensitive);
+    QStringList everyone = QStringList{tr("you")} + others;
+    const QString last = everyone.takeLast();
+    auto* box =
+        new QMessageBox(QMessageBox::Question, tr("Clear canvas"),
+                        tr("Clear the canvas for %1 and %2?").arg(everyone.join(QStringLiteral(", ")), last),
+                        QMessageBox::NoButton, this);
+    box->setInformativeText(tr("Their drawing is erased too."));
+    QPushButton* clear = box->addButton(tr("Clear"), QMessageBox::DestructiveRole);
+    box->setDefaultButton(box->addButton(QMessageBox::Cancel));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    connect(box, &QMessageBox::buttonClicked, this, [this, clear](QAbstractButton* button) {
+        if (button == clear) clearForEveryone();
+    });
+    box->open();
+}
+
+void PagePicker::clearForEveryone() {
+    if (!session_) {
+        return;
+    }
     session_->publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
-    session_->network().send(ClientMessage::clearCanvas());
+    session_->send(ClientMessage::clearCanvas());
 }
 
 void PagePicker::showMessage(const QString& text, bool isError) {

@@ -62,6 +62,7 @@ class PagePicker : public QWidget {
     void dropPendingImport();
     void openCaptureSheet();
     void clearCanvas();
+    void clearForEveryone();
     void showMessage(const QString& text, bool isError);
 
     QPointer<SessionModel> session_;
