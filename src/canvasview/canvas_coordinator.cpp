@@ -279,7 +279,7 @@ void CanvasCoordinator::pumpInk() {
     }
     if (slicesInFlight_ > 0 && view_) slicesInFlight_ = view_->inkInFlight();
     const bool replaying = reportedProgress_.has_value();
-    const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isVisible() &&
+    const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isPresenting() &&
                           !waitingForFrame_ &&
                           (!sinceFrame_.isValid() || sinceFrame_.elapsed() >= kReplayFrameInterval.count());
     // The GPU paints one slice while the next is prepared, no more; and a progress frame waits

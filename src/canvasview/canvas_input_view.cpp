@@ -56,7 +56,10 @@ bool CanvasInputView::isOpenGLAvailable() {
 }
 
 CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), renderer_(std::make_unique<Renderer>()), capture_(new PointerCapture(*this)) {
+    : QOpenGLWidget(parent),
+      renderer_(std::make_unique<Renderer>()),
+      capture_(new PointerCapture(*this)),
+      visibility_(new WindowVisibility(*this)) {
     setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
@@ -66,6 +69,9 @@ CanvasInputView::CanvasInputView(QWidget* parent)
     setMinimumSize(64, 64);
 
     QObject::connect(&pacer_, &FramePacer::frameDue, this, [this] { update(); });
+    // Until the window shows, frames come only from the toolkit's first paint.
+    pacer_.setPresenting(false);
+    QObject::connect(visibility_, &WindowVisibility::visibleChanged, &pacer_, &FramePacer::setPresenting);
     QObject::connect(this, &QOpenGLWidget::frameSwapped, this, &CanvasInputView::onFrameSwapped);
     QObject::connect(capture_, &PointerCapture::touches, this, &CanvasInputView::handleTouches);
     QObject::connect(capture_, &PointerCapture::touchesCancelled, this,
@@ -383,6 +389,7 @@ void CanvasInputView::changeEvent(QEvent* event) {
 
 void CanvasInputView::showEvent(QShowEvent* event) {
     QOpenGLWidget::showEvent(event);
+    visibility_->refresh();
     capturePointerIfAllowed();
 }
 
@@ -395,6 +402,7 @@ void CanvasInputView::fail(const QString& message) {
 void CanvasInputView::hideEvent(QHideEvent* event) {
     capture_->release();
     QOpenGLWidget::hideEvent(event);
+    visibility_->refresh();
 }
 
 void CanvasInputView::capturePointerIfAllowed() {

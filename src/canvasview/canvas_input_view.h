@@ -10,6 +10,7 @@
 #include "canvas/renderer.h"
 #include "canvasview/frame_pacer.h"
 #include "canvasview/pointer_capture.h"
+#include "canvasview/window_visibility.h"
 
 #include <QOpenGLWidget>
 #include <QPointF>
@@ -45,6 +46,8 @@ class CanvasInputView : public QOpenGLWidget {
     bool isPinching() const { return isPinching_; }
     QPointF pinchAnchorUV() const { return pinchAnchorUV_; }
     bool isPointerCaptured() const { return capture_->isCaptured(); }
+    // Frames are presented only while somebody can see the canvas (WindowVisibility).
+    bool isPresenting() const { return pacer_.isPresenting(); }
     // The renderer's start-up message, once it failed.
     const QString& startupFailure() const { return startupFailure_; }
 
@@ -121,6 +124,7 @@ class CanvasInputView : public QOpenGLWidget {
     std::unique_ptr<Renderer> renderer_;
     PointerCapture* capture_;
     FramePacer pacer_;
+    WindowVisibility* visibility_;
 
     bool isInCanvasMode_ = true;
     bool isPinching_ = false;

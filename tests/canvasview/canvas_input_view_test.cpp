@@ -1,5 +1,6 @@
 // The canvas in a real window on real OpenGL (Xvfb + llvmpipe): canvas mode and the pointer,
-// zoom and pan input, drawing with the pointer, backlog replay and a new GL context.
+// zoom and pan input, drawing with the pointer, frames only while the window can be seen,
+// backlog replay and a new GL context.
 
 #include "canvas_window.h"
 #include "canvas/gl_drivers.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cmath>
@@ -36,6 +38,14 @@ std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
     const std::vector<id_t> threads = rasterThreads();
     return {threads.size(),
             std::count_if(threads.begin(), threads.end(), [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
+}
+
+// What a window manager does to a window it minimises or sends to another workspace.
+void setMapped(QWidget& window, bool mapped) {
+    xcb_connection_t* x = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    mapped ? xcb_map_window(x, id) : xcb_unmap_window(x, id);
+    xcb_flush(x);
 }
 
 class CanvasWindowTest : public ::testing::Test {
@@ -157,6 +167,39 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.release();
     EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent).size(), 1u);
     EXPECT_TRUE(canvas.input().renderer().stamper().activeStrokes().empty());
+}
+
+// Minimised, on another workspace or fully covered, the canvas presents nothing; shown again, it
+// presents at once, with what arrived meanwhile.
+TEST_F(CanvasWindowTest, framesStopWhileNobodyCanSeeTheCanvasAndNothingIsLostMeanwhile) {
+    int frames = 0;
+    QObject::connect(&canvas.input(), &CanvasInputView::frameDone, [&] { ++frames; });
+    ASSERT_TRUE(runUntil([&] { return frames > 2; }));
+
+    setMapped(canvas.window(), false);
+    ASSERT_TRUE(runUntil([&] { return !canvas.input().isPresenting(); }));
+    session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
+        "peer", {"HIDDEN", "peer", Tool::crayon, {0.1, 0.2, 0.9, 1}, 8.0}, {0.2, 0.2, 1, 0}}});
+    session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "HIDDEN", {0.8, 0.2, 1, 0}}});
+    frames = 0;
+    testing::runFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(frames, 0);
+
+    setMapped(canvas.window(), true);
+    ASSERT_TRUE(runUntil([&] { return frames > 0; }));
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.5, 0.2})));
+
+    // Covered, the window is still mapped: only the canvas itself keeps from drawing.
+    QWidget cover;
+    cover.setGeometry(canvas.window().geometry().adjusted(-20, -20, 20, 20));
+    cover.show();
+    ASSERT_TRUE(runUntil([&] { return !canvas.input().isPresenting(); }));
+    testing::runFor(std::chrono::milliseconds(100));  // the frame under way then may still come
+    frames = 0;
+    testing::runFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(frames, 0);
+    cover.hide();
+    EXPECT_TRUE(runUntil([&] { return canvas.input().isPresenting(); }));
 }
 
 Stroke redStroke(int index) {
