@@ -1,6 +1,6 @@
 // The canvas in a real window on real OpenGL (Xvfb + llvmpipe): canvas mode and the pointer,
-// zoom and pan input, drawing with the pointer, frames only while the window can be seen,
-// backlog replay and a new GL context.
+// zoom and pan input, drawing with the pointer, the mouse, the pen and the touchscreen, frames
+// only while the window can be seen, backlog replay and a new GL context.
 
 #include "canvas_window.h"
 #include "canvas/gl_drivers.h"
@@ -11,6 +11,7 @@
 #include <QCursor>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
+#include <QTabletEvent>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -74,6 +76,24 @@ class CanvasWindowTest : public ::testing::Test {
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(&canvas.input(), &event);
     }
+
+    // A pen event at a fraction of the view, as the window system hands it to the window.
+    bool tablet(QEvent::Type type, const QPointingDevice& device, QPointF uv, double pressure,
+                Qt::MouseButton button = Qt::LeftButton) {
+        QWidget& view = canvas.input();
+        const QPointF local(uv.x() * view.width(), uv.y() * view.height());
+        const bool down = type == QEvent::TabletPress || (type == QEvent::TabletMove && pressure > 0);
+        QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0, 0,
+                           0, 0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : button,
+                           down ? Qt::MouseButtons(button) : Qt::NoButton);
+        event.setAccepted(false);
+        QApplication::sendEvent(view.window()->windowHandle(), &event);
+        return event.isAccepted();
+    }
+    QPoint at(QPointF uv) {
+        return {int(uv.x() * canvas.input().width()), int(uv.y() * canvas.input().height())};
+    }
+    std::size_t strokes() { return testing::only<ClientMessage::StrokeStart>(canvas.sent).size(); }
 
     testing::TestAppScope app;
     SessionModel session{QUrl("http://127.0.0.1:9")};
@@ -167,6 +187,95 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.release();
     EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent).size(), 1u);
     EXPECT_TRUE(canvas.input().renderer().stamper().activeStrokes().empty());
+}
+
+TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRelease) {
+    canvas.drag(Qt::LeftButton, {{0.25, 0.5}, {0.3, 0.5}, {0.35, 0.5}, {0.4, 0.5}});
+    EXPECT_TRUE(pointerFree());
+    const auto starts = testing::only<ClientMessage::StrokeStart>(canvas.sent);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(std::pair(starts[0].stroke.point.x, starts[0].stroke.point.pressure), std::pair(0.25, 1.0));
+    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(canvas.sent).size(), 3u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(canvas.sent).size(), 1u);
+    const QImage drawn = canvas.frame();
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {0.33, 0.5})));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {0.33, 0.6})));
+
+    // The right button pans (the page follows the pointer); Space held turns a left drag into a pan.
+    session.setZoom(2.0);
+    canvas.drag(Qt::RightButton, {{0.5, 0.5}, {0.6, 0.5}});
+    EXPECT_DOUBLE_EQ(session.pan().width(), -0.05);
+    canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
+    canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, /*autoRepeat=*/true);
+    canvas.drag(Qt::LeftButton, {{0.5, 0.5}, {0.4, 0.4}});
+    canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_NEAR(session.pan().width(), 0.0, 1e-9);
+    EXPECT_NEAR(session.pan().height(), 0.05, 1e-9);
+    EXPECT_EQ(strokes(), 1u);
+    EXPECT_FALSE(session.isInCanvasMode()) << "a pan-hold is no tap";
+    canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
+    EXPECT_FALSE(session.isInCanvasMode()) << "decided on release";
+    canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_TRUE(session.isInCanvasMode() && pointerCaptured());
+}
+
+TEST_F(CanvasWindowTest, thePenDrawsWithItsPressureInEitherModeAndItsEraserEndLeavesThePaperAlone) {
+    using Cap = QInputDevice::Capability;
+    const QPointingDevice pen("pen", 901, QInputDevice::DeviceType::Stylus, QPointingDevice::PointerType::Pen,
+                              Cap::Position | Cap::Pressure, 1, 3);
+    const QPointingDevice eraser("eraser", 902, QInputDevice::DeviceType::Stylus,
+                                 QPointingDevice::PointerType::Eraser, Cap::Position | Cap::Pressure, 1, 3);
+    canvas.coordinator().setClock([] { return 1733400000.0; });
+
+    EXPECT_TRUE(tablet(QEvent::TabletMove, pen, {0.5, 0.3}, 0));
+    const auto cursors = testing::only<ClientMessage::Cursor>(canvas.sent);
+    ASSERT_EQ(cursors.size(), 1u) << "hovering shows where the pen is";
+    EXPECT_NEAR(cursors[0].x, 0.5, 0.01);
+    EXPECT_NEAR(cursors[0].y, 0.3, 0.01);
+    EXPECT_TRUE(tablet(QEvent::TabletPress, pen, {0.3, 0.3}, 0.2));
+    for (const double p : {0.5, 0.9}) EXPECT_TRUE(tablet(QEvent::TabletMove, pen, {0.3 + p / 4, 0.3}, p));
+    EXPECT_TRUE(tablet(QEvent::TabletRelease, pen, {0.55, 0.3}, 0));
+    const auto points = testing::only<ClientMessage::StrokePoint>(canvas.sent);
+    ASSERT_EQ(strokes(), 1u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent)[0].stroke.point.pressure, 0.2);
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_EQ(std::pair(points[0].point.pressure, points[1].point.pressure), std::pair(0.5, 0.9));
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.4, 0.3})));
+
+    for (const auto type : {QEvent::TabletPress, QEvent::TabletMove, QEvent::TabletRelease})
+        EXPECT_TRUE(tablet(type, eraser, {0.3, 0.7}, 0.6));
+    EXPECT_EQ(strokes(), 1u);
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(canvas.frame(), {0.3, 0.7})));
+
+    // In canvas mode the pen still draws where it touches; the pointer stays captured.
+    canvas.key(Qt::Key_Space);
+    ASSERT_TRUE(pointerCaptured());
+    tablet(QEvent::TabletPress, pen, {0.7, 0.7}, 0.4);
+    tablet(QEvent::TabletMove, pen, {0.8, 0.7}, 0.4);
+    tablet(QEvent::TabletRelease, pen, {0.8, 0.7}, 0);
+    EXPECT_EQ(strokes(), 2u);
+    EXPECT_TRUE(pointerCaptured());
+}
+
+TEST_F(CanvasWindowTest, aTouchscreenDrawsWithOneFingerAndPansAndZoomsWithTwo) {
+    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen));
+    QPointingDevice* screen = device.get();
+    QWidget* view = &canvas.input();
+    QTest::touchEvent(view, screen).press(1, at({0.2, 0.8}));
+    QTest::touchEvent(view, screen).move(1, at({0.3, 0.8}));
+    QTest::touchEvent(view, screen).move(1, at({0.4, 0.8}));
+    QTest::touchEvent(view, screen).release(1, at({0.4, 0.8}));
+    ASSERT_EQ(strokes(), 1u);
+    EXPECT_NEAR(testing::only<ClientMessage::StrokeStart>(canvas.sent)[0].stroke.point.x, 0.2, 0.01);
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.35, 0.8})));
+
+    // Spread apart to twice the distance about the view's centre: twice the zoom, no ink.
+    QTest::touchEvent(view, screen).press(1, at({0.4, 0.5})).press(2, at({0.6, 0.5}));
+    QTest::touchEvent(view, screen).move(1, at({0.3, 0.5})).move(2, at({0.7, 0.5}));
+    QTest::touchEvent(view, screen).release(1, at({0.3, 0.5})).release(2, at({0.7, 0.5}));
+    EXPECT_NEAR(session.zoom(), 2.0, 0.02);
+    EXPECT_NEAR(session.pan().width(), 0.0, 0.01);
+    EXPECT_EQ(strokes(), 1u);
 }
 
 // Minimised, on another workspace or fully covered, the canvas presents nothing; shown again, it

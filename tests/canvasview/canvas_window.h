@@ -43,12 +43,18 @@ class CanvasWindow {
     }
     void press() { mouse(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton); }
     void release() { mouse(QEvent::MouseButtonRelease, {}, Qt::LeftButton, Qt::NoButton); }
+    // A free pointer: a drag with `button` through points given as fractions of the view.
+    void drag(Qt::MouseButton button, const std::vector<QPointF>& viewUV);
+    // A key pressed and released; or only one of the two.
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
+    void keyEvent(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                  bool autoRepeat = false);
 
     std::vector<ClientMessage> sent;  // by the coordinator, in order
 
   private:
     void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
+    void mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button, Qt::MouseButtons buttons);
 
     std::unique_ptr<QWidget> window_;
     CanvasView* view_;
