@@ -242,6 +242,7 @@ void CanvasCoordinator::startStroke(CanvasPoint at, double pressure, StrokeSourc
     inkAdded();
     send(ClientMessage::strokeStart({id, userId.toStdString(), tool, color.wireColor(), brushSize,
                                      StrokePoint{at.x, at.y, pressure, now()}}));
+    emit localStrokeStarted();
 }
 
 void CanvasCoordinator::appendStrokePoint(CanvasPoint point, double pressure, StrokeSource source) {

@@ -98,6 +98,8 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
   signals:
     // Every message handed to the room connection, in order (for observers; it is sent anyway).
     void messageSent(const vellumora::ClientMessage& message);
+    // A stroke of this user's began (by any device).
+    void localStrokeStarted();
     // The replay progress changed (none: caught up).
     void replayProgressChanged(std::optional<double> progress);
 

@@ -5,13 +5,16 @@
 #include "canvas_window.h"
 #include "canvas/gl_drivers.h"
 #include "canvasview/canvas_coordinator.h"
+#include "canvasview/first_stroke_hint.h"
 #include "page_image.h"
 #include "support/qt_test_app.h"
 
 #include <QCursor>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
+#include <QSettings>
 #include <QTabletEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -41,6 +44,12 @@ std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
     return {threads.size(),
             std::count_if(threads.begin(), threads.end(), [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
 }
+
+// What the canvas remembers (the first-stroke hint) goes to settings of each test's own.
+struct PrivateSettings {
+    PrivateSettings() { QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path()); }
+    QTemporaryDir dir;
+};
 
 // What a window manager does to a window it minimises or sends to another workspace.
 void setMapped(QWidget& window, bool mapped) {
@@ -96,6 +105,7 @@ class CanvasWindowTest : public ::testing::Test {
     std::size_t strokes() { return testing::only<ClientMessage::StrokeStart>(canvas.sent).size(); }
 
     testing::TestAppScope app;
+    PrivateSettings settings;
     SessionModel session{QUrl("http://127.0.0.1:9")};
     CanvasWindow canvas{session, "canvas"};
 };
@@ -190,6 +200,10 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
 }
 
 TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRelease) {
+    FirstStrokeHint& hint = *canvas.view().firstStrokeHint();
+    EXPECT_TRUE(hint.isVisible());
+    EXPECT_EQ(hint.text(), "Drag on the paper to draw. Space: use the touchpad as paper.");
+
     canvas.drag(Qt::LeftButton, {{0.25, 0.5}, {0.3, 0.5}, {0.35, 0.5}, {0.4, 0.5}});
     EXPECT_TRUE(pointerFree());
     const auto starts = testing::only<ClientMessage::StrokeStart>(canvas.sent);
@@ -200,6 +214,9 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
     const QImage drawn = canvas.frame();
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {0.33, 0.5})));
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {0.33, 0.6})));
+    // Once drawn, the hint is gone, also from the next canvas.
+    EXPECT_FALSE(hint.isVisible());
+    EXPECT_TRUE(CanvasView(session).firstStrokeHint()->isHidden());
 
     // The right button pans (the page follows the pointer); Space held turns a left drag into a pan.
     session.setZoom(2.0);
