@@ -5,28 +5,37 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/pointing_devices.h"
 #include "ui/appearance.h"
 #include "ui/styles.h"
 
 namespace vellumora {
 
-GestureHelpFooter::GestureHelpFooter(QWidget* parent) : QWidget(parent) {
+GestureHelpFooter::GestureHelpFooter(QWidget* parent)
+    : QWidget(parent), devices_(new PointingDevicesWatch(this)), text_(new QLabel) {
     auto* title = new QLabel(QStringLiteral("How to color"));
     ui::setTextStyle(title, ui::TextStyle::caption, QFont::DemiBold);
-    auto* text = new QLabel(
-        QStringLiteral("The trackpad is the paper. One finger presses the pen to paper and colors. "
-                       "Two fingers lift the pen so you can move without inking."));
-    ui::setTextStyle(text, ui::TextStyle::caption);
-    text->setWordWrap(true);
-    ui::setTextColor(text, ui::secondaryTextColor());
+    ui::setTextStyle(text_, ui::TextStyle::caption);
+    text_->setWordWrap(true);
+    ui::setTextColor(text_, ui::secondaryTextColor());
 
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(ui::pt(6));
     const int side = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
     layout->setContentsMargins(side, ui::pt(12), side, ui::pt(12));
     layout->addWidget(title);
-    layout->addWidget(text);
+    layout->addWidget(text_);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    connect(devices_, &PointingDevicesWatch::devicesChanged, this, &GestureHelpFooter::refresh);
+    refresh();
+}
+
+QString GestureHelpFooter::text() const {
+    return text_->text();
+}
+
+void GestureHelpFooter::refresh() {
+    text_->setText(howToColor(devices_->devices()).join(QLatin1Char('\n')));
 }
 
 void GestureHelpFooter::paintEvent(QPaintEvent*) {

@@ -12,7 +12,7 @@ constexpr const char* kDrawnKey = "hints/drawn";
 
 // $XDG_CONFIG_HOME/vellumora/vellumora.conf
 QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("vellumora"),
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vellumora"),
                      QStringLiteral("vellumora"));
 }
 

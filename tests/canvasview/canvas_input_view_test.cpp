@@ -10,6 +10,7 @@
 #include "support/qt_test_app.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
 #include <QSettings>
@@ -47,7 +48,7 @@ std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
 
 // What the canvas remembers (the first-stroke hint) goes to settings of each test's own.
 struct PrivateSettings {
-    PrivateSettings() { QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path()); }
+    PrivateSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path()); }
     QTemporaryDir dir;
 };
 
@@ -217,6 +218,7 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
     // Once drawn, the hint is gone, also from the next canvas.
     EXPECT_FALSE(hint.isVisible());
     EXPECT_TRUE(CanvasView(session).firstStrokeHint()->isHidden());
+    EXPECT_TRUE(QFile::exists(settings.dir.filePath("vellumora/vellumora.conf")));
 
     // The right button pans (the page follows the pointer); Space held turns a left drag into a pan.
     session.setZoom(2.0);
