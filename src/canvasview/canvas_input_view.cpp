@@ -401,7 +401,7 @@ void CanvasInputView::focusInEvent(QFocusEvent* event) {
 void CanvasInputView::focusOutEvent(QFocusEvent* event) {
     QOpenGLWidget::focusOutEvent(event);
     capture_->release();
-    direct_->cancel();
+    direct_->keyboardLost();
 }
 
 void CanvasInputView::changeEvent(QEvent* event) {

@@ -157,12 +157,16 @@ bool DirectInput::spaceReleased() {
     return !spacePanned_;
 }
 
+void DirectInput::keyboardLost() {
+    spaceHeld_ = false;
+    showHand();
+}
+
 void DirectInput::cancel() {
     if (drawing_ != Device::none) endStroke();
     if (panning_ != Device::none) endPan();
     fingers_.cancel();
-    spaceHeld_ = false;
-    showHand();
+    keyboardLost();
 }
 
 void DirectInput::startPan(Device device, QPointF local) {

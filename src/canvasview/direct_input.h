@@ -45,8 +45,11 @@ class DirectInput : public QObject {
     // Space held: a left drag pans. Released, true when Space was a tap (no pan meanwhile).
     void spacePressed();
     bool spaceReleased();
+    // The keyboard went elsewhere: Space's release will not come here. (A drag goes on: its
+    // pointer, pen or fingers still report to the view.)
+    void keyboardLost();
 
-    // Ends whatever is under way (the view lost the keyboard, was hidden or changed mode).
+    // Ends whatever is under way (the view was hidden or changed mode).
     void cancel();
 
     // The pen was used this recently: pointer events now are its echo, not a mouse.
