@@ -14,7 +14,6 @@
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
 #include <QSettings>
-#include <QTabletEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -87,22 +86,6 @@ class CanvasWindowTest : public ::testing::Test {
         QApplication::sendEvent(&canvas.input(), &event);
     }
 
-    // A pen event at a fraction of the view, as the window system hands it to the window.
-    bool tablet(QEvent::Type type, const QPointingDevice& device, QPointF uv, double pressure,
-                Qt::MouseButton button = Qt::LeftButton) {
-        QWidget& view = canvas.input();
-        const QPointF local(uv.x() * view.width(), uv.y() * view.height());
-        const bool down = type == QEvent::TabletPress || (type == QEvent::TabletMove && pressure > 0);
-        QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0, 0,
-                           0, 0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : button,
-                           down ? Qt::MouseButtons(button) : Qt::NoButton);
-        event.setAccepted(false);
-        QApplication::sendEvent(view.window()->windowHandle(), &event);
-        return event.isAccepted();
-    }
-    QPoint at(QPointF uv) {
-        return {int(uv.x() * canvas.input().width()), int(uv.y() * canvas.input().height())};
-    }
     std::size_t strokes() { return testing::only<ClientMessage::StrokeStart>(canvas.sent).size(); }
 
     testing::TestAppScope app;
@@ -246,14 +229,14 @@ TEST_F(CanvasWindowTest, thePenDrawsWithItsPressureInEitherModeAndItsEraserEndLe
                                  QPointingDevice::PointerType::Eraser, Cap::Position | Cap::Pressure, 1, 3);
     canvas.coordinator().setClock([] { return 1733400000.0; });
 
-    EXPECT_TRUE(tablet(QEvent::TabletMove, pen, {0.5, 0.3}, 0));
+    EXPECT_TRUE(canvas.tablet(QEvent::TabletMove, pen, {0.5, 0.3}, 0));
     const auto cursors = testing::only<ClientMessage::Cursor>(canvas.sent);
     ASSERT_EQ(cursors.size(), 1u) << "hovering shows where the pen is";
     EXPECT_NEAR(cursors[0].x, 0.5, 0.01);
     EXPECT_NEAR(cursors[0].y, 0.3, 0.01);
-    EXPECT_TRUE(tablet(QEvent::TabletPress, pen, {0.3, 0.3}, 0.2));
-    for (const double p : {0.5, 0.9}) EXPECT_TRUE(tablet(QEvent::TabletMove, pen, {0.3 + p / 4, 0.3}, p));
-    EXPECT_TRUE(tablet(QEvent::TabletRelease, pen, {0.55, 0.3}, 0));
+    EXPECT_TRUE(canvas.tablet(QEvent::TabletPress, pen, {0.3, 0.3}, 0.2));
+    for (const double p : {0.5, 0.9}) EXPECT_TRUE(canvas.tablet(QEvent::TabletMove, pen, {0.3 + p / 4, 0.3}, p));
+    EXPECT_TRUE(canvas.tablet(QEvent::TabletRelease, pen, {0.55, 0.3}, 0));
     const auto points = testing::only<ClientMessage::StrokePoint>(canvas.sent);
     ASSERT_EQ(strokes(), 1u);
     EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent)[0].stroke.point.pressure, 0.2);
@@ -262,16 +245,16 @@ TEST_F(CanvasWindowTest, thePenDrawsWithItsPressureInEitherModeAndItsEraserEndLe
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.4, 0.3})));
 
     for (const auto type : {QEvent::TabletPress, QEvent::TabletMove, QEvent::TabletRelease})
-        EXPECT_TRUE(tablet(type, eraser, {0.3, 0.7}, 0.6));
+        EXPECT_TRUE(canvas.tablet(type, eraser, {0.3, 0.7}, 0.6));
     EXPECT_EQ(strokes(), 1u);
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(canvas.frame(), {0.3, 0.7})));
 
     // In canvas mode the pen still draws where it touches; the pointer stays captured.
     canvas.key(Qt::Key_Space);
     ASSERT_TRUE(pointerCaptured());
-    tablet(QEvent::TabletPress, pen, {0.7, 0.7}, 0.4);
-    tablet(QEvent::TabletMove, pen, {0.8, 0.7}, 0.4);
-    tablet(QEvent::TabletRelease, pen, {0.8, 0.7}, 0);
+    canvas.tablet(QEvent::TabletPress, pen, {0.7, 0.7}, 0.4);
+    canvas.tablet(QEvent::TabletMove, pen, {0.8, 0.7}, 0.4);
+    canvas.tablet(QEvent::TabletRelease, pen, {0.8, 0.7}, 0);
     EXPECT_EQ(strokes(), 2u);
     EXPECT_TRUE(pointerCaptured());
 }
@@ -280,18 +263,18 @@ TEST_F(CanvasWindowTest, aTouchscreenDrawsWithOneFingerAndPansAndZoomsWithTwo) {
     const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen));
     QPointingDevice* screen = device.get();
     QWidget* view = &canvas.input();
-    QTest::touchEvent(view, screen).press(1, at({0.2, 0.8}));
-    QTest::touchEvent(view, screen).move(1, at({0.3, 0.8}));
-    QTest::touchEvent(view, screen).move(1, at({0.4, 0.8}));
-    QTest::touchEvent(view, screen).release(1, at({0.4, 0.8}));
+    QTest::touchEvent(view, screen).press(1, canvas.at({0.2, 0.8}));
+    QTest::touchEvent(view, screen).move(1, canvas.at({0.3, 0.8}));
+    QTest::touchEvent(view, screen).move(1, canvas.at({0.4, 0.8}));
+    QTest::touchEvent(view, screen).release(1, canvas.at({0.4, 0.8}));
     ASSERT_EQ(strokes(), 1u);
     EXPECT_NEAR(testing::only<ClientMessage::StrokeStart>(canvas.sent)[0].stroke.point.x, 0.2, 0.01);
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.35, 0.8})));
 
     // Spread apart to twice the distance about the view's centre: twice the zoom, no ink.
-    QTest::touchEvent(view, screen).press(1, at({0.4, 0.5})).press(2, at({0.6, 0.5}));
-    QTest::touchEvent(view, screen).move(1, at({0.3, 0.5})).move(2, at({0.7, 0.5}));
-    QTest::touchEvent(view, screen).release(1, at({0.3, 0.5})).release(2, at({0.7, 0.5}));
+    QTest::touchEvent(view, screen).press(1, canvas.at({0.4, 0.5})).press(2, canvas.at({0.6, 0.5}));
+    QTest::touchEvent(view, screen).move(1, canvas.at({0.3, 0.5})).move(2, canvas.at({0.7, 0.5}));
+    QTest::touchEvent(view, screen).release(1, canvas.at({0.3, 0.5})).release(2, canvas.at({0.7, 0.5}));
     EXPECT_NEAR(session.zoom(), 2.0, 0.02);
     EXPECT_NEAR(session.pan().width(), 0.0, 0.01);
     EXPECT_EQ(strokes(), 1u);

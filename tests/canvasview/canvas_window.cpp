@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTabletEvent>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -42,6 +43,18 @@ void CanvasWindow::drag(Qt::MouseButton button, const std::vector<QPointF>& view
     mouseAt(QEvent::MouseButtonPress, local(viewUV.front()), button, button);
     for (std::size_t i = 1; i < viewUV.size(); ++i) mouseAt(QEvent::MouseMove, local(viewUV[i]), Qt::NoButton, button);
     mouseAt(QEvent::MouseButtonRelease, local(viewUV.back()), button, Qt::NoButton);
+}
+
+bool CanvasWindow::tablet(QEvent::Type type, const QPointingDevice& device, QPointF viewUV, double pressure) {
+    QWidget& view = input();
+    const QPointF local(viewUV.x() * view.width(), viewUV.y() * view.height());
+    const bool down = type == QEvent::TabletPress || (type == QEvent::TabletMove && pressure > 0);
+    QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0, 0, 0,
+                       0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : Qt::LeftButton,
+                       down ? Qt::LeftButton : Qt::NoButton);
+    event.setAccepted(false);
+    QApplication::sendEvent(view.window()->windowHandle(), &event);
+    return event.isAccepted();
 }
 
 void CanvasWindow::key(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
