@@ -16,6 +16,7 @@ GestureHelpFooter::GestureHelpFooter(QWidget* parent)
     auto* title = new QLabel(QStringLiteral("How to color"));
     ui::setTextStyle(title, ui::TextStyle::caption, QFont::DemiBold);
     ui::setTextStyle(text_, ui::TextStyle::caption);
+    text_->setTextFormat(Qt::RichText);
     text_->setWordWrap(true);
     ui::setTextColor(text_, ui::secondaryTextColor());
 
@@ -31,11 +32,19 @@ GestureHelpFooter::GestureHelpFooter(QWidget* parent)
 }
 
 QString GestureHelpFooter::text() const {
-    return text_->text();
+    return howToColor(devices_->devices()).join(QLatin1Char('\n'));
 }
 
 void GestureHelpFooter::refresh() {
-    text_->setText(howToColor(devices_->devices()).join(QLatin1Char('\n')));
+    // One short paragraph per device, its name in bold.
+    QString html;
+    for (const QString& paragraph : howToColor(devices_->devices())) {
+        const qsizetype colon = paragraph.indexOf(QLatin1Char(':')) + 1;
+        html += QStringLiteral("<p style=\"margin: 0 0 %1px 0\"><b>%2</b>%3</p>")
+                    .arg(ui::pt(4))
+                    .arg(paragraph.left(colon).toHtmlEscaped(), paragraph.mid(colon).toHtmlEscaped());
+    }
+    text_->setText(html);
 }
 
 void GestureHelpFooter::paintEvent(QPaintEvent*) {

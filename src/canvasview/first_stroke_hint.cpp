@@ -22,7 +22,7 @@ FirstStrokeHint::FirstStrokeHint(QWidget* parent) : QLabel(QString::fromUtf8(kTe
     // It tells; it never stands in the way of the pen.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFont(ui::font(ui::TextStyle::subheadline, QFont::DemiBold));
-    const int padY = fontMetrics().height() / 3;
+    const int padY = fontMetrics().height() / 2;
     const int padX = fontMetrics().height();
     setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(20, 20, 24, 205); "
                                  "border-radius: %1px; padding: %2px %3px; }")
@@ -45,7 +45,7 @@ void FirstStrokeHint::strokeDrawn() {
 
 void FirstStrokeHint::place(QRect area) {
     adjustSize();
-    const int margin = fontMetrics().height();
+    const int margin = fontMetrics().height() * 3 / 2;
     move(area.center().x() - width() / 2, area.bottom() - height() - margin);
     raise();
 }
