@@ -38,9 +38,6 @@ class TouchScreenGesture {
     // The system took the touches away: an open stroke ends where it was.
     std::vector<Step> cancel();
 
-    bool isDrawing() const { return state_ == State::drawing; }
-    bool isIdle() const { return state_ == State::idle; }
-
   private:
     enum class State { idle, pending, drawing, twoFingers };
 

@@ -123,20 +123,17 @@ TEST_F(CoordinatorTest, directStrokesStartOnThePaperFollowTheViewAndCarryPressur
     EXPECT_FALSE(renderer.selfCursor());
 }
 
+// The pen starting while the touchpad draws ends the touchpad's stroke; neither extends the other.
 TEST_F(CoordinatorTest, oneLocalStrokeAtATimeWhicheverDeviceStartedIt) {
     coordinator.gestureDidStartStroke({0.2, 0.2});
-    coordinator.directStrokeStart({0.5, 0.5}, 1.0);  // the pen, while the touchpad draws
-    coordinator.gestureDidAppendPoint({0.3, 0.3});   // the touchpad's stroke is over
+    coordinator.directStrokeStart({0.5, 0.5}, 1.0);
+    coordinator.gestureDidAppendPoint({0.3, 0.3});
     coordinator.gestureDidEndStroke();
     coordinator.directStrokePoint({0.6, 0.6}, 1.0);
     const auto starts = testing::only<ClientMessage::StrokeStart>(sent);
-    const auto ends = testing::only<ClientMessage::StrokeEnd>(sent);
-    const auto points = testing::only<ClientMessage::StrokePoint>(sent);
     ASSERT_EQ(starts.size(), 2u);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].strokeId, starts[0].stroke.id);
-    ASSERT_EQ(points.size(), 1u);
-    EXPECT_EQ(points[0].strokeId, starts[1].stroke.id);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(sent), std::vector{ClientMessage::StrokeEnd{starts[0].stroke.id}});
+    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(sent).at(0).strokeId, starts[1].stroke.id);
 }
 
 }  // namespace

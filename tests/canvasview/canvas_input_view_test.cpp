@@ -26,7 +26,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -219,65 +218,6 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
     EXPECT_FALSE(session.isInCanvasMode()) << "decided on release";
     canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_TRUE(session.isInCanvasMode() && pointerCaptured());
-}
-
-TEST_F(CanvasWindowTest, thePenDrawsWithItsPressureInEitherModeAndItsEraserEndLeavesThePaperAlone) {
-    using Cap = QInputDevice::Capability;
-    const QPointingDevice pen("pen", 901, QInputDevice::DeviceType::Stylus, QPointingDevice::PointerType::Pen,
-                              Cap::Position | Cap::Pressure, 1, 3);
-    const QPointingDevice eraser("eraser", 902, QInputDevice::DeviceType::Stylus,
-                                 QPointingDevice::PointerType::Eraser, Cap::Position | Cap::Pressure, 1, 3);
-    canvas.coordinator().setClock([] { return 1733400000.0; });
-
-    EXPECT_TRUE(canvas.tablet(QEvent::TabletMove, pen, {0.5, 0.3}, 0));
-    const auto cursors = testing::only<ClientMessage::Cursor>(canvas.sent);
-    ASSERT_EQ(cursors.size(), 1u) << "hovering shows where the pen is";
-    EXPECT_NEAR(cursors[0].x, 0.5, 0.01);
-    EXPECT_NEAR(cursors[0].y, 0.3, 0.01);
-    EXPECT_TRUE(canvas.tablet(QEvent::TabletPress, pen, {0.3, 0.3}, 0.2));
-    for (const double p : {0.5, 0.9}) EXPECT_TRUE(canvas.tablet(QEvent::TabletMove, pen, {0.3 + p / 4, 0.3}, p));
-    EXPECT_TRUE(canvas.tablet(QEvent::TabletRelease, pen, {0.55, 0.3}, 0));
-    const auto points = testing::only<ClientMessage::StrokePoint>(canvas.sent);
-    ASSERT_EQ(strokes(), 1u);
-    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent)[0].stroke.point.pressure, 0.2);
-    ASSERT_EQ(points.size(), 2u);
-    EXPECT_EQ(std::pair(points[0].point.pressure, points[1].point.pressure), std::pair(0.5, 0.9));
-    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.4, 0.3})));
-
-    for (const auto type : {QEvent::TabletPress, QEvent::TabletMove, QEvent::TabletRelease})
-        EXPECT_TRUE(canvas.tablet(type, eraser, {0.3, 0.7}, 0.6));
-    EXPECT_EQ(strokes(), 1u);
-    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(canvas.frame(), {0.3, 0.7})));
-
-    // In canvas mode the pen still draws where it touches; the pointer stays captured.
-    canvas.key(Qt::Key_Space);
-    ASSERT_TRUE(pointerCaptured());
-    canvas.tablet(QEvent::TabletPress, pen, {0.7, 0.7}, 0.4);
-    canvas.tablet(QEvent::TabletMove, pen, {0.8, 0.7}, 0.4);
-    canvas.tablet(QEvent::TabletRelease, pen, {0.8, 0.7}, 0);
-    EXPECT_EQ(strokes(), 2u);
-    EXPECT_TRUE(pointerCaptured());
-}
-
-TEST_F(CanvasWindowTest, aTouchscreenDrawsWithOneFingerAndPansAndZoomsWithTwo) {
-    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen));
-    QPointingDevice* screen = device.get();
-    QWidget* view = &canvas.input();
-    QTest::touchEvent(view, screen).press(1, canvas.at({0.2, 0.8}));
-    QTest::touchEvent(view, screen).move(1, canvas.at({0.3, 0.8}));
-    QTest::touchEvent(view, screen).move(1, canvas.at({0.4, 0.8}));
-    QTest::touchEvent(view, screen).release(1, canvas.at({0.4, 0.8}));
-    ASSERT_EQ(strokes(), 1u);
-    EXPECT_NEAR(testing::only<ClientMessage::StrokeStart>(canvas.sent)[0].stroke.point.x, 0.2, 0.01);
-    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.35, 0.8})));
-
-    // Spread apart to twice the distance about the view's centre: twice the zoom, no ink.
-    QTest::touchEvent(view, screen).press(1, canvas.at({0.4, 0.5})).press(2, canvas.at({0.6, 0.5}));
-    QTest::touchEvent(view, screen).move(1, canvas.at({0.3, 0.5})).move(2, canvas.at({0.7, 0.5}));
-    QTest::touchEvent(view, screen).release(1, canvas.at({0.3, 0.5})).release(2, canvas.at({0.7, 0.5}));
-    EXPECT_NEAR(session.zoom(), 2.0, 0.02);
-    EXPECT_NEAR(session.pan().width(), 0.0, 0.01);
-    EXPECT_EQ(strokes(), 1u);
 }
 
 // Minimised, on another workspace or fully covered, the canvas presents nothing; shown again, it
