@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "account/auth_model.h"
+#include "app/app_manual.h"
 #include "app/base_url.h"
 #include "app/root_view.h"
+#include "app/shortcuts.h"
 #include "camera/views/camera_capture_view.h"
 #include "canvasview/canvas_view.h"
 #include "pages/page_library.h"
@@ -30,6 +32,9 @@ void openCaptureSheet(QWidget* parent, std::function<void(const QByteArray&)> on
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = vellumora::answerInfoOption(argc, argv, VELLUMORA_DEFAULT_SERVER)) {
+        return *status;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vellumora"));
@@ -63,7 +68,7 @@ int main(int argc, char** argv) {
     window.resize(1280, 820);
 
     auto* quit = new QAction(&window);
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcuts(vellumora::keySequences(vellumora::shortcut(vellumora::ShortcutAction::quit)));
     quit->setShortcutContext(Qt::ApplicationShortcut);
     QObject::connect(quit, &QAction::triggered, &window, &QWidget::close);
     window.addAction(quit);

@@ -1,0 +1,52 @@
+#include "app/shortcuts.h"
+
+#include <algorithm>
+#include <array>
+
+namespace vellumora {
+
+namespace {
+
+using A = ShortcutAction;
+
+constexpr std::string_view kWindow = "Anywhere";
+constexpr std::string_view kCanvas = "On the canvas";
+constexpr std::string_view kLogin = "Log-in screen";
+constexpr std::string_view kFriend = "Add a friend";
+constexpr std::string_view kPages = "Page picker";
+constexpr std::string_view kCapture = "Capture sketch from camera";
+
+constexpr std::array kShortcuts = {
+    Shortcut{A::quit, kWindow, "Ctrl+Q", "Quit Vellumora."},
+    Shortcut{A::toggleCanvasMode, kCanvas, "Space",
+             "Canvas mode on or off. In canvas mode the pointer is the pen: move with the button held "
+             "to colour, without it to move the cursor."},
+    Shortcut{A::leaveCanvasMode, kCanvas, "Esc", "Leave canvas mode and free the pointer."},
+    Shortcut{A::resetView, kCanvas, "Ctrl+0", "Reset zoom and pan."},
+    Shortcut{A::submitLogin, kLogin, "Return", "Log in, or create the account."},
+    Shortcut{A::sendFriendRequest, kFriend, "Return", "Send the request."},
+    Shortcut{A::closeFriendSheet, kFriend, "Esc", "Close without sending."},
+    Shortcut{A::choosePage, kPages, "Return; Space", "Use the focused page."},
+    Shortcut{A::captureNow, kCapture, "Return", "Capture now, without waiting for the page to hold still."},
+    Shortcut{A::useCapturedPage, kCapture, "Ctrl+Return", "Use this page."},
+    Shortcut{A::cancelCapture, kCapture, "Esc", "Cancel."},
+};
+
+}  // namespace
+
+std::span<const Shortcut> shortcuts() {
+    return kShortcuts;
+}
+
+const Shortcut& shortcut(ShortcutAction action) {
+    // Every action has its row; a test walks them all.
+    return *std::find_if(kShortcuts.begin(), kShortcuts.end(),
+                         [action](const Shortcut& s) { return s.action == action; });
+}
+
+QList<QKeySequence> keySequences(const Shortcut& shortcut) {
+    const auto text = QString::fromUtf8(shortcut.keys.data(), static_cast<qsizetype>(shortcut.keys.size()));
+    return QKeySequence::listFromString(text, QKeySequence::PortableText);
+}
+
+}  // namespace vellumora
