@@ -99,6 +99,18 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     drawAStroke(ann);
     ann.screenshot("sketchbook-drawing");
     ann.key("Escape");
+
+    // The account menu (the "…" at the panel's top right) lists the shortcuts, pointer ones too;
+    // Esc closes the list.
+    ann.pointer("mousemove --window WINDOW 1245 20");
+    ann.pointer("click 1");
+    runFor(std::chrono::milliseconds(500));
+    ann.key("Down");
+    ann.key("Return");
+    ASSERT_TRUE(ann.waitShowing("Ctrl+wheel"));
+    ann.screenshot("keyboard-shortcuts", "^Keyboard shortcuts");
+    ann.key("Escape");
+    EXPECT_TRUE(runUntil([&] { return !ann.isShowing("Ctrl+wheel"); }));
     EXPECT_TRUE(ann.quit());
     ASSERT_TRUE(metricReaches("vellumora_connections", 0));
 

@@ -37,7 +37,8 @@ class AppInstance {
     // stands for the main window).
     void pointer(QString command);
     // Saves the window as a PNG into $VELLUMORA_SCREENSHOT_DIR when that is set.
-    void screenshot(const QString& name);
+    // Of the main window, or of the app's window whose title matches `title`.
+    void screenshot(const QString& name, const QString& title = QStringLiteral("^Vellumora$"));
 
   private:
     struct Node {
@@ -46,7 +47,7 @@ class AppInstance {
     };
     bool running() const { return process_.state() != QProcess::NotRunning; }
     QString stateFile(const char* name) const;
-    QString windowId();
+    QString windowId(const QString& title = QStringLiteral("^Vellumora$"));
     bool connectAccessibilityBus();
     QVariant ask(const Node& node, const QString& interface, const QString& method,
                  const QVariantList& args = {});
