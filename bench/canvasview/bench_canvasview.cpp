@@ -272,7 +272,8 @@ void BM_HiddenRoomCpu(benchmark::State& state) {
     }
     canvas.session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
     CanvasInputView& input = *canvas.view->inputView();
-    while (canvas.view->coordinator()->replayProgress()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (canvas.view->coordinator()->replayProgress())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     int frames = 0;
     double lastFrameMs = 0;
     QObject::connect(&input, &CanvasInputView::frameDone, [&](double ms) {
@@ -284,8 +285,10 @@ void BM_HiddenRoomCpu(benchmark::State& state) {
     QTimer friendDraws;
     QObject::connect(&friendDraws, &QTimer::timeout, [&] {
         const std::string id = "FRIEND-" + std::to_string(strokes++);
-        canvas.session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
-            "artist", {id, "artist", Tool::crayon, {0.2, 0.4, 0.8, 1}, 6.0}, {0.1, 0.1 + 0.01 * strokes, 1, 0}}});
+        canvas.session.publishCanvasEvent(
+            {CanvasEvent::PeerStrokeStart{"artist",
+                                          {id, "artist", Tool::crayon, {0.2, 0.4, 0.8, 1}, 6.0},
+                                          {0.1, 0.1 + 0.01 * strokes, 1, 0}}});
         for (int p = 1; p <= 60; ++p)
             canvas.session.publishCanvasEvent(
                 {CanvasEvent::PeerStrokePoint{"artist", id, {0.1 + 0.013 * p, 0.1 + 0.01 * strokes, 1, 0}}});

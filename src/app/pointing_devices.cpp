@@ -57,7 +57,8 @@ PointingDevices classifyPointingDevices(const QList<const QInputDevice*>& device
 QStringList howToColor(const PointingDevices& devices) {
     QStringList paragraphs;
     if (devices.pen) {
-        paragraphs << QStringLiteral("Pen: touch the paper to color. While it hovers, your friends see where it is.");
+        paragraphs << QStringLiteral(
+            "Pen: touch the paper to color. While it hovers, your friends see where it is.");
     }
     if (devices.touchscreen) {
         paragraphs << QStringLiteral("Touchscreen: one finger colors. Two fingers move and zoom the page.");
@@ -87,9 +88,10 @@ PointingDevicesWatch::PointingDevicesWatch(QObject* parent) : QObject(parent) {
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         app->installEventFilter(this);
         // A tablet plugged in meanwhile is listed when the person comes back to the window.
-        QObject::connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive) refresh();
-        });
+        QObject::connect(app, &QGuiApplication::applicationStateChanged, this,
+                         [this](Qt::ApplicationState state) {
+                             if (state == Qt::ApplicationActive) refresh();
+                         });
     }
 }
 

@@ -23,8 +23,10 @@ constexpr std::array kShortcuts = {
              "to colour, without it to move the cursor."},
     Shortcut{A::leaveCanvasMode, kCanvas, "Esc", "Leave canvas mode and free the pointer."},
     Shortcut{A::resetView, kCanvas, "Ctrl+0", "Reset zoom and pan."},
-    Shortcut{A::panWithSpace, kCanvas, "Space", "Move the page, outside canvas mode. A tap of Space alone still "
-             "switches canvas mode.", "drag"},
+    Shortcut{A::panWithSpace, kCanvas, "Space",
+             "Move the page, outside canvas mode. A tap of Space alone still "
+             "switches canvas mode.",
+             "drag"},
     Shortcut{A::panWithButton, kCanvas, "", "Move the page.", "Right or middle button drag"},
     Shortcut{A::zoomWithWheel, kCanvas, "Ctrl", "Zoom in or out about the pointer.", "wheel"},
     Shortcut{A::submitLogin, kLogin, "Return", "Log in, or create the account."},

@@ -64,7 +64,8 @@ ShortcutsDialog::ShortcutsDialog(QWidget* parent) : QDialog(parent), list_(new Q
         list_->setItem(row, 1, cell(qText(s.what), body));
     }
     // Wrapped descriptions take the height they need at the width they get.
-    connect(list_->horizontalHeader(), &QHeaderView::sectionResized, list_, &QTableView::resizeRowsToContents);
+    connect(list_->horizontalHeader(), &QHeaderView::sectionResized, list_,
+            &QTableView::resizeRowsToContents);
     list_->setCurrentCell(1, 0);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);

@@ -2,8 +2,8 @@
 
 #include <QAction>
 #include <QFrame>
-#include <QMenu>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>

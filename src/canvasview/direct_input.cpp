@@ -23,7 +23,8 @@ QPointF DirectInput::uv(QPointF local) const {
 }
 
 bool DirectInput::busyWith(Device device) const {
-    return (drawing_ != Device::none && drawing_ != device) || (panning_ != Device::none && panning_ != device);
+    return (drawing_ != Device::none && drawing_ != device) ||
+           (panning_ != Device::none && panning_ != device);
 }
 
 bool DirectInput::mousePressed(const QMouseEvent& event) {
@@ -73,8 +74,8 @@ void DirectInput::tablet(QTabletEvent& event) {
     // Used either way, so no mouse event is made up from it.
     event.accept();
     const QPointF local = event.position();
-    const bool hasPressure =
-        event.pointingDevice() && event.pointingDevice()->capabilities().testFlag(QInputDevice::Capability::Pressure);
+    const bool hasPressure = event.pointingDevice() && event.pointingDevice()->capabilities().testFlag(
+                                                           QInputDevice::Capability::Pressure);
     const double pressure = hasPressure ? std::clamp(event.pressure(), 0.0, 1.0) : 1.0;
     switch (event.type()) {
         case QEvent::TabletPress:

@@ -8,7 +8,8 @@ namespace vellumora {
 
 namespace {
 
-const TouchScreenGesture::Finger* find(const std::vector<TouchScreenGesture::Finger>& fingers, std::int64_t id) {
+const TouchScreenGesture::Finger* find(const std::vector<TouchScreenGesture::Finger>& fingers,
+                                       std::int64_t id) {
     const auto it = std::find_if(fingers.begin(), fingers.end(), [id](const auto& f) { return f.id == id; });
     return it == fingers.end() ? nullptr : &*it;
 }
@@ -73,7 +74,8 @@ std::vector<TouchScreenGesture::Step> TouchScreenGesture::update(const std::vect
             }
             const QPointF centre = (a->position + b->position) / 2;
             const double spread = QLineF(a->position, b->position).length();
-            Step step{Kind::panZoom, centre, centre - centre_, spread_ > 1 && spread > 1 ? spread / spread_ : 1};
+            Step step{Kind::panZoom, centre, centre - centre_,
+                      spread_ > 1 && spread > 1 ? spread / spread_ : 1};
             if (!step.pan.isNull() || step.scale != 1) steps.push_back(step);
             centre_ = centre;
             spread_ = spread;

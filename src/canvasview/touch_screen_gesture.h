@@ -24,9 +24,9 @@ class TouchScreenGesture {
     struct Step {
         enum class Kind { penDown, penMove, penUp, panZoom };
         Kind kind = Kind::penMove;
-        QPointF point;      // the pen; for panZoom, the fingers' centre now
-        QPointF pan;        // panZoom: how far the centre moved
-        double scale = 1;   // panZoom: the fingers' spread now over before
+        QPointF point;     // the pen; for panZoom, the fingers' centre now
+        QPointF pan;       // panZoom: how far the centre moved
+        double scale = 1;  // panZoom: the fingers' spread now over before
         bool operator==(const Step&) const = default;
     };
 

@@ -91,13 +91,17 @@ TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone
         PointingDevices expected;
     } cases[] = {
         {"none listed", {}, {.mouse = true}},
-        {"a bare X server", {{"Virtual core pointer", Type::Mouse}, {"Virtual core XTEST pointer", Type::Mouse}},
+        {"a bare X server",
+         {{"Virtual core pointer", Type::Mouse}, {"Virtual core XTEST pointer", Type::Mouse}},
          {.mouse = true}},
-        {"a laptop", {{"SynPS/2 Synaptics TouchPad", Type::Mouse}, {"AT Translated Set 2 keyboard", Type::Keyboard}},
+        {"a laptop",
+         {{"SynPS/2 Synaptics TouchPad", Type::Mouse}, {"AT Translated Set 2 keyboard", Type::Keyboard}},
          {.touchpad = true}},
-        {"a laptop and a mouse", {{"ELAN0501:00 04F3:3060 Touchpad", Type::Mouse}, {"Logitech USB Mouse", Type::Mouse}},
+        {"a laptop and a mouse",
+         {{"ELAN0501:00 04F3:3060 Touchpad", Type::Mouse}, {"Logitech USB Mouse", Type::Mouse}},
          {.mouse = true, .touchpad = true}},
-        {"a pen tablet", {{"Wacom Intuos S Pen stylus", Type::Stylus}, {"Virtual core pointer", Type::Mouse}},
+        {"a pen tablet",
+         {{"Wacom Intuos S Pen stylus", Type::Stylus}, {"Virtual core pointer", Type::Mouse}},
          {.pen = true}},
         {"a touchscreen", {{"ELAN Touchscreen", Type::TouchScreen}}, {.touchscreen = true}},
     };
@@ -116,11 +120,12 @@ TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone
 TEST(PointingDevices, theFooterAndThePlaceholderDescribeThePenOnceItIsUsed) {
     GestureHelpFooter footer;
     NoRoomPlaceholder placeholder;
-    EXPECT_TRUE(footer.text().startsWith("Mouse: drag on the paper to color.")) << footer.text().toStdString();
+    EXPECT_TRUE(footer.text().startsWith("Mouse: drag on the paper to color."))
+        << footer.text().toStdString();
     EXPECT_EQ(placeholder.deviceHint(), "Then drag on the paper with your mouse to color.");
 
-    const QPointingDevice pen("pen", 7100, QInputDevice::DeviceType::Stylus, QPointingDevice::PointerType::Pen,
-                              QInputDevice::Capability::Position, 1, 2);
+    const QPointingDevice pen("pen", 7100, QInputDevice::DeviceType::Stylus,
+                              QPointingDevice::PointerType::Pen, QInputDevice::Capability::Position, 1, 2);
     QTabletEvent event(QEvent::TabletEnterProximity, &pen, {}, {}, 0, 0, 0, 0, 0, 0, Qt::NoModifier,
                        Qt::NoButton, Qt::NoButton);
     QApplication::sendEvent(&footer, &event);

@@ -116,7 +116,8 @@ TEST_F(CoordinatorTest, directStrokesStartOnThePaperFollowTheViewAndCarryPressur
     EXPECT_EQ(starts[0].stroke.point, (StrokePoint{0.75, 0.5, 0.3, clock - 1}));
     EXPECT_NEAR(points[0].point.x, 0.8, 1e-6);
     EXPECT_EQ(points[0].point.pressure, 0.8);
-    EXPECT_EQ(std::pair(points[1].point.x, points[1].point.y), std::pair(2.0, -1.0)) << "as far as the room takes";
+    EXPECT_EQ(std::pair(points[1].point.x, points[1].point.y), std::pair(2.0, -1.0))
+        << "as far as the room takes";
     EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(sent).size(), 1u);
     // Outside canvas mode the room sees the cursor, but no ring is drawn over the system pointer.
     EXPECT_EQ(testing::only<ClientMessage::Cursor>(sent).size(), 2u) << "throttled";
@@ -132,7 +133,8 @@ TEST_F(CoordinatorTest, oneLocalStrokeAtATimeWhicheverDeviceStartedIt) {
     coordinator.directStrokePoint({0.6, 0.6}, 1.0);
     const auto starts = testing::only<ClientMessage::StrokeStart>(sent);
     ASSERT_EQ(starts.size(), 2u);
-    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(sent), std::vector{ClientMessage::StrokeEnd{starts[0].stroke.id}});
+    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(sent),
+              std::vector{ClientMessage::StrokeEnd{starts[0].stroke.id}});
     EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(sent).at(0).strokeId, starts[1].stroke.id);
 }
 

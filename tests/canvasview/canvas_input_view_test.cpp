@@ -2,8 +2,8 @@
 // zoom and pan input, drawing with the pointer, the mouse, the pen and the touchscreen, frames
 // only while the window can be seen, backlog replay and a new GL context.
 
-#include "canvas_window.h"
 #include "canvas/gl_drivers.h"
+#include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/first_stroke_hint.h"
 #include "page_image.h"
@@ -40,8 +40,8 @@ using testing::runUntil;
 std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
     const int gui = getpriority(PRIO_PROCESS, 0);
     const std::vector<id_t> threads = rasterThreads();
-    return {threads.size(),
-            std::count_if(threads.begin(), threads.end(), [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
+    return {threads.size(), std::count_if(threads.begin(), threads.end(),
+                                          [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
 }
 
 // What the canvas remembers (the first-stroke hint) goes to settings of each test's own.

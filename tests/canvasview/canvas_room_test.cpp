@@ -163,7 +163,8 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
                               Cap::Position | Cap::Pressure, 1, 3);
     const QPointingDevice eraser("eraser", 902, QInputDevice::DeviceType::Stylus,
                                  QPointingDevice::PointerType::Eraser, Cap::Position | Cap::Pressure, 1, 3);
-    const auto penStroke = [&](const QPointingDevice& device, double y, const std::vector<double>& pressures) {
+    const auto penStroke = [&](const QPointingDevice& device, double y,
+                               const std::vector<double>& pressures) {
         for (std::size_t i = 0; i < pressures.size(); ++i)
             a->canvas.tablet(i ? QEvent::TabletMove : QEvent::TabletPress, device, {0.2 + 0.1 * double(i), y},
                              pressures[i]);
@@ -175,7 +176,8 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
     penStroke(pen, 0.5, pressures);
     penStroke(eraser, 0.65, {0.5, 0.5});
 
-    const std::unique_ptr<QPointingDevice> screen(QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen));
+    const std::unique_ptr<QPointingDevice> screen(
+        QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen));
     const auto touch = [&] { return QTest::touchEvent(&a->canvas.input(), screen.get()); };
     touch().press(1, a->canvas.at({0.2, 0.8}));
     touch().move(1, a->canvas.at({0.5, 0.8}));

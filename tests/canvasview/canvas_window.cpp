@@ -33,15 +33,19 @@ void CanvasWindow::mouse(QEvent::Type type, QPointF delta, Qt::MouseButton butto
     mouseAt(type, QPointF(input().rect().center()) + delta, button, buttons);
 }
 
-void CanvasWindow::mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button, Qt::MouseButtons buttons) {
+void CanvasWindow::mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button,
+                           Qt::MouseButtons buttons) {
     QMouseEvent event(type, local, input().mapToGlobal(local), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(&input(), &event);
 }
 
 void CanvasWindow::drag(Qt::MouseButton button, const std::vector<QPointF>& viewUV) {
-    const auto local = [this](QPointF uv) { return QPointF(uv.x() * input().width(), uv.y() * input().height()); };
+    const auto local = [this](QPointF uv) {
+        return QPointF(uv.x() * input().width(), uv.y() * input().height());
+    };
     mouseAt(QEvent::MouseButtonPress, local(viewUV.front()), button, button);
-    for (std::size_t i = 1; i < viewUV.size(); ++i) mouseAt(QEvent::MouseMove, local(viewUV[i]), Qt::NoButton, button);
+    for (std::size_t i = 1; i < viewUV.size(); ++i)
+        mouseAt(QEvent::MouseMove, local(viewUV[i]), Qt::NoButton, button);
     mouseAt(QEvent::MouseButtonRelease, local(viewUV.back()), button, Qt::NoButton);
 }
 
@@ -49,8 +53,8 @@ bool CanvasWindow::tablet(QEvent::Type type, const QPointingDevice& device, QPoi
     QWidget& view = input();
     const QPointF local(viewUV.x() * view.width(), viewUV.y() * view.height());
     const bool down = type == QEvent::TabletPress || (type == QEvent::TabletMove && pressure > 0);
-    QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0, 0, 0,
-                       0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : Qt::LeftButton,
+    QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0,
+                       0, 0, 0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : Qt::LeftButton,
                        down ? Qt::LeftButton : Qt::NoButton);
     event.setAccepted(false);
     QApplication::sendEvent(view.window()->windowHandle(), &event);

@@ -50,7 +50,9 @@ class CanvasWindow {
     // when the view took it (the toolkit would otherwise make up a mouse event from it).
     bool tablet(QEvent::Type type, const QPointingDevice& device, QPointF viewUV, double pressure);
     // View pixels of a fraction of the view (for touch events).
-    QPoint at(QPointF viewUV) { return {int(viewUV.x() * input().width()), int(viewUV.y() * input().height())}; }
+    QPoint at(QPointF viewUV) {
+        return {int(viewUV.x() * input().width()), int(viewUV.y() * input().height())};
+    }
     // A key pressed and released; or only one of the two.
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
     void keyEvent(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,

@@ -44,11 +44,13 @@ class AppEndToEndTest : public ::testing::Test {
     void drawWithTheMouse(AppInstance& app) {
         const std::int64_t history = historyBytes();
         app.focusWindow();
-        for (const char* step : {"mousemove --window WINDOW 300 250", "mousedown 1", "mousemove_relative -- 40 10",
-                                 "mousemove_relative -- 40 25", "mousemove_relative -- 30 40", "mouseup 1"}) {
+        for (const char* step :
+             {"mousemove --window WINDOW 300 250", "mousedown 1", "mousemove_relative -- 40 10",
+              "mousemove_relative -- 40 25", "mousemove_relative -- 30 40", "mouseup 1"}) {
             app.pointer(QString::fromLatin1(step));
         }
-        EXPECT_TRUE(runUntil([&] { return historyBytes() > history; })) << "the mouse stroke never reached the room";
+        EXPECT_TRUE(runUntil([&] { return historyBytes() > history; }))
+            << "the mouse stroke never reached the room";
     }
 
     // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws.
