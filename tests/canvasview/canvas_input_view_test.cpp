@@ -226,15 +226,25 @@ TEST_F(CanvasWindowTest, framesStopWhileNobodyCanSeeTheCanvasAndNothingIsLostMea
     int frames = 0;
     QObject::connect(&canvas.input(), &CanvasInputView::frameDone, [&] { ++frames; });
     ASSERT_TRUE(runUntil([&] { return frames > 2; }));
+    // The frame under way when the canvas was hidden may still come, however slow the machine:
+    // after a quiet spell, nothing more.
+    const auto noMoreFrames = [&] {
+        using namespace std::chrono_literals;
+        const bool quiet = runUntil([&] {
+            frames = 0;
+            testing::runFor(250ms);
+            return frames == 0;
+        });
+        testing::runFor(300ms);
+        return quiet && frames == 0;
+    };
 
     setMapped(canvas.window(), false);
     ASSERT_TRUE(runUntil([&] { return !canvas.input().isPresenting(); }));
     session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
         "peer", {"HIDDEN", "peer", Tool::crayon, {0.1, 0.2, 0.9, 1}, 8.0}, {0.2, 0.2, 1, 0}}});
     session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "HIDDEN", {0.8, 0.2, 1, 0}}});
-    frames = 0;
-    testing::runFor(std::chrono::milliseconds(300));
-    EXPECT_EQ(frames, 0);
+    EXPECT_TRUE(noMoreFrames());
 
     setMapped(canvas.window(), true);
     ASSERT_TRUE(runUntil([&] { return frames > 0; }));
@@ -245,10 +255,7 @@ TEST_F(CanvasWindowTest, framesStopWhileNobodyCanSeeTheCanvasAndNothingIsLostMea
     cover.setGeometry(canvas.window().geometry().adjusted(-20, -20, 20, 20));
     cover.show();
     ASSERT_TRUE(runUntil([&] { return !canvas.input().isPresenting(); }));
-    testing::runFor(std::chrono::milliseconds(100));  // the frame under way then may still come
-    frames = 0;
-    testing::runFor(std::chrono::milliseconds(300));
-    EXPECT_EQ(frames, 0);
+    EXPECT_TRUE(noMoreFrames());
     cover.hide();
     EXPECT_TRUE(runUntil([&] { return canvas.input().isPresenting(); }));
 }
