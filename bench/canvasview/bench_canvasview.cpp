@@ -1,7 +1,8 @@
 // The canvas as a user meets it, on whatever OpenGL the display offers (llvmpipe under
 // scripts/bench): joining a full room (an 8 MiB room_state, decoded as the room connection
 // does, through the session model to the first complete frame) with the longest event-loop
-// stall on the way, and the CPU the app uses while a room sits open.
+// stall on the way, the CPU the app uses while a room sits open, and while its window is
+// minimised, with the time to the first frame once it is shown again.
 
 #include "canvas/renderer.h"
 #include "canvasview/canvas_coordinator.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
@@ -20,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,6 +34,14 @@ namespace vellumora {
 namespace {
 
 constexpr std::size_t kRoomBudget = 8 * 1024 * 1024 - 64 * 1024;
+
+// Runs the event loop for `ms`, asleep while nothing happens (processEvents with a time limit
+// never sleeps, and its spinning would count as the app's CPU).
+void runEventsFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 double processCpuSeconds() {
     rusage usage{};
@@ -232,7 +243,7 @@ void BM_IdleRoomCpu(benchmark::State& state) {
         const double cpuBefore = processCpuSeconds();
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 3000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        runEventsFor(3000);
         cpu = processCpuSeconds() - cpuBefore;
         wall = double(clock.nsecsElapsed()) / 1e9;
         state.SetIterationTime(wall);
@@ -241,6 +252,85 @@ void BM_IdleRoomCpu(benchmark::State& state) {
     state.counters["fps"] = double(frames) / wall;
 }
 BENCHMARK(BM_IdleRoomCpu)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+// What a window manager does to a window it minimises (or leaves on another workspace).
+void setMapped(QWidget& window, bool mapped) {
+    xcb_connection_t* x = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    mapped ? xcb_map_window(x, id) : xcb_unmap_window(x, id);
+    xcb_flush(x);
+}
+
+// A full room open in a minimised window for 60 s, while a friend draws a stroke now and then:
+// the CPU of the whole process, and how long after the window is shown again its first frame
+// (with everything drawn meanwhile) is presented.
+void BM_HiddenRoomCpu(benchmark::State& state) {
+    OpenCanvas canvas;
+    if (!canvas.ready() || !qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        state.SkipWithError("no OpenGL 3.3 on X11: run under scripts/test-session");
+        return;
+    }
+    canvas.session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
+    CanvasInputView& input = *canvas.view->inputView();
+    while (canvas.view->coordinator()->replayProgress())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    int frames = 0;
+    double lastFrameMs = 0;
+    QObject::connect(&input, &CanvasInputView::frameDone, [&](double ms) {
+        ++frames;
+        lastFrameMs = ms;
+    });
+    // A friend's stroke of 60 points every 5 s, as it arrives over the network.
+    int strokes = 0;
+    QTimer friendDraws;
+    QObject::connect(&friendDraws, &QTimer::timeout, [&] {
+        const std::string id = "FRIEND-" + std::to_string(strokes++);
+        canvas.session.publishCanvasEvent(
+            {CanvasEvent::PeerStrokeStart{"artist",
+                                          {id, "artist", Tool::crayon, {0.2, 0.4, 0.8, 1}, 6.0},
+                                          {0.1, 0.1 + 0.01 * strokes, 1, 0}}});
+        for (int p = 1; p <= 60; ++p)
+            canvas.session.publishCanvasEvent(
+                {CanvasEvent::PeerStrokePoint{"artist", id, {0.1 + 0.013 * p, 0.1 + 0.01 * strokes, 1, 0}}});
+        canvas.session.publishCanvasEvent({CanvasEvent::PeerStrokeEnd{"artist", id}});
+    });
+
+    double cpuPercent = 0;
+    double hiddenFrames = 0;
+    double firstFrameMs = 0;
+    double firstFrameDrawMs = 0;
+    for (auto _ : state) {
+        setMapped(canvas.window, false);
+        while (input.isPresenting()) runEventsFor(10);
+        runEventsFor(500);  // the frame under way when it was hidden
+        frames = 0;
+        friendDraws.start(5000);
+        const double cpuBefore = processCpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        runEventsFor(60'000);
+        cpuPercent = 100.0 * (processCpuSeconds() - cpuBefore) / (double(clock.nsecsElapsed()) / 1e9);
+        friendDraws.stop();
+        hiddenFrames = frames;
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+
+        frames = 0;
+        QElapsedTimer shown;
+        shown.start();
+        setMapped(canvas.window, true);
+        // The first swap may only compose the frame painted before hiding: wait for one painted since.
+        while (frames == 0 || lastFrameMs >= double(shown.nsecsElapsed()) / 1e6)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        firstFrameMs = double(shown.nsecsElapsed()) / 1e6;
+        firstFrameDrawMs = lastFrameMs;
+    }
+    state.counters["cpu_percent_of_one_core"] = cpuPercent;
+    state.counters["frames_while_hidden"] = hiddenFrames;
+    state.counters["friend_strokes_while_hidden"] = strokes;
+    state.counters["first_frame_after_shown_ms"] = firstFrameMs;
+    state.counters["first_frame_draw_ms"] = firstFrameDrawMs;
+}
+BENCHMARK(BM_HiddenRoomCpu)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 }  // namespace
 }  // namespace vellumora

@@ -83,7 +83,9 @@ std::string appManPage(std::string_view builtInServer) {
             where = s.where;
             out += ".SS " + roff(where) + "\n";
         }
-        out += ".TP\n" + keysText(s.keys) + "\n" + roff(s.what) + "\n";
+        std::string keys = s.keys.empty() ? "" : keysText(s.keys);
+        if (!s.pointer.empty()) keys += (keys.empty() ? "" : "+") + roff(s.pointer);
+        out += ".TP\n" + keys + "\n" + roff(s.what) + "\n";
     }
     out += ".SH FILES\n" + roff(kFiles) + "\n";
     out += ".SH SEE ALSO\n.BR vellumora\\-server (8)\n";

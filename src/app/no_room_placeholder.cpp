@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "app/pointing_devices.h"
 #include "ui/appearance.h"
 #include "ui/styles.h"
 #include "ui/symbol_icons.h"
@@ -21,7 +22,10 @@ QLabel* whiteText(const QString& text, ui::TextStyle style, double opacity) {
 
 }  // namespace
 
-NoRoomPlaceholder::NoRoomPlaceholder(QWidget* parent) : QWidget(parent) {
+NoRoomPlaceholder::NoRoomPlaceholder(QWidget* parent)
+    : QWidget(parent),
+      devices_(new PointingDevicesWatch(this)),
+      deviceHint_(whiteText({}, ui::TextStyle::caption, 0.5)) {
     auto* symbol = new QLabel;
     ui::setSymbol(symbol, QStringLiteral("person.2.fill"), QColor(255, 255, 255, 102), ui::pt(56));
 
@@ -33,7 +37,15 @@ NoRoomPlaceholder::NoRoomPlaceholder(QWidget* parent) : QWidget(parent) {
                                 ui::TextStyle::title3, 0.75));
     layout->addWidget(
         whiteText(QStringLiteral("Or add one with the + button."), ui::TextStyle::caption, 0.5));
+    layout->addWidget(deviceHint_);
     layout->addStretch(1);
+    const auto refresh = [this] { deviceHint_->setText(howToStart(devices_->devices())); };
+    connect(devices_, &PointingDevicesWatch::devicesChanged, this, refresh);
+    refresh();
+}
+
+QString NoRoomPlaceholder::deviceHint() const {
+    return deviceHint_->text();
 }
 
 }  // namespace vellumora

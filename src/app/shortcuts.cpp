@@ -23,6 +23,12 @@ constexpr std::array kShortcuts = {
              "to colour, without it to move the cursor."},
     Shortcut{A::leaveCanvasMode, kCanvas, "Esc", "Leave canvas mode and free the pointer."},
     Shortcut{A::resetView, kCanvas, "Ctrl+0", "Reset zoom and pan."},
+    Shortcut{A::panWithSpace, kCanvas, "Space",
+             "Move the page, outside canvas mode. A tap of Space alone still "
+             "switches canvas mode.",
+             "drag"},
+    Shortcut{A::panWithButton, kCanvas, "", "Move the page.", "Right or middle button drag"},
+    Shortcut{A::zoomWithWheel, kCanvas, "Ctrl", "Zoom in or out about the pointer.", "wheel"},
     Shortcut{A::submitLogin, kLogin, "Return", "Log in, or create the account."},
     Shortcut{A::sendFriendRequest, kFriend, "Return", "Send the request."},
     Shortcut{A::closeFriendSheet, kFriend, "Esc", "Close without sending."},
@@ -44,9 +50,23 @@ const Shortcut& shortcut(ShortcutAction action) {
                          [action](const Shortcut& s) { return s.action == action; });
 }
 
+QString qText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 QList<QKeySequence> keySequences(const Shortcut& shortcut) {
-    const auto text = QString::fromUtf8(shortcut.keys.data(), static_cast<qsizetype>(shortcut.keys.size()));
-    return QKeySequence::listFromString(text, QKeySequence::PortableText);
+    if (!shortcut.pointer.empty()) return {};
+    return QKeySequence::listFromString(qText(shortcut.keys), QKeySequence::PortableText);
+}
+
+QString shortcutText(const Shortcut& shortcut) {
+    if (shortcut.pointer.empty()) {
+        QStringList shown;
+        for (const QKeySequence& k : keySequences(shortcut)) shown << k.toString(QKeySequence::NativeText);
+        return shown.join(QStringLiteral(" or "));
+    }
+    if (shortcut.keys.empty()) return qText(shortcut.pointer);
+    return qText(shortcut.keys) + QLatin1Char('+') + qText(shortcut.pointer);
 }
 
 }  // namespace vellumora

@@ -1,7 +1,9 @@
 #include "app/side_panel.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -34,6 +36,10 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     items->setSpacing(ui::pt(18));
     friends_ = new FriendsPanel(auth, session);
     items->addWidget(friends_);
+    QMenu* account = friends_->accountMenu();
+    auto* listShortcuts = new QAction(QStringLiteral("Keyboard shortcuts"), account);
+    account->insertAction(account->actions().value(0), listShortcuts);
+    connect(listShortcuts, &QAction::triggered, this, &SidePanel::showShortcuts);
 
     roomControls_ = new QWidget;
     auto* controls = new QVBoxLayout(roomControls_);
@@ -78,6 +84,16 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
 
     connect(&session_, &SessionModel::roomIdChanged, this, &SidePanel::refresh);
     refresh();
+}
+
+void SidePanel::showShortcuts() {
+    if (!shortcuts_) {
+        shortcuts_ = new ShortcutsDialog(window());
+        shortcuts_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    shortcuts_->show();
+    shortcuts_->raise();
+    shortcuts_->activateWindow();
 }
 
 void SidePanel::refresh() {

@@ -1,9 +1,12 @@
 #pragma once
 // The column beside the desk: the friends panel and, while a room is open, the tools, the page
 // picker, the palette and the current colour, all in a scrolling area above the help footer.
+// It adds "Keyboard shortcuts" to the account menu.
 
+#include <QPointer>
 #include <QWidget>
 
+#include "app/shortcuts_dialog.h"
 #include "app/view_factories.h"
 
 namespace vellumora {
@@ -27,10 +30,13 @@ class SidePanel : public QWidget {
 
   private:
     void refresh();
+    // The account menu's "Keyboard shortcuts": one dialog, raised if it is open already.
+    void showShortcuts();
 
     SessionModel& session_;
     FriendsPanel* friends_;
     QWidget* roomControls_;
+    QPointer<ShortcutsDialog> shortcuts_;
 };
 
 }  // namespace vellumora

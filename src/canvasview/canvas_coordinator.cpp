@@ -1,6 +1,7 @@
 #include "canvasview/canvas_coordinator.h"
 
 #include "canvas/renderer.h"
+#include "canvas/view_mapping.h"
 #include "canvasview/canvas_input_view.h"
 #include "canvasview/peer_label.h"
 #include "net/network_client.h"
@@ -64,6 +65,11 @@ void CanvasCoordinator::bind(CanvasInputView* view, Renderer& renderer, SessionM
     if (view) {
         view->gestureMachine().setDelegate(this);
         installRequests();
+        const DirectInput* direct = &view->directInput();
+        QObject::connect(direct, &DirectInput::strokeStarted, this, &CanvasCoordinator::directStrokeStart);
+        QObject::connect(direct, &DirectInput::strokeMoved, this, &CanvasCoordinator::directStrokePoint);
+        QObject::connect(direct, &DirectInput::strokeEnded, this, &CanvasCoordinator::directStrokeEnd);
+        QObject::connect(direct, &DirectInput::hovered, this, &CanvasCoordinator::directHover);
         QObject::connect(view, &CanvasInputView::glInitialized, this, &CanvasCoordinator::restoreInk);
         QObject::connect(view, &CanvasInputView::frameDone, this, [this] { frameDone(); });
         QObject::connect(&session.network(), &NetworkClient::largeMessagePending, view,
@@ -150,46 +156,114 @@ void CanvasCoordinator::send(const ClientMessage& message) {
 }
 
 void CanvasCoordinator::gestureDidStartStroke(CanvasPoint at) {
+    startStroke(at, 1.0, StrokeSource::gesture);
+}
+
+void CanvasCoordinator::gestureDidAppendPoint(CanvasPoint point) {
+    appendStrokePoint(point, 1.0, StrokeSource::gesture);
+}
+
+void CanvasCoordinator::gestureDidEndStroke() {
+    endStroke(StrokeSource::gesture);
+}
+
+void CanvasCoordinator::gestureDidUpdateCursor(CanvasPoint point, bool isDrawing) {
+    if (!renderer_ || !session_ || !session_->isInCanvasMode()) return;
+    renderer_->setSelfCursor(CursorViz{toVec2f(point), ownColor(), isDrawing});
+    broadcastCursor(point);
+}
+
+void CanvasCoordinator::directStrokeStart(QPointF viewUV, double pressure) {
+    if (!renderer_) return;
+    const CanvasPoint at = canvasPointAt(viewUV);
+    // A stroke starts on the paper; it may then leave it.
+    if (at.x < 0 || at.x > 1 || at.y < 0 || at.y > 1) return;
+    startStroke(at, pressure, StrokeSource::direct);
+    if (strokeSource_ == StrokeSource::direct) shareDirectCursor(at, true);
+}
+
+void CanvasCoordinator::directStrokePoint(QPointF viewUV, double pressure) {
+    if (strokeSource_ != StrokeSource::direct) return;
+    const CanvasPoint point = canvasPointAt(viewUV);
+    appendStrokePoint(point, pressure, StrokeSource::direct);
+    shareDirectCursor(point, true);
+}
+
+void CanvasCoordinator::directStrokeEnd() {
+    endStroke(StrokeSource::direct);
+}
+
+void CanvasCoordinator::directHover(QPointF viewUV) {
+    if (!renderer_) return;
+    const CanvasPoint point = canvasPointAt(viewUV);
+    if (point.x >= 0 && point.x <= 1 && point.y >= 0 && point.y <= 1) shareDirectCursor(point, false);
+}
+
+CanvasPoint CanvasCoordinator::canvasPointAt(QPointF viewUV) const {
+    const Vec2f p = viewToCanvas({static_cast<float>(viewUV.x()), static_cast<float>(viewUV.y())},
+                                 renderer_->zoom(), renderer_->pan());
+    // A drag may leave the view by any distance; the room takes points this far off the page.
+    const auto reach = [](float v) { return std::clamp(static_cast<double>(v), -1.0, 2.0); };
+    return {reach(p.x), reach(p.y)};
+}
+
+void CanvasCoordinator::shareDirectCursor(CanvasPoint point, bool isDrawing) {
+    if (!renderer_ || !session_) return;
+    if (!session_->isInCanvasMode() || !view_) {
+        broadcastCursor(point);
+    } else if (isDrawing) {
+        renderer_->setSelfCursor(CursorViz{toVec2f(point), ownColor(), true});
+        broadcastCursor(point);
+    } else {
+        // The canvas cursor follows the pen, so the touchpad goes on from where the pen was.
+        view_->gestureMachine().setCursor(point.x, point.y);
+    }
+}
+
+void CanvasCoordinator::broadcastCursor(CanvasPoint point) {
+    const double t = now();
+    if (t - lastCursorBroadcast_ > kCursorInterval) {
+        lastCursorBroadcast_ = t;
+        send(ClientMessage::cursor(point.x, point.y));
+    }
+}
+
+void CanvasCoordinator::startStroke(CanvasPoint at, double pressure, StrokeSource source) {
     if (!renderer_ || !session_) return;
     // Nobody signed in: nothing is drawn or sent, and the rest of the gesture finds no stroke.
     const QString userId = session_->currentUserId();
     if (userId.isEmpty()) return;
+    // One stroke at a time: another device that starts one ends the one under way.
+    if (strokeSource_) endStroke(*strokeSource_);
 
     const std::string id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
     currentStrokeId_ = id;
+    strokeSource_ = source;
     const ArtColor& color = session_->color();
     const double brushSize = session_->brushSize();
     const Tool tool = session_->tool();
 
     journal_.beginStroke(id, at, tool, ownColor(), strokeRadius(brushSize));
     inkAdded();
-    send(ClientMessage::strokeStart(
-        {id, userId.toStdString(), tool, color.wireColor(), brushSize, StrokePoint{at.x, at.y, 1.0, now()}}));
+    send(ClientMessage::strokeStart({id, userId.toStdString(), tool, color.wireColor(), brushSize,
+                                     StrokePoint{at.x, at.y, pressure, now()}}));
+    emit localStrokeStarted();
 }
 
-void CanvasCoordinator::gestureDidAppendPoint(CanvasPoint point) {
-    if (!renderer_ || !session_ || !currentStrokeId_) return;
+void CanvasCoordinator::appendStrokePoint(CanvasPoint point, double pressure, StrokeSource source) {
+    if (!renderer_ || !session_ || !currentStrokeId_ || strokeSource_ != source) return;
     journal_.appendPoint(*currentStrokeId_, point);
     inkAdded();
-    send(ClientMessage::strokePoint(*currentStrokeId_, StrokePoint{point.x, point.y, 1.0, now()}));
+    send(ClientMessage::strokePoint(*currentStrokeId_, StrokePoint{point.x, point.y, pressure, now()}));
 }
 
-void CanvasCoordinator::gestureDidEndStroke() {
-    if (!renderer_ || !session_ || !currentStrokeId_) return;
+void CanvasCoordinator::endStroke(StrokeSource source) {
+    if (!renderer_ || !session_ || !currentStrokeId_ || strokeSource_ != source) return;
     journal_.endStroke(*currentStrokeId_);
     inkAdded();
     send(ClientMessage::strokeEnd(*currentStrokeId_));
     currentStrokeId_.reset();
-}
-
-void CanvasCoordinator::gestureDidUpdateCursor(CanvasPoint point, bool isDrawing) {
-    if (!renderer_ || !session_ || !session_->isInCanvasMode()) return;
-    renderer_->setSelfCursor(CursorViz{toVec2f(point), ownColor(), isDrawing});
-    const double t = now();
-    if (t - lastCursorBroadcast_ > kCursorInterval) {
-        lastCursorBroadcast_ = t;
-        send(ClientMessage::cursor(point.x, point.y));
-    }
+    strokeSource_.reset();
 }
 
 void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
@@ -292,7 +366,7 @@ void CanvasCoordinator::pumpInk() {
     }
     if (slicesInFlight_ > 0 && view_) slicesInFlight_ = view_->inkInFlight();
     const bool replaying = reportedProgress_.has_value();
-    const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isVisible() &&
+    const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isPresenting() &&
                           !waitingForFrame_ &&
                           (!sinceFrame_.isValid() || sinceFrame_.elapsed() >= kReplayFrameInterval.count());
     // The GPU paints one slice while the next is prepared, no more; and a progress frame waits

@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
 #include <QTimer>
 
@@ -74,6 +75,13 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     void gestureDidEndStroke() override;
     void gestureDidUpdateCursor(CanvasPoint point, bool isDrawing) override;
 
+    // Devices that draw where they point (mouse, pen, touchscreen), at fractions of the view:
+    // a stroke starts only on the paper; the position is shared with the room as the cursor.
+    void directStrokeStart(QPointF viewUV, double pressure);
+    void directStrokePoint(QPointF viewUV, double pressure);
+    void directStrokeEnd();
+    void directHover(QPointF viewUV);
+
     // The renderer's canvas was emptied with its GL context: paint everything again.
     void restoreInk();
     // After every presented frame: a replay that waited for it goes on.
@@ -91,10 +99,15 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
   signals:
     // Every message handed to the room connection, in order (for observers; it is sent anyway).
     void messageSent(const vellumora::ClientMessage& message);
+    // A stroke of this user's began (by any device).
+    void localStrokeStarted();
     // The replay progress changed (none: caught up).
     void replayProgressChanged(std::optional<double> progress);
 
   private:
+    // Where the open local stroke comes from: only its source extends or ends it.
+    enum class StrokeSource { gesture, direct };
+
     void installRequests();
     void subscribe();
     void handleCanvasEvent(const CanvasEvent& event);
@@ -108,6 +121,14 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     Color4f ownColor() const;
     double now() const;
 
+    void startStroke(CanvasPoint at, double pressure, StrokeSource source);
+    void appendStrokePoint(CanvasPoint point, double pressure, StrokeSource source);
+    void endStroke(StrokeSource source);
+    CanvasPoint canvasPointAt(QPointF viewUV) const;
+    void shareDirectCursor(CanvasPoint point, bool isDrawing);
+    // A cursor message, unless one went out within the last kCursorInterval.
+    void broadcastCursor(CanvasPoint point);
+
     // Resets the renderer's canvas and the record: the room starts again from nothing.
     void restartInk();
     void forgetSlices();
@@ -120,6 +141,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     QPointer<CanvasInputView> view_;
     Renderer* renderer_ = nullptr;
     std::optional<std::string> currentStrokeId_;
+    std::optional<StrokeSource> strokeSource_;
     double lastCursorBroadcast_ = 0;
     Clock clock_;
 

@@ -15,6 +15,7 @@
 #include <QOpenGLFunctions>
 #include <QPainter>
 #include <QSurfaceFormat>
+#include <QTabletEvent>
 #include <QTouchEvent>
 #include <QWheelEvent>
 
@@ -56,16 +57,27 @@ bool CanvasInputView::isOpenGLAvailable() {
 }
 
 CanvasInputView::CanvasInputView(QWidget* parent)
-    : QOpenGLWidget(parent), renderer_(std::make_unique<Renderer>()), capture_(new PointerCapture(*this)) {
+    : QOpenGLWidget(parent),
+      renderer_(std::make_unique<Renderer>()),
+      capture_(new PointerCapture(*this)),
+      direct_(new DirectInput(*this)),
+      visibility_(new WindowVisibility(*this)) {
     setFormat(surfaceFormat());
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_AcceptTouchEvents);
+    // Tablet events while the pen only hovers, too: friends see where it is.
+    setAttribute(Qt::WA_TabletTracking);
     setMouseTracking(true);
     setAccessibleName(QStringLiteral("Canvas"));
     setMinimumSize(64, 64);
 
     QObject::connect(&pacer_, &FramePacer::frameDue, this, [this] { update(); });
+    // Until the window shows, frames come only from the toolkit's first paint.
+    pacer_.setPresenting(false);
+    QObject::connect(visibility_, &WindowVisibility::visibleChanged, &pacer_, &FramePacer::setPresenting);
+    QObject::connect(direct_, &DirectInput::panned, this, &CanvasInputView::scrollPanRequested);
+    QObject::connect(direct_, &DirectInput::zoomed, this, &CanvasInputView::pinchMagnificationRequested);
     QObject::connect(this, &QOpenGLWidget::frameSwapped, this, &CanvasInputView::onFrameSwapped);
     QObject::connect(capture_, &PointerCapture::touches, this, &CanvasInputView::handleTouches);
     QObject::connect(capture_, &PointerCapture::touchesCancelled, this,
@@ -93,6 +105,7 @@ void CanvasInputView::setIsInCanvasMode(bool on) {
     if (on == isInCanvasMode_) return;
     isInCanvasMode_ = on;
     if (on) {
+        direct_->setPointerMode(false);
         // The canvas cursor starts under the pointer.
         if (const auto p = normalizedMousePositionIfOverCanvas()) gestureMachine_.setCursor(p->x(), p->y());
         capturePointerIfAllowed();
@@ -102,6 +115,7 @@ void CanvasInputView::setIsInCanvasMode(bool on) {
         // The pointer shows up again where the canvas cursor was.
         const CanvasPoint cursor = gestureMachine_.cursor();
         warpOSCursor({cursor.x, cursor.y});
+        direct_->setPointerMode(true);
     }
 }
 
@@ -241,16 +255,24 @@ bool CanvasInputView::event(QEvent* event) {
         }
         case QEvent::TouchBegin:
         case QEvent::TouchUpdate:
-        case QEvent::TouchEnd: {
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel: {
             auto* touch = static_cast<QTouchEvent*>(event);
             const bool pad = touch->device() && touch->device()->type() == QInputDevice::DeviceType::TouchPad;
-            handleTouches(touchSamples(touch->points(), pad));
+            if (!pad) {
+                direct_->touch(*touch);
+            } else if (event->type() == QEvent::TouchCancel) {
+                handleTouchesCancelled();
+            } else {
+                handleTouches(touchSamples(touch->points(), pad));
+            }
             event->accept();
             return true;
         }
-        case QEvent::TouchCancel:
-            handleTouchesCancelled();
-            event->accept();
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+            direct_->tablet(*static_cast<QTabletEvent*>(event));
             return true;
         case QEvent::NativeGesture: {
             auto* gesture = static_cast<QNativeGestureEvent*>(event);
@@ -291,8 +313,8 @@ QPointF CanvasInputView::anchorFor(QPointF position) const {
 
 void CanvasInputView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space) {
-        // Held down, the key repeats: the mode toggles once.
-        if (!event->isAutoRepeat()) emit toggleCanvasModeRequested();
+        // Held down, the key repeats: the mode toggles once, when it is let go.
+        if (!event->isAutoRepeat()) direct_->spacePressed();
         event->accept();
         return;
     }
@@ -309,6 +331,15 @@ void CanvasInputView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QOpenGLWidget::keyPressEvent(event);
+}
+
+void CanvasInputView::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        if (!event->isAutoRepeat() && direct_->spaceReleased()) emit toggleCanvasModeRequested();
+        event->accept();
+        return;
+    }
+    QOpenGLWidget::keyReleaseEvent(event);
 }
 
 void CanvasInputView::wheelEvent(QWheelEvent* event) {
@@ -337,8 +368,9 @@ void CanvasInputView::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
+// The pen moves the system pointer too: what it makes of that is no mouse.
 void CanvasInputView::mousePressEvent(QMouseEvent* event) {
-    if (capture_->mousePressed(*event)) {
+    if (direct_->isPenNear() || capture_->mousePressed(*event) || direct_->mousePressed(*event)) {
         event->accept();
         return;
     }
@@ -346,7 +378,7 @@ void CanvasInputView::mousePressEvent(QMouseEvent* event) {
 }
 
 void CanvasInputView::mouseReleaseEvent(QMouseEvent* event) {
-    if (capture_->mouseReleased(*event)) {
+    if (capture_->mouseReleased(*event) || direct_->mouseReleased(*event)) {
         event->accept();
         return;
     }
@@ -354,7 +386,7 @@ void CanvasInputView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CanvasInputView::mouseMoveEvent(QMouseEvent* event) {
-    if (capture_->mouseMoved(*event)) {
+    if (direct_->isPenNear() || capture_->mouseMoved(*event) || direct_->mouseMoved(*event)) {
         event->accept();
         return;
     }
@@ -369,6 +401,7 @@ void CanvasInputView::focusInEvent(QFocusEvent* event) {
 void CanvasInputView::focusOutEvent(QFocusEvent* event) {
     QOpenGLWidget::focusOutEvent(event);
     capture_->release();
+    direct_->keyboardLost();
 }
 
 void CanvasInputView::changeEvent(QEvent* event) {
@@ -383,6 +416,7 @@ void CanvasInputView::changeEvent(QEvent* event) {
 
 void CanvasInputView::showEvent(QShowEvent* event) {
     QOpenGLWidget::showEvent(event);
+    visibility_->refresh();
     capturePointerIfAllowed();
 }
 
@@ -394,7 +428,9 @@ void CanvasInputView::fail(const QString& message) {
 
 void CanvasInputView::hideEvent(QHideEvent* event) {
     capture_->release();
+    direct_->cancel();
     QOpenGLWidget::hideEvent(event);
+    visibility_->refresh();
 }
 
 void CanvasInputView::capturePointerIfAllowed() {

@@ -1,15 +1,20 @@
 #pragma once
 // The GL widget that shows the canvas and receives everything meant for it: trackpad touch sets
-// or the pointer standing in for them, pinch, scroll and the canvas keys. It owns the gesture
-// machine and the renderer; requests it cannot serve itself go out as …Requested signals.
+// or the pointer standing in for them in canvas mode, the mouse, pen and touchscreen that draw
+// where they point (DirectInput), pinch, scroll and the canvas keys. It owns the gesture machine
+// and the renderer; requests it cannot serve itself go out as …Requested signals.
 //
 // In canvas mode the pointer is captured (PointerCapture). Every way out (mode off, Escape,
 // focus or activation lost, the widget hidden or destroyed) gives the pointer back.
+//
+// Space is decided on release: a tap toggles canvas mode, held while dragging it pans.
 
 #include "canvas/gesture_state_machine.h"
 #include "canvas/renderer.h"
+#include "canvasview/direct_input.h"
 #include "canvasview/frame_pacer.h"
 #include "canvasview/pointer_capture.h"
+#include "canvasview/window_visibility.h"
 
 #include <QOpenGLWidget>
 #include <QPointF>
@@ -37,6 +42,7 @@ class CanvasInputView : public QOpenGLWidget {
     ~CanvasInputView() override;
 
     GestureStateMachine& gestureMachine() { return gestureMachine_; }
+    DirectInput& directInput() { return *direct_; }
     Renderer& renderer() { return *renderer_; }
 
     bool isInCanvasMode() const { return isInCanvasMode_; }
@@ -45,6 +51,8 @@ class CanvasInputView : public QOpenGLWidget {
     bool isPinching() const { return isPinching_; }
     QPointF pinchAnchorUV() const { return pinchAnchorUV_; }
     bool isPointerCaptured() const { return capture_->isCaptured(); }
+    // Frames are presented only while somebody can see the canvas (WindowVisibility).
+    bool isPresenting() const { return pacer_.isPresenting(); }
     // The renderer's start-up message, once it failed.
     const QString& startupFailure() const { return startupFailure_; }
 
@@ -95,6 +103,7 @@ class CanvasInputView : public QOpenGLWidget {
 
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -120,7 +129,9 @@ class CanvasInputView : public QOpenGLWidget {
     GestureStateMachine gestureMachine_;
     std::unique_ptr<Renderer> renderer_;
     PointerCapture* capture_;
+    DirectInput* direct_;
     FramePacer pacer_;
+    WindowVisibility* visibility_;
 
     bool isInCanvasMode_ = true;
     bool isPinching_ = false;

@@ -2,6 +2,7 @@
 
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
+#include "canvasview/first_stroke_hint.h"
 #include "canvasview/room_status_view.h"
 #include "ui/appearance.h"
 
@@ -78,6 +79,9 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
                      Qt::QueuedConnection);
     coordinator_ = std::make_unique<CanvasCoordinator>();
     coordinator_->bind(inputView_, inputView_->renderer(), session);
+    hint_ = new FirstStrokeHint(this);
+    QObject::connect(coordinator_.get(), &CanvasCoordinator::localStrokeStarted, hint_,
+                     &FirstStrokeHint::strokeDrawn);
 }
 
 void CanvasView::reportStartupFailure(const QString& message) {
@@ -93,8 +97,14 @@ CanvasView::~CanvasView() {
     coordinator_.reset();
 }
 
+void CanvasView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (hint_) hint_->place(rect());
+}
+
 void CanvasView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (hint_) hint_->place(rect());
     if (inputView_) inputView_->setFocus(Qt::OtherFocusReason);
 }
 

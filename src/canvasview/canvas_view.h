@@ -13,6 +13,7 @@ namespace vellumora {
 
 class CanvasCoordinator;
 class CanvasInputView;
+class FirstStrokeHint;
 class SessionModel;
 
 class CanvasView : public QWidget {
@@ -34,15 +35,19 @@ class CanvasView : public QWidget {
     // Both are missing when this process has no OpenGL at all; the view then only shows why.
     CanvasInputView* inputView() { return inputView_; }
     CanvasCoordinator* coordinator() { return coordinator_.get(); }
+    // How to draw, until this person has drawn once; none without OpenGL.
+    FirstStrokeHint* firstStrokeHint() { return hint_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void reportStartupFailure(const QString& message);
 
     CanvasInputView* inputView_ = nullptr;
     std::unique_ptr<CanvasCoordinator> coordinator_;
+    FirstStrokeHint* hint_ = nullptr;
 };
 
 }  // namespace vellumora

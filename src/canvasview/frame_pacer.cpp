@@ -27,8 +27,18 @@ void FramePacer::setOnRequest(bool onRequest) {
     onRequest_ = onRequest;
     if (onRequest) {
         next_.stop();
-    } else {
+    } else if (presenting_) {
         // Continuous frames go on from this one's presentation.
+        emit frameDue();
+    }
+}
+
+void FramePacer::setPresenting(bool presenting) {
+    if (presenting == presenting_) return;
+    presenting_ = presenting;
+    if (!presenting) {
+        next_.stop();
+    } else if (!onRequest_) {
         emit frameDue();
     }
 }

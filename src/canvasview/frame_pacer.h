@@ -1,7 +1,8 @@
 #pragma once
 // When the canvas draws its next frame: continuously at 60 per second (also where buffer swaps
 // do not wait for the display), four a second while a large message is decoded, and only when
-// asked while a backlog is painted, whose painter then asks for its own frames.
+// asked while a backlog is painted, whose painter then asks for its own frames. Nothing while
+// nobody can see the canvas; at once when they can again.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -29,19 +30,22 @@ class FramePacer : public QObject {
     void setOnRequest(bool onRequest);
     bool isOnRequest() const { return onRequest_; }
     void setSlow(bool slow);
+    void setPresenting(bool presenting);
+    bool isPresenting() const { return presenting_; }
 
   signals:
     // Time to draw a frame.
     void frameDue();
 
   private:
-    bool continuous() const { return !onRequest_; }
+    bool continuous() const { return !onRequest_ && presenting_; }
     double intervalMs() const { return slow_ ? kSlowFrameIntervalMs : kFrameIntervalMs; }
 
     QElapsedTimer frameStart_;
     QTimer next_;
     bool onRequest_ = false;
     bool slow_ = false;
+    bool presenting_ = true;
 };
 
 }  // namespace vellumora

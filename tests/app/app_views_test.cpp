@@ -4,15 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPointingDevice>
 #include <QSlider>
+#include <QTabletEvent>
 #include <QTest>
 
 #include "account/views/friends_panel.h"
 #include "account/views/login_view.h"
 #include "app/base_url.h"
 #include "app/content_view.h"
+#include "app/gesture_help_footer.h"
 #include "app/no_room_placeholder.h"
 #include "app/page_frame.h"
+#include "app/pointing_devices.h"
 #include "app/root_view.h"
 #include "app/side_panel.h"
 #include "app/swatch_preview.h"
@@ -77,6 +81,57 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
             EXPECT_EQ(picker.rowFor(other)->isSelected(), other == c.tool) << c.name;
         }
     }
+}
+
+TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
+    using Type = QInputDevice::DeviceType;
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, Type>> devices;
+        PointingDevices expected;
+    } cases[] = {
+        {"none listed", {}, {.mouse = true}},
+        {"a bare X server",
+         {{"Virtual core pointer", Type::Mouse}, {"Virtual core XTEST pointer", Type::Mouse}},
+         {.mouse = true}},
+        {"a laptop",
+         {{"SynPS/2 Synaptics TouchPad", Type::Mouse}, {"AT Translated Set 2 keyboard", Type::Keyboard}},
+         {.touchpad = true}},
+        {"a laptop and a mouse",
+         {{"ELAN0501:00 04F3:3060 Touchpad", Type::Mouse}, {"Logitech USB Mouse", Type::Mouse}},
+         {.mouse = true, .touchpad = true}},
+        {"a pen tablet",
+         {{"Wacom Intuos S Pen stylus", Type::Stylus}, {"Virtual core pointer", Type::Mouse}},
+         {.pen = true}},
+        {"a touchscreen", {{"ELAN Touchscreen", Type::TouchScreen}}, {.touchscreen = true}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::unique_ptr<QInputDevice>> owned;
+        QList<const QInputDevice*> devices;
+        for (const auto& [name, type] : c.devices) {
+            owned.push_back(std::make_unique<QInputDevice>(name, 7000 + qint64(owned.size()), type));
+            devices.append(owned.back().get());
+        }
+        EXPECT_EQ(classifyPointingDevices(devices), c.expected) << c.name;
+    }
+}
+
+// The help says what to do with the device at hand, and learns of a pen the moment it is used.
+TEST(PointingDevices, theFooterAndThePlaceholderDescribeThePenOnceItIsUsed) {
+    GestureHelpFooter footer;
+    NoRoomPlaceholder placeholder;
+    EXPECT_TRUE(footer.text().startsWith("Mouse: drag on the paper to color."))
+        << footer.text().toStdString();
+    EXPECT_EQ(placeholder.deviceHint(), "Then drag on the paper with your mouse to color.");
+
+    const QPointingDevice pen("pen", 7100, QInputDevice::DeviceType::Stylus,
+                              QPointingDevice::PointerType::Pen, QInputDevice::Capability::Position, 1, 2);
+    QTabletEvent event(QEvent::TabletEnterProximity, &pen, {}, {}, 0, 0, 0, 0, 0, 0, Qt::NoModifier,
+                       Qt::NoButton, Qt::NoButton);
+    QApplication::sendEvent(&footer, &event);
+    EXPECT_TRUE(footer.text().startsWith("Pen: touch the paper to color.")) << footer.text().toStdString();
+    EXPECT_TRUE(footer.text().contains("\nMouse: ")) << "the mouse is still there";
+    EXPECT_EQ(placeholder.deviceHint(), "Then color with your pen, right on the paper.");
 }
 
 class RootViewTest : public testing::SharedServerTest {

@@ -93,5 +93,50 @@ TEST_F(CoordinatorTest, aClearRemovesTheInkAndLoadsThePagesLineArtAgain) {
     EXPECT_TRUE(testing::runUntil([&] { return renderer.hasLineArt(); })) << "decoded off the GUI thread";
 }
 
+// Mouse, pen and touchscreen draw where they point, through the zoom and pan, with the pen's
+// pressure; their position is the cursor the room sees.
+TEST_F(CoordinatorTest, directStrokesStartOnThePaperFollowTheViewAndCarryPressure) {
+    session.setZoom(0.5);  // the desk shows around the page
+    coordinator.directStrokeStart({0.05, 0.5}, 0.3);
+    coordinator.directStrokePoint({0.5, 0.5}, 0.3);
+    coordinator.directHover({0.05, 0.5});
+    EXPECT_TRUE(sent.empty()) << "a stroke or cursor beside the page";
+
+    session.setZoom(2.0);
+    session.setPan({0.25, 0});
+    coordinator.directStrokeStart({0.5, 0.5}, 0.3);
+    coordinator.directStrokePoint({0.6, 0.5}, 0.8);
+    clock += 1;
+    coordinator.directStrokePoint({40.0, -9.0}, 1.0);  // dragged far out of the window
+    coordinator.directStrokeEnd();
+    const auto starts = testing::only<ClientMessage::StrokeStart>(sent);
+    const auto points = testing::only<ClientMessage::StrokePoint>(sent);
+    ASSERT_EQ(starts.size(), 1u);
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_EQ(starts[0].stroke.point, (StrokePoint{0.75, 0.5, 0.3, clock - 1}));
+    EXPECT_NEAR(points[0].point.x, 0.8, 1e-6);
+    EXPECT_EQ(points[0].point.pressure, 0.8);
+    EXPECT_EQ(std::pair(points[1].point.x, points[1].point.y), std::pair(2.0, -1.0))
+        << "as far as the room takes";
+    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(sent).size(), 1u);
+    // Outside canvas mode the room sees the cursor, but no ring is drawn over the system pointer.
+    EXPECT_EQ(testing::only<ClientMessage::Cursor>(sent).size(), 2u) << "throttled";
+    EXPECT_FALSE(renderer.selfCursor());
+}
+
+// The pen starting while the touchpad draws ends the touchpad's stroke; neither extends the other.
+TEST_F(CoordinatorTest, oneLocalStrokeAtATimeWhicheverDeviceStartedIt) {
+    coordinator.gestureDidStartStroke({0.2, 0.2});
+    coordinator.directStrokeStart({0.5, 0.5}, 1.0);
+    coordinator.gestureDidAppendPoint({0.3, 0.3});
+    coordinator.gestureDidEndStroke();
+    coordinator.directStrokePoint({0.6, 0.6}, 1.0);
+    const auto starts = testing::only<ClientMessage::StrokeStart>(sent);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(sent),
+              std::vector{ClientMessage::StrokeEnd{starts[0].stroke.id}});
+    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(sent).at(0).strokeId, starts[1].stroke.id);
+}
+
 }  // namespace
 }  // namespace vellumora

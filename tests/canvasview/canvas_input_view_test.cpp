@@ -1,15 +1,20 @@
 // The canvas in a real window on real OpenGL (Xvfb + llvmpipe): canvas mode and the pointer,
-// zoom and pan input, drawing with the pointer, backlog replay and a new GL context.
+// zoom and pan input, drawing with the pointer, the mouse, the pen and the touchscreen, frames
+// only while the window can be seen, backlog replay and a new GL context.
 
-#include "canvas_window.h"
 #include "canvas/gl_drivers.h"
+#include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
+#include "canvasview/first_stroke_hint.h"
 #include "page_image.h"
 #include "support/qt_test_app.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -17,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cmath>
@@ -34,8 +40,22 @@ using testing::runUntil;
 std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
     const int gui = getpriority(PRIO_PROCESS, 0);
     const std::vector<id_t> threads = rasterThreads();
-    return {threads.size(),
-            std::count_if(threads.begin(), threads.end(), [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
+    return {threads.size(), std::count_if(threads.begin(), threads.end(),
+                                          [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
+}
+
+// What the canvas remembers (the first-stroke hint) goes to settings of each test's own.
+struct PrivateSettings {
+    PrivateSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path()); }
+    QTemporaryDir dir;
+};
+
+// What a window manager does to a window it minimises or sends to another workspace.
+void setMapped(QWidget& window, bool mapped) {
+    xcb_connection_t* x = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    mapped ? xcb_map_window(x, id) : xcb_unmap_window(x, id);
+    xcb_flush(x);
 }
 
 class CanvasWindowTest : public ::testing::Test {
@@ -65,7 +85,10 @@ class CanvasWindowTest : public ::testing::Test {
         QApplication::sendEvent(&canvas.input(), &event);
     }
 
+    std::size_t strokes() { return testing::only<ClientMessage::StrokeStart>(canvas.sent).size(); }
+
     testing::TestAppScope app;
+    PrivateSettings settings;
     SessionModel session{QUrl("http://127.0.0.1:9")};
     CanvasWindow canvas{session, "canvas"};
 };
@@ -157,6 +180,84 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.release();
     EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent).size(), 1u);
     EXPECT_TRUE(canvas.input().renderer().stamper().activeStrokes().empty());
+}
+
+TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRelease) {
+    FirstStrokeHint& hint = *canvas.view().firstStrokeHint();
+    EXPECT_TRUE(hint.isVisible());
+    EXPECT_EQ(hint.text(), "Drag on the paper to draw. Space: use the touchpad as paper.");
+
+    canvas.drag(Qt::LeftButton, {{0.25, 0.5}, {0.3, 0.5}, {0.35, 0.5}, {0.4, 0.5}});
+    EXPECT_TRUE(pointerFree());
+    const auto starts = testing::only<ClientMessage::StrokeStart>(canvas.sent);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(std::pair(starts[0].stroke.point.x, starts[0].stroke.point.pressure), std::pair(0.25, 1.0));
+    EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(canvas.sent).size(), 3u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(canvas.sent).size(), 1u);
+    const QImage drawn = canvas.frame();
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {0.33, 0.5})));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {0.33, 0.6})));
+    // Once drawn, the hint is gone, also from the next canvas.
+    EXPECT_FALSE(hint.isVisible());
+    EXPECT_TRUE(CanvasView(session).firstStrokeHint()->isHidden());
+    EXPECT_TRUE(QFile::exists(settings.dir.filePath("vellumora/vellumora.conf")));
+
+    // The right button pans (the page follows the pointer); Space held turns a left drag into a pan.
+    session.setZoom(2.0);
+    canvas.drag(Qt::RightButton, {{0.5, 0.5}, {0.6, 0.5}});
+    EXPECT_DOUBLE_EQ(session.pan().width(), -0.05);
+    canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
+    canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, /*autoRepeat=*/true);
+    canvas.drag(Qt::LeftButton, {{0.5, 0.5}, {0.4, 0.4}});
+    canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_NEAR(session.pan().width(), 0.0, 1e-9);
+    EXPECT_NEAR(session.pan().height(), 0.05, 1e-9);
+    EXPECT_EQ(strokes(), 1u);
+    EXPECT_FALSE(session.isInCanvasMode()) << "a pan-hold is no tap";
+    canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
+    EXPECT_FALSE(session.isInCanvasMode()) << "decided on release";
+    canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_TRUE(session.isInCanvasMode() && pointerCaptured());
+}
+
+// Minimised, on another workspace or fully covered, the canvas presents nothing; shown again, it
+// presents at once, with what arrived meanwhile.
+TEST_F(CanvasWindowTest, framesStopWhileNobodyCanSeeTheCanvasAndNothingIsLostMeanwhile) {
+    int frames = 0;
+    QObject::connect(&canvas.input(), &CanvasInputView::frameDone, [&] { ++frames; });
+    ASSERT_TRUE(runUntil([&] { return frames > 2; }));
+    // The frame under way when the canvas was hidden may still come, however slow the machine:
+    // after a quiet spell, nothing more.
+    const auto noMoreFrames = [&] {
+        using namespace std::chrono_literals;
+        const bool quiet = runUntil([&] {
+            frames = 0;
+            testing::runFor(250ms);
+            return frames == 0;
+        });
+        testing::runFor(300ms);
+        return quiet && frames == 0;
+    };
+
+    setMapped(canvas.window(), false);
+    ASSERT_TRUE(runUntil([&] { return !canvas.input().isPresenting(); }));
+    session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
+        "peer", {"HIDDEN", "peer", Tool::crayon, {0.1, 0.2, 0.9, 1}, 8.0}, {0.2, 0.2, 1, 0}}});
+    session.publishCanvasEvent({CanvasEvent::PeerStrokePoint{"peer", "HIDDEN", {0.8, 0.2, 1, 0}}});
+    EXPECT_TRUE(noMoreFrames());
+
+    setMapped(canvas.window(), true);
+    ASSERT_TRUE(runUntil([&] { return frames > 0; }));
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.5, 0.2})));
+
+    // Covered, the window is still mapped: only the canvas itself keeps from drawing.
+    QWidget cover;
+    cover.setGeometry(canvas.window().geometry().adjusted(-20, -20, 20, 20));
+    cover.show();
+    ASSERT_TRUE(runUntil([&] { return !canvas.input().isPresenting(); }));
+    EXPECT_TRUE(noMoreFrames());
+    cover.hide();
+    EXPECT_TRUE(runUntil([&] { return canvas.input().isPresenting(); }));
 }
 
 Stroke redStroke(int index) {

@@ -8,10 +8,13 @@
 #include "support/qt_test_app.h"
 #include "support/server_process.h"
 
+#include <QPointingDevice>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <variant>
 
@@ -142,6 +145,83 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
         return CanvasWindow::at(paged, {0.5, 0.25}).value() < 60;
     })) << "the line art";
     EXPECT_TRUE(testing::isPaper(CanvasWindow::at(paged, {0.25, 0.25})));
+}
+
+// A mouse drag, a pen with its pressure and a finger on a touchscreen each draw for the room;
+// the pressures reach the peer exactly and are stored for a later joiner. The pen's hover is the
+// cursor the peer sees; its eraser end draws nothing; it draws in canvas mode too.
+TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPressure) {
+    auto a = enter(ann, "A");
+    auto b = enter(bob, "B");
+    // A touchscreen reaches the window that is on top where it is touched.
+    b->canvas.window().move(a->canvas.window().frameGeometry().topRight() + QPoint(40, 0));
+    ASSERT_FALSE(a->session.isInCanvasMode());
+    a->canvas.drag(Qt::LeftButton, {{0.2, 0.2}, {0.3, 0.2}, {0.4, 0.25}});
+
+    using Cap = QInputDevice::Capability;
+    const QPointingDevice pen("pen", 901, QInputDevice::DeviceType::Stylus, QPointingDevice::PointerType::Pen,
+                              Cap::Position | Cap::Pressure, 1, 3);
+    const QPointingDevice eraser("eraser", 902, QInputDevice::DeviceType::Stylus,
+                                 QPointingDevice::PointerType::Eraser, Cap::Position | Cap::Pressure, 1, 3);
+    const auto penStroke = [&](const QPointingDevice& device, double y,
+                               const std::vector<double>& pressures) {
+        for (std::size_t i = 0; i < pressures.size(); ++i)
+            a->canvas.tablet(i ? QEvent::TabletMove : QEvent::TabletPress, device, {0.2 + 0.1 * double(i), y},
+                             pressures[i]);
+        a->canvas.tablet(QEvent::TabletRelease, device, {0.2 + 0.1 * double(pressures.size()), y}, 0);
+    };
+    a->clock += 1;
+    a->canvas.tablet(QEvent::TabletMove, pen, {0.7, 0.6}, 0);  // hovering
+    const std::vector<double> pressures{0.15, 0.4, 0.65, 0.9};
+    penStroke(pen, 0.5, pressures);
+    penStroke(eraser, 0.65, {0.5, 0.5});
+
+    const std::unique_ptr<QPointingDevice> screen(
+        QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen));
+    const auto touch = [&] { return QTest::touchEvent(&a->canvas.input(), screen.get()); };
+    touch().press(1, a->canvas.at({0.2, 0.8}));
+    touch().move(1, a->canvas.at({0.5, 0.8}));
+    touch().release(1, a->canvas.at({0.5, 0.8}));
+
+    ASSERT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 3; }));
+    const auto starts = b->got<CanvasEvent::PeerStrokeStart>();
+    ASSERT_EQ(starts.size(), 3u) << "the eraser end drew";
+    const std::string penStrokeId = starts[1].header.id;
+    std::vector<double> received{starts[1].firstPoint.pressure};
+    for (const auto& p : b->got<CanvasEvent::PeerStrokePoint>())
+        if (p.strokeId == penStrokeId) received.push_back(p.point.pressure);
+    EXPECT_EQ(received, pressures);
+    EXPECT_EQ(starts[0].firstPoint.pressure, 1.0) << "a mouse presses fully";
+    const QImage bFrame = b->canvas.frame();
+    for (const QPointF p : {QPointF(0.3, 0.2), QPointF(0.35, 0.5), QPointF(0.35, 0.8)})
+        EXPECT_TRUE(testing::isInk(CanvasWindow::at(bFrame, p))) << p.x() << ", " << p.y();
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(bFrame, {0.35, 0.65})));
+    const PeerCursor hover = b->session.peerCursors().value(a->id());
+    EXPECT_NEAR(hover.x, 0.7, 0.01);
+    EXPECT_NEAR(hover.y, 0.6, 0.01);
+
+    // Two fingers spread apart zoom A's view and draw nothing.
+    touch().press(1, a->canvas.at({0.45, 0.5})).press(2, a->canvas.at({0.55, 0.5}));
+    touch().move(1, a->canvas.at({0.35, 0.5})).move(2, a->canvas.at({0.65, 0.5}));
+    touch().release(1, a->canvas.at({0.35, 0.5})).release(2, a->canvas.at({0.65, 0.5}));
+    EXPECT_NEAR(a->session.zoom(), 3.0, 0.05);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(a->canvas.sent).size(), 3u);
+
+    a->canvas.key(Qt::Key_Space);
+    ASSERT_TRUE(a->session.isInCanvasMode());
+    penStroke(pen, 0.35, {1.0, 1.0});
+    EXPECT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 4; }));
+
+    // Someone joining later gets the pen's pressures from the stored room.
+    auto c = enter(bob, "C");
+    const auto state = c->got<CanvasEvent::RoomState>();
+    ASSERT_EQ(state.size(), 1u);
+    const auto stored = std::find_if(state[0].strokes.begin(), state[0].strokes.end(),
+                                     [&](const Stroke& s) { return s.id == penStrokeId; });
+    ASSERT_NE(stored, state[0].strokes.end());
+    std::vector<double> kept;
+    for (const StrokePoint& p : stored->points) kept.push_back(p.pressure);
+    EXPECT_EQ(kept, pressures);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTabletEvent>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -29,14 +30,45 @@ bool CanvasWindow::open() {
 }
 
 void CanvasWindow::mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons) {
-    const QPointF local = QPointF(input().rect().center()) + delta;
+    mouseAt(type, QPointF(input().rect().center()) + delta, button, buttons);
+}
+
+void CanvasWindow::mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button,
+                           Qt::MouseButtons buttons) {
     QMouseEvent event(type, local, input().mapToGlobal(local), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(&input(), &event);
 }
 
+void CanvasWindow::drag(Qt::MouseButton button, const std::vector<QPointF>& viewUV) {
+    const auto local = [this](QPointF uv) {
+        return QPointF(uv.x() * input().width(), uv.y() * input().height());
+    };
+    mouseAt(QEvent::MouseButtonPress, local(viewUV.front()), button, button);
+    for (std::size_t i = 1; i < viewUV.size(); ++i)
+        mouseAt(QEvent::MouseMove, local(viewUV[i]), Qt::NoButton, button);
+    mouseAt(QEvent::MouseButtonRelease, local(viewUV.back()), button, Qt::NoButton);
+}
+
+bool CanvasWindow::tablet(QEvent::Type type, const QPointingDevice& device, QPointF viewUV, double pressure) {
+    QWidget& view = input();
+    const QPointF local(viewUV.x() * view.width(), viewUV.y() * view.height());
+    const bool down = type == QEvent::TabletPress || (type == QEvent::TabletMove && pressure > 0);
+    QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0,
+                       0, 0, 0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : Qt::LeftButton,
+                       down ? Qt::LeftButton : Qt::NoButton);
+    event.setAccepted(false);
+    QApplication::sendEvent(view.window()->windowHandle(), &event);
+    return event.isAccepted();
+}
+
 void CanvasWindow::key(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
-    QKeyEvent press(QEvent::KeyPress, key, modifiers, key == Qt::Key_Space ? " " : "", autoRepeat);
-    QApplication::sendEvent(&input(), &press);
+    keyEvent(QEvent::KeyPress, key, modifiers, autoRepeat);
+    keyEvent(QEvent::KeyRelease, key, modifiers, autoRepeat);
+}
+
+void CanvasWindow::keyEvent(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
+    QKeyEvent event(type, key, modifiers, key == Qt::Key_Space ? " " : "", autoRepeat);
+    QApplication::sendEvent(&input(), &event);
 }
 
 }  // namespace vellumora::testing

@@ -9,6 +9,7 @@
 
 #include <QEvent>
 #include <QImage>
+#include <QPointingDevice>
 #include <QWidget>
 
 #include <memory>
@@ -43,12 +44,25 @@ class CanvasWindow {
     }
     void press() { mouse(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton); }
     void release() { mouse(QEvent::MouseButtonRelease, {}, Qt::LeftButton, Qt::NoButton); }
+    // A free pointer: a drag with `button` through points given as fractions of the view.
+    void drag(Qt::MouseButton button, const std::vector<QPointF>& viewUV);
+    // A pen event at a fraction of the view, as the window system hands it to the window; true
+    // when the view took it (the toolkit would otherwise make up a mouse event from it).
+    bool tablet(QEvent::Type type, const QPointingDevice& device, QPointF viewUV, double pressure);
+    // View pixels of a fraction of the view (for touch events).
+    QPoint at(QPointF viewUV) {
+        return {int(viewUV.x() * input().width()), int(viewUV.y() * input().height())};
+    }
+    // A key pressed and released; or only one of the two.
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
+    void keyEvent(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                  bool autoRepeat = false);
 
     std::vector<ClientMessage> sent;  // by the coordinator, in order
 
   private:
     void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
+    void mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button, Qt::MouseButtons buttons);
 
     std::unique_ptr<QWidget> window_;
     CanvasView* view_;

@@ -49,6 +49,21 @@ class AppEndToEndTest : public ::testing::Test {
         return runUntil([&] { return metric(server.metricsPort(), name) == value; });
     }
 
+    std::int64_t historyBytes() { return metric(server.metricsPort(), "vellumora_history_bytes"); }
+
+    // Outside canvas mode the mouse draws where it is dragged, as in any drawing program.
+    void drawWithTheMouse(AppInstance& app) {
+        const std::int64_t history = historyBytes();
+        app.focusWindow();
+        for (const char* step :
+             {"mousemove --window WINDOW 300 250", "mousedown 1", "mousemove_relative -- 40 10",
+              "mousemove_relative -- 40 25", "mousemove_relative -- 30 40", "mouseup 1"}) {
+            app.pointer(QString::fromLatin1(step));
+        }
+        EXPECT_TRUE(runUntil([&] { return historyBytes() > history; }))
+            << "the mouse stroke never reached the room";
+    }
+
     // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws
     // one stroke, then the cursor moves on without ink. `at` is where it starts in the window.
     void strokeWithThePointer(AppInstance& app, QPoint at = {480, 400}) {
@@ -121,12 +136,30 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     ASSERT_FALSE(::testing::Test::HasFailure());
     ann.screenshot("placeholder");
 
-    // The sketchbook row has the keyboard; Space opens it and the drawing controls appear.
+    // The sketchbook row has the keyboard; Space opens it and the drawing controls appear, with
+    // a hint on how to draw until the first stroke.
     ann.key("space");
     ASSERT_TRUE(ann.waitShowing("Palette"));
     ASSERT_TRUE(metricReaches("vellumora_connections", 1));
+    const QString hint = "Drag on the paper to draw. Space: use the touchpad as paper.";
+    EXPECT_TRUE(ann.waitShowing(hint));
+    ann.screenshot("first-room-hint");
+    drawWithTheMouse(ann);
+    EXPECT_TRUE(runUntil([&] { return !ann.isShowing(hint); }));
     drawAStroke(ann);
     ann.screenshot("sketchbook-drawing");
+
+    // The account menu (the "…" at the panel's top right) lists the shortcuts, pointer ones too;
+    // Esc closes the list.
+    ann.pointer("mousemove --window WINDOW 1245 20");
+    ann.pointer("click 1");
+    runFor(std::chrono::milliseconds(500));
+    ann.key("Down");
+    ann.key("Return");
+    ASSERT_TRUE(ann.waitShowing("Ctrl+wheel"));
+    ann.screenshot("keyboard-shortcuts", "^Keyboard shortcuts");
+    ann.key("Escape");
+    EXPECT_TRUE(runUntil([&] { return !ann.isShowing("Ctrl+wheel"); }));
     EXPECT_TRUE(ann.quit());
     ASSERT_TRUE(metricReaches("vellumora_connections", 0));
 
@@ -187,6 +220,7 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     ASSERT_TRUE(bo.waitShowing("Palette"));
     ASSERT_TRUE(ann.press(boName));
     ASSERT_TRUE(ann.waitShowing("Palette"));
+    EXPECT_FALSE(ann.isShowing(hint)) << "Ann has drawn before, in an earlier launch";
 
     // Both connections are in one room: the one both computed from their two ids.
     ASSERT_TRUE(metricReaches("vellumora_connections", 2));

@@ -227,12 +227,12 @@ bool AppInstance::press(const QString& name) {
            ask(*node, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"), {0}).isValid();
 }
 
-QString AppInstance::windowId() {
+QString AppInstance::windowId(const QString& title) {
     QString found;
     runUntil(
         [&] {
             if (const QString pid = stateFile("pid"); !pid.isEmpty()) {
-                found = xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", "^Vellumora"})
+                found = xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", title})
                             .section(QLatin1Char('\n'), 0, 0);
             }
             return !found.isEmpty();
@@ -259,13 +259,13 @@ void AppInstance::pointer(QString command) {
     xdotool(command.replace(QStringLiteral("WINDOW"), windowId()).split(QLatin1Char(' ')));
 }
 
-void AppInstance::screenshot(const QString& name) {
+void AppInstance::screenshot(const QString& name, const QString& title) {
     const QString dir = qEnvironmentVariable("VELLUMORA_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) grab().save(QDir(dir).filePath(name + ".png"));
+    if (!dir.isEmpty()) grab(title).save(QDir(dir).filePath(name + ".png"));
 }
 
-QImage AppInstance::grab() {
-    const QString window = windowId();
+QImage AppInstance::grab(const QString& title) {
+    const QString window = windowId(title);
     xdotool({"windowraise", window});
     runFor(300ms);  // let the raised window repaint what was covered
     return QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();

@@ -44,9 +44,10 @@ class AppInstance {
     // stands for the main window).
     void pointer(QString command);
     // Saves the window as a PNG into $VELLUMORA_SCREENSHOT_DIR when that is set.
-    void screenshot(const QString& name);
-    // The window as it is on screen now, raised first.
-    QImage grab();
+    // Of the main window, or of the app's window whose title matches `title`.
+    void screenshot(const QString& name, const QString& title = QStringLiteral("^Vellumora"));
+    // That window as it is on screen now, raised first.
+    QImage grab(const QString& title = QStringLiteral("^Vellumora"));
     QString title();
 
   private:
@@ -56,7 +57,7 @@ class AppInstance {
     };
     bool running() const { return process_.state() != QProcess::NotRunning; }
     QString stateFile(const char* name) const;
-    QString windowId();
+    QString windowId(const QString& title = QStringLiteral("^Vellumora"));
     bool connectAccessibilityBus();
     QVariant ask(const Node& node, const QString& interface, const QString& method,
                  const QVariantList& args = {});

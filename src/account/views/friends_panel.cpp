@@ -166,10 +166,10 @@ QWidget* FriendsPanel::buildHeader() {
     menuButton->setAccessibleName(QStringLiteral("Account"));
     menuButton->setToolTip(QStringLiteral("Account"));
     menuButton->setFocusPolicy(Qt::StrongFocus);
-    auto* menu = new QMenu(menuButton);
-    QAction* logOut = menu->addAction(QStringLiteral("Log out"));
+    accountMenu_ = new QMenu(menuButton);
+    QAction* logOut = accountMenu_->addAction(QStringLiteral("Log out"));
     connect(logOut, &QAction::triggered, this, [this] { auth_.logout(); });
-    menuButton->setMenu(menu);
+    menuButton->setMenu(accountMenu_);
     row->addWidget(menuButton);
     return header_;
 }

@@ -9,6 +9,7 @@
 #include "account/views/add_friend_sheet.h"
 
 class QLabel;
+class QMenu;
 class QToolButton;
 class QVBoxLayout;
 
@@ -35,6 +36,8 @@ class FriendsPanel : public QWidget {
     // The open add-friend sheet, if any.
     AddFriendSheet* addFriendSheet() const { return sheet_; }
     void showAddFriend();
+    // The account menu; the app puts its own items above "Log out".
+    QMenu* accountMenu() const { return accountMenu_; }
 
   private:
     QWidget* buildHeader();
@@ -58,6 +61,7 @@ class FriendsPanel : public QWidget {
     SketchbookRow* sketchbook_;
     QLabel* noFriends_;
     QVBoxLayout* friendRows_;
+    QMenu* accountMenu_;
     QPointer<AddFriendSheet> sheet_;
 };
 

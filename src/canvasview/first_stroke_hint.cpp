@@ -1,0 +1,53 @@
+#include "canvasview/first_stroke_hint.h"
+
+#include "ui/styles.h"
+
+#include <QSettings>
+
+namespace vellumora {
+
+namespace {
+
+constexpr const char* kDrawnKey = "hints/drawn";
+
+// $XDG_CONFIG_HOME/vellumora/vellumora.conf
+QSettings settings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vellumora"),
+                     QStringLiteral("vellumora"));
+}
+
+}  // namespace
+
+FirstStrokeHint::FirstStrokeHint(QWidget* parent) : QLabel(QString::fromUtf8(kText), parent) {
+    // It tells; it never stands in the way of the pen.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFont(ui::font(ui::TextStyle::subheadline, QFont::DemiBold));
+    const int padY = fontMetrics().height() / 2;
+    const int padX = fontMetrics().height();
+    setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(20, 20, 24, 205); "
+                                 "border-radius: %1px; padding: %2px %3px; }")
+                      .arg((fontMetrics().height() + 2 * padY) / 2)
+                      .arg(padY)
+                      .arg(padX));
+    setVisible(!hasDrawn());
+}
+
+bool FirstStrokeHint::hasDrawn() {
+    return settings().value(QString::fromUtf8(kDrawnKey), false).toBool();
+}
+
+void FirstStrokeHint::strokeDrawn() {
+    hide();
+    if (hasDrawn()) return;
+    QSettings store = settings();
+    store.setValue(QString::fromUtf8(kDrawnKey), true);
+}
+
+void FirstStrokeHint::place(QRect area) {
+    adjustSize();
+    const int margin = fontMetrics().height() * 3 / 2;
+    move(area.center().x() - width() / 2, area.bottom() - height() - margin);
+    raise();
+}
+
+}  // namespace vellumora
