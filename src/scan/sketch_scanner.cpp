@@ -13,55 +13,19 @@ namespace vellumora::LineArtExtractor {
 
 namespace {
 
-// Subject isolation and the coarse search look at a copy of this size; only the refinement of
-// the outline reads the full still.
-constexpr int kAnalysisSide = 1024;
-
-cv::Mat shrunk(const cv::Mat& image, int longSide, double& factor) {
-    factor = std::min(1.0, double(longSide) / std::max(image.cols, image.rows));
+cv::Mat shrunk(const cv::Mat& image, int longSide) {
+    const double factor = std::min(1.0, double(longSide) / std::max(image.cols, image.rows));
     if (factor >= 1.0) {
         return image;
     }
-    const cv::Mat small =
-        scan::shrinkByArea(image, cv::Size(std::max(1, int(std::lround(image.cols * factor))),
-                                           std::max(1, int(std::lround(image.rows * factor)))));
-    factor = double(small.cols) / image.cols;
-    return small;
-}
-
-std::optional<Quad> coarsePage(const cv::Mat& image) {
-    const scan::WorkingImage w = scan::WorkingImage::from(image, scan::kStillWorkingSide);
-    auto found = scan::detectDocument(w);
-    if (!found) {
-        found = scan::detectRectangle(w);
-    }
-    if (!found) {
-        return std::nullopt;
-    }
-    return scan::toQuad(scan::scaled(found->corners, w.scale));
+    return scan::shrinkByArea(image, cv::Size(std::max(1, int(std::lround(image.cols * factor))),
+                                              std::max(1, int(std::lround(image.rows * factor)))));
 }
 
 }  // namespace
 
 std::optional<Quad> detectDocument(const cv::Mat& still) {
-    if (still.empty()) {
-        return std::nullopt;
-    }
-    double factor = 1.0;
-    const cv::Mat small = shrunk(still, kAnalysisSide, factor);
-    std::optional<Quad> quad;
-    if (const auto subject = isolateSubject(small)) {
-        quad = coarsePage(*subject);
-    }
-    if (!quad) {
-        quad = coarsePage(small);
-    }
-    if (!quad) {
-        return std::nullopt;
-    }
-    const double toStill = 1.0 / factor;
-    const double workingPixel = toStill * std::max(small.cols, small.rows) / double(scan::kStillWorkingSide);
-    return scan::refinePage(still, quad->scaled(toStill, toStill), std::max(3.0, 2.5 * workingPixel));
+    return scan::detectPage(still);
 }
 
 cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide) {
@@ -110,8 +74,7 @@ std::optional<QByteArray> extractHighQuality(const QImage& still) {
         page = perspectiveCorrected(image, *quad, kMaxPageSide);
     }
     if (page.empty()) {
-        double factor = 1.0;
-        page = shrunk(image, kMaxPageSide, factor);
+        page = shrunk(image, kMaxPageSide);
     }
     return pngData(lineOverlayPipeline(page));
 }

@@ -17,11 +17,7 @@ namespace vellumora::LineArtExtractor {
 // still is empty or the PNG cannot be written. A still without a detectable sheet is used whole.
 std::optional<QByteArray> extractHighQuality(const QImage& still);
 
-// The image with everything but the foreground objects made black, same size; none when no
-// foreground stands out from the border of the picture. 8-bit BGR or BGRA in, BGR out.
-std::optional<cv::Mat> isolateSubject(const cv::Mat& image);
-
-// The sheet of paper in a still: looked for in the foreground first, then in the whole picture.
+// The sheet of paper in a still, judged as the live preview judges it (scan::detectPage).
 std::optional<Quad> detectDocument(const cv::Mat& still);
 
 // The quad's content mapped onto an upright rectangle whose sides are the quad's longer

@@ -1,0 +1,367 @@
+// Judging an outline as a sheet of paper. The inside must look like paper: bright and
+// colourless, not a card, a book or a screen. Every side within the frame must be a step from
+// that paper down to darker or more colourful surroundings, along most of its length: a line
+// drawn on the sheet, and the edge of a block of text, have paper beyond them.
+
+#include "scan/page_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <opencv2/imgproc.hpp>
+
+namespace vellumora::scan {
+
+namespace {
+
+// Paper is at least this bright (L of Lab, 0...255, less colour), whatever the light...
+constexpr double kMinPaper = 90.0;
+// ...and at least this share of the picture's brightest paper; a dark card is far below.
+constexpr double kMinShareOfWhite = 0.45;
+// A side's step: the paper measure falls by at least this much, or this share, across it.
+constexpr double kMinStep = 10.0;
+constexpr double kMinRelativeStep = 0.08;
+// Across a side, the bands compared lie this far in and out (working pixels): beyond the side's
+// own blur, and wider than a line drawn with a marker.
+constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
+// A side must step along this share of its length (thumbs, clutter and curled corners take the
+// rest), and the sides on average along this share.
+constexpr double kMinSideSupport = 0.5;
+constexpr double kMinMeanSupport = 0.65;
+
+std::string format(const char* pattern, double a, double b = 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, pattern, a, b);
+    return text;
+}
+
+double percentile(std::vector<double> values, double share) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    const auto at = values.begin() + std::ptrdiff_t(share * double(values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+// Share of a side where the paper inside steps down to something else outside; none when too
+// little of the side has its outside in the frame.
+std::optional<double> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b) {
+    const cv::Point2d along = b - a;
+    const double length = std::hypot(along.x, along.y);
+    if (length < 1) {
+        return std::nullopt;
+    }
+    const cv::Point2d dir = along / length;
+    const cv::Point2d outward(dir.y, -dir.x);
+    const int samples = std::clamp(int(length / 3), 8, 40);
+    int counted = 0, stepped = 0;
+    std::array<double, kBand.size()> in{}, out{};
+    for (int i = 0; i < samples; ++i) {
+        const cv::Point2d p = a + along * (0.08 + 0.84 * (i + 0.5) / samples);
+        bool complete = true;
+        for (size_t k = 0; k < kBand.size() && complete; ++k) {
+            const auto vi = sampleAt(paper, p - outward * kBand[k]);
+            const auto vo = sampleAt(paper, p + outward * kBand[k]);
+            complete = vi && vo;
+            if (complete) {
+                in[k] = *vi;
+                out[k] = *vo;
+            }
+        }
+        if (!complete) {
+            continue;
+        }
+        ++counted;
+        // The inside's median shrugs off a line drawn close to the edge; the outside's upper
+        // values find the paper beyond a line drawn on the sheet, up to a marker's width.
+        std::sort(in.begin(), in.end());
+        std::sort(out.begin(), out.end());
+        const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
+        stepped += inside - outside >= std::max(kMinStep, kMinRelativeStep * inside) ? 1 : 0;
+    }
+    if (counted < samples * 2 / 5) {
+        return std::nullopt;
+    }
+    return double(stepped) / counted;
+}
+
+bool looksLikePaper(const WorkingImage& image, double level) {
+    return level >= std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
+}
+
+// The paper measure just inside a side: where the frame cuts the sheet, the sheet goes on beyond.
+double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward) {
+    std::vector<double> values;
+    for (int i = 0; i < 16; ++i) {
+        const cv::Point2d p = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
+        for (double d : kBand) {
+            if (const auto v = sampleAt(paper, p + inward * d)) {
+                values.push_back(*v);
+            }
+        }
+    }
+    return percentile(values, 0.5);
+}
+
+// The paper measure over the quad's inside, sampled on a grid away from its sides.
+std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
+    std::vector<double> values;
+    constexpr int n = 16;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            const double u = 0.06 + 0.88 * (i + 0.5) / n, v = 0.06 + 0.88 * (j + 0.5) / n;
+            const cv::Point2d p = (1 - v) * ((1 - u) * c[0] + u * c[1]) + v * ((1 - u) * c[3] + u * c[2]);
+            if (const auto value = sampleAt(paper, p)) {
+                values.push_back(*value);
+            }
+        }
+    }
+    return values;
+}
+
+}  // namespace
+
+std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
+    const double x = p.x - 0.5, y = p.y - 0.5;
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    if (x0 < 0 || y0 < 0 || x0 + 1 >= image.cols || y0 + 1 >= image.rows) {
+        return std::nullopt;
+    }
+    const double fx = x - x0, fy = y - y0;
+    const uchar* r0 = image.ptr<uchar>(y0) + x0;
+    const uchar* r1 = image.ptr<uchar>(y0 + 1) + x0;
+    return (1 - fy) * ((1 - fx) * r0[0] + fx * r0[1]) + fy * ((1 - fx) * r1[0] + fx * r1[1]);
+}
+
+bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {
+    constexpr double margin = 2.5;
+    auto near = [&](double v, double edge) { return std::abs(v - edge) <= margin; };
+    return (near(a.x, 0) && near(b.x, 0)) || (near(a.y, 0) && near(b.y, 0)) ||
+           (near(a.x, size.width) && near(b.x, size.width)) || (near(a.y, size.height) && near(b.y, size.height));
+}
+
+Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
+    Judgement j;
+    const cv::Size size = image.paper.size();
+    const double shortest =
+        std::min({sideLength(c, 0), sideLength(c, 1), sideLength(c, 2), sideLength(c, 3)});
+    if (shortest < 0.15 * std::min(size.width, size.height)) {
+        j.verdict = "too small";
+        return j;
+    }
+    for (double angle : cornerAngles(c)) {
+        if (angle < 35.0 || angle > 145.0) {
+            j.verdict = format("corner of %.0f degrees", angle);
+            return j;
+        }
+    }
+
+    const double inside = percentile(insideValues(image.paper, c), 0.85);
+    if (!looksLikePaper(image, inside)) {
+        j.verdict = format("not paper inside (%.0f, white %.0f)", inside, image.paperWhite);
+        return j;
+    }
+    j.paper = inside;
+
+    double sum = 0, weakest = 1;
+    int measured = 0;
+    std::string sides;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+        if (alongBorder(a, b, size)) {
+            const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+            if (!looksLikePaper(image, insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x)))) {
+                j.verdict = format("no paper along the frame at side %.0f", side);
+                return j;
+            }
+            ++j.borderSides;
+            sides += " border";
+            continue;
+        }
+        const auto support = stepSupport(image.paper, a, b);
+        if (!support) {
+            j.verdict = format("side %.0f runs out of the frame", side);
+            return j;
+        }
+        sides += format(" %.2f", *support);
+        sum += *support;
+        weakest = std::min(weakest, *support);
+        ++measured;
+    }
+    if (measured == 0) {
+        j.verdict = "the whole frame";
+        return j;
+    }
+    const double mean = sum / measured;
+    j.weakest = weakest;
+    j.score = mean * std::min(1.0, inside / std::max(1.0, image.paperWhite));
+    if (weakest < kMinSideSupport || mean < kMinMeanSupport) {
+        j.verdict = "no step from paper at its sides:" + sides;
+        return j;
+    }
+    j.sheet = true;
+    j.verdict = format("sheet, paper %.2f of white, steps:", inside / std::max(1.0, image.paperWhite)) + sides;
+    return j;
+}
+
+namespace {
+
+// Whether a holds b: nearly all of b lies inside a, and a is clearly larger.
+bool holds(const Corners& a, const Corners& b) {
+    std::vector<cv::Point2f> pa, pb, overlap;
+    for (int i = 0; i < 4; ++i) {
+        pa.emplace_back(float(a[i].x), float(a[i].y));
+        pb.emplace_back(float(b[i].x), float(b[i].y));
+    }
+    const double areaB = area(b);
+    return area(a) > 1.03 * areaB && cv::intersectConvexConvex(pa, pb, overlap, true) >= 0.9 * areaB;
+}
+
+// The paper measure of what lies inside `outer` but outside `inner`; none when that is a sliver.
+std::optional<double> between(const cv::Mat& paper, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> values;
+    constexpr int n = 24;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            const double u = 0.03 + 0.94 * (i + 0.5) / n, v = 0.03 + 0.94 * (j + 0.5) / n;
+            const cv::Point2d p =
+                (1 - v) * ((1 - u) * outer[0] + u * outer[1]) + v * ((1 - u) * outer[3] + u * outer[2]);
+            if (cv::pointPolygonTest(polygon, cv::Point2f(p), false) < 0) {
+                if (const auto value = sampleAt(paper, p)) {
+                    values.push_back(*value);
+                }
+            }
+        }
+    }
+    if (values.size() < 12) {
+        return std::nullopt;
+    }
+    return percentile(values, 0.85);  // the paper between lines of ink or text
+}
+
+// Whether the lightness steps down across the line through p along dir, towards `outward`,
+// at most points of the stretch from `from` to `to`.
+bool stepsAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward) {
+    constexpr int n = 10;
+    int stepped = 0, counted = 0;
+    for (int i = 0; i < n; ++i) {
+        const cv::Point2d p = from + (to - from) * ((i + 0.5) / n);
+        std::vector<double> in, out;
+        for (double d : kBand) {
+            const auto vi = sampleAt(lightness, p - outward * d), vo = sampleAt(lightness, p + outward * d);
+            if (vi && vo) {
+                in.push_back(*vi);
+                out.push_back(*vo);
+            }
+        }
+        if (in.size() < kBand.size() / 2) {
+            continue;
+        }
+        ++counted;
+        const double inside = percentile(in, 0.5), outside = percentile(out, 0.5);
+        stepped += inside - outside >= std::max(kMinStep, kMinRelativeStep * inside) ? 1 : 0;
+    }
+    return counted >= n / 2 && stepped * 2 >= counted;
+}
+
+// Whether a side of `inner` that crosses the inside of `outer` goes on beyond `inner`'s corners
+// as the same step: the edge of a shadow, not of a sheet.
+bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            continue;  // a side shared with the outer outline
+        }
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
+        if (stepsAlong(lightness, b + skip, b + reach, outward) || stepsAlong(lightness, a - skip, a - reach, outward)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// Of two sheets one inside the other, only one is the sheet: the other is a box drawn on it, a
+// part of it cut off by a shadow, or a bright desk it lies on.
+const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged) {
+    std::vector<bool> out(judged.size(), false);
+    for (size_t a = 0; a < judged.size(); ++a) {
+        for (size_t c = 0; c < judged.size(); ++c) {
+            const Judgement& outer = judged[a].judgement;
+            const Judgement& inner = judged[c].judgement;
+            if (a == c || !outer.sheet || !inner.sheet || !holds(judged[a].outline.corners, judged[c].outline.corners)) {
+                continue;
+            }
+            // The better-edged of the two is the sheet: a shadow's edge across a sheet, or a box
+            // drawn on it, steps less clearly than the sheet's own edges; an outline that takes in
+            // a strip of desk beside the sheet has a side with nothing to step to.
+            constexpr double kClearlyBetter = 0.1;
+            auto setAside = [&](size_t loser, size_t winner, const char* why) {
+                out[loser] = true;
+                judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
+            };
+            if (outer.weakest > inner.weakest + kClearlyBetter) {
+                setAside(c, a, "the outer one's sides step more clearly");
+                continue;
+            }
+            if (outer.weakest < inner.weakest - kClearlyBetter) {
+                setAside(a, c, "the inner one's sides step more clearly");
+                continue;
+            }
+            // As well edged: the outer one is the sheet when what lies between them is the same
+            // paper, or the same paper in the shade of a shadow whose edge cuts off the inner one
+            // (it goes on beyond the sheet, where a sheet's own edges end at its corners). Else
+            // the inner one lies on a desk, dark or light.
+            const Corners& ao = judged[a].outline.corners;
+            const Corners& ci = judged[c].outline.corners;
+            const auto rest = between(image.paper, ao, ci);
+            const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
+            if (!rest || *rest >= inner.paper - margin) {
+                setAside(c, a, "the same paper lies around it");
+            } else if (shadowEdgeInside(image.lightness, ao, ci)) {
+                setAside(c, a, "a shadow's edge cuts it off");
+            } else if (!looksLikePaper(image, *rest)) {
+                setAside(a, c, "no paper lies around the inner one");
+            } else {
+                setAside(a, c, "the inner one lies on something greyer");
+            }
+        }
+    }
+    const Judged* best = nullptr;
+    for (bool strict : {true, false}) {
+        for (size_t i = 0; i < judged.size(); ++i) {
+            if (judged[i].judgement.sheet && (!strict || !out[i]) &&
+                (!best || judged[i].judgement.score > best->judgement.score)) {
+                best = &judged[i];
+            }
+        }
+        if (best) {
+            break;
+        }
+    }
+    return best;
+}
+
+bool framedByPaper(const WorkingImage& image) {
+    const cv::Size size = image.paper.size();
+    const Corners frame{cv::Point2d(0, 0), cv::Point2d(size.width, 0), cv::Point2d(size.width, size.height),
+                        cv::Point2d(0, size.height)};
+    const std::vector<double> values = insideValues(image.paper, frame);
+    const double bright = percentile(values, 0.85);
+    if (percentile(values, 0.5) < kMinPaper) {
+        return false;
+    }
+    // Ink and shading darken some of it; a desk or anything else in view darkens much more.
+    const auto paperLike = std::count_if(values.begin(), values.end(), [&](double v) { return v >= 0.5 * bright; });
+    return double(paperLike) >= 0.8 * double(values.size());
+}
+
+}  // namespace vellumora::scan
