@@ -12,8 +12,10 @@ namespace vellumora::scan {
 
 namespace {
 
-// How much more a unit of colour counts against paper than a unit of darkness.
+// How much more a unit of colour counts against paper than a unit of darkness, beyond the tint
+// of cream paper or of warm light on white paper (Lab chroma).
 constexpr double kChromaWeight = 2.0;
+constexpr double kPaperTint = 12.0;
 
 Corners frameCorners(cv::Size size) {
     return {cv::Point2d(0, 0), cv::Point2d(size.width, 0), cv::Point2d(size.width, size.height),
@@ -74,7 +76,8 @@ WorkingImage WorkingImage::from(const cv::Mat& image, int longSide) {
     cv::GaussianBlur(chroma, chroma, cv::Size(5, 5), 0);
     cv::Mat lightness;
     w.lightness.convertTo(lightness, CV_32F);
-    cv::Mat paper = lightness - kChromaWeight * chroma;
+    cv::Mat colour = cv::max(chroma - kPaperTint, 0.0);
+    cv::Mat paper = lightness - kChromaWeight * colour;
     paper.convertTo(w.paper, CV_8U);
     cv::Sobel(w.lightness, w.gradX, CV_32F, 1, 0);
     cv::Sobel(w.lightness, w.gradY, CV_32F, 0, 1);
@@ -110,7 +113,7 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     std::optional<Quad> page;
     if (chosen) {
         page = refinePage(image, w, chosen->outline.corners);
-    } else if (framedByPaper(w)) {
+    } else if (framedByPaper(w, judged)) {
         page = toQuad(frameCorners(image.size()));
     }
     if (search) {

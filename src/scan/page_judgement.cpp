@@ -15,16 +15,21 @@ namespace vellumora::scan {
 
 namespace {
 
-// Paper is at least this bright (L of Lab, 0...255, less colour), whatever the light...
-constexpr double kMinPaper = 90.0;
+// Paper is at least this bright (L of Lab, 0...255, less colour), in shade too; a dark grey
+// card is below...
+constexpr double kMinPaper = 72.0;
 // ...and at least this share of the picture's brightest paper; a dark card is far below.
 constexpr double kMinShareOfWhite = 0.45;
+// Paper in shade still keeps this share of that.
+constexpr double kShadedPaper = 2.0 / 3.0;
 // A side's step: the paper measure falls by at least this much, or this share, across it.
 constexpr double kMinStep = 10.0;
 constexpr double kMinRelativeStep = 0.08;
 // Across a side, the bands compared lie this far in and out (working pixels): beyond the side's
 // own blur, and wider than a line drawn with a marker.
 constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
+// Farther out, where the paper beyond the broadest marker line shows again.
+constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
 // A side must step along this share of its length (thumbs, clutter and curled corners take the
 // rest), and the sides on average along this share.
 constexpr double kMinSideSupport = 0.5;
@@ -45,53 +50,11 @@ double percentile(std::vector<double> values, double share) {
     return *at;
 }
 
-// Share of a side where the paper inside steps down to something else outside; none when too
-// little of the side has its outside in the frame.
-std::optional<double> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b) {
-    const cv::Point2d along = b - a;
-    const double length = std::hypot(along.x, along.y);
-    if (length < 1) {
-        return std::nullopt;
-    }
-    const cv::Point2d dir = along / length;
-    const cv::Point2d outward(dir.y, -dir.x);
-    const int samples = std::clamp(int(length / 3), 8, 40);
-    int counted = 0, stepped = 0;
-    std::array<double, kBand.size()> in{}, out{};
-    for (int i = 0; i < samples; ++i) {
-        const cv::Point2d p = a + along * (0.08 + 0.84 * (i + 0.5) / samples);
-        bool complete = true;
-        for (size_t k = 0; k < kBand.size() && complete; ++k) {
-            const auto vi = sampleAt(paper, p - outward * kBand[k]);
-            const auto vo = sampleAt(paper, p + outward * kBand[k]);
-            complete = vi && vo;
-            if (complete) {
-                in[k] = *vi;
-                out[k] = *vo;
-            }
-        }
-        if (!complete) {
-            continue;
-        }
-        ++counted;
-        // The inside's median shrugs off a line drawn close to the edge; the outside's upper
-        // values find the paper beyond a line drawn on the sheet, up to a marker's width.
-        std::sort(in.begin(), in.end());
-        std::sort(out.begin(), out.end());
-        const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
-        stepped += inside - outside >= std::max(kMinStep, kMinRelativeStep * inside) ? 1 : 0;
-    }
-    if (counted < samples * 2 / 5) {
-        return std::nullopt;
-    }
-    return double(stepped) / counted;
-}
-
 bool looksLikePaper(const WorkingImage& image, double level) {
     return level >= std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
 }
 
-// The paper measure just inside a side: where the frame cuts the sheet, the sheet goes on beyond.
+// The paper measure just inside a side, between lines drawn along it.
 double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward) {
     std::vector<double> values;
     for (int i = 0; i < 16; ++i) {
@@ -102,7 +65,7 @@ double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point
             }
         }
     }
-    return percentile(values, 0.5);
+    return percentile(values, 0.75);
 }
 
 // The paper measure over the quad's inside, sampled on a grid away from its sides.
@@ -133,6 +96,67 @@ std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
     const uchar* r0 = image.ptr<uchar>(y0) + x0;
     const uchar* r1 = image.ptr<uchar>(y0 + 1) + x0;
     return (1 - fy) * ((1 - fx) * r0[0] + fx * r0[1]) + fy * ((1 - fx) * r1[0] + fx * r1[1]);
+}
+
+// Share of a side where the paper inside steps down to something else outside; none when too
+// little of the side has its outside in the frame.
+std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b) {
+    const cv::Point2d along = b - a;
+    const double length = std::hypot(along.x, along.y);
+    if (length < 1) {
+        return std::nullopt;
+    }
+    const cv::Point2d dir = along / length;
+    const cv::Point2d outward(dir.y, -dir.x);
+    const int samples = std::clamp(int(length / 3), 10, 40);
+    const int end = std::max(2, samples / 5);
+    int counted = 0, stepped = 0;
+    std::array<int, 2> endCounted{}, endStepped{};
+    std::array<double, kBand.size()> in{}, out{};
+    std::vector<double> beyond;
+    for (int i = 0; i < samples; ++i) {
+        const cv::Point2d p = a + along * (0.08 + 0.84 * (i + 0.5) / samples);
+        bool complete = true;
+        for (size_t k = 0; k < kBand.size() && complete; ++k) {
+            const auto vi = sampleAt(paper, p - outward * kBand[k]);
+            const auto vo = sampleAt(paper, p + outward * kBand[k]);
+            complete = vi && vo;
+            if (complete) {
+                in[k] = *vi;
+                out[k] = *vo;
+            }
+        }
+        if (!complete) {
+            continue;
+        }
+        // The inside's median shrugs off a line drawn close to the edge; the outside's upper
+        // values find the paper beyond a line drawn on the sheet.
+        std::sort(in.begin(), in.end());
+        std::sort(out.begin(), out.end());
+        const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
+        const double least = std::max(kMinStep, kMinRelativeStep * inside);
+        // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
+        // not (a lit desk beyond shaded paper may well be brighter).
+        beyond.assign(out.begin(), out.end());
+        for (double d : kBeyond) {
+            if (const auto v = sampleAt(paper, p + outward * d)) {
+                beyond.push_back(*v);
+            }
+        }
+        const bool paperBeyond = std::abs(percentile(beyond, 0.9) - inside) < least / 2;
+        const int step = inside - outside >= least && !paperBeyond ? 1 : 0;
+        ++counted;
+        stepped += step;
+        if (i < end || i >= samples - end) {
+            ++endCounted[i < end ? 0 : 1];
+            endStepped[i < end ? 0 : 1] += step;
+        }
+    }
+    if (counted < samples * 2 / 5) {
+        return std::nullopt;
+    }
+    auto share = [](int n, int of) { return of > 0 ? double(n) / of : 0.0; };
+    return Steps{share(stepped, counted), share(endStepped[0], endCounted[0]), share(endStepped[1], endCounted[1])};
 }
 
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {
@@ -172,7 +196,10 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
         if (alongBorder(a, b, size)) {
             const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-            if (!looksLikePaper(image, insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x)))) {
+            // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
+            // dark or colourful desk.
+            const double rim = insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x));
+            if (rim < kShadedPaper * std::max(kMinPaper, kMinShareOfWhite * image.paperWhite)) {
                 j.verdict = format("no paper along the frame at side %.0f", side);
                 return j;
             }
@@ -180,14 +207,23 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             sides += " border";
             continue;
         }
-        const auto support = stepSupport(image.paper, a, b);
-        if (!support) {
+        const auto steps = stepSupport(image.paper, a, b);
+        if (!steps) {
             j.verdict = format("side %.0f runs out of the frame", side);
             return j;
         }
-        sides += format(" %.2f", *support);
-        sum += *support;
-        weakest = std::min(weakest, *support);
+        // A side that the frame cuts steps right up to the frame: an outline that only reaches
+        // the frame across the desk beyond the sheet's corner is not the sheet.
+        if ((alongBorder(c[(side + 3) % 4], a, size) && steps->atStart < 0.5) ||
+            (alongBorder(b, c[(side + 2) % 4], size) && steps->atEnd < 0.5)) {
+            j.verdict = format("side %.0f stops stepping before the frame", side);
+            return j;
+        }
+        const double support = steps->share;
+        j.edgeInView = j.edgeInView || (support >= 0.8 && cv::norm(b - a) >= 0.3 * std::min(size.width, size.height));
+        sides += format(" %.2f", support);
+        sum += support;
+        weakest = std::min(weakest, support);
         ++measured;
     }
     if (measured == 0) {
@@ -245,27 +281,54 @@ std::optional<double> between(const cv::Mat& paper, const Corners& outer, const 
 
 // Whether the lightness steps down across the line through p along dir, towards `outward`,
 // at most points of the stretch from `from` to `to`.
-bool stepsAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward) {
-    constexpr int n = 10;
-    int stepped = 0, counted = 0;
-    for (int i = 0; i < n; ++i) {
-        const cv::Point2d p = from + (to - from) * ((i + 0.5) / n);
-        std::vector<double> in, out;
-        for (double d : kBand) {
-            const auto vi = sampleAt(lightness, p - outward * d), vo = sampleAt(lightness, p + outward * d);
-            if (vi && vo) {
-                in.push_back(*vi);
-                out.push_back(*vo);
-            }
+// Relative luminance of the lightness channel (L of Lab, 0...255): shade scales it, whatever
+// the surface.
+double luminance(double lightness) {
+    const double l = lightness * 100.0 / 255.0;
+    return l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3;
+}
+
+// How much darker the outside of a line is than its inside at p, as a ratio of luminance.
+std::optional<double> shade(const cv::Mat& lightness, cv::Point2d p, cv::Point2d outward) {
+    std::vector<double> in, out;
+    for (double d : kBand) {
+        const auto vi = sampleAt(lightness, p - outward * d), vo = sampleAt(lightness, p + outward * d);
+        if (vi && vo) {
+            in.push_back(*vi);
+            out.push_back(*vo);
         }
-        if (in.size() < kBand.size() / 2) {
-            continue;
-        }
-        ++counted;
-        const double inside = percentile(in, 0.5), outside = percentile(out, 0.5);
-        stepped += inside - outside >= std::max(kMinStep, kMinRelativeStep * inside) ? 1 : 0;
     }
-    return counted >= n / 2 && stepped * 2 >= counted;
+    if (in.size() < kBand.size() / 2) {
+        return std::nullopt;
+    }
+    return luminance(percentile(out, 0.5)) / std::max(1e-6, luminance(percentile(in, 0.5)));
+}
+
+// The median shade across the stretch from `from` to `to`, and the share of it within `near` of
+// `ratio` (when given).
+struct Shade {
+    double median = 1;
+    double matching = 0;
+};
+std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
+                                std::optional<double> ratio = std::nullopt) {
+    constexpr int n = 12;
+    std::vector<double> ratios;
+    for (int i = 0; i < n; ++i) {
+        if (const auto r = shade(lightness, from + (to - from) * ((i + 0.5) / n), outward)) {
+            ratios.push_back(*r);
+        }
+    }
+    if (ratios.size() < n / 2) {
+        return std::nullopt;
+    }
+    Shade result{percentile(ratios, 0.5), 0};
+    if (ratio) {
+        constexpr double kNear = 0.12;
+        const auto close = std::count_if(ratios.begin(), ratios.end(), [&](double r) { return std::abs(r - *ratio) <= kNear; });
+        result.matching = double(close) / double(ratios.size());
+    }
+    return result;
 }
 
 // Whether a side of `inner` that crosses the inside of `outer` goes on beyond `inner`'s corners
@@ -278,10 +341,19 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
         if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
             continue;  // a side shared with the outer outline
         }
+        // A shadow darkens whatever it falls on by the same ratio: across the side, and across
+        // its continuation over the desk beyond the inner outline's corners.
         const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
         const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
-        if (stepsAlong(lightness, b + skip, b + reach, outward) || stepsAlong(lightness, a - skip, a - reach, outward)) {
-            return true;
+        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+        if (!across || across->median > 0.85) {
+            continue;
+        }
+        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
+            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            if (beyond && beyond->matching >= 0.5) {
+                return true;
+            }
         }
     }
     return false;
@@ -304,10 +376,19 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // drawn on it, steps less clearly than the sheet's own edges; an outline that takes in
             // a strip of desk beside the sheet has a side with nothing to step to.
             constexpr double kClearlyBetter = 0.1;
+            // Between outlines this close there is too little to judge: a line drawn along the
+            // sheet's edge, blurred into it.
+            constexpr double kThinRing = 1.12;
             auto setAside = [&](size_t loser, size_t winner, const char* why) {
                 out[loser] = true;
                 judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
             };
+            // A sheet wholly in view, stepping down to its surroundings on every side, is not part
+            // of one the frame cuts: that one only reaches the frame across the desk.
+            if (outer.borderSides > 0 && inner.borderSides == 0) {
+                setAside(a, c, "the inner one is wholly in view");
+                continue;
+            }
             if (outer.weakest > inner.weakest + kClearlyBetter) {
                 setAside(c, a, "the outer one's sides step more clearly");
                 continue;
@@ -322,6 +403,10 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // the inner one lies on a desk, dark or light.
             const Corners& ao = judged[a].outline.corners;
             const Corners& ci = judged[c].outline.corners;
+            if (area(ao) < kThinRing * area(ci)) {
+                setAside(c, a, "a frame drawn close to the edge");
+                continue;
+            }
             const auto rest = between(image.paper, ao, ci);
             const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
             if (!rest || *rest >= inner.paper - margin) {
@@ -350,7 +435,10 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
     return best;
 }
 
-bool framedByPaper(const WorkingImage& image) {
+bool framedByPaper(const WorkingImage& image, const std::vector<Judged>& judged) {
+    if (std::any_of(judged.begin(), judged.end(), [](const Judged& j) { return j.judgement.edgeInView; })) {
+        return false;
+    }
     const cv::Size size = image.paper.size();
     const Corners frame{cv::Point2d(0, 0), cv::Point2d(size.width, 0), cv::Point2d(size.width, size.height),
                         cv::Point2d(0, size.height)};

@@ -23,6 +23,18 @@ struct Edge {
     bool border = false;
 };
 
+// Whether no outline yet has its corners within a pixel or two of these.
+bool isNew(const std::vector<Outline>& out, const Corners& c) {
+    return std::none_of(out.begin(), out.end(), [&](const Outline& o) {
+        for (int i = 0; i < 4; ++i) {
+            if (cv::norm(o.corners[i] - c[i]) > 2.0) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
 void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, double minArea, const char* source) {
     if (cv::contourArea(contour) < minArea) {
         return;
@@ -32,7 +44,7 @@ void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, d
         return;
     }
     // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
-    if (cv::contourArea(contour) < 0.8 * area(*corners)) {
+    if (cv::contourArea(contour) < 0.8 * area(*corners) || !isNew(out, *corners)) {
         return;
     }
     out.push_back({*corners, source});
@@ -66,7 +78,7 @@ void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
 // Canny edges thickened a little, so that small gaps close.
 cv::Mat edgeMap(const WorkingImage& image) {
     cv::Mat edges;
-    cv::Canny(image.lightness, edges, 30, 90);
+    cv::Canny(image.lightness, edges, 20, 60);
     cv::dilate(edges, edges, cv::Mat());
     return edges;
 }
@@ -75,21 +87,6 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
     for (const auto& contour : contours) {
         addQuad(out, contour, minArea, "closed edge");
     }
-}
-
-// Whether the paper measure steps across the line at a point, either way: a boundary between
-// two surfaces rather than a line drawn or printed on one.
-bool stepsAcross(const cv::Mat& paper, cv::Point2d p, cv::Point2d normal) {
-    double lowA = 255, highA = 0, lowB = 255, highB = 0;
-    for (double d : {2.0, 3.0, 4.0, 5.0}) {
-        const auto a = sampleAt(paper, p + normal * d), b = sampleAt(paper, p - normal * d);
-        if (!a || !b) {
-            return false;
-        }
-        lowA = std::min(lowA, *a), highA = std::max(highA, *a);
-        lowB = std::min(lowB, *b), highB = std::max(highB, *b);
-    }
-    return lowA - highB >= 8.0 || lowB - highA >= 8.0;
 }
 
 std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
@@ -124,8 +121,8 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         const cv::Point2d dir = (s.b - s.a) / s.length;
         Edge* match = nullptr;
         for (Edge& e : edges) {
-            if (std::abs(cross(dir, e.dir)) < 0.06 && std::abs(cross(s.a - e.point, e.dir)) < 3.0 &&
-                std::abs(cross(s.b - e.point, e.dir)) < 3.0) {
+            if (std::abs(cross(dir, e.dir)) < 0.06 && std::abs(cross(s.a - e.point, e.dir)) < 4.0 &&
+                std::abs(cross(s.b - e.point, e.dir)) < 4.0) {
                 match = &e;
                 break;
             }
@@ -139,23 +136,20 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         match->to = std::max({match->to, ta, tb});
         match->support += s.length;
     }
-    // Only steps between surfaces: drawn lines and lines of text are not the sheet's edge.
+    // Only steps between surfaces, either way: drawn lines and lines of text are not the
+    // sheet's edge.
     std::vector<Edge> steps;
     for (Edge& e : edges) {
-        int stepping = 0;
-        constexpr int n = 12;
-        const cv::Point2d normal(-e.dir.y, e.dir.x);
-        for (int i = 0; i < n; ++i) {
-            const double t = e.from + (e.to - e.from) * (i + 0.5) / n;
-            stepping += stepsAcross(image.paper, e.point + e.dir * t, normal) ? 1 : 0;
-        }
-        if (stepping >= n / 2) {
-            e.support *= double(stepping) / n;
+        const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
+        const double stepping = std::max(stepSupport(image.paper, a, b).value_or(Steps()).share,
+                                          stepSupport(image.paper, b, a).value_or(Steps()).share);
+        if (stepping >= 0.5) {
+            e.support *= stepping;
             steps.push_back(e);
         }
     }
     std::sort(steps.begin(), steps.end(), [](const Edge& x, const Edge& y) { return x.support > y.support; });
-    constexpr size_t kMaxEdges = 10;
+    constexpr size_t kMaxEdges = 16;
     if (steps.size() > kMaxEdges) {
         steps.resize(kMaxEdges);
     }
@@ -175,10 +169,11 @@ std::optional<cv::Point2d> meet(const Edge& a, const Edge& b) {
     return a.point + a.dir * (cross(b.point - a.point, b.dir) / denom);
 }
 
-// How much of the side from p to q its edge's span covers.
+// How much of the side from p to q its edge's span covers. The frame's border covers half: an
+// outline the frame cuts is less likely than one in view.
 double covered(const Edge& e, cv::Point2d p, cv::Point2d q) {
     if (e.border) {
-        return 1.0;
+        return 0.5;
     }
     const double tp = (p - e.point).dot(e.dir), tq = (q - e.point).dot(e.dir);
     const double lo = std::min(tp, tq), hi = std::max(tp, tq);
@@ -235,8 +230,13 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
         }
     }
     std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
-    for (size_t i = 0; i < std::min<size_t>(found.size(), 12); ++i) {
+    size_t kept = 0;
+    for (size_t i = 0; i < found.size() && kept < 20; ++i) {
+        if (!isNew(out, found[i].second)) {
+            continue;
+        }
         out.push_back({found[i].second, "straight edges"});
+        ++kept;
     }
 }
 

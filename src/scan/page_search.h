@@ -24,6 +24,7 @@ struct Judgement {
     double paper = 0;     // the paper measure of the inside
     double weakest = 0;   // the least share of a side that steps down from the paper
     int borderSides = 0;  // sides along the frame's border, where the sheet may go on
+    bool edgeInView = false;  // a long side steps down from paper along nearly all its length
     std::string verdict;
 };
 
@@ -38,12 +39,25 @@ struct Judged {
 // another have that noted in their verdicts.
 const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged);
 
-// The whole frame is paper: a close-up with no edge of the sheet in view.
-bool framedByPaper(const WorkingImage& image);
+
+// The whole frame is paper: a close-up with no edge of the sheet in view (none of the judged
+// outlines has one).
+bool framedByPaper(const WorkingImage& image, const std::vector<Judged>& judged);
 
 // Bilinear value of an 8-bit single-channel image at a continuous point (pixel centres at
 // half-integers); none outside it.
 std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p);
+
+// Share of the side from a to b where the paper measure steps down from its inside (on the
+// right, going from a to b with y downwards) to its outside, over a band wider than a marker's
+// line: along all of it, and along its first and last fifths. None when too little of the side
+// has both bands in the frame.
+struct Steps {
+    double share = 0;
+    double atStart = 0;
+    double atEnd = 0;
+};
+std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b);
 
 // Whether a side runs along the frame's border.
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);

@@ -209,21 +209,20 @@ void darkObjects(Rng& rng, cv::Mat& frame, const Corners& sheet, int count) {
             cv::fillConvexPoly(mask, fixedPolygon(c), cv::Scalar(255), cv::LINE_AA, 4);
             cv::Mat coverage;
             mask.convertTo(coverage, CV_32F, 1.0 / 255);
-            cv::Scalar colour;
-            if (type == 1) {
-                // Saturated: one channel high, another low.
-                colour = randomColour(rng, 20, 90);
+            // Dark, or saturated: one channel high, the others low.
+            auto colourful = [&] {
+                cv::Scalar colour = randomColour(rng, 20, 90);
                 colour[int(rng() % 3)] = uniform(rng, 150, 230);
-            } else {
-                colour = cv::Scalar::all(uniform(rng, 12, 60));
-            }
-            cv::Mat object(size, CV_32FC3, colour);
+                return colour;
+            };
+            cv::Mat object(size, CV_32FC3, type == 1 ? colourful() : cv::Scalar::all(uniform(rng, 12, 60)));
             if (type != 0) {
                 // A title block on a book, the display of a phone.
                 const double inner = type == 1 ? uniform(rng, 0.4, 0.7) : 0.88;
                 const Corners d = rectangleCorners(centre, longSide * aspect * inner, longSide * inner * 0.9,
                                                    std::atan2(c[1].y - c[0].y, c[1].x - c[0].x) * 180 / CV_PI);
-                cv::fillConvexPoly(object, fixedPolygon(d), randomColour(rng, 10, 200), cv::LINE_AA, 4);
+                cv::fillConvexPoly(object, fixedPolygon(d), rng() % 2 ? colourful() : randomColour(rng, 5, 70),
+                                   cv::LINE_AA, 4);
             }
             blend(frame, object, coverage);
             break;
