@@ -33,10 +33,6 @@ Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& foun
     const double searchRadius = std::max(3.0, 2.5 * w.scale);
     Corners c = refineCorners(image, scaled(found, w.scale), searchRadius, border);
     c = refineCorners(image, c, std::max(2.0, searchRadius / 3), border);
-    for (auto& v : c) {
-        v.x = std::clamp(v.x, 0.0, double(image.cols));
-        v.y = std::clamp(v.y, 0.0, double(image.rows));
-    }
     return toQuad(c);
 }
 

@@ -32,7 +32,7 @@ constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5,
 constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
 // A side must step along this share of its length (thumbs, clutter and curled corners take the
 // rest), and the sides on average along this share.
-constexpr double kMinSideSupport = 0.5;
+constexpr double kMinSideSupport = 0.4;
 constexpr double kMinMeanSupport = 0.65;
 
 std::string format(const char* pattern, double a, double b = 0) {
@@ -155,7 +155,8 @@ std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2
     if (counted < samples * 2 / 5) {
         return std::nullopt;
     }
-    auto share = [](int n, int of) { return of > 0 ? double(n) / of : 0.0; };
+    // An end that lies beyond the frame cannot be judged and does not count against the side.
+    auto share = [](int n, int of) { return of > 0 ? double(n) / of : 1.0; };
     return Steps{share(stepped, counted), share(endStepped[0], endCounted[0]), share(endStepped[1], endCounted[1])};
 }
 

@@ -213,11 +213,8 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
             if (!corners) {
                 continue;
             }
-            bool inFrame = true;
-            for (const auto& v : *corners) {
-                inFrame = inFrame && v.x >= -2 && v.y >= -2 && v.x <= size.width + 2 && v.y <= size.height + 2;
-            }
-            if (!inFrame) {
+            // Sides may meet beyond the frame in a close-up, but most of the sheet is in view.
+            if (areaInFrame(*corners, size) < 0.5 * area(*corners)) {
                 continue;
             }
             const double coverage[] = {covered(edges[a], *da, *ac), covered(edges[c], *ac, *cb),

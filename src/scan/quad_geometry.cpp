@@ -234,6 +234,14 @@ double area(const Corners& c) {
     return std::abs(twice) / 2;
 }
 
+double areaInFrame(const Corners& c, cv::Size frame) {
+    std::vector<cv::Point2f> quad, overlap;
+    for (const auto& v : c) quad.emplace_back(float(v.x), float(v.y));
+    const std::vector<cv::Point2f> rect = {
+        {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
+    return std::abs(cv::intersectConvexConvex(quad, rect, overlap, true));
+}
+
 double sideLength(const Corners& c, int side) {
     return cv::norm(c[(side + 1) % 4] - c[side]);
 }

@@ -29,6 +29,8 @@ Corners scaled(const Corners& c, double factor);
 std::optional<Corners> orderCorners(const std::vector<cv::Point2d>& points);
 
 double area(const Corners& c);
+// The area of the part of the quadrilateral inside a frame of the given size.
+double areaInFrame(const Corners& c, cv::Size frame);
 double perimeter(const Corners& c);
 double sideLength(const Corners& c, int side);  // side i runs from corner i to corner i + 1
 // Interior angle at each corner, in degrees.

@@ -28,7 +28,7 @@ std::optional<Quad> detectDocument(const cv::Mat& still) {
     return scan::detectPage(still);
 }
 
-cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide) {
+cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide, cv::Mat* inFrame) {
     const scan::Corners c = scan::toCorners(quad);
     const double width = std::max(scan::sideLength(c, 0), scan::sideLength(c, 2));
     const double height = std::max(scan::sideLength(c, 1), scan::sideLength(c, 3));
@@ -57,9 +57,13 @@ cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide
     to[1] = {out.width - 0.5f, -0.5f};
     to[2] = {out.width - 0.5f, out.height - 0.5f};
     to[3] = {-0.5f, out.height - 0.5f};
+    const cv::Mat transform = cv::getPerspectiveTransform(from, to);
     cv::Mat page;
-    cv::warpPerspective(source, page, cv::getPerspectiveTransform(from, to), out, cv::INTER_LINEAR,
-                        cv::BORDER_REPLICATE);
+    cv::warpPerspective(source, page, transform, out, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    if (inFrame) {
+        cv::warpPerspective(cv::Mat(source.size(), CV_8U, cv::Scalar(255)), *inFrame, transform, out,
+                            cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+    }
     return page;
 }
 
@@ -69,14 +73,27 @@ std::optional<QByteArray> extractHighQuality(const QImage& still) {
     if (image.empty()) {
         return pngData(QImage());
     }
-    cv::Mat page;
+    cv::Mat page, inFrame;
     if (const auto quad = detectDocument(image)) {
-        page = perspectiveCorrected(image, *quad, kMaxPageSide);
+        page = perspectiveCorrected(image, *quad, kMaxPageSide, &inFrame);
     }
     if (page.empty()) {
-        page = shrunk(image, kMaxPageSide);
+        return pngData(lineOverlayPipeline(shrunk(image, kMaxPageSide)));
     }
-    return pngData(lineOverlayPipeline(page));
+    QImage lines = lineOverlayPipeline(page);
+    // A close-up's sheet may reach beyond the frame: nothing was seen there, so nothing is drawn,
+    // nor along the frame's edge where the picture was stretched out.
+    if (cv::countNonZero(inFrame) < int(inFrame.total())) {
+        cv::erode(inFrame, inFrame, cv::Mat(), cv::Point(-1, -1), 2, cv::BORDER_CONSTANT, cv::Scalar(255));
+        for (int y = 0; y < lines.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(lines.scanLine(y));
+            const uchar* seen = inFrame.ptr<uchar>(y);
+            for (int x = 0; x < lines.width(); ++x) {
+                row[x] = seen[x] ? row[x] : qRgba(0, 0, 0, 0);
+            }
+        }
+    }
+    return pngData(lines);
 }
 
 }  // namespace vellumora::LineArtExtractor

@@ -21,8 +21,10 @@ std::optional<QByteArray> extractHighQuality(const QImage& still);
 std::optional<Quad> detectDocument(const cv::Mat& still);
 
 // The quad's content mapped onto an upright rectangle whose sides are the quad's longer
-// opposite sides, shrunk to at most maxSide pixels on its longest side.
-cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide);
+// opposite sides, shrunk to at most maxSide pixels on its longest side. The quad may reach
+// beyond the image (a close-up); `inFrame`, when given, receives the page's mask of what lies
+// within it (255) and what does not (0).
+cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide, cv::Mat* inFrame = nullptr);
 
 // Black line art whose alpha is how much darker each pixel is than the paper around it; broad
 // shading and shadows stay transparent.
