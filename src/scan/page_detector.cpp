@@ -115,8 +115,9 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     if (search) {
         search->candidates.clear();
         for (const Judged& j : judged) {
-            search->candidates.push_back({toQuad(scaled(j.outline.corners, w.scale)), j.judgement.sheet,
-                                          j.judgement.score, j.outline.source, j.judgement.verdict});
+            search->candidates.push_back(
+                {toQuad(scaled(j.outline.corners, w.scale)), j.judgement.sheet, j.judgement.score, j.outline.source,
+                 j.judgement.verdict + (j.judgement.edgeInView ? " (an edge of paper in view)" : "")});
         }
         search->page = page;
     }

@@ -191,7 +191,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
     j.paper = inside;
 
     double sum = 0, weakest = 1;
-    int measured = 0;
+    int measured = 0, longEdges = 0;
     std::string sides;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
@@ -221,7 +221,9 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             return j;
         }
         const double support = steps->share;
-        j.edgeInView = j.edgeInView || (support >= 0.8 && cv::norm(b - a) >= 0.3 * std::min(size.width, size.height));
+        longEdges += support >= 0.8 && cv::norm(b - a) >= 0.3 * std::min(size.width, size.height) ? 1 : 0;
+        // Two long edges of paper meeting: a sheet's corner, not a shadow's edge across a close-up.
+        j.edgeInView = longEdges >= 2;
         sides += format(" %.2f", support);
         sum += support;
         weakest = std::min(weakest, support);
@@ -404,7 +406,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // the inner one lies on a desk, dark or light.
             const Corners& ao = judged[a].outline.corners;
             const Corners& ci = judged[c].outline.corners;
-            if (area(ao) < kThinRing * area(ci)) {
+            if (outer.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
                 setAside(c, a, "a frame drawn close to the edge");
                 continue;
             }
@@ -448,9 +450,11 @@ bool framedByPaper(const WorkingImage& image, const std::vector<Judged>& judged)
     if (percentile(values, 0.5) < kMinPaper) {
         return false;
     }
-    // Ink and shading darken some of it; a desk or anything else in view darkens much more.
-    const auto paperLike = std::count_if(values.begin(), values.end(), [&](double v) { return v >= 0.5 * bright; });
-    return double(paperLike) >= 0.8 * double(values.size());
+    // Ink, shade and a shadow darken some of it, but most of it is paper.
+    const auto paperLike = std::count_if(values.begin(), values.end(), [&](double v) {
+        return v >= std::max(kMinPaper, kMinShareOfWhite * bright);
+    });
+    return double(paperLike) >= 0.6 * double(values.size());
 }
 
 }  // namespace vellumora::scan

@@ -24,7 +24,7 @@ struct Judgement {
     double paper = 0;     // the paper measure of the inside
     double weakest = 0;   // the least share of a side that steps down from the paper
     int borderSides = 0;  // sides along the frame's border, where the sheet may go on
-    bool edgeInView = false;  // a long side steps down from paper along nearly all its length
+    bool edgeInView = false;  // two long sides step down from paper along nearly all their length
     std::string verdict;
 };
 
