@@ -248,14 +248,23 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
 namespace {
 
 // Whether a holds b: nearly all of b lies inside a, and a is clearly larger.
-bool holds(const Corners& a, const Corners& b) {
-    std::vector<cv::Point2f> pa, pb, overlap;
-    for (int i = 0; i < 4; ++i) {
-        pa.emplace_back(float(a[i].x), float(a[i].y));
-        pb.emplace_back(float(b[i].x), float(b[i].y));
+// Only what the frame shows counts: outlines of a close-up may reach beyond it in different ways.
+bool holds(const Corners& a, const Corners& b, cv::Size frame) {
+    const std::vector<cv::Point2f> rect = {
+        {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
+    auto inFrame = [&](const Corners& c) {
+        std::vector<cv::Point2f> quad, clipped;
+        for (const auto& v : c) quad.emplace_back(float(v.x), float(v.y));
+        cv::intersectConvexConvex(quad, rect, clipped, true);
+        return clipped;
+    };
+    const auto pa = inFrame(a), pb = inFrame(b);
+    if (pa.size() < 3 || pb.size() < 3) {
+        return false;
     }
-    const double areaB = area(b);
-    return area(a) > 1.03 * areaB && cv::intersectConvexConvex(pa, pb, overlap, true) >= 0.9 * areaB;
+    std::vector<cv::Point2f> overlap;
+    const double areaA = std::abs(cv::contourArea(pa)), areaB = std::abs(cv::contourArea(pb));
+    return areaA > 1.03 * areaB && cv::intersectConvexConvex(pa, pb, overlap, true) >= 0.9 * areaB;
 }
 
 // The paper measure of what lies inside `outer` but outside `inner`; none when that is a sliver.
@@ -372,7 +381,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
         for (size_t c = 0; c < judged.size(); ++c) {
             const Judgement& outer = judged[a].judgement;
             const Judgement& inner = judged[c].judgement;
-            if (a == c || !outer.sheet || !inner.sheet || !holds(judged[a].outline.corners, judged[c].outline.corners)) {
+            if (a == c || !outer.sheet || !inner.sheet || !holds(judged[a].outline.corners, judged[c].outline.corners, image.paper.size())) {
                 continue;
             }
             // The better-edged of the two is the sheet: a shadow's edge across a sheet, or a box
@@ -406,7 +415,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // the inner one lies on a desk, dark or light.
             const Corners& ao = judged[a].outline.corners;
             const Corners& ci = judged[c].outline.corners;
-            if (outer.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
+            if (outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
                 setAside(c, a, "a frame drawn close to the edge");
                 continue;
             }
