@@ -267,18 +267,40 @@ bool holds(const Corners& a, const Corners& b, cv::Size frame) {
     return areaA > 1.03 * areaB && cv::intersectConvexConvex(pa, pb, overlap, true) >= 0.9 * areaB;
 }
 
-// The paper measure of what lies inside `outer` but outside `inner`; none when that is a sliver.
-std::optional<double> between(const cv::Mat& paper, const Corners& outer, const Corners& inner) {
+// How many sides of `inner` lie along a side of `outer`: both ends within a few pixels of it.
+int sharedSides(const Corners& outer, const Corners& inner) {
+    auto offLine = [](cv::Point2d p, cv::Point2d a, cv::Point2d b) {
+        const cv::Point2d d = b - a;
+        return std::abs(cross(d, p - a)) / std::max(1e-9, cv::norm(d));
+    };
+    constexpr double kNear = 4.0;
+    int shared = 0;
+    for (int i = 0; i < 4; ++i) {
+        const cv::Point2d p = inner[i], q = inner[(i + 1) % 4];
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d a = outer[k], b = outer[(k + 1) % 4];
+            if (offLine(p, a, b) <= kNear && offLine(q, a, b) <= kNear) {
+                ++shared;
+                break;
+            }
+        }
+    }
+    return shared;
+}
+
+// The paper measure of what lies inside `outer` but outside `inner` (beyond the blur of its
+// edge), at the given percentile, sampled on a grid of n by n; none when that is a sliver.
+std::optional<double> between(const cv::Mat& paper, const Corners& outer, const Corners& inner, double share,
+                              int n = 24) {
     std::vector<cv::Point2f> polygon;
     for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
     std::vector<double> values;
-    constexpr int n = 24;
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
             const double u = 0.03 + 0.94 * (i + 0.5) / n, v = 0.03 + 0.94 * (j + 0.5) / n;
             const cv::Point2d p =
                 (1 - v) * ((1 - u) * outer[0] + u * outer[1]) + v * ((1 - u) * outer[3] + u * outer[2]);
-            if (cv::pointPolygonTest(polygon, cv::Point2f(p), false) < 0) {
+            if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) < -1.5) {
                 if (const auto value = sampleAt(paper, p)) {
                     values.push_back(*value);
                 }
@@ -288,7 +310,7 @@ std::optional<double> between(const cv::Mat& paper, const Corners& outer, const 
     if (values.size() < 12) {
         return std::nullopt;
     }
-    return percentile(values, 0.85);  // the paper between lines of ink or text
+    return percentile(values, share);
 }
 
 // Whether the lightness steps down across the line through p along dir, towards `outward`,
@@ -395,10 +417,18 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 out[loser] = true;
                 judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
             };
-            // A sheet wholly in view, stepping down to its surroundings on every side, is not part
-            // of one the frame cuts: that one only reaches the frame across the desk.
-            if (outer.borderSides > 0 && inner.borderSides == 0) {
+            // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
+            // is not part of one the frame cuts: that one only reaches the frame across the desk.
+            if (outer.borderSides > 0 && inner.borderSides == 0 && inner.weakest >= outer.weakest - kClearlyBetter) {
                 setAside(a, c, "the inner one is wholly in view");
+                continue;
+            }
+            const Corners& ao = judged[a].outline.corners;
+            const Corners& ci = judged[c].outline.corners;
+            // A cast shadow's edge steps down as sharply as a sheet's own, often more clearly than
+            // the sheet's sides in its shade; but it goes on over the desk beyond the sheet.
+            if (shadowEdgeInside(image.lightness, ao, ci)) {
+                setAside(c, a, "a shadow's edge cuts it off");
                 continue;
             }
             if (outer.weakest > inner.weakest + kClearlyBetter) {
@@ -410,23 +440,32 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 continue;
             }
             // As well edged: the outer one is the sheet when what lies between them is the same
-            // paper, or the same paper in the shade of a shadow whose edge cuts off the inner one
-            // (it goes on beyond the sheet, where a sheet's own edges end at its corners). Else
-            // the inner one lies on a desk, dark or light.
-            const Corners& ao = judged[a].outline.corners;
-            const Corners& ci = judged[c].outline.corners;
+            // paper. Else the inner one lies on a desk, dark or light.
+            // The paper between lines of ink or text: a high percentile of what lies between.
+            const auto rest = between(image.paper, ao, ci, 0.85);
+            const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
+            const bool samePaper = !rest || *rest >= inner.paper - margin;
             if (outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
-                setAside(c, a, "a frame drawn close to the edge");
+                // Mostly no paper, even in a thin ring: a desk the outer one takes in. A line
+                // drawn along the sheet's edge covers far less of it.
+                const auto most = between(image.paper, ao, ci, 0.5, 64);
+                if (most && !looksLikePaper(image, *most)) {
+                    setAside(a, c, "no paper lies around the inner one");
+                } else {
+                    setAside(c, a, "a frame drawn close to the edge");
+                }
                 continue;
             }
-            const auto rest = between(image.paper, ao, ci);
-            const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
-            if (!rest || *rest >= inner.paper - margin) {
-                setAside(c, a, "the same paper lies around it");
-            } else if (shadowEdgeInside(image.lightness, ao, ci)) {
-                setAside(c, a, "a shadow's edge cuts it off");
-            } else if (!looksLikePaper(image, *rest)) {
+            if (!samePaper && !looksLikePaper(image, *rest)) {
                 setAside(a, c, "no paper lies around the inner one");
+                continue;
+            }
+            if (samePaper) {
+                setAside(c, a, "the same paper lies around it");
+            } else if (sharedSides(ao, ci) >= 2) {
+                // Paper in shade around a piece of the sheet that keeps two of its edges: the
+                // piece is cut off by a shadow, not a sheet lying on something greyer.
+                setAside(c, a, "shaded paper of the same sheet lies around it");
             } else {
                 setAside(a, c, "the inner one lies on something greyer");
             }
