@@ -46,14 +46,15 @@ double visibleShare(const cv::Mat& alpha, const cv::Mat& mask) {
     return total ? double(cv::countNonZero((alpha > 0) & mask)) / total : 0.0;
 }
 
-// The page is the sheet straightened, so a stroke's own coordinates say where it must be: every
-// line the camera saw is kept, and paper, lit or shadowed, and whatever lay beyond the frame are
-// clear.
+// The page is the outline the still path finds, straightened, so a stroke's place on it follows
+// from where the camera saw it: every line seen is kept, and paper, lit or shadowed, and whatever
+// lay beyond the frame are clear.
 TEST(LineArtTest, keepsEveryLineSeenAndNothingElse) {
     for (const auto& parameters : {photographedSketch(), closeUp()}) {
         const synthetic::Scene scene = synthetic::renderScene(parameters);
         const std::string name = parameters.coverage > 0 ? "close-up" : "on a desk";
-        const auto png = LineArtExtractor::extractHighQuality(testing::toImage(scene.image));
+        const QImage still = testing::toImage(scene.image);
+        const auto png = LineArtExtractor::extractHighQuality(still);
         ASSERT_TRUE(png) << name;
         const QImage page = QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_ARGB32);
         ASSERT_FALSE(page.isNull()) << name;
@@ -61,21 +62,31 @@ TEST(LineArtTest, keepsEveryLineSeenAndNothingElse) {
         const cv::Mat alpha = alphaOf(page);
         const cv::Size size = alpha.size();
 
-        cv::Point2f unit[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}}, corners[4];
-        for (int i = 0; i < 4; ++i) corners[i] = cv::Point2f(scene.corners[i]);
-        const cv::Mat toFrame = cv::getPerspectiveTransform(unit, corners);
         const cv::Rect frame = cv::Rect(cv::Point(), scene.image.size());
         const auto beyond = [&](const cv::Point2d& c) { return !frame.contains(cv::Point(c)); };
         ASSERT_EQ(std::any_of(scene.corners.begin(), scene.corners.end(), beyond), parameters.coverage > 0);
+        const auto outline = LineArtExtractor::detectDocument(scene.image);
+        ASSERT_TRUE(outline) << name;
+        ASSERT_GT(testing::iou(*outline, scene), 0.97) << name;
+        cv::Point2f unit[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}}, sheet[4], found[4];
+        const cv::Point2f to[4] = {
+            {0, 0}, {float(size.width), 0}, {float(size.width), float(size.height)}, {0, float(size.height)}};
+        const scan::Corners f = scan::toCorners(*outline);
+        for (int i = 0; i < 4; ++i) {
+            sheet[i] = cv::Point2f(scene.corners[i]);
+            found[i] = cv::Point2f(f[i]);
+        }
+        const cv::Mat toFrame = cv::getPerspectiveTransform(unit, sheet);
+        const cv::Mat toPage = cv::getPerspectiveTransform(found, to);
         cv::Mat near(size, CV_8U, cv::Scalar(0));
         for (size_t s = 0; s < scene.strokes.size(); ++s) {
-            std::vector<cv::Point2d> inFrame;
+            std::vector<cv::Point2d> inFrame, onPage;
             cv::perspectiveTransform(scene.strokes[s].points, inFrame, toFrame);
+            cv::perspectiveTransform(inFrame, onPage, toPage);
             std::vector<cv::Point> points;
             int kept = 0, seen = 0;
             for (size_t i = 0; i < inFrame.size(); ++i) {
-                const cv::Point p(int(scene.strokes[s].points[i].x * size.width),
-                                  int(scene.strokes[s].points[i].y * size.height));
+                const cv::Point p(onPage[i]);
                 points.push_back(p);
                 if (!(frame - cv::Size(8, 8) + cv::Point(4, 4)).contains(cv::Point(inFrame[i]))) {
                     continue;
@@ -101,10 +112,8 @@ TEST(LineArtTest, keepsEveryLineSeenAndNothingElse) {
         if (scene.shadowMask.empty()) {
             continue;
         }
-        cv::Point2f to[4] = {
-            {0, 0}, {float(size.width), 0}, {float(size.width), float(size.height)}, {0, float(size.height)}};
         cv::Mat shadow;
-        cv::warpPerspective(scene.shadowMask, shadow, cv::getPerspectiveTransform(corners, to), size);
+        cv::warpPerspective(scene.shadowMask, shadow, toPage, size);
         cv::Mat wide, narrow;
         cv::dilate(shadow, wide, cv::Mat(), cv::Point(-1, -1), 12);
         cv::erode(shadow, narrow, cv::Mat(), cv::Point(-1, -1), 12);
