@@ -99,11 +99,10 @@ QImage lineOverlayPipeline(const cv::Mat& image) {
     const cv::Mat difference = paper - sharpened;
     cv::Mat floor;
     cv::max(paper, 0.05, floor);
-    cv::Mat darkness, grain;
-    cv::divide(difference, floor, darkness);
-    cv::divide(kGrainDeviations * noiseDeviation(difference), floor, grain);
+    cv::Mat darkness;
+    cv::divide(difference - kGrainDeviations * noiseDeviation(difference), floor, darkness);
     cv::Mat alpha;
-    cv::Mat(darkness - grain).convertTo(alpha, CV_8U, 255.0 * kAlphaGain, -255.0 * kAlphaThreshold);
+    darkness.convertTo(alpha, CV_8U, 255.0 * kAlphaGain, -255.0 * kAlphaThreshold);
 
     // The sheet's own border, and any sliver of desk the outline let in, are never lines.
     const int border = std::max(1, int(std::lround(kBorderShare * std::min(image.cols, image.rows))));
