@@ -181,7 +181,7 @@ void CameraController::captureFrame(std::function<void(std::optional<QImage>)> c
 std::optional<Quad> CameraController::detectPageInFrame(const QImage& frame) {
     QImage holder;
     const cv::Mat pixels = scan::bgraView(frame, holder);
-    return scan::detectPage(pixels, scan::kPreviewWorkingSide);
+    return scan::detectPage(pixels);
 }
 
 void CameraController::setIsRunning(bool value) {

@@ -55,7 +55,7 @@ class CameraController : public QObject {
     std::function<void(const Quad&)> onQuadDetected;
     std::function<void()> onQuadLost;
 
-    // The default detector: the page in a preview-sized analysis of the frame.
+    // The default detector: the page as the still path finds it (scan::detectPage).
     static std::optional<Quad> detectPageInFrame(const QImage& frame);
 
   signals:

@@ -94,15 +94,15 @@ QImage lineOverlayPipeline(const cv::Mat& image) {
                      cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
 
     // Darkness relative to the local paper, so a line in shadow counts as much as one in light.
-    cv::Mat darkness = paper - sharpened;
+    // Sensor noise and grain do not shrink in the shade as lines do: their share of the paper
+    // grows where it is darker, and so does the threshold that hides them.
+    const cv::Mat difference = paper - sharpened;
     cv::Mat floor;
     cv::max(paper, 0.05, floor);
-    cv::divide(darkness, floor, darkness);
-    // Paper grain and noise left over lift the threshold by a few of their own deviations;
-    // on a clean picture that is next to nothing.
-    const double grain = kGrainDeviations * noiseDeviation(darkness);
+    cv::Mat darkness;
+    cv::divide(difference - kGrainDeviations * noiseDeviation(difference), floor, darkness);
     cv::Mat alpha;
-    darkness.convertTo(alpha, CV_8U, 255.0 * kAlphaGain, -255.0 * (kAlphaThreshold + kAlphaGain * grain));
+    darkness.convertTo(alpha, CV_8U, 255.0 * kAlphaGain, -255.0 * kAlphaThreshold);
 
     // The sheet's own border, and any sliver of desk the outline let in, are never lines.
     const int border = std::max(1, int(std::lround(kBorderShare * std::min(image.cols, image.rows))));

@@ -1,6 +1,7 @@
 #include "scan/page_detector.h"
 
 #include "scan/image_matrix.h"
+#include "scan/page_search.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -8,6 +9,34 @@
 #include <cmath>
 
 namespace vellumora::scan {
+
+namespace {
+
+// How much more a unit of colour counts against paper than a unit of darkness, beyond the tint
+// of cream paper or of warm light on white paper (Lab chroma).
+constexpr double kChromaWeight = 2.0;
+constexpr double kPaperTint = 12.0;
+
+Corners frameCorners(cv::Size size) {
+    return {cv::Point2d(0, 0), cv::Point2d(size.width, 0), cv::Point2d(size.width, size.height),
+            cv::Point2d(0, size.height)};
+}
+
+// Fits the outline found in the working image onto the full image's edges, first within a
+// working pixel or two, then closer in. Sides along the frame's border stay there.
+Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& found) {
+    std::array<bool, 4> border{};
+    for (int side = 0; side < 4; ++side) {
+        border[side] = alongBorder(found[side], found[(side + 1) % 4], w.paper.size());
+    }
+    // A working pixel's worth of error either way, plus what smoothing moved.
+    const double searchRadius = std::max(3.0, 2.5 * w.scale);
+    Corners c = refineCorners(image, scaled(found, w.scale), searchRadius, border);
+    c = refineCorners(image, c, std::max(2.0, searchRadius / 3), border);
+    return toQuad(c);
+}
+
+}  // namespace
 
 WorkingImage WorkingImage::from(const cv::Mat& image, int longSide) {
     WorkingImage w;
@@ -36,42 +65,63 @@ WorkingImage WorkingImage::from(const cv::Mat& image, int longSide) {
     cv::Mat channels[3];
     cv::split(lab, channels);
     cv::GaussianBlur(channels[0], w.lightness, cv::Size(5, 5), 0);
-    cv::Mat a, b;
+    cv::Mat a, b, chroma;
     channels[1].convertTo(a, CV_32F, 1.0, -128.0);
     channels[2].convertTo(b, CV_32F, 1.0, -128.0);
-    cv::Mat chroma;
     cv::magnitude(a, b, chroma);
-    chroma.convertTo(w.chroma, CV_8U);
-    cv::GaussianBlur(w.chroma, w.chroma, cv::Size(5, 5), 0);
+    cv::GaussianBlur(chroma, chroma, cv::Size(5, 5), 0);
+    cv::Mat lightness;
+    w.lightness.convertTo(lightness, CV_32F);
+    cv::Mat colour = cv::max(chroma - kPaperTint, 0.0);
+    cv::Mat paper = lightness - kChromaWeight * colour;
+    paper.convertTo(w.paper, CV_8U);
     cv::Sobel(w.lightness, w.gradX, CV_32F, 1, 0);
     cv::Sobel(w.lightness, w.gradY, CV_32F, 0, 1);
+
+    // The brightest paper in the picture: a high percentile, so that a few glints do not set it.
+    int histogram[256] = {};
+    for (int y = 0; y < w.paper.rows; ++y) {
+        const uchar* row = w.paper.ptr<uchar>(y);
+        for (int x = 0; x < w.paper.cols; ++x) ++histogram[row[x]];
+    }
+    const double top = 0.02 * double(w.paper.total());
+    double seen = 0;
+    for (int v = 255; v >= 0; --v) {
+        seen += histogram[v];
+        if (seen >= top) {
+            w.paperWhite = v;
+            break;
+        }
+    }
     return w;
 }
 
-Quad refinePage(const cv::Mat& image, const Quad& coarse, double searchRadius) {
-    Corners c = toCorners(coarse);
-    c = refineCorners(image, c, searchRadius);
-    c = refineCorners(image, c, std::max(2.0, searchRadius / 3));
-    return toQuad(c);
-}
-
-std::optional<Quad> detectPage(const cv::Mat& image, int workingSide, PageDetectors detectors) {
+std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     if (image.empty()) {
         return std::nullopt;
     }
-    const WorkingImage w = WorkingImage::from(image, workingSide);
-    std::optional<Detection> found;
-    if (detectors == PageDetectors::documentThenRectangle) {
-        found = detectDocument(w);
+    const WorkingImage w = WorkingImage::from(image);
+    std::vector<Judged> judged;
+    for (const Outline& outline : proposeOutlines(w)) {
+        judged.push_back({outline, judgeOutline(w, outline.corners)});
     }
-    if (!found) {
-        found = detectRectangle(w);
+    const Judged* chosen = chooseSheet(w, judged);
+    std::optional<Quad> page;
+    if (chosen) {
+        page = refinePage(image, w, chosen->outline.corners);
+    } else if (framedByPaper(w, judged)) {
+        page = toQuad(frameCorners(image.size()));
     }
-    if (!found) {
-        return std::nullopt;
+    if (search) {
+        search->candidates.clear();
+        for (const Judged& j : judged) {
+            search->candidates.push_back(
+                {toQuad(scaled(j.outline.corners, w.scale)), j.judgement.sheet, j.judgement.score, j.outline.source,
+                 j.judgement.verdict + (j.judgement.edgeInView ? " (an edge of paper in view)" : "")});
+        }
+        search->page = page;
     }
-    // A working pixel's worth of error either way, plus what smoothing moved.
-    return refinePage(image, toQuad(scaled(found->corners, w.scale)), std::max(3.0, 2.5 * w.scale));
+    return page;
 }
 
 }  // namespace vellumora::scan

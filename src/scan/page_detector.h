@@ -1,8 +1,12 @@
 #pragma once
-// Finds the sheet of paper in a camera image. Two detectors: the document detector segments
-// the bright, colourless paper from its surroundings; the rectangle detector, the fallback,
-// looks for any four-sided outline in the image's edges. Both analyse a shrunken copy and the
-// outline is then refined on the full image to sub-pixel precision.
+// Finds the sheet of paper in a camera image. Outlines of many kinds are proposed (bright,
+// colourless regions, closed edges, straight edges) and each is judged as paper: its inside must
+// be bright and colourless, and each of its sides a step down from that paper to something
+// darker or more colourful. A line drawn on the sheet has the same paper on both sides, and a
+// card, a book or a block of text is not paper, so none of them is ever the page. Among nested
+// sheets the outermost wins; when no edge of the sheet is in view the page is the paper region
+// touching the frame, or the whole frame when it is all paper. The live preview and the still
+// path both call detectPage.
 
 #include "scan/quad.h"
 #include "scan/quad_geometry.h"
@@ -10,57 +14,45 @@
 #include <opencv2/core.hpp>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace vellumora::scan {
 
-// Longest side of the analysis copy: live preview frames, and stills where precision matters
-// more than time.
-inline constexpr int kPreviewWorkingSide = 400;
-inline constexpr int kStillWorkingSide = 640;
+// Longest side of the shrunken copy the page is judged on. Every image is judged at this size,
+// so a preview frame and a large still of the same scene are judged alike.
+inline constexpr int kWorkingSide = 400;
 
-// What both detectors read, computed once per image.
+// What the search reads, computed once per image.
 struct WorkingImage {
     cv::Mat bgr;        // CV_8UC3, the shrunken image
     cv::Mat lightness;  // CV_8U, L of CIE Lab, lightly smoothed
-    cv::Mat chroma;     // CV_8U, distance from grey in the a-b plane
+    cv::Mat paper;      // CV_8U, how much a pixel looks like paper: lightness less its colourfulness
     cv::Mat gradX;      // CV_32F, derivatives of lightness
     cv::Mat gradY;
-    double scale = 1.0;  // image pixels per working pixel
+    double paperWhite = 0;  // the paper measure of the brightest part of the picture
+    double scale = 1.0;     // image pixels per working pixel
 
-    // From an 8-bit BGR, BGRA or grey image (a grey image has no chroma).
-    static WorkingImage from(const cv::Mat& image, int longSide);
+    // From an 8-bit BGR, BGRA or grey image.
+    static WorkingImage from(const cv::Mat& image, int longSide = kWorkingSide);
 };
 
-// An outline in working pixels with the detector's confidence in it (0...1).
-struct Detection {
-    Corners corners;
-    double confidence = 0;
+// One outline considered, in the image's pixels, and how it was judged.
+struct PageCandidate {
+    Quad outline;
+    bool sheet = false;  // judged to be a sheet of paper
+    double score = 0;
+    std::string source;   // where the outline came from
+    std::string verdict;  // why it is or is not a sheet
 };
 
-std::optional<Detection> detectDocument(const WorkingImage& image);
-
-// The rectangle detector's acceptance rules. Aspect is the shorter over the longer side, size the
-// shorter side over the image's shorter side, quadrature tolerance the largest deviation of a
-// corner from a right angle in degrees.
-struct RectangleParameters {
-    double minimumAspectRatio = 0.3;
-    double maximumAspectRatio = 1.6;
-    double minimumSize = 0.15;
-    double minimumConfidence = 0.5;
-    double quadratureTolerance = 45.0;
+struct PageSearch {
+    std::vector<PageCandidate> candidates;
+    std::optional<Quad> page;
 };
-std::optional<Detection> detectRectangle(const WorkingImage& image,
-                                         const RectangleParameters& parameters = {});
 
-enum class PageDetectors { documentThenRectangle, rectangleOnly };
-
-// The page outline in the image's own pixels: the document detector's when it finds one, else
-// the rectangle detector's.
-std::optional<Quad> detectPage(const cv::Mat& image, int workingSide,
-                               PageDetectors detectors = PageDetectors::documentThenRectangle);
-
-// Fits a coarse outline (image pixels) onto the image's edges, first within searchRadius, then
-// closer in.
-Quad refinePage(const cv::Mat& image, const Quad& coarse, double searchRadius);
+// The page in the image's own pixels, outline refined on the full image. `search`, when given,
+// receives every outline considered.
+std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search = nullptr);
 
 }  // namespace vellumora::scan

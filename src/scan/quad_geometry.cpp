@@ -10,10 +10,6 @@ namespace vellumora::scan {
 
 namespace {
 
-double cross(cv::Point2d a, cv::Point2d b) {
-    return a.x * b.y - a.y * b.x;
-}
-
 cv::Point2d unit(cv::Point2d v) {
     const double n = std::hypot(v.x, v.y);
     return n > 0 ? v / n : cv::Point2d(0, 0);
@@ -238,6 +234,14 @@ double area(const Corners& c) {
     return std::abs(twice) / 2;
 }
 
+double areaInFrame(const Corners& c, cv::Size frame) {
+    std::vector<cv::Point2f> quad, overlap;
+    for (const auto& v : c) quad.emplace_back(float(v.x), float(v.y));
+    const std::vector<cv::Point2f> rect = {
+        {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
+    return std::abs(cv::intersectConvexConvex(quad, rect, overlap, true));
+}
+
 double sideLength(const Corners& c, int side) {
     return cv::norm(c[(side + 1) % 4] - c[side]);
 }
@@ -316,45 +320,12 @@ std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
     return rough;
 }
 
-double EdgeSupport::weakest() const {
-    return *std::min_element(sides.begin(), sides.end());
-}
-
-EdgeSupport edgeSupport(const cv::Mat& gradX, const cv::Mat& gradY, const Corners& c, float minGradient,
-                        bool brighterInside) {
-    EdgeSupport support;
-    for (int side = 0; side < 4; ++side) {
-        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
-        const cv::Point2d dir = unit(b - a);
-        const cv::Point2d outward(dir.y, -dir.x);
-        const int samples = std::clamp(int(cv::norm(b - a) / 2), 8, 64);
-        int supported = 0;
-        for (int i = 0; i < samples; ++i) {
-            const cv::Point2d p = a + (b - a) * (0.05 + 0.9 * (i + 0.5) / samples);
-            float strongest = 0;
-            for (int k = -2; k <= 2; ++k) {
-                const cv::Point2d q = p + outward * k;
-                const int x = int(q.x), y = int(q.y);
-                if (x < 0 || y < 0 || x >= gradX.cols || y >= gradX.rows) {
-                    continue;
-                }
-                const float along =
-                    float(gradX.at<float>(y, x) * outward.x + gradY.at<float>(y, x) * outward.y);
-                strongest = std::max(strongest, brighterInside ? -along : std::abs(along));
-            }
-            supported += strongest >= minGradient ? 1 : 0;
-        }
-        support.sides[side] = double(supported) / samples;
-    }
-    return support;
-}
-
-Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius) {
+Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius, const std::array<bool, 4>& fixed) {
     const LumaSampler luma(image);
     const int radius = std::max(2, int(std::lround(searchRadius)));
     std::array<Line, 4> lines;
     for (int side = 0; side < 4; ++side) {
-        const auto points = stepPoints(luma, c, side, radius);
+        const auto points = fixed[side] ? std::vector<cv::Point2f>() : stepPoints(luma, c, side, radius);
         const auto fitted = points.empty() ? std::nullopt : robustSide(points);
         lines[side] = fitted ? *fitted : sideLine(c, side);
     }

@@ -15,6 +15,11 @@ namespace vellumora::scan {
 // Clockwise from the top-left corner, image pixels (y downwards).
 using Corners = std::array<cv::Point2d, 4>;
 
+// The z component of the cross product of two vectors in the image plane.
+inline double cross(cv::Point2d a, cv::Point2d b) {
+    return a.x * b.y - a.y * b.x;
+}
+
 Quad toQuad(const Corners& c);
 Corners toCorners(const Quad& q);
 Corners scaled(const Corners& c, double factor);
@@ -24,6 +29,8 @@ Corners scaled(const Corners& c, double factor);
 std::optional<Corners> orderCorners(const std::vector<cv::Point2d>& points);
 
 double area(const Corners& c);
+// The area of the part of the quadrilateral inside a frame of the given size.
+double areaInFrame(const Corners& c, cv::Size frame);
 double perimeter(const Corners& c);
 double sideLength(const Corners& c, int side);  // side i runs from corner i to corner i + 1
 // Interior angle at each corner, in degrees.
@@ -34,20 +41,10 @@ std::array<double, 4> cornerAngles(const Corners& c);
 // hull has exactly four convex vertices.
 std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour);
 
-// Per side, the share of sample points where the image changes strongly across the side.
-// gradX/gradY are CV_32F derivatives of the same image. With brighterInside only changes
-// from a brighter inside to a darker outside count.
-struct EdgeSupport {
-    std::array<double, 4> sides{};
-    double mean() const { return (sides[0] + sides[1] + sides[2] + sides[3]) / 4.0; }
-    double weakest() const;
-};
-EdgeSupport edgeSupport(const cv::Mat& gradX, const cv::Mat& gradY, const Corners& c, float minGradient,
-                        bool brighterInside);
-
 // Moves every side onto the strongest matching brightness step within searchRadius pixels of
 // it, fitted to sub-pixel precision, in an 8-bit BGR, BGRA or grey image. Sides without a clear
-// step stay where they were.
-Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius);
+// step, and the fixed ones, stay where they were.
+Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius,
+                      const std::array<bool, 4>& fixed = {});
 
 }  // namespace vellumora::scan

@@ -13,58 +13,22 @@ namespace vellumora::LineArtExtractor {
 
 namespace {
 
-// Subject isolation and the coarse search look at a copy of this size; only the refinement of
-// the outline reads the full still.
-constexpr int kAnalysisSide = 1024;
-
-cv::Mat shrunk(const cv::Mat& image, int longSide, double& factor) {
-    factor = std::min(1.0, double(longSide) / std::max(image.cols, image.rows));
+cv::Mat shrunk(const cv::Mat& image, int longSide) {
+    const double factor = std::min(1.0, double(longSide) / std::max(image.cols, image.rows));
     if (factor >= 1.0) {
         return image;
     }
-    const cv::Mat small =
-        scan::shrinkByArea(image, cv::Size(std::max(1, int(std::lround(image.cols * factor))),
-                                           std::max(1, int(std::lround(image.rows * factor)))));
-    factor = double(small.cols) / image.cols;
-    return small;
-}
-
-std::optional<Quad> coarsePage(const cv::Mat& image) {
-    const scan::WorkingImage w = scan::WorkingImage::from(image, scan::kStillWorkingSide);
-    auto found = scan::detectDocument(w);
-    if (!found) {
-        found = scan::detectRectangle(w);
-    }
-    if (!found) {
-        return std::nullopt;
-    }
-    return scan::toQuad(scan::scaled(found->corners, w.scale));
+    return scan::shrinkByArea(image, cv::Size(std::max(1, int(std::lround(image.cols * factor))),
+                                              std::max(1, int(std::lround(image.rows * factor)))));
 }
 
 }  // namespace
 
 std::optional<Quad> detectDocument(const cv::Mat& still) {
-    if (still.empty()) {
-        return std::nullopt;
-    }
-    double factor = 1.0;
-    const cv::Mat small = shrunk(still, kAnalysisSide, factor);
-    std::optional<Quad> quad;
-    if (const auto subject = isolateSubject(small)) {
-        quad = coarsePage(*subject);
-    }
-    if (!quad) {
-        quad = coarsePage(small);
-    }
-    if (!quad) {
-        return std::nullopt;
-    }
-    const double toStill = 1.0 / factor;
-    const double workingPixel = toStill * std::max(small.cols, small.rows) / double(scan::kStillWorkingSide);
-    return scan::refinePage(still, quad->scaled(toStill, toStill), std::max(3.0, 2.5 * workingPixel));
+    return scan::detectPage(still);
 }
 
-cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide) {
+cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide, cv::Mat* inFrame) {
     const scan::Corners c = scan::toCorners(quad);
     const double width = std::max(scan::sideLength(c, 0), scan::sideLength(c, 2));
     const double height = std::max(scan::sideLength(c, 1), scan::sideLength(c, 3));
@@ -93,9 +57,13 @@ cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide
     to[1] = {out.width - 0.5f, -0.5f};
     to[2] = {out.width - 0.5f, out.height - 0.5f};
     to[3] = {-0.5f, out.height - 0.5f};
+    const cv::Mat transform = cv::getPerspectiveTransform(from, to);
     cv::Mat page;
-    cv::warpPerspective(source, page, cv::getPerspectiveTransform(from, to), out, cv::INTER_LINEAR,
-                        cv::BORDER_REPLICATE);
+    cv::warpPerspective(source, page, transform, out, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    if (inFrame) {
+        cv::warpPerspective(cv::Mat(source.size(), CV_8U, cv::Scalar(255)), *inFrame, transform, out,
+                            cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+    }
     return page;
 }
 
@@ -105,15 +73,27 @@ std::optional<QByteArray> extractHighQuality(const QImage& still) {
     if (image.empty()) {
         return pngData(QImage());
     }
-    cv::Mat page;
+    cv::Mat page, inFrame;
     if (const auto quad = detectDocument(image)) {
-        page = perspectiveCorrected(image, *quad, kMaxPageSide);
+        page = perspectiveCorrected(image, *quad, kMaxPageSide, &inFrame);
     }
     if (page.empty()) {
-        double factor = 1.0;
-        page = shrunk(image, kMaxPageSide, factor);
+        return pngData(lineOverlayPipeline(shrunk(image, kMaxPageSide)));
     }
-    return pngData(lineOverlayPipeline(page));
+    QImage lines = lineOverlayPipeline(page);
+    // A close-up's sheet may reach beyond the frame: nothing was seen there, so nothing is drawn,
+    // nor along the frame's edge where the picture was stretched out.
+    if (cv::countNonZero(inFrame) < int(inFrame.total())) {
+        cv::erode(inFrame, inFrame, cv::Mat(), cv::Point(-1, -1), 2, cv::BORDER_CONSTANT, cv::Scalar(255));
+        for (int y = 0; y < lines.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(lines.scanLine(y));
+            const uchar* seen = inFrame.ptr<uchar>(y);
+            for (int x = 0; x < lines.width(); ++x) {
+                row[x] = seen[x] ? row[x] : qRgba(0, 0, 0, 0);
+            }
+        }
+    }
+    return pngData(lines);
 }
 
 }  // namespace vellumora::LineArtExtractor

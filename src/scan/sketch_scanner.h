@@ -17,16 +17,14 @@ namespace vellumora::LineArtExtractor {
 // still is empty or the PNG cannot be written. A still without a detectable sheet is used whole.
 std::optional<QByteArray> extractHighQuality(const QImage& still);
 
-// The image with everything but the foreground objects made black, same size; none when no
-// foreground stands out from the border of the picture. 8-bit BGR or BGRA in, BGR out.
-std::optional<cv::Mat> isolateSubject(const cv::Mat& image);
-
-// The sheet of paper in a still: looked for in the foreground first, then in the whole picture.
+// The sheet of paper in a still, judged as the live preview judges it (scan::detectPage).
 std::optional<Quad> detectDocument(const cv::Mat& still);
 
 // The quad's content mapped onto an upright rectangle whose sides are the quad's longer
-// opposite sides, shrunk to at most maxSide pixels on its longest side.
-cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide);
+// opposite sides, shrunk to at most maxSide pixels on its longest side. The quad may reach
+// beyond the image (a close-up); `inFrame`, when given, receives the page's mask of what lies
+// within it (255) and what does not (0).
+cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide, cv::Mat* inFrame = nullptr);
 
 // Black line art whose alpha is how much darker each pixel is than the paper around it; broad
 // shading and shadows stay transparent.

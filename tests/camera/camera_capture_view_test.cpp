@@ -153,7 +153,7 @@ TEST_F(CameraCaptureViewTest, analysesFramesOneAtATimeOnItsThreadAndPassesScores
         testing::scene(synthetic::Background::clutter, 12, 0.05, 7, cv::Size(960, 540)));
     frame(testing::toImage(cluttered.image));
     ASSERT_TRUE(testing::runUntil([&] { return view->flow().latestQuad().has_value(); }));
-    EXPECT_GT(testing::iou(*view->flow().latestQuad(), cluttered.corners), 0.95);
+    EXPECT_GT(testing::iou(*view->flow().latestQuad(), cluttered), 0.95);
     EXPECT_EQ(view->controller()->lastImageSize(), QSize(960, 540));
     view.reset();  // the detector refers to this test's locals
 }

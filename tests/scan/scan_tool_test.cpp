@@ -4,6 +4,7 @@
 #include "support/scene_images.h"
 #include "support/test_images.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,7 +40,7 @@ void expectCorners(const QJsonValue& json, const synthetic::Scene& scene) {
 }
 
 // Detection and extraction are tested as a library; here what the tool adds: the orientation
-// a file asks for, one JSON line per readable image, and the exit status.
+// a file asks for, one JSON line per readable image, the exit status and the debug pictures.
 TEST(ScanTool, detectsPagesInImagesAsDisplayedAndExtractsThem) {
     QTemporaryDir dir;
     const auto path = [&](const char* name) { return dir.filePath(name); };
@@ -51,7 +52,7 @@ TEST(ScanTool, detectsPagesInImagesAsDisplayedAndExtractsThem) {
     ASSERT_TRUE(testing::writeFile(path("phone.jpg"), testing::withExifOrientation(sideways, 6)));
     ASSERT_TRUE(testing::writeFile(path("junk.png"), "not an image"));
 
-    const ScanRun run = scan({"detect", path("junk.png"), path("phone.jpg")});
+    const ScanRun run = scan({"--debug", path("debug"), "detect", path("junk.png"), path("phone.jpg")});
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(run.err.contains("junk.png")) << run.err.toStdString();
     const QList<QByteArray> lines = run.out.trimmed().split('\n');
@@ -59,6 +60,13 @@ TEST(ScanTool, detectsPagesInImagesAsDisplayedAndExtractsThem) {
     const QJsonObject page = QJsonDocument::fromJson(lines[0]).object();
     EXPECT_EQ(page["image"].toString(), path("phone.jpg"));
     expectCorners(page["corners"], scene);
+    // The outlines considered, drawn over the picture as displayed, and the judgement on each.
+    EXPECT_EQ(QImage(path("debug/phone.jpg.debug.png")).size(), upright.size());
+    QFile judgements(path("debug/phone.jpg.debug.txt"));
+    ASSERT_TRUE(judgements.open(QIODevice::ReadOnly));
+    const QList<QByteArray> listed = judgements.readAll().trimmed().split('\n');
+    EXPECT_GT(listed.size(), 1);
+    EXPECT_TRUE(listed.last().startsWith("page ")) << listed.last().toStdString();
 
     const ScanRun ok = scan({"extract", path("phone.jpg"), path("out.png")});
     ASSERT_EQ(ok.exitCode, 0) << ok.err.toStdString();

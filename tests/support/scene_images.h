@@ -28,9 +28,14 @@ inline QImage toImage(const cv::Mat& bgr) {
     return QImage(rgb.data, rgb.cols, rgb.rows, int(rgb.step), QImage::Format_RGB888).copy();
 }
 
-inline double iou(const Quad& quad, const std::array<cv::Point2d, 4>& truth) {
+inline synthetic::Corners cornersOf(const Quad& quad) {
     const scan::Corners c = scan::toCorners(quad);
-    return synthetic::polygonIoU({c[0], c[1], c[2], c[3]}, truth);
+    return {c[0], c[1], c[2], c[3]};
+}
+
+// How well the outline matches the scene's sheet, as far as the frame shows it.
+inline double iou(const Quad& quad, const synthetic::Scene& scene) {
+    return synthetic::pageIoU(cornersOf(quad), scene.corners, scene.image.size());
 }
 
 inline QImage sceneImage(const synthetic::SceneParameters& p) {

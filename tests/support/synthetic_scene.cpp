@@ -1,29 +1,30 @@
 #include "support/synthetic_scene.h"
 
+#include "support/synthetic_sheet.h"
+
+#include <QBuffer>
+#include <QImage>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 
 namespace vellumora::synthetic {
 
 namespace {
 
-using Rng = std::mt19937;
-
-double uniform(Rng& rng, double low, double high) {
-    return std::uniform_real_distribution<double>(low, high)(rng);
-}
-
 // Smooth random field in [-1, 1]: noise at `cells` resolution scaled up.
-cv::Mat smoothNoise(Rng& rng, cv::Size size, cv::Size cells) {
+cv::Mat smoothNoise(cv::Size size, cv::Size cells) {
     cv::Mat coarse(cells, CV_32F);
     cv::randn(coarse, 0.0, 1.0);
-    (void)rng;
     cv::Mat f;
     cv::resize(coarse, f, size, 0, 0, cv::INTER_CUBIC);
     return cv::max(cv::min(f / 2.0, 1.0), -1.0);
+}
+
+cv::Scalar randomColour(Rng& rng, double low, double high) {
+    return {uniform(rng, low, high), uniform(rng, low, high), uniform(rng, low, high)};
 }
 
 cv::Mat background(Rng& rng, const SceneParameters& p) {
@@ -32,7 +33,7 @@ cv::Mat background(Rng& rng, const SceneParameters& p) {
     switch (p.background) {
         case Background::wood: {
             const cv::Scalar base(uniform(rng, 40, 80), uniform(rng, 80, 120), uniform(rng, 130, 175));
-            const cv::Mat wobble = smoothNoise(rng, size, {4, 24});
+            const cv::Mat wobble = smoothNoise(size, {4, 24});
             const double freq = uniform(rng, 0.03, 0.08);
             for (int y = 0; y < size.height; ++y) {
                 auto* row = bg.ptr<cv::Vec3f>(y);
@@ -45,22 +46,26 @@ cv::Mat background(Rng& rng, const SceneParameters& p) {
             break;
         }
         case Background::cloth: {
-            const cv::Scalar base(uniform(rng, 40, 200), uniform(rng, 40, 200), uniform(rng, 40, 200));
-            bg.setTo(base);
+            bg.setTo(randomColour(rng, 40, 200));
             cv::Mat weave(size, CV_32FC3);
             cv::randn(weave, 0, 14);
             cv::GaussianBlur(weave, weave, cv::Size(), 1.2);
             bg += weave;
             break;
         }
-        case Background::clutter: {
-            bg.setTo(cv::Scalar(uniform(rng, 60, 120), uniform(rng, 70, 130), uniform(rng, 80, 140)));
-            const int objects = 25 + int(rng() % 20);
+        case Background::clutter:
+        case Background::foliage: {
+            const bool leaves = p.background == Background::foliage;
+            bg.setTo(leaves ? cv::Scalar(uniform(rng, 20, 50), uniform(rng, 50, 90), uniform(rng, 30, 60))
+                            : cv::Scalar(uniform(rng, 60, 120), uniform(rng, 70, 130), uniform(rng, 80, 140)));
+            const int objects = leaves ? 140 + int(rng() % 80) : 25 + int(rng() % 20);
             for (int i = 0; i < objects; ++i) {
-                const cv::Scalar colour(uniform(rng, 0, 255), uniform(rng, 0, 255), uniform(rng, 0, 255));
+                const cv::Scalar colour =
+                    leaves ? cv::Scalar(uniform(rng, 10, 90), uniform(rng, 60, 200), uniform(rng, 30, 140))
+                           : randomColour(rng, 0, 255);
                 const cv::Point c(int(uniform(rng, 0, size.width)), int(uniform(rng, 0, size.height)));
-                const int r = int(uniform(rng, 0.02, 0.12) * size.height);
-                switch (rng() % 3) {
+                const int r = int(uniform(rng, 0.02, leaves ? 0.07 : 0.12) * size.height);
+                switch (leaves ? 3 : rng() % 3) {
                     case 0:
                         cv::circle(bg, c, r, colour, cv::FILLED, cv::LINE_AA);
                         break;
@@ -68,10 +73,14 @@ cv::Mat background(Rng& rng, const SceneParameters& p) {
                         cv::rectangle(bg, c, c + cv::Point(r * 2, int(r * uniform(rng, 0.5, 1.5))), colour,
                                       cv::FILLED, cv::LINE_AA);
                         break;
-                    default:
+                    case 2:
                         cv::line(bg, c,
                                  c + cv::Point(int(uniform(rng, -3, 3) * r), int(uniform(rng, -3, 3) * r)),
                                  colour, std::max(2, r / 6), cv::LINE_AA);
+                        break;
+                    default:
+                        cv::ellipse(bg, c, cv::Size(r, std::max(1, r / 3)), uniform(rng, 0, 180), 0, 360, colour,
+                                    cv::FILLED, cv::LINE_AA);
                         break;
                 }
             }
@@ -94,74 +103,165 @@ cv::Mat background(Rng& rng, const SceneParameters& p) {
     return bg;
 }
 
-std::vector<Stroke> sketchStrokes(Rng& rng) {
-    std::vector<Stroke> strokes;
-    const int curves = 6 + int(rng() % 6);
-    for (int i = 0; i < curves; ++i) {
-        Stroke s;
-        s.width = uniform(rng, 0.002, 0.005);
-        const cv::Point2d a(uniform(rng, 0.15, 0.85), uniform(rng, 0.15, 0.85));
-        const cv::Point2d b(uniform(rng, 0.15, 0.85), uniform(rng, 0.15, 0.85));
-        const cv::Point2d c(uniform(rng, 0.1, 0.9), uniform(rng, 0.1, 0.9));
-        for (int k = 0; k <= 40; ++k) {
-            const double t = k / 40.0;
-            s.points.push_back((1 - t) * (1 - t) * a + 2 * (1 - t) * t * c + t * t * b);
-        }
-        strokes.push_back(std::move(s));
-    }
-    Stroke circle;
-    circle.width = 0.004;
-    const cv::Point2d centre(uniform(rng, 0.35, 0.65), uniform(rng, 0.35, 0.65));
-    const double r = uniform(rng, 0.1, 0.2);
-    for (int k = 0; k <= 60; ++k) {
-        circle.points.push_back(centre + r * cv::Point2d(std::cos(k * CV_PI / 30), std::sin(k * CV_PI / 30)));
-    }
-    strokes.push_back(std::move(circle));
-    return strokes;
+std::vector<cv::Point> fixedPolygon(const Corners& c) {
+    std::vector<cv::Point> poly;
+    for (const auto& v : c) poly.emplace_back(int(std::lround((v.x - 0.5) * 16)), int(std::lround((v.y - 0.5) * 16)));
+    return poly;
 }
 
-cv::Mat sheet(Rng& rng, cv::Size size, const std::vector<Stroke>& strokes) {
-    cv::Mat page(size, CV_32FC3,
-                 cv::Scalar(uniform(rng, 225, 240), uniform(rng, 235, 248), uniform(rng, 240, 252)));
-    cv::Mat grain(size, CV_32F);
-    cv::randn(grain, 0, 3);
-    cv::GaussianBlur(grain, grain, cv::Size(), 0.8);
-    cv::Mat grain3;
-    cv::merge(std::vector<cv::Mat>{grain, grain, grain}, grain3);
-    page += grain3;
-    const double graphite = uniform(rng, 70, 130);
-    for (const Stroke& s : strokes) {
-        std::vector<cv::Point> pts;
-        for (const auto& p : s.points) {
-            pts.emplace_back(int(p.x * size.width * 16), int(p.y * size.height * 16));
-        }
-        const int thickness = std::max(1, int(std::lround(s.width * size.width)));
-        cv::polylines(page, pts, false, cv::Scalar::all(graphite), thickness, cv::LINE_AA, 4);
-    }
-    return page;
+std::vector<cv::Point2f> floatPolygon(const Corners& c) {
+    std::vector<cv::Point2f> poly;
+    for (const auto& v : c) poly.emplace_back(float(v.x), float(v.y));
+    return poly;
 }
 
-std::array<cv::Point2d, 4> placement(Rng& rng, const SceneParameters& p, double heightShare) {
-    const double h = heightShare * p.frame.height;
-    const double w = h * p.pageAspect;
-    const cv::Point2d centre(p.centre.x * p.frame.width, p.centre.y * p.frame.height);
-    const double a = p.rotation * CV_PI / 180.0;
-    std::array<cv::Point2d, 4> c{
-        cv::Point2d(-w / 2, -h / 2), {w / 2, -h / 2}, {w / 2, h / 2}, {-w / 2, h / 2}};
+// The part of a convex outline inside the frame.
+std::vector<cv::Point2f> clipped(const Corners& c, cv::Size frame) {
+    std::vector<cv::Point2f> hull, out;
+    cv::convexHull(floatPolygon(c), hull);
+    const std::vector<cv::Point2f> rect = {
+        {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
+    cv::intersectConvexConvex(hull, rect, out, true);
+    return out;
+}
+
+Corners rectangleCorners(cv::Point2d centre, double width, double height, double degrees) {
+    const double a = degrees * CV_PI / 180.0;
+    Corners c{cv::Point2d(-width / 2, -height / 2), {width / 2, -height / 2}, {width / 2, height / 2},
+              {-width / 2, height / 2}};
     for (auto& v : c) {
-        v = cv::Point2d(v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)) +
-            centre;
-        const double reach = p.perspective * std::max(w, h);
-        v += cv::Point2d(uniform(rng, -reach, reach), uniform(rng, -reach, reach));
+        v = cv::Point2d(v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)) + centre;
     }
     return c;
 }
 
-bool inside(const std::array<cv::Point2d, 4>& c, cv::Size frame) {
+Corners placement(Rng& rng, const SceneParameters& p, double heightShare) {
+    const double h = heightShare * p.frame.height;
+    Corners c = rectangleCorners({p.centre.x * p.frame.width, p.centre.y * p.frame.height}, h * p.pageAspect, h,
+                                 p.rotation);
+    const double reach = p.perspective * std::max(h * p.pageAspect, h);
+    for (auto& v : c) v += cv::Point2d(uniform(rng, -reach, reach), uniform(rng, -reach, reach));
+    return c;
+}
+
+bool inside(const Corners& c, cv::Size frame) {
     const double margin = 0.02 * frame.height;
     return std::all_of(c.begin(), c.end(), [&](cv::Point2d v) {
         return v.x > margin && v.y > margin && v.x < frame.width - margin && v.y < frame.height - margin;
     });
+}
+
+double coverageOf(const Corners& c, cv::Size frame) {
+    return std::abs(cv::contourArea(clipped(c, frame))) / frame.area();
+}
+
+// The sheet placed either wholly in the frame at its height, or scaled about its centre until it
+// covers the asked share of the frame.
+Corners placeSheet(Rng& rng, const SceneParameters& p) {
+    if (p.coverage <= 0) {
+        double share = p.pageHeight;
+        Corners corners = placement(rng, p, share);
+        for (int i = 0; i < 40 && !inside(corners, p.frame); ++i) {
+            share *= 0.95;
+            corners = placement(rng, p, share);
+        }
+        return corners;
+    }
+    const Corners base = placement(rng, p, 1.0);
+    const cv::Point2d centre = (base[0] + base[1] + base[2] + base[3]) * 0.25;
+    auto scaledBy = [&](double s) {
+        Corners c = base;
+        for (auto& v : c) v = centre + (v - centre) * s;
+        return c;
+    };
+    double low = 0.2, high = 8.0;
+    for (int i = 0; i < 40; ++i) {
+        const double mid = 0.5 * (low + high);
+        (coverageOf(scaledBy(mid), p.frame) < std::min(p.coverage, 0.999) ? low : high) = mid;
+    }
+    // Full coverage: a little beyond the scale that first covers the frame.
+    return scaledBy(p.coverage >= 0.999 ? high * uniform(rng, 1.0, 1.15) : high);
+}
+
+void blend(cv::Mat& under, const cv::Mat& over, const cv::Mat& coverage) {
+    cv::Mat coverage3;
+    cv::merge(std::vector<cv::Mat>{coverage, coverage, coverage}, coverage3);
+    under = under.mul(cv::Scalar::all(1.0) - coverage3) + over.mul(coverage3);
+}
+
+// Dark cards, saturated books and phones lying about, the sheet over them where they meet.
+void darkObjects(Rng& rng, cv::Mat& frame, const Corners& sheet, int count) {
+    const cv::Size size = frame.size();
+    const auto sheetPolygon = floatPolygon(sheet);
+    for (int i = 0; i < count; ++i) {
+        const int type = int(rng() % 3);
+        const double longSide = size.height * (type == 0 ? uniform(rng, 0.16, 0.3)
+                                               : type == 1 ? uniform(rng, 0.4, 0.75)
+                                                           : uniform(rng, 0.25, 0.45));
+        const double aspect = type == 0 ? 1 / 1.586 : type == 1 ? uniform(rng, 0.65, 0.8) : 0.48;
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            const cv::Point2d centre(uniform(rng, 0, size.width), uniform(rng, 0, size.height));
+            if (cv::pointPolygonTest(sheetPolygon, cv::Point2f(centre), true) > -0.15 * longSide) {
+                continue;
+            }
+            const Corners c = rectangleCorners(centre, longSide * aspect, longSide, uniform(rng, -40, 40));
+            cv::Mat mask(size, CV_8U, cv::Scalar(0));
+            cv::fillConvexPoly(mask, fixedPolygon(c), cv::Scalar(255), cv::LINE_AA, 4);
+            cv::Mat coverage;
+            mask.convertTo(coverage, CV_32F, 1.0 / 255);
+            // Dark, or saturated: one channel high, the others low.
+            auto colourful = [&] {
+                cv::Scalar colour = randomColour(rng, 20, 90);
+                colour[int(rng() % 3)] = uniform(rng, 150, 230);
+                return colour;
+            };
+            cv::Mat object(size, CV_32FC3, type == 1 ? colourful() : cv::Scalar::all(uniform(rng, 12, 60)));
+            if (type != 0) {
+                // A title block on a book, the display of a phone.
+                const double inner = type == 1 ? uniform(rng, 0.4, 0.7) : 0.88;
+                const Corners d = rectangleCorners(centre, longSide * aspect * inner, longSide * inner * 0.9,
+                                                   std::atan2(c[1].y - c[0].y, c[1].x - c[0].x) * 180 / CV_PI);
+                cv::fillConvexPoly(object, fixedPolygon(d), rng() % 2 ? colourful() : randomColour(rng, 5, 70),
+                                   cv::LINE_AA, 4);
+            }
+            blend(frame, object, coverage);
+            break;
+        }
+    }
+}
+
+// A hard-edged shadow of something held above: a wavy boundary through the sheet.
+cv::Mat castShadow(Rng& rng, cv::Size size, const Corners& sheet) {
+    const cv::Point2d centre = (sheet[0] + sheet[1] + sheet[2] + sheet[3]) * 0.25;
+    const cv::Point2d through = centre + (sheet[rng() % 4] - centre) * uniform(rng, 0.1, 0.7);
+    const double angle = uniform(rng, 0, 2 * CV_PI);
+    const cv::Point2d normal(std::cos(angle), std::sin(angle));
+    const double wave = uniform(rng, 0.0, 0.03) * size.height, period = uniform(rng, 0.2, 0.6) * size.height;
+    cv::Mat shade(size, CV_32F);
+    for (int y = 0; y < size.height; ++y) {
+        float* row = shade.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const cv::Point2d v = cv::Point2d(x, y) - through;
+            const double along = v.x * -normal.y + v.y * normal.x;
+            row[x] = v.dot(normal) + wave * std::sin(along / period * 2 * CV_PI) > 0 ? 1.0f : 0.0f;
+        }
+    }
+    cv::GaussianBlur(shade, shade, cv::Size(), uniform(rng, 0.002, 0.008) * size.height);
+    return shade * uniform(rng, 0.35, 0.55);
+}
+
+cv::Mat jpegRoundTrip(const cv::Mat& bgr, int quality) {
+    const QImage image(bgr.data, bgr.cols, bgr.rows, int(bgr.step), QImage::Format_BGR888);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", quality);
+    const QImage decoded = QImage::fromData(bytes, "JPEG").convertToFormat(QImage::Format_BGR888);
+    cv::Mat out(decoded.height(), decoded.width(), CV_8UC3);
+    for (int y = 0; y < decoded.height(); ++y) {
+        std::copy_n(decoded.constScanLine(y), out.cols * 3, out.ptr(y));
+    }
+    return out;
 }
 
 }  // namespace
@@ -171,45 +271,40 @@ Scene renderScene(const SceneParameters& p) {
     cv::setRNGSeed(int(p.seed));  // the noise images come from OpenCV's own generator
     Scene scene;
     cv::Mat frame = background(rng, p);
-
-    double share = p.pageHeight;
-    std::array<cv::Point2d, 4> corners = placement(rng, p, share);
-    for (int i = 0; i < 40 && !inside(corners, p.frame); ++i) {
-        share *= 0.95;
-        corners = placement(rng, p, share);
-    }
+    const Corners corners = placeSheet(rng, p);
     scene.corners = corners;
-    scene.strokes = sketchStrokes(rng);
+    darkObjects(rng, frame, corners, p.darkObjects);
 
-    // The sheet at a little more than its size in the frame, so the warp only shrinks it.
+    // The sheet at a little more than its size in the frame, so the warp mostly shrinks it; a
+    // close-up's sheet at no more than the frame needs.
     const double side = std::max(cv::norm(corners[1] - corners[0]), cv::norm(corners[3] - corners[0]));
-    const int texHeight = std::max(64, int(side * 1.3 / std::max(1.0, p.pageAspect)));
+    const double cap = 1.6 * std::max(p.frame.width, p.frame.height);
+    const int texHeight = std::max(64, int(std::min(side * 1.3, cap) / std::max(1.0, p.pageAspect)));
     const cv::Size tex(std::max(48, int(texHeight * p.pageAspect)), texHeight);
-    const cv::Mat page = sheet(rng, tex, scene.strokes);
+    Sheet sheet = drawSheet(rng, tex, p.drawing, p.curledCorners);
+    scene.strokes = std::move(sheet.strokes);
 
     cv::Point2f from[4] = {{-0.5f, -0.5f},
                            {tex.width - 0.5f, -0.5f},
                            {tex.width - 0.5f, tex.height - 0.5f},
                            {-0.5f, tex.height - 0.5f}};
     cv::Point2f to[4];
-    for (int i = 0; i < 4; ++i) {
-        to[i] = cv::Point2f(float(corners[i].x - 0.5), float(corners[i].y - 0.5));
-    }
+    for (int i = 0; i < 4; ++i) to[i] = cv::Point2f(float(corners[i].x - 0.5), float(corners[i].y - 0.5));
     const cv::Mat h = cv::getPerspectiveTransform(from, to);
-    cv::Mat warped, coverage;
-    cv::warpPerspective(page, warped, h, p.frame, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::Mat warped, alpha, ink;
+    cv::warpPerspective(sheet.paper, warped, h, p.frame, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::warpPerspective(sheet.alpha, alpha, h, p.frame, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::warpPerspective(sheet.ink, ink, h, p.frame, cv::INTER_LINEAR, cv::BORDER_CONSTANT);
     // Coverage from the exact outline, anti-aliased, so the sheet's border sits where the corners say.
-    cv::Mat outline(p.frame, CV_8U, cv::Scalar(0));
-    std::vector<cv::Point> poly;
-    for (const auto& c : corners) {
-        poly.emplace_back(int(std::lround((c.x - 0.5) * 16)), int(std::lround((c.y - 0.5) * 16)));
-    }
-    cv::fillConvexPoly(outline, poly, cv::Scalar(255), cv::LINE_AA, 4);
+    cv::Mat outline(p.frame, CV_8U, cv::Scalar(0)), coverage;
+    cv::fillConvexPoly(outline, fixedPolygon(corners), cv::Scalar(255), cv::LINE_AA, 4);
     outline.convertTo(coverage, CV_32F, 1.0 / 255);
-    cv::Mat coverage3;
-    cv::merge(std::vector<cv::Mat>{coverage, coverage, coverage}, coverage3);
+    coverage = coverage.mul(alpha);
     if (p.withPage) {
-        frame = frame.mul(cv::Scalar::all(1.0) - coverage3) + warped.mul(coverage3);
+        blend(frame, warped, coverage);
+        scene.ink = (ink > 127) & (coverage > 0.5);
+    } else {
+        scene.ink = cv::Mat(p.frame, CV_8U, cv::Scalar(0));
     }
 
     if (p.thumb && p.withPage) {
@@ -218,10 +313,11 @@ Scene renderScene(const SceneParameters& p) {
         const cv::Point2d at = a + (b - a) * uniform(rng, 0.3, 0.7);
         const double size = 0.06 * p.frame.height * uniform(rng, 0.8, 1.3);
         const double angle = std::atan2(b.y - a.y, b.x - a.x) * 180 / CV_PI + 90;
-        cv::ellipse(frame,
-                    cv::RotatedRect(at, cv::Size2f(float(size * 0.9), float(size * 1.8)), float(angle)),
+        const cv::RotatedRect thumb(at, cv::Size2f(float(size * 0.9), float(size * 1.8)), float(angle));
+        cv::ellipse(frame, thumb,
                     cv::Scalar(uniform(rng, 100, 140), uniform(rng, 140, 170), uniform(rng, 190, 225)),
                     cv::FILLED, cv::LINE_AA);
+        cv::ellipse(scene.ink, thumb, cv::Scalar(0), cv::FILLED);
     }
 
     // Light: a gradient in a random direction and some vignetting.
@@ -252,6 +348,9 @@ Scene renderScene(const SceneParameters& p) {
         cv::GaussianBlur(soft, soft, cv::Size(), 0.012 * p.frame.height);
         light = light.mul(1.0 - soft * uniform(rng, 0.3, 0.45));
     }
+    if (p.castShadow) {
+        light = light.mul(1.0 - castShadow(rng, p.frame, corners));
+    }
     cv::Mat light3;
     cv::merge(std::vector<cv::Mat>{light, light, light}, light3);
     frame = frame.mul(light3);
@@ -259,19 +358,56 @@ Scene renderScene(const SceneParameters& p) {
     if (p.blur > 0) {
         cv::GaussianBlur(frame, frame, cv::Size(), p.blur);
     }
+    if (p.motionBlur >= 1) {
+        const int n = int(std::ceil(p.motionBlur)) | 1;
+        cv::Mat kernel(n, n, CV_32F, cv::Scalar(0));
+        const double a = uniform(rng, 0, CV_PI);
+        const cv::Point2d half(std::cos(a) * p.motionBlur / 2, std::sin(a) * p.motionBlur / 2);
+        const cv::Point2d mid(n / 2, n / 2);
+        cv::line(kernel, mid - half, mid + half, cv::Scalar(1), 1, cv::LINE_AA);
+        kernel /= cv::sum(kernel)[0];
+        cv::filter2D(frame, frame, -1, kernel);
+    }
     cv::Mat noise(p.frame, CV_32FC3);
     cv::randn(noise, 0, p.noise);
     frame += noise;
     frame.convertTo(scene.image, CV_8UC3);
+    if (p.jpegQuality > 0) {
+        scene.image = jpegRoundTrip(scene.image, p.jpegQuality);
+    }
     return scene;
 }
 
-SceneParameters variedParameters(int index, cv::Size frame) {
-    Rng rng(std::uint32_t(index) * 2654435761u + 7u);
+const char* kindName(Kind kind) {
+    switch (kind) {
+        case Kind::desk:
+            return "desk";
+        case Kind::drawnBoxes:
+            return "drawn boxes";
+        case Kind::textBlocks:
+            return "text blocks";
+        case Kind::darkObjects:
+            return "dark objects";
+        case Kind::closeUp:
+            return "close-up";
+        case Kind::curledCorners:
+            return "curled corners";
+        case Kind::harshLight:
+            return "harsh light";
+        case Kind::jpegAndBlur:
+            return "jpeg and blur";
+    }
+    return "?";
+}
+
+SceneParameters sceneOfKind(Kind kind, int index, cv::Size frame, std::uint32_t seedBase) {
+    const std::uint32_t key = (seedBase * 8u + std::uint32_t(kind)) * 100003u + std::uint32_t(index);
+    Rng rng(key * 2654435761u + 7u);
     SceneParameters p;
     p.frame = frame;
-    p.seed = std::uint32_t(index) + 1000u;
-    p.background = Background(index % 5);
+    p.seed = key + 1000u;
+    p.background = Background(rng() % 6);
+    p.drawing = rng() % 2 ? Drawing::sketch : Drawing::shapes;
     const double aspects[] = {1.0 / 1.4142, 1.4142, 8.5 / 11, 11 / 8.5, 0.9};
     p.pageAspect = aspects[rng() % 5];
     p.pageHeight = uniform(rng, 0.4, 0.92);
@@ -283,19 +419,70 @@ SceneParameters variedParameters(int index, cv::Size frame) {
     p.thumb = rng() % 10 < 3;
     p.blur = uniform(rng, 0.4, 1.6);
     p.noise = uniform(rng, 1.5, 6.0);
+    switch (kind) {
+        case Kind::desk:
+            break;
+        case Kind::drawnBoxes:
+            p.drawing = rng() % 2 ? Drawing::frames : Drawing::shapes;
+            p.pageHeight = uniform(rng, 0.55, 0.95);
+            break;
+        case Kind::textBlocks:
+            p.drawing = Drawing::text;
+            p.background = std::array{Background::clutter, Background::foliage, Background::wood,
+                                      Background::cloth}[rng() % 4];
+            p.pageHeight = uniform(rng, 0.55, 0.95);
+            break;
+        case Kind::darkObjects:
+            p.darkObjects = 1 + int(rng() % 3);
+            p.pageHeight = uniform(rng, 0.4, 0.75);
+            break;
+        case Kind::closeUp:
+            p.drawing = std::array{Drawing::shapes, Drawing::frames, Drawing::sketch}[rng() % 3];
+            p.coverage = uniform(rng, 0.85, 1.08);  // above 1: nothing but paper in view
+            p.centre = {0.5 + uniform(rng, -0.1, 0.1), 0.5 + uniform(rng, -0.1, 0.1)};
+            p.rotation = uniform(rng, -12, 12);
+            p.perspective = uniform(rng, 0.0, 0.06);
+            p.lightGradient = uniform(rng, 0.2, 0.5);
+            p.shadow = rng() % 10 < 4;
+            p.thumb = false;
+            break;
+        case Kind::curledCorners:
+            p.curledCorners = 1 + int(rng() % 2);
+            break;
+        case Kind::harshLight:
+            p.lightGradient = uniform(rng, 0.45, 0.7);
+            p.castShadow = true;
+            p.shadow = rng() % 2;
+            break;
+        case Kind::jpegAndBlur:
+            p.jpegQuality = int(uniform(rng, 12, 45));
+            p.blur = uniform(rng, 1.2, 2.8);
+            p.motionBlur = rng() % 2 ? uniform(rng, 2, 7) : 0.0;
+            p.noise = uniform(rng, 3, 8);
+            break;
+    }
     return p;
 }
 
-double polygonIoU(const std::array<cv::Point2d, 4>& a, const std::array<cv::Point2d, 4>& b) {
-    std::vector<cv::Point2f> pa, pb, overlap;
-    for (int i = 0; i < 4; ++i) {
-        pa.emplace_back(float(a[i].x), float(a[i].y));
-        pb.emplace_back(float(b[i].x), float(b[i].y));
+double pageIoU(const Corners& found, const Corners& truth, cv::Size frame) {
+    const auto a = clipped(found, frame), b = clipped(truth, frame);
+    if (a.size() < 3 || b.size() < 3) {
+        return 0.0;
     }
-    const double areaA = std::abs(cv::contourArea(pa)), areaB = std::abs(cv::contourArea(pb));
-    const double inter = std::abs(double(cv::intersectConvexConvex(pa, pb, overlap, true)));
-    const double uni = areaA + areaB - inter;
+    std::vector<cv::Point2f> overlap;
+    const double inter = std::abs(double(cv::intersectConvexConvex(a, b, overlap, true)));
+    const double uni = std::abs(cv::contourArea(a)) + std::abs(cv::contourArea(b)) - inter;
     return uni > 0 ? inter / uni : 0.0;
+}
+
+double inkKept(const Corners& outline, const cv::Mat& ink) {
+    const int total = cv::countNonZero(ink);
+    if (total == 0) {
+        return 1.0;
+    }
+    cv::Mat mask(ink.size(), CV_8U, cv::Scalar(0));
+    cv::fillConvexPoly(mask, fixedPolygon(outline), cv::Scalar(255), cv::LINE_8, 4);
+    return double(cv::countNonZero(ink & mask)) / total;
 }
 
 }  // namespace vellumora::synthetic

@@ -1,0 +1,508 @@
+// Judging an outline as a sheet of paper. The inside must look like paper: bright and
+// colourless, not a card, a book or a screen. Every side within the frame must be a step from
+// that paper down to darker or more colourful surroundings, along most of its length: a line
+// drawn on the sheet, and the edge of a block of text, have paper beyond them.
+
+#include "scan/page_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <opencv2/imgproc.hpp>
+
+namespace vellumora::scan {
+
+namespace {
+
+// Paper is at least this bright (L of Lab, 0...255, less colour), in shade too; a dark grey
+// card is below...
+constexpr double kMinPaper = 72.0;
+// ...and at least this share of the picture's brightest paper; a dark card is far below.
+constexpr double kMinShareOfWhite = 0.45;
+// Paper in shade still keeps this share of that.
+constexpr double kShadedPaper = 2.0 / 3.0;
+// A side's step: the paper measure falls by at least this much, or this share, across it.
+constexpr double kMinStep = 10.0;
+constexpr double kMinRelativeStep = 0.08;
+// Across a side, the bands compared lie this far in and out (working pixels): beyond the side's
+// own blur, and wider than a line drawn with a marker.
+constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
+// Farther out, where the paper beyond the broadest marker line shows again.
+constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
+// A side must step along this share of its length (thumbs, clutter and curled corners take the
+// rest), and the sides on average along this share.
+constexpr double kMinSideSupport = 0.4;
+constexpr double kMinMeanSupport = 0.65;
+
+std::string format(const char* pattern, double a, double b = 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, pattern, a, b);
+    return text;
+}
+
+double percentile(std::vector<double> values, double share) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    const auto at = values.begin() + std::ptrdiff_t(share * double(values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+bool looksLikePaper(const WorkingImage& image, double level) {
+    return level >= std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
+}
+
+// The paper measure just inside a side, between lines drawn along it.
+double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward) {
+    std::vector<double> values;
+    for (int i = 0; i < 16; ++i) {
+        const cv::Point2d p = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
+        for (double d : kBand) {
+            if (const auto v = sampleAt(paper, p + inward * d)) {
+                values.push_back(*v);
+            }
+        }
+    }
+    return percentile(values, 0.75);
+}
+
+// The paper measure over the quad's inside, sampled on a grid away from its sides.
+std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
+    std::vector<double> values;
+    constexpr int n = 16;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            const double u = 0.06 + 0.88 * (i + 0.5) / n, v = 0.06 + 0.88 * (j + 0.5) / n;
+            const cv::Point2d p = (1 - v) * ((1 - u) * c[0] + u * c[1]) + v * ((1 - u) * c[3] + u * c[2]);
+            if (const auto value = sampleAt(paper, p)) {
+                values.push_back(*value);
+            }
+        }
+    }
+    return values;
+}
+
+}  // namespace
+
+std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
+    const double x = p.x - 0.5, y = p.y - 0.5;
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    if (x0 < 0 || y0 < 0 || x0 + 1 >= image.cols || y0 + 1 >= image.rows) {
+        return std::nullopt;
+    }
+    const double fx = x - x0, fy = y - y0;
+    const uchar* r0 = image.ptr<uchar>(y0) + x0;
+    const uchar* r1 = image.ptr<uchar>(y0 + 1) + x0;
+    return (1 - fy) * ((1 - fx) * r0[0] + fx * r0[1]) + fy * ((1 - fx) * r1[0] + fx * r1[1]);
+}
+
+// Share of a side where the paper inside steps down to something else outside; none when too
+// little of the side has its outside in the frame.
+std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b) {
+    const cv::Point2d along = b - a;
+    const double length = std::hypot(along.x, along.y);
+    if (length < 1) {
+        return std::nullopt;
+    }
+    const cv::Point2d dir = along / length;
+    const cv::Point2d outward(dir.y, -dir.x);
+    const int samples = std::clamp(int(length / 3), 10, 40);
+    const int end = std::max(2, samples / 5);
+    int counted = 0, stepped = 0;
+    std::array<int, 2> endCounted{}, endStepped{};
+    std::array<double, kBand.size()> in{}, out{};
+    std::vector<double> beyond;
+    for (int i = 0; i < samples; ++i) {
+        const cv::Point2d p = a + along * (0.08 + 0.84 * (i + 0.5) / samples);
+        bool complete = true;
+        for (size_t k = 0; k < kBand.size() && complete; ++k) {
+            const auto vi = sampleAt(paper, p - outward * kBand[k]);
+            const auto vo = sampleAt(paper, p + outward * kBand[k]);
+            complete = vi && vo;
+            if (complete) {
+                in[k] = *vi;
+                out[k] = *vo;
+            }
+        }
+        if (!complete) {
+            continue;
+        }
+        // The inside's median shrugs off a line drawn close to the edge; the outside's upper
+        // values find the paper beyond a line drawn on the sheet.
+        std::sort(in.begin(), in.end());
+        std::sort(out.begin(), out.end());
+        const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
+        const double least = std::max(kMinStep, kMinRelativeStep * inside);
+        // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
+        // not (a lit desk beyond shaded paper may well be brighter).
+        beyond.assign(out.begin(), out.end());
+        for (double d : kBeyond) {
+            if (const auto v = sampleAt(paper, p + outward * d)) {
+                beyond.push_back(*v);
+            }
+        }
+        const bool paperBeyond = std::abs(percentile(beyond, 0.9) - inside) < least / 2;
+        const int step = inside - outside >= least && !paperBeyond ? 1 : 0;
+        ++counted;
+        stepped += step;
+        if (i < end || i >= samples - end) {
+            ++endCounted[i < end ? 0 : 1];
+            endStepped[i < end ? 0 : 1] += step;
+        }
+    }
+    if (counted < samples * 2 / 5) {
+        return std::nullopt;
+    }
+    // An end that lies beyond the frame cannot be judged and does not count against the side.
+    auto share = [](int n, int of) { return of > 0 ? double(n) / of : 1.0; };
+    return Steps{share(stepped, counted), share(endStepped[0], endCounted[0]), share(endStepped[1], endCounted[1])};
+}
+
+bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {
+    constexpr double margin = 2.5;
+    auto near = [&](double v, double edge) { return std::abs(v - edge) <= margin; };
+    return (near(a.x, 0) && near(b.x, 0)) || (near(a.y, 0) && near(b.y, 0)) ||
+           (near(a.x, size.width) && near(b.x, size.width)) || (near(a.y, size.height) && near(b.y, size.height));
+}
+
+Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
+    Judgement j;
+    const cv::Size size = image.paper.size();
+    const double shortest =
+        std::min({sideLength(c, 0), sideLength(c, 1), sideLength(c, 2), sideLength(c, 3)});
+    if (shortest < 0.15 * std::min(size.width, size.height)) {
+        j.verdict = "too small";
+        return j;
+    }
+    for (double angle : cornerAngles(c)) {
+        if (angle < 35.0 || angle > 145.0) {
+            j.verdict = format("corner of %.0f degrees", angle);
+            return j;
+        }
+    }
+
+    const double inside = percentile(insideValues(image.paper, c), 0.85);
+    if (!looksLikePaper(image, inside)) {
+        j.verdict = format("not paper inside (%.0f, white %.0f)", inside, image.paperWhite);
+        return j;
+    }
+    j.paper = inside;
+
+    double sum = 0, weakest = 1;
+    int measured = 0, longEdges = 0;
+    std::string sides;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+        if (alongBorder(a, b, size)) {
+            const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+            // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
+            // dark or colourful desk.
+            const double rim = insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x));
+            if (rim < kShadedPaper * std::max(kMinPaper, kMinShareOfWhite * image.paperWhite)) {
+                j.verdict = format("no paper along the frame at side %.0f", side);
+                return j;
+            }
+            ++j.borderSides;
+            sides += " border";
+            continue;
+        }
+        const auto steps = stepSupport(image.paper, a, b);
+        if (!steps) {
+            j.verdict = format("side %.0f runs out of the frame", side);
+            return j;
+        }
+        // A side that the frame cuts steps right up to the frame: an outline that only reaches
+        // the frame across the desk beyond the sheet's corner is not the sheet.
+        if ((alongBorder(c[(side + 3) % 4], a, size) && steps->atStart < 0.5) ||
+            (alongBorder(b, c[(side + 2) % 4], size) && steps->atEnd < 0.5)) {
+            j.verdict = format("side %.0f stops stepping before the frame", side);
+            return j;
+        }
+        const double support = steps->share;
+        longEdges += support >= 0.8 && cv::norm(b - a) >= 0.3 * std::min(size.width, size.height) ? 1 : 0;
+        // Two long edges of paper meeting: a sheet's corner, not a shadow's edge across a close-up.
+        j.edgeInView = longEdges >= 2;
+        sides += format(" %.2f", support);
+        sum += support;
+        weakest = std::min(weakest, support);
+        ++measured;
+    }
+    if (measured == 0) {
+        j.verdict = "the whole frame";
+        return j;
+    }
+    const double mean = sum / measured;
+    j.weakest = weakest;
+    j.score = mean * std::min(1.0, inside / std::max(1.0, image.paperWhite));
+    if (weakest < kMinSideSupport || mean < kMinMeanSupport) {
+        j.verdict = "no step from paper at its sides:" + sides;
+        return j;
+    }
+    j.sheet = true;
+    j.verdict = format("sheet, paper %.2f of white, steps:", inside / std::max(1.0, image.paperWhite)) + sides;
+    return j;
+}
+
+namespace {
+
+// Whether a holds b: nearly all of b lies inside a, and a is clearly larger.
+// Only what the frame shows counts: outlines of a close-up may reach beyond it in different ways.
+bool holds(const Corners& a, const Corners& b, cv::Size frame) {
+    const std::vector<cv::Point2f> rect = {
+        {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
+    auto inFrame = [&](const Corners& c) {
+        std::vector<cv::Point2f> quad, clipped;
+        for (const auto& v : c) quad.emplace_back(float(v.x), float(v.y));
+        cv::intersectConvexConvex(quad, rect, clipped, true);
+        return clipped;
+    };
+    const auto pa = inFrame(a), pb = inFrame(b);
+    if (pa.size() < 3 || pb.size() < 3) {
+        return false;
+    }
+    std::vector<cv::Point2f> overlap;
+    const double areaA = std::abs(cv::contourArea(pa)), areaB = std::abs(cv::contourArea(pb));
+    return areaA > 1.03 * areaB && cv::intersectConvexConvex(pa, pb, overlap, true) >= 0.9 * areaB;
+}
+
+// How many sides of `inner` lie along a side of `outer`: both ends within a few pixels of it.
+int sharedSides(const Corners& outer, const Corners& inner) {
+    auto offLine = [](cv::Point2d p, cv::Point2d a, cv::Point2d b) {
+        const cv::Point2d d = b - a;
+        return std::abs(cross(d, p - a)) / std::max(1e-9, cv::norm(d));
+    };
+    constexpr double kNear = 4.0;
+    int shared = 0;
+    for (int i = 0; i < 4; ++i) {
+        const cv::Point2d p = inner[i], q = inner[(i + 1) % 4];
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d a = outer[k], b = outer[(k + 1) % 4];
+            if (offLine(p, a, b) <= kNear && offLine(q, a, b) <= kNear) {
+                ++shared;
+                break;
+            }
+        }
+    }
+    return shared;
+}
+
+// The paper measure of what lies inside `outer` but outside `inner` (beyond the blur of its
+// edge), at the given percentile, sampled on a grid of n by n; none when that is a sliver.
+std::optional<double> between(const cv::Mat& paper, const Corners& outer, const Corners& inner, double share,
+                              int n = 24) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> values;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            const double u = 0.03 + 0.94 * (i + 0.5) / n, v = 0.03 + 0.94 * (j + 0.5) / n;
+            const cv::Point2d p =
+                (1 - v) * ((1 - u) * outer[0] + u * outer[1]) + v * ((1 - u) * outer[3] + u * outer[2]);
+            if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) < -1.5) {
+                if (const auto value = sampleAt(paper, p)) {
+                    values.push_back(*value);
+                }
+            }
+        }
+    }
+    if (values.size() < 12) {
+        return std::nullopt;
+    }
+    return percentile(values, share);
+}
+
+// Whether the lightness steps down across the line through p along dir, towards `outward`,
+// at most points of the stretch from `from` to `to`.
+// Relative luminance of the lightness channel (L of Lab, 0...255): shade scales it, whatever
+// the surface.
+double luminance(double lightness) {
+    const double l = lightness * 100.0 / 255.0;
+    return l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3;
+}
+
+// How much darker the outside of a line is than its inside at p, as a ratio of luminance.
+std::optional<double> shade(const cv::Mat& lightness, cv::Point2d p, cv::Point2d outward) {
+    std::vector<double> in, out;
+    for (double d : kBand) {
+        const auto vi = sampleAt(lightness, p - outward * d), vo = sampleAt(lightness, p + outward * d);
+        if (vi && vo) {
+            in.push_back(*vi);
+            out.push_back(*vo);
+        }
+    }
+    if (in.size() < kBand.size() / 2) {
+        return std::nullopt;
+    }
+    return luminance(percentile(out, 0.5)) / std::max(1e-6, luminance(percentile(in, 0.5)));
+}
+
+// The median shade across the stretch from `from` to `to`, and the share of it within `near` of
+// `ratio` (when given).
+struct Shade {
+    double median = 1;
+    double matching = 0;
+};
+std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
+                                std::optional<double> ratio = std::nullopt) {
+    constexpr int n = 12;
+    std::vector<double> ratios;
+    for (int i = 0; i < n; ++i) {
+        if (const auto r = shade(lightness, from + (to - from) * ((i + 0.5) / n), outward)) {
+            ratios.push_back(*r);
+        }
+    }
+    if (ratios.size() < n / 2) {
+        return std::nullopt;
+    }
+    Shade result{percentile(ratios, 0.5), 0};
+    if (ratio) {
+        constexpr double kNear = 0.12;
+        const auto close = std::count_if(ratios.begin(), ratios.end(), [&](double r) { return std::abs(r - *ratio) <= kNear; });
+        result.matching = double(close) / double(ratios.size());
+    }
+    return result;
+}
+
+// Whether a side of `inner` that crosses the inside of `outer` goes on beyond `inner`'s corners
+// as the same step: the edge of a shadow, not of a sheet.
+bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            continue;  // a side shared with the outer outline
+        }
+        // A shadow darkens whatever it falls on by the same ratio: across the side, and across
+        // its continuation over the desk beyond the inner outline's corners.
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
+        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+        if (!across || across->median > 0.85) {
+            continue;
+        }
+        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
+            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            if (beyond && beyond->matching >= 0.5) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// Of two sheets one inside the other, only one is the sheet: the other is a box drawn on it, a
+// part of it cut off by a shadow, or a bright desk it lies on.
+const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged) {
+    std::vector<bool> out(judged.size(), false);
+    for (size_t a = 0; a < judged.size(); ++a) {
+        for (size_t c = 0; c < judged.size(); ++c) {
+            const Judgement& outer = judged[a].judgement;
+            const Judgement& inner = judged[c].judgement;
+            if (a == c || !outer.sheet || !inner.sheet || !holds(judged[a].outline.corners, judged[c].outline.corners, image.paper.size())) {
+                continue;
+            }
+            // The better-edged of the two is the sheet: a shadow's edge across a sheet, or a box
+            // drawn on it, steps less clearly than the sheet's own edges; an outline that takes in
+            // a strip of desk beside the sheet has a side with nothing to step to.
+            constexpr double kClearlyBetter = 0.1;
+            // Between outlines this close there is too little to judge: a line drawn along the
+            // sheet's edge, blurred into it.
+            constexpr double kThinRing = 1.12;
+            auto setAside = [&](size_t loser, size_t winner, const char* why) {
+                out[loser] = true;
+                judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
+            };
+            // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
+            // is not part of one the frame cuts: that one only reaches the frame across the desk.
+            if (outer.borderSides > 0 && inner.borderSides == 0 && inner.weakest >= outer.weakest - kClearlyBetter) {
+                setAside(a, c, "the inner one is wholly in view");
+                continue;
+            }
+            const Corners& ao = judged[a].outline.corners;
+            const Corners& ci = judged[c].outline.corners;
+            // A cast shadow's edge steps down as sharply as a sheet's own, often more clearly than
+            // the sheet's sides in its shade; but it goes on over the desk beyond the sheet.
+            if (shadowEdgeInside(image.lightness, ao, ci)) {
+                setAside(c, a, "a shadow's edge cuts it off");
+                continue;
+            }
+            if (outer.weakest > inner.weakest + kClearlyBetter) {
+                setAside(c, a, "the outer one's sides step more clearly");
+                continue;
+            }
+            if (outer.weakest < inner.weakest - kClearlyBetter) {
+                setAside(a, c, "the inner one's sides step more clearly");
+                continue;
+            }
+            // As well edged: the outer one is the sheet when what lies between them is the same
+            // paper. Else the inner one lies on a desk, dark or light.
+            // The paper between lines of ink or text: a high percentile of what lies between.
+            const auto rest = between(image.paper, ao, ci, 0.85);
+            const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
+            const bool samePaper = !rest || *rest >= inner.paper - margin;
+            if (outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
+                // Mostly no paper, even in a thin ring: a desk the outer one takes in. A line
+                // drawn along the sheet's edge covers far less of it.
+                const auto most = between(image.paper, ao, ci, 0.5, 64);
+                if (most && !looksLikePaper(image, *most)) {
+                    setAside(a, c, "no paper lies around the inner one");
+                } else {
+                    setAside(c, a, "a frame drawn close to the edge");
+                }
+                continue;
+            }
+            if (!samePaper && !looksLikePaper(image, *rest)) {
+                setAside(a, c, "no paper lies around the inner one");
+                continue;
+            }
+            if (samePaper) {
+                setAside(c, a, "the same paper lies around it");
+            } else if (sharedSides(ao, ci) >= 2) {
+                // Paper in shade around a piece of the sheet that keeps two of its edges: the
+                // piece is cut off by a shadow, not a sheet lying on something greyer.
+                setAside(c, a, "shaded paper of the same sheet lies around it");
+            } else {
+                setAside(a, c, "the inner one lies on something greyer");
+            }
+        }
+    }
+    const Judged* best = nullptr;
+    for (bool strict : {true, false}) {
+        for (size_t i = 0; i < judged.size(); ++i) {
+            if (judged[i].judgement.sheet && (!strict || !out[i]) &&
+                (!best || judged[i].judgement.score > best->judgement.score)) {
+                best = &judged[i];
+            }
+        }
+        if (best) {
+            break;
+        }
+    }
+    return best;
+}
+
+bool framedByPaper(const WorkingImage& image, const std::vector<Judged>& judged) {
+    if (std::any_of(judged.begin(), judged.end(), [](const Judged& j) { return j.judgement.edgeInView; })) {
+        return false;
+    }
+    const cv::Size size = image.paper.size();
+    const Corners frame{cv::Point2d(0, 0), cv::Point2d(size.width, 0), cv::Point2d(size.width, size.height),
+                        cv::Point2d(0, size.height)};
+    const std::vector<double> values = insideValues(image.paper, frame);
+    const double bright = percentile(values, 0.85);
+    if (percentile(values, 0.5) < kMinPaper) {
+        return false;
+    }
+    // Ink, shade and a shadow darken some of it, but most of it is paper.
+    const auto paperLike = std::count_if(values.begin(), values.end(), [&](double v) {
+        return v >= std::max(kMinPaper, kMinShareOfWhite * bright);
+    });
+    return double(paperLike) >= 0.6 * double(values.size());
+}
+
+}  // namespace vellumora::scan

@@ -1,0 +1,255 @@
+// Where outlines of the sheet come from. Three sources, because each fails somewhere: regions
+// brighter and greyer than a threshold (split by shadows and merged with bright clutter), closed
+// loops of edges (broken by shadows and thumbs), and quadrilaterals of long straight brightness
+// steps, with the frame's border standing in for sides beyond it (lost among many edges).
+
+#include "scan/page_search.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vellumora::scan {
+
+namespace {
+
+// A straight edge: a line with the span of it that edges were found along.
+struct Edge {
+    cv::Point2d point;  // on the line
+    cv::Point2d dir;    // unit
+    double from = 0, to = 0;  // span along dir from point
+    double support = 0;       // length of edge segments on it
+    bool border = false;
+};
+
+// Whether no outline yet has its corners within a pixel or two of these.
+bool isNew(const std::vector<Outline>& out, const Corners& c) {
+    return std::none_of(out.begin(), out.end(), [&](const Outline& o) {
+        for (int i = 0; i < 4; ++i) {
+            if (cv::norm(o.corners[i] - c[i]) > 2.0) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, double minArea, const char* source) {
+    if (cv::contourArea(contour) < minArea) {
+        return;
+    }
+    const auto corners = quadFromContour(contour);
+    if (!corners) {
+        return;
+    }
+    // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
+    if (cv::contourArea(contour) < 0.8 * area(*corners) || !isNew(out, *corners)) {
+        return;
+    }
+    out.push_back({*corners, source});
+}
+
+void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
+    cv::Mat mask;
+    const double otsu = cv::threshold(image.paper, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    const int k = std::max(3, (std::max(image.paper.cols, image.paper.rows) / 100) | 1);
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
+    // Uneven light makes any single threshold cut off part of the paper or spill onto a bright
+    // desk; a few thresholds each offer their outlines.
+    for (double offset : {0.0, -24.0, 24.0, 48.0}) {
+        const double t = otsu + offset;
+        if (t <= 0 || t >= 255) {
+            continue;
+        }
+        cv::threshold(image.paper, mask, t, 255, cv::THRESH_BINARY);
+        // Closing erases the drawing's lines from the paper; opening cuts thin bridges to
+        // other bright things touching the sheet.
+        cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
+        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+        for (const auto& contour : contours) {
+            addQuad(out, contour, 0.02 * double(mask.total()), "paper region");
+        }
+    }
+}
+
+// Canny edges thickened a little, so that small gaps close.
+cv::Mat edgeMap(const WorkingImage& image) {
+    // Contrast evened out region by region first, so that a sheet's edge in deep shade, a small
+    // step in lightness, is found as well as one in light.
+    cv::Mat even, edges;
+    cv::createCLAHE(2.5, cv::Size(6, 6))->apply(image.lightness, even);
+    cv::Canny(even, edges, 20, 60);
+    cv::dilate(edges, edges, cv::Mat());
+    return edges;
+}
+
+void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minArea, std::vector<Outline>& out) {
+    for (const auto& contour : contours) {
+        addQuad(out, contour, minArea, "closed edge");
+    }
+}
+
+std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
+    const cv::Size size = image.paper.size();
+    const double minSegment = 0.07 * std::min(size.width, size.height);
+    struct Segment {
+        cv::Point2d a, b;
+        double length;
+    };
+    std::vector<Segment> segments;
+    for (const auto& contour : contours) {
+        if (cv::arcLength(contour, true) < 2 * minSegment) {
+            continue;
+        }
+        std::vector<cv::Point> poly;
+        cv::approxPolyDP(contour, poly, 1.5, true);
+        for (size_t i = 0; i < poly.size(); ++i) {
+            const cv::Point2d a(poly[i].x + 0.5, poly[i].y + 0.5);
+            const cv::Point2d b(poly[(i + 1) % poly.size()].x + 0.5, poly[(i + 1) % poly.size()].y + 0.5);
+            const double length = cv::norm(b - a);
+            if (length >= minSegment) {
+                segments.push_back({a, b, length});
+            }
+        }
+    }
+    std::sort(segments.begin(), segments.end(), [](const Segment& x, const Segment& y) { return x.length > y.length; });
+
+    // Collinear segments (both sides of a thickened edge, pieces of an edge broken by a thumb)
+    // make one edge.
+    std::vector<Edge> edges;
+    for (const Segment& s : segments) {
+        const cv::Point2d dir = (s.b - s.a) / s.length;
+        Edge* match = nullptr;
+        for (Edge& e : edges) {
+            if (std::abs(cross(dir, e.dir)) < 0.06 && std::abs(cross(s.a - e.point, e.dir)) < 4.0 &&
+                std::abs(cross(s.b - e.point, e.dir)) < 4.0) {
+                match = &e;
+                break;
+            }
+        }
+        if (!match) {
+            edges.push_back({s.a, dir, 0, 0, 0, false});
+            match = &edges.back();
+        }
+        const double ta = (s.a - match->point).dot(match->dir), tb = (s.b - match->point).dot(match->dir);
+        match->from = std::min({match->from, ta, tb});
+        match->to = std::max({match->to, ta, tb});
+        match->support += s.length;
+    }
+    // Only steps between surfaces, either way: drawn lines and lines of text are not the
+    // sheet's edge.
+    std::vector<Edge> steps;
+    for (Edge& e : edges) {
+        const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
+        const double stepping = std::max(stepSupport(image.paper, a, b).value_or(Steps()).share,
+                                          stepSupport(image.paper, b, a).value_or(Steps()).share);
+        if (stepping >= 0.5) {
+            e.support *= stepping;
+            steps.push_back(e);
+        }
+    }
+    std::sort(steps.begin(), steps.end(), [](const Edge& x, const Edge& y) { return x.support > y.support; });
+    constexpr size_t kMaxEdges = 16;
+    if (steps.size() > kMaxEdges) {
+        steps.resize(kMaxEdges);
+    }
+    const double w = size.width, h = size.height;
+    steps.push_back({{0, 0}, {1, 0}, 0, w, w, true});
+    steps.push_back({{0, h}, {1, 0}, 0, w, w, true});
+    steps.push_back({{0, 0}, {0, 1}, 0, h, h, true});
+    steps.push_back({{w, 0}, {0, 1}, 0, h, h, true});
+    return steps;
+}
+
+std::optional<cv::Point2d> meet(const Edge& a, const Edge& b) {
+    const double denom = cross(a.dir, b.dir);
+    if (std::abs(denom) < 1e-6) {
+        return std::nullopt;
+    }
+    return a.point + a.dir * (cross(b.point - a.point, b.dir) / denom);
+}
+
+// How much of the side from p to q its edge's span covers. The frame's border covers half: an
+// outline the frame cuts is less likely than one in view.
+double covered(const Edge& e, cv::Point2d p, cv::Point2d q) {
+    if (e.border) {
+        return 0.5;
+    }
+    const double tp = (p - e.point).dot(e.dir), tq = (q - e.point).dot(e.dir);
+    const double lo = std::min(tp, tq), hi = std::max(tp, tq);
+    return hi > lo ? std::max(0.0, std::min(hi, e.to) - std::max(lo, e.from)) / (hi - lo) : 0.0;
+}
+
+// Quadrilaterals of two roughly opposite pairs of edges, the best covered first.
+void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outline>& out) {
+    const double minSide = 0.15 * std::min(size.width, size.height);
+    std::vector<std::pair<int, int>> pairs;
+    for (int i = 0; i < int(edges.size()); ++i) {
+        for (int j = i + 1; j < int(edges.size()); ++j) {
+            if (std::abs(cross(edges[i].dir, edges[j].dir)) < std::sin(35.0 * CV_PI / 180) &&
+                std::abs(cross(edges[j].point - edges[i].point, edges[i].dir)) >= minSide) {
+                pairs.emplace_back(i, j);
+            }
+        }
+    }
+    std::vector<std::pair<double, Corners>> found;
+    for (size_t p = 0; p < pairs.size(); ++p) {
+        for (size_t q = p + 1; q < pairs.size(); ++q) {
+            const auto [a, b] = pairs[p];
+            const auto [c, d] = pairs[q];
+            if (a == c || a == d || b == c || b == d ||
+                std::abs(cross(edges[a].dir, edges[c].dir)) < std::sin(50.0 * CV_PI / 180)) {
+                continue;
+            }
+            if (edges[a].border && edges[b].border && edges[c].border && edges[d].border) {
+                continue;  // the whole frame is judged on its own
+            }
+            const auto ac = meet(edges[a], edges[c]), cb = meet(edges[c], edges[b]);
+            const auto bd = meet(edges[b], edges[d]), da = meet(edges[d], edges[a]);
+            if (!ac || !cb || !bd || !da) {
+                continue;
+            }
+            const auto corners = orderCorners({*ac, *cb, *bd, *da});
+            if (!corners) {
+                continue;
+            }
+            // Sides may meet beyond the frame in a close-up, but most of the sheet is in view.
+            if (areaInFrame(*corners, size) < 0.5 * area(*corners)) {
+                continue;
+            }
+            const double coverage[] = {covered(edges[a], *da, *ac), covered(edges[c], *ac, *cb),
+                                       covered(edges[b], *cb, *bd), covered(edges[d], *bd, *da)};
+            const double worst = *std::min_element(std::begin(coverage), std::end(coverage));
+            const double mean = (coverage[0] + coverage[1] + coverage[2] + coverage[3]) / 4;
+            if (worst >= 0.3 && std::min({sideLength(*corners, 0), sideLength(*corners, 1)}) >= minSide) {
+                found.emplace_back(mean, *corners);
+            }
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+    size_t kept = 0;
+    for (size_t i = 0; i < found.size() && kept < 20; ++i) {
+        if (!isNew(out, found[i].second)) {
+            continue;
+        }
+        out.push_back({found[i].second, "straight edges"});
+        ++kept;
+    }
+}
+
+}  // namespace
+
+std::vector<Outline> proposeOutlines(const WorkingImage& image) {
+    std::vector<Outline> out;
+    paperRegions(image, out);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(edgeMap(image), contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    edgeLoops(contours, 0.02 * double(image.paper.total()), out);
+    edgeQuads(straightEdges(image, contours), image.paper.size(), out);
+    return out;
+}
+
+}  // namespace vellumora::scan

@@ -1,0 +1,65 @@
+#pragma once
+// Inside the page search: where outlines come from and how one is judged. All in working pixels.
+
+#include "scan/page_detector.h"
+
+#include <string>
+#include <vector>
+
+namespace vellumora::scan {
+
+struct Outline {
+    Corners corners;
+    const char* source;
+};
+
+// Outlines that might be the sheet: regions that look like paper, closed edges, and
+// quadrilaterals of straight steps in brightness (with the frame's border where the sheet goes
+// beyond it).
+std::vector<Outline> proposeOutlines(const WorkingImage& image);
+
+struct Judgement {
+    bool sheet = false;
+    double score = 0;
+    double paper = 0;     // the paper measure of the inside
+    double weakest = 0;   // the least share of a side that steps down from the paper
+    int borderSides = 0;  // sides along the frame's border, where the sheet may go on
+    bool edgeInView = false;  // two long sides step down from paper along nearly all their length
+    std::string verdict;
+};
+
+Judgement judgeOutline(const WorkingImage& image, const Corners& c);
+
+struct Judged {
+    Outline outline;
+    Judgement judgement;
+};
+
+// The sheet among the judged outlines, or none when no outline is one. Outlines set aside for
+// another have that noted in their verdicts.
+const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged);
+
+
+// The whole frame is paper: a close-up with no edge of the sheet in view (none of the judged
+// outlines has one).
+bool framedByPaper(const WorkingImage& image, const std::vector<Judged>& judged);
+
+// Bilinear value of an 8-bit single-channel image at a continuous point (pixel centres at
+// half-integers); none outside it.
+std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p);
+
+// Share of the side from a to b where the paper measure steps down from its inside (on the
+// right, going from a to b with y downwards) to its outside, over a band wider than a marker's
+// line: along all of it, and along its first and last fifths. None when too little of the side
+// has both bands in the frame.
+struct Steps {
+    double share = 0;
+    double atStart = 0;
+    double atEnd = 0;
+};
+std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b);
+
+// Whether a side runs along the frame's border.
+bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);
+
+}  // namespace vellumora::scan
