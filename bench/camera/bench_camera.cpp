@@ -6,7 +6,7 @@
 #include "lineart/line_art_extractor.h"
 #include "scan/image_matrix.h"
 #include "scan/sketch_scanner.h"
-#include "support/synthetic_scene.h"
+#include "scenes/synthetic_scene.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -14,7 +14,7 @@
 #include "scan/image_matrix.h"
 #include "scan/quad_geometry.h"
 #include "scan/sketch_scanner.h"
-#include "support/synthetic_scene.h"
+#include "scenes/synthetic_scene.h"
 
 #include <opencv2/imgproc.hpp>
 

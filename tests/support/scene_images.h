@@ -2,7 +2,7 @@
 // Synthetic scenes as the QImages a camera would deliver.
 
 #include "scan/quad_geometry.h"
-#include "support/synthetic_scene.h"
+#include "scenes/synthetic_scene.h"
 
 #include <QImage>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The sheet of a synthetic scene, drawn flat in its own pixels before it is laid in the frame.
 
-#include "support/synthetic_scene.h"
+#include "scenes/synthetic_scene.h"
 
 #include <opencv2/core.hpp>
 

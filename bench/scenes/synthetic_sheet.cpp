@@ -1,4 +1,4 @@
-#include "support/synthetic_sheet.h"
+#include "scenes/synthetic_sheet.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -1,6 +1,6 @@
-#include "support/synthetic_scene.h"
+#include "scenes/synthetic_scene.h"
 
-#include "support/synthetic_sheet.h"
+#include "scenes/synthetic_sheet.h"
 
 #include <QBuffer>
 #include <QImage>
