@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "store/sqlite_store.h"
@@ -134,6 +135,27 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
         ASSERT_EQ(points.size(), static_cast<std::size_t>(999 + atTwo)) << id;
         for (int i = 2; i <= 1000; ++i) ASSERT_EQ(points[static_cast<std::size_t>(i - 2 + atTwo)].t, i) << id;
     }
+}
+
+// A database an earlier layout wrote (data/make_history_db.cpp drove that server): part of its
+// history folded, part still in the log. Every room must come back as that server sent it,
+// byte for byte in JSON, so that even a -0 or a last bit of a double shows.
+TEST_P(SqliteStoreTest, shouldReloadEveryRoomOfAnOlderDatabaseAsItsServerSentIt) {
+    std::filesystem::copy_file(VELLUMORA_SERVER_TEST_DATA "/history_v1.db", location_);
+    std::ifstream rooms(VELLUMORA_SERVER_TEST_DATA "/history_v1_rooms.txt");
+    const auto store = open();
+    int count = 0;
+    for (std::string room, sent; rooms >> room && std::getline(rooms >> std::ws, sent); ++count) {
+        const auto message = decodeServerMessage(sent);
+        ASSERT_TRUE(message && std::holds_alternative<RoomStateMessage>(*message)) << room;
+        RoomStateMessage state = std::get<RoomStateMessage>(*message);
+        const StoredRoom stored = store->loadRoom(room);
+        state.strokes.clear();
+        for (const StoredStroke& s : stored.strokes) state.strokes.push_back(s.stroke);
+        state.page = stored.page;
+        EXPECT_EQ(encode(ServerMessage{state}), sent) << room;
+    }
+    EXPECT_EQ(count, 2);
 }
 
 #if VELLUMORA_WITH_POSTGRES
