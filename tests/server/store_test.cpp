@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <filesystem>
+#include <charconv>
 #include <fstream>
 #include <limits>
 
+#include "store/history_log_codec.h"
 #include "store/sqlite_store.h"
 #if VELLUMORA_WITH_POSTGRES
 #include "postgres_instance.h"
@@ -21,6 +23,11 @@ enum class Kind { sqlite, postgresql };
 class StoreTest : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vellumora-store-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
         if (GetParam() == Kind::postgresql) {
 #if VELLUMORA_WITH_POSTGRES
             testing::PostgresInstance* pg = testing::PostgresInstance::shared();
@@ -31,15 +38,10 @@ class StoreTest : public ::testing::TestWithParam<Kind> {
             GTEST_SKIP() << "built without PostgreSQL";
 #endif
         }
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vellumora-store-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
         location_ = (dir_ / "test.db").string();
     }
     void TearDown() override {
-        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+        std::filesystem::remove_all(dir_);
     }
     // The store at this test's location, as a server process would open it.
     std::unique_ptr<Store> open() {
@@ -137,39 +139,104 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
     }
 }
 
-// A database an earlier layout wrote (data/make_history_db.cpp drove that server): part of its
-// history folded, part still in the log. Every room must come back as that server sent it,
-// byte for byte in JSON, so that even a -0 or a last bit of a double shows.
-TEST_P(SqliteStoreTest, shouldReloadEveryRoomOfAnOlderDatabaseAsItsServerSentIt) {
-    std::filesystem::copy_file(VELLUMORA_SERVER_TEST_DATA "/history_v1.db", location_);
-    std::ifstream rooms(VELLUMORA_SERVER_TEST_DATA "/history_v1_rooms.txt");
-    const auto store = open();
-    int count = 0;
-    for (std::string room, sent; rooms >> room && std::getline(rooms >> std::ws, sent); ++count) {
-        const auto message = decodeServerMessage(sent);
-        ASSERT_TRUE(message && std::holds_alternative<RoomStateMessage>(*message)) << room;
-        RoomStateMessage state = std::get<RoomStateMessage>(*message);
-        const StoredRoom stored = store->loadRoom(room);
-        state.strokes.clear();
-        for (const StoredStroke& s : stored.strokes) state.strokes.push_back(s.stroke);
-        state.page = stored.page;
-        EXPECT_EQ(encode(ServerMessage{state}), sent) << room;
+// Puts the history of data/history_v1.db where open() finds it, in the layout of its time: for
+// SQLite that file itself; for PostgreSQL its rows, in a database of that schema version. The
+// latter gets back the changes still in the file's log, for a server to store once it has
+// loaded the rooms (SQLite replays them itself).
+std::vector<HistoryOp> placeOlderHistory(Kind kind, const std::filesystem::path& dir, const std::string& location) {
+    const std::filesystem::path fixture = VELLUMORA_SERVER_TEST_DATA "/history_v1.db";
+    if (kind == Kind::sqlite) {
+        std::filesystem::copy_file(fixture, location);
+        return {};
     }
-    EXPECT_EQ(count, 2);
+    std::vector<HistoryOp> logged;
+#if VELLUMORA_WITH_POSTGRES
+    std::filesystem::copy_file(fixture, dir / "older.db");
+    SqliteDatabase older((dir / "older.db").string());
+    for (const char* script : postgresMigrations().first(2)) testing::PostgresInstance::execute(location, script);
+    testing::PostgresInstance::execute(
+        location, "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(2)");
+    // Every value as a literal PostgreSQL reads into its column's type; doubles in full.
+    const auto copy = [&](const std::string& table, const std::string& columns, std::string_view reals) {
+        SqliteStatement read(older.handle(), "SELECT " + columns + " FROM " + table);
+        std::string sql;
+        while (read.step()) {
+            sql += sql.empty() ? "INSERT INTO " + table + "(" + columns + ") VALUES(" : ",(";
+            for (std::size_t j = 0; j < reals.size(); ++j) {
+                const int column = static_cast<int>(j);
+                std::string value = read.text(column);
+                if (reals[j] == 'r') {
+                    char exact[32];
+                    value.assign(exact, std::to_chars(exact, exact + sizeof exact, read.real(column)).ptr);
+                }
+                std::string quoted = "'";
+                for (char c : value) quoted += c == '\'' ? "''" : std::string(1, c);
+                sql += (j ? "," : "") + (read.isNull(column) ? "NULL" : quoted + "'");
+            }
+            sql += ")";
+        }
+        if (!sql.empty()) testing::PostgresInstance::execute(location, sql);
+    };
+    copy("rooms", "room_key, id, page_id, page_name, page_mime, page_image", "------");
+    copy("strokes", "room_key, seq, stroke_id, user_id, tool, r, g, b, a, brush_size, complete", "-----rrrrr-");
+    copy("points", "room_key, seq, idx, x, y, pressure, t", "---rrrr");
+    SqliteStatement log(older.handle(), "SELECT ops FROM history_log ORDER BY id");
+    while (log.step()) {
+        const std::vector<HistoryOp> ops = decodeHistoryOps(log.blobView(0));
+        logged.insert(logged.end(), ops.begin(), ops.end());
+    }
+#else
+    (void)dir, (void)location;
+#endif
+    return logged;
 }
 
-#if VELLUMORA_WITH_POSTGRES
-// A server never writes into a schema a newer one has made.
-using PostgresStoreTest = StoreTest;
-INSTANTIATE_TEST_SUITE_P(Stores, PostgresStoreTest, ::testing::Values(Kind::postgresql), kindName);
+// A database an earlier layout wrote (data/make_history_db.cpp drove that server): part of its
+// history folded into rows, part still in the log. It is converted in place, and every room
+// comes back as that server sent it, byte for byte in JSON (a -0 or a last bit would show),
+// right after the conversion and from the converted database.
+TEST_P(StoreTest, shouldConvertAnOlderDatabaseAndReloadEveryRoomAsItsServerSentIt) {
+    const std::vector<HistoryOp> logged = placeOlderHistory(GetParam(), dir_, location_);
+    for (int pass = 0; pass < 2; ++pass) {
+        std::ifstream rooms(VELLUMORA_SERVER_TEST_DATA "/history_v1_rooms.txt");
+        std::vector<std::pair<std::string, std::string>> sentStates;
+        for (std::string room, sent; rooms >> room && std::getline(rooms >> std::ws, sent);)
+            sentStates.emplace_back(room, sent);
+        ASSERT_EQ(sentStates.size(), 2u);
+        const auto store = open();
+        if (pass == 0 && !logged.empty()) {
+            for (const auto& [room, sent] : sentStates) store->loadRoom(room);
+            store->applyHistory(logged);
+        }
+        for (const auto& [room, sent] : sentStates) {
+            const auto message = decodeServerMessage(sent);
+            ASSERT_TRUE(message && std::holds_alternative<RoomStateMessage>(*message)) << room;
+            RoomStateMessage state = std::get<RoomStateMessage>(*message);
+            const StoredRoom stored = store->loadRoom(room);
+            state.strokes.clear();
+            for (const StoredStroke& s : stored.strokes) state.strokes.push_back(s.stroke);
+            state.page = stored.page;
+            EXPECT_EQ(encode(ServerMessage{state}), sent) << room << " pass " << pass;
+        }
+    }
+}
 
-TEST_P(PostgresStoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
+// A server never writes into a schema a newer one has made.
+TEST_P(StoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
     open().reset();
     EXPECT_NO_THROW(open().reset());  // already migrated: nothing to do
-    testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
+    if (GetParam() == Kind::sqlite) {
+        SqliteDatabase db(location_);
+        SqliteStatement version(db.handle(), "PRAGMA user_version");
+        ASSERT_TRUE(version.step());
+        db.exec(("PRAGMA user_version = " + std::to_string(version.integer(0) + 1)).c_str());
+    } else {
+#if VELLUMORA_WITH_POSTGRES
+        testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
+#endif
+    }
     EXPECT_THROW(open(), StoreError);
 }
-#endif
 
 TEST_P(StoreTest, shouldFollowTheFriendRequestRules) {
     const auto owned = open();
