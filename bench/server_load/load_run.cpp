@@ -190,7 +190,8 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     loop.runFor(0.2);
     // Every point sent is stored, each stroke's start point included.
     const std::int64_t stored = target.stopAndMeasureStore();
-    row.storedBytesPerPoint = static_cast<double>(stored) / static_cast<double>(stats.sentTotal + clients.size());
+    row.storedBytesPerPoint =
+        static_cast<double>(stored) / static_cast<double>(stats.sentTotal + clients.size());
     return row;
 }
 
@@ -255,7 +256,8 @@ void writeJson(const std::string& path, const std::vector<Row>& rows, double idl
             << ",\"relayed_per_s\":" << r.relayedPerSec << ",\"delivered\":" << r.delivered
             << ",\"p50_us\":" << r.p50 << ",\"p99_us\":" << r.p99
             << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB
-            << ",\"late_ticks\":" << r.lateTicks << ",\"db_bytes_per_point\":" << r.storedBytesPerPoint << "}";
+            << ",\"late_ticks\":" << r.lateTicks << ",\"db_bytes_per_point\":" << r.storedBytesPerPoint
+            << "}";
     }
     out << "],\"idle_bytes_per_connection\":" << idleBytes << "}\n";
 }

@@ -42,33 +42,33 @@ class Layout {
 
 // `{"type":"…",`: what the relay keeps of the front, before the sender's id goes in.
 bool matches(std::string_view bytes, const ClientMessage& message, std::string_view& front) {
-    return std::visit(
-        Overloaded{
-            [&](const ClientMessage::StrokePoint& m) {
-                front = R"({"type":"stroke_point",)";
-                Layout l(bytes);
-                const StrokePoint& p = m.point;
-                return l.literal(front) && l.literal(R"("strokeId":)") && l.plainString() &&
-                       l.literal(R"(,"point":{"x":)") && l.number(p.x) && l.literal(R"(,"y":)") &&
-                       l.number(p.y) && l.literal(R"(,"pressure":)") && l.number(p.pressure) &&
-                       l.literal(R"(,"t":)") && l.number(p.t) && l.literal("}}") && l.done();
-            },
-            [&](const ClientMessage::StrokeEnd&) {
-                front = R"({"type":"stroke_end",)";
-                Layout l(bytes);
-                return l.literal(front) && l.literal(R"("strokeId":)") && l.plainString() && l.literal("}") &&
-                       l.done();
-            },
-            [&](const ClientMessage::Cursor& m) {
-                front = R"({"type":"cursor",)";
-                Layout l(bytes);
-                return l.literal(front) && l.literal(R"("x":)") && l.number(m.x) && l.literal(R"(,"y":)") &&
-                       l.number(m.y) && l.literal("}") && l.done();
-            },
-            // The others are renamed or rewritten on the way, and rare.
-            [](const auto&) { return false; },
-        },
-        message.value);
+    return std::visit(Overloaded{
+                          [&](const ClientMessage::StrokePoint& m) {
+                              front = R"({"type":"stroke_point",)";
+                              Layout l(bytes);
+                              const StrokePoint& p = m.point;
+                              return l.literal(front) && l.literal(R"("strokeId":)") && l.plainString() &&
+                                     l.literal(R"(,"point":{"x":)") && l.number(p.x) &&
+                                     l.literal(R"(,"y":)") && l.number(p.y) && l.literal(R"(,"pressure":)") &&
+                                     l.number(p.pressure) && l.literal(R"(,"t":)") && l.number(p.t) &&
+                                     l.literal("}}") && l.done();
+                          },
+                          [&](const ClientMessage::StrokeEnd&) {
+                              front = R"({"type":"stroke_end",)";
+                              Layout l(bytes);
+                              return l.literal(front) && l.literal(R"("strokeId":)") && l.plainString() &&
+                                     l.literal("}") && l.done();
+                          },
+                          [&](const ClientMessage::Cursor& m) {
+                              front = R"({"type":"cursor",)";
+                              Layout l(bytes);
+                              return l.literal(front) && l.literal(R"("x":)") && l.number(m.x) &&
+                                     l.literal(R"(,"y":)") && l.number(m.y) && l.literal("}") && l.done();
+                          },
+                          // The others are renamed or rewritten on the way, and rare.
+                          [](const auto&) { return false; },
+                      },
+                      message.value);
 }
 }  // namespace
 
@@ -77,7 +77,11 @@ bool relayFromBytes(std::string_view bytes, const ClientMessage& message, std::s
     std::string_view front;
     if (!matches(bytes, message, front)) return false;
     out.reserve(out.size() + bytes.size() + userIdJson.size() + 10);
-    out.append(front).append(R"("userId":)").append(userIdJson).append(",").append(bytes.substr(front.size()));
+    out.append(front)
+        .append(R"("userId":)")
+        .append(userIdJson)
+        .append(",")
+        .append(bytes.substr(front.size()));
     return true;
 }
 

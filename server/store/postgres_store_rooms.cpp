@@ -74,8 +74,9 @@ class Bulk {
             }
             chunker_.clear();
             c.add(
-                "INSERT INTO stroke_chunks(room_key, seq, first_idx, points) SELECT * FROM unnest($1::int8[], "
-                "$2::int8[], $3::int8[], $4::bytea[]) ON CONFLICT (room_key, seq, first_idx) DO NOTHING",
+                "INSERT INTO stroke_chunks(room_key, seq, first_idx, points) SELECT * FROM "
+                "unnest($1::int8[], $2::int8[], $3::int8[], $4::bytea[]) "
+                "ON CONFLICT (room_key, seq, first_idx) DO NOTHING",
                 PgParams().add(room.take()).add(seq.take()).add(first.take()).add(points.take()));
         }
         if (ends_ > 0) {

@@ -81,10 +81,10 @@ void chunkedPoints(SqliteDatabase& db) {
         "CREATE TABLE stroke_chunks(room_key INTEGER NOT NULL, seq INTEGER NOT NULL, "
         "first_idx INTEGER NOT NULL, points BLOB NOT NULL, UNIQUE(room_key, seq, first_idx))");
     {
-        SqliteStatement read(db.handle(),
-                             "SELECT room_key, seq, idx, x, y, pressure, t FROM points ORDER BY room_key, seq, idx");
-        SqliteStatement write(db.handle(),
-                              "INSERT INTO stroke_chunks(room_key, seq, first_idx, points) VALUES(?1, ?2, ?3, ?4)");
+        SqliteStatement read(
+            db.handle(), "SELECT room_key, seq, idx, x, y, pressure, t FROM points ORDER BY room_key, seq, idx");
+        SqliteStatement write(
+            db.handle(), "INSERT INTO stroke_chunks(room_key, seq, first_idx, points) VALUES(?1, ?2, ?3, ?4)");
         PointChunker chunker;
         const auto writeAll = [&] {
             for (const PointChunk& c : chunker.chunks())

@@ -198,8 +198,8 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         {R"({"type":"stroke_end","strokeId":"s-1"})", true, true},
         {R"({"type":"cursor","x":0.1,"y":0.30000000000000004})", true, true},
         // Other spellings of the same numbers read back the same.
-        {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.50,"y":5E-1,"pressure":1.0e0,"t":-2}})", true,
-         false},
+        {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.50,"y":5E-1,"pressure":1.0e0,"t":-2}})",
+         true, false},
         {R"({"type":"cursor","x":0,"y":-0.0})", false, false},  // -0: kept, and relayed, as 0
         {R"({"type":"cursor","x":-1e-400,"y":0})", false, false},
         {R"({"type":"cursor", "x":0.1,"y":0.2})", false, false},
@@ -209,8 +209,8 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         {R"({"type":"cursor","x":0.1,"y":0.2,"userId":"forged"})", false, false},
         {R"({"type":"stroke_end","strokeId":"s\/1"})", false, false},
         {R"({"strokeId":"s","type":"stroke_end"})", false, false},
-        {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.2,"y":0.2,"pressure":1,"t":1,"t":2}})", false,
-         false},
+        {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.2,"y":0.2,"pressure":1,"t":1,"t":2}})",
+         false, false},
         {R"({"type":"clear_canvas"})", false, false},
         {R"({"type":"stroke_start","stroke":{"id":"s","userId":"forged","tool":"pencil","color":{"r":0,"g":0,"b":0,"a":1},"brushSize":4,"point":{"x":0.5,"y":0.5,"pressure":1,"t":1}}})",
          false, false},

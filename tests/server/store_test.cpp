@@ -2,11 +2,12 @@
 // runs when the environment provides one (VELLUMORA_TEST_STORE=postgresql).
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <charconv>
 #include <fstream>
 #include <limits>
+#include <tuple>
 
 #include "store/history_log_codec.h"
 #include "store/sqlite_store.h"
@@ -107,21 +108,12 @@ TEST_P(StoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     EXPECT_NE(store->loadRoom("solo:y").key, key);
 }
 
-TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder) {
-    std::int64_t key = 0;
-    {
-        SqliteStore store(location_);
-        key = store.loadRoom("solo:z").key;
-        // Well under the fold threshold: these stay in the log when the store goes away.
-        store.applyHistory({startOp(key, 1, "A")});
-        store.applyHistory({{key, HistoryOp::Clear{}}});
-        store.applyHistory({startOp(key, 2, "B"), {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
-    }
+// A log left behind by a stop or crash is replayed in the older database's test below.
+TEST_P(SqliteStoreTest, shouldFoldManyCommitsOfInterleavedRoomsEachInItsOwnOrder) {
     SqliteStore store(location_);
-    StoredRoom room = store.loadRoom("solo:z");
-    ASSERT_EQ(room.strokes.size(), 1u);
-    EXPECT_EQ(room.strokes[0].stroke.points.size(), 2u);
-
+    const std::int64_t key = store.loadRoom("solo:z").key;
+    store.applyHistory({startOp(key, 1, "A"), {key, HistoryOp::Clear{}}, startOp(key, 2, "B"),
+                        {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
     // Two rooms interleaved over many folds: each keeps its own order, a clear included.
     const std::int64_t other = store.loadRoom("solo:w").key;
     store.applyHistory({startOp(other, 1, "GONE"), {other, HistoryOp::Clear{}}, startOp(other, 2, "W")});
@@ -131,7 +123,7 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
             {{key, HistoryOp::AppendPoint{2, i, p}}, {other, HistoryOp::AppendPoint{2, i - 1, p}}});
     }
     for (const auto& [id, atTwo] : {std::pair{"solo:z", 2}, std::pair{"solo:w", 1}}) {  // where t = 2 is
-        room = store.loadRoom(id);
+        const StoredRoom room = store.loadRoom(id);
         ASSERT_EQ(room.strokes.size(), 1u) << id;
         const auto& points = room.strokes[0].stroke.points;
         ASSERT_EQ(points.size(), static_cast<std::size_t>(999 + atTwo)) << id;
@@ -139,84 +131,79 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
     }
 }
 
-// Puts the history of data/history_v1.db where open() finds it, in the layout of its time: for
-// SQLite that file itself; for PostgreSQL its rows, in a database of that schema version. The
-// latter gets back the changes still in the file's log, for a server to store once it has
-// loaded the rooms (SQLite replays them itself).
-std::vector<HistoryOp> placeOlderHistory(Kind kind, const std::filesystem::path& dir, const std::string& location) {
-    const std::filesystem::path fixture = VELLUMORA_SERVER_TEST_DATA "/history_v1.db";
+// Puts data/history_v1.db where open() finds it, in the layout of its time: for SQLite the file
+// itself; for PostgreSQL its rows, in a database of that schema version, and the changes still
+// in the file's log come back for a server to store once it holds the rooms.
+std::vector<HistoryOp> placeOlderHistory(Kind kind, const std::filesystem::path& dir,
+                                         const std::string& location) {
+    std::filesystem::copy_file(VELLUMORA_SERVER_TEST_DATA "/history_v1.db", dir / "older.db");
     if (kind == Kind::sqlite) {
-        std::filesystem::copy_file(fixture, location);
+        std::filesystem::rename(dir / "older.db", location);
         return {};
     }
     std::vector<HistoryOp> logged;
 #if VELLUMORA_WITH_POSTGRES
-    std::filesystem::copy_file(fixture, dir / "older.db");
     SqliteDatabase older((dir / "older.db").string());
-    for (const char* script : postgresMigrations().first(2)) testing::PostgresInstance::execute(location, script);
+    for (const char* script : postgresMigrations().first(2))
+        testing::PostgresInstance::execute(location, script);
     testing::PostgresInstance::execute(
-        location, "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(2)");
-    // Every value as a literal PostgreSQL reads into its column's type; doubles in full.
-    const auto copy = [&](const std::string& table, const std::string& columns, std::string_view reals) {
-        SqliteStatement read(older.handle(), "SELECT " + columns + " FROM " + table);
-        std::string sql;
-        while (read.step()) {
-            sql += sql.empty() ? "INSERT INTO " + table + "(" + columns + ") VALUES(" : ",(";
-            for (std::size_t j = 0; j < reals.size(); ++j) {
-                const int column = static_cast<int>(j);
-                std::string value = read.text(column);
-                if (reals[j] == 'r') {
-                    char exact[32];
-                    value.assign(exact, std::to_chars(exact, exact + sizeof exact, read.real(column)).ptr);
-                }
-                std::string quoted = "'";
-                for (char c : value) quoted += c == '\'' ? "''" : std::string(1, c);
-                sql += (j ? "," : "") + (read.isNull(column) ? "NULL" : quoted + "'");
+        location,
+        "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(2)");
+    // Each value a literal PostgreSQL reads into its column's type; doubles (`reals`) in full.
+    for (const auto& [table, columns, reals] :
+         {std::tuple{"rooms", "room_key, id, page_id, page_name, page_mime, page_image", "------"},
+          {"strokes", "room_key, seq, stroke_id, user_id, tool, r, g, b, a, brush_size, complete",
+           "-----rrrrr-"},
+          {"points", "room_key, seq, idx, x, y, pressure, t", "---rrrr"}}) {
+        SqliteStatement read(older.handle(), std::string("SELECT ") + columns + " FROM " + table);
+        std::string sql = std::string("INSERT INTO ") + table + "(" + columns + ") VALUES";
+        for (char row = ' '; read.step(); row = ',') {
+            sql += row + std::string("(");
+            for (int j = 0; reals[j]; ++j) {
+                char exact[32];
+                std::string value =
+                    reals[j] == 'r' ? std::string(exact, std::to_chars(exact, exact + 32, read.real(j)).ptr)
+                                    : read.text(j);
+                for (std::size_t q = value.find('\''); q != std::string::npos; q = value.find('\'', q + 2))
+                    value.insert(q, 1, '\'');
+                sql += (j ? "," : "") + (read.isNull(j) ? "NULL" : "'" + value + "'");
             }
             sql += ")";
         }
-        if (!sql.empty()) testing::PostgresInstance::execute(location, sql);
-    };
-    copy("rooms", "room_key, id, page_id, page_name, page_mime, page_image", "------");
-    copy("strokes", "room_key, seq, stroke_id, user_id, tool, r, g, b, a, brush_size, complete", "-----rrrrr-");
-    copy("points", "room_key, seq, idx, x, y, pressure, t", "---rrrr");
-    SqliteStatement log(older.handle(), "SELECT ops FROM history_log ORDER BY id");
-    while (log.step()) {
+        testing::PostgresInstance::execute(location, sql);
+    }
+    for (SqliteStatement log(older.handle(), "SELECT ops FROM history_log ORDER BY id"); log.step();) {
         const std::vector<HistoryOp> ops = decodeHistoryOps(log.blobView(0));
         logged.insert(logged.end(), ops.begin(), ops.end());
     }
-#else
-    (void)dir, (void)location;
 #endif
     return logged;
 }
 
-// A database an earlier layout wrote (data/make_history_db.cpp drove that server): part of its
-// history folded into rows, part still in the log. It is converted in place, and every room
-// comes back as that server sent it, byte for byte in JSON (a -0 or a last bit would show),
-// right after the conversion and from the converted database.
+// A database an earlier layout wrote (bench/server_load/make_history_db.cpp drove that server):
+// part of its history folded into rows, part still in the log, as a stop or crash leaves it. It
+// is converted in place, and every room comes back as that server sent it, byte for byte in
+// JSON (a -0 or a last bit would show), right after the conversion and from the converted file.
 TEST_P(StoreTest, shouldConvertAnOlderDatabaseAndReloadEveryRoomAsItsServerSentIt) {
     const std::vector<HistoryOp> logged = placeOlderHistory(GetParam(), dir_, location_);
+    std::ifstream rooms(VELLUMORA_SERVER_TEST_DATA "/history_v1_rooms.txt");
+    std::vector<std::pair<std::string, std::string>> sent;  // room id, its room_state
+    for (std::string room, state; rooms >> room && std::getline(rooms >> std::ws, state);)
+        sent.emplace_back(room, state);
+    ASSERT_EQ(sent.size(), 2u);
     for (int pass = 0; pass < 2; ++pass) {
-        std::ifstream rooms(VELLUMORA_SERVER_TEST_DATA "/history_v1_rooms.txt");
-        std::vector<std::pair<std::string, std::string>> sentStates;
-        for (std::string room, sent; rooms >> room && std::getline(rooms >> std::ws, sent);)
-            sentStates.emplace_back(room, sent);
-        ASSERT_EQ(sentStates.size(), 2u);
         const auto store = open();
-        if (pass == 0 && !logged.empty()) {
-            for (const auto& [room, sent] : sentStates) store->loadRoom(room);
-            store->applyHistory(logged);
-        }
-        for (const auto& [room, sent] : sentStates) {
-            const auto message = decodeServerMessage(sent);
+        for (const auto& [room, state] : sent) store->loadRoom(room);
+        if (pass == 0) store->applyHistory(logged);
+        for (const auto& [room, state] : sent) {
+            auto message = decodeServerMessage(state);
             ASSERT_TRUE(message && std::holds_alternative<RoomStateMessage>(*message)) << room;
-            RoomStateMessage state = std::get<RoomStateMessage>(*message);
+            auto& expected = std::get<RoomStateMessage>(*message);
             const StoredRoom stored = store->loadRoom(room);
-            state.strokes.clear();
-            for (const StoredStroke& s : stored.strokes) state.strokes.push_back(s.stroke);
-            state.page = stored.page;
-            EXPECT_EQ(encode(ServerMessage{state}), sent) << room << " pass " << pass;
+            expected.strokes.clear();
+            for (const StoredStroke& s : stored.strokes) expected.strokes.push_back(s.stroke);
+            expected.page = stored.page;
+            EXPECT_EQ(encode(*message), state) << room << " pass " << pass;
         }
     }
 }

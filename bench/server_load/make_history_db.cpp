@@ -1,5 +1,6 @@
-// Writes the history the migration test reloads: run against a server of the layout to be
-// converted (`make_history_db PORT OUT`, then stop it with SIGTERM and keep its database file).
+// Writes the history the store tests convert and reload (tests/server/data/history_v1*): run
+// against a server of the layout to be converted (`make_history_db PORT OUT`), then stop it
+// with SIGTERM and keep its database file.
 // OUT gets one line per room, "<room id> <room_state JSON>", as that server sent it.
 #include <cmath>
 #include <cstdlib>
@@ -7,7 +8,7 @@
 #include <iostream>
 #include <limits>
 
-#include "../test_client.h"
+#include "test_client.h"
 
 using namespace vellumora;
 using namespace vellumora::testing;
@@ -37,18 +38,19 @@ int main(int argc, char** argv) {
     a.send(ClientMessage::strokeStart(start("GONE", Tool::crayon, {1, 0, 0, 1}, 4, {0.5, 0.5, 1, 0})));
     a.send(ClientMessage::clearCanvas());
     b.waitFor("canvas_cleared");
-    a.send(ClientMessage::strokeStart(
-        start("A", Tool::pencil, {0.1 + 0.2, 1.0 / 3.0, 0, 1}, 2.5, {0.1 + 0.2, 1.0 / 3.0, 0.75, 1733400000.5})));
+    a.send(ClientMessage::strokeStart(start("A", Tool::pencil, {0.1 + 0.2, 1.0 / 3.0, 0, 1}, 2.5,
+                                            {0.1 + 0.2, 1.0 / 3.0, 0.75, 1733400000.5})));
     for (int i = 1; i <= 40; ++i)
         a.send(ClientMessage::strokePoint(
             "A", {std::fmod(i * 0.0137, 1.0), std::sin(i) * 0.5 + 0.5, i / 41.0, 1733400000.5 + i / 120.0}));
     a.send(ClientMessage::strokeEnd("A"));
     b.waitFor("stroke_end");
-    b.send(ClientMessage::strokeStart(start("B", Tool::watercolor, {0.2, 0.4, 0.6, 0.5}, 12,
-                                            {std::nextafter(0.5, 1.0), 5e-324, 1, -0.0})));
+    b.send(ClientMessage::strokeStart(
+        start("B", Tool::watercolor, {0.2, 0.4, 0.6, 0.5}, 12, {std::nextafter(0.5, 1.0), 5e-324, 1, -0.0})));
     for (int i = 1; i <= 25; ++i)
         b.send(ClientMessage::strokePoint("B", {i % 2 ? -0.0 : i / 300.0, 1 - i / 26.0, 0.5, i * 0.001}));
-    b.send(ClientMessage::setPage(WirePage{"capture-1", "Scan \"1\" / \xc3\xbc", "image/png", "iVBORw0KGgo="}));
+    b.send(
+        ClientMessage::setPage(WirePage{"capture-1", "Scan \"1\" / \xc3\xbc", "image/png", "iVBORw0KGgo="}));
     a.waitFor("page_changed");
 
     // Loading a second room folds what the first logged so far; what follows stays in the log.
@@ -62,7 +64,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < 300; ++i)
         s.send(ClientMessage::strokePoint("LONG", {i / 300.0, std::cos(i / 30.0), 0.3, 20 + i / 240.0}));
     s.send(ClientMessage::strokeEnd("LONG"));
-    s.send(ClientMessage::strokeStart(start("OPEN", Tool::crayon, {0.5, 0.5, 0.5, 1}, 6, {0.6, 0.6, 0.9, 30})));
+    s.send(
+        ClientMessage::strokeStart(start("OPEN", Tool::crayon, {0.5, 0.5, 0.5, 1}, 6, {0.6, 0.6, 0.9, 30})));
     s.send(ClientMessage::strokePoint("OPEN", {0.61, 0.6, 0.9, 30.01}));
     for (int i = 26; i <= 30; ++i) b.send(ClientMessage::strokePoint("B", {0.9, i / 31.0, 0.5, i * 0.001}));
     a.waitFor("stroke_point", 5);
