@@ -1,5 +1,7 @@
 #include "rooms/relay_text.h"
 
+#include <array>
+
 #include "model/overloaded.h"
 
 namespace vellumora::server {
@@ -34,9 +36,12 @@ class Layout {
     bool done() const { return rest_.empty(); }
 
   private:
-    static bool isNumberChar(char c) {
-        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
-    }
+    static bool isNumberChar(char c) { return kNumberChars[static_cast<unsigned char>(c)]; }
+    static constexpr auto kNumberChars = [] {
+        std::array<bool, 256> is{};
+        for (const char c : std::string_view("0123456789+-.eE")) is[static_cast<unsigned char>(c)] = true;
+        return is;
+    }();
     std::string_view rest_;
 };
 

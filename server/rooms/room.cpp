@@ -149,8 +149,11 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             return;
         }
         encoded_.clear();
-        userIdJson_.clear();
-        json::Writer(userIdJson_).string(userId);
+        if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
+            userIdJson_.clear();
+            json::Writer(userIdJson_).string(userId);
+            userIdJsonOf_ = userId;
+        }
         if (!relayFromBytes(bytes, *message, userIdJson_, encoded_) &&
             !encodeInto(relayedFrom(*message, userId), encoded_))
             return;
