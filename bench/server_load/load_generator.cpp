@@ -74,6 +74,10 @@ class ServerTarget final : public LoadTarget {
         return "/?room=solo%3A" + user.id + "&token=" + user.token + "&color=%23336699";
     }
     bool peersMask() const override { return false; }
+    std::int64_t stopAndMeasureStore() override {
+        server_.stop();
+        return server_.fileBytes("db");
+    }
 
   private:
     ServerUnderTest server_;

@@ -188,6 +188,10 @@ Row runLoad(const Options& o, LoadTarget& target, int rooms) {
     row.longestTickGapMs = longestTickGap * 1e3;
     clients.closeAll();
     loop.runFor(0.2);
+    // Every point sent is stored, each stroke's start point included.
+    const std::int64_t stored = target.stopAndMeasureStore();
+    row.storedBytesPerPoint =
+        static_cast<double>(stored) / static_cast<double>(stats.sentTotal + clients.size());
     return row;
 }
 
@@ -227,6 +231,10 @@ void printRow(const Row& r) {
 }
 
 void printWaits(const std::vector<Row>& rows) {
+    if (!rows.empty() && rows.front().storedBytesPerPoint > 0) {
+        std::printf("\ndatabase bytes per stored point, after a clean stop:\n");
+        for (const Row& r : rows) std::printf("  %d rooms: %.1f\n", r.rooms, r.storedBytesPerPoint);
+    }
     std::printf(
         "\nwaiting for a CPU while runnable, share of the window (the server's threads summed; they share "
         "its core):\n");
@@ -248,7 +256,8 @@ void writeJson(const std::string& path, const std::vector<Row>& rows, double idl
             << ",\"relayed_per_s\":" << r.relayedPerSec << ",\"delivered\":" << r.delivered
             << ",\"p50_us\":" << r.p50 << ",\"p99_us\":" << r.p99
             << ",\"server_cpu_us_per_msg\":" << r.cpuPerMessage << ",\"rss_mib\":" << r.rssMiB
-            << ",\"late_ticks\":" << r.lateTicks << "}";
+            << ",\"late_ticks\":" << r.lateTicks << ",\"db_bytes_per_point\":" << r.storedBytesPerPoint
+            << "}";
     }
     out << "],\"idle_bytes_per_connection\":" << idleBytes << "}\n";
 }

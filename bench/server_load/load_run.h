@@ -42,6 +42,7 @@ struct Row {
     // overdue points at once, and the target drains that burst at its own speed.
     int lateTicks = 0;
     double longestTickGapMs = 0;
+    double storedBytesPerPoint = 0;  // 0: the target stores nothing
 };
 
 // The process the clients talk to, started for one row.
@@ -56,6 +57,8 @@ class LoadTarget {
     virtual std::string roomTarget(const std::string& name) = 0;
     // Whether clients receive their peers' frames as sent (masked) rather than re-framed.
     virtual bool peersMask() const = 0;
+    // Stops the target and returns the bytes of what it stored on disk (0 when it keeps nothing).
+    virtual std::int64_t stopAndMeasureStore() { return 0; }
 };
 
 // Both clients of each room, connected and ready (room_state received); throws if any fails.

@@ -95,6 +95,20 @@ void stopChild(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
+void ChildProcess::stop() {
+    stopChild(pid_);
+    pid_ = -1;
+}
+
+std::int64_t ChildProcess::fileBytes(const std::string& prefix) const {
+    std::int64_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        if (entry.is_regular_file() && entry.path().filename().string().starts_with(prefix))
+            total += static_cast<std::int64_t>(entry.file_size());
+    }
+    return total;
+}
+
 ChildProcess::~ChildProcess() {
     stopChild(pid_);
     std::error_code ec;

@@ -40,6 +40,10 @@ class ChildProcess {
     double cpuMicros() const { return processCpuMicros(pid_); }
     double runDelayMicros() const { return processRunDelayMicros(pid_); }
     std::int64_t rssBytes() const { return processRssBytes(pid_); }
+    // Stops it (SIGTERM) and waits.
+    void stop();
+    // The size of the files in the scratch directory whose names start with `prefix`.
+    std::int64_t fileBytes(const std::string& prefix) const;
 
   protected:
     std::string dir_;  // empty: none

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "model/json_writer.h"
 #include "rooms/message_rules.h"
+#include "rooms/relay_text.h"
 
 namespace vellumora::server {
 
@@ -147,7 +149,14 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             return;
         }
         encoded_.clear();
-        if (!encodeInto(relayedFrom(*message, userId), encoded_)) return;
+        if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
+            userIdJson_.clear();
+            json::Writer(userIdJson_).string(userId);
+            userIdJsonOf_ = userId;
+        }
+        if (!relayFromBytes(bytes, *message, userIdJson_, encoded_) &&
+            !encodeInto(relayedFrom(*message, userId), encoded_))
+            return;
         publishLocked(std::make_shared<const std::string>(encoded_), &sender, wake);
     }
     send(wake);

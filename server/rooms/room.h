@@ -82,6 +82,8 @@ class Room {
     std::vector<Present> members_ GUARDED_BY(mutex_);
     std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
     std::string encoded_ GUARDED_BY(mutex_);                       // reused per message
+    std::string userIdJson_ GUARDED_BY(mutex_);                    // the last sender's id in JSON
+    std::string userIdJsonOf_ GUARDED_BY(mutex_);                  // and that id
     std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
     // The history's part of a room_state, encoded once and shared by every join until it changes.
     Payload strokesText_ GUARDED_BY(mutex_);

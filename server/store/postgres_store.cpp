@@ -71,6 +71,23 @@ UPDATE tokens SET last_used = created_at;
 ALTER TABLE tokens ALTER COLUMN last_used SET NOT NULL;
 CREATE INDEX tokens_by_user ON tokens(user_id);
 )sql",
+    // A stroke's points in chunks (point_chunks.h); float8send() writes the bytes the server
+    // reads. Doubles hardly compress: PostgreSQL need not try.
+    R"sql(
+CREATE TABLE stroke_chunks(
+  room_key BIGINT NOT NULL,
+  seq BIGINT NOT NULL,
+  first_idx BIGINT NOT NULL,
+  points BYTEA NOT NULL,
+  PRIMARY KEY(room_key, seq, first_idx));
+ALTER TABLE stroke_chunks ALTER COLUMN points SET STORAGE EXTERNAL;
+INSERT INTO stroke_chunks(room_key, seq, first_idx, points)
+  SELECT room_key, seq, min(idx),
+         string_agg(float8send(x) || float8send(y) || float8send(pressure) || float8send(t), ''::bytea
+                    ORDER BY idx)
+  FROM points GROUP BY room_key, seq;
+DROP TABLE points;
+)sql",
 };
 
 UserRecord userFrom(const PgResult& r, int row, int first) {
@@ -84,6 +101,10 @@ std::optional<UserRecord> firstUser(const PgResult& r) {
 }
 
 }  // namespace
+
+std::span<const char* const> postgresMigrations() {
+    return kMigrations;
+}
 
 PostgresStore::PostgresStore(const std::string& url, const Presence& presence)
     : url_(url), presence_(presence), pool_(std::make_unique<PgPool>(url)), owner_(url, pgSettings(true)) {

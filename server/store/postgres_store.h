@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -25,6 +26,9 @@
 #include "store/store.h"
 
 namespace vellumora::server {
+
+// The scripts that move the schema one version on, oldest first: version N has run the first N.
+std::span<const char* const> postgresMigrations();
 
 class PostgresStore final : public Store {
   public:

@@ -1,9 +1,10 @@
 // Rooms in PostgreSQL: their leases, their history, and the presence that goes with them.
-// History has the same rows as in SQLite (one per stroke, one per point); a group commit
+// History has the same rows as in SQLite (one per stroke, its points in chunks); a group commit
 // writes them with a few array-valued statements instead of a statement per change, all
 // sent in one round trip.
 #include "common/log.h"
 #include "model/overloaded.h"
+#include "store/point_chunks.h"
 #include "store/postgres_store.h"
 
 namespace vellumora::server {
@@ -31,14 +32,7 @@ class Bulk {
         point(room, c.seq, 0, c.first);
     }
     void point(std::int64_t room, std::int64_t seq, std::int64_t index, const StrokePoint& p) {
-        pointRoom_.add(room);
-        pointSeq_.add(seq);
-        pointIndex_.add(index);
-        x_.add(p.x);
-        y_.add(p.y);
-        pressure_.add(p.pressure);
-        t_.add(p.t);
-        ++points_;
+        chunker_.add(room, seq, index, p);
     }
     void end(std::int64_t room, std::int64_t seq) {
         endRoom_.add(room);
@@ -70,19 +64,20 @@ class Bulk {
                     .add(a_.take())
                     .add(size_.take()));
         }
-        if (points_ > 0) {
+        if (!chunker_.chunks().empty()) {
+            PgArray room, seq, first, points;
+            for (const PointChunk& chunk : chunker_.chunks()) {
+                room.add(chunk.room);
+                seq.add(chunk.seq);
+                first.add(chunk.first);
+                points.add(PgParams::byteaText(chunk.points));
+            }
+            chunker_.clear();
             c.add(
-                "INSERT INTO points(room_key, seq, idx, x, y, pressure, t) SELECT * FROM unnest($1::int8[], "
-                "$2::int8[], $3::int8[], $4::float8[], $5::float8[], $6::float8[], $7::float8[]) "
-                "ON CONFLICT (room_key, seq, idx) DO NOTHING",
-                PgParams()
-                    .add(pointRoom_.take())
-                    .add(pointSeq_.take())
-                    .add(pointIndex_.take())
-                    .add(x_.take())
-                    .add(y_.take())
-                    .add(pressure_.take())
-                    .add(t_.take()));
+                "INSERT INTO stroke_chunks(room_key, seq, first_idx, points) SELECT * FROM "
+                "unnest($1::int8[], $2::int8[], $3::int8[], $4::bytea[]) "
+                "ON CONFLICT (room_key, seq, first_idx) DO NOTHING",
+                PgParams().add(room.take()).add(seq.take()).add(first.take()).add(points.take()));
         }
         if (ends_ > 0) {
             c.add(
@@ -95,7 +90,7 @@ class Bulk {
             PgParams removed;
             removed.add(removeRoom_.take()).add(removeSeq_.take());
             c.add(
-                "DELETE FROM points p USING unnest($1::int8[], $2::int8[]) AS e(room_key, seq) "
+                "DELETE FROM stroke_chunks p USING unnest($1::int8[], $2::int8[]) AS e(room_key, seq) "
                 "WHERE p.room_key = e.room_key AND p.seq = e.seq",
                 removed);
             c.add(
@@ -103,14 +98,14 @@ class Bulk {
                 "WHERE s.room_key = e.room_key AND s.seq = e.seq",
                 removed);
         }
-        strokes_ = points_ = ends_ = removes_ = 0;
+        strokes_ = ends_ = removes_ = 0;
     }
 
   private:
     PgArray strokeRoom_, strokeSeq_, strokeId_, strokeUser_, strokeTool_, r_, g_, b_, a_, size_;
-    PgArray pointRoom_, pointSeq_, pointIndex_, x_, y_, pressure_, t_;
+    PointChunker chunker_;
     PgArray endRoom_, endSeq_, removeRoom_, removeSeq_;
-    int strokes_ = 0, points_ = 0, ends_ = 0, removes_ = 0;
+    int strokes_ = 0, ends_ = 0, removes_ = 0;
 };
 
 }  // namespace
@@ -197,12 +192,11 @@ void PostgresStore::readHistory(PgConnection& c, StoredRoom& room) {
         room.strokes.push_back(std::move(stored));
     }
     const PgResult p =
-        c.exec("SELECT seq, x, y, pressure, t FROM points WHERE room_key = $1 ORDER BY seq, idx", key);
+        c.exec("SELECT seq, points FROM stroke_chunks WHERE room_key = $1 ORDER BY seq, first_idx", key);
     for (int i = 0; i < p.rows(); ++i) {
         auto it = bySeq.find(p.integer(i, 0));
         if (it == bySeq.end()) continue;
-        room.strokes[it->second].stroke.points.push_back(
-            {p.real(i, 1), p.real(i, 2), p.real(i, 3), p.real(i, 4)});
+        readStoredPoints(PgResult::bytes(p.text(i, 1)), room.strokes[it->second].stroke.points);
     }
     tx.commit();
 }
@@ -234,7 +228,7 @@ void PostgresStore::writeOps(const std::vector<HistoryOp>& ops) {
                        [&](const HistoryOp::Clear&) {
                            bulk.write(script);
                            const PgParams key = PgParams().add(room);
-                           script.add("DELETE FROM points WHERE room_key = $1", key);
+                           script.add("DELETE FROM stroke_chunks WHERE room_key = $1", key);
                            script.add("DELETE FROM strokes WHERE room_key = $1", key);
                        },
                        [&](const HistoryOp::SetPage& c) {

@@ -87,9 +87,13 @@ std::string SqliteStatement::text(int column) const {
 }
 
 std::string SqliteStatement::blob(int column) const {
+    return std::string(blobView(column));
+}
+
+std::string_view SqliteStatement::blobView(int column) const {
     const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
     const int n = sqlite3_column_bytes(stmt_, column);
-    return p ? std::string(p, static_cast<std::size_t>(n)) : std::string();
+    return p ? std::string_view(p, static_cast<std::size_t>(n)) : std::string_view();
 }
 
 double SqliteStatement::real(int column) const {

@@ -35,6 +35,8 @@ class SqliteStatement {
 
     std::string text(int column) const;
     std::string blob(int column) const;
+    // Valid until the statement steps on or is reset.
+    std::string_view blobView(int column) const;
     double real(int column) const;
     std::int64_t integer(int column) const;
     bool isNull(int column) const;

@@ -1,14 +1,18 @@
 #include "store/sqlite_store.h"
 
 #include <chrono>
+#include <iterator>
 
+#include "store/point_chunks.h"
 #include "store/sqlite_store_statements.h"
 
 namespace vellumora::server {
 
 namespace {
 
-constexpr const char* kSchema = R"sql(
+// The layout of the first release, which counted no versions: a database from then is at
+// version 0 with these tables in place, a new one is at 0 without them.
+constexpr const char* kFirstTables = R"sql(
 CREATE TABLE IF NOT EXISTS users(
   id TEXT PRIMARY KEY,
   username TEXT NOT NULL,
@@ -56,6 +60,55 @@ CREATE TABLE IF NOT EXISTS history_log(
   ops BLOB NOT NULL);
 )sql";
 
+void firstTables(SqliteDatabase& db) {
+    db.exec(kFirstTables);
+    // Tokens of a database from before sessions expired count as used when they were made.
+    sqlite3_stmt* probe = nullptr;
+    const bool hasLastUsed =
+        sqlite3_prepare_v2(db.handle(), "SELECT last_used FROM tokens", -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (!hasLastUsed) {
+        db.exec("ALTER TABLE tokens ADD COLUMN last_used REAL NOT NULL DEFAULT 0");
+        db.exec("UPDATE tokens SET last_used = created_at");
+    }
+    db.exec("CREATE INDEX IF NOT EXISTS tokens_by_user ON tokens(user_id)");
+}
+
+// A stroke's points in chunks instead of a row each (see point_chunks.h). Rows, not WITHOUT
+// ROWID: a chunk is larger than such a table keeps inside its page.
+void chunkedPoints(SqliteDatabase& db) {
+    db.exec(
+        "CREATE TABLE stroke_chunks(room_key INTEGER NOT NULL, seq INTEGER NOT NULL, "
+        "first_idx INTEGER NOT NULL, points BLOB NOT NULL, UNIQUE(room_key, seq, first_idx))");
+    {
+        SqliteStatement read(
+            db.handle(), "SELECT room_key, seq, idx, x, y, pressure, t FROM points ORDER BY room_key, seq, idx");
+        SqliteStatement write(
+            db.handle(), "INSERT INTO stroke_chunks(room_key, seq, first_idx, points) VALUES(?1, ?2, ?3, ?4)");
+        PointChunker chunker;
+        const auto writeAll = [&] {
+            for (const PointChunk& c : chunker.chunks())
+                write.bind(1, c.room).bind(2, c.seq).bind(3, c.first).bindBlobInPlace(4, c.points).run();
+            chunker.clear();
+        };
+        while (read.step()) {
+            chunker.add(read.integer(0), read.integer(1), read.integer(2),
+                        {read.real(3), read.real(4), read.real(5), read.real(6)});
+            if (chunker.chunks().size() >= 1024) writeAll();
+        }
+        read.reset();
+        writeAll();
+    }
+    db.exec("DROP TABLE points");
+    // A server from before counted versions would make an empty `points` again and serve every
+    // stroke without its points; on this view it fails to start instead.
+    db.exec("CREATE VIEW points AS SELECT 'moved to stroke_chunks' AS note WHERE 0");
+}
+
+// Each step moves the schema one version on (PRAGMA user_version); never edit one that has
+// shipped, add another.
+constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints};
+
 UserRecord userFrom(const SqliteStatement& s, int first) {
     return {s.text(first), s.text(first + 1), s.text(first + 2)};
 }
@@ -100,7 +153,6 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     // A longer WAL between checkpoints: the pages every drawing room dirties are copied back once, not per
     // fold.
     db_.exec("PRAGMA wal_autocheckpoint=8192");
-    db_.exec(kSchema);
     migrate();
     s_ = std::make_unique<Statements>(db_.handle());
     // Group commits of a previous run that were not folded yet (after a crash, say).
@@ -111,16 +163,20 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
 SqliteStore::~SqliteStore() = default;
 
 void SqliteStore::migrate() {
-    // Tokens of a database from before sessions expired count as used when they were made.
-    sqlite3_stmt* probe = nullptr;
-    const bool hasLastUsed =
-        sqlite3_prepare_v2(db_.handle(), "SELECT last_used FROM tokens", -1, &probe, nullptr) == SQLITE_OK;
-    sqlite3_finalize(probe);
-    if (!hasLastUsed) {
-        db_.exec("ALTER TABLE tokens ADD COLUMN last_used REAL NOT NULL DEFAULT 0");
-        db_.exec("UPDATE tokens SET last_used = created_at");
+    SqliteStatement read(db_.handle(), "PRAGMA user_version");
+    read.step();
+    const std::int64_t version = read.integer(0);
+    read.reset();
+    constexpr auto known = static_cast<std::int64_t>(std::size(kSteps));
+    if (version > known)
+        throw StoreError("the database has schema version " + std::to_string(version) +
+                         ", newer than this server knows (" + std::to_string(known) + ")");
+    for (std::int64_t v = version; v < known; ++v) {
+        SqliteTransaction tx(db_);
+        kSteps[v](db_);
+        db_.exec(("PRAGMA user_version = " + std::to_string(v + 1)).c_str());
+        tx.commit();
     }
-    db_.exec("CREATE INDEX IF NOT EXISTS tokens_by_user ON tokens(user_id)");
 }
 
 std::optional<UserRecord> SqliteStore::createUser(const UserRecord& user, const std::string& passwordHash) {

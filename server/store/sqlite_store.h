@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "store/point_chunks.h"
 #include "store/sqlite_db.h"
 #include "store/store.h"
 
@@ -50,6 +51,7 @@ class SqliteStore final : public Store {
     void readLogLocked();
     void foldLogLocked();
     void applyOpLocked(const HistoryOp& op);
+    void writeChunksLocked();
     // Half a second of drawing at the 5 ms default commit interval: each fold dirties a page or
     // two per drawing room however few points it brings, so fewer, larger folds write less;
     // larger still and a fold holds the store long enough to delay log-ins and room loads.
@@ -63,6 +65,7 @@ class SqliteStore final : public Store {
     std::vector<HistoryOp> unfolded_;
     std::vector<std::pair<std::int64_t, std::size_t>> foldOrder_;  // reused per fold
     std::string logBlob_;                                          // reused per commit
+    PointChunker chunker_;                                         // the points of a fold
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;

@@ -1,29 +1,22 @@
-// Room history in SQLite: one row per stroke, one row per point, keyed by the room's
-// integer key and the stroke's start-order sequence number.
+// Room history in SQLite: one row per stroke and its points in chunks (point_chunks.h), keyed
+// by the room's integer key and the stroke's start-order sequence number.
 //
 // Group commits go to an append-only log first (one row per commit, a few pages), and are
 // folded into those tables in batches: written there directly, every commit would dirty a
 // B-tree leaf per drawing room. The log is folded before a room is read and at start-up,
 // so readers never see the difference. A fold applies the changes room by room (each room
-// in its own order), so that each room's rows are written together.
+// in its own order), so that each room's rows are written together, and a stroke's points
+// of one fold make one chunk.
 #include <algorithm>
 #include <unordered_map>
 
 #include "model/overloaded.h"
 #include "store/history_log_codec.h"
+#include "store/point_chunks.h"
 #include "store/sqlite_store.h"
 #include "store/sqlite_store_statements.h"
 
 namespace vellumora::server {
-
-namespace {
-// One row of `points` into the seven parameters from `first` on.
-void bindPoint(SqliteStatement& s, int first, std::int64_t room, std::int64_t seq, std::int64_t index,
-               const StrokePoint& p) {
-    s.bind(first, room).bind(first + 1, seq).bind(first + 2, index);
-    s.bind(first + 3, p.x).bind(first + 4, p.y).bind(first + 5, p.pressure).bind(first + 6, p.t);
-}
-}  // namespace
 
 StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
     std::lock_guard lock(mutex_);
@@ -58,12 +51,12 @@ StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
     }
     s.reset();
 
-    auto& p = s_->pointsOfRoom;
+    auto& p = s_->chunksOfRoom;
     p.bind(1, room.key);
     while (p.step()) {
         auto it = bySeq.find(p.integer(0));
         if (it == bySeq.end()) continue;
-        room.strokes[it->second].stroke.points.push_back({p.real(2), p.real(3), p.real(4), p.real(5)});
+        readStoredPoints(p.blobView(1), room.strokes[it->second].stroke.points);
     }
     p.reset();
     return room;
@@ -100,24 +93,8 @@ void SqliteStore::foldLogLocked() {
     for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_.emplace_back(unfolded_[i].roomKey, i);
     std::sort(foldOrder_.begin(), foldOrder_.end());
     SqliteTransaction tx(db_);
-    const auto pointAt = [&](std::size_t k) {
-        return std::get_if<HistoryOp::AppendPoint>(&unfolded_[foldOrder_[k].second].change);
-    };
-    for (std::size_t k = 0; k < foldOrder_.size();) {
-        std::size_t run = 0;
-        while (run < kPointRun && k + run < foldOrder_.size() && pointAt(k + run)) ++run;
-        if (run < kPointRun) {
-            applyOpLocked(unfolded_[foldOrder_[k++].second]);
-            continue;
-        }
-        // The same rows in the same order as one statement each.
-        auto& s = s_->insertPointRun;
-        for (int j = 0; j < kPointRun; ++j, ++k) {
-            const HistoryOp::AppendPoint& c = *pointAt(k);
-            bindPoint(s, 7 * j + 1, foldOrder_[k].first, c.seq, c.index, c.point);
-        }
-        s.run();
-    }
+    for (const auto& [room, i] : foldOrder_) applyOpLocked(unfolded_[i]);
+    writeChunksLocked();
     s_->clearLog.run();
     tx.commit();
     unfolded_.clear();
@@ -134,21 +111,19 @@ void SqliteStore::applyOpLocked(const HistoryOp& op) {
                 s.bind(1, room).bind(2, c.seq).bind(3, h.id).bind(4, h.userId).bind(5, rawValue(h.tool));
                 s.bind(6, h.color.r).bind(7, h.color.g).bind(8, h.color.b).bind(9, h.color.a);
                 s.bind(10, h.brushSize).run();
-                bindPoint(s_->insertPoint, 1, room, c.seq, 0, c.first);
-                s_->insertPoint.run();
+                chunker_.add(room, c.seq, 0, c.first);
             },
-            [&](const HistoryOp::AppendPoint& c) {
-                bindPoint(s_->insertPoint, 1, room, c.seq, c.index, c.point);
-                s_->insertPoint.run();
-            },
+            [&](const HistoryOp::AppendPoint& c) { chunker_.add(room, c.seq, c.index, c.point); },
             [&](const HistoryOp::EndStroke& c) { s_->endStroke.bind(1, room).bind(2, c.seq).run(); },
             [&](const HistoryOp::RemoveStroke& c) {
+                writeChunksLocked();
                 s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
-                s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
+                s_->deleteStrokeChunks.bind(1, room).bind(2, c.seq).run();
             },
             [&](const HistoryOp::Clear&) {
+                writeChunksLocked();
                 s_->clearStrokes.bind(1, room).run();
-                s_->clearPoints.bind(1, room).run();
+                s_->clearChunks.bind(1, room).run();
             },
             [&](const HistoryOp::SetPage& c) {
                 auto& s = s_->setPage;
@@ -163,6 +138,13 @@ void SqliteStore::applyOpLocked(const HistoryOp& op) {
             },
         },
         op.change);
+}
+
+void SqliteStore::writeChunksLocked() {
+    auto& s = s_->insertChunk;
+    for (const PointChunk& c : chunker_.chunks())
+        s.bind(1, c.room).bind(2, c.seq).bind(3, c.first).bindBlobInPlace(4, c.points).run();
+    chunker_.clear();
 }
 
 }  // namespace vellumora::server

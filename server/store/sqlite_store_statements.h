@@ -1,21 +1,9 @@
 #pragma once
 // The prepared statements of SqliteStore, made once per connection.
 
-#include <string>
-
 #include "store/sqlite_db.h"
 
 namespace vellumora::server {
-
-// Points are stored in runs of this many rows per statement: a statement's own overhead
-// (cursor, program start, reset) then weighs little against its rows.
-inline constexpr int kPointRun = 32;
-
-inline std::string insertPointRunSql() {
-    std::string sql = "INSERT OR REPLACE INTO points(room_key, seq, idx, x, y, pressure, t) VALUES";
-    for (int i = 0; i < kPointRun; ++i) sql += i ? ",(?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?)";
-    return sql;
-}
 
 struct SqliteStore::Statements {
     explicit Statements(sqlite3* db)
@@ -59,21 +47,20 @@ struct SqliteStore::Statements {
           strokesOfRoom(db,
                         "SELECT seq, stroke_id, user_id, tool, r, g, b, a, brush_size, complete FROM strokes "
                         "WHERE room_key = ?1 ORDER BY seq"),
-          pointsOfRoom(
-              db, "SELECT seq, idx, x, y, pressure, t FROM points WHERE room_key = ?1 ORDER BY seq, idx"),
+          chunksOfRoom(db,
+                       "SELECT seq, points FROM stroke_chunks WHERE room_key = ?1 ORDER BY seq, first_idx"),
           insertStroke(db,
                        "INSERT OR REPLACE INTO strokes(room_key, seq, stroke_id, user_id, tool, r, g, b, a, "
                        "brush_size, "
                        "complete) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, 0)"),
-          insertPoint(db,
-                      "INSERT OR REPLACE INTO points(room_key, seq, idx, x, y, pressure, t) "
-                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
-          insertPointRun(db, insertPointRunSql()),
+          insertChunk(db,
+                      "INSERT OR REPLACE INTO stroke_chunks(room_key, seq, first_idx, points) "
+                      "VALUES(?1, ?2, ?3, ?4)"),
           endStroke(db, "UPDATE strokes SET complete = 1 WHERE room_key = ?1 AND seq = ?2"),
           deleteStroke(db, "DELETE FROM strokes WHERE room_key = ?1 AND seq = ?2"),
-          deleteStrokePoints(db, "DELETE FROM points WHERE room_key = ?1 AND seq = ?2"),
+          deleteStrokeChunks(db, "DELETE FROM stroke_chunks WHERE room_key = ?1 AND seq = ?2"),
           clearStrokes(db, "DELETE FROM strokes WHERE room_key = ?1"),
-          clearPoints(db, "DELETE FROM points WHERE room_key = ?1"),
+          clearChunks(db, "DELETE FROM stroke_chunks WHERE room_key = ?1"),
           setPage(db,
                   "UPDATE rooms SET page_id = ?2, page_name = ?3, page_mime = ?4, page_image = ?5 "
                   "WHERE room_key = ?1"),
@@ -85,9 +72,9 @@ struct SqliteStore::Statements {
     SqliteStatement insertToken, userByToken, touchToken, tokenUse, deleteToken, deleteTokensOf;
     SqliteStatement friendsOf, isFriend, pendingFor, requestExists, insertRequest, deleteRequest,
         insertFriendship;
-    SqliteStatement insertRoom, roomById, strokesOfRoom, pointsOfRoom;
-    SqliteStatement insertStroke, insertPoint, insertPointRun, endStroke, deleteStroke, deleteStrokePoints,
-        clearStrokes, clearPoints;
+    SqliteStatement insertRoom, roomById, strokesOfRoom, chunksOfRoom;
+    SqliteStatement insertStroke, insertChunk, endStroke, deleteStroke, deleteStrokeChunks, clearStrokes,
+        clearChunks;
     SqliteStatement setPage;
     SqliteStatement appendLog, readLog, clearLog;
 };

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "rooms/message_rules.h"
+#include "rooms/relay_text.h"
 #include "rooms/room_history.h"
 
 namespace vellumora::server {
@@ -182,6 +183,54 @@ TEST(MessageRules, shouldAcceptWhatADrawingClientSendsAndRejectTheRest) {
     ClientMessage negative = ClientMessage::strokePoint("S", {-0.0, 0.5, -0.0, -0.0});
     foldNegativeZero(negative);
     EXPECT_EQ(encode(negative), encode(ClientMessage::strokePoint("S", {0.0, 0.5, 0.0, 0.0})));
+}
+
+// A relay built from the sender's bytes must read back as the one the codec would write; bytes
+// not in the codec's layout (where a verbatim copy could read differently) are encoded instead.
+TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay) {
+    const struct {
+        const char* bytes;
+        bool copied;
+        bool sameBytes;  // as the codec's own relay, not just the same message
+    } cases[] = {
+        {R"({"type":"stroke_point","strokeId":"s-1","point":{"x":0.25,"y":1,"pressure":0.5,"t":1733400000.125}})",
+         true, true},
+        {R"({"type":"stroke_end","strokeId":"s-1"})", true, true},
+        {R"({"type":"cursor","x":0.1,"y":0.30000000000000004})", true, true},
+        // Other spellings of the same numbers read back the same.
+        {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.50,"y":5E-1,"pressure":1.0e0,"t":-2}})",
+         true, false},
+        {R"({"type":"cursor","x":0,"y":-0.0})", false, false},  // -0: kept, and relayed, as 0
+        {R"({"type":"cursor","x":-1e-400,"y":0})", false, false},
+        {R"({"type":"cursor", "x":0.1,"y":0.2})", false, false},
+        {R"({"type":"cursor","x":0.1,"y":0.2} )", false, false},
+        {R"({"type":"cursor","y":0.2,"x":0.1})", false, false},
+        {R"({"type":"cursor","x":0.1,"y":0.2,"x":0.9})", false, false},
+        {R"({"type":"cursor","x":0.1,"y":0.2,"userId":"forged"})", false, false},
+        {R"({"type":"stroke_end","strokeId":"s\/1"})", false, false},
+        {R"({"strokeId":"s","type":"stroke_end"})", false, false},
+        {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.2,"y":0.2,"pressure":1,"t":1,"t":2}})",
+         false, false},
+        {R"({"type":"clear_canvas"})", false, false},
+        {R"({"type":"stroke_start","stroke":{"id":"s","userId":"forged","tool":"pencil","color":{"r":0,"g":0,"b":0,"a":1},"brushSize":4,"point":{"x":0.5,"y":0.5,"pressure":1,"t":1}}})",
+         false, false},
+    };
+    for (const auto& c : cases) {
+        std::optional<ClientMessage> message = decodeClientMessage(c.bytes);
+        ASSERT_TRUE(message && saneMessage(*message)) << c.bytes;
+        foldNegativeZero(*message);
+        const std::string encoded = *encode(relayedFrom(*message, "u-1"));
+        std::string out = "kept";
+        EXPECT_EQ(relayFromBytes(c.bytes, *message, R"("u-1")", out), c.copied) << c.bytes;
+        if (!c.copied) {
+            EXPECT_EQ(out, "kept") << c.bytes;
+            continue;
+        }
+        ASSERT_TRUE(out.starts_with("kept")) << c.bytes;
+        const std::string relayed = out.substr(4);
+        EXPECT_EQ(decodeServerMessage(relayed), relayedFrom(*message, "u-1")) << relayed;
+        EXPECT_EQ(relayed == encoded, c.sameBytes) << relayed;
+    }
 }
 
 }  // namespace

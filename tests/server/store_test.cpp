@@ -2,10 +2,14 @@
 // runs when the environment provides one (VELLUMORA_TEST_STORE=postgresql).
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
+#include <tuple>
 
+#include "store/history_log_codec.h"
 #include "store/sqlite_store.h"
 #if VELLUMORA_WITH_POSTGRES
 #include "postgres_instance.h"
@@ -20,6 +24,11 @@ enum class Kind { sqlite, postgresql };
 class StoreTest : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vellumora-store-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
         if (GetParam() == Kind::postgresql) {
 #if VELLUMORA_WITH_POSTGRES
             testing::PostgresInstance* pg = testing::PostgresInstance::shared();
@@ -30,15 +39,10 @@ class StoreTest : public ::testing::TestWithParam<Kind> {
             GTEST_SKIP() << "built without PostgreSQL";
 #endif
         }
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vellumora-store-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
         location_ = (dir_ / "test.db").string();
     }
     void TearDown() override {
-        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+        std::filesystem::remove_all(dir_);
     }
     // The store at this test's location, as a server process would open it.
     std::unique_ptr<Store> open() {
@@ -104,21 +108,12 @@ TEST_P(StoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     EXPECT_NE(store->loadRoom("solo:y").key, key);
 }
 
-TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder) {
-    std::int64_t key = 0;
-    {
-        SqliteStore store(location_);
-        key = store.loadRoom("solo:z").key;
-        // Well under the fold threshold: these stay in the log when the store goes away.
-        store.applyHistory({startOp(key, 1, "A")});
-        store.applyHistory({{key, HistoryOp::Clear{}}});
-        store.applyHistory({startOp(key, 2, "B"), {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
-    }
+// A log left behind by a stop or crash is replayed in the older database's test below.
+TEST_P(SqliteStoreTest, shouldFoldManyCommitsOfInterleavedRoomsEachInItsOwnOrder) {
     SqliteStore store(location_);
-    StoredRoom room = store.loadRoom("solo:z");
-    ASSERT_EQ(room.strokes.size(), 1u);
-    EXPECT_EQ(room.strokes[0].stroke.points.size(), 2u);
-
+    const std::int64_t key = store.loadRoom("solo:z").key;
+    store.applyHistory({startOp(key, 1, "A"), {key, HistoryOp::Clear{}}, startOp(key, 2, "B"),
+                        {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
     // Two rooms interleaved over many folds: each keeps its own order, a clear included.
     const std::int64_t other = store.loadRoom("solo:w").key;
     store.applyHistory({startOp(other, 1, "GONE"), {other, HistoryOp::Clear{}}, startOp(other, 2, "W")});
@@ -128,7 +123,7 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
             {{key, HistoryOp::AppendPoint{2, i, p}}, {other, HistoryOp::AppendPoint{2, i - 1, p}}});
     }
     for (const auto& [id, atTwo] : {std::pair{"solo:z", 2}, std::pair{"solo:w", 1}}) {  // where t = 2 is
-        room = store.loadRoom(id);
+        const StoredRoom room = store.loadRoom(id);
         ASSERT_EQ(room.strokes.size(), 1u) << id;
         const auto& points = room.strokes[0].stroke.points;
         ASSERT_EQ(points.size(), static_cast<std::size_t>(999 + atTwo)) << id;
@@ -136,18 +131,99 @@ TEST_P(SqliteStoreTest, shouldReplayUnfoldedCommitsAfterACrashAndFoldManyInOrder
     }
 }
 
+// Puts data/history_v1.db where open() finds it, in the layout of its time: for SQLite the file
+// itself; for PostgreSQL its rows, in a database of that schema version, and the changes still
+// in the file's log come back for a server to store once it holds the rooms.
+std::vector<HistoryOp> placeOlderHistory(Kind kind, const std::filesystem::path& dir,
+                                         const std::string& location) {
+    std::filesystem::copy_file(VELLUMORA_SERVER_TEST_DATA "/history_v1.db", dir / "older.db");
+    if (kind == Kind::sqlite) {
+        std::filesystem::rename(dir / "older.db", location);
+        return {};
+    }
+    std::vector<HistoryOp> logged;
 #if VELLUMORA_WITH_POSTGRES
-// A server never writes into a schema a newer one has made.
-using PostgresStoreTest = StoreTest;
-INSTANTIATE_TEST_SUITE_P(Stores, PostgresStoreTest, ::testing::Values(Kind::postgresql), kindName);
+    SqliteDatabase older((dir / "older.db").string());
+    for (const char* script : postgresMigrations().first(2))
+        testing::PostgresInstance::execute(location, script);
+    testing::PostgresInstance::execute(
+        location,
+        "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(2)");
+    // Each value a literal PostgreSQL reads into its column's type; doubles (`reals`) in full.
+    for (const auto& [table, columns, reals] :
+         {std::tuple{"rooms", "room_key, id, page_id, page_name, page_mime, page_image", "------"},
+          {"strokes", "room_key, seq, stroke_id, user_id, tool, r, g, b, a, brush_size, complete",
+           "-----rrrrr-"},
+          {"points", "room_key, seq, idx, x, y, pressure, t", "---rrrr"}}) {
+        SqliteStatement read(older.handle(), std::string("SELECT ") + columns + " FROM " + table);
+        std::string sql = std::string("INSERT INTO ") + table + "(" + columns + ") VALUES";
+        for (char row = ' '; read.step(); row = ',') {
+            sql += row + std::string("(");
+            for (int j = 0; reals[j]; ++j) {
+                char exact[32];
+                std::string value =
+                    reals[j] == 'r' ? std::string(exact, std::to_chars(exact, exact + 32, read.real(j)).ptr)
+                                    : read.text(j);
+                for (std::size_t q = value.find('\''); q != std::string::npos; q = value.find('\'', q + 2))
+                    value.insert(q, 1, '\'');
+                sql += (j ? "," : "") + (read.isNull(j) ? "NULL" : "'" + value + "'");
+            }
+            sql += ")";
+        }
+        testing::PostgresInstance::execute(location, sql);
+    }
+    for (SqliteStatement log(older.handle(), "SELECT ops FROM history_log ORDER BY id"); log.step();) {
+        const std::vector<HistoryOp> ops = decodeHistoryOps(log.blobView(0));
+        logged.insert(logged.end(), ops.begin(), ops.end());
+    }
+#endif
+    return logged;
+}
 
-TEST_P(PostgresStoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
+// A database an earlier layout wrote (bench/server_load/make_history_db.cpp drove that server):
+// part of its history folded into rows, part still in the log, as a stop or crash leaves it. It
+// is converted in place, and every room comes back as that server sent it, byte for byte in
+// JSON (a -0 or a last bit would show), right after the conversion and from the converted file.
+TEST_P(StoreTest, shouldConvertAnOlderDatabaseAndReloadEveryRoomAsItsServerSentIt) {
+    const std::vector<HistoryOp> logged = placeOlderHistory(GetParam(), dir_, location_);
+    std::ifstream rooms(VELLUMORA_SERVER_TEST_DATA "/history_v1_rooms.txt");
+    std::vector<std::pair<std::string, std::string>> sent;  // room id, its room_state
+    for (std::string room, state; rooms >> room && std::getline(rooms >> std::ws, state);)
+        sent.emplace_back(room, state);
+    ASSERT_EQ(sent.size(), 2u);
+    for (int pass = 0; pass < 2; ++pass) {
+        const auto store = open();
+        for (const auto& [room, state] : sent) store->loadRoom(room);
+        if (pass == 0) store->applyHistory(logged);
+        for (const auto& [room, state] : sent) {
+            auto message = decodeServerMessage(state);
+            ASSERT_TRUE(message && std::holds_alternative<RoomStateMessage>(*message)) << room;
+            auto& expected = std::get<RoomStateMessage>(*message);
+            const StoredRoom stored = store->loadRoom(room);
+            expected.strokes.clear();
+            for (const StoredStroke& s : stored.strokes) expected.strokes.push_back(s.stroke);
+            expected.page = stored.page;
+            EXPECT_EQ(encode(*message), state) << room << " pass " << pass;
+        }
+    }
+}
+
+// A server never writes into a schema a newer one has made.
+TEST_P(StoreTest, shouldMigrateOnceAndRefuseASchemaNewerThanItKnows) {
     open().reset();
     EXPECT_NO_THROW(open().reset());  // already migrated: nothing to do
-    testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
+    if (GetParam() == Kind::sqlite) {
+        SqliteDatabase db(location_);
+        SqliteStatement version(db.handle(), "PRAGMA user_version");
+        ASSERT_TRUE(version.step());
+        db.exec(("PRAGMA user_version = " + std::to_string(version.integer(0) + 1)).c_str());
+    } else {
+#if VELLUMORA_WITH_POSTGRES
+        testing::PostgresInstance::execute(location_, "UPDATE schema_version SET version = version + 1");
+#endif
+    }
     EXPECT_THROW(open(), StoreError);
 }
-#endif
 
 TEST_P(StoreTest, shouldFollowTheFriendRequestRules) {
     const auto owned = open();

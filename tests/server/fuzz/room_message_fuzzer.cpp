@@ -1,13 +1,15 @@
 // Feeds arbitrary bytes through the path every room message takes: decode, sanity rules,
 // -0.0 folding, history rules and the relay encoding. Lines of the input are messages from
-// two users in turn. Accepted messages always re-encode, and the history's byte count is
-// exactly what its strokes and page add to an encoded room_state.
+// two users in turn. Accepted messages always re-encode, a relay copied from the bytes reads
+// back as the encoded one, and the history's byte count is exactly what its strokes and page
+// add to an encoded room_state.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 #include "rooms/message_rules.h"
+#include "rooms/relay_text.h"
 #include "rooms/room_history.h"
 
 using namespace vellumora;
@@ -32,6 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!history.apply(*message, user, changes)) continue;
         std::string relayed;
         if (!encodeInto(relayedFrom(*message, user), relayed)) std::abort();  // sane numbers always encode
+        std::string copied;
+        if (relayFromBytes(line, *message, "\"" + user + "\"", copied) &&
+            decodeServerMessage(copied) != relayedFrom(*message, user))
+            std::abort();
         if (history.bytes() > history.budget()) std::abort();
     }
     const auto empty = encode(ServerMessage{RoomStateMessage{{}, {}, {"user-a"}, std::nullopt}});
