@@ -153,7 +153,7 @@ void Renderer::render(GLuint targetFramebuffer) {
     glClear(GL_COLOR_BUFFER_BIT);
     glBindVertexArray(gl_->emptyVertexArray.id());
     gl_->composite.draw({size, time_, zoom_, pan_, gl_->ink.texture()});
-    planCursors(selfCursor_, peerCursors_, zoom_, pan_, size, cursorDraws_);
+    planCursors(selfCursor_, peerCursors_, {zoom_, pan_, size}, cursorDraws_);
     gl_->cursors.draw(cursorDraws_, size);
     drawPeerLabels(size);
     drawOverlay();
@@ -170,7 +170,8 @@ void Renderer::drawPeerLabels(Vec2f drawableSize) {
         const auto texture = gl_->labels.find(id);
         if (label == peerLabels_.end() || texture == gl_->labels.end()) continue;
         // Right of the ring, centred on it vertically.
-        const Vec2f centre = canvasToDrawable(cursor.pos, zoom_, pan_, drawableSize);
+        const Vec2f uv = ViewMapping{zoom_, pan_, drawableSize}.toView(cursor.pos);
+        const Vec2f centre{uv.x * drawableSize.x, uv.y * drawableSize.y};
         const QSize size = label->second.size();
         const Vec2f origin{std::round(centre.x + kPeerLabelOffset),
                            std::round(centre.y - static_cast<float>(size.height()) / 2)};

@@ -71,6 +71,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void setZoom(float zoom) { zoom_ = zoom; }
     Vec2f pan() const { return pan_; }
     void setPan(Vec2f pan) { pan_ = pan; }
+    // Where the canvas lies in the drawable this frame.
+    ViewMapping mapping() const {
+        return {zoom_, pan_, {static_cast<float>(width_), static_cast<float>(height_)}};
+    }
     const std::optional<CursorViz>& selfCursor() const { return selfCursor_; }
     void setSelfCursor(std::optional<CursorViz> cursor) { selfCursor_ = cursor; }
     const std::map<std::string, CursorViz>& peerCursors() const { return peerCursors_; }

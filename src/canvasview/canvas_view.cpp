@@ -6,6 +6,7 @@
 #include "canvasview/room_status_view.h"
 #include "ui/appearance.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -66,6 +67,7 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
     layout->addWidget(inputView_, 0, 0);
     // Over the canvas's corner; shown only while there is something to say.
     auto* status = new RoomStatusView(session, this);
+    status_ = status;
     auto* corner = new QVBoxLayout;
     const int margin = ui::pt(12);
     corner->setContentsMargins(margin, margin, margin, margin);
@@ -80,6 +82,7 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
     coordinator_ = std::make_unique<CanvasCoordinator>();
     coordinator_->bind(inputView_, inputView_->renderer(), session);
     hint_ = new FirstStrokeHint(this);
+    status->installEventFilter(this);
     QObject::connect(coordinator_.get(), &CanvasCoordinator::localStrokeStarted, hint_,
                      &FirstStrokeHint::strokeDrawn);
 }
@@ -97,14 +100,27 @@ CanvasView::~CanvasView() {
     coordinator_.reset();
 }
 
+void CanvasView::placeHint() {
+    if (hint_) hint_->place(rect(), status_ && !status_->isHidden() ? status_->geometry() : QRect());
+}
+
+bool CanvasView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == status_) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::Hide || type == QEvent::Resize || type == QEvent::Move)
+            placeHint();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void CanvasView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (hint_) hint_->place(rect());
+    placeHint();
 }
 
 void CanvasView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (hint_) hint_->place(rect());
+    placeHint();
     if (inputView_) inputView_->setFocus(Qt::OtherFocusReason);
 }
 

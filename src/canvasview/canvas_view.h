@@ -41,13 +41,17 @@ class CanvasView : public QWidget {
   protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void reportStartupFailure(const QString& message);
+    // The hint over the foot of the canvas, clear of the room's status in the corner.
+    void placeHint();
 
     CanvasInputView* inputView_ = nullptr;
     std::unique_ptr<CanvasCoordinator> coordinator_;
     FirstStrokeHint* hint_ = nullptr;
+    QWidget* status_ = nullptr;
 };
 
 }  // namespace vellumora

@@ -4,6 +4,8 @@
 
 #include <QSettings>
 
+#include <algorithm>
+
 namespace vellumora {
 
 namespace {
@@ -29,6 +31,8 @@ FirstStrokeHint::FirstStrokeHint(QWidget* parent) : QLabel(QString::fromUtf8(kTe
                       .arg((fontMetrics().height() + 2 * padY) / 2)
                       .arg(padY)
                       .arg(padX));
+    setWordWrap(true);
+    setAlignment(Qt::AlignCenter);
     setVisible(!hasDrawn());
 }
 
@@ -43,10 +47,13 @@ void FirstStrokeHint::strokeDrawn() {
     store.setValue(QString::fromUtf8(kDrawnKey), true);
 }
 
-void FirstStrokeHint::place(QRect area) {
-    adjustSize();
+void FirstStrokeHint::place(QRect area, QRect keepClear) {
     const int margin = fontMetrics().height() * 3 / 2;
-    move(area.center().x() - width() / 2, area.bottom() - height() - margin);
+    setMaximumWidth(std::max(area.width() - 2 * margin, fontMetrics().height() * 4));
+    adjustSize();
+    QRect at(area.center().x() - width() / 2, area.bottom() - height() - margin, width(), height());
+    if (!keepClear.isEmpty() && at.intersects(keepClear)) at.moveBottom(keepClear.top() - margin / 2);
+    move(at.topLeft());
     raise();
 }
 
