@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPointingDevice>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTabletEvent>
 #include <QTest>
@@ -25,6 +26,7 @@
 #include "support/qt_test_app.h"
 #include "support/scripted_server.h"
 #include "support/test_accounts.h"
+#include "ui/appearance.h"
 #include "ui/selectable_row.h"
 
 namespace vellumora {
@@ -149,7 +151,13 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
         ++canvases;
         return new QWidget(parent);
     };
-    RootView root(auth, session, {canvas, [](QWidget* parent) { return new QLabel("pages", parent); }});
+    // As tall as the real page picker's thumbnails and buttons.
+    const auto pages = [](QWidget* parent) {
+        auto* picker = new QLabel("pages", parent);
+        picker->setMinimumHeight(300);
+        return picker;
+    };
+    RootView root(auth, session, {canvas, pages});
     int signOuts = 0;
     QObject::connect(&session, &SessionModel::currentUserChanged,
                      [&](const OptionalAuthUser& user) { signOuts += !user.has_value(); });
@@ -183,6 +191,19 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     }
     // Account menu, sketchbook, add friend, five tools, the slider and 24 swatches.
     EXPECT_EQ(focusable, 3 + 5 + 1 + 24);
+    // At the default size the drawing controls are all in view, with room for a row or two
+    // more; the rest scrolls.
+    root.resize(1280, 820);
+    QApplication::processEvents();
+    std::vector<QWidget*> drawing{side->findChild<QSlider*>()};
+    for (QWidget* w : side->findChildren<QAbstractButton*>())
+        if (w->parentWidget() != side->friendsPanel() && !side->friendsPanel()->isAncestorOf(w))
+            drawing.push_back(w);
+    EXPECT_EQ(drawing.size(), 1u + 5 + 24);
+    for (QWidget* w : drawing)
+        EXPECT_EQ(w->visibleRegion().boundingRect(), w->rect()) << w->accessibleName().toStdString();
+    const auto* scroll = side->findChild<QScrollArea*>();
+    EXPECT_GE(scroll->height(), ui::pt(150));
 
     ASSERT_TRUE(testing::await([&](auto done) { auth.logout(done); }));
     EXPECT_TRUE(qobject_cast<LoginView*>(root.currentWidget()));
