@@ -1,5 +1,6 @@
 #include "canvas/renderer.h"
 
+#include "canvas/canvas_picture.h"
 #include "canvas/gl_support.h"
 
 #include <QBuffer>
@@ -140,10 +141,7 @@ void Renderer::render(GLuint targetFramebuffer) {
     }
     time_ += kFrameTime;
 
-    if (pendingLineArt_) {
-        gl_->composite.setLineArt(*pendingLineArt_);
-        pendingLineArt_.reset();
-    }
+    uploadPendingLineArt();
     paintQueuedInk();
 
     const Vec2f size{static_cast<float>(width_), static_cast<float>(height_)};
@@ -177,6 +175,20 @@ void Renderer::drawPeerLabels(Vec2f drawableSize) {
                            std::round(centre.y - static_cast<float>(size.height()) / 2)};
         gl_->overlays.draw(texture->second.id(), size, origin, drawableSize);
     }
+}
+
+void Renderer::uploadPendingLineArt() {
+    if (!pendingLineArt_) return;
+    gl_->composite.setLineArt(*pendingLineArt_);
+    pendingLineArt_.reset();
+}
+
+QImage Renderer::picture() {
+    if (!gl_) return {};
+    GlStateGuard guard(*this);
+    uploadPendingLineArt();
+    paintQueuedInk();
+    return composePicture(*this, gl_->composite, gl_->ink.texture(), gl_->emptyVertexArray.id());
 }
 
 void Renderer::paintInk() {

@@ -133,6 +133,14 @@ bool CanvasInputView::paintInkNow() {
     return true;
 }
 
+QImage CanvasInputView::composePicture() {
+    if (!renderer_->isInitialized() || !isValid()) return {};
+    makeCurrent();
+    QImage picture = renderer_->picture();
+    doneCurrent();
+    return picture;
+}
+
 std::size_t CanvasInputView::inkInFlight() {
     if (!renderer_->isInitialized() || !isValid()) return 0;
     makeCurrent();

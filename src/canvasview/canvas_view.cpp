@@ -3,10 +3,14 @@
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
 #include "canvasview/first_stroke_hint.h"
+#include "canvasview/picture_export.h"
 #include "canvasview/room_status_view.h"
+#include "session/session_model.h"
 #include "ui/appearance.h"
 
+#include <QDate>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -46,7 +50,7 @@ void CanvasView::prepareWindow(QWidget& window) {
     marker->hide();
 }
 
-CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent) {
+CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent), session_(session) {
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     setFocusPolicy(Qt::StrongFocus);
@@ -85,6 +89,30 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
     status->installEventFilter(this);
     QObject::connect(coordinator_.get(), &CanvasCoordinator::localStrokeStarted, hint_,
                      &FirstStrokeHint::strokeDrawn);
+    export_ = new PictureExport(*inputView_, *coordinator_, this);
+    QObject::connect(export_, &PictureExport::failed, this, [this](const QString& message) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Export picture"), message,
+                                    QMessageBox::Ok, window());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+}
+
+void CanvasView::exportPicture() {
+    if (!export_) return;
+    const QString suggested = PictureExport::suggestedPath(PictureExport::picturesFolder(),
+                                                           session_.roomDisplayName(), QDate::currentDate());
+    auto* dialog = new QFileDialog(window(), QStringLiteral("Export picture"), suggested,
+                                   QStringLiteral("PNG image (*.png)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QFileDialog::fileSelected, export_, &PictureExport::saveTo);
+    dialog->open();
+}
+
+void CanvasView::copyPicture() {
+    if (export_) export_->copy();
 }
 
 void CanvasView::reportStartupFailure(const QString& message) {

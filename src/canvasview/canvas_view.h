@@ -14,6 +14,7 @@ namespace vellumora {
 class CanvasCoordinator;
 class CanvasInputView;
 class FirstStrokeHint;
+class PictureExport;
 class SessionModel;
 
 class CanvasView : public QWidget {
@@ -37,6 +38,13 @@ class CanvasView : public QWidget {
     CanvasCoordinator* coordinator() { return coordinator_.get(); }
     // How to draw, until this person has drawn once; none without OpenGL.
     FirstStrokeHint* firstStrokeHint() { return hint_; }
+    // The picture's export and copy; none without OpenGL.
+    PictureExport* pictureExport() { return export_; }
+
+    // "Export picture…": a save dialog, then the picture is written; a failure is shown.
+    void exportPicture();
+    // "Copy picture": the picture goes to the clipboard; a failure is shown.
+    void copyPicture();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -52,6 +60,8 @@ class CanvasView : public QWidget {
     std::unique_ptr<CanvasCoordinator> coordinator_;
     FirstStrokeHint* hint_ = nullptr;
     QWidget* status_ = nullptr;
+    PictureExport* export_ = nullptr;
+    SessionModel& session_;
 };
 
 }  // namespace vellumora

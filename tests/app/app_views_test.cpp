@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QMenu>
 #include <QPointingDevice>
 #include <QScrollArea>
 #include <QSlider>
@@ -157,7 +158,11 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
         picker->setMinimumHeight(300);
         return picker;
     };
-    RootView root(auth, session, {canvas, pages});
+    std::vector<std::pair<std::string, QWidget*>> canvasActions;
+    const auto record = [&](std::string what) {
+        return [&canvasActions, what](QWidget* target) { canvasActions.emplace_back(what, target); };
+    };
+    RootView root(auth, session, {canvas, pages, record("export"), record("copy")});
     int signOuts = 0;
     QObject::connect(&session, &SessionModel::currentUserChanged,
                      [&](const OptionalAuthUser& user) { signOuts += !user.has_value(); });
@@ -181,6 +186,15 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     EXPECT_EQ(content->stageContent(), content->pageFrame());
     EXPECT_TRUE(side->roomControls()->isVisible());
     EXPECT_EQ(canvases, 1);
+    // The picture's keys work wherever the focus is, on the open room's canvas only.
+    QWidget* made = content->pageFrame()->content();
+    root.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&root));
+    QTest::keyClick(side->friendsPanel(), Qt::Key_E, Qt::ControlModifier);
+    QTest::keyClick(made, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    using Call = std::pair<std::string, QWidget*>;
+    EXPECT_EQ(canvasActions, (std::vector<Call>{{"export", made}, {"copy", made}}));
+    EXPECT_TRUE(side->friendsPanel()->accountMenu()->actions().contains(content->exportAction()));
     int focusable = 0;
     for (QWidget* w : side->findChildren<QWidget*>()) {
         if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QSlider*>(w)) {
@@ -211,6 +225,7 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     EXPECT_EQ(session.roomId(), std::nullopt);
     EXPECT_EQ(session.currentToken(), std::nullopt);
     EXPECT_EQ(session.connectionState(), ConnectionState::disconnected());
+    EXPECT_EQ(canvasActions.size(), 2u);
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/first_stroke_hint.h"
+#include "canvasview/picture_export.h"
 #include "canvasview/room_status_view.h"
 #include "page_image.h"
 #include "support/qt_test_app.h"
+#include "support/shading_oracle.h"
 
+#include <QClipboard>
 #include <QCursor>
 #include <QFile>
 #include <QNativeGestureEvent>
@@ -349,6 +352,65 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContext) {
     const auto [rasterThreads, notBehind] = rasterThreadsNotBehindGui();
     EXPECT_GT(rasterThreads, 0u);
     EXPECT_EQ(notBehind, 0);
+}
+
+// The picture is the whole canvas at its full size whatever the view shows, taken once the
+// room's ink is all painted; a write that fails says so and leaves nothing behind.
+TEST_F(CanvasWindowTest, thePictureIsTheWholeCanvasAtFullSizeAndAFailedWriteIsSaid) {
+    session.setCurrentPage(CurrentPage{"p", "P", testing::lineArtPng(64)});  // a cross through the centre
+    session.publishCanvasEvent({CanvasEvent::RoomState{{redStroke(0)}}});
+    session.setZoom(4.0);
+    session.setPan({0.3, 0.3});
+    PictureExport& exporter = *canvas.view().pictureExport();
+    std::vector<QString> saved;
+    std::vector<QString> failed;
+    int copied = 0;
+    QObject::connect(&exporter, &PictureExport::saved, [&](const QString& path) { saved.push_back(path); });
+    QObject::connect(&exporter, &PictureExport::failed,
+                     [&](const QString& error) { failed.push_back(error); });
+    QObject::connect(&exporter, &PictureExport::copied, [&] { ++copied; });
+    QTemporaryDir dir;
+    const QString path = dir.filePath("room.png");
+    const QString missing = dir.filePath("gone/room.png");
+    exporter.saveTo(path);
+    exporter.saveTo(missing);
+    exporter.copy();
+    ASSERT_TRUE(runUntil([&] { return saved.size() + failed.size() == 2 && copied == 1; }));
+    EXPECT_EQ(saved, std::vector<QString>{path});
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_TRUE(failed[0].startsWith("Could not export the picture to " + missing + ": "))
+        << failed[0].toStdString();
+    EXPECT_FALSE(QFile::exists(missing));
+
+    const QImage png(path);
+    ASSERT_EQ(png.size(), QSize(2048, 2048));
+    const auto at = [&png](double x, double y) { return png.pixelColor(int(x * 2048), int(y * 2048)); };
+    EXPECT_TRUE(testing::isInk(at(0.4, 0.3)) && at(0.4, 0.3).red() > 200) << "the ink, where the view is not";
+    for (const QPoint p : {QPoint(819, 410), QPoint(40, 2000), QPoint(1800, 1700)}) {
+        const Color4f paper =
+            shading::composite({(float(p.x()) + 0.5f) / 2048, (float(p.y()) + 0.5f) / 2048}, {}, {});
+        const QColor got = png.pixelColor(p);
+        EXPECT_LE(std::max({std::abs(got.redF() - paper.r), std::abs(got.greenF() - paper.g),
+                            std::abs(got.blueF() - paper.b)}),
+                  2.0f / 255)
+            << "the paper at " << p.x() << ", " << p.y();
+    }
+    EXPECT_LT(at(0.5, 0.9).value(), 60) << "the line art";
+    EXPECT_LT(at(0.9, 0.5).value(), 60) << "the line art";
+    const QImage clip = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(clip.size(), png.size());
+    for (const QPoint p : {QPoint(819, 614), QPoint(1024, 1843), QPoint(40, 2000)})
+        EXPECT_EQ(clip.pixel(p), png.pixel(p));
+
+    const struct {
+        std::optional<QString> room;
+        QString file;
+    } names[] = {{"My sketchbook", "My sketchbook 2026-12-07.png"},
+                 {" a/b:c\\d ", "a-b-c-d 2026-12-07.png"},
+                 {"..", "Vellumora 2026-12-07.png"},
+                 {std::nullopt, "Vellumora 2026-12-07.png"}};
+    for (const auto& n : names)
+        EXPECT_EQ(PictureExport::suggestedPath("/p", n.room, QDate(2026, 12, 7)), "/p/" + n.file);
 }
 
 }  // namespace
