@@ -1,8 +1,7 @@
 #include "canvasview/first_stroke_hint.h"
 
+#include "ui/app_settings.h"
 #include "ui/styles.h"
-
-#include <QSettings>
 
 #include <algorithm>
 
@@ -11,12 +10,6 @@ namespace vellumora {
 namespace {
 
 constexpr const char* kDrawnKey = "hints/drawn";
-
-// $XDG_CONFIG_HOME/vellumora/vellumora.conf
-QSettings settings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vellumora"),
-                     QStringLiteral("vellumora"));
-}
 
 }  // namespace
 
@@ -37,13 +30,13 @@ FirstStrokeHint::FirstStrokeHint(QWidget* parent) : QLabel(QString::fromUtf8(kTe
 }
 
 bool FirstStrokeHint::hasDrawn() {
-    return settings().value(QString::fromUtf8(kDrawnKey), false).toBool();
+    return ui::appSettings().value(QString::fromUtf8(kDrawnKey), false).toBool();
 }
 
 void FirstStrokeHint::strokeDrawn() {
     hide();
     if (hasDrawn()) return;
-    QSettings store = settings();
+    QSettings store = ui::appSettings();
     store.setValue(QString::fromUtf8(kDrawnKey), true);
 }
 

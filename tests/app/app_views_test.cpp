@@ -3,17 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QColorDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QPointingDevice>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSlider>
 #include <QTabletEvent>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "account/views/friends_panel.h"
 #include "account/views/login_view.h"
 #include "app/base_url.h"
+#include "app/color_palette.h"
 #include "app/content_view.h"
 #include "app/gesture_help_footer.h"
 #include "app/no_room_placeholder.h"
@@ -84,6 +88,38 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
             EXPECT_EQ(picker.rowFor(other)->isSelected(), other == c.tool) << c.name;
         }
     }
+}
+
+// "More colours…" opens the colour dialog; a colour chosen there becomes the colour and the first
+// custom swatch after it; the last five are kept across launches, each once.
+TEST(ColorPaletteTest, moreColoursAddsCustomSwatchesThatAreKeptAcrossLaunches) {
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    SessionModel session{QUrl(kDefault)};
+    const auto customNames = [](const ColorPalette& palette) {
+        QStringList names;
+        for (std::size_t i = ArtColor::palette().size(); i < palette.swatches().size(); ++i)
+            names << palette.swatches()[i]->accessibleName();
+        return names;
+    };
+    const QStringList kept{"#111111", "#FEDCBA", "#ABCDEF", "#123456", "#0000FF"};
+    {
+        ColorPalette palette(session);
+        palette.show();
+        EXPECT_EQ(palette.moreColors()->accessibleName(), "More colours…");
+        EXPECT_TRUE(palette.moreColors()->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(palette.moreColors(), Qt::Key_Space);
+        auto* dialog = palette.findChild<QColorDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        dialog->setCurrentColor(QColor(0x12, 0x34, 0x56));
+        dialog->accept();
+        EXPECT_EQ(session.color().name, "#123456");
+        for (const char* pick : {"#00ff00", "#0000ff", "#123456", "#abcdef", "#fedcba", "#111111"})
+            palette.chooseCustom(QColor(pick));
+        EXPECT_EQ(customNames(palette), kept);
+        EXPECT_TRUE(palette.swatches()[ArtColor::palette().size()]->isSelected());
+    }
+    EXPECT_EQ(customNames(ColorPalette(session)), kept);
 }
 
 TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
@@ -203,8 +239,8 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
             ++focusable;
         }
     }
-    // Account menu, sketchbook, add friend, five tools, the slider and 24 swatches.
-    EXPECT_EQ(focusable, 3 + 5 + 1 + 24);
+    // Account menu, sketchbook, add friend, five tools, the slider, 24 swatches and "More colours…".
+    EXPECT_EQ(focusable, 3 + 5 + 1 + 24 + 1);
     // At the default size the drawing controls are all in view, with room for a row or two
     // more; the rest scrolls.
     root.resize(1280, 820);
@@ -213,7 +249,7 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     for (QWidget* w : side->findChildren<QAbstractButton*>())
         if (w->parentWidget() != side->friendsPanel() && !side->friendsPanel()->isAncestorOf(w))
             drawing.push_back(w);
-    EXPECT_EQ(drawing.size(), 1u + 5 + 24);
+    EXPECT_EQ(drawing.size(), 1u + 5 + 24 + 1);
     for (QWidget* w : drawing)
         EXPECT_EQ(w->visibleRegion().boundingRect(), w->rect()) << w->accessibleName().toStdString();
     const auto* scroll = side->findChild<QScrollArea*>();
