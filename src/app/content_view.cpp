@@ -40,10 +40,12 @@ ContentView::ContentView(AuthModel& auth, SessionModel& session, ViewFactories f
     export_ = canvasAction(QStringLiteral("Export picture…"), ShortcutAction::exportPicture,
                            factories_.exportPicture);
     copy_ = canvasAction(QStringLiteral("Copy picture"), ShortcutAction::copyPicture, factories_.copyPicture);
+    // Between the side panel's "Keyboard shortcuts" (first) and "Log out", set apart.
     QMenu* account = side_->friendsPanel()->accountMenu();
-    QAction* first = account->actions().value(0);
-    account->insertActions(first, {export_, copy_});
-    account->insertSeparator(first);
+    QAction* after = account->actions().value(1);
+    account->insertActions(after, {export_, copy_});
+    account->insertSeparator(export_);
+    account->insertSeparator(after);
 
     // Keyboard users start on the first room they can open.
     setFocusProxy(side_->friendsPanel()->sketchbookRow());
