@@ -1,8 +1,12 @@
 // Canvas renderer on whatever OpenGL the display offers (llvmpipe under scripts/bench):
-// composite frame time, stamp throughput, and replaying a room's backlog.
+// composite frame time, stamp throughput, replaying a room's backlog, and its picture.
 
+#include "canvas/canvas_picture.h"
 #include "canvas/renderer.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -14,6 +18,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -49,6 +54,12 @@ double processCpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The machine's one-minute load average while a figure was taken: the machine is shared.
+double loadAverage() {
+    double load[1] = {};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
 std::unique_ptr<Renderer> makeRenderer(benchmark::State& state) {
@@ -151,6 +162,37 @@ void BM_QueueBacklog(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_QueueBacklog)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The picture of a full room at 2048 x 2048: composing it offscreen and reading it back (on
+// the GL thread), then turning, encoding and writing it as PNG (on the thread pool).
+void BM_PictureReadback(benchmark::State& state) {
+    auto renderer = makeRenderer(state);
+    if (!renderer) return;
+    queueBacklog(*renderer);
+    renderer->paintInk();
+    gl->glFinish();
+    for (auto _ : state) benchmark::DoNotOptimize(renderer->picture().constBits());
+    state.counters["load1"] = loadAverage();
+}
+BENCHMARK(BM_PictureReadback)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PictureEncode(benchmark::State& state) {
+    auto renderer = makeRenderer(state);
+    if (!renderer) return;
+    queueBacklog(*renderer);
+    const QImage readBack = renderer->picture();
+    const QString path = QDir::temp().filePath(QStringLiteral("vellumora-bench-picture.png"));
+    for (auto _ : state) {
+        if (const QString error = writePicturePng(finishPicture(readBack), path); !error.isEmpty()) {
+            state.SkipWithError(error.toStdString().c_str());
+            break;
+        }
+    }
+    state.counters["png_mib"] = double(QFileInfo(path).size()) / (1024.0 * 1024.0);
+    state.counters["load1"] = loadAverage();
+    QFile::remove(path);
+}
+BENCHMARK(BM_PictureEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vellumora

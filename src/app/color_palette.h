@@ -1,5 +1,6 @@
 #pragma once
-// The colour grid: one swatch per palette colour, six to a row; the current colour's swatch
+// The colour grid: one swatch per palette colour, six to a row, then "More colours…" (the colour
+// dialog) and the last colours chosen there, kept across launches; the current colour's swatch
 // has a strong outline and a shadow.
 
 #include <QAbstractButton>
@@ -24,6 +25,7 @@ class ColorSwatch : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    virtual QBrush fill() const;
 
   private:
     ArtColor color_;
@@ -34,16 +36,30 @@ class ColorPalette : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kColumns = 6;
+    // The custom colours kept: the rest of the row after "More colours…".
+    static constexpr int kCustomColors = kColumns - 1;
 
     explicit ColorPalette(SessionModel& session, QWidget* parent = nullptr);
 
+    // The palette's swatches, then the custom colours', most recent first.
     const std::vector<ColorSwatch*>& swatches() const { return swatches_; }
+    QAbstractButton* moreColors() const { return more_; }
+    // A colour from the dialog: it becomes the current colour and the first custom one.
+    void chooseCustom(const QColor& color);
+
+    // The custom colours as the settings keep them, most recent first.
+    static std::vector<ArtColor> customColors();
 
   private:
+    void openColorDialog();
+    void addSwatch(const ArtColor& color, int index);
+    void rebuildCustom();
     void refresh();
 
     SessionModel& session_;
     std::vector<ColorSwatch*> swatches_;
+    QAbstractButton* more_;
+    std::size_t paletteSize_ = 0;
 };
 
 }  // namespace vellumora

@@ -1,7 +1,9 @@
 #include "app/content_view.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QStackedLayout>
 
 #include "account/views/friends_panel.h"
@@ -35,10 +37,32 @@ ContentView::ContentView(AuthModel& auth, SessionModel& session, ViewFactories f
     layout->addWidget(line);
     layout->addWidget(side_);
 
+    export_ = canvasAction(QStringLiteral("Export picture…"), ShortcutAction::exportPicture,
+                           factories_.exportPicture);
+    copy_ = canvasAction(QStringLiteral("Copy picture"), ShortcutAction::copyPicture, factories_.copyPicture);
+    // Between the side panel's "Keyboard shortcuts" (first) and "Log out", set apart.
+    QMenu* account = side_->friendsPanel()->accountMenu();
+    QAction* after = account->actions().value(1);
+    account->insertActions(after, {export_, copy_});
+    account->insertSeparator(export_);
+    account->insertSeparator(after);
+
     // Keyboard users start on the first room they can open.
     setFocusProxy(side_->friendsPanel()->sketchbookRow());
     connect(&session_, &SessionModel::roomIdChanged, this, &ContentView::refresh);
     refresh();
+}
+
+QAction* ContentView::canvasAction(const QString& text, ShortcutAction action, WidgetAction run) {
+    auto* item = new QAction(text, this);
+    item->setShortcuts(keySequences(shortcut(action)));
+    item->setVisible(static_cast<bool>(run));
+    connect(item, &QAction::triggered, this, [this, run] {
+        if (run && frame_ && stage_->currentWidget() == frame_ && frame_->content()) run(frame_->content());
+    });
+    // Bound here, the keys work wherever the focus is in the window.
+    addAction(item);
+    return item;
 }
 
 QWidget* ContentView::stageContent() const {
@@ -46,7 +70,10 @@ QWidget* ContentView::stageContent() const {
 }
 
 void ContentView::refresh() {
-    if (!session_.roomId()) {
+    const bool open = session_.roomId().has_value();
+    export_->setEnabled(open);
+    copy_->setEnabled(open);
+    if (!open) {
         stage_->setCurrentWidget(placeholder_);
         return;
     }

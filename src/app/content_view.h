@@ -5,8 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "app/shortcuts.h"
 #include "app/view_factories.h"
 
+class QAction;
 class QStackedLayout;
 
 namespace vellumora {
@@ -28,9 +30,15 @@ class ContentView : public QWidget {
     PageFrame* pageFrame() const { return frame_; }
     // What the stage shows now: the framed canvas or the placeholder.
     QWidget* stageContent() const;
+    // "Export picture…" and "Copy picture", in the account menu and on their keys anywhere in
+    // the window while a room is open.
+    QAction* exportAction() const { return export_; }
+    QAction* copyAction() const { return copy_; }
 
   private:
     void refresh();
+    // An action on the open room's canvas, bound to its row of the shortcut table.
+    QAction* canvasAction(const QString& text, ShortcutAction action, WidgetAction run);
 
     SessionModel& session_;
     ViewFactories factories_;
@@ -38,6 +46,8 @@ class ContentView : public QWidget {
     NoRoomPlaceholder* placeholder_;
     PageFrame* frame_ = nullptr;
     SidePanel* side_;
+    QAction* export_;
+    QAction* copy_;
 };
 
 }  // namespace vellumora

@@ -56,6 +56,12 @@ int main(int argc, char** argv) {
 
     vellumora::ViewFactories factories;
     factories.canvas = [&session](QWidget* parent) { return new vellumora::CanvasView(session, parent); };
+    factories.exportPicture = [](QWidget* canvas) {
+        static_cast<vellumora::CanvasView*>(canvas)->exportPicture();
+    };
+    factories.copyPicture = [](QWidget* canvas) {
+        static_cast<vellumora::CanvasView*>(canvas)->copyPicture();
+    };
     factories.pagePicker = [&session](QWidget* parent) {
         auto* picker = new vellumora::PagePicker(session, parent);
         picker->setCaptureSheetOpener(openCaptureSheet);

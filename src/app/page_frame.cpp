@@ -3,8 +3,8 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -91,13 +91,21 @@ QImage pageShadow(QSize size, QRect page, qreal devicePixelRatio) {
     return image;
 }
 
+QRect squarePage(QSize size, int margin) {
+    const int side = std::max(std::min(size.width(), size.height()) - 2 * margin, 0);
+    return {(size.width() - side) / 2, (size.height() - side) / 2, side, side};
+}
+
 PageFrame::PageFrame(QWidget* content, QWidget* parent) : QWidget(parent), content_(content) {
-    auto* layout = new QVBoxLayout(this);
-    const int padding = ui::pt(24);
-    layout->setContentsMargins(padding, padding, padding, padding);
-    layout->addWidget(content);
+    // Placed by hand: no layout keeps a child square.
+    content->setParent(this);
     edge_ = new PageEdge(this);
     content->installEventFilter(this);
+    placeContent();
+}
+
+void PageFrame::placeContent() {
+    if (content_) content_->setGeometry(squarePage(size(), ui::pt(24)));
 }
 
 void PageFrame::paintEvent(QPaintEvent*) {
@@ -109,6 +117,7 @@ void PageFrame::paintEvent(QPaintEvent*) {
 
 void PageFrame::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    placeContent();
     reshape();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Lays its content on the desk like a sheet of paper: padded, with slightly rounded corners, a
-// faint warm edge and two soft shadows beneath.
+// Lays its content on the desk like a square sheet of paper: the largest square that fits with
+// a margin, centred, with slightly rounded corners, a faint warm edge and two soft shadows
+// beneath.
 
 #include <QImage>
 #include <QPointer>
@@ -23,6 +24,7 @@ class PageFrame : public QWidget {
 
   private:
     void reshape();
+    void placeContent();
 
     QPointer<QWidget> content_;
     QWidget* edge_;
@@ -32,5 +34,8 @@ class PageFrame : public QWidget {
 // The two shadows of a page whose rectangle is `page`, drawn into an image of `size`: black
 // whose alpha is each Gaussian-blurred rectangle, the stronger blur laid over the weaker one.
 QImage pageShadow(QSize size, QRect page, qreal devicePixelRatio);
+
+// The square sheet in a frame of `size`, `margin` clear of each edge where there is room.
+QRect squarePage(QSize size, int margin);
 
 }  // namespace vellumora

@@ -18,6 +18,8 @@ constexpr std::string_view kCapture = "Capture sketch from camera";
 
 constexpr std::array kShortcuts = {
     Shortcut{A::quit, kWindow, "Ctrl+Q", "Quit Vellumora."},
+    Shortcut{A::exportPicture, kWindow, "Ctrl+E", "Save the open room's picture as a PNG file."},
+    Shortcut{A::copyPicture, kWindow, "Ctrl+Shift+C", "Copy the open room's picture."},
     Shortcut{A::toggleCanvasMode, kCanvas, "Space",
              "Canvas mode on or off. In canvas mode the pointer is the pen: move with the button held "
              "to colour, without it to move the cursor."},

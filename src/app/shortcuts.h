@@ -11,6 +11,8 @@ namespace vellumora {
 
 enum class ShortcutAction {
     quit,
+    exportPicture,
+    copyPicture,
     toggleCanvasMode,
     leaveCanvasMode,
     resetView,

@@ -41,30 +41,36 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     account->insertAction(account->actions().value(0), listShortcuts);
     connect(listShortcuts, &QAction::triggered, this, &SidePanel::showShortcuts);
 
+    // What a room adds: who is here and the page above, scrolling with the friends when they
+    // are many; the drawing controls below, always in view.
+    roomInfo_ = new QWidget;
+    auto* info = new QVBoxLayout(roomInfo_);
+    info->setContentsMargins(0, 0, 0, 0);
+    info->setSpacing(ui::pt(18));
+    info->addWidget(divider());
+    info->addWidget(new PresenceList(session));
+    if (pagePicker) {
+        info->addWidget(divider());
+        info->addWidget(pagePicker(nullptr));
+    }
+    items->addWidget(roomInfo_);
+    items->addStretch(1);
+
     roomControls_ = new QWidget;
     auto* controls = new QVBoxLayout(roomControls_);
-    controls->setContentsMargins(0, 0, 0, 0);
-    controls->setSpacing(ui::pt(18));
-    controls->addWidget(divider());
-    controls->addWidget(new PresenceList(session));
+    const int inset = ui::pt(12);
+    controls->setContentsMargins(inset, 0, inset, ui::pt(10));
+    controls->setSpacing(ui::pt(10));
     controls->addWidget(divider());
     controls->addWidget(new ToolPicker(session));
-    controls->addWidget(divider());
-    if (pagePicker) {
-        controls->addWidget(pagePicker(nullptr));
-        controls->addWidget(divider());
-    }
     auto* palette = new QVBoxLayout;
-    palette->setSpacing(ui::pt(8));
+    palette->setSpacing(ui::pt(6));
     auto* heading = new QLabel(QStringLiteral("Palette"));
     ui::setTextStyle(heading, ui::TextStyle::headline);
     palette->addWidget(heading);
     palette->addWidget(new ColorPalette(session));
     controls->addLayout(palette);
-    controls->addWidget(divider());
     controls->addWidget(new SwatchPreview(session));
-    items->addWidget(roomControls_);
-    items->addStretch(1);
 
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
@@ -80,6 +86,7 @@ SidePanel::SidePanel(AuthModel& auth, SessionModel& session, const WidgetFactory
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(scroll, 1);
+    layout->addWidget(roomControls_);
     layout->addWidget(new GestureHelpFooter);
 
     connect(&session_, &SessionModel::roomIdChanged, this, &SidePanel::refresh);
@@ -97,6 +104,7 @@ void SidePanel::showShortcuts() {
 }
 
 void SidePanel::refresh() {
+    roomInfo_->setVisible(session_.roomId().has_value());
     roomControls_->setVisible(session_.roomId().has_value());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The column beside the desk: the friends panel and, while a room is open, the tools, the page
-// picker, the palette and the current colour, all in a scrolling area above the help footer.
+// The column beside the desk: the friends panel and, while a room is open, who is in it and the
+// page picker, in a scrolling area; below it the tools, the palette and the current colour,
+// always in view; then the help footer.
 // It adds "Keyboard shortcuts" to the account menu.
 
 #include <QPointer>
@@ -35,6 +36,7 @@ class SidePanel : public QWidget {
 
     SessionModel& session_;
     FriendsPanel* friends_;
+    QWidget* roomInfo_;
     QWidget* roomControls_;
     QPointer<ShortcutsDialog> shortcuts_;
 };

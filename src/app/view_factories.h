@@ -9,9 +9,15 @@ namespace vellumora {
 
 using WidgetFactory = std::function<QWidget*(QWidget* parent)>;
 
+// Something done to a widget a factory made.
+using WidgetAction = std::function<void(QWidget* widget)>;
+
 struct ViewFactories {
     WidgetFactory canvas;      // the canvas of the open room
     WidgetFactory pagePicker;  // the page chooser of the side panel
+    // "Export picture…" and "Copy picture" of a canvas `canvas` made; none: not offered.
+    WidgetAction exportPicture;
+    WidgetAction copyPicture;
 };
 
 }  // namespace vellumora

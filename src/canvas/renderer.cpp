@@ -1,5 +1,6 @@
 #include "canvas/renderer.h"
 
+#include "canvas/canvas_picture.h"
 #include "canvas/gl_support.h"
 
 #include <QBuffer>
@@ -140,10 +141,7 @@ void Renderer::render(GLuint targetFramebuffer) {
     }
     time_ += kFrameTime;
 
-    if (pendingLineArt_) {
-        gl_->composite.setLineArt(*pendingLineArt_);
-        pendingLineArt_.reset();
-    }
+    uploadPendingLineArt();
     paintQueuedInk();
 
     const Vec2f size{static_cast<float>(width_), static_cast<float>(height_)};
@@ -153,7 +151,7 @@ void Renderer::render(GLuint targetFramebuffer) {
     glClear(GL_COLOR_BUFFER_BIT);
     glBindVertexArray(gl_->emptyVertexArray.id());
     gl_->composite.draw({size, time_, zoom_, pan_, gl_->ink.texture()});
-    planCursors(selfCursor_, peerCursors_, zoom_, pan_, size, cursorDraws_);
+    planCursors(selfCursor_, peerCursors_, {zoom_, pan_, size}, cursorDraws_);
     gl_->cursors.draw(cursorDraws_, size);
     drawPeerLabels(size);
     drawOverlay();
@@ -170,12 +168,27 @@ void Renderer::drawPeerLabels(Vec2f drawableSize) {
         const auto texture = gl_->labels.find(id);
         if (label == peerLabels_.end() || texture == gl_->labels.end()) continue;
         // Right of the ring, centred on it vertically.
-        const Vec2f centre = canvasToDrawable(cursor.pos, zoom_, pan_, drawableSize);
+        const Vec2f uv = ViewMapping{zoom_, pan_, drawableSize}.toView(cursor.pos);
+        const Vec2f centre{uv.x * drawableSize.x, uv.y * drawableSize.y};
         const QSize size = label->second.size();
         const Vec2f origin{std::round(centre.x + kPeerLabelOffset),
                            std::round(centre.y - static_cast<float>(size.height()) / 2)};
         gl_->overlays.draw(texture->second.id(), size, origin, drawableSize);
     }
+}
+
+void Renderer::uploadPendingLineArt() {
+    if (!pendingLineArt_) return;
+    gl_->composite.setLineArt(*pendingLineArt_);
+    pendingLineArt_.reset();
+}
+
+QImage Renderer::picture() {
+    if (!gl_) return {};
+    GlStateGuard guard(*this);
+    uploadPendingLineArt();
+    paintQueuedInk();
+    return composePicture(*this, gl_->composite, gl_->ink.texture(), gl_->emptyVertexArray.id());
 }
 
 void Renderer::paintInk() {

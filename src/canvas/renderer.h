@@ -51,6 +51,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // With the context current: starts painting the queued clear and stamps into the ink image
     // now instead of at the next frame, without waiting for the GPU (a long backlog in slices).
     void paintInk();
+    // With the context current: the picture as the canvas shows it (paper, ink and line art) at
+    // the canvas's full size, rows bottom-up as composePicture reads them, after painting what
+    // is queued; null without GL or when the GPU could not.
+    QImage picture();
     // With the context current: how many paintInk() calls the GPU has not finished yet.
     std::size_t inkInFlight();
 
@@ -71,6 +75,10 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     void setZoom(float zoom) { zoom_ = zoom; }
     Vec2f pan() const { return pan_; }
     void setPan(Vec2f pan) { pan_ = pan; }
+    // Where the canvas lies in the drawable this frame.
+    ViewMapping mapping() const {
+        return {zoom_, pan_, {static_cast<float>(width_), static_cast<float>(height_)}};
+    }
     const std::optional<CursorViz>& selfCursor() const { return selfCursor_; }
     void setSelfCursor(std::optional<CursorViz> cursor) { selfCursor_ = cursor; }
     const std::map<std::string, CursorViz>& peerCursors() const { return peerCursors_; }
@@ -101,6 +109,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
 
     QString createGl();
     void paintQueuedInk();
+    void uploadPendingLineArt();
     void drawOverlay();
     void drawPeerLabels(Vec2f drawableSize);
 

@@ -27,13 +27,24 @@ struct CursorDraw {
     bool operator==(const CursorDraw&) const = default;
 };
 
-// View coordinate (uv, top-left origin, [0, 1]) to canvas-normalized, as the composite does.
-Vec2f viewToCanvas(Vec2f uv, float zoom, Vec2f pan);
-// The exact inverse, scaled to drawable pixels: a cursor sits on the canvas point it names.
-Vec2f canvasToDrawable(Vec2f canvas, float zoom, Vec2f pan, Vec2f drawableSize);
+// The square canvas in a view of any shape: at zoom 1 it spans the view's shorter side,
+// centred, and zoom and pan act about the view's centre. View coordinates (uv) have a top-left
+// origin and run over [0, 1] on each axis; "square" coordinates are uv measured in canvas
+// widths from the centred square's corner, the frame zoom anchors and pan steps are given in.
+struct ViewMapping {
+    float zoom = 1;
+    Vec2f pan;
+    Vec2f viewSize;  // any unit, only its shape counts; empty: taken as square
 
-// Refills `draws`: the own cursor first, then every peer's.
+    Vec2f toSquare(Vec2f uv) const;
+    Vec2f toCanvas(Vec2f uv) const;
+    Vec2f toView(Vec2f canvas) const;  // the exact inverse of toCanvas
+    // View-width fractions to canvas widths (a pan step, unzoomed).
+    Vec2f squareScale() const;
+};
+
+// Refills `draws` (centres in drawable pixels): the own cursor first, then every peer's.
 void planCursors(const std::optional<CursorViz>& self, const std::map<std::string, CursorViz>& peers,
-                 float zoom, Vec2f pan, Vec2f drawableSize, std::vector<CursorDraw>& draws);
+                 const ViewMapping& mapping, std::vector<CursorDraw>& draws);
 
 }  // namespace vellumora

@@ -87,18 +87,25 @@ void CanvasCoordinator::installRequests() {
                      [session] { session->setIsInCanvasMode(!session->isInCanvasMode()); });
     QObject::connect(view_, &CanvasInputView::leaveCanvasModeRequested, session,
                      [session] { session->setIsInCanvasMode(false); });
+    // The view speaks in fractions of itself, the session in canvas widths: the square canvas
+    // spans only the shorter side.
+    Renderer* renderer = renderer_;
     QObject::connect(view_, &CanvasInputView::pinchMagnificationRequested, session,
-                     [session](double magnification, QPointF anchor) {
-                         session->applyPinchFactor(1.0 + magnification, anchor);
+                     [session, renderer](double magnification, QPointF anchor) {
+                         const Vec2f a = renderer->mapping().toSquare(
+                             {static_cast<float>(anchor.x()), static_cast<float>(anchor.y())});
+                         session->applyPinchFactor(1.0 + magnification, QPointF(a.x, a.y));
                      });
     QObject::connect(view_, &CanvasInputView::resetZoomRequested, session, [session] {
         session->setZoom(1.0);
         session->setPan({0, 0});
     });
-    QObject::connect(view_, &CanvasInputView::scrollPanRequested, session, [session](double dx, double dy) {
-        const double z = std::max(session->zoom(), 0.0001);
-        session->applyPanDelta(-dx / z, -dy / z);
-    });
+    QObject::connect(view_, &CanvasInputView::scrollPanRequested, session,
+                     [session, renderer](double dx, double dy) {
+                         const double z = std::max(session->zoom(), 0.0001);
+                         const Vec2f k = renderer->mapping().squareScale();
+                         session->applyPanDelta(-dx * k.x / z, -dy * k.y / z);
+                     });
 }
 
 void CanvasCoordinator::subscribe() {
@@ -200,8 +207,8 @@ void CanvasCoordinator::directHover(QPointF viewUV) {
 }
 
 CanvasPoint CanvasCoordinator::canvasPointAt(QPointF viewUV) const {
-    const Vec2f p = viewToCanvas({static_cast<float>(viewUV.x()), static_cast<float>(viewUV.y())},
-                                 renderer_->zoom(), renderer_->pan());
+    const Vec2f p =
+        renderer_->mapping().toCanvas({static_cast<float>(viewUV.x()), static_cast<float>(viewUV.y())});
     // A drag may leave the view by any distance; the room takes points this far off the page.
     const auto reach = [](float v) { return std::clamp(static_cast<double>(v), -1.0, 2.0); };
     return {reach(p.x), reach(p.y)};

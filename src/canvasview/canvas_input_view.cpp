@@ -107,14 +107,20 @@ void CanvasInputView::setIsInCanvasMode(bool on) {
     if (on) {
         direct_->setPointerMode(false);
         // The canvas cursor starts under the pointer.
-        if (const auto p = normalizedMousePositionIfOverCanvas()) gestureMachine_.setCursor(p->x(), p->y());
+        if (const auto p = normalizedMousePositionIfOverCanvas()) {
+            const Vec2f c =
+                renderer_->mapping().toCanvas({static_cast<float>(p->x()), static_cast<float>(p->y())});
+            gestureMachine_.setCursor(std::clamp(c.x, 0.0f, 1.0f), std::clamp(c.y, 0.0f, 1.0f));
+        }
         capturePointerIfAllowed();
     } else {
         gestureMachine_.reset();
         capture_->release();
         // The pointer shows up again where the canvas cursor was.
         const CanvasPoint cursor = gestureMachine_.cursor();
-        warpOSCursor({cursor.x, cursor.y});
+        const Vec2f uv =
+            renderer_->mapping().toView({static_cast<float>(cursor.x), static_cast<float>(cursor.y)});
+        warpOSCursor({uv.x, uv.y});
         direct_->setPointerMode(true);
     }
 }
@@ -125,6 +131,14 @@ bool CanvasInputView::paintInkNow() {
     renderer_->paintInk();
     doneCurrent();
     return true;
+}
+
+QImage CanvasInputView::composePicture() {
+    if (!renderer_->isInitialized() || !isValid()) return {};
+    makeCurrent();
+    QImage picture = renderer_->picture();
+    doneCurrent();
+    return picture;
 }
 
 std::size_t CanvasInputView::inkInFlight() {

@@ -59,6 +59,9 @@ class CanvasInputView : public QOpenGLWidget {
     // Starts painting the renderer's queued ink now, outside a frame, without waiting for the
     // GPU; false while the renderer is not running.
     bool paintInkNow();
+    // The canvas's full-size picture as Renderer::picture() reads it; null before the view
+    // has a GL context.
+    QImage composePicture();
     // Painting started by paintInkNow() that the GPU has not finished (none without GL).
     std::size_t inkInFlight();
 

@@ -3,9 +3,14 @@
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
 #include "canvasview/first_stroke_hint.h"
+#include "canvasview/picture_export.h"
 #include "canvasview/room_status_view.h"
+#include "session/session_model.h"
 #include "ui/appearance.h"
 
+#include <QDate>
+#include <QEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -45,7 +50,7 @@ void CanvasView::prepareWindow(QWidget& window) {
     marker->hide();
 }
 
-CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent) {
+CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent), session_(session) {
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     setFocusPolicy(Qt::StrongFocus);
@@ -66,6 +71,7 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
     layout->addWidget(inputView_, 0, 0);
     // Over the canvas's corner; shown only while there is something to say.
     auto* status = new RoomStatusView(session, this);
+    status_ = status;
     auto* corner = new QVBoxLayout;
     const int margin = ui::pt(12);
     corner->setContentsMargins(margin, margin, margin, margin);
@@ -80,8 +86,33 @@ CanvasView::CanvasView(SessionModel& session, QWidget* parent) : QWidget(parent)
     coordinator_ = std::make_unique<CanvasCoordinator>();
     coordinator_->bind(inputView_, inputView_->renderer(), session);
     hint_ = new FirstStrokeHint(this);
+    status->installEventFilter(this);
     QObject::connect(coordinator_.get(), &CanvasCoordinator::localStrokeStarted, hint_,
                      &FirstStrokeHint::strokeDrawn);
+    export_ = new PictureExport(*inputView_, *coordinator_, this);
+    QObject::connect(export_, &PictureExport::failed, this, [this](const QString& message) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Export picture"), message,
+                                    QMessageBox::Ok, window());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+}
+
+void CanvasView::exportPicture() {
+    if (!export_) return;
+    const QString suggested = PictureExport::suggestedPath(PictureExport::picturesFolder(),
+                                                           session_.roomDisplayName(), QDate::currentDate());
+    auto* dialog = new QFileDialog(window(), QStringLiteral("Export picture"), suggested,
+                                   QStringLiteral("PNG image (*.png)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QFileDialog::fileSelected, export_, &PictureExport::saveTo);
+    dialog->open();
+}
+
+void CanvasView::copyPicture() {
+    if (export_) export_->copy();
 }
 
 void CanvasView::reportStartupFailure(const QString& message) {
@@ -97,14 +128,27 @@ CanvasView::~CanvasView() {
     coordinator_.reset();
 }
 
+void CanvasView::placeHint() {
+    if (hint_) hint_->place(rect(), status_ && !status_->isHidden() ? status_->geometry() : QRect());
+}
+
+bool CanvasView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == status_) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::Hide || type == QEvent::Resize || type == QEvent::Move)
+            placeHint();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void CanvasView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (hint_) hint_->place(rect());
+    placeHint();
 }
 
 void CanvasView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (hint_) hint_->place(rect());
+    placeHint();
     if (inputView_) inputView_->setFocus(Qt::OtherFocusReason);
 }
 

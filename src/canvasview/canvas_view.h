@@ -14,6 +14,7 @@ namespace vellumora {
 class CanvasCoordinator;
 class CanvasInputView;
 class FirstStrokeHint;
+class PictureExport;
 class SessionModel;
 
 class CanvasView : public QWidget {
@@ -37,17 +38,30 @@ class CanvasView : public QWidget {
     CanvasCoordinator* coordinator() { return coordinator_.get(); }
     // How to draw, until this person has drawn once; none without OpenGL.
     FirstStrokeHint* firstStrokeHint() { return hint_; }
+    // The picture's export and copy; none without OpenGL.
+    PictureExport* pictureExport() { return export_; }
+
+    // "Export picture…": a save dialog, then the picture is written; a failure is shown.
+    void exportPicture();
+    // "Copy picture": the picture goes to the clipboard; a failure is shown.
+    void copyPicture();
 
   protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void reportStartupFailure(const QString& message);
+    // The hint over the foot of the canvas, clear of the room's status in the corner.
+    void placeHint();
 
     CanvasInputView* inputView_ = nullptr;
     std::unique_ptr<CanvasCoordinator> coordinator_;
     FirstStrokeHint* hint_ = nullptr;
+    QWidget* status_ = nullptr;
+    PictureExport* export_ = nullptr;
+    SessionModel& session_;
 };
 
 }  // namespace vellumora

@@ -1,20 +1,15 @@
 #include "canvasview/first_stroke_hint.h"
 
+#include "ui/app_settings.h"
 #include "ui/styles.h"
 
-#include <QSettings>
+#include <algorithm>
 
 namespace vellumora {
 
 namespace {
 
 constexpr const char* kDrawnKey = "hints/drawn";
-
-// $XDG_CONFIG_HOME/vellumora/vellumora.conf
-QSettings settings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vellumora"),
-                     QStringLiteral("vellumora"));
-}
 
 }  // namespace
 
@@ -29,24 +24,29 @@ FirstStrokeHint::FirstStrokeHint(QWidget* parent) : QLabel(QString::fromUtf8(kTe
                       .arg((fontMetrics().height() + 2 * padY) / 2)
                       .arg(padY)
                       .arg(padX));
+    setWordWrap(true);
+    setAlignment(Qt::AlignCenter);
     setVisible(!hasDrawn());
 }
 
 bool FirstStrokeHint::hasDrawn() {
-    return settings().value(QString::fromUtf8(kDrawnKey), false).toBool();
+    return ui::appSettings().value(QString::fromUtf8(kDrawnKey), false).toBool();
 }
 
 void FirstStrokeHint::strokeDrawn() {
     hide();
     if (hasDrawn()) return;
-    QSettings store = settings();
+    QSettings store = ui::appSettings();
     store.setValue(QString::fromUtf8(kDrawnKey), true);
 }
 
-void FirstStrokeHint::place(QRect area) {
-    adjustSize();
+void FirstStrokeHint::place(QRect area, QRect keepClear) {
     const int margin = fontMetrics().height() * 3 / 2;
-    move(area.center().x() - width() / 2, area.bottom() - height() - margin);
+    setMaximumWidth(std::max(area.width() - 2 * margin, fontMetrics().height() * 4));
+    adjustSize();
+    QRect at(area.center().x() - width() / 2, area.bottom() - height() - margin, width(), height());
+    if (!keepClear.isEmpty() && at.intersects(keepClear)) at.moveBottom(keepClear.top() - margin / 2);
+    move(at.topLeft());
     raise();
 }
 

@@ -20,8 +20,9 @@ class FirstStrokeHint : public QLabel {
     // A stroke was drawn: the hint goes, for good.
     void strokeDrawn();
 
-    // Keeps it centred over the foot of `area`, in its parent's coordinates.
-    void place(QRect area);
+    // Keeps it centred over the foot of `area`, in its parent's coordinates, wrapped to fit,
+    // and above `keepClear` (another label there) where it would overlap it.
+    void place(QRect area, QRect keepClear = {});
 };
 
 }  // namespace vellumora

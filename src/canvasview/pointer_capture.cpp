@@ -1,5 +1,7 @@
 #include "canvasview/pointer_capture.h"
 
+#include <algorithm>
+
 #include <QCursor>
 #include <QMouseEvent>
 #include <QWidget>
@@ -55,7 +57,10 @@ bool PointerCapture::mouseMoved(const QMouseEvent& event) {
     const QPointF delta = position == QPointF(centre()) ? QPointF() : position - lastPointer_;
     lastPointer_ = position;
     if (delta.isNull() || view_.width() <= 0 || view_.height() <= 0) return true;
-    emit touches(emulation_.move(delta.x() / view_.width(), delta.y() / view_.height()));
+    // In canvas widths: the square canvas spans the shorter side, and the cursor keeps pace
+    // with the pointer on both axes.
+    const double side = std::min(view_.width(), view_.height());
+    emit touches(emulation_.move(delta.x() / side, delta.y() / side));
     if (captured_) QCursor::setPos(view_.mapToGlobal(centre()));
     return true;
 }

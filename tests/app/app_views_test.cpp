@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QColorDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QPointingDevice>
+#include <QScrollArea>
+#include <QSettings>
 #include <QSlider>
 #include <QTabletEvent>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "account/views/friends_panel.h"
 #include "account/views/login_view.h"
 #include "app/base_url.h"
+#include "app/color_palette.h"
 #include "app/content_view.h"
 #include "app/gesture_help_footer.h"
 #include "app/no_room_placeholder.h"
@@ -25,6 +32,7 @@
 #include "support/qt_test_app.h"
 #include "support/scripted_server.h"
 #include "support/test_accounts.h"
+#include "ui/appearance.h"
 #include "ui/selectable_row.h"
 
 namespace vellumora {
@@ -81,6 +89,38 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
             EXPECT_EQ(picker.rowFor(other)->isSelected(), other == c.tool) << c.name;
         }
     }
+}
+
+// "More colours…" opens the colour dialog; a colour chosen there becomes the colour and the first
+// custom swatch after it; the last five are kept across launches, each once.
+TEST(ColorPaletteTest, moreColoursAddsCustomSwatchesThatAreKeptAcrossLaunches) {
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    SessionModel session{QUrl(kDefault)};
+    const auto customNames = [](const ColorPalette& palette) {
+        QStringList names;
+        for (std::size_t i = ArtColor::palette().size(); i < palette.swatches().size(); ++i)
+            names << palette.swatches()[i]->accessibleName();
+        return names;
+    };
+    const QStringList kept{"#111111", "#FEDCBA", "#ABCDEF", "#123456", "#0000FF"};
+    {
+        ColorPalette palette(session);
+        palette.show();
+        EXPECT_EQ(palette.moreColors()->accessibleName(), "More colours…");
+        EXPECT_TRUE(palette.moreColors()->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(palette.moreColors(), Qt::Key_Space);
+        auto* dialog = palette.findChild<QColorDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        dialog->setCurrentColor(QColor(0x12, 0x34, 0x56));
+        dialog->accept();
+        EXPECT_EQ(session.color().name, "#123456");
+        for (const char* pick : {"#00ff00", "#0000ff", "#123456", "#abcdef", "#fedcba", "#111111"})
+            palette.chooseCustom(QColor(pick));
+        EXPECT_EQ(customNames(palette), kept);
+        EXPECT_TRUE(palette.swatches()[ArtColor::palette().size()]->isSelected());
+    }
+    EXPECT_EQ(customNames(ColorPalette(session)), kept);
 }
 
 TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
@@ -149,7 +189,17 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
         ++canvases;
         return new QWidget(parent);
     };
-    RootView root(auth, session, {canvas, [](QWidget* parent) { return new QLabel("pages", parent); }});
+    // As tall as the real page picker's thumbnails and buttons.
+    const auto pages = [](QWidget* parent) {
+        auto* picker = new QLabel("pages", parent);
+        picker->setMinimumHeight(300);
+        return picker;
+    };
+    std::vector<std::pair<std::string, QWidget*>> canvasActions;
+    const auto record = [&](std::string what) {
+        return [&canvasActions, what](QWidget* target) { canvasActions.emplace_back(what, target); };
+    };
+    RootView root(auth, session, {canvas, pages, record("export"), record("copy")});
     int signOuts = 0;
     QObject::connect(&session, &SessionModel::currentUserChanged,
                      [&](const OptionalAuthUser& user) { signOuts += !user.has_value(); });
@@ -173,6 +223,18 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     EXPECT_EQ(content->stageContent(), content->pageFrame());
     EXPECT_TRUE(side->roomControls()->isVisible());
     EXPECT_EQ(canvases, 1);
+    // The picture's keys work wherever the focus is, on the open room's canvas only.
+    QWidget* made = content->pageFrame()->content();
+    root.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&root));
+    QTest::keyClick(side->friendsPanel(), Qt::Key_E, Qt::ControlModifier);
+    QTest::keyClick(made, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    using Call = std::pair<std::string, QWidget*>;
+    EXPECT_EQ(canvasActions, (std::vector<Call>{{"export", made}, {"copy", made}}));
+    QStringList menu;
+    for (const QAction* item : side->friendsPanel()->accountMenu()->actions()) menu << item->text();
+    EXPECT_EQ(menu,
+              QStringList({"Keyboard shortcuts", "", "Export picture…", "Copy picture", "", "Log out"}));
     int focusable = 0;
     for (QWidget* w : side->findChildren<QWidget*>()) {
         if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QSlider*>(w)) {
@@ -181,8 +243,21 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
             ++focusable;
         }
     }
-    // Account menu, sketchbook, add friend, five tools, the slider and 24 swatches.
-    EXPECT_EQ(focusable, 3 + 5 + 1 + 24);
+    // Account menu, sketchbook, add friend, five tools, the slider, 24 swatches and "More colours…".
+    EXPECT_EQ(focusable, 3 + 5 + 1 + 24 + 1);
+    // At the default size the drawing controls are all in view, with room for a row or two
+    // more; the rest scrolls.
+    root.resize(1280, 820);
+    QApplication::processEvents();
+    std::vector<QWidget*> drawing{side->findChild<QSlider*>()};
+    for (QWidget* w : side->findChildren<QAbstractButton*>())
+        if (w->parentWidget() != side->friendsPanel() && !side->friendsPanel()->isAncestorOf(w))
+            drawing.push_back(w);
+    EXPECT_EQ(drawing.size(), 1u + 5 + 24 + 1);
+    for (QWidget* w : drawing)
+        EXPECT_EQ(w->visibleRegion().boundingRect(), w->rect()) << w->accessibleName().toStdString();
+    const auto* scroll = side->findChild<QScrollArea*>();
+    EXPECT_GE(scroll->height(), ui::pt(150));
 
     ASSERT_TRUE(testing::await([&](auto done) { auth.logout(done); }));
     EXPECT_TRUE(qobject_cast<LoginView*>(root.currentWidget()));
@@ -190,6 +265,7 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     EXPECT_EQ(session.roomId(), std::nullopt);
     EXPECT_EQ(session.currentToken(), std::nullopt);
     EXPECT_EQ(session.connectionState(), ConnectionState::disconnected());
+    EXPECT_EQ(canvasActions.size(), 2u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -157,23 +158,51 @@ TEST(StrokeStamper, hostileInputStaysBounded) {
     EXPECT_EQ(stamper.pendingStamps().size(), 1 + kMaxStampsPerSegment) << "a real diagonal is not capped";
 }
 
-TEST(CanvasMapping, cursorsSitOnTheCanvasPointsTheyNameAndStampsRunByTool) {
-    EXPECT_EQ(canvasToDrawable({0.75f, 0.5f}, 2.0f, {0.25f, 0.0f}, {800, 600}), (Vec2f{400, 300}));
-    for (const Vec2f uv : {Vec2f{0.1f, 0.9f}, Vec2f{0.75f, 0.3f}}) {
-        const Vec2f back =
-            canvasToDrawable(viewToCanvas(uv, 0.5f, {0.125f, -0.25f}), 0.5f, {0.125f, -0.25f}, {1, 1});
-        EXPECT_NEAR(back.x, uv.x, 1e-6f);
-        EXPECT_NEAR(back.y, uv.y, 1e-6f);
+TEST(CanvasMapping, theCanvasStaysSquareInEveryViewAndCursorsSitOnThePointsTheyName) {
+    const Vec2f shapes[] = {{800, 800}, {1600, 600}, {500, 1400}, {97, 61}, {0, 0}};
+    const struct {
+        float zoom;
+        Vec2f pan;
+    } views[] = {{1, {}}, {0.5f, {0.125f, -0.25f}}, {4, {0.3f, 0.1f}}};
+    for (const Vec2f size : shapes) {
+        for (const auto& view : views) {
+            const ViewMapping mapping{view.zoom, view.pan, size};
+            SCOPED_TRACE(::testing::Message() << size.x << "x" << size.y << " zoom " << view.zoom);
+            for (const Vec2f uv : {Vec2f{0.1f, 0.9f}, Vec2f{0.75f, 0.3f}, Vec2f{0.5f, 0.5f}}) {
+                const Vec2f back = mapping.toView(mapping.toCanvas(uv));
+                EXPECT_NEAR(back.x, uv.x, 1e-5f);
+                EXPECT_NEAR(back.y, uv.y, 1e-5f);
+            }
+            // A canvas circle, in view pixels: every point as far from the centre's image.
+            const float side = std::min(size.x, size.y) > 0 ? std::min(size.x, size.y) : 1.0f;
+            const Vec2f scale = size.x > 0 ? size : Vec2f{1, 1};
+            const Vec2f c = mapping.toView({0.5f, 0.5f});
+            for (const float angle : {0.0f, 0.7f, 1.5708f, 2.4f}) {
+                const Vec2f p =
+                    mapping.toView({0.5f + 0.2f * std::cos(angle), 0.5f + 0.2f * std::sin(angle)});
+                EXPECT_NEAR(std::hypot((p.x - c.x) * scale.x, (p.y - c.y) * scale.y), 0.2f * side * view.zoom,
+                            1e-3f * side);
+            }
+        }
     }
-    std::vector<CursorDraw> draws;
-    planCursors(CursorViz{{0.5f, 0.5f}, kRed, true}, {{"p", {{0.25f, 0.25f}, {0, 0, 1, 1}, true}}}, 1.0f, {},
-                {100, 100}, draws);
-    EXPECT_EQ(draws, (std::vector<CursorDraw>{{{50, 50}, kRed, 14.0f, 2.5f, 1.0f},
-                                              {{25, 25}, {0, 0, 1, 1}, 10.0f, 2.0f, 0.0f}}));
+    // At zoom 1 the canvas fills the shorter side, centred; zoom anchors count in canvas widths.
+    const ViewMapping wide{1, {}, {1600, 800}};
+    EXPECT_EQ(wide.toView({0, 0}), (Vec2f{0.25f, 0}));
+    EXPECT_EQ(wide.toView({1, 1}), (Vec2f{0.75f, 1}));
+    EXPECT_EQ(wide.toSquare({0, 0.5f}), (Vec2f{-0.5f, 0.5f}));
+    EXPECT_EQ((ViewMapping{2, {0.25f, 0}, {800, 600}}.toView({0.75f, 0.5f})), (Vec2f{0.5f, 0.5f}));
 
+    std::vector<CursorDraw> draws;
+    planCursors(CursorViz{{0.5f, 0.5f}, kRed, true}, {{"p", {{0.25f, 0.25f}, {0, 0, 1, 1}, true}}},
+                {1, {}, {200, 100}}, draws);
+    EXPECT_EQ(draws, (std::vector<CursorDraw>{{{100, 50}, kRed, 14.0f, 2.5f, 1.0f},
+                                              {{75, 25}, {0, 0, 1, 1}, 10.0f, 2.0f, 0.0f}}));
+}
+
+TEST(StampRuns, pointSpritesOnlyWhereTheyDrawTheSameSquare) {
     std::vector<StampRun> runs;
     std::vector<PendingStamp> stamps;
-    // Points only where a point sprite draws the same square: small enough, centre on the canvas.
+    // Small enough, centre on the canvas.
     for (const auto& [tool, center, radius] : {std::tuple{Tool::pencil, Vec2f{0, 0}, 10.0f},
                                                {Tool::pencil, Vec2f{100, 100}, 10.0f},
                                                {Tool::crayon, Vec2f{100, 100}, 10.0f},

@@ -122,10 +122,10 @@ class RendererGl : public testing::GlTest {
         for (int y = 0; y < image.height; ++y) {
             for (int x = 0; x < image.width; ++x) {
                 const Vec2f uv{(float(x) + 0.5f) / size.x, (float(y) + 0.5f) / size.y};
-                Color4f want =
-                    shading::composite(viewToCanvas(uv, renderer->zoom(), renderer->pan()), {}, {});
-                const Vec2f c =
-                    self ? canvasToDrawable(self->pos, renderer->zoom(), renderer->pan(), size) : Vec2f{};
+                const ViewMapping mapping{renderer->zoom(), renderer->pan(), size};
+                Color4f want = shading::composite(mapping.toCanvas(uv), {}, {});
+                const Vec2f at = self ? mapping.toView(self->pos) : Vec2f{};
+                const Vec2f c{at.x * size.x, at.y * size.y};
                 if (const auto cursor =
                         self ? shading::cursorColor({float(x) + 0.5f - c.x, float(y) + 0.5f - c.y}, 14.0f,
                                                     2.5f, self->color, self->isDrawing ? 1.0f : 0.0f)

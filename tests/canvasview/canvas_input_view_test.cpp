@@ -6,9 +6,13 @@
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/first_stroke_hint.h"
+#include "canvasview/picture_export.h"
+#include "canvasview/room_status_view.h"
 #include "page_image.h"
 #include "support/qt_test_app.h"
+#include "support/shading_oracle.h"
 
+#include <QClipboard>
 #include <QCursor>
 #include <QFile>
 #include <QNativeGestureEvent>
@@ -119,19 +123,17 @@ TEST_F(CanvasWindowTest, canvasModeKeysAndWindowFocusDecideWhoHasThePointer) {
 }
 
 TEST_F(CanvasWindowTest, zoomAndPanInput) {
-    const QSize size = canvas.input().size();
-
-    // A pinch about the bottom-right corner keeps that canvas point in place.
-    pinch(Qt::ZoomNativeGesture, QPointF(size.width(), size.height()), 1.0);
+    // A pinch about the canvas's bottom-right corner keeps that canvas point in place.
+    pinch(Qt::ZoomNativeGesture, canvas.local({1, 1}), 1.0);
     pinch(Qt::EndNativeGesture, {}, 0);
     EXPECT_EQ(session.zoom(), 2.0);
     EXPECT_EQ(session.pan(), QSizeF(0.25, 0.25));
     EXPECT_EQ(canvas.input().gestureMachine().sensitivity, 0.5);
 
-    // Scrolling pans outside canvas mode only: 40 px of a view w wide at zoom 2.
+    // Scrolling pans outside canvas mode only: 40 px of a canvas as wide as the view is high.
     session.setPan({0, 0});
     wheel({40, 0});
-    EXPECT_DOUBLE_EQ(session.pan().width(), -40.0 / size.width() / 2.0);
+    EXPECT_NEAR(session.pan().width(), -40.0 / canvas.side() / 2.0, 1e-6);
     canvas.key(Qt::Key_Space);
     wheel({0, 40});
     EXPECT_DOUBLE_EQ(session.pan().height(), 0.0);
@@ -150,19 +152,20 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.key(Qt::Key_Space);
     ASSERT_TRUE(pointerCaptured());
     const CanvasPoint start = canvas.input().gestureMachine().cursor();
-    EXPECT_LT(std::hypot(start.x - 0.25, start.y - 0.5), 0.01);
+    const Vec2f under = canvas.input().renderer().mapping().toCanvas({0.25f, 0.5f});
+    EXPECT_LT(std::hypot(start.x - under.x, start.y - under.y), 0.01);
     // Motion the window system queued before the warp to the centre counts from where it was.
     const QPointF before(size.width() / 4 + 6, size.height() / 2);
     QMouseEvent stale(QEvent::MouseMove, before, canvas.input().mapToGlobal(before), Qt::NoButton,
                       Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&canvas.input(), &stale);
-    EXPECT_NEAR(canvas.input().gestureMachine().cursor().x, start.x + 6.0 / size.width(), 1e-9);
+    EXPECT_NEAR(canvas.input().gestureMachine().cursor().x, start.x + 6.0 / canvas.side(), 1e-9);
 
     // Hovering moves the cursor only.
     canvas.moveBy({20, 0});
     canvas.moveBy({20, 0});
     const double hovered = canvas.input().gestureMachine().cursor().x;
-    EXPECT_NEAR(hovered, start.x + 46.0 / size.width(), 1e-9);
+    EXPECT_NEAR(hovered, start.x + 46.0 / canvas.side(), 1e-9);
 
     canvas.press();
     for (int i = 0; i < 12; ++i) canvas.moveBy({10, 0}, Qt::LeftButton);
@@ -170,8 +173,8 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
     canvas.release();
     EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(canvas.sent).size(), 11u);
     const QImage drawn = canvas.frame();
-    EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.5})));
-    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {hovered + 60.0 / size.width(), 0.7})));
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {hovered + 60.0 / canvas.side(), 0.5})));
+    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {hovered + 60.0 / canvas.side(), 0.7})));
 
     // Nobody signed in: the pen draws and sends nothing.
     session.setCurrentUser(std::nullopt);
@@ -186,12 +189,23 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
     FirstStrokeHint& hint = *canvas.view().firstStrokeHint();
     EXPECT_TRUE(hint.isVisible());
     EXPECT_EQ(hint.text(), "Drag on the paper to draw. Space: use the touchpad as paper.");
+    // In a narrow window the hint makes way for the room's status in the corner.
+    const QSize wide = canvas.window().size();
+    canvas.window().resize(300, 420);
+    session.handleNetworkEvent({NetworkEvent::Closed{"refused", NetworkEvent::Closed::Outcome::refused}});
+    const QWidget* status = canvas.view().findChild<RoomStatusView*>();
+    ASSERT_TRUE(runUntil([&] { return status->isVisible() && canvas.view().width() < 320; }));
+    EXPECT_TRUE(hint.isVisible());
+    EXPECT_FALSE(hint.geometry().intersects(status->geometry()));
+    EXPECT_TRUE(canvas.view().rect().contains(hint.geometry()));
+    canvas.window().resize(wide);
 
     canvas.drag(Qt::LeftButton, {{0.25, 0.5}, {0.3, 0.5}, {0.35, 0.5}, {0.4, 0.5}});
     EXPECT_TRUE(pointerFree());
     const auto starts = testing::only<ClientMessage::StrokeStart>(canvas.sent);
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(std::pair(starts[0].stroke.point.x, starts[0].stroke.point.pressure), std::pair(0.25, 1.0));
+    EXPECT_NEAR(starts[0].stroke.point.x, 0.25, 1.0 / canvas.side());
+    EXPECT_EQ(starts[0].stroke.point.pressure, 1.0);
     EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(canvas.sent).size(), 3u);
     EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(canvas.sent).size(), 1u);
     const QImage drawn = canvas.frame();
@@ -204,14 +218,14 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
 
     // The right button pans (the page follows the pointer); Space held turns a left drag into a pan.
     session.setZoom(2.0);
-    canvas.drag(Qt::RightButton, {{0.5, 0.5}, {0.6, 0.5}});
-    EXPECT_DOUBLE_EQ(session.pan().width(), -0.05);
+    canvas.drag(Qt::RightButton, {{0.5, 0.5}, {0.55, 0.5}});
+    EXPECT_NEAR(session.pan().width(), -0.05, 1e-3);
     canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
     canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, /*autoRepeat=*/true);
-    canvas.drag(Qt::LeftButton, {{0.5, 0.5}, {0.4, 0.4}});
+    canvas.drag(Qt::LeftButton, {{0.5, 0.5}, {0.45, 0.45}});
     canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
-    EXPECT_NEAR(session.pan().width(), 0.0, 1e-9);
-    EXPECT_NEAR(session.pan().height(), 0.05, 1e-9);
+    EXPECT_NEAR(session.pan().width(), 0.0, 1e-3);
+    EXPECT_NEAR(session.pan().height(), 0.05, 1e-3);
     EXPECT_EQ(strokes(), 1u);
     EXPECT_FALSE(session.isInCanvasMode()) << "a pan-hold is no tap";
     canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
@@ -338,6 +352,65 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContext) {
     const auto [rasterThreads, notBehind] = rasterThreadsNotBehindGui();
     EXPECT_GT(rasterThreads, 0u);
     EXPECT_EQ(notBehind, 0);
+}
+
+// The picture is the whole canvas at its full size whatever the view shows, taken once the
+// room's ink is all painted; a write that fails says so and leaves nothing behind.
+TEST_F(CanvasWindowTest, thePictureIsTheWholeCanvasAtFullSizeAndAFailedWriteIsSaid) {
+    session.setCurrentPage(CurrentPage{"p", "P", testing::lineArtPng(64)});  // a cross through the centre
+    session.publishCanvasEvent({CanvasEvent::RoomState{{redStroke(0)}}});
+    session.setZoom(4.0);
+    session.setPan({0.3, 0.3});
+    PictureExport& exporter = *canvas.view().pictureExport();
+    std::vector<QString> saved;
+    std::vector<QString> failed;
+    int copied = 0;
+    QObject::connect(&exporter, &PictureExport::saved, [&](const QString& path) { saved.push_back(path); });
+    QObject::connect(&exporter, &PictureExport::failed,
+                     [&](const QString& error) { failed.push_back(error); });
+    QObject::connect(&exporter, &PictureExport::copied, [&] { ++copied; });
+    QTemporaryDir dir;
+    const QString path = dir.filePath("room.png");
+    const QString missing = dir.filePath("gone/room.png");
+    exporter.saveTo(path);
+    exporter.saveTo(missing);
+    exporter.copy();
+    ASSERT_TRUE(runUntil([&] { return saved.size() + failed.size() == 2 && copied == 1; }));
+    EXPECT_EQ(saved, std::vector<QString>{path});
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_TRUE(failed[0].startsWith("Could not export the picture to " + missing + ": "))
+        << failed[0].toStdString();
+    EXPECT_FALSE(QFile::exists(missing));
+
+    const QImage png(path);
+    ASSERT_EQ(png.size(), QSize(2048, 2048));
+    const auto at = [&png](double x, double y) { return png.pixelColor(int(x * 2048), int(y * 2048)); };
+    EXPECT_TRUE(testing::isInk(at(0.4, 0.3)) && at(0.4, 0.3).red() > 200) << "the ink, where the view is not";
+    for (const QPoint p : {QPoint(819, 410), QPoint(40, 2000), QPoint(1800, 1700)}) {
+        const Color4f paper =
+            shading::composite({(float(p.x()) + 0.5f) / 2048, (float(p.y()) + 0.5f) / 2048}, {}, {});
+        const QColor got = png.pixelColor(p);
+        EXPECT_LE(std::max({std::abs(got.redF() - paper.r), std::abs(got.greenF() - paper.g),
+                            std::abs(got.blueF() - paper.b)}),
+                  2.0f / 255)
+            << "the paper at " << p.x() << ", " << p.y();
+    }
+    EXPECT_LT(at(0.5, 0.9).value(), 60) << "the line art";
+    EXPECT_LT(at(0.9, 0.5).value(), 60) << "the line art";
+    const QImage clip = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(clip.size(), png.size());
+    for (const QPoint p : {QPoint(819, 614), QPoint(1024, 1843), QPoint(40, 2000)})
+        EXPECT_EQ(clip.pixel(p), png.pixel(p));
+
+    const struct {
+        std::optional<QString> room;
+        QString file;
+    } names[] = {{"My sketchbook", "My sketchbook 2026-12-07.png"},
+                 {" a/b:c\\d ", "a-b-c-d 2026-12-07.png"},
+                 {"..", "Vellumora 2026-12-07.png"},
+                 {std::nullopt, "Vellumora 2026-12-07.png"}};
+    for (const auto& n : names)
+        EXPECT_EQ(PictureExport::suggestedPath("/p", n.room, QDate(2026, 12, 7)), "/p/" + n.file);
 }
 
 }  // namespace

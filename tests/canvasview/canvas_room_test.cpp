@@ -120,7 +120,7 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     // A pixel whose centre lies on the ring, 10 pixels right of the cursor's centre.
     const QColor own(QString(a->session.userColorHex()));
     const QColor ring =
-        bFrame.pixelColor(int(cursor.x * bFrame.width() + 10), int(cursor.y * bFrame.height()));
+        bFrame.pixelColor(CanvasWindow::pixelOf(bFrame, {cursor.x, cursor.y}) + QPoint(10, 0));
     EXPECT_LT(std::abs(ring.red() - own.red()) + std::abs(ring.green() - own.green()) +
                   std::abs(ring.blue() - own.blue()),
               12);
@@ -163,12 +163,12 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
                               Cap::Position | Cap::Pressure, 1, 3);
     const QPointingDevice eraser("eraser", 902, QInputDevice::DeviceType::Stylus,
                                  QPointingDevice::PointerType::Eraser, Cap::Position | Cap::Pressure, 1, 3);
-    const auto penStroke = [&](const QPointingDevice& device, double y,
-                               const std::vector<double>& pressures) {
+    const auto penStroke = [&](const QPointingDevice& device, double y, const std::vector<double>& pressures,
+                               double step = 0.1) {
+        const auto x = [step](std::size_t i) { return 0.5 - 3 * step + step * double(i); };
         for (std::size_t i = 0; i < pressures.size(); ++i)
-            a->canvas.tablet(i ? QEvent::TabletMove : QEvent::TabletPress, device, {0.2 + 0.1 * double(i), y},
-                             pressures[i]);
-        a->canvas.tablet(QEvent::TabletRelease, device, {0.2 + 0.1 * double(pressures.size()), y}, 0);
+            a->canvas.tablet(i ? QEvent::TabletMove : QEvent::TabletPress, device, {x(i), y}, pressures[i]);
+        a->canvas.tablet(QEvent::TabletRelease, device, {x(pressures.size()), y}, 0);
     };
     a->clock += 1;
     a->canvas.tablet(QEvent::TabletMove, pen, {0.7, 0.6}, 0);  // hovering
@@ -209,7 +209,7 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
 
     a->canvas.key(Qt::Key_Space);
     ASSERT_TRUE(a->session.isInCanvasMode());
-    penStroke(pen, 0.35, {1.0, 1.0});
+    penStroke(pen, 0.45, {1.0, 1.0}, 0.02);  // where the zoomed view shows the paper
     EXPECT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 4; }));
 
     // Someone joining later gets the pen's pressures from the stored room.

@@ -39,19 +39,18 @@ void CanvasWindow::mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton but
     QApplication::sendEvent(&input(), &event);
 }
 
-void CanvasWindow::drag(Qt::MouseButton button, const std::vector<QPointF>& viewUV) {
-    const auto local = [this](QPointF uv) {
-        return QPointF(uv.x() * input().width(), uv.y() * input().height());
-    };
-    mouseAt(QEvent::MouseButtonPress, local(viewUV.front()), button, button);
-    for (std::size_t i = 1; i < viewUV.size(); ++i)
-        mouseAt(QEvent::MouseMove, local(viewUV[i]), Qt::NoButton, button);
-    mouseAt(QEvent::MouseButtonRelease, local(viewUV.back()), button, Qt::NoButton);
+void CanvasWindow::drag(Qt::MouseButton button, const std::vector<QPointF>& canvas) {
+    // Where each point is shown before the drag moves the page.
+    std::vector<QPointF> local;
+    for (const QPointF p : canvas) local.push_back(this->local(p));
+    mouseAt(QEvent::MouseButtonPress, local.front(), button, button);
+    for (std::size_t i = 1; i < local.size(); ++i) mouseAt(QEvent::MouseMove, local[i], Qt::NoButton, button);
+    mouseAt(QEvent::MouseButtonRelease, local.back(), button, Qt::NoButton);
 }
 
-bool CanvasWindow::tablet(QEvent::Type type, const QPointingDevice& device, QPointF viewUV, double pressure) {
+bool CanvasWindow::tablet(QEvent::Type type, const QPointingDevice& device, QPointF canvas, double pressure) {
     QWidget& view = input();
-    const QPointF local(viewUV.x() * view.width(), viewUV.y() * view.height());
+    const QPointF local = this->local(canvas);
     const bool down = type == QEvent::TabletPress || (type == QEvent::TabletMove && pressure > 0);
     QTabletEvent event(type, &device, view.mapTo(view.window(), local), view.mapToGlobal(local), pressure, 0,
                        0, 0, 0, 0, Qt::NoModifier, type == QEvent::TabletMove ? Qt::NoButton : Qt::LeftButton,

@@ -2,6 +2,7 @@
 // A canvas in a window of its own, as a user meets it, plus the synthetic input and pixel
 // reads the window tests use.
 
+#include "canvas/renderer.h"
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
 #include "canvasview/canvas_view.h"
@@ -12,6 +13,7 @@
 #include <QPointingDevice>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -32,9 +34,14 @@ class CanvasWindow {
 
     // One frame as drawn now, and the colour at a canvas-normalized point of it (zoom 1).
     QImage frame() { return input().grabFramebuffer(); }
-    static QColor at(const QImage& frame, QPointF canvas) {
-        return frame.pixelColor(int(canvas.x() * frame.width()), int(canvas.y() * frame.height()));
+    static QColor at(const QImage& frame, QPointF canvas) { return frame.pixelColor(pixelOf(frame, canvas)); }
+    static QPoint pixelOf(const QImage& frame, QPointF canvas) {
+        const Vec2f size{float(frame.width()), float(frame.height())};
+        const Vec2f uv = ViewMapping{1, {}, size}.toView({float(canvas.x()), float(canvas.y())});
+        return {int(uv.x * size.x), int(uv.y * size.y)};
     }
+    // Pixels of the shorter side, which the canvas spans at zoom 1.
+    double side() { return std::min(input().width(), input().height()); }
 
     // Synthetic pointer input with the pointer captured: motion relative to the view's centre,
     // after the echo of the warp that put the pointer there.
@@ -44,14 +51,16 @@ class CanvasWindow {
     }
     void press() { mouse(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton); }
     void release() { mouse(QEvent::MouseButtonRelease, {}, Qt::LeftButton, Qt::NoButton); }
-    // A free pointer: a drag with `button` through points given as fractions of the view.
-    void drag(Qt::MouseButton button, const std::vector<QPointF>& viewUV);
-    // A pen event at a fraction of the view, as the window system hands it to the window; true
-    // when the view took it (the toolkit would otherwise make up a mouse event from it).
-    bool tablet(QEvent::Type type, const QPointingDevice& device, QPointF viewUV, double pressure);
-    // View pixels of a fraction of the view (for touch events).
-    QPoint at(QPointF viewUV) {
-        return {int(viewUV.x() * input().width()), int(viewUV.y() * input().height())};
+    // A free pointer: a drag with `button` through canvas points, where the view shows them now.
+    void drag(Qt::MouseButton button, const std::vector<QPointF>& canvas);
+    // A pen event over a canvas point, as the window system hands it to the window; true when
+    // the view took it (the toolkit would otherwise make up a mouse event from it).
+    bool tablet(QEvent::Type type, const QPointingDevice& device, QPointF canvas, double pressure);
+    // View pixels over a canvas point, as the view is now (for touch events).
+    QPoint at(QPointF canvas) { return local(canvas).toPoint(); }
+    QPointF local(QPointF canvas) {
+        const Vec2f uv = input().renderer().mapping().toView({float(canvas.x()), float(canvas.y())});
+        return {uv.x * input().width(), uv.y * input().height()};
     }
     // A key pressed and released; or only one of the two.
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);

@@ -13,7 +13,9 @@ void main()
 {
     // View coordinate with a top-left origin, from the pixel centre.
     vec2 uv = vec2(gl_FragCoord.x / uSize.x, 1.0 - gl_FragCoord.y / uSize.y);
-    vec2 c = (uv - 0.5) / uZoom + 0.5 + uPan;
+    // The canvas is square whatever the view's shape: it spans the shorter side at zoom 1.
+    vec2 square = (uv - 0.5) * (uSize / min(uSize.x, uSize.y)) + 0.5;
+    vec2 c = (square - 0.5) / uZoom + 0.5 + uPan;
     if (c.x < 0.0 || c.x > 1.0 || c.y < 0.0 || c.y > 1.0) {
         fragColor = vec4(0.0);
         return;
