@@ -75,6 +75,31 @@ void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
     }
 }
 
+// Shade darkens paper down to a desk's brightness, but leaves it colourless: a region of
+// colourless pixels, not too dark to tell colour from noise, holds the sheet in light and shade
+// alike, on any desk with some colour.
+void colourlessRegions(const WorkingImage& image, std::vector<Outline>& out) {
+    cv::Mat hsv, channels[3];
+    cv::cvtColor(image.bgr, hsv, cv::COLOR_BGR2HSV);
+    cv::split(hsv, channels);
+    cv::Mat saturation;
+    cv::GaussianBlur(channels[1], saturation, cv::Size(5, 5), 0);
+    const cv::Mat lit = image.lightness >= 0.25 * image.paperWhite;
+    const int k = std::max(3, (std::max(image.paper.cols, image.paper.rows) / 100) | 1);
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
+    // Cream paper and warm light tint the sheet a little; a desk, a cloth or leaves far more.
+    for (double most : {40.0, 72.0}) {
+        cv::Mat mask = (saturation < most) & lit;
+        cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
+        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+        for (const auto& contour : contours) {
+            addQuad(out, contour, 0.02 * double(mask.total()), "colourless region");
+        }
+    }
+}
+
 // Canny edges thickened a little, so that small gaps close.
 cv::Mat edgeMap(const WorkingImage& image) {
     // Contrast evened out region by region first, so that a sheet's edge in deep shade, a small
@@ -245,6 +270,7 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
 std::vector<Outline> proposeOutlines(const WorkingImage& image) {
     std::vector<Outline> out;
     paperRegions(image, out);
+    colourlessRegions(image, out);
     std::vector<std::vector<cv::Point>> contours;
     cv::findContours(edgeMap(image), contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
     edgeLoops(contours, 0.02 * double(image.paper.total()), out);
