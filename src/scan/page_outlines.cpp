@@ -39,15 +39,12 @@ void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, d
     if (cv::contourArea(contour) < minArea) {
         return;
     }
-    const auto corners = quadFromContour(contour);
-    if (!corners) {
-        return;
+    for (const auto& corners : {quadFromContour(contour), quadWithCutCorners(contour)}) {
+        // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
+        if (corners && cv::contourArea(contour) >= 0.8 * area(*corners) && isNew(out, *corners)) {
+            out.push_back({*corners, source});
+        }
     }
-    // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
-    if (cv::contourArea(contour) < 0.8 * area(*corners) || !isNew(out, *corners)) {
-        return;
-    }
-    out.push_back({*corners, source});
 }
 
 void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
