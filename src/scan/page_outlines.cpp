@@ -1,7 +1,9 @@
-// Where outlines of the sheet come from. Three sources, because each fails somewhere: regions
-// brighter and greyer than a threshold (split by shadows and merged with bright clutter), closed
-// loops of edges (broken by shadows and thumbs), and quadrilaterals of long straight brightness
-// steps, with the frame's border standing in for sides beyond it (lost among many edges).
+// Where outlines of the sheet come from. Four sources, because each fails somewhere: regions
+// brighter and greyer than a threshold (split by shadows and merged with bright clutter),
+// colourless regions (merged with a grey desk), closed loops of edges (broken by shadows and
+// thumbs), and quadrilaterals of long straight brightness steps, with the frame's border
+// standing in for sides beyond it (lost among many edges). A region's corner that is curled over
+// or under a thumb is carried on from its sides.
 
 #include "scan/page_search.h"
 
@@ -47,11 +49,23 @@ void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, d
     }
 }
 
+// The outlines of the regions of a mask. Closing first erases the drawing's lines from the
+// paper; opening then cuts thin bridges to other bright things touching the sheet.
+void regionOutlines(cv::Mat& mask, const char* source, std::vector<Outline>& out) {
+    const int k = std::max(3, (std::max(mask.cols, mask.rows) / 100) | 1);
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
+    cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
+    cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+    for (const auto& contour : contours) {
+        addQuad(out, contour, 0.02 * double(mask.total()), source);
+    }
+}
+
 void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
     cv::Mat mask;
     const double otsu = cv::threshold(image.paper, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    const int k = std::max(3, (std::max(image.paper.cols, image.paper.rows) / 100) | 1);
-    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
     // Uneven light makes any single threshold cut off part of the paper or spill onto a bright
     // desk; a few thresholds each offer their outlines.
     for (double offset : {0.0, -24.0, 24.0, 48.0}) {
@@ -60,15 +74,7 @@ void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
             continue;
         }
         cv::threshold(image.paper, mask, t, 255, cv::THRESH_BINARY);
-        // Closing erases the drawing's lines from the paper; opening cuts thin bridges to
-        // other bright things touching the sheet.
-        cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
-        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
-        std::vector<std::vector<cv::Point>> contours;
-        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
-        for (const auto& contour : contours) {
-            addQuad(out, contour, 0.02 * double(mask.total()), "paper region");
-        }
+        regionOutlines(mask, "paper region", out);
     }
 }
 
@@ -82,18 +88,10 @@ void colourlessRegions(const WorkingImage& image, std::vector<Outline>& out) {
     cv::Mat saturation;
     cv::GaussianBlur(channels[1], saturation, cv::Size(5, 5), 0);
     const cv::Mat lit = image.lightness >= 0.25 * image.paperWhite;
-    const int k = std::max(3, (std::max(image.paper.cols, image.paper.rows) / 100) | 1);
-    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
     // Cream paper and warm light tint the sheet a little; a desk, a cloth or leaves far more.
     for (double most : {40.0, 72.0}) {
         cv::Mat mask = (saturation < most) & lit;
-        cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
-        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
-        std::vector<std::vector<cv::Point>> contours;
-        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
-        for (const auto& contour : contours) {
-            addQuad(out, contour, 0.02 * double(mask.total()), "colourless region");
-        }
+        regionOutlines(mask, "colourless region", out);
     }
 }
 
