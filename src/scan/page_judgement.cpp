@@ -84,9 +84,8 @@ std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
     return values;
 }
 
-// The part of the side from a to b whose bands across it lie in the frame, when it is long
-// enough to judge.
-std::optional<std::pair<cv::Point2d, cv::Point2d>> inView(cv::Point2d a, cv::Point2d b, cv::Size size) {
+// The length of the part of the side from a to b whose bands across it lie in the frame.
+double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
     const double m = kBeyond.back() + 1.0;
     const cv::Point2d d = b - a;
     const double p[] = {-d.x, d.x, -d.y, d.y};
@@ -95,7 +94,7 @@ std::optional<std::pair<cv::Point2d, cv::Point2d>> inView(cv::Point2d a, cv::Poi
     for (int i = 0; i < 4; ++i) {
         if (std::abs(p[i]) < 1e-12) {
             if (q[i] < 0) {
-                return std::nullopt;
+                return 0.0;
             }
         } else if (p[i] < 0) {
             t0 = std::max(t0, q[i] / p[i]);
@@ -103,10 +102,7 @@ std::optional<std::pair<cv::Point2d, cv::Point2d>> inView(cv::Point2d a, cv::Poi
             t1 = std::min(t1, q[i] / p[i]);
         }
     }
-    if ((t1 - t0) * cv::norm(d) < 0.15 * std::min(size.width, size.height)) {
-        return std::nullopt;
-    }
-    return std::pair(a + d * t0, a + d * t1);
+    return std::max(0.0, t1 - t0) * cv::norm(d);
 }
 
 }  // namespace
@@ -220,14 +216,9 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
     std::string sides;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
-        auto steps = stepSupport(image.paper, a, b);
-        const auto part = steps ? std::nullopt : inView(a, b, size);
-        if (part) {
-            // A close-up's side that leaves the frame is judged on the part in view...
-            steps = stepSupport(image.paper, part->first, part->second);
-        }
-        // ...and one that runs too close to the frame to judge is taken as along it.
-        if (alongBorder(a, b, size) || (!steps && !part)) {
+        const auto steps = stepSupport(image.paper, a, b);
+        // A close-up's side that runs too close along the frame to judge is taken as along it.
+        if (alongBorder(a, b, size) || (!steps && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height))) {
             const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
