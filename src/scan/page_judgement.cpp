@@ -218,7 +218,8 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
         const auto steps = stepSupport(image.paper, a, b);
         // A close-up's side that runs too close along the frame to judge is taken as along it.
-        if (alongBorder(a, b, size) || (!steps && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height))) {
+        if (alongBorder(a, b, size) ||
+            (!steps && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height))) {
             const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
@@ -288,7 +289,8 @@ Overlap overlapInFrame(const Corners& a, const Corners& b, cv::Size frame) {
         return {};
     }
     std::vector<cv::Point2f> overlap;
-    return {std::abs(cv::contourArea(pa)), std::abs(cv::contourArea(pb)), cv::intersectConvexConvex(pa, pb, overlap, true)};
+    return {std::abs(cv::contourArea(pa)), std::abs(cv::contourArea(pb)),
+            cv::intersectConvexConvex(pa, pb, overlap, true)};
 }
 
 // Whether the first holds the second: nearly all of it lies inside, and the first is clearly larger.
@@ -439,7 +441,8 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 out[loser] = true;
                 judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
             };
-            const Overlap overlap = overlapInFrame(judged[a].outline.corners, judged[c].outline.corners, image.paper.size());
+            const Overlap overlap =
+                overlapInFrame(judged[a].outline.corners, judged[c].outline.corners, image.paper.size());
             // What the frame cuts on three sides has a single step in view, maybe a shadow's edge
             // across a pale desk; a brighter sheet with two edges in view, lying mostly on it, is
             // the sheet.
@@ -493,7 +496,8 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 // On a pale desk the ring looks like paper either way; a sheet's own edge then
                 // steps at least as clearly as a line drawn on it, which has paper beyond.
                 const auto most = between(image.paper, ao, ci, 0.5, 64);
-                if ((most && !looksLikePaper(image, *most)) || inner.weakest > outer.weakest + kSlightlyBetter) {
+                if ((most && !looksLikePaper(image, *most)) ||
+                    inner.weakest > outer.weakest + kSlightlyBetter) {
                     setAside(a, c, "no paper lies around the inner one");
                 } else {
                     setAside(c, a, "a frame drawn close to the edge");

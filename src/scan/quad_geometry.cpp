@@ -271,7 +271,8 @@ std::vector<cv::Point2d> centres(const std::vector<cv::Point>& points) {
     return out;
 }
 
-std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour, const std::optional<Corners>& rough);
+std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour,
+                                    const std::optional<Corners>& rough);
 
 }  // namespace
 
@@ -345,7 +346,8 @@ std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour)
 namespace {
 
 // Each side moved onto the straight run of outline points along it.
-std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour, const std::optional<Corners>& rough) {
+std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour,
+                                    const std::optional<Corners>& rough) {
     if (!rough) {
         return std::nullopt;
     }

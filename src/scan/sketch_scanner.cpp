@@ -34,12 +34,12 @@ cv::Mat seenPart(const cv::Mat& transform, cv::Size frame, cv::Size page) {
     for (const cv::Point2d& p : corners) {
         const cv::Mat v = transform * (cv::Mat_<double>(3, 1) << p.x, p.y, 1.0);
         const double w = v.at<double>(2);
-        // A corner of the frame behind the page's plane: every page pixel maps into the frame's
-        // side of it, so test each one instead.
+        // A corner of the frame that maps to infinity or beyond: the frame's outline on the page
+        // is no quadrilateral, so every page pixel is tested instead.
         if (w <= 1e-9) {
             cv::Mat seen;
-            cv::warpPerspective(cv::Mat(frame, CV_8U, cv::Scalar(255)), seen, transform, page, cv::INTER_NEAREST,
-                                cv::BORDER_CONSTANT, cv::Scalar(0));
+            cv::warpPerspective(cv::Mat(frame, CV_8U, cv::Scalar(255)), seen, transform, page,
+                                cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
             return seen;
         }
         // Pixel centres on integers in both; the fill's grid is the page's pixels.
