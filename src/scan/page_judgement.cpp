@@ -84,6 +84,27 @@ std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
     return values;
 }
 
+// The length of the part of the side from a to b whose bands across it lie in the frame.
+double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
+    const double m = kBeyond.back() + 1.0;
+    const cv::Point2d d = b - a;
+    const double p[] = {-d.x, d.x, -d.y, d.y};
+    const double q[] = {a.x - m, size.width - m - a.x, a.y - m, size.height - m - a.y};
+    double t0 = 0, t1 = 1;
+    for (int i = 0; i < 4; ++i) {
+        if (std::abs(p[i]) < 1e-12) {
+            if (q[i] < 0) {
+                return 0.0;
+            }
+        } else if (p[i] < 0) {
+            t0 = std::max(t0, q[i] / p[i]);
+        } else {
+            t1 = std::min(t1, q[i] / p[i]);
+        }
+    }
+    return std::max(0.0, t1 - t0) * cv::norm(d);
+}
+
 }  // namespace
 
 std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
@@ -195,7 +216,10 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
     std::string sides;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
-        if (alongBorder(a, b, size)) {
+        const auto steps = stepSupport(image.paper, a, b);
+        // A close-up's side that runs too close along the frame to judge is taken as along it.
+        if (alongBorder(a, b, size) ||
+            (!steps && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height))) {
             const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
@@ -208,7 +232,6 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             sides += " border";
             continue;
         }
-        const auto steps = stepSupport(image.paper, a, b);
         if (!steps) {
             j.verdict = format("side %.0f runs out of the frame", side);
             return j;
@@ -247,9 +270,12 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
 
 namespace {
 
-// Whether a holds b: nearly all of b lies inside a, and a is clearly larger.
-// Only what the frame shows counts: outlines of a close-up may reach beyond it in different ways.
-bool holds(const Corners& a, const Corners& b, cv::Size frame) {
+// The areas in the frame of a, of b, and of their overlap. Only what the frame shows counts:
+// outlines of a close-up may reach beyond it in different ways.
+struct Overlap {
+    double a = 0, b = 0, both = 0;
+};
+Overlap overlapInFrame(const Corners& a, const Corners& b, cv::Size frame) {
     const std::vector<cv::Point2f> rect = {
         {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
     auto inFrame = [&](const Corners& c) {
@@ -260,11 +286,16 @@ bool holds(const Corners& a, const Corners& b, cv::Size frame) {
     };
     const auto pa = inFrame(a), pb = inFrame(b);
     if (pa.size() < 3 || pb.size() < 3) {
-        return false;
+        return {};
     }
     std::vector<cv::Point2f> overlap;
-    const double areaA = std::abs(cv::contourArea(pa)), areaB = std::abs(cv::contourArea(pb));
-    return areaA > 1.03 * areaB && cv::intersectConvexConvex(pa, pb, overlap, true) >= 0.9 * areaB;
+    return {std::abs(cv::contourArea(pa)), std::abs(cv::contourArea(pb)),
+            cv::intersectConvexConvex(pa, pb, overlap, true)};
+}
+
+// Whether the first holds the second: nearly all of it lies inside, and the first is clearly larger.
+bool holds(const Overlap& o) {
+    return o.b > 0 && o.a > 1.03 * o.b && o.both >= 0.9 * o.b;
 }
 
 // How many sides of `inner` lie along a side of `outer`: both ends within a few pixels of it.
@@ -403,20 +434,35 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
         for (size_t c = 0; c < judged.size(); ++c) {
             const Judgement& outer = judged[a].judgement;
             const Judgement& inner = judged[c].judgement;
-            if (a == c || !outer.sheet || !inner.sheet || !holds(judged[a].outline.corners, judged[c].outline.corners, image.paper.size())) {
+            if (a == c || !outer.sheet || !inner.sheet) {
+                continue;
+            }
+            auto setAside = [&](size_t loser, size_t winner, const char* why) {
+                out[loser] = true;
+                judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
+            };
+            const Overlap overlap =
+                overlapInFrame(judged[a].outline.corners, judged[c].outline.corners, image.paper.size());
+            // What the frame cuts on three sides has a single step in view, maybe a shadow's edge
+            // across a pale desk; a brighter sheet with two edges in view, lying mostly on it, is
+            // the sheet.
+            const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
+            if (outer.borderSides >= 3 && inner.borderSides == 0 && inner.edgeInView &&
+                inner.paper >= outer.paper + margin && overlap.both >= 0.5 * overlap.b) {
+                setAside(a, c, "a brighter sheet in view lies on it");
+                continue;
+            }
+            if (!holds(overlap)) {
                 continue;
             }
             // The better-edged of the two is the sheet: a shadow's edge across a sheet, or a box
             // drawn on it, steps less clearly than the sheet's own edges; an outline that takes in
             // a strip of desk beside the sheet has a side with nothing to step to.
             constexpr double kClearlyBetter = 0.1;
+            constexpr double kSlightlyBetter = 0.05;
             // Between outlines this close there is too little to judge: a line drawn along the
             // sheet's edge, blurred into it.
             constexpr double kThinRing = 1.12;
-            auto setAside = [&](size_t loser, size_t winner, const char* why) {
-                out[loser] = true;
-                judged[loser].judgement.verdict += format("; set aside for %.0f: ", double(winner)) + why;
-            };
             // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
             // is not part of one the frame cuts: that one only reaches the frame across the desk.
             if (outer.borderSides > 0 && inner.borderSides == 0 && inner.weakest >= outer.weakest - kClearlyBetter) {
@@ -443,13 +489,15 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // paper. Else the inner one lies on a desk, dark or light.
             // The paper between lines of ink or text: a high percentile of what lies between.
             const auto rest = between(image.paper, ao, ci, 0.85);
-            const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
             const bool samePaper = !rest || *rest >= inner.paper - margin;
             if (outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
                 // Mostly no paper, even in a thin ring: a desk the outer one takes in. A line
                 // drawn along the sheet's edge covers far less of it.
+                // On a pale desk the ring looks like paper either way; a sheet's own edge then
+                // steps at least as clearly as a line drawn on it, which has paper beyond.
                 const auto most = between(image.paper, ao, ci, 0.5, 64);
-                if (most && !looksLikePaper(image, *most)) {
+                if ((most && !looksLikePaper(image, *most)) ||
+                    inner.weakest > outer.weakest + kSlightlyBetter) {
                     setAside(a, c, "no paper lies around the inner one");
                 } else {
                     setAside(c, a, "a frame drawn close to the edge");

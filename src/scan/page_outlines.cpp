@@ -1,7 +1,9 @@
-// Where outlines of the sheet come from. Three sources, because each fails somewhere: regions
-// brighter and greyer than a threshold (split by shadows and merged with bright clutter), closed
-// loops of edges (broken by shadows and thumbs), and quadrilaterals of long straight brightness
-// steps, with the frame's border standing in for sides beyond it (lost among many edges).
+// Where outlines of the sheet come from. Four sources, because each fails somewhere: regions
+// brighter and greyer than a threshold (split by shadows and merged with bright clutter),
+// colourless regions (merged with a grey desk), closed loops of edges (broken by shadows and
+// thumbs), and quadrilaterals of long straight brightness steps, with the frame's border
+// standing in for sides beyond it (lost among many edges). A region's corner that is curled over
+// or under a thumb is carried on from its sides.
 
 #include "scan/page_search.h"
 
@@ -39,22 +41,31 @@ void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, d
     if (cv::contourArea(contour) < minArea) {
         return;
     }
-    const auto corners = quadFromContour(contour);
-    if (!corners) {
-        return;
+    for (const auto& corners : {quadFromContour(contour), quadWithCutCorners(contour)}) {
+        // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
+        if (corners && cv::contourArea(contour) >= 0.8 * area(*corners) && isNew(out, *corners)) {
+            out.push_back({*corners, source});
+        }
     }
-    // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
-    if (cv::contourArea(contour) < 0.8 * area(*corners) || !isNew(out, *corners)) {
-        return;
+}
+
+// The outlines of the regions of a mask. Closing first erases the drawing's lines from the
+// paper; opening then cuts thin bridges to other bright things touching the sheet.
+void regionOutlines(cv::Mat& mask, const char* source, std::vector<Outline>& out) {
+    const int k = std::max(3, (std::max(mask.cols, mask.rows) / 100) | 1);
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
+    cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
+    cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+    for (const auto& contour : contours) {
+        addQuad(out, contour, 0.02 * double(mask.total()), source);
     }
-    out.push_back({*corners, source});
 }
 
 void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
     cv::Mat mask;
     const double otsu = cv::threshold(image.paper, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    const int k = std::max(3, (std::max(image.paper.cols, image.paper.rows) / 100) | 1);
-    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
     // Uneven light makes any single threshold cut off part of the paper or spill onto a bright
     // desk; a few thresholds each offer their outlines.
     for (double offset : {0.0, -24.0, 24.0, 48.0}) {
@@ -63,15 +74,24 @@ void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
             continue;
         }
         cv::threshold(image.paper, mask, t, 255, cv::THRESH_BINARY);
-        // Closing erases the drawing's lines from the paper; opening cuts thin bridges to
-        // other bright things touching the sheet.
-        cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, kernel);
-        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel);
-        std::vector<std::vector<cv::Point>> contours;
-        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
-        for (const auto& contour : contours) {
-            addQuad(out, contour, 0.02 * double(mask.total()), "paper region");
-        }
+        regionOutlines(mask, "paper region", out);
+    }
+}
+
+// Shade darkens paper down to a desk's brightness, but leaves it colourless: a region of
+// colourless pixels, not too dark to tell colour from noise, holds the sheet in light and shade
+// alike, on any desk with some colour.
+void colourlessRegions(const WorkingImage& image, std::vector<Outline>& out) {
+    cv::Mat hsv, channels[3];
+    cv::cvtColor(image.bgr, hsv, cv::COLOR_BGR2HSV);
+    cv::split(hsv, channels);
+    cv::Mat saturation;
+    cv::GaussianBlur(channels[1], saturation, cv::Size(5, 5), 0);
+    const cv::Mat lit = image.lightness >= 0.25 * image.paperWhite;
+    // Cream paper and warm light tint the sheet a little; a desk, a cloth or leaves far more.
+    for (double most : {40.0, 72.0}) {
+        cv::Mat mask = (saturation < most) & lit;
+        regionOutlines(mask, "colourless region", out);
     }
 }
 
@@ -245,6 +265,7 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
 std::vector<Outline> proposeOutlines(const WorkingImage& image) {
     std::vector<Outline> out;
     paperRegions(image, out);
+    colourlessRegions(image, out);
     std::vector<std::vector<cv::Point>> contours;
     cv::findContours(edgeMap(image), contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
     edgeLoops(contours, 0.02 * double(image.paper.total()), out);

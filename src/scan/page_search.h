@@ -13,7 +13,7 @@ struct Outline {
     const char* source;
 };
 
-// Outlines that might be the sheet: regions that look like paper, closed edges, and
+// Outlines that might be the sheet: regions that look like paper or lack colour, closed edges, and
 // quadrilaterals of straight steps in brightness (with the frame's border where the sheet goes
 // beyond it).
 std::vector<Outline> proposeOutlines(const WorkingImage& image);

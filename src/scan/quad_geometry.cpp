@@ -260,6 +260,22 @@ std::array<double, 4> cornerAngles(const Corners& c) {
     return angles;
 }
 
+namespace {
+
+// Pixel indices to continuous coordinates, where pixel centres sit at half-integers.
+std::vector<cv::Point2d> centres(const std::vector<cv::Point>& points) {
+    std::vector<cv::Point2d> out;
+    for (const cv::Point& p : points) {
+        out.emplace_back(p.x + 0.5, p.y + 0.5);
+    }
+    return out;
+}
+
+std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour,
+                                    const std::optional<Corners>& rough);
+
+}  // namespace
+
 std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
     if (contour.size() < 4) {
         return std::nullopt;
@@ -284,12 +300,54 @@ std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
     if (!four) {
         return std::nullopt;
     }
-    // Pixel indices to continuous coordinates, where pixel centres sit at half-integers.
-    std::vector<cv::Point2d> points;
-    for (const cv::Point& p : *four) {
-        points.emplace_back(p.x + 0.5, p.y + 0.5);
+    return fitToOutline(contour, orderCorners(centres(*four)));
+}
+
+std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour) {
+    if (contour.size() < 5) {
+        return std::nullopt;
     }
-    const auto rough = orderCorners(points);
+    std::vector<cv::Point> hull, approx;
+    cv::convexHull(contour, hull);
+    const double length = cv::arcLength(hull, true);
+    cv::approxPolyDP(hull, approx, 0.01 * length, true);
+    if (approx.size() < 5 || approx.size() > 6) {
+        return std::nullopt;
+    }
+    std::vector<cv::Point2d> poly = centres(approx);
+    while (poly.size() > 4) {
+        const size_t n = poly.size();
+        auto edge = [&](size_t i) { return cv::norm(poly[(i + 1) % n] - poly[i]); };
+        size_t cut = 0;
+        for (size_t i = 1; i < n; ++i) {
+            cut = edge(i) < edge(cut) ? i : cut;
+        }
+        // A corner cut off is short beside the sides it joins; a short side of the sheet is not.
+        const size_t before = (cut + n - 1) % n, after = (cut + 1) % n;
+        if (edge(cut) > 0.4 * std::min(edge(before), edge(after))) {
+            return std::nullopt;
+        }
+        const cv::Point2d a = poly[before], b = poly[cut], c = poly[after], d = poly[(cut + 2) % n];
+        const double denom = cross(b - a, d - c);
+        if (std::abs(denom) < 1e-9) {
+            return std::nullopt;
+        }
+        const cv::Point2d corner = a + (b - a) * (cross(c - a, d - c) / denom);
+        // The two sides must meet close by, not far beyond the cut.
+        if (cv::norm(corner - (b + c) * 0.5) > 1.5 * edge(cut)) {
+            return std::nullopt;
+        }
+        poly[cut] = corner;
+        poly.erase(poly.begin() + std::ptrdiff_t(after));
+    }
+    return fitToOutline(contour, orderCorners(poly));
+}
+
+namespace {
+
+// Each side moved onto the straight run of outline points along it.
+std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour,
+                                    const std::optional<Corners>& rough) {
     if (!rough) {
         return std::nullopt;
     }
@@ -319,6 +377,8 @@ std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
     }
     return rough;
 }
+
+}  // namespace
 
 Corners refineCorners(const cv::Mat& image, const Corners& c, double searchRadius, const std::array<bool, 4>& fixed) {
     const LumaSampler luma(image);

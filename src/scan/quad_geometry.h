@@ -40,6 +40,10 @@ std::array<double, 4> cornerAngles(const Corners& c);
 // sides are then fitted to the outline points along them. None when no simplification of the
 // hull has exactly four convex vertices.
 std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour);
+// The same for an outline whose hull has one or two corners cut off (curled over, or under a
+// thumb): the sides beside each cut are carried on to meet. None unless the hull simplifies to
+// five or six vertices, each cut short beside the sides it joins.
+std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour);
 
 // Moves every side onto the strongest matching brightness step within searchRadius pixels of
 // it, fitted to sub-pixel precision, in an 8-bit BGR, BGRA or grey image. Sides without a clear

@@ -22,6 +22,35 @@ cv::Mat shrunk(const cv::Mat& image, int longSide) {
                                               std::max(1, int(std::lround(image.rows * factor)))));
 }
 
+// The page's pixels that come from within the frame: the frame mapped onto the page, drawn
+// directly rather than by warping a mask as large as the photo.
+cv::Mat seenPart(const cv::Mat& transform, cv::Size frame, cv::Size page) {
+    const std::vector<cv::Point2d> corners = {{-0.5, -0.5},
+                                              {frame.width - 0.5, -0.5},
+                                              {frame.width - 0.5, frame.height - 0.5},
+                                              {-0.5, frame.height - 0.5}};
+    constexpr int kShift = 4;
+    std::vector<cv::Point> mapped;
+    for (const cv::Point2d& p : corners) {
+        const cv::Mat v = transform * (cv::Mat_<double>(3, 1) << p.x, p.y, 1.0);
+        const double w = v.at<double>(2);
+        // A corner of the frame that maps to infinity or beyond: the frame's outline on the page
+        // is no quadrilateral, so every page pixel is tested instead.
+        if (w <= 1e-9) {
+            cv::Mat seen;
+            cv::warpPerspective(cv::Mat(frame, CV_8U, cv::Scalar(255)), seen, transform, page,
+                                cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+            return seen;
+        }
+        // Pixel centres on integers in both; the fill's grid is the page's pixels.
+        mapped.emplace_back(int(std::lround(v.at<double>(0) / w * (1 << kShift))),
+                            int(std::lround(v.at<double>(1) / w * (1 << kShift))));
+    }
+    cv::Mat seen(page, CV_8U, cv::Scalar(0));
+    cv::fillConvexPoly(seen, mapped, cv::Scalar(255), cv::LINE_8, kShift);
+    return seen;
+}
+
 }  // namespace
 
 std::optional<Quad> detectDocument(const cv::Mat& still) {
@@ -61,8 +90,7 @@ cv::Mat perspectiveCorrected(const cv::Mat& image, const Quad& quad, int maxSide
     cv::Mat page;
     cv::warpPerspective(source, page, transform, out, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     if (inFrame) {
-        cv::warpPerspective(cv::Mat(source.size(), CV_8U, cv::Scalar(255)), *inFrame, transform, out,
-                            cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+        *inFrame = seenPart(transform, source.size(), out);
     }
     return page;
 }
