@@ -18,8 +18,9 @@ namespace vellumora {
 
 namespace {
 
-// The slider works in thousandths of a size unit: fine enough to feel continuous.
-constexpr double kSliderScale = 1000.0;
+// The slider works in tenths of a size unit, the label's precision, so a size set by the slider
+// is always exactly the one the label reads.
+constexpr double kSliderScale = 10.0;
 
 int sliderPosition(double size) {
     const double clamped = std::clamp(size, ToolPicker::kMinBrushSize, ToolPicker::kMaxBrushSize);
@@ -86,7 +87,7 @@ ToolPicker::ToolPicker(SessionModel& session, QWidget* parent) : QWidget(parent)
     slider_ = new QSlider(Qt::Horizontal);
     slider_->setAccessibleName(QStringLiteral("Brush size"));
     slider_->setRange(0, sliderPosition(kMaxBrushSize));
-    slider_->setSingleStep(static_cast<int>(kSliderScale / 10));  // 0.1 per arrow key
+    slider_->setSingleStep(1);  // 0.1 per arrow key
     slider_->setPageStep(static_cast<int>(kSliderScale));
     connect(slider_, &QSlider::valueChanged, this,
             [this](int value) { session_.setBrushSize(kMinBrushSize + value / kSliderScale); });
