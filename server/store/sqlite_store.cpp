@@ -51,6 +51,10 @@ CREATE TABLE IF NOT EXISTS points(
   idx INTEGER NOT NULL,
   x REAL NOT NULL, y REAL NOT NULL, pressure REAL NOT NULL, t REAL NOT NULL,
   PRIMARY KEY(room_key, seq, idx)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS undone_strokes(
+  room_key INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  PRIMARY KEY(room_key, seq)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS history_log(
   id INTEGER PRIMARY KEY,
   ops BLOB NOT NULL);
@@ -188,7 +192,7 @@ void SqliteStore::addToken(const std::string& tokenHash, const std::string& user
 }
 
 std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash, double usedSince,
-                                                     double touchBefore) {
+                                                    double touchBefore) {
     std::lock_guard lock(mutex_);
     auto& s = s_->userByToken;
     s.bindBlob(1, tokenHash);
@@ -216,7 +220,8 @@ void SqliteStore::revokeTokensOf(const std::string& userId) {
     s_->deleteTokensOf.bind(1, userId).run();
 }
 
-std::vector<std::pair<std::string, double>> SqliteStore::tokenUses(const std::vector<std::string>& tokenHashes) {
+std::vector<std::pair<std::string, double>> SqliteStore::tokenUses(
+    const std::vector<std::string>& tokenHashes) {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::string, double>> uses;
     auto& s = s_->tokenUse;
@@ -270,7 +275,7 @@ void SqliteStore::addFriendshipLocked(const std::string& a, const std::string& b
 }
 
 FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to,
-                                                     std::size_t maxPending) {
+                                                    std::size_t maxPending) {
     std::lock_guard lock(mutex_);
     DurableWrite durable(db_);
     SqliteTransaction tx(db_);

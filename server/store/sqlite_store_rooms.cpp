@@ -66,6 +66,13 @@ StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
         room.strokes[it->second].stroke.points.push_back({p.real(2), p.real(3), p.real(4), p.real(5)});
     }
     p.reset();
+
+    auto& u = s_->undoneOfRoom;
+    u.bind(1, room.key);
+    while (u.step()) {
+        if (auto it = bySeq.find(u.integer(0)); it != bySeq.end()) room.strokes[it->second].undone = true;
+    }
+    u.reset();
     return room;
 }
 
@@ -145,10 +152,15 @@ void SqliteStore::applyOpLocked(const HistoryOp& op) {
             [&](const HistoryOp::RemoveStroke& c) {
                 s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
                 s_->deleteStrokePoints.bind(1, room).bind(2, c.seq).run();
+                s_->unmarkUndone.bind(1, room).bind(2, c.seq).run();
             },
             [&](const HistoryOp::Clear&) {
                 s_->clearStrokes.bind(1, room).run();
                 s_->clearPoints.bind(1, room).run();
+                s_->clearUndone.bind(1, room).run();
+            },
+            [&](const HistoryOp::SetUndone& c) {
+                (c.undone ? s_->markUndone : s_->unmarkUndone).bind(1, room).bind(2, c.seq).run();
             },
             [&](const HistoryOp::SetPage& c) {
                 auto& s = s_->setPage;

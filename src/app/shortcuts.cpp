@@ -18,6 +18,8 @@ constexpr std::string_view kCapture = "Capture sketch from camera";
 
 constexpr std::array kShortcuts = {
     Shortcut{A::quit, kWindow, "Ctrl+Q", "Quit Vellumora."},
+    Shortcut{A::undo, kWindow, "Ctrl+Z", "Undo your last stroke that is still on the page, for everyone."},
+    Shortcut{A::redo, kWindow, "Ctrl+Shift+Z; Ctrl+Y", "Redo the stroke you last undid, back in its place."},
     Shortcut{A::toggleCanvasMode, kCanvas, "Space",
              "Canvas mode on or off. In canvas mode the pointer is the pen: move with the button held "
              "to colour, without it to move the cursor."},

@@ -11,6 +11,8 @@ namespace vellumora {
 
 enum class ShortcutAction {
     quit,
+    undo,
+    redo,
     toggleCanvasMode,
     leaveCanvasMode,
     resetView,

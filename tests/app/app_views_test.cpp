@@ -10,6 +10,7 @@
 #include <QStyleOptionSlider>
 #include <QTabletEvent>
 #include <QTest>
+#include <QToolButton>
 
 #include "account/views/friends_panel.h"
 #include "account/views/login_view.h"
@@ -93,7 +94,7 @@ TEST_F(DrawingControlsTest, theSliderSetsTheSizeItsLabelReadsByKeyboardAndByMous
         Qt::Key key;
         double size;
     } keys[] = {
-        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2}, {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
+        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2},  {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
         {Qt::Key_End, 20.0},  {Qt::Key_Right, 20.0}, {Qt::Key_Home, 0.5}, {Qt::Key_Left, 0.5},
     };
     for (const auto& k : keys) {
@@ -116,6 +117,55 @@ TEST_F(DrawingControlsTest, theSliderSetsTheSizeItsLabelReadsByKeyboardAndByMous
     QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(150, 0));
     EXPECT_GT(session.brushSize(), 5.0);
     EXPECT_DOUBLE_EQ(session.brushSize(), picker.sizeLabel()->text().toDouble());
+}
+
+TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndAClearEndsThem) {
+    picker.show();
+    picker.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&picker));
+    std::string undone;
+    QObject::connect(&session, &SessionModel::canvasEvents, &picker, [&](const CanvasEvent& e) {
+        if (const auto* u = std::get_if<CanvasEvent::StrokeUndo>(&e.value)) undone += "-" + u->strokeId;
+        if (const auto* r = std::get_if<CanvasEvent::StrokeRedo>(&e.value)) undone += "+" + r->strokeId;
+    });
+    const auto ctrl = [&](Qt::Key key, Qt::KeyboardModifiers more = {}) {
+        QTest::keyClick(&picker, key, Qt::ControlModifier | more);
+    };
+    const struct {
+        std::function<void()> act;
+        const char* enabled;  // undo, redo, the note that a clear ended the history
+    } steps[] = {
+        {[] {}, "000"},
+        {[&] {
+             session.send(ClientMessage::strokeStart({"A", "me", Tool::pencil, {}, 2, {}}));
+         },
+         "100"},
+        {[&] {
+             session.send(ClientMessage::strokeStart({"B", "me", Tool::pencil, {}, 2, {}}));
+         },
+         "100"},
+        {[&] { QTest::mouseClick(picker.undoButton(), Qt::LeftButton); }, "110"},
+        {[&] { ctrl(Qt::Key_Z); }, "010"},
+        {[&] { ctrl(Qt::Key_Z, Qt::ShiftModifier); }, "110"},
+        {[&] {
+             session.send(ClientMessage::strokeStart({"C", "me", Tool::pencil, {}, 2, {}}));
+         },
+         "100"},
+        {[&] { ctrl(Qt::Key_Z); }, "110"},
+        {[&] { ctrl(Qt::Key_Y); }, "110"},
+        {[&] { session.send(ClientMessage::clearCanvas()); }, "001"},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(QString("%1%2%3")
+                      .arg(picker.undoButton()->isEnabled())
+                      .arg(picker.redoButton()->isEnabled())
+                      .arg(picker.undoNote()->isVisible()),
+                  step.enabled)
+            << undone;
+    }
+    EXPECT_EQ(undone, "-B-A+A-C+C");
+    EXPECT_TRUE(picker.undoButton()->toolTip().contains("ended the undo history"));
 }
 
 TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
@@ -216,8 +266,8 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
             ++focusable;
         }
     }
-    // Account menu, sketchbook, add friend, five tools, the slider and 24 swatches.
-    EXPECT_EQ(focusable, 3 + 5 + 1 + 24);
+    // Account menu, sketchbook, add friend, six tools, the slider, undo, redo and 24 swatches.
+    EXPECT_EQ(focusable, 3 + 6 + 1 + 2 + 24);
 
     ASSERT_TRUE(testing::await([&](auto done) { auth.logout(done); }));
     EXPECT_TRUE(qobject_cast<LoginView*>(root.currentWidget()));
