@@ -34,8 +34,8 @@ bool saneBase64(std::string_view text) {
     const std::size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
     for (std::size_t i = 0; i + padding < text.size(); ++i) {
         const char c = text[i];
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-                        c == '/';
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                        c == '+' || c == '/';
         if (!ok) return false;
     }
     return true;
@@ -77,7 +77,9 @@ bool saneMessage(const ClientMessage& message) {
                        within(s.brushSize, 0.01, 256.0) && sanePoint(s.point);
             } else if constexpr (std::is_same_v<T, ClientMessage::StrokePoint>) {
                 return saneStrokeId(m.strokeId) && sanePoint(m.point);
-            } else if constexpr (std::is_same_v<T, ClientMessage::StrokeEnd>) {
+            } else if constexpr (std::is_same_v<T, ClientMessage::StrokeEnd> ||
+                                 std::is_same_v<T, ClientMessage::StrokeUndo> ||
+                                 std::is_same_v<T, ClientMessage::StrokeRedo>) {
                 return saneStrokeId(m.strokeId);
             } else if constexpr (std::is_same_v<T, ClientMessage::Cursor>) {
                 return sanePosition(m.x, m.y);

@@ -1,5 +1,7 @@
 #include "rooms/room_history.h"
 
+#include <algorithm>
+
 #include "model/json_forms.h"
 
 namespace vellumora::server {
@@ -43,7 +45,7 @@ RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit) : messageL
     for (StoredStroke& s : stored.strokes) {
         const std::size_t bytes = encodedBytes(s.stroke);
         nextSeq_ = std::max(nextSeq_, s.seq + 1);
-        strokes_.push_back({s.seq, bytes, std::move(s.stroke)});
+        strokes_.push_back({s.seq, bytes, std::move(s.stroke), s.undone});
         byId_[strokes_.back().stroke.id] = &strokes_.back();
         strokeBytes_ += bytes;
     }
@@ -61,7 +63,9 @@ std::size_t RoomHistory::bytes() const {
 std::vector<WireStroke> RoomHistory::strokes() const {
     std::vector<WireStroke> out;
     out.reserve(strokes_.size());
-    for (const Entry& e : strokes_) out.push_back(e.stroke);
+    for (const Entry& e : strokes_) {
+        if (!e.undone) out.push_back(e.stroke);
+    }
     return out;
 }
 
@@ -70,7 +74,9 @@ std::string RoomHistory::strokesJson() const {
     out.reserve(strokeArrayBytes());
     json::Writer writer(out);
     writer.beginArray();
-    for (const Entry& e : strokes_) json::write(writer, e.stroke);
+    for (const Entry& e : strokes_) {
+        if (!e.undone) json::write(writer, e.stroke);
+    }
     writer.endArray();
     return out;
 }
@@ -111,8 +117,41 @@ bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
     }
     if (std::holds_alternative<M::Cursor>(message.value)) return true;
     if (const auto* m = std::get_if<M::SetPage>(&message.value)) return setPage(m->page, changes);
+    if (const auto* m = std::get_if<M::StrokeUndo>(&message.value))
+        return setUndone(m->strokeId, userId, true, changes);
+    if (const auto* m = std::get_if<M::StrokeRedo>(&message.value))
+        return setUndone(m->strokeId, userId, false, changes);
     clear(changes);
     return true;
+}
+
+bool RoomHistory::setUndone(const std::string& strokeId, const std::string& userId, bool undone,
+                            std::vector<Change>& changes) {
+    const auto it = byId_.find(strokeId);
+    if (it == byId_.end()) return false;
+    Entry& entry = *it->second;
+    if (entry.stroke.userId != userId || entry.undone == undone) return false;
+    entry.undone = undone;
+    changes.push_back(HistoryOp::SetUndone{entry.seq, undone});
+    return true;
+}
+
+StrokeRedoMessage RoomHistory::redone(const std::string& strokeId, const std::string& userId) const {
+    StrokeRedoMessage out{userId, strokeId, {}, {}};
+    const auto it = byId_.find(strokeId);
+    if (it == byId_.end()) return out;
+    out.stroke = it->second->stroke;
+    // Redos are rare and rooms hold a few thousand strokes: a walk back is cheap enough.
+    auto at =
+        std::find_if(strokes_.begin(), strokes_.end(), [&](const Entry& e) { return &e == it->second; });
+    while (at != strokes_.begin()) {
+        --at;
+        if (!at->undone) {
+            out.after = at->stroke.id;
+            break;
+        }
+    }
+    return out;
 }
 
 bool RoomHistory::startStroke(const StrokeStartPayload& start, const std::string& userId,
@@ -136,7 +175,7 @@ RoomHistory::Entry* RoomHistory::ownOpenStroke(const std::string& strokeId, cons
     auto it = byId_.find(strokeId);
     if (it == byId_.end()) return nullptr;
     Entry* entry = it->second;
-    if (entry->stroke.userId != userId || entry->stroke.complete) return nullptr;
+    if (entry->stroke.userId != userId || entry->stroke.complete || entry->undone) return nullptr;
     return entry;
 }
 

@@ -9,6 +9,9 @@
 // the returned changes, from disk) until it fits. Everybody present keeps seeing them; a
 // participant who joins later gets the newest drawing that fits. A stroke that is itself the
 // oldest one left stops growing at the budget (its further points are dropped).
+//
+// A stroke its author undid stays in place, marked, and counts against the budget (a redo
+// must fit), but no room_state shows it; a clear or an eviction drops it like any other.
 
 #include <cstdint>
 #include <deque>
@@ -35,6 +38,10 @@ class RoomHistory {
     // Cursor messages change nothing but are valid.
     bool apply(const ClientMessage& message, const std::string& userId, std::vector<Change>& changes);
 
+    // The room's answer to a redo of `strokeId` that apply() accepted: the stroke and its place.
+    StrokeRedoMessage redone(const std::string& strokeId, const std::string& userId) const;
+
+    // The strokes a room_state shows (none of the undone ones).
     std::vector<WireStroke> strokes() const;
     // The strokes as the JSON array of a room_state, and the page (or null) as its member's value.
     std::string strokesJson() const;
@@ -51,11 +58,14 @@ class RoomHistory {
         std::int64_t seq;
         std::size_t bytes;
         WireStroke stroke;
+        bool undone = false;
     };
 
     bool startStroke(const StrokeStartPayload& start, const std::string& userId,
                      std::vector<Change>& changes);
     Entry* ownOpenStroke(const std::string& strokeId, const std::string& userId);
+    bool setUndone(const std::string& strokeId, const std::string& userId, bool undone,
+                   std::vector<Change>& changes);
     bool setPage(const std::optional<WirePage>& page, std::vector<Change>& changes);
     void clear(std::vector<Change>& changes);
     std::size_t strokeArrayBytes() const;

@@ -9,7 +9,7 @@ namespace vellumora::server {
 
 namespace {
 
-enum class Kind : std::uint8_t { start, point, end, remove, clear, page };
+enum class Kind : std::uint8_t { start, point, end, remove, clear, page, undo = 0x40, redo };
 
 class Writer {
   public:
@@ -116,6 +116,11 @@ void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out) {
                            w.raw(Kind::clear);
                            w.raw(op.roomKey);
                        },
+                       [&](const HistoryOp::SetUndone& c) {
+                           w.raw(c.undone ? Kind::undo : Kind::redo);
+                           w.raw(op.roomKey);
+                           w.raw(c.seq);
+                       },
                        [&](const HistoryOp::SetPage& c) {
                            w.raw(Kind::page);
                            w.raw(op.roomKey);
@@ -173,6 +178,10 @@ std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes) {
                 break;
             case Kind::clear:
                 op.change = HistoryOp::Clear{};
+                break;
+            case Kind::undo:
+            case Kind::redo:
+                op.change = HistoryOp::SetUndone{r.raw<std::int64_t>(), kind == Kind::undo};
                 break;
             case Kind::page: {
                 HistoryOp::SetPage c;

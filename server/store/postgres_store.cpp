@@ -88,6 +88,13 @@ INSERT INTO stroke_chunks(room_key, seq, first_idx, points)
   FROM points GROUP BY room_key, seq;
 DROP TABLE points;
 )sql",
+    // Strokes their authors took back: kept, so a redo can put them back where they were.
+    R"sql(
+CREATE TABLE undone_strokes(
+  room_key BIGINT NOT NULL,
+  seq BIGINT NOT NULL,
+  PRIMARY KEY(room_key, seq));
+)sql",
 };
 
 UserRecord userFrom(const PgResult& r, int row, int first) {
@@ -205,7 +212,8 @@ std::optional<UserRecord> PostgresStore::userByUsername(const std::string& usern
 
 void PostgresStore::setPasswordHash(const std::string& userId, const std::string& passwordHash) {
     pool_->run([&](PgConnection& c) {
-        return c.exec("UPDATE users SET password_hash = $2 WHERE id = $1", PgParams().add(userId).add(passwordHash));
+        return c.exec("UPDATE users SET password_hash = $2 WHERE id = $1",
+                      PgParams().add(userId).add(passwordHash));
     });
 }
 
@@ -231,10 +239,10 @@ void PostgresStore::addToken(const std::string& tokenHash, const std::string& us
 std::optional<UserRecord> PostgresStore::userForToken(const std::string& tokenHash, double usedSince,
                                                       double touchBefore) {
     return pool_->run([&](PgConnection& c) -> std::optional<UserRecord> {
-        const PgResult r =
-            c.exec("SELECT u.id, u.username, u.display_name, t.last_used FROM tokens t "
-                   "JOIN users u ON u.id = t.user_id WHERE t.hash = $1",
-                   PgParams().addBytes(tokenHash));
+        const PgResult r = c.exec(
+            "SELECT u.id, u.username, u.display_name, t.last_used FROM tokens t "
+            "JOIN users u ON u.id = t.user_id WHERE t.hash = $1",
+            PgParams().addBytes(tokenHash));
         if (r.rows() == 0 || r.real(0, 3) < usedSince) return std::nullopt;
         if (r.real(0, 3) < touchBefore)
             c.exec("UPDATE tokens SET last_used = $2 WHERE hash = $1",
@@ -250,10 +258,13 @@ void PostgresStore::revokeToken(const std::string& tokenHash) {
 }
 
 void PostgresStore::revokeTokensOf(const std::string& userId) {
-    pool_->run([&](PgConnection& c) { return c.exec("DELETE FROM tokens WHERE user_id = $1", PgParams().add(userId)); });
+    pool_->run([&](PgConnection& c) {
+        return c.exec("DELETE FROM tokens WHERE user_id = $1", PgParams().add(userId));
+    });
 }
 
-std::vector<std::pair<std::string, double>> PostgresStore::tokenUses(const std::vector<std::string>& tokenHashes) {
+std::vector<std::pair<std::string, double>> PostgresStore::tokenUses(
+    const std::vector<std::string>& tokenHashes) {
     if (tokenHashes.empty()) return {};
     PgArray hashes;
     for (const std::string& hash : tokenHashes) hashes.add(PgParams::byteaText(hash));
@@ -324,7 +335,7 @@ void PostgresStore::addFriendshipOn(PgConnection& c, const std::string& a, const
 }
 
 FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, const std::string& to,
-                                                       std::size_t maxPending) {
+                                                      std::size_t maxPending) {
     return pool_->run([&](PgConnection& c) {
         PgTransaction tx(c);
         lockPair(c, from, to);
@@ -342,10 +353,10 @@ FriendRequestOutcome PostgresStore::requestFriendship(const std::string& from, c
                    PgParams().add(from).add(to))
                 .rows() > 0)
             return FriendRequestOutcome::pending;
-        const PgResult counts =
-            c.exec("SELECT (SELECT count(*) FROM friend_requests WHERE requester_id = $1), "
-                   "(SELECT count(*) FROM friend_requests WHERE target_id = $2)",
-                   PgParams().add(from).add(to));
+        const PgResult counts = c.exec(
+            "SELECT (SELECT count(*) FROM friend_requests WHERE requester_id = $1), "
+            "(SELECT count(*) FROM friend_requests WHERE target_id = $2)",
+            PgParams().add(from).add(to));
         const auto max = static_cast<std::int64_t>(maxPending);
         if (counts.integer(0, 0) >= max || counts.integer(0, 1) >= max) return FriendRequestOutcome::tooMany;
         c.exec(

@@ -97,6 +97,10 @@ class Bulk {
                 "DELETE FROM strokes s USING unnest($1::int8[], $2::int8[]) AS e(room_key, seq) "
                 "WHERE s.room_key = e.room_key AND s.seq = e.seq",
                 removed);
+            c.add(
+                "DELETE FROM undone_strokes u USING unnest($1::int8[], $2::int8[]) AS e(room_key, seq) "
+                "WHERE u.room_key = e.room_key AND u.seq = e.seq",
+                removed);
         }
         strokes_ = ends_ = removes_ = 0;
     }
@@ -198,6 +202,10 @@ void PostgresStore::readHistory(PgConnection& c, StoredRoom& room) {
         if (it == bySeq.end()) continue;
         readStoredPoints(PgResult::bytes(p.text(i, 1)), room.strokes[it->second].stroke.points);
     }
+    const PgResult u = c.exec("SELECT seq FROM undone_strokes WHERE room_key = $1", key);
+    for (int i = 0; i < u.rows(); ++i) {
+        if (auto it = bySeq.find(u.integer(i, 0)); it != bySeq.end()) room.strokes[it->second].undone = true;
+    }
     tx.commit();
 }
 
@@ -230,6 +238,17 @@ void PostgresStore::writeOps(const std::vector<HistoryOp>& ops) {
                            const PgParams key = PgParams().add(room);
                            script.add("DELETE FROM stroke_chunks WHERE room_key = $1", key);
                            script.add("DELETE FROM strokes WHERE room_key = $1", key);
+                           script.add("DELETE FROM undone_strokes WHERE room_key = $1", key);
+                       },
+                       [&](const HistoryOp::SetUndone& c) {
+                           // Rare, and an undo and its redo may share a batch: written in turn.
+                           bulk.write(script);
+                           const PgParams at = PgParams().add(room).add(c.seq);
+                           script.add(c.undone
+                                          ? "INSERT INTO undone_strokes(room_key, seq) VALUES($1, $2) "
+                                            "ON CONFLICT DO NOTHING"
+                                          : "DELETE FROM undone_strokes WHERE room_key = $1 AND seq = $2",
+                                      at);
                        },
                        [&](const HistoryOp::SetPage& c) {
                            PgParams page;

@@ -105,9 +105,15 @@ void chunkedPoints(SqliteDatabase& db) {
     db.exec("CREATE VIEW points AS SELECT 'moved to stroke_chunks' AS note WHERE 0");
 }
 
+// Strokes their authors took back: kept, so a redo can put them back where they were.
+void undoneStrokes(SqliteDatabase& db) {
+    db.exec("CREATE TABLE undone_strokes(room_key INTEGER NOT NULL, seq INTEGER NOT NULL, "
+            "PRIMARY KEY(room_key, seq)) WITHOUT ROWID");
+}
+
 // Each step moves the schema one version on (PRAGMA user_version); never edit one that has
 // shipped, add another.
-constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints};
+constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints, undoneStrokes};
 
 UserRecord userFrom(const SqliteStatement& s, int first) {
     return {s.text(first), s.text(first + 1), s.text(first + 2)};
@@ -244,7 +250,7 @@ void SqliteStore::addToken(const std::string& tokenHash, const std::string& user
 }
 
 std::optional<UserRecord> SqliteStore::userForToken(const std::string& tokenHash, double usedSince,
-                                                     double touchBefore) {
+                                                    double touchBefore) {
     std::lock_guard lock(mutex_);
     auto& s = s_->userByToken;
     s.bindBlob(1, tokenHash);
@@ -272,7 +278,8 @@ void SqliteStore::revokeTokensOf(const std::string& userId) {
     s_->deleteTokensOf.bind(1, userId).run();
 }
 
-std::vector<std::pair<std::string, double>> SqliteStore::tokenUses(const std::vector<std::string>& tokenHashes) {
+std::vector<std::pair<std::string, double>> SqliteStore::tokenUses(
+    const std::vector<std::string>& tokenHashes) {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::string, double>> uses;
     auto& s = s_->tokenUse;
@@ -326,7 +333,7 @@ void SqliteStore::addFriendshipLocked(const std::string& a, const std::string& b
 }
 
 FriendRequestOutcome SqliteStore::requestFriendship(const std::string& from, const std::string& to,
-                                                     std::size_t maxPending) {
+                                                    std::size_t maxPending) {
     std::lock_guard lock(mutex_);
     DurableWrite durable(db_);
     SqliteTransaction tx(db_);

@@ -59,6 +59,13 @@ StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
         readStoredPoints(p.blobView(1), room.strokes[it->second].stroke.points);
     }
     p.reset();
+
+    auto& u = s_->undoneOfRoom;
+    u.bind(1, room.key);
+    while (u.step()) {
+        if (auto it = bySeq.find(u.integer(0)); it != bySeq.end()) room.strokes[it->second].undone = true;
+    }
+    u.reset();
     return room;
 }
 
@@ -119,11 +126,16 @@ void SqliteStore::applyOpLocked(const HistoryOp& op) {
                 writeChunksLocked();
                 s_->deleteStroke.bind(1, room).bind(2, c.seq).run();
                 s_->deleteStrokeChunks.bind(1, room).bind(2, c.seq).run();
+                s_->unmarkUndone.bind(1, room).bind(2, c.seq).run();
             },
             [&](const HistoryOp::Clear&) {
                 writeChunksLocked();
                 s_->clearStrokes.bind(1, room).run();
                 s_->clearChunks.bind(1, room).run();
+                s_->clearUndone.bind(1, room).run();
+            },
+            [&](const HistoryOp::SetUndone& c) {
+                (c.undone ? s_->markUndone : s_->unmarkUndone).bind(1, room).bind(2, c.seq).run();
             },
             [&](const HistoryOp::SetPage& c) {
                 auto& s = s_->setPage;

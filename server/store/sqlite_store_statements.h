@@ -64,6 +64,10 @@ struct SqliteStore::Statements {
           setPage(db,
                   "UPDATE rooms SET page_id = ?2, page_name = ?3, page_mime = ?4, page_image = ?5 "
                   "WHERE room_key = ?1"),
+          markUndone(db, "INSERT OR IGNORE INTO undone_strokes(room_key, seq) VALUES(?1, ?2)"),
+          unmarkUndone(db, "DELETE FROM undone_strokes WHERE room_key = ?1 AND seq = ?2"),
+          clearUndone(db, "DELETE FROM undone_strokes WHERE room_key = ?1"),
+          undoneOfRoom(db, "SELECT seq FROM undone_strokes WHERE room_key = ?1"),
           appendLog(db, "INSERT INTO history_log(ops) VALUES(?1)"),
           readLog(db, "SELECT id, ops FROM history_log ORDER BY id"),
           clearLog(db, "DELETE FROM history_log") {}
@@ -76,6 +80,7 @@ struct SqliteStore::Statements {
     SqliteStatement insertStroke, insertChunk, endStroke, deleteStroke, deleteStrokeChunks, clearStrokes,
         clearChunks;
     SqliteStatement setPage;
+    SqliteStatement markUndone, unmarkUndone, clearUndone, undoneOfRoom;
     SqliteStatement appendLog, readLog, clearLog;
 };
 

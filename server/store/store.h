@@ -59,6 +59,7 @@ enum class FriendRequestOutcome { pending, accepted, tooMany };
 struct StoredStroke {
     std::int64_t seq = 0;
     WireStroke stroke;
+    bool undone = false;  // taken out by its author; a redo puts it back in its place
 };
 
 struct StoredRoom {
@@ -87,12 +88,17 @@ struct HistoryOp {
         std::int64_t seq;
     };
     struct Clear {};
+    // Kept apart from the strokes themselves: the stroke stays stored, only marked.
+    struct SetUndone {
+        std::int64_t seq;
+        bool undone;
+    };
     struct SetPage {
         std::shared_ptr<const WirePage> page;  // null removes the page
     };
 
     std::int64_t roomKey = 0;
-    std::variant<StartStroke, AppendPoint, EndStroke, RemoveStroke, Clear, SetPage> change;
+    std::variant<StartStroke, AppendPoint, EndStroke, RemoveStroke, Clear, SetPage, SetUndone> change;
 };
 
 // Whether a --db value names a PostgreSQL database rather than a SQLite file.
@@ -123,7 +129,8 @@ class Store {
     virtual void revokeToken(const std::string& tokenHash) = 0;
     virtual void revokeTokensOf(const std::string& userId) = 0;
     // When each of these tokens was last used; tokens that no longer exist are left out.
-    virtual std::vector<std::pair<std::string, double>> tokenUses(const std::vector<std::string>& tokenHashes) = 0;
+    virtual std::vector<std::pair<std::string, double>> tokenUses(
+        const std::vector<std::string>& tokenHashes) = 0;
 
     virtual std::vector<UserRecord> friendsOf(const std::string& userId) = 0;
     virtual bool areFriends(const std::string& a, const std::string& b) = 0;

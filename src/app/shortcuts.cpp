@@ -20,6 +20,8 @@ constexpr std::array kShortcuts = {
     Shortcut{A::quit, kWindow, "Ctrl+Q", "Quit Vellumora."},
     Shortcut{A::exportPicture, kWindow, "Ctrl+E", "Save the open room's picture as a PNG file."},
     Shortcut{A::copyPicture, kWindow, "Ctrl+Shift+C", "Copy the open room's picture."},
+    Shortcut{A::undo, kWindow, "Ctrl+Z", "Undo your last stroke that is still on the page, for everyone."},
+    Shortcut{A::redo, kWindow, "Ctrl+Shift+Z; Ctrl+Y", "Redo the stroke you last undid, back in its place."},
     Shortcut{A::toggleCanvasMode, kCanvas, "Space",
              "Canvas mode on or off. In canvas mode the pointer is the pen: move with the button held "
              "to colour, without it to move the cursor."},

@@ -13,6 +13,8 @@ enum class ShortcutAction {
     quit,
     exportPicture,
     copyPicture,
+    undo,
+    redo,
     toggleCanvasMode,
     leaveCanvasMode,
     resetView,

@@ -1,13 +1,16 @@
 #pragma once
 // The brush chooser: one row per tool, the current one checked, and the brush-size slider.
-// Choosing a tool also resets the brush size to that tool's default.
+// Choosing a tool also resets the brush size to that tool's default. Undo and redo of the user's
+// own strokes sit with the tools, and their keys work anywhere in the window while it shows.
 
 #include <QWidget>
 
 #include "model/drawing_types.h"
 
+class QAction;
 class QLabel;
 class QSlider;
+class QToolButton;
 
 namespace vellumora {
 
@@ -15,9 +18,6 @@ class SessionModel;
 namespace ui {
 class SelectableRow;
 }
-
-// The size a tool starts with whenever it is chosen.
-double defaultBrushSize(Tool tool);
 
 class ToolPicker : public QWidget {
     Q_OBJECT
@@ -30,16 +30,27 @@ class ToolPicker : public QWidget {
     ui::SelectableRow* rowFor(Tool tool) const;
     QSlider* sizeSlider() const { return slider_; }
     QLabel* sizeLabel() const { return sizeLabel_; }
+    QToolButton* undoButton() const { return undoButton_; }
+    QToolButton* redoButton() const { return redoButton_; }
+    // Shown only after a clear ended the undo history.
+    QLabel* undoNote() const { return undoNote_; }
 
   private:
     void choose(Tool tool);
     void refreshTool();
     void refreshSize();
+    void refreshUndo();
+    QToolButton* historyButton(QAction* action);
 
     SessionModel& session_;
     std::vector<ui::SelectableRow*> rows_;
     QLabel* sizeLabel_;
     QSlider* slider_;
+    QAction* undo_;
+    QAction* redo_;
+    QToolButton* undoButton_;
+    QToolButton* redoButton_;
+    QLabel* undoNote_;
 };
 
 }  // namespace vellumora

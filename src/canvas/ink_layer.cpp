@@ -32,12 +32,13 @@ struct BrushStage {
 };
 
 // Indexed by Tool, in declaration order.
-constexpr std::array<BrushStage, 5> kBrushStages{{
+constexpr std::array<BrushStage, 6> kBrushStages{{
     {"brush_sketchpen_fragment", shaders::brush_sketchpen_fragment},
     {"brush_pencil_fragment", shaders::brush_pencil_fragment},
     {"brush_watercolor_fragment", shaders::brush_watercolor_fragment},
     {"brush_crayon_fragment", shaders::brush_crayon_fragment},
     {"brush_pastel_fragment", shaders::brush_pastel_fragment},
+    {"brush_eraser_fragment", shaders::brush_eraser_fragment},
 }};
 
 }  // namespace
@@ -46,6 +47,12 @@ void useStampBlend(QOpenGLFunctions_3_3_Core& gl) {
     gl.glEnable(GL_BLEND);
     gl.glBlendEquation(GL_FUNC_ADD);
     gl.glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void useEraseBlend(QOpenGLFunctions_3_3_Core& gl) {
+    gl.glEnable(GL_BLEND);
+    gl.glBlendEquation(GL_FUNC_ADD);
+    gl.glBlendFuncSeparate(GL_ZERO, GL_ONE, GL_ZERO, GL_ONE_MINUS_SRC_ALPHA);
 }
 
 QString InkLayer::create(QOpenGLFunctions_3_3_Core& gl) {
@@ -129,7 +136,12 @@ void InkLayer::paint(std::span<const PendingStamp> stamps) {
         gl.glUnmapBuffer(GL_ARRAY_BUFFER);
 
         planStampRuns(chunk, maxPointSize_, float(kPixels), runs_);
+        bool erasing = false;
         for (const StampRun& run : runs_) {
+            if ((run.tool == Tool::eraser) != erasing) {
+                erasing = !erasing;
+                erasing ? useEraseBlend(gl) : useStampBlend(gl);
+            }
             gl.glUseProgram(brushPrograms_[static_cast<std::size_t>(run.tool)].id());
             const auto base = static_cast<std::uintptr_t>(run.first * sizeof(BrushInstance));
             for (GLuint attribute = 0; attribute < 3; ++attribute) {
@@ -141,6 +153,7 @@ void InkLayer::paint(std::span<const PendingStamp> stamps) {
             else
                 gl.glDrawArraysInstanced(GL_TRIANGLES, 0, 6, static_cast<GLsizei>(run.count));
         }
+        if (erasing) useStampBlend(gl);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The ink: the 2048 × 2048 canvas image behind a framebuffer, the stamp pass that paints
-// queued stamps into it with the five brush programs, and fences for painting handed to the
+// queued stamps into it with the brush programs (and the eraser's), and fences for painting handed to the
 // GPU outside a frame. Lives in one GL context; every call needs it current.
 
 #include "canvas/gl_object.h"
@@ -39,7 +39,7 @@ class InkLayer {
 
   private:
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;
-    std::array<GlProgram, 5> brushPrograms_;  // indexed by Tool
+    std::array<GlProgram, 6> brushPrograms_;  // indexed by Tool
     GlVertexArray vertexArray_;
     GlBuffer instanceBuffer_;
     std::size_t instanceCapacity_ = 0;
@@ -53,5 +53,8 @@ class InkLayer {
 // How stamps and cursors are laid over what is already there: colour by source alpha, alpha
 // accumulated.
 void useStampBlend(QOpenGLFunctions_3_3_Core& gl);
+// How the eraser's stamps take ink away: its alpha only, by the stamp's alpha; the colour stays
+// (the composite weighs it by that alpha).
+void useEraseBlend(QOpenGLFunctions_3_3_Core& gl);
 
 }  // namespace vellumora

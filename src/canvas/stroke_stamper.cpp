@@ -35,6 +35,7 @@ float spacingFactor(Tool tool) {
     switch (tool) {
         case Tool::sketchpen:
         case Tool::pencil:
+        case Tool::eraser:
             return 0.12f;
         case Tool::crayon:
             return 0.18f;

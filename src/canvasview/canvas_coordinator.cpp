@@ -180,12 +180,12 @@ void CanvasCoordinator::gestureDidUpdateCursor(CanvasPoint point, bool isDrawing
     broadcastCursor(point);
 }
 
-void CanvasCoordinator::directStrokeStart(QPointF viewUV, double pressure) {
+void CanvasCoordinator::directStrokeStart(QPointF viewUV, double pressure, bool eraser) {
     if (!renderer_) return;
     const CanvasPoint at = canvasPointAt(viewUV);
     // A stroke starts on the paper; it may then leave it.
     if (at.x < 0 || at.x > 1 || at.y < 0 || at.y > 1) return;
-    startStroke(at, pressure, StrokeSource::direct);
+    startStroke(at, pressure, StrokeSource::direct, eraser);
     if (strokeSource_ == StrokeSource::direct) shareDirectCursor(at, true);
 }
 
@@ -235,7 +235,7 @@ void CanvasCoordinator::broadcastCursor(CanvasPoint point) {
     }
 }
 
-void CanvasCoordinator::startStroke(CanvasPoint at, double pressure, StrokeSource source) {
+void CanvasCoordinator::startStroke(CanvasPoint at, double pressure, StrokeSource source, bool eraser) {
     if (!renderer_ || !session_) return;
     // Nobody signed in: nothing is drawn or sent, and the rest of the gesture finds no stroke.
     const QString userId = session_->currentUserId();
@@ -247,8 +247,10 @@ void CanvasCoordinator::startStroke(CanvasPoint at, double pressure, StrokeSourc
     currentStrokeId_ = id;
     strokeSource_ = source;
     const ArtColor& color = session_->color();
-    const double brushSize = session_->brushSize();
-    const Tool tool = session_->tool();
+    // The pen's eraser end keeps the brush's size only when the eraser is the tool chosen.
+    const bool eraserEnd = eraser && session_->tool() != Tool::eraser;
+    const double brushSize = eraserEnd ? defaultBrushSize(Tool::eraser) : session_->brushSize();
+    const Tool tool = eraser ? Tool::eraser : session_->tool();
 
     journal_.beginStroke(id, at, tool, ownColor(), strokeRadius(brushSize));
     inkAdded();
@@ -296,6 +298,12 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
                 restartInk();
                 if (const auto image = imageOf(session_ ? session_->currentPage() : std::nullopt))
                     setLineArt(image);
+            } else if constexpr (std::is_same_v<E, CanvasEvent::StrokeUndo>) {
+                if (journal_.setUndone(e.strokeId, true)) repaintInk();
+            } else if constexpr (std::is_same_v<E, CanvasEvent::StrokeRedo>) {
+                const bool stale = e.stroke ? journal_.insertStroke(*e.stroke, e.after)
+                                            : journal_.setUndone(e.strokeId, false);
+                if (stale) repaintInk();
             }
         },
         event.value);
@@ -347,11 +355,17 @@ void CanvasCoordinator::restartInk() {
 
 void CanvasCoordinator::restoreInk() {
     if (!renderer_) return;
+    repaintInk();
+    reportProgress();
+}
+
+// The picture without (or with again) a stroke somewhere in its past: painted again from the
+// start, in the order everybody shares.
+void CanvasCoordinator::repaintInk() {
     renderer_->resetCanvas();
     journal_.rewind();
     forgetSlices();
     pumpTimer_.start(std::chrono::milliseconds(0));
-    reportProgress();
 }
 
 // Slices in flight and frames asked for belong to ink that is gone: cleared after it is

@@ -77,7 +77,8 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
 
     // Devices that draw where they point (mouse, pen, touchscreen), at fractions of the view:
     // a stroke starts only on the paper; the position is shared with the room as the cursor.
-    void directStrokeStart(QPointF viewUV, double pressure);
+    // `eraser`: the pen's eraser end, which erases whatever the tool.
+    void directStrokeStart(QPointF viewUV, double pressure, bool eraser = false);
     void directStrokePoint(QPointF viewUV, double pressure);
     void directStrokeEnd();
     void directHover(QPointF viewUV);
@@ -121,7 +122,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     Color4f ownColor() const;
     double now() const;
 
-    void startStroke(CanvasPoint at, double pressure, StrokeSource source);
+    void startStroke(CanvasPoint at, double pressure, StrokeSource source, bool eraser = false);
     void appendStrokePoint(CanvasPoint point, double pressure, StrokeSource source);
     void endStroke(StrokeSource source);
     CanvasPoint canvasPointAt(QPointF viewUV) const;
@@ -132,6 +133,7 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     // Resets the renderer's canvas and the record: the room starts again from nothing.
     void restartInk();
     void forgetSlices();
+    void repaintInk();
     // Applies what the budget allows now and arranges for the rest.
     void pumpInk();
     void inkAdded();

@@ -81,13 +81,10 @@ void DirectInput::tablet(QTabletEvent& event) {
         case QEvent::TabletPress:
             if (busyWith(Device::pen) || drawing_ == Device::pen || panning_ == Device::pen) return;
             if (event.button() == Qt::LeftButton) {
-                if (event.pointerType() == QPointingDevice::PointerType::Eraser) {
-                    // The eraser end selects the eraser tool here once there is one; until then it
-                    // leaves the paper alone rather than ink.
-                    return;
-                }
                 button_ = Qt::LeftButton;
-                startStroke(Device::pen, local, pressure);
+                // Turned over, the pen erases, as in any drawing program.
+                startStroke(Device::pen, local, pressure,
+                            event.pointerType() == QPointingDevice::PointerType::Eraser);
             } else if (event.button() == Qt::RightButton || event.button() == Qt::MiddleButton) {
                 button_ = event.button();
                 startPan(Device::pen, local);
@@ -192,9 +189,9 @@ void DirectInput::endPan() {
     showHand();
 }
 
-void DirectInput::startStroke(Device device, QPointF local, double pressure) {
+void DirectInput::startStroke(Device device, QPointF local, double pressure, bool eraser) {
     drawing_ = device;
-    emit strokeStarted(uv(local), pressure);
+    emit strokeStarted(uv(local), pressure, eraser);
 }
 
 void DirectInput::endStroke() {

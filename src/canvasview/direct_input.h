@@ -57,7 +57,8 @@ class DirectInput : public QObject {
     bool isDrawing() const { return drawing_ != Device::none; }
 
   signals:
-    void strokeStarted(QPointF viewUV, double pressure);
+    // `eraser`: drawn with the pen's eraser end, which erases whatever tool is chosen.
+    void strokeStarted(QPointF viewUV, double pressure, bool eraser);
     void strokeMoved(QPointF viewUV, double pressure);
     void strokeEnded();
     // A pen or the mouse hovers here without drawing.
@@ -75,7 +76,7 @@ class DirectInput : public QObject {
     void panTo(QPointF local);
     void panBy(QPointF pixels);
     void endPan();
-    void startStroke(Device device, QPointF local, double pressure);
+    void startStroke(Device device, QPointF local, double pressure, bool eraser = false);
     void endStroke();
     void showHand();
 

@@ -15,6 +15,7 @@ constexpr std::size_t kOpsPerClockRead = 256;
 void InkJournal::restart() {
     strokes_.clear();
     open_.clear();
+    byId_.clear();
     ops_.clear();
     applied_ = 0;
     dropped_ = 0;
@@ -24,6 +25,7 @@ void InkJournal::beginStroke(const std::string& id, CanvasPoint at, Tool tool, C
     const auto index = static_cast<std::uint32_t>(strokes_.size());
     strokes_.push_back({id, tool, color, radius});
     open_.insert_or_assign(id, index);
+    byId_.insert_or_assign(id, index);
     push({index, Kind::begin, at});
 }
 
@@ -59,6 +61,53 @@ void InkJournal::addStrokes(const std::vector<Stroke>& strokes) {
     }
 }
 
+bool InkJournal::setUndone(const std::string& id, bool undone) {
+    const auto it = byId_.find(id);
+    if (it == byId_.end() || strokes_[it->second].undone == undone) return false;
+    strokes_[it->second].undone = undone;
+    // Only ink already painted (or skipped) makes the picture wrong.
+    for (std::size_t i = 0; i < applied_; ++i) {
+        if (ops_[i].stroke == it->second) return true;
+    }
+    return false;
+}
+
+void InkJournal::opsOf(const Stroke& stroke, std::uint32_t index, std::vector<Op>& out) {
+    out.push_back({index, Kind::begin, {stroke.points.front().x, stroke.points.front().y}});
+    for (std::size_t i = 1; i < stroke.points.size(); ++i)
+        out.push_back({index, Kind::append, {stroke.points[i].x, stroke.points[i].y}});
+    if (stroke.complete) out.push_back({index, Kind::end, {}});
+}
+
+bool InkJournal::insertStroke(const Stroke& stroke, const std::string& after) {
+    if (knows(stroke.id)) return setUndone(stroke.id, false);
+    if (stroke.points.empty()) return false;
+    // The stroke's place: before the first stroke to begin after `after` began.
+    std::size_t at = 0;
+    if (const auto it = byId_.find(after); !after.empty() && it != byId_.end()) {
+        while (at < ops_.size() && !(ops_[at].stroke == it->second && ops_[at].kind == Kind::begin)) ++at;
+        if (at < ops_.size()) ++at;
+    }
+    while (at < ops_.size() && ops_[at].kind != Kind::begin) ++at;
+    const auto index = static_cast<std::uint32_t>(strokes_.size());
+    const WireColor& c = stroke.color;
+    strokes_.push_back(
+        {stroke.id,
+         stroke.tool,
+         {static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b), static_cast<float>(c.a)},
+         strokeRadius(stroke.brushSize)});
+    byId_.insert_or_assign(stroke.id, index);
+    if (!stroke.complete) open_.insert_or_assign(stroke.id, index);
+    std::vector<Op> ops;
+    opsOf(stroke, index, ops);
+    ops_.insert(ops_.begin() + static_cast<std::ptrdiff_t>(at), ops.begin(), ops.end());
+    if (at < applied_) {
+        applied_ += ops.size();
+        return true;
+    }
+    return false;
+}
+
 InkJournal::Stop InkJournal::applyTo(Renderer& renderer, std::size_t maxPendingStamps,
                                      std::chrono::steady_clock::time_point deadline) {
     std::size_t sinceClockRead = 0;
@@ -70,6 +119,7 @@ InkJournal::Stop InkJournal::applyTo(Renderer& renderer, std::size_t maxPendingS
         }
         const Op& op = ops_[applied_++];
         const StrokeInfo& stroke = strokes_[op.stroke];
+        if (stroke.undone) continue;
         switch (op.kind) {
             case Kind::begin:
                 renderer.beginStroke(stroke.id, op.point, stroke.tool, stroke.color, stroke.radius);

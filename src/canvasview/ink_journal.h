@@ -38,6 +38,14 @@ class InkJournal {
     // A room's backlog: strokes without points are skipped, incomplete ones stay open.
     void addStrokes(const std::vector<Stroke>& strokes);
 
+    // Takes a stroke out of the picture or puts it back in its place; true when the painted
+    // ink no longer matches and must be painted again.
+    bool setUndone(const std::string& id, bool undone);
+    // Puts back a stroke this record never had, right after stroke `after` (empty: first) and
+    // before the next stroke that began after it; true when painted ink must be painted again.
+    bool insertStroke(const Stroke& stroke, const std::string& after);
+    bool knows(const std::string& id) const { return byId_.contains(id); }
+
     enum class Stop { caughtUp, stampBudget, timeBudget };
     // Hands operations to the renderer, in order, until every one is applied, the renderer
     // holds `maxPendingStamps` unpainted stamps, or `deadline` has passed.
@@ -62,15 +70,20 @@ class InkJournal {
         Tool tool = Tool::sketchpen;
         Color4f color;
         float radius = 0;
+        bool undone = false;
     };
 
     void push(Op op);
+    // The operations of `stroke` (all of them, ended when complete), for stroke index `index`.
+    static void opsOf(const Stroke& stroke, std::uint32_t index, std::vector<Op>& out);
     void dropAppliedPrefix();
 
     std::size_t maxOps_;
     std::vector<StrokeInfo> strokes_;
     // Open strokes by id; points for any other id are not recorded.
     std::unordered_map<std::string, std::uint32_t> open_;
+    // Every stroke by id (the latest of that id).
+    std::unordered_map<std::string, std::uint32_t> byId_;
     std::vector<Op> ops_;
     std::size_t applied_ = 0;
     std::size_t dropped_ = 0;

@@ -12,14 +12,16 @@ struct ToolInfo {
     std::string_view raw;
     std::string_view display;
     std::string_view symbol;
+    double defaultSize;
 };
 
-constexpr std::array<ToolInfo, 5> kTools{{
-    {Tool::sketchpen, "sketchpen", "Sketch Pen", "highlighter"},
-    {Tool::pencil, "pencil", "Color Pencil", "pencil"},
-    {Tool::watercolor, "watercolor", "Watercolor", "paintbrush.pointed.fill"},
-    {Tool::crayon, "crayon", "Crayon", "pencil.tip.crop.circle.fill"},
-    {Tool::pastel, "pastel", "Pastel", "paintbrush"},
+constexpr std::array<ToolInfo, 6> kTools{{
+    {Tool::sketchpen, "sketchpen", "Sketch Pen", "highlighter", 3.0},
+    {Tool::pencil, "pencil", "Color Pencil", "pencil", 1.5},
+    {Tool::watercolor, "watercolor", "Watercolor", "paintbrush.pointed.fill", 11.0},
+    {Tool::crayon, "crayon", "Crayon", "pencil.tip.crop.circle.fill", 6.0},
+    {Tool::pastel, "pastel", "Pastel", "paintbrush", 8.0},
+    {Tool::eraser, "eraser", "Eraser", "eraser", 12.0},
 }};
 
 const ToolInfo& info(Tool tool) {
@@ -39,6 +41,10 @@ int toByte(double component) {
     return static_cast<int>(std::min(component * 255.0, 255.0));
 }
 }  // namespace
+
+double defaultBrushSize(Tool tool) {
+    return info(tool).defaultSize;
+}
 
 std::string_view rawValue(Tool tool) {
     return info(tool).raw;

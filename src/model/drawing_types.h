@@ -9,16 +9,19 @@
 
 namespace vellumora {
 
-enum class Tool { sketchpen, pencil, watercolor, crayon, pastel };
+// Five brushes that lay ink, and the eraser that takes it back to the paper.
+enum class Tool { sketchpen, pencil, watercolor, crayon, pastel, eraser };
 
 // Declaration order; the tool picker lists them this way.
-inline constexpr std::array<Tool, 5> toolAllCases{Tool::sketchpen, Tool::pencil, Tool::watercolor,
-                                                  Tool::crayon, Tool::pastel};
+inline constexpr std::array<Tool, 6> toolAllCases{Tool::sketchpen, Tool::pencil, Tool::watercolor,
+                                                  Tool::crayon,    Tool::pastel, Tool::eraser};
 
 // The wire form and identity of a tool.
 std::string_view rawValue(Tool tool);
 std::string_view displayName(Tool tool);
 std::string_view symbolName(Tool tool);
+// The size a tool starts with whenever it is chosen.
+double defaultBrushSize(Tool tool);
 // Exact, case-sensitive match of the raw value.
 std::optional<Tool> toolFromRawValue(std::string_view text);
 

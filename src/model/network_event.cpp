@@ -34,6 +34,14 @@ struct ToEvent {
     NetworkEvent operator()(CanvasClearedMessage&& m) const {
         return {NetworkEvent::CanvasCleared{std::move(m.userId)}};
     }
+    NetworkEvent operator()(StrokeUndoMessage&& m) const {
+        return {NetworkEvent::StrokeUndo{std::move(m.userId), std::move(m.strokeId)}};
+    }
+    NetworkEvent operator()(StrokeRedoMessage&& m) const {
+        Stroke stroke = std::move(m.stroke).toStroke();
+        stroke.id = std::move(m.strokeId);
+        return {NetworkEvent::StrokeRedo{std::move(m.userId), std::move(stroke), std::move(m.after)}};
+    }
 };
 }  // namespace
 

@@ -71,8 +71,20 @@ struct NetworkEvent {
         bool operator==(const CanvasCleared&) const = default;
     };
 
+    struct StrokeUndo {
+        std::string userId;
+        std::string strokeId;
+        bool operator==(const StrokeUndo&) const = default;
+    };
+    struct StrokeRedo {
+        std::string userId;
+        Stroke stroke;
+        std::string after;  // empty: first in the room
+        bool operator==(const StrokeRedo&) const = default;
+    };
+
     using Value = std::variant<Closed, RoomState, PeerJoined, PeerLeft, StrokeStart, StrokePoint, StrokeEnd,
-                               Cursor, PageChanged, CanvasCleared, Opened>;
+                               Cursor, PageChanged, CanvasCleared, Opened, StrokeUndo, StrokeRedo>;
     Value value;
 
     bool operator==(const NetworkEvent&) const = default;

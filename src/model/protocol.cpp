@@ -27,6 +27,8 @@ std::string_view typeName(const ClientMessage& message) {
                           [](const ClientMessage::Cursor&) { return std::string_view("cursor"); },
                           [](const ClientMessage::SetPage&) { return std::string_view("set_page"); },
                           [](const ClientMessage::ClearCanvas&) { return std::string_view("clear_canvas"); },
+                          [](const ClientMessage::StrokeUndo&) { return std::string_view("stroke_undo"); },
+                          [](const ClientMessage::StrokeRedo&) { return std::string_view("stroke_redo"); },
                       },
                       message.value);
 }
@@ -42,6 +44,8 @@ std::string_view typeName(const ServerMessage& message) {
                           [](const CursorMessage&) { return std::string_view("cursor"); },
                           [](const PageChangedMessage&) { return std::string_view("page_changed"); },
                           [](const CanvasClearedMessage&) { return std::string_view("canvas_cleared"); },
+                          [](const StrokeUndoMessage&) { return std::string_view("stroke_undo"); },
+                          [](const StrokeRedoMessage&) { return std::string_view("stroke_redo"); },
                       },
                       message);
 }
@@ -67,6 +71,12 @@ ServerMessage relayedFrom(const ClientMessage& message, const std::string& sende
                           },
                           [&](const ClientMessage::ClearCanvas&) -> ServerMessage {
                               return CanvasClearedMessage{senderUserId};
+                          },
+                          [&](const ClientMessage::StrokeUndo& m) -> ServerMessage {
+                              return StrokeUndoMessage{senderUserId, m.strokeId};
+                          },
+                          [&](const ClientMessage::StrokeRedo& m) -> ServerMessage {
+                              return StrokeRedoMessage{senderUserId, m.strokeId, {}, {}};
                           },
                       },
                       message.value);
@@ -100,6 +110,12 @@ void writeMembers(Writer& w, const ClientMessage::SetPage& m) {
     json::write(w, m.page);
 }
 void writeMembers(Writer&, const ClientMessage::ClearCanvas&) {}
+void writeMembers(Writer& w, const ClientMessage::StrokeUndo& m) {
+    writeMembers(w, ClientMessage::StrokeEnd{m.strokeId});
+}
+void writeMembers(Writer& w, const ClientMessage::StrokeRedo& m) {
+    writeMembers(w, ClientMessage::StrokeEnd{m.strokeId});
+}
 
 void writeMembers(Writer& w, const RoomStateMessage& m) {
     w.key("strokes");
@@ -139,6 +155,9 @@ void writeMembers(Writer& w, const StrokeEndMessage& m) {
     writeUserId(w, m.userId);
     w.member("strokeId", m.strokeId);
 }
+void writeMembers(Writer& w, const StrokeUndoMessage& m) {
+    writeMembers(w, StrokeEndMessage{m.userId, m.strokeId});
+}
 void writeMembers(Writer& w, const CursorMessage& m) {
     writeUserId(w, m.userId);
     w.member("x", m.x);
@@ -151,6 +170,12 @@ void writeMembers(Writer& w, const PageChangedMessage& m) {
 }
 void writeMembers(Writer& w, const CanvasClearedMessage& m) {
     writeUserId(w, m.userId);
+}
+void writeMembers(Writer& w, const StrokeRedoMessage& m) {
+    writeMembers(w, StrokeEndMessage{m.userId, m.strokeId});
+    w.key("stroke");
+    json::write(w, m.stroke);
+    w.member("after", m.after);
 }
 
 template <typename Message>

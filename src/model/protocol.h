@@ -1,7 +1,7 @@
 #pragma once
 // The room connection's JSON messages, both directions, defined once for client and server.
 //
-// Client -> server: ClientMessage (six cases). Server -> client: ServerMessage (nine records).
+// Client -> server: ClientMessage. Server -> client: ServerMessage.
 // Decoding is strict (required members, exact JSON types, known tools) and drops anything
 // else; extra members are ignored. Encoding is compact, writes every member, escapes '/' as
 // "\/" and writes doubles as the shortest text that reads back to the same value.
@@ -97,8 +97,18 @@ struct ClientMessage {
     struct ClearCanvas {
         bool operator==(const ClearCanvas&) const = default;
     };
+    // Takes the sender's own stroke out of the room, or puts an undone one back where it was.
+    struct StrokeUndo {
+        std::string strokeId;
+        bool operator==(const StrokeUndo&) const = default;
+    };
+    struct StrokeRedo {
+        std::string strokeId;
+        bool operator==(const StrokeRedo&) const = default;
+    };
 
-    using Value = std::variant<StrokeStart, StrokePoint, StrokeEnd, Cursor, SetPage, ClearCanvas>;
+    using Value = std::variant<StrokeStart, StrokePoint, StrokeEnd, Cursor, SetPage, ClearCanvas, StrokeUndo,
+                               StrokeRedo>;
     Value value;
 
     bool operator==(const ClientMessage&) const = default;
@@ -111,6 +121,8 @@ struct ClientMessage {
     static ClientMessage cursor(double x, double y) { return {Cursor{x, y}}; }
     static ClientMessage setPage(std::optional<WirePage> page) { return {SetPage{std::move(page)}}; }
     static ClientMessage clearCanvas() { return {ClearCanvas{}}; }
+    static ClientMessage strokeUndo(std::string strokeId) { return {StrokeUndo{std::move(strokeId)}}; }
+    static ClientMessage strokeRedo(std::string strokeId) { return {StrokeRedo{std::move(strokeId)}}; }
 };
 
 // The "type" text of a client message.
@@ -169,9 +181,25 @@ struct CanvasClearedMessage {
     bool operator==(const CanvasClearedMessage&) const = default;
 };
 
-using ServerMessage =
-    std::variant<RoomStateMessage, PeerJoinedMessage, PeerLeftMessage, StrokeStartMessage, StrokePointMessage,
-                 StrokeEndMessage, CursorMessage, PageChangedMessage, CanvasClearedMessage>;
+// Undo and redo reach every connection of the room, the author's too: the room's answer is
+// what places a redone stroke, and an author who reconnected may no longer hold it.
+struct StrokeUndoMessage {
+    std::string userId;
+    std::string strokeId;
+    bool operator==(const StrokeUndoMessage&) const = default;
+};
+struct StrokeRedoMessage {
+    std::string userId;
+    std::string strokeId;
+    WireStroke stroke;
+    // The nearest stroke before it that is still in the room; empty: it is the first.
+    std::string after;
+    bool operator==(const StrokeRedoMessage&) const = default;
+};
+
+using ServerMessage = std::variant<RoomStateMessage, PeerJoinedMessage, PeerLeftMessage, StrokeStartMessage,
+                                   StrokePointMessage, StrokeEndMessage, CursorMessage, PageChangedMessage,
+                                   CanvasClearedMessage, StrokeUndoMessage, StrokeRedoMessage>;
 
 std::string_view typeName(const ServerMessage& message);
 
@@ -186,7 +214,7 @@ bool encodeInto(const ServerMessage& message, std::string& out);
 
 // The server-side rewrite of a relayed client message: the sender's id added (and, for a
 // stroke start, written into the stroke), "set_page" -> "page_changed",
-// "clear_canvas" -> "canvas_cleared".
+// "clear_canvas" -> "canvas_cleared". A redo's stroke and place are the room's to fill in.
 ServerMessage relayedFrom(const ClientMessage& message, const std::string& senderUserId);
 
 // ---- decoding ---------------------------------------------------------------------------

@@ -48,8 +48,10 @@ std::optional<ServerMessage> readStrokePoint(Object o) {
     }
     return m;
 }
-std::optional<ServerMessage> readStrokeEnd(Object o) {
-    StrokeEndMessage m;
+// A record of the two members "userId" and "strokeId".
+template <class Message>
+std::optional<ServerMessage> readUserStroke(Object o) {
+    Message m;
     if (!readString(o, "userId", m.userId) || !readString(o, "strokeId", m.strokeId)) return std::nullopt;
     return m;
 }
@@ -71,6 +73,15 @@ std::optional<ServerMessage> readCanvasCleared(Object o) {
     return m;
 }
 
+std::optional<ServerMessage> readStrokeRedo(Object o) {
+    StrokeRedoMessage m;
+    if (!readString(o, "userId", m.userId) || !readString(o, "strokeId", m.strokeId) ||
+        !readMember(o, "stroke", m.stroke) || !readString(o, "after", m.after)) {
+        return std::nullopt;
+    }
+    return m;
+}
+
 // ---- client messages ----
 
 std::optional<ClientMessage> readClientStrokeStart(Object o) {
@@ -83,8 +94,10 @@ std::optional<ClientMessage> readClientStrokePoint(Object o) {
     if (!readString(o, "strokeId", m.strokeId) || !readMember(o, "point", m.point)) return std::nullopt;
     return ClientMessage{std::move(m)};
 }
-std::optional<ClientMessage> readClientStrokeEnd(Object o) {
-    ClientMessage::StrokeEnd m;
+// A message whose one member is "strokeId".
+template <class Message>
+std::optional<ClientMessage> readClientStroke(Object o) {
+    Message m;
     if (!readString(o, "strokeId", m.strokeId)) return std::nullopt;
     return ClientMessage{std::move(m)};
 }
@@ -105,25 +118,29 @@ std::optional<ClientMessage> readClientClearCanvas(Object) {
 template <typename Result>
 using Reader = std::optional<Result> (*)(Object);
 
-constexpr std::array<std::pair<std::string_view, Reader<ServerMessage>>, 9> kServerReaders{{
+constexpr std::array<std::pair<std::string_view, Reader<ServerMessage>>, 11> kServerReaders{{
     {"room_state", readRoomState},
     {"peer_joined", readPeerJoined},
     {"peer_left", readPeerLeft},
     {"stroke_start", readStrokeStart},
     {"stroke_point", readStrokePoint},
-    {"stroke_end", readStrokeEnd},
+    {"stroke_end", readUserStroke<StrokeEndMessage>},
     {"cursor", readCursor},
     {"page_changed", readPageChanged},
     {"canvas_cleared", readCanvasCleared},
+    {"stroke_undo", readUserStroke<StrokeUndoMessage>},
+    {"stroke_redo", readStrokeRedo},
 }};
 
-constexpr std::array<std::pair<std::string_view, Reader<ClientMessage>>, 6> kClientReaders{{
+constexpr std::array<std::pair<std::string_view, Reader<ClientMessage>>, 8> kClientReaders{{
     {"stroke_start", readClientStrokeStart},
     {"stroke_point", readClientStrokePoint},
-    {"stroke_end", readClientStrokeEnd},
+    {"stroke_end", readClientStroke<ClientMessage::StrokeEnd>},
     {"cursor", readClientCursor},
     {"set_page", readClientSetPage},
     {"clear_canvas", readClientClearCanvas},
+    {"stroke_undo", readClientStroke<ClientMessage::StrokeUndo>},
+    {"stroke_redo", readClientStroke<ClientMessage::StrokeRedo>},
 }};
 
 // Envelope first (an object with a string "type"), then the record that type names.

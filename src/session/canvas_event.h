@@ -1,6 +1,6 @@
 #pragma once
 // What the canvas must apply: the room's history on joining, peers' strokes as they grow,
-// page changes and clears.
+// page changes, clears, undos and redos.
 
 #include <optional>
 #include <string>
@@ -42,8 +42,22 @@ struct CanvasEvent {
         bool operator==(const CanvasCleared&) const = default;
     };
 
-    using Value =
-        std::variant<RoomState, PeerStrokeStart, PeerStrokePoint, PeerStrokeEnd, PageChanged, CanvasCleared>;
+    // A stroke taken out of the picture (by its author, here or elsewhere).
+    struct StrokeUndo {
+        std::string strokeId;
+        bool operator==(const StrokeUndo&) const = default;
+    };
+    // A stroke put back where it was. With the room's answer comes the stroke and the one it
+    // follows (empty: the first), for a canvas that never had it; the author's own redo has none.
+    struct StrokeRedo {
+        std::string strokeId;
+        std::optional<Stroke> stroke;
+        std::string after;
+        bool operator==(const StrokeRedo&) const = default;
+    };
+
+    using Value = std::variant<RoomState, PeerStrokeStart, PeerStrokePoint, PeerStrokeEnd, PageChanged,
+                               CanvasCleared, StrokeUndo, StrokeRedo>;
     Value value;
 
     bool operator==(const CanvasEvent&) const = default;

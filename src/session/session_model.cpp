@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <set>
 #include <variant>
 
 #include "session/pleasant_color.h"
@@ -124,6 +125,11 @@ void SessionModel::switchRoom(const QString& id, const QString& displayName) {
     }
     setRoomId(id);
     setRoomDisplayName(displayName);
+    if (undoRoom_ != id) {
+        undoRoom_ = id;
+        undo_.reset();
+        emit undoHistoryChanged();
+    }
     setPeerCursors({});
     setPeerColorById({});
     setPeerNameById({});
@@ -144,7 +150,35 @@ void SessionModel::send(const ClientMessage& message) {
         if (outbox_->isLive()) network_->send(message);
         return;
     }
+    noteSent(message);
     outbox_->send(message);
+}
+
+void SessionModel::noteSent(const ClientMessage& message) {
+    if (const auto* start = std::get_if<ClientMessage::StrokeStart>(&message.value)) {
+        undo_.strokeStarted(start->stroke.id);
+    } else if (std::holds_alternative<ClientMessage::ClearCanvas>(message.value)) {
+        undo_.cleared();
+    } else {
+        return;
+    }
+    emit undoHistoryChanged();
+}
+
+void SessionModel::undo() {
+    const std::optional<std::string> id = undo_.takeUndo();
+    if (!id) return;
+    outbox_->send(ClientMessage::strokeUndo(*id));
+    emit undoHistoryChanged();
+    emit canvasEvents(CanvasEvent{CanvasEvent::StrokeUndo{*id}});
+}
+
+void SessionModel::redo() {
+    const std::optional<std::string> id = undo_.takeRedo();
+    if (!id) return;
+    outbox_->send(ClientMessage::strokeRedo(*id));
+    emit undoHistoryChanged();
+    emit canvasEvents(CanvasEvent{CanvasEvent::StrokeRedo{*id, std::nullopt, {}}});
 }
 
 std::optional<SessionModel::PendingRoom> SessionModel::pendingRoom() const {
@@ -236,7 +270,14 @@ void SessionModel::apply(const NetworkEvent::RoomState& event) {
     // What the user made that the server does not hold yet goes out now, and shows on top of
     // what everybody else drew meanwhile.
     const std::vector<Outgoing> own = outbox_->roomStateArrived(event.strokes, event.page);
+    const auto keepShownUndoable = [this](const std::vector<Stroke>& shown) {
+        std::set<std::string> ids;
+        for (const Stroke& stroke : shown) ids.insert(stroke.id);
+        undo_.keepOnly(ids);
+        emit undoHistoryChanged();
+    };
     if (own.empty()) {
+        keepShownUndoable(event.strokes);
         setCurrentPage(toOptionalCurrentPage(event.page));
         emit canvasEvents(CanvasEvent{CanvasEvent::RoomState{event.strokes}});
         return;
@@ -244,6 +285,7 @@ void SessionModel::apply(const NetworkEvent::RoomState& event) {
     std::vector<Stroke> strokes = event.strokes;
     std::optional<WirePage> page = event.page;
     applyOwnMessages(own, currentUserId().toStdString(), strokes, page);
+    keepShownUndoable(strokes);
     setCurrentPage(toOptionalCurrentPage(page));
     emit canvasEvents(CanvasEvent{CanvasEvent::RoomState{std::move(strokes)}});
 }
@@ -299,7 +341,17 @@ void SessionModel::apply(const NetworkEvent::PageChanged& event) {
 }
 
 void SessionModel::apply(const NetworkEvent::CanvasCleared&) {
+    undo_.cleared();
+    emit undoHistoryChanged();
     emit canvasEvents(CanvasEvent{CanvasEvent::CanvasCleared{}});
+}
+
+void SessionModel::apply(const NetworkEvent::StrokeUndo& event) {
+    emit canvasEvents(CanvasEvent{CanvasEvent::StrokeUndo{event.strokeId}});
+}
+
+void SessionModel::apply(const NetworkEvent::StrokeRedo& event) {
+    emit canvasEvents(CanvasEvent{CanvasEvent::StrokeRedo{event.stroke.id, event.stroke, event.after}});
 }
 
 }  // namespace vellumora

@@ -27,6 +27,7 @@
 #include "session/current_page.h"
 #include "session/peer_cursor.h"
 #include "session/room_outbox.h"
+#include "session/undo_history.h"
 
 namespace vellumora {
 
@@ -135,6 +136,12 @@ class SessionModel : public QObject {
     // Keeps the pan where the canvas still covers the view's centre.
     void clampPan();
 
+    // Takes the user's latest stroke still in the room back out, for everybody; puts the last
+    // one taken back in its place again. Nothing happens when there is nothing to do.
+    void undo();
+    void redo();
+    const UndoHistory& undoHistory() const { return undo_; }
+
     // Applies one event of the room connection; called for every event of `network()`.
     void handleNetworkEvent(const NetworkEvent& event);
     // For producers outside the room connection (the page picker's clear).
@@ -158,6 +165,8 @@ class SessionModel : public QObject {
     void roomDisplayNameChanged(const vellumora::OptionalString& displayName);
     // What the canvas must apply, in order; state changes of the same event come first.
     void canvasEvents(const vellumora::CanvasEvent& event);
+    // What undo() and redo() can do changed.
+    void undoHistoryChanged();
     // The server ended the session (signed out elsewhere, expired): `message` says so to the user.
     void sessionEnded(const QString& message);
 
@@ -181,6 +190,9 @@ class SessionModel : public QObject {
     void apply(const NetworkEvent::Cursor& event);
     void apply(const NetworkEvent::PageChanged& event);
     void apply(const NetworkEvent::CanvasCleared& event);
+    void apply(const NetworkEvent::StrokeUndo& event);
+    void apply(const NetworkEvent::StrokeRedo& event);
+    void noteSent(const ClientMessage& message);
 
     Tool tool_ = Tool::sketchpen;
     ArtColor color_;
@@ -204,6 +216,8 @@ class SessionModel : public QObject {
     NetworkClient* const network_;
     RoomOutbox* const outbox_;
     QString journalDirectory_;
+    UndoHistory undo_;
+    std::optional<QString> undoRoom_;  // the room undo_ belongs to
 };
 
 }  // namespace vellumora

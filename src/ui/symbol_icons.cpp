@@ -39,11 +39,14 @@ const QHash<QString, QString>& symbolTable() {
         {"camera.fill", "camera-photo-symbolic"},
         {"trash", "user-trash-symbolic"},
         {"video.slash", "camera-disabled-symbolic"},
-        // The five brushes need five distinct icons; no theme has them, so they ship with us.
+        {"arrow.uturn.backward", "edit-undo-symbolic"},
+        {"arrow.uturn.forward", "edit-redo-symbolic"},
+        // The brushes and the eraser need distinct icons; no theme has them, so they ship with us.
         {"highlighter", ":/vellumora/symbols/sketch-pen.svg"},
         {"pencil", ":/vellumora/symbols/color-pencil.svg"},
         {"paintbrush.pointed.fill", ":/vellumora/symbols/watercolor.svg"},
         {"paintbrush", ":/vellumora/symbols/pastel.svg"},
+        {"eraser", ":/vellumora/symbols/eraser.svg"},
     };
     return table;
 }

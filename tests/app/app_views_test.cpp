@@ -11,9 +11,12 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTabletEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "account/views/friends_panel.h"
 #include "account/views/login_view.h"
@@ -121,6 +124,88 @@ TEST(ColorPaletteTest, moreColoursAddsCustomSwatchesThatAreKeptAcrossLaunches) {
         EXPECT_TRUE(palette.swatches()[ArtColor::palette().size()]->isSelected());
     }
     EXPECT_EQ(customNames(ColorPalette(session)), kept);
+}
+
+TEST_F(DrawingControlsTest, theSliderSetsTheSizeItsLabelReadsByKeyboardAndByMouse) {
+    QSlider* slider = picker.sizeSlider();
+    slider->resize(300, 24);
+    session.setBrushSize(3.0);
+    const struct {
+        Qt::Key key;
+        double size;
+    } keys[] = {
+        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2},  {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
+        {Qt::Key_End, 20.0},  {Qt::Key_Right, 20.0}, {Qt::Key_Home, 0.5}, {Qt::Key_Left, 0.5},
+    };
+    for (const auto& k : keys) {
+        QTest::keyClick(slider, k.key);
+        EXPECT_NEAR(session.brushSize(), k.size, 1e-9) << k.key;
+        EXPECT_EQ(picker.sizeLabel()->text(), QString::asprintf("%.1f", k.size)) << k.key;
+    }
+    // Dragging the handle: whatever it lands on, the session holds what the label reads.
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    const QPoint handle =
+        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(slider, handle + QPoint(150, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(150, 0));
+    EXPECT_GT(session.brushSize(), 5.0);
+    EXPECT_DOUBLE_EQ(session.brushSize(), picker.sizeLabel()->text().toDouble());
+}
+
+TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndAClearEndsThem) {
+    picker.show();
+    picker.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&picker));
+    std::string undone;
+    QObject::connect(&session, &SessionModel::canvasEvents, &picker, [&](const CanvasEvent& e) {
+        if (const auto* u = std::get_if<CanvasEvent::StrokeUndo>(&e.value)) undone += "-" + u->strokeId;
+        if (const auto* r = std::get_if<CanvasEvent::StrokeRedo>(&e.value)) undone += "+" + r->strokeId;
+    });
+    const auto ctrl = [&](Qt::Key key, Qt::KeyboardModifiers more = {}) {
+        QTest::keyClick(&picker, key, Qt::ControlModifier | more);
+    };
+    const struct {
+        std::function<void()> act;
+        const char* enabled;  // undo, redo, the note that a clear ended the history
+    } steps[] = {
+        {[] {}, "000"},
+        {[&] {
+             session.send(ClientMessage::strokeStart({"A", "me", Tool::pencil, {}, 2, {}}));
+         },
+         "100"},
+        {[&] {
+             session.send(ClientMessage::strokeStart({"B", "me", Tool::pencil, {}, 2, {}}));
+         },
+         "100"},
+        {[&] { QTest::mouseClick(picker.undoButton(), Qt::LeftButton); }, "110"},
+        {[&] { ctrl(Qt::Key_Z); }, "010"},
+        {[&] { ctrl(Qt::Key_Z, Qt::ShiftModifier); }, "110"},
+        {[&] {
+             session.send(ClientMessage::strokeStart({"C", "me", Tool::pencil, {}, 2, {}}));
+         },
+         "100"},
+        {[&] { ctrl(Qt::Key_Z); }, "110"},
+        {[&] { ctrl(Qt::Key_Y); }, "100"},
+        {[&] { session.send(ClientMessage::clearCanvas()); }, "001"},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(QString("%1%2%3")
+                      .arg(picker.undoButton()->isEnabled())
+                      .arg(picker.redoButton()->isEnabled())
+                      .arg(picker.undoNote()->isVisible()),
+                  step.enabled)
+            << undone;
+    }
+    EXPECT_EQ(undone, "-B-A+A-C+C");
+    EXPECT_TRUE(picker.undoButton()->toolTip().contains("ended the undo history"));
 }
 
 TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
@@ -243,8 +328,9 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
             ++focusable;
         }
     }
-    // Account menu, sketchbook, add friend, five tools, the slider, 24 swatches and "More colours…".
-    EXPECT_EQ(focusable, 3 + 5 + 1 + 24 + 1);
+    // Account menu, sketchbook, add friend, six tools, the slider, undo, redo, 24 swatches and
+    // "More colours…".
+    EXPECT_EQ(focusable, 3 + 6 + 1 + 2 + 24 + 1);
     // At the default size the drawing controls are all in view, with room for a row or two
     // more; the rest scrolls.
     root.resize(1280, 820);
@@ -253,7 +339,7 @@ TEST_F(RootViewTest, signingInAndOutSwitchesScreensAndTheCanvasIsMadeOnlyForAnOp
     for (QWidget* w : side->findChildren<QAbstractButton*>())
         if (w->parentWidget() != side->friendsPanel() && !side->friendsPanel()->isAncestorOf(w))
             drawing.push_back(w);
-    EXPECT_EQ(drawing.size(), 1u + 5 + 24 + 1);
+    EXPECT_EQ(drawing.size(), 1u + 6 + 2 + 24 + 1);
     for (QWidget* w : drawing)
         EXPECT_EQ(w->visibleRegion().boundingRect(), w->rect()) << w->accessibleName().toStdString();
     const auto* scroll = side->findChild<QScrollArea*>();

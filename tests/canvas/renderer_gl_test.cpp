@@ -177,8 +177,39 @@ TEST_P(StampAlpha, matchesTheTipFormula) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryTool, StampAlpha, ::testing::ValuesIn(toolAllCases),
+INSTANTIATE_TEST_SUITE_P(EveryBrush, StampAlpha,
+                         ::testing::Values(Tool::sketchpen, Tool::pencil, Tool::watercolor, Tool::crayon,
+                                           Tool::pastel),
                          [](const auto& info) { return std::string(rawValue(info.param)); });
+
+// The eraser takes the ink's alpha by its tip's and leaves the colour, so the paper shows through.
+TEST_F(RendererGl, theEraserTakesInkBackByItsTipAndLeavesTheRest) {
+    const Vec2f centre{600.5f, 700.5f};
+    const float pen = 20.0f, eraser = 8.0f;
+    renderer->beginStroke("ink", canvasPixel(centre.x, centre.y), Tool::sketchpen, {1.0f, 0.5f, 0.25f, 1.0f},
+                          pen);
+    frame(8, 8);
+    const int x0 = int(centre.x) - 32, y0 = int(centre.y) - 32, size = 66;
+    const PixelImage before = ink(x0, y0, size);
+    renderer->beginStroke("rub", canvasPixel(centre.x, centre.y), Tool::eraser, {0.0f, 0.0f, 0.0f, 1.0f},
+                          eraser);
+    frame(8, 8);
+    const PixelImage after = ink(x0, y0, size);
+    int erased = 0, outliers = 0;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const Vec2f local{(float(x0 + x) + 0.5f - centre.x) / (eraser * kTipExtent),
+                              (float(y0 + y) + 0.5f - centre.y) / (eraser * kTipExtent)};
+            const float taken = shading::brushAlpha(Tool::eraser, local, kSeed).value_or(0.0f);
+            const Rgba8 was = before.at(x, y), is = after.at(x, y);
+            erased += taken > 0.99f && is.a == 0;
+            outliers +=
+                levels(is.a, was.a / 255.0f * (1.0f - taken)) > 1.5f || (taken < 0.99f && is.r != was.r);
+        }
+    }
+    EXPECT_GT(erased, 100);
+    EXPECT_EQ(outliers, 0);
+}
 
 // The paper is baked once into a texture: magnified or not, it must still be the formula's.
 TEST_F(RendererGl, framesShowThePaperAndTheCursorAsTheFormulasSayAtEveryZoom) {

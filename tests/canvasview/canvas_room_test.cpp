@@ -1,6 +1,7 @@
 // Complete client stacks (session model, room connection, canvas view, coordinator) in one
 // room of the real vellumora-server over loopback, each in a window of its own.
 
+#include "canvas/ink_layer.h"
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
 #include "page_image.h"
@@ -8,6 +9,8 @@
 #include "support/qt_test_app.h"
 #include "support/server_process.h"
 
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPointingDevice>
 #include <QRegularExpression>
 #include <QTest>
@@ -15,7 +18,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <memory>
+#include <random>
 #include <variant>
 
 namespace vellumora {
@@ -129,11 +135,7 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
     auto c = enter(bob, "C");
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(c->canvas.frame(), {middle.x, middle.y})));
 
-    // A clear on A empties B; a page set on A shows its line art on B.
-    a->session.publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
-    a->session.send(ClientMessage::clearCanvas());
-    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::CanvasCleared>().empty(); }));
-    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(b->canvas.frame(), {middle.x, middle.y})));
+    // A page set on A shows its line art on B.
     const CurrentPage page{"page-cross", "Cross", testing::lineArtPng(256)};
     a->session.setCurrentPage(page);
     a->session.send(ClientMessage::setPage(toWirePage(page)));
@@ -149,7 +151,7 @@ TEST_F(CanvasRoomTest, aStrokeDrawnOnOneCanvasShowsOnEveryCanvasOfTheRoom) {
 
 // A mouse drag, a pen with its pressure and a finger on a touchscreen each draw for the room;
 // the pressures reach the peer exactly and are stored for a later joiner. The pen's hover is the
-// cursor the peer sees; its eraser end draws nothing; it draws in canvas mode too.
+// cursor the peer sees; its eraser end erases; it draws in canvas mode too.
 TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPressure) {
     auto a = enter(ann, "A");
     auto b = enter(bob, "B");
@@ -183,9 +185,11 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
     touch().move(1, a->canvas.at({0.5, 0.8}));
     touch().release(1, a->canvas.at({0.5, 0.8}));
 
-    ASSERT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 3; }));
+    ASSERT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 4; }));
     const auto starts = b->got<CanvasEvent::PeerStrokeStart>();
-    ASSERT_EQ(starts.size(), 3u) << "the eraser end drew";
+    ASSERT_EQ(starts.size(), 4u);
+    EXPECT_EQ(starts[2].header.tool, Tool::eraser) << "the eraser end";
+    EXPECT_EQ(starts[3].header.tool, Tool::sketchpen) << "the tool chosen stays";
     const std::string penStrokeId = starts[1].header.id;
     std::vector<double> received{starts[1].firstPoint.pressure};
     for (const auto& p : b->got<CanvasEvent::PeerStrokePoint>())
@@ -205,12 +209,12 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
     touch().move(1, a->canvas.at({0.35, 0.5})).move(2, a->canvas.at({0.65, 0.5}));
     touch().release(1, a->canvas.at({0.35, 0.5})).release(2, a->canvas.at({0.65, 0.5}));
     EXPECT_NEAR(a->session.zoom(), 3.0, 0.05);
-    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(a->canvas.sent).size(), 3u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(a->canvas.sent).size(), 4u);
 
     a->canvas.key(Qt::Key_Space);
     ASSERT_TRUE(a->session.isInCanvasMode());
     penStroke(pen, 0.45, {1.0, 1.0}, 0.02);  // where the zoomed view shows the paper
-    EXPECT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 4; }));
+    EXPECT_TRUE(runUntil([&] { return b->got<CanvasEvent::PeerStrokeEnd>().size() == 5; }));
 
     // Someone joining later gets the pen's pressures from the stored room.
     auto c = enter(bob, "C");
@@ -222,6 +226,116 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
     std::vector<double> kept;
     for (const StrokePoint& p : stored->points) kept.push_back(p.pressure);
     EXPECT_EQ(kept, pressures);
+}
+
+// The ink image as the GPU holds it, premultiplied and averaged over kBlock-pixel squares:
+// stamps take their grain from seeds of their own on every canvas, which averaging removes,
+// while a stroke in the wrong place or order changes whole squares.
+constexpr int kBlock = 32;
+std::vector<float> inkBlocks(CanvasWindow& canvas) {
+    CanvasInputView& view = canvas.input();
+    view.makeCurrent();
+    auto* gl = QOpenGLContext::currentContext()->functions();
+    const int n = InkLayer::kPixels;
+    std::vector<std::uint8_t> pixels(std::size_t(n) * n * 4);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, view.renderer().canvasFramebuffer());
+    gl->glReadPixels(0, 0, n, n, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, view.defaultFramebufferObject());
+    view.doneCurrent();
+    const int side = n / kBlock;
+    std::vector<float> blocks(std::size_t(side) * side * 4);
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            const std::uint8_t* p = &pixels[(std::size_t(y) * n + x) * 4];
+            float* b = &blocks[(std::size_t(y / kBlock) * side + x / kBlock) * 4];
+            for (int c = 0; c < 3; ++c) b[c] += p[c] * (p[3] / 255.0f) / (kBlock * kBlock);
+            b[3] += p[3] / float(kBlock * kBlock);
+        }
+    }
+    return blocks;
+}
+
+// Two people stroke, erase, undo, redo and clear in a seeded order, each step reaching the other
+// before the next; then a third joins from the stored room. All three show the same ink.
+TEST_F(CanvasRoomTest, undoRedoEraseAndClearLeaveEveryCanvasWithTheSamePicture) {
+    auto a = enter(ann, "A");
+    auto b = enter(bob, "B");
+    std::mt19937 random(2026);
+    const auto uniform = [&](double low, double high) {
+        return std::uniform_real_distribution(low, high)(random);
+    };
+    const auto heard = [](Stack& s) {
+        return s.got<CanvasEvent::PeerStrokeEnd>().size() + s.got<CanvasEvent::CanvasCleared>().size() +
+               s.got<CanvasEvent::StrokeUndo>().size() + s.got<CanvasEvent::StrokeRedo>().size();
+    };
+    std::map<std::string, int> done;
+    const auto draw = [&](Stack& me, QPointF from, QPointF to, bool erase) {
+        me.session.setTool(erase ? Tool::eraser : Tool::sketchpen);
+        me.session.setColor(ArtColor::palette()[random() % ArtColor::palette().size()]);
+        me.session.setBrushSize(erase ? 14 : uniform(6, 12));
+        me.canvas.coordinator().directStrokeStart(from, 1.0);
+        for (int i = 1; i <= 16; ++i) {
+            me.clock += 0.017;
+            me.canvas.coordinator().directStrokePoint(from + (to - from) * (i / 16.0), 1.0);
+        }
+        me.canvas.coordinator().directStrokeEnd();
+    };
+    // At the end, a redo with the other's stroke crossing it since: only in place is it under.
+    const std::function<void(Stack&)> ending[] = {[&](Stack& me) {
+                                                      draw(me, {0.3, 0.5}, {0.7, 0.5}, false);
+                                                  },
+                                                  [&](Stack& me) { me.session.undo(); },
+                                                  [&](Stack& me) {
+                                                      draw(me, {0.5, 0.3}, {0.5, 0.7}, false);
+                                                  },
+                                                  [&](Stack& me) { me.session.redo(); }};
+    bool first = true;
+    for (int step = 0; step < 52; ++step) {
+        first = step >= 48 ? step != 50 : random() % 10 < 3 ? !first : first;  // runs, so redos happen
+        Stack& me = first ? *a : *b;
+        Stack& other = first ? *b : *a;
+        const std::size_t before = heard(other);
+        const int roll = int(random() % 100);
+        if (step >= 48) {
+            ending[step - 48](me);
+        } else if (roll < 35 && me.session.undoHistory().canRedo()) {
+            me.session.redo();
+            ++done["redo"];
+        } else if (roll < 55 && me.session.undoHistory().canUndo()) {
+            me.session.undo();
+            ++done["undo"];
+        } else if (step == 24) {
+            me.session.publishCanvasEvent(CanvasEvent{CanvasEvent::CanvasCleared{}});
+            me.session.send(ClientMessage::clearCanvas());
+            ++done["clear"];
+        } else {
+            const bool erase = roll >= 55 && roll < 72;
+            draw(me, {uniform(0.2, 0.8), uniform(0.2, 0.8)}, {uniform(0.2, 0.8), uniform(0.2, 0.8)}, erase);
+            ++done[erase ? "erase" : "stroke"];
+        }
+        ASSERT_TRUE(runUntil([&] { return heard(other) > before; })) << "step " << step;
+    }
+    EXPECT_TRUE(done["undo"] >= 3 && done["redo"] >= 2 && done["erase"] >= 3 && done["clear"] >= 1)
+        << done["undo"] << " undos, " << done["redo"] << " redos, " << done["erase"] << " erasures, "
+        << done["clear"];
+
+    auto c = enter(ann, "C");
+    const auto settled = [](Stack& s) {
+        return runUntil([&] {
+            return !s.canvas.coordinator().journal().isBehind() && !s.canvas.coordinator().replayProgress();
+        });
+    };
+    for (Stack* s : {a.get(), b.get(), c.get()}) ASSERT_TRUE(settled(*s));
+    a->canvas.frame();
+    b->canvas.frame();
+    c->canvas.frame();
+    const std::vector<float> inkA = inkBlocks(a->canvas), inkB = inkBlocks(b->canvas),
+                             inkC = inkBlocks(c->canvas);
+    EXPECT_GT(*std::max_element(inkC.begin(), inkC.end()), 60.0f) << "ink to compare";
+    float most = 0;
+    for (std::size_t i = 0; i < inkA.size(); ++i)
+        most = std::max({most, std::abs(inkA[i] - inkB[i]), std::abs(inkA[i] - inkC[i])});
+    EXPECT_LE(most, 6.0f);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ TEST(RoomIds, bothFriendsBuildTheIdTheServerParses) {
 
 TEST(DrawingTypes, toolsPaletteAndHexColours) {
     // The wire names peers rely on, and nothing near them.
-    const char* raw[] = {"sketchpen", "pencil", "watercolor", "crayon", "pastel"};
+    const char* raw[] = {"sketchpen", "pencil", "watercolor", "crayon", "pastel", "eraser"};
     ASSERT_EQ(toolAllCases.size(), std::size(raw));
     for (std::size_t i = 0; i < std::size(raw); ++i) EXPECT_EQ(toolFromRawValue(raw[i]), toolAllCases[i]);
     EXPECT_FALSE(toolFromRawValue("Pencil") || toolFromRawValue("pencil ") || toolFromRawValue(""));
@@ -62,6 +62,8 @@ TEST(ClientMessages, areWrittenAsExactCompactJson) {
          R"({"type":"set_page","page":{"pageId":"g","displayName":"Garden","mimeType":"image\/png","imageBase64":"iVBO\/+A=="}})"},
         {ClientMessage::setPage(std::nullopt), R"({"type":"set_page","page":null})"},
         {ClientMessage::clearCanvas(), R"({"type":"clear_canvas"})"},
+        {ClientMessage::strokeUndo("S1"), R"({"type":"stroke_undo","strokeId":"S1"})"},
+        {ClientMessage::strokeRedo("S1"), R"({"type":"stroke_redo","strokeId":"S1"})"},
     };
     for (const auto& row : rows) EXPECT_EQ(encode(row.message), std::string(row.json));
     // A number JSON cannot hold fails the whole message and leaves the buffer as it was.
@@ -106,6 +108,9 @@ TEST(Relay, everyClientMessageArrivesAsItsEventAndHistoryReachesALateJoiner) {
         {ClientMessage::setPage(page), NetworkEvent::PageChanged{"u7", page}},
         {ClientMessage::setPage(std::nullopt), NetworkEvent::PageChanged{"u7", std::nullopt}},
         {ClientMessage::clearCanvas(), NetworkEvent::CanvasCleared{"u7"}},
+        {ClientMessage::strokeUndo("S-1"), NetworkEvent::StrokeUndo{"u7", "S-1"}},
+        {ClientMessage::strokeRedo("S-1"),
+         NetworkEvent::StrokeRedo{"u7", Stroke{"S-1", "", Tool::sketchpen, {}, 3.0, {}, false}, ""}},
     };
     for (const auto& row : rows) {
         const auto received = decodeClientMessage(*encode(row.sent));
@@ -146,6 +151,7 @@ TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWhole) {
           std::string(R"({"type":7,"userId":"u"})"),
           std::string(R"({"type":"Cursor","userId":"u","x":0,"y":0})"), std::string(R"({"type":"ping"})"),
           std::string(R"({"type":"clear_canvas"})"),
+          std::string(R"({"type":"stroke_redo","userId":"u","strokeId":"S1","after":""})"),
           std::string(R"({"type":"cursor","userId":"u","x":"0.5","y":0})"),
           std::string(R"({"type":"cursor","userId":5,"x":0,"y":0})"),
           std::string(R"({"type":"cursor","userId":"u","x":0})"),

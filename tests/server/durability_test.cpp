@@ -79,4 +79,37 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigtermAndItsBeginningAfterKill9)
 }
 
 }  // namespace
+// Undo and redo through the real server: every connection hears them (the author's too), a
+// redo names its place, and a restart keeps what was undone out of the room.
+TEST(Durability, shouldKeepUndoneStrokesOutOfTheRoomAcrossARestartAndRedoThemInPlace) {
+    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
+    const Account alice = signUp(server.port(), "alice");
+    const std::string room = soloRoom(alice);
+    const auto ids = [&] {
+        std::string out;
+        for (const WireStroke& s : roomStateOf(server.port(), room, alice).strokes) out += s.id;
+        return out;
+    };
+    {
+        WsClient a(server.port(), room, alice.token);
+        ASSERT_TRUE(a.waitFor("room_state"));
+        for (const char* id : {"A1", "A2", "A3"}) a.send(strokeStart(id));
+        for (const char* id : {"A2", "A1"}) a.send(ClientMessage::strokeUndo(id));
+        a.send(ClientMessage::strokeRedo("A1"));
+        expectMessage<StrokeUndoMessage>(a);
+        EXPECT_EQ(expectMessage<StrokeUndoMessage>(a), (StrokeUndoMessage{alice.id, "A1"}));
+        const auto redo = expectMessage<StrokeRedoMessage>(a);
+        EXPECT_EQ(redo.after, "");
+        EXPECT_EQ(redo.stroke.id, "A1");
+    }
+    server.stop(SIGTERM);
+    server.start();
+    EXPECT_EQ(ids(), "A1A3");
+    WsClient a(server.port(), room, alice.token);
+    ASSERT_TRUE(a.waitFor("room_state"));
+    a.send(ClientMessage::strokeRedo("A2"));
+    EXPECT_EQ(expectMessage<StrokeRedoMessage>(a).after, "A1");
+    EXPECT_EQ(ids(), "A1A2A3");
+}
+
 }  // namespace vellumora::testing

@@ -62,6 +62,45 @@ TEST(RoomHistory, shouldApplyOwnershipRulesAndRecordChangesInOrder) {
     EXPECT_TRUE(h.page());
 }
 
+TEST(RoomHistory, shouldLetOnlyTheAuthorUndoAndRedoAndPutARedoneStrokeBackInPlace) {
+    RoomHistory h(StoredRoom{});
+    Changes c;
+    for (const char* id : {"A", "B", "C"}) {
+        ASSERT_TRUE(h.apply(start(id), id == std::string("B") ? "u2" : "u1", c));
+    }
+    const auto ids = [&h] {
+        std::string out;
+        for (const WireStroke& s : h.strokes()) out += s.id;
+        return out;
+    };
+    const struct {
+        const char* user;
+        ClientMessage message;
+        bool accepted;
+        const char* shown;
+    } steps[] = {
+        {"u2", ClientMessage::strokeUndo("A"), false, "ABC"},  // not the author
+        {"u1", ClientMessage::strokeUndo("X"), false, "ABC"},
+        {"u1", ClientMessage::strokeRedo("A"), false, "ABC"},  // not undone
+        {"u1", ClientMessage::strokeUndo("C"), true, "AB"},
+        {"u1", point("C"), false, "AB"},  // an undone stroke does not grow
+        {"u1", ClientMessage::strokeUndo("A"), true, "B"},
+        {"u1", ClientMessage::strokeUndo("A"), false, "B"},
+        {"u1", ClientMessage::strokeRedo("A"), true, "AB"},  // in its place, not on top
+        {"u1", ClientMessage::strokeRedo("C"), true, "ABC"},
+        {"u2", ClientMessage::strokeUndo("B"), true, "AC"},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        EXPECT_EQ(h.apply(steps[i].message, steps[i].user, c), steps[i].accepted) << i;
+        EXPECT_EQ(ids(), steps[i].shown) << i;
+    }
+    // A redo names the nearest stroke before it that is still shown.
+    EXPECT_EQ(h.redone("C", "u1").after, "A");
+    EXPECT_EQ(h.redone("C", "u1").stroke.points.size(), 1u);
+    EXPECT_EQ(h.redone("A", "u1").after, "");
+    EXPECT_TRUE(std::get<HistoryOp::SetUndone>(c.back()).undone);
+}
+
 TEST(RoomHistory, shouldLetAStoredOpenStrokeGrowAndContinueItsSequence) {
     StoredRoom stored;
     stored.strokes.push_back({41, WireStroke{"OLD", "u", Tool::pencil, {}, 2, {{0.1, 0.1, 1, 1}}, false}});

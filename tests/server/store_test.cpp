@@ -108,6 +108,33 @@ TEST_P(StoreTest, shouldRoundTripHistoryExactlyAcrossReopening) {
     EXPECT_NE(store->loadRoom("solo:y").key, key);
 }
 
+TEST_P(StoreTest, shouldKeepUndoneStrokesMarkedUntilRedoneRemovedOrCleared) {
+    std::int64_t key = 0;
+    {
+        const auto store = open();
+        key = store->loadRoom("solo:u").key;
+        store->applyHistory({startOp(key, 1, "A"),
+                             startOp(key, 2, "B"),
+                             startOp(key, 3, "C"),
+                             {key, HistoryOp::SetUndone{1, true}},
+                             {key, HistoryOp::SetUndone{2, true}},
+                             {key, HistoryOp::SetUndone{3, true}},
+                             {key, HistoryOp::SetUndone{3, false}},
+                             {key, HistoryOp::RemoveStroke{2}},
+                             startOp(key, 4, "D")});
+    }
+    const auto store = open();
+    const auto undone = [&] {
+        std::string out;
+        for (const StoredStroke& s : store->loadRoom("solo:u").strokes)
+            out += s.stroke.id + (s.undone ? "-" : "+");
+        return out;
+    };
+    EXPECT_EQ(undone(), "A-C+D+");
+    store->applyHistory({{key, HistoryOp::Clear{}}, startOp(key, 1, "E")});
+    EXPECT_EQ(undone(), "E+");  // a new stroke at a cleared sequence number is not undone
+}
+
 // A log left behind by a stop or crash is replayed in the older database's test below.
 TEST_P(SqliteStoreTest, shouldFoldManyCommitsOfInterleavedRoomsEachInItsOwnOrder) {
     SqliteStore store(location_);

@@ -101,6 +101,8 @@ std::optional<float> brushAlpha(Tool tool, Vec2f local, float seed) {
             const float dust = brushHash(scale(local, 42.0f), seed);
             return body * mix(0.55f, 1.0f, dust);
         }
+        case Tool::eraser:
+            return smoothStep(1.0f, 0.82f, d);
     }
     return std::nullopt;
 }
