@@ -171,26 +171,20 @@ TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndACle
     const auto ctrl = [&](Qt::Key key, Qt::KeyboardModifiers more = {}) {
         QTest::keyClick(&picker, key, Qt::ControlModifier | more);
     };
+    const auto draw = [&](const char* id) {
+        return [&, id] { session.send(ClientMessage::strokeStart({id, "me", Tool::pencil, {}, 2, {}})); };
+    };
     const struct {
         std::function<void()> act;
         const char* enabled;  // undo, redo, the note that a clear ended the history
     } steps[] = {
         {[] {}, "000"},
-        {[&] {
-             session.send(ClientMessage::strokeStart({"A", "me", Tool::pencil, {}, 2, {}}));
-         },
-         "100"},
-        {[&] {
-             session.send(ClientMessage::strokeStart({"B", "me", Tool::pencil, {}, 2, {}}));
-         },
-         "100"},
+        {draw("A"), "100"},
+        {draw("B"), "100"},
         {[&] { QTest::mouseClick(picker.undoButton(), Qt::LeftButton); }, "110"},
         {[&] { ctrl(Qt::Key_Z); }, "010"},
         {[&] { ctrl(Qt::Key_Z, Qt::ShiftModifier); }, "110"},
-        {[&] {
-             session.send(ClientMessage::strokeStart({"C", "me", Tool::pencil, {}, 2, {}}));
-         },
-         "100"},
+        {draw("C"), "100"},
         {[&] { ctrl(Qt::Key_Z); }, "110"},
         {[&] { ctrl(Qt::Key_Y); }, "100"},
         {[&] { session.send(ClientMessage::clearCanvas()); }, "001"},
