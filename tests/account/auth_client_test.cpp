@@ -84,7 +84,7 @@ class AuthClientTest : public ::testing::Test {
     AuthClient client{server.baseUrl()};
 };
 
-TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndNeverWithASignUpOrLogIn) {
+TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndADestroyedClientNeverCallsBack) {
     EXPECT_FALSE(finish<FriendsResponse>([&](auto d) { client.friends("tok\rX-Injected: 1", d); }).ok());
     testing::ScriptedResponder elsewhere;
     ScriptedAnswer away = ScriptedAnswer::json(302, {});
@@ -108,9 +108,8 @@ TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndNeverWithASignUp
         ASSERT_EQ(server.requestsTo("POST", path).size(), 1) << path;
         EXPECT_TRUE(server.requestsTo("POST", path)[0].headerValues("authorization").isEmpty()) << path;
     }
-}
 
-TEST_F(AuthClientTest, aClientDestroyedMidCallNeverCallsBack) {
+    // A client destroyed mid-call never calls back.
     server.script("GET", "/friends", {ScriptedAnswer::never()});
     auto doomed = std::make_unique<AuthClient>(server.baseUrl());
     bool called = false;

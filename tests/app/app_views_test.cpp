@@ -71,7 +71,7 @@ class DrawingControlsTest : public ::testing::Test {
     SwatchPreview preview{session};
 };
 
-TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) {
+TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenCurrentAndTheSliderSetsWhatItsLabelReads) {
     const struct {
         Tool tool;
         double size;
@@ -92,6 +92,38 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
             EXPECT_EQ(picker.rowFor(other)->isSelected(), other == c.tool) << c.name;
         }
     }
+
+    // The slider sets the size its label reads, by keyboard and by mouse.
+    QSlider* slider = picker.sizeSlider();
+    slider->resize(300, 24);
+    session.setBrushSize(3.0);
+    const struct {
+        Qt::Key key;
+        double size;
+    } keys[] = {
+        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2},  {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
+        {Qt::Key_End, 20.0},  {Qt::Key_Right, 20.0}, {Qt::Key_Home, 0.5}, {Qt::Key_Left, 0.5},
+    };
+    for (const auto& k : keys) {
+        QTest::keyClick(slider, k.key);
+        EXPECT_NEAR(session.brushSize(), k.size, 1e-9) << k.key;
+        EXPECT_EQ(picker.sizeLabel()->text(), QString::asprintf("%.1f", k.size)) << k.key;
+    }
+    // Dragging the handle: whatever it lands on, the session holds what the label reads.
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    const QPoint handle =
+        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(slider, handle + QPoint(150, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(150, 0));
+    EXPECT_GT(session.brushSize(), 5.0);
+    EXPECT_DOUBLE_EQ(session.brushSize(), picker.sizeLabel()->text().toDouble());
 }
 
 // "More colours…" opens the colour dialog; a colour chosen there becomes the colour and the first
@@ -124,39 +156,6 @@ TEST(ColorPaletteTest, moreColoursAddsCustomSwatchesThatAreKeptAcrossLaunches) {
         EXPECT_TRUE(palette.swatches()[ArtColor::palette().size()]->isSelected());
     }
     EXPECT_EQ(customNames(ColorPalette(session)), kept);
-}
-
-TEST_F(DrawingControlsTest, theSliderSetsTheSizeItsLabelReadsByKeyboardAndByMouse) {
-    QSlider* slider = picker.sizeSlider();
-    slider->resize(300, 24);
-    session.setBrushSize(3.0);
-    const struct {
-        Qt::Key key;
-        double size;
-    } keys[] = {
-        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2},  {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
-        {Qt::Key_End, 20.0},  {Qt::Key_Right, 20.0}, {Qt::Key_Home, 0.5}, {Qt::Key_Left, 0.5},
-    };
-    for (const auto& k : keys) {
-        QTest::keyClick(slider, k.key);
-        EXPECT_NEAR(session.brushSize(), k.size, 1e-9) << k.key;
-        EXPECT_EQ(picker.sizeLabel()->text(), QString::asprintf("%.1f", k.size)) << k.key;
-    }
-    // Dragging the handle: whatever it lands on, the session holds what the label reads.
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = Qt::Horizontal;
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    const QPoint handle =
-        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
-    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
-    QTest::mouseMove(slider, handle + QPoint(150, 0));
-    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(150, 0));
-    EXPECT_GT(session.brushSize(), 5.0);
-    EXPECT_DOUBLE_EQ(session.brushSize(), picker.sizeLabel()->text().toDouble());
 }
 
 TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndAClearEndsThem) {
