@@ -201,7 +201,7 @@ TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndACle
     EXPECT_TRUE(picker.undoButton()->toolTip().contains("ended the undo history"));
 }
 
-TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
+TEST(PointingDevices, aTouchpadIsToldByNameTheXServersPointersStandForNoneAndTheHelpLearnsOfAPen) {
     using Type = QInputDevice::DeviceType;
     const struct {
         const char* name;
@@ -232,10 +232,8 @@ TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone
         }
         EXPECT_EQ(classifyPointingDevices(devices), c.expected) << c.name;
     }
-}
 
-// The help says what to do with the device at hand, and learns of a pen the moment it is used.
-TEST(PointingDevices, theFooterAndThePlaceholderDescribeThePenOnceItIsUsed) {
+    // The help says what to do with the device at hand, and learns of a pen the moment it is used.
     GestureHelpFooter footer;
     NoRoomPlaceholder placeholder;
     EXPECT_TRUE(footer.text().startsWith("Mouse: drag on the paper to color."))
