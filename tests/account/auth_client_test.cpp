@@ -44,7 +44,7 @@ TEST(AuthJson, refusesMissingKeysWrongTypesAndMalformedBodiesNamingTheField) {
     EXPECT_FALSE(encodeStringMap({{"password", "pass" + QString(QChar(0xD800))}}).ok()) << "a lone surrogate";
 }
 
-TEST(AuthJson, onlyA2xxAnswerSucceedsAndFailuresCarryTheServicesText) {
+TEST(AuthJson, onlyA2xxAnswerSucceedsFailuresCarryTheServicesTextAndEndpointsHangOffTheBase) {
     const struct {
         std::optional<int> status;
         QByteArray body;
@@ -61,9 +61,8 @@ TEST(AuthJson, onlyA2xxAnswerSucceedsAndFailuresCarryTheServicesText) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(checkResponse(c.status, c.body), c.expected) << c.status.value_or(-1);
-}
 
-TEST(AuthJson, endpointsHangOffTheBasePathEscaped) {
+    // Endpoints hang off the base path, escaped.
     EXPECT_EQ(endpointUrl(QUrl("http://127.0.0.1:8787"), u"//friends"),
               QUrl("http://127.0.0.1:8787/friends"));
     EXPECT_EQ(endpointUrl(QUrl("https://example.org/api/"), u"/auth/me"),

@@ -122,7 +122,7 @@ TEST(ClientMessages, doublesReadBackBitIdentical) {
     }
 }
 
-TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWhole) {
+TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWholeAndPaddedInputEndsAtItsEnd) {
     const std::string stroke =
         R"({"id":"S1","userId":"u1","tool":"crayon","color":{"r":1,"g":0.5,"b":0,"a":1},"brushSize":3,)"
         R"("points":[{"x":0.1,"y":0.2,"pressure":1,"t":5}],"complete":true})";
@@ -155,9 +155,8 @@ TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWhole) {
         << "the page member must be there, even if null";
     EXPECT_EQ(decodeStrokePoint(R"({"x":1,"x":2,"y":0,"pressure":1,"t":0,"extra":{}})")->x, 1.0)
         << "the first counts";
-}
 
-TEST(ServerMessages, paddedInputIsParsedInPlaceUpToItsEnd) {
+    // Padded input is parsed in place up to its end.
     const std::string message = R"({"type":"peer_left","userId":"u2"})";
     // What follows the message in the caller's buffer must never be read as part of it.
     std::string buffer = message + std::string(kDecodePadding, '}');
