@@ -44,7 +44,7 @@ TEST(AuthJson, refusesMissingKeysWrongTypesAndMalformedBodiesNamingTheField) {
     EXPECT_FALSE(encodeStringMap({{"password", "pass" + QString(QChar(0xD800))}}).ok()) << "a lone surrogate";
 }
 
-TEST(AuthJson, onlyA2xxAnswerSucceedsAndFailuresCarryTheServicesText) {
+TEST(AuthJson, onlyA2xxAnswerSucceedsFailuresCarryTheServicesTextAndEndpointsHangOffTheBase) {
     const struct {
         std::optional<int> status;
         QByteArray body;
@@ -61,9 +61,8 @@ TEST(AuthJson, onlyA2xxAnswerSucceedsAndFailuresCarryTheServicesText) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(checkResponse(c.status, c.body), c.expected) << c.status.value_or(-1);
-}
 
-TEST(AuthJson, endpointsHangOffTheBasePathEscaped) {
+    // Endpoints hang off the base path, escaped.
     EXPECT_EQ(endpointUrl(QUrl("http://127.0.0.1:8787"), u"//friends"),
               QUrl("http://127.0.0.1:8787/friends"));
     EXPECT_EQ(endpointUrl(QUrl("https://example.org/api/"), u"/auth/me"),
@@ -84,7 +83,7 @@ class AuthClientTest : public ::testing::Test {
     AuthClient client{server.baseUrl()};
 };
 
-TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndNeverWithASignUpOrLogIn) {
+TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndADestroyedClientNeverCallsBack) {
     EXPECT_FALSE(finish<FriendsResponse>([&](auto d) { client.friends("tok\rX-Injected: 1", d); }).ok());
     testing::ScriptedResponder elsewhere;
     ScriptedAnswer away = ScriptedAnswer::json(302, {});
@@ -108,9 +107,8 @@ TEST_F(AuthClientTest, theTokenGoesOnlyInItsHeaderToItsOriginAndNeverWithASignUp
         ASSERT_EQ(server.requestsTo("POST", path).size(), 1) << path;
         EXPECT_TRUE(server.requestsTo("POST", path)[0].headerValues("authorization").isEmpty()) << path;
     }
-}
 
-TEST_F(AuthClientTest, aClientDestroyedMidCallNeverCallsBack) {
+    // A client destroyed mid-call never calls back.
     server.script("GET", "/friends", {ScriptedAnswer::never()});
     auto doomed = std::make_unique<AuthClient>(server.baseUrl());
     bool called = false;

@@ -71,7 +71,7 @@ class DrawingControlsTest : public ::testing::Test {
     SwatchPreview preview{session};
 };
 
-TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) {
+TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenCurrentAndTheSliderSetsWhatItsLabelReads) {
     const struct {
         Tool tool;
         double size;
@@ -92,6 +92,38 @@ TEST_F(DrawingControlsTest, choosingAToolSetsItsDefaultSizeEvenWhenItIsCurrent) 
             EXPECT_EQ(picker.rowFor(other)->isSelected(), other == c.tool) << c.name;
         }
     }
+
+    // The slider sets the size its label reads, by keyboard and by mouse.
+    QSlider* slider = picker.sizeSlider();
+    slider->resize(300, 24);
+    session.setBrushSize(3.0);
+    const struct {
+        Qt::Key key;
+        double size;
+    } keys[] = {
+        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2},  {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
+        {Qt::Key_End, 20.0},  {Qt::Key_Right, 20.0}, {Qt::Key_Home, 0.5}, {Qt::Key_Left, 0.5},
+    };
+    for (const auto& k : keys) {
+        QTest::keyClick(slider, k.key);
+        EXPECT_NEAR(session.brushSize(), k.size, 1e-9) << k.key;
+        EXPECT_EQ(picker.sizeLabel()->text(), QString::asprintf("%.1f", k.size)) << k.key;
+    }
+    // Dragging the handle: whatever it lands on, the session holds what the label reads.
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    const QPoint handle =
+        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(slider, handle + QPoint(150, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(150, 0));
+    EXPECT_GT(session.brushSize(), 5.0);
+    EXPECT_DOUBLE_EQ(session.brushSize(), picker.sizeLabel()->text().toDouble());
 }
 
 // "More colours…" opens the colour dialog; a colour chosen there becomes the colour and the first
@@ -126,39 +158,6 @@ TEST(ColorPaletteTest, moreColoursAddsCustomSwatchesThatAreKeptAcrossLaunches) {
     EXPECT_EQ(customNames(ColorPalette(session)), kept);
 }
 
-TEST_F(DrawingControlsTest, theSliderSetsTheSizeItsLabelReadsByKeyboardAndByMouse) {
-    QSlider* slider = picker.sizeSlider();
-    slider->resize(300, 24);
-    session.setBrushSize(3.0);
-    const struct {
-        Qt::Key key;
-        double size;
-    } keys[] = {
-        {Qt::Key_Right, 3.1}, {Qt::Key_Right, 3.2},  {Qt::Key_Left, 3.1}, {Qt::Key_PageUp, 4.1},
-        {Qt::Key_End, 20.0},  {Qt::Key_Right, 20.0}, {Qt::Key_Home, 0.5}, {Qt::Key_Left, 0.5},
-    };
-    for (const auto& k : keys) {
-        QTest::keyClick(slider, k.key);
-        EXPECT_NEAR(session.brushSize(), k.size, 1e-9) << k.key;
-        EXPECT_EQ(picker.sizeLabel()->text(), QString::asprintf("%.1f", k.size)) << k.key;
-    }
-    // Dragging the handle: whatever it lands on, the session holds what the label reads.
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = Qt::Horizontal;
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    const QPoint handle =
-        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
-    QTest::mousePress(slider, Qt::LeftButton, {}, handle);
-    QTest::mouseMove(slider, handle + QPoint(150, 0));
-    QTest::mouseRelease(slider, Qt::LeftButton, {}, handle + QPoint(150, 0));
-    EXPECT_GT(session.brushSize(), 5.0);
-    EXPECT_DOUBLE_EQ(session.brushSize(), picker.sizeLabel()->text().toDouble());
-}
-
 TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndAClearEndsThem) {
     picker.show();
     picker.activateWindow();
@@ -171,26 +170,20 @@ TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndACle
     const auto ctrl = [&](Qt::Key key, Qt::KeyboardModifiers more = {}) {
         QTest::keyClick(&picker, key, Qt::ControlModifier | more);
     };
+    const auto draw = [&](const char* id) {
+        return [&, id] { session.send(ClientMessage::strokeStart({id, "me", Tool::pencil, {}, 2, {}})); };
+    };
     const struct {
         std::function<void()> act;
         const char* enabled;  // undo, redo, the note that a clear ended the history
     } steps[] = {
         {[] {}, "000"},
-        {[&] {
-             session.send(ClientMessage::strokeStart({"A", "me", Tool::pencil, {}, 2, {}}));
-         },
-         "100"},
-        {[&] {
-             session.send(ClientMessage::strokeStart({"B", "me", Tool::pencil, {}, 2, {}}));
-         },
-         "100"},
+        {draw("A"), "100"},
+        {draw("B"), "100"},
         {[&] { QTest::mouseClick(picker.undoButton(), Qt::LeftButton); }, "110"},
         {[&] { ctrl(Qt::Key_Z); }, "010"},
         {[&] { ctrl(Qt::Key_Z, Qt::ShiftModifier); }, "110"},
-        {[&] {
-             session.send(ClientMessage::strokeStart({"C", "me", Tool::pencil, {}, 2, {}}));
-         },
-         "100"},
+        {draw("C"), "100"},
         {[&] { ctrl(Qt::Key_Z); }, "110"},
         {[&] { ctrl(Qt::Key_Y); }, "100"},
         {[&] { session.send(ClientMessage::clearCanvas()); }, "001"},
@@ -208,7 +201,7 @@ TEST_F(DrawingControlsTest, undoAndRedoFollowTheOwnStrokesByButtonAndKeysAndACle
     EXPECT_TRUE(picker.undoButton()->toolTip().contains("ended the undo history"));
 }
 
-TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone) {
+TEST(PointingDevices, aTouchpadIsToldByNameTheXServersPointersStandForNoneAndTheHelpLearnsOfAPen) {
     using Type = QInputDevice::DeviceType;
     const struct {
         const char* name;
@@ -239,10 +232,8 @@ TEST(PointingDevices, aTouchpadIsToldByNameAndTheXServersOwnPointersStandForNone
         }
         EXPECT_EQ(classifyPointingDevices(devices), c.expected) << c.name;
     }
-}
 
-// The help says what to do with the device at hand, and learns of a pen the moment it is used.
-TEST(PointingDevices, theFooterAndThePlaceholderDescribeThePenOnceItIsUsed) {
+    // The help says what to do with the device at hand, and learns of a pen the moment it is used.
     GestureHelpFooter footer;
     NoRoomPlaceholder placeholder;
     EXPECT_TRUE(footer.text().startsWith("Mouse: drag on the paper to color."))

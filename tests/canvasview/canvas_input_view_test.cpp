@@ -322,8 +322,8 @@ TEST_F(CanvasWindowTest, aBacklogIsPaintedInSlicesWithLiveStrokesAfterIt) {
 }
 
 // The renderer starts empty in a new context: the coordinator paints the ink again, and the
-// page's line art comes back.
-TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContext) {
+// page's line art comes back; the picture is taken from there.
+TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContextAndThePictureIsTheWholeCanvasAtFullSize) {
     session.setCurrentPage(CurrentPage{"p", "P", testing::lineArtPng(64)});  // a cross through the centre
     session.publishCanvasEvent({CanvasEvent::RoomState{{redStroke(0)}}});
     session.publishCanvasEvent({CanvasEvent::PeerStrokeStart{
@@ -352,12 +352,10 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContext) {
     const auto [rasterThreads, notBehind] = rasterThreadsNotBehindGui();
     EXPECT_GT(rasterThreads, 0u);
     EXPECT_EQ(notBehind, 0);
-}
 
-// The picture is the whole canvas at its full size whatever the view shows, taken once the
-// room's ink is all painted; a write that fails says so and leaves nothing behind.
-TEST_F(CanvasWindowTest, thePictureIsTheWholeCanvasAtFullSizeAndAFailedWriteIsSaid) {
-    session.setCurrentPage(CurrentPage{"p", "P", testing::lineArtPng(64)});  // a cross through the centre
+    // The picture is the whole canvas at its full size whatever the view shows, taken once the
+    // room's ink is all painted; a write that fails says so and leaves nothing behind.
+    session.setCurrentPage(CurrentPage{"p2", "P", testing::lineArtPng(64)});
     session.publishCanvasEvent({CanvasEvent::RoomState{{redStroke(0)}}});
     session.setZoom(4.0);
     session.setPan({0.3, 0.3});

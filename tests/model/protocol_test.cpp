@@ -41,36 +41,69 @@ TEST(DrawingTypes, toolsPaletteAndHexColours) {
     EXPECT_EQ(hexColorText(1.5, -0.2, 2.0), "#FF00FF");
 }
 
-TEST(ClientMessages, areWrittenAsExactCompactJson) {
+// Client -> server decode -> relay -> server encode -> client decode: what the other side sees.
+TEST(ClientMessages, areWrittenAsExactCompactJsonAndArriveAsTheirEventAndHistoryReachesALateJoiner) {
     const StrokeStartPayload start{
-        "0F2C", "u1", Tool::pencil, {0.86, 0.18, 0.18, 1.0}, 3, {0.25, 0.5, 1, 1733400000.125}};
+        "0F2C", "claimed", Tool::pencil, {0.86, 0.18, 0.18, 1.0}, 3, {0.25, 0.5, 1, 1733400000.125}};
+    const WirePage page{"g", "My/Garden", "image/png", "iVBO/+A=="};
+    const std::string odd = "a\"b\\c/d\n\t\b\f\r\x01\xC3\xA9";
     const struct {
         ClientMessage message;
         const char* json;
+        NetworkEvent::Value seen;
     } rows[] = {
         {ClientMessage::strokeStart(start),
-         R"({"type":"stroke_start","stroke":{"id":"0F2C","userId":"u1","tool":"pencil","color":{"r":0.86,)"
-         R"("g":0.18,"b":0.18,"a":1},"brushSize":3,"point":{"x":0.25,"y":0.5,"pressure":1,"t":1733400000.125}}})"},
+         R"({"type":"stroke_start","stroke":{"id":"0F2C","userId":"claimed","tool":"pencil","color":{"r":0.86,)"
+         R"("g":0.18,"b":0.18,"a":1},"brushSize":3,"point":{"x":0.25,"y":0.5,"pressure":1,"t":1733400000.125}}})",
+         NetworkEvent::StrokeStart{
+             "u7", {"0F2C", "u7", Tool::pencil, {0.86, 0.18, 0.18, 1.0}, 3}, start.point}},
         {ClientMessage::strokePoint("S1", {-0.0, 0.2, 1, 5e-324}),
-         R"({"type":"stroke_point","strokeId":"S1","point":{"x":-0.0,"y":0.2,"pressure":1,"t":5e-324}})"},
-        {ClientMessage::strokeEnd("a\"b\\c/d\n\t\b\f\r\x01\xC3\xA9"),
+         R"({"type":"stroke_point","strokeId":"S1","point":{"x":-0.0,"y":0.2,"pressure":1,"t":5e-324}})",
+         NetworkEvent::StrokePoint{"u7", "S1", {-0.0, 0.2, 1, 5e-324}}},
+        {ClientMessage::strokeEnd(odd),
          R"({"type":"stroke_end","strokeId":"a\"b\\c\/d\n\t\b\f\r\u0001)"
          "\xC3\xA9"
-         R"("})"},
-        {ClientMessage::cursor(0.1, 2), R"({"type":"cursor","x":0.1,"y":2})"},
-        {ClientMessage::setPage(WirePage{"g", "Garden", "image/png", "iVBO/+A=="}),
-         R"({"type":"set_page","page":{"pageId":"g","displayName":"Garden","mimeType":"image\/png","imageBase64":"iVBO\/+A=="}})"},
-        {ClientMessage::setPage(std::nullopt), R"({"type":"set_page","page":null})"},
-        {ClientMessage::clearCanvas(), R"({"type":"clear_canvas"})"},
-        {ClientMessage::strokeUndo("S1"), R"({"type":"stroke_undo","strokeId":"S1"})"},
-        {ClientMessage::strokeRedo("S1"), R"({"type":"stroke_redo","strokeId":"S1"})"},
+         R"("})",
+         NetworkEvent::StrokeEnd{"u7", odd}},
+        {ClientMessage::cursor(0.1, 2), R"({"type":"cursor","x":0.1,"y":2})",
+         NetworkEvent::Cursor{"u7", 0.1, 2}},
+        {ClientMessage::setPage(page),
+         R"({"type":"set_page","page":{"pageId":"g","displayName":"My\/Garden","mimeType":"image\/png","imageBase64":"iVBO\/+A=="}})",
+         NetworkEvent::PageChanged{"u7", page}},
+        {ClientMessage::setPage(std::nullopt), R"({"type":"set_page","page":null})",
+         NetworkEvent::PageChanged{"u7", std::nullopt}},
+        {ClientMessage::clearCanvas(), R"({"type":"clear_canvas"})", NetworkEvent::CanvasCleared{"u7"}},
+        {ClientMessage::strokeUndo("S1"), R"({"type":"stroke_undo","strokeId":"S1"})",
+         NetworkEvent::StrokeUndo{"u7", "S1"}},
+        {ClientMessage::strokeRedo("S1"), R"({"type":"stroke_redo","strokeId":"S1"})",
+         NetworkEvent::StrokeRedo{"u7", Stroke{"S1", "", Tool::sketchpen, {}, 3.0, {}, false}, ""}},
     };
-    for (const auto& row : rows) EXPECT_EQ(encode(row.message), std::string(row.json));
+    for (const auto& row : rows) {
+        EXPECT_EQ(encode(row.message), std::string(row.json));
+        const auto received = decodeClientMessage(row.json);
+        ASSERT_EQ(received, row.message) << row.json;
+        EXPECT_EQ(decodeNetworkEvent(*encode(relayedFrom(*received, "u7"))), NetworkEvent{row.seen})
+            << row.json;
+    }
     // A number JSON cannot hold fails the whole message and leaves the buffer as it was.
     std::string buffer = "kept";
     EXPECT_FALSE(encodeInto(ClientMessage::strokePoint("S", {0, 0, 1, INFINITY}), buffer));
     EXPECT_FALSE(encodeInto(ClientMessage::cursor(NAN, 0), buffer));
     EXPECT_EQ(buffer, "kept");
+
+    RoomStateMessage state;
+    state.strokes = {{"A", "u1", Tool::pastel, {0, 0, 0, 1}, 20, {{0, 0, 1, 1}, {1, 1, 0.5, 2}}, true},
+                     {"B", "u2", Tool::sketchpen, {1, 1, 1, 1}, 0.5, {}, false}};
+    state.peers = {{"u1", "Ann", "#D64141"}};
+    state.you.userId = "u2";
+    state.page = WirePage{"blank", "Blank", "image/png", ""};
+    const auto event = decodeNetworkEvent(*encode(ServerMessage{state}));
+    ASSERT_TRUE(event);
+    const auto& received = std::get<NetworkEvent::RoomState>(event->value);
+    EXPECT_EQ(received.strokes,
+              (std::vector<Stroke>{state.strokes[0].toStroke(), state.strokes[1].toStroke()}));
+    EXPECT_EQ(received.peers, state.peers);
+    EXPECT_EQ(received.page, state.page);
 }
 
 TEST(ClientMessages, doublesReadBackBitIdentical) {
@@ -89,51 +122,7 @@ TEST(ClientMessages, doublesReadBackBitIdentical) {
     }
 }
 
-// Client -> server decode -> relay -> server encode -> client decode: what the other side sees.
-TEST(Relay, everyClientMessageArrivesAsItsEventAndHistoryReachesALateJoiner) {
-    const StrokeStartPayload start{"S-1", "claimed",          Tool::watercolor, {0.2, 0.4, 0.6, 1},
-                                   7.5,   {0.1, 0.9, 1, 2.25}};
-    const WirePage page{"capture-1", "My/Scan", "image/png", "iVBORw0K+/8="};
-    const struct {
-        ClientMessage sent;
-        NetworkEvent::Value seen;
-    } rows[] = {
-        {ClientMessage::strokeStart(start),
-         NetworkEvent::StrokeStart{
-             "u7", {"S-1", "u7", Tool::watercolor, {0.2, 0.4, 0.6, 1}, 7.5}, start.point}},
-        {ClientMessage::strokePoint("S-1", {0.3, 0.3, 1, 2.5}),
-         NetworkEvent::StrokePoint{"u7", "S-1", {0.3, 0.3, 1, 2.5}}},
-        {ClientMessage::strokeEnd("S-1"), NetworkEvent::StrokeEnd{"u7", "S-1"}},
-        {ClientMessage::cursor(0.75, 0.125), NetworkEvent::Cursor{"u7", 0.75, 0.125}},
-        {ClientMessage::setPage(page), NetworkEvent::PageChanged{"u7", page}},
-        {ClientMessage::setPage(std::nullopt), NetworkEvent::PageChanged{"u7", std::nullopt}},
-        {ClientMessage::clearCanvas(), NetworkEvent::CanvasCleared{"u7"}},
-        {ClientMessage::strokeUndo("S-1"), NetworkEvent::StrokeUndo{"u7", "S-1"}},
-        {ClientMessage::strokeRedo("S-1"),
-         NetworkEvent::StrokeRedo{"u7", Stroke{"S-1", "", Tool::sketchpen, {}, 3.0, {}, false}, ""}},
-    };
-    for (const auto& row : rows) {
-        const auto received = decodeClientMessage(*encode(row.sent));
-        ASSERT_EQ(received, row.sent);
-        EXPECT_EQ(decodeNetworkEvent(*encode(relayedFrom(*received, "u7"))), NetworkEvent{row.seen});
-    }
-
-    RoomStateMessage state;
-    state.strokes = {{"A", "u1", Tool::pastel, {0, 0, 0, 1}, 20, {{0, 0, 1, 1}, {1, 1, 0.5, 2}}, true},
-                     {"B", "u2", Tool::sketchpen, {1, 1, 1, 1}, 0.5, {}, false}};
-    state.peers = {{"u1", "Ann", "#D64141"}};
-    state.you.userId = "u2";
-    state.page = WirePage{"blank", "Blank", "image/png", ""};
-    const auto event = decodeNetworkEvent(*encode(ServerMessage{state}));
-    ASSERT_TRUE(event);
-    const auto& received = std::get<NetworkEvent::RoomState>(event->value);
-    EXPECT_EQ(received.strokes,
-              (std::vector<Stroke>{state.strokes[0].toStroke(), state.strokes[1].toStroke()}));
-    EXPECT_EQ(received.peers, state.peers);
-    EXPECT_EQ(received.page, state.page);
-}
-
-TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWhole) {
+TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWholeAndPaddedInputEndsAtItsEnd) {
     const std::string stroke =
         R"({"id":"S1","userId":"u1","tool":"crayon","color":{"r":1,"g":0.5,"b":0,"a":1},"brushSize":3,)"
         R"("points":[{"x":0.1,"y":0.2,"pressure":1,"t":5}],"complete":true})";
@@ -166,9 +155,8 @@ TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWhole) {
         << "the page member must be there, even if null";
     EXPECT_EQ(decodeStrokePoint(R"({"x":1,"x":2,"y":0,"pressure":1,"t":0,"extra":{}})")->x, 1.0)
         << "the first counts";
-}
 
-TEST(ServerMessages, paddedInputIsParsedInPlaceUpToItsEnd) {
+    // Padded input is parsed in place up to its end.
     const std::string message = R"({"type":"peer_left","userId":"u2"})";
     // What follows the message in the caller's buffer must never be read as part of it.
     std::string buffer = message + std::string(kDecodePadding, '}');

@@ -1,5 +1,5 @@
 // Room history survives the process: a clean stop loses nothing, a kill -9 at most the
-// last group-commit window.
+// last group-commit window; undone strokes stay out of the room and are redone in place.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,7 +15,7 @@ RoomStateMessage roomStateOf(std::uint16_t port, const std::string& room, const 
     return expectMessage<RoomStateMessage>(client);
 }
 
-TEST(Durability, shouldRestoreTheExactRoomAfterSigtermAndItsBeginningAfterKill9) {
+TEST(Durability, shouldRestoreTheExactRoomAfterSigtermItsBeginningAfterKill9AndKeepUndoneStrokesOut) {
     ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
     const Account alice = signUp(server.port(), "alice");
     const Account bob = signUp(server.port(), "bob");
@@ -76,40 +76,36 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigtermAndItsBeginningAfterKill9)
     const RoomStateMessage state = roomStateOf(server.port(), solo, alice);
     ASSERT_EQ(state.strokes.size(), 1u);
     expectStoredPrefix(state.strokes[0], drawn);
-}
 
-}  // namespace
-// Undo and redo through the real server: every connection hears them (the author's too), a
-// redo names its place, and a restart keeps what was undone out of the room.
-TEST(Durability, shouldKeepUndoneStrokesOutOfTheRoomAcrossARestartAndRedoThemInPlace) {
-    ServerProcess server({.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}});
-    const Account alice = signUp(server.port(), "alice");
-    const std::string room = soloRoom(alice);
+    // Undo and redo: every connection hears them (the author's too), a redo names its place, and
+    // a restart keeps what was undone out of the room.
+    const Account carol = signUp(server.port(), "carol");
     const auto ids = [&] {
         std::string out;
-        for (const WireStroke& s : roomStateOf(server.port(), room, alice).strokes) out += s.id;
+        for (const WireStroke& s : roomStateOf(server.port(), soloRoom(carol), carol).strokes) out += s.id;
         return out;
     };
     {
-        WsClient a(server.port(), room, alice.token);
-        ASSERT_TRUE(a.waitFor("room_state"));
-        for (const char* id : {"A1", "A2", "A3"}) a.send(strokeStart(id));
-        for (const char* id : {"A2", "A1"}) a.send(ClientMessage::strokeUndo(id));
-        a.send(ClientMessage::strokeRedo("A1"));
-        expectMessage<StrokeUndoMessage>(a);
-        EXPECT_EQ(expectMessage<StrokeUndoMessage>(a), (StrokeUndoMessage{alice.id, "A1"}));
-        const auto redo = expectMessage<StrokeRedoMessage>(a);
+        WsClient c(server.port(), soloRoom(carol), carol.token);
+        ASSERT_TRUE(c.waitFor("room_state"));
+        for (const char* id : {"A1", "A2", "A3"}) c.send(strokeStart(id));
+        for (const char* id : {"A2", "A1"}) c.send(ClientMessage::strokeUndo(id));
+        c.send(ClientMessage::strokeRedo("A1"));
+        expectMessage<StrokeUndoMessage>(c);
+        EXPECT_EQ(expectMessage<StrokeUndoMessage>(c), (StrokeUndoMessage{carol.id, "A1"}));
+        const auto redo = expectMessage<StrokeRedoMessage>(c);
         EXPECT_EQ(redo.after, "");
         EXPECT_EQ(redo.stroke.id, "A1");
     }
     server.stop(SIGTERM);
     server.start();
     EXPECT_EQ(ids(), "A1A3");
-    WsClient a(server.port(), room, alice.token);
-    ASSERT_TRUE(a.waitFor("room_state"));
-    a.send(ClientMessage::strokeRedo("A2"));
-    EXPECT_EQ(expectMessage<StrokeRedoMessage>(a).after, "A1");
+    WsClient c(server.port(), soloRoom(carol), carol.token);
+    ASSERT_TRUE(c.waitFor("room_state"));
+    c.send(ClientMessage::strokeRedo("A2"));
+    EXPECT_EQ(expectMessage<StrokeRedoMessage>(c).after, "A1");
     EXPECT_EQ(ids(), "A1A2A3");
 }
 
+}  // namespace
 }  // namespace vellumora::testing

@@ -112,7 +112,7 @@ TEST(RoomHistory, shouldLetAStoredOpenStrokeGrowAndContinueItsSequence) {
     EXPECT_EQ(std::get<HistoryOp::StartStroke>(c[1]).seq, 42);
 }
 
-TEST(RoomHistory, shouldEvictTheOldestStrokesAtTheBudgetAndStopALoneStrokeThere) {
+TEST(RoomHistory, shouldEvictTheOldestStrokesAtTheBudgetStopALoneStrokeThereAndRefuseAPageThatCanNeverFit) {
     RoomHistory h(StoredRoom{}, kRoomStateReserve + 2000);
     Changes c;
     int evicted = 0;
@@ -137,20 +137,18 @@ TEST(RoomHistory, shouldEvictTheOldestStrokesAtTheBudgetAndStopALoneStrokeThere)
     EXPECT_TRUE(h.apply(finish("LONG"), "u", c));
     EXPECT_TRUE(h.apply(start("NEXT"), "u", c));  // evicts the full one
     EXPECT_EQ(h.strokes().front().id, "NEXT");
-}
 
-TEST(RoomHistory, shouldRefuseAPageThatCanNeverFitAndEvictStrokesForOneThatCan) {
-    RoomHistory h(StoredRoom{}, kRoomStateReserve + 3000);
-    Changes c;
-    for (int i = 0; i < 10; ++i) ASSERT_TRUE(h.apply(start("S" + std::to_string(i)), "u", c));
-    const std::size_t before = h.strokeCount();
-    EXPECT_FALSE(
-        h.apply(ClientMessage::setPage(WirePage{"big", "B", "image/png", std::string(3000, 'A')}), "u", c));
-    EXPECT_EQ(h.strokeCount(), before);
-    EXPECT_TRUE(
-        h.apply(ClientMessage::setPage(WirePage{"ok", "O", "image/png", std::string(2000, 'A')}), "u", c));
-    EXPECT_LT(h.strokeCount(), before);
-    EXPECT_LE(h.bytes(), h.budget());
+    // A page that can never fit is refused; for one that can, strokes make way.
+    RoomHistory paged(StoredRoom{}, kRoomStateReserve + 3000);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(paged.apply(start("S" + std::to_string(i)), "u", c));
+    const std::size_t before = paged.strokeCount();
+    EXPECT_FALSE(paged.apply(
+        ClientMessage::setPage(WirePage{"big", "B", "image/png", std::string(3000, 'A')}), "u", c));
+    EXPECT_EQ(paged.strokeCount(), before);
+    EXPECT_TRUE(paged.apply(ClientMessage::setPage(WirePage{"ok", "O", "image/png", std::string(2000, 'A')}),
+                            "u", c));
+    EXPECT_LT(paged.strokeCount(), before);
+    EXPECT_LE(paged.bytes(), paged.budget());
 }
 
 // The budget's figure is what the strokes and page add to an encoded room_state, to the byte,

@@ -37,7 +37,7 @@ struct Queue {
     std::vector<SendQueue::Frame> batch;
 };
 
-TEST(SendQueue, shouldStartOneWriteAtATimeAndKeepOnePongForTheLatestPing) {
+TEST(SendQueue, shouldStartOneWriteAtATimeKeepOnePongForTheLatestPingAndFragmentAMessageInParts) {
     Queue q;
     EXPECT_EQ(q.push(10), Push::startWrite);
     EXPECT_EQ(q.push(10), Push::queued);
@@ -52,10 +52,8 @@ TEST(SendQueue, shouldStartOneWriteAtATimeAndKeepOnePongForTheLatestPing) {
     EXPECT_EQ(q.push(10), Push::startWrite);      // so the next push starts a write
     q.writeAll();
     EXPECT_EQ(q.held, 0);
-}
 
-TEST(SendQueue, shouldSendAMessageInPartsAsOneFragmentedMessage) {
-    Queue q;
+    // A message in parts goes as one fragmented message.
     const Payload parts[] = {bytes(2), bytes(3), bytes(4)};
     EXPECT_EQ(q.queue.push(parts), Push::startWrite);
     ASSERT_TRUE(q.queue.take(q.batch, 64));

@@ -118,8 +118,22 @@ TEST(ServerLimits, shouldCloseAPeerThatFloodsPingsAndOneWhoseSocketTakesNothing)
     EXPECT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_outgoing_bytes") == 0; }));
 }
 
-TEST(ServerLimits, shouldShareOneCopyOfTheRoomAmongJoinsThatDoNotRead) {
+// Neither payloads announced and not yet arrived nor a room sent to joins that do not read take
+// memory of their own.
+TEST(ServerLimits, shouldHoldNoMemoryForPayloadsToComeAndShareOneCopyOfTheRoomAmongJoins) {
     const Alone s({"--max-room-connections", "64", "--max-user-connections", "64"});
+    std::vector<std::unique_ptr<WsClient>> clients;
+    for (int i = 0; i < 40; ++i) clients.push_back(s.join());
+    std::int64_t rss = residentBytes(s.server.pid());
+    const std::int64_t read = metric(s.server.metricsPort(), "vellumora_room_read_bytes_total");
+    for (auto& c : clients) ASSERT_TRUE(c->sendRaw(maskedFrameHeader(8'000'000)));  // 14 bytes
+    ASSERT_TRUE(
+        eventually([&] { return metric(s.server.metricsPort(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
+    EXPECT_LT(residentBytes(s.server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
+    EXPECT_LE(metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes"), 40 * 4096);
+    clients.clear();
+    ASSERT_TRUE(eventually([&] { return metric(s.server.metricsPort(), "vellumora_connections") == 0; }));
+
     const auto owner = s.join();
     const std::int64_t commits = metric(s.server.metricsPort(), "vellumora_history_commits_total");
     ASSERT_TRUE(owner->send(ClientMessage::setPage(WirePage{"p", "P", "image/png", std::string(6 << 20, 'A')})));
@@ -128,25 +142,11 @@ TEST(ServerLimits, shouldShareOneCopyOfTheRoomAmongJoinsThatDoNotRead) {
     ASSERT_TRUE(eventually(
         [&] { return metric(s.server.metricsPort(), "vellumora_history_commits_total") > commits; }, 120s));
     s.join();
-    const std::int64_t rss = residentBytes(s.server.pid());
-    std::vector<std::unique_ptr<WsClient>> idle;
-    for (int i = 0; i < 30; ++i) idle.push_back(std::make_unique<WsClient>(s.port(), soloRoom(s.alice), s.alice.token));
+    rss = residentBytes(s.server.pid());
+    for (int i = 0; i < 30; ++i) clients.push_back(std::make_unique<WsClient>(s.port(), soloRoom(s.alice), s.alice.token));
     ASSERT_TRUE(owner->waitFor("peer_joined", 31));
     // 30 x 6 MiB and more without sharing; the sanitizers' own bookkeeping takes some of the rest.
     EXPECT_LT(residentBytes(s.server.pid()) - rss, 96 << 20);
-}
-
-TEST(ServerLimits, shouldHoldNoMemoryForPayloadsThatHaveNotArrived) {
-    const Alone s({"--max-room-connections", "64", "--max-user-connections", "64"});
-    std::vector<std::unique_ptr<WsClient>> clients;
-    for (int i = 0; i < 40; ++i) clients.push_back(s.join());
-    const std::int64_t rss = residentBytes(s.server.pid());
-    const std::int64_t read = metric(s.server.metricsPort(), "vellumora_room_read_bytes_total");
-    for (auto& c : clients) ASSERT_TRUE(c->sendRaw(maskedFrameHeader(8'000'000)));  // 14 bytes
-    ASSERT_TRUE(
-        eventually([&] { return metric(s.server.metricsPort(), "vellumora_room_read_bytes_total") >= read + 40 * 14; }));
-    EXPECT_LT(residentBytes(s.server.pid()) - rss, 16 << 20);  // 40 x 8 MB announced
-    EXPECT_LE(metric(s.server.metricsPort(), "vellumora_unfinished_message_bytes"), 40 * 4096);
 }
 
 TEST(ServerLimits, shouldCloseTheConnectionThatWouldPassTheBoundOnUnfinishedMessages) {

@@ -27,7 +27,7 @@ CommandLine parse(const std::string& line) {
     return parseCommandLine(args);
 }
 
-TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
+TEST(CommandLine, shouldParseEveryFlagRefuseNonsenseAndDocumentTheOptionsInTheReadme) {
     const CommandLine ok = parse(
         "--listen 0.0.0.0:9000 --threads 3 --message-rate-limit 600 --idle-timeout 15 "
         "--commit-interval-ms 20 --max-unfinished-mib 64");
@@ -53,9 +53,8 @@ TEST(CommandLine, shouldParseEveryFlagAndRefuseNonsense) {
         EXPECT_EQ(c.action, CommandLine::Action::error) << bad;
         EXPECT_FALSE(c.message.empty());
     }
-}
 
-TEST(CommandLine, shouldDocumentTheOptionsInTheReadmeExactlyAsTheTableRendersThem) {
+    // The README documents the options exactly as the table renders them.
     std::ifstream in(VELLUMORA_README);
     const std::string readme{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const auto begin = readme.find("-->\n", readme.find("<!-- options:"));
@@ -93,7 +92,7 @@ TEST(Accounts, shouldCountPasswordCharactersReadBearerHeadersAndVerifyHashes) {
     EXPECT_TRUE(weakerThan("$2y$10$not-argon2", PasswordCost::minimal));
 }
 
-TEST(Addresses, shouldMatchNetworksAndKeyIpv6ByItsSlash64) {
+TEST(RateLimits, shouldMatchNetworksKeyIpv6ByItsSlash64RefillPerMinuteAndLimitEveryKey) {
     const auto in = [](const char* network, const char* address) {
         return Network::parse(network)->contains(*IpAddress::parse(address));
     };
@@ -108,9 +107,8 @@ TEST(Addresses, shouldMatchNetworksAndKeyIpv6ByItsSlash64) {
     EXPECT_EQ(rateKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
     EXPECT_EQ(rateKey("::ffff:192.0.2.7"), "192.0.2.7");
     EXPECT_EQ(rateKey("192.0.2.7"), "192.0.2.7");
-}
 
-TEST(RateLimits, shouldRefillPerMinuteAndLimitEveryKey) {
+    // Rate limits refill per minute and hold for every key.
     using namespace std::chrono_literals;
     RateLimiter limiter(3);
     const auto t0 = RateLimiter::Clock::time_point{} + 1h;

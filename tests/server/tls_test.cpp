@@ -62,32 +62,9 @@ struct TlsClient {
     beast::error_code ec;
 };
 
-TEST(Tls, shouldServeRestAndRoomsOverTlsOnlyAndRefuseAnUnusableKey) {
-    ServerProcess server(
-        {.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key", kDataDir + "/test_key.pem"}});
-    EXPECT_EQ(httpRequest(server.port(), "GET", "/healthz").status, 0u);  // plain HTTP gets nowhere
-
-    TlsClient client(server.port(), kDataDir + "/test_cert.pem");
-    const auto res =
-        client.request(http::verb::post, "/auth/signup", R"({"username":"tls_user","password":"password123"})");
-    ASSERT_EQ(res.result_int(), 200u) << res.body();
-    const std::string token = jsonString(res.body(), "token");
-    const std::string id = res.body().substr(res.body().find("\"id\":\"") + 6, 36);
-
-    beast::websocket::stream<beast::ssl_stream<beast::tcp_stream>&> ws(client.stream);
-    ws.handshake("127.0.0.1", "/?room=solo%3A" + id + "&token=" + token + "&color=%23102030");
-    beast::flat_buffer frame;
-    ws.read(frame);
-    const auto state = decodeServerMessage(beast::buffers_to_string(frame.data()));
-    ASSERT_TRUE(state && std::holds_alternative<RoomStateMessage>(*state));
-    EXPECT_EQ(std::get<RoomStateMessage>(*state).you.userId, id);
-
-    EXPECT_THROW(ServerProcess({.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key",
-                                              kDataDir + "/missing.pem"}}),
-                 std::runtime_error);
-}
-
-TEST(Tls, shouldPreferTls13KeepTls12ToEphemeralAeadSuitesAndTakeARenewedCertificateOnSighup) {
+// TLS 1.3 first, TLS 1.2 only with ephemeral AEAD suites; a renewed certificate is taken on
+// SIGHUP without dropping anyone.
+TEST(Tls, shouldServeRestAndRoomsOverTlsOnlyPreferTls13AndTakeARenewedCertificateOnSighup) {
     const auto dir = std::filesystem::temp_directory_path() / ("vellumora-tls-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto install = [&](const std::string& name) {
@@ -98,11 +75,26 @@ TEST(Tls, shouldPreferTls13KeepTls12ToEphemeralAeadSuitesAndTakeARenewedCertific
     install("test");
     ServerProcess server({.extraArgs = {"--tls-cert", (dir / "cert.pem").string(), "--tls-key",
                                         (dir / "key.pem").string()}});
+    EXPECT_EQ(httpRequest(server.port(), "GET", "/healthz").status, 0u);  // plain HTTP gets nowhere
     const std::string original = kDataDir + "/test_cert.pem";
+
+    TlsClient client(server.port(), original);
+    const auto res =
+        client.request(http::verb::post, "/auth/signup", R"({"username":"tls_user","password":"password123"})");
+    ASSERT_EQ(res.result_int(), 200u) << res.body();
+    const std::string token = jsonString(res.body(), "token");
+    const std::string id = res.body().substr(res.body().find("\"id\":\"") + 6, 36);
+    beast::websocket::stream<beast::ssl_stream<beast::tcp_stream>&> ws(client.stream);
+    ws.handshake("127.0.0.1", "/?room=solo%3A" + id + "&token=" + token + "&color=%23102030");
+    beast::flat_buffer frame;
+    ws.read(frame);
+    const auto state = decodeServerMessage(beast::buffers_to_string(frame.data()));
+    ASSERT_TRUE(state && std::holds_alternative<RoomStateMessage>(*state));
+    EXPECT_EQ(std::get<RoomStateMessage>(*state).you.userId, id);
+
     EXPECT_EQ(TlsClient(server.port(), original).version(), "TLSv1.3");
     EXPECT_EQ(TlsClient(server.port(), original, "ECDHE-ECDSA-AES128-GCM-SHA256").version(), "TLSv1.2");
     EXPECT_EQ(TlsClient(server.port(), original, "ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA").version(), "");
-
     TlsClient kept(server.port(), original);
     ASSERT_EQ(kept.healthz(), 200u);
     install("renewed");
@@ -112,6 +104,10 @@ TEST(Tls, shouldPreferTls13KeepTls12ToEphemeralAeadSuitesAndTakeARenewedCertific
     EXPECT_EQ(TlsClient(server.port(), original).version(), "");
     EXPECT_EQ(kept.healthz(), 200u);  // nobody was dropped
     std::filesystem::remove_all(dir);
+
+    EXPECT_THROW(ServerProcess({.extraArgs = {"--tls-cert", kDataDir + "/test_cert.pem", "--tls-key",
+                                              kDataDir + "/missing.pem"}}),
+                 std::runtime_error);
 }
 
 }  // namespace

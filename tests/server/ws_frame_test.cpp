@@ -25,7 +25,7 @@ std::string clientFrame(unsigned opcode, std::string_view payload, bool fin = tr
     return out;
 }
 
-TEST(FrameReader, shouldReadMessagesAtEveryLengthEncodingWholeOrInPieces) {
+TEST(FrameReader, shouldReadMessagesAtEveryLengthWholeOrInPiecesOrInFragmentsAndReadCloses) {
     for (std::size_t n : {0u, 125u, 126u, 65535u, 65536u}) {
         std::string payload(n, 'x');
         for (std::size_t i = 0; i < n; ++i) payload[i] = static_cast<char>('a' + i % 26);
@@ -36,10 +36,8 @@ TEST(FrameReader, shouldReadMessagesAtEveryLengthEncodingWholeOrInPieces) {
                       (std::vector<Seen>{{K::message, payload, 0}, {K::message, "bin", 0}}));
         }
     }
-}
-
-TEST(FrameReader, shouldAssembleFragmentsAroundControlFramesAndReadCloses) {
-    // "é" split across two fragments is still valid UTF-8 once assembled.
+    // Fragments are assembled around control frames: "é" split across two of them is still valid
+    // UTF-8 once assembled.
     const std::string bytes = clientFrame(0x1, "{\"a\":\"\xC3", false) + clientFrame(0x9, "hi") +
                               clientFrame(0x0, "\xA9\"", false) + clientFrame(0xA, "") +
                               clientFrame(0x0, "}") + clientFrame(0x8, std::string("\x03\xE8", 2) + "bye");
