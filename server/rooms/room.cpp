@@ -154,18 +154,18 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             json::Writer(userIdJson_).string(userId);
             userIdJsonOf_ = userId;
         }
-        if (relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
-            publishLocked(std::make_shared<const std::string>(encoded_), &sender, wake);
-        } else {
+        const RoomMember* skipped = &sender;
+        if (!relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
             ServerMessage relayed = relayedFrom(*message, userId);
             if (const auto* redo = std::get_if<StrokeRedoMessage>(&relayed))
                 relayed = history_.redone(redo->strokeId, userId);
             if (!encodeInto(relayed, encoded_)) return;
             // Undo and redo go to the author's connections too: the room's order places them.
-            const bool toEveryone = std::holds_alternative<StrokeUndoMessage>(relayed) ||
-                                    std::holds_alternative<StrokeRedoMessage>(relayed);
-            publishLocked(std::make_shared<const std::string>(encoded_), toEveryone ? nullptr : &sender, wake);
+            if (std::holds_alternative<StrokeUndoMessage>(relayed) ||
+                std::holds_alternative<StrokeRedoMessage>(relayed))
+                skipped = nullptr;
         }
+        publishLocked(std::make_shared<const std::string>(encoded_), skipped, wake);
     }
     send(wake);
 }
