@@ -44,7 +44,7 @@ Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& me
       metrics_(metrics),
       maxConnections_(maxConnections),
       history_(std::move(stored)) {
-    reportedBytes_ = history_.bytes();
+    reportedBytes_ = history_.bytesAtMost();
     metrics_.rooms.fetch_add(1, std::memory_order_relaxed);
     metrics_.historyBytes.fetch_add(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
 }
@@ -137,7 +137,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
         if (!changes_.empty()) strokesText_.reset();
         if (accepted && std::holds_alternative<ClientMessage::SetPage>(message->value)) pageText_.reset();
         for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
-        const std::size_t bytesNow = history_.bytes();
+        const std::size_t bytesNow = history_.bytesAtMost();
         if (bytesNow != reportedBytes_) {
             metrics_.historyBytes.fetch_add(
                 static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
