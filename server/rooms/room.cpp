@@ -120,7 +120,9 @@ void Room::sendAway(const char* reason) {
 }
 
 void Room::handle(const RoomMember& sender, std::string_view bytes) {
-    std::optional<ClientMessage> message = decodeClientMessage(bytes);
+    std::optional<ClientMessage> message = readPlainStrokePoint(bytes);
+    const bool plain = message.has_value();
+    if (!plain) message = decodeClientMessage(bytes);
     if (!message || !saneMessage(*message)) {
         metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
         return;
@@ -155,7 +157,9 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             userIdJsonOf_ = userId;
         }
         const RoomMember* skipped = &sender;
-        if (!relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
+        if (plain) {
+            relayPlainStrokePoint(bytes, userIdJson_, encoded_);
+        } else if (!relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
             ServerMessage relayed = relayedFrom(*message, userId);
             if (const auto* redo = std::get_if<StrokeRedoMessage>(&relayed))
                 relayed = history_.redone(redo->strokeId, userId);

@@ -265,6 +265,8 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.50,"y":5E-1,"pressure":1.0e0,"t":-2}})",
          true, false},
         {R"({"type":"cursor","x":0,"y":-0.0})", false, false},  // -0: kept, and relayed, as 0
+        {R"({"type":"stroke_point","strokeId":"s","point":{"x":-0,"y":0.5,"pressure":1,"t":1}})", false,
+         false},
         {R"({"type":"cursor","x":-1e-400,"y":0})", false, false},
         {R"({"type":"cursor", "x":0.1,"y":0.2})", false, false},
         {R"({"type":"cursor","x":0.1,"y":0.2} )", false, false},
@@ -286,6 +288,18 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         const std::string encoded = *encode(relayedFrom(*message, "u-1"));
         std::string out = "kept";
         EXPECT_EQ(relayFromBytes(c.bytes, *message, R"("u-1")", out), c.copied) << c.bytes;
+        // The parser-free read takes exactly the stroke_points whose relay is copied, and reads
+        // them bit for bit as the decoder does.
+        const std::optional<ClientMessage> plain = readPlainStrokePoint(c.bytes);
+        EXPECT_EQ(plain.has_value(),
+                  c.copied && std::holds_alternative<ClientMessage::StrokePoint>(message->value))
+            << c.bytes;
+        if (plain) {
+            EXPECT_EQ(encode(*plain), encode(*decodeClientMessage(c.bytes))) << c.bytes;
+            std::string relayed = "kept";
+            relayPlainStrokePoint(c.bytes, R"("u-1")", relayed);
+            EXPECT_EQ(relayed, out) << c.bytes;
+        }
         if (!c.copied) {
             EXPECT_EQ(out, "kept") << c.bytes;
             continue;
@@ -294,6 +308,24 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         const std::string relayed = out.substr(4);
         EXPECT_EQ(decodeServerMessage(relayed), relayedFrom(*message, "u-1")) << relayed;
         EXPECT_EQ(relayed == encoded, c.sameBytes) << relayed;
+    }
+
+    // What the decoder refuses, the parser-free read never takes.
+    const std::string front = R"({"type":"stroke_point","strokeId":"s","point":{"x":)";
+    for (const std::string rest :
+         {"01", "1.", ".5", "1e", "-", "+1", "1e400", "0x10", "Infinity", "NaN", "1,,", "\"1\""}) {
+        const std::string bytes = front + rest + R"(,"y":0.5,"pressure":1,"t":2}})";
+        EXPECT_FALSE(decodeClientMessage(bytes)) << bytes;
+        EXPECT_FALSE(readPlainStrokePoint(bytes)) << bytes;
+    }
+    for (const std::string id : {"a\x01",
+                                 "a\xFF"
+                                 "b",
+                                 "a\xC3"}) {
+        const std::string bytes = R"({"type":"stroke_point","strokeId":")" + id +
+                                  R"(","point":{"x":1,"y":0.5,"pressure":1,"t":2}})";
+        EXPECT_FALSE(decodeClientMessage(bytes)) << bytes;
+        EXPECT_FALSE(readPlainStrokePoint(bytes)) << bytes;
     }
 }
 
