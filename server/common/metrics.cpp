@@ -26,11 +26,13 @@ std::string Metrics::render() const {
     std::string out;
     add(out, "vellumora_connections", "gauge", "Open room connections.", connections);
     add(out, "vellumora_rooms", "gauge", "Rooms held in memory.", rooms);
-    add(out, "vellumora_history_bytes", "gauge", "Encoded size of the history of loaded rooms.",
+    add(out, "vellumora_history_bytes", "gauge",
+        "Encoded size of the history of loaded rooms (new points far from the budget at their longest).",
         historyBytes);
     add(out, "vellumora_unfinished_message_bytes", "gauge",
         "Memory room connections hold for messages still arriving.", unfinishedBytes);
-    add(out, "vellumora_outgoing_bytes", "gauge", "Bytes queued for room connections to send.", outgoingBytes);
+    add(out, "vellumora_outgoing_bytes", "gauge", "Bytes queued for room connections to send.",
+        outgoingBytes);
     add(out, "vellumora_messages_in_total", "counter", "Room messages received.", messagesIn);
     add(out, "vellumora_messages_out_total", "counter", "Room messages sent.", messagesOut);
     add(out, "vellumora_messages_dropped_total", "counter", "Invalid or refused room messages.",

@@ -1,6 +1,7 @@
 #include "rooms/relay_text.h"
 
 #include <array>
+#include <charconv>
 
 #include "model/overloaded.h"
 
@@ -35,8 +36,57 @@ class Layout {
     }
     bool done() const { return rest_.empty(); }
 
+    // A string of printable ASCII without escapes, as it reads.
+    bool plainString(std::string& out) {
+        if (rest_.empty() || rest_[0] != '"') return false;
+        std::size_t n = 1;
+        while (n < rest_.size() && kPlainChars[static_cast<unsigned char>(rest_[n])]) ++n;
+        if (n == rest_.size() || rest_[n] != '"') return false;
+        out.assign(rest_.substr(1, n - 1));
+        rest_.remove_prefix(n + 1);
+        return true;
+    }
+    // A number in JSON's grammar, read as the JSON parser reads it. False for any text it
+    // might read differently or refuse: past the double's range, a negative zero, an integer
+    // that needs more than 64 bits, or a long spelling.
+    bool readNumber(double& out) {
+        std::size_t n = 0;
+        const auto digits = [&] {
+            const std::size_t from = n;
+            while (n < rest_.size() && rest_[n] >= '0' && rest_[n] <= '9') ++n;
+            return n - from;
+        };
+        if (n < rest_.size() && rest_[n] == '-') ++n;
+        const std::size_t intFrom = n;
+        const std::size_t intDigits = digits();
+        if (intDigits == 0 || (intDigits > 1 && rest_[intFrom] == '0')) return false;
+        bool integer = true;
+        if (n < rest_.size() && rest_[n] == '.') {
+            ++n;
+            if (digits() == 0) return false;
+            integer = false;
+        }
+        if (n < rest_.size() && (rest_[n] == 'e' || rest_[n] == 'E')) {
+            ++n;
+            if (n < rest_.size() && (rest_[n] == '+' || rest_[n] == '-')) ++n;
+            if (digits() == 0) return false;
+            integer = false;
+        }
+        constexpr std::size_t kLongest = 32;
+        if (n > kLongest || (integer && intDigits > 18)) return false;
+        const auto [end, error] = std::from_chars(rest_.data(), rest_.data() + n, out);
+        if (error != std::errc{} || end != rest_.data() + n || (out == 0 && rest_[0] == '-')) return false;
+        rest_.remove_prefix(n);
+        return true;
+    }
+
   private:
     static bool isNumberChar(char c) { return kNumberChars[static_cast<unsigned char>(c)]; }
+    static constexpr auto kPlainChars = [] {
+        std::array<bool, 256> is{};
+        for (int c = 0x20; c < 0x7F; ++c) is[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+        return is;
+    }();
     static constexpr auto kNumberChars = [] {
         std::array<bool, 256> is{};
         for (const char c : std::string_view("0123456789+-.eE")) is[static_cast<unsigned char>(c)] = true;
@@ -45,11 +95,13 @@ class Layout {
     std::string_view rest_;
 };
 
+constexpr std::string_view kStrokePointFront = R"({"type":"stroke_point",)";
+
 // `{"type":"…",`: what the relay keeps of the front, before the sender's id goes in.
 bool matches(std::string_view bytes, const ClientMessage& message, std::string_view& front) {
     return std::visit(Overloaded{
                           [&](const ClientMessage::StrokePoint& m) {
-                              front = R"({"type":"stroke_point",)";
+                              front = kStrokePointFront;
                               Layout l(bytes);
                               const StrokePoint& p = m.point;
                               return l.literal(front) && l.literal(R"("strokeId":)") && l.plainString() &&
@@ -75,18 +127,39 @@ bool matches(std::string_view bytes, const ClientMessage& message, std::string_v
                       },
                       message.value);
 }
-}  // namespace
 
-bool relayFromBytes(std::string_view bytes, const ClientMessage& message, std::string_view userIdJson,
-                    std::string& out) {
-    std::string_view front;
-    if (!matches(bytes, message, front)) return false;
+void appendRelay(std::string_view bytes, std::string_view front, std::string_view userIdJson,
+                 std::string& out) {
     out.reserve(out.size() + bytes.size() + userIdJson.size() + 10);
     out.append(front)
         .append(R"("userId":)")
         .append(userIdJson)
         .append(",")
         .append(bytes.substr(front.size()));
+}
+}  // namespace
+
+std::optional<ClientMessage> readPlainStrokePoint(std::string_view bytes) {
+    Layout l(bytes);
+    ClientMessage::StrokePoint m;
+    StrokePoint& p = m.point;
+    if (l.literal(kStrokePointFront) && l.literal(R"("strokeId":)") && l.plainString(m.strokeId) &&
+        l.literal(R"(,"point":{"x":)") && l.readNumber(p.x) && l.literal(R"(,"y":)") && l.readNumber(p.y) &&
+        l.literal(R"(,"pressure":)") && l.readNumber(p.pressure) && l.literal(R"(,"t":)") &&
+        l.readNumber(p.t) && l.literal("}}") && l.done())
+        return ClientMessage{std::move(m)};
+    return std::nullopt;
+}
+
+void relayPlainStrokePoint(std::string_view bytes, std::string_view userIdJson, std::string& out) {
+    appendRelay(bytes, kStrokePointFront, userIdJson, out);
+}
+
+bool relayFromBytes(std::string_view bytes, const ClientMessage& message, std::string_view userIdJson,
+                    std::string& out) {
+    std::string_view front;
+    if (!matches(bytes, message, front)) return false;
+    appendRelay(bytes, front, userIdJson, out);
     return true;
 }
 

@@ -44,7 +44,7 @@ Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& me
       metrics_(metrics),
       maxConnections_(maxConnections),
       history_(std::move(stored)) {
-    reportedBytes_ = history_.bytes();
+    reportedBytes_ = history_.bytesAtMost();
     metrics_.rooms.fetch_add(1, std::memory_order_relaxed);
     metrics_.historyBytes.fetch_add(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
 }
@@ -120,7 +120,9 @@ void Room::sendAway(const char* reason) {
 }
 
 void Room::handle(const RoomMember& sender, std::string_view bytes) {
-    std::optional<ClientMessage> message = decodeClientMessage(bytes);
+    std::optional<ClientMessage> message = readPlainStrokePoint(bytes);
+    const bool plain = message.has_value();
+    if (!plain) message = decodeClientMessage(bytes);
     if (!message || !saneMessage(*message)) {
         metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
         return;
@@ -137,7 +139,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
         if (!changes_.empty()) strokesText_.reset();
         if (accepted && std::holds_alternative<ClientMessage::SetPage>(message->value)) pageText_.reset();
         for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
-        const std::size_t bytesNow = history_.bytes();
+        const std::size_t bytesNow = history_.bytesAtMost();
         if (bytesNow != reportedBytes_) {
             metrics_.historyBytes.fetch_add(
                 static_cast<std::int64_t>(bytesNow) - static_cast<std::int64_t>(reportedBytes_),
@@ -155,7 +157,9 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             userIdJsonOf_ = userId;
         }
         const RoomMember* skipped = &sender;
-        if (!relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
+        if (plain) {
+            relayPlainStrokePoint(bytes, userIdJson_, encoded_);
+        } else if (!relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
             ServerMessage relayed = relayedFrom(*message, userId);
             if (const auto* redo = std::get_if<StrokeRedoMessage>(&relayed))
                 relayed = history_.redone(redo->strokeId, userId);

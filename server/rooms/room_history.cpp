@@ -23,15 +23,26 @@ std::size_t numberBytes(double value) {
     return count.bytes;
 }
 
-// Every point has the same names and punctuation; only its numbers vary, and points are the
-// hot path.
-std::size_t pointBytes(const StrokePoint& p) {
-    static const std::size_t frame = encodedBytes(StrokePoint{0, 0, 0, 0}) - 4 * numberBytes(0);
-    return frame + numberBytes(p.x) + numberBytes(p.y) + numberBytes(p.pressure) + numberBytes(p.t);
-}
-
 constexpr std::size_t kNullBytes = 4;
 constexpr std::size_t kCommaBytes = 1;
+// The longest shortest text of a double: a sign, 17 digits, the point and "e-308".
+constexpr std::size_t kLongestNumber = 24;
+
+// Every point has the same names and punctuation; only its numbers vary.
+std::size_t pointFrameBytes() {
+    static const std::size_t frame = encodedBytes(StrokePoint{0, 0, 0, 0}) - 4 * numberBytes(0);
+    return frame;
+}
+
+std::size_t pointBytes(const StrokePoint& p) {
+    return pointFrameBytes() + numberBytes(p.x) + numberBytes(p.y) + numberBytes(p.pressure) +
+           numberBytes(p.t);
+}
+
+// A point after another in its stroke, at its longest.
+std::size_t nextPointBytesAtMost() {
+    return kCommaBytes + pointFrameBytes() + 4 * kLongestNumber;
+}
 
 std::size_t pageBytesOf(const std::optional<WirePage>& page) {
     return page ? encodedBytes(*page) - kNullBytes : 0;
@@ -45,7 +56,8 @@ RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit) : messageL
     for (StoredStroke& s : stored.strokes) {
         const std::size_t bytes = encodedBytes(s.stroke);
         nextSeq_ = std::max(nextSeq_, s.seq + 1);
-        strokes_.push_back({s.seq, bytes, std::move(s.stroke), s.undone});
+        const std::size_t points = s.stroke.points.size();
+        strokes_.push_back({s.seq, bytes, std::move(s.stroke), s.undone, points});
         byId_[strokes_.back().stroke.id] = &strokes_.back();
         strokeBytes_ += bytes;
     }
@@ -57,7 +69,32 @@ std::size_t RoomHistory::strokeArrayBytes() const {
 }
 
 std::size_t RoomHistory::bytes() const {
-    return strokeArrayBytes() + pageBytes_;
+    std::size_t uncounted = 0;
+    for (const Entry* e : uncounted_) {
+        for (std::size_t i = e->counted; i < e->stroke.points.size(); ++i)
+            uncounted += kCommaBytes + pointBytes(e->stroke.points[i]);
+    }
+    return strokeArrayBytes() + uncounted + pageBytes_;
+}
+
+std::size_t RoomHistory::bytesAtMost() const {
+    return strokeArrayBytes() + uncountedPoints_ * nextPointBytesAtMost() + pageBytes_;
+}
+
+bool RoomHistory::fitsAtMost(std::size_t extra, std::size_t pageBytes) const {
+    return strokeArrayBytes() + uncountedPoints_ * nextPointBytesAtMost() + extra + pageBytes <= budget();
+}
+
+void RoomHistory::countUncounted() {
+    for (Entry* e : uncounted_) {
+        for (; e->counted < e->stroke.points.size(); ++e->counted) {
+            const std::size_t bytes = kCommaBytes + pointBytes(e->stroke.points[e->counted]);
+            e->bytes += bytes;
+            strokeBytes_ += bytes;
+        }
+    }
+    uncounted_.clear();
+    uncountedPoints_ = 0;
 }
 
 std::vector<WireStroke> RoomHistory::strokes() const {
@@ -71,13 +108,15 @@ std::vector<WireStroke> RoomHistory::strokes() const {
 
 std::string RoomHistory::strokesJson() const {
     std::string out;
-    out.reserve(strokeArrayBytes());
+    out.reserve(bytesAtMost() - pageBytes_);
     json::Writer writer(out);
     writer.beginArray();
     for (const Entry& e : strokes_) {
         if (!e.undone) json::write(writer, e.stroke);
     }
     writer.endArray();
+    // Joins share this text for as long as the room does not change: no room for growth.
+    if (out.capacity() > out.size() + out.size() / 8) out.shrink_to_fit();
     return out;
 }
 
@@ -96,12 +135,20 @@ bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
     if (const auto* m = std::get_if<M::StrokePoint>(&message.value)) {
         Entry* entry = ownOpenStroke(m->strokeId, userId);
         if (!entry) return false;
-        const std::size_t bytes = kCommaBytes + pointBytes(m->point);
-        if (!makeRoom(bytes, pageBytes_, entry, changes)) return false;
-        const auto index = static_cast<std::int64_t>(entry->stroke.points.size());
+        const std::size_t points = entry->stroke.points.size();
+        if (fitsAtMost(nextPointBytesAtMost(), pageBytes_)) {
+            if (entry->counted == points) uncounted_.push_back(entry);
+            ++uncountedPoints_;
+        } else {
+            countUncounted();
+            const std::size_t bytes = kCommaBytes + pointBytes(m->point);
+            if (!makeRoom(bytes, pageBytes_, entry, changes)) return false;
+            entry->bytes += bytes;
+            entry->counted = points + 1;
+            strokeBytes_ += bytes;
+        }
+        const auto index = static_cast<std::int64_t>(points);
         entry->stroke.points.push_back(m->point);
-        entry->bytes += bytes;
-        strokeBytes_ += bytes;
         changes.push_back(HistoryOp::AppendPoint{entry->seq, index, m->point});
         return true;
     }
@@ -193,6 +240,8 @@ bool RoomHistory::setPage(const std::optional<WirePage>& page, std::vector<Chang
 void RoomHistory::clear(std::vector<Change>& changes) {
     strokes_.clear();
     byId_.clear();
+    uncounted_.clear();
+    uncountedPoints_ = 0;
     strokeBytes_ = 0;
     changes.push_back(HistoryOp::Clear{});
 }
@@ -201,6 +250,8 @@ bool RoomHistory::makeRoom(std::size_t extra, std::size_t pageBytes, const Entry
                            std::vector<Change>& changes) {
     const std::size_t limit = budget();
     if (extra + pageBytes > limit) return false;
+    if (fitsAtMost(extra, pageBytes)) return true;
+    countUncounted();
     // Evicting the stroke being extended would not help its own growth; stop before it.
     while (strokeArrayBytes() + extra + pageBytes > limit) {
         if (strokes_.empty() || &strokes_.front() == keep) return false;

@@ -12,6 +12,11 @@
 //
 // A stroke its author undid stays in place, marked, and counts against the budget (a redo
 // must fit), but no room_state shows it; a clear or an eviction drops it like any other.
+//
+// Counting a point's bytes exactly means writing its four doubles as text, which costs more
+// than everything else a relayed point needs. While the room is far from its budget, a new
+// point counts at the longest a point can be, and only when that bound would reach the budget
+// are the points so far counted exactly; every eviction and refusal is decided on exact counts.
 
 #include <cstdint>
 #include <deque>
@@ -51,6 +56,8 @@ class RoomHistory {
     // The bytes the strokes and the page add to a room_state that has neither, counted by the
     // codec's own writer.
     std::size_t bytes() const;
+    // No less than bytes(), and equal to it once the room nears its budget; costs nothing.
+    std::size_t bytesAtMost() const;
     std::size_t budget() const { return messageLimit_ - kRoomStateReserve; }
 
   private:
@@ -59,6 +66,7 @@ class RoomHistory {
         std::size_t bytes;
         WireStroke stroke;
         bool undone = false;
+        std::size_t counted = 1;  // the points `bytes` includes; the rest are uncounted
     };
 
     bool startStroke(const StrokeStartPayload& start, const std::string& userId,
@@ -69,6 +77,9 @@ class RoomHistory {
     bool setPage(const std::optional<WirePage>& page, std::vector<Change>& changes);
     void clear(std::vector<Change>& changes);
     std::size_t strokeArrayBytes() const;
+    // Whether `extra` more bytes fit, taking every uncounted point at its longest.
+    bool fitsAtMost(std::size_t extra, std::size_t pageBytes) const;
+    void countUncounted();
     // Evicts the oldest strokes (never `keep`) until `extra` more bytes fit; false if they cannot.
     bool makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep, std::vector<Change>& changes);
 
@@ -76,8 +87,12 @@ class RoomHistory {
     std::deque<Entry> strokes_;  // references stay valid across push_back and pop_front
     std::unordered_map<std::string, Entry*> byId_;
     std::optional<WirePage> page_;
-    std::size_t strokeBytes_ = 0;  // the strokes, without the commas between them
-    std::size_t pageBytes_ = 0;    // the page's object in place of null; 0 without a page
+    std::size_t strokeBytes_ = 0;  // the strokes' counted bytes, without the commas between them
+    // Strokes with uncounted points, and how many there are. Evictions only follow a count, so
+    // none of these is ever evicted; a clear empties both.
+    std::vector<Entry*> uncounted_;
+    std::size_t uncountedPoints_ = 0;
+    std::size_t pageBytes_ = 0;  // the page's object in place of null; 0 without a page
     std::int64_t nextSeq_ = 1;
 };
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 
+#include "model/json_forms.h"
 #include "rooms/message_rules.h"
 #include "rooms/relay_text.h"
 #include "rooms/room_history.h"
@@ -23,6 +24,13 @@ ClientMessage point(const std::string& id, double x = 0.25) {
 }
 ClientMessage finish(const std::string& id) {
     return ClientMessage::strokeEnd(id);
+}
+// What a point adds to a room_state after another point.
+std::size_t nextPointBytes(const StrokePoint& p) {
+    std::string text;
+    json::Writer writer(text);
+    json::write(writer, p);
+    return 1 + text.size();
 }
 
 TEST(RoomHistory, shouldApplyOwnershipRulesAndRecordChangesInOrder) {
@@ -130,9 +138,17 @@ TEST(RoomHistory, shouldEvictTheOldestStrokesAtTheBudgetStopALoneStrokeThereAndR
 
     ASSERT_TRUE(h.apply(start("LONG"), "u", c));
     int accepted = 0;
-    for (int i = 0; i < 100; ++i) accepted += h.apply(point("LONG"), "u", c);
+    // Its points have the longest numbers there are: the room still never passes its budget.
+    const double tiny = -2.2250738585072014e-308;
+    const StrokePoint longest{tiny, tiny, tiny, tiny};
+    for (int i = 0; i < 100; ++i) {
+        accepted += h.apply(ClientMessage::strokePoint("LONG", longest), "u", c);
+        ASSERT_LE(h.bytes(), h.budget());
+    }
     EXPECT_GT(accepted, 5);
     EXPECT_LT(accepted, 100);
+    // Stopped only when the next point really does not fit.
+    EXPECT_GT(h.bytes() + nextPointBytes(longest), h.budget());
     EXPECT_EQ(h.strokeCount(), 1u);
     EXPECT_TRUE(h.apply(finish("LONG"), "u", c));
     EXPECT_TRUE(h.apply(start("NEXT"), "u", c));  // evicts the full one
@@ -155,7 +171,7 @@ TEST(RoomHistory, shouldEvictTheOldestStrokesAtTheBudgetStopALoneStrokeThereAndR
 // whatever numbers and texts they hold; so a room at its budget always fits the client's limit.
 TEST(RoomHistory, shouldCountExactlyTheBytesOfTheEncodedRoomState) {
     std::mt19937_64 rng(7);
-    const double numbers[] = {-0.0,      0.0, 5e-324,         1e-300, 2.2250738585072014e-308,
+    const double numbers[] = {-0.0,      0.0, 5e-324,         1e-300, -2.2250738585072014e-308,
                               1.0 / 3.0, 1,   1733400000.123, 1e12};
     auto number = [&] { return numbers[rng() % std::size(numbers)]; };
     auto text = [&](std::size_t longest) {
@@ -178,7 +194,18 @@ TEST(RoomHistory, shouldCountExactlyTheBytesOfTheEncodedRoomState) {
                 ClientMessage::strokeStart({id, "x", Tool::pastel, {number(), 1, 0, 1}, number(), p}),
                 finish(id), ClientMessage::setPage(rng() % 3 ? std::optional(page) : std::nullopt),
                 ClientMessage::strokePoint(id, p)};
+            const std::size_t before = h.bytes();
+            const std::size_t changed = c.size();
             h.apply(messages[kind], "user-" + std::to_string(rng() % 2), c);
+            // A point evicts only what it has to: never on the strength of an estimate.
+            const auto evicted = [](const auto& change) {
+                return std::holds_alternative<HistoryOp::RemoveStroke>(change);
+            };
+            if (kind == 3 &&
+                std::any_of(c.begin() + static_cast<std::ptrdiff_t>(changed), c.end(), evicted)) {
+                ASSERT_GT(before + nextPointBytes(p), h.budget());
+            }
+            ASSERT_GE(h.bytesAtMost(), h.bytes());
         }
         const std::vector<WirePeer> peers{{"user-1", "bob", "#102030"}};
         const auto empty = encode(ServerMessage{RoomStateMessage{{}, peers, {"user-0"}, std::nullopt}});
@@ -238,6 +265,8 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         {R"({"type":"stroke_point","strokeId":"s","point":{"x":0.50,"y":5E-1,"pressure":1.0e0,"t":-2}})",
          true, false},
         {R"({"type":"cursor","x":0,"y":-0.0})", false, false},  // -0: kept, and relayed, as 0
+        {R"({"type":"stroke_point","strokeId":"s","point":{"x":-0,"y":0.5,"pressure":1,"t":1}})", false,
+         false},
         {R"({"type":"cursor","x":-1e-400,"y":0})", false, false},
         {R"({"type":"cursor", "x":0.1,"y":0.2})", false, false},
         {R"({"type":"cursor","x":0.1,"y":0.2} )", false, false},
@@ -259,6 +288,18 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         const std::string encoded = *encode(relayedFrom(*message, "u-1"));
         std::string out = "kept";
         EXPECT_EQ(relayFromBytes(c.bytes, *message, R"("u-1")", out), c.copied) << c.bytes;
+        // The parser-free read takes exactly the stroke_points whose relay is copied, and reads
+        // them bit for bit as the decoder does.
+        const std::optional<ClientMessage> plain = readPlainStrokePoint(c.bytes);
+        EXPECT_EQ(plain.has_value(),
+                  c.copied && std::holds_alternative<ClientMessage::StrokePoint>(message->value))
+            << c.bytes;
+        if (plain) {
+            EXPECT_EQ(encode(*plain), encode(*decodeClientMessage(c.bytes))) << c.bytes;
+            std::string relayed = "kept";
+            relayPlainStrokePoint(c.bytes, R"("u-1")", relayed);
+            EXPECT_EQ(relayed, out) << c.bytes;
+        }
         if (!c.copied) {
             EXPECT_EQ(out, "kept") << c.bytes;
             continue;

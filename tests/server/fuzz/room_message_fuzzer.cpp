@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes through the path every room message takes: decode, sanity rules,
 // -0.0 folding, history rules and the relay encoding. Lines of the input are messages from
 // two users in turn. Accepted messages always re-encode, a relay copied from the bytes reads
-// back as the encoded one, and the history's byte count is exactly what its strokes and page
-// add to an encoded room_state.
+// back as the encoded one, a stroke_point read without the parser is the decoder's, and the
+// history's byte count is exactly what its strokes and page add to an encoded room_state.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -29,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string& user = users[turn++ % 2];
 
         std::optional<ClientMessage> message = decodeClientMessage(line);
+        // The parser-free read of a stroke_point takes only what the decoder reads, as it reads it.
+        if (const auto plain = readPlainStrokePoint(line);
+            plain && (!message || encode(*plain) != encode(*message)))
+            std::abort();
         if (!message || !saneMessage(*message)) continue;
         foldNegativeZero(*message);
         if (!history.apply(*message, user, changes)) continue;
@@ -38,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (relayFromBytes(line, *message, "\"" + user + "\"", copied) &&
             decodeServerMessage(copied) != relayedFrom(*message, user))
             std::abort();
-        if (history.bytes() > history.budget()) std::abort();
+        if (history.bytes() > history.budget() || history.bytesAtMost() < history.bytes()) std::abort();
     }
     const auto empty = encode(ServerMessage{RoomStateMessage{{}, {}, {"user-a"}, std::nullopt}});
     const auto full =
