@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <span>
 
 namespace vellumora {
 
@@ -47,7 +48,7 @@ QString Renderer::initialize() {
         releaseGL();
         return error;
     }
-    clearPending_ = false;
+    inkSteps_.clear();
     return {};
 }
 
@@ -87,7 +88,22 @@ void Renderer::endStroke(const std::string& id) {
 
 void Renderer::resetCanvas() {
     stamper_.reset();
-    clearPending_ = true;
+    inkSteps_.assign(1, {0, InkStep::Kind::clear, 0});
+}
+
+void Renderer::saveInk(std::size_t slot) {
+    savedStrokes_[slot] = stamper_.activeStrokes();
+    inkSteps_.push_back({stamper_.pendingStamps().size(), InkStep::Kind::save, slot});
+}
+
+void Renderer::restoreInk(std::size_t slot) {
+    const auto lastSave = std::find_if(inkSteps_.rbegin(), inkSteps_.rend(),
+                                       [](const InkStep& step) { return step.kind == InkStep::Kind::save; });
+    inkSteps_.erase(lastSave.base(), inkSteps_.end());
+    const std::size_t keep = inkSteps_.empty() ? 0 : inkSteps_.back().stamp;
+    const auto saved = savedStrokes_.find(slot);
+    stamper_.rewind(keep, saved == savedStrokes_.end() ? StrokeStamper::StrokeTable() : saved->second);
+    inkSteps_.push_back({keep, InkStep::Kind::restore, slot});
 }
 
 void Renderer::setLineArt(const QImage& image) {
@@ -203,11 +219,28 @@ std::size_t Renderer::inkInFlight() {
 }
 
 void Renderer::paintQueuedInk() {
-    if (clearPending_) {
-        gl_->ink.clear();
-        clearPending_ = false;
+    const std::span<const PendingStamp> stamps = stamper_.pendingStamps();
+    std::size_t painted = 0;
+    for (const InkStep& step : inkSteps_) {
+        gl_->ink.paint(stamps.subspan(painted, step.stamp - painted));
+        painted = step.stamp;
+        switch (step.kind) {
+            case InkStep::Kind::clear:
+                gl_->ink.clear();
+                break;
+            case InkStep::Kind::save:
+                gl_->ink.save(step.slot);
+                break;
+            case InkStep::Kind::restore:
+                if (!gl_->ink.restore(step.slot)) {
+                    gl_->ink.clear();
+                    inkLost_ = true;
+                }
+                break;
+        }
     }
-    gl_->ink.paint(stamper_.pendingStamps());
+    inkSteps_.clear();
+    gl_->ink.paint(stamps.subspan(painted));
     stamper_.clearPending();
 }
 

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QOpenGLContext;
@@ -64,6 +65,15 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // Drops every open stroke and every stamp not yet painted; the ink is cleared before the
     // stamps queued after this call are painted.
     void resetCanvas();
+    // Copies of the ink to go back to, by slot (memory for each one the ink's, 16 MiB).
+    // Once the stamps queued so far are painted, copies the ink and the open strokes into `slot`.
+    void saveInk(std::size_t slot);
+    // The ink and the open strokes saved in `slot` come back; the stamps queued since the last
+    // save still to be made are dropped (those before it are painted first, so it is made).
+    void restoreInk(std::size_t slot);
+    // True once when a restore found its copy missing (it could not be made; its memory ran
+    // out): the ink was cleared instead and needs painting again from the start.
+    bool takeInkLost() { return std::exchange(inkLost_, false); }
     // The page's line art as decodeLineArt gives it; a null image removes it.
     void setLineArt(const QImage& image);
     // Drawn over every frame at the drawable's top-left corner, one pixel per drawable pixel
@@ -124,8 +134,17 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     int height_ = 0;
     float time_ = 0.0f;
 
-    // Work for the next frame, so callers need no current context.
-    bool clearPending_ = false;
+    // Work on the ink for the next frame, so callers need no current context: each step comes
+    // after the first `stamp` queued stamps are painted.
+    struct InkStep {
+        enum class Kind { clear, save, restore };
+        std::size_t stamp = 0;
+        Kind kind = Kind::clear;
+        std::size_t slot = 0;
+    };
+    std::vector<InkStep> inkSteps_;
+    std::map<std::size_t, StrokeStamper::StrokeTable> savedStrokes_;  // by slot
+    bool inkLost_ = false;
     // The decoded line art (null: none), kept so a new context can upload it again, and the
     // image still to upload at the next frame.
     QImage lineArt_;
