@@ -1,6 +1,5 @@
 #include "canvas/renderer.h"
 
-#include "canvas/canvas_picture.h"
 #include "canvas/gl_support.h"
 
 #include <QBuffer>
@@ -199,12 +198,20 @@ void Renderer::uploadPendingLineArt() {
     pendingLineArt_.reset();
 }
 
-QImage Renderer::picture() {
-    if (!gl_) return {};
+bool Renderer::startPicture() {
+    if (!gl_) return false;
     GlStateGuard guard(*this);
     uploadPendingLineArt();
     paintQueuedInk();
-    return composePicture(*this, gl_->composite, gl_->ink.texture(), gl_->emptyVertexArray.id());
+    return gl_->picture.start(*this, gl_->composite, gl_->ink.texture(), gl_->emptyVertexArray.id());
+}
+
+std::optional<QImage> Renderer::finishedPicture() {
+    return gl_ ? gl_->picture.take() : QImage();
+}
+
+QImage Renderer::picture() {
+    return startPicture() ? gl_->picture.wait() : QImage();
 }
 
 void Renderer::paintInk() {

@@ -4,6 +4,7 @@
 // from initializeGL, resize() from resizeGL and render() from paintGL. Every other call only
 // changes state for the next frame and needs no current context.
 
+#include "canvas/canvas_picture.h"
 #include "canvas/canvas_types.h"
 #include "canvas/frame_passes.h"
 #include "canvas/gl_object.h"
@@ -52,9 +53,15 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // With the context current: starts painting the queued clear and stamps into the ink image
     // now instead of at the next frame, without waiting for the GPU (a long backlog in slices).
     void paintInk();
-    // With the context current: the picture as the canvas shows it (paper, ink and line art) at
-    // the canvas's full size, rows bottom-up as composePicture reads them, after painting what
-    // is queued; null without GL or when the GPU could not.
+    // With the context current: starts reading back the picture as the canvas shows it (paper,
+    // ink and line art) at the canvas's full size, after painting what is queued, without
+    // waiting for the GPU; false without GL or when the GPU could not.
+    bool startPicture();
+    // With the context current: the started picture once the GPU has it, rows bottom-up as
+    // finishPicture takes them (null when it could not be read or none was started); none while
+    // it is under way.
+    std::optional<QImage> finishedPicture();
+    // Both, waiting for the GPU.
     QImage picture();
     // With the context current: how many paintInk() calls the GPU has not finished yet.
     std::size_t inkInFlight();
@@ -113,6 +120,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
         CompositePass composite;
         CursorPass cursors;
         OverlayPass overlays;
+        PictureReadBack picture;
         GlTexture overlay;
         std::map<std::string, GlTexture> labels;
     };

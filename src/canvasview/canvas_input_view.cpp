@@ -133,10 +133,18 @@ bool CanvasInputView::paintInkNow() {
     return true;
 }
 
-QImage CanvasInputView::composePicture() {
-    if (!renderer_->isInitialized() || !isValid()) return {};
+bool CanvasInputView::startPicture() {
+    if (!renderer_->isInitialized() || !isValid()) return false;
     makeCurrent();
-    QImage picture = renderer_->picture();
+    const bool started = renderer_->startPicture();
+    doneCurrent();
+    return started;
+}
+
+std::optional<QImage> CanvasInputView::finishedPicture() {
+    if (!renderer_->isInitialized() || !isValid()) return QImage();
+    makeCurrent();
+    std::optional<QImage> picture = renderer_->finishedPicture();
     doneCurrent();
     return picture;
 }
