@@ -400,9 +400,10 @@ void CanvasCoordinator::pumpInk() {
     const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isPresenting() &&
                           !waitingForFrame_ &&
                           (!sinceFrame_.isValid() || sinceFrame_.elapsed() >= kReplayFrameInterval.count());
-    // The GPU paints one slice while the next is prepared, no more; and a progress frame waits
-    // until it has caught up, so the frame itself never waits for the GPU.
-    if (slicesInFlight_ >= kSlicesInFlight || (frameDue && slicesInFlight_ > 0)) {
+    // The GPU paints one slice while the next is prepared, no more; and a progress frame or a
+    // checkpoint waits until it has caught up, so neither waits for the GPU.
+    if (slicesInFlight_ >= kSlicesInFlight ||
+        ((frameDue || journal_.checkpointDue()) && slicesInFlight_ > 0)) {
         pumpTimer_.start(kPollInterval);
         return;
     }

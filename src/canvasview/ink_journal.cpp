@@ -3,6 +3,7 @@
 #include "canvas/renderer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vellumora {
 
@@ -10,6 +11,10 @@ namespace {
 // The clock is read once per this many operations: cheap, and a few hundred operations take
 // well under a millisecond.
 constexpr std::size_t kOpsPerClockRead = 256;
+// 1 would space checkpoints evenly on a logarithmic scale back from the end, leaving the older
+// half of a full room without any; 0.7 keeps recent ones about as dense and reaches back to
+// the first fifth.
+constexpr double kThinningExponent = 0.7;
 }  // namespace
 
 void InkJournal::restart() {
@@ -21,6 +26,8 @@ void InkJournal::restart() {
     dropped_ = 0;
     checkpoints_.clear();
     stampsSinceCheckpoint_ = 0;
+    opsApplied_ = 0;
+    stampsApplied_ = 0;
 }
 
 void InkJournal::beginStroke(const std::string& id, CanvasPoint at, Tool tool, Color4f color, float radius) {
@@ -138,6 +145,15 @@ std::vector<std::size_t> InkJournal::checkpointPositions() const {
     return positions;
 }
 
+bool InkJournal::checkpointDue() const {
+    if (maxCheckpoints_ == 0) return false;
+    // Far behind (a backlog), one every half of what remains: most would be thinned out by the
+    // end anyway, and each costs a copy of the whole ink.
+    const double stampsPerOp = opsApplied_ > 0 ? double(stampsApplied_) / double(opsApplied_) : 0;
+    const auto halfAhead = static_cast<std::size_t>(double(ops_.size() - applied_) * stampsPerOp / 2);
+    return stampsSinceCheckpoint_ >= std::max(checkpointStamps_, halfAhead);
+}
+
 void InkJournal::takeCheckpoint(Renderer& renderer) {
     stampsSinceCheckpoint_ = 0;
     if (maxCheckpoints_ == 0 || (checkpoints_.size() >= maxCheckpoints_ && !thinCheckpoints())) return;
@@ -156,7 +172,9 @@ bool InkJournal::thinCheckpoints() {
     double bestCost = 0;
     for (std::size_t i = first; i + 1 < checkpoints_.size(); ++i) {
         const std::size_t before = i > 0 ? checkpoints_[i - 1].at : 0;
-        const double cost = double(checkpoints_[i + 1].at - before) / double(applied_ - before);
+        // Against a power of the distance below one, so the oldest ones still reach far back.
+        const double cost =
+            double(checkpoints_[i + 1].at - before) / std::pow(double(applied_ - before), kThinningExponent);
         if (!best || cost < bestCost) {
             best = i;
             bestCost = cost;
@@ -169,8 +187,11 @@ bool InkJournal::thinCheckpoints() {
 
 InkJournal::Stop InkJournal::applyTo(Renderer& renderer, std::size_t maxPendingStamps,
                                      std::chrono::steady_clock::time_point deadline) {
-    std::size_t sinceClockRead = 0;
     std::size_t stamps = renderer.stamper().pendingStamps().size();
+    // Only where everything before has gone to the GPU: a software rasteriser makes the copy
+    // wait for all painting of the ink queued before it, which would hold the caller.
+    if (checkpointDue() && stamps == 0) takeCheckpoint(renderer);
+    std::size_t sinceClockRead = 0;
     while (applied_ < ops_.size()) {
         if (renderer.stamper().pendingStamps().size() >= maxPendingStamps) return Stop::stampBudget;
         if (++sinceClockRead == kOpsPerClockRead) {
@@ -193,8 +214,9 @@ InkJournal::Stop InkJournal::applyTo(Renderer& renderer, std::size_t maxPendingS
         }
         const std::size_t queued = renderer.stamper().pendingStamps().size();
         stampsSinceCheckpoint_ += queued - stamps;
+        stampsApplied_ += queued - stamps;
+        ++opsApplied_;
         stamps = queued;
-        if (stampsSinceCheckpoint_ >= checkpointStamps_) takeCheckpoint(renderer);
     }
     return Stop::caughtUp;
 }

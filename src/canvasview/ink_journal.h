@@ -32,8 +32,9 @@ class InkJournal {
     // About 48 MiB of operations; beyond it the oldest applied part is forgotten.
     static constexpr std::size_t kDefaultMaxOps = 2'000'000;
 
-    // Stamps between two checkpoints: a replay of this many takes about 40 ms on llvmpipe.
-    static constexpr std::size_t kDefaultCheckpointStamps = 24'000;
+    // Stamps between two checkpoints: on llvmpipe (two busy cores), replaying up to twice this
+    // many and presenting the frame takes about 100 ms.
+    static constexpr std::size_t kDefaultCheckpointStamps = 16'000;
     // Checkpoints kept, 16 MiB of GL memory each.
     static constexpr std::size_t kDefaultMaxCheckpoints = 8;
 
@@ -49,6 +50,9 @@ class InkJournal {
     void rewindTo(Renderer& renderer, std::size_t from);
     // The renderer's copies of the ink are gone (with its GL context).
     void forgetCheckpoints() { checkpoints_.clear(); }
+    // The next call to applyTo() takes a checkpoint first if the renderer holds no unpainted
+    // stamps then; it is best made when the GPU has finished painting, too.
+    bool checkpointDue() const;
     // Where the checkpoints are, oldest first.
     std::vector<std::size_t> checkpointPositions() const;
 
@@ -123,6 +127,9 @@ class InkJournal {
     std::size_t maxCheckpoints_;
     std::vector<Checkpoint> checkpoints_;  // by position
     std::size_t stampsSinceCheckpoint_ = 0;
+    // Since the last restart, for the stamps an operation makes on average.
+    std::size_t opsApplied_ = 0;
+    std::size_t stampsApplied_ = 0;
 };
 
 // Radius in canvas pixels of a brush size.

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <limits>
 #include <optional>
 #include <random>
 
@@ -51,9 +50,11 @@ class InkCheckpointTest : public testing::GlTest {
         GlTest::TearDown();
     }
 
+    // In slices, as a backlog goes, which end inside strokes.
     void apply(InkJournal& journal) {
-        journal.applyTo(*renderer, std::numeric_limits<std::size_t>::max(),
-                        std::chrono::steady_clock::time_point::max());
+        while (journal.applyTo(*renderer, 150, std::chrono::steady_clock::time_point::max()) !=
+               InkJournal::Stop::caughtUp)
+            renderer->paintInk();
         renderer->paintInk();
     }
     // Two strokes drawn at once, their points interleaved, so checkpoints fall inside open strokes.
