@@ -16,15 +16,14 @@ namespace vellumora {
 class CompositePass;
 
 // The composite of the ink under the line art on its paper, drawn into an offscreen target and
-// read back into a pixel buffer while the GPU goes on: the caller polls instead of waiting, and
-// the event loop is not held while a software rasteriser composes 2048 × 2048 pixels. Its GL
-// objects live in the context current at start(); every call needs it current.
+// read back once the GPU has drawn it: the caller polls instead of waiting, so the event loop is
+// not held while a software rasteriser composes 2048 × 2048 pixels (reading back pixels already
+// drawn is a copy). Its GL objects live in the context current at start(); every call needs it
+// current.
 class PictureReadBack {
   public:
-    // Starts composing and reading back; false, with nothing under way, when the GPU could not
-    // make the target or the buffer.
+    // Starts composing; false, with nothing under way, when the GPU could not make the target.
     bool start(QOpenGLFunctions_3_3_Core& gl, CompositePass& composite, GLuint ink, GLuint vertexArray);
-    bool isStarted() const { return buffer_.has_value(); }
     // Once the GPU is done: the pixels, rows bottom-up as GL reads them (finishPicture turns them),
     // or a null image when they could not be read; nothing is under way after it. None before.
     std::optional<QImage> take();
@@ -33,7 +32,8 @@ class PictureReadBack {
 
   private:
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;
-    std::optional<GlBuffer> buffer_;
+    std::optional<GlTexture> target_;
+    std::optional<GlFramebuffer> framebuffer_;
     std::optional<GlFence> fence_;
 };
 

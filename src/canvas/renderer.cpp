@@ -207,11 +207,15 @@ bool Renderer::startPicture() {
 }
 
 std::optional<QImage> Renderer::finishedPicture() {
-    return gl_ ? gl_->picture.take() : QImage();
+    if (!gl_) return QImage();
+    GlStateGuard guard(*this);
+    return gl_->picture.take();
 }
 
 QImage Renderer::picture() {
-    return startPicture() ? gl_->picture.wait() : QImage();
+    if (!startPicture()) return {};
+    GlStateGuard guard(*this);
+    return gl_->picture.wait();
 }
 
 void Renderer::paintInk() {

@@ -143,6 +143,7 @@ class CanvasInputView : public QOpenGLWidget {
 
     QString startupFailure_;
     std::optional<double> replayProgress_;
+    bool pictureInFlight_ = false;  // frames wait for a picture's composite
     QString replayLabel_;  // the label the renderer shows; empty: none
 };
 
