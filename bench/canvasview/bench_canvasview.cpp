@@ -135,6 +135,13 @@ struct OpenCanvas {
             QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     bool ready() { return view->inputView()->renderer().isInitialized(); }
+    // Ready, or the benchmark is skipped.
+    bool usable(benchmark::State& state) {
+        if (!ready()) state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
+        return ready();
+    }
+    // The full room joined and painted.
+    void enterFullRoom();
 
     SessionModel session{QUrl("http://127.0.0.1:9")};
     QWidget window;
@@ -170,10 +177,7 @@ class StallMeter {
 
 void BM_JoinFullRoom(benchmark::State& state) {
     OpenCanvas canvas;
-    if (!canvas.ready()) {
-        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
-        return;
-    }
+    if (!canvas.usable(state)) return;
     const FullRoom& room = fullRoom();
     CanvasCoordinator& coordinator = *canvas.view->coordinator();
     CanvasInputView& input = *canvas.view->inputView();
@@ -249,21 +253,22 @@ void waitForPaintedFrame(CanvasCoordinator& coordinator, CanvasInputView& input)
     QObject::disconnect(watch);
 }
 
+void OpenCanvas::enterFullRoom() {
+    session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
+    waitForPaintedFrame(*view->coordinator(), *view->inputView());
+}
+
 // In a full room, a stroke is taken out (argument 0: the latest; 1: one half-way back; 2: the
 // last to begin before the newest checkpoint, the longest replay a recent undo may need) until a
 // frame without it is presented, with the longest event-loop stall on the way; then it is put
 // back in place, untimed. For comparison, the longest stall of a second with nothing to do.
 void BM_UndoFullRoom(benchmark::State& state) {
     OpenCanvas canvas;
-    if (!canvas.ready()) {
-        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
-        return;
-    }
+    if (!canvas.usable(state)) return;
     const FullRoom& room = fullRoom();
     CanvasCoordinator& coordinator = *canvas.view->coordinator();
     CanvasInputView& input = *canvas.view->inputView();
-    canvas.session.handleNetworkEvent(*decodeNetworkEvent(room.text));
-    waitForPaintedFrame(coordinator, input);
+    canvas.enterFullRoom();
     runEventsFor(500);
     StallMeter stalls;
     stalls.start();
@@ -315,12 +320,8 @@ BENCHMARK(BM_UndoFullRoom)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Use
 // encoding on the thread pool).
 void BM_ExportFullRoom(benchmark::State& state) {
     OpenCanvas canvas;
-    if (!canvas.ready()) {
-        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
-        return;
-    }
-    canvas.session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
-    waitForPaintedFrame(*canvas.view->coordinator(), *canvas.view->inputView());
+    if (!canvas.usable(state)) return;
+    canvas.enterFullRoom();
     PictureExport& exporter = *canvas.view->pictureExport();
     const QString path = QDir::temp().filePath(QStringLiteral("vellumora-bench-export.png"));
     bool done = false;
@@ -351,10 +352,7 @@ BENCHMARK(BM_ExportFullRoom)->Unit(benchmark::kMillisecond)->UseManualTime()->It
 // and nobody draws: the view keeps presenting 60 frames a second.
 void BM_IdleRoomCpu(benchmark::State& state) {
     OpenCanvas canvas;
-    if (!canvas.ready()) {
-        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
-        return;
-    }
+    if (!canvas.usable(state)) return;
     canvas.session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
     while (canvas.view->coordinator()->replayProgress())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
