@@ -1,17 +1,21 @@
 // The canvas as a user meets it, on whatever OpenGL the display offers (llvmpipe under
 // scripts/bench): joining a full room (an 8 MiB room_state, decoded as the room connection
 // does, through the session model to the first complete frame) with the longest event-loop
-// stall on the way, the CPU the app uses while a room sits open, and while its window is
+// stall on the way, taking one stroke out of such a room (an undo) until the picture shows it,
+// exporting its picture, the CPU the app uses while a room sits open, and while its window is
 // minimised, with the time to the first frame once it is shown again.
 
 #include "canvas/renderer.h"
 #include "canvasview/canvas_coordinator.h"
 #include "canvasview/canvas_input_view.h"
 #include "canvasview/canvas_view.h"
+#include "canvasview/picture_export.h"
 #include "model/network_event.h"
 #include "session/session_model.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -25,10 +29,13 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <chrono>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace vellumora {
 namespace {
@@ -43,6 +50,11 @@ void runEventsFor(int ms) {
     loop.exec();
 }
 
+double loadAverage() {
+    double load[1] = {};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 double processCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -55,6 +67,7 @@ double processCpuSeconds() {
 struct FullRoom {
     std::string text;
     std::size_t points = 0;
+    std::size_t strokes = 0;
 };
 
 const FullRoom& fullRoom() {
@@ -95,6 +108,7 @@ const FullRoom& fullRoom() {
         }
         result.text = encode(ServerMessage{message}).value_or("");
         for (const WireStroke& s : message.strokes) result.points += s.points.size();
+        result.strokes = message.strokes.size();
         return result;
     }();
     return room;
@@ -121,6 +135,13 @@ struct OpenCanvas {
             QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     bool ready() { return view->inputView()->renderer().isInitialized(); }
+    // Ready, or the benchmark is skipped.
+    bool usable(benchmark::State& state) {
+        if (!ready()) state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
+        return ready();
+    }
+    // The full room joined and painted.
+    void enterFullRoom();
 
     SessionModel session{QUrl("http://127.0.0.1:9")};
     QWidget window;
@@ -156,10 +177,7 @@ class StallMeter {
 
 void BM_JoinFullRoom(benchmark::State& state) {
     OpenCanvas canvas;
-    if (!canvas.ready()) {
-        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
-        return;
-    }
+    if (!canvas.usable(state)) return;
     const FullRoom& room = fullRoom();
     CanvasCoordinator& coordinator = *canvas.view->coordinator();
     CanvasInputView& input = *canvas.view->inputView();
@@ -220,17 +238,121 @@ void BM_JoinFullRoom(benchmark::State& state) {
     state.counters["longest_frame_ms"] = longestFrame;
     state.counters["frames_ms"] = framesMs;
     state.counters["final_stamp_budget"] = double(coordinator.stampBudget());
+    state.counters["load1"] = loadAverage();
 }
 BENCHMARK(BM_JoinFullRoom)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// Runs the event loop until the coordinator has caught up with the record and a frame showing
+// that has been presented.
+void waitForPaintedFrame(CanvasCoordinator& coordinator, CanvasInputView& input) {
+    bool painted = false;
+    const QMetaObject::Connection watch = QObject::connect(&input, &CanvasInputView::frameDone, [&] {
+        painted = !coordinator.replayProgress() && !coordinator.journal().isBehind();
+    });
+    while (!painted) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(watch);
+}
+
+void OpenCanvas::enterFullRoom() {
+    session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
+    waitForPaintedFrame(*view->coordinator(), *view->inputView());
+}
+
+// In a full room, a stroke is taken out (argument 0: the latest; 1: one half-way back; 2: the
+// last to begin before the newest checkpoint, the longest replay a recent undo may need) until a
+// frame without it is presented, with the longest event-loop stall on the way; then it is put
+// back in place, untimed. For comparison, the longest stall of a second with nothing to do.
+void BM_UndoFullRoom(benchmark::State& state) {
+    OpenCanvas canvas;
+    if (!canvas.usable(state)) return;
+    const FullRoom& room = fullRoom();
+    CanvasCoordinator& coordinator = *canvas.view->coordinator();
+    CanvasInputView& input = *canvas.view->inputView();
+    canvas.enterFullRoom();
+    runEventsFor(500);
+    StallMeter stalls;
+    stalls.start();
+    runEventsFor(1000);
+    const double idleStall = stalls.stop();
+    // The room's strokes are complete, of 100 points: 101 operations each.
+    const std::vector<std::size_t> checkpointsAt = coordinator.journal().checkpointPositions();
+    const std::size_t beforeNewest = checkpointsAt.empty() ? 0 : (checkpointsAt.back() - 1) / 101;
+    const std::size_t stroke = std::array{room.strokes - 1, room.strokes / 2, beforeNewest}.at(state.range(0));
+    const std::string id = "STROKE-" + std::to_string(stroke);
+    double worstStall = 0;
+    double replayedOps = 0;
+    double checkpoints = 0;
+    // VELLUMORA_BENCH_SHOTS=dir: the window before and after the first undo, to look at.
+    const QString shots = qEnvironmentVariable("VELLUMORA_BENCH_SHOTS");
+    const auto shoot = [&](const char* when) {
+        if (!shots.isEmpty())
+            canvas.window.grab().save(shots + QStringLiteral("/undo-%1-%2.png").arg(state.range(0)).arg(when));
+    };
+    shoot("before");
+    bool first = true;
+    for (auto _ : state) {
+        checkpoints = double(coordinator.journal().checkpointPositions().size());
+        stalls.start();
+        QElapsedTimer clock;
+        clock.start();
+        canvas.session.publishCanvasEvent({CanvasEvent::StrokeUndo{id}});
+        replayedOps = double(coordinator.journal().size() - coordinator.journal().appliedCount());
+        waitForPaintedFrame(coordinator, input);
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        worstStall = std::max(worstStall, stalls.stop());
+        if (std::exchange(first, false)) shoot("after");
+
+        canvas.session.publishCanvasEvent({CanvasEvent::StrokeRedo{id, std::nullopt, {}}});
+        waitForPaintedFrame(coordinator, input);
+        runEventsFor(200);
+    }
+    state.counters["journal_ops"] = double(coordinator.journal().size());
+    state.counters["replayed_ops"] = replayedOps;
+    state.counters["checkpoints"] = checkpoints;
+    state.counters["longest_stall_ms"] = worstStall;
+    state.counters["idle_longest_stall_ms"] = idleStall;
+    state.counters["load1"] = loadAverage();
+}
+BENCHMARK(BM_UndoFullRoom)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+// "Export picture…" of a full room: from the request until the PNG is written, with the longest
+// event-loop stall on the way (composing and reading back 2048 x 2048 on llvmpipe, then
+// encoding on the thread pool).
+void BM_ExportFullRoom(benchmark::State& state) {
+    OpenCanvas canvas;
+    if (!canvas.usable(state)) return;
+    canvas.enterFullRoom();
+    PictureExport& exporter = *canvas.view->pictureExport();
+    const QString path = QDir::temp().filePath(QStringLiteral("vellumora-bench-export.png"));
+    bool done = false;
+    QObject::connect(&exporter, &PictureExport::saved, [&] { done = true; });
+    QObject::connect(&exporter, &PictureExport::failed, [&](const QString& error) {
+        state.SkipWithError(error.toStdString().c_str());
+        done = true;
+    });
+    StallMeter stalls;
+    double worstStall = 0;
+    for (auto _ : state) {
+        done = false;
+        stalls.start();
+        QElapsedTimer clock;
+        clock.start();
+        exporter.saveTo(path);
+        while (!done) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        worstStall = std::max(worstStall, stalls.stop());
+    }
+    QFile::remove(path);
+    state.counters["longest_stall_ms"] = worstStall;
+    state.counters["load1"] = loadAverage();
+}
+BENCHMARK(BM_ExportFullRoom)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 // CPU of the whole process (llvmpipe draws on worker threads) while a full room sits open
 // and nobody draws: the view keeps presenting 60 frames a second.
 void BM_IdleRoomCpu(benchmark::State& state) {
     OpenCanvas canvas;
-    if (!canvas.ready()) {
-        state.SkipWithError("no OpenGL 3.3: run under scripts/test-session");
-        return;
-    }
+    if (!canvas.usable(state)) return;
     canvas.session.handleNetworkEvent(*decodeNetworkEvent(fullRoom().text));
     while (canvas.view->coordinator()->replayProgress())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);

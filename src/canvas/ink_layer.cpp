@@ -157,6 +157,33 @@ void InkLayer::paint(std::span<const PendingStamp> stamps) {
     }
 }
 
+void InkLayer::save(std::size_t slot) {
+    QOpenGLFunctions_3_3_Core& gl = *gl_;
+    if (slot >= copies_.size()) copies_.resize(slot + 1);
+    if (!copies_[slot]) {
+        while (gl.glGetError() != GL_NO_ERROR) {
+        }
+        GlTexture copy = makeTexture(gl, GL_RGBA8, kPixels, nullptr);
+        if (gl.glGetError() != GL_NO_ERROR) return;
+        copies_[slot] = std::move(copy);
+    }
+    if (!copyFramebuffer_) copyFramebuffer_ = GlFramebuffer::generate(gl);
+    gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_.id());
+    gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, copyFramebuffer_.id());
+    gl.glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, copies_[slot].id(), 0);
+    gl.glBlitFramebuffer(0, 0, kPixels, kPixels, 0, 0, kPixels, kPixels, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+}
+
+bool InkLayer::restore(std::size_t slot) {
+    QOpenGLFunctions_3_3_Core& gl = *gl_;
+    if (slot >= copies_.size() || !copies_[slot]) return false;
+    gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, copyFramebuffer_.id());
+    gl.glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, copies_[slot].id(), 0);
+    gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer_.id());
+    gl.glBlitFramebuffer(0, 0, kPixels, kPixels, 0, 0, kPixels, kPixels, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    return true;
+}
+
 void InkLayer::fence() {
     fences_.emplace_back(*gl_);
     gl_->glFlush();

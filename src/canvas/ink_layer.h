@@ -1,7 +1,8 @@
 #pragma once
 // The ink: the 2048 × 2048 canvas image behind a framebuffer, the stamp pass that paints
-// queued stamps into it with the brush programs (and the eraser's), and fences for painting handed to the
-// GPU outside a frame. Lives in one GL context; every call needs it current.
+// queued stamps into it with the brush programs (and the eraser's), copies of it kept to go back
+// to, and fences for painting handed to the GPU outside a frame. Lives in one GL context; every
+// call needs it current.
 
 #include "canvas/gl_object.h"
 #include "canvas/stamp_runs.h"
@@ -32,6 +33,11 @@ class InkLayer {
     void clear();
     // Paints the stamps in queue order, all in one pass.
     void paint(std::span<const PendingStamp> stamps);
+    // Copies the image into copy `slot` (made on first use), on the GPU. A copy whose image
+    // cannot be made is not made; restoring it then says so.
+    void save(std::size_t slot);
+    // Replaces the image with copy `slot`; false, changing nothing, when that copy was never made.
+    bool restore(std::size_t slot);
     // Marks everything handed to the GPU so far, for inFlight().
     void fence();
     // Fenced painting the GPU has not finished yet.
@@ -46,6 +52,8 @@ class InkLayer {
     float maxPointSize_ = 0;  // the driver's largest point sprite
     GlTexture texture_;
     GlFramebuffer framebuffer_;
+    std::vector<GlTexture> copies_;  // by slot; none where no copy was made
+    GlFramebuffer copyFramebuffer_;  // a copy's image, to blit from or to
     std::deque<GlFence> fences_;  // oldest first
     std::vector<StampRun> runs_;
 };

@@ -1,6 +1,5 @@
 #include "canvas/renderer.h"
 
-#include "canvas/canvas_picture.h"
 #include "canvas/gl_support.h"
 
 #include <QBuffer>
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <span>
 
 namespace vellumora {
 
@@ -47,7 +47,7 @@ QString Renderer::initialize() {
         releaseGL();
         return error;
     }
-    clearPending_ = false;
+    inkSteps_.clear();
     return {};
 }
 
@@ -87,7 +87,22 @@ void Renderer::endStroke(const std::string& id) {
 
 void Renderer::resetCanvas() {
     stamper_.reset();
-    clearPending_ = true;
+    inkSteps_.assign(1, {0, InkStep::Kind::clear, 0});
+}
+
+void Renderer::saveInk(std::size_t slot) {
+    savedStrokes_[slot] = stamper_.activeStrokes();
+    inkSteps_.push_back({stamper_.pendingStamps().size(), InkStep::Kind::save, slot});
+}
+
+void Renderer::restoreInk(std::size_t slot) {
+    const auto lastSave = std::find_if(inkSteps_.rbegin(), inkSteps_.rend(),
+                                       [](const InkStep& step) { return step.kind == InkStep::Kind::save; });
+    inkSteps_.erase(lastSave.base(), inkSteps_.end());
+    const std::size_t keep = inkSteps_.empty() ? 0 : inkSteps_.back().stamp;
+    const auto saved = savedStrokes_.find(slot);
+    stamper_.rewind(keep, saved == savedStrokes_.end() ? StrokeStamper::StrokeTable() : saved->second);
+    inkSteps_.push_back({keep, InkStep::Kind::restore, slot});
 }
 
 void Renderer::setLineArt(const QImage& image) {
@@ -183,12 +198,24 @@ void Renderer::uploadPendingLineArt() {
     pendingLineArt_.reset();
 }
 
-QImage Renderer::picture() {
-    if (!gl_) return {};
+bool Renderer::startPicture() {
+    if (!gl_) return false;
     GlStateGuard guard(*this);
     uploadPendingLineArt();
     paintQueuedInk();
-    return composePicture(*this, gl_->composite, gl_->ink.texture(), gl_->emptyVertexArray.id());
+    return gl_->picture.start(*this, gl_->composite, gl_->ink.texture(), gl_->emptyVertexArray.id());
+}
+
+std::optional<QImage> Renderer::finishedPicture() {
+    if (!gl_) return QImage();
+    GlStateGuard guard(*this);
+    return gl_->picture.take();
+}
+
+QImage Renderer::picture() {
+    if (!startPicture()) return {};
+    GlStateGuard guard(*this);
+    return gl_->picture.wait();
 }
 
 void Renderer::paintInk() {
@@ -203,11 +230,28 @@ std::size_t Renderer::inkInFlight() {
 }
 
 void Renderer::paintQueuedInk() {
-    if (clearPending_) {
-        gl_->ink.clear();
-        clearPending_ = false;
+    const std::span<const PendingStamp> stamps = stamper_.pendingStamps();
+    std::size_t painted = 0;
+    for (const InkStep& step : inkSteps_) {
+        gl_->ink.paint(stamps.subspan(painted, step.stamp - painted));
+        painted = step.stamp;
+        switch (step.kind) {
+            case InkStep::Kind::clear:
+                gl_->ink.clear();
+                break;
+            case InkStep::Kind::save:
+                gl_->ink.save(step.slot);
+                break;
+            case InkStep::Kind::restore:
+                if (!gl_->ink.restore(step.slot)) {
+                    gl_->ink.clear();
+                    inkLost_ = true;
+                }
+                break;
+        }
     }
-    gl_->ink.paint(stamper_.pendingStamps());
+    inkSteps_.clear();
+    gl_->ink.paint(stamps.subspan(painted));
     stamper_.clearPending();
 }
 

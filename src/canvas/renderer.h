@@ -4,6 +4,7 @@
 // from initializeGL, resize() from resizeGL and render() from paintGL. Every other call only
 // changes state for the next frame and needs no current context.
 
+#include "canvas/canvas_picture.h"
 #include "canvas/canvas_types.h"
 #include "canvas/frame_passes.h"
 #include "canvas/gl_object.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QOpenGLContext;
@@ -51,9 +53,15 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // With the context current: starts painting the queued clear and stamps into the ink image
     // now instead of at the next frame, without waiting for the GPU (a long backlog in slices).
     void paintInk();
-    // With the context current: the picture as the canvas shows it (paper, ink and line art) at
-    // the canvas's full size, rows bottom-up as composePicture reads them, after painting what
-    // is queued; null without GL or when the GPU could not.
+    // With the context current: starts reading back the picture as the canvas shows it (paper,
+    // ink and line art) at the canvas's full size, after painting what is queued, without
+    // waiting for the GPU; false without GL or when the GPU could not.
+    bool startPicture();
+    // With the context current: the started picture once the GPU has it, rows bottom-up as
+    // finishPicture takes them (null when it could not be read or none was started); none while
+    // it is under way.
+    std::optional<QImage> finishedPicture();
+    // Both, waiting for the GPU.
     QImage picture();
     // With the context current: how many paintInk() calls the GPU has not finished yet.
     std::size_t inkInFlight();
@@ -64,6 +72,15 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     // Drops every open stroke and every stamp not yet painted; the ink is cleared before the
     // stamps queued after this call are painted.
     void resetCanvas();
+    // Copies of the ink to go back to, by slot (memory for each one the ink's, 16 MiB).
+    // Once the stamps queued so far are painted, copies the ink and the open strokes into `slot`.
+    void saveInk(std::size_t slot);
+    // The ink and the open strokes saved in `slot` come back; the stamps queued since the last
+    // save still to be made are dropped (those before it are painted first, so it is made).
+    void restoreInk(std::size_t slot);
+    // True once when a restore found its copy missing (it could not be made; its memory ran
+    // out): the ink was cleared instead and needs painting again from the start.
+    bool takeInkLost() { return std::exchange(inkLost_, false); }
     // The page's line art as decodeLineArt gives it; a null image removes it.
     void setLineArt(const QImage& image);
     // Drawn over every frame at the drawable's top-left corner, one pixel per drawable pixel
@@ -103,6 +120,7 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
         CompositePass composite;
         CursorPass cursors;
         OverlayPass overlays;
+        PictureReadBack picture;
         GlTexture overlay;
         std::map<std::string, GlTexture> labels;
     };
@@ -124,8 +142,17 @@ class Renderer : protected QOpenGLFunctions_3_3_Core {
     int height_ = 0;
     float time_ = 0.0f;
 
-    // Work for the next frame, so callers need no current context.
-    bool clearPending_ = false;
+    // Work on the ink for the next frame, so callers need no current context: each step comes
+    // after the first `stamp` queued stamps are painted.
+    struct InkStep {
+        enum class Kind { clear, save, restore };
+        std::size_t stamp = 0;
+        Kind kind = Kind::clear;
+        std::size_t slot = 0;
+    };
+    std::vector<InkStep> inkSteps_;
+    std::map<std::size_t, StrokeStamper::StrokeTable> savedStrokes_;  // by slot
+    bool inkLost_ = false;
     // The decoded line art (null: none), kept so a new context can upload it again, and the
     // image still to upload at the next frame.
     QImage lineArt_;

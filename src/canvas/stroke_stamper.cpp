@@ -90,6 +90,11 @@ void StrokeStamper::endStroke(const std::string& id) {
     strokes_.erase(id);
 }
 
+void StrokeStamper::rewind(std::size_t keepStamps, StrokeTable strokes) {
+    pending_.resize(std::min(keepStamps, pending_.size()));
+    strokes_ = std::move(strokes);
+}
+
 void StrokeStamper::reset() {
     strokes_.clear();
     pending_.clear();

@@ -58,16 +58,21 @@ class StrokeStamper {
     // Forgets every open stroke and every stamp not yet painted.
     void reset();
 
+    using StrokeTable = std::unordered_map<std::string, ActiveStroke>;
+
     const std::vector<PendingStamp>& pendingStamps() const { return pending_; }
     // Empties the queue and keeps its storage for the next frame.
     void clearPending() { pending_.clear(); }
-    const std::unordered_map<std::string, ActiveStroke>& activeStrokes() const { return strokes_; }
+    const StrokeTable& activeStrokes() const { return strokes_; }
+    // Goes back to an earlier state: the first `keepStamps` queued stamps and the open strokes
+    // as they were then.
+    void rewind(std::size_t keepStamps, StrokeTable strokes);
 
   private:
     void queueStamp(const ActiveStroke& stroke, Vec2f center);
 
     SeedSource seeds_;
-    std::unordered_map<std::string, ActiveStroke> strokes_;
+    StrokeTable strokes_;
     std::vector<PendingStamp> pending_;
 };
 

@@ -299,11 +299,11 @@ void CanvasCoordinator::handleCanvasEvent(const CanvasEvent& event) {
                 if (const auto image = imageOf(session_ ? session_->currentPage() : std::nullopt))
                     setLineArt(image);
             } else if constexpr (std::is_same_v<E, CanvasEvent::StrokeUndo>) {
-                if (journal_.setUndone(e.strokeId, true)) repaintInk();
+                if (const auto from = journal_.setUndone(e.strokeId, true)) repaintInk(*from);
             } else if constexpr (std::is_same_v<E, CanvasEvent::StrokeRedo>) {
-                const bool stale = e.stroke ? journal_.insertStroke(*e.stroke, e.after)
-                                            : journal_.setUndone(e.strokeId, false);
-                if (stale) repaintInk();
+                const auto from = e.stroke ? journal_.insertStroke(*e.stroke, e.after)
+                                           : journal_.setUndone(e.strokeId, false);
+                if (from) repaintInk(*from);
             }
         },
         event.value);
@@ -355,17 +355,27 @@ void CanvasCoordinator::restartInk() {
 
 void CanvasCoordinator::restoreInk() {
     if (!renderer_) return;
-    repaintInk();
+    journal_.forgetCheckpoints();
+    repaintInk(0);
     reportProgress();
 }
 
 // The picture without (or with again) a stroke somewhere in its past: painted again from the
-// start, in the order everybody shares.
-void CanvasCoordinator::repaintInk() {
-    renderer_->resetCanvas();
-    journal_.rewind();
+// nearest checkpoint before it, in the order everybody shares.
+void CanvasCoordinator::repaintInk(std::size_t from) {
+    journal_.rewindTo(*renderer_, from);
     forgetSlices();
+    // The picture from a checkpoint lacks what came after it: what shows stays until the
+    // repaint is done (or shows its progress once it takes long).
+    if (journal_.appliedCount() > 0) sinceFrame_.start();
     pumpTimer_.start(std::chrono::milliseconds(0));
+}
+
+bool CanvasCoordinator::repaintLostInk() {
+    if (!renderer_->takeInkLost()) return false;
+    journal_.forgetCheckpoints();
+    repaintInk(0);
+    return true;
 }
 
 // Slices in flight and frames asked for belong to ink that is gone: cleared after it is
@@ -378,7 +388,7 @@ void CanvasCoordinator::forgetSlices() {
 }
 
 void CanvasCoordinator::pumpInk() {
-    if (!renderer_) return;
+    if (!renderer_ || repaintLostInk()) return;
     if (framePending_) {
         // Only the wait for the frame runs out while one is pending: a hidden view presents
         // nothing, so go on without it.
@@ -390,9 +400,10 @@ void CanvasCoordinator::pumpInk() {
     const bool frameDue = replaying && journal_.isBehind() && view_ && view_->isPresenting() &&
                           !waitingForFrame_ &&
                           (!sinceFrame_.isValid() || sinceFrame_.elapsed() >= kReplayFrameInterval.count());
-    // The GPU paints one slice while the next is prepared, no more; and a progress frame waits
-    // until it has caught up, so the frame itself never waits for the GPU.
-    if (slicesInFlight_ >= kSlicesInFlight || (frameDue && slicesInFlight_ > 0)) {
+    // The GPU paints one slice while the next is prepared, no more; and a progress frame or a
+    // checkpoint waits until it has caught up, so neither waits for the GPU.
+    if (slicesInFlight_ >= kSlicesInFlight ||
+        ((frameDue || journal_.checkpointDue()) && slicesInFlight_ > 0)) {
         pumpTimer_.start(kPollInterval);
         return;
     }
@@ -447,6 +458,7 @@ void CanvasCoordinator::reportProgress() {
 }
 
 void CanvasCoordinator::frameDone() {
+    if (renderer_ && repaintLostInk()) return;
     if (framePending_) sinceFrame_.start();
     const bool resume = framePending_ || waitingForFrame_;
     framePending_ = false;

@@ -133,7 +133,9 @@ class CanvasCoordinator : public QObject, public GestureDelegate {
     // Resets the renderer's canvas and the record: the room starts again from nothing.
     void restartInk();
     void forgetSlices();
-    void repaintInk();
+    void repaintInk(std::size_t from);
+    // A checkpoint that could not be made was restored: everything is painted again. True then.
+    bool repaintLostInk();
     // Applies what the budget allows now and arranges for the rest.
     void pumpInk();
     void inkAdded();

@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace vellumora {
@@ -133,11 +134,26 @@ bool CanvasInputView::paintInkNow() {
     return true;
 }
 
-QImage CanvasInputView::composePicture() {
-    if (!renderer_->isInitialized() || !isValid()) return {};
+bool CanvasInputView::startPicture() {
+    if (!renderer_->isInitialized() || !isValid()) return false;
     makeCurrent();
-    QImage picture = renderer_->picture();
+    const bool started = renderer_->startPicture();
     doneCurrent();
+    // A frame would queue behind the composite on a software rasteriser and wait for it to be
+    // drawn: none until it is read back.
+    if (started) {
+        pictureInFlight_ = true;
+        pacer_.setOnRequest(true);
+    }
+    return started;
+}
+
+std::optional<QImage> CanvasInputView::finishedPicture() {
+    if (!renderer_->isInitialized() || !isValid()) return QImage();
+    makeCurrent();
+    std::optional<QImage> picture = renderer_->finishedPicture();
+    doneCurrent();
+    if (picture && std::exchange(pictureInFlight_, false)) pacer_.setOnRequest(replayProgress_.has_value());
     return picture;
 }
 
@@ -158,7 +174,7 @@ void CanvasInputView::setReplayProgress(std::optional<double> progress) {
         setAccessibleDescription({});
     }
     // The label first shows with the first progress frame: showing it is a frame of its own.
-    pacer_.setOnRequest(progress.has_value());
+    pacer_.setOnRequest(progress.has_value() || pictureInFlight_);
 }
 
 void CanvasInputView::requestReplayFrame() {

@@ -59,9 +59,10 @@ class CanvasInputView : public QOpenGLWidget {
     // Starts painting the renderer's queued ink now, outside a frame, without waiting for the
     // GPU; false while the renderer is not running.
     bool paintInkNow();
-    // The canvas's full-size picture as Renderer::picture() reads it; null before the view
-    // has a GL context.
-    QImage composePicture();
+    // The canvas's full-size picture as Renderer::startPicture() and finishedPicture() read it,
+    // without waiting for the GPU; false (and a null picture) before the view has a GL context.
+    bool startPicture();
+    std::optional<QImage> finishedPicture();
     // Painting started by paintInkNow() that the GPU has not finished (none without GL).
     std::size_t inkInFlight();
 
@@ -142,6 +143,7 @@ class CanvasInputView : public QOpenGLWidget {
 
     QString startupFailure_;
     std::optional<double> replayProgress_;
+    bool pictureInFlight_ = false;  // frames wait for a picture's composite
     QString replayLabel_;  // the label the renderer shows; empty: none
 };
 

@@ -12,6 +12,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
+#include <utility>
 
 namespace vellumora {
 
@@ -34,7 +35,9 @@ void offThread(QObject* context, Work work, Done done) {
 }  // namespace
 
 PictureExport::PictureExport(CanvasInputView& view, CanvasCoordinator& coordinator, QObject* parent)
-    : QObject(parent), view_(view), coordinator_(coordinator) {}
+    : QObject(parent), view_(view), coordinator_(coordinator) {
+    connect(&poll_, &QTimer::timeout, this, &PictureExport::pollReadBack);
+}
 
 QString PictureExport::suggestedPath(const QString& folder, const std::optional<QString>& roomName,
                                      QDate date) {
@@ -88,18 +91,35 @@ void PictureExport::copy() {
 }
 
 void PictureExport::withPicture(std::function<void(QImage)> job) {
+    jobs_.push_back(std::move(job));
+    if (jobs_.size() > 1) return;
     if (!coordinator_.replayProgress()) {
-        job(view_.composePicture());
+        readBack();
         return;
     }
     // A single-shot connection: the picture is taken the first time the room is caught up.
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(&coordinator_, &CanvasCoordinator::replayProgressChanged, this,
-                          [this, connection, job](std::optional<double> progress) {
+                          [this, connection](std::optional<double> progress) {
                               if (progress) return;
                               disconnect(*connection);
-                              job(view_.composePicture());
+                              readBack();
                           });
+}
+
+void PictureExport::readBack() {
+    if (view_.startPicture()) {
+        poll_.start(kPollInterval);
+    } else {
+        pollReadBack();
+    }
+}
+
+void PictureExport::pollReadBack() {
+    const std::optional<QImage> picture = view_.finishedPicture();
+    if (!picture) return;
+    poll_.stop();
+    for (const auto& job : std::exchange(jobs_, {})) job(*picture);
 }
 
 }  // namespace vellumora

@@ -8,9 +8,12 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace vellumora {
 
@@ -21,6 +24,9 @@ class PictureExport : public QObject {
     Q_OBJECT
 
   public:
+    // How often a read-back under way is looked at.
+    static constexpr std::chrono::milliseconds kPollInterval{2};
+
     PictureExport(CanvasInputView& view, CanvasCoordinator& coordinator, QObject* parent = nullptr);
 
     // "<room> <date>.png" in `folder`, the room's name made safe for a file name.
@@ -39,11 +45,16 @@ class PictureExport : public QObject {
     void failed(const QString& message);
 
   private:
-    // Runs `job` with the read-back once every stroke of the room is painted.
+    // Runs `job` with the read-back once every stroke of the room is painted; one read-back
+    // serves every job asked for while it is under way.
     void withPicture(std::function<void(QImage)> job);
+    void readBack();
+    void pollReadBack();
 
     CanvasInputView& view_;
     CanvasCoordinator& coordinator_;
+    std::vector<std::function<void(QImage)>> jobs_;
+    QTimer poll_;
 };
 
 }  // namespace vellumora
