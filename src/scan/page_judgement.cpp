@@ -50,8 +50,13 @@ double percentile(std::vector<double> values, double share) {
     return *at;
 }
 
+// The least paper measure of paper in light.
+double paperLevel(const WorkingImage& image) {
+    return std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
+}
+
 bool looksLikePaper(const WorkingImage& image, double level) {
-    return level >= std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
+    return level >= paperLevel(image);
 }
 
 // The paper measure just inside a side, between lines drawn along it.
@@ -224,7 +229,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
             const double rim = insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x));
-            if (rim < kShadedPaper * std::max(kMinPaper, kMinShareOfWhite * image.paperWhite)) {
+            if (rim < kShadedPaper * paperLevel(image)) {
                 j.verdict = format("no paper along the frame at side %.0f", side);
                 return j;
             }
@@ -424,6 +429,42 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
     return false;
 }
 
+// Whether a side of `outer` within the frame runs across the inside of the sheet `inner` as a
+// step down: a sheet's own edge cannot cross another sheet lying in view, so that side is the
+// edge of a shadow or of a patch of light, and `outer` is the lit desk around it.
+bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    const double shortest =
+        std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
+    constexpr int n = 48;
+    constexpr double kWellInside = 8.0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
+        if (alongBorder(a, b, lightness.size())) {
+            continue;
+        }
+        std::optional<double> first, last;
+        for (int i = 0; i < n; ++i) {
+            const double t = (i + 0.5) / n;
+            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
+                first = first.value_or(t);
+                last = t;
+            }
+        }
+        if (!first || (*last - *first) * cv::norm(b - a) < 0.3 * shortest) {
+            continue;
+        }
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const auto across =
+            shadeAlong(lightness, a + (b - a) * *first, a + (b - a) * *last, cv::Point2d(dir.y, -dir.x));
+        if (across && across->median <= 0.85) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 // Of two sheets one inside the other, only one is the sheet: the other is a box drawn on it, a
@@ -445,12 +486,23 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 overlapInFrame(judged[a].outline.corners, judged[c].outline.corners, image.paper.size());
             // What the frame cuts on three sides has a single step in view, maybe a shadow's edge
             // across a pale desk; a brighter sheet with two edges in view, lying mostly on it, is
-            // the sheet.
+            // the sheet, and so is one that such a step runs across.
             const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
-            if (outer.borderSides >= 3 && inner.borderSides == 0 && inner.edgeInView &&
-                inner.paper >= outer.paper + margin && overlap.both >= 0.5 * overlap.b) {
-                setAside(a, c, "a brighter sheet in view lies on it");
-                continue;
+            if (outer.borderSides >= 3 && inner.borderSides == 0 && inner.edgeInView) {
+                const Corners& ao = judged[a].outline.corners;
+                const Corners& ci = judged[c].outline.corners;
+                // Brighter than the outer outline as a whole, or than all of it around the inner one.
+                const auto around = between(image.paper, ao, ci, 0.85);
+                const bool brighter =
+                    inner.paper >= outer.paper + margin || (around && inner.paper >= *around + margin);
+                if (brighter && overlap.both >= 0.5 * overlap.b) {
+                    setAside(a, c, "a brighter sheet in view lies on it");
+                    continue;
+                }
+                if (lightEdgeAcross(image.lightness, ao, ci)) {
+                    setAside(a, c, "its edge runs across a sheet in view: a shadow's");
+                    continue;
+                }
             }
             if (!holds(overlap)) {
                 continue;
@@ -504,7 +556,12 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 }
                 continue;
             }
-            if (!samePaper && !looksLikePaper(image, *rest)) {
+            // Paper in deep shade is darker than paper in light, but still more than a dark desk;
+            // where the outer outline, wholly in view, keeps the inner one's edges and steps all
+            // round at least as clearly, that is the sheet's own shaded part.
+            const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
+                                    outer.weakest >= inner.weakest && *rest >= kShadedPaper * paperLevel(image);
+            if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;
             }
