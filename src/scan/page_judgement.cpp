@@ -30,9 +30,7 @@ constexpr double kMinRelativeStep = 0.08;
 constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
 // Farther out, where the paper beyond the broadest marker line shows again.
 constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
-// A side must step along this share of its length (thumbs, clutter and curled corners take the
-// rest), and the sides on average along this share.
-constexpr double kMinSideSupport = 0.4;
+// The sides on average must step along this share of their length.
 constexpr double kMinMeanSupport = 0.65;
 
 std::string format(const char* pattern, double a, double b = 0) {
@@ -349,6 +347,32 @@ std::optional<double> between(const cv::Mat& paper, const Corners& outer, const 
     return percentile(values, share);
 }
 
+// The paper measure just outside `inner`'s sides where they lie inside `outer`, past a line's
+// width: for a ring too thin for `between`. None when no side leaves room.
+std::optional<double> justOutside(const cv::Mat& paper, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> values;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), outward(dir.y, -dir.x);
+        for (int i = 0; i < 12; ++i) {
+            for (double d : {2.5, 3.5}) {
+                const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * i / 11.0) + outward * d;
+                if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) > 1.0) {
+                    if (const auto v = sampleAt(paper, p)) {
+                        values.push_back(*v);
+                    }
+                }
+            }
+        }
+    }
+    if (values.size() < 6) {
+        return std::nullopt;
+    }
+    return percentile(values, 0.5);
+}
+
 // Whether the lightness steps down across the line through p along dir, towards `outward`,
 // at most points of the stretch from `from` to `to`.
 // Relative luminance of the lightness channel (L of Lab, 0...255): shade scales it, whatever
@@ -547,7 +571,10 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 // drawn along the sheet's edge covers far less of it.
                 // On a pale desk the ring looks like paper either way; a sheet's own edge then
                 // steps at least as clearly as a line drawn on it, which has paper beyond.
-                const auto most = between(image.paper, ao, ci, 0.5, 64);
+                auto most = between(image.paper, ao, ci, 0.5, 64);
+                if (!most) {
+                    most = justOutside(image.paper, ao, ci);
+                }
                 if ((most && !looksLikePaper(image, *most)) ||
                     inner.weakest > outer.weakest + kSlightlyBetter) {
                     setAside(a, c, "no paper lies around the inner one");

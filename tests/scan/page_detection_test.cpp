@@ -34,6 +34,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 34, kFrame, 1},  // a shadow's edge across the sheet and the desk alike
         {Kind::harshLight, 18, kFrame, 1},  // the sheet's shaded part as dark as paper can be
         {Kind::drawnBoxes, 17, kFrame, 1},  // a frame drawn just inside the sheet's edge
+        {Kind::curledCorners, 23, kFrame},  // a side in shade that steps along under half its length
+        {Kind::textBlocks, 12, kFrame, 1},  // a strip of desk beyond the sheet's edge, too thin to measure
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
