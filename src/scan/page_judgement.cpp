@@ -30,9 +30,7 @@ constexpr double kMinRelativeStep = 0.08;
 constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
 // Farther out, where the paper beyond the broadest marker line shows again.
 constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
-// A side must step along this share of its length (thumbs, clutter and curled corners take the
-// rest), and the sides on average along this share.
-constexpr double kMinSideSupport = 0.4;
+// The sides on average must step along this share of their length.
 constexpr double kMinMeanSupport = 0.65;
 
 std::string format(const char* pattern, double a, double b = 0) {
@@ -50,8 +48,13 @@ double percentile(std::vector<double> values, double share) {
     return *at;
 }
 
+// The least paper measure of paper in light.
+double paperLevel(const WorkingImage& image) {
+    return std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
+}
+
 bool looksLikePaper(const WorkingImage& image, double level) {
-    return level >= std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
+    return level >= paperLevel(image);
 }
 
 // The paper measure just inside a side, between lines drawn along it.
@@ -224,7 +227,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
             const double rim = insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x));
-            if (rim < kShadedPaper * std::max(kMinPaper, kMinShareOfWhite * image.paperWhite)) {
+            if (rim < kShadedPaper * paperLevel(image)) {
                 j.verdict = format("no paper along the frame at side %.0f", side);
                 return j;
             }
@@ -344,6 +347,32 @@ std::optional<double> between(const cv::Mat& paper, const Corners& outer, const 
     return percentile(values, share);
 }
 
+// The paper measure just outside `inner`'s sides where they lie inside `outer`, past a line's
+// width: for a ring too thin for `between`. None when no side leaves room.
+std::optional<double> justOutside(const cv::Mat& paper, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> values;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), outward(dir.y, -dir.x);
+        for (int i = 0; i < 12; ++i) {
+            for (double d : {2.5, 3.5}) {
+                const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * i / 11.0) + outward * d;
+                if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) > 1.0) {
+                    if (const auto v = sampleAt(paper, p)) {
+                        values.push_back(*v);
+                    }
+                }
+            }
+        }
+    }
+    if (values.size() < 6) {
+        return std::nullopt;
+    }
+    return percentile(values, 0.5);
+}
+
 // Whether the lightness steps down across the line through p along dir, towards `outward`,
 // at most points of the stretch from `from` to `to`.
 // Relative luminance of the lightness channel (L of Lab, 0...255): shade scales it, whatever
@@ -424,6 +453,42 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
     return false;
 }
 
+// Whether a side of `outer` within the frame runs across the inside of the sheet `inner` as a
+// step down: a sheet's own edge cannot cross another sheet lying in view, so that side is the
+// edge of a shadow or of a patch of light, and `outer` is the lit desk around it.
+bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    const double shortest =
+        std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
+    constexpr int n = 48;
+    constexpr double kWellInside = 8.0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
+        if (alongBorder(a, b, lightness.size())) {
+            continue;
+        }
+        std::optional<double> first, last;
+        for (int i = 0; i < n; ++i) {
+            const double t = (i + 0.5) / n;
+            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
+                first = first.value_or(t);
+                last = t;
+            }
+        }
+        if (!first || (*last - *first) * cv::norm(b - a) < 0.3 * shortest) {
+            continue;
+        }
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const auto across =
+            shadeAlong(lightness, a + (b - a) * *first, a + (b - a) * *last, cv::Point2d(dir.y, -dir.x));
+        if (across && across->median <= 0.85) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 // Of two sheets one inside the other, only one is the sheet: the other is a box drawn on it, a
@@ -445,12 +510,23 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 overlapInFrame(judged[a].outline.corners, judged[c].outline.corners, image.paper.size());
             // What the frame cuts on three sides has a single step in view, maybe a shadow's edge
             // across a pale desk; a brighter sheet with two edges in view, lying mostly on it, is
-            // the sheet.
+            // the sheet, and so is one that such a step runs across.
             const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
-            if (outer.borderSides >= 3 && inner.borderSides == 0 && inner.edgeInView &&
-                inner.paper >= outer.paper + margin && overlap.both >= 0.5 * overlap.b) {
-                setAside(a, c, "a brighter sheet in view lies on it");
-                continue;
+            if (outer.borderSides >= 3 && inner.borderSides == 0 && inner.edgeInView) {
+                const Corners& ao = judged[a].outline.corners;
+                const Corners& ci = judged[c].outline.corners;
+                // Brighter than the outer outline as a whole, or than all of it around the inner one.
+                const auto around = between(image.paper, ao, ci, 0.85);
+                const bool brighter =
+                    inner.paper >= outer.paper + margin || (around && inner.paper >= *around + margin);
+                if (brighter && overlap.both >= 0.5 * overlap.b) {
+                    setAside(a, c, "a brighter sheet in view lies on it");
+                    continue;
+                }
+                if (lightEdgeAcross(image.lightness, ao, ci)) {
+                    setAside(a, c, "its edge runs across a sheet in view: a shadow's");
+                    continue;
+                }
             }
             if (!holds(overlap)) {
                 continue;
@@ -495,7 +571,10 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 // drawn along the sheet's edge covers far less of it.
                 // On a pale desk the ring looks like paper either way; a sheet's own edge then
                 // steps at least as clearly as a line drawn on it, which has paper beyond.
-                const auto most = between(image.paper, ao, ci, 0.5, 64);
+                auto most = between(image.paper, ao, ci, 0.5, 64);
+                if (!most) {
+                    most = justOutside(image.paper, ao, ci);
+                }
                 if ((most && !looksLikePaper(image, *most)) ||
                     inner.weakest > outer.weakest + kSlightlyBetter) {
                     setAside(a, c, "no paper lies around the inner one");
@@ -504,7 +583,12 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 }
                 continue;
             }
-            if (!samePaper && !looksLikePaper(image, *rest)) {
+            // Paper in deep shade is darker than paper in light, but still more than a dark desk;
+            // where the outer outline, wholly in view, keeps the inner one's edges and steps all
+            // round at least as clearly, that is the sheet's own shaded part.
+            const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
+                                    outer.weakest >= inner.weakest && *rest >= kShadedPaper * paperLevel(image);
+            if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;
             }

@@ -159,14 +159,14 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         match->to = std::max({match->to, ta, tb});
         match->support += s.length;
     }
-    // Only steps between surfaces, either way: drawn lines and lines of text are not the
-    // sheet's edge.
+    // Only steps between surfaces, either way, along as much of them as a side needs: drawn
+    // lines and lines of text are not the sheet's edge.
     std::vector<Edge> steps;
     for (Edge& e : edges) {
         const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
         const double stepping = std::max(stepSupport(image.paper, a, b).value_or(Steps()).share,
                                           stepSupport(image.paper, b, a).value_or(Steps()).share);
-        if (stepping >= 0.5) {
+        if (stepping >= kMinSideSupport) {
             e.support *= stepping;
             steps.push_back(e);
         }

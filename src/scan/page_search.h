@@ -18,6 +18,10 @@ struct Outline {
 // beyond it).
 std::vector<Outline> proposeOutlines(const WorkingImage& image);
 
+// A side must step along this share of its length (thumbs, clutter, curled corners and shade
+// that darkens the paper below the desk beyond take the rest).
+inline constexpr double kMinSideSupport = 0.4;
+
 struct Judgement {
     bool sheet = false;
     double score = 0;

@@ -138,6 +138,16 @@ std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, i
     // The side's step has one direction along its whole length; the other one is clutter.
     const double sign = positive > negative ? 1.0 : -1.0;
     constexpr double kMinStep = 8.0;
+    // A line drawn along the edge, inside it, steps the same way first and back soon after; the
+    // sheet's edge does not come back.
+    const int lineWidth = std::max(3, radius / 2);
+    auto comesBack = [&](const std::vector<double>& d, size_t k) {
+        double back = 0;
+        for (size_t j = k + 1; j < d.size() && j <= k + size_t(lineWidth); ++j) {
+            back += std::max(0.0, -sign * d[j]);
+        }
+        return back >= 0.5 * sign * d[k];
+    };
     std::vector<cv::Point2f> points;
     for (const Profile& p : profiles) {
         const auto& d = p.derivative;
@@ -146,7 +156,7 @@ std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, i
         for (size_t k = 0; k < d.size(); ++k) {
             const double offset = double(k) - radius + 1;
             const double score = sign * d[k] * (1.0 - 0.5 * (offset / radius) * (offset / radius));
-            if (sign * d[k] >= kMinStep && score > bestScore) {
+            if (sign * d[k] >= kMinStep && score > bestScore && !comesBack(d, k)) {
                 bestScore = score;
                 best = int(k);
             }

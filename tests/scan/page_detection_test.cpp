@@ -21,6 +21,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         Kind kind;
         int index;
         cv::Size frame;
+        std::uint32_t seedBase = 0;
     };
     const cv::Size still(2016, 1512);
     std::vector<Case> cases = {
@@ -29,6 +30,12 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::curledCorners, 19, kFrame},  // a pale desk around the sheet, a curl at its edge
         {Kind::curledCorners, 4, still},    // a curled corner cut off from the region of paper
         {Kind::closeUp, 12, still},         // a side leaving the frame close along its border
+        {Kind::harshLight, 6, still},       // a lit pale desk cut by the frame, the sheet on it
+        {Kind::harshLight, 34, kFrame, 1},  // a shadow's edge across the sheet and the desk alike
+        {Kind::harshLight, 18, kFrame, 1},  // the sheet's shaded part as dark as paper can be
+        {Kind::drawnBoxes, 17, kFrame, 1},  // a frame drawn just inside the sheet's edge
+        {Kind::curledCorners, 23, kFrame},  // a side in shade that steps along under half its length
+        {Kind::textBlocks, 12, kFrame, 1},  // a strip of desk beyond the sheet's edge, too thin to measure
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
@@ -36,9 +43,11 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         }
     }
     for (const Case& c : cases) {
-        const auto scene = synthetic::renderScene(synthetic::sceneOfKind(c.kind, c.index, c.frame));
+        const auto scene =
+            synthetic::renderScene(synthetic::sceneOfKind(c.kind, c.index, c.frame, c.seedBase));
         const auto quad = scan::detectPage(scene.image);
-        const std::string name = synthetic::kindName(c.kind) + std::string(" ") + std::to_string(c.index);
+        const std::string name = synthetic::kindName(c.kind) + std::string(" ") + std::to_string(c.index) +
+                                 "/" + std::to_string(c.seedBase);
         ASSERT_TRUE(quad) << name;
         EXPECT_GT(testing::iou(*quad, scene), 0.97) << name;
         EXPECT_GE(synthetic::inkKept(testing::cornersOf(*quad), scene.ink), 0.99) << name;
