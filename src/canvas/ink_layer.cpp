@@ -65,15 +65,6 @@ QString InkLayer::create(QOpenGLFunctions_3_3_Core& gl) {
             return error;
     }
 
-    if (QString error = buildProgram(copyProgram_, gl, "fullscreen_vertex", shaders::fullscreen_vertex,
-                                     "copy_fragment", {shaders::copy_fragment});
-        !error.isEmpty())
-        return error;
-    gl.glUseProgram(copyProgram_.id());
-    gl.glUniform1i(gl.glGetUniformLocation(copyProgram_.id(), "uSource"), 0);
-    gl.glUseProgram(0);
-    copyVertexArray_ = GlVertexArray::generate(gl);
-
     vertexArray_ = GlVertexArray::generate(gl);
     instanceBuffer_ = GlBuffer::generate(gl);
     gl.glBindVertexArray(vertexArray_.id());
@@ -177,30 +168,20 @@ void InkLayer::save(std::size_t slot) {
         copies_[slot] = std::move(copy);
     }
     if (!copyFramebuffer_) copyFramebuffer_ = GlFramebuffer::generate(gl);
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, copyFramebuffer_.id());
-    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, copies_[slot].id(), 0);
-    copy(texture_.id());
+    gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_.id());
+    gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, copyFramebuffer_.id());
+    gl.glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, copies_[slot].id(), 0);
+    gl.glBlitFramebuffer(0, 0, kPixels, kPixels, 0, 0, kPixels, kPixels, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
 bool InkLayer::restore(std::size_t slot) {
-    if (slot >= copies_.size() || !copies_[slot]) return false;
-    gl_->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_.id());
-    copy(copies_[slot].id());
-    return true;
-}
-
-// A draw rather than a blit: llvmpipe blits on the calling thread once the painting queued
-// before has finished, where a draw is queued to its rasteriser threads like the stamps.
-void InkLayer::copy(GLuint source) {
     QOpenGLFunctions_3_3_Core& gl = *gl_;
-    gl.glViewport(0, 0, kPixels, kPixels);
-    gl.glDisable(GL_BLEND);
-    gl.glUseProgram(copyProgram_.id());
-    gl.glBindVertexArray(copyVertexArray_.id());
-    gl.glActiveTexture(GL_TEXTURE0);
-    gl.glBindTexture(GL_TEXTURE_2D, source);
-    gl.glDrawArrays(GL_TRIANGLES, 0, 6);
-    gl.glBindTexture(GL_TEXTURE_2D, 0);
+    if (slot >= copies_.size() || !copies_[slot]) return false;
+    gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, copyFramebuffer_.id());
+    gl.glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, copies_[slot].id(), 0);
+    gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer_.id());
+    gl.glBlitFramebuffer(0, 0, kPixels, kPixels, 0, 0, kPixels, kPixels, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    return true;
 }
 
 void InkLayer::fence() {

@@ -44,9 +44,6 @@ class InkLayer {
     std::size_t inFlight();
 
   private:
-    // Draws texture `source` over the whole of the bound framebuffer, texel for texel.
-    void copy(GLuint source);
-
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;
     std::array<GlProgram, 6> brushPrograms_;  // indexed by Tool
     GlVertexArray vertexArray_;
@@ -56,10 +53,8 @@ class InkLayer {
     GlTexture texture_;
     GlFramebuffer framebuffer_;
     std::vector<GlTexture> copies_;  // by slot; none where no copy was made
-    GlFramebuffer copyFramebuffer_;  // a copy's image, to draw into
-    GlProgram copyProgram_;
-    GlVertexArray copyVertexArray_;  // none of the copy's inputs are attributes
-    std::deque<GlFence> fences_;     // oldest first
+    GlFramebuffer copyFramebuffer_;  // a copy's image, to blit from or to
+    std::deque<GlFence> fences_;  // oldest first
     std::vector<StampRun> runs_;
 };
 
