@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "canvas/gl_support.h"
 #include "canvas/gl_test.h"

@@ -180,7 +180,6 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
     a->session.setCurrentPage(page);
     a->session.send(ClientMessage::setPage(toWirePage(page)));
     ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PageChanged>().empty(); }));
-    EXPECT_EQ(b->session.currentPage(), page);
     EXPECT_TRUE(runUntil([&] { return CanvasWindow::at(b->canvas.frame(), {0.5, 0.25}).value() < 60; }))
         << "the line art";
 }

