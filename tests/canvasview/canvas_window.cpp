@@ -3,7 +3,6 @@
 #include "support/qt_test_app.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTabletEvent>
 #include <QTest>
@@ -24,13 +23,8 @@ CanvasWindow::CanvasWindow(SessionModel& session, const QString& title)
 bool CanvasWindow::open() {
     window_->show();
     window_->activateWindow();
-    const bool ready = QTest::qWaitForWindowActive(window_.get()) &&
-                       runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
-    return ready;
-}
-
-void CanvasWindow::mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons) {
-    mouseAt(type, QPointF(input().rect().center()) + delta, button, buttons);
+    return QTest::qWaitForWindowActive(window_.get()) &&
+           runUntil([this] { return input().renderer().isInitialized() && input().hasFocus(); });
 }
 
 void CanvasWindow::mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button,
@@ -58,16 +52,6 @@ bool CanvasWindow::tablet(QEvent::Type type, const QPointingDevice& device, QPoi
     event.setAccepted(false);
     QApplication::sendEvent(view.window()->windowHandle(), &event);
     return event.isAccepted();
-}
-
-void CanvasWindow::key(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
-    keyEvent(QEvent::KeyPress, key, modifiers, autoRepeat);
-    keyEvent(QEvent::KeyRelease, key, modifiers, autoRepeat);
-}
-
-void CanvasWindow::keyEvent(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
-    QKeyEvent event(type, key, modifiers, key == Qt::Key_Space ? " " : "", autoRepeat);
-    QApplication::sendEvent(&input(), &event);
 }
 
 }  // namespace vellumora::testing

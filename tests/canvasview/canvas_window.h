@@ -8,8 +8,10 @@
 #include "canvasview/canvas_view.h"
 #include "session/session_model.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QPointingDevice>
 #include <QWidget>
 
@@ -63,14 +65,22 @@ class CanvasWindow {
         return {uv.x * input().width(), uv.y * input().height()};
     }
     // A key pressed and released; or only one of the two.
-    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false);
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false) {
+        keyEvent(QEvent::KeyPress, key, modifiers, autoRepeat);
+        keyEvent(QEvent::KeyRelease, key, modifiers, autoRepeat);
+    }
     void keyEvent(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
-                  bool autoRepeat = false);
+                  bool autoRepeat = false) {
+        QKeyEvent event(type, key, modifiers, key == Qt::Key_Space ? " " : "", autoRepeat);
+        QApplication::sendEvent(&input(), &event);
+    }
 
     std::vector<ClientMessage> sent;  // by the coordinator, in order
 
   private:
-    void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons);
+    void mouse(QEvent::Type type, QPointF delta, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        mouseAt(type, QPointF(input().rect().center()) + delta, button, buttons);
+    }
     void mouseAt(QEvent::Type type, QPointF local, Qt::MouseButton button, Qt::MouseButtons buttons);
 
     std::unique_ptr<QWidget> window_;
