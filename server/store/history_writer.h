@@ -65,6 +65,7 @@ class HistoryWriter {
     bool flushWanted_ = false;
     bool stopping_ = false;
     bool stopped_ = false;  // the thread has stored its last batch
+    bool idle_ = false;     // the thread sleeps until something is queued
     std::atomic<bool> backlogged_{false};
     std::vector<std::function<void()>> resumes_;
     std::function<void(const std::vector<std::int64_t>&)> lost_;
