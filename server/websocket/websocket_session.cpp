@@ -44,7 +44,7 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
-    if constexpr (std::is_same_v<Stream, RawSocket>) {
+    if constexpr (kBareSocket<Stream>) {
         beast::error_code ec;
         stream_.non_blocking(true, ec);  // for the direct sends; asynchronous operations are unaffected
     }
@@ -276,7 +276,7 @@ void WebSocketSession<Stream>::writeNext() {
         buffers_.emplace_back(out.bytes->data(), out.bytes->size());
     }
     writeProgress_ = std::chrono::steady_clock::now();
-    if constexpr (std::is_same_v<Stream, RawSocket>) {
+    if constexpr (kBareSocket<Stream>) {
         // Most writes fit the socket buffer at once: send now, and leave only a remainder to
         // an asynchronous write.
         beast::error_code ec;
@@ -403,7 +403,7 @@ void WebSocketSession<Stream>::closeSocket() {
     timer_.cancel();
     releaseInput();
     beast::error_code ec;
-    if constexpr (std::is_same_v<Stream, RawSocket>) {
+    if constexpr (kBareSocket<Stream>) {
         stream_.close(ec);
     } else {
         beast::get_lowest_layer(stream_).socket().close(ec);
@@ -422,6 +422,7 @@ void WebSocketSession<Stream>::leaveRoom() {
 }
 
 template class WebSocketSession<RawSocket>;
+template class WebSocketSession<OneThreadSocket>;
 template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server
