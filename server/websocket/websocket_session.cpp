@@ -155,7 +155,23 @@ void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
     }
     inUsed_ += bytes;
     context_.metrics.roomBytesRead.fetch_add(bytes, std::memory_order_relaxed);
-    if (handleFrames()) readNext();
+    if constexpr (std::is_same_v<Stream, OneThreadSocket>) {
+        DeferredWrites& deferred = deferredWrites();
+        deferred.reading = this;
+        const bool more = handleFrames();
+        deferred.reading = nullptr;  // what these writes start in turn is posted
+        for (std::size_t i = 0; i < deferred.sessions.size(); ++i) deferred.sessions[i]->writeNext();
+        deferred.sessions.clear();
+        if (more) readNext();
+    } else if (handleFrames()) {
+        readNext();
+    }
+}
+
+template <class Stream>
+auto WebSocketSession<Stream>::deferredWrites() -> DeferredWrites& {
+    thread_local DeferredWrites deferred;
+    return deferred;
 }
 
 template <class Stream>
@@ -252,6 +268,11 @@ void WebSocketSession<Stream>::pushed(SendQueue::Push result) {
 
 template <class Stream>
 void WebSocketSession<Stream>::send() {
+    if constexpr (std::is_same_v<Stream, OneThreadSocket>) {
+        // Not the reading connection's own: its frame loop and next read are under way.
+        if (DeferredWrites& deferred = deferredWrites(); deferred.reading && deferred.reading != this)
+            return deferred.sessions.push_back(this->shared_from_this());
+    }
     asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
 }
 

@@ -86,6 +86,14 @@ class WebSocketSession final : public RoomMember,
     bool finishWrite(boost::beast::error_code ec);
     void keepAlive();
     void disconnect(std::string_view why);
+    // With one I/O thread, the writes that a read's messages start on other connections run when
+    // that read is handled rather than as handlers of their own: each of those cost a pass of
+    // the scheduler and, when nothing else was ready, an extra epoll_wait.
+    struct DeferredWrites {
+        const WebSocketSession* reading = nullptr;
+        std::vector<std::shared_ptr<WebSocketSession>> sessions;
+    };
+    static DeferredWrites& deferredWrites();
     void closeSocket();
     void leaveRoom();
 
