@@ -91,22 +91,23 @@ void HistoryWriter::run() {
     std::vector<HistoryOp> batch;
     std::vector<std::pair<std::int64_t, std::uint64_t>> releases;
     unsigned failures = 0;
-    bool quiet = false;
+    unsigned quiet = 0;  // windows in a row that brought nothing
     std::unique_lock lock(mutex_);
     while (true) {
         // After a failure the batch is kept and tried again, later each time.
         const auto wait = failures == 0 ? interval_ : std::min(kRetryFirst * (1 << (failures - 1)), kRetryLongest);
         const auto due = [&] { return (stopping_ && failures == 0) || flushWanted_; };
-        // A whole window brought nothing: sleep until something comes instead of ticking. The
-        // first change then still waits one window for the rest of its group. (Sleeping after
-        // every window that ends empty would cost a wake-up more per commit under bursty load.)
-        if (quiet && failures == 0 && queue_.empty() && releases_.empty()) {
+        // After kQuietWindows windows that brought nothing, sleep until something comes instead
+        // of ticking. The first change then still waits one window for the rest of its group.
+        // (Sleeping after any empty window costs more wake-ups than ticking when messages come
+        // a few windows apart.)
+        if (quiet >= kQuietWindows && failures == 0 && queue_.empty() && releases_.empty()) {
             idle_ = true;
             wake_.wait(lock, [&] { return due() || !queue_.empty() || !releases_.empty(); });
             idle_ = false;
         }
         wake_.wait_for(lock, wait, due);
-        quiet = queue_.empty() && releases_.empty();
+        quiet = queue_.empty() && releases_.empty() ? quiet + 1 : 0;
         flushWanted_ = false;
         if (batch.empty()) {
             batch.swap(queue_);  // the usual case: no copy, and the two buffers keep their capacity

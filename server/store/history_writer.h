@@ -45,6 +45,8 @@ class HistoryWriter {
     static constexpr unsigned kAttempts = 6;
     static constexpr std::chrono::milliseconds kRetryFirst{50};
     static constexpr std::chrono::milliseconds kRetryLongest{1000};
+    // Empty windows in a row after which the thread sleeps until something is queued.
+    static constexpr unsigned kQuietWindows = 20;
     // Stores what is queued and ends the thread.
     void stop();
 
