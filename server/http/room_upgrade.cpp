@@ -16,8 +16,8 @@ void start(Socket socket, boost::asio::ip::tcp protocol, int fd, std::string res
         ::close(fd);
         return;
     }
-    auto session = std::make_shared<WebSocketSession<Socket>>(std::move(socket), context, std::move(admission),
-                                                              std::move(early));
+    auto session = std::make_shared<WebSocketSession<Socket>>(std::move(socket), context,
+                                                              std::move(admission), std::move(early));
     context.rooms.track(session);
     session->start(std::move(response));
 }
@@ -36,8 +36,8 @@ void startRoomSession(PlainStream&& stream, std::string response, Admission admi
     if (ec) return;
     // Not the throwing constructor: out of epoll watches, this connection fails, not the server.
     if (context.config.threads == 1) {
-        start(OneThreadSocket(strand->get_inner_executor()), protocol, fd, std::move(response), std::move(admission),
-              std::move(early), context);
+        start(OneThreadSocket(strand->get_inner_executor()), protocol, fd, std::move(response),
+              std::move(admission), std::move(early), context);
     } else {
         start(RawSocket(*strand), protocol, fd, std::move(response), std::move(admission), std::move(early),
               context);

@@ -1,5 +1,6 @@
 #pragma once
-// One room connection. Reads, frame handling and writes run on the connection's strand.
+// One room connection. Reads, frame handling and writes run on the connection's strand (with one
+// I/O thread, simply on that thread).
 // Anything sent to it goes through its SendQueue, and whatever has queued up while a write was
 // in flight goes out together in the next one. A reader that falls so far behind that the
 // queue overflows, or whose socket takes nothing for --write-timeout, is disconnected rather
@@ -38,9 +39,10 @@ namespace vellumora::server {
 // executor of the HTTP stream costs a little on every operation.
 using RoomStrand = boost::asio::strand<boost::asio::io_context::executor_type>;
 using RawSocket = boost::asio::basic_stream_socket<boost::asio::ip::tcp, RoomStrand>;
-// With one I/O thread every handler already runs in turn: no strand, whose locks and extra
-// scheduling of every completion cost about a tenth of a relayed message.
-using OneThreadSocket = boost::asio::basic_stream_socket<boost::asio::ip::tcp, boost::asio::io_context::executor_type>;
+// With one I/O thread every handler already runs in turn: no strand, whose locks and second
+// scheduling of every completion were a fifth of the I/O thread's instructions per message.
+using OneThreadSocket =
+    boost::asio::basic_stream_socket<boost::asio::ip::tcp, boost::asio::io_context::executor_type>;
 using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 
 template <class Stream>
