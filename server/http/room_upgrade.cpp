@@ -6,6 +6,23 @@
 
 namespace vellumora::server {
 
+namespace {
+template <class Socket>
+void start(Socket socket, boost::asio::ip::tcp protocol, int fd, std::string response, Admission admission,
+           std::string early, ServerContext& context) {
+    boost::system::error_code ec;
+    socket.assign(protocol, fd, ec);
+    if (ec) {
+        ::close(fd);
+        return;
+    }
+    auto session = std::make_shared<WebSocketSession<Socket>>(std::move(socket), context,
+                                                              std::move(admission), std::move(early));
+    context.rooms.track(session);
+    session->start(std::move(response));
+}
+}  // namespace
+
 void startRoomSession(PlainStream&& stream, std::string response, Admission admission, std::string early,
                       ServerContext& context) {
     // Room traffic goes straight to the socket, without the HTTP stream's timeout machinery.
@@ -18,16 +35,13 @@ void startRoomSession(PlainStream&& stream, std::string response, Admission admi
     const auto fd = plain.release(ec);
     if (ec) return;
     // Not the throwing constructor: out of epoll watches, this connection fails, not the server.
-    RawSocket socket(*strand);
-    socket.assign(protocol, fd, ec);
-    if (ec) {
-        ::close(fd);
-        return;
+    if (context.config.threads == 1) {
+        start(OneThreadSocket(strand->get_inner_executor()), protocol, fd, std::move(response),
+              std::move(admission), std::move(early), context);
+    } else {
+        start(RawSocket(*strand), protocol, fd, std::move(response), std::move(admission), std::move(early),
+              context);
     }
-    auto session = std::make_shared<WebSocketSession<RawSocket>>(std::move(socket), context,
-                                                                 std::move(admission), std::move(early));
-    context.rooms.track(session);
-    session->start(std::move(response));
 }
 
 void startRoomSession(TlsStream&& stream, std::string response, Admission admission, std::string early,

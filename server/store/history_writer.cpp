@@ -20,6 +20,8 @@ HistoryWriter::~HistoryWriter() {
 
 void HistoryWriter::push(HistoryOp op) {
     std::lock_guard lock(mutex_);
+    // The writer sleeps without a deadline only while nothing is queued: one wake-up per burst.
+    if (queue_.empty() && idle_) wake_.notify_one();
     queue_.push_back(std::move(op));
     ++pushed_;
     if (pushed_ - done_ >= kMaxQueued && !backlogged_.load(std::memory_order_relaxed)) {
@@ -32,7 +34,9 @@ void HistoryWriter::push(HistoryOp op) {
 void HistoryWriter::release(std::int64_t roomKey, std::uint64_t lease) {
     std::lock_guard lock(mutex_);
     // After the last batch the store's session ends soon, and every lease with it.
-    if (!stopped_) releases_.emplace_back(roomKey, lease);
+    if (stopped_) return;
+    if (idle_) wake_.notify_one();
+    releases_.emplace_back(roomKey, lease);
 }
 
 void HistoryWriter::afterBacklog(std::function<void()> resume) {
@@ -87,14 +91,30 @@ void HistoryWriter::run() {
     std::vector<HistoryOp> batch;
     std::vector<std::pair<std::int64_t, std::uint64_t>> releases;
     unsigned failures = 0;
+    unsigned quiet = 0;  // windows in a row that brought nothing
     std::unique_lock lock(mutex_);
     while (true) {
         // After a failure the batch is kept and tried again, later each time.
         const auto wait = failures == 0 ? interval_ : std::min(kRetryFirst * (1 << (failures - 1)), kRetryLongest);
-        wake_.wait_for(lock, wait, [&] { return (stopping_ && failures == 0) || flushWanted_; });
+        const auto due = [&] { return (stopping_ && failures == 0) || flushWanted_; };
+        // After kQuietWindows windows that brought nothing, sleep until something comes instead
+        // of ticking. The first change then still waits one window for the rest of its group.
+        // (Sleeping after any empty window costs more wake-ups than ticking when messages come
+        // a few windows apart.)
+        if (quiet >= kQuietWindows && failures == 0 && queue_.empty() && releases_.empty()) {
+            idle_ = true;
+            wake_.wait(lock, [&] { return due() || !queue_.empty() || !releases_.empty(); });
+            idle_ = false;
+        }
+        wake_.wait_for(lock, wait, due);
+        quiet = queue_.empty() && releases_.empty() ? quiet + 1 : 0;
         flushWanted_ = false;
-        std::ranges::move(queue_, std::back_inserter(batch));
-        queue_.clear();
+        if (batch.empty()) {
+            batch.swap(queue_);  // the usual case: no copy, and the two buffers keep their capacity
+        } else {
+            std::ranges::move(queue_, std::back_inserter(batch));
+            queue_.clear();
+        }
         releases.insert(releases.end(), releases_.begin(), releases_.end());
         releases_.clear();
         const std::uint64_t upTo = pushed_;

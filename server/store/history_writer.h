@@ -45,6 +45,8 @@ class HistoryWriter {
     static constexpr unsigned kAttempts = 6;
     static constexpr std::chrono::milliseconds kRetryFirst{50};
     static constexpr std::chrono::milliseconds kRetryLongest{1000};
+    // Empty windows in a row after which the thread sleeps until something is queued.
+    static constexpr unsigned kQuietWindows = 20;
     // Stores what is queued and ends the thread.
     void stop();
 
@@ -65,6 +67,7 @@ class HistoryWriter {
     bool flushWanted_ = false;
     bool stopping_ = false;
     bool stopped_ = false;  // the thread has stored its last batch
+    bool idle_ = false;     // the thread sleeps until something is queued
     std::atomic<bool> backlogged_{false};
     std::vector<std::function<void()>> resumes_;
     std::function<void(const std::vector<std::int64_t>&)> lost_;

@@ -44,7 +44,7 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
-    if constexpr (std::is_same_v<Stream, RawSocket>) {
+    if constexpr (kBareSocket<Stream>) {
         beast::error_code ec;
         stream_.non_blocking(true, ec);  // for the direct sends; asynchronous operations are unaffected
     }
@@ -155,7 +155,23 @@ void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t bytes) {
     }
     inUsed_ += bytes;
     context_.metrics.roomBytesRead.fetch_add(bytes, std::memory_order_relaxed);
-    if (handleFrames()) readNext();
+    if constexpr (std::is_same_v<Stream, OneThreadSocket>) {
+        DeferredWrites& deferred = deferredWrites();
+        deferred.reading = this;
+        const bool more = handleFrames();
+        deferred.reading = nullptr;  // what these writes start in turn is posted
+        for (std::size_t i = 0; i < deferred.sessions.size(); ++i) deferred.sessions[i]->writeNext();
+        deferred.sessions.clear();
+        if (more) readNext();
+    } else if (handleFrames()) {
+        readNext();
+    }
+}
+
+template <class Stream>
+auto WebSocketSession<Stream>::deferredWrites() -> DeferredWrites& {
+    thread_local DeferredWrites deferred;
+    return deferred;
 }
 
 template <class Stream>
@@ -252,6 +268,11 @@ void WebSocketSession<Stream>::pushed(SendQueue::Push result) {
 
 template <class Stream>
 void WebSocketSession<Stream>::send() {
+    if constexpr (std::is_same_v<Stream, OneThreadSocket>) {
+        // Not the reading connection's own: its frame loop and next read are under way.
+        if (DeferredWrites& deferred = deferredWrites(); deferred.reading && deferred.reading != this)
+            return deferred.sessions.push_back(this->shared_from_this());
+    }
     asio::post(stream_.get_executor(), [self = this->shared_from_this()] { self->writeNext(); });
 }
 
@@ -276,7 +297,7 @@ void WebSocketSession<Stream>::writeNext() {
         buffers_.emplace_back(out.bytes->data(), out.bytes->size());
     }
     writeProgress_ = std::chrono::steady_clock::now();
-    if constexpr (std::is_same_v<Stream, RawSocket>) {
+    if constexpr (kBareSocket<Stream>) {
         // Most writes fit the socket buffer at once: send now, and leave only a remainder to
         // an asynchronous write.
         beast::error_code ec;
@@ -403,7 +424,7 @@ void WebSocketSession<Stream>::closeSocket() {
     timer_.cancel();
     releaseInput();
     beast::error_code ec;
-    if constexpr (std::is_same_v<Stream, RawSocket>) {
+    if constexpr (kBareSocket<Stream>) {
         stream_.close(ec);
     } else {
         beast::get_lowest_layer(stream_).socket().close(ec);
@@ -422,6 +443,7 @@ void WebSocketSession<Stream>::leaveRoom() {
 }
 
 template class WebSocketSession<RawSocket>;
+template class WebSocketSession<OneThreadSocket>;
 template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server

@@ -1,5 +1,6 @@
 #pragma once
-// One room connection. Reads, frame handling and writes run on the connection's strand.
+// One room connection. Reads, frame handling and writes run on the connection's strand (with one
+// I/O thread, simply on that thread).
 // Anything sent to it goes through its SendQueue, and whatever has queued up while a write was
 // in flight goes out together in the next one. A reader that falls so far behind that the
 // queue overflows, or whose socket takes nothing for --write-timeout, is disconnected rather
@@ -20,8 +21,9 @@
 #include <array>
 #include <chrono>
 #include <optional>
-#include <span>
 #include <memory>
+#include <span>
+#include <type_traits>
 #include <vector>
 
 #include "accounts/rate_limiter.h"
@@ -37,7 +39,14 @@ namespace vellumora::server {
 // executor of the HTTP stream costs a little on every operation.
 using RoomStrand = boost::asio::strand<boost::asio::io_context::executor_type>;
 using RawSocket = boost::asio::basic_stream_socket<boost::asio::ip::tcp, RoomStrand>;
+// With one I/O thread every handler already runs in turn: no strand, whose locks and second
+// scheduling of every completion were a fifth of the I/O thread's instructions per message.
+using OneThreadSocket =
+    boost::asio::basic_stream_socket<boost::asio::ip::tcp, boost::asio::io_context::executor_type>;
 using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+
+template <class Stream>
+constexpr bool kBareSocket = std::is_same_v<Stream, RawSocket> || std::is_same_v<Stream, OneThreadSocket>;
 
 template <class Stream>
 class WebSocketSession final : public RoomMember,
@@ -79,6 +88,14 @@ class WebSocketSession final : public RoomMember,
     bool finishWrite(boost::beast::error_code ec);
     void keepAlive();
     void disconnect(std::string_view why);
+    // With one I/O thread, the writes that a read's messages start on other connections run when
+    // that read is handled rather than as handlers of their own: each of those cost a pass of
+    // the scheduler and, when nothing else was ready, an extra epoll_wait.
+    struct DeferredWrites {
+        const WebSocketSession* reading = nullptr;
+        std::vector<std::shared_ptr<WebSocketSession>> sessions;
+    };
+    static DeferredWrites& deferredWrites();
     void closeSocket();
     void leaveRoom();
 
@@ -115,6 +132,7 @@ class WebSocketSession final : public RoomMember,
 };
 
 extern template class WebSocketSession<RawSocket>;
+extern template class WebSocketSession<OneThreadSocket>;
 extern template class WebSocketSession<TlsStream>;
 
 }  // namespace vellumora::server

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "support/server_process.h"
 #include "test_client.h"
@@ -105,6 +108,31 @@ TEST(Durability, shouldRestoreTheExactRoomAfterSigtermItsBeginningAfterKill9AndK
     c.send(ClientMessage::strokeRedo("A2"));
     EXPECT_EQ(expectMessage<StrokeRedoMessage>(c).after, "A1");
     EXPECT_EQ(ids(), "A1A2A3");
+}
+
+// Voluntary context switches of the server's history writer: how often it has woken.
+long writerWakeUps(pid_t pid) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        if (name != "history-writer") continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
+    }
+    return -1;
+}
+
+// An idle server wakes nobody: after a few empty windows the writer sleeps until there is
+// something to store (a writer that ticks every window wakes about 80 times here). The kill -9
+// above shows that the first change after such a sleep is stored.
+TEST(Durability, shouldLetTheHistoryWriterSleepWhileNothingIsQueued) {
+    ServerProcess server;
+    std::this_thread::sleep_for(300ms);
+    const long before = writerWakeUps(server.pid());
+    ASSERT_GE(before, 0);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_LE(writerWakeUps(server.pid()) - before, 2);
 }
 
 }  // namespace

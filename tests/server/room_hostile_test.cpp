@@ -1,5 +1,6 @@
 // Invalid and hostile room traffic: dropped, or its sender disconnected, without affecting
-// anyone else.
+// anyone else; with one I/O thread (no strands, writes started where a read is handled) and
+// with several.
 #include <gtest/gtest.h>
 
 #include "support/server_process.h"
@@ -8,7 +9,7 @@
 namespace vellumora::testing {
 namespace {
 
-class HostileTraffic : public ::testing::Test {
+class HostileTraffic : public ::testing::TestWithParam<const char*> {
   protected:
     void SetUp() override {
         alice_ = signUp(server_.port(), "alice");
@@ -27,13 +28,14 @@ class HostileTraffic : public ::testing::Test {
         return client;
     }
 
-    ServerProcess server_{{.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0"}}};
+    ServerProcess server_{
+        {.extraArgs = {"--auth-rate-limit", "0", "--message-rate-limit", "0", "--threads", GetParam()}}};
     Account alice_, bob_;
     std::string room_;
     std::vector<WsClient*> joined_;
 };
 
-TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
+TEST_P(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
     auto a = join(alice_, 0);
     auto b = join(bob_, 1);
     b->send(strokeStart("BOB-STROKE"));
@@ -86,7 +88,7 @@ TEST_F(HostileTraffic, shouldDropInvalidMessagesAndKeepRelayingTheValidOnes) {
     EXPECT_FALSE(state.page);
 }
 
-TEST_F(HostileTraffic, shouldCloseTheSenderOfABrokenFrameOrASlowConsumerAndNobodyElse) {
+TEST_P(HostileTraffic, shouldCloseTheSenderOfABrokenFrameOrASlowConsumerAndNobodyElse) {
     const struct {
         const char* what;
         std::string text;
@@ -131,6 +133,8 @@ TEST_F(HostileTraffic, shouldCloseTheSenderOfABrokenFrameOrASlowConsumerAndNobod
     EXPECT_TRUE(isA(b->receive(), "cursor"));
     EXPECT_EQ(metric(server_.metricsPort(), "vellumora_slow_consumers_closed_total"), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(IoThreads, HostileTraffic, ::testing::Values("1", "2"));
 
 }  // namespace
 }  // namespace vellumora::testing
