@@ -128,7 +128,7 @@ long writerWakeUps(pid_t pid) {
 // above shows that the first change after such a sleep is stored.
 TEST(Durability, shouldLetTheHistoryWriterSleepWhileNothingIsQueued) {
     ServerProcess server;
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(1s);  // twenty empty windows, with room for a slow machine
     const long before = writerWakeUps(server.pid());
     ASSERT_GE(before, 0);
     std::this_thread::sleep_for(400ms);
