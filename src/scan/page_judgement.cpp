@@ -647,10 +647,17 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
     if (best) {
         return best;
     }
-    // Each set aside for another, round in a circle: the outermost keeps every line drawn on it.
+    // Each set aside for another, round in a circle: of those that score about as well as the
+    // best, the outermost keeps every line drawn on it.
+    constexpr double kAsWell = 0.05;
+    double top = 0;
+    for (const Judged& j : judged) {
+        top = std::max(top, j.judgement.sheet ? j.judgement.score : 0.0);
+    }
     double largest = 0;
     for (const Judged& j : judged) {
-        const double inFrame = j.judgement.sheet ? areaInFrame(j.outline.corners, image.paper.size()) : 0.0;
+        const bool candidate = j.judgement.sheet && j.judgement.score >= top - kAsWell;
+        const double inFrame = candidate ? areaInFrame(j.outline.corners, image.paper.size()) : 0.0;
         if (inFrame > largest) {
             largest = inFrame;
             best = &j;

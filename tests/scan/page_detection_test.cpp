@@ -38,7 +38,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::textBlocks, 12, kFrame, 1},  // a strip of desk beyond the sheet's edge, too thin to measure
         {Kind::harshLight, 1, kFrame, 1},   // shaded paper, a shadow's edge just past it, a lit desk beyond
         {Kind::curledCorners, 5, still, 2}, // a pale desk the frame cuts around a sheet wholly in view
-        {Kind::drawnBoxes, 0, kFrame, 2},   // a frame drawn on the sheet, outlines setting each other aside
+        {Kind::drawnBoxes, 0, kFrame, 2},   // outlines that set each other aside: the outermost
+        {Kind::jpegAndBlur, 26, kFrame},    // the same, with an outline past the sheet scoring less
         {Kind::jpegAndBlur, 17, kFrame, 1}, // a line drawn just inside the sheet's edge, a thumb on that edge
     };
     for (Kind kind : synthetic::kKinds) {
