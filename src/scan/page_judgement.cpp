@@ -649,7 +649,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
     }
     // Each set aside for another, round in a circle: of those that score about as well as the
     // best, the outermost keeps every line drawn on it.
-    constexpr double kAsWell = 0.05;
+    constexpr double kAsWell = 0.1;
     double top = 0;
     for (const Judged& j : judged) {
         top = std::max(top, j.judgement.sheet ? j.judgement.score : 0.0);
