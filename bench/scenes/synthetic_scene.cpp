@@ -470,8 +470,11 @@ double pageIoU(const Corners& found, const Corners& truth, cv::Size frame) {
         return 0.0;
     }
     std::vector<cv::Point2f> overlap;
-    const double inter = std::abs(double(cv::intersectConvexConvex(a, b, overlap, true)));
-    const double uni = std::abs(cv::contourArea(a)) + std::abs(cv::contourArea(b)) - inter;
+    const double areaA = std::abs(cv::contourArea(a)), areaB = std::abs(cv::contourArea(b));
+    // Where edges coincide with the frame's the convex intersection can come out larger than
+    // either polygon.
+    const double inter = std::min({std::abs(double(cv::intersectConvexConvex(a, b, overlap, true))), areaA, areaB});
+    const double uni = areaA + areaB - inter;
     return uni > 0 ? inter / uni : 0.0;
 }
 

@@ -30,6 +30,10 @@ constexpr double kMinRelativeStep = 0.08;
 constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
 // Farther out, where the paper beyond the broadest marker line shows again.
 constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
+// Paper in shade is at most this share of the picture's brightest paper.
+constexpr double kShade = 0.85;
+// Bands out from a side that shaded desk, darker than the paper, fills before a shadow's edge.
+constexpr std::ptrdiff_t kShadedDesk = 4;
 // The sides on average must step along this share of their length.
 constexpr double kMinMeanSupport = 0.65;
 
@@ -124,7 +128,8 @@ std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
 
 // Share of a side where the paper inside steps down to something else outside; none when too
 // little of the side has its outside in the frame.
-std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b) {
+std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+    const cv::Mat& paper = image.paper;
     const cv::Point2d along = b - a;
     const double length = std::hypot(along.x, along.y);
     if (length < 1) {
@@ -153,6 +158,10 @@ std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2
         if (!complete) {
             continue;
         }
+        // Right at the edge paper and desk share the light. A shadow's edge just beyond paper in
+        // shade, with a lit desk past that, turns the wider step around; the shaded desk before
+        // it is wider than a line drawn along the edge.
+        const double nearOut = *std::max_element(out.begin(), out.begin() + kShadedDesk);
         // The inside's median shrugs off a line drawn close to the edge; the outside's upper
         // values find the paper beyond a line drawn on the sheet.
         std::sort(in.begin(), in.end());
@@ -167,8 +176,11 @@ std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2
                 beyond.push_back(*v);
             }
         }
-        const bool paperBeyond = std::abs(percentile(beyond, 0.9) - inside) < least / 2;
-        const int step = inside - outside >= least && !paperBeyond ? 1 : 0;
+        const double far = percentile(beyond, 0.9);
+        const bool paperBeyond = std::abs(far - inside) < least / 2;
+        const bool shadowBeyond =
+            inside - nearOut >= least && far >= inside + least && inside <= kShade * image.paperWhite;
+        const int step = (inside - outside >= least || shadowBeyond) && !paperBeyond ? 1 : 0;
         ++counted;
         stepped += step;
         if (i < end || i >= samples - end) {
@@ -219,7 +231,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
     std::string sides;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
-        const auto steps = stepSupport(image.paper, a, b);
+        const auto steps = stepSupport(image, a, b);
         // A close-up's side that runs too close along the frame to judge is taken as along it.
         if (alongBorder(a, b, size) ||
             (!steps && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height))) {
@@ -323,9 +335,8 @@ int sharedSides(const Corners& outer, const Corners& inner) {
 }
 
 // The paper measure of what lies inside `outer` but outside `inner` (beyond the blur of its
-// edge), at the given percentile, sampled on a grid of n by n; none when that is a sliver.
-std::optional<double> between(const cv::Mat& paper, const Corners& outer, const Corners& inner, double share,
-                              int n = 24) {
+// edge), sampled on a grid of n by n; none when that is a sliver.
+std::vector<double> ringValues(const cv::Mat& paper, const Corners& outer, const Corners& inner, int n) {
     std::vector<cv::Point2f> polygon;
     for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
     std::vector<double> values;
@@ -342,9 +353,15 @@ std::optional<double> between(const cv::Mat& paper, const Corners& outer, const 
         }
     }
     if (values.size() < 12) {
-        return std::nullopt;
+        values.clear();
     }
-    return percentile(values, share);
+    return values;
+}
+
+// The same at the given percentile.
+std::optional<double> between(const cv::Mat& paper, const Corners& outer, const Corners& inner, double share) {
+    const auto values = ringValues(paper, outer, inner, 24);
+    return values.empty() ? std::nullopt : std::optional(percentile(values, share));
 }
 
 // The paper measure just outside `inner`'s sides where they lie inside `outer`, past a line's
@@ -539,19 +556,41 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // Between outlines this close there is too little to judge: a line drawn along the
             // sheet's edge, blurred into it.
             constexpr double kThinRing = 1.12;
-            // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
-            // is not part of one the frame cuts: that one only reaches the frame across the desk.
-            if (outer.borderSides > 0 && inner.borderSides == 0 && inner.weakest >= outer.weakest - kClearlyBetter) {
-                setAside(a, c, "the inner one is wholly in view");
-                continue;
-            }
             const Corners& ao = judged[a].outline.corners;
             const Corners& ci = judged[c].outline.corners;
+            // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
+            // or clearly enough with no paper as bright around it that a shadow's edge would cut
+            // off, is not part of one the frame cuts: that one only reaches the frame across the
+            // desk.
+            constexpr double kClearSides = 0.75;
+            if (outer.borderSides > 0 && inner.borderSides == 0) {
+                const auto around = inner.edgeInView && inner.weakest >= kClearSides
+                                        ? between(image.paper, ao, ci, 0.85)
+                                        : std::nullopt;
+                if (inner.weakest >= outer.weakest - kClearlyBetter ||
+                    (around && *around < inner.paper - margin && !shadowEdgeInside(image.lightness, ao, ci))) {
+                    setAside(a, c, "the inner one is wholly in view");
+                    continue;
+                }
+            }
             // A cast shadow's edge steps down as sharply as a sheet's own, often more clearly than
             // the sheet's sides in its shade; but it goes on over the desk beyond the sheet.
             if (shadowEdgeInside(image.lightness, ao, ci)) {
                 setAside(c, a, "a shadow's edge cuts it off");
                 continue;
+            }
+            const bool thinRing =
+                outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci);
+            std::optional<double> most;
+            if (thinRing) {
+                const auto ring = ringValues(image.paper, ao, ci, 64);
+                most = ring.empty() ? justOutside(image.paper, ao, ci) : percentile(ring, 0.5);
+                // A line drawn just inside the sheet's edge, the same paper beyond it: the outer
+                // one is the sheet, however a thumb or a curl weakens its sides.
+                if (!ring.empty() && percentile(ring, 0.9) >= inner.paper - margin) {
+                    setAside(c, a, "a frame drawn close to the edge");
+                    continue;
+                }
             }
             if (outer.weakest > inner.weakest + kClearlyBetter) {
                 setAside(c, a, "the outer one's sides step more clearly");
@@ -566,15 +605,11 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // The paper between lines of ink or text: a high percentile of what lies between.
             const auto rest = between(image.paper, ao, ci, 0.85);
             const bool samePaper = !rest || *rest >= inner.paper - margin;
-            if (outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci)) {
+            if (thinRing) {
                 // Mostly no paper, even in a thin ring: a desk the outer one takes in. A line
                 // drawn along the sheet's edge covers far less of it.
                 // On a pale desk the ring looks like paper either way; a sheet's own edge then
                 // steps at least as clearly as a line drawn on it, which has paper beyond.
-                auto most = between(image.paper, ao, ci, 0.5, 64);
-                if (!most) {
-                    most = justOutside(image.paper, ao, ci);
-                }
                 if ((most && !looksLikePaper(image, *most)) ||
                     inner.weakest > outer.weakest + kSlightlyBetter) {
                     setAside(a, c, "no paper lies around the inner one");
@@ -604,15 +639,28 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
         }
     }
     const Judged* best = nullptr;
-    for (bool strict : {true, false}) {
-        for (size_t i = 0; i < judged.size(); ++i) {
-            if (judged[i].judgement.sheet && (!strict || !out[i]) &&
-                (!best || judged[i].judgement.score > best->judgement.score)) {
-                best = &judged[i];
-            }
+    for (size_t i = 0; i < judged.size(); ++i) {
+        if (judged[i].judgement.sheet && !out[i] && (!best || judged[i].judgement.score > best->judgement.score)) {
+            best = &judged[i];
         }
-        if (best) {
-            break;
+    }
+    if (best) {
+        return best;
+    }
+    // Each set aside for another, round in a circle: of those that score about as well as the
+    // best, the outermost keeps every line drawn on it.
+    constexpr double kAsWell = 0.1;
+    double top = 0;
+    for (const Judged& j : judged) {
+        top = std::max(top, j.judgement.sheet ? j.judgement.score : 0.0);
+    }
+    double largest = 0;
+    for (const Judged& j : judged) {
+        const bool candidate = j.judgement.sheet && j.judgement.score >= top - kAsWell;
+        const double inFrame = candidate ? areaInFrame(j.outline.corners, image.paper.size()) : 0.0;
+        if (inFrame > largest) {
+            largest = inFrame;
+            best = &j;
         }
     }
     return best;

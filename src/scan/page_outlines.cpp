@@ -164,8 +164,8 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     std::vector<Edge> steps;
     for (Edge& e : edges) {
         const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
-        const double stepping = std::max(stepSupport(image.paper, a, b).value_or(Steps()).share,
-                                          stepSupport(image.paper, b, a).value_or(Steps()).share);
+        const double stepping = std::max(stepSupport(image, a, b).value_or(Steps()).share,
+                                          stepSupport(image, b, a).value_or(Steps()).share);
         if (stepping >= kMinSideSupport) {
             e.support *= stepping;
             steps.push_back(e);

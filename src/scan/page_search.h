@@ -54,14 +54,15 @@ std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p);
 
 // Share of the side from a to b where the paper measure steps down from its inside (on the
 // right, going from a to b with y downwards) to its outside, over a band wider than a marker's
-// line: along all of it, and along its first and last fifths. None when too little of the side
-// has both bands in the frame.
+// line, or, for paper in shade, right at the edge with a lit desk farther out: along all of it,
+// and along its first and last fifths. None when too little of the side has both bands in the
+// frame.
 struct Steps {
     double share = 0;
     double atStart = 0;
     double atEnd = 0;
 };
-std::optional<Steps> stepSupport(const cv::Mat& paper, cv::Point2d a, cv::Point2d b);
+std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
 
 // Whether a side runs along the frame's border.
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);

@@ -34,13 +34,49 @@ Line sideLine(const Corners& c, int side) {
     return {c[side], unit(c[(side + 1) % 4] - c[side])};
 }
 
+// The weighted least-squares line: through the points' centroid, along their principal axis.
+Line weightedLine(const std::vector<cv::Point2f>& points, const std::vector<double>& weights) {
+    double sw = 0, sx = 0, sy = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        sw += weights[i];
+        sx += weights[i] * points[i].x;
+        sy += weights[i] * points[i].y;
+    }
+    const cv::Point2d centre(sx / sw, sy / sw);
+    double xx = 0, yy = 0, xy = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const double dx = points[i].x - centre.x, dy = points[i].y - centre.y;
+        xx += weights[i] * dx * dx;
+        yy += weights[i] * dy * dy;
+        xy += weights[i] * dx * dy;
+    }
+    const double angle = 0.5 * std::atan2(2 * xy, xx - yy);
+    return {centre, {std::cos(angle), std::sin(angle)}};
+}
+
+// A line fitted with Huber's loss, so that a few stray points barely move it: reweighted least
+// squares from the plain fit, which settles in a few rounds on points that lie along a side.
 std::optional<Line> fitLine(const std::vector<cv::Point2f>& points) {
     if (points.size() < 2) {
         return std::nullopt;
     }
-    cv::Vec4f l;
-    cv::fitLine(points, l, cv::DIST_HUBER, 0, 0.01, 0.01);
-    return Line{{l[2], l[3]}, {l[0], l[1]}};
+    constexpr double kHuber = 1.345;  // pixels: residuals beyond this count linearly
+    std::vector<double> weights(points.size(), 1.0);
+    Line line = weightedLine(points, weights);
+    for (int round = 0; round < 30; ++round) {
+        for (size_t i = 0; i < points.size(); ++i) {
+            const double d = std::abs(cross(cv::Point2d(points[i]) - line.point, line.dir));
+            weights[i] = d < kHuber ? 1.0 : kHuber / d;
+        }
+        const Line next = weightedLine(points, weights);
+        const bool settled = std::abs(cross(next.dir, line.dir)) < 1e-3 &&
+                             cv::norm(next.point - line.point) < 0.01;
+        line = next;
+        if (settled) {
+            break;
+        }
+    }
+    return line;
 }
 
 // Corner i is where side i - 1 meets side i.

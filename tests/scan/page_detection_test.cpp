@@ -36,6 +36,11 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::drawnBoxes, 17, kFrame, 1},  // a frame drawn just inside the sheet's edge
         {Kind::curledCorners, 23, kFrame},  // a side in shade that steps along under half its length
         {Kind::textBlocks, 12, kFrame, 1},  // a strip of desk beyond the sheet's edge, too thin to measure
+        {Kind::harshLight, 1, kFrame, 1},   // shaded paper, a shadow's edge just past it, a lit desk beyond
+        {Kind::curledCorners, 5, still, 2}, // a pale desk the frame cuts around a sheet wholly in view
+        {Kind::drawnBoxes, 0, kFrame, 2},   // outlines that set each other aside: the outermost
+        {Kind::jpegAndBlur, 26, kFrame},    // the same, with an outline past the sheet scoring less
+        {Kind::jpegAndBlur, 17, kFrame, 1}, // a line drawn just inside the sheet's edge, a thumb on that edge
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
