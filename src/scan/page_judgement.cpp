@@ -442,7 +442,7 @@ std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::
     return result;
 }
 
-// How sharply the lightness steps down across the side from a to b, towards `outward`: the
+// How sharply the lightness steps down across the side from a to b, from its inside out: the
 // steepest drop over two pixels as a share of the whole drop across a few pixels either way
 // (near 1 for a sheet's edge, far less for a shadow's soft one). The median over the side's
 // middle; none where too little of it steps.
