@@ -442,11 +442,56 @@ std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::
     return result;
 }
 
-// Whether a side of `inner` that crosses the inside of `outer` goes on beyond `inner`'s corners
-// as the same step: the edge of a shadow, not of a sheet.
+// How sharply the lightness steps down across the side from a to b, from its inside out: the
+// steepest drop over two pixels as a share of the whole drop across a few pixels either way
+// (near 1 for a sheet's edge, far less for a shadow's soft one). The median over the side's
+// middle; none where too little of it steps.
+std::optional<double> sharpness(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
+    constexpr int n = 16, reach = 10;
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+    const cv::Point2d outward(dir.y, -dir.x);
+    std::vector<double> shares;
+    for (int i = 0; i < n; ++i) {
+        const cv::Point2d p = a + (b - a) * (0.2 + 0.6 * (i + 0.5) / n);
+        std::array<double, 2 * reach + 1> profile{};
+        bool complete = true;
+        for (int t = -reach; t <= reach && complete; ++t) {
+            const auto v = sampleAt(lightness, p + outward * double(t));
+            complete = v.has_value();
+            profile[size_t(t + reach)] = v.value_or(0);
+        }
+        if (!complete) {
+            continue;
+        }
+        const double drop = (profile[0] + profile[1]) / 2 - (profile[2 * reach - 1] + profile[2 * reach]) / 2;
+        if (drop < kMinStep) {
+            continue;
+        }
+        double steepest = 0;
+        for (size_t k = 2; k < profile.size(); ++k) {
+            steepest = std::max(steepest, profile[k - 2] - profile[k]);
+        }
+        shares.push_back(std::min(1.0, steepest / drop));
+    }
+    if (shares.size() < n / 2) {
+        return std::nullopt;
+    }
+    return percentile(shares, 0.5);
+}
+
+// Whether a side of `inner` that crosses the inside of `outer` is the edge of a shadow, not of a
+// sheet: it goes on beyond `inner`'s corners as the same step, or it steps far more softly than
+// the sides the two share.
 bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
     std::vector<cv::Point2f> polygon;
     for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> shared;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
+        }
+    }
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
         if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
@@ -459,6 +504,13 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
         const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
         if (!across || across->median > 0.85) {
             continue;
+        }
+        // Paper and desk meet in a step only the camera's blur softens; a shadow's penumbra is
+        // far wider.
+        constexpr double kSofter = 0.6;
+        const auto here = sharpness(lightness, a, b);
+        if (here && shared.size() >= 2 && *here < kSofter * percentile(shared, 0.5)) {
+            return true;
         }
         for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
             const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
