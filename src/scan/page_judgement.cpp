@@ -616,11 +616,13 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // desk.
             constexpr double kClearSides = 0.75;
             if (outer.borderSides > 0 && inner.borderSides == 0) {
-                const auto around = inner.edgeInView && inner.weakest >= kClearSides
-                                        ? between(image.paper, ao, ci, 0.85)
-                                        : std::nullopt;
-                if (inner.weakest >= outer.weakest - kClearlyBetter ||
-                    (around && *around < inner.paper - margin && !shadowEdgeInside(image.lightness, ao, ci))) {
+                bool whollyInView = inner.weakest >= outer.weakest - kClearlyBetter;
+                if (!whollyInView && inner.edgeInView && inner.weakest >= kClearSides) {
+                    const auto around = between(image.paper, ao, ci, 0.85);
+                    whollyInView = around && *around < inner.paper - margin &&
+                                   !shadowEdgeInside(image.lightness, ao, ci);
+                }
+                if (whollyInView) {
                     setAside(a, c, "the inner one is wholly in view");
                     continue;
                 }
