@@ -109,10 +109,9 @@ class AuthTest : public ::testing::Test {
         server.script("POST", "/auth/logout", {ScriptedAnswer::json(204, {})});
     }
 
-    std::unique_ptr<AuthModel> makeModel(QUrl base, std::chrono::milliseconds poll = 1h) {
+    std::unique_ptr<AuthModel> makeModel(QUrl base) {
         AuthModelConfig config = keychain.config;
         config.base = std::move(base);
-        config.pollInterval = poll;
         auto model = std::make_unique<AuthModel>(config);
         QObject::connect(model.get(), &AuthModel::stateChanged,
                          [this, m = model.get()] { seen.push_back(static_cast<Seen>(m->state().index())); });
