@@ -71,34 +71,39 @@ class RendererGl : public testing::RendererGlTest {
             }
         }
     }
+    // Calls `check` with the tip formula's alpha, the ink read back and the pixel's place in
+    // the square about a stamp that holds its tip (clipped at the canvas's left edge).
+    template <class Check>
+    void eachTipPixel(Tool tool, Vec2f centre, float radius, Check check) {
+        const int x0 = std::max(0, int(centre.x) - 32), y0 = int(centre.y) - 32;
+        const PixelImage image = ink(x0, y0, 66);
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x) {
+                const Vec2f local{(float(x0 + x) + 0.5f - centre.x) / (radius * kTipExtent),
+                                  (float(y0 + y) + 0.5f - centre.y) / (radius * kTipExtent)};
+                check(shading::brushAlpha(tool, local, kSeed).value_or(0.0f), image.at(x, y), x, y);
+            }
+        }
+    }
 };
 
 class StampAlpha : public RendererGl, public ::testing::WithParamInterface<Tool> {};
 
 // A stamp centred on the canvas is drawn as a point sprite, one centred off it as a quad.
 TEST_P(StampAlpha, matchesTheTipFormula) {
-    const float radius = 20.0f;
     for (const Vec2f centre : {Vec2f{300.3f, 400.7f}, Vec2f{-3.6f, 1000.2f}}) {
         renderer->resetCanvas();
         renderer->beginStroke("s", canvasPixel(centre.x, centre.y), GetParam(), {1.0f, 0.5f, 0.25f, 1.0f},
-                              radius);
+                              20.0f);
         frame(8, 8);
-        const int x0 = std::max(0, int(centre.x) - 32), y0 = int(centre.y) - 32, size = 66;  // the 26 px disc
-        const PixelImage image = ink(x0, y0, size);
         int covered = 0, outliers = 0;
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                const Vec2f local{(float(x0 + x) + 0.5f - centre.x) / (radius * kTipExtent),
-                                  (float(y0 + y) + 0.5f - centre.y) / (radius * kTipExtent)};
-                const float alpha = shading::brushAlpha(GetParam(), local, kSeed).value_or(0.0f);
-                const Rgba8 got = image.at(x, y);
-                covered += alpha > 0;
-                // Colour is stored weighted by alpha: (1, 0.5, 0.25) × A over transparent black.
-                // A hash lands within a float rounding of a jump in a few pixels; those may differ.
-                outliers += std::max({levels(got.a, alpha), levels(got.r, alpha), levels(got.g, 0.5f * alpha),
-                                      levels(got.b, 0.25f * alpha)}) > 1.5f;
-            }
-        }
+        eachTipPixel(GetParam(), centre, 20.0f, [&](float alpha, Rgba8 got, int, int) {
+            covered += alpha > 0;
+            // Colour is stored weighted by alpha: (1, 0.5, 0.25) × A over transparent black.
+            // A hash lands within a float rounding of a jump in a few pixels; those may differ.
+            outliers += std::max({levels(got.a, alpha), levels(got.r, alpha), levels(got.g, 0.5f * alpha),
+                                  levels(got.b, 0.25f * alpha)}) > 1.5f;
+        });
         EXPECT_GT(covered, 300);
         EXPECT_LE(outliers, covered / 200) << outliers << " of " << covered << " pixels differ";
     }
@@ -112,28 +117,19 @@ INSTANTIATE_TEST_SUITE_P(EveryBrush, StampAlpha,
 // The eraser takes the ink's alpha by its tip's and leaves the colour, so the paper shows through.
 TEST_F(RendererGl, theEraserTakesInkBackByItsTipAndLeavesTheRest) {
     const Vec2f centre{600.5f, 700.5f};
-    const float pen = 20.0f, eraser = 8.0f;
     renderer->beginStroke("ink", canvasPixel(centre.x, centre.y), Tool::sketchpen, {1.0f, 0.5f, 0.25f, 1.0f},
-                          pen);
+                          20.0f);
     frame(8, 8);
-    const int x0 = int(centre.x) - 32, y0 = int(centre.y) - 32, size = 66;
-    const PixelImage before = ink(x0, y0, size);
+    const PixelImage before = ink(int(centre.x) - 32, int(centre.y) - 32, 66);
     renderer->beginStroke("rub", canvasPixel(centre.x, centre.y), Tool::eraser, {0.0f, 0.0f, 0.0f, 1.0f},
-                          eraser);
+                          8.0f);
     frame(8, 8);
-    const PixelImage after = ink(x0, y0, size);
     int erased = 0, outliers = 0;
-    for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-            const Vec2f local{(float(x0 + x) + 0.5f - centre.x) / (eraser * kTipExtent),
-                              (float(y0 + y) + 0.5f - centre.y) / (eraser * kTipExtent)};
-            const float taken = shading::brushAlpha(Tool::eraser, local, kSeed).value_or(0.0f);
-            const Rgba8 was = before.at(x, y), is = after.at(x, y);
-            erased += taken > 0.99f && is.a == 0;
-            outliers +=
-                levels(is.a, was.a / 255.0f * (1.0f - taken)) > 1.5f || (taken < 0.99f && is.r != was.r);
-        }
-    }
+    eachTipPixel(Tool::eraser, centre, 8.0f, [&](float taken, Rgba8 is, int x, int y) {
+        const Rgba8 was = before.at(x, y);
+        erased += taken > 0.99f && is.a == 0;
+        outliers += levels(is.a, was.a / 255.0f * (1.0f - taken)) > 1.5f || (taken < 0.99f && is.r != was.r);
+    });
     EXPECT_GT(erased, 100);
     EXPECT_EQ(outliers, 0);
 }

@@ -25,7 +25,7 @@ Step pen(Kind kind, double x, double y) {
     return {kind, {x, y}, {}, 1};
 }
 
-TEST(TouchScreenGesture, oneFingerDrawsFromWhereItLandedOrLeavesADot) {
+TEST(TouchScreenGesture, oneFingerDrawsFromWhereItLandedAndTwoPanAndZoomWithoutJumpsWhenFingersChange) {
     const std::vector<Finger> lifted;
     const std::vector<Finger> cancelled{{-1, {}}};  // the system takes the touches away
     const struct {
@@ -64,6 +64,14 @@ TEST(TouchScreenGesture, oneFingerDrawsFromWhereItLandedOrLeavesADot) {
         {"a cancel ends the open stroke where it was",
          {{{7, {0, 0}}}, {{7, {0, 40}}}, cancelled, lifted},
          {pen(Kind::penDown, 0, 0), pen(Kind::penMove, 0, 40), pen(Kind::penUp, 0, 40)}},
+        // A third finger rides along; when one of the pair lifts, the others take over where they are.
+        {"two fingers spread from 100 to 200 about a fixed centre, then another pair takes over",
+         {{{1, {100, 100}}, {2, {200, 100}}},
+          {{1, {50, 100}}, {2, {250, 100}}},
+          {{1, {50, 100}}, {2, {250, 100}}, {3, {400, 400}}},
+          {{2, {250, 100}}, {3, {400, 400}}},
+          {{2, {260, 100}}, {3, {410, 400}}}},
+         {{Kind::panZoom, {150, 100}, {0, 0}, 2}, {Kind::panZoom, {335, 250}, {10, 0}, 1}}},
     };
     for (const auto& c : cases) {
         TouchScreenGesture gesture;
@@ -75,19 +83,6 @@ TEST(TouchScreenGesture, oneFingerDrawsFromWhereItLandedOrLeavesADot) {
         }
         EXPECT_EQ(got, c.expected) << c.name;
     }
-}
-
-TEST(TouchScreenGesture, twoFingersZoomAboutTheirCentreWithoutJumpsWhenFingersChange) {
-    TouchScreenGesture gesture;
-    gesture.update({{1, {100, 100}}, {2, {200, 100}}});
-    // Spread from 100 to 200 about a fixed centre.
-    EXPECT_EQ(gesture.update({{1, {50, 100}}, {2, {250, 100}}}),
-              Steps({{Kind::panZoom, {150, 100}, {0, 0}, 2}}));
-    // A third finger rides along; when one of the pair lifts, the others take over where they are.
-    EXPECT_TRUE(gesture.update({{1, {50, 100}}, {2, {250, 100}}, {3, {400, 400}}}).empty());
-    EXPECT_TRUE(gesture.update({{2, {250, 100}}, {3, {400, 400}}}).empty());
-    EXPECT_EQ(gesture.update({{2, {260, 100}}, {3, {410, 400}}}),
-              Steps({{Kind::panZoom, {335, 250}, {10, 0}, 1}}));
 }
 
 }  // namespace

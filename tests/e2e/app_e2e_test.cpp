@@ -51,19 +51,6 @@ class AppEndToEndTest : public ::testing::Test {
 
     std::int64_t historyBytes() { return metric(server.metricsPort(), "vellumora_history_bytes"); }
 
-    // Outside canvas mode the mouse draws where it is dragged, as in any drawing program.
-    void drawWithTheMouse(AppInstance& app) {
-        const std::int64_t history = historyBytes();
-        app.focusWindow();
-        for (const char* step :
-             {"mousemove --window WINDOW 300 250", "mousedown 1", "mousemove_relative -- 40 10",
-              "mousemove_relative -- 40 25", "mousemove_relative -- 30 40", "mouseup 1"}) {
-            app.pointer(QString::fromLatin1(step));
-        }
-        EXPECT_TRUE(runUntil([&] { return historyBytes() > history; }))
-            << "the mouse stroke never reached the room";
-    }
-
     // Canvas mode grabs the pointer: its motion moves the cursor, with the button held it draws
     // one stroke, then the cursor moves on without ink. `at` is where it starts in the window.
     void strokeWithThePointer(AppInstance& app, QPoint at = {480, 400}) {
@@ -82,11 +69,20 @@ class AppEndToEndTest : public ::testing::Test {
         }
         app.key("Escape");
     }
-    // One stroke that reaches the room's history.
-    void drawAStroke(AppInstance& app) {
-        const std::int64_t history = metric(server.metricsPort(), "vellumora_history_bytes");
-        strokeWithThePointer(app);
-        EXPECT_TRUE(runUntil([&] { return metric(server.metricsPort(), "vellumora_history_bytes") > history; }))
+    // One stroke that reaches the room's history: drawn with the pointer in canvas mode or, outside
+    // it, with the mouse where it is dragged, as in any drawing program.
+    void drawAStroke(AppInstance& app, bool withTheMouse = false) {
+        const std::int64_t history = historyBytes();
+        if (withTheMouse) {
+            app.focusWindow();
+            for (const char* step :
+                 {"mousemove --window WINDOW 300 250", "mousedown 1", "mousemove_relative -- 40 10",
+                  "mousemove_relative -- 40 25", "mousemove_relative -- 30 40", "mouseup 1"})
+                app.pointer(QString::fromLatin1(step));
+        } else {
+            strokeWithThePointer(app);
+        }
+        EXPECT_TRUE(runUntil([&] { return historyBytes() > history; }))
             << "the stroke never reached the room";
     }
 
@@ -144,7 +140,7 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     const QString hint = "Drag on the paper to draw. Space: use the touchpad as paper.";
     EXPECT_TRUE(ann.waitShowing(hint));
     ann.screenshot("first-room-hint");
-    drawWithTheMouse(ann);
+    drawAStroke(ann, /*withTheMouse=*/true);
     EXPECT_TRUE(runUntil([&] { return !ann.isShowing(hint); }));
     drawAStroke(ann);
     ann.screenshot("sketchbook-drawing");

@@ -44,6 +44,13 @@ QString xdotool(const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+// The first argument of the reply; invalid when the call failed.
+QVariant firstOf(QDBusPendingCall call) {
+    call.waitForFinished();
+    const QDBusMessage reply = call.reply();
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
+}
+
 }  // namespace
 
 AppInstance::AppInstance(QString home)
@@ -130,13 +137,9 @@ bool AppInstance::connectAccessibilityBus() {
     return a11y_.has_value();
 }
 
-// The first argument of the reply; invalid when the call failed.
 QVariant AppInstance::ask(const Node& node, const QString& interface, const QString& method,
                           const QVariantList& args) {
-    QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
-    message.setArguments(args);
-    const QDBusMessage reply = a11y_->call(message, QDBus::Block, 2000);
-    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
+    return firstOf(askLater(node, interface, method, args));
 }
 
 QDBusPendingCall AppInstance::askLater(const Node& node, const QString& interface, const QString& method,
@@ -167,18 +170,13 @@ std::optional<AppInstance::Node> AppInstance::findShowing(const QString& wanted,
         }
         std::vector<Node> next;
         for (Asked& a : asked) {
-            const auto first = [](QDBusPendingCall& call) {
-                call.waitForFinished();
-                const QDBusMessage reply = call.reply();
-                return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
-            };
             if (a.node.path != kRoot) {
-                const auto states = qdbus_cast<QList<uint>>(first(a.state));
+                const auto states = qdbus_cast<QList<uint>>(firstOf(a.state));
                 if (states.isEmpty() || !(states.front() & (1u << kStateShowing))) continue;
-                const QString name = first(a.name).value<QDBusVariant>().variant().toString();
+                const QString name = firstOf(a.name).value<QDBusVariant>().variant().toString();
                 if (prefix ? name.startsWith(wanted) : name == wanted) return a.node;
             }
-            const QVariant children = first(a.children);
+            const QVariant children = firstOf(a.children);
             if (!children.isValid()) continue;
             const auto array = children.value<QDBusArgument>();
             array.beginArray();

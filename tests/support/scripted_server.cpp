@@ -41,14 +41,6 @@ QUrl ScriptedServer::url() const {
     return QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(server_.serverPort()));
 }
 
-namespace {
-
-QByteArray routeKey(const QByteArray& method, const QByteArray& path) {
-    return method + ' ' + path;
-}
-
-}  // namespace
-
 QList<QByteArray> RecordedRequest::headerValues(const QByteArray& lowerCaseName) const {
     QList<QByteArray> values;
     for (const auto& [name, value] : headers)
@@ -69,7 +61,7 @@ QUrl ScriptedResponder::baseUrl() const {
 
 void ScriptedResponder::script(const QByteArray& method, const QByteArray& path,
                                QList<ScriptedAnswer> answers) {
-    scripts_[routeKey(method, path)] = std::deque<ScriptedAnswer>(answers.begin(), answers.end());
+    scripts_[method + ' ' + path] = std::deque<ScriptedAnswer>(answers.begin(), answers.end());
 }
 
 QList<RecordedRequest> ScriptedResponder::requestsTo(const QByteArray& method, const QByteArray& path) const {
@@ -128,7 +120,7 @@ void ScriptedResponder::onReadyRead(QTcpSocket* socket) {
 ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QByteArray& path) {
     // Routes are scripted without the query.
     const qsizetype query = path.indexOf('?');
-    auto it = scripts_.find(routeKey(method, query < 0 ? path : path.left(query)));
+    auto it = scripts_.find(method + ' ' + (query < 0 ? path : path.left(query)));
     if (it == scripts_.end() || it->empty()) {
         return ScriptedAnswer::json(404, R"({"error":"no such route"})");
     }

@@ -15,11 +15,10 @@
 
 namespace vellumora::testing {
 
-inline AuthModelConfig isolatedConfig(const QUrl& base,
-                                      std::chrono::milliseconds poll = std::chrono::hours(1)) {
+inline AuthModelConfig isolatedConfig(const QUrl& base) {
     return AuthModelConfig{
         base, QStringLiteral("com.vellumora.test.") + QUuid::createUuid().toString(QUuid::WithoutBraces),
-        TokenStore::defaultKey(), poll};
+        TokenStore::defaultKey(), std::chrono::hours(1)};
 }
 
 // The keychain item of `config`, emptied when the test ends.
