@@ -39,8 +39,8 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       rate_(context.config.messageRateLimit),
       controlRate_(kControlFramesPerSecond),
       timer_(stream_.get_executor()),
-      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
-             context.output),
+      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes}, context.output,
+             std::is_same_v<Stream, OneThreadSocket> ? SendQueue::Threads::one : SendQueue::Threads::many),
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
