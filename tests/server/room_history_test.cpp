@@ -1,14 +1,19 @@
-// The history rules, the budget policy and the message rules, without a network.
+// The history rules, the budget policy, the message rules and the relay, without a network.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <random>
 
 #include "model/json_forms.h"
 #include "rooms/message_rules.h"
 #include "rooms/relay_text.h"
+#include "rooms/room.h"
 #include "rooms/room_history.h"
+#include "store/history_writer.h"
+#include "store/sqlite_store.h"
 
 namespace vellumora::server {
 namespace {
@@ -309,6 +314,66 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         EXPECT_EQ(decodeServerMessage(relayed), relayedFrom(*message, "u-1")) << relayed;
         EXPECT_EQ(relayed == encoded, c.sameBytes) << relayed;
     }
+}
+
+// Keeps what it is sent as a queue whose socket takes nothing would, or lets go of it at once.
+class Member final : public RoomMember {
+  public:
+    Member(std::string id, bool holds) : user_{std::move(id), "name", "name"}, holds_(holds) {}
+    bool enqueue(std::span<const Payload> parts) override {
+        for (const Payload& part : parts) {
+            seen.push_back(*part);
+            if (holds_) held.emplace_back(part, *part);
+        }
+        return false;
+    }
+    void send() override {}
+    const UserRecord& user() const override { return user_; }
+    const std::string& color() const override { return color_; }
+    void goAway(const char*) override {}
+    void endSession(const char*) override {}
+    std::vector<std::string> seen;  // each text as it was when queued
+    std::vector<std::pair<Payload, std::string>> held;  // and how it read then
+
+  private:
+    UserRecord user_;
+    std::string color_ = "#336699";
+    bool holds_;
+};
+
+TEST(Room, shouldNeverRewriteARelayedTextThatAQueueStillHolds) {
+    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-room-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        Metrics metrics;
+        SqliteStore store((dir / "db").string());
+        HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
+        Room room("solo:relay", store.loadRoom("solo:relay"), writer, metrics, 8);
+        auto author = std::make_shared<Member>("author", false);
+        auto holder = std::make_shared<Member>("holder", true);
+        auto reader = std::make_shared<Member>("reader", false);
+        for (const auto& m : {author, holder, reader}) ASSERT_TRUE(room.join(m));
+        room.handle(*author, *encode(start("s")));
+        const std::size_t before = holder->held.size();
+        // The holder lets go halfway, so later relays reuse texts while earlier ones are held.
+        for (int i = 0; i < 24; ++i) {
+            if (i == 12) holder->held.resize(before);
+            room.handle(*author, *encode(point("s", (i + 1) / 64.0)));
+        }
+        room.handle(*author, *encode(finish("s")));
+        writer.flush();
+        for (const auto& [text, then] : holder->held) EXPECT_EQ(*text, then);
+        // The relays: stroke_start, the points, stroke_end; the same for both, and as sent.
+        ASSERT_GE(reader->seen.size(), 26u);
+        const auto relays = [](const Member& m) { return std::vector(m.seen.end() - 26, m.seen.end()); };
+        const std::vector<std::string> relayed = relays(*reader);
+        EXPECT_EQ(relayed, relays(*holder));
+        for (int i = 0; i < 24; ++i) {
+            const std::string& text = relayed[static_cast<std::size_t>(i) + 1];
+            EXPECT_EQ(decodeServerMessage(text), relayedFrom(point("s", (i + 1) / 64.0), "author")) << text;
+        }
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
