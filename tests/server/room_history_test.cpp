@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <random>
@@ -313,6 +316,33 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         const std::string relayed = out.substr(4);
         EXPECT_EQ(decodeServerMessage(relayed), relayedFrom(*message, "u-1")) << relayed;
         EXPECT_EQ(relayed == encoded, c.sameBytes) << relayed;
+    }
+}
+
+TEST(ReadPlainStrokePoint, shouldReadEveryNumberBitForBitAsTheLibraryDoes) {
+    std::vector<std::string> numbers = {"9007199254740992",   "9007199254740993", "9007199254740992e-22",
+                                        "9007199254740993e-3", "1e22",             "1e23",
+                                        "4.35e-22",            "0.1e-21",          "123456789012345678e-5",
+                                        "1.7976931348623157e308", "5e-324",        "2.5E+0003"};
+    std::mt19937_64 random(31);
+    const char* formats[] = {"%.17g", "%.15g", "%.9g", "%.3f", "%.6e", "%.1f"};
+    for (int i = 0; i < 20000; ++i) {
+        const double magnitude = std::uniform_real_distribution(0.5, 1.0)(random);
+        const double value = std::ldexp(magnitude, std::uniform_int_distribution(-80, 80)(random));
+        char text[64];
+        std::snprintf(text, sizeof text, formats[i % std::size(formats)], i % 3 ? value : -value);
+        numbers.emplace_back(text);
+    }
+    for (const std::string& number : numbers) {
+        double expected = 0;
+        std::from_chars(number.data(), number.data() + number.size(), expected);
+        const auto read = readPlainStrokePoint(R"({"type":"stroke_point","strokeId":"s","point":{"x":)" + number +
+                                               R"(,"y":0.5,"pressure":1,"t":1}})");
+        ASSERT_EQ(read.has_value(), number.size() <= 32 && !(expected == 0 && number[0] == '-')) << number;
+        if (read) {
+            const double x = std::get<ClientMessage::StrokePoint>(read->value).point.x;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(expected)) << number;
+        }
     }
 }
 
