@@ -11,6 +11,7 @@
 #include <random>
 
 #include "model/json_forms.h"
+#include "quiet_member.h"
 #include "rooms/message_rules.h"
 #include "rooms/relay_text.h"
 #include "rooms/room.h"
@@ -347,9 +348,9 @@ TEST(ReadPlainStrokePoint, shouldReadEveryNumberBitForBitAsTheLibraryDoes) {
 }
 
 // Keeps what it is sent as a queue whose socket takes nothing would, or lets go of it at once.
-class Member final : public RoomMember {
+class Member final : public QuietMember {
   public:
-    Member(std::string id, bool holds) : user_{std::move(id), "name", "name"}, holds_(holds) {}
+    Member(std::string id, bool holds) : QuietMember(std::move(id)), holds_(holds) {}
     bool enqueue(std::span<const Payload> parts) override {
         for (const Payload& part : parts) {
             seen.push_back(*part);
@@ -357,17 +358,10 @@ class Member final : public RoomMember {
         }
         return false;
     }
-    void send() override {}
-    const UserRecord& user() const override { return user_; }
-    const std::string& color() const override { return color_; }
-    void goAway(const char*) override {}
-    void endSession(const char*) override {}
-    std::vector<std::string> seen;  // each text as it was when queued
+    std::vector<std::string> seen;                      // each text as it was when queued
     std::vector<std::pair<Payload, std::string>> held;  // and how it read then
 
   private:
-    UserRecord user_;
-    std::string color_ = "#336699";
     bool holds_;
 };
 
