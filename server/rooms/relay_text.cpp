@@ -112,7 +112,8 @@ class Layout {
         static constexpr std::array<double, 23> kPowers = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-        if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+        if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22)
+            return false;
         const auto value = static_cast<double>(mantissa);
         out = exponent < 0 ? value / kPowers[static_cast<std::size_t>(-exponent)]
                            : value * kPowers[static_cast<std::size_t>(exponent)];
