@@ -92,7 +92,9 @@ struct Server::Parts {
           rooms(config, *store, metrics, writer, disk),
           context{config, *store, presence, metrics, accounts, rooms, writer, disk, input, inputShares, output,
                   sessions},
-          ioc(static_cast<int>(config.threads)) {
+          // With one I/O thread every socket operation runs on it (the pools and the writer only
+          // post to it), so the reactor's lock per descriptor, two a message, guards nothing.
+          ioc(config.threads == 1 ? BOOST_ASIO_CONCURRENCY_HINT_UNSAFE_IO : static_cast<int>(config.threads)) {
         writer.onLost([this](const std::vector<std::int64_t>& keys) { rooms.sendAway(keys, "Storage failed"); });
         accounts.onSessionsEnded([this](const AccountApi::SessionsEnded& ended) {
             if (!ended.tokenHash.empty()) sessions.endToken(ended.tokenHash, "Signed out");

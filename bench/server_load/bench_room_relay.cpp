@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "quiet_member.h"
 #include "rooms/room.h"
 #include "store/history_writer.h"
 #include "store/sqlite_store.h"
@@ -16,23 +17,14 @@ namespace {
 using namespace vellumora;
 using namespace vellumora::server;
 
-class CountingMember final : public RoomMember {
+class CountingMember final : public QuietMember {
   public:
-    explicit CountingMember(std::string id) : user_{std::move(id), "name", "name"} {}
+    using QuietMember::QuietMember;
     bool enqueue(std::span<const Payload> parts) override {
         for (const Payload& part : parts) bytes += part->size();
         return false;
     }
-    void send() override {}
-    const UserRecord& user() const override { return user_; }
-    const std::string& color() const override { return color_; }
-    void goAway(const char*) override {}
-    void endSession(const char*) override {}
     std::size_t bytes = 0;
-
-  private:
-    UserRecord user_;
-    std::string color_ = "#336699";
 };
 
 std::string pointText(const std::string& stroke, int i) {

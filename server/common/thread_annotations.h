@@ -17,6 +17,7 @@
 #define ACQUIRE(...) VELLUMORA_TSA(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) VELLUMORA_TSA(release_capability(__VA_ARGS__))
 #define EXCLUDES(...) VELLUMORA_TSA(locks_excluded(__VA_ARGS__))
+#define NO_THREAD_SAFETY_ANALYSIS VELLUMORA_TSA(no_thread_safety_analysis)
 
 namespace vellumora::server {
 
@@ -38,6 +39,23 @@ class SCOPED_CAPABILITY Lock {
 
   private:
     Mutex& m_;
+};
+
+// Locks only when `shared`: state that, in some configurations, only one thread ever touches
+// skips the atomic operations of an uncontended lock. The analysis treats it as always held.
+class SCOPED_CAPABILITY LockIfShared {
+  public:
+    LockIfShared(Mutex& m, bool shared) ACQUIRE(m) NO_THREAD_SAFETY_ANALYSIS : m_(shared ? &m : nullptr) {
+        if (m_) m_->lock();
+    }
+    ~LockIfShared() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
+        if (m_) m_->unlock();
+    }
+    LockIfShared(const LockIfShared&) = delete;
+    LockIfShared& operator=(const LockIfShared&) = delete;
+
+  private:
+    Mutex* m_;
 };
 
 }  // namespace vellumora::server

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include "model/json_writer.h"
 #include "rooms/message_rules.h"
@@ -14,6 +15,10 @@ Payload encodeShared(const ServerMessage& message) {
     auto text = encode(message);
     return text ? std::make_shared<const std::string>(std::move(*text)) : nullptr;
 }
+
+// A relay usually leaves every queue before the room's next one: a few texts cover a busy room.
+constexpr std::size_t kReusedPayloads = 4;
+constexpr std::size_t kReusedPayloadBytes = 16 * 1024;
 
 WirePeer peerOf(const RoomMember& member) {
     return {member.user().id, member.user().displayName, member.color()};
@@ -61,6 +66,21 @@ void Room::publishLocked(const Payload& payload, const RoomMember* except, Wake&
         if (auto member = p.alive.lock(); member && member->enqueue({&payload, 1}))
             wake.push_back(std::move(member));
     }
+}
+
+std::shared_ptr<std::string> Room::reusedPayloadLocked() {
+    for (std::shared_ptr<std::string>& text : payloads_) {
+        if (text.use_count() != 1) continue;
+        // The queues' last reads of it happened before their release of it.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        // A rare large relay must not pin its memory to the room.
+        if (text->capacity() > kReusedPayloadBytes) text = std::make_shared<std::string>();
+        text->clear();
+        return text;
+    }
+    auto text = std::make_shared<std::string>();
+    if (payloads_.size() < kReusedPayloads) payloads_.push_back(text);
+    return text;
 }
 
 void Room::send(Wake& wake) {
@@ -150,7 +170,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        encoded_.clear();
+        const std::shared_ptr<std::string> encoded = reusedPayloadLocked();
         if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
             userIdJson_.clear();
             json::Writer(userIdJson_).string(userId);
@@ -158,18 +178,18 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
         }
         const RoomMember* skipped = &sender;
         if (plain) {
-            relayPlainStrokePoint(bytes, userIdJson_, encoded_);
-        } else if (!relayFromBytes(bytes, *message, userIdJson_, encoded_)) {
+            relayPlainStrokePoint(bytes, userIdJson_, *encoded);
+        } else if (!relayFromBytes(bytes, *message, userIdJson_, *encoded)) {
             ServerMessage relayed = relayedFrom(*message, userId);
             if (const auto* redo = std::get_if<StrokeRedoMessage>(&relayed))
                 relayed = history_.redone(redo->strokeId, userId);
-            if (!encodeInto(relayed, encoded_)) return;
+            if (!encodeInto(relayed, *encoded)) return;
             // Undo and redo go to the author's connections too: the room's order places them.
             if (std::holds_alternative<StrokeUndoMessage>(relayed) ||
                 std::holds_alternative<StrokeRedoMessage>(relayed))
                 skipped = nullptr;
         }
-        publishLocked(std::make_shared<const std::string>(encoded_), skipped, wake);
+        publishLocked(encoded, skipped, wake);
     }
     send(wake);
 }

@@ -127,7 +127,22 @@ SqliteDatabase::SqliteDatabase(const std::string& path) {
 }
 
 SqliteDatabase::~SqliteDatabase() {
+    begin_.reset();
+    commit_.reset();
     sqlite3_close_v2(db_);
+}
+
+SqliteStatement& SqliteDatabase::prepared(std::optional<SqliteStatement>& statement, std::string_view sql) {
+    if (!statement) statement.emplace(db_, sql);
+    return *statement;
+}
+
+void SqliteDatabase::begin() {
+    prepared(begin_, "BEGIN IMMEDIATE").run();
+}
+
+void SqliteDatabase::commit() {
+    prepared(commit_, "COMMIT").run();
 }
 
 void SqliteDatabase::exec(const char* sql) {
@@ -144,7 +159,7 @@ std::int64_t SqliteDatabase::changes() const {
 }
 
 SqliteTransaction::SqliteTransaction(SqliteDatabase& db) : db_(db) {
-    db_.exec("BEGIN IMMEDIATE");
+    db_.begin();
 }
 
 SqliteTransaction::~SqliteTransaction() {
@@ -158,7 +173,7 @@ SqliteTransaction::~SqliteTransaction() {
 }
 
 void SqliteTransaction::commit() {
-    db_.exec("COMMIT");
+    db_.commit();
     done_ = true;
 }
 

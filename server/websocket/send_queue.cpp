@@ -10,7 +10,7 @@ constexpr std::size_t kFairShare = 256 * 1024;
 }  // namespace
 
 SendQueue::~SendQueue() {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     dropLocked();
     budget_.give(bytes_);  // frames still in flight
 }
@@ -28,7 +28,7 @@ SendQueue::Push SendQueue::pushLocked(Frame frame) {
 }
 
 SendQueue::Push SendQueue::push(std::span<const Payload> parts) {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     if (phase_ != Phase::open) return Push::refused;
     std::size_t size = 0;
     for (const Payload& p : parts) size += p->size();
@@ -50,20 +50,20 @@ SendQueue::Push SendQueue::push(std::span<const Payload> parts) {
 }
 
 SendQueue::Push SendQueue::pushRaw(Payload bytes) {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     if (phase_ >= Phase::closeQueued) return Push::refused;
     return pushLocked({Frame::Kind::raw, ws::Opcode::text, true, std::move(bytes)});
 }
 
 SendQueue::Push SendQueue::pushPing() {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     if (phase_ >= Phase::closeQueued) return Push::refused;
     static const Payload empty = std::make_shared<const std::string>();
     return pushLocked({Frame::Kind::control, ws::Opcode::ping, true, empty});
 }
 
 SendQueue::Push SendQueue::pushPong(Payload payload) {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     if (phase_ >= Phase::closeQueued) return Push::refused;
     const auto waiting = std::ranges::find_if(queue_, [](const Frame& f) { return f.opcode == ws::Opcode::pong; });
     if (waiting == queue_.end()) return pushLocked({Frame::Kind::control, ws::Opcode::pong, true, std::move(payload)});
@@ -75,32 +75,32 @@ SendQueue::Push SendQueue::pushPong(Payload payload) {
 }
 
 SendQueue::Push SendQueue::pushClose(Payload payload) {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     if (phase_ >= Phase::closeQueued) return Push::refused;
     phase_ = Phase::closeQueued;
     return pushLocked({Frame::Kind::control, ws::Opcode::close, true, std::move(payload)});
 }
 
 SendQueue::Phase SendQueue::leave() {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     const Phase before = phase_;
     phase_ = std::max(phase_, Phase::leaving);
     return before;
 }
 
 SendQueue::Phase SendQueue::markClosed() {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     dropLocked();
     return std::exchange(phase_, Phase::closed);
 }
 
 SendQueue::Phase SendQueue::phase() const {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     return phase_;
 }
 
 bool SendQueue::take(std::vector<Frame>& batch, std::size_t max) {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     if (queue_.empty() || phase_ == Phase::closed) {
         writing_ = false;
         return false;
@@ -125,7 +125,7 @@ SendQueue::Settled SendQueue::settle(std::vector<Frame>& batch, bool ok) {
     }
     const std::size_t count = batch.size();
     batch.clear();
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     bytes_ -= bytes;
     count_ -= count;
     budget_.give(bytes);
@@ -140,17 +140,17 @@ SendQueue::Settled SendQueue::settle(std::vector<Frame>& batch, bool ok) {
 }
 
 void SendQueue::idle() {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     writing_ = false;
 }
 
 bool SendQueue::readingPaused() const {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     return bytes_ > limits_.pauseReadingBytes;
 }
 
 std::size_t SendQueue::queuedBytes() const {
-    Lock lock(mutex_);
+    const LockIfShared held(mutex_, shared_);
     return bytes_;
 }
 

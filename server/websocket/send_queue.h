@@ -1,6 +1,7 @@
 #pragma once
 // What one room connection has to send, in order, within bounds. Producers (room relays on any
-// thread) push; the connection's strand takes batches, writes them and settles them. Every
+// thread) push; the connection's strand takes batches, writes them and settles them. A queue
+// made for one thread (`Threads::one`: the server runs a single I/O thread) takes no locks. Every
 // frame counts against the connection's limits and the process's outgoing budget: messages,
 // the handshake answer, pings, pongs and the close. At most one pong waits at a time (a newer
 // ping's answer replaces it, as the WebSocket RFC allows), so a peer that pings and never reads
@@ -53,7 +54,10 @@ class SendQueue {
         overflow,   // over the limits: everything queued was dropped and the phase is `leaving`
     };
 
-    SendQueue(Limits limits, ByteBudget& budget) : limits_(limits), budget_(budget) {}
+    enum class Threads { one, many };
+
+    SendQueue(Limits limits, ByteBudget& budget, Threads threads = Threads::many)
+        : limits_(limits), budget_(budget), shared_(threads == Threads::many) {}
     ~SendQueue();
     SendQueue(const SendQueue&) = delete;
     SendQueue& operator=(const SendQueue&) = delete;
@@ -96,6 +100,7 @@ class SendQueue {
 
     const Limits limits_;
     ByteBudget& budget_;
+    const bool shared_;
     mutable Mutex mutex_;
     std::deque<Frame> queue_ GUARDED_BY(mutex_);
     std::size_t bytes_ GUARDED_BY(mutex_) = 0;  // queued and in flight

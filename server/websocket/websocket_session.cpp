@@ -40,7 +40,8 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
       controlRate_(kControlFramesPerSecond),
       timer_(stream_.get_executor()),
       queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
-             context.output),
+             context.output,
+             std::is_same_v<Stream, OneThreadSocket> ? SendQueue::Threads::one : SendQueue::Threads::many),
       in_(early.begin(), early.end()),
       inUsed_(early.size()),
       reader_(kMaxMessageBytes) {
@@ -296,7 +297,6 @@ void WebSocketSession<Stream>::writeNext() {
                                   ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i], out.fin));
         buffers_.emplace_back(out.bytes->data(), out.bytes->size());
     }
-    writeProgress_ = std::chrono::steady_clock::now();
     if constexpr (kBareSocket<Stream>) {
         // Most writes fit the socket buffer at once: send now, and leave only a remainder to
         // an asynchronous write.
@@ -312,6 +312,8 @@ void WebSocketSession<Stream>::writeNext() {
         }
         consumeBuffers(sent);
     }
+    // Only a write left to the socket's pace is watched: one that went out whole needs no clock.
+    writeProgress_ = std::chrono::steady_clock::now();
     writeRest();
 }
 

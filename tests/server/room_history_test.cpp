@@ -1,14 +1,23 @@
-// The history rules, the budget policy and the message rules, without a network.
+// The history rules, the budget policy, the message rules and the relay, without a network.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <random>
 
 #include "model/json_forms.h"
+#include "quiet_member.h"
 #include "rooms/message_rules.h"
 #include "rooms/relay_text.h"
+#include "rooms/room.h"
 #include "rooms/room_history.h"
+#include "store/history_writer.h"
+#include "store/sqlite_store.h"
 
 namespace vellumora::server {
 namespace {
@@ -309,6 +318,68 @@ TEST(RelayFromBytes, shouldCopyOnlyCodecLayoutBytesAndReadBackAsTheEncodedRelay)
         EXPECT_EQ(decodeServerMessage(relayed), relayedFrom(*message, "u-1")) << relayed;
         EXPECT_EQ(relayed == encoded, c.sameBytes) << relayed;
     }
+}
+
+TEST(ReadPlainStrokePoint, shouldReadEveryNumberBitForBitAsTheLibraryDoes) {
+    std::vector<std::string> numbers = {"9007199254740992", "9007199254740993", "9007199254740993e-3", "1e23",
+                                        "0.1e-21", "2.5E+0003"};
+    std::mt19937_64 random(31);
+    const char* formats[] = {"%.17g", "%.15g", "%.9g", "%.3f", "%.6e", "%.1f"};
+    for (int i = 0; i < 20000; ++i) {
+        const double value = std::ldexp(std::uniform_real_distribution(0.5, 1.0)(random),
+                                        std::uniform_int_distribution(-80, 80)(random));
+        std::string& text = numbers.emplace_back(64, '\0');
+        text.resize(static_cast<std::size_t>(std::snprintf(text.data(), 64, formats[i % 6], i % 3 ? value : -value)));
+    }
+    for (const std::string& number : numbers) {
+        double expected = 0;
+        std::from_chars(number.data(), number.data() + number.size(), expected);
+        const auto read = readPlainStrokePoint(R"({"type":"stroke_point","strokeId":"s","point":{"x":)" + number +
+                                               R"(,"y":0.5,"pressure":1,"t":1}})");
+        ASSERT_EQ(read.has_value(), number.size() <= 32 && !(expected == 0 && number[0] == '-')) << number;
+        const auto x = read ? std::get<ClientMessage::StrokePoint>(read->value).point.x : expected;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(expected)) << number;
+    }
+}
+
+// Keeps what it is sent as a queue whose socket takes nothing would, or lets go of it at once.
+class Member final : public QuietMember {
+  public:
+    Member(std::string id, bool holds) : QuietMember(std::move(id)), holds(holds) {}
+    bool enqueue(std::span<const Payload> parts) override {
+        for (const Payload& part : parts) seen.push_back(*part);
+        if (holds) held.emplace_back(parts.front(), *parts.front());
+        return false;
+    }
+    const bool holds;
+    std::vector<std::string> seen;                      // each text as it was when queued
+    std::vector<std::pair<Payload, std::string>> held;  // the first part, and how it read then
+};
+
+TEST(Room, shouldNeverRewriteARelayedTextThatAQueueStillHolds) {
+    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-room-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        Metrics metrics;
+        SqliteStore store((dir / "db").string());
+        HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
+        Room room("solo:relay", store.loadRoom("solo:relay"), writer, metrics, 8);
+        auto author = std::make_shared<Member>("author", false);
+        auto holder = std::make_shared<Member>("holder", true);
+        auto reader = std::make_shared<Member>("reader", false);
+        for (const auto& m : {author, holder, reader}) ASSERT_TRUE(room.join(m));
+        room.handle(*author, *encode(start("s")));
+        const std::size_t before = holder->held.size();
+        // The holder lets go halfway, so later relays reuse texts while earlier ones are held.
+        for (int i = 0; i < 24; ++i) {
+            if (i == 12) holder->held.resize(before);
+            room.handle(*author, *encode(point("s", i / 64.0)));
+        }
+        for (const auto& [text, then] : holder->held) EXPECT_EQ(*text, then);
+        for (std::size_t i = 0, from = reader->seen.size() - 24; i < 24; ++i)
+            EXPECT_EQ(decodeServerMessage(reader->seen[from + i]), relayedFrom(point("s", i / 64.0), "author"));
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
