@@ -100,16 +100,32 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     if (image.empty()) {
         return std::nullopt;
     }
-    const WorkingImage w = WorkingImage::from(image);
-    std::vector<Judged> judged;
-    for (const Outline& outline : proposeOutlines(w)) {
-        judged.push_back({outline, judgeOutline(w, outline.corners)});
-    }
+    WorkingImage w = WorkingImage::from(image);
+    auto judgeAll = [&w] {
+        std::vector<Judged> judged;
+        for (const Outline& outline : proposeOutlines(w)) {
+            judged.push_back({outline, judgeOutline(w, outline.corners)});
+        }
+        return judged;
+    };
+    std::vector<Judged> judged = judgeAll();
     const Judged* chosen = chooseSheet(w, judged);
+    const bool framed = !chosen && framedByPaper(w, judged);
+    if (!chosen && !framed) {
+        // Harsh light can shade part of a sheet beside a lit desk, so that along some of a side
+        // nothing shows its step.
+        w.shadowsHideSteps = true;
+        std::vector<Judged> again = judgeAll();
+        if (const Judged* found = chooseSheet(w, again)) {
+            const auto index = found - again.data();
+            judged = std::move(again);
+            chosen = &judged[size_t(index)];
+        }
+    }
     std::optional<Quad> page;
     if (chosen) {
         page = refinePage(image, w, chosen->outline.corners);
-    } else if (framedByPaper(w, judged)) {
+    } else if (framed) {
         page = toQuad(frameCorners(image.size()));
     }
     if (search) {

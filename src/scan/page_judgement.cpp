@@ -58,6 +58,9 @@ std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
 
 }  // namespace
 
+bool paperInShade(const WorkingImage& image, double level) {
+    return level >= kShadedPaper * paperLevel(image);
+}
 
 Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
     Judgement j;
@@ -95,7 +98,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
             const double rim = insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x));
-            if (rim < kShadedPaper * paperLevel(image)) {
+            if (!paperInShade(image, rim)) {
                 j.verdict = format("no paper along the frame at side %.0f", side);
                 return j;
             }
@@ -444,7 +447,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // where the outer outline, wholly in view, keeps the inner one's edges and steps all
             // round at least as clearly, that is the sheet's own shaded part.
             const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
-                                    outer.weakest >= inner.weakest && *rest >= kShadedPaper * paperLevel(image);
+                                    outer.weakest >= inner.weakest && paperInShade(image, *rest);
             if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;

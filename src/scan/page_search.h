@@ -35,6 +35,9 @@ struct Judgement {
 
 Judgement judgeOutline(const WorkingImage& image, const Corners& c);
 
+// Whether a paper measure is that of paper, if maybe in shade.
+bool paperInShade(const WorkingImage& image, double level);
+
 struct Judged {
     Outline outline;
     Judgement judgement;

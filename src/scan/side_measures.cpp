@@ -4,6 +4,8 @@
 
 #include "scan/side_measures.h"
 
+#include "scan/page_search.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -81,8 +83,8 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
     const cv::Point2d outward(dir.y, -dir.x);
     const int samples = std::clamp(int(length / 3), 10, 40);
     const int end = std::max(2, samples / 5);
-    int counted = 0, stepped = 0;
-    std::array<int, 2> endCounted{}, endStepped{};
+    int counted = 0, stepped = 0, hidden = 0;
+    std::array<int, 2> endCounted{}, endStepped{}, endHidden{};
     std::array<double, kBand.size()> in{}, out{};
     std::vector<double> beyond;
     for (int i = 0; i < samples; ++i) {
@@ -123,11 +125,18 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
         const bool shadowBeyond =
             inside - nearOut >= least && far >= inside + least && inside <= kShade * image.paperWhite;
         const int step = (inside - outside >= least || shadowBeyond) && !paperBeyond ? 1 : 0;
+        // Paper in shade beside a lit desk: the desk's light hides the sheet's own step.
+        const int dark = !step && outside - inside >= least && inside <= kShade * image.paperWhite &&
+                                 paperInShade(image, inside)
+                             ? 1
+                             : 0;
         ++counted;
         stepped += step;
+        hidden += dark;
         if (i < end || i >= samples - end) {
             ++endCounted[i < end ? 0 : 1];
             endStepped[i < end ? 0 : 1] += step;
+            endHidden[i < end ? 0 : 1] += dark;
         }
     }
     if (counted < samples * 2 / 5) {
@@ -135,7 +144,15 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
     }
     // An end that lies beyond the frame cannot be judged and does not count against the side.
     auto share = [](int n, int of) { return of > 0 ? double(n) / of : 1.0; };
-    return Steps{share(stepped, counted), share(endStepped[0], endCounted[0]), share(endStepped[1], endCounted[1])};
+    // Where a shadow falls on the paper but not on the desk beyond, the side cannot be judged
+    // by brightness there (when the search allows for that); unless too little of it is left, as
+    // along a shadow's own edge.
+    if (!image.shadowsHideSteps || 3 * (counted - hidden) < counted) {
+        hidden = 0;
+        endHidden = {};
+    }
+    return Steps{share(stepped, counted - hidden), share(endStepped[0], endCounted[0] - endHidden[0]),
+                 share(endStepped[1], endCounted[1] - endHidden[1])};
 }
 
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {

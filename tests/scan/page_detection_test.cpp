@@ -42,6 +42,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::jpegAndBlur, 26, kFrame},    // the same, with an outline past the sheet scoring less
         {Kind::jpegAndBlur, 17, kFrame, 1}, // a line drawn just inside the sheet's edge, a thumb on that edge
         {Kind::harshLight, 11, kFrame, 2},  // a shadow's soft edge across the sheet, its shaded edge weak
+        {Kind::harshLight, 19, kFrame, 2},  // a shadow's edge across a side: shaded paper beside a lit desk
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
