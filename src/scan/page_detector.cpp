@@ -22,9 +22,70 @@ Corners frameCorners(cv::Size size) {
             cv::Point2d(0, size.height)};
 }
 
+std::optional<cv::Point2d> meet(cv::Point2d a, cv::Point2d b, cv::Point2d c, cv::Point2d d) {
+    const double denom = cross(b - a, d - c);
+    if (std::abs(denom) < 1e-9) {
+        return std::nullopt;
+    }
+    return a + (b - a) * (cross(c - a, d - c) / denom);
+}
+
+// A close-up's side taken as running along the frame, too near it to judge, may still lie a
+// little way in from it: a paper region cut short where the light falls off towards a corner.
+// Where paper lies between, the side goes out onto the frame, with the ink drawn there.
+Corners reachFrame(const WorkingImage& w, Corners c) {
+    const cv::Size size = w.paper.size();
+    const Corners frame = frameCorners(size);
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+        if (alongBorder(a, b, size) || stepSupport(w, a, b) ||
+            judgeableLength(a, b, size) >= 0.15 * std::min(size.width, size.height)) {
+            continue;
+        }
+        // The frame's side both ends lie nearest.
+        int nearest = 0;
+        double least = 1e300;
+        for (int f = 0; f < 4; ++f) {
+            const cv::Point2d p = frame[f], d = (frame[(f + 1) % 4] - p) / cv::norm(frame[(f + 1) % 4] - p);
+            const double off = std::max(std::abs(cross(d, a - p)), std::abs(cross(d, b - p)));
+            if (off < least) {
+                least = off;
+                nearest = f;
+            }
+        }
+        const cv::Point2d p = frame[nearest], q = frame[(nearest + 1) % 4];
+        const cv::Point2d d = (q - p) / cv::norm(q - p);
+        std::vector<double> between;
+        for (int i = 0; i < 16; ++i) {
+            const cv::Point2d s = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
+            const cv::Point2d onFrame = p + d * (s - p).dot(d);
+            for (double t : {0.3, 0.6, 0.9}) {
+                if (const auto v = sampleAt(w.paper, s + (onFrame - s) * t)) {
+                    between.push_back(*v);
+                }
+            }
+        }
+        if (between.size() < 8 || !paperInShade(w, percentile(between, 0.5))) {
+            continue;
+        }
+        const auto from = meet(c[(side + 3) % 4], a, p, q), to = meet(b, c[(side + 2) % 4], p, q);
+        if (!from || !to) {
+            continue;
+        }
+        Corners moved = c;
+        moved[side] = *from;
+        moved[(side + 1) % 4] = *to;
+        if (const auto ordered = orderCorners({moved.begin(), moved.end()})) {
+            c = *ordered;
+        }
+    }
+    return c;
+}
+
 // Fits the outline found in the working image onto the full image's edges, first within a
 // working pixel or two, then closer in. Sides along the frame's border stay there.
-Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& found) {
+Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& chosen) {
+    const Corners found = reachFrame(w, chosen);
     std::array<bool, 4> border{};
     for (int side = 0; side < 4; ++side) {
         border[side] = alongBorder(found[side], found[(side + 1) % 4], w.paper.size());
