@@ -32,7 +32,7 @@ std::optional<cv::Point2d> meet(cv::Point2d a, cv::Point2d b, cv::Point2d c, cv:
 
 // A close-up's side taken as running along the frame, too near it to judge, may still lie a
 // little way in from it: a paper region cut short where the light falls off towards a corner.
-// Where paper lies between, the side goes out onto the frame, with the ink drawn there.
+// Where the same paper lies between, the side goes out onto the frame, with the ink drawn there.
 Corners reachFrame(const WorkingImage& w, Corners c) {
     const cv::Size size = w.paper.size();
     const Corners frame = frameCorners(size);
@@ -65,7 +65,13 @@ Corners reachFrame(const WorkingImage& w, Corners c) {
                 }
             }
         }
-        if (between.size() < 8 || !paperInShade(w, percentile(between, 0.5))) {
+        // Light falling off towards a corner darkens the paper a little over so short a way; a
+        // desk beyond the sheet's edge is far darker or more colourful.
+        constexpr double kFallOff = 0.75;
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const double rim = insideAlong(w.paper, a, b, cv::Point2d(-dir.y, dir.x));
+        const double level = percentile(between, 0.5);
+        if (between.size() < 8 || !paperInShade(w, level) || level < kFallOff * rim) {
             continue;
         }
         const auto from = meet(c[(side + 3) % 4], a, p, q), to = meet(b, c[(side + 2) % 4], p, q);
