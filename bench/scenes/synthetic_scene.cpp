@@ -125,6 +125,47 @@ std::vector<cv::Point2f> clipped(const Corners& c, cv::Size frame) {
     return out;
 }
 
+using Polygon = std::vector<cv::Point2d>;
+
+double signedArea(const Polygon& p) {
+    double twice = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const cv::Point2d& a = p[i];
+        const cv::Point2d& b = p[(i + 1) % p.size()];
+        twice += a.x * b.y - b.x * a.y;
+    }
+    return twice / 2;
+}
+
+double polygonArea(const Polygon& p) {
+    return std::abs(signedArea(p));
+}
+
+// The part of convex `subject` inside convex `clip`, cut by each side of `clip` in turn. Unlike
+// a general convex intersection it keeps an edge the two share (a page's side along the frame's).
+Polygon clipConvex(Polygon subject, Polygon clip) {
+    if (signedArea(clip) < 0) {
+        std::reverse(clip.begin(), clip.end());
+    }
+    for (size_t i = 0; i < clip.size() && subject.size() >= 3; ++i) {
+        const cv::Point2d a = clip[i], d = clip[(i + 1) % clip.size()] - a;
+        auto side = [&](cv::Point2d p) { return d.x * (p.y - a.y) - d.y * (p.x - a.x); };
+        Polygon kept;
+        for (size_t j = 0; j < subject.size(); ++j) {
+            const cv::Point2d p = subject[j], q = subject[(j + 1) % subject.size()];
+            const double sp = side(p), sq = side(q);
+            if (sp >= 0) {
+                kept.push_back(p);
+            }
+            if ((sp >= 0) != (sq >= 0)) {
+                kept.push_back(p + (q - p) * (sp / (sp - sq)));
+            }
+        }
+        subject = std::move(kept);
+    }
+    return subject.size() >= 3 ? subject : Polygon();
+}
+
 Corners rectangleCorners(cv::Point2d centre, double width, double height, double degrees) {
     const double a = degrees * CV_PI / 180.0;
     Corners c{cv::Point2d(-width / 2, -height / 2), {width / 2, -height / 2}, {width / 2, height / 2},
@@ -465,15 +506,12 @@ SceneParameters sceneOfKind(Kind kind, int index, cv::Size frame, std::uint32_t 
 }
 
 double pageIoU(const Corners& found, const Corners& truth, cv::Size frame) {
-    const auto a = clipped(found, frame), b = clipped(truth, frame);
-    if (a.size() < 3 || b.size() < 3) {
-        return 0.0;
-    }
-    std::vector<cv::Point2f> overlap;
-    const double areaA = std::abs(cv::contourArea(a)), areaB = std::abs(cv::contourArea(b));
-    // Where edges coincide with the frame's the convex intersection can come out larger than
-    // either polygon.
-    const double inter = std::min({std::abs(double(cv::intersectConvexConvex(a, b, overlap, true))), areaA, areaB});
+    const Polygon rect = {{0, 0}, {double(frame.width), 0}, {double(frame.width), double(frame.height)},
+                          {0, double(frame.height)}};
+    const Polygon a = clipConvex({found.begin(), found.end()}, rect);
+    const Polygon b = clipConvex({truth.begin(), truth.end()}, rect);
+    const double areaA = polygonArea(a), areaB = polygonArea(b);
+    const double inter = std::min({polygonArea(clipConvex(a, b)), areaA, areaB});
     const double uni = areaA + areaB - inter;
     return uni > 0 ? inter / uni : 0.0;
 }

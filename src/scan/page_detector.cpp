@@ -22,9 +22,76 @@ Corners frameCorners(cv::Size size) {
             cv::Point2d(0, size.height)};
 }
 
+std::optional<cv::Point2d> meet(cv::Point2d a, cv::Point2d b, cv::Point2d c, cv::Point2d d) {
+    const double denom = cross(b - a, d - c);
+    if (std::abs(denom) < 1e-9) {
+        return std::nullopt;
+    }
+    return a + (b - a) * (cross(c - a, d - c) / denom);
+}
+
+// A close-up's side taken as running along the frame, too near it to judge, may still lie a
+// little way in from it: a paper region cut short where the light falls off towards a corner.
+// Where the same paper lies between, the side goes out onto the frame, with the ink drawn there.
+Corners reachFrame(const WorkingImage& w, Corners c) {
+    const cv::Size size = w.paper.size();
+    const Corners frame = frameCorners(size);
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+        if (alongBorder(a, b, size) || stepSupport(w, a, b) ||
+            judgeableLength(a, b, size) >= 0.15 * std::min(size.width, size.height)) {
+            continue;
+        }
+        // The frame's side both ends lie nearest.
+        int nearest = 0;
+        double least = 1e300;
+        for (int f = 0; f < 4; ++f) {
+            const cv::Point2d p = frame[f], d = (frame[(f + 1) % 4] - p) / cv::norm(frame[(f + 1) % 4] - p);
+            const double off = std::max(std::abs(cross(d, a - p)), std::abs(cross(d, b - p)));
+            if (off < least) {
+                least = off;
+                nearest = f;
+            }
+        }
+        const cv::Point2d p = frame[nearest], q = frame[(nearest + 1) % 4];
+        const cv::Point2d d = (q - p) / cv::norm(q - p);
+        std::vector<double> between;
+        for (int i = 0; i < 16; ++i) {
+            const cv::Point2d s = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
+            const cv::Point2d onFrame = p + d * (s - p).dot(d);
+            for (double t : {0.3, 0.6, 0.9}) {
+                if (const auto v = sampleAt(w.paper, s + (onFrame - s) * t)) {
+                    between.push_back(*v);
+                }
+            }
+        }
+        // Light falling off towards a corner darkens the paper a little over so short a way; a
+        // desk beyond the sheet's edge is far darker or more colourful.
+        constexpr double kFallOff = 0.75;
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const double rim = insideAlong(w.paper, a, b, cv::Point2d(-dir.y, dir.x));
+        const double level = percentile(between, 0.5);
+        if (between.size() < 8 || !paperInShade(w, level) || level < kFallOff * rim) {
+            continue;
+        }
+        const auto from = meet(c[(side + 3) % 4], a, p, q), to = meet(b, c[(side + 2) % 4], p, q);
+        if (!from || !to) {
+            continue;
+        }
+        Corners moved = c;
+        moved[side] = *from;
+        moved[(side + 1) % 4] = *to;
+        if (const auto ordered = orderCorners({moved.begin(), moved.end()})) {
+            c = *ordered;
+        }
+    }
+    return c;
+}
+
 // Fits the outline found in the working image onto the full image's edges, first within a
 // working pixel or two, then closer in. Sides along the frame's border stay there.
-Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& found) {
+Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& chosen) {
+    const Corners found = reachFrame(w, chosen);
     std::array<bool, 4> border{};
     for (int side = 0; side < 4; ++side) {
         border[side] = alongBorder(found[side], found[(side + 1) % 4], w.paper.size());
@@ -100,16 +167,32 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     if (image.empty()) {
         return std::nullopt;
     }
-    const WorkingImage w = WorkingImage::from(image);
-    std::vector<Judged> judged;
-    for (const Outline& outline : proposeOutlines(w)) {
-        judged.push_back({outline, judgeOutline(w, outline.corners)});
-    }
+    WorkingImage w = WorkingImage::from(image);
+    auto judgeAll = [&w] {
+        std::vector<Judged> judged;
+        for (const Outline& outline : proposeOutlines(w)) {
+            judged.push_back({outline, judgeOutline(w, outline.corners)});
+        }
+        return judged;
+    };
+    std::vector<Judged> judged = judgeAll();
     const Judged* chosen = chooseSheet(w, judged);
+    const bool framed = !chosen && framedByPaper(w, judged);
+    if (!chosen && !framed) {
+        // Harsh light can shade part of a sheet beside a lit desk, so that along some of a side
+        // nothing shows its step.
+        w.shadowsHideSteps = true;
+        std::vector<Judged> again = judgeAll();
+        if (const Judged* found = chooseSheet(w, again)) {
+            const auto index = found - again.data();
+            judged = std::move(again);
+            chosen = &judged[size_t(index)];
+        }
+    }
     std::optional<Quad> page;
     if (chosen) {
         page = refinePage(image, w, chosen->outline.corners);
-    } else if (framedByPaper(w, judged)) {
+    } else if (framed) {
         page = toQuad(frameCorners(image.size()));
     }
     if (search) {

@@ -32,6 +32,9 @@ struct WorkingImage {
     cv::Mat gradY;
     double paperWhite = 0;  // the paper measure of the brightest part of the picture
     double scale = 1.0;     // image pixels per working pixel
+    // Whether a side may step only where no shadow on the paper, with a lit desk beyond, hides
+    // its step: a second look when nothing else is a sheet.
+    bool shadowsHideSteps = false;
 
     // From an 8-bit BGR, BGRA or grey image.
     static WorkingImage from(const cv::Mat& image, int longSide = kWorkingSide);

@@ -22,18 +22,6 @@ constexpr double kMinPaper = 72.0;
 constexpr double kMinShareOfWhite = 0.45;
 // Paper in shade still keeps this share of that.
 constexpr double kShadedPaper = 2.0 / 3.0;
-// A side's step: the paper measure falls by at least this much, or this share, across it.
-constexpr double kMinStep = 10.0;
-constexpr double kMinRelativeStep = 0.08;
-// Across a side, the bands compared lie this far in and out (working pixels): beyond the side's
-// own blur, and wider than a line drawn with a marker.
-constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
-// Farther out, where the paper beyond the broadest marker line shows again.
-constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
-// Paper in shade is at most this share of the picture's brightest paper.
-constexpr double kShade = 0.85;
-// Bands out from a side that shaded desk, darker than the paper, fills before a shadow's edge.
-constexpr std::ptrdiff_t kShadedDesk = 4;
 // The sides on average must step along this share of their length.
 constexpr double kMinMeanSupport = 0.65;
 
@@ -43,15 +31,6 @@ std::string format(const char* pattern, double a, double b = 0) {
     return text;
 }
 
-double percentile(std::vector<double> values, double share) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    const auto at = values.begin() + std::ptrdiff_t(share * double(values.size() - 1));
-    std::nth_element(values.begin(), at, values.end());
-    return *at;
-}
-
 // The least paper measure of paper in light.
 double paperLevel(const WorkingImage& image) {
     return std::max(kMinPaper, kMinShareOfWhite * image.paperWhite);
@@ -59,20 +38,6 @@ double paperLevel(const WorkingImage& image) {
 
 bool looksLikePaper(const WorkingImage& image, double level) {
     return level >= paperLevel(image);
-}
-
-// The paper measure just inside a side, between lines drawn along it.
-double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward) {
-    std::vector<double> values;
-    for (int i = 0; i < 16; ++i) {
-        const cv::Point2d p = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
-        for (double d : kBand) {
-            if (const auto v = sampleAt(paper, p + inward * d)) {
-                values.push_back(*v);
-            }
-        }
-    }
-    return percentile(values, 0.75);
 }
 
 // The paper measure over the quad's inside, sampled on a grid away from its sides.
@@ -91,116 +56,10 @@ std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
     return values;
 }
 
-// The length of the part of the side from a to b whose bands across it lie in the frame.
-double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
-    const double m = kBeyond.back() + 1.0;
-    const cv::Point2d d = b - a;
-    const double p[] = {-d.x, d.x, -d.y, d.y};
-    const double q[] = {a.x - m, size.width - m - a.x, a.y - m, size.height - m - a.y};
-    double t0 = 0, t1 = 1;
-    for (int i = 0; i < 4; ++i) {
-        if (std::abs(p[i]) < 1e-12) {
-            if (q[i] < 0) {
-                return 0.0;
-            }
-        } else if (p[i] < 0) {
-            t0 = std::max(t0, q[i] / p[i]);
-        } else {
-            t1 = std::min(t1, q[i] / p[i]);
-        }
-    }
-    return std::max(0.0, t1 - t0) * cv::norm(d);
-}
-
 }  // namespace
 
-std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
-    const double x = p.x - 0.5, y = p.y - 0.5;
-    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
-    if (x0 < 0 || y0 < 0 || x0 + 1 >= image.cols || y0 + 1 >= image.rows) {
-        return std::nullopt;
-    }
-    const double fx = x - x0, fy = y - y0;
-    const uchar* r0 = image.ptr<uchar>(y0) + x0;
-    const uchar* r1 = image.ptr<uchar>(y0 + 1) + x0;
-    return (1 - fy) * ((1 - fx) * r0[0] + fx * r0[1]) + fy * ((1 - fx) * r1[0] + fx * r1[1]);
-}
-
-// Share of a side where the paper inside steps down to something else outside; none when too
-// little of the side has its outside in the frame.
-std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
-    const cv::Mat& paper = image.paper;
-    const cv::Point2d along = b - a;
-    const double length = std::hypot(along.x, along.y);
-    if (length < 1) {
-        return std::nullopt;
-    }
-    const cv::Point2d dir = along / length;
-    const cv::Point2d outward(dir.y, -dir.x);
-    const int samples = std::clamp(int(length / 3), 10, 40);
-    const int end = std::max(2, samples / 5);
-    int counted = 0, stepped = 0;
-    std::array<int, 2> endCounted{}, endStepped{};
-    std::array<double, kBand.size()> in{}, out{};
-    std::vector<double> beyond;
-    for (int i = 0; i < samples; ++i) {
-        const cv::Point2d p = a + along * (0.08 + 0.84 * (i + 0.5) / samples);
-        bool complete = true;
-        for (size_t k = 0; k < kBand.size() && complete; ++k) {
-            const auto vi = sampleAt(paper, p - outward * kBand[k]);
-            const auto vo = sampleAt(paper, p + outward * kBand[k]);
-            complete = vi && vo;
-            if (complete) {
-                in[k] = *vi;
-                out[k] = *vo;
-            }
-        }
-        if (!complete) {
-            continue;
-        }
-        // Right at the edge paper and desk share the light. A shadow's edge just beyond paper in
-        // shade, with a lit desk past that, turns the wider step around; the shaded desk before
-        // it is wider than a line drawn along the edge.
-        const double nearOut = *std::max_element(out.begin(), out.begin() + kShadedDesk);
-        // The inside's median shrugs off a line drawn close to the edge; the outside's upper
-        // values find the paper beyond a line drawn on the sheet.
-        std::sort(in.begin(), in.end());
-        std::sort(out.begin(), out.end());
-        const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
-        const double least = std::max(kMinStep, kMinRelativeStep * inside);
-        // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
-        // not (a lit desk beyond shaded paper may well be brighter).
-        beyond.assign(out.begin(), out.end());
-        for (double d : kBeyond) {
-            if (const auto v = sampleAt(paper, p + outward * d)) {
-                beyond.push_back(*v);
-            }
-        }
-        const double far = percentile(beyond, 0.9);
-        const bool paperBeyond = std::abs(far - inside) < least / 2;
-        const bool shadowBeyond =
-            inside - nearOut >= least && far >= inside + least && inside <= kShade * image.paperWhite;
-        const int step = (inside - outside >= least || shadowBeyond) && !paperBeyond ? 1 : 0;
-        ++counted;
-        stepped += step;
-        if (i < end || i >= samples - end) {
-            ++endCounted[i < end ? 0 : 1];
-            endStepped[i < end ? 0 : 1] += step;
-        }
-    }
-    if (counted < samples * 2 / 5) {
-        return std::nullopt;
-    }
-    // An end that lies beyond the frame cannot be judged and does not count against the side.
-    auto share = [](int n, int of) { return of > 0 ? double(n) / of : 1.0; };
-    return Steps{share(stepped, counted), share(endStepped[0], endCounted[0]), share(endStepped[1], endCounted[1])};
-}
-
-bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {
-    constexpr double margin = 2.5;
-    auto near = [&](double v, double edge) { return std::abs(v - edge) <= margin; };
-    return (near(a.x, 0) && near(b.x, 0)) || (near(a.y, 0) && near(b.y, 0)) ||
-           (near(a.x, size.width) && near(b.x, size.width)) || (near(a.y, size.height) && near(b.y, size.height));
+bool paperInShade(const WorkingImage& image, double level) {
+    return level >= kShadedPaper * paperLevel(image);
 }
 
 Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
@@ -239,7 +98,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
             // Where the frame cuts the sheet, paper goes on beyond it, maybe in shade, but not a
             // dark or colourful desk.
             const double rim = insideAlong(image.paper, a, b, cv::Point2d(-dir.y, dir.x));
-            if (rim < kShadedPaper * paperLevel(image)) {
+            if (!paperInShade(image, rim)) {
                 j.verdict = format("no paper along the frame at side %.0f", side);
                 return j;
             }
@@ -390,94 +249,6 @@ std::optional<double> justOutside(const cv::Mat& paper, const Corners& outer, co
     return percentile(values, 0.5);
 }
 
-// Whether the lightness steps down across the line through p along dir, towards `outward`,
-// at most points of the stretch from `from` to `to`.
-// Relative luminance of the lightness channel (L of Lab, 0...255): shade scales it, whatever
-// the surface.
-double luminance(double lightness) {
-    const double l = lightness * 100.0 / 255.0;
-    return l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3;
-}
-
-// How much darker the outside of a line is than its inside at p, as a ratio of luminance.
-std::optional<double> shade(const cv::Mat& lightness, cv::Point2d p, cv::Point2d outward) {
-    std::vector<double> in, out;
-    for (double d : kBand) {
-        const auto vi = sampleAt(lightness, p - outward * d), vo = sampleAt(lightness, p + outward * d);
-        if (vi && vo) {
-            in.push_back(*vi);
-            out.push_back(*vo);
-        }
-    }
-    if (in.size() < kBand.size() / 2) {
-        return std::nullopt;
-    }
-    return luminance(percentile(out, 0.5)) / std::max(1e-6, luminance(percentile(in, 0.5)));
-}
-
-// The median shade across the stretch from `from` to `to`, and the share of it within `near` of
-// `ratio` (when given).
-struct Shade {
-    double median = 1;
-    double matching = 0;
-};
-std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
-                                std::optional<double> ratio = std::nullopt) {
-    constexpr int n = 12;
-    std::vector<double> ratios;
-    for (int i = 0; i < n; ++i) {
-        if (const auto r = shade(lightness, from + (to - from) * ((i + 0.5) / n), outward)) {
-            ratios.push_back(*r);
-        }
-    }
-    if (ratios.size() < n / 2) {
-        return std::nullopt;
-    }
-    Shade result{percentile(ratios, 0.5), 0};
-    if (ratio) {
-        constexpr double kNear = 0.12;
-        const auto close = std::count_if(ratios.begin(), ratios.end(), [&](double r) { return std::abs(r - *ratio) <= kNear; });
-        result.matching = double(close) / double(ratios.size());
-    }
-    return result;
-}
-
-// How sharply the lightness steps down across the side from a to b, from its inside out: the
-// steepest drop over two pixels as a share of the whole drop across a few pixels either way
-// (near 1 for a sheet's edge, far less for a shadow's soft one). The median over the side's
-// middle; none where too little of it steps.
-std::optional<double> sharpness(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
-    constexpr int n = 16, reach = 10;
-    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-    const cv::Point2d outward(dir.y, -dir.x);
-    std::vector<double> shares;
-    for (int i = 0; i < n; ++i) {
-        const cv::Point2d p = a + (b - a) * (0.2 + 0.6 * (i + 0.5) / n);
-        std::array<double, 2 * reach + 1> profile{};
-        bool complete = true;
-        for (int t = -reach; t <= reach && complete; ++t) {
-            const auto v = sampleAt(lightness, p + outward * double(t));
-            complete = v.has_value();
-            profile[size_t(t + reach)] = v.value_or(0);
-        }
-        if (!complete) {
-            continue;
-        }
-        const double drop = (profile[0] + profile[1]) / 2 - (profile[2 * reach - 1] + profile[2 * reach]) / 2;
-        if (drop < kMinStep) {
-            continue;
-        }
-        double steepest = 0;
-        for (size_t k = 2; k < profile.size(); ++k) {
-            steepest = std::max(steepest, profile[k - 2] - profile[k]);
-        }
-        shares.push_back(std::min(1.0, steepest / drop));
-    }
-    if (shares.size() < n / 2) {
-        return std::nullopt;
-    }
-    return percentile(shares, 0.5);
-}
 
 // Whether a side of `inner` that crosses the inside of `outer` is the edge of a shadow, not of a
 // sheet: it goes on beyond `inner`'s corners as the same step, or it steps far more softly than
@@ -676,7 +447,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // where the outer outline, wholly in view, keeps the inner one's edges and steps all
             // round at least as clearly, that is the sheet's own shaded part.
             const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
-                                    outer.weakest >= inner.weakest && *rest >= kShadedPaper * paperLevel(image);
+                                    outer.weakest >= inner.weakest && paperInShade(image, *rest);
             if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;

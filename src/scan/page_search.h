@@ -2,6 +2,7 @@
 // Inside the page search: where outlines come from and how one is judged. All in working pixels.
 
 #include "scan/page_detector.h"
+#include "scan/side_measures.h"
 
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct Judgement {
 
 Judgement judgeOutline(const WorkingImage& image, const Corners& c);
 
+// Whether a paper measure is that of paper, if maybe in shade.
+bool paperInShade(const WorkingImage& image, double level);
+
 struct Judged {
     Outline outline;
     Judgement judgement;
@@ -43,28 +47,8 @@ struct Judged {
 // another have that noted in their verdicts.
 const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged);
 
-
 // The whole frame is paper: a close-up with no edge of the sheet in view (none of the judged
 // outlines has one).
 bool framedByPaper(const WorkingImage& image, const std::vector<Judged>& judged);
-
-// Bilinear value of an 8-bit single-channel image at a continuous point (pixel centres at
-// half-integers); none outside it.
-std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p);
-
-// Share of the side from a to b where the paper measure steps down from its inside (on the
-// right, going from a to b with y downwards) to its outside, over a band wider than a marker's
-// line, or, for paper in shade, right at the edge with a lit desk farther out: along all of it,
-// and along its first and last fifths. None when too little of the side has both bands in the
-// frame.
-struct Steps {
-    double share = 0;
-    double atStart = 0;
-    double atEnd = 0;
-};
-std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
-
-// Whether a side runs along the frame's border.
-bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);
 
 }  // namespace vellumora::scan

@@ -42,6 +42,9 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::jpegAndBlur, 26, kFrame},    // the same, with an outline past the sheet scoring less
         {Kind::jpegAndBlur, 17, kFrame, 1}, // a line drawn just inside the sheet's edge, a thumb on that edge
         {Kind::harshLight, 11, kFrame, 2},  // a shadow's soft edge across the sheet, its shaded edge weak
+        {Kind::harshLight, 19, kFrame, 2},  // a shadow's edge across a side: shaded paper beside a lit desk
+        {Kind::closeUp, 29, kFrame},        // a paper region cut short where the light falls off to a corner
+        {Kind::closeUp, 12, still, 2},      // the same along a side of a still
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {

@@ -1,0 +1,59 @@
+#pragma once
+// Measures across and along one side of an outline, in working pixels: whether the paper steps
+// down across it, how sharply, and how much darker the far side is.
+
+#include "scan/page_detector.h"
+
+#include <optional>
+#include <vector>
+
+namespace vellumora::scan {
+
+// A side's step: the paper measure falls by at least this much, or this share, across it.
+inline constexpr double kMinStep = 10.0;
+inline constexpr double kMinRelativeStep = 0.08;
+
+// The value at the given share (0...1) of the sorted values; 0 for none.
+double percentile(std::vector<double> values, double share);
+
+// Bilinear value of an 8-bit single-channel image at a continuous point (pixel centres at
+// half-integers); none outside it.
+std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p);
+
+// Share of the side from a to b where the paper measure steps down from its inside (on the
+// right, going from a to b with y downwards) to its outside, over a band wider than a marker's
+// line, or, for paper in shade, right at the edge with a lit desk farther out: along all of it,
+// and along its first and last fifths. None when too little of the side has both bands in the
+// frame.
+struct Steps {
+    double share = 0;
+    double atStart = 0;
+    double atEnd = 0;
+};
+std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
+
+// Whether a side runs along the frame's border.
+bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);
+
+// The length of the part of the side from a to b whose bands across it lie in the frame.
+double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size);
+
+// The paper measure just inside a side, between lines drawn along it.
+double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward);
+
+// The median shade (luminance outside over inside) across the stretch from `from` to `to`, and
+// the share of it within a little of `ratio` (when given).
+struct Shade {
+    double median = 1;
+    double matching = 0;
+};
+std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
+                                std::optional<double> ratio = std::nullopt);
+
+// How sharply the lightness steps down across the side from a to b, from its inside out: the
+// steepest drop over two pixels as a share of the whole drop across a few pixels either way
+// (near 1 for a sheet's edge, far less for a shadow's soft one). The median over the side's
+// middle; none where too little of it steps.
+std::optional<double> sharpness(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b);
+
+}  // namespace vellumora::scan
