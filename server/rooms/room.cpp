@@ -140,9 +140,12 @@ void Room::sendAway(const char* reason) {
 }
 
 void Room::handle(const RoomMember& sender, std::string_view bytes) {
-    std::optional<ClientMessage> message = readPlainStrokePoint(bytes);
-    const bool plain = message.has_value();
-    if (!plain) message = decodeClientMessage(bytes);
+    // The last stroke_point read on this thread is read over: its id's buffer serves the next.
+    thread_local ClientMessage plainRead;
+    std::optional<ClientMessage> decoded;
+    const bool plain = readPlainStrokePoint(bytes, plainRead);
+    if (!plain) decoded = decodeClientMessage(bytes);
+    ClientMessage* const message = plain ? &plainRead : decoded ? &*decoded : nullptr;
     if (!message || !saneMessage(*message)) {
         metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
         return;
