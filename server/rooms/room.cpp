@@ -173,7 +173,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        const std::shared_ptr<std::string> encoded = reusedPayloadLocked();
+        std::shared_ptr<std::string> encoded = reusedPayloadLocked();
         if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
             userIdJson_.clear();
             json::Writer(userIdJson_).string(userId);
@@ -192,7 +192,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
                 std::holds_alternative<StrokeRedoMessage>(relayed))
                 skipped = nullptr;
         }
-        publishLocked(encoded, skipped, wake);
+        publishLocked(Payload(std::move(encoded)), skipped, wake);  // moved: no count to change
     }
     send(wake);
 }
