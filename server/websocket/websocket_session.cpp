@@ -101,7 +101,7 @@ bool WebSocketSession<Stream>::holdInput(std::size_t bufferBytes) {
             context_.inputShares.give(user_.id, more);
             return false;
         }
-    } else {
+    } else if (want < inputHeld_) {
         context_.input.give(inputHeld_ - want);
         context_.inputShares.give(user_.id, inputHeld_ - want);
     }
@@ -138,7 +138,7 @@ void WebSocketSession<Stream>::readNext() {
         leaveRoom();
         return closeWith(ws::close_code::tryAgainLater, "Server busy");
     }
-    in_.resize(size);
+    if (size > in_.size()) in_.resize(size);
     reading_ = true;
     stream_.async_read_some(ws::SocketReadBuffer{asio::buffer(in_.data() + inUsed_, in_.size() - inUsed_)},
                             [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
