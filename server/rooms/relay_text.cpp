@@ -52,49 +52,49 @@ class Layout {
     // might read differently or refuse: past the double's range, a negative zero, an integer
     // that needs more than 64 bits, or a long spelling.
     bool readNumber(double& out) {
-        std::size_t n = 0;
+        const char* const begin = rest_.data();
+        const char* const end = begin + rest_.size();
+        const char* p = begin;
+        const bool negative = p != end && *p == '-';
+        if (negative) ++p;
+        // Past 19 digits it wraps, and is not used.
         std::uint64_t mantissa = 0;
-        std::size_t mantissaDigits = 0;  // past 19 the mantissa is not kept
-        const auto digits = [&](bool significant) {
-            const std::size_t from = n;
-            for (; n < rest_.size() && rest_[n] >= '0' && rest_[n] <= '9'; ++n) {
-                if (significant && ++mantissaDigits <= 19)
-                    mantissa = mantissa * 10 + static_cast<unsigned>(rest_[n] - '0');
-            }
-            return n - from;
-        };
-        const bool negative = n < rest_.size() && rest_[n] == '-';
-        if (negative) ++n;
-        const std::size_t intFrom = n;
-        const std::size_t intDigits = digits(true);
-        if (intDigits == 0 || (intDigits > 1 && rest_[intFrom] == '0')) return false;
+        const char* const intFrom = p;
+        p = digits(p, end, mantissa);
+        const auto intDigits = static_cast<std::size_t>(p - intFrom);
+        if (intDigits == 0 || (intDigits > 1 && *intFrom == '0')) return false;
+        std::size_t mantissaDigits = intDigits;
         bool integer = true;
         int exponent = 0;
-        if (n < rest_.size() && rest_[n] == '.') {
-            ++n;
-            const std::size_t fraction = digits(true);
+        if (p != end && *p == '.') {
+            const char* const fractionFrom = ++p;
+            p = digits(p, end, mantissa);
+            const auto fraction = static_cast<std::size_t>(p - fractionFrom);
             if (fraction == 0) return false;
+            mantissaDigits += fraction;
             exponent = -static_cast<int>(fraction);
             integer = false;
         }
-        if (n < rest_.size() && (rest_[n] == 'e' || rest_[n] == 'E')) {
-            ++n;
-            const bool down = n < rest_.size() && rest_[n] == '-';
-            if (n < rest_.size() && (rest_[n] == '+' || rest_[n] == '-')) ++n;
-            const std::size_t from = n;
-            const std::size_t written = digits(false);
+        if (p != end && (*p == 'e' || *p == 'E')) {
+            ++p;
+            const bool down = p != end && *p == '-';
+            if (p != end && (*p == '+' || *p == '-')) ++p;
+            std::uint64_t e = 0;
+            const char* const from = p;
+            p = digits(p, end, e);
+            const auto written = static_cast<std::size_t>(p - from);
             if (written == 0) return false;
             // Anything longer is far outside the exact range below; the library reads it.
-            int e = written <= 4 ? 0 : 10'000;
-            for (std::size_t i = from; i < n && written <= 4; ++i) e = e * 10 + (rest_[i] - '0');
-            exponent += down ? -e : e;
+            const int magnitude = written <= 4 ? static_cast<int>(e) : 10'000;
+            exponent += down ? -magnitude : magnitude;
             integer = false;
         }
+        const auto n = static_cast<std::size_t>(p - begin);
         constexpr std::size_t kLongest = 32;
         if (n > kLongest || (integer && intDigits > 18)) return false;
         if (!exactQuotient(mantissa, mantissaDigits, exponent, out)) {
-            const auto [end, error] = std::from_chars(rest_.data(), rest_.data() + n, out);
-            if (error != std::errc{} || end != rest_.data() + n) return false;
+            const auto [stop, error] = std::from_chars(begin, p, out);
+            if (error != std::errc{} || stop != p) return false;
         } else if (negative) {
             out = -out;
         }
@@ -119,6 +119,11 @@ class Layout {
                            : value * kPowers[static_cast<std::size_t>(exponent)];
         return true;
     }
+    // Reads decimal digits into `value`, which wraps when there are too many to keep.
+    static const char* digits(const char* p, const char* end, std::uint64_t& value) {
+        for (; p != end && *p >= '0' && *p <= '9'; ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
+        return p;
+    }
     static bool isNumberChar(char c) { return kNumberChars[static_cast<unsigned char>(c)]; }
     static constexpr auto kPlainChars = [] {
         std::array<bool, 256> is{};
@@ -134,6 +139,7 @@ class Layout {
 };
 
 constexpr std::string_view kStrokePointFront = R"({"type":"stroke_point",)";
+constexpr std::string_view kStrokePointHead = R"({"type":"stroke_point","strokeId":)";
 
 // `{"type":"…",`: what the relay keeps of the front, before the sender's id goes in.
 bool matches(std::string_view bytes, const ClientMessage& message, std::string_view& front) {
@@ -177,16 +183,14 @@ void appendRelay(std::string_view bytes, std::string_view front, std::string_vie
 }
 }  // namespace
 
-std::optional<ClientMessage> readPlainStrokePoint(std::string_view bytes) {
+bool readPlainStrokePoint(std::string_view bytes, ClientMessage& out) {
+    auto* m = std::get_if<ClientMessage::StrokePoint>(&out.value);
+    if (!m) m = &out.value.emplace<ClientMessage::StrokePoint>();
     Layout l(bytes);
-    ClientMessage::StrokePoint m;
-    StrokePoint& p = m.point;
-    if (l.literal(kStrokePointFront) && l.literal(R"("strokeId":)") && l.plainString(m.strokeId) &&
-        l.literal(R"(,"point":{"x":)") && l.readNumber(p.x) && l.literal(R"(,"y":)") && l.readNumber(p.y) &&
-        l.literal(R"(,"pressure":)") && l.readNumber(p.pressure) && l.literal(R"(,"t":)") &&
-        l.readNumber(p.t) && l.literal("}}") && l.done())
-        return ClientMessage{std::move(m)};
-    return std::nullopt;
+    StrokePoint& p = m->point;
+    return l.literal(kStrokePointHead) && l.plainString(m->strokeId) && l.literal(R"(,"point":{"x":)") &&
+           l.readNumber(p.x) && l.literal(R"(,"y":)") && l.readNumber(p.y) && l.literal(R"(,"pressure":)") &&
+           l.readNumber(p.pressure) && l.literal(R"(,"t":)") && l.readNumber(p.t) && l.literal("}}") && l.done();
 }
 
 void relayPlainStrokePoint(std::string_view bytes, std::string_view userIdJson, std::string& out) {

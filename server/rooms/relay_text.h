@@ -4,7 +4,6 @@
 // the codec's layout qualify (its members in its order, no spaces, strings without escapes),
 // so that peers read back exactly the message the room recorded.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,9 +18,10 @@ bool relayFromBytes(std::string_view bytes, const ClientMessage& message, std::s
                     std::string& out);
 
 // Most of a room's traffic is stroke_point in exactly the codec's layout, with plain ids: read
-// without a JSON parser, as the decoder would read it. Nullopt for anything else, which the
-// caller decodes in full (and refuses or accepts exactly as before).
-std::optional<ClientMessage> readPlainStrokePoint(std::string_view bytes);
+// without a JSON parser, as the decoder would read it, into `out` (whose stroke id keeps its
+// buffer when `out` held a stroke_point already). False, and `out` unspecified, for anything
+// else, which the caller decodes in full (and refuses or accepts exactly as before).
+bool readPlainStrokePoint(std::string_view bytes, ClientMessage& out);
 // The relay of bytes readPlainStrokePoint read, as relayFromBytes would build it.
 void relayPlainStrokePoint(std::string_view bytes, std::string_view userIdJson, std::string& out);
 

@@ -140,9 +140,12 @@ void Room::sendAway(const char* reason) {
 }
 
 void Room::handle(const RoomMember& sender, std::string_view bytes) {
-    std::optional<ClientMessage> message = readPlainStrokePoint(bytes);
-    const bool plain = message.has_value();
-    if (!plain) message = decodeClientMessage(bytes);
+    // The last stroke_point read on this thread is read over: its id's buffer serves the next.
+    thread_local ClientMessage plainRead;
+    std::optional<ClientMessage> decoded;
+    const bool plain = readPlainStrokePoint(bytes, plainRead);
+    if (!plain) decoded = decodeClientMessage(bytes);
+    ClientMessage* const message = plain ? &plainRead : decoded ? &*decoded : nullptr;
     if (!message || !saneMessage(*message)) {
         metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
         return;
@@ -170,7 +173,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        const std::shared_ptr<std::string> encoded = reusedPayloadLocked();
+        std::shared_ptr<std::string> encoded = reusedPayloadLocked();
         if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
             userIdJson_.clear();
             json::Writer(userIdJson_).string(userId);
@@ -189,7 +192,7 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
                 std::holds_alternative<StrokeRedoMessage>(relayed))
                 skipped = nullptr;
         }
-        publishLocked(encoded, skipped, wake);
+        publishLocked(Payload(std::move(encoded)), skipped, wake);  // moved: no count to change
     }
     send(wake);
 }

@@ -98,8 +98,14 @@ TEST_F(Rooms, shouldAnnouncePeersAndRelayEveryMessageToTheOthersOnly) {
     }
     // Frames queued while a write is in flight go out together; each must arrive whole and in order.
     constexpr int kBurst = 2000;
+    const auto counted = [&](const char* name) { return metric(server()->metricsPort(), name); };
+    const std::int64_t in = counted("vellumora_messages_in_total");
+    const std::int64_t out = counted("vellumora_messages_out_total");
     for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(a.send(ClientMessage::cursor(i / double(kBurst), 0.5)));
     for (int i = 0; i < kBurst; ++i) ASSERT_EQ(expectMessage<CursorMessage>(b).x, i / double(kBurst)) << i;
+    ASSERT_TRUE(c->waitFor("cursor", kBurst));
+    EXPECT_EQ(counted("vellumora_messages_in_total") - in, kBurst);
+    EXPECT_TRUE(eventually([&] { return counted("vellumora_messages_out_total") - out == 2 * kBurst; }));
     c->close();
     EXPECT_EQ(c->closeCode(), 1000u);  // the server answered the close
     c.reset();
