@@ -102,7 +102,14 @@ void SqliteStore::foldLogLocked() {
     SqliteTransaction tx(db_);
     for (const auto& [room, i] : foldOrder_) applyOpLocked(unfolded_[i]);
     writeChunksLocked();
-    s_->clearLog.run();
+    s_->plainDelete.run();
+    try {
+        s_->clearLog.run();
+    } catch (const StoreError&) {
+        s_->secureDelete.run();
+        throw;
+    }
+    s_->secureDelete.run();
     tx.commit();
     unfolded_.clear();
     logRows_ = 0;
