@@ -9,6 +9,7 @@
 // of one fold make one chunk.
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 #include "model/overloaded.h"
 #include "store/history_log_codec.h"
@@ -95,12 +96,19 @@ void SqliteStore::readLogLocked() {
 
 void SqliteStore::foldLogLocked() {
     if (unfolded_.empty()) return;
-    // Sorting (room, position) pairs keeps each room's order and moves far less than the changes.
-    foldOrder_.clear();
-    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_.emplace_back(unfolded_[i].roomKey, i);
-    std::sort(foldOrder_.begin(), foldOrder_.end());
+    // Each room's changes in their order, the rooms by key: counted into place, as a fold holds
+    // thousands of changes of a few hundred rooms (sorting them took a quarter of the writer).
+    foldRooms_.clear();
+    for (const HistoryOp& op : unfolded_) ++foldRooms_[op.roomKey];
+    foldKeys_.clear();
+    for (const auto& [room, count] : foldRooms_) foldKeys_.push_back(room);
+    std::sort(foldKeys_.begin(), foldKeys_.end());
+    std::size_t at = 0;
+    for (const std::int64_t room : foldKeys_) at += std::exchange(foldRooms_[room], at);
+    foldOrder_.resize(unfolded_.size());
+    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldRooms_[unfolded_[i].roomKey]++] = i;
     SqliteTransaction tx(db_);
-    for (const auto& [room, i] : foldOrder_) applyOpLocked(unfolded_[i]);
+    for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
     writeChunksLocked();
     s_->plainDelete.run();
     try {
