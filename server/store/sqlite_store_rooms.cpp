@@ -99,14 +99,20 @@ void SqliteStore::foldLogLocked() {
     // Each room's changes in their order, the rooms by key: counted into place, as a fold holds
     // thousands of changes of a few hundred rooms (sorting them took a quarter of the writer).
     foldRooms_.clear();
-    for (const HistoryOp& op : unfolded_) ++foldRooms_[op.roomKey];
-    foldKeys_.clear();
-    for (const auto& [room, count] : foldRooms_) foldKeys_.push_back(room);
+    foldCounts_.clear();
+    foldSlots_.resize(unfolded_.size());
+    for (std::size_t i = 0; i < unfolded_.size(); ++i) {
+        const auto [room, fresh] = foldRooms_.try_emplace(unfolded_[i].roomKey, foldCounts_.size());
+        if (fresh) foldCounts_.push_back(0);
+        ++foldCounts_[room->second];
+        foldSlots_[i] = room->second;
+    }
+    foldKeys_.assign(foldRooms_.begin(), foldRooms_.end());
     std::sort(foldKeys_.begin(), foldKeys_.end());
     std::size_t at = 0;
-    for (const std::int64_t room : foldKeys_) at += std::exchange(foldRooms_[room], at);
+    for (const auto& [room, slot] : foldKeys_) at += std::exchange(foldCounts_[slot], at);
     foldOrder_.resize(unfolded_.size());
-    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldRooms_[unfolded_[i].roomKey]++] = i;
+    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldCounts_[foldSlots_[i]]++] = i;
     SqliteTransaction tx(db_);
     for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
     writeChunksLocked();
