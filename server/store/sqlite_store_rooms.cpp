@@ -114,8 +114,8 @@ void SqliteStore::foldLogLocked() {
     foldOrder_.resize(unfolded_.size());
     for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldCounts_[foldSlots_[i]]++] = i;
     SqliteTransaction tx(db_);
-    for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
-    writeChunksLocked();
+    // The log's pages first, so that the fold's rows take them and the commits that follow
+    // find few left: a commit that takes a free page rewrites the list of them as well.
     s_->plainDelete.run();
     try {
         s_->clearLog.run();
@@ -124,6 +124,8 @@ void SqliteStore::foldLogLocked() {
         throw;
     }
     s_->secureDelete.run();
+    for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
+    writeChunksLocked();
     tx.commit();
     unfolded_.clear();
     logRows_ = 0;
