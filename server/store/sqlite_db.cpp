@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "common/log.h"
+#include "store/sqlite_wal_writes.h"
 #include "store/store.h"
 
 namespace vellumora::server {
@@ -118,7 +119,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path) {
         ::close(fd);
     }
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, gatheredWalVfs()) != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         throw StoreError("cannot open " + path + ": " + message);

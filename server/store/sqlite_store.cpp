@@ -111,9 +111,13 @@ void undoneStrokes(SqliteDatabase& db) {
             "PRIMARY KEY(room_key, seq)) WITHOUT ROWID");
 }
 
+// The log's points are packed from here on (history_log_codec.cpp), which a server before
+// could not read back: it now refuses the file as newer instead.
+void packedLogPoints(SqliteDatabase&) {}
+
 // Each step moves the schema one version on (PRAGMA user_version); never edit one that has
 // shipped, add another.
-constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints, undoneStrokes};
+constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints, undoneStrokes, packedLogPoints};
 
 UserRecord userFrom(const SqliteStatement& s, int first) {
     return {s.text(first), s.text(first + 1), s.text(first + 2)};

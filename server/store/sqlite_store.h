@@ -5,7 +5,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "store/point_chunks.h"
 #include "store/sqlite_db.h"
@@ -63,7 +65,13 @@ class SqliteStore final : public Store {
     // What the log holds, in order: a previous run's rows once read back, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.
     std::vector<HistoryOp> unfolded_;
-    std::vector<std::pair<std::int64_t, std::size_t>> foldOrder_;  // reused per fold
+    // Reused per fold: each room's slot; per slot how many changes the room has, then where
+    // its next one goes; each change's slot; the rooms by key; the changes in fold order.
+    std::unordered_map<std::int64_t, std::size_t> foldRooms_;
+    std::vector<std::size_t> foldCounts_;
+    std::vector<std::size_t> foldSlots_;
+    std::vector<std::pair<std::int64_t, std::size_t>> foldKeys_;
+    std::vector<std::size_t> foldOrder_;
     std::string logBlob_;                                          // reused per commit
     PointChunker chunker_;                                         // the points of a fold
     void addFriendshipLocked(const std::string& a, const std::string& b);

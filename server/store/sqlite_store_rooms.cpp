@@ -9,6 +9,7 @@
 // of one fold make one chunk.
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 #include "model/overloaded.h"
 #include "store/history_log_codec.h"
@@ -95,14 +96,36 @@ void SqliteStore::readLogLocked() {
 
 void SqliteStore::foldLogLocked() {
     if (unfolded_.empty()) return;
-    // Sorting (room, position) pairs keeps each room's order and moves far less than the changes.
-    foldOrder_.clear();
-    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_.emplace_back(unfolded_[i].roomKey, i);
-    std::sort(foldOrder_.begin(), foldOrder_.end());
+    // Each room's changes in their order, the rooms by key: counted into place, as a fold holds
+    // thousands of changes of a few hundred rooms (sorting them took a quarter of the writer).
+    foldRooms_.clear();
+    foldCounts_.clear();
+    foldSlots_.resize(unfolded_.size());
+    for (std::size_t i = 0; i < unfolded_.size(); ++i) {
+        const auto [room, fresh] = foldRooms_.try_emplace(unfolded_[i].roomKey, foldCounts_.size());
+        if (fresh) foldCounts_.push_back(0);
+        ++foldCounts_[room->second];
+        foldSlots_[i] = room->second;
+    }
+    foldKeys_.assign(foldRooms_.begin(), foldRooms_.end());
+    std::sort(foldKeys_.begin(), foldKeys_.end());
+    std::size_t at = 0;
+    for (const auto& [room, slot] : foldKeys_) at += std::exchange(foldCounts_[slot], at);
+    foldOrder_.resize(unfolded_.size());
+    for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldCounts_[foldSlots_[i]]++] = i;
     SqliteTransaction tx(db_);
-    for (const auto& [room, i] : foldOrder_) applyOpLocked(unfolded_[i]);
+    // The log's pages first, so that the fold's rows take them and the commits that follow
+    // find few left: a commit that takes a free page rewrites the list of them as well.
+    s_->plainDelete.run();
+    try {
+        s_->clearLog.run();
+    } catch (const StoreError&) {
+        s_->secureDelete.run();
+        throw;
+    }
+    s_->secureDelete.run();
+    for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
     writeChunksLocked();
-    s_->clearLog.run();
     tx.commit();
     unfolded_.clear();
     logRows_ = 0;
