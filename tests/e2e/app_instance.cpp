@@ -1,6 +1,7 @@
 #include "app_instance.h"
 
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
@@ -220,9 +221,24 @@ std::optional<QRect> AppInstance::extents(const QString& name) {
 }
 
 bool AppInstance::press(const QString& name) {
-    std::optional<Node> node;
-    return runUntil([&] { return running() && (node = findShowing(name, false)); }, 20s) &&
-           ask(*node, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"), {0}).isValid();
+    // A list the app rebuilds as it polls may drop the element between finding and pressing it:
+    // then it is looked for again. A busy app that answers late may well have pressed it; what
+    // the caller waits for next tells.
+    return runUntil(
+        [&] {
+            const std::optional<Node> node = running() ? findShowing(name, false) : std::nullopt;
+            if (!node) return false;
+            QDBusPendingCall call =
+                askLater(*node, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"), {0});
+            call.waitForFinished();
+            const QDBusError::ErrorType error = call.isError() ? call.error().type() : QDBusError::NoError;
+            if (error != QDBusError::NoError && error != QDBusError::NoReply && error != QDBusError::Timeout)
+                std::fprintf(stderr, "pressing %s: %s\n", qPrintable(name),
+                             qPrintable(call.error().message()));
+            return error == QDBusError::NoError || error == QDBusError::NoReply ||
+                   error == QDBusError::Timeout;
+        },
+        20s);
 }
 
 QString AppInstance::windowId(const QString& title) {
