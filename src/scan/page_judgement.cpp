@@ -103,6 +103,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
                 return j;
             }
             ++j.borderSides;
+            j.steps[size_t(side)] = 1.0;
             sides += " border";
             continue;
         }
@@ -122,6 +123,7 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
         // Two long edges of paper meeting: a sheet's corner, not a shadow's edge across a close-up.
         j.edgeInView = longEdges >= 2;
         sides += format(" %.2f", support);
+        j.steps[size_t(side)] = support;
         sum += support;
         weakest = std::min(weakest, support);
         ++measured;
@@ -329,6 +331,27 @@ bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corne
     return false;
 }
 
+// A cast shadow across one side of a sheet darkens paper and desk alike, and their step fades
+// where it falls: the other three sides step clearly, and along that one the paper lies in shade
+// for at least about as far as its step is missing.
+bool oneSideShaded(const WorkingImage& image, const Corners& c, const Judgement& j, double clear) {
+    int weak = -1;
+    for (int side = 0; side < 4; ++side) {
+        if (j.steps[size_t(side)] < clear) {
+            if (weak >= 0) {
+                return false;
+            }
+            weak = side;
+        }
+    }
+    if (weak < 0) {
+        return true;
+    }
+    const double missing = 1.0 - j.steps[size_t(weak)];
+    const double shaded = shadedInside(image, c[weak], c[(weak + 1) % 4], j.paper);
+    return shaded >= 0.5 * missing;
+}
+
 }  // namespace
 
 // Of two sheets one inside the other, only one is the sheet: the other is a box drawn on it, a
@@ -388,7 +411,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             constexpr double kClearSides = 0.75;
             if (outer.borderSides > 0 && inner.borderSides == 0) {
                 bool whollyInView = inner.weakest >= outer.weakest - kClearlyBetter;
-                if (!whollyInView && inner.edgeInView && inner.weakest >= kClearSides) {
+                if (!whollyInView && inner.edgeInView && oneSideShaded(image, ci, inner, kClearSides)) {
                     const auto around = between(image.paper, ao, ci, 0.85);
                     whollyInView = around && *around < inner.paper - margin &&
                                    !shadowEdgeInside(image.lightness, ao, ci);

@@ -4,6 +4,7 @@
 #include "scan/page_detector.h"
 #include "scan/side_measures.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct Judgement {
     double score = 0;
     double paper = 0;     // the paper measure of the inside
     double weakest = 0;   // the least share of a side that steps down from the paper
+    std::array<double, 4> steps{};  // that share for each side, 1 along the frame's border
     int borderSides = 0;  // sides along the frame's border, where the sheet may go on
     bool edgeInView = false;  // two long sides step down from paper along nearly all their length
     std::string verdict;

@@ -175,6 +175,31 @@ double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point
     return percentile(values, 0.75);
 }
 
+double shadedInside(const WorkingImage& image, cv::Point2d a, cv::Point2d b, double lit) {
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), inward(-dir.y, dir.x);
+    const double darker = lit - std::max(kMinStep, kMinRelativeStep * lit);
+    constexpr int n = 16;
+    int counted = 0, shaded = 0;
+    std::vector<double> values;
+    for (int i = 0; i < n; ++i) {
+        const cv::Point2d p = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / n);
+        values.clear();
+        for (double d : kBand) {
+            if (const auto v = sampleAt(image.paper, p + inward * d)) {
+                values.push_back(*v);
+            }
+        }
+        if (values.size() < kBand.size() / 2) {
+            continue;
+        }
+        // A high percentile passes over a line drawn along the side.
+        const double inside = percentile(values, 0.75);
+        ++counted;
+        shaded += inside <= darker && paperInShade(image, inside) ? 1 : 0;
+    }
+    return counted > 0 ? double(shaded) / counted : 0.0;
+}
+
 double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
     const double m = kBeyond.back() + 1.0;
     const cv::Point2d d = b - a;

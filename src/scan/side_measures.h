@@ -41,6 +41,10 @@ double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size);
 // The paper measure just inside a side, between lines drawn along it.
 double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward);
 
+// The share of the side from a to b where the paper just inside it is in shade: darker than
+// `lit` by a step, yet paper.
+double shadedInside(const WorkingImage& image, cv::Point2d a, cv::Point2d b, double lit);
+
 // The median shade (luminance outside over inside) across the stretch from `from` to `to`, and
 // the share of it within a little of `ratio` (when given).
 struct Shade {

@@ -1,8 +1,11 @@
 #include "scan/page_detector.h"
+#include "scan/side_measures.h"
 
 #include "support/scene_images.h"
 
 #include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
 
 namespace vellumora {
 namespace {
@@ -45,6 +48,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 19, kFrame, 2},  // a shadow's edge across a side: shaded paper beside a lit desk
         {Kind::closeUp, 29, kFrame},        // a paper region cut short where the light falls off to a corner
         {Kind::closeUp, 12, still, 2},      // the same along a side of a still
+        {Kind::drawnBoxes, 5, kFrame, 3},   // a cast shadow weakens one side of a sheet wholly in view
+        {Kind::jpegAndBlur, 16, still, 3},  // the same in a blurred still
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
@@ -86,6 +91,26 @@ TEST(PageDetectionTest, aCloseUpIsTheFrameOrThePaperInItNeverABoxDrawnOnIt) {
         const auto quad = scan::detectPage(scene.image);
         ASSERT_TRUE(quad) << coverage;
         EXPECT_GT(testing::iou(*quad, scene), 0.97) << coverage;
+    }
+}
+
+// A cast shadow over half of one side shades half the paper along it; a lit side has none, nor
+// one with a line drawn along it inside.
+TEST(PageDetectionTest, shadeAlongASideIsThatOfThePaperInsideIt) {
+    cv::Mat image(240, 400, CV_8UC3, cv::Scalar(110, 110, 110));
+    cv::rectangle(image, cv::Rect(100, 50, 200, 140), cv::Scalar(235, 235, 235), cv::FILLED);
+    cv::line(image, {100, 54}, {300, 54}, cv::Scalar(40, 40, 40), 2);
+    cv::Mat shadow = image(cv::Rect(80, 120, 120, 100));
+    shadow *= 0.75;
+    const auto w = scan::WorkingImage::from(image);
+    const cv::Point2d topLeft(100, 50), topRight(300, 50), bottomRight(300, 190), bottomLeft(100, 190);
+    struct Side {
+        cv::Point2d a, b;
+        double shaded;
+    };
+    for (const Side& side : {Side{topLeft, topRight, 0.0}, Side{topRight, bottomRight, 0.0},
+                             Side{bottomRight, bottomLeft, 0.5}}) {
+        EXPECT_NEAR(scan::shadedInside(w, side.a, side.b, w.paperWhite), side.shaded, 0.1) << side.a << side.b;
     }
 }
 
