@@ -50,6 +50,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::closeUp, 12, still, 2},      // the same along a side of a still
         {Kind::drawnBoxes, 5, kFrame, 3},   // a cast shadow weakens one side of a sheet wholly in view
         {Kind::jpegAndBlur, 16, still, 3},  // the same in a blurred still
+        {Kind::harshLight, 31, kFrame, 2},  // its top edge in shade, too close to the frame to see past
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
