@@ -470,7 +470,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // where the outer outline, wholly in view, keeps the inner one's edges and steps all
             // round at least as clearly, that is the sheet's own shaded part.
             const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
-                                    outer.weakest >= inner.weakest && paperInShade(image, *rest);
+                                    outer.weakest >= inner.weakest && rest && paperInShade(image, *rest);
             if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;
