@@ -114,32 +114,6 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
     }
 }
 
-// The part of the segment from a to b at least a band's reach from the frame: where what lies
-// beyond it shows.
-std::optional<std::pair<cv::Point2d, cv::Point2d>> awayFromFrame(cv::Point2d a, cv::Point2d b,
-                                                                 cv::Size size) {
-    constexpr double m = 10.5;
-    const cv::Point2d d = b - a;
-    const double p[] = {-d.x, d.x, -d.y, d.y};
-    const double q[] = {a.x - m, size.width - m - a.x, a.y - m, size.height - m - a.y};
-    double t0 = 0, t1 = 1;
-    for (int i = 0; i < 4; ++i) {
-        if (std::abs(p[i]) < 1e-12) {
-            if (q[i] < 0) {
-                return std::nullopt;
-            }
-        } else if (p[i] < 0) {
-            t0 = std::max(t0, q[i] / p[i]);
-        } else {
-            t1 = std::min(t1, q[i] / p[i]);
-        }
-    }
-    if (t1 <= t0) {
-        return std::nullopt;
-    }
-    return std::pair(a + d * t0, a + d * t1);
-}
-
 std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
     const cv::Size size = image.paper.size();
     const double minSegment = 0.07 * std::min(size.width, size.height);
@@ -198,7 +172,7 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         // room it must step; then it stands in for the frame's border, counting half as that
         // does, and is judged as a side the frame cuts.
         if (!forth && !back && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height)) {
-            const auto room = awayFromFrame(a, b, size);
+            const auto room = partSeenPast(a, b, size);
             if (room && cv::norm(room->second - room->first) >= minSegment) {
                 const auto [from, to] = *room;
                 const double there = std::max(stepSupport(image, from, to).value_or(Steps()).share,

@@ -200,16 +200,19 @@ double shadedInside(const WorkingImage& image, cv::Point2d a, cv::Point2d b, dou
     return counted > 0 ? double(shaded) / counted : 0.0;
 }
 
-double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
-    const double m = kBeyond.back() + 1.0;
+namespace {
+
+// The part of the side from a to b at least `margin` from the frame's border, if any.
+std::optional<std::pair<cv::Point2d, cv::Point2d>> partAway(cv::Point2d a, cv::Point2d b, cv::Size size,
+                                                            double margin) {
     const cv::Point2d d = b - a;
     const double p[] = {-d.x, d.x, -d.y, d.y};
-    const double q[] = {a.x - m, size.width - m - a.x, a.y - m, size.height - m - a.y};
+    const double q[] = {a.x - margin, size.width - margin - a.x, a.y - margin, size.height - margin - a.y};
     double t0 = 0, t1 = 1;
     for (int i = 0; i < 4; ++i) {
         if (std::abs(p[i]) < 1e-12) {
             if (q[i] < 0) {
-                return 0.0;
+                return std::nullopt;
             }
         } else if (p[i] < 0) {
             t0 = std::max(t0, q[i] / p[i]);
@@ -217,7 +220,21 @@ double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
             t1 = std::min(t1, q[i] / p[i]);
         }
     }
-    return std::max(0.0, t1 - t0) * cv::norm(d);
+    if (t1 <= t0) {
+        return std::nullopt;
+    }
+    return std::pair(a + d * t0, a + d * t1);
+}
+
+}  // namespace
+
+double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size) {
+    const auto part = partAway(a, b, size, kBeyond.back() + 1.0);
+    return part ? cv::norm(part->second - part->first) : 0.0;
+}
+
+std::optional<std::pair<cv::Point2d, cv::Point2d>> partSeenPast(cv::Point2d a, cv::Point2d b, cv::Size size) {
+    return partAway(a, b, size, kBeyond.front());
 }
 
 std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
@@ -235,7 +252,8 @@ std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::
     Shade result{percentile(ratios, 0.5), 0};
     if (ratio) {
         constexpr double kNear = 0.12;
-        const auto close = std::count_if(ratios.begin(), ratios.end(), [&](double r) { return std::abs(r - *ratio) <= kNear; });
+        const auto close = std::count_if(ratios.begin(), ratios.end(),
+                                         [&](double r) { return std::abs(r - *ratio) <= kNear; });
         result.matching = double(close) / double(ratios.size());
     }
     return result;

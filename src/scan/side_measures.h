@@ -5,6 +5,7 @@
 #include "scan/page_detector.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vellumora::scan {
@@ -37,6 +38,9 @@ bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);
 
 // The length of the part of the side from a to b whose bands across it lie in the frame.
 double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size);
+// The part of the side from a to b far enough from the frame's border that what lies past it
+// shows, if any.
+std::optional<std::pair<cv::Point2d, cv::Point2d>> partSeenPast(cv::Point2d a, cv::Point2d b, cv::Size size);
 
 // The paper measure just inside a side, between lines drawn along it.
 double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward);
