@@ -22,14 +22,6 @@ Corners frameCorners(cv::Size size) {
             cv::Point2d(0, size.height)};
 }
 
-std::optional<cv::Point2d> meet(cv::Point2d a, cv::Point2d b, cv::Point2d c, cv::Point2d d) {
-    const double denom = cross(b - a, d - c);
-    if (std::abs(denom) < 1e-9) {
-        return std::nullopt;
-    }
-    return a + (b - a) * (cross(c - a, d - c) / denom);
-}
-
 // A close-up's side taken as running along the frame, too near it to judge, may still lie a
 // little way in from it: a paper region cut short where the light falls off towards a corner.
 // Where the same paper lies between, the side goes out onto the frame, with the ink drawn there.
@@ -57,7 +49,7 @@ Corners reachFrame(const WorkingImage& w, Corners c) {
         const cv::Point2d d = (q - p) / cv::norm(q - p);
         std::vector<double> between;
         for (int i = 0; i < 16; ++i) {
-            const cv::Point2d s = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
+            const cv::Point2d s = alongSide(a, b, i, 16);
             const cv::Point2d onFrame = p + d * (s - p).dot(d);
             for (double t : {0.3, 0.6, 0.9}) {
                 if (const auto v = sampleAt(w.paper, s + (onFrame - s) * t)) {
@@ -74,7 +66,9 @@ Corners reachFrame(const WorkingImage& w, Corners c) {
         if (between.size() < 8 || !paperInShade(w, level) || level < kFallOff * rim) {
             continue;
         }
-        const auto from = meet(c[(side + 3) % 4], a, p, q), to = meet(b, c[(side + 2) % 4], p, q);
+        const cv::Point2d before = c[(side + 3) % 4];
+        const auto from = meetOfLines(before, a - before, p, q - p);
+        const auto to = meetOfLines(b, c[(side + 2) % 4] - b, p, q - p);
         if (!from || !to) {
             continue;
         }

@@ -199,11 +199,7 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
 }
 
 std::optional<cv::Point2d> meet(const Edge& a, const Edge& b) {
-    const double denom = cross(a.dir, b.dir);
-    if (std::abs(denom) < 1e-6) {
-        return std::nullopt;
-    }
-    return a.point + a.dir * (cross(b.point - a.point, b.dir) / denom);
+    return meetOfLines(a.point, a.dir, b.point, b.dir, 1e-6);
 }
 
 // How much of the side from p to q its edge's span covers. The frame's border covers half: an

@@ -21,15 +21,6 @@ struct Line {
     cv::Point2d dir;
 };
 
-std::optional<cv::Point2d> intersect(const Line& a, const Line& b) {
-    const double denom = cross(a.dir, b.dir);
-    if (std::abs(denom) < 1e-9) {
-        return std::nullopt;
-    }
-    const double t = cross(b.point - a.point, b.dir) / denom;
-    return a.point + a.dir * t;
-}
-
 Line sideLine(const Corners& c, int side) {
     return {c[side], unit(c[(side + 1) % 4] - c[side])};
 }
@@ -83,7 +74,8 @@ std::optional<Line> fitLine(const std::vector<cv::Point2f>& points) {
 std::optional<Corners> cornersFromLines(const std::array<Line, 4>& lines) {
     std::vector<cv::Point2d> points;
     for (int i = 0; i < 4; ++i) {
-        const auto p = intersect(lines[(i + 3) % 4], lines[i]);
+        const Line& before = lines[(i + 3) % 4];
+        const auto p = meetOfLines(before.point, before.dir, lines[i].point, lines[i].dir);
         if (!p) {
             return std::nullopt;
         }

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,17 @@ using Corners = std::array<cv::Point2d, 4>;
 // The z component of the cross product of two vectors in the image plane.
 inline double cross(cv::Point2d a, cv::Point2d b) {
     return a.x * b.y - a.y * b.x;
+}
+
+// Where the line through p along u meets the one through q along v; none when they are parallel
+// within `parallel` (the cross product of u and v).
+inline std::optional<cv::Point2d> meetOfLines(cv::Point2d p, cv::Point2d u, cv::Point2d q, cv::Point2d v,
+                                              double parallel = 1e-9) {
+    const double denom = cross(u, v);
+    if (std::abs(denom) < parallel) {
+        return std::nullopt;
+    }
+    return p + u * (cross(q - p, v) / denom);
 }
 
 Quad toQuad(const Corners& c);

@@ -88,7 +88,7 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
     std::array<double, kBand.size()> in{}, out{};
     std::vector<double> beyond;
     for (int i = 0; i < samples; ++i) {
-        const cv::Point2d p = a + along * (0.08 + 0.84 * (i + 0.5) / samples);
+        const cv::Point2d p = alongSide(a, b, i, samples);
         bool complete = true;
         for (size_t k = 0; k < kBand.size() && complete; ++k) {
             const auto vi = sampleAt(paper, p - outward * kBand[k]);
@@ -165,7 +165,7 @@ bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {
 double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward) {
     std::vector<double> values;
     for (int i = 0; i < 16; ++i) {
-        const cv::Point2d p = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / 16);
+        const cv::Point2d p = alongSide(a, b, i, 16);
         for (double d : kBand) {
             if (const auto v = sampleAt(paper, p + inward * d)) {
                 values.push_back(*v);
@@ -182,7 +182,7 @@ double shadedInside(const WorkingImage& image, cv::Point2d a, cv::Point2d b, dou
     int counted = 0, shaded = 0;
     std::vector<double> values;
     for (int i = 0; i < n; ++i) {
-        const cv::Point2d p = a + (b - a) * (0.08 + 0.84 * (i + 0.5) / n);
+        const cv::Point2d p = alongSide(a, b, i, n);
         values.clear();
         for (double d : kBand) {
             if (const auto v = sampleAt(image.paper, p + inward * d)) {

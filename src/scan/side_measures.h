@@ -33,6 +33,11 @@ struct Steps {
 };
 std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
 
+// The i-th of n points spread evenly along the side from a to b, clear of its corners.
+inline cv::Point2d alongSide(cv::Point2d a, cv::Point2d b, int i, int n) {
+    return a + (b - a) * (0.08 + 0.84 * (i + 0.5) / n);
+}
+
 // Whether a side runs along the frame's border.
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size);
 
