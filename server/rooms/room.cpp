@@ -139,7 +139,7 @@ void Room::sendAway(const char* reason) {
     for (const auto& m : present) m->goAway(reason);
 }
 
-void Room::handle(const RoomMember& sender, std::string_view bytes) {
+void Room::handle(RoomMember& sender, std::string_view bytes) {
     // The last stroke_point read on this thread is read over: its id's buffer serves the next.
     thread_local ClientMessage plainRead;
     std::optional<ClientMessage> decoded;
@@ -158,7 +158,8 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
     {
         Lock lock(mutex_);
         changes_.clear();
-        const bool accepted = history_.apply(*message, userId, changes_);
+        RoomMember::Memo& memo = sender.memo_;
+        const bool accepted = history_.apply(*message, userId, changes_, memo.openStroke);
         if (!changes_.empty()) strokesText_.reset();
         if (accepted && std::holds_alternative<ClientMessage::SetPage>(message->value)) pageText_.reset();
         for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
@@ -174,15 +175,11 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             return;
         }
         std::shared_ptr<std::string> encoded = reusedPayloadLocked();
-        if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
-            userIdJson_.clear();
-            json::Writer(userIdJson_).string(userId);
-            userIdJsonOf_ = userId;
-        }
+        if (memo.userIdJson.empty()) json::Writer(memo.userIdJson).string(userId);
         const RoomMember* skipped = &sender;
         if (plain) {
-            relayPlainStrokePoint(bytes, userIdJson_, *encoded);
-        } else if (!relayFromBytes(bytes, *message, userIdJson_, *encoded)) {
+            relayPlainStrokePoint(bytes, memo.userIdJson, *encoded);
+        } else if (!relayFromBytes(bytes, *message, memo.userIdJson, *encoded)) {
             ServerMessage relayed = relayedFrom(*message, userId);
             if (const auto* redo = std::get_if<StrokeRedoMessage>(&relayed))
                 relayed = history_.redone(redo->strokeId, userId);
