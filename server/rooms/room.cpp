@@ -42,13 +42,13 @@ std::array<Payload, 3> roomStateFrame(const RoomStateMessage& state) {
 
 Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& metrics,
            std::size_t maxConnections)
-    : id_(std::move(id)),
-      key_(stored.key),
+    : key_(stored.key),
       lease_(stored.lease),
       writer_(writer),
+      history_(std::move(stored)),
+      id_(std::move(id)),
       metrics_(metrics),
-      maxConnections_(maxConnections),
-      history_(std::move(stored)) {
+      maxConnections_(maxConnections) {
     reportedBytes_ = history_.bytesAtMost();
     metrics_.rooms.fetch_add(1, std::memory_order_relaxed);
     metrics_.historyBytes.fetch_add(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);

@@ -80,26 +80,28 @@ class Room {
     // it, so that most messages cost neither an allocation nor a copy.
     std::shared_ptr<std::string> reusedPayloadLocked() REQUIRES(mutex_);
 
-    std::string id_;
+    // What every relayed message reads comes first, the history's own first part right after
+    // it: a message then touches a few of the room's cache lines, not all of them.
+    Mutex mutex_;
     std::int64_t key_;
     std::uint64_t lease_;
     HistoryWriter& writer_;
-    Metrics& metrics_;
-    const std::size_t maxConnections_;
-
-    Mutex mutex_;
-    RoomHistory history_ GUARDED_BY(mutex_);
+    std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
+    std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
+    std::vector<std::shared_ptr<std::string>> payloads_ GUARDED_BY(mutex_);
     struct Present {
         const RoomMember* member;
         std::weak_ptr<RoomMember> alive;  // a member torn down at shutdown never left
     };
     std::vector<Present> members_ GUARDED_BY(mutex_);
-    std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
-    std::vector<std::shared_ptr<std::string>> payloads_ GUARDED_BY(mutex_);
-    std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
     // The history's part of a room_state, encoded once and shared by every join until it changes.
     Payload strokesText_ GUARDED_BY(mutex_);
+    RoomHistory history_ GUARDED_BY(mutex_);
     Payload pageText_ GUARDED_BY(mutex_);
+
+    std::string id_;
+    Metrics& metrics_;
+    const std::size_t maxConnections_;
 };
 
 }  // namespace vellumora::server

@@ -59,14 +59,14 @@ std::uint64_t newEpoch() {
 }  // namespace
 
 RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit)
-    : messageLimit_(messageLimit), epoch_(newEpoch()) {
+    : epoch_(newEpoch()), messageLimit_(messageLimit) {
     page_ = std::move(stored.page);
     pageBytes_ = pageBytesOf(page_);
     for (StoredStroke& s : stored.strokes) {
         const std::size_t bytes = encodedBytes(s.stroke);
         nextSeq_ = std::max(nextSeq_, s.seq + 1);
         const std::size_t points = s.stroke.points.size();
-        strokes_.push_back({s.seq, bytes, std::move(s.stroke), s.undone, points});
+        strokes_.push_back({std::move(s.stroke), s.seq, bytes, points, s.undone});
         byId_[strokes_.back().stroke.id] = &strokes_.back();
         strokeBytes_ += bytes;
     }
@@ -226,7 +226,7 @@ bool RoomHistory::startStroke(const StrokeStartPayload& start, const std::string
     const std::size_t comma = strokes_.empty() ? 0 : kCommaBytes;
     if (!makeRoom(bytes + comma, pageBytes_, nullptr, changes)) return false;
     const std::int64_t seq = nextSeq_++;
-    strokes_.push_back({seq, bytes, std::move(stroke)});
+    strokes_.push_back({std::move(stroke), seq, bytes});
     byId_[header.id] = &strokes_.back();
     strokeBytes_ += bytes;
     remember(&strokes_.back(), open);

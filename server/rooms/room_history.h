@@ -80,12 +80,13 @@ class RoomHistory {
     std::size_t budget() const { return messageLimit_ - kRoomStateReserve; }
 
   private:
+    // What a point reads and writes after the stroke's points: one cache line, not two or three.
     struct Entry {
+        WireStroke stroke;
         std::int64_t seq;
         std::size_t bytes;
-        WireStroke stroke;
-        bool undone = false;
         std::size_t counted = 1;  // the points `bytes` includes; the rest are uncounted
+        bool undone = false;
     };
 
     bool startStroke(const StrokeStartPayload& start, const std::string& userId, std::vector<Change>& changes,
@@ -103,18 +104,19 @@ class RoomHistory {
     // Evicts the oldest strokes (never `keep`) until `extra` more bytes fit; false if they cannot.
     bool makeRoom(std::size_t extra, std::size_t pageBytes, const Entry* keep, std::vector<Change>& changes);
 
+    // What every point reads comes first, so that it spans few cache lines; the page last.
+    std::uint64_t epoch_;
     std::size_t messageLimit_;
-    std::deque<Entry> strokes_;  // references stay valid across push_back and pop_front
-    std::unordered_map<std::string, Entry*> byId_;
-    std::optional<WirePage> page_;
     std::size_t strokeBytes_ = 0;  // the strokes' counted bytes, without the commas between them
+    std::size_t pageBytes_ = 0;    // the page's object in place of null; 0 without a page
     // Strokes with uncounted points, and how many there are. Evictions only follow a count, so
     // none of these is ever evicted; a clear empties both.
-    std::vector<Entry*> uncounted_;
     std::size_t uncountedPoints_ = 0;
-    std::size_t pageBytes_ = 0;  // the page's object in place of null; 0 without a page
+    std::vector<Entry*> uncounted_;
+    std::deque<Entry> strokes_;  // references stay valid across push_back and pop_front
     std::int64_t nextSeq_ = 1;
-    std::uint64_t epoch_;
+    std::unordered_map<std::string, Entry*> byId_;
+    std::optional<WirePage> page_;
 };
 
 }  // namespace vellumora::server
