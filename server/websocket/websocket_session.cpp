@@ -43,19 +43,19 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
                                            std::string early)
     : stream_(std::move(stream)),
       context_(context),
+      rate_(context.config.messageRateLimit),
+      in_(early.begin(), early.end()),
+      inUsed_(early.size()),
+      reader_(kMaxMessageBytes),
+      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
+             context.output,
+             std::is_same_v<Stream, OneThreadSocket> ? SendQueue::Threads::one : SendQueue::Threads::many),
       user_(std::move(admission.user)),
       roomId_(std::move(admission.roomId)),
       color_(std::move(admission.color)),
       tokenHash_(std::move(admission.tokenHash)),
-      rate_(context.config.messageRateLimit),
       controlRate_(kControlFramesPerSecond),
-      timer_(stream_.get_executor()),
-      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
-             context.output,
-             std::is_same_v<Stream, OneThreadSocket> ? SendQueue::Threads::one : SendQueue::Threads::many),
-      in_(early.begin(), early.end()),
-      inUsed_(early.size()),
-      reader_(kMaxMessageBytes) {
+      timer_(stream_.get_executor()) {
     if constexpr (kBareSocket<Stream>) {
         beast::error_code ec;
         stream_.non_blocking(true, ec);  // for the direct sends; asynchronous operations are unaffected
