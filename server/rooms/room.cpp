@@ -16,9 +16,28 @@ Payload encodeShared(const ServerMessage& message) {
     return text ? std::make_shared<const std::string>(std::move(*text)) : nullptr;
 }
 
-// A relay usually leaves every queue before the room's next one: a few texts cover a busy room.
-constexpr std::size_t kReusedPayloads = 4;
+// A relay usually leaves every queue before its thread reads on: a few texts cover the thread.
+constexpr std::size_t kReusedPayloads = 8;
 constexpr std::size_t kReusedPayloadBytes = 16 * 1024;
+
+// An empty text for the next relay: one of the thread's last relays' once every queue has let go
+// of it, so that most messages cost neither an allocation nor a copy. Kept by the thread, not by
+// each room, so that the text written is one the thread wrote a moment ago, still in cache.
+std::shared_ptr<std::string> reusedPayload() {
+    thread_local std::vector<std::shared_ptr<std::string>> payloads;
+    for (std::shared_ptr<std::string>& text : payloads) {
+        if (text.use_count() != 1) continue;
+        // The queues' last reads of it happened before their release of it.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        // A rare large relay must not pin its memory to the thread.
+        if (text->capacity() > kReusedPayloadBytes) text = std::make_shared<std::string>();
+        text->clear();
+        return text;
+    }
+    auto text = std::make_shared<std::string>();
+    if (payloads.size() < kReusedPayloads) payloads.push_back(text);
+    return text;
+}
 
 WirePeer peerOf(const RoomMember& member) {
     return {member.user().id, member.user().displayName, member.color()};
@@ -66,21 +85,6 @@ void Room::publishLocked(const Payload& payload, const RoomMember* except, Wake&
         if (auto member = p.alive.lock(); member && member->enqueue({&payload, 1}))
             wake.push_back(std::move(member));
     }
-}
-
-std::shared_ptr<std::string> Room::reusedPayloadLocked() {
-    for (std::shared_ptr<std::string>& text : payloads_) {
-        if (text.use_count() != 1) continue;
-        // The queues' last reads of it happened before their release of it.
-        std::atomic_thread_fence(std::memory_order_acquire);
-        // A rare large relay must not pin its memory to the room.
-        if (text->capacity() > kReusedPayloadBytes) text = std::make_shared<std::string>();
-        text->clear();
-        return text;
-    }
-    auto text = std::make_shared<std::string>();
-    if (payloads_.size() < kReusedPayloads) payloads_.push_back(text);
-    return text;
 }
 
 void Room::send(Wake& wake) {
@@ -153,16 +157,18 @@ void Room::handle(RoomMember& sender, std::string_view bytes) {
     foldNegativeZero(*message);
     const std::string& userId = sender.user().id;
 
-    // Reused: a relay usually wakes one member, and no allocation is needed for that.
+    // Reused, by the thread rather than the room, so that they are in cache: a relay usually
+    // wakes one member and records one change, and no allocation is needed for that.
     thread_local Wake wake;
+    thread_local std::vector<RoomHistory::Change> changes;
     {
         Lock lock(mutex_);
-        changes_.clear();
+        changes.clear();
         RoomMember::Memo& memo = sender.memo_;
-        const bool accepted = history_.apply(*message, userId, changes_, memo.openStroke);
-        if (!changes_.empty()) strokesText_.reset();
+        const bool accepted = history_.apply(*message, userId, changes, memo.openStroke);
+        if (!changes.empty()) strokesText_.reset();
         if (accepted && std::holds_alternative<ClientMessage::SetPage>(message->value)) pageText_.reset();
-        for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
+        for (RoomHistory::Change& change : changes) writer_.push(HistoryOp{key_, std::move(change)});
         const std::size_t bytesNow = history_.bytesAtMost();
         if (bytesNow != reportedBytes_) {
             metrics_.historyBytes.fetch_add(
@@ -174,7 +180,7 @@ void Room::handle(RoomMember& sender, std::string_view bytes) {
             metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        std::shared_ptr<std::string> encoded = reusedPayloadLocked();
+        std::shared_ptr<std::string> encoded = reusedPayload();
         if (memo.userIdJson.empty()) json::Writer(memo.userIdJson).string(userId);
         const RoomMember* skipped = &sender;
         if (plain) {

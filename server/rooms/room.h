@@ -76,9 +76,6 @@ class Room {
     // Queues `payload` on every member but `except`; collects those that need a send().
     void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) REQUIRES(mutex_);
     static void send(Wake& wake);
-    // An empty text for the next relay: one of the last relays' once every queue has let go of
-    // it, so that most messages cost neither an allocation nor a copy.
-    std::shared_ptr<std::string> reusedPayloadLocked() REQUIRES(mutex_);
 
     // What every relayed message reads comes first, the history's own first part right after
     // it: a message then touches a few of the room's cache lines, not all of them.
@@ -87,8 +84,6 @@ class Room {
     std::uint64_t lease_;
     HistoryWriter& writer_;
     std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
-    std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
-    std::vector<std::shared_ptr<std::string>> payloads_ GUARDED_BY(mutex_);
     struct Present {
         const RoomMember* member;
         std::weak_ptr<RoomMember> alive;  // a member torn down at shutdown never left
