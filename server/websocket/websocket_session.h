@@ -81,6 +81,11 @@ class WebSocketSession final : public RoomMember,
     void pushed(SendQueue::Push result);
     void closeWith(std::uint16_t code, std::string_view reason);
     void writeNext();
+    // Writes the frames in flight, headers and payloads in order, into `out`; their size, or 0 when
+    // they do not fit.
+    std::size_t gather(std::span<char> out) const;
+    // Points buffers_ at the frames in flight: a header of its own and the payload of each.
+    void frameBuffers();
     // The rest of a write the socket did not take at once.
     void writeRest();
     void consumeBuffers(std::size_t sent);
@@ -122,6 +127,7 @@ class WebSocketSession final : public RoomMember,
     std::optional<std::chrono::steady_clock::time_point> unfinishedSince_;  // a message is arriving
     std::vector<Frame> inflight_;
     std::vector<std::array<unsigned char, 10>> headers_;
+    std::vector<char> rest_;  // what a gathered write left for the socket to take later
     std::vector<boost::asio::const_buffer> buffers_;
 
     SendQueue queue_;
