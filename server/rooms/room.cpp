@@ -16,9 +16,28 @@ Payload encodeShared(const ServerMessage& message) {
     return text ? std::make_shared<const std::string>(std::move(*text)) : nullptr;
 }
 
-// A relay usually leaves every queue before the room's next one: a few texts cover a busy room.
-constexpr std::size_t kReusedPayloads = 4;
+// A relay usually leaves every queue before its thread reads on: a few texts cover the thread.
+constexpr std::size_t kReusedPayloads = 8;
 constexpr std::size_t kReusedPayloadBytes = 16 * 1024;
+
+// An empty text for the next relay: one of the thread's last relays' once every queue has let go
+// of it, so that most messages cost neither an allocation nor a copy. Kept by the thread, not by
+// each room, so that the text written is one the thread wrote a moment ago, still in cache.
+std::shared_ptr<std::string> reusedPayload() {
+    thread_local std::vector<std::shared_ptr<std::string>> payloads;
+    for (std::shared_ptr<std::string>& text : payloads) {
+        if (text.use_count() != 1) continue;
+        // The queues' last reads of it happened before their release of it.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        // A rare large relay must not pin its memory to the thread.
+        if (text->capacity() > kReusedPayloadBytes) text = std::make_shared<std::string>();
+        text->clear();
+        return text;
+    }
+    auto text = std::make_shared<std::string>();
+    if (payloads.size() < kReusedPayloads) payloads.push_back(text);
+    return text;
+}
 
 WirePeer peerOf(const RoomMember& member) {
     return {member.user().id, member.user().displayName, member.color()};
@@ -42,13 +61,13 @@ std::array<Payload, 3> roomStateFrame(const RoomStateMessage& state) {
 
 Room::Room(std::string id, StoredRoom stored, HistoryWriter& writer, Metrics& metrics,
            std::size_t maxConnections)
-    : id_(std::move(id)),
-      key_(stored.key),
+    : key_(stored.key),
       lease_(stored.lease),
       writer_(writer),
+      history_(std::move(stored)),
+      id_(std::move(id)),
       metrics_(metrics),
-      maxConnections_(maxConnections),
-      history_(std::move(stored)) {
+      maxConnections_(maxConnections) {
     reportedBytes_ = history_.bytesAtMost();
     metrics_.rooms.fetch_add(1, std::memory_order_relaxed);
     metrics_.historyBytes.fetch_add(static_cast<std::int64_t>(reportedBytes_), std::memory_order_relaxed);
@@ -66,21 +85,6 @@ void Room::publishLocked(const Payload& payload, const RoomMember* except, Wake&
         if (auto member = p.alive.lock(); member && member->enqueue({&payload, 1}))
             wake.push_back(std::move(member));
     }
-}
-
-std::shared_ptr<std::string> Room::reusedPayloadLocked() {
-    for (std::shared_ptr<std::string>& text : payloads_) {
-        if (text.use_count() != 1) continue;
-        // The queues' last reads of it happened before their release of it.
-        std::atomic_thread_fence(std::memory_order_acquire);
-        // A rare large relay must not pin its memory to the room.
-        if (text->capacity() > kReusedPayloadBytes) text = std::make_shared<std::string>();
-        text->clear();
-        return text;
-    }
-    auto text = std::make_shared<std::string>();
-    if (payloads_.size() < kReusedPayloads) payloads_.push_back(text);
-    return text;
 }
 
 void Room::send(Wake& wake) {
@@ -139,7 +143,7 @@ void Room::sendAway(const char* reason) {
     for (const auto& m : present) m->goAway(reason);
 }
 
-void Room::handle(const RoomMember& sender, std::string_view bytes) {
+void Room::handle(RoomMember& sender, std::string_view bytes) {
     // The last stroke_point read on this thread is read over: its id's buffer serves the next.
     thread_local ClientMessage plainRead;
     std::optional<ClientMessage> decoded;
@@ -153,15 +157,18 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
     foldNegativeZero(*message);
     const std::string& userId = sender.user().id;
 
-    // Reused: a relay usually wakes one member, and no allocation is needed for that.
+    // Reused, by the thread rather than the room, so that they are in cache: a relay usually
+    // wakes one member and records one change, and no allocation is needed for that.
     thread_local Wake wake;
+    thread_local std::vector<RoomHistory::Change> changes;
     {
         Lock lock(mutex_);
-        changes_.clear();
-        const bool accepted = history_.apply(*message, userId, changes_);
-        if (!changes_.empty()) strokesText_.reset();
+        changes.clear();
+        RoomMember::Memo& memo = sender.memo_;
+        const bool accepted = history_.apply(*message, userId, changes, memo.openStroke);
+        if (!changes.empty()) strokesText_.reset();
         if (accepted && std::holds_alternative<ClientMessage::SetPage>(message->value)) pageText_.reset();
-        for (RoomHistory::Change& change : changes_) writer_.push(HistoryOp{key_, std::move(change)});
+        for (RoomHistory::Change& change : changes) writer_.push(HistoryOp{key_, std::move(change)});
         const std::size_t bytesNow = history_.bytesAtMost();
         if (bytesNow != reportedBytes_) {
             metrics_.historyBytes.fetch_add(
@@ -173,16 +180,12 @@ void Room::handle(const RoomMember& sender, std::string_view bytes) {
             metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        std::shared_ptr<std::string> encoded = reusedPayloadLocked();
-        if (userIdJsonOf_ != userId) {  // a room's messages mostly come from one or two people
-            userIdJson_.clear();
-            json::Writer(userIdJson_).string(userId);
-            userIdJsonOf_ = userId;
-        }
+        std::shared_ptr<std::string> encoded = reusedPayload();
+        if (memo.userIdJson.empty()) json::Writer(memo.userIdJson).string(userId);
         const RoomMember* skipped = &sender;
         if (plain) {
-            relayPlainStrokePoint(bytes, userIdJson_, *encoded);
-        } else if (!relayFromBytes(bytes, *message, userIdJson_, *encoded)) {
+            relayPlainStrokePoint(bytes, memo.userIdJson, *encoded);
+        } else if (!relayFromBytes(bytes, *message, memo.userIdJson, *encoded)) {
             ServerMessage relayed = relayedFrom(*message, userId);
             if (const auto* redo = std::get_if<StrokeRedoMessage>(&relayed))
                 relayed = history_.redone(redo->strokeId, userId);

@@ -24,6 +24,13 @@ using Payload = std::shared_ptr<const std::string>;
 
 class RoomMember {
   public:
+    // What the room keeps of this member's messages from one to the next, here with the member,
+    // whose read has just touched it, rather than in the room's maps. The room's, under its lock.
+    struct Memo {
+        std::string userIdJson;  // the user's id as a JSON string, quotes included
+        RoomHistory::OpenStroke openStroke;
+    };
+
     virtual ~RoomMember() = default;
     virtual const UserRecord& user() const = 0;
     virtual const std::string& color() const = 0;
@@ -38,6 +45,10 @@ class RoomMember {
     // The session the connection was opened with ended: leave the room and close with
     // kSessionEndedCloseCode, which the app takes for "signed out".
     virtual void endSession(const char* reason) = 0;
+
+  private:
+    friend class Room;
+    Memo memo_;
 };
 
 class Room {
@@ -58,39 +69,34 @@ class Room {
     // Closes every member's connection ("going away"); they come back to wherever the room is.
     void sendAway(const char* reason);
     // One message the member sent: validated, recorded, relayed to the others; or dropped.
-    void handle(const RoomMember& sender, std::string_view bytes);
+    void handle(RoomMember& sender, std::string_view bytes);
 
   private:
     using Wake = std::vector<std::shared_ptr<RoomMember>>;
     // Queues `payload` on every member but `except`; collects those that need a send().
     void publishLocked(const Payload& payload, const RoomMember* except, Wake& wake) REQUIRES(mutex_);
     static void send(Wake& wake);
-    // An empty text for the next relay: one of the last relays' once every queue has let go of
-    // it, so that most messages cost neither an allocation nor a copy.
-    std::shared_ptr<std::string> reusedPayloadLocked() REQUIRES(mutex_);
 
-    std::string id_;
+    // What every relayed message reads comes first, the history's own first part right after
+    // it: a message then touches a few of the room's cache lines, not all of them.
+    Mutex mutex_;
     std::int64_t key_;
     std::uint64_t lease_;
     HistoryWriter& writer_;
-    Metrics& metrics_;
-    const std::size_t maxConnections_;
-
-    Mutex mutex_;
-    RoomHistory history_ GUARDED_BY(mutex_);
+    std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
     struct Present {
         const RoomMember* member;
         std::weak_ptr<RoomMember> alive;  // a member torn down at shutdown never left
     };
     std::vector<Present> members_ GUARDED_BY(mutex_);
-    std::vector<RoomHistory::Change> changes_ GUARDED_BY(mutex_);  // reused per message
-    std::vector<std::shared_ptr<std::string>> payloads_ GUARDED_BY(mutex_);
-    std::string userIdJson_ GUARDED_BY(mutex_);                    // the last sender's id in JSON
-    std::string userIdJsonOf_ GUARDED_BY(mutex_);                  // and that id
-    std::size_t reportedBytes_ GUARDED_BY(mutex_) = 0;
     // The history's part of a room_state, encoded once and shared by every join until it changes.
     Payload strokesText_ GUARDED_BY(mutex_);
+    RoomHistory history_ GUARDED_BY(mutex_);
     Payload pageText_ GUARDED_BY(mutex_);
+
+    std::string id_;
+    Metrics& metrics_;
+    const std::size_t maxConnections_;
 };
 
 }  // namespace vellumora::server

@@ -1,6 +1,8 @@
 #include "rooms/room_history.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 
 #include "model/json_forms.h"
 
@@ -48,16 +50,23 @@ std::size_t pageBytesOf(const std::optional<WirePage>& page) {
     return page ? encodedBytes(*page) - kNullBytes : 0;
 }
 
+// Unique in the process, so that an open stroke kept for one room never matches another.
+std::uint64_t newEpoch() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 }  // namespace
 
-RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit) : messageLimit_(messageLimit) {
+RoomHistory::RoomHistory(StoredRoom stored, std::size_t messageLimit)
+    : epoch_(newEpoch()), messageLimit_(messageLimit) {
     page_ = std::move(stored.page);
     pageBytes_ = pageBytesOf(page_);
     for (StoredStroke& s : stored.strokes) {
         const std::size_t bytes = encodedBytes(s.stroke);
         nextSeq_ = std::max(nextSeq_, s.seq + 1);
         const std::size_t points = s.stroke.points.size();
-        strokes_.push_back({s.seq, bytes, std::move(s.stroke), s.undone, points});
+        strokes_.push_back({std::move(s.stroke), s.seq, bytes, points, s.undone});
         byId_[strokes_.back().stroke.id] = &strokes_.back();
         strokeBytes_ += bytes;
     }
@@ -129,11 +138,17 @@ std::string RoomHistory::pageJson() const {
 
 bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
                         std::vector<Change>& changes) {
+    OpenStroke none;
+    return apply(message, userId, changes, none);
+}
+
+bool RoomHistory::apply(const ClientMessage& message, const std::string& userId, std::vector<Change>& changes,
+                        OpenStroke& open) {
     using M = ClientMessage;
     if (const auto* m = std::get_if<M::StrokeStart>(&message.value))
-        return startStroke(m->stroke, userId, changes);
+        return startStroke(m->stroke, userId, changes, open);
     if (const auto* m = std::get_if<M::StrokePoint>(&message.value)) {
-        Entry* entry = ownOpenStroke(m->strokeId, userId);
+        Entry* entry = ownOpenStroke(m->strokeId, userId, open);
         if (!entry) return false;
         const std::size_t points = entry->stroke.points.size();
         if (fitsAtMost(nextPointBytesAtMost(), pageBytes_)) {
@@ -153,7 +168,7 @@ bool RoomHistory::apply(const ClientMessage& message, const std::string& userId,
         return true;
     }
     if (const auto* m = std::get_if<M::StrokeEnd>(&message.value)) {
-        Entry* entry = ownOpenStroke(m->strokeId, userId);
+        Entry* entry = ownOpenStroke(m->strokeId, userId, open);
         if (!entry) return false;
         entry->stroke.complete = true;
         constexpr std::size_t kTrueShorterThanFalse = 1;
@@ -202,7 +217,7 @@ StrokeRedoMessage RoomHistory::redone(const std::string& strokeId, const std::st
 }
 
 bool RoomHistory::startStroke(const StrokeStartPayload& start, const std::string& userId,
-                              std::vector<Change>& changes) {
+                              std::vector<Change>& changes, OpenStroke& open) {
     if (byId_.contains(start.id)) return false;
     StrokeHeader header{start.id, userId, start.tool, start.color, start.brushSize};
     WireStroke stroke{header.id,        header.userId, header.tool, header.color,
@@ -211,19 +226,38 @@ bool RoomHistory::startStroke(const StrokeStartPayload& start, const std::string
     const std::size_t comma = strokes_.empty() ? 0 : kCommaBytes;
     if (!makeRoom(bytes + comma, pageBytes_, nullptr, changes)) return false;
     const std::int64_t seq = nextSeq_++;
-    strokes_.push_back({seq, bytes, std::move(stroke)});
+    strokes_.push_back({std::move(stroke), seq, bytes});
     byId_[header.id] = &strokes_.back();
     strokeBytes_ += bytes;
+    remember(&strokes_.back(), open);
     changes.push_back(HistoryOp::StartStroke{seq, std::move(header), start.point});
     return true;
 }
 
-RoomHistory::Entry* RoomHistory::ownOpenStroke(const std::string& strokeId, const std::string& userId) {
-    auto it = byId_.find(strokeId);
-    if (it == byId_.end()) return nullptr;
-    Entry* entry = it->second;
-    if (entry->stroke.userId != userId || entry->stroke.complete || entry->undone) return nullptr;
+RoomHistory::Entry* RoomHistory::ownOpenStroke(const std::string& strokeId, const std::string& userId,
+                                               OpenStroke& open) {
+    Entry* entry = nullptr;
+    // Ids are unique among the strokes present, so the one remembered is the map's.
+    if (open.epoch_ == epoch_ && open.idSize_ == strokeId.size() &&
+        std::memcmp(open.id_.data(), strokeId.data(), strokeId.size()) == 0) {
+        entry = open.entry_;
+    } else {
+        const auto it = byId_.find(strokeId);
+        if (it == byId_.end() || it->second->stroke.userId != userId) return nullptr;
+        entry = it->second;
+        remember(entry, open);
+    }
+    if (entry->stroke.complete || entry->undone) return nullptr;
     return entry;
+}
+
+void RoomHistory::remember(Entry* entry, OpenStroke& open) const {
+    const std::string& id = entry->stroke.id;
+    if (id.size() > open.id_.size()) return;
+    open.entry_ = entry;
+    open.epoch_ = epoch_;
+    open.idSize_ = static_cast<std::uint8_t>(id.size());
+    std::memcpy(open.id_.data(), id.data(), id.size());
 }
 
 bool RoomHistory::setPage(const std::optional<WirePage>& page, std::vector<Change>& changes) {
@@ -238,6 +272,7 @@ bool RoomHistory::setPage(const std::optional<WirePage>& page, std::vector<Chang
 }
 
 void RoomHistory::clear(std::vector<Change>& changes) {
+    epoch_ = newEpoch();
     strokes_.clear();
     byId_.clear();
     uncounted_.clear();
@@ -258,6 +293,7 @@ bool RoomHistory::makeRoom(std::size_t extra, std::size_t pageBytes, const Entry
         Entry& oldest = strokes_.front();
         strokeBytes_ -= oldest.bytes;
         changes.push_back(HistoryOp::RemoveStroke{oldest.seq});
+        epoch_ = newEpoch();
         byId_.erase(oldest.stroke.id);
         strokes_.pop_front();
     }

@@ -57,7 +57,7 @@ class SendQueue {
     enum class Threads { one, many };
 
     SendQueue(Limits limits, ByteBudget& budget, Threads threads = Threads::many)
-        : limits_(limits), budget_(budget), shared_(threads == Threads::many) {}
+        : shared_(threads == Threads::many), limits_(limits), budget_(budget) {}
     ~SendQueue();
     SendQueue(const SendQueue&) = delete;
     SendQueue& operator=(const SendQueue&) = delete;
@@ -98,15 +98,17 @@ class SendQueue {
     Push pushLocked(Frame frame) REQUIRES(mutex_);
     void dropLocked() REQUIRES(mutex_);
 
-    const Limits limits_;
-    ByteBudget& budget_;
+    // Declared before the mutex they are guarded by, so that a push or a take reads one or two
+    // cache lines, not three; with one thread the mutex is never touched.
+    Phase phase_ GUARDED_BY(mutex_) = Phase::open;
+    bool writing_ GUARDED_BY(mutex_) = false;
     const bool shared_;
-    mutable Mutex mutex_;
-    std::deque<Frame> queue_ GUARDED_BY(mutex_);
     std::size_t bytes_ GUARDED_BY(mutex_) = 0;  // queued and in flight
     std::size_t count_ GUARDED_BY(mutex_) = 0;
-    bool writing_ GUARDED_BY(mutex_) = false;
-    Phase phase_ GUARDED_BY(mutex_) = Phase::open;
+    const Limits limits_;
+    ByteBudget& budget_;
+    std::deque<Frame> queue_ GUARDED_BY(mutex_);
+    mutable Mutex mutex_;
 };
 
 }  // namespace vellumora::server

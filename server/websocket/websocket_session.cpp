@@ -20,6 +20,7 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kKeepReadBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxFramesPerWrite = 64;
+constexpr std::size_t kGatherBytes = 4096;
 // Past this much queued for a peer, what it sends waits in its socket until it reads.
 constexpr std::size_t kPauseReadingBytes = 1 << 20;
 // Pings and pongs a peer may send per second (and in a burst); a client sends none of its own.
@@ -43,19 +44,19 @@ WebSocketSession<Stream>::WebSocketSession(Stream&& stream, ServerContext& conte
                                            std::string early)
     : stream_(std::move(stream)),
       context_(context),
+      rate_(context.config.messageRateLimit),
+      in_(early.begin(), early.end()),
+      inUsed_(early.size()),
+      reader_(kMaxMessageBytes),
+      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
+             context.output,
+             std::is_same_v<Stream, OneThreadSocket> ? SendQueue::Threads::one : SendQueue::Threads::many),
       user_(std::move(admission.user)),
       roomId_(std::move(admission.roomId)),
       color_(std::move(admission.color)),
       tokenHash_(std::move(admission.tokenHash)),
-      rate_(context.config.messageRateLimit),
       controlRate_(kControlFramesPerSecond),
-      timer_(stream_.get_executor()),
-      queue_({context.config.sendQueueMessages, context.config.sendQueueBytes, kPauseReadingBytes},
-             context.output,
-             std::is_same_v<Stream, OneThreadSocket> ? SendQueue::Threads::one : SendQueue::Threads::many),
-      in_(early.begin(), early.end()),
-      inUsed_(early.size()),
-      reader_(kMaxMessageBytes) {
+      timer_(stream_.get_executor()) {
     if constexpr (kBareSocket<Stream>) {
         beast::error_code ec;
         stream_.non_blocking(true, ec);  // for the direct sends; asynchronous operations are unaffected
@@ -299,6 +300,58 @@ void WebSocketSession<Stream>::closeWith(std::uint16_t code, std::string_view re
 template <class Stream>
 void WebSocketSession<Stream>::writeNext() {
     if (!queue_.take(inflight_, kMaxFramesPerWrite)) return;
+    if constexpr (kBareSocket<Stream>) {
+        // Most writes fit the socket buffer at once: send now, and leave only a remainder to
+        // an asynchronous write. A small write is gathered in the thread's buffer, which is in
+        // cache, and goes out as one plain send: a sendmsg makes the kernel import and walk an
+        // iovec of a header and a payload per frame.
+        thread_local std::array<char, kGatherBytes> gathered;
+        const std::size_t total = gather(gathered);
+        if (total == 0) frameBuffers();
+        beast::error_code ec;
+        std::size_t sent = total > 0 ? stream_.write_some(asio::buffer(gathered.data(), total), ec)
+                                     : stream_.write_some(buffers_, ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            ec = {};
+            sent = 0;
+        }
+        if (ec || sent == (total > 0 ? total : asio::buffer_size(buffers_))) {
+            if (finishWrite(ec)) writeNext();
+            return;
+        }
+        if (total > 0) {
+            rest_.assign(gathered.data() + sent, gathered.data() + total);
+            buffers_.assign(1, asio::buffer(rest_));
+        } else {
+            consumeBuffers(sent);
+        }
+    } else {
+        frameBuffers();
+    }
+    // Only a write left to the socket's pace is watched: one that went out whole needs no clock.
+    writeProgress_ = std::chrono::steady_clock::now();
+    writeRest();
+}
+
+template <class Stream>
+std::size_t WebSocketSession<Stream>::gather(std::span<char> out) const {
+    std::size_t at = 0;
+    for (const Frame& frame : inflight_) {
+        std::array<unsigned char, 10> header{};
+        const std::size_t headerSize =
+            frame.kind == Frame::Kind::raw
+                ? 0
+                : ws::writeFrameHeader(frame.opcode, frame.bytes->size(), header, frame.fin);
+        if (headerSize + frame.bytes->size() > out.size() - at) return 0;
+        std::memcpy(out.data() + at, header.data(), headerSize);
+        std::memcpy(out.data() + at + headerSize, frame.bytes->data(), frame.bytes->size());
+        at += headerSize + frame.bytes->size();
+    }
+    return at;
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::frameBuffers() {
     headers_.resize(inflight_.size());
     buffers_.clear();
     for (std::size_t i = 0; i < inflight_.size(); ++i) {
@@ -308,24 +361,6 @@ void WebSocketSession<Stream>::writeNext() {
                                   ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i], out.fin));
         buffers_.emplace_back(out.bytes->data(), out.bytes->size());
     }
-    if constexpr (kBareSocket<Stream>) {
-        // Most writes fit the socket buffer at once: send now, and leave only a remainder to
-        // an asynchronous write.
-        beast::error_code ec;
-        std::size_t sent = stream_.write_some(buffers_, ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
-            ec = {};
-            sent = 0;
-        }
-        if (ec || sent == asio::buffer_size(buffers_)) {
-            if (finishWrite(ec)) writeNext();
-            return;
-        }
-        consumeBuffers(sent);
-    }
-    // Only a write left to the socket's pace is watched: one that went out whole needs no clock.
-    writeProgress_ = std::chrono::steady_clock::now();
-    writeRest();
 }
 
 template <class Stream>

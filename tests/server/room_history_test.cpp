@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "model/json_forms.h"
@@ -116,6 +117,49 @@ TEST(RoomHistory, shouldLetOnlyTheAuthorUndoAndRedoAndPutARedoneStrokeBackInPlac
     EXPECT_EQ(h.redone("C", "u1").stroke.points.size(), 1u);
     EXPECT_EQ(h.redone("A", "u1").after, "");
     EXPECT_TRUE(std::get<HistoryOp::SetUndone>(c.back()).undone);
+}
+
+// A sender's kept open stroke must decide as a look-up would, after whatever freed or closed it.
+TEST(RoomHistory, shouldTakeASendersKeptOpenStrokeOnlyWhileItIsStillThatOpenStroke) {
+    // Room for two fresh strokes: a third evicts the oldest.
+    const std::size_t twoStrokes =
+        kRoomStateReserve + 2 * encode(ServerMessage{relayedFrom(start("A"), "u1")})->size();
+    RoomHistory kept(StoredRoom{}, twoStrokes), looked(StoredRoom{}, twoStrokes);
+    Changes c;
+    std::map<std::string, RoomHistory::OpenStroke> open;
+    const struct {
+        const char* user;
+        ClientMessage message;
+        bool accepted;
+    } steps[] = {
+        {"u1", start("S"), true},
+        {"u1", point("S"), true},
+        {"u1", ClientMessage::clearCanvas(), true},
+        {"u2", start("S"), true},
+        {"u1", point("S"), false},  // freed by the clear, now u2's
+        {"u2", ClientMessage::strokeUndo("S"), true},
+        {"u2", point("S"), false},
+        {"u2", ClientMessage::strokeRedo("S"), true},
+        {"u2", point("S"), true},
+        {"u2", finish("S"), true},
+        {"u2", point("S"), false},
+        {"u1", start("A"), true},
+        {"u1", point("A"), true},
+        {"u2", start("B"), true},
+        {"u2", start("C"), true},  // S and A evicted
+        {"u2", start("A"), true},
+        {"u1", point("A"), false},  // evicted, now u2's
+        {"u2", point("A"), true},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        EXPECT_EQ(kept.apply(steps[i].message, steps[i].user, c, open[steps[i].user]), steps[i].accepted)
+            << i;
+        EXPECT_EQ(looked.apply(steps[i].message, steps[i].user, c), steps[i].accepted) << i;
+    }
+    // Kept for one room, it names nothing in another.
+    RoomHistory other(StoredRoom{});
+    ASSERT_TRUE(other.apply(start("A"), "u1", c));
+    EXPECT_FALSE(other.apply(point("A"), "u2", c, open["u2"]));
 }
 
 TEST(RoomHistory, shouldLetAStoredOpenStrokeGrowAndContinueItsSequence) {

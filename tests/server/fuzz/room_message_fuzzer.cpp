@@ -2,7 +2,8 @@
 // -0.0 folding, history rules and the relay encoding. Lines of the input are messages from
 // two users in turn. Accepted messages always re-encode, a relay copied from the bytes reads
 // back as the encoded one, a stroke_point read without the parser is the decoder's, and the
-// history's byte count is exactly what its strokes and page add to an encoded room_state.
+// history's byte count is exactly what its strokes and page add to an encoded room_state. A twin
+// history whose senders keep their open strokes decides every message the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +19,8 @@ using namespace vellumora::server;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A small budget so eviction and refusal paths are reached with small inputs.
     RoomHistory history(StoredRoom{}, kRoomStateReserve + 4096);
+    RoomHistory kept(StoredRoom{}, kRoomStateReserve + 4096);
+    RoomHistory::OpenStroke open[2];
     std::vector<RoomHistory::Change> changes;
     std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::string users[2] = {"user-a", "user-b"};
@@ -27,14 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto end = input.find('\n');
         const std::string_view line = input.substr(0, end);
         input = end == std::string_view::npos ? std::string_view{} : input.substr(end + 1);
-        const std::string& user = users[turn++ % 2];
+        const int sender = turn++ % 2;
+        const std::string& user = users[sender];
 
         std::optional<ClientMessage> message = decodeClientMessage(line);
         // The parser-free read of a stroke_point takes only what the decoder reads, as it reads it.
         if (readPlainStrokePoint(line, plain) && (!message || encode(plain) != encode(*message))) std::abort();
         if (!message || !saneMessage(*message)) continue;
         foldNegativeZero(*message);
-        if (!history.apply(*message, user, changes)) continue;
+        const bool accepted = history.apply(*message, user, changes);
+        if (kept.apply(*message, user, changes, open[sender]) != accepted) std::abort();
+        if (!accepted) continue;
         std::string relayed;
         if (!encodeInto(relayedFrom(*message, user), relayed)) std::abort();  // sane numbers always encode
         std::string copied;
