@@ -82,6 +82,15 @@ Corners reachFrame(const WorkingImage& w, Corners c) {
     return c;
 }
 
+// Whether `outer` is the larger and `inner` lies within it, give or take a pixel.
+bool encloses(const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    return area(outer) > area(inner) && std::all_of(inner.begin(), inner.end(), [&](const cv::Point2d& p) {
+               return cv::pointPolygonTest(polygon, cv::Point2f(p), true) >= -1.5;
+           });
+}
+
 // Fits the outline found in the working image onto the full image's edges, first within a
 // working pixel or two, then closer in. Sides along the frame's border stay there.
 Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& chosen) {
@@ -172,15 +181,22 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     std::vector<Judged> judged = judgeAll();
     const Judged* chosen = chooseSheet(w, judged);
     const bool framed = !chosen && framedByPaper(w, judged);
-    if (!chosen && !framed) {
+    // A sheet with a side that barely steps may be only the lit part of one that a cast shadow
+    // falls across, that side the shadow's edge.
+    constexpr double kFaintSide = 0.6;
+    const bool partLit = chosen && chosen->judgement.weakest < kFaintSide;
+    if ((!chosen && !framed) || partLit) {
         // Harsh light can shade part of a sheet beside a lit desk, so that along some of a side
         // nothing shows its step.
         w.shadowsHideSteps = true;
         std::vector<Judged> again = judgeAll();
-        if (const Judged* found = chooseSheet(w, again)) {
+        const Judged* found = chooseSheet(w, again);
+        if (found && (!chosen || encloses(found->outline.corners, chosen->outline.corners))) {
             const auto index = found - again.data();
             judged = std::move(again);
             chosen = &judged[size_t(index)];
+        } else {
+            w.shadowsHideSteps = false;
         }
     }
     std::optional<Quad> page;

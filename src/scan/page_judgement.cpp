@@ -358,6 +358,9 @@ bool oneSideShaded(const WorkingImage& image, const Corners& c, const Judgement&
 // part of it cut off by a shadow, or a bright desk it lies on.
 const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged) {
     std::vector<bool> out(judged.size(), false);
+    // Set aside as reaching the frame across the desk beside a sheet in view: whichever outline
+    // of that sheet wins, this one is not the sheet.
+    std::vector<bool> acrossDesk(judged.size(), false);
     for (size_t a = 0; a < judged.size(); ++a) {
         for (size_t c = 0; c < judged.size(); ++c) {
             const Judgement& outer = judged[a].judgement;
@@ -384,10 +387,12 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                     inner.paper >= outer.paper + margin || (around && inner.paper >= *around + margin);
                 if (brighter && overlap.both >= 0.5 * overlap.b) {
                     setAside(a, c, "a brighter sheet in view lies on it");
+                    acrossDesk[a] = true;
                     continue;
                 }
                 if (lightEdgeAcross(image.lightness, ao, ci)) {
                     setAside(a, c, "its edge runs across a sheet in view: a shadow's");
+                    acrossDesk[a] = true;
                     continue;
                 }
             }
@@ -418,6 +423,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 }
                 if (whollyInView) {
                     setAside(a, c, "the inner one is wholly in view");
+                    acrossDesk[a] = true;
                     continue;
                 }
             }
@@ -496,19 +502,27 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
         return best;
     }
     // Each set aside for another, round in a circle: of those that score about as well as the
-    // best, the outermost keeps every line drawn on it.
+    // best, the outermost keeps every line drawn on it; one that reaches across the desk beside
+    // a sheet in view only when nothing else is left.
     constexpr double kAsWell = 0.1;
     double top = 0;
     for (const Judged& j : judged) {
         top = std::max(top, j.judgement.sheet ? j.judgement.score : 0.0);
     }
     double largest = 0;
-    for (const Judged& j : judged) {
-        const bool candidate = j.judgement.sheet && j.judgement.score >= top - kAsWell;
-        const double inFrame = candidate ? areaInFrame(j.outline.corners, image.paper.size()) : 0.0;
-        if (inFrame > largest) {
-            largest = inFrame;
-            best = &j;
+    for (bool anyWay : {false, true}) {
+        if (best) {
+            break;
+        }
+        for (size_t i = 0; i < judged.size(); ++i) {
+            const Judgement& j = judged[i].judgement;
+            const bool candidate = j.sheet && (anyWay || !acrossDesk[i]) && j.score >= top - kAsWell;
+            const double inFrame =
+                candidate ? areaInFrame(judged[i].outline.corners, image.paper.size()) : 0.0;
+            if (inFrame > largest) {
+                largest = inFrame;
+                best = &judged[i];
+            }
         }
     }
     return best;

@@ -51,6 +51,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::drawnBoxes, 5, kFrame, 3},   // a cast shadow weakens one side of a sheet wholly in view
         {Kind::jpegAndBlur, 16, still, 3},  // the same in a blurred still
         {Kind::harshLight, 31, kFrame, 2},  // its top edge in shade, too close to the frame to see past
+        {Kind::jpegAndBlur, 5, still, 6},   // a sheet in view whose outlines set each other aside
+        {Kind::curledCorners, 37, kFrame, 6},  // a cast shadow over part of it: the lit part steps best
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
