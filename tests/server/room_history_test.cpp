@@ -43,13 +43,16 @@ std::size_t nextPointBytes(const StrokePoint& p) {
     return 1 + text.size();
 }
 
+// One message from one user, and whether the history takes it.
+struct Step {
+    const char* user;
+    ClientMessage message;
+    bool accepted;
+};
+
 TEST(RoomHistory, shouldApplyOwnershipRulesAndRecordChangesInOrder) {
     RoomHistory h(StoredRoom{});
-    const struct {
-        const char* user;
-        ClientMessage message;
-        bool accepted;
-    } steps[] = {
+    const Step steps[] = {
         {"u1", start("S"), true},
         {"u2", point("S"), false},  // someone else's stroke
         {"u2", finish("S"), false},
@@ -127,11 +130,7 @@ TEST(RoomHistory, shouldTakeASendersKeptOpenStrokeOnlyWhileItIsStillThatOpenStro
     RoomHistory kept(StoredRoom{}, twoStrokes), looked(StoredRoom{}, twoStrokes);
     Changes c;
     std::map<std::string, RoomHistory::OpenStroke> open;
-    const struct {
-        const char* user;
-        ClientMessage message;
-        bool accepted;
-    } steps[] = {
+    const Step steps[] = {
         {"u1", start("S"), true},
         {"u1", point("S"), true},
         {"u1", ClientMessage::clearCanvas(), true},
