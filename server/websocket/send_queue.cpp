@@ -1,6 +1,7 @@
 #include "websocket/send_queue.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vellumora::server {
 
