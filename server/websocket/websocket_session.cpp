@@ -37,6 +37,12 @@ void addCount(std::atomic<std::uint64_t>& counter, std::uint64_t n) {
         counter.fetch_add(n, std::memory_order_relaxed);
     }
 }
+
+// Writes `frame`'s header into `out`: its size, 0 for a frame queued with its header in place.
+std::size_t headerOf(const SendQueue::Frame& frame, std::array<unsigned char, 10>& out) {
+    if (frame.kind == SendQueue::Frame::Kind::raw) return 0;
+    return ws::writeFrameHeader(frame.opcode, frame.bytes->size(), out, frame.fin);
+}
 }  // namespace
 
 template <class Stream>
@@ -308,6 +314,7 @@ void WebSocketSession<Stream>::writeNext() {
         thread_local std::array<char, kGatherBytes> gathered;
         const std::size_t total = gather(gathered);
         if (total == 0) frameBuffers();
+        const std::size_t size = total > 0 ? total : asio::buffer_size(buffers_);
         beast::error_code ec;
         std::size_t sent = total > 0 ? stream_.write_some(asio::buffer(gathered.data(), total), ec)
                                      : stream_.write_some(buffers_, ec);
@@ -315,7 +322,7 @@ void WebSocketSession<Stream>::writeNext() {
             ec = {};
             sent = 0;
         }
-        if (ec || sent == (total > 0 ? total : asio::buffer_size(buffers_))) {
+        if (ec || sent == size) {
             if (finishWrite(ec)) writeNext();
             return;
         }
@@ -338,10 +345,7 @@ std::size_t WebSocketSession<Stream>::gather(std::span<char> out) const {
     std::size_t at = 0;
     for (const Frame& frame : inflight_) {
         std::array<unsigned char, 10> header{};
-        const std::size_t headerSize =
-            frame.kind == Frame::Kind::raw
-                ? 0
-                : ws::writeFrameHeader(frame.opcode, frame.bytes->size(), header, frame.fin);
+        const std::size_t headerSize = headerOf(frame, header);
         if (headerSize + frame.bytes->size() > out.size() - at) return 0;
         std::memcpy(out.data() + at, header.data(), headerSize);
         std::memcpy(out.data() + at + headerSize, frame.bytes->data(), frame.bytes->size());
@@ -356,9 +360,8 @@ void WebSocketSession<Stream>::frameBuffers() {
     buffers_.clear();
     for (std::size_t i = 0; i < inflight_.size(); ++i) {
         const Frame& out = inflight_[i];
-        if (out.kind != Frame::Kind::raw)
-            buffers_.emplace_back(headers_[i].data(),
-                                  ws::writeFrameHeader(out.opcode, out.bytes->size(), headers_[i], out.fin));
+        if (const std::size_t headerSize = headerOf(out, headers_[i]))
+            buffers_.emplace_back(headers_[i].data(), headerSize);
         buffers_.emplace_back(out.bytes->data(), out.bytes->size());
     }
 }
