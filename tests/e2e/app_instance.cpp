@@ -138,11 +138,6 @@ bool AppInstance::connectAccessibilityBus() {
     return a11y_.has_value();
 }
 
-QVariant AppInstance::ask(const Node& node, const QString& interface, const QString& method,
-                          const QVariantList& args) {
-    return firstOf(askLater(node, interface, method, args));
-}
-
 QDBusPendingCall AppInstance::askLater(const Node& node, const QString& interface, const QString& method,
                                        const QVariantList& args) {
     QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
@@ -209,8 +204,9 @@ std::optional<QRect> AppInstance::extents(const QString& name) {
     const std::optional<Node> node = findShowing(name, false);
     if (!node) return std::nullopt;
     constexpr uint kWindowCoordinates = 1;  // ATSPI_COORD_TYPE_WINDOW
-    const QVariant reply = ask(*node, QStringLiteral("org.a11y.atspi.Component"),
-                               QStringLiteral("GetExtents"), {QVariant::fromValue(kWindowCoordinates)});
+    const QVariant reply =
+        firstOf(askLater(*node, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"),
+                         {QVariant::fromValue(kWindowCoordinates)}));
     if (!reply.isValid()) return std::nullopt;
     int x = 0, y = 0, width = 0, height = 0;
     const auto box = reply.value<QDBusArgument>();

@@ -59,8 +59,6 @@ class AppInstance {
     QString stateFile(const char* name) const;
     QString windowId(const QString& title = QStringLiteral("^Vellumora"));
     bool connectAccessibilityBus();
-    QVariant ask(const Node& node, const QString& interface, const QString& method,
-                 const QVariantList& args = {});
     QDBusPendingCall askLater(const Node& node, const QString& interface, const QString& method,
                               const QVariantList& args = {});
     std::optional<Node> findShowing(const QString& name, bool prefix);
