@@ -13,7 +13,6 @@
 #include "canvas/stamp_runs.h"
 #include "canvas/stroke_stamper.h"
 #include "canvas/view_mapping.h"
-#include "support/shading_oracle.h"
 
 namespace vellumora {
 namespace {
