@@ -8,9 +8,9 @@
 #include "canvasview/first_stroke_hint.h"
 #include "canvasview/picture_export.h"
 #include "canvasview/room_status_view.h"
-#include "page_image.h"
 #include "support/qt_test_app.h"
 #include "support/shading_oracle.h"
+#include "support/test_images.h"
 
 #include <QClipboard>
 #include <QCursor>

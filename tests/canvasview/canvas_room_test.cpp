@@ -4,7 +4,6 @@
 #include "canvas/ink_layer.h"
 #include "canvas_window.h"
 #include "canvasview/canvas_coordinator.h"
-#include "page_image.h"
 #include "server/test_client.h"
 #include "support/qt_test_app.h"
 #include "support/server_process.h"
@@ -81,7 +80,7 @@ class CanvasRoomTest : public ::testing::Test {
 // A mouse drag, a pen with its pressure and a finger on a touchscreen each draw for the room,
 // the drag's messages relayed exactly; the pressures reach the peer exactly and are stored for a
 // later joiner. The pen's hover is the cursor ring the peer sees, in the own colour; its eraser
-// end erases; it draws in canvas mode too. A page set shows its line art on the peer.
+// end erases; it draws in canvas mode too.
 TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPressure) {
     auto a = enter(ann, "A");
     auto b = enter(bob, "B");
@@ -175,13 +174,6 @@ TEST_F(CanvasRoomTest, theMouseAPenAndATouchscreenDrawForEveryoneWithThePensPres
     std::vector<double> kept;
     for (const StrokePoint& p : stored->points) kept.push_back(p.pressure);
     EXPECT_EQ(kept, pressures);
-
-    const CurrentPage page{"page-cross", "Cross", testing::lineArtPng(256)};
-    a->session.setCurrentPage(page);
-    a->session.send(ClientMessage::setPage(toWirePage(page)));
-    ASSERT_TRUE(runUntil([&] { return !b->got<CanvasEvent::PageChanged>().empty(); }));
-    EXPECT_TRUE(runUntil([&] { return CanvasWindow::at(b->canvas.frame(), {0.5, 0.25}).value() < 60; }))
-        << "the line art";
 }
 
 // The ink image as the GPU holds it, premultiplied and averaged over kBlock-pixel squares:
