@@ -48,7 +48,6 @@ class ScriptedServer : public QObject {
     QUrl url() const;
     int connectionCount() const { return int(peers_.size()); }
     Peer& peer(int index) { return *peers_.at(std::size_t(index)); }
-    Peer& last() { return *peers_.back(); }
 
   private:
     QWebSocketServer server_;
