@@ -2,7 +2,6 @@
 // outside like a person at the keyboard would drive it.
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -118,15 +117,13 @@ class AppEndToEndTest : public ::testing::Test {
     }
 
     ServerProcess server{{{"--auth-rate-limit", "0"}}};
+    AppInstance ann;
+    AppInstance bo;
 };
 
 // Ann's sign-up survives quitting and an outage and is restored without typing; then Bo signs
 // up, and the two meet in their shared room.
 TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTheirSharedRoom) {
-    QTemporaryDir homeA;
-    QTemporaryDir homeB;
-    AppInstance ann(homeA.path());
-    AppInstance bo(homeB.path());
     ann.launch(base());
     ASSERT_TRUE(ann.waitShowing("Username"));
     ann.screenshot("login");
@@ -237,10 +234,6 @@ TEST_F(AppEndToEndTest, drawingWhileTheServerIsAwayReachesTheRoomWhenItIsBackAls
     const QString annName = QString::fromStdString(annAccount.username);
     const QString boName = QString::fromStdString(boAccount.username);
 
-    QTemporaryDir homeA;
-    QTemporaryDir homeB;
-    AppInstance ann(homeA.path());
-    AppInstance bo(homeB.path());
     ann.launch(base());
     logIn(ann, annAccount);
     bo.launch(base());

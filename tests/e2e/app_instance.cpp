@@ -54,8 +54,7 @@ QVariant firstOf(QDBusPendingCall call) {
 
 }  // namespace
 
-AppInstance::AppInstance(QString home)
-    : home_(std::move(home)), busName_(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
+AppInstance::AppInstance() : busName_(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
 
 AppInstance::~AppInstance() {
     a11y_.reset();
@@ -82,13 +81,14 @@ void AppInstance::launch(const QUrl& server) {
     QDBusConnection::disconnectFromBus(busName_);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString runtime = home_ + QStringLiteral("/run");
+    const QString home = home_.path();
+    const QString runtime = home + QStringLiteral("/run");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const std::pair<const char*, QString> variables[] = {{"HOME", home_},
+    const std::pair<const char*, QString> variables[] = {{"HOME", home},
                                                          {"XDG_RUNTIME_DIR", runtime},
-                                                         {"XDG_DATA_HOME", home_ + "/.local/share"},
-                                                         {"XDG_CONFIG_HOME", home_ + "/.config"},
+                                                         {"XDG_DATA_HOME", home + "/.local/share"},
+                                                         {"XDG_CONFIG_HOME", home + "/.config"},
                                                          {"SERVER", server.toString()},
                                                          {"QT_QPA_PLATFORM", "xcb"},
                                                          {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
