@@ -228,11 +228,10 @@ bool AppInstance::press(const QString& name) {
                 askLater(*node, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"), {0});
             call.waitForFinished();
             const QDBusError::ErrorType error = call.isError() ? call.error().type() : QDBusError::NoError;
-            if (error != QDBusError::NoError && error != QDBusError::NoReply && error != QDBusError::Timeout)
-                std::fprintf(stderr, "pressing %s: %s\n", qPrintable(name),
-                             qPrintable(call.error().message()));
-            return error == QDBusError::NoError || error == QDBusError::NoReply ||
-                   error == QDBusError::Timeout;
+            if (error == QDBusError::NoError || error == QDBusError::NoReply || error == QDBusError::Timeout)
+                return true;
+            std::fprintf(stderr, "pressing %s: %s\n", qPrintable(name), qPrintable(call.error().message()));
+            return false;
         },
         20s);
 }
