@@ -61,6 +61,7 @@ class RendererGlTest : public ::testing::Test {
         gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
         return image;
     }
+
     // The ink in a square of canvas pixels, its top-left corner at (x, y).
     PixelImage ink(int x, int y, int size) {
         PixelImage image = read(renderer->canvasFramebuffer(), x, y, size, size);

@@ -30,6 +30,7 @@ QByteArray lineArtPng(int size) {
     QPainter painter(&image);
     painter.fillRect(0, size * 15 / 32, size, size / 16, Qt::black);
     painter.fillRect(size * 15 / 32, 0, size / 16, size, Qt::black);
+    painter.end();
     return encodeImage(image, "png");
 }
 
