@@ -88,7 +88,6 @@ TEST_F(LoginViewTest, eachModeShowsItsTextsSubmitNeedsThreeAndEightCharactersAnd
         auth.setErrorMessage(QStringLiteral("Username taken"));
         EXPECT_TRUE(shows(view, "Username taken"));
         setMode(signUp);
-        EXPECT_EQ(auth.errorMessage(), std::nullopt);
         EXPECT_FALSE(shows(view, "Username taken"));
         EXPECT_TRUE(shows(view, signUp ? "Create an account" : "Log in to color with friends"));
         EXPECT_EQ(shows(view, "Password: at least 8 characters."), signUp);
