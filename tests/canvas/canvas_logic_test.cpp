@@ -1,5 +1,5 @@
-// The canvas's arithmetic without GL: the touch gestures, stroke stamping, cursor placement
-// and the tip formulas the shaders follow.
+// The canvas's arithmetic without GL: the touch gestures, stroke stamping, the view mapping,
+// cursor placement and which stamps go out as point sprites.
 
 #include <gtest/gtest.h>
 
