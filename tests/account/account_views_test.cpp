@@ -113,9 +113,8 @@ TEST_F(LoginViewTest, eachModeShowsItsTextsSubmitNeedsThreeAndEightCharactersAnd
 // Log-in is refused, sign-up succeeds: both send what was typed once, are busy until the
 // service answers, and a sign-in brings the lists and starts polling.
 TEST_F(LoginViewTest, sendsTheTextAsTypedOnceIsBusyUntilTheAnswerThenShowsTheReasonOrSignsIn) {
-    auto slow = ScriptedAnswer::json(401, R"({"error":"Invalid username or password"})");
-    slow.delay = 300ms;
-    server.script("POST", "/auth/login", {slow});
+    server.script("POST", "/auth/login",
+                  {{.status = 401, .body = R"({"error":"Invalid username or password"})", .delay = 300ms}});
     server.script("POST", "/auth/signup",
                   {ScriptedAnswer::json(
                       201, R"({"token":"t","user":{"id":"u1","username":"ann","displayName":"Ann"}})")});

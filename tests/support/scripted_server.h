@@ -64,12 +64,13 @@ struct RecordedRequest {
     QList<QByteArray> headerValues(const QByteArray& lowerCaseName) const;
 };
 
+// Every field has a default, so a test names only what it scripts: {.status = 401, .delay = 300ms}.
 struct ScriptedAnswer {
     int status = 200;
-    QByteArray body;
+    QByteArray body{};
     std::chrono::milliseconds delay{0};
     bool silent = false;  // never answer, keep the connection open
-    QList<std::pair<QByteArray, QByteArray>> headers;
+    QList<std::pair<QByteArray, QByteArray>> headers{};
 
     static ScriptedAnswer json(int status, QByteArray body) {
         return {status, std::move(body), {}, false, {}};
