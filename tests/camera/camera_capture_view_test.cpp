@@ -65,9 +65,6 @@ struct CameraCaptureViewTest : ::testing::Test {
     std::atomic<int> analysed{0};
     std::vector<double> scores;
     std::vector<QByteArray> captured;
-    // Holds a scripted detector or extractor on the worker until the test lets it go.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
     std::unique_ptr<CameraCaptureView> view;
 
     // Without a frame source the sheet opens the system's camera.
@@ -122,6 +119,8 @@ struct CameraCaptureViewTest : ::testing::Test {
 // Detection itself is tested on its own; here a scripted detector drives the score and the
 // loss, and one real frame shows the real detector finds the page in the frame it is handed.
 TEST_F(CameraCaptureViewTest, analysesFramesOneAtATimeOnItsThreadAndPassesScoresAndLossOn) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
     std::string thread;
     std::optional<std::optional<Quad>> scripted = Quad{{10, 10}, {110, 10}, {10, 150}, {110, 150}};
     make(&LineArtExtractor::extractHighQuality, [&](const QImage& frame) {
@@ -223,7 +222,9 @@ TEST_F(CameraCaptureViewTest, aFailedCaptureSaysSoAndPausesTheHold) {
 }
 
 TEST_F(CameraCaptureViewTest, anExtractionFinishingAfterTheSheetClosedIsDropped) {
-    make([this](const QImage& still) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    make([released](const QImage& still) {
         released.wait();
         return LineArtExtractor::extractHighQuality(still);
     });
