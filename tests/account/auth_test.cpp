@@ -128,11 +128,9 @@ class AuthTest : public ::testing::Test {
 TEST_F(AuthTest, theTokenGoesOnlyInItsHeaderToItsOriginAndADestroyedClientNeverCallsBack) {
     EXPECT_FALSE(finish<FriendsResponse>([&](auto d) { client.friends("tok\rX-Injected: 1", d); }).ok());
     testing::ScriptedResponder elsewhere;
-    ScriptedAnswer away = ScriptedAnswer::json(302, {});
-    away.headers = {{"Location", elsewhere.baseUrl().toEncoded() + "/friends"}};
-    ScriptedAnswer moved = ScriptedAnswer::json(307, {});
-    moved.headers = {{"Location", "/v2/friends"}};
-    server.script("GET", "/friends", {away, moved});
+    server.script("GET", "/friends",
+                  {{.status = 302, .headers = {{"Location", elsewhere.baseUrl().toEncoded() + "/friends"}}},
+                   {.status = 307, .headers = {{"Location", "/v2/friends"}}}});
     server.script("GET", "/v2/friends", {ScriptedAnswer::json(200, R"({"friends":[]})")});
     EXPECT_FALSE(finish<FriendsResponse>([&](auto d) { client.friends("secret", d); }).ok());
     EXPECT_TRUE(finish<FriendsResponse>([&](auto d) { client.friends("secret", d); }).ok());
@@ -267,12 +265,8 @@ TEST_F(AuthTest, aFriendRequestsOutcomeComesOnceTheListsAreFreshAndLogOutAlwaysS
     }
     EXPECT_EQ(server.requestsTo("POST", "/friends/request").back().body, R"({"username":" Ann"})");
 
-    ScriptedAnswer slowFailure = ScriptedAnswer::json(500, R"({"error":"down"})");
-    slowFailure.delay = 300ms;
-    server.script("POST", "/auth/logout", {slowFailure});
-    ScriptedAnswer slowFriends = ScriptedAnswer::json(200, friendsJson("late"));
-    slowFriends.delay = 500ms;
-    server.script("GET", "/friends", {slowFriends});
+    server.script("POST", "/auth/logout", {{.status = 500, .body = R"({"error":"down"})", .delay = 300ms}});
+    server.script("GET", "/friends", {{.body = friendsJson("late"), .delay = 500ms}});
     server.script("GET", "/friends/requests", {ScriptedAnswer::json(200, pendingJson("late"))});
     bool refreshed = false;
     m->refreshFriends([&] { refreshed = true; });

@@ -190,7 +190,6 @@ TEST_F(CameraCaptureViewTest, capturesAfterAStillHoldOrOnReturnRetakesAndCtrlRet
     ASSERT_TRUE(testing::runUntil([&] { return view->flow().reviewing(); }));
     EXPECT_EQ(extractions, 2);
     ASSERT_TRUE(view->flow().reviewPNG().has_value());
-    EXPECT_FALSE(QImage::fromData(*view->flow().reviewPNG(), "PNG").isNull());
     QTest::keyClick(view.get(), Qt::Key_Return, Qt::ControlModifier);
     ASSERT_EQ(captured.size(), 1u);
     EXPECT_EQ(captured[0], *view->flow().reviewPNG());

@@ -1,5 +1,5 @@
-// The canvas's arithmetic without GL: the touch gestures, stroke stamping, cursor placement
-// and the tip formulas the shaders follow.
+// The canvas's arithmetic without GL: the touch gestures, stroke stamping, the view mapping,
+// cursor placement and which stamps go out as point sprites.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include "canvas/stamp_runs.h"
 #include "canvas/stroke_stamper.h"
 #include "canvas/view_mapping.h"
-#include "support/shading_oracle.h"
 
 namespace vellumora {
 namespace {

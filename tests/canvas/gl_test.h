@@ -29,9 +29,11 @@ struct PixelImage {
     Rgba8 at(int x, int y) const { return rows[std::size_t((topDown ? y : height - 1 - y) * width + x)]; }
 };
 
-// An OpenGL 3.3 core context on an offscreen surface, with pixel read-back.
-class GlTest : public ::testing::Test {
+// The context, and a renderer in it whose stamp seeds all read kSeed.
+class RendererGlTest : public ::testing::Test {
   protected:
+    static constexpr float kSeed = 123.25f;
+
     void SetUp() override {
         QSurfaceFormat format;
         format.setVersion(3, 3);
@@ -43,8 +45,12 @@ class GlTest : public ::testing::Test {
         ASSERT_TRUE(context.makeCurrent(&surface));
         gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(&context);
         ASSERT_NE(gl, nullptr) << "OpenGL 3.3 core is not available";
+        ASSERT_EQ(renderer.emplace([] { return kSeed; }).initialize(), QString());
     }
-    void TearDown() override { context.doneCurrent(); }
+    void TearDown() override {
+        renderer.reset();  // with the context still current
+        context.doneCurrent();
+    }
 
     // Reads a rectangle given in bottom-up GL rows of `framebuffer`.
     PixelImage read(GLuint framebuffer, int x, int y, int width, int height) {
@@ -56,25 +62,6 @@ class GlTest : public ::testing::Test {
         return image;
     }
 
-    QOpenGLContext context;
-    QOffscreenSurface surface;
-    QOpenGLFunctions_3_3_Core* gl = nullptr;
-};
-
-// A renderer whose stamp seeds all read kSeed, ready in the test's context.
-class RendererGlTest : public GlTest {
-  protected:
-    static constexpr float kSeed = 123.25f;
-
-    void SetUp() override {
-        GlTest::SetUp();
-        if (HasFatalFailure()) return;
-        ASSERT_EQ(renderer.emplace([] { return kSeed; }).initialize(), QString());
-    }
-    void TearDown() override {
-        renderer.reset();  // with the context still current
-        GlTest::TearDown();
-    }
     // The ink in a square of canvas pixels, its top-left corner at (x, y).
     PixelImage ink(int x, int y, int size) {
         PixelImage image = read(renderer->canvasFramebuffer(), x, y, size, size);
@@ -82,6 +69,9 @@ class RendererGlTest : public GlTest {
         return image;
     }
 
+    QOpenGLContext context;
+    QOffscreenSurface surface;
+    QOpenGLFunctions_3_3_Core* gl = nullptr;
     std::optional<Renderer> renderer;
 };
 

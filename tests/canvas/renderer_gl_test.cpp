@@ -144,7 +144,6 @@ TEST_F(RendererGl, framesShowThePaperAndTheCursorAsTheFormulasSayAtEveryZoom) {
         {1.0f, {}, std::nullopt},
         {0.5f, {}, std::nullopt},
         {6.0f, {-0.45f, -0.47f}, std::nullopt},
-        {9.0f, {0.2f, 0.1f}, std::nullopt},
         {1.7f, {0.3f, -0.2f}, CursorViz{{0.6f, 0.5f}, {0.1f, 0.3f, 0.9f, 1.0f}, false}},
         {1.0f, {}, CursorViz{{0.5f, 0.5f}, {0.1f, 0.3f, 0.9f, 1.0f}, true}},
     };

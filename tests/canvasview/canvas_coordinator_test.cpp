@@ -4,8 +4,8 @@
 #include "canvasview/canvas_coordinator.h"
 #include "canvas/renderer.h"
 #include "canvas_window.h"
-#include "page_image.h"
 #include "support/qt_test_app.h"
+#include "support/test_images.h"
 
 #include <gtest/gtest.h>
 

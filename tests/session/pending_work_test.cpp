@@ -25,12 +25,6 @@ ClientMessage point(const std::string& id, double x) {
 }
 const WirePage kPage{"flower", "Tulip", "image/png", "aGk="};
 
-std::vector<ClientMessage> messagesOf(const std::deque<Entry>& entries) {
-    std::vector<ClientMessage> messages;
-    for (const Entry& entry : entries) messages.push_back(entry.message);
-    return messages;
-}
-
 TEST(PendingWorkJournal, keepsWhatWaitsInOrderWithinItsBudgetAcrossACrashUntilConfirmed) {
     QTemporaryDir dir;
     const QString path =
@@ -73,7 +67,9 @@ TEST(PendingWorkJournal, keepsWhatWaitsInOrderWithinItsBudgetAcrossACrashUntilCo
     EXPECT_EQ(again.roomName(), QStringLiteral("Änn"));
     std::vector<ClientMessage> expected(made.begin() + 2, made.end());
     expected.push_back(ClientMessage::strokeEnd("B"));
-    EXPECT_EQ(messagesOf(again.entries()), expected);
+    std::vector<ClientMessage> survived;
+    for (const Entry& entry : again.entries()) survived.push_back(entry.message);
+    EXPECT_EQ(survived, expected);
     EXPECT_EQ(again.entries().back().seq, 7u);
     EXPECT_EQ(pendingRoomName(path), QStringLiteral("Änn"));
     ASSERT_EQ(again.append(point("C", 0.5), 3), PendingWorkJournal::Append::kept);

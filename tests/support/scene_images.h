@@ -13,13 +13,11 @@ namespace vellumora::testing {
 // A sheet on a background, placed and seeded; 640 x 360 unless said otherwise.
 inline synthetic::SceneParameters scene(synthetic::Background background, double rotation, double perspective,
                                         std::uint32_t seed, cv::Size frame = cv::Size(640, 360)) {
-    synthetic::SceneParameters p;
-    p.frame = frame;
-    p.background = background;
-    p.rotation = rotation;
-    p.perspective = perspective;
-    p.seed = seed;
-    return p;
+    return {.frame = frame,
+            .background = background,
+            .rotation = rotation,
+            .perspective = perspective,
+            .seed = seed};
 }
 
 inline QImage toImage(const cv::Mat& bgr) {

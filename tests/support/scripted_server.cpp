@@ -131,8 +131,7 @@ ScriptedAnswer ScriptedResponder::nextAnswer(const QByteArray& method, const QBy
 
 void ScriptedResponder::answer(QTcpSocket* socket, const ScriptedAnswer& scripted) {
     QByteArray response = "HTTP/1.1 " + QByteArray::number(scripted.status) + " Scripted\r\n";
-    const bool bodyless =
-        scripted.status == 204 || scripted.status == 304 || (scripted.status >= 100 && scripted.status < 200);
+    const bool bodyless = scripted.status == 204;
     if (!bodyless) {
         response +=
             "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(scripted.body.size()) +

@@ -48,7 +48,6 @@ class ScriptedServer : public QObject {
     QUrl url() const;
     int connectionCount() const { return int(peers_.size()); }
     Peer& peer(int index) { return *peers_.at(std::size_t(index)); }
-    Peer& last() { return *peers_.back(); }
 
   private:
     QWebSocketServer server_;
@@ -65,12 +64,13 @@ struct RecordedRequest {
     QList<QByteArray> headerValues(const QByteArray& lowerCaseName) const;
 };
 
+// Every field has a default, so a test names only what it scripts: {.status = 401, .delay = 300ms}.
 struct ScriptedAnswer {
     int status = 200;
-    QByteArray body;
+    QByteArray body{};
     std::chrono::milliseconds delay{0};
     bool silent = false;  // never answer, keep the connection open
-    QList<std::pair<QByteArray, QByteArray>> headers;
+    QList<std::pair<QByteArray, QByteArray>> headers{};
 
     static ScriptedAnswer json(int status, QByteArray body) {
         return {status, std::move(body), {}, false, {}};

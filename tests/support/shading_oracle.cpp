@@ -1,6 +1,7 @@
 #include "support/shading_oracle.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace vellumora::shading {
@@ -10,6 +11,10 @@ namespace {
 struct Vec3f {
     float x, y, z;
 };
+
+float fract(float x) {
+    return x - std::floor(x);
+}
 
 Vec3f fract3(Vec3f v) {
     return {fract(v.x), fract(v.y), fract(v.z)};
@@ -34,15 +39,10 @@ float step(float edge, float x) {
     return x >= edge ? 1.0f : 0.0f;
 }
 
-}  // namespace
-
+// Smooth step that also accepts reversed edges (e0 > e1), falling from 1 to 0.
 float smoothStep(float e0, float e1, float x) {
     const float t = std::clamp((x - e0) / (e1 - e0), 0.0f, 1.0f);
     return t * t * (3.0f - 2.0f * t);
-}
-
-float fract(float x) {
-    return x - std::floor(x);
 }
 
 float mix(float a, float b, float t) {
@@ -68,6 +68,46 @@ float valueNoise(Vec2f p) {
     const Vec2f u{f.x * f.x * (3.0f - 2.0f * f.x), f.y * f.y * (3.0f - 2.0f * f.y)};
     return mix(mix(a, b, u.x), mix(c, d, u.x), u.y);
 }
+
+using Rgb = std::array<float, 3>;
+
+Rgb paperColor(Vec2f c) {
+    Rgb paper{0.980f, 0.948f, 0.886f};
+    const auto times = [&paper](float k) {
+        for (float& channel : paper) channel *= k;
+    };
+    const Vec2f np = scale(c, 2200.0f);
+
+    const float fiber = valueNoise(scale(np, 0.00016f)) * 0.50f + valueNoise(scale(np, 0.00050f)) * 0.30f +
+                        valueNoise(scale(np, 0.00160f)) * 0.20f;
+    times(0.955f + 0.05f * (fiber - 0.5f));
+
+    const float streaks = valueNoise({np.x * 0.00030f, np.y * 0.004f});
+    times(0.985f + 0.018f * (streaks - 0.5f));
+
+    const float broad = valueNoise(scale(c, 2.1f));
+    times(0.972f + 0.04f * broad);
+
+    const float speckMask = smoothStep(0.86f, 0.94f, valueNoise(scale(np, 0.00045f)));
+    times(1.0f - 0.10f * speckMask);
+
+    const float binding = smoothStep(0.14f, 0.00f, c.x);
+    times(1.0f - 0.26f * binding);
+
+    const float h = smoothStep(0.55f, 0.00f, c.y) * 0.05f;
+    paper[0] += h * 1.00f;
+    paper[1] += h * 0.95f;
+    paper[2] += h * 0.82f;
+
+    const float cornerD = std::min(c.x, 1.0f - c.x) * std::min(c.y, 1.0f - c.y);
+    times(1.0f - smoothStep(0.035f, 0.0f, cornerD) * 0.08f);
+
+    const Vec2f k{c.x - 0.52f, c.y - 0.48f};
+    times(1.0f - (k.x * k.x + k.y * k.y) * 0.28f);
+    return paper;
+}
+
+}  // namespace
 
 std::optional<float> brushAlpha(Tool tool, Vec2f local, float seed) {
     const float d = length(local);
@@ -107,48 +147,8 @@ std::optional<float> brushAlpha(Tool tool, Vec2f local, float seed) {
     return std::nullopt;
 }
 
-Rgb paperColor(Vec2f c) {
-    Rgb paper{0.980f, 0.948f, 0.886f};
-    const auto times = [&paper](float k) {
-        for (float& channel : paper) channel *= k;
-    };
-    const Vec2f np = scale(c, 2200.0f);
-
-    const float fiber = valueNoise(scale(np, 0.00016f)) * 0.50f + valueNoise(scale(np, 0.00050f)) * 0.30f +
-                        valueNoise(scale(np, 0.00160f)) * 0.20f;
-    times(0.955f + 0.05f * (fiber - 0.5f));
-
-    const float streaks = valueNoise({np.x * 0.00030f, np.y * 0.004f});
-    times(0.985f + 0.018f * (streaks - 0.5f));
-
-    const float broad = valueNoise(scale(c, 2.1f));
-    times(0.972f + 0.04f * broad);
-
-    const float speckMask = smoothStep(0.86f, 0.94f, valueNoise(scale(np, 0.00045f)));
-    times(1.0f - 0.10f * speckMask);
-
-    const float binding = smoothStep(0.14f, 0.00f, c.x);
-    times(1.0f - 0.26f * binding);
-
-    const float h = smoothStep(0.55f, 0.00f, c.y) * 0.05f;
-    paper[0] += h * 1.00f;
-    paper[1] += h * 0.95f;
-    paper[2] += h * 0.82f;
-
-    const float cornerD = std::min(c.x, 1.0f - c.x) * std::min(c.y, 1.0f - c.y);
-    times(1.0f - smoothStep(0.035f, 0.0f, cornerD) * 0.08f);
-
-    const Vec2f k{c.x - 0.52f, c.y - 0.48f};
-    times(1.0f - (k.x * k.x + k.y * k.y) * 0.28f);
-    return paper;
-}
-
-bool outsideCanvas(Vec2f c) {
-    return c.x < 0.0f || c.x > 1.0f || c.y < 0.0f || c.y > 1.0f;
-}
-
 Color4f composite(Vec2f c, Color4f ink, Color4f lines) {
-    if (outsideCanvas(c)) return {0, 0, 0, 0};
+    if (c.x < 0.0f || c.x > 1.0f || c.y < 0.0f || c.y > 1.0f) return {0, 0, 0, 0};
     const Rgb paper = paperColor(c);
     const float inkRgb[3] = {ink.r, ink.g, ink.b};
     const float lineRgb[3] = {lines.r, lines.g, lines.b};

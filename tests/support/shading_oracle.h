@@ -6,28 +6,14 @@
 #include "canvas/canvas_types.h"
 #include "model/drawing_types.h"
 
-#include <array>
 #include <optional>
 
 namespace vellumora::shading {
-
-// Smooth step that also accepts reversed edges (e0 > e1), falling from 1 to 0.
-float smoothStep(float e0, float e1, float x);
-float fract(float x);
-float mix(float a, float b, float t);
-
-float brushHash(Vec2f p, float seed);
-float hash12(Vec2f p);
-float valueNoise(Vec2f p);
 
 // Alpha of a brush tip at `local` (±1 is 1.3 × the stamp radius from its centre), before
 // the stamp's opacity; nothing outside the tip's disc (the pixel is left untouched).
 std::optional<float> brushAlpha(Tool tool, Vec2f local, float seed);
 
-using Rgb = std::array<float, 3>;
-
-Rgb paperColor(Vec2f c);
-bool outsideCanvas(Vec2f c);
 // One composite pixel at canvas coordinate `c`, given the ink and line art sampled there.
 Color4f composite(Vec2f c, Color4f ink, Color4f lines);
 

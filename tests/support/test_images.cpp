@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
+#include <QPainter>
 #include <QtEndian>
 
 #include <algorithm>
@@ -21,6 +22,16 @@ QImage paperWithBlock(QSize size) {
         std::fill(line + w / 8, line + w / 2 - w / 16, qRgb(0, 0, 0));
     }
     return image;
+}
+
+QByteArray lineArtPng(int size) {
+    QImage image(size, size, QImage::Format_RGBA8888);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.fillRect(0, size * 15 / 32, size, size / 16, Qt::black);
+    painter.fillRect(size * 15 / 32, 0, size / 16, size, Qt::black);
+    painter.end();
+    return encodeImage(image, "png");
 }
 
 QImage decodedPng(const std::optional<QByteArray>& png) {

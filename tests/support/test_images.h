@@ -18,6 +18,9 @@ QImage paperWithBlock(QSize size);
 inline constexpr QPointF kInkAt{0.25, 0.5};
 inline constexpr QPointF kPaperAt{0.75, 0.5};
 
+// Line art for a page: a black cross through the centre on a transparent square, as PNG bytes.
+QByteArray lineArtPng(int size);
+
 // PNG bytes decoded as 32-bit ARGB with straight alpha; null for none or bad bytes.
 QImage decodedPng(const std::optional<QByteArray>& png);
 // The pixel at a point given in fractions of the width and height.
