@@ -1,6 +1,8 @@
 #include <QImage>
 #include <QPixmap>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "ui/symbol_icons.h"
