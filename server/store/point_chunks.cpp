@@ -44,7 +44,7 @@ void PointChunker::add(std::int64_t room, std::int64_t seq, std::int64_t index, 
     if (!fresh) {
         const PointChunk& last = chunks_[it->second];
         const auto count = static_cast<std::int64_t>(last.points.size() / kStoredPointBytes);
-        if (index != last.first + count || last.points.size() >= kMaxPoints * kStoredPointBytes)
+        if (index != last.first + count || last.points.size() >= maxPoints_ * kStoredPointBytes)
             it->second = chunks_.size();
     }
     if (it->second == chunks_.size()) {
