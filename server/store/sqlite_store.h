@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "store/point_chunks.h"
 #include "store/sqlite_db.h"
+#include "store/sqlite_log_slots.h"
 #include "store/store.h"
 
 namespace vellumora::server {
@@ -63,6 +65,7 @@ class SqliteStore final : public Store {
     // (and fold) hundreds of megabytes at once.
     static constexpr std::size_t kFoldChanges = 50'000;
     int logRows_ = 0;
+    bool olderLog_ = false;  // history_log holds rows a server before the slots wrote
     // What the log holds, in order: a previous run's rows once read back, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.
     std::vector<HistoryOp> unfolded_;
@@ -83,6 +86,7 @@ class SqliteStore final : public Store {
     std::mutex mutex_;
     SqliteDatabase db_;
     std::unique_ptr<Statements> s_;
+    std::optional<SqliteLogSlots> log_;
 };
 
 }  // namespace vellumora::server
