@@ -76,8 +76,8 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
     try {
         SqliteTransaction tx(db_);
         // Reused: a backlogged writer's batches are megabytes, fresh memory each time otherwise.
-        encodeHistoryOpsInto(ops, logBlob_);
-        log_->append(logBlob_);
+        const std::size_t size = encodeHistoryOpsInto(ops, logBlob_);
+        log_->append({logBlob_.data(), size});
         tx.commit();
     } catch (...) {
         log_->forget();
