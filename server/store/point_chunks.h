@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "model/drawing_types.h"
@@ -55,6 +56,10 @@ class PointChunker {
     std::size_t maxPoints_;
     std::vector<PointChunk> chunks_;
     std::unordered_map<Stroke, std::size_t, StrokeHash> open_;  // a stroke's last chunk
+    // The last two strokes looked up, and where open_ keeps their last chunk: a fold takes a
+    // room's changes together, its one or two drawing strokes in turn.
+    std::pair<Stroke, std::size_t*> recent_[2] = {};
+    unsigned next_ = 0;
 };
 
 }  // namespace vellumora::server
