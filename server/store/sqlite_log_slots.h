@@ -8,7 +8,8 @@
 // A slot holds the log's generation, how many of its bytes are used, and those bytes. The log
 // goes on from slot 0 through the full slots of its generation up to the first one that is not
 // full; clearing starts a new generation in slot 0, so that what the slots after it still hold
-// is never read back.
+// is never read back. Where the log ends is kept in memory: one writer of the slots per file,
+// as there is one store (a log of rows cleared at each fold did not bear a second one either).
 
 #include <cstdint>
 #include <string>
