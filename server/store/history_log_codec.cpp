@@ -1,5 +1,6 @@
 #include "store/history_log_codec.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -36,18 +37,26 @@ char* putPacked(char* at, const HistoryOp& op, const HistoryOp::AppendPoint& c) 
     return at;
 }
 
+// Writes at `at` into `buffer`, which only ever grows: reused, it costs no allocation and no
+// zeroing, and a point goes straight into place.
 class Writer {
   public:
-    explicit Writer(std::string& out) : out_(out) {}
+    explicit Writer(std::string& buffer) : buffer_(buffer) {}
+    std::size_t size() const { return at_; }
+    char* room(std::size_t n) {
+        if (buffer_.size() - at_ < n) buffer_.resize(std::max(buffer_.size() * 2, at_ + n));
+        return buffer_.data() + at_;
+    }
+    void wrote(const char* end) { at_ = static_cast<std::size_t>(end - buffer_.data()); }
     template <class T>
     void raw(T value) {
-        char bytes[sizeof(T)];
-        std::memcpy(bytes, &value, sizeof(T));
-        out_.append(bytes, sizeof(T));
+        std::memcpy(room(sizeof(T)), &value, sizeof(T));
+        at_ += sizeof(T);
     }
     void text(std::string_view s) {
         raw(static_cast<std::uint32_t>(s.size()));
-        out_.append(s);
+        std::memcpy(room(s.size()), s.data(), s.size());
+        at_ += s.size();
     }
     void point(const StrokePoint& p) {
         raw(p.x);
@@ -57,7 +66,8 @@ class Writer {
     }
 
   private:
-    std::string& out_;
+    std::string& buffer_;
+    std::size_t at_ = 0;
 };
 
 class Reader {
@@ -105,15 +115,17 @@ class Reader {
 
 std::string encodeHistoryOps(const std::vector<HistoryOp>& ops) {
     std::string out;
-    encodeHistoryOpsInto(ops, out);
+    out.resize(encodeHistoryOpsInto(ops, out));
     return out;
 }
 
-void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out) {
-    out.clear();
-    out.reserve(ops.size() * 40);
-    Writer w(out);
+std::size_t encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& buffer) {
+    Writer w(buffer);
     for (const HistoryOp& op : ops) {
+        if (const auto* c = std::get_if<HistoryOp::AppendPoint>(&op.change)) {
+            w.wrote(putPacked(w.room(kMaxPackedPoint), op, *c));
+            continue;
+        }
         std::visit(Overloaded{
                        [&](const HistoryOp::StartStroke& c) {
                            w.raw(Kind::start);
@@ -129,10 +141,7 @@ void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out) {
                            w.raw(c.header.brushSize);
                            w.point(c.first);
                        },
-                       [&](const HistoryOp::AppendPoint& c) {
-                           char entry[kMaxPackedPoint];
-                           out.append(entry, static_cast<std::size_t>(putPacked(entry, op, c) - entry));
-                       },
+                       [&](const HistoryOp::AppendPoint&) {},
                        [&](const HistoryOp::EndStroke& c) {
                            w.raw(Kind::end);
                            w.raw(op.roomKey);
@@ -166,6 +175,7 @@ void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out) {
                    },
                    op.change);
     }
+    return w.size();
 }
 
 std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes) {

@@ -11,8 +11,9 @@
 namespace vellumora::server {
 
 std::string encodeHistoryOps(const std::vector<HistoryOp>& ops);
-// The same into `out`, replacing what it held and keeping its storage.
-void encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& out);
+// The same at the start of `buffer`, which grows when it must and never shrinks; returns the
+// bytes written.
+std::size_t encodeHistoryOpsInto(const std::vector<HistoryOp>& ops, std::string& buffer);
 // Throws StoreError on bytes that are not such a batch.
 std::vector<HistoryOp> decodeHistoryOps(std::string_view bytes);
 

@@ -23,13 +23,12 @@ double getDouble(const char* at) {
 }  // namespace
 
 void appendStoredPoint(std::string& chunk, const StrokePoint& p) {
-    const std::size_t at = chunk.size();
-    chunk.resize(at + kStoredPointBytes);
-    char* out = chunk.data() + at;
+    char out[kStoredPointBytes];
     putDouble(out, p.x);
     putDouble(out + 8, p.y);
     putDouble(out + 16, p.pressure);
     putDouble(out + 24, p.t);
+    chunk.append(out, kStoredPointBytes);
 }
 
 void readStoredPoints(std::string_view chunk, std::vector<StrokePoint>& out) {
@@ -40,22 +39,33 @@ void readStoredPoints(std::string_view chunk, std::vector<StrokePoint>& out) {
 }
 
 void PointChunker::add(std::int64_t room, std::int64_t seq, std::int64_t index, const StrokePoint& p) {
-    auto [it, fresh] = open_.try_emplace({room, seq}, chunks_.size());
-    if (!fresh) {
-        const PointChunk& last = chunks_[it->second];
+    const Stroke stroke{room, seq};
+    std::size_t* open = nullptr;  // the stroke's last chunk
+    for (const auto& [seen, chunk] : recent_)
+        if (chunk && seen == stroke) open = chunk;
+    if (!open) {
+        const auto [it, fresh] = open_.try_emplace(stroke, chunks_.size());
+        open = &it->second;
+        recent_[next_] = {stroke, open};
+        next_ ^= 1;
+    }
+    if (*open < chunks_.size()) {
+        const PointChunk& last = chunks_[*open];
         const auto count = static_cast<std::int64_t>(last.points.size() / kStoredPointBytes);
-        if (index != last.first + count || last.points.size() >= kMaxPoints * kStoredPointBytes)
-            it->second = chunks_.size();
+        if (index != last.first + count || last.points.size() >= maxPoints_ * kStoredPointBytes)
+            *open = chunks_.size();
     }
-    if (it->second == chunks_.size()) {
+    if (*open == chunks_.size()) {
         chunks_.push_back({room, seq, index, {}});
+        chunks_.back().points.reserve(maxPoints_ * kStoredPointBytes);
     }
-    appendStoredPoint(chunks_[it->second].points, p);
+    appendStoredPoint(chunks_[*open].points, p);
 }
 
 void PointChunker::clear() {
     chunks_.clear();
     open_.clear();
+    recent_[0] = recent_[1] = {};
 }
 
 }  // namespace vellumora::server

@@ -115,9 +115,16 @@ void undoneStrokes(SqliteDatabase& db) {
 // could not read back: it now refuses the file as newer instead.
 void packedLogPoints(SqliteDatabase&) {}
 
+// Group commits go to slots rewritten in place (sqlite_log_slots.h); history_log is only read
+// back, and emptied, once after an upgrade.
+void logSlots(SqliteDatabase& db) {
+    db.exec("CREATE TABLE history_slots(slot INTEGER PRIMARY KEY, bytes BLOB NOT NULL)");
+}
+
 // Each step moves the schema one version on (PRAGMA user_version); never edit one that has
 // shipped, add another.
-constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints, undoneStrokes, packedLogPoints};
+constexpr void (*kSteps[])(SqliteDatabase&) = {firstTables, chunkedPoints, undoneStrokes, packedLogPoints,
+                                               logSlots};
 
 UserRecord userFrom(const SqliteStatement& s, int first) {
     return {s.text(first), s.text(first + 1), s.text(first + 2)};
@@ -165,6 +172,7 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     db_.exec("PRAGMA wal_autocheckpoint=8192");
     migrate();
     s_ = std::make_unique<Statements>(db_.handle());
+    log_.emplace(db_.handle());
     // Group commits of a previous run that were not folded yet (after a crash, say).
     readLogLocked();
     foldLogLocked();

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "store/point_chunks.h"
 #include "store/sqlite_db.h"
+#include "store/sqlite_log_slots.h"
 #include "store/store.h"
 
 namespace vellumora::server {
@@ -54,14 +56,16 @@ class SqliteStore final : public Store {
     void foldLogLocked();
     void applyOpLocked(const HistoryOp& op);
     void writeChunksLocked();
-    // Half a second of drawing at the 5 ms default commit interval: each fold dirties a page or
-    // two per drawing room however few points it brings, so fewer, larger folds write less;
-    // larger still and a fold holds the store long enough to delay log-ins and room loads.
-    static constexpr int kFoldEvery = 100;
+    // A second of drawing at the 5 ms default commit interval: each fold dirties a page or two
+    // per drawing room and inserts a chunk row per drawing stroke however few points it brings,
+    // so fewer, larger folds cost less per point; larger still and a fold holds the store long
+    // enough to delay log-ins and room loads.
+    static constexpr int kFoldEvery = 200;
     // A backlogged writer commits far larger batches: folding by count alone would then hold
     // (and fold) hundreds of megabytes at once.
     static constexpr std::size_t kFoldChanges = 50'000;
     int logRows_ = 0;
+    bool olderLog_ = false;  // history_log holds rows a server before the slots wrote
     // What the log holds, in order: a previous run's rows once read back, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.
     std::vector<HistoryOp> unfolded_;
@@ -73,12 +77,16 @@ class SqliteStore final : public Store {
     std::vector<std::pair<std::int64_t, std::size_t>> foldKeys_;
     std::vector<std::size_t> foldOrder_;
     std::string logBlob_;                                          // reused per commit
-    PointChunker chunker_;                                         // the points of a fold
+    // A stroke drawn at 120 points a second brings a fold 120 of them: one row, 3,840 bytes,
+    // still inside a 4 KiB page, where chunks of PostgreSQL's size took two.
+    static constexpr std::size_t kChunkPoints = 120;
+    PointChunker chunker_{kChunkPoints};  // the points of a fold
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;
     SqliteDatabase db_;
     std::unique_ptr<Statements> s_;
+    std::optional<SqliteLogSlots> log_;
 };
 
 }  // namespace vellumora::server

@@ -1,7 +1,7 @@
 // Room history in SQLite: one row per stroke and its points in chunks (point_chunks.h), keyed
 // by the room's integer key and the stroke's start-order sequence number.
 //
-// Group commits go to an append-only log first (one row per commit, a few pages), and are
+// Group commits go to a log first (sqlite_log_slots.h: a page or two a commit), and are
 // folded into those tables in batches: written there directly, every commit would dirty a
 // B-tree leaf per drawing room. The log is folded before a room is read and at start-up,
 // so readers never see the difference. A fold applies the changes room by room (each room
@@ -73,25 +73,33 @@ StoredRoom SqliteStore::loadRoom(const std::string& roomId) {
 void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
     if (ops.empty()) return;
     std::lock_guard lock(mutex_);
-    {
+    try {
         SqliteTransaction tx(db_);
         // Reused: a backlogged writer's batches are megabytes, fresh memory each time otherwise.
-        encodeHistoryOpsInto(ops, logBlob_);
-        s_->appendLog.bindBlobInPlace(1, logBlob_).run();
+        const std::size_t size = encodeHistoryOpsInto(ops, logBlob_);
+        log_->append({logBlob_.data(), size});
         tx.commit();
+    } catch (...) {
+        log_->forget();
+        throw;
     }
     unfolded_.insert(unfolded_.end(), ops.begin(), ops.end());
     if (++logRows_ >= kFoldEvery || unfolded_.size() >= kFoldChanges) foldLogLocked();
 }
 
 void SqliteStore::readLogLocked() {
-    auto& read = s_->readLog;
-    while (read.step()) {
-        std::vector<HistoryOp> ops = decodeHistoryOps(read.blob(1));
+    const auto add = [&](std::string_view bytes) {
+        std::vector<HistoryOp> ops = decodeHistoryOps(bytes);
         unfolded_.insert(unfolded_.end(), std::make_move_iterator(ops.begin()),
                          std::make_move_iterator(ops.end()));
+    };
+    auto& read = s_->readLog;
+    while (read.step()) {
+        olderLog_ = true;
+        add(read.blob(1));
     }
     read.reset();
+    add(log_->read());
 }
 
 void SqliteStore::foldLogLocked() {
@@ -113,20 +121,27 @@ void SqliteStore::foldLogLocked() {
     for (const auto& [room, slot] : foldKeys_) at += std::exchange(foldCounts_[slot], at);
     foldOrder_.resize(unfolded_.size());
     for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldCounts_[foldSlots_[i]]++] = i;
-    SqliteTransaction tx(db_);
-    // The log's pages first, so that the fold's rows take them and the commits that follow
-    // find few left: a commit that takes a free page rewrites the list of them as well.
-    s_->plainDelete.run();
     try {
-        s_->clearLog.run();
-    } catch (const StoreError&) {
-        s_->secureDelete.run();
+        SqliteTransaction tx(db_);
+        if (olderLog_) {
+            s_->plainDelete.run();
+            try {
+                s_->clearLog.run();
+            } catch (const StoreError&) {
+                s_->secureDelete.run();
+                throw;
+            }
+            s_->secureDelete.run();
+        }
+        log_->clear();
+        for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
+        writeChunksLocked();
+        tx.commit();
+    } catch (...) {
+        log_->forget();
         throw;
     }
-    s_->secureDelete.run();
-    for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
-    writeChunksLocked();
-    tx.commit();
+    olderLog_ = false;
     unfolded_.clear();
     logRows_ = 0;
 }

@@ -70,7 +70,6 @@ struct SqliteStore::Statements {
           unmarkUndone(db, "DELETE FROM undone_strokes WHERE room_key = ?1 AND seq = ?2"),
           clearUndone(db, "DELETE FROM undone_strokes WHERE room_key = ?1"),
           undoneOfRoom(db, "SELECT seq FROM undone_strokes WHERE room_key = ?1"),
-          appendLog(db, "INSERT INTO history_log(ops) VALUES(?1)"),
           readLog(db, "SELECT id, ops FROM history_log ORDER BY id"),
           clearLog(db, "DELETE FROM history_log"),
           // Only for clearing the log: its pages hold copies of what the tables keep, and zeroing
@@ -93,7 +92,7 @@ struct SqliteStore::Statements {
         clearChunks;
     SqliteStatement setPage;
     SqliteStatement markUndone, unmarkUndone, clearUndone, undoneOfRoom;
-    SqliteStatement appendLog, readLog, clearLog, plainDelete, secureDelete;
+    SqliteStatement readLog, clearLog, plainDelete, secureDelete;
 };
 
 }  // namespace vellumora::server
