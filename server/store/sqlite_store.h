@@ -65,6 +65,7 @@ class SqliteStore final : public Store {
     // (and fold) hundreds of megabytes at once.
     static constexpr std::size_t kFoldChanges = 50'000;
     int logRows_ = 0;
+    bool foldFailed_ = false;  // the last fold failed: the next waits for a fold period of commits
     bool olderLog_ = false;  // history_log holds rows a server before the slots wrote
     // What the log holds, in order: a previous run's rows once read back, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.

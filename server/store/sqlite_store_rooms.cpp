@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/log.h"
 #include "model/overloaded.h"
 #include "store/history_log_codec.h"
 #include "store/point_chunks.h"
@@ -84,7 +85,17 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
         throw;
     }
     unfolded_.insert(unfolded_.end(), ops.begin(), ops.end());
-    if (++logRows_ >= kFoldEvery || unfolded_.size() >= kFoldChanges) foldLogLocked();
+    if (++logRows_ < kFoldEvery && (foldFailed_ || unfolded_.size() < kFoldChanges)) return;
+    // The batch is stored once it is in the log: were a failed fold reported, the writer would
+    // store the batch again, and every change in it would be folded twice.
+    try {
+        foldLogLocked();
+        foldFailed_ = false;
+    } catch (const StoreError& e) {
+        logLine(std::string("folding the history log failed, to be tried again: ") + e.what());
+        foldFailed_ = true;
+        logRows_ = 0;
+    }
 }
 
 void SqliteStore::readLogLocked() {
@@ -139,6 +150,7 @@ void SqliteStore::foldLogLocked() {
         tx.commit();
     } catch (...) {
         log_->forget();
+        chunker_.clear();  // the rolled-back fold's points come again with the next one
         throw;
     }
     olderLog_ = false;

@@ -127,10 +127,14 @@ TEST_P(SqliteStoreTest, shouldFoldManyCommitsOfInterleavedRoomsEachInItsOwnOrder
     const std::int64_t key = store.loadRoom("solo:z").key;
     store.applyHistory({startOp(key, 1, "A"), {key, HistoryOp::Clear{}}, startOp(key, 2, "B"),
                         {key, HistoryOp::AppendPoint{2, 1, {0.2, 0.2, 1, 2}}}});
-    // Two rooms interleaved over many folds: each keeps its own order, a clear included.
+    // Two rooms interleaved over many folds: each keeps its own order, a clear included. The
+    // first folds fail (as on a full disk): what they leave to a later fold comes back once.
     const std::int64_t other = store.loadRoom("solo:w").key;
     store.applyHistory({startOp(other, 1, "GONE"), {other, HistoryOp::Clear{}}, startOp(other, 2, "W")});
+    SqliteDatabase saboteur(location_);
+    saboteur.exec("CREATE TRIGGER full BEFORE INSERT ON stroke_chunks BEGIN SELECT RAISE(ABORT, 'full'); END");
     for (int i = 2; i <= 1000; ++i) {
+        if (i == 500) saboteur.exec("DROP TRIGGER full");
         const StrokePoint p{0.5, 0.5, 1, static_cast<double>(i)};
         store.applyHistory(
             {{key, HistoryOp::AppendPoint{2, i, p}}, {other, HistoryOp::AppendPoint{2, i - 1, p}}});
