@@ -2,6 +2,7 @@
 // runs when the environment provides one (VELLUMORA_TEST_STORE=postgresql).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -24,9 +25,10 @@ enum class Kind { sqlite, postgresql };
 class StoreTest : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vellumora-store-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterised test's name has a '/': one directory, not one inside another left behind.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        dir_ = std::filesystem::temp_directory_path() / ("vellumora-store-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         if (GetParam() == Kind::postgresql) {
