@@ -53,6 +53,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 31, kFrame, 2},  // its top edge in shade, too close to the frame to see past
         {Kind::jpegAndBlur, 5, still, 6},   // a sheet in view whose outlines set each other aside
         {Kind::curledCorners, 37, kFrame, 6},  // a cast shadow over part of it: the lit part steps best
+        {Kind::drawnBoxes, 25, kFrame, 7},  // a grid's thick border a few pixels inside the sheet's edges
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
