@@ -428,8 +428,11 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 }
             }
             // A cast shadow's edge steps down as sharply as a sheet's own, often more clearly than
-            // the sheet's sides in its shade; but it goes on over the desk beyond the sheet.
-            if (shadowEdgeInside(image.lightness, ao, ci)) {
+            // the sheet's sides in its shade; but it goes on over the desk beyond the sheet, and
+            // what it cuts off is paper in shade (past the sheet's edge lined up with another
+            // object's, the desk shows).
+            const auto cutOff = between(image.paper, ao, ci, 0.5);
+            if ((!cutOff || paperInShade(image, *cutOff)) && shadowEdgeInside(image.lightness, ao, ci)) {
                 setAside(c, a, "a shadow's edge cuts it off");
                 continue;
             }

@@ -54,6 +54,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::jpegAndBlur, 5, still, 6},   // a sheet in view whose outlines set each other aside
         {Kind::curledCorners, 37, kFrame, 6},  // a cast shadow over part of it: the lit part steps best
         {Kind::drawnBoxes, 25, kFrame, 7},  // a grid's thick border a few pixels inside the sheet's edges
+        {Kind::darkObjects, 39, kFrame, 7}, // a card's edges lined up with the sheet's: desk past them, not shade
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
