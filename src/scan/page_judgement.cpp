@@ -358,6 +358,7 @@ bool oneSideShaded(const WorkingImage& image, const Corners& c, const Judgement&
 // part of it cut off by a shadow, or a bright desk it lies on.
 const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged) {
     std::vector<bool> out(judged.size(), false);
+    cv::Mat saturation;  // when first needed
     // Set aside as reaching the frame across the desk beside a sheet in view: whichever outline
     // of that sheet wins, this one is not the sheet.
     std::vector<bool> acrossDesk(judged.size(), false);
@@ -428,8 +429,16 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 }
             }
             // A cast shadow's edge steps down as sharply as a sheet's own, often more clearly than
-            // the sheet's sides in its shade; but it goes on over the desk beyond the sheet.
-            if (shadowEdgeInside(image.lightness, ao, ci)) {
+            // the sheet's sides in its shade; but it goes on over the desk beyond the sheet, and
+            // what it cuts off is paper in shade, as colourless as in light (past the sheet's edge
+            // lined up with another object's, the desk shows).
+            if (saturation.empty()) {
+                saturation = saturationOf(image);
+            }
+            const auto cutOff = between(image.paper, ao, ci, 0.5);
+            const auto tint = between(saturation, ao, ci, 0.5);
+            if ((!cutOff || paperInShade(image, *cutOff)) && (!tint || *tint < kTintedPaper) &&
+                shadowEdgeInside(image.lightness, ao, ci)) {
                 setAside(c, a, "a shadow's edge cuts it off");
                 continue;
             }

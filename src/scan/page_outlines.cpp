@@ -84,14 +84,9 @@ void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
 // colourless pixels, not too dark to tell colour from noise, holds the sheet in light and shade
 // alike, on any desk with some colour.
 void colourlessRegions(const WorkingImage& image, std::vector<Outline>& out) {
-    cv::Mat hsv, channels[3];
-    cv::cvtColor(image.bgr, hsv, cv::COLOR_BGR2HSV);
-    cv::split(hsv, channels);
-    cv::Mat saturation;
-    cv::GaussianBlur(channels[1], saturation, cv::Size(5, 5), 0);
+    const cv::Mat saturation = saturationOf(image);
     const cv::Mat lit = image.lightness >= 0.25 * image.paperWhite;
-    // Cream paper and warm light tint the sheet a little; a desk, a cloth or leaves far more.
-    for (double most : {40.0, 72.0}) {
+    for (double most : {40.0, kTintedPaper}) {
         cv::Mat mask = (saturation < most) & lit;
         regionOutlines(mask, "colourless region", out);
     }
@@ -271,6 +266,14 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
 }
 
 }  // namespace
+
+cv::Mat saturationOf(const WorkingImage& image) {
+    cv::Mat hsv, channels[3], saturation;
+    cv::cvtColor(image.bgr, hsv, cv::COLOR_BGR2HSV);
+    cv::split(hsv, channels);
+    cv::GaussianBlur(channels[1], saturation, cv::Size(5, 5), 0);
+    return saturation;
+}
 
 std::vector<Outline> proposeOutlines(const WorkingImage& image) {
     std::vector<Outline> out;

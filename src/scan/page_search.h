@@ -20,6 +20,11 @@ struct Outline {
 // beyond it).
 std::vector<Outline> proposeOutlines(const WorkingImage& image);
 
+// Saturation (HSV, 0...255), lightly smoothed. Cream paper and warm light tint the sheet a
+// little, in light and in shade; a desk, a cloth or leaves far more than this.
+cv::Mat saturationOf(const WorkingImage& image);
+inline constexpr double kTintedPaper = 72.0;
+
 // A side must step along this share of its length (thumbs, clutter, curled corners and shade
 // that darkens the paper below the desk beyond take the rest).
 inline constexpr double kMinSideSupport = 0.4;

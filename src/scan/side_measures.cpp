@@ -19,6 +19,8 @@ namespace {
 constexpr std::array<double, 9> kBand = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5};
 // Farther out, where the paper beyond the broadest marker line shows again.
 constexpr std::array<double, 6> kBeyond = {10.5, 11.5, 12.5, 13.5, 14.5, 15.5};
+// Samples across the broadest line drawn with a marker.
+constexpr std::ptrdiff_t kMaxLine = 4;
 // Paper in shade is at most this share of the picture's brightest paper.
 constexpr double kShade = 0.85;
 // Bands out from a side that shaded desk, darker than the paper, fills before a shadow's edge.
@@ -45,6 +47,24 @@ std::optional<double> shade(const cv::Mat& lightness, cv::Point2d p, cv::Point2d
         return std::nullopt;
     }
     return luminance(percentile(out, 0.5)) / std::max(1e-6, luminance(percentile(in, 0.5)));
+}
+
+// A thick line drawn a few pixels inside the sheet's edge can darken half the band: the paper
+// past it, when the profile `in` (from the side inwards) shows that paper on both sides of a
+// thin dark dip, and the paper before the dip already brighter than the outside. A desk or a
+// curl just beyond the sheet is as dark as the outside before the paper comes.
+std::optional<double> paperPastLine(const std::array<double, kBand.size()>& in, double outside, double least) {
+    const auto dip = std::min_element(in.begin() + 1, in.end() - 1);
+    const double before = *std::max_element(in.begin(), dip), past = *std::max_element(dip + 1, in.end());
+    if (before - *dip < least || past - *dip < least || before - outside < least / 2) {
+        return std::nullopt;
+    }
+    // Thinner than the band, as a marker's line is.
+    const double mid = (*dip + past) / 2;
+    if (std::count_if(in.begin(), in.end(), [&](double v) { return v < mid; }) > kMaxLine) {
+        return std::nullopt;
+    }
+    return past;
 }
 
 }  // namespace
@@ -108,10 +128,16 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
         const double nearOut = *std::max_element(out.begin(), out.begin() + kShadedDesk);
         // The inside's median shrugs off a line drawn close to the edge; the outside's upper
         // values find the paper beyond a line drawn on the sheet.
+        const std::array<double, kBand.size()> profile = in;
         std::sort(in.begin(), in.end());
         std::sort(out.begin(), out.end());
         const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
         const double least = std::max(kMinStep, kMinRelativeStep * inside);
+        // Where such a line darkens half the band, the median falls well short of the paper.
+        const double pastLine = paperPastLine(profile, outside, least).value_or(inside);
+        const bool stepsDown = inside - outside >= least ||
+                               (pastLine - inside >= least / 2 &&
+                                pastLine - outside >= std::max(kMinStep, kMinRelativeStep * pastLine));
         // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
         // not (a lit desk beyond shaded paper may well be brighter).
         beyond.assign(out.begin(), out.end());
@@ -124,7 +150,7 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
         const bool paperBeyond = std::abs(far - inside) < least / 2;
         const bool shadowBeyond =
             inside - nearOut >= least && far >= inside + least && inside <= kShade * image.paperWhite;
-        const int step = (inside - outside >= least || shadowBeyond) && !paperBeyond ? 1 : 0;
+        const int step = (stepsDown || shadowBeyond) && !paperBeyond ? 1 : 0;
         // Paper in shade beside a lit desk: the desk's light hides the sheet's own step.
         const int dark = !step && outside - inside >= least && inside <= kShade * image.paperWhite &&
                                  paperInShade(image, inside)

@@ -53,6 +53,9 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 31, kFrame, 2},  // its top edge in shade, too close to the frame to see past
         {Kind::jpegAndBlur, 5, still, 6},   // a sheet in view whose outlines set each other aside
         {Kind::curledCorners, 37, kFrame, 6},  // a cast shadow over part of it: the lit part steps best
+        {Kind::drawnBoxes, 25, kFrame, 7},  // a grid's thick border a few pixels inside the sheet's edges
+        {Kind::darkObjects, 39, kFrame, 7}, // a card's edges lined up with the sheet's: desk past them, not shade
+        {Kind::curledCorners, 36, still, 7},  // the same past the sheet's end, over a colourful desk
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
