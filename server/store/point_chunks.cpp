@@ -52,12 +52,12 @@ void PointChunker::add(std::int64_t room, std::int64_t seq, std::int64_t index, 
     if (*open < chunks_.size()) {
         const PointChunk& last = chunks_[*open];
         const auto count = static_cast<std::int64_t>(last.points.size() / kStoredPointBytes);
-        if (index != last.first + count || last.points.size() >= maxPoints_ * kStoredPointBytes)
+        if (index != last.first + count || last.points.size() >= kMaxPoints * kStoredPointBytes)
             *open = chunks_.size();
     }
     if (*open == chunks_.size()) {
         chunks_.push_back({room, seq, index, {}});
-        chunks_.back().points.reserve(maxPoints_ * kStoredPointBytes);
+        chunks_.back().points.reserve(kMaxPoints * kStoredPointBytes);
     }
     appendStoredPoint(chunks_[*open].points, p);
 }

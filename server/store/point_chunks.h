@@ -30,14 +30,13 @@ struct PointChunk {
 };
 
 // Gathers the points of a batch of changes into chunks: a point that follows the last of its
-// stroke's open chunk extends it, any other begins a new one. A chunk holds at most `maxPoints`:
-// kMaxPoints keeps PostgreSQL from trying to compress it; a SQLite row stays inside its page
-// with twice as many.
+// stroke's open chunk extends it, any other begins a new one. A chunk holds at most kMaxPoints,
+// so that PostgreSQL does not try to compress it and two SQLite rows share a page: rows of
+// twice the size, one to a page, leave half of many pages empty.
 class PointChunker {
   public:
     static constexpr std::size_t kMaxPoints = 60;
 
-    explicit PointChunker(std::size_t maxPoints = kMaxPoints) : maxPoints_(maxPoints) {}
     void add(std::int64_t room, std::int64_t seq, std::int64_t index, const StrokePoint& p);
     const std::vector<PointChunk>& chunks() const { return chunks_; }
     void clear();
@@ -53,7 +52,6 @@ class PointChunker {
             return std::hash<std::int64_t>()(s.room * 1'000'003 + s.seq);
         }
     };
-    std::size_t maxPoints_;
     std::vector<PointChunk> chunks_;
     std::unordered_map<Stroke, std::size_t, StrokeHash> open_;  // a stroke's last chunk
     // The last two strokes looked up, and where open_ keeps their last chunk: a fold takes a

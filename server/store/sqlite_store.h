@@ -78,10 +78,7 @@ class SqliteStore final : public Store {
     std::vector<std::pair<std::int64_t, std::size_t>> foldKeys_;
     std::vector<std::size_t> foldOrder_;
     std::string logBlob_;                                          // reused per commit
-    // A stroke drawn at 120 points a second brings a fold 120 of them: one row, 3,840 bytes,
-    // still inside a 4 KiB page, where chunks of PostgreSQL's size took two.
-    static constexpr std::size_t kChunkPoints = 120;
-    PointChunker chunker_{kChunkPoints};  // the points of a fold
+    PointChunker chunker_;  // the points of a fold
     void addFriendshipLocked(const std::string& a, const std::string& b);
 
     std::mutex mutex_;
