@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iterator>
 
+#include "store/history_log_codec.h"
 #include "store/point_chunks.h"
 #include "store/sqlite_store_statements.h"
 
@@ -115,10 +116,14 @@ void undoneStrokes(SqliteDatabase& db) {
 // could not read back: it now refuses the file as newer instead.
 void packedLogPoints(SqliteDatabase&) {}
 
-// Group commits go to slots rewritten in place (sqlite_log_slots.h); history_log is only read
-// back, and emptied, once after an upgrade.
+// Group commits go to slots rewritten in place (sqlite_log_slots.h). What an older server left
+// unfolded in history_log moves there in its order: the log is one stream of batches.
 void logSlots(SqliteDatabase& db) {
     db.exec("CREATE TABLE history_slots(slot INTEGER PRIMARY KEY, bytes BLOB NOT NULL)");
+    SqliteLogSlots slots(db.handle());
+    for (SqliteStatement read(db.handle(), "SELECT ops FROM history_log ORDER BY id"); read.step();)
+        slots.append(read.blobView(0));
+    db.exec("DELETE FROM history_log");
 }
 
 // Each step moves the schema one version on (PRAGMA user_version); never edit one that has
@@ -174,7 +179,7 @@ SqliteStore::SqliteStore(const std::string& path) : db_(path) {
     s_ = std::make_unique<Statements>(db_.handle());
     log_.emplace(db_.handle());
     // Group commits of a previous run that were not folded yet (after a crash, say).
-    readLogLocked();
+    unfolded_ = decodeHistoryOps(log_->read());
     foldLogLocked();
 }
 

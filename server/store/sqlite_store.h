@@ -52,7 +52,6 @@ class SqliteStore final : public Store {
     struct Statements;
     void migrate();
     bool areFriendsLocked(const std::string& a, const std::string& b);
-    void readLogLocked();
     void foldLogLocked();
     void applyOpLocked(const HistoryOp& op);
     void writeChunksLocked();
@@ -64,10 +63,9 @@ class SqliteStore final : public Store {
     // A backlogged writer commits far larger batches: folding by count alone would then hold
     // (and fold) hundreds of megabytes at once.
     static constexpr std::size_t kFoldChanges = 50'000;
-    int logRows_ = 0;
+    int commitsUnfolded_ = 0;
     bool foldFailed_ = false;  // the last fold failed: the next waits for a fold period of commits
-    bool olderLog_ = false;  // history_log holds rows a server before the slots wrote
-    // What the log holds, in order: a previous run's rows once read back, then every batch
+    // What the log holds, in order: what a previous run left in it, then every batch
     // this process logged. Folding from here spares reading and decoding the log again.
     std::vector<HistoryOp> unfolded_;
     // Reused per fold: each room's slot; per slot how many changes the room has, then where

@@ -85,7 +85,7 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
         throw;
     }
     unfolded_.insert(unfolded_.end(), ops.begin(), ops.end());
-    if (++logRows_ < kFoldEvery && (foldFailed_ || unfolded_.size() < kFoldChanges)) return;
+    if (++commitsUnfolded_ < kFoldEvery && (foldFailed_ || unfolded_.size() < kFoldChanges)) return;
     // The batch is stored once it is in the log: were a failed fold reported, the writer would
     // store the batch again, and every change in it would be folded twice.
     try {
@@ -94,23 +94,8 @@ void SqliteStore::applyHistory(const std::vector<HistoryOp>& ops) {
     } catch (const StoreError& e) {
         logLine(std::string("folding the history log failed, to be tried again: ") + e.what());
         foldFailed_ = true;
-        logRows_ = 0;
+        commitsUnfolded_ = 0;
     }
-}
-
-void SqliteStore::readLogLocked() {
-    const auto add = [&](std::string_view bytes) {
-        std::vector<HistoryOp> ops = decodeHistoryOps(bytes);
-        unfolded_.insert(unfolded_.end(), std::make_move_iterator(ops.begin()),
-                         std::make_move_iterator(ops.end()));
-    };
-    auto& read = s_->readLog;
-    while (read.step()) {
-        olderLog_ = true;
-        add(read.blob(1));
-    }
-    read.reset();
-    add(log_->read());
 }
 
 void SqliteStore::foldLogLocked() {
@@ -134,16 +119,6 @@ void SqliteStore::foldLogLocked() {
     for (std::size_t i = 0; i < unfolded_.size(); ++i) foldOrder_[foldCounts_[foldSlots_[i]]++] = i;
     try {
         SqliteTransaction tx(db_);
-        if (olderLog_) {
-            s_->plainDelete.run();
-            try {
-                s_->clearLog.run();
-            } catch (const StoreError&) {
-                s_->secureDelete.run();
-                throw;
-            }
-            s_->secureDelete.run();
-        }
         log_->clear();
         for (const std::size_t i : foldOrder_) applyOpLocked(unfolded_[i]);
         writeChunksLocked();
@@ -153,9 +128,8 @@ void SqliteStore::foldLogLocked() {
         chunker_.clear();  // the rolled-back fold's points come again with the next one
         throw;
     }
-    olderLog_ = false;
     unfolded_.clear();
-    logRows_ = 0;
+    commitsUnfolded_ = 0;
 }
 
 void SqliteStore::applyOpLocked(const HistoryOp& op) {

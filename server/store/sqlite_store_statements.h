@@ -69,19 +69,7 @@ struct SqliteStore::Statements {
           markUndone(db, "INSERT OR IGNORE INTO undone_strokes(room_key, seq) VALUES(?1, ?2)"),
           unmarkUndone(db, "DELETE FROM undone_strokes WHERE room_key = ?1 AND seq = ?2"),
           clearUndone(db, "DELETE FROM undone_strokes WHERE room_key = ?1"),
-          undoneOfRoom(db, "SELECT seq FROM undone_strokes WHERE room_key = ?1"),
-          readLog(db, "SELECT id, ops FROM history_log ORDER BY id"),
-          clearLog(db, "DELETE FROM history_log"),
-          // Only for clearing the log: its pages hold copies of what the tables keep, and zeroing
-          // each one freed doubled the pages a fold writes.
-          plainDelete(db, "PRAGMA secure_delete=FAST"),
-          secureDelete(db, "PRAGMA secure_delete=" + std::to_string(secureDeleteOf(db))) {}
-
-    static int secureDeleteOf(sqlite3* db) {
-        SqliteStatement read(db, "PRAGMA secure_delete");
-        read.step();
-        return static_cast<int>(read.integer(0));
-    }
+          undoneOfRoom(db, "SELECT seq FROM undone_strokes WHERE room_key = ?1") {}
 
     SqliteStatement insertUser, loginByKey, userById, setPasswordHash, pendingCounts;
     SqliteStatement insertToken, userByToken, touchToken, tokenUse, deleteToken, deleteTokensOf;
@@ -92,7 +80,6 @@ struct SqliteStore::Statements {
         clearChunks;
     SqliteStatement setPage;
     SqliteStatement markUndone, unmarkUndone, clearUndone, undoneOfRoom;
-    SqliteStatement readLog, clearLog, plainDelete, secureDelete;
 };
 
 }  // namespace vellumora::server
