@@ -25,6 +25,7 @@ struct Edge {
     double from = 0, to = 0;  // span along dir from point
     double support = 0;       // length of edge segments on it
     bool border = false;
+    std::vector<std::pair<cv::Point2d, cv::Point2d>> pieces;  // the segments found along it
 };
 
 // Whether no outline yet has its corners within a pixel or two of these.
@@ -109,6 +110,89 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
     }
 }
 
+// Whether what an edge steps down from is paper, if in shade: a step from a dark or colourful
+// card, book or screen to its darker border or the desk is not a sheet's edge.
+bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b, const std::optional<Steps>& forth,
+                       const std::optional<Steps>& back) {
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+    const bool fromRight = forth.value_or(Steps()).share >= back.value_or(Steps()).share;
+    const cv::Point2d inward = fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
+    return paperInShade(image, insideAlong(image.paper, a, b, inward));
+}
+
+// The pieces of an edge that lie closely on one line, in stretches without gaps wider than `gap`
+// that are at least twice that long, each fitted to its own pieces; none when that leaves the
+// edge whole. Pieces lined up by chance (the sheet's edge, a line drawn beside it, a shadow's
+// edge, another object's beyond it) make an edge that steps only in part.
+std::vector<Edge> splitEdge(const Edge& e, double gap) {
+    constexpr double kClose = 2.5;
+    std::vector<size_t> order(e.pieces.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto length = [&](size_t i) { return cv::norm(e.pieces[i].second - e.pieces[i].first); };
+    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return length(x) > length(y); });
+    std::vector<std::vector<size_t>> lines;
+    for (size_t i : order) {
+        const auto& [a, b] = e.pieces[i];
+        auto near = [&](const std::vector<size_t>& line) {
+            const auto& [p, q] = e.pieces[line.front()];
+            const cv::Point2d d = (q - p) / std::max(1e-9, cv::norm(q - p));
+            return std::abs(cross(a - p, d)) <= kClose && std::abs(cross(b - p, d)) <= kClose;
+        };
+        const auto line = std::find_if(lines.begin(), lines.end(), near);
+        if (line == lines.end()) {
+            lines.push_back({i});
+        } else {
+            line->push_back(i);
+        }
+    }
+    std::vector<std::vector<size_t>> runs;
+    for (const auto& line : lines) {
+        std::vector<std::pair<double, size_t>> starts;
+        for (size_t i : line) {
+            const auto& [a, b] = e.pieces[i];
+            starts.emplace_back(std::min((a - e.point).dot(e.dir), (b - e.point).dot(e.dir)), i);
+        }
+        std::sort(starts.begin(), starts.end());
+        double reach = -1e300;
+        bool first = true;
+        for (const auto& [start, i] : starts) {
+            if (first || start > reach + gap) {
+                runs.emplace_back();
+                first = false;
+            }
+            runs.back().push_back(i);
+            const auto& [a, b] = e.pieces[i];
+            reach = std::max({reach, (a - e.point).dot(e.dir), (b - e.point).dot(e.dir)});
+        }
+    }
+    std::vector<Edge> parts;
+    if (runs.size() < 2) {
+        return parts;
+    }
+    for (const auto& run : runs) {
+        std::vector<cv::Point2f> ends;
+        double support = 0;
+        for (size_t i : run) {
+            const auto& [a, b] = e.pieces[i];
+            ends.emplace_back(a);
+            ends.emplace_back(b);
+            support += length(i);
+        }
+        cv::Vec4f line;
+        cv::fitLine(ends, line, cv::DIST_L2, 0, 0.01, 0.01);
+        Edge part{cv::Point2d(line[2], line[3]), cv::Point2d(line[0], line[1]), 1e300, -1e300, support, false, {}};
+        for (const auto& p : ends) {
+            const double t = (cv::Point2d(p) - part.point).dot(part.dir);
+            part.from = std::min(part.from, t);
+            part.to = std::max(part.to, t);
+        }
+        if (part.to - part.from >= 2 * gap) {
+            parts.push_back(part);
+        }
+    }
+    return parts;
+}
+
 std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
     const cv::Size size = image.paper.size();
     const double minSegment = 0.07 * std::min(size.width, size.height);
@@ -148,13 +232,14 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
             }
         }
         if (!match) {
-            edges.push_back({s.a, dir, 0, 0, 0, false});
+            edges.push_back({s.a, dir, 0, 0, 0, false, {}});
             match = &edges.back();
         }
         const double ta = (s.a - match->point).dot(match->dir), tb = (s.b - match->point).dot(match->dir);
         match->from = std::min({match->from, ta, tb});
         match->to = std::max({match->to, ta, tb});
         match->support += s.length;
+        match->pieces.emplace_back(s.a, s.b);
     }
     // Only steps between surfaces, either way, along as much of them as a side needs: drawn
     // lines and lines of text are not the sheet's edge.
@@ -163,6 +248,9 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
         const auto forth = stepSupport(image, a, b), back = stepSupport(image, b, a);
         double stepping = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
+        if (stepping >= kMinSideSupport && !paperOnBrightSide(image, a, b, forth, back)) {
+            continue;
+        }
         // A sheet's edge just inside the frame leaves little room to see past it. Where there is
         // room it must step; then it stands in for the frame's border, counting half as that
         // does, and is judged as a side the frame cuts.
@@ -178,6 +266,16 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         if (stepping >= kMinSideSupport) {
             e.support *= stepping;
             steps.push_back(e);
+            continue;
+        }
+        for (Edge& part : splitEdge(e, minSegment)) {
+            const cv::Point2d p = part.point + part.dir * part.from, q = part.point + part.dir * part.to;
+            const auto forth = stepSupport(image, p, q), back = stepSupport(image, q, p);
+            const double share = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
+            if (share >= kMinSideSupport && paperOnBrightSide(image, p, q, forth, back)) {
+                part.support *= share;
+                steps.push_back(part);
+            }
         }
     }
     std::sort(steps.begin(), steps.end(), [](const Edge& x, const Edge& y) { return x.support > y.support; });
@@ -186,10 +284,10 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         steps.resize(kMaxEdges);
     }
     const double w = size.width, h = size.height;
-    steps.push_back({{0, 0}, {1, 0}, 0, w, w, true});
-    steps.push_back({{0, h}, {1, 0}, 0, w, w, true});
-    steps.push_back({{0, 0}, {0, 1}, 0, h, h, true});
-    steps.push_back({{w, 0}, {0, 1}, 0, h, h, true});
+    steps.push_back({{0, 0}, {1, 0}, 0, w, w, true, {}});
+    steps.push_back({{0, h}, {1, 0}, 0, w, w, true, {}});
+    steps.push_back({{0, 0}, {0, 1}, 0, h, h, true, {}});
+    steps.push_back({{w, 0}, {0, 1}, 0, h, h, true, {}});
     return steps;
 }
 
