@@ -295,6 +295,95 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
     return false;
 }
 
+// Whether a side of `inner` that crosses the inside of `outer` is a sheet's own edge: the paper
+// steps down across it along at least `clearAs` of its length, as sharply as across the sides the
+// two share, and the step ends at `inner`'s corners instead of going on over the desk as a
+// shadow's would. What `outer` takes in past it is then another surface, however pale.
+bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
+                   double clearAs) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> shared;
+    std::vector<int> crossing;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
+        } else {
+            crossing.push_back(side);
+        }
+    }
+    if (shared.size() < 2 || crossing.empty()) {
+        return false;
+    }
+    constexpr double kAsSharp = 0.8;
+    for (int side : crossing) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
+        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+        const auto here = sharpness(lightness, a, b);
+        if (j.steps[size_t(side)] < clearAs || !across || across->median > 0.85 || !here ||
+            *here < kAsSharp * percentile(shared, 0.5)) {
+            return false;
+        }
+        bool seenPast = false;
+        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
+            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            if (beyond && beyond->matching >= 0.5) {
+                return false;
+            }
+            seenPast = seenPast || beyond.has_value();
+        }
+        if (!seenPast) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether past a side of `inner` that crosses the inside of `outer`, along most of it, the paper
+// steps down and then comes back as bright before `outer`'s edge: a block printed or drawn on the
+// sheet, a photo or a column of text, not the sheet's own edge with a desk beyond.
+bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& inner, double level) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    constexpr int n = 12;
+    constexpr double kStride = 1.5, kClearOfEdge = 3.0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            continue;
+        }
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), outward(dir.y, -dir.x);
+        int back = 0;
+        for (int i = 0; i < n; ++i) {
+            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * i / (n - 1.0));
+            bool dark = false;
+            for (double d = kStride; ; d += kStride) {
+                const cv::Point2d q = p + outward * d;
+                if (cv::pointPolygonTest(polygon, cv::Point2f(q), true) < kClearOfEdge) {
+                    break;
+                }
+                const auto v = sampleAt(paper, q);
+                if (!v) {
+                    break;
+                }
+                if (*v < level) {
+                    dark = true;
+                } else if (dark) {
+                    ++back;
+                    break;
+                }
+            }
+        }
+        if (back >= n / 2) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Whether a side of `outer` within the frame runs across the inside of the sheet `inner` as a
 // step down: a sheet's own edge cannot cross another sheet lying in view, so that side is the
 // edge of a shadow or of a patch of light, and `outer` is the lit desk around it.
@@ -444,6 +533,18 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             }
             const bool thinRing =
                 outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci);
+            // The paper between lines of ink or text: a high percentile of what lies between.
+            const auto rest = between(image.paper, ao, ci, 0.85);
+            const bool samePaper = !rest || *rest >= inner.paper - margin;
+            if (!thinRing && paperPastEdge(image.paper, ao, ci, inner.paper - margin)) {
+                setAside(c, a, "the same paper comes back past its edge");
+                continue;
+            }
+            if (!thinRing && !samePaper &&
+                ownEdgeInside(image.lightness, ao, ci, inner, outer.weakest - kClearlyBetter)) {
+                setAside(a, c, "the inner one's own edge steps down inside it");
+                continue;
+            }
             std::optional<double> most;
             if (thinRing) {
                 const auto ring = ringValues(image.paper, ao, ci, 64);
@@ -465,9 +566,6 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             }
             // As well edged: the outer one is the sheet when what lies between them is the same
             // paper. Else the inner one lies on a desk, dark or light.
-            // The paper between lines of ink or text: a high percentile of what lies between.
-            const auto rest = between(image.paper, ao, ci, 0.85);
-            const bool samePaper = !rest || *rest >= inner.paper - margin;
             if (thinRing) {
                 // Mostly no paper, even in a thin ring: a desk the outer one takes in. A line
                 // drawn along the sheet's edge covers far less of it.
