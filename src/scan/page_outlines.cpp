@@ -110,14 +110,18 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
     }
 }
 
-// Whether what an edge steps down from is paper, if in shade: a step from a dark or colourful
-// card, book or screen to its darker border or the desk is not a sheet's edge.
+// Whether what an edge steps down from may be paper, if in deep shade: a step from a colourful
+// card, book or screen to its darker border or the desk, or from something near black, is not a
+// sheet's edge.
 bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b, const std::optional<Steps>& forth,
                        const std::optional<Steps>& back) {
     const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
     const bool fromRight = forth.value_or(Steps()).share >= back.value_or(Steps()).share;
     const cv::Point2d inward = fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
-    return paperInShade(image, insideAlong(image.paper, a, b, inward));
+    // Shade darkens paper, but leaves it colourless: its paper measure stays its lightness.
+    constexpr double kColourful = 20.0, kNearBlack = 36.0;
+    const double paper = insideAlong(image.paper, a, b, inward);
+    return paper >= kNearBlack && insideAlong(image.lightness, a, b, inward) - paper < kColourful;
 }
 
 // The pieces of an edge that lie closely on one line, in stretches without gaps wider than `gap`
