@@ -342,17 +342,62 @@ bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners
     return true;
 }
 
-// Whether past a side of `inner` that crosses the inside of `outer`, along most of it, the paper
+// Whether the sides of `outer` that run on past `inner`'s corners, where that can be seen, step
+// there along no more than half their length: a strip of desk taken in beside the sheet, not the
+// sheet going on into shade, whose edges step in shade too.
+bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    constexpr int n = 24;
+    constexpr double kNear = 4.0;
+    double sum = 0, length = 0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
+        std::optional<double> from, to;
+        int along = 0;
+        for (int i = 0; i <= n; ++i) {
+            const double t = double(i) / n;
+            const double d = cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true);
+            along += std::abs(d) <= kNear ? 1 : 0;
+            if (d < -kNear) {
+                from = from.value_or(t);
+                to = t;
+            }
+        }
+        if (along < n / 4 || !from || alongBorder(a, b, image.paper.size())) {
+            continue;
+        }
+        const cv::Point2d p = a + (b - a) * *from, q = a + (b - a) * *to;
+        const double stretch = cv::norm(q - p);
+        const auto steps = stretch >= 8.0 ? stepSupport(image, p, q) : std::nullopt;
+        if (steps) {
+            sum += steps->share * stretch;
+            length += stretch;
+        }
+    }
+    return sum <= 0.5 * length;
+}
+
+// Whether past a side of `inner` that crosses the inside of `outer`, along nearly all of it, the paper
 // steps down and then comes back as bright before `outer`'s edge: a block printed or drawn on the
 // sheet, a photo or a column of text, not the sheet's own edge with a desk beyond.
 bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& inner, double level) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    // How far inside `outer` a point lies: the least of its distances in from the sides, as
+    // the outline is convex.
+    const double turn = cross(outer[1] - outer[0], outer[2] - outer[1]) > 0 ? 1.0 : -1.0;
+    auto depth = [&](cv::Point2d q) {
+        double least = 1e300;
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d e = outer[(k + 1) % 4] - outer[k];
+            least = std::min(least, turn * cross(e, q - outer[k]) / std::max(1e-9, cv::norm(e)));
+        }
+        return least;
+    };
     constexpr int n = 12;
     constexpr double kStride = 1.5, kClearOfEdge = 3.0;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+        if (depth((a + b) * 0.5) < 4.0) {
             continue;
         }
         const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), outward(dir.y, -dir.x);
@@ -362,7 +407,7 @@ bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& in
             bool dark = false;
             for (double d = kStride; ; d += kStride) {
                 const cv::Point2d q = p + outward * d;
-                if (cv::pointPolygonTest(polygon, cv::Point2f(q), true) < kClearOfEdge) {
+                if (depth(q) < kClearOfEdge) {
                     break;
                 }
                 const auto v = sampleAt(paper, q);
@@ -377,7 +422,7 @@ bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& in
                 }
             }
         }
-        if (back >= n / 2) {
+        if (4 * back >= 3 * n) {
             return true;
         }
     }
@@ -534,16 +579,21 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             const bool thinRing =
                 outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci);
             // The paper between lines of ink or text: a high percentile of what lies between.
-            const auto rest = between(image.paper, ao, ci, 0.85);
-            const bool samePaper = !rest || *rest >= inner.paper - margin;
-            if (!thinRing && paperPastEdge(image.paper, ao, ci, inner.paper - margin)) {
-                setAside(c, a, "the same paper comes back past its edge");
-                continue;
-            }
-            if (!thinRing && !samePaper &&
-                ownEdgeInside(image.lightness, ao, ci, inner, outer.weakest - kClearlyBetter)) {
-                setAside(a, c, "the inner one's own edge steps down inside it");
-                continue;
+            std::optional<std::optional<double>> restOnce;
+            auto rest = [&] {
+                if (!restOnce) restOnce = between(image.paper, ao, ci, 0.85);
+                return *restOnce;
+            };
+            auto samePaper = [&] { return !rest() || *rest() >= inner.paper - margin; };
+            if (!thinRing && ownEdgeInside(image.lightness, ao, ci, inner, outer.weakest - kClearlyBetter)) {
+                if (paperPastEdge(image.paper, ao, ci, inner.paper - margin)) {
+                    setAside(c, a, "the same paper comes back past its edge");
+                    continue;
+                }
+                if (!samePaper() && sidesGoOnOverDesk(image, ao, ci)) {
+                    setAside(a, c, "the inner one's own edge steps down inside it");
+                    continue;
+                }
             }
             std::optional<double> most;
             if (thinRing) {
@@ -583,12 +633,12 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // where the outer outline, wholly in view, keeps the inner one's edges and steps all
             // round at least as clearly, that is the sheet's own shaded part.
             const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
-                                    outer.weakest >= inner.weakest && rest && paperInShade(image, *rest);
-            if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
+                                    outer.weakest >= inner.weakest && rest() && paperInShade(image, *rest());
+            if (!samePaper() && !looksLikePaper(image, *rest()) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;
             }
-            if (samePaper) {
+            if (samePaper()) {
                 setAside(c, a, "the same paper lies around it");
             } else if (sharedSides(ao, ci) >= 2) {
                 // Paper in shade around a piece of the sheet that keeps two of its edges: the
