@@ -590,7 +590,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                     setAside(c, a, "the same paper comes back past its edge");
                     continue;
                 }
-                if (!samePaper() && sidesGoOnOverDesk(image, ao, ci)) {
+                if (sidesGoOnOverDesk(image, ao, ci) && !samePaper()) {
                     setAside(a, c, "the inner one's own edge steps down inside it");
                     continue;
                 }
