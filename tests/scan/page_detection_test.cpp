@@ -60,6 +60,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::desk, 5, kFrame, 7},          // a drawn line, the sheet's edge and a shadow's lined up as one
         {Kind::darkObjects, 21, still, 9},   // cards' own edges crowding out the sheet's shaded one
         {Kind::darkObjects, 35, kFrame, 8},  // an outline over a grey desk to a card's edge around the sheet
+        {Kind::harshLight, 9, kFrame, 0},    // a shadow's sharp edge across it, its sides going on in shade
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
