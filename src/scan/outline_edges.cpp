@@ -155,7 +155,7 @@ bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& in
         for (int i = 0; i < n; ++i) {
             const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * i / (n - 1.0));
             bool dark = false;
-            for (double d = kStride; ; d += kStride) {
+            for (double d = kStride;; d += kStride) {
                 const cv::Point2d q = p + outward * d;
                 if (depth(q) < kClearOfEdge) {
                     break;

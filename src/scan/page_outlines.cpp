@@ -26,6 +26,7 @@ struct Edge {
     double support = 0;       // length of edge segments on it
     bool border = false;
     std::vector<std::pair<cv::Point2d, cv::Point2d>> pieces;  // the segments found along it
+    bool stretch = false;  // a stretch of pieces lined up by chance with others
 };
 
 // Whether no outline yet has its corners within a pixel or two of these.
@@ -113,8 +114,8 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
 // Whether what an edge steps down from may be paper, if in deep shade: a step from a colourful
 // card, book or screen to its darker border or the desk, or from something near black, is not a
 // sheet's edge.
-bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b, const std::optional<Steps>& forth,
-                       const std::optional<Steps>& back) {
+bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b,
+                       const std::optional<Steps>& forth, const std::optional<Steps>& back) {
     const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
     const bool fromRight = forth.value_or(Steps()).share >= back.value_or(Steps()).share;
     const cv::Point2d inward = fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
@@ -184,7 +185,14 @@ std::vector<Edge> splitEdge(const Edge& e, double gap) {
         }
         cv::Vec4f line;
         cv::fitLine(ends, line, cv::DIST_L2, 0, 0.01, 0.01);
-        Edge part{cv::Point2d(line[2], line[3]), cv::Point2d(line[0], line[1]), 1e300, -1e300, support, false, {}};
+        Edge part{cv::Point2d(line[2], line[3]),
+                  cv::Point2d(line[0], line[1]),
+                  1e300,
+                  -1e300,
+                  support,
+                  false,
+                  {},
+                  true};
         for (const auto& p : ends) {
             const double t = (cv::Point2d(p) - part.point).dot(part.dir);
             part.from = std::min(part.from, t);
@@ -247,7 +255,7 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     }
     // Only steps between surfaces, either way, along as much of them as a side needs: drawn
     // lines and lines of text are not the sheet's edge.
-    std::vector<Edge> steps;
+    std::vector<Edge> steps, parts;
     for (Edge& e : edges) {
         const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
         const auto forth = stepSupport(image, a, b), back = stepSupport(image, b, a);
@@ -278,15 +286,21 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
             const double share = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
             if (share >= kMinSideSupport && paperOnBrightSide(image, p, q, forth, back)) {
                 part.support *= share;
-                steps.push_back(part);
+                parts.push_back(part);
             }
         }
     }
-    std::sort(steps.begin(), steps.end(), [](const Edge& x, const Edge& y) { return x.support > y.support; });
-    constexpr size_t kMaxEdges = 16;
+    // Stretches of edges lined up by chance come after the whole edges, a few at most: they must
+    // not crowd out an edge found whole.
+    auto bySupport = [](const Edge& x, const Edge& y) { return x.support > y.support; };
+    std::sort(steps.begin(), steps.end(), bySupport);
+    std::sort(parts.begin(), parts.end(), bySupport);
+    constexpr size_t kMaxEdges = 16, kMaxParts = 4;
     if (steps.size() > kMaxEdges) {
         steps.resize(kMaxEdges);
     }
+    steps.insert(steps.end(), parts.begin(),
+                 parts.begin() + std::ptrdiff_t(std::min(parts.size(), kMaxParts)));
     const double w = size.width, h = size.height;
     steps.push_back({{0, 0}, {1, 0}, 0, w, w, true, {}});
     steps.push_back({{0, h}, {1, 0}, 0, w, w, true, {}});
@@ -322,7 +336,14 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
             }
         }
     }
-    std::vector<std::pair<double, Corners>> found;
+    // Quadrilaterals with a stretch of an edge are kept apart, a few at most, so as not to crowd
+    // out those of whole edges.
+    struct Found {
+        bool stretch;
+        double mean;
+        Corners corners;
+    };
+    std::vector<Found> found;
     for (size_t p = 0; p < pairs.size(); ++p) {
         for (size_t q = p + 1; q < pairs.size(); ++q) {
             const auto [a, b] = pairs[p];
@@ -352,17 +373,21 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
             const double worst = *std::min_element(std::begin(coverage), std::end(coverage));
             const double mean = (coverage[0] + coverage[1] + coverage[2] + coverage[3]) / 4;
             if (worst >= 0.3 && std::min({sideLength(*corners, 0), sideLength(*corners, 1)}) >= minSide) {
-                found.emplace_back(mean, *corners);
+                const bool stretch =
+                    edges[a].stretch || edges[b].stretch || edges[c].stretch || edges[d].stretch;
+                found.push_back({stretch, mean, *corners});
             }
         }
     }
-    std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
-    size_t kept = 0;
-    for (size_t i = 0; i < found.size() && kept < 20; ++i) {
-        if (!isNew(out, found[i].second)) {
+    std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) { return x.mean > y.mean; });
+    constexpr size_t kMaxWhole = 20, kMaxStretched = 6;
+    size_t whole = 0, stretched = 0;
+    for (const Found& f : found) {
+        size_t& kept = f.stretch ? stretched : whole;
+        if (kept >= (f.stretch ? kMaxStretched : kMaxWhole) || !isNew(out, f.corners)) {
             continue;
         }
-        out.push_back({found[i].second, "straight edges"});
+        out.push_back({f.corners, "straight edges"});
         ++kept;
     }
 }
