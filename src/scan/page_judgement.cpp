@@ -372,6 +372,10 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 return *restOnce;
             };
             auto samePaper = [&] { return !rest() || *rest() >= inner.paper - margin; };
+            // The inner one's own edge steps down inside the outer one. Unless paper comes back
+            // past it (a block printed on the sheet) or the outer one's sides go on stepping past
+            // it (the sheet going on into shade), the outer one takes in a strip of desk, however
+            // pale and however clearly its sides step.
             if (!thinRing && ownEdgeInside(image.lightness, ao, ci, inner, outer.weakest - kClearlyBetter)) {
                 if (paperPastEdge(image.paper, ao, ci, inner.paper - margin)) {
                     setAside(c, a, "the same paper comes back past its edge");
