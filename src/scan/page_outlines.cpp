@@ -364,15 +364,13 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
             if (!corners) {
                 continue;
             }
-            // Sides may meet beyond the frame in a close-up, but most of the sheet is in view.
-            if (areaInFrame(*corners, size) < 0.5 * area(*corners)) {
-                continue;
-            }
             const double coverage[] = {covered(edges[a], *da, *ac), covered(edges[c], *ac, *cb),
                                        covered(edges[b], *cb, *bd), covered(edges[d], *bd, *da)};
             const double worst = *std::min_element(std::begin(coverage), std::end(coverage));
             const double mean = (coverage[0] + coverage[1] + coverage[2] + coverage[3]) / 4;
-            if (worst >= 0.3 && std::min({sideLength(*corners, 0), sideLength(*corners, 1)}) >= minSide) {
+            // Sides may meet beyond the frame in a close-up, but most of the sheet is in view.
+            if (worst >= 0.3 && std::min({sideLength(*corners, 0), sideLength(*corners, 1)}) >= minSide &&
+                areaInFrame(*corners, size) >= 0.5 * area(*corners)) {
                 const bool stretch =
                     edges[a].stretch || edges[b].stretch || edges[c].stretch || edges[d].stretch;
                 found.push_back({stretch, mean, *corners});
