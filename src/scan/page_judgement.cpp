@@ -3,6 +3,7 @@
 // that paper down to darker or more colourful surroundings, along most of its length: a line
 // drawn on the sheet, and the edge of a block of text, have paper beyond them.
 
+#include "scan/outline_edges.h"
 #include "scan/page_search.h"
 
 #include <algorithm>
@@ -251,86 +252,6 @@ std::optional<double> justOutside(const cv::Mat& paper, const Corners& outer, co
     return percentile(values, 0.5);
 }
 
-
-// Whether a side of `inner` that crosses the inside of `outer` is the edge of a shadow, not of a
-// sheet: it goes on beyond `inner`'s corners as the same step, or it steps far more softly than
-// the sides the two share.
-bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
-    std::vector<double> shared;
-    for (int side = 0; side < 4; ++side) {
-        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
-            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
-        }
-    }
-    for (int side = 0; side < 4; ++side) {
-        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
-            continue;  // a side shared with the outer outline
-        }
-        // A shadow darkens whatever it falls on by the same ratio: across the side, and across
-        // its continuation over the desk beyond the inner outline's corners.
-        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
-        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
-        if (!across || across->median > 0.85) {
-            continue;
-        }
-        // Paper and desk meet in a step only the camera's blur softens; a shadow's penumbra is
-        // far wider.
-        constexpr double kSofter = 0.6;
-        const auto here = sharpness(lightness, a, b);
-        if (here && shared.size() >= 2 && *here < kSofter * percentile(shared, 0.5)) {
-            return true;
-        }
-        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
-            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
-            if (beyond && beyond->matching >= 0.5) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-// Whether a side of `outer` within the frame runs across the inside of the sheet `inner` as a
-// step down: a sheet's own edge cannot cross another sheet lying in view, so that side is the
-// edge of a shadow or of a patch of light, and `outer` is the lit desk around it.
-bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
-    const double shortest =
-        std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
-    constexpr int n = 48;
-    constexpr double kWellInside = 8.0;
-    for (int side = 0; side < 4; ++side) {
-        const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
-        if (alongBorder(a, b, lightness.size())) {
-            continue;
-        }
-        std::optional<double> first, last;
-        for (int i = 0; i < n; ++i) {
-            const double t = (i + 0.5) / n;
-            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
-                first = first.value_or(t);
-                last = t;
-            }
-        }
-        if (!first || (*last - *first) * cv::norm(b - a) < 0.3 * shortest) {
-            continue;
-        }
-        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-        const auto across =
-            shadeAlong(lightness, a + (b - a) * *first, a + (b - a) * *last, cv::Point2d(dir.y, -dir.x));
-        if (across && across->median <= 0.85) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A cast shadow across one side of a sheet darkens paper and desk alike, and their step fades
 // where it falls: the other three sides step clearly, and along that one the paper lies in shade
 // for at least about as far as its step is missing.
@@ -444,6 +365,27 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             }
             const bool thinRing =
                 outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci);
+            // The paper between lines of ink or text: a high percentile of what lies between.
+            std::optional<std::optional<double>> restOnce;
+            auto rest = [&] {
+                if (!restOnce) restOnce = between(image.paper, ao, ci, 0.85);
+                return *restOnce;
+            };
+            auto samePaper = [&] { return !rest() || *rest() >= inner.paper - margin; };
+            // The inner one's own edge steps down inside the outer one. Unless paper comes back
+            // past it (a block printed on the sheet) or the outer one's sides go on stepping past
+            // it (the sheet going on into shade), the outer one takes in a strip of desk, however
+            // pale and however clearly its sides step.
+            if (!thinRing && ownEdgeInside(image.lightness, ao, ci, inner, outer.weakest - kClearlyBetter)) {
+                if (paperPastEdge(image.paper, ao, ci, inner.paper - margin)) {
+                    setAside(c, a, "the same paper comes back past its edge");
+                    continue;
+                }
+                if (sidesGoOnOverDesk(image, ao, ci) && !samePaper()) {
+                    setAside(a, c, "the inner one's own edge steps down inside it");
+                    continue;
+                }
+            }
             std::optional<double> most;
             if (thinRing) {
                 const auto ring = ringValues(image.paper, ao, ci, 64);
@@ -465,9 +407,6 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             }
             // As well edged: the outer one is the sheet when what lies between them is the same
             // paper. Else the inner one lies on a desk, dark or light.
-            // The paper between lines of ink or text: a high percentile of what lies between.
-            const auto rest = between(image.paper, ao, ci, 0.85);
-            const bool samePaper = !rest || *rest >= inner.paper - margin;
             if (thinRing) {
                 // Mostly no paper, even in a thin ring: a desk the outer one takes in. A line
                 // drawn along the sheet's edge covers far less of it.
@@ -485,12 +424,12 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // where the outer outline, wholly in view, keeps the inner one's edges and steps all
             // round at least as clearly, that is the sheet's own shaded part.
             const bool shadedPart = outer.borderSides == 0 && sharedSides(ao, ci) >= 2 &&
-                                    outer.weakest >= inner.weakest && rest && paperInShade(image, *rest);
-            if (!samePaper && !looksLikePaper(image, *rest) && !shadedPart) {
+                                    outer.weakest >= inner.weakest && rest() && paperInShade(image, *rest());
+            if (!samePaper() && !looksLikePaper(image, *rest()) && !shadedPart) {
                 setAside(a, c, "no paper lies around the inner one");
                 continue;
             }
-            if (samePaper) {
+            if (samePaper()) {
                 setAside(c, a, "the same paper lies around it");
             } else if (sharedSides(ao, ci) >= 2) {
                 // Paper in shade around a piece of the sheet that keeps two of its edges: the

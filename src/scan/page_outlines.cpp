@@ -25,6 +25,8 @@ struct Edge {
     double from = 0, to = 0;  // span along dir from point
     double support = 0;       // length of edge segments on it
     bool border = false;
+    std::vector<std::pair<cv::Point2d, cv::Point2d>> pieces;  // the segments found along it
+    bool stretch = false;  // a stretch of pieces lined up by chance with others
 };
 
 // Whether no outline yet has its corners within a pixel or two of these.
@@ -109,6 +111,100 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
     }
 }
 
+// Whether what an edge steps down from may be paper, if in deep shade: a step from a colourful
+// card, book or screen to its darker border or the desk, or from something near black, is not a
+// sheet's edge.
+bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b,
+                       const std::optional<Steps>& forth, const std::optional<Steps>& back) {
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+    const bool fromRight = forth.value_or(Steps()).share >= back.value_or(Steps()).share;
+    const cv::Point2d inward = fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
+    // Shade darkens paper, but leaves it colourless: its paper measure stays its lightness.
+    constexpr double kColourful = 20.0, kNearBlack = 36.0;
+    const double paper = insideAlong(image.paper, a, b, inward);
+    return paper >= kNearBlack && insideAlong(image.lightness, a, b, inward) - paper < kColourful;
+}
+
+// The pieces of an edge that lie closely on one line, in stretches without gaps wider than `gap`
+// that are at least twice that long, each fitted to its own pieces; none when that leaves the
+// edge whole. Pieces lined up by chance (the sheet's edge, a line drawn beside it, a shadow's
+// edge, another object's beyond it) make an edge that steps only in part.
+std::vector<Edge> splitEdge(const Edge& e, double gap) {
+    constexpr double kClose = 2.5;
+    std::vector<size_t> order(e.pieces.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto length = [&](size_t i) { return cv::norm(e.pieces[i].second - e.pieces[i].first); };
+    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return length(x) > length(y); });
+    std::vector<std::vector<size_t>> lines;
+    for (size_t i : order) {
+        const auto& [a, b] = e.pieces[i];
+        auto near = [&](const std::vector<size_t>& line) {
+            const auto& [p, q] = e.pieces[line.front()];
+            const cv::Point2d d = (q - p) / std::max(1e-9, cv::norm(q - p));
+            return std::abs(cross(a - p, d)) <= kClose && std::abs(cross(b - p, d)) <= kClose;
+        };
+        const auto line = std::find_if(lines.begin(), lines.end(), near);
+        if (line == lines.end()) {
+            lines.push_back({i});
+        } else {
+            line->push_back(i);
+        }
+    }
+    std::vector<std::vector<size_t>> runs;
+    for (const auto& line : lines) {
+        std::vector<std::pair<double, size_t>> starts;
+        for (size_t i : line) {
+            const auto& [a, b] = e.pieces[i];
+            starts.emplace_back(std::min((a - e.point).dot(e.dir), (b - e.point).dot(e.dir)), i);
+        }
+        std::sort(starts.begin(), starts.end());
+        double reach = -1e300;
+        bool first = true;
+        for (const auto& [start, i] : starts) {
+            if (first || start > reach + gap) {
+                runs.emplace_back();
+                first = false;
+            }
+            runs.back().push_back(i);
+            const auto& [a, b] = e.pieces[i];
+            reach = std::max({reach, (a - e.point).dot(e.dir), (b - e.point).dot(e.dir)});
+        }
+    }
+    std::vector<Edge> parts;
+    if (runs.size() < 2) {
+        return parts;
+    }
+    for (const auto& run : runs) {
+        std::vector<cv::Point2f> ends;
+        double support = 0;
+        for (size_t i : run) {
+            const auto& [a, b] = e.pieces[i];
+            ends.emplace_back(a);
+            ends.emplace_back(b);
+            support += length(i);
+        }
+        cv::Vec4f line;
+        cv::fitLine(ends, line, cv::DIST_L2, 0, 0.01, 0.01);
+        Edge part{cv::Point2d(line[2], line[3]),
+                  cv::Point2d(line[0], line[1]),
+                  1e300,
+                  -1e300,
+                  support,
+                  false,
+                  {},
+                  true};
+        for (const auto& p : ends) {
+            const double t = (cv::Point2d(p) - part.point).dot(part.dir);
+            part.from = std::min(part.from, t);
+            part.to = std::max(part.to, t);
+        }
+        if (part.to - part.from >= 2 * gap) {
+            parts.push_back(part);
+        }
+    }
+    return parts;
+}
+
 std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
     const cv::Size size = image.paper.size();
     const double minSegment = 0.07 * std::min(size.width, size.height);
@@ -148,21 +244,25 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
             }
         }
         if (!match) {
-            edges.push_back({s.a, dir, 0, 0, 0, false});
+            edges.push_back({s.a, dir, 0, 0, 0, false, {}});
             match = &edges.back();
         }
         const double ta = (s.a - match->point).dot(match->dir), tb = (s.b - match->point).dot(match->dir);
         match->from = std::min({match->from, ta, tb});
         match->to = std::max({match->to, ta, tb});
         match->support += s.length;
+        match->pieces.emplace_back(s.a, s.b);
     }
     // Only steps between surfaces, either way, along as much of them as a side needs: drawn
     // lines and lines of text are not the sheet's edge.
-    std::vector<Edge> steps;
+    std::vector<Edge> steps, parts;
     for (Edge& e : edges) {
         const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
         const auto forth = stepSupport(image, a, b), back = stepSupport(image, b, a);
         double stepping = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
+        if (stepping >= kMinSideSupport && !paperOnBrightSide(image, a, b, forth, back)) {
+            continue;
+        }
         // A sheet's edge just inside the frame leaves little room to see past it. Where there is
         // room it must step; then it stands in for the frame's border, counting half as that
         // does, and is judged as a side the frame cuts.
@@ -178,18 +278,34 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         if (stepping >= kMinSideSupport) {
             e.support *= stepping;
             steps.push_back(e);
+            continue;
+        }
+        for (Edge& part : splitEdge(e, minSegment)) {
+            const cv::Point2d p = part.point + part.dir * part.from, q = part.point + part.dir * part.to;
+            const auto forth = stepSupport(image, p, q), back = stepSupport(image, q, p);
+            const double share = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
+            if (share >= kMinSideSupport && paperOnBrightSide(image, p, q, forth, back)) {
+                part.support *= share;
+                parts.push_back(part);
+            }
         }
     }
-    std::sort(steps.begin(), steps.end(), [](const Edge& x, const Edge& y) { return x.support > y.support; });
-    constexpr size_t kMaxEdges = 16;
+    // Stretches of edges lined up by chance come after the whole edges, a few at most: they must
+    // not crowd out an edge found whole.
+    auto bySupport = [](const Edge& x, const Edge& y) { return x.support > y.support; };
+    std::sort(steps.begin(), steps.end(), bySupport);
+    std::sort(parts.begin(), parts.end(), bySupport);
+    constexpr size_t kMaxEdges = 16, kMaxParts = 4;
     if (steps.size() > kMaxEdges) {
         steps.resize(kMaxEdges);
     }
+    steps.insert(steps.end(), parts.begin(),
+                 parts.begin() + std::ptrdiff_t(std::min(parts.size(), kMaxParts)));
     const double w = size.width, h = size.height;
-    steps.push_back({{0, 0}, {1, 0}, 0, w, w, true});
-    steps.push_back({{0, h}, {1, 0}, 0, w, w, true});
-    steps.push_back({{0, 0}, {0, 1}, 0, h, h, true});
-    steps.push_back({{w, 0}, {0, 1}, 0, h, h, true});
+    steps.push_back({{0, 0}, {1, 0}, 0, w, w, true, {}});
+    steps.push_back({{0, h}, {1, 0}, 0, w, w, true, {}});
+    steps.push_back({{0, 0}, {0, 1}, 0, h, h, true, {}});
+    steps.push_back({{w, 0}, {0, 1}, 0, h, h, true, {}});
     return steps;
 }
 
@@ -220,7 +336,14 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
             }
         }
     }
-    std::vector<std::pair<double, Corners>> found;
+    // Quadrilaterals with a stretch of an edge are kept apart, a few at most, so as not to crowd
+    // out those of whole edges.
+    struct Found {
+        bool stretch;
+        double mean;
+        Corners corners;
+    };
+    std::vector<Found> found;
     for (size_t p = 0; p < pairs.size(); ++p) {
         for (size_t q = p + 1; q < pairs.size(); ++q) {
             const auto [a, b] = pairs[p];
@@ -241,26 +364,28 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
             if (!corners) {
                 continue;
             }
-            // Sides may meet beyond the frame in a close-up, but most of the sheet is in view.
-            if (areaInFrame(*corners, size) < 0.5 * area(*corners)) {
-                continue;
-            }
             const double coverage[] = {covered(edges[a], *da, *ac), covered(edges[c], *ac, *cb),
                                        covered(edges[b], *cb, *bd), covered(edges[d], *bd, *da)};
             const double worst = *std::min_element(std::begin(coverage), std::end(coverage));
             const double mean = (coverage[0] + coverage[1] + coverage[2] + coverage[3]) / 4;
-            if (worst >= 0.3 && std::min({sideLength(*corners, 0), sideLength(*corners, 1)}) >= minSide) {
-                found.emplace_back(mean, *corners);
+            // Sides may meet beyond the frame in a close-up, but most of the sheet is in view.
+            if (worst >= 0.3 && std::min({sideLength(*corners, 0), sideLength(*corners, 1)}) >= minSide &&
+                areaInFrame(*corners, size) >= 0.5 * area(*corners)) {
+                const bool stretch =
+                    edges[a].stretch || edges[b].stretch || edges[c].stretch || edges[d].stretch;
+                found.push_back({stretch, mean, *corners});
             }
         }
     }
-    std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
-    size_t kept = 0;
-    for (size_t i = 0; i < found.size() && kept < 20; ++i) {
-        if (!isNew(out, found[i].second)) {
+    std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) { return x.mean > y.mean; });
+    constexpr size_t kMaxWhole = 20, kMaxStretched = 6;
+    size_t whole = 0, stretched = 0;
+    for (const Found& f : found) {
+        size_t& kept = f.stretch ? stretched : whole;
+        if (kept >= (f.stretch ? kMaxStretched : kMaxWhole) || !isNew(out, f.corners)) {
             continue;
         }
-        out.push_back({found[i].second, "straight edges"});
+        out.push_back({f.corners, "straight edges"});
         ++kept;
     }
 }

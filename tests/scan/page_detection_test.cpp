@@ -56,6 +56,11 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::drawnBoxes, 25, kFrame, 7},  // a grid's thick border a few pixels inside the sheet's edges
         {Kind::darkObjects, 39, kFrame, 7}, // a card's edges lined up with the sheet's: desk past them, not shade
         {Kind::curledCorners, 36, still, 7},  // the same past the sheet's end, over a colourful desk
+        {Kind::darkObjects, 19, kFrame, 4},  // the sheet's edge lined up with a card's across the desk
+        {Kind::desk, 5, kFrame, 7},          // a drawn line, the sheet's edge and a shadow's lined up as one
+        {Kind::darkObjects, 21, still, 9},   // cards' own edges crowding out the sheet's shaded one
+        {Kind::darkObjects, 35, kFrame, 8},  // an outline over a grey desk to a card's edge around the sheet
+        {Kind::harshLight, 9, kFrame, 0},    // a shadow's sharp edge across it, its sides going on in shade
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {

@@ -1,0 +1,215 @@
+// Edges between two outlines, told apart by what a camera sees on either side of them and past
+// their ends.
+
+#include "scan/outline_edges.h"
+
+#include "scan/side_measures.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace vellumora::scan {
+
+bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> shared;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
+        }
+    }
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            continue;  // a side shared with the outer outline
+        }
+        // A shadow darkens whatever it falls on by the same ratio: across the side, and across
+        // its continuation over the desk beyond the inner outline's corners.
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
+        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+        if (!across || across->median > 0.85) {
+            continue;
+        }
+        // Paper and desk meet in a step only the camera's blur softens; a shadow's penumbra is
+        // far wider.
+        constexpr double kSofter = 0.6;
+        const auto here = sharpness(lightness, a, b);
+        if (here && shared.size() >= 2 && *here < kSofter * percentile(shared, 0.5)) {
+            return true;
+        }
+        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
+            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            if (beyond && beyond->matching >= 0.5) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
+                   double clearAs) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    std::vector<double> shared;
+    std::vector<int> crossing;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
+        } else {
+            crossing.push_back(side);
+        }
+    }
+    if (shared.size() < 2 || crossing.empty()) {
+        return false;
+    }
+    constexpr double kAsSharp = 0.8;
+    for (int side : crossing) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
+        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+        const auto here = sharpness(lightness, a, b);
+        if (j.steps[size_t(side)] < clearAs || !across || across->median > 0.85 || !here ||
+            *here < kAsSharp * percentile(shared, 0.5)) {
+            return false;
+        }
+        bool seenPast = false;
+        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
+            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            if (beyond && beyond->matching >= 0.5) {
+                return false;
+            }
+            seenPast = seenPast || beyond.has_value();
+        }
+        if (!seenPast) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    constexpr int n = 24;
+    constexpr double kNear = 4.0;
+    double sum = 0, length = 0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
+        std::optional<double> from, to;
+        int along = 0;
+        for (int i = 0; i <= n; ++i) {
+            const double t = double(i) / n;
+            const double d = cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true);
+            along += std::abs(d) <= kNear ? 1 : 0;
+            if (d < -kNear) {
+                from = from.value_or(t);
+                to = t;
+            }
+        }
+        if (along < n / 4 || !from || alongBorder(a, b, image.paper.size())) {
+            continue;
+        }
+        const cv::Point2d p = a + (b - a) * *from, q = a + (b - a) * *to;
+        const double stretch = cv::norm(q - p);
+        const auto steps = stretch >= 8.0 ? stepSupport(image, p, q) : std::nullopt;
+        if (steps) {
+            sum += steps->share * stretch;
+            length += stretch;
+        }
+    }
+    return sum <= 0.5 * length;
+}
+
+bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& inner, double level) {
+    // How far inside `outer` a point lies: the least of its distances in from the sides, as
+    // the outline is convex.
+    const double turn = cross(outer[1] - outer[0], outer[2] - outer[1]) > 0 ? 1.0 : -1.0;
+    auto depth = [&](cv::Point2d q) {
+        double least = 1e300;
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d e = outer[(k + 1) % 4] - outer[k];
+            least = std::min(least, turn * cross(e, q - outer[k]) / std::max(1e-9, cv::norm(e)));
+        }
+        return least;
+    };
+    constexpr int n = 12;
+    constexpr double kStride = 1.5, kClearOfEdge = 3.0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
+        if (depth((a + b) * 0.5) < 4.0) {
+            continue;
+        }
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), outward(dir.y, -dir.x);
+        int back = 0;
+        for (int i = 0; i < n; ++i) {
+            const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * i / (n - 1.0));
+            bool dark = false;
+            for (double d = kStride;; d += kStride) {
+                const cv::Point2d q = p + outward * d;
+                if (depth(q) < kClearOfEdge) {
+                    break;
+                }
+                const auto v = sampleAt(paper, q);
+                if (!v) {
+                    break;
+                }
+                if (*v < level) {
+                    dark = true;
+                } else if (dark) {
+                    ++back;
+                    break;
+                }
+            }
+        }
+        if (4 * back >= 3 * n) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    const double shortest =
+        std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
+    constexpr int n = 48;
+    constexpr double kWellInside = 8.0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
+        if (alongBorder(a, b, lightness.size())) {
+            continue;
+        }
+        std::optional<double> first, last;
+        for (int i = 0; i < n; ++i) {
+            const double t = (i + 0.5) / n;
+            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
+                first = first.value_or(t);
+                last = t;
+            }
+        }
+        if (!first || (*last - *first) * cv::norm(b - a) < 0.3 * shortest) {
+            continue;
+        }
+        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+        const auto across =
+            shadeAlong(lightness, a + (b - a) * *first, a + (b - a) * *last, cv::Point2d(dir.y, -dir.x));
+        if (across && across->median <= 0.85) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vellumora::scan
