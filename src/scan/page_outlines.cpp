@@ -256,6 +256,7 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     // Only steps between surfaces, either way, along as much of them as a side needs: drawn
     // lines and lines of text are not the sheet's edge.
     std::vector<Edge> steps, parts;
+    std::vector<std::pair<double, const Edge*>> unsplit;  // with the length along which each steps
     for (Edge& e : edges) {
         const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
         const auto forth = stepSupport(image, a, b), back = stepSupport(image, b, a);
@@ -280,7 +281,14 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
             steps.push_back(e);
             continue;
         }
-        for (Edge& part : splitEdge(e, minSegment)) {
+        unsplit.emplace_back(e.support * stepping, &e);
+    }
+    // Each stretch costs two looks along it: only the lines that step along the most are split.
+    constexpr size_t kMaxSplit = 4;
+    std::sort(unsplit.begin(), unsplit.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+    unsplit.resize(std::min(unsplit.size(), kMaxSplit));
+    for (const auto& [stepped, e] : unsplit) {
+        for (Edge& part : splitEdge(*e, minSegment)) {
             const cv::Point2d p = part.point + part.dir * part.from, q = part.point + part.dir * part.to;
             const auto forth = stepSupport(image, p, q), back = stepSupport(image, q, p);
             const double share = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
