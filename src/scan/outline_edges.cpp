@@ -15,41 +15,87 @@
 
 namespace vellumora::scan {
 
-bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+namespace {
+
+std::vector<cv::Point2f> polygonOf(const Corners& corners) {
     std::vector<cv::Point2f> polygon;
-    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
-    std::vector<double> shared;
+    for (const auto& v : corners) polygon.emplace_back(float(v.x), float(v.y));
+    return polygon;
+}
+
+// `inner`'s sides told apart: how sharply those it shares with `outer` step, and which cross
+// `outer`'s inside.
+struct NestedSides {
+    std::vector<double> sharedSharpness;
+    std::vector<int> crossing;
+};
+
+NestedSides nestedSides(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    const auto polygon = polygonOf(outer);
+    NestedSides sides;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
         if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
-            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
+            if (const auto s = sharpness(lightness, a, b)) sides.sharedSharpness.push_back(*s);
+        } else {
+            sides.crossing.push_back(side);
         }
     }
-    for (int side = 0; side < 4; ++side) {
-        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
-            continue;  // a side shared with the outer outline
-        }
-        // A shadow darkens whatever it falls on by the same ratio: across the side, and across
-        // its continuation over the desk beyond the inner outline's corners.
+    return sides;
+}
+
+// How a side from a to b that crosses another outline's inside looks from outside it.
+struct Crossing {
+    cv::Point2d a, b, outward;
+    std::optional<Shade> across;  // the shade past it, along its middle
+
+    Crossing(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to) : a(from), b(to) {
         const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
-        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
-        if (!across || across->median > 0.85) {
+        outward = cv::Point2d(dir.y, -dir.x);
+        across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+    }
+    bool shades() const { return across && across->median <= 0.85; }
+
+    // A shadow darkens whatever it falls on by the same ratio: across the side, and across its
+    // continuation over the desk beyond the corners. Whether that continuation was seen at all,
+    // and whether it steps as the side does.
+    struct Past {
+        bool seen = false, goesOn = false;
+    };
+    Past past(const cv::Mat& lightness) const {
+        const cv::Point2d reach = (b - a) * 0.3, skip = (b - a) * 0.04;
+        Past result;
+        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
+            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            result.seen = result.seen || beyond.has_value();
+            if (beyond && beyond->matching >= 0.5) {
+                result.goesOn = true;
+                return result;
+            }
+        }
+        return result;
+    }
+};
+
+}  // namespace
+
+bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+    const NestedSides sides = nestedSides(lightness, outer, inner);
+    for (int side : sides.crossing) {
+        const Crossing crossing(lightness, inner[side], inner[(side + 1) % 4]);
+        if (!crossing.shades()) {
             continue;
         }
         // Paper and desk meet in a step only the camera's blur softens; a shadow's penumbra is
         // far wider.
         constexpr double kSofter = 0.6;
-        const auto here = sharpness(lightness, a, b);
+        const auto here = sharpness(lightness, crossing.a, crossing.b);
+        const auto& shared = sides.sharedSharpness;
         if (here && shared.size() >= 2 && *here < kSofter * percentile(shared, 0.5)) {
             return true;
         }
-        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
-            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
-            if (beyond && beyond->matching >= 0.5) {
-                return true;
-            }
+        if (crossing.past(lightness).goesOn) {
+            return true;
         }
     }
     return false;
@@ -57,41 +103,20 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
 
 bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
                    double clearAs) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
-    std::vector<double> shared;
-    std::vector<int> crossing;
-    for (int side = 0; side < 4; ++side) {
-        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
-            if (const auto s = sharpness(lightness, a, b)) shared.push_back(*s);
-        } else {
-            crossing.push_back(side);
-        }
-    }
-    if (shared.size() < 2 || crossing.empty()) {
+    const NestedSides sides = nestedSides(lightness, outer, inner);
+    if (sides.sharedSharpness.size() < 2 || sides.crossing.empty()) {
         return false;
     }
     constexpr double kAsSharp = 0.8;
-    for (int side : crossing) {
-        const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-        const cv::Point2d outward(dir.y, -dir.x), reach = (b - a) * 0.3, skip = (b - a) * 0.04;
-        const auto across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
-        const auto here = sharpness(lightness, a, b);
-        if (j.steps[size_t(side)] < clearAs || !across || across->median > 0.85 || !here ||
-            *here < kAsSharp * percentile(shared, 0.5)) {
+    for (int side : sides.crossing) {
+        const Crossing crossing(lightness, inner[side], inner[(side + 1) % 4]);
+        const auto here = sharpness(lightness, crossing.a, crossing.b);
+        if (j.steps[size_t(side)] < clearAs || !crossing.shades() || !here ||
+            *here < kAsSharp * percentile(sides.sharedSharpness, 0.5)) {
             return false;
         }
-        bool seenPast = false;
-        for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
-            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
-            if (beyond && beyond->matching >= 0.5) {
-                return false;
-            }
-            seenPast = seenPast || beyond.has_value();
-        }
-        if (!seenPast) {
+        const Crossing::Past past = crossing.past(lightness);
+        if (past.goesOn || !past.seen) {
             return false;
         }
     }
@@ -99,8 +124,7 @@ bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners
 }
 
 bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Corners& inner) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    const auto polygon = polygonOf(inner);
     constexpr int n = 24;
     constexpr double kNear = 4.0;
     double sum = 0, length = 0;
@@ -180,8 +204,7 @@ bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& in
 }
 
 bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    const auto polygon = polygonOf(inner);
     const double shortest =
         std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
     constexpr int n = 48;

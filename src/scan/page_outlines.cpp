@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <optional>
 #include <utility>
 
@@ -27,7 +28,19 @@ struct Edge {
     bool border = false;
     std::vector<std::pair<cv::Point2d, cv::Point2d>> pieces;  // the segments found along it
     bool stretch = false;  // a stretch of pieces lined up by chance with others
+    cv::Point2d start() const { return point + dir * from; }
+    cv::Point2d end() const { return point + dir * to; }
 };
+
+// How a line steps, read from either side; its share is the better of the two.
+struct BothWays {
+    std::optional<Steps> forth, back;
+    double share() const { return std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share); }
+};
+
+BothWays stepsBothWays(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+    return {stepSupport(image, a, b), stepSupport(image, b, a)};
+}
 
 // Whether no outline yet has its corners within a pixel or two of these.
 bool isNew(const std::vector<Outline>& out, const Corners& c) {
@@ -114,10 +127,9 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
 // Whether what an edge steps down from may be paper, if in deep shade: a step from a colourful
 // card, book or screen to its darker border or the desk, or from something near black, is not a
 // sheet's edge.
-bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b,
-                       const std::optional<Steps>& forth, const std::optional<Steps>& back) {
+bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b, const BothWays& steps) {
     const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-    const bool fromRight = forth.value_or(Steps()).share >= back.value_or(Steps()).share;
+    const bool fromRight = steps.forth.value_or(Steps()).share >= steps.back.value_or(Steps()).share;
     const cv::Point2d inward = fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
     // Shade darkens paper, but leaves it colourless: its paper measure stays its lightness.
     constexpr double kColourful = 20.0, kNearBlack = 36.0;
@@ -132,7 +144,7 @@ bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b,
 std::vector<Edge> splitEdge(const Edge& e, double gap) {
     constexpr double kClose = 2.5;
     std::vector<size_t> order(e.pieces.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::iota(order.begin(), order.end(), size_t{0});
     auto length = [&](size_t i) { return cv::norm(e.pieces[i].second - e.pieces[i].first); };
     std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return length(x) > length(y); });
     std::vector<std::vector<size_t>> lines;
@@ -258,21 +270,20 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     std::vector<Edge> steps, parts;
     std::vector<std::pair<double, const Edge*>> unsplit;  // with the length along which each steps
     for (Edge& e : edges) {
-        const cv::Point2d a = e.point + e.dir * e.from, b = e.point + e.dir * e.to;
-        const auto forth = stepSupport(image, a, b), back = stepSupport(image, b, a);
-        double stepping = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
-        if (stepping >= kMinSideSupport && !paperOnBrightSide(image, a, b, forth, back)) {
+        const cv::Point2d a = e.start(), b = e.end();
+        const BothWays both = stepsBothWays(image, a, b);
+        double stepping = both.share();
+        if (stepping >= kMinSideSupport && !paperOnBrightSide(image, a, b, both)) {
             continue;
         }
         // A sheet's edge just inside the frame leaves little room to see past it. Where there is
         // room it must step; then it stands in for the frame's border, counting half as that
         // does, and is judged as a side the frame cuts.
-        if (!forth && !back && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height)) {
+        if (!both.forth && !both.back && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height)) {
             const auto room = partSeenPast(a, b, size);
             if (room && cv::norm(room->second - room->first) >= minSegment) {
                 const auto [from, to] = *room;
-                const double there = std::max(stepSupport(image, from, to).value_or(Steps()).share,
-                                              stepSupport(image, to, from).value_or(Steps()).share);
+                const double there = stepsBothWays(image, from, to).share();
                 stepping = there >= kMinSideSupport ? 0.5 : 0.0;
             }
         }
@@ -289,10 +300,9 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     unsplit.resize(std::min(unsplit.size(), kMaxSplit));
     for (const auto& [stepped, e] : unsplit) {
         for (Edge& part : splitEdge(*e, minSegment)) {
-            const cv::Point2d p = part.point + part.dir * part.from, q = part.point + part.dir * part.to;
-            const auto forth = stepSupport(image, p, q), back = stepSupport(image, q, p);
-            const double share = std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share);
-            if (share >= kMinSideSupport && paperOnBrightSide(image, p, q, forth, back)) {
+            const BothWays both = stepsBothWays(image, part.start(), part.end());
+            const double share = both.share();
+            if (share >= kMinSideSupport && paperOnBrightSide(image, part.start(), part.end(), both)) {
                 part.support *= share;
                 parts.push_back(part);
             }
