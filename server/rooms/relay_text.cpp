@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "model/overloaded.h"
 
@@ -172,14 +173,23 @@ bool matches(std::string_view bytes, const ClientMessage& message, std::string_v
                       message.value);
 }
 
-void appendRelay(std::string_view bytes, std::string_view front, std::string_view userIdJson,
+// The relay's head: the front and the name of the sender's id. Written with a size the compiler
+// knows, so that no call copies it.
+template <std::size_t N>
+void appendRelay(std::string_view bytes, std::size_t frontSize, const char (&head)[N], std::string_view userIdJson,
                  std::string& out) {
-    out.reserve(out.size() + bytes.size() + userIdJson.size() + 10);
-    out.append(front)
-        .append(R"("userId":)")
-        .append(userIdJson)
-        .append(",")
-        .append(bytes.substr(front.size()));
+    constexpr std::size_t headSize = N - 1;
+    const std::string_view rest = bytes.substr(frontSize);
+    // Sized once and written in place: appends would each check and grow the string.
+    const std::size_t at = out.size();
+    out.resize(at + headSize + userIdJson.size() + 1 + rest.size());
+    char* p = out.data() + at;
+    std::memcpy(p, head, headSize);
+    p += headSize;
+    std::memcpy(p, userIdJson.data(), userIdJson.size());
+    p += userIdJson.size();
+    *p++ = ',';
+    std::memcpy(p, rest.data(), rest.size());
 }
 }  // namespace
 
@@ -194,14 +204,20 @@ bool readPlainStrokePoint(std::string_view bytes, ClientMessage& out) {
 }
 
 void relayPlainStrokePoint(std::string_view bytes, std::string_view userIdJson, std::string& out) {
-    appendRelay(bytes, kStrokePointFront, userIdJson, out);
+    appendRelay(bytes, kStrokePointFront.size(), R"({"type":"stroke_point","userId":)", userIdJson, out);
 }
 
 bool relayFromBytes(std::string_view bytes, const ClientMessage& message, std::string_view userIdJson,
                     std::string& out) {
     std::string_view front;
     if (!matches(bytes, message, front)) return false;
-    appendRelay(bytes, front, userIdJson, out);
+    if (std::holds_alternative<ClientMessage::StrokePoint>(message.value)) {
+        relayPlainStrokePoint(bytes, userIdJson, out);
+    } else if (std::holds_alternative<ClientMessage::StrokeEnd>(message.value)) {
+        appendRelay(bytes, front.size(), R"({"type":"stroke_end","userId":)", userIdJson, out);
+    } else {
+        appendRelay(bytes, front.size(), R"({"type":"cursor","userId":)", userIdJson, out);
+    }
     return true;
 }
 

@@ -429,5 +429,32 @@ TEST(Room, shouldNeverRewriteARelayedTextThatAQueueStillHolds) {
     std::filesystem::remove_all(dir);
 }
 
+// Points in the layout read without the parser, against the rules of a point: dropped, not relayed.
+TEST(Room, shouldDropPlainPointsOutsideTheRules) {
+    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-rules-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        Metrics metrics;
+        SqliteStore store((dir / "db").string());
+        HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
+        Room room("solo:rules", store.loadRoom("solo:rules"), writer, metrics, 8);
+        auto author = std::make_shared<Member>("author", false);
+        auto reader = std::make_shared<Member>("reader", false);
+        for (const auto& m : {author, reader}) ASSERT_TRUE(room.join(m));
+        room.handle(*author, *encode(start("s")));
+        const std::size_t before = reader->seen.size();
+        for (const char* bad : {R"("s","point":{"x":5,"y":0.5,"pressure":1,"t":1)",
+                                R"("s","point":{"x":0.5,"y":-1.5,"pressure":1,"t":1)",
+                                R"("s","point":{"x":0.5,"y":0.5,"pressure":65,"t":1)",
+                                R"("s","point":{"x":0.5,"y":0.5,"pressure":1,"t":2e12)",
+                                R"("","point":{"x":0.5,"y":0.5,"pressure":1,"t":1)"})
+            room.handle(*author, std::string(R"({"type":"stroke_point","strokeId":)") + bad + "}}");
+        EXPECT_EQ(reader->seen.size(), before);
+        room.handle(*author, R"({"type":"stroke_point","strokeId":"s","point":{"x":0.5,"y":0.5,"pressure":1,"t":1}})");
+        EXPECT_EQ(reader->seen.size(), before + 1);
+    }
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace vellumora::server
