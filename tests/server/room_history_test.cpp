@@ -380,12 +380,21 @@ TEST(ReadPlainStrokePoint, shouldReadEveryNumberBitForBitAsTheLibraryDoes) {
     for (const std::string& number : numbers) {
         double expected = 0;
         std::from_chars(number.data(), number.data() + number.size(), expected);
-        const bool read = readPlainStrokePoint(
-            R"({"type":"stroke_point","strokeId":"s","point":{"x":)" + number + R"(,"y":0.5,"pressure":1,"t":1}})",
-            message);
+        // First and last, where only the closing braces follow.
+        const bool read = readPlainStrokePoint(R"({"type":"stroke_point","strokeId":"s","point":{"x":)" + number +
+                                                   R"(,"y":0.5,"pressure":1,"t":)" + number + "}}",
+                                               message);
         ASSERT_EQ(read, number.size() <= 32 && !(expected == 0 && number[0] == '-')) << number;
-        const auto x = read ? std::get<ClientMessage::StrokePoint>(message.value).point.x : expected;
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(expected)) << number;
+        const StrokePoint p = read ? std::get<ClientMessage::StrokePoint>(message.value).point : StrokePoint{};
+        for (const double got : {p.x, p.t})
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(read ? got : expected), std::bit_cast<std::uint64_t>(expected))
+                << number;
+    }
+    // Cut anywhere, in a buffer of its own: refused, and (AddressSanitizer sees to it) not read past.
+    const std::string whole = R"({"type":"stroke_point","strokeId":"s","point":{"x":0.25,"y":1,"pressure":1,"t":12}})";
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const std::vector<char> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_FALSE(readPlainStrokePoint(std::string_view(cut.data(), n), message)) << n;
     }
 }
 
