@@ -148,13 +148,23 @@ void Room::handle(RoomMember& sender, std::string_view bytes) {
     thread_local ClientMessage plainRead;
     std::optional<ClientMessage> decoded;
     const bool plain = readPlainStrokePoint(bytes, plainRead);
-    if (!plain) decoded = decodeClientMessage(bytes);
-    ClientMessage* const message = plain ? &plainRead : decoded ? &*decoded : nullptr;
-    if (!message || !saneMessage(*message)) {
-        metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
-        return;
+    if (plain) {
+        // A stroke_point's rules, without a dispatch on the kind; its read refuses a negative
+        // zero, so there is none to fold.
+        const auto& point = *std::get_if<ClientMessage::StrokePoint>(&plainRead.value);
+        if (!saneStrokeId(point.strokeId) || !sanePoint(point.point)) {
+            metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+    } else {
+        decoded = decodeClientMessage(bytes);
+        if (!decoded || !saneMessage(*decoded)) {
+            metrics_.messagesDropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        foldNegativeZero(*decoded);
     }
-    foldNegativeZero(*message);
+    ClientMessage* const message = plain ? &plainRead : &*decoded;
     const std::string& userId = sender.user().id;
 
     // Reused, by the thread rather than the room, so that they are in cache: a relay usually

@@ -23,19 +23,25 @@ bool sendableCloseCode(std::uint16_t code) {
 
 }  // namespace
 
-void applyMask(char* data, std::size_t size, const unsigned char* key) {
+bool applyMask(char* data, std::size_t size, const unsigned char* key) {
     // Eight bytes at a time; byte j of `wide` meets byte j of each word whatever the endianness.
     std::uint64_t wide = 0;
     std::memcpy(&wide, key, 4);
     std::memcpy(reinterpret_cast<char*>(&wide) + 4, key, 4);
+    std::uint64_t seen = 0;  // every byte left, or'ed together
     std::size_t i = 0;
     for (; i + 8 <= size; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, data + i, 8);
         word ^= wide;
+        seen |= word;
         std::memcpy(data + i, &word, 8);
     }
-    for (; i < size; ++i) data[i] = static_cast<char>(data[i] ^ static_cast<char>(key[i % 4]));
+    for (; i < size; ++i) {
+        data[i] = static_cast<char>(data[i] ^ static_cast<char>(key[i % 4]));
+        seen |= static_cast<unsigned char>(data[i]);
+    }
+    return (seen & 0x8080808080808080) == 0;
 }
 
 bool validUtf8(std::string_view text) {
@@ -68,9 +74,10 @@ FrameReader::Step FrameReader::next(std::span<char> data) {
         return step;
     }
     char* payload = data.data() + h.size;
-    applyMask(payload, static_cast<std::size_t>(h.length), reinterpret_cast<const unsigned char*>(payload - 4));
+    const bool ascii =
+        applyMask(payload, static_cast<std::size_t>(h.length), reinterpret_cast<const unsigned char*>(payload - 4));
     const std::string_view body(payload, static_cast<std::size_t>(h.length));
-    Step step = h.control() ? controlFrame(h, body) : dataFrame(h, body);
+    Step step = h.control() ? controlFrame(h, body) : dataFrame(h, body, ascii);
     if (step.event.kind != FrameEvent::Kind::error) step.consumed = total;
     return step;
 }
@@ -140,12 +147,14 @@ FrameReader::Step FrameReader::controlFrame(const Header& h, std::string_view bo
     return step;
 }
 
-FrameReader::Step FrameReader::dataFrame(const Header& h, std::string_view body) {
+FrameReader::Step FrameReader::dataFrame(const Header& h, std::string_view body, bool ascii) {
     Step step;
     FrameEvent& event = step.event;
     if (!inMessage_ && h.fin) {
         const auto opcode = static_cast<Opcode>(h.opcode);
-        if (opcode == Opcode::text && !validUtf8(body)) return fail(close_code::badPayload, "Invalid UTF-8");
+        // ASCII is UTF-8 as it stands: most messages need no second pass over their bytes.
+        if (opcode == Opcode::text && !ascii && !validUtf8(body))
+            return fail(close_code::badPayload, "Invalid UTF-8");
         event.kind = FrameEvent::Kind::message;
         event.opcode = opcode;
         event.payload = body;

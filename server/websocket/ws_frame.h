@@ -76,7 +76,8 @@ class FrameReader {
     // incomplete or breaks the rules.
     std::optional<Step> readHeader(std::span<const char> data, Header& header);
     Step controlFrame(const Header& header, std::string_view body);
-    Step dataFrame(const Header& header, std::string_view body);
+    // `ascii`: whether every byte of `body` is.
+    Step dataFrame(const Header& header, std::string_view body, bool ascii);
     Step fail(std::uint16_t code, std::string_view reason);
 
     const std::size_t maxMessageBytes_;
@@ -87,8 +88,9 @@ class FrameReader {
     bool failed_ = false;
 };
 
-// XORs `data` with the 4-byte masking `key` (wire order): masking and unmasking alike.
-void applyMask(char* data, std::size_t size, const unsigned char* key);
+// XORs `data` with the 4-byte masking `key` (wire order): masking and unmasking alike. Returns
+// whether every byte it leaves is ASCII.
+bool applyMask(char* data, std::size_t size, const unsigned char* key);
 // The header of an unmasked frame of `length` payload bytes (the last of its message when
 // `fin`); returns its size.
 std::size_t writeFrameHeader(Opcode opcode, std::size_t length, std::array<unsigned char, 10>& out,

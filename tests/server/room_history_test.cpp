@@ -380,12 +380,21 @@ TEST(ReadPlainStrokePoint, shouldReadEveryNumberBitForBitAsTheLibraryDoes) {
     for (const std::string& number : numbers) {
         double expected = 0;
         std::from_chars(number.data(), number.data() + number.size(), expected);
-        const bool read = readPlainStrokePoint(
-            R"({"type":"stroke_point","strokeId":"s","point":{"x":)" + number + R"(,"y":0.5,"pressure":1,"t":1}})",
-            message);
+        // First and last, where only the closing braces follow.
+        const bool read = readPlainStrokePoint(R"({"type":"stroke_point","strokeId":"s","point":{"x":)" + number +
+                                                   R"(,"y":0.5,"pressure":1,"t":)" + number + "}}",
+                                               message);
         ASSERT_EQ(read, number.size() <= 32 && !(expected == 0 && number[0] == '-')) << number;
-        const auto x = read ? std::get<ClientMessage::StrokePoint>(message.value).point.x : expected;
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(expected)) << number;
+        const StrokePoint p = read ? std::get<ClientMessage::StrokePoint>(message.value).point : StrokePoint{};
+        for (const double got : {p.x, p.t})
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(read ? got : expected), std::bit_cast<std::uint64_t>(expected))
+                << number;
+    }
+    // Cut anywhere, in a buffer of its own: refused, and (AddressSanitizer sees to it) not read past.
+    const std::string whole = R"({"type":"stroke_point","strokeId":"s","point":{"x":0.25,"y":1,"pressure":1,"t":12}})";
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const std::vector<char> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_FALSE(readPlainStrokePoint(std::string_view(cut.data(), n), message)) << n;
     }
 }
 
@@ -425,6 +434,33 @@ TEST(Room, shouldNeverRewriteARelayedTextThatAQueueStillHolds) {
         for (const auto& [text, then] : holder->held) EXPECT_EQ(*text, then);
         for (std::size_t i = 0, from = reader->seen.size() - 24; i < 24; ++i)
             EXPECT_EQ(decodeServerMessage(reader->seen[from + i]), relayedFrom(point("s", i / 64.0), "author"));
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// Points in the layout read without the parser, against the rules of a point: dropped, not relayed.
+TEST(Room, shouldDropPlainPointsOutsideTheRules) {
+    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-rules-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        Metrics metrics;
+        SqliteStore store((dir / "db").string());
+        HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
+        Room room("solo:rules", store.loadRoom("solo:rules"), writer, metrics, 8);
+        auto author = std::make_shared<Member>("author", false);
+        auto reader = std::make_shared<Member>("reader", false);
+        for (const auto& m : {author, reader}) ASSERT_TRUE(room.join(m));
+        room.handle(*author, *encode(start("s")));
+        const std::size_t before = reader->seen.size();
+        for (const char* bad : {R"("s","point":{"x":5,"y":0.5,"pressure":1,"t":1)",
+                                R"("s","point":{"x":0.5,"y":-1.5,"pressure":1,"t":1)",
+                                R"("s","point":{"x":0.5,"y":0.5,"pressure":65,"t":1)",
+                                R"("s","point":{"x":0.5,"y":0.5,"pressure":1,"t":2e12)",
+                                R"("","point":{"x":0.5,"y":0.5,"pressure":1,"t":1)"})
+            room.handle(*author, std::string(R"({"type":"stroke_point","strokeId":)") + bad + "}}");
+        EXPECT_EQ(reader->seen.size(), before);
+        room.handle(*author, R"({"type":"stroke_point","strokeId":"s","point":{"x":0.5,"y":0.5,"pressure":1,"t":1}})");
+        EXPECT_EQ(reader->seen.size(), before + 1);
     }
     std::filesystem::remove_all(dir);
 }

@@ -101,6 +101,24 @@ TEST(FrameReader, shouldFailOnProtocolViolationsAndStayFailed) {
     EXPECT_EQ(readInPieces(kLimit, clientFrame(0x2, binary)), (std::vector<Seen>{{K::message, binary, 0}}));
 }
 
+// Text that is all ASCII skips the UTF-8 check: a byte past ASCII anywhere, in a full word of
+// the unmasking or in the bytes after the last, must still be checked.
+TEST(FrameReader, shouldCheckTextWithAByteOutsideAsciiAtAnyPlace) {
+    for (std::size_t n : {1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 100u}) {
+        for (std::size_t at = 0; at < n; ++at) {
+            SCOPED_TRACE(::testing::Message() << "length " << n << " at " << at);
+            std::string text(n, 'a');
+            text[at] = '\xFF';
+            const std::vector<Seen> refused = readInPieces(kLimit, clientFrame(0x1, text));
+            ASSERT_EQ(refused.size(), 1u);
+            EXPECT_EQ(refused[0].code, close_code::badPayload);
+            if (at + 1 == n) continue;
+            text.replace(at, 2, "\xC3\xA9");
+            EXPECT_EQ(readInPieces(kLimit, clientFrame(0x1, text)), (std::vector<Seen>{{K::message, text, 0}}));
+        }
+    }
+}
+
 TEST(Handshake, shouldAnswerOnlyWellFormedVersion13Upgrades) {
     namespace http = boost::beast::http;
     auto request = [](std::string_view version, std::string_view key) {
