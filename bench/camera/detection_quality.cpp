@@ -5,9 +5,10 @@
 // page is found).
 //
 // Usage: camera_detection_quality [--count N] [--seed-base S] [--kind NAME] [--index I]
-//                                 [--no-still] [--save DIR] [--verbose]
+//                                 [--no-still] [--save DIR] [--verbose] [--corners]
 // --seed-base picks another set of the same kinds (0 is the committed one); --index measures only
-// the picture of that number in each set. With --save, every
+// the picture of that number in each set. --corners prints the corners found on every picture,
+// one line each, to compare two builds' detections. With --save, every
 // picture whose IoU is below 0.95 or whose ink kept is below 99 % is written as DIR/KIND-NNN.png,
 // with its true corners in DIR/truth.jsonl.
 
@@ -78,6 +79,7 @@ struct Options {
     bool still = true;
     std::string save;
     bool verbose = false;
+    bool corners = false;
 };
 
 class Evaluation {
@@ -97,6 +99,15 @@ class Evaluation {
         const double iou = usable ? synthetic::pageIoU(outline, scene.corners, frame) : 0.0;
         const double ink = usable ? synthetic::inkKept(outline, scene.ink) : 0.0;
         tally.add(iou, ink, quad.has_value());
+        if (options_.corners) {
+            std::printf("corners %s %s %03d", synthetic::kindName(kind), path, index);
+            if (quad) {
+                for (const cv::Point2d& p : scan::toCorners(*quad)) std::printf(" %.6f %.6f", p.x, p.y);
+            } else {
+                std::printf(" none");
+            }
+            std::printf("\n");
+        }
         if (iou >= 0.95 && ink >= 0.99) {
             return;
         }
@@ -141,10 +152,12 @@ int main(int argc, char** argv) {
             options.still = false;
         } else if (!std::strcmp(argv[i], "--verbose")) {
             options.verbose = true;
+        } else if (!std::strcmp(argv[i], "--corners")) {
+            options.corners = true;
         } else {
             std::fprintf(stderr,
                          "usage: camera_detection_quality [--count N] [--seed-base S] [--kind NAME] "
-                         "[--index I] [--no-still] [--save DIR] [--verbose]\n");
+                         "[--index I] [--no-still] [--save DIR] [--verbose] [--corners]\n");
             return 2;
         }
     }

@@ -207,7 +207,7 @@ std::vector<double> ringValues(const cv::Mat& paper, const Corners& outer, const
             const double u = 0.03 + 0.94 * (i + 0.5) / n, v = 0.03 + 0.94 * (j + 0.5) / n;
             const cv::Point2d p =
                 (1 - v) * ((1 - u) * outer[0] + u * outer[1]) + v * ((1 - u) * outer[3] + u * outer[2]);
-            if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) < -1.5) {
+            if (signedDistance(polygon, cv::Point2f(p)) < -1.5) {
                 if (const auto value = sampleAt(paper, p)) {
                     values.push_back(*value);
                 }

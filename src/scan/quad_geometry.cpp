@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace vellumora::scan {
@@ -296,6 +297,51 @@ std::array<double, 4> cornerAngles(const Corners& c) {
         angles[i] = std::acos(std::clamp(toPrev.dot(toNext), -1.0, 1.0)) * 180.0 / CV_PI;
     }
     return angles;
+}
+
+double signedDistance(const std::vector<cv::Point2f>& polygon, cv::Point2f p) {
+    if (polygon.empty()) {
+        return -std::numeric_limits<double>::max();
+    }
+    // Float differences, double products and the nearest side kept as a fraction, compared
+    // crosswise, as OpenCV does, so that every result matches its own.
+    double nearestNum = std::numeric_limits<float>::max(), nearestDenom = 1;
+    int crossings = 0;
+    cv::Point2f v = polygon.back();
+    for (const cv::Point2f& next : polygon) {
+        const cv::Point2f v0 = v;
+        v = next;
+        const double dx = v.x - v0.x, dy = v.y - v0.y;
+        const double dx1 = p.x - v0.x, dy1 = p.y - v0.y;
+        const double dx2 = p.x - v.x, dy2 = p.y - v.y;
+        double num = 0, denom = 1;
+        if (dx1 * dx + dy1 * dy <= 0) {
+            num = dx1 * dx1 + dy1 * dy1;
+        } else if (dx2 * dx + dy2 * dy >= 0) {
+            num = dx2 * dx2 + dy2 * dy2;
+        } else {
+            num = dy1 * dx - dx1 * dy;
+            num *= num;
+            denom = dx * dx + dy * dy;
+        }
+        if (num * nearestDenom < nearestNum * denom) {
+            nearestNum = num;
+            nearestDenom = denom;
+            if (nearestNum == 0) {
+                break;
+            }
+        }
+        if ((v0.y <= p.y && v.y <= p.y) || (v0.y > p.y && v.y > p.y) || (v0.x < p.x && v.x < p.x)) {
+            continue;
+        }
+        double side = dy1 * dx - dx1 * dy;
+        if (dy < 0) {
+            side = -side;
+        }
+        crossings += side > 0 ? 1 : 0;
+    }
+    const double distance = std::sqrt(nearestNum / nearestDenom);
+    return crossings % 2 == 0 ? -distance : distance;
 }
 
 namespace {

@@ -48,6 +48,11 @@ double sideLength(const Corners& c, int side);  // side i runs from corner i to 
 // Interior angle at each corner, in degrees.
 std::array<double, 4> cornerAngles(const Corners& c);
 
+// The signed distance of a point from a polygon's outline, positive inside: what
+// cv::pointPolygonTest(polygon, p, true) gives, to the bit, without its cost of wrapping the
+// polygon for each point (grids of points inside an outline take thousands a frame).
+double signedDistance(const std::vector<cv::Point2f>& polygon, cv::Point2f p);
+
 // A quadrilateral for a region's outline: its convex hull simplified to four vertices whose
 // sides are then fitted to the outline points along them. None when no simplification of the
 // hull has exactly four convex vertices.

@@ -78,18 +78,6 @@ double percentile(std::vector<double> values, double share) {
     return *at;
 }
 
-std::optional<double> sampleAt(const cv::Mat& image, cv::Point2d p) {
-    const double x = p.x - 0.5, y = p.y - 0.5;
-    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
-    if (x0 < 0 || y0 < 0 || x0 + 1 >= image.cols || y0 + 1 >= image.rows) {
-        return std::nullopt;
-    }
-    const double fx = x - x0, fy = y - y0;
-    const uchar* r0 = image.ptr<uchar>(y0) + x0;
-    const uchar* r1 = image.ptr<uchar>(y0 + 1) + x0;
-    return (1 - fy) * ((1 - fx) * r0[0] + fx * r0[1]) + fy * ((1 - fx) * r1[0] + fx * r1[1]);
-}
-
 // Share of a side where the paper inside steps down to something else outside; none when too
 // little of the side has its outside in the frame.
 std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
@@ -106,7 +94,6 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
     int counted = 0, stepped = 0, hidden = 0;
     std::array<int, 2> endCounted{}, endStepped{}, endHidden{};
     std::array<double, kBand.size()> in{}, out{};
-    std::vector<double> beyond;
     for (int i = 0; i < samples; ++i) {
         const cv::Point2d p = alongSide(a, b, i, samples);
         bool complete = true;
@@ -139,18 +126,26 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
                                (pastLine - inside >= least / 2 &&
                                 pastLine - outside >= std::max(kMinStep, kMinRelativeStep * pastLine));
         // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
-        // not (a lit desk beyond shaded paper may well be brighter).
-        beyond.assign(out.begin(), out.end());
-        for (double d : kBeyond) {
-            if (const auto v = sampleAt(paper, p + outward * d)) {
-                beyond.push_back(*v);
+        // not (a lit desk beyond shaded paper may well be brighter). Only a step needs that look.
+        const bool shadowNear = inside - nearOut >= least && inside <= kShade * image.paperWhite;
+        int step = 0;
+        if (stepsDown || shadowNear) {
+            std::array<double, kBand.size() + kBeyond.size()> beyond;
+            std::copy(out.begin(), out.end(), beyond.begin());
+            size_t seen = out.size();
+            for (double d : kBeyond) {
+                if (const auto v = sampleAt(paper, p + outward * d)) {
+                    beyond[seen++] = *v;
+                }
             }
+            // percentile(beyond, 0.9) without a copy on the heap.
+            const auto at = beyond.begin() + std::ptrdiff_t(0.9 * double(seen - 1));
+            std::nth_element(beyond.begin(), at, beyond.begin() + std::ptrdiff_t(seen));
+            const double far = *at;
+            const bool paperBeyond = std::abs(far - inside) < least / 2;
+            const bool shadowBeyond = shadowNear && far >= inside + least;
+            step = (stepsDown || shadowBeyond) && !paperBeyond ? 1 : 0;
         }
-        const double far = percentile(beyond, 0.9);
-        const bool paperBeyond = std::abs(far - inside) < least / 2;
-        const bool shadowBeyond =
-            inside - nearOut >= least && far >= inside + least && inside <= kShade * image.paperWhite;
-        const int step = (stepsDown || shadowBeyond) && !paperBeyond ? 1 : 0;
         // Paper in shade beside a lit desk: the desk's light hides the sheet's own step.
         const int dark = !step && outside - inside >= least && inside <= kShade * image.paperWhite &&
                                  paperInShade(image, inside)
