@@ -63,6 +63,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::darkObjects, 35, kFrame, 8},  // an outline over a grey desk to a card's edge around the sheet
         {Kind::harshLight, 9, kFrame, 0},    // a shadow's sharp edge across it, its sides going on in shade
         {Kind::harshLight, 16, kFrame, 5},   // a shadow's edge as sharp as the sheet's, lines drawn across it
+        {Kind::darkObjects, 35, still, 8},   // an outline crossing the sheet, lined up with a card's edge
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
