@@ -273,6 +273,21 @@ bool oneSideShaded(const WorkingImage& image, const Corners& c, const Judgement&
     return shaded >= 0.5 * missing;
 }
 
+// Whether the ring between two outlines is close all round, as between a sheet's edge and a
+// frame drawn near it: within a few hundredths of the picture, or about as wide everywhere. Not a
+// wedge taken in past one side, where a pale object touching the sheet may fill a tenth of it.
+bool evenRing(const Corners& outer, const Corners& inner) {
+    double least = 1e300, most = 0;
+    for (const cv::Point2d& p : outer) {
+        double nearest = 1e300;
+        for (const cv::Point2d& q : inner) nearest = std::min(nearest, cv::norm(p - q));
+        least = std::min(least, nearest);
+        most = std::max(most, nearest);
+    }
+    constexpr double kUneven = 3.0, kClose = 0.03 * kWorkingSide;
+    return most <= kUneven * least + kClose;
+}
+
 // Whether lines drawn on paper run on across a side of the outline `c` that does not step all
 // along, where it lies inside `other`: that side runs across a sheet, in light or in shade, not
 // along its edge.
@@ -436,7 +451,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 most = ring.empty() ? justOutside(image.paper, ao, ci) : percentile(ring, 0.5);
                 // A line drawn just inside the sheet's edge, the same paper beyond it: the outer
                 // one is the sheet, however a thumb or a curl weakens its sides.
-                if (!ring.empty() && percentile(ring, 0.9) >= inner.paper - margin) {
+                if (!ring.empty() && percentile(ring, 0.9) >= inner.paper - margin && evenRing(ao, ci)) {
                     setAside(c, a, "a frame drawn close to the edge");
                     continue;
                 }

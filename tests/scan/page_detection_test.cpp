@@ -64,6 +64,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 9, kFrame, 0},    // a shadow's sharp edge across it, its sides going on in shade
         {Kind::harshLight, 16, kFrame, 5},   // a shadow's edge as sharp as the sheet's, lines drawn across it
         {Kind::darkObjects, 35, still, 8},   // an outline crossing the sheet, lined up with a card's edge
+        {Kind::textBlocks, 19, still, 9},    // a pale object touching the sheet's edge: a wedge, not a frame
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
