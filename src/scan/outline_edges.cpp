@@ -105,7 +105,7 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
     const double length = cv::norm(b - a);
     const cv::Point2d dir = (b - a) / std::max(1e-9, length), outward(dir.y, -dir.x);
     // Rows along the side, from well inside to well outside it, a sample every half pixel.
-    constexpr int kReach = 6;
+    constexpr int kReach = 6, kLines = 2;
     constexpr double kStride = 0.5;
     const int n = int(0.9 * length / kStride);
     std::vector<std::vector<int>> rows;
@@ -116,6 +116,10 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
             values[size_t(i)] = v.value_or(0.0);
         }
         rows.push_back(linesAcross(values));
+        // Too few lines reach the side from inside: none can run on across it.
+        if (rows.front().size() < size_t(kLines)) {
+            return false;
+        }
     }
     // A line is followed from row to row while it moves along by at most two pixels a row (lines
     // that cross the side more steeply than about 25 degrees), over a row where it fades at most.
@@ -135,7 +139,6 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
         }
         across += missed == 0 ? 1 : 0;
     }
-    constexpr int kLines = 2;
     return across >= kLines;
 }
 
