@@ -77,7 +77,70 @@ struct Crossing {
     }
 };
 
+// The positions (in samples) of thin dark lines across a row of lightness: darker than the
+// paper close on either side (or than the ramp between, in a shadow's soft edge) by a share that
+// shade does not change (lightness is near the cube root of luminance, which shade scales).
+std::vector<int> linesAcross(const std::vector<double>& row) {
+    constexpr int kWidth = 8;  // samples either side within which the paper comes back
+    constexpr double kDepth = 0.12;
+    std::vector<double> depth(row.size(), 0.0);
+    for (size_t i = kWidth; i + kWidth < row.size(); ++i) {
+        for (size_t k = 2; k <= kWidth; ++k) {
+            const double paper = (row[i - k] + row[i + k]) / 2;
+            depth[i] = std::max(depth[i], (paper - row[i]) / std::max(1.0, paper));
+        }
+    }
+    std::vector<int> found;
+    for (size_t i = 1; i + 1 < row.size(); ++i) {
+        if (depth[i] >= kDepth && depth[i] >= depth[i - 1] && depth[i] > depth[i + 1]) {
+            found.push_back(int(i));
+        }
+    }
+    return found;
+}
+
 }  // namespace
+
+bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
+    const double length = cv::norm(b - a);
+    const cv::Point2d dir = (b - a) / std::max(1e-9, length), outward(dir.y, -dir.x);
+    // Rows along the side, from well inside to well outside it, a sample every half pixel.
+    constexpr int kReach = 6, kLines = 2;
+    constexpr double kStride = 0.5;
+    const int n = int(0.9 * length / kStride);
+    std::vector<std::vector<int>> rows;
+    std::vector<double> values(size_t(std::max(0, n)));
+    for (int r = -kReach; r <= kReach; ++r) {
+        for (int i = 0; i < n; ++i) {
+            const auto v = sampleAt(lightness, a + (b - a) * 0.05 + dir * (i * kStride) + outward * double(r));
+            values[size_t(i)] = v.value_or(0.0);
+        }
+        rows.push_back(linesAcross(values));
+        // Too few lines reach the side from inside: none can run on across it.
+        if (rows.front().size() < size_t(kLines)) {
+            return false;
+        }
+    }
+    // A line is followed from row to row while it moves along by at most two pixels a row (lines
+    // that cross the side more steeply than about 25 degrees), over a row where it fades at most.
+    constexpr int kShift = 4;
+    int across = 0;
+    for (int start : rows.front()) {
+        int at = start, missed = 0;
+        for (size_t r = 1; r < rows.size() && missed < 2; ++r) {
+            const auto next = std::min_element(rows[r].begin(), rows[r].end(),
+                                               [&](int x, int y) { return std::abs(x - at) < std::abs(y - at); });
+            if (next != rows[r].end() && std::abs(*next - at) <= kShift * (missed + 1)) {
+                at = *next;
+                missed = 0;
+            } else {
+                ++missed;
+            }
+        }
+        across += missed == 0 ? 1 : 0;
+    }
+    return across >= kLines;
+}
 
 bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
     const NestedSides sides = nestedSides(lightness, outer, inner);
@@ -94,7 +157,7 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
         if (here && shared.size() >= 2 && *here < kSofter * percentile(shared, 0.5)) {
             return true;
         }
-        if (crossing.past(lightness).goesOn) {
+        if (crossing.past(lightness).goesOn || linesRunAcross(lightness, crossing.a, crossing.b)) {
             return true;
         }
     }

@@ -7,9 +7,14 @@
 namespace vellumora::scan {
 
 // Whether a side of `inner` that crosses the inside of `outer` is the edge of a shadow, not of a
-// sheet: it goes on beyond `inner`'s corners as the same step, or it steps far more softly than
-// the sides the two share.
+// sheet: it goes on beyond `inner`'s corners as the same step, it steps far more softly than the
+// sides the two share, or the drawing's lines run on across it.
 bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner);
+
+// Whether lines drawn on the paper run on across the side from a to b (the paper on its right,
+// going from a to b with y downwards), at least two of them: a shadow's edge darkens the
+// drawing with the paper, a sheet's edge ends it.
+bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b);
 
 // Whether a side of `inner` that crosses the inside of `outer` is a sheet's own edge: the paper
 // steps down across it along at least `clearAs` of its length, as sharply as across the sides the

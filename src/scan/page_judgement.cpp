@@ -273,6 +273,50 @@ bool oneSideShaded(const WorkingImage& image, const Corners& c, const Judgement&
     return shaded >= 0.5 * missing;
 }
 
+// Whether the ring between two outlines is close all round, as between a sheet's edge and a
+// frame drawn near it: within a few hundredths of the picture, or about as wide everywhere. Not a
+// wedge taken in past one side, where a pale object touching the sheet may fill a tenth of it.
+bool evenRing(const Corners& outer, const Corners& inner) {
+    double least = 1e300, most = 0;
+    for (const cv::Point2d& p : outer) {
+        double nearest = 1e300;
+        for (const cv::Point2d& q : inner) nearest = std::min(nearest, cv::norm(p - q));
+        least = std::min(least, nearest);
+        most = std::max(most, nearest);
+    }
+    constexpr double kUneven = 3.0, kClose = 0.03 * kWorkingSide;
+    return most <= kUneven * least + kClose;
+}
+
+// Whether lines drawn on paper run on across a side of the outline `c` that does not step all
+// along, where it lies inside `other`: that side runs across a sheet, in light or in shade, not
+// along its edge.
+bool sideAcrossDrawing(const WorkingImage& image, const Corners& c, const Judgement& j, const Corners& other) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : other) polygon.emplace_back(float(v.x), float(v.y));
+    constexpr int n = 48;
+    constexpr double kWellInside = 4.0, kLeast = 20.0;
+    for (int side = 0; side < 4; ++side) {
+        const cv::Point2d a = c[side], b = c[(side + 1) % 4];
+        if (j.steps[size_t(side)] >= 1.0 || alongBorder(a, b, image.paper.size())) {
+            continue;
+        }
+        std::optional<double> first, last;
+        for (int i = 0; i < n; ++i) {
+            const double t = (i + 0.5) / n;
+            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
+                first = first.value_or(t);
+                last = t;
+            }
+        }
+        if (first && (*last - *first) * cv::norm(b - a) >= kLeast &&
+            linesRunAcross(image.lightness, a + (b - a) * *first, a + (b - a) * *last)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 // Of two sheets one inside the other, only one is the sheet: the other is a box drawn on it, a
@@ -317,6 +361,21 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                     acrossDesk[a] = true;
                     continue;
                 }
+            }
+            // Two outlines of one sheet that cross, neither holding the other: a side of one of
+            // them, lined up by chance with another object's edge, runs across the sheet, and the
+            // drawing's lines go on across it; the other's weak side, if any, is the sheet's edge
+            // in shade, which ends them.
+            if (a < c && !holds(overlap) && !holds({overlap.b, overlap.a, overlap.both}) &&
+                overlap.both >= 0.5 * std::min(overlap.a, overlap.b)) {
+                const Corners& one = judged[a].outline.corners;
+                const Corners& two = judged[c].outline.corners;
+                const bool outerAcross = sideAcrossDrawing(image, one, outer, two);
+                if (outerAcross != sideAcrossDrawing(image, two, inner, one)) {
+                    const size_t across = outerAcross ? a : c;
+                    setAside(across, a + c - across, "a side of it runs across the drawing");
+                }
+                continue;
             }
             if (!holds(overlap)) {
                 continue;
@@ -392,7 +451,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 most = ring.empty() ? justOutside(image.paper, ao, ci) : percentile(ring, 0.5);
                 // A line drawn just inside the sheet's edge, the same paper beyond it: the outer
                 // one is the sheet, however a thumb or a curl weakens its sides.
-                if (!ring.empty() && percentile(ring, 0.9) >= inner.paper - margin) {
+                if (!ring.empty() && percentile(ring, 0.9) >= inner.paper - margin && evenRing(ao, ci)) {
                     setAside(c, a, "a frame drawn close to the edge");
                     continue;
                 }

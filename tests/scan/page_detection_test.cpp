@@ -1,3 +1,4 @@
+#include "scan/outline_edges.h"
 #include "scan/page_detector.h"
 #include "scan/side_measures.h"
 
@@ -61,6 +62,9 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::darkObjects, 21, still, 9},   // cards' own edges crowding out the sheet's shaded one
         {Kind::darkObjects, 35, kFrame, 8},  // an outline over a grey desk to a card's edge around the sheet
         {Kind::harshLight, 9, kFrame, 0},    // a shadow's sharp edge across it, its sides going on in shade
+        {Kind::harshLight, 16, kFrame, 5},   // a shadow's edge as sharp as the sheet's, lines drawn across it
+        {Kind::darkObjects, 35, still, 8},   // an outline crossing the sheet, lined up with a card's edge
+        {Kind::textBlocks, 19, still, 9},    // a pale object touching the sheet's edge: a wedge, not a frame
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
@@ -122,6 +126,32 @@ TEST(PageDetectionTest, shadeAlongASideIsThatOfThePaperInsideIt) {
     for (const Side& side : {Side{topLeft, topRight, 0.0}, Side{topRight, bottomRight, 0.0},
                              Side{bottomRight, bottomLeft, 0.5}}) {
         EXPECT_NEAR(scan::shadedInside(w, side.a, side.b, w.paperWhite), side.shaded, 0.1) << side.a << side.b;
+    }
+}
+
+// Lines drawn on the sheet run on across a shadow's edge, darker past it; a sheet's edge ends
+// them, and a shadow's edge with no lines across it shows none.
+TEST(PageDetectionTest, drawnLinesRunOnAcrossAShadowsEdgeOnly) {
+    struct Case {
+        const char* name;
+        bool sheetEdge, lines;
+        bool across;
+    };
+    for (const Case& c : {Case{"shadow's edge", false, true, true}, Case{"sheet's edge", true, true, false},
+                          Case{"no lines", false, false, false}}) {
+        cv::Mat image(240, 400, CV_8UC3, cv::Scalar(225, 225, 225));
+        if (c.sheetEdge) {
+            image(cv::Rect(0, 0, 400, 120)).setTo(cv::Scalar(110, 110, 110));
+        }
+        for (int x = 100; c.lines && x < 300; x += 50) {
+            cv::line(image, {x, c.sheetEdge ? 126 : 40}, {x + 20, 210}, cv::Scalar(50, 50, 50), 2);
+        }
+        if (!c.sheetEdge) {
+            cv::Mat shade = image(cv::Rect(0, 0, 400, 120));
+            shade *= 0.55;
+        }
+        const auto w = scan::WorkingImage::from(image);
+        EXPECT_EQ(scan::linesRunAcross(w.lightness, {60, 120}, {340, 120}), c.across) << c.name;
     }
 }
 
