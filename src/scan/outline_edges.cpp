@@ -3,6 +3,7 @@
 
 #include "scan/outline_edges.h"
 
+#include "scan/quad_geometry.h"
 #include "scan/side_measures.h"
 
 #include <opencv2/imgproc.hpp>
@@ -35,7 +36,7 @@ NestedSides nestedSides(const cv::Mat& lightness, const Corners& outer, const Co
     NestedSides sides;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];
-        if (cv::pointPolygonTest(polygon, cv::Point2f((a + b) * 0.5), true) < 4.0) {
+        if (signedDistance(polygon, cv::Point2f((a + b) * 0.5)) < 4.0) {
             if (const auto s = sharpness(lightness, a, b)) sides.sharedSharpness.push_back(*s);
         } else {
             sides.crossing.push_back(side);
@@ -197,7 +198,7 @@ bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Co
         int along = 0;
         for (int i = 0; i <= n; ++i) {
             const double t = double(i) / n;
-            const double d = cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true);
+            const double d = signedDistance(polygon, cv::Point2f(a + (b - a) * t));
             along += std::abs(d) <= kNear ? 1 : 0;
             if (d < -kNear) {
                 from = from.value_or(t);
@@ -280,7 +281,7 @@ bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corne
         std::optional<double> first, last;
         for (int i = 0; i < n; ++i) {
             const double t = (i + 0.5) / n;
-            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
+            if (signedDistance(polygon, cv::Point2f(a + (b - a) * t)) > kWellInside) {
                 first = first.value_or(t);
                 last = t;
             }

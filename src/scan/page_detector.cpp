@@ -2,6 +2,7 @@
 
 #include "scan/image_matrix.h"
 #include "scan/page_search.h"
+#include "scan/quad_geometry.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -87,7 +88,7 @@ bool encloses(const Corners& outer, const Corners& inner) {
     std::vector<cv::Point2f> polygon;
     for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
     return area(outer) > area(inner) && std::all_of(inner.begin(), inner.end(), [&](const cv::Point2d& p) {
-               return cv::pointPolygonTest(polygon, cv::Point2f(p), true) >= -1.5;
+               return signedDistance(polygon, cv::Point2f(p)) >= -1.5;
            });
 }
 

@@ -5,6 +5,7 @@
 
 #include "scan/outline_edges.h"
 #include "scan/page_search.h"
+#include "scan/quad_geometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -238,7 +239,7 @@ std::optional<double> justOutside(const cv::Mat& paper, const Corners& outer, co
         for (int i = 0; i < 12; ++i) {
             for (double d : {2.5, 3.5}) {
                 const cv::Point2d p = a + (b - a) * (0.1 + 0.8 * i / 11.0) + outward * d;
-                if (cv::pointPolygonTest(polygon, cv::Point2f(p), true) > 1.0) {
+                if (signedDistance(polygon, cv::Point2f(p)) > 1.0) {
                     if (const auto v = sampleAt(paper, p)) {
                         values.push_back(*v);
                     }
@@ -304,7 +305,7 @@ bool sideAcrossDrawing(const WorkingImage& image, const Corners& c, const Judgem
         std::optional<double> first, last;
         for (int i = 0; i < n; ++i) {
             const double t = (i + 0.5) / n;
-            if (cv::pointPolygonTest(polygon, cv::Point2f(a + (b - a) * t), true) > kWellInside) {
+            if (signedDistance(polygon, cv::Point2f(a + (b - a) * t)) > kWellInside) {
                 first = first.value_or(t);
                 last = t;
             }
