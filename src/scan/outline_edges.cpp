@@ -267,31 +267,39 @@ bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& in
     return false;
 }
 
+std::optional<std::pair<double, double>> partInside(const Corners& c, cv::Point2d a, cv::Point2d b, double depth) {
+    const auto polygon = polygonOf(c);
+    constexpr int n = 48;
+    std::optional<double> first, last;
+    for (int i = 0; i < n; ++i) {
+        const double t = (i + 0.5) / n;
+        if (signedDistance(polygon, cv::Point2f(a + (b - a) * t)) > depth) {
+            first = first.value_or(t);
+            last = t;
+        }
+    }
+    if (!first) {
+        return std::nullopt;
+    }
+    return std::pair(*first, *last);
+}
+
 bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
-    const auto polygon = polygonOf(inner);
     const double shortest =
         std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
-    constexpr int n = 48;
     constexpr double kWellInside = 8.0;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
         if (alongBorder(a, b, lightness.size())) {
             continue;
         }
-        std::optional<double> first, last;
-        for (int i = 0; i < n; ++i) {
-            const double t = (i + 0.5) / n;
-            if (signedDistance(polygon, cv::Point2f(a + (b - a) * t)) > kWellInside) {
-                first = first.value_or(t);
-                last = t;
-            }
-        }
-        if (!first || (*last - *first) * cv::norm(b - a) < 0.3 * shortest) {
+        const auto part = partInside(inner, a, b, kWellInside);
+        if (!part || (part->second - part->first) * cv::norm(b - a) < 0.3 * shortest) {
             continue;
         }
         const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-        const auto across =
-            shadeAlong(lightness, a + (b - a) * *first, a + (b - a) * *last, cv::Point2d(dir.y, -dir.x));
+        const auto across = shadeAlong(lightness, a + (b - a) * part->first, a + (b - a) * part->second,
+                                       cv::Point2d(dir.y, -dir.x));
         if (across && across->median <= 0.85) {
             return true;
         }

@@ -4,6 +4,9 @@
 
 #include "scan/page_search.h"
 
+#include <optional>
+#include <utility>
+
 namespace vellumora::scan {
 
 // Whether a side of `inner` that crosses the inside of `outer` is the edge of a shadow, not of a
@@ -32,6 +35,10 @@ bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Co
 // paper steps down and then comes back as bright before `outer`'s edge: a block printed or drawn
 // on the sheet, a photo or a column of text, not the sheet's own edge with a desk beyond.
 bool paperPastEdge(const cv::Mat& paper, const Corners& outer, const Corners& inner, double level);
+
+// The part of the side from a to b that lies more than `depth` inside the outline `c`, from where
+// it enters to where it leaves, as shares of the side's length; none when no part does.
+std::optional<std::pair<double, double>> partInside(const Corners& c, cv::Point2d a, cv::Point2d b, double depth);
 
 // Whether a side of `outer` within the frame runs across the inside of the sheet `inner` as a
 // step down: a sheet's own edge cannot cross another sheet lying in view, so that side is the

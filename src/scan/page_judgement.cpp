@@ -293,25 +293,15 @@ bool evenRing(const Corners& outer, const Corners& inner) {
 // along, where it lies inside `other`: that side runs across a sheet, in light or in shade, not
 // along its edge.
 bool sideAcrossDrawing(const WorkingImage& image, const Corners& c, const Judgement& j, const Corners& other) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : other) polygon.emplace_back(float(v.x), float(v.y));
-    constexpr int n = 48;
     constexpr double kWellInside = 4.0, kLeast = 20.0;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = c[side], b = c[(side + 1) % 4];
         if (j.steps[size_t(side)] >= 1.0 || alongBorder(a, b, image.paper.size())) {
             continue;
         }
-        std::optional<double> first, last;
-        for (int i = 0; i < n; ++i) {
-            const double t = (i + 0.5) / n;
-            if (signedDistance(polygon, cv::Point2f(a + (b - a) * t)) > kWellInside) {
-                first = first.value_or(t);
-                last = t;
-            }
-        }
-        if (first && (*last - *first) * cv::norm(b - a) >= kLeast &&
-            linesRunAcross(image.lightness, a + (b - a) * *first, a + (b - a) * *last)) {
+        const auto part = partInside(other, a, b, kWellInside);
+        if (part && (part->second - part->first) * cv::norm(b - a) >= kLeast &&
+            linesRunAcross(image.lightness, a + (b - a) * part->first, a + (b - a) * part->second)) {
             return true;
         }
     }
