@@ -412,57 +412,65 @@ class Member final : public QuietMember {
     std::vector<std::pair<Payload, std::string>> held;  // the first part, and how it read then
 };
 
-TEST(Room, shouldNeverRewriteARelayedTextThatAQueueStillHolds) {
-    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-room-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    {
-        Metrics metrics;
-        SqliteStore store((dir / "db").string());
-        HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
-        Room room("solo:relay", store.loadRoom("solo:relay"), writer, metrics, 8);
-        auto author = std::make_shared<Member>("author", false);
-        auto holder = std::make_shared<Member>("holder", true);
-        auto reader = std::make_shared<Member>("reader", false);
-        for (const auto& m : {author, holder, reader}) ASSERT_TRUE(room.join(m));
-        room.handle(*author, *encode(start("s")));
-        const std::size_t before = holder->held.size();
-        // The holder lets go halfway, so later relays reuse texts while earlier ones are held.
-        for (int i = 0; i < 24; ++i) {
-            if (i == 12) holder->held.resize(before);
-            room.handle(*author, *encode(point("s", i / 64.0)));
+// A room over its own store in a directory of its own, removed after the store has closed.
+struct OneRoom {
+    struct Dir {
+        explicit Dir(const std::string& name)
+            : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()))) {
+            std::filesystem::create_directories(path);
         }
-        for (const auto& [text, then] : holder->held) EXPECT_EQ(*text, then);
-        for (std::size_t i = 0, from = reader->seen.size() - 24; i < 24; ++i)
-            EXPECT_EQ(decodeServerMessage(reader->seen[from + i]), relayedFrom(point("s", i / 64.0), "author"));
+        ~Dir() { std::filesystem::remove_all(path); }
+        std::filesystem::path path;
+    };
+    explicit OneRoom(const std::string& name)
+        : dir("vellumora-" + name),
+          store((dir.path / "db").string()),
+          writer(store, metrics, std::chrono::milliseconds(5)),
+          room("solo:" + name, store.loadRoom("solo:" + name), writer, metrics, 8) {}
+    Dir dir;
+    Metrics metrics;
+    SqliteStore store;
+    HistoryWriter writer;
+    Room room;
+};
+
+TEST(Room, shouldNeverRewriteARelayedTextThatAQueueStillHolds) {
+    OneRoom one("relay");
+    Room& room = one.room;
+    auto author = std::make_shared<Member>("author", false);
+    auto holder = std::make_shared<Member>("holder", true);
+    auto reader = std::make_shared<Member>("reader", false);
+    for (const auto& m : {author, holder, reader}) ASSERT_TRUE(room.join(m));
+    room.handle(*author, *encode(start("s")));
+    const std::size_t before = holder->held.size();
+    // The holder lets go halfway, so later relays reuse texts while earlier ones are held.
+    for (int i = 0; i < 24; ++i) {
+        if (i == 12) holder->held.resize(before);
+        room.handle(*author, *encode(point("s", i / 64.0)));
     }
-    std::filesystem::remove_all(dir);
+    for (const auto& [text, then] : holder->held) EXPECT_EQ(*text, then);
+    for (std::size_t i = 0, from = reader->seen.size() - 24; i < 24; ++i)
+        EXPECT_EQ(decodeServerMessage(reader->seen[from + i]), relayedFrom(point("s", i / 64.0), "author"));
 }
 
 // Points in the layout read without the parser, against the rules of a point: dropped, not relayed.
 TEST(Room, shouldDropPlainPointsOutsideTheRules) {
-    const auto dir = std::filesystem::temp_directory_path() / ("vellumora-rules-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    {
-        Metrics metrics;
-        SqliteStore store((dir / "db").string());
-        HistoryWriter writer(store, metrics, std::chrono::milliseconds(5));
-        Room room("solo:rules", store.loadRoom("solo:rules"), writer, metrics, 8);
-        auto author = std::make_shared<Member>("author", false);
-        auto reader = std::make_shared<Member>("reader", false);
-        for (const auto& m : {author, reader}) ASSERT_TRUE(room.join(m));
-        room.handle(*author, *encode(start("s")));
-        const std::size_t before = reader->seen.size();
-        for (const char* bad : {R"("s","point":{"x":5,"y":0.5,"pressure":1,"t":1)",
-                                R"("s","point":{"x":0.5,"y":-1.5,"pressure":1,"t":1)",
-                                R"("s","point":{"x":0.5,"y":0.5,"pressure":65,"t":1)",
-                                R"("s","point":{"x":0.5,"y":0.5,"pressure":1,"t":2e12)",
-                                R"("","point":{"x":0.5,"y":0.5,"pressure":1,"t":1)"})
-            room.handle(*author, std::string(R"({"type":"stroke_point","strokeId":)") + bad + "}}");
-        EXPECT_EQ(reader->seen.size(), before);
-        room.handle(*author, R"({"type":"stroke_point","strokeId":"s","point":{"x":0.5,"y":0.5,"pressure":1,"t":1}})");
-        EXPECT_EQ(reader->seen.size(), before + 1);
-    }
-    std::filesystem::remove_all(dir);
+    OneRoom one("rules");
+    Room& room = one.room;
+    auto author = std::make_shared<Member>("author", false);
+    auto reader = std::make_shared<Member>("reader", false);
+    for (const auto& m : {author, reader}) ASSERT_TRUE(room.join(m));
+    room.handle(*author, *encode(start("s")));
+    const std::size_t before = reader->seen.size();
+    for (const char* bad : {R"("s","point":{"x":5,"y":0.5,"pressure":1,"t":1)",
+                            R"("s","point":{"x":0.5,"y":-1.5,"pressure":1,"t":1)",
+                            R"("s","point":{"x":0.5,"y":0.5,"pressure":65,"t":1)",
+                            R"("s","point":{"x":0.5,"y":0.5,"pressure":1,"t":2e12)",
+                            R"("","point":{"x":0.5,"y":0.5,"pressure":1,"t":1)"})
+        room.handle(*author, std::string(R"({"type":"stroke_point","strokeId":)") + bad + "}}");
+    EXPECT_EQ(reader->seen.size(), before);
+    room.handle(*author, R"({"type":"stroke_point","strokeId":"s","point":{"x":0.5,"y":0.5,"pressure":1,"t":1}})");
+    EXPECT_EQ(reader->seen.size(), before + 1);
 }
 
 }  // namespace
