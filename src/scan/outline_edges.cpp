@@ -18,12 +18,6 @@ namespace vellumora::scan {
 
 namespace {
 
-std::vector<cv::Point2f> polygonOf(const Corners& corners) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : corners) polygon.emplace_back(float(v.x), float(v.y));
-    return polygon;
-}
-
 // `inner`'s sides told apart: how sharply those it shares with `outer` step, and which cross
 // `outer`'s inside.
 struct NestedSides {

@@ -85,8 +85,7 @@ Corners reachFrame(const WorkingImage& w, Corners c) {
 
 // Whether `outer` is the larger and `inner` lies within it, give or take a pixel.
 bool encloses(const Corners& outer, const Corners& inner) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    const auto polygon = polygonOf(outer);
     return area(outer) > area(inner) && std::all_of(inner.begin(), inner.end(), [&](const cv::Point2d& p) {
                return signedDistance(polygon, cv::Point2f(p)) >= -1.5;
            });

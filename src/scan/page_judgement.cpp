@@ -157,9 +157,8 @@ Overlap overlapInFrame(const Corners& a, const Corners& b, cv::Size frame) {
     const std::vector<cv::Point2f> rect = {
         {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
     auto inFrame = [&](const Corners& c) {
-        std::vector<cv::Point2f> quad, clipped;
-        for (const auto& v : c) quad.emplace_back(float(v.x), float(v.y));
-        cv::intersectConvexConvex(quad, rect, clipped, true);
+        std::vector<cv::Point2f> clipped;
+        cv::intersectConvexConvex(polygonOf(c), rect, clipped, true);
         return clipped;
     };
     const auto pa = inFrame(a), pb = inFrame(b);
@@ -200,8 +199,7 @@ int sharedSides(const Corners& outer, const Corners& inner) {
 // The paper measure of what lies inside `outer` but outside `inner` (beyond the blur of its
 // edge), sampled on a grid of n by n; none when that is a sliver.
 std::vector<double> ringValues(const cv::Mat& paper, const Corners& outer, const Corners& inner, int n) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : inner) polygon.emplace_back(float(v.x), float(v.y));
+    const auto polygon = polygonOf(inner);
     std::vector<double> values;
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
@@ -230,8 +228,7 @@ std::optional<double> between(const cv::Mat& paper, const Corners& outer, const 
 // The paper measure just outside `inner`'s sides where they lie inside `outer`, past a line's
 // width: for a ring too thin for `between`. None when no side leaves room.
 std::optional<double> justOutside(const cv::Mat& paper, const Corners& outer, const Corners& inner) {
-    std::vector<cv::Point2f> polygon;
-    for (const auto& v : outer) polygon.emplace_back(float(v.x), float(v.y));
+    const auto polygon = polygonOf(outer);
     std::vector<double> values;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = inner[side], b = inner[(side + 1) % 4];

@@ -274,9 +274,8 @@ double area(const Corners& c) {
 }
 
 double areaInFrame(const Corners& c, cv::Size frame) {
-    std::vector<cv::Point2f> quad, overlap;
-    for (const auto& v : c) quad.emplace_back(float(v.x), float(v.y));
-    const std::vector<cv::Point2f> rect = {
+    std::vector<cv::Point2f> overlap;
+    const std::vector<cv::Point2f> quad = polygonOf(c), rect = {
         {0, 0}, {float(frame.width), 0}, {float(frame.width), float(frame.height)}, {0, float(frame.height)}};
     return std::abs(cv::intersectConvexConvex(quad, rect, overlap, true));
 }
@@ -297,6 +296,12 @@ std::array<double, 4> cornerAngles(const Corners& c) {
         angles[i] = std::acos(std::clamp(toPrev.dot(toNext), -1.0, 1.0)) * 180.0 / CV_PI;
     }
     return angles;
+}
+
+std::vector<cv::Point2f> polygonOf(const Corners& corners) {
+    std::vector<cv::Point2f> polygon;
+    for (const auto& v : corners) polygon.emplace_back(float(v.x), float(v.y));
+    return polygon;
 }
 
 double signedDistance(const std::vector<cv::Point2f>& polygon, cv::Point2f p) {

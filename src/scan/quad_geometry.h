@@ -48,6 +48,9 @@ double sideLength(const Corners& c, int side);  // side i runs from corner i to 
 // Interior angle at each corner, in degrees.
 std::array<double, 4> cornerAngles(const Corners& c);
 
+// The outline as OpenCV's polygon functions take it.
+std::vector<cv::Point2f> polygonOf(const Corners& corners);
+
 // The signed distance of a point from a polygon's outline, positive inside: what
 // cv::pointPolygonTest(polygon, p, true) gives, to the bit, without its cost of wrapping the
 // polygon for each point (grids of points inside an outline take thousands a frame).
