@@ -394,6 +394,16 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                     whollyInView = around && *around < inner.paper - margin &&
                                    !shadowEdgeInside(image.lightness, ao, ci);
                 }
+                // Or its sides inside the outer one are its own edges, however clutter lying across
+                // them weakens their step; no paper comes back past them, and the outer one's sides
+                // do not go on stepping past its corners as a sheet's going on into shade would:
+                // what the outer one takes in is desk, however brightly lit.
+                if (!whollyInView && inner.edgeInView) {
+                    whollyInView = ownEdgeInside(image.lightness, ao, ci, inner, kMinSideSupport,
+                                                 EndsOutOfView::ownEdgeUnlessLinesCross) &&
+                                   !paperPastEdge(image.paper, ao, ci, inner.paper - margin) &&
+                                   sidesGoOnOverDesk(image, ao, ci);
+                }
                 if (whollyInView) {
                     setAside(a, c, "the inner one is wholly in view");
                     acrossDesk[a] = true;
