@@ -160,7 +160,7 @@ bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corn
 }
 
 bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
-                   double clearAs) {
+                   double clearAs, EndsOutOfView endsOutOfView) {
     const NestedSides sides = nestedSides(lightness, outer, inner);
     if (sides.sharedSharpness.size() < 2 || sides.crossing.empty()) {
         return false;
@@ -174,7 +174,13 @@ bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners
             return false;
         }
         const Crossing::Past past = crossing.past(lightness);
-        if (past.goesOn || !past.seen) {
+        if (past.goesOn) {
+            return false;
+        }
+        // Where the frame hides what lies past its corners, a shadow's edge still shows where the
+        // drawing runs on across it.
+        if (!past.seen && (endsOutOfView == EndsOutOfView::unknown ||
+                           linesRunAcross(lightness, crossing.a, crossing.b))) {
             return false;
         }
     }

@@ -22,9 +22,12 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b);
 // Whether a side of `inner` that crosses the inside of `outer` is a sheet's own edge: the paper
 // steps down across it along at least `clearAs` of its length, as sharply as across the sides the
 // two share, and the step ends at `inner`'s corners instead of going on over the desk as a
-// shadow's would. What `outer` takes in past it is then another surface, however pale.
+// shadow's would. What `outer` takes in past it is then another surface, however pale. Where the
+// frame hides what lies past both corners, the step is the sheet's own edge only when so asked
+// and no drawn line runs on across it.
+enum class EndsOutOfView { unknown, ownEdgeUnlessLinesCross };
 bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
-                   double clearAs);
+                   double clearAs, EndsOutOfView endsOutOfView = EndsOutOfView::unknown);
 
 // Whether the sides of `outer` that run on past `inner`'s corners, where that can be seen, step
 // there along no more than half their length: a strip of desk taken in beside the sheet, not the

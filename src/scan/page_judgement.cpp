@@ -330,19 +330,23 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 overlapInFrame(judged[a].outline.corners, judged[c].outline.corners, image.paper.size());
             // What the frame cuts on three sides has a single step in view, maybe a shadow's edge
             // across a pale desk; a brighter sheet with two edges in view, lying mostly on it, is
-            // the sheet, and so is one that such a step runs across.
+            // the sheet, and so is one that such a step runs across. What the frame cuts on two
+            // sides, with no long edge of paper in view, whose step runs across such a sheet is a
+            // patch of light over desk and paper alike.
             const double margin = std::max(kMinStep, kMinRelativeStep * inner.paper);
-            if (outer.borderSides >= 3 && inner.borderSides == 0 && inner.edgeInView) {
+            const bool singleStep = outer.borderSides >= 3;
+            if ((singleStep || (outer.borderSides == 2 && !outer.edgeInView)) && inner.borderSides == 0 &&
+                inner.edgeInView) {
                 const Corners& ao = judged[a].outline.corners;
                 const Corners& ci = judged[c].outline.corners;
-                // Brighter than the outer outline as a whole, or than all of it around the inner one.
-                const auto around = between(image.paper, ao, ci, 0.85);
-                const bool brighter =
-                    inner.paper >= outer.paper + margin || (around && inner.paper >= *around + margin);
-                if (brighter && overlap.both >= 0.5 * overlap.b) {
-                    setAside(a, c, "a brighter sheet in view lies on it");
-                    acrossDesk[a] = true;
-                    continue;
+                if (singleStep && overlap.both >= 0.5 * overlap.b) {
+                    // Brighter than the outer outline as a whole, or than all of it around the inner one.
+                    const auto around = between(image.paper, ao, ci, 0.85);
+                    if (inner.paper >= outer.paper + margin || (around && inner.paper >= *around + margin)) {
+                        setAside(a, c, "a brighter sheet in view lies on it");
+                        acrossDesk[a] = true;
+                        continue;
+                    }
                 }
                 if (lightEdgeAcross(image.lightness, ao, ci)) {
                     setAside(a, c, "its edge runs across a sheet in view: a shadow's");
@@ -389,6 +393,16 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                     const auto around = between(image.paper, ao, ci, 0.85);
                     whollyInView = around && *around < inner.paper - margin &&
                                    !shadowEdgeInside(image.lightness, ao, ci);
+                }
+                // Or its sides inside the outer one are its own edges, however clutter lying across
+                // them weakens their step; no paper comes back past them, and the outer one's sides
+                // do not go on stepping past its corners as a sheet's going on into shade would:
+                // what the outer one takes in is desk, however brightly lit.
+                if (!whollyInView && inner.edgeInView) {
+                    whollyInView = ownEdgeInside(image.lightness, ao, ci, inner, kMinSideSupport,
+                                                 EndsOutOfView::ownEdgeUnlessLinesCross) &&
+                                   !paperPastEdge(image.paper, ao, ci, inner.paper - margin) &&
+                                   sidesGoOnOverDesk(image, ao, ci);
                 }
                 if (whollyInView) {
                     setAside(a, c, "the inner one is wholly in view");

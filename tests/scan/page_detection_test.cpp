@@ -65,6 +65,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 16, kFrame, 5},   // a shadow's edge as sharp as the sheet's, lines drawn across it
         {Kind::darkObjects, 35, still, 8},   // an outline crossing the sheet, lined up with a card's edge
         {Kind::textBlocks, 19, still, 9},    // a pale object touching the sheet's edge: a wedge, not a frame
+        {Kind::harshLight, 2, still, 11},    // a patch of light over desk and sheet, cut by the frame's corner
+        {Kind::harshLight, 19, still, 10},   // lit grey desk out to the frame, clutter on the sheet's edge
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
