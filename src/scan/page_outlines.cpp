@@ -55,12 +55,15 @@ bool isNew(const std::vector<Outline>& out, const Corners& c) {
 }
 
 void addQuad(std::vector<Outline>& out, const std::vector<cv::Point>& contour, double minArea, const char* source) {
-    if (cv::contourArea(contour) < minArea) {
+    const double inside = cv::contourArea(contour);
+    if (inside < minArea) {
         return;
     }
-    for (const auto& corners : {quadFromContour(contour), quadWithCutCorners(contour)}) {
+    std::vector<cv::Point> hull;
+    cv::convexHull(contour, hull);
+    for (const auto& corners : {quadFromContour(contour, hull), quadWithCutCorners(contour, hull)}) {
         // Notches from fingers or a curled corner are fine; much more and the region is not a quad.
-        if (corners && cv::contourArea(contour) >= 0.8 * area(*corners) && isNew(out, *corners)) {
+        if (corners && inside >= 0.8 * area(*corners) && isNew(out, *corners)) {
             out.push_back({*corners, source});
         }
     }

@@ -365,12 +365,10 @@ std::optional<Corners> fitToOutline(const std::vector<cv::Point>& contour,
 
 }  // namespace
 
-std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
+std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour, const std::vector<cv::Point>& hull) {
     if (contour.size() < 4) {
         return std::nullopt;
     }
-    std::vector<cv::Point> hull;
-    cv::convexHull(contour, hull);
     const double length = cv::arcLength(hull, true);
     double low = 0.002 * length, high = 0.2 * length;
     std::vector<cv::Point> approx;
@@ -392,12 +390,12 @@ std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour) {
     return fitToOutline(contour, orderCorners(centres(*four)));
 }
 
-std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour) {
+std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour,
+                                          const std::vector<cv::Point>& hull) {
     if (contour.size() < 5) {
         return std::nullopt;
     }
-    std::vector<cv::Point> hull, approx;
-    cv::convexHull(contour, hull);
+    std::vector<cv::Point> approx;
     const double length = cv::arcLength(hull, true);
     cv::approxPolyDP(hull, approx, 0.01 * length, true);
     if (approx.size() < 5 || approx.size() > 6) {

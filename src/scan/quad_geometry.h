@@ -56,14 +56,15 @@ std::vector<cv::Point2f> polygonOf(const Corners& corners);
 // polygon for each point (grids of points inside an outline take thousands a frame).
 double signedDistance(const std::vector<cv::Point2f>& polygon, cv::Point2f p);
 
-// A quadrilateral for a region's outline: its convex hull simplified to four vertices whose
-// sides are then fitted to the outline points along them. None when no simplification of the
-// hull has exactly four convex vertices.
-std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour);
+// A quadrilateral for a region's outline: its convex hull (given, as both of these need it)
+// simplified to four vertices whose sides are then fitted to the outline points along them. None
+// when no simplification of the hull has exactly four convex vertices.
+std::optional<Corners> quadFromContour(const std::vector<cv::Point>& contour, const std::vector<cv::Point>& hull);
 // The same for an outline whose hull has one or two corners cut off (curled over, or under a
 // thumb): the sides beside each cut are carried on to meet. None unless the hull simplifies to
 // five or six vertices, each cut short beside the sides it joins.
-std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour);
+std::optional<Corners> quadWithCutCorners(const std::vector<cv::Point>& contour,
+                                          const std::vector<cv::Point>& hull);
 
 // Moves every side onto the strongest matching brightness step within searchRadius pixels of
 // it, fitted to sub-pixel precision, in an 8-bit BGR, BGRA or grey image. Sides without a clear
