@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -82,7 +83,8 @@ std::vector<int> linesAcross(const std::vector<double>& row) {
     for (size_t i = kWidth; i + kWidth < row.size(); ++i) {
         for (size_t k = 2; k <= kWidth; ++k) {
             const double paper = (row[i - k] + row[i + k]) / 2;
-            depth[i] = std::max(depth[i], (paper - row[i]) / std::max(1.0, paper));
+            const double d = (paper - row[i]) / std::max(1.0, paper);
+            if (d > depth[i]) depth[i] = d;  // never for a missing sample (NaN)
         }
     }
     std::vector<int> found;
@@ -108,7 +110,9 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
     for (int r = -kReach; r <= kReach; ++r) {
         for (int i = 0; i < n; ++i) {
             const auto v = sampleAt(lightness, a + (b - a) * 0.05 + dir * (i * kStride) + outward * double(r));
-            values[size_t(i)] = v.value_or(0.0);
+            // Outside the picture is no sample, not black: black there would read as a line
+            // wherever a row leaves the frame.
+            values[size_t(i)] = v.value_or(std::numeric_limits<double>::quiet_NaN());
         }
         rows.push_back(linesAcross(values));
         // Too few lines reach the side from inside: none can run on across it.

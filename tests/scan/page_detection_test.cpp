@@ -132,15 +132,17 @@ TEST(PageDetectionTest, shadeAlongASideIsThatOfThePaperInsideIt) {
 }
 
 // Lines drawn on the sheet run on across a shadow's edge, darker past it; a sheet's edge ends
-// them, and a shadow's edge with no lines across it shows none.
+// them, and a shadow's edge with no lines across it shows none, nor does the picture's own edge
+// where the side runs out of it.
 TEST(PageDetectionTest, drawnLinesRunOnAcrossAShadowsEdgeOnly) {
     struct Case {
         const char* name;
-        bool sheetEdge, lines;
+        bool sheetEdge, lines, offPicture;
         bool across;
     };
-    for (const Case& c : {Case{"shadow's edge", false, true, true}, Case{"sheet's edge", true, true, false},
-                          Case{"no lines", false, false, false}}) {
+    for (const Case& c : {Case{"shadow's edge", false, true, false, true}, Case{"sheet's edge", true, true, false, false},
+                          Case{"no lines", false, false, false, false},
+                          Case{"sheet's edge out of the picture", true, false, true, false}}) {
         cv::Mat image(240, 400, CV_8UC3, cv::Scalar(225, 225, 225));
         if (c.sheetEdge) {
             image(cv::Rect(0, 0, 400, 120)).setTo(cv::Scalar(110, 110, 110));
@@ -153,7 +155,8 @@ TEST(PageDetectionTest, drawnLinesRunOnAcrossAShadowsEdgeOnly) {
             shade *= 0.55;
         }
         const auto w = scan::WorkingImage::from(image);
-        EXPECT_EQ(scan::linesRunAcross(w.lightness, {60, 120}, {340, 120}), c.across) << c.name;
+        const double reach = c.offPicture ? 120 : 0;
+        EXPECT_EQ(scan::linesRunAcross(w.lightness, {60 - reach, 120}, {340 + reach, 120}), c.across) << c.name;
     }
 }
 
