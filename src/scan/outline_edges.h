@@ -10,9 +10,11 @@
 namespace vellumora::scan {
 
 // Whether a side of `inner` that crosses the inside of `outer` is the edge of a shadow, not of a
-// sheet: it goes on beyond `inner`'s corners as the same step, it steps far more softly than the
-// sides the two share, or the drawing's lines run on across it.
-bool shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner);
+// sheet, and what shows it: the drawing's lines run on across it (the paper goes on, however deep
+// the shade), it goes on beyond `inner`'s corners as the same step, or it steps far more softly
+// than the sides the two share.
+enum class ShadowEdge { none, soft, goesOn, linesRunOn };
+ShadowEdge shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner);
 
 // Whether lines drawn on the paper run on across the side from a to b (the paper on its right,
 // going from a to b with y downwards), at least two of them: a shadow's edge darkens the

@@ -392,7 +392,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 if (!whollyInView && inner.edgeInView && oneSideShaded(image, ci, inner, kClearSides)) {
                     const auto around = between(image.paper, ao, ci, 0.85);
                     whollyInView = around && *around < inner.paper - margin &&
-                                   !shadowEdgeInside(image.lightness, ao, ci);
+                                   shadowEdgeInside(image.lightness, ao, ci) == ShadowEdge::none;
                 }
                 // Or its sides inside the outer one are its own edges, however clutter lying across
                 // them weakens their step; no paper comes back past them, and the outer one's sides
@@ -413,16 +413,20 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // A cast shadow's edge steps down as sharply as a sheet's own, often more clearly than
             // the sheet's sides in its shade; but it goes on over the desk beyond the sheet, and
             // what it cuts off is paper in shade, as colourless as in light (past the sheet's edge
-            // lined up with another object's, the desk shows).
+            // lined up with another object's, the desk shows). Where the drawing runs on across
+            // it, that paper may lie in shade as deep as a dark desk.
             if (saturation.empty()) {
                 saturation = saturationOf(image);
             }
-            const auto cutOff = between(image.paper, ao, ci, 0.5);
             const auto tint = between(saturation, ao, ci, 0.5);
-            if ((!cutOff || paperInShade(image, *cutOff)) && (!tint || *tint < kTintedPaper) &&
-                shadowEdgeInside(image.lightness, ao, ci)) {
-                setAside(c, a, "a shadow's edge cuts it off");
-                continue;
+            if (!tint || *tint < kTintedPaper) {
+                const auto cutOff = between(image.paper, ao, ci, 0.5);
+                const ShadowEdge shadow = shadowEdgeInside(image.lightness, ao, ci);
+                if (shadow == ShadowEdge::linesRunOn ||
+                    (shadow != ShadowEdge::none && (!cutOff || paperInShade(image, *cutOff)))) {
+                    setAside(c, a, "a shadow's edge cuts it off");
+                    continue;
+                }
             }
             const bool thinRing =
                 outer.borderSides == 0 && inner.borderSides == 0 && area(ao) < kThinRing * area(ci);

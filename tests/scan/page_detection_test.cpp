@@ -67,6 +67,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::textBlocks, 19, still, 9},    // a pale object touching the sheet's edge: a wedge, not a frame
         {Kind::harshLight, 2, still, 11},    // a patch of light over desk and sheet, cut by the frame's corner
         {Kind::harshLight, 19, still, 10},   // lit grey desk out to the frame, clutter on the sheet's edge
+        {Kind::harshLight, 8, still, 12},    // the sheet's end in shade as deep as a dark desk, lines running into it
+        {Kind::harshLight, 8, kFrame, 12},   // the same, the lines fading in the deepest shade
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
