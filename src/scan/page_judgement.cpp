@@ -382,6 +382,11 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             constexpr double kThinRing = 1.12;
             const Corners& ao = judged[a].outline.corners;
             const Corners& ci = judged[c].outline.corners;
+            std::optional<ShadowEdge> shadowOnce;  // asked for by two rules below
+            auto shadowEdge = [&] {
+                if (!shadowOnce) shadowOnce = shadowEdgeInside(image.lightness, ao, ci);
+                return *shadowOnce;
+            };
             // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
             // or clearly enough with no paper as bright around it that a shadow's edge would cut
             // off, is not part of one the frame cuts: that one only reaches the frame across the
@@ -392,7 +397,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 if (!whollyInView && inner.edgeInView && oneSideShaded(image, ci, inner, kClearSides)) {
                     const auto around = between(image.paper, ao, ci, 0.85);
                     whollyInView = around && *around < inner.paper - margin &&
-                                   shadowEdgeInside(image.lightness, ao, ci) == ShadowEdge::none;
+                                   shadowEdge() == ShadowEdge::none;
                 }
                 // Or its sides inside the outer one are its own edges, however clutter lying across
                 // them weakens their step; no paper comes back past them, and the outer one's sides
@@ -421,7 +426,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             const auto tint = between(saturation, ao, ci, 0.5);
             if (!tint || *tint < kTintedPaper) {
                 const auto cutOff = between(image.paper, ao, ci, 0.5);
-                const ShadowEdge shadow = shadowEdgeInside(image.lightness, ao, ci);
+                const ShadowEdge shadow = shadowEdge();
                 if (shadow == ShadowEdge::linesRunOn ||
                     (shadow != ShadowEdge::none && (!cutOff || paperInShade(image, *cutOff)))) {
                     setAside(c, a, "a shadow's edge cuts it off");
