@@ -70,6 +70,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 8, still, 12},    // the sheet's end in shade as deep as a dark desk, lines running into it
         {Kind::harshLight, 8, kFrame, 12},   // the same, the lines fading in the deepest shade
         {Kind::darkObjects, 27, kFrame, 10}, // two boxes' and a card's edges outnumbering the sheet's
+        {Kind::harshLight, 36, still, 5},    // a shadow's edge splits the sheet's outline in two, its shaded half on dark grain
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
