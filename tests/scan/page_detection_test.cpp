@@ -164,6 +164,24 @@ TEST(PageDetectionTest, drawnLinesRunOnAcrossAShadowsEdgeOnly) {
     }
 }
 
+// An outline that runs on along the sheet's side past both its ends takes in desk there, unless
+// its side goes on stepping, as the sheet's shaded part would; the sheet's own edge between those
+// ends says nothing either way.
+TEST(PageDetectionTest, anOutersSidePastBothEndsOfTheSheetIsJudgedThereOnly) {
+    for (const bool shadedPaperPast : {false, true}) {
+        cv::Mat image(240, 400, CV_8UC3, cv::Scalar(110, 110, 110));
+        image(cv::Rect(100, 50, 200, 140)).setTo(cv::Scalar(235, 235, 235));
+        if (shadedPaperPast) {
+            image(cv::Rect(30, 50, 70, 140)).setTo(cv::Scalar(170, 170, 170));
+            image(cv::Rect(300, 50, 70, 140)).setTo(cv::Scalar(170, 170, 170));
+        }
+        const auto w = scan::WorkingImage::from(image);
+        const scan::Corners sheet{cv::Point2d(100, 50), {300, 50}, {300, 190}, {100, 190}};
+        const scan::Corners outer{cv::Point2d(40, 20), {360, 20}, {360, 190}, {40, 190}};
+        EXPECT_EQ(scan::sidesGoOnOverDesk(w, outer, sheet), !shadedPaperPast) << shadedPaperPast;
+    }
+}
+
 // Cards, books and phones are not paper, nor is a desk.
 TEST(PageDetectionTest, withoutASheetThereIsNoPage) {
     for (Background b : {Background::wood, Background::darkDesk, Background::clutter}) {
