@@ -71,6 +71,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 8, kFrame, 12},   // the same, the lines fading in the deepest shade
         {Kind::darkObjects, 27, kFrame, 10}, // two boxes' and a card's edges outnumbering the sheet's
         {Kind::harshLight, 36, still, 5},    // a shadow's edge splits the sheet's outline in two, its shaded half on dark grain
+        {Kind::drawnBoxes, 16, kFrame, 14},  // a frame drawn inside the edge, darker against the paper than the desk
+        {Kind::harshLight, 22, kFrame, 12},  // a box drawn up to the edge in shade: the paper strip between is no line
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
