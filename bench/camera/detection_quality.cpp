@@ -108,7 +108,8 @@ class Evaluation {
             }
             std::printf("\n");
         }
-        if (iou >= 0.95 && ink >= 0.99) {
+        // One picture asked for by its index is written whatever its score.
+        if (iou >= 0.95 && ink >= 0.99 && options_.index < 0) {
             return;
         }
         char name[96];

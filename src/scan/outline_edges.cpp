@@ -205,26 +205,32 @@ bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Co
     double sum = 0, length = 0;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
-        std::optional<double> from, to;
+        // The side may run on past both of the inner one's ends: each stretch apart, or the
+        // inner one's own edge between them would count as the side going on.
+        std::vector<std::pair<double, double>> past;
         int along = 0;
+        bool outside = false;
         for (int i = 0; i <= n; ++i) {
             const double t = double(i) / n;
             const double d = signedDistance(polygon, cv::Point2f(a + (b - a) * t));
             along += std::abs(d) <= kNear ? 1 : 0;
             if (d < -kNear) {
-                from = from.value_or(t);
-                to = t;
+                if (!outside) past.emplace_back(t, t);
+                past.back().second = t;
             }
+            outside = d < -kNear;
         }
-        if (along < n / 4 || !from || alongBorder(a, b, image.paper.size())) {
+        if (along < n / 4 || past.empty() || alongBorder(a, b, image.paper.size())) {
             continue;
         }
-        const cv::Point2d p = a + (b - a) * *from, q = a + (b - a) * *to;
-        const double stretch = cv::norm(q - p);
-        const auto steps = stretch >= 8.0 ? stepSupport(image, p, q) : std::nullopt;
-        if (steps) {
-            sum += steps->share * stretch;
-            length += stretch;
+        for (const auto& [from, to] : past) {
+            const cv::Point2d p = a + (b - a) * from, q = a + (b - a) * to;
+            const double stretch = cv::norm(q - p);
+            const auto steps = stretch >= 8.0 ? stepSupport(image, p, q) : std::nullopt;
+            if (steps) {
+                sum += steps->share * stretch;
+                length += stretch;
+            }
         }
     }
     return sum <= 0.5 * length;

@@ -177,17 +177,13 @@ bool holds(const Overlap& o) {
 
 // How many sides of `inner` lie along a side of `outer`: both ends within a few pixels of it.
 int sharedSides(const Corners& outer, const Corners& inner) {
-    auto offLine = [](cv::Point2d p, cv::Point2d a, cv::Point2d b) {
-        const cv::Point2d d = b - a;
-        return std::abs(cross(d, p - a)) / std::max(1e-9, cv::norm(d));
-    };
     constexpr double kNear = 4.0;
     int shared = 0;
     for (int i = 0; i < 4; ++i) {
         const cv::Point2d p = inner[i], q = inner[(i + 1) % 4];
         for (int k = 0; k < 4; ++k) {
             const cv::Point2d a = outer[k], b = outer[(k + 1) % 4];
-            if (offLine(p, a, b) <= kNear && offLine(q, a, b) <= kNear) {
+            if (distanceFromLine(p, a, b) <= kNear && distanceFromLine(q, a, b) <= kNear) {
                 ++shared;
                 break;
             }

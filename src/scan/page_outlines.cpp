@@ -3,7 +3,8 @@
 // colourless regions (merged with a grey desk), closed loops of edges (broken by shadows and
 // thumbs), and quadrilaterals of long straight brightness steps, with the frame's border
 // standing in for sides beyond it (lost among many edges). A region's corner that is curled over
-// or under a thumb is carried on from its sides.
+// or under a thumb is carried on from its sides, and two outlines a shadow's edge splits the
+// sheet into are joined.
 
 #include "scan/page_search.h"
 
@@ -13,11 +14,14 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace vellumora::scan {
 
 namespace {
+
+constexpr const char* kStraightEdges = "straight edges";
 
 // A straight edge: a line with the span of it that edges were found along.
 struct Edge {
@@ -408,8 +412,61 @@ void edgeQuads(const std::vector<Edge>& edges, cv::Size size, std::vector<Outlin
         if (kept >= (f.stretch ? kMaxStretched : kMaxWhole) || !isNew(out, f.corners)) {
             continue;
         }
-        out.push_back({f.corners, "straight edges"});
+        out.push_back({f.corners, kStraightEdges});
         ++kept;
+    }
+}
+
+// Whether the corners are the frame's own: the whole frame is judged on its own.
+bool isFrame(const Corners& c, cv::Size size, double near) {
+    const double w = size.width, h = size.height;
+    const Corners frame{cv::Point2d(0, 0), cv::Point2d(w, 0), cv::Point2d(w, h), cv::Point2d(0, h)};
+    for (int i = 0; i < 4; ++i) {
+        if (cv::norm(c[i] - frame[i]) > near) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A shadow's edge across the sheet splits its regions into a lit outline and a shaded one, each
+// with the shadow's edge for a side. Two such outlines that share a side from opposite sides of
+// it, their other sides running on straight across its ends, are one sheet. (Quadrilaterals of
+// straight edges are made across any such split already; joining them would only mix lines.)
+void joinAcrossSharedSides(std::vector<Outline>& out, cv::Size size) {
+    const double near = 0.02 * std::min(size.width, size.height);
+    const size_t proposed = out.size();
+    auto ofRegion = [&](size_t i) { return std::string_view(out[i].source) != kStraightEdges; };
+    for (size_t i = 0; i < proposed; ++i) {
+        for (size_t j = i + 1; j < proposed && ofRegion(i); ++j) {
+            if (!ofRegion(j)) {
+                continue;
+            }
+            for (int k = 0; k < 4; ++k) {
+                for (int m = 0; m < 4; ++m) {
+                    // Both clockwise, so a shared side runs one way in one and back in the other.
+                    const Corners &p = out[i].corners, &q = out[j].corners;
+                    const cv::Point2d a = p[k], b = p[(k + 1) % 4];
+                    if (cv::norm(a - q[(m + 1) % 4]) > near || cv::norm(b - q[m]) > near) {
+                        continue;
+                    }
+                    const cv::Point2d pa = p[(k + 3) % 4], pb = p[(k + 2) % 4];
+                    const cv::Point2d qa = q[(m + 2) % 4], qb = q[(m + 3) % 4];
+                    if (cross(b - a, pa - a) * cross(b - a, qa - a) >= 0 ||
+                        cross(b - a, pb - a) * cross(b - a, qb - a) >= 0) {
+                        continue;  // one lies over the other
+                    }
+                    if (std::max(distanceFromLine(a, pa, qa), distanceFromLine(q[(m + 1) % 4], pa, qa)) > near ||
+                        std::max(distanceFromLine(b, pb, qb), distanceFromLine(q[m], pb, qb)) > near) {
+                        continue;
+                    }
+                    const auto corners = orderCorners({pa, qa, qb, pb});
+                    if (corners && !isFrame(*corners, size, near) && isNew(out, *corners)) {
+                        out.push_back({*corners, "joined outlines"});
+                    }
+                }
+            }
+        }
     }
 }
 
@@ -431,6 +488,7 @@ std::vector<Outline> proposeOutlines(const WorkingImage& image) {
     cv::findContours(edgeMap(image), contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
     edgeLoops(contours, 0.02 * double(image.paper.total()), out);
     edgeQuads(straightEdges(image, contours), image.paper.size(), out);
+    joinAcrossSharedSides(out, image.paper.size());
     return out;
 }
 

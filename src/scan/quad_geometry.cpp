@@ -123,16 +123,62 @@ class LumaSampler {
     int channels_;
 };
 
+// Where a profile crosses a thin dark line: a step down and the next one, back up within a line's
+// width and about as strong. Neither is the sheet's edge, however strongly a line drawn on the
+// paper steps. (A thin bright strip is no line: it may be the paper between a line drawn close to
+// the edge and the edge itself.) Profiles run outwards: a line's inner edge comes first.
+enum class LineEdge : unsigned char { none, inner, outer };
+
+std::vector<LineEdge> lineEdges(const std::vector<double>& d, int width, double least) {
+    struct Lobe {
+        size_t from, to, peak;
+    };
+    std::vector<Lobe> lobes;
+    for (size_t k = 0; k < d.size(); ++k) {
+        if (std::abs(d[k]) < least) {
+            continue;
+        }
+        if (lobes.empty() || lobes.back().to + 1 != k || (d[k] > 0) != (d[lobes.back().peak] > 0)) {
+            lobes.push_back({k, k, k});
+            continue;
+        }
+        lobes.back().to = k;
+        if (std::abs(d[k]) > std::abs(d[lobes.back().peak])) {
+            lobes.back().peak = k;
+        }
+    }
+    std::vector<LineEdge> line(d.size(), LineEdge::none);
+    for (size_t i = 0; i + 1 < lobes.size(); ++i) {
+        const Lobe &a = lobes[i], &b = lobes[i + 1];
+        const double pa = d[a.peak], pb = d[b.peak];
+        if (pa >= 0 || pb <= 0 || b.peak - a.peak > size_t(width) ||
+            std::min(std::abs(pa), std::abs(pb)) < 0.5 * std::max(std::abs(pa), std::abs(pb))) {
+            continue;
+        }
+        std::fill(line.begin() + std::ptrdiff_t(a.from), line.begin() + std::ptrdiff_t(a.to) + 1, LineEdge::inner);
+        std::fill(line.begin() + std::ptrdiff_t(b.from), line.begin() + std::ptrdiff_t(b.to) + 1, LineEdge::outer);
+        ++i;
+    }
+    return line;
+}
+
 // Sub-pixel positions of the brightness step along one side, searched across it.
 std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, int side, int radius) {
     const cv::Point2d a = c[side], b = c[(side + 1) % 4];
     const cv::Point2d dir = unit(b - a);
     const cv::Point2d outward(dir.y, -dir.x);
     const int samples = std::clamp(int(cv::norm(b - a) / 4), 8, 48);
+    constexpr double kMinStep = 8.0;
+    // A line drawn along the edge, inside it, steps one way and back soon after; the sheet's edge
+    // does not come back. The profile reaches a line's width further in than the search, so that
+    // a line there still shows as one.
+    const int lineWidth = std::max(3, radius / 2);
+    const int inward = radius + lineWidth;
 
     struct Profile {
         cv::Point2d origin;
-        std::vector<double> derivative;  // index k is offset k - radius + 1
+        std::vector<double> derivative;  // index k is offset k - inward + 1
+        std::vector<LineEdge> line;      // steps that are a line's edges
     };
     std::vector<Profile> profiles;
     double positive = 0, negative = 0;
@@ -140,7 +186,7 @@ std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, i
         const double t = 0.1 + 0.8 * (i + 0.5) / samples;
         const cv::Point2d origin = a + (b - a) * t;
         std::vector<double> intensity;
-        for (int s = -radius; s <= radius; ++s) {
+        for (int s = -inward; s <= radius; ++s) {
             double sum = 0;
             int n = 0;
             for (int tangent = -1; tangent <= 1; ++tangent) {
@@ -151,13 +197,16 @@ std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, i
             }
             intensity.push_back(n == 3 ? sum / 3 : std::nan(""));
         }
-        Profile p{origin, {}};
-        double strongest = 0;
+        Profile p{origin, {}, {}};
         for (size_t k = 1; k + 1 < intensity.size(); ++k) {
             const double d = intensity[k + 1] - intensity[k - 1];
             p.derivative.push_back(std::isnan(d) ? 0.0 : d);
-            if (std::abs(d) > std::abs(strongest)) {
-                strongest = d;
+        }
+        p.line = lineEdges(p.derivative, lineWidth, kMinStep);
+        double strongest = 0;
+        for (size_t k = size_t(lineWidth); k < p.derivative.size(); ++k) {
+            if (p.line[k] == LineEdge::none && std::abs(p.derivative[k]) > std::abs(strongest)) {
+                strongest = p.derivative[k];
             }
         }
         (strongest > 0 ? positive : negative) += std::abs(strongest);
@@ -166,10 +215,6 @@ std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, i
 
     // The side's step has one direction along its whole length; the other one is clutter.
     const double sign = positive > negative ? 1.0 : -1.0;
-    constexpr double kMinStep = 8.0;
-    // A line drawn along the edge, inside it, steps the same way first and back soon after; the
-    // sheet's edge does not come back.
-    const int lineWidth = std::max(3, radius / 2);
     auto comesBack = [&](const std::vector<double>& d, size_t k) {
         double back = 0;
         for (size_t j = k + 1; j < d.size() && j <= k + size_t(lineWidth); ++j) {
@@ -182,22 +227,33 @@ std::vector<cv::Point2f> stepPoints(const LumaSampler& luma, const Corners& c, i
         const auto& d = p.derivative;
         int best = -1;
         double bestScore = 0;
-        for (size_t k = 0; k < d.size(); ++k) {
-            const double offset = double(k) - radius + 1;
+        for (size_t k = size_t(lineWidth); k < d.size(); ++k) {
+            const double offset = double(k) - inward + 1;
             const double score = sign * d[k] * (1.0 - 0.5 * (offset / radius) * (offset / radius));
-            if (sign * d[k] >= kMinStep && score > bestScore && !comesBack(d, k)) {
+            if (sign * d[k] >= kMinStep && score > bestScore && p.line[k] == LineEdge::none && !comesBack(d, k)) {
                 bestScore = score;
                 best = int(k);
             }
         }
+        // A line drawn along the sheet lies on it: with no edge in reach past it, the sheet goes
+        // on at least to the line's outer side.
+        for (size_t k = d.size(); best < 0 && k-- > size_t(lineWidth);) {
+            if (p.line[k] != LineEdge::outer) {
+                continue;
+            }
+            while (k > size_t(lineWidth) && p.line[k - 1] == LineEdge::outer && std::abs(d[k - 1]) > std::abs(d[k])) {
+                --k;
+            }
+            best = int(k);
+        }
         if (best < 0) {
             continue;
         }
-        double offset = best - radius + 1;
+        double offset = best - inward + 1;
         if (best > 0 && best + 1 < int(d.size())) {
             const double l = d[best - 1], m = d[best], r = d[best + 1];
             const double curvature = l - 2 * m + r;
-            if (sign * curvature < 0) {  // a true peak, not a shoulder
+            if (m * curvature < 0) {  // a true peak, not a shoulder
                 offset += std::clamp(0.5 * (l - r) / curvature, -0.5, 0.5);
             }
         }

@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
@@ -19,6 +20,12 @@ using Corners = std::array<cv::Point2d, 4>;
 // The z component of the cross product of two vectors in the image plane.
 inline double cross(cv::Point2d a, cv::Point2d b) {
     return a.x * b.y - a.y * b.x;
+}
+
+// The distance of p from the line through a and b.
+inline double distanceFromLine(cv::Point2d p, cv::Point2d a, cv::Point2d b) {
+    const cv::Point2d d = b - a;
+    return std::abs(cross(d, p - a)) / std::max(1e-9, std::sqrt(d.x * d.x + d.y * d.y));
 }
 
 // Where the line through p along u meets the one through q along v; none when they are parallel

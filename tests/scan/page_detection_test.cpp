@@ -70,6 +70,9 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 8, still, 12},    // the sheet's end in shade as deep as a dark desk, lines running into it
         {Kind::harshLight, 8, kFrame, 12},   // the same, the lines fading in the deepest shade
         {Kind::darkObjects, 27, kFrame, 10}, // two boxes' and a card's edges outnumbering the sheet's
+        {Kind::harshLight, 36, still, 5},    // a shadow's edge splits the sheet's outline in two, its shaded half on dark grain
+        {Kind::drawnBoxes, 16, kFrame, 14},  // a frame drawn inside the edge, darker against the paper than the desk
+        {Kind::harshLight, 22, kFrame, 12},  // a box drawn up to the edge in shade: the paper strip between is no line
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
@@ -160,6 +163,24 @@ TEST(PageDetectionTest, drawnLinesRunOnAcrossAShadowsEdgeOnly) {
         const auto w = scan::WorkingImage::from(image);
         const double reach = c.offPicture ? 120 : 0;
         EXPECT_EQ(scan::linesRunAcross(w.lightness, {60 - reach, 120}, {340 + reach, 120}), c.across) << c.name;
+    }
+}
+
+// An outline that runs on along the sheet's side past both its ends takes in desk there, unless
+// its side goes on stepping, as the sheet's shaded part would; the sheet's own edge between those
+// ends says nothing either way.
+TEST(PageDetectionTest, anOutersSidePastBothEndsOfTheSheetIsJudgedThereOnly) {
+    for (const bool shadedPaperPast : {false, true}) {
+        cv::Mat image(240, 400, CV_8UC3, cv::Scalar(110, 110, 110));
+        image(cv::Rect(100, 50, 200, 140)).setTo(cv::Scalar(235, 235, 235));
+        if (shadedPaperPast) {
+            image(cv::Rect(30, 50, 70, 140)).setTo(cv::Scalar(170, 170, 170));
+            image(cv::Rect(300, 50, 70, 140)).setTo(cv::Scalar(170, 170, 170));
+        }
+        const auto w = scan::WorkingImage::from(image);
+        const scan::Corners sheet{cv::Point2d(100, 50), {300, 50}, {300, 190}, {100, 190}};
+        const scan::Corners outer{cv::Point2d(40, 20), {360, 20}, {360, 190}, {40, 190}};
+        EXPECT_EQ(scan::sidesGoOnOverDesk(w, outer, sheet), !shadedPaperPast) << shadedPaperPast;
     }
 }
 
