@@ -438,14 +438,18 @@ void joinAcrossSharedSides(std::vector<Outline>& out, cv::Size size) {
     const size_t proposed = out.size();
     auto ofRegion = [&](size_t i) { return std::string_view(out[i].source) != kStraightEdges; };
     for (size_t i = 0; i < proposed; ++i) {
-        for (size_t j = i + 1; j < proposed && ofRegion(i); ++j) {
+        if (!ofRegion(i)) {
+            continue;
+        }
+        for (size_t j = i + 1; j < proposed; ++j) {
             if (!ofRegion(j)) {
                 continue;
             }
+            // Copies: what is joined goes onto `out`, which may move its outlines.
+            const Corners p = out[i].corners, q = out[j].corners;
             for (int k = 0; k < 4; ++k) {
                 for (int m = 0; m < 4; ++m) {
                     // Both clockwise, so a shared side runs one way in one and back in the other.
-                    const Corners &p = out[i].corners, &q = out[j].corners;
                     const cv::Point2d a = p[k], b = p[(k + 1) % 4];
                     if (cv::norm(a - q[(m + 1) % 4]) > near || cv::norm(b - q[m]) > near) {
                         continue;
