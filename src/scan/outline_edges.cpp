@@ -173,7 +173,9 @@ ShadowEdge shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, cons
 bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
                    double clearAs, EndsOutOfView endsOutOfView) {
     const NestedSides sides = nestedSides(lightness, outer, inner);
-    if (sides.sharedSharpness.size() < 2 || sides.crossing.empty()) {
+    // One shared side is enough to compare with: an outline reaching the frame on three sides
+    // across a lit desk may keep only one of the sheet's.
+    if (sides.sharedSharpness.empty() || sides.crossing.empty()) {
         return false;
     }
     constexpr double kAsSharp = 0.8;

@@ -73,6 +73,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 36, still, 5},    // a shadow's edge splits the sheet's outline in two, its shaded half on dark grain
         {Kind::drawnBoxes, 16, kFrame, 14},  // a frame drawn inside the edge, darker against the paper than the desk
         {Kind::harshLight, 22, kFrame, 12},  // a box drawn up to the edge in shade: the paper strip between is no line
+        {Kind::harshLight, 24, kFrame, 16},  // lit desk to the frame on three sides, one of the sheet's sides carried on to it
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
