@@ -285,13 +285,16 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
         }
         // A sheet's edge just inside the frame leaves little room to see past it. Where there is
         // room it must step; then it stands in for the frame's border, counting half as that
-        // does, and is judged as a side the frame cuts.
+        // does, and is judged as a side the frame cuts. Where there is none, the strip between it
+        // and the frame must be darker than the paper nearly all along: nothing else vouches for it.
         if (!both.forth && !both.back && judgeableLength(a, b, size) < 0.15 * std::min(size.width, size.height)) {
             const auto room = partSeenPast(a, b, size);
             if (room && cv::norm(room->second - room->first) >= minSegment) {
                 const auto [from, to] = *room;
-                const double there = stepsBothWays(image, from, to).share();
-                stepping = there >= kMinSideSupport ? 0.5 : 0.0;
+                stepping = stepsBothWays(image, from, to).share() >= kMinSideSupport ? 0.5 : 0.0;
+            } else if (!room) {
+                constexpr double kNearlyAll = 0.8;
+                stepping = stepToFrame(image, a, b).value_or(0.0) >= kNearlyAll ? 0.5 : 0.0;
             }
         }
         if (stepping >= kMinSideSupport) {

@@ -258,6 +258,59 @@ std::optional<std::pair<cv::Point2d, cv::Point2d>> partSeenPast(cv::Point2d a, c
     return partAway(a, b, size, kBeyond.front());
 }
 
+std::optional<double> stepToFrame(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+    const cv::Mat& paper = image.paper;
+    const double length = cv::norm(b - a);
+    if (length < 1) {
+        return std::nullopt;
+    }
+    const cv::Point2d dir = (b - a) / length;
+    // Out is towards the border the side runs along: the way its band leaves the frame more.
+    cv::Point2d outward(dir.y, -dir.x);
+    int leaves = 0;
+    for (double t : {0.1, 0.5, 0.9}) {
+        const cv::Point2d p = a + (b - a) * t;
+        leaves += sampleAt(paper, p + outward * kBand.back()) ? 0 : 1;
+        leaves -= sampleAt(paper, p - outward * kBand.back()) ? 0 : 1;
+    }
+    if (leaves < 0) {
+        outward = -outward;
+    }
+    const int samples = std::clamp(int(length / 3), 10, 40);
+    int counted = 0, stepped = 0;
+    std::array<double, kBand.size()> in{};
+    for (int i = 0; i < samples; ++i) {
+        const cv::Point2d p = alongSide(a, b, i, samples);
+        bool complete = true;
+        for (size_t k = 0; k < kBand.size() && complete; ++k) {
+            const auto v = sampleAt(paper, p - outward * kBand[k]);
+            complete = v.has_value();
+            in[k] = v.value_or(0);
+        }
+        // Clear of the side's own blur, and wider than a marker's line: a line drawn along the
+        // frame is as dark as a desk.
+        double outside = -1;
+        int seen = 0;
+        for (double d = 2.5; d < kBand.back(); d += 1.0) {
+            if (const auto v = sampleAt(paper, p + outward * d)) {
+                outside = std::max(outside, *v);
+                ++seen;
+            }
+        }
+        if (!complete || seen <= kMaxLine) {
+            continue;
+        }
+        std::sort(in.begin(), in.end());
+        const double inside = in[in.size() / 2];
+        ++counted;
+        stepped += inside - outside >= std::max(kMinStep, kMinRelativeStep * inside) ? 1 : 0;
+    }
+    if (counted < samples * 2 / 5) {
+        return std::nullopt;
+    }
+    return double(stepped) / counted;
+}
+
 std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
                                 std::optional<double> ratio) {
     constexpr int n = 12;

@@ -57,6 +57,10 @@ double judgeableLength(cv::Point2d a, cv::Point2d b, cv::Size size);
 // The part of the side from a to b far enough from the frame's border that what lies past it
 // shows, if any.
 std::optional<std::pair<cv::Point2d, cv::Point2d>> partSeenPast(cv::Point2d a, cv::Point2d b, cv::Size size);
+// Share of a side too near the frame to see past where the strip between it and the frame is
+// darker than the paper inside: a strip of desk, not the same paper past a line drawn near the
+// frame. None when the strip is too thin to tell.
+std::optional<double> stepToFrame(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
 
 // The paper measure just inside a side, between lines drawn along it.
 double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point2d inward);

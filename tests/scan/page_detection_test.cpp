@@ -74,6 +74,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::drawnBoxes, 16, kFrame, 14},  // a frame drawn inside the edge, darker against the paper than the desk
         {Kind::harshLight, 22, kFrame, 12},  // a box drawn up to the edge in shade: the paper strip between is no line
         {Kind::harshLight, 24, kFrame, 16},  // lit desk to the frame on three sides, one of the sheet's sides carried on to it
+        {Kind::harshLight, 34, kFrame, 17},  // most of the sheet in deep shade, its bottom edge too near the frame to see past
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
@@ -182,6 +183,26 @@ TEST(PageDetectionTest, anOutersSidePastBothEndsOfTheSheetIsJudgedThereOnly) {
         const scan::Corners sheet{cv::Point2d(100, 50), {300, 50}, {300, 190}, {100, 190}};
         const scan::Corners outer{cv::Point2d(40, 20), {360, 20}, {360, 190}, {40, 190}};
         EXPECT_EQ(scan::sidesGoOnOverDesk(w, outer, sheet), !shadedPaperPast) << shadedPaperPast;
+    }
+}
+
+// Too near the frame to see past, a sheet's edge has a strip of desk between it and the frame; a
+// marker's line drawn along the frame is as dark, but paper shows past it, or it is too thin to tell.
+TEST(PageDetectionTest, aStripOfDeskStepsDownToTheFrameAMarkersLineDoesNot) {
+    struct Case {
+        const char* name;
+        int top, bottom;  // of the dark strip
+        cv::Scalar colour;
+        bool steps;
+    };
+    for (const Case& c : {Case{"desk", 232, 240, cv::Scalar(90, 40, 80), true},
+                          Case{"line with paper past it", 229, 234, cv::Scalar(40, 40, 40), false},
+                          Case{"line along the frame", 235, 240, cv::Scalar(40, 40, 40), false}}) {
+        cv::Mat image(240, 400, CV_8UC3, cv::Scalar(225, 225, 225));
+        image(cv::Range(c.top, c.bottom), cv::Range::all()).setTo(c.colour);
+        const auto w = scan::WorkingImage::from(image);
+        const auto share = scan::stepToFrame(w, {20, double(c.top)}, {380, double(c.top)});
+        EXPECT_EQ(share.value_or(0.0) >= 0.8, c.steps) << c.name;
     }
 }
 
