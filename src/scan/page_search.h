@@ -38,6 +38,9 @@ struct Judgement {
     int borderSides = 0;  // sides along the frame's border, where the sheet may go on
     bool edgeInView = false;  // two long sides step down from paper along nearly all their length
     std::string verdict;
+    // The outlines (by index among those judged with it) of sheets this is a part of, cut off by
+    // a shadow's edge.
+    std::vector<size_t> shadedPartOf;
 };
 
 Judgement judgeOutline(const WorkingImage& image, const Corners& c);

@@ -75,6 +75,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 22, kFrame, 12},  // a box drawn up to the edge in shade: the paper strip between is no line
         {Kind::harshLight, 24, kFrame, 16},  // lit desk to the frame on three sides, one of the sheet's sides carried on to it
         {Kind::harshLight, 34, kFrame, 17},  // most of the sheet in deep shade, its bottom edge too near the frame to see past
+        {Kind::harshLight, 35, still, 18},   // the lit part, carried past the sheet's corner by a shadow's edge over lit desk
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
