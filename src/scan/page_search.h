@@ -4,6 +4,7 @@
 #include "scan/page_detector.h"
 #include "scan/side_measures.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ std::vector<Outline> proposeOutlines(const WorkingImage& image);
 // little, in light and in shade; a desk, a cloth or leaves far more than this.
 cv::Mat saturationOf(const WorkingImage& image);
 inline constexpr double kTintedPaper = 72.0;
+
+// The shortest straight stretch of an edge that counts as one, in working pixels.
+inline double shortestEdge(cv::Size size) {
+    return 0.07 * std::min(size.width, size.height);
+}
 
 // A side must step along this share of its length (thumbs, clutter, curled corners and shade
 // that darkens the paper below the desk beyond take the rest).
