@@ -230,7 +230,14 @@ bool sidesGoOnOverDesk(const WorkingImage& image, const Corners& outer, const Co
             const double stretch = cv::norm(q - p);
             const auto steps = stretch >= 8.0 ? stepSupport(image, p, q) : std::nullopt;
             if (steps) {
-                sum += steps->share * stretch;
+                // A sheet going on into shade steps on from the inner one's corner. Along a
+                // stretch too short to be an edge of its own, a shadow's edge on the desk meeting
+                // the side by chance may step along most of it, but away from the corner.
+                double share = steps->share;
+                if (stretch < shortestEdge(image.paper.size())) {
+                    share = std::min(share, from == 0 ? steps->atEnd : steps->atStart);
+                }
+                sum += share * stretch;
                 length += stretch;
             }
         }

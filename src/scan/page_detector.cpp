@@ -91,6 +91,15 @@ bool encloses(const Corners& outer, const Corners& inner) {
            });
 }
 
+bool sameCorners(const Corners& a, const Corners& b) {
+    for (size_t k = 0; k < a.size(); ++k) {
+        if (cv::norm(a[k] - b[k]) > 0.5) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Fits the outline found in the working image onto the full image's edges, first within a
 // working pixel or two, then closer in. Sides along the frame's border stay there.
 Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& chosen) {
@@ -191,7 +200,22 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
         w.shadowsHideSteps = true;
         std::vector<Judged> again = judgeAll();
         const Judged* found = chooseSheet(w, again);
-        if (found && (!chosen || encloses(found->outline.corners, chosen->outline.corners))) {
+        // The first choice may be only the lit part of the sheet the second look finds, carried
+        // past the sheet's corner over lit desk by the shadow's edge, so not enclosed by it. The
+        // second look proposes its outlines anew: the first choice is found there by its corners.
+        auto partOfFound = [&] {
+            const auto same = std::find_if(again.begin(), again.end(), [&](const Judged& j) {
+                return sameCorners(j.outline.corners, chosen->outline.corners);
+            });
+            if (same == again.end()) {
+                return false;
+            }
+            const auto& of = same->judgement.shadedPartOf;
+            return std::any_of(of.begin(), of.end(), [&](size_t i) {
+                return &again[i] == found || encloses(found->outline.corners, again[i].outline.corners);
+            });
+        };
+        if (found && (!chosen || encloses(found->outline.corners, chosen->outline.corners) || partOfFound())) {
             const auto index = found - again.data();
             judged = std::move(again);
             chosen = &judged[size_t(index)];

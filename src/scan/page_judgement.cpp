@@ -426,6 +426,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 if (shadow == ShadowEdge::linesRunOn ||
                     (shadow != ShadowEdge::none && (!cutOff || paperInShade(image, *cutOff)))) {
                     setAside(c, a, "a shadow's edge cuts it off");
+                    judged[c].judgement.shadedPartOf.push_back(a);
                     continue;
                 }
             }
@@ -501,6 +502,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 // Paper in shade around a piece of the sheet that keeps two of its edges: the
                 // piece is cut off by a shadow, not a sheet lying on something greyer.
                 setAside(c, a, "shaded paper of the same sheet lies around it");
+                judged[c].judgement.shadedPartOf.push_back(a);
             } else {
                 setAside(a, c, "the inner one lies on something greyer");
             }

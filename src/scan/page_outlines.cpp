@@ -226,7 +226,7 @@ std::vector<Edge> splitEdge(const Edge& e, double gap) {
 
 std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
     const cv::Size size = image.paper.size();
-    const double minSegment = 0.07 * std::min(size.width, size.height);
+    const double minSegment = shortestEdge(size);
     struct Segment {
         cv::Point2d a, b;
         double length;

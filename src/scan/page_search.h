@@ -4,6 +4,7 @@
 #include "scan/page_detector.h"
 #include "scan/side_measures.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ std::vector<Outline> proposeOutlines(const WorkingImage& image);
 cv::Mat saturationOf(const WorkingImage& image);
 inline constexpr double kTintedPaper = 72.0;
 
+// The shortest straight stretch of an edge that counts as one, in working pixels.
+inline double shortestEdge(cv::Size size) {
+    return 0.07 * std::min(size.width, size.height);
+}
+
 // A side must step along this share of its length (thumbs, clutter, curled corners and shade
 // that darkens the paper below the desk beyond take the rest).
 inline constexpr double kMinSideSupport = 0.4;
@@ -38,6 +44,9 @@ struct Judgement {
     int borderSides = 0;  // sides along the frame's border, where the sheet may go on
     bool edgeInView = false;  // two long sides step down from paper along nearly all their length
     std::string verdict;
+    // The outlines (by index among those judged with it) of sheets this is a part of, cut off by
+    // a shadow's edge.
+    std::vector<size_t> shadedPartOf;
 };
 
 Judgement judgeOutline(const WorkingImage& image, const Corners& c);

@@ -75,6 +75,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 22, kFrame, 12},  // a box drawn up to the edge in shade: the paper strip between is no line
         {Kind::harshLight, 24, kFrame, 16},  // lit desk to the frame on three sides, one of the sheet's sides carried on to it
         {Kind::harshLight, 34, kFrame, 17},  // most of the sheet in deep shade, its bottom edge too near the frame to see past
+        {Kind::harshLight, 35, still, 18},   // the lit part, carried past the sheet's corner by a shadow's edge over lit desk
+        {Kind::harshLight, 31, still, 11},   // the sheet's side carried on to the frame, where a lit patch of desk meets it
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
@@ -170,19 +172,27 @@ TEST(PageDetectionTest, drawnLinesRunOnAcrossAShadowsEdgeOnly) {
 
 // An outline that runs on along the sheet's side past both its ends takes in desk there, unless
 // its side goes on stepping, as the sheet's shaded part would; the sheet's own edge between those
-// ends says nothing either way.
+// ends says nothing either way. A step that starts away from the sheet's corners, along a stretch
+// too short to be an edge, is a lit patch of desk the side meets by chance.
 TEST(PageDetectionTest, anOutersSidePastBothEndsOfTheSheetIsJudgedThereOnly) {
-    for (const bool shadedPaperPast : {false, true}) {
+    struct Case {
+        int reach;  // of the outer one past the sheet's ends
+        int lit;    // of that, how far from the outer one's ends paper or a lit desk lies
+        bool overDesk;
+    } const cases[] = {{60, 0, true}, {60, 60, false}, {16, 16, false}, {16, 7, true}};
+    for (const Case& c : cases) {
         cv::Mat image(240, 400, CV_8UC3, cv::Scalar(110, 110, 110));
         image(cv::Rect(100, 50, 200, 140)).setTo(cv::Scalar(235, 235, 235));
-        if (shadedPaperPast) {
-            image(cv::Rect(30, 50, 70, 140)).setTo(cv::Scalar(170, 170, 170));
-            image(cv::Rect(300, 50, 70, 140)).setTo(cv::Scalar(170, 170, 170));
+        const int left = 100 - c.reach, right = 300 + c.reach;
+        if (c.lit > 0) {
+            image(cv::Rect(left, 50, c.lit, 140)).setTo(cv::Scalar(170, 170, 170));
+            image(cv::Rect(right - c.lit, 50, c.lit, 140)).setTo(cv::Scalar(170, 170, 170));
         }
         const auto w = scan::WorkingImage::from(image);
         const scan::Corners sheet{cv::Point2d(100, 50), {300, 50}, {300, 190}, {100, 190}};
-        const scan::Corners outer{cv::Point2d(40, 20), {360, 20}, {360, 190}, {40, 190}};
-        EXPECT_EQ(scan::sidesGoOnOverDesk(w, outer, sheet), !shadedPaperPast) << shadedPaperPast;
+        const double l = left, r = right;
+        const scan::Corners outer{cv::Point2d(l, 20), {r, 20}, {r, 190}, {l, 190}};
+        EXPECT_EQ(scan::sidesGoOnOverDesk(w, outer, sheet), c.overDesk) << c.reach << " " << c.lit;
     }
 }
 
