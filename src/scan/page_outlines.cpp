@@ -131,17 +131,27 @@ void edgeLoops(const std::vector<std::vector<cv::Point>>& contours, double minAr
     }
 }
 
+// The side of the line through a and b that it steps down from.
+cv::Point2d towardsBrightSide(cv::Point2d a, cv::Point2d b, const BothWays& steps) {
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+    const bool fromRight = steps.forth.value_or(Steps()).share >= steps.back.value_or(Steps()).share;
+    return fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
+}
+
+// How much colour lowers the paper measure just to one side of a line. Shade darkens paper, but
+// leaves it colourless: its paper measure stays its lightness.
+double colourAlong(const WorkingImage& image, cv::Point2d a, cv::Point2d b, cv::Point2d towards) {
+    return insideAlong(image.lightness, a, b, towards) - insideAlong(image.paper, a, b, towards);
+}
+constexpr double kColourful = 20.0;
+
 // Whether what an edge steps down from may be paper, if in deep shade: a step from a colourful
 // card, book or screen to its darker border or the desk, or from something near black, is not a
 // sheet's edge.
 bool paperOnBrightSide(const WorkingImage& image, cv::Point2d a, cv::Point2d b, const BothWays& steps) {
-    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-    const bool fromRight = steps.forth.value_or(Steps()).share >= steps.back.value_or(Steps()).share;
-    const cv::Point2d inward = fromRight ? cv::Point2d(-dir.y, dir.x) : cv::Point2d(dir.y, -dir.x);
-    // Shade darkens paper, but leaves it colourless: its paper measure stays its lightness.
-    constexpr double kColourful = 20.0, kNearBlack = 36.0;
-    const double paper = insideAlong(image.paper, a, b, inward);
-    return paper >= kNearBlack && insideAlong(image.lightness, a, b, inward) - paper < kColourful;
+    const cv::Point2d inward = towardsBrightSide(a, b, steps);
+    constexpr double kNearBlack = 36.0;
+    return insideAlong(image.paper, a, b, inward) >= kNearBlack && colourAlong(image, a, b, inward) < kColourful;
 }
 
 // The pieces of an edge that lie closely on one line, in stretches without gaps wider than `gap`
@@ -224,7 +234,75 @@ std::vector<Edge> splitEdge(const Edge& e, double gap) {
     return parts;
 }
 
-std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std::vector<cv::Point>>& contours) {
+// Whether the segment from a to b lies along the edge's line, its ends within `off` of it.
+bool liesOn(const Edge& e, cv::Point2d a, cv::Point2d b, double turn = 0.06, double off = 4.0) {
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
+    return std::abs(cross(dir, e.dir)) < turn && std::abs(cross(a - e.point, e.dir)) < off &&
+           std::abs(cross(b - e.point, e.dir)) < off;
+}
+
+bool alongAny(const std::vector<Edge>& edges, cv::Point2d a, cv::Point2d b, double turn, double off) {
+    return std::any_of(edges.begin(), edges.end(), [&](const Edge& e) { return liesOn(e, a, b, turn, off); });
+}
+
+// The share of the side from a to b that runs along edge pixels, within a pixel.
+double onEdgeMap(const cv::Mat& edgePixels, cv::Point2d a, cv::Point2d b) {
+    const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a)), across(-dir.y, dir.x);
+    constexpr int n = 32;
+    int on = 0;
+    for (int i = 0; i < n; ++i) {
+        const cv::Point2d p = alongSide(a, b, i, n);
+        for (double d : {-1.0, 0.0, 1.0}) {
+            if (sampleAt(edgePixels, p + across * d).value_or(0) >= 128) {
+                ++on;
+                break;
+            }
+        }
+    }
+    return double(on) / n;
+}
+
+// A sheet's edge against grained wood or a patterned cloth breaks into pieces too short to be
+// edges, while the paper region still ends along it in a clean line of edge pixels: such a side
+// of a region, stepping down from paper to colour, stands in for the edge, a few at most. (A
+// region's side that cuts across a pale object touching the sheet has no edge along the cut; past
+// a shadow's edge across the sheet, or a block of print, lies colourless paper.)
+std::vector<Edge> regionSides(const WorkingImage& image, const cv::Mat& edgePixels,
+                              const std::vector<Outline>& regions, const std::vector<Edge>& found) {
+    const cv::Size size = image.paper.size();
+    // Nothing else vouches for such a side: it must step nearly all along.
+    constexpr double kNearlyAll = 0.9;
+    std::vector<Edge> sides;
+    for (const Outline& o : regions) {
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d a = o.corners[k], b = o.corners[(k + 1) % 4];
+            const double length = cv::norm(b - a);
+            // Only where no edge was found near it, however skewed: elsewhere outlines of the
+            // edges found are already proposed, and one more line close by only adds outlines
+            // that differ by a sliver.
+            if (length < 2 * shortestEdge(size) || alongBorder(a, b, size) ||
+                alongAny(found, a, b, 0.1, 0.03 * std::min(size.width, size.height)) ||
+                alongAny(sides, a, b, 0.06, 4.0)) {
+                continue;
+            }
+            const BothWays both = stepsBothWays(image, a, b);
+            const double share = both.share();
+            if (share >= kNearlyAll && paperOnBrightSide(image, a, b, both) &&
+                colourAlong(image, a, b, -towardsBrightSide(a, b, both)) >= kColourful &&
+                onEdgeMap(edgePixels, a, b) >= kNearlyAll) {
+                sides.push_back({a, (b - a) / length, 0, length, share * length, false, {}, true});
+            }
+        }
+    }
+    constexpr size_t kMaxSides = 4;
+    std::sort(sides.begin(), sides.end(), [](const Edge& x, const Edge& y) { return x.support > y.support; });
+    sides.resize(std::min(sides.size(), kMaxSides));
+    return sides;
+}
+
+std::vector<Edge> straightEdges(const WorkingImage& image, const cv::Mat& edgePixels,
+                                const std::vector<std::vector<cv::Point>>& contours,
+                                const std::vector<Outline>& regions) {
     const cv::Size size = image.paper.size();
     const double minSegment = shortestEdge(size);
     struct Segment {
@@ -254,14 +332,9 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     std::vector<Edge> edges;
     for (const Segment& s : segments) {
         const cv::Point2d dir = (s.b - s.a) / s.length;
-        Edge* match = nullptr;
-        for (Edge& e : edges) {
-            if (std::abs(cross(dir, e.dir)) < 0.06 && std::abs(cross(s.a - e.point, e.dir)) < 4.0 &&
-                std::abs(cross(s.b - e.point, e.dir)) < 4.0) {
-                match = &e;
-                break;
-            }
-        }
+        const auto on =
+            std::find_if(edges.begin(), edges.end(), [&](const Edge& e) { return liesOn(e, s.a, s.b); });
+        Edge* match = on == edges.end() ? nullptr : &*on;
         if (!match) {
             edges.push_back({s.a, dir, 0, 0, 0, false, {}});
             match = &edges.back();
@@ -331,6 +404,8 @@ std::vector<Edge> straightEdges(const WorkingImage& image, const std::vector<std
     }
     steps.insert(steps.end(), parts.begin(),
                  parts.begin() + std::ptrdiff_t(std::min(parts.size(), kMaxParts)));
+    const std::vector<Edge> sides = regionSides(image, edgePixels, regions, edges);
+    steps.insert(steps.end(), sides.begin(), sides.end());
     const double w = size.width, h = size.height;
     steps.push_back({{0, 0}, {1, 0}, 0, w, w, true, {}});
     steps.push_back({{0, h}, {1, 0}, 0, w, w, true, {}});
@@ -491,10 +566,11 @@ std::vector<Outline> proposeOutlines(const WorkingImage& image) {
     std::vector<Outline> out;
     paperRegions(image, out);
     colourlessRegions(image, out);
+    const cv::Mat edges = edgeMap(image);
     std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(edgeMap(image), contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    cv::findContours(edges, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
     edgeLoops(contours, 0.02 * double(image.paper.total()), out);
-    edgeQuads(straightEdges(image, contours), image.paper.size(), out);
+    edgeQuads(straightEdges(image, edges, contours, out), image.paper.size(), out);
     joinAcrossSharedSides(out, image.paper.size());
     return out;
 }

@@ -77,6 +77,9 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 34, kFrame, 17},  // most of the sheet in deep shade, its bottom edge too near the frame to see past
         {Kind::harshLight, 35, still, 18},   // the lit part, carried past the sheet's corner by a shadow's edge over lit desk
         {Kind::harshLight, 31, still, 11},   // the sheet's side carried on to the frame, where a lit patch of desk meets it
+        {Kind::harshLight, 18, still, 19},   // the sheet's side against lit grain, in pieces too short to be an edge
+        {Kind::curledCorners, 15, still, 1}, // a pale disc touching the sheet: its region's side across it is no edge
+        {Kind::harshLight, 18, kFrame, 7},   // a shadow's sharp edge down the sheet: shaded paper past it, no desk
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
