@@ -195,14 +195,14 @@ int sharedSides(const Corners& outer, const Corners& inner) {
 // The paper measure of what lies inside `outer` but outside `inner` (beyond the blur of its
 // edge), sampled on a grid of n by n; none when that is a sliver.
 std::vector<double> ringValues(const cv::Mat& paper, const Corners& outer, const Corners& inner, int n) {
-    const auto polygon = polygonOf(inner);
+    const FarOutside pastInner(inner, 1.5);
     std::vector<double> values;
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
             const double u = 0.03 + 0.94 * (i + 0.5) / n, v = 0.03 + 0.94 * (j + 0.5) / n;
             const cv::Point2d p =
                 (1 - v) * ((1 - u) * outer[0] + u * outer[1]) + v * ((1 - u) * outer[3] + u * outer[2]);
-            if (signedDistance(polygon, cv::Point2f(p)) < -1.5) {
+            if (pastInner(p)) {
                 if (const auto value = sampleAt(paper, p)) {
                     values.push_back(*value);
                 }
