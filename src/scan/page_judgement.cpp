@@ -42,20 +42,38 @@ bool looksLikePaper(const WorkingImage& image, double level) {
     return level >= paperLevel(image);
 }
 
-// The paper measure over the quad's inside, sampled on a grid away from its sides.
-std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
+// A measure over the quad's inside, sampled on a grid away from its sides.
+template <typename Measure>
+std::vector<double> insideGrid(const Corners& c, const Measure& measure) {
     std::vector<double> values;
     constexpr int n = 16;
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
             const double u = 0.06 + 0.88 * (i + 0.5) / n, v = 0.06 + 0.88 * (j + 0.5) / n;
             const cv::Point2d p = (1 - v) * ((1 - u) * c[0] + u * c[1]) + v * ((1 - u) * c[3] + u * c[2]);
-            if (const auto value = sampleAt(paper, p)) {
+            if (const auto value = measure(p)) {
                 values.push_back(*value);
             }
         }
     }
     return values;
+}
+
+// The paper measure over the quad's inside.
+std::vector<double> insideValues(const cv::Mat& paper, const Corners& c) {
+    return insideGrid(c, [&](cv::Point2d p) { return sampleAt(paper, p); });
+}
+
+// How far the paper measure falls below the lightness over the quad's inside: nothing for grey,
+// twice the colour beyond a paper's tint for the rest.
+std::vector<double> insideColour(const WorkingImage& image, const Corners& c) {
+    return insideGrid(c, [&](cv::Point2d p) -> std::optional<double> {
+        const auto lightness = sampleAt(image.lightness, p), paper = sampleAt(image.paper, p);
+        if (!lightness || !paper) {
+            return std::nullopt;
+        }
+        return *lightness - *paper;
+    });
 }
 
 }  // namespace
@@ -83,6 +101,15 @@ Judgement judgeOutline(const WorkingImage& image, const Corners& c) {
     const double inside = percentile(insideValues(image.paper, c), 0.85);
     if (!looksLikePaper(image, inside)) {
         j.verdict = format("not paper inside (%.0f, white %.0f)", inside, image.paperWhite);
+        return j;
+    }
+    // A card of strong colour can be as light as paper in shade, or lighter; paper keeps little
+    // colour, under warm light too. Three quarters of the inside must be that colourful: a page
+    // coloured in, or printed with a picture, is still paper.
+    constexpr double kCardColour = 40.0;  // Lab chroma above 32
+    const double colour = percentile(insideColour(image, c), 0.25);
+    if (colour >= kCardColour) {
+        j.verdict = format("coloured inside (%.0f below its lightness): a card, not paper", colour);
         return j;
     }
     j.paper = inside;
@@ -195,14 +222,14 @@ int sharedSides(const Corners& outer, const Corners& inner) {
 // The paper measure of what lies inside `outer` but outside `inner` (beyond the blur of its
 // edge), sampled on a grid of n by n; none when that is a sliver.
 std::vector<double> ringValues(const cv::Mat& paper, const Corners& outer, const Corners& inner, int n) {
-    const auto polygon = polygonOf(inner);
+    const FarOutside pastInner(inner, 1.5);
     std::vector<double> values;
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
             const double u = 0.03 + 0.94 * (i + 0.5) / n, v = 0.03 + 0.94 * (j + 0.5) / n;
             const cv::Point2d p =
                 (1 - v) * ((1 - u) * outer[0] + u * outer[1]) + v * ((1 - u) * outer[3] + u * outer[2]);
-            if (signedDistance(polygon, cv::Point2f(p)) < -1.5) {
+            if (pastInner(p)) {
                 if (const auto value = sampleAt(paper, p)) {
                     values.push_back(*value);
                 }

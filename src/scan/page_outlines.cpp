@@ -36,16 +36,6 @@ struct Edge {
     cv::Point2d end() const { return point + dir * to; }
 };
 
-// How a line steps, read from either side; its share is the better of the two.
-struct BothWays {
-    std::optional<Steps> forth, back;
-    double share() const { return std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share); }
-};
-
-BothWays stepsBothWays(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
-    return {stepSupport(image, a, b), stepSupport(image, b, a)};
-}
-
 // Whether no outline yet has its corners within a pixel or two of these.
 bool isNew(const std::vector<Outline>& out, const Corners& c) {
     return std::none_of(out.begin(), out.end(), [&](const Outline& o) {

@@ -405,6 +405,38 @@ double signedDistance(const std::vector<cv::Point2f>& polygon, cv::Point2f p) {
     return crossings % 2 == 0 ? -distance : distance;
 }
 
+FarOutside::FarOutside(const Corners& quad, double by) : polygon_(polygonOf(quad)), corners_(quad), by_(by) {
+    std::array<double, 4> turns;
+    for (int i = 0; i < 4; ++i) {
+        turns[i] = cross(quad[(i + 1) % 4] - quad[i], quad[(i + 2) % 4] - quad[(i + 1) % 4]);
+    }
+    convex_ = std::all_of(turns.begin(), turns.end(), [](double t) { return t > 0; }) ||
+              std::all_of(turns.begin(), turns.end(), [](double t) { return t < 0; });
+    for (int i = 0; i < 4 && convex_; ++i) {
+        const cv::Point2d d = quad[(i + 1) % 4] - quad[i];
+        // Outward: away from the side the quad turns towards.
+        normals_[i] = (turns[0] > 0 ? cv::Point2d(d.y, -d.x) : cv::Point2d(-d.y, d.x)) / std::hypot(d.x, d.y);
+    }
+}
+
+bool FarOutside::operator()(cv::Point2d p) const {
+    // Far above the float rounding of the exact test.
+    constexpr double kSlack = 1e-3;
+    if (convex_) {
+        double beyond = -std::numeric_limits<double>::infinity();
+        for (int i = 0; i < 4; ++i) {
+            beyond = std::max(beyond, normals_[i].dot(p - corners_[i]));
+        }
+        if (beyond < -kSlack) {
+            return false;
+        }
+        if (beyond > by_ + kSlack) {
+            return true;
+        }
+    }
+    return signedDistance(polygon_, cv::Point2f(p)) < -by_;
+}
+
 namespace {
 
 // Pixel indices to continuous coordinates, where pixel centres sit at half-integers.

@@ -63,6 +63,22 @@ std::vector<cv::Point2f> polygonOf(const Corners& corners);
 // polygon for each point (grids of points inside an outline take thousands a frame).
 double signedDistance(const std::vector<cv::Point2f>& polygon, cv::Point2f p);
 
+// Whether points lie farther than `by` outside a quad: signedDistance(p) < -by, to the bit, but
+// quicker for a convex quad, where a point inside every side's line is inside it and one beyond a
+// side's line by more is beyond the quad by more. Only points near its sides take the exact test.
+class FarOutside {
+  public:
+    FarOutside(const Corners& quad, double by);
+    bool operator()(cv::Point2d p) const;
+
+  private:
+    std::vector<cv::Point2f> polygon_;
+    Corners corners_;
+    std::array<cv::Point2d, 4> normals_{};
+    double by_;
+    bool convex_ = false;
+};
+
 // A quadrilateral for a region's outline: its convex hull (given, as both of these need it)
 // simplified to four vertices whose sides are then fitted to the outline points along them. None
 // when no simplification of the hull has exactly four convex vertices.

@@ -78,21 +78,121 @@ double percentile(std::vector<double> values, double share) {
     return *at;
 }
 
-// Share of a side where the paper inside steps down to something else outside; none when too
-// little of the side has its outside in the frame.
-std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+namespace {
+
+// One look across a side: whether the paper inside steps down to something else outside, and
+// whether shade hides the step, from the bands in and out and what lies farther out.
+struct Look {
+    int step = 0;
+    int dark = 0;
+};
+
+template <typename Beyond>
+Look lookAcross(const WorkingImage& image, std::array<double, kBand.size()> in, std::array<double, kBand.size()> out,
+                const Beyond& beyondAt) {
+    // Right at the edge paper and desk share the light. A shadow's edge just beyond paper in
+    // shade, with a lit desk past that, turns the wider step around; the shaded desk before
+    // it is wider than a line drawn along the edge.
+    const double nearOut = *std::max_element(out.begin(), out.begin() + kShadedDesk);
+    // The inside's median shrugs off a line drawn close to the edge; the outside's upper
+    // values find the paper beyond a line drawn on the sheet.
+    const std::array<double, kBand.size()> profile = in;
+    const auto middle = in.begin() + std::ptrdiff_t(in.size() / 2);
+    const auto upper = out.begin() + std::ptrdiff_t(out.size() * 2 / 3);
+    std::nth_element(in.begin(), middle, in.end());
+    std::nth_element(out.begin(), upper, out.end());
+    const double inside = *middle, outside = *upper;
+    const double least = std::max(kMinStep, kMinRelativeStep * inside);
+    // Where such a line darkens half the band, the median falls well short of the paper.
+    const double pastLine = paperPastLine(profile, outside, least).value_or(inside);
+    const bool stepsDown = inside - outside >= least ||
+                           (pastLine - inside >= least / 2 &&
+                            pastLine - outside >= std::max(kMinStep, kMinRelativeStep * pastLine));
+    // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
+    // not (a lit desk beyond shaded paper may well be brighter). Only a step needs that look.
+    const bool shadowNear = inside - nearOut >= least && inside <= kShade * image.paperWhite;
+    Look look;
+    if (stepsDown || shadowNear) {
+        std::array<double, kBand.size() + kBeyond.size()> beyond;
+        std::copy(out.begin(), out.end(), beyond.begin());
+        size_t seen = out.size();
+        for (double d : kBeyond) {
+            if (const auto v = beyondAt(d)) {
+                beyond[seen++] = *v;
+            }
+        }
+        // percentile(beyond, 0.9) without a copy on the heap.
+        const auto at = beyond.begin() + std::ptrdiff_t(0.9 * double(seen - 1));
+        std::nth_element(beyond.begin(), at, beyond.begin() + std::ptrdiff_t(seen));
+        const double far = *at;
+        const bool paperBeyond = std::abs(far - inside) < least / 2;
+        const bool shadowBeyond = shadowNear && far >= inside + least;
+        look.step = (stepsDown || shadowBeyond) && !paperBeyond ? 1 : 0;
+    }
+    // Paper in shade beside a lit desk: the desk's light hides the sheet's own step.
+    look.dark = !look.step && outside - inside >= least && inside <= kShade * image.paperWhite &&
+                        paperInShade(image, inside)
+                    ? 1
+                    : 0;
+    return look;
+}
+
+// The looks along a side, all of them and those along its first and last fifths.
+class Tally {
+  public:
+    explicit Tally(int samples) : samples_(samples), end_(std::max(2, samples / 5)) {}
+
+    void add(int i, Look look) {
+        ++counted_;
+        stepped_ += look.step;
+        hidden_ += look.dark;
+        if (i < end_ || i >= samples_ - end_) {
+            const size_t at = i < end_ ? 0 : 1;
+            ++endCounted_[at];
+            endStepped_[at] += look.step;
+            endHidden_[at] += look.dark;
+        }
+    }
+
+    std::optional<Steps> steps(const WorkingImage& image) const {
+        if (counted_ < samples_ * 2 / 5) {
+            return std::nullopt;
+        }
+        // An end that lies beyond the frame cannot be judged and does not count against the side.
+        auto share = [](int n, int of) { return of > 0 ? double(n) / of : 1.0; };
+        int hidden = hidden_;
+        std::array<int, 2> endHidden = endHidden_;
+        // Where a shadow falls on the paper but not on the desk beyond, the side cannot be judged
+        // by brightness there (when the search allows for that); unless too little of it is left,
+        // as along a shadow's own edge.
+        if (!image.shadowsHideSteps || 3 * (counted_ - hidden) < counted_) {
+            hidden = 0;
+            endHidden = {};
+        }
+        return Steps{share(stepped_, counted_ - hidden), share(endStepped_[0], endCounted_[0] - endHidden[0]),
+                     share(endStepped_[1], endCounted_[1] - endHidden[1])};
+    }
+
+  private:
+    int samples_, end_;
+    int counted_ = 0, stepped_ = 0, hidden_ = 0;
+    std::array<int, 2> endCounted_{}, endStepped_{}, endHidden_{};
+};
+
+// The side from a to b looked across at evenly spread points, from its right (`forth`) and, when
+// asked, from its left (`back`, as from b to a): both read the same samples.
+void lookAlong(const WorkingImage& image, cv::Point2d a, cv::Point2d b, std::optional<Steps>& forth,
+               std::optional<Steps>* back) {
     const cv::Mat& paper = image.paper;
     const cv::Point2d along = b - a;
     const double length = std::hypot(along.x, along.y);
     if (length < 1) {
-        return std::nullopt;
+        return;
     }
     const cv::Point2d dir = along / length;
     const cv::Point2d outward(dir.y, -dir.x);
     const int samples = std::clamp(int(length / 3), 10, 40);
-    const int end = std::max(2, samples / 5);
-    int counted = 0, stepped = 0, hidden = 0;
-    std::array<int, 2> endCounted{}, endStepped{}, endHidden{};
+    Tally there(samples), andBack(samples);
     std::array<double, kBand.size()> in{}, out{};
     for (int i = 0; i < samples; ++i) {
         const cv::Point2d p = alongSide(a, b, i, samples);
@@ -109,71 +209,32 @@ std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::P
         if (!complete) {
             continue;
         }
-        // Right at the edge paper and desk share the light. A shadow's edge just beyond paper in
-        // shade, with a lit desk past that, turns the wider step around; the shaded desk before
-        // it is wider than a line drawn along the edge.
-        const double nearOut = *std::max_element(out.begin(), out.begin() + kShadedDesk);
-        // The inside's median shrugs off a line drawn close to the edge; the outside's upper
-        // values find the paper beyond a line drawn on the sheet.
-        const std::array<double, kBand.size()> profile = in;
-        std::sort(in.begin(), in.end());
-        std::sort(out.begin(), out.end());
-        const double inside = in[in.size() / 2], outside = out[out.size() * 2 / 3];
-        const double least = std::max(kMinStep, kMinRelativeStep * inside);
-        // Where such a line darkens half the band, the median falls well short of the paper.
-        const double pastLine = paperPastLine(profile, outside, least).value_or(inside);
-        const bool stepsDown = inside - outside >= least ||
-                               (pastLine - inside >= least / 2 &&
-                                pastLine - outside >= std::max(kMinStep, kMinRelativeStep * pastLine));
-        // Beyond a marker's broad line the same paper comes back; beyond the sheet's edge it does
-        // not (a lit desk beyond shaded paper may well be brighter). Only a step needs that look.
-        const bool shadowNear = inside - nearOut >= least && inside <= kShade * image.paperWhite;
-        int step = 0;
-        if (stepsDown || shadowNear) {
-            std::array<double, kBand.size() + kBeyond.size()> beyond;
-            std::copy(out.begin(), out.end(), beyond.begin());
-            size_t seen = out.size();
-            for (double d : kBeyond) {
-                if (const auto v = sampleAt(paper, p + outward * d)) {
-                    beyond[seen++] = *v;
-                }
-            }
-            // percentile(beyond, 0.9) without a copy on the heap.
-            const auto at = beyond.begin() + std::ptrdiff_t(0.9 * double(seen - 1));
-            std::nth_element(beyond.begin(), at, beyond.begin() + std::ptrdiff_t(seen));
-            const double far = *at;
-            const bool paperBeyond = std::abs(far - inside) < least / 2;
-            const bool shadowBeyond = shadowNear && far >= inside + least;
-            step = (stepsDown || shadowBeyond) && !paperBeyond ? 1 : 0;
-        }
-        // Paper in shade beside a lit desk: the desk's light hides the sheet's own step.
-        const int dark = !step && outside - inside >= least && inside <= kShade * image.paperWhite &&
-                                 paperInShade(image, inside)
-                             ? 1
-                             : 0;
-        ++counted;
-        stepped += step;
-        hidden += dark;
-        if (i < end || i >= samples - end) {
-            ++endCounted[i < end ? 0 : 1];
-            endStepped[i < end ? 0 : 1] += step;
-            endHidden[i < end ? 0 : 1] += dark;
+        there.add(i, lookAcross(image, in, out, [&](double d) { return sampleAt(paper, p + outward * d); }));
+        if (back) {
+            andBack.add(samples - 1 - i,
+                        lookAcross(image, out, in, [&](double d) { return sampleAt(paper, p - outward * d); }));
         }
     }
-    if (counted < samples * 2 / 5) {
-        return std::nullopt;
+    forth = there.steps(image);
+    if (back) {
+        *back = andBack.steps(image);
     }
-    // An end that lies beyond the frame cannot be judged and does not count against the side.
-    auto share = [](int n, int of) { return of > 0 ? double(n) / of : 1.0; };
-    // Where a shadow falls on the paper but not on the desk beyond, the side cannot be judged
-    // by brightness there (when the search allows for that); unless too little of it is left, as
-    // along a shadow's own edge.
-    if (!image.shadowsHideSteps || 3 * (counted - hidden) < counted) {
-        hidden = 0;
-        endHidden = {};
-    }
-    return Steps{share(stepped, counted - hidden), share(endStepped[0], endCounted[0] - endHidden[0]),
-                 share(endStepped[1], endCounted[1] - endHidden[1])};
+}
+
+}  // namespace
+
+// Share of a side where the paper inside steps down to something else outside; none when too
+// little of the side has its outside in the frame.
+std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+    std::optional<Steps> steps;
+    lookAlong(image, a, b, steps, nullptr);
+    return steps;
+}
+
+BothWays stepsBothWays(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+    BothWays both;
+    lookAlong(image, a, b, both.forth, &both.back);
+    return both;
 }
 
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {

@@ -4,6 +4,7 @@
 
 #include "scan/page_detector.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -43,6 +44,14 @@ struct Steps {
     double atEnd = 0;
 };
 std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
+
+// How a line steps, read from either side (`back` as from b to a, so its start is at b); its
+// share is the better of the two. Both are read from one set of samples.
+struct BothWays {
+    std::optional<Steps> forth, back;
+    double share() const { return std::max(forth.value_or(Steps()).share, back.value_or(Steps()).share); }
+};
+BothWays stepsBothWays(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
 
 // The i-th of n points spread evenly along the side from a to b, clear of its corners.
 inline cv::Point2d alongSide(cv::Point2d a, cv::Point2d b, int i, int n) {

@@ -7,8 +7,8 @@
 namespace vellumora {
 namespace {
 
-// The shrink takes its own path for whole factors above 2; it must give what OpenCV's area
-// resize gives, pixel for pixel, cells cut short by the image's edge included.
+// The shrink takes its own paths for whole factors above 2 and for the remainder; it must give
+// what OpenCV's area resize gives, pixel for pixel, cells cut short by the image's edge included.
 TEST(ImageMatrixTest, shrinksByAreaAsOpenCvDoes) {
     struct Case {
         cv::Size from, to;
@@ -19,6 +19,9 @@ TEST(ImageMatrixTest, shrinksByAreaAsOpenCvDoes) {
         {{1003, 757}, {250, 189}, CV_8UC3},  // by 4, the last row and column of cells cut short
         {{640, 481}, {64, 48}, CV_8UC1},     // by 10, a row left over
         {{98, 63}, {19, 12}, CV_8UC4},       // by 5, rounded up to take in cut cells, then 20 to 19
+        {{1600, 900}, {100, 56}, CV_8UC4},   // by 16, the widest cells summed four channels at once
+        {{1700, 900}, {100, 52}, CV_8UC4},   // by 17, one wider, then 53 to 52 rows
+        {{416, 51}, {83, 1}, CV_8UC1},       // by 5, then 10 rows to 1: a whole ratio
         {{300, 200}, {150, 100}, CV_8UC3},   // by 2: OpenCV's own path
     };
     cv::RNG rng(7);

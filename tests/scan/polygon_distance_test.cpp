@@ -39,5 +39,39 @@ TEST(PolygonDistanceTest, matchesOpenCvEverywhere) {
     }
 }
 
+// The quick test must agree with the exact one wherever it answers, just past the distance asked
+// and just short of it too, convex or not, either way round.
+TEST(PolygonDistanceTest, farOutsideAgreesWithTheDistance) {
+    cv::RNG rng(5);
+    std::vector<scan::Corners> quads = {
+        {{{10, 10}, {90, 12}, {88, 70}, {12, 68}}},
+        {{{12, 68}, {88, 70}, {90, 12}, {10, 10}}},
+        {{{0, 0}, {60, 0}, {20, 10}, {0, 40}}},  // not convex
+    };
+    for (int i = 0; i < 20; ++i) {
+        scan::Corners q;
+        for (auto& p : q) p = {rng.uniform(-20.0, 420.0), rng.uniform(-20.0, 260.0)};
+        quads.push_back(q);
+    }
+    constexpr double by = 1.5;
+    for (const scan::Corners& quad : quads) {
+        const scan::FarOutside farOutside(quad, by);
+        const auto polygon = scan::polygonOf(quad);
+        std::vector<cv::Point2d> points;
+        for (int i = 0; i < 300; ++i) points.emplace_back(rng.uniform(-40.0, 440.0), rng.uniform(-40.0, 280.0));
+        for (int k = 0; k < 4; ++k) {
+            const cv::Point2d a = quad[k], b = quad[(k + 1) % 4], d = (b - a) / cv::norm(b - a);
+            for (double t : {0.0, 0.3, 1.0}) {
+                for (double off : {-by - 0.01, -by + 0.01, -0.01, 0.01, by - 0.01, by + 0.01}) {
+                    points.push_back(a + (b - a) * t + cv::Point2d(-d.y, d.x) * off);
+                }
+            }
+        }
+        for (const cv::Point2d& p : points) {
+            EXPECT_EQ(farOutside(p), scan::signedDistance(polygon, cv::Point2f(p)) < -by) << p;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vellumora
