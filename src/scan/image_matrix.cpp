@@ -237,7 +237,8 @@ cv::Mat shrinkByArea(const cv::Mat& image, cv::Size size) {
     const int whole = std::min(image.cols / size.width, image.rows / size.height);
     cv::Mat step = image;
     const int channels = image.channels();
-    if (whole >= 3 && whole <= 32 && image.depth() == CV_8U && (channels == 1 || channels == 3 || channels == 4)) {
+    const bool ours = image.depth() == CV_8U && (channels == 1 || channels == 3 || channels == 4);
+    if (whole >= 3 && whole <= 32 && ours) {
         step = shrinkByWhole(image, whole);
     } else if (whole >= 2) {
         cv::resize(image, step, cv::Size(), 1.0 / whole, 1.0 / whole, cv::INTER_AREA);
@@ -247,8 +248,7 @@ cv::Mat shrinkByArea(const cv::Mat& image, cv::Size size) {
     }
     // Whole ratios both ways take OpenCV's other path, with sums in integers.
     const bool wholeRatios = step.cols % size.width == 0 && step.rows % size.height == 0;
-    if (step.depth() == CV_8U && step.cols >= size.width && step.rows >= size.height && !wholeRatios &&
-        (channels == 1 || channels == 3 || channels == 4)) {
+    if (ours && step.cols >= size.width && step.rows >= size.height && !wholeRatios) {
         return shrinkByRatio(step, size);
     }
     cv::Mat out;

@@ -11,8 +11,8 @@ namespace vellumora::scan {
 // look. The matrix shares the pixels of `holder`, which must outlive it.
 cv::Mat bgraView(const QImage& image, QImage& holder);
 
-// The image scaled down to `size` by averaging. Whole-number ratios take OpenCV's fast path, so
-// large stills shrink by the largest whole factor first and by the small remainder after.
+// The image scaled down to `size` by averaging, as OpenCV's area resize gives it: by the largest
+// whole factor first, then by the small remainder, each summed here for 8-bit images, far sooner.
 cv::Mat shrinkByArea(const cv::Mat& image, cv::Size size);
 
 // A copy of an 8-bit BGRA matrix as a non-premultiplied ARGB image.

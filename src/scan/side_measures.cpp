@@ -181,13 +181,12 @@ class Tally {
 
 // The side from a to b looked across at evenly spread points, from its right (`forth`) and, when
 // asked, from its left (`back`, as from b to a): both read the same samples.
-void lookAlong(const WorkingImage& image, cv::Point2d a, cv::Point2d b, std::optional<Steps>& forth,
-               std::optional<Steps>* back) {
+BothWays lookAlong(const WorkingImage& image, cv::Point2d a, cv::Point2d b, bool bothWays) {
     const cv::Mat& paper = image.paper;
     const cv::Point2d along = b - a;
     const double length = std::hypot(along.x, along.y);
     if (length < 1) {
-        return;
+        return {};
     }
     const cv::Point2d dir = along / length;
     const cv::Point2d outward(dir.y, -dir.x);
@@ -210,15 +209,12 @@ void lookAlong(const WorkingImage& image, cv::Point2d a, cv::Point2d b, std::opt
             continue;
         }
         there.add(i, lookAcross(image, in, out, [&](double d) { return sampleAt(paper, p + outward * d); }));
-        if (back) {
+        if (bothWays) {
             andBack.add(samples - 1 - i,
                         lookAcross(image, out, in, [&](double d) { return sampleAt(paper, p - outward * d); }));
         }
     }
-    forth = there.steps(image);
-    if (back) {
-        *back = andBack.steps(image);
-    }
+    return {there.steps(image), bothWays ? andBack.steps(image) : std::nullopt};
 }
 
 }  // namespace
@@ -226,15 +222,11 @@ void lookAlong(const WorkingImage& image, cv::Point2d a, cv::Point2d b, std::opt
 // Share of a side where the paper inside steps down to something else outside; none when too
 // little of the side has its outside in the frame.
 std::optional<Steps> stepSupport(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
-    std::optional<Steps> steps;
-    lookAlong(image, a, b, steps, nullptr);
-    return steps;
+    return lookAlong(image, a, b, false).forth;
 }
 
 BothWays stepsBothWays(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
-    BothWays both;
-    lookAlong(image, a, b, both.forth, &both.back);
-    return both;
+    return lookAlong(image, a, b, true);
 }
 
 bool alongBorder(cv::Point2d a, cv::Point2d b, cv::Size size) {
