@@ -403,7 +403,9 @@ std::optional<double> sharpness(const cv::Mat& lightness, cv::Point2d a, cv::Poi
         if (!complete) {
             continue;
         }
-        const double drop = (profile[0] + profile[1]) / 2 - (profile[2 * reach - 1] + profile[2 * reach]) / 2;
+        // A line drawn near the edge only darkens the paper: its level is the brightest inside.
+        const double paper = *std::max_element(profile.begin(), profile.begin() + reach);
+        const double drop = paper - (profile[2 * reach - 1] + profile[2 * reach]) / 2;
         if (drop < kMinStep) {
             continue;
         }

@@ -88,9 +88,9 @@ std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::
                                 std::optional<double> ratio = std::nullopt);
 
 // How sharply the lightness steps down across the side from a to b, from its inside out: the
-// steepest drop over two pixels as a share of the whole drop across a few pixels either way
-// (near 1 for a sheet's edge, far less for a shadow's soft one). The median over the side's
-// middle; none where too little of it steps.
+// steepest drop over two pixels as a share of the whole drop, from the brightest within a few
+// pixels inside to the level a few pixels outside (near 1 for a sheet's edge, far less for a
+// shadow's soft one). The median over the side's middle; none where too little of it steps.
 std::optional<double> sharpness(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b);
 
 }  // namespace vellumora::scan

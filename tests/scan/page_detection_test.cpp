@@ -81,6 +81,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::curledCorners, 15, still, 1}, // a pale disc touching the sheet: its region's side across it is no edge
         {Kind::harshLight, 18, kFrame, 7},   // a shadow's sharp edge down the sheet: shaded paper past it, no desk
         {Kind::harshLight, 6, still, 20},    // a bright cyan card lighter than the sheet in shade
+        {Kind::darkObjects, 3, still, 20},   // lines drawn near the sheet's sides, grey desk out to a card
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
