@@ -75,16 +75,19 @@ struct Crossing {
 
 // The positions (in samples) of thin dark lines across a row of lightness: darker than the
 // paper close on either side (or than the ramp between, in a shadow's soft edge) by a share that
-// shade does not change (lightness is near the cube root of luminance, which shade scales).
+// shade does not change (lightness is near a power of luminance, which shade scales). The edge of
+// something darker lying across the row is no line: past it the paper does not come back.
 std::vector<int> linesAcross(const std::vector<double>& row) {
     constexpr int kWidth = 8;  // samples either side within which the paper comes back
-    constexpr double kDepth = 0.12;
+    constexpr double kDepth = 0.12, kEven = 1.0 / 3;
     std::vector<double> depth(row.size(), 0.0);
     for (size_t i = kWidth; i + kWidth < row.size(); ++i) {
         for (size_t k = 2; k <= kWidth; ++k) {
+            const double left = row[i - k] - row[i], right = row[i + k] - row[i];
             const double paper = (row[i - k] + row[i + k]) / 2;
             const double d = (paper - row[i]) / std::max(1.0, paper);
-            if (d > depth[i]) depth[i] = d;  // never for a missing sample (NaN)
+            // Never for a missing sample (NaN).
+            if (d > depth[i] && std::min(left, right) >= kEven * std::max(left, right)) depth[i] = d;
         }
     }
     std::vector<int> found;
@@ -96,9 +99,8 @@ std::vector<int> linesAcross(const std::vector<double>& row) {
     return found;
 }
 
-}  // namespace
-
-bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
+// With rows `gap` pixels apart, so that they span the same width at any size.
+bool linesRunAcrossAt(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b, double gap) {
     const double length = cv::norm(b - a);
     const cv::Point2d dir = (b - a) / std::max(1e-9, length), outward(dir.y, -dir.x);
     // Rows along the side, from well inside to well outside it, a sample every half pixel.
@@ -109,7 +111,7 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
     std::vector<double> values(size_t(std::max(0, n)));
     for (int r = -kReach; r <= kReach; ++r) {
         for (int i = 0; i < n; ++i) {
-            const auto v = sampleAt(lightness, a + (b - a) * 0.05 + dir * (i * kStride) + outward * double(r));
+            const auto v = sampleAt(lightness, a + (b - a) * 0.05 + dir * (i * kStride) + outward * (r * gap));
             // Outside the picture is no sample, not black: black there would read as a line
             // wherever a row leaves the frame.
             values[size_t(i)] = v.value_or(std::numeric_limits<double>::quiet_NaN());
@@ -120,10 +122,10 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
             return false;
         }
     }
-    // A line is followed from row to row while it moves along by at most two pixels a row (lines
-    // that cross the side more steeply than about 25 degrees), over a row where it fades at most,
-    // the farthest too: in deep shade a line sinks into the camera's noise.
-    constexpr int kShift = 4;
+    // A line is followed from row to row while it moves along by at most two pixels for each pixel
+    // between rows (lines that cross the side more steeply than about 25 degrees), over a row
+    // where it fades at most, the farthest too: in deep shade a line sinks into the camera's noise.
+    const double kShift = 4 * gap;
     int across = 0;
     for (int start : rows.front()) {
         int at = start, missed = 0;
@@ -142,7 +144,19 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b) {
     return across >= kLines;
 }
 
-ShadowEdge shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+}  // namespace
+
+bool linesRunAcross(const WorkingImage& image, cv::Point2d a, cv::Point2d b) {
+    if (linesRunAcrossAt(image.lightness, a, b, 1.0)) {
+        return true;
+    }
+    // A thin line far from the camera fades into the paper at the working size.
+    const double k = image.detailPerWorking();
+    return k > 1.5 && linesRunAcrossAt(image.detail(), a * k, b * k, k);
+}
+
+ShadowEdge shadowEdgeInside(const WorkingImage& image, const Corners& outer, const Corners& inner) {
+    const cv::Mat& lightness = image.lightness;
     const NestedSides sides = nestedSides(lightness, outer, inner);
     ShadowEdge found = ShadowEdge::none;
     for (int side : sides.crossing) {
@@ -150,7 +164,7 @@ ShadowEdge shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, cons
         if (!crossing.shades()) {
             continue;
         }
-        if (linesRunAcross(lightness, crossing.a, crossing.b)) {
+        if (linesRunAcross(image, crossing.a, crossing.b)) {
             return ShadowEdge::linesRunOn;
         }
         if (found != ShadowEdge::none) {
@@ -170,8 +184,9 @@ ShadowEdge shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, cons
     return found;
 }
 
-bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
+bool ownEdgeInside(const WorkingImage& image, const Corners& outer, const Corners& inner, const Judgement& j,
                    double clearAs, EndsOutOfView endsOutOfView) {
+    const cv::Mat& lightness = image.lightness;
     const NestedSides sides = nestedSides(lightness, outer, inner);
     // One shared side is enough to compare with: an outline reaching the frame on three sides
     // across a lit desk may keep only one of the sheet's.
@@ -193,7 +208,7 @@ bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners
         // Where the frame hides what lies past its corners, a shadow's edge still shows where the
         // drawing runs on across it.
         if (!past.seen && (endsOutOfView == EndsOutOfView::unknown ||
-                           linesRunAcross(lightness, crossing.a, crossing.b))) {
+                           linesRunAcross(image, crossing.a, crossing.b))) {
             return false;
         }
     }

@@ -14,12 +14,13 @@ namespace vellumora::scan {
 // the shade), it goes on beyond `inner`'s corners as the same step, or it steps far more softly
 // than the sides the two share.
 enum class ShadowEdge { none, soft, goesOn, linesRunOn };
-ShadowEdge shadowEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner);
+ShadowEdge shadowEdgeInside(const WorkingImage& image, const Corners& outer, const Corners& inner);
 
 // Whether lines drawn on the paper run on across the side from a to b (the paper on its right,
 // going from a to b with y downwards), at least two of them: a shadow's edge darkens the
-// drawing with the paper, a sheet's edge ends it.
-bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b);
+// drawing with the paper, a sheet's edge ends it. Lines too thin to show at the working size are
+// looked for in the image's detail.
+bool linesRunAcross(const WorkingImage& image, cv::Point2d a, cv::Point2d b);
 
 // Whether a side of `inner` that crosses the inside of `outer` is a sheet's own edge: the paper
 // steps down across it along at least `clearAs` of its length, as sharply as across the sides the
@@ -28,7 +29,7 @@ bool linesRunAcross(const cv::Mat& lightness, cv::Point2d a, cv::Point2d b);
 // frame hides what lies past both corners, the step is the sheet's own edge only when so asked
 // and no drawn line runs on across it.
 enum class EndsOutOfView { unknown, ownEdgeUnlessLinesCross };
-bool ownEdgeInside(const cv::Mat& lightness, const Corners& outer, const Corners& inner, const Judgement& j,
+bool ownEdgeInside(const WorkingImage& image, const Corners& outer, const Corners& inner, const Judgement& j,
                    double clearAs, EndsOutOfView endsOutOfView = EndsOutOfView::unknown);
 
 // Whether the sides of `outer` that run on past `inner`'s corners, where that can be seen, step

@@ -115,19 +115,57 @@ Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& chos
     return toQuad(c);
 }
 
+// Shrunk by a whole-number factor near the one that brings its longest side to `longSide`:
+// shrinking by one is several times faster.
+cv::Mat shrunkNear(const cv::Mat& image, int longSide) {
+    const int longest = std::max(image.cols, image.rows);
+    const int factor = std::max(1, int(std::lround(double(longest) / longSide)));
+    if (factor == 1) {
+        return image;
+    }
+    return shrinkByArea(image, cv::Size(std::max(1, image.cols / factor), std::max(1, image.rows / factor)));
+}
+
+double pixelsPer(const cv::Mat& image, const cv::Mat& small) {
+    return 0.5 * (double(image.cols) / small.cols + double(image.rows) / small.rows);
+}
+
 }  // namespace
+
+const cv::Mat& WorkingImage::detail() const {
+    if (detail_.empty() && !source_.empty()) {
+        const cv::Mat small = shrunkNear(source_, kDetailSide);
+        switch (small.channels()) {
+            case 1:
+                detail_ = small;
+                break;
+            case 4:
+                cv::cvtColor(small, detail_, cv::COLOR_BGRA2GRAY);
+                break;
+            default:
+                cv::cvtColor(small, detail_, cv::COLOR_BGR2GRAY);
+                break;
+        }
+        // As lightly smoothed as the working image: unsmoothed, the camera's noise in deep shade
+        // reads as lines everywhere.
+        cv::Mat smoothed;
+        cv::GaussianBlur(detail_, smoothed, cv::Size(3, 3), 0);
+        detail_ = smoothed;
+        sourcePerDetail_ = pixelsPer(source_, small);
+    }
+    return detail_;
+}
+
+double WorkingImage::detailPerWorking() const {
+    detail();
+    return sourcePerDetail_ > 0 ? scale / sourcePerDetail_ : 1.0;
+}
 
 WorkingImage WorkingImage::from(const cv::Mat& image, int longSide) {
     WorkingImage w;
-    // A whole-number factor near the asked one: shrinking by it is several times faster.
-    const int longest = std::max(image.cols, image.rows);
-    const int factor = std::max(1, int(std::lround(double(longest) / longSide)));
-    cv::Mat small = image;
-    if (factor > 1) {
-        small =
-            shrinkByArea(image, cv::Size(std::max(1, image.cols / factor), std::max(1, image.rows / factor)));
-    }
-    w.scale = 0.5 * (double(image.cols) / small.cols + double(image.rows) / small.rows);
+    w.source_ = image;
+    const cv::Mat small = shrunkNear(image, longSide);
+    w.scale = pixelsPer(image, small);
     switch (small.channels()) {
         case 1:
             cv::cvtColor(small, w.bgr, cv::COLOR_GRAY2BGR);

@@ -22,6 +22,7 @@ namespace vellumora::scan {
 // Longest side of the shrunken copy the page is judged on. Every image is judged at this size,
 // so a preview frame and a large still of the same scene are judged alike.
 inline constexpr int kWorkingSide = 400;
+inline constexpr int kDetailSide = 1280;
 
 // What the search reads, computed once per image.
 struct WorkingImage {
@@ -36,8 +37,18 @@ struct WorkingImage {
     // its step: a second look when nothing else is a sheet.
     bool shadowsHideSteps = false;
 
-    // From an 8-bit BGR, BGRA or grey image.
+    // From an 8-bit BGR, BGRA or grey image, which it keeps (shared, not copied) for detail().
     static WorkingImage from(const cv::Mat& image, int longSide = kWorkingSide);
+
+    // The image in grey at about kDetailSide, where a thin drawn line the working size blurs away
+    // still shows; made when first asked for. `detailPerWorking` is its pixels per working pixel.
+    const cv::Mat& detail() const;
+    double detailPerWorking() const;
+
+private:
+    cv::Mat source_;
+    mutable cv::Mat detail_;
+    mutable double sourcePerDetail_ = 0;
 };
 
 // One outline considered, in the image's pixels, and how it was judged.

@@ -321,7 +321,7 @@ bool sideAcrossDrawing(const WorkingImage& image, const Corners& c, const Judgem
         }
         const auto part = partInside(other, a, b, kWellInside);
         if (part && (part->second - part->first) * cv::norm(b - a) >= kLeast &&
-            linesRunAcross(image.lightness, a + (b - a) * part->first, a + (b - a) * part->second)) {
+            linesRunAcross(image, a + (b - a) * part->first, a + (b - a) * part->second)) {
             return true;
         }
     }
@@ -407,7 +407,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             const Corners& ci = judged[c].outline.corners;
             std::optional<ShadowEdge> shadowOnce;  // asked for by two rules below
             auto shadowEdge = [&] {
-                if (!shadowOnce) shadowOnce = shadowEdgeInside(image.lightness, ao, ci);
+                if (!shadowOnce) shadowOnce = shadowEdgeInside(image, ao, ci);
                 return *shadowOnce;
             };
             // A sheet wholly in view, stepping down to its surroundings on every side as clearly,
@@ -427,7 +427,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                 // do not go on stepping past its corners as a sheet's going on into shade would:
                 // what the outer one takes in is desk, however brightly lit.
                 if (!whollyInView && inner.edgeInView) {
-                    whollyInView = ownEdgeInside(image.lightness, ao, ci, inner, kMinSideSupport,
+                    whollyInView = ownEdgeInside(image, ao, ci, inner, kMinSideSupport,
                                                  EndsOutOfView::ownEdgeUnlessLinesCross) &&
                                    !paperPastEdge(image.paper, ao, ci, inner.paper - margin) &&
                                    sidesGoOnOverDesk(image, ao, ci);
@@ -470,7 +470,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // past it (a block printed on the sheet) or the outer one's sides go on stepping past
             // it (the sheet going on into shade), the outer one takes in a strip of desk, however
             // pale and however clearly its sides step.
-            if (!thinRing && ownEdgeInside(image.lightness, ao, ci, inner, outer.weakest - kClearlyBetter)) {
+            if (!thinRing && ownEdgeInside(image, ao, ci, inner, outer.weakest - kClearlyBetter)) {
                 if (paperPastEdge(image.paper, ao, ci, inner.paper - margin)) {
                     setAside(c, a, "the same paper comes back past its edge");
                     continue;
