@@ -115,19 +115,20 @@ Quad refinePage(const cv::Mat& image, const WorkingImage& w, const Corners& chos
     return toQuad(c);
 }
 
-// Shrunk by a whole-number factor near the one that brings its longest side to `longSide`:
-// shrinking by one is several times faster.
-cv::Mat shrunkNear(const cv::Mat& image, int longSide) {
-    const int longest = std::max(image.cols, image.rows);
-    const int factor = std::max(1, int(std::lround(double(longest) / longSide)));
-    if (factor == 1) {
-        return image;
-    }
-    return shrinkByArea(image, cv::Size(std::max(1, image.cols / factor), std::max(1, image.rows / factor)));
+// The size shrunk by a whole-number factor near the one that brings its longest side to
+// `longSide`: shrinking by one is several times faster.
+cv::Size shrunkSize(cv::Size size, int longSide) {
+    const int factor = std::max(1, int(std::lround(double(std::max(size.width, size.height)) / longSide)));
+    return {std::max(1, size.width / factor), std::max(1, size.height / factor)};
 }
 
-double pixelsPer(const cv::Mat& image, const cv::Mat& small) {
-    return 0.5 * (double(image.cols) / small.cols + double(image.rows) / small.rows);
+cv::Mat shrunkNear(const cv::Mat& image, int longSide) {
+    const cv::Size size = shrunkSize(image.size(), longSide);
+    return size == image.size() ? image : shrinkByArea(image, size);
+}
+
+double pixelsPer(cv::Size image, cv::Size small) {
+    return 0.5 * (double(image.width) / small.width + double(image.height) / small.height);
 }
 
 }  // namespace
@@ -135,37 +136,29 @@ double pixelsPer(const cv::Mat& image, const cv::Mat& small) {
 const cv::Mat& WorkingImage::detail() const {
     if (detail_.empty() && !source_.empty()) {
         const cv::Mat small = shrunkNear(source_, kDetailSide);
-        switch (small.channels()) {
-            case 1:
-                detail_ = small;
-                break;
-            case 4:
-                cv::cvtColor(small, detail_, cv::COLOR_BGRA2GRAY);
-                break;
-            default:
-                cv::cvtColor(small, detail_, cv::COLOR_BGR2GRAY);
-                break;
+        cv::Mat grey = small;
+        if (small.channels() > 1) {
+            cv::cvtColor(small, grey, small.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
         }
         // As lightly smoothed as the working image: unsmoothed, the camera's noise in deep shade
         // reads as lines everywhere.
-        cv::Mat smoothed;
-        cv::GaussianBlur(detail_, smoothed, cv::Size(3, 3), 0);
-        detail_ = smoothed;
-        sourcePerDetail_ = pixelsPer(source_, small);
+        cv::GaussianBlur(grey, detail_, cv::Size(3, 3), 0);
     }
     return detail_;
 }
 
 double WorkingImage::detailPerWorking() const {
-    detail();
-    return sourcePerDetail_ > 0 ? scale / sourcePerDetail_ : 1.0;
+    if (source_.empty()) {
+        return 1.0;
+    }
+    return scale / pixelsPer(source_.size(), shrunkSize(source_.size(), kDetailSide));
 }
 
 WorkingImage WorkingImage::from(const cv::Mat& image, int longSide) {
     WorkingImage w;
     w.source_ = image;
     const cv::Mat small = shrunkNear(image, longSide);
-    w.scale = pixelsPer(image, small);
+    w.scale = pixelsPer(image.size(), small.size());
     switch (small.channels()) {
         case 1:
             cv::cvtColor(small, w.bgr, cv::COLOR_GRAY2BGR);

@@ -48,7 +48,6 @@ struct WorkingImage {
 private:
     cv::Mat source_;
     mutable cv::Mat detail_;
-    mutable double sourcePerDetail_ = 0;
 };
 
 // One outline considered, in the image's pixels, and how it was judged.
