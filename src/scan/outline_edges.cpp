@@ -45,10 +45,10 @@ struct Crossing {
     cv::Point2d a, b, outward;
     std::optional<Shade> across;  // the shade past it, along its middle
 
-    Crossing(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to) : a(from), b(to) {
+    Crossing(const WorkingImage& image, cv::Point2d from, cv::Point2d to) : a(from), b(to) {
         const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
         outward = cv::Point2d(dir.y, -dir.x);
-        across = shadeAlong(lightness, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
+        across = shadeAlong(image, a + (b - a) * 0.2, a + (b - a) * 0.8, outward);
     }
     bool shades() const { return across && across->median <= 0.85; }
 
@@ -58,11 +58,11 @@ struct Crossing {
     struct Past {
         bool seen = false, goesOn = false;
     };
-    Past past(const cv::Mat& lightness) const {
+    Past past(const WorkingImage& image) const {
         const cv::Point2d reach = (b - a) * 0.3, skip = (b - a) * 0.04;
         Past result;
         for (const auto& [from, to] : {std::pair(b + skip, b + reach), std::pair(a - skip, a - reach)}) {
-            const auto beyond = shadeAlong(lightness, from, to, outward, across->median);
+            const auto beyond = shadeAlong(image, from, to, outward, across->median);
             result.seen = result.seen || beyond.has_value();
             if (beyond && beyond->matching >= 0.5) {
                 result.goesOn = true;
@@ -160,7 +160,7 @@ ShadowEdge shadowEdgeInside(const WorkingImage& image, const Corners& outer, con
     const NestedSides sides = nestedSides(lightness, outer, inner);
     ShadowEdge found = ShadowEdge::none;
     for (int side : sides.crossing) {
-        const Crossing crossing(lightness, inner[side], inner[(side + 1) % 4]);
+        const Crossing crossing(image, inner[side], inner[(side + 1) % 4]);
         if (!crossing.shades()) {
             continue;
         }
@@ -177,7 +177,7 @@ ShadowEdge shadowEdgeInside(const WorkingImage& image, const Corners& outer, con
         const auto& shared = sides.sharedSharpness;
         if (here && shared.size() >= 2 && *here < kSofter * percentile(shared, 0.5)) {
             found = ShadowEdge::soft;
-        } else if (crossing.past(lightness).goesOn) {
+        } else if (crossing.past(image).goesOn) {
             found = ShadowEdge::goesOn;
         }
     }
@@ -195,13 +195,13 @@ bool ownEdgeInside(const WorkingImage& image, const Corners& outer, const Corner
     }
     constexpr double kAsSharp = 0.8;
     for (int side : sides.crossing) {
-        const Crossing crossing(lightness, inner[side], inner[(side + 1) % 4]);
+        const Crossing crossing(image, inner[side], inner[(side + 1) % 4]);
         const auto here = sharpness(lightness, crossing.a, crossing.b);
         if (j.steps[size_t(side)] < clearAs || !crossing.shades() || !here ||
             *here < kAsSharp * percentile(sides.sharedSharpness, 0.5)) {
             return false;
         }
-        const Crossing::Past past = crossing.past(lightness);
+        const Crossing::Past past = crossing.past(image);
         if (past.goesOn) {
             return false;
         }
@@ -325,13 +325,13 @@ std::optional<std::pair<double, double>> partInside(const Corners& c, cv::Point2
     return std::pair(*first, *last);
 }
 
-bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner) {
+bool lightEdgeAcross(const WorkingImage& image, const Corners& outer, const Corners& inner) {
     const double shortest =
         std::min({sideLength(inner, 0), sideLength(inner, 1), sideLength(inner, 2), sideLength(inner, 3)});
     constexpr double kWellInside = 8.0;
     for (int side = 0; side < 4; ++side) {
         const cv::Point2d a = outer[side], b = outer[(side + 1) % 4];
-        if (alongBorder(a, b, lightness.size())) {
+        if (alongBorder(a, b, image.lightness.size())) {
             continue;
         }
         const auto part = partInside(inner, a, b, kWellInside);
@@ -339,7 +339,7 @@ bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corne
             continue;
         }
         const cv::Point2d dir = (b - a) / std::max(1e-9, cv::norm(b - a));
-        const auto across = shadeAlong(lightness, a + (b - a) * part->first, a + (b - a) * part->second,
+        const auto across = shadeAlong(image, a + (b - a) * part->first, a + (b - a) * part->second,
                                        cv::Point2d(dir.y, -dir.x));
         if (across && across->median <= 0.85) {
             return true;

@@ -49,6 +49,6 @@ std::optional<std::pair<double, double>> partInside(const Corners& c, cv::Point2
 // Whether a side of `outer` within the frame runs across the inside of the sheet `inner` as a
 // step down: a sheet's own edge cannot cross another sheet lying in view, so that side is the
 // edge of a shadow or of a patch of light, and `outer` is the lit desk around it.
-bool lightEdgeAcross(const cv::Mat& lightness, const Corners& outer, const Corners& inner);
+bool lightEdgeAcross(const WorkingImage& image, const Corners& outer, const Corners& inner);
 
 }  // namespace vellumora::scan

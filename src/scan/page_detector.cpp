@@ -185,6 +185,10 @@ WorkingImage WorkingImage::from(const cv::Mat& image, int longSide) {
     cv::Mat colour = cv::max(chroma - kPaperTint, 0.0);
     cv::Mat paper = lightness - kChromaWeight * colour;
     paper.convertTo(w.paper, CV_8U);
+    cv::Mat hsv;
+    cv::cvtColor(w.bgr, hsv, cv::COLOR_BGR2HSV);
+    cv::extractChannel(hsv, w.saturation, 1);
+    cv::GaussianBlur(w.saturation, w.saturation, cv::Size(5, 5), 0);
     cv::Sobel(w.lightness, w.gradX, CV_32F, 1, 0);
     cv::Sobel(w.lightness, w.gradY, CV_32F, 0, 1);
 

@@ -29,6 +29,10 @@ struct WorkingImage {
     cv::Mat bgr;        // CV_8UC3, the shrunken image
     cv::Mat lightness;  // CV_8U, L of CIE Lab, lightly smoothed
     cv::Mat paper;      // CV_8U, how much a pixel looks like paper: lightness less its colourfulness
+    // CV_8U, saturation (HSV), lightly smoothed: unlike chroma, the same for a surface in light
+    // and in shade. Cream paper and warm light tint the sheet a little; a desk, a cloth or leaves
+    // far more (kTintedPaper).
+    cv::Mat saturation;
     cv::Mat gradX;      // CV_32F, derivatives of lightness
     cv::Mat gradY;
     double paperWhite = 0;  // the paper measure of the brightest part of the picture

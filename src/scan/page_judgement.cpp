@@ -334,7 +334,6 @@ bool sideAcrossDrawing(const WorkingImage& image, const Corners& c, const Judgem
 // part of it cut off by a shadow, or a bright desk it lies on.
 const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged) {
     std::vector<bool> out(judged.size(), false);
-    cv::Mat saturation;  // when first needed
     // Set aside as reaching the frame across the desk beside a sheet in view: whichever outline
     // of that sheet wins, this one is not the sheet.
     std::vector<bool> acrossDesk(judged.size(), false);
@@ -371,7 +370,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
                         continue;
                     }
                 }
-                if (lightEdgeAcross(image.lightness, ao, ci)) {
+                if (lightEdgeAcross(image, ao, ci)) {
                     setAside(a, c, "its edge runs across a sheet in view: a shadow's");
                     acrossDesk[a] = true;
                     continue;
@@ -443,10 +442,7 @@ const Judged* chooseSheet(const WorkingImage& image, std::vector<Judged>& judged
             // what it cuts off is paper in shade, as colourless as in light (past the sheet's edge
             // lined up with another object's, the desk shows). Where the drawing runs on across
             // it, that paper may lie in shade as deep as a dark desk.
-            if (saturation.empty()) {
-                saturation = saturationOf(image);
-            }
-            const auto tint = between(saturation, ao, ci, 0.5);
+            const auto tint = between(image.saturation, ao, ci, 0.5);
             if (!tint || *tint < kTintedPaper) {
                 const auto cutOff = between(image.paper, ao, ci, 0.5);
                 const ShadowEdge shadow = shadowEdge();

@@ -96,10 +96,9 @@ void paperRegions(const WorkingImage& image, std::vector<Outline>& out) {
 // colourless pixels, not too dark to tell colour from noise, holds the sheet in light and shade
 // alike, on any desk with some colour.
 void colourlessRegions(const WorkingImage& image, std::vector<Outline>& out) {
-    const cv::Mat saturation = saturationOf(image);
     const cv::Mat lit = image.lightness >= 0.25 * image.paperWhite;
     for (double most : {40.0, kTintedPaper}) {
-        cv::Mat mask = (saturation < most) & lit;
+        cv::Mat mask = (image.saturation < most) & lit;
         regionOutlines(mask, "colourless region", out);
     }
 }
@@ -543,14 +542,6 @@ void joinAcrossSharedSides(std::vector<Outline>& out, cv::Size size) {
 }
 
 }  // namespace
-
-cv::Mat saturationOf(const WorkingImage& image) {
-    cv::Mat hsv, channels[3], saturation;
-    cv::cvtColor(image.bgr, hsv, cv::COLOR_BGR2HSV);
-    cv::split(hsv, channels);
-    cv::GaussianBlur(channels[1], saturation, cv::Size(5, 5), 0);
-    return saturation;
-}
 
 std::vector<Outline> proposeOutlines(const WorkingImage& image) {
     std::vector<Outline> out;

@@ -21,9 +21,7 @@ struct Outline {
 // beyond it).
 std::vector<Outline> proposeOutlines(const WorkingImage& image);
 
-// Saturation (HSV, 0...255), lightly smoothed. Cream paper and warm light tint the sheet a
-// little, in light and in shade; a desk, a cloth or leaves far more than this.
-cv::Mat saturationOf(const WorkingImage& image);
+// The most a sheet's saturation (0...255) is tinted by cream paper or warm light.
 inline constexpr double kTintedPaper = 72.0;
 
 // The shortest straight stretch of an edge that counts as one, in working pixels.

@@ -33,20 +33,29 @@ double luminance(double lightness) {
     return l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3;
 }
 
-// How much darker the outside of a line is than its inside at p, as a ratio of luminance.
-std::optional<double> shade(const cv::Mat& lightness, cv::Point2d p, cv::Point2d outward) {
-    std::vector<double> in, out;
+// How much darker the outside of a line is than its inside at p, as a ratio of luminance, and
+// how much its saturation differs.
+struct Step {
+    double ratio = 1;
+    double tint = 0;
+};
+std::optional<Step> shade(const WorkingImage& image, cv::Point2d p, cv::Point2d outward) {
+    std::vector<double> in, out, tintIn, tintOut;
     for (double d : kBand) {
-        const auto vi = sampleAt(lightness, p - outward * d), vo = sampleAt(lightness, p + outward * d);
+        const cv::Point2d i = p - outward * d, o = p + outward * d;
+        const auto vi = sampleAt(image.lightness, i), vo = sampleAt(image.lightness, o);
         if (vi && vo) {
             in.push_back(*vi);
             out.push_back(*vo);
+            tintIn.push_back(*sampleAt(image.saturation, i));
+            tintOut.push_back(*sampleAt(image.saturation, o));
         }
     }
     if (in.size() < kBand.size() / 2) {
         return std::nullopt;
     }
-    return luminance(percentile(out, 0.5)) / std::max(1e-6, luminance(percentile(in, 0.5)));
+    return Step{luminance(percentile(out, 0.5)) / std::max(1e-6, luminance(percentile(in, 0.5))),
+                std::abs(percentile(tintOut, 0.5) - percentile(tintIn, 0.5))};
 }
 
 // A thick line drawn a few pixels inside the sheet's edge can darken half the band: the paper
@@ -364,24 +373,29 @@ std::optional<double> stepToFrame(const WorkingImage& image, cv::Point2d a, cv::
     return double(stepped) / counted;
 }
 
-std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
+std::optional<Shade> shadeAlong(const WorkingImage& image, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
                                 std::optional<double> ratio) {
     constexpr int n = 12;
-    std::vector<double> ratios;
+    std::vector<Step> steps;
     for (int i = 0; i < n; ++i) {
-        if (const auto r = shade(lightness, from + (to - from) * ((i + 0.5) / n), outward)) {
-            ratios.push_back(*r);
+        if (const auto s = shade(image, from + (to - from) * ((i + 0.5) / n), outward)) {
+            steps.push_back(*s);
         }
     }
-    if (ratios.size() < n / 2) {
+    if (steps.size() < n / 2) {
         return std::nullopt;
     }
+    std::vector<double> ratios;
+    for (const Step& s : steps) ratios.push_back(s.ratio);
     Shade result{percentile(ratios, 0.5), 0};
     if (ratio) {
-        constexpr double kNear = 0.12;
-        const auto close = std::count_if(ratios.begin(), ratios.end(),
-                                         [&](double r) { return std::abs(r - *ratio) <= kNear; });
-        result.matching = double(close) / double(ratios.size());
+        // A shadow scales every channel alike: past a step to something more or less colourful
+        // (a card's edge in line), the surface changes, whatever its brightness.
+        constexpr double kNear = 0.12, kSameTint = 40;
+        const auto close = std::count_if(steps.begin(), steps.end(), [&](const Step& s) {
+            return std::abs(s.ratio - *ratio) <= kNear && s.tint <= kSameTint;
+        });
+        result.matching = double(close) / double(steps.size());
     }
     return result;
 }

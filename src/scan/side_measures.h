@@ -79,12 +79,12 @@ double insideAlong(const cv::Mat& paper, cv::Point2d a, cv::Point2d b, cv::Point
 double shadedInside(const WorkingImage& image, cv::Point2d a, cv::Point2d b, double lit);
 
 // The median shade (luminance outside over inside) across the stretch from `from` to `to`, and
-// the share of it within a little of `ratio` (when given).
+// the share of it within a little of `ratio` (when given) where the surface's colour goes on.
 struct Shade {
     double median = 1;
     double matching = 0;
 };
-std::optional<Shade> shadeAlong(const cv::Mat& lightness, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
+std::optional<Shade> shadeAlong(const WorkingImage& image, cv::Point2d from, cv::Point2d to, cv::Point2d outward,
                                 std::optional<double> ratio = std::nullopt);
 
 // How sharply the lightness steps down across the side from a to b, from its inside out: the

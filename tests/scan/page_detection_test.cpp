@@ -83,6 +83,7 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::harshLight, 6, still, 20},    // a bright cyan card lighter than the sheet in shade
         {Kind::darkObjects, 3, still, 20},   // lines drawn near the sheet's sides, grey desk out to a card
         {Kind::harshLight, 5, kFrame, 21},   // a soft shadow's edge down a small sheet, thin lines across it
+        {Kind::darkObjects, 3, kFrame, 22},  // the sheet's side stepping on past its corner along a green card
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
