@@ -224,14 +224,14 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
     };
     std::vector<Judged> judged = judgeAll();
     const Judged* chosen = chooseSheet(w, judged);
-    const bool framed = !chosen && framedByPaper(w, judged);
+    bool framed = !chosen && framedByPaper(w, judged);
     // A sheet with a side that barely steps may be only the lit part of one that a cast shadow
     // falls across, that side the shadow's edge.
     constexpr double kFaintSide = 0.6;
     const bool partLit = chosen && chosen->judgement.weakest < kFaintSide;
-    if ((!chosen && !framed) || partLit) {
+    if (!chosen || partLit) {
         // Harsh light can shade part of a sheet beside a lit desk, so that along some of a side
-        // nothing shows its step.
+        // nothing shows its step; with a pale desk around it, the frame may pass for paper.
         w.shadowsHideSteps = true;
         std::vector<Judged> again = judgeAll();
         const Judged* found = chooseSheet(w, again);
@@ -250,10 +250,16 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
                 return &again[i] == found || encloses(found->outline.corners, again[i].outline.corners);
             });
         };
-        if (found && (!chosen || encloses(found->outline.corners, chosen->outline.corners) || partOfFound())) {
+        // Where the frame passed for paper, a sheet the frame cuts is only part of that paper, cut
+        // off by a shadow's edge.
+        const bool better = framed ? found && found->judgement.borderSides == 0
+                                   : found && (!chosen || encloses(found->outline.corners, chosen->outline.corners) ||
+                                               partOfFound());
+        if (better) {
             const auto index = found - again.data();
             judged = std::move(again);
             chosen = &judged[size_t(index)];
+            framed = false;
         } else {
             w.shadowsHideSteps = false;
         }

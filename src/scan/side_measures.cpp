@@ -111,7 +111,12 @@ Look lookAcross(const WorkingImage& image, std::array<double, kBand.size()> in, 
     std::nth_element(in.begin(), middle, in.end());
     std::nth_element(out.begin(), upper, out.end());
     const double inside = *middle, outside = *upper;
-    const double least = std::max(kMinStep, kMinRelativeStep * inside);
+    // A shadow shrinks a step in lightness with the light it leaves. Where the search allows for
+    // shadows hiding steps, the least step shrinks with it, down to what the camera's noise allows.
+    const double smallest = image.shadowsHideSteps
+                                ? std::max(kMinStep / 2, kMinStep * std::min(1.0, inside / (kShade * image.paperWhite)))
+                                : kMinStep;
+    const double least = std::max(smallest, kMinRelativeStep * inside);
     // Where such a line darkens half the band, the median falls well short of the paper.
     const double pastLine = paperPastLine(profile, outside, least).value_or(inside);
     const bool stepsDown = inside - outside >= least ||

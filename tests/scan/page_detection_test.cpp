@@ -84,6 +84,8 @@ TEST(PageDetectionTest, findsTheSheetInEveryKindOfScene) {
         {Kind::darkObjects, 3, still, 20},   // lines drawn near the sheet's sides, grey desk out to a card
         {Kind::harshLight, 5, kFrame, 21},   // a soft shadow's edge down a small sheet, thin lines across it
         {Kind::darkObjects, 3, kFrame, 22},  // the sheet's side stepping on past its corner along a green card
+        {Kind::harshLight, 18, still, 22},   // shadow over two sides, the desk in it as dark as the paper; pale desk to the frame
+        {Kind::closeUp, 17, still, 6},       // all paper, a shadow's edge across a corner: the frame, not the lit part
     };
     for (Kind kind : synthetic::kKinds) {
         for (int index : {0, 1}) {
