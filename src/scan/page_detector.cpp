@@ -252,9 +252,10 @@ std::optional<Quad> detectPage(const cv::Mat& image, PageSearch* search) {
         };
         // Where the frame passed for paper, a sheet the frame cuts is only part of that paper, cut
         // off by a shadow's edge.
-        const bool better = framed ? found && found->judgement.borderSides == 0
-                                   : found && (!chosen || encloses(found->outline.corners, chosen->outline.corners) ||
-                                               partOfFound());
+        const bool better =
+            found &&
+            (framed ? found->judgement.borderSides == 0
+                    : !chosen || encloses(found->outline.corners, chosen->outline.corners) || partOfFound());
         if (better) {
             const auto index = found - again.data();
             judged = std::move(again);
